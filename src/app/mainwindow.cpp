@@ -1,0 +1,421 @@
+#include "app/mainwindow.h"
+
+#include "app/inputrules.h"
+#include "app/messages.h"
+#include "app/programfiles.h"
+#include "app/twips.h"
+#include "survey/textnumber.h"
+#include "ui_mainwindow.h"
+
+#include <QCloseEvent>
+#include <QDate>
+#include <QDir>
+#include <QHeaderView>
+
+namespace {
+
+constexpr int fullClientWidth = 11925;
+constexpr int fullClientHeight = 6795;
+constexpr int rowHeight = 300;
+
+struct GridColumn
+{
+    const char16_t *heading;
+    int width; // twips
+};
+
+// Row 0 of the grid. Column 4 is the cumulative settlement (累计下沉).
+constexpr GridColumn gridColumns[] = {
+    {u"观测点名", 700}, {u"首次高程", 840}, {u"本次高程", 840},
+    {u"本次下沉", 700}, {u"累计下沉", 700}, {u"下沉速率", 750},
+};
+
+} // namespace
+
+MainWindow::MainWindow(const QString &programDir, std::unique_ptr<SettingsStore> settings,
+                       QWidget *parent)
+    : QWidget(parent, Qt::Window | Qt::WindowStaysOnTopHint | Qt::CustomizeWindowHint
+                          | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
+                          | Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint)
+    , ui(std::make_unique<Ui::Form1>())
+    , m_programDir(programDir)
+    , m_settings(std::move(settings))
+{
+    ui->setupUi(this);
+    setFixedSize(twips(fullClientWidth), twips(fullClientHeight));
+    setUpGrid();
+
+    for (QLineEdit *box : {ui->Text6, ui->Text7, ui->Text10, ui->Text11})
+        applyDigitsOnly(box);
+    for (QLineEdit *box : {ui->Text1, ui->Text2, ui->Text3, ui->Text4, ui->Text5, ui->Text6,
+                           ui->Text7, ui->Text8, ui->Text9, ui->Text10, ui->Text11, ui->Text14,
+                           ui->Text15})
+        applySelectAllOnFocus(box);
+
+    ui->Frame9->hide();
+    ui->Command13->hide();
+    connectControls();
+}
+
+MainWindow::~MainWindow() = default;
+
+void MainWindow::setUpGrid()
+{
+    QTableWidget *grid = ui->Flex1;
+    grid->setColumnCount(int(std::size(gridColumns)));
+    QStringList headings;
+    for (const GridColumn &column : gridColumns)
+        headings << QString::fromUtf16(column.heading);
+    grid->setHorizontalHeaderLabels(headings);
+    for (int c = 0; c < int(std::size(gridColumns)); ++c)
+        grid->setColumnWidth(c, twips(gridColumns[c].width));
+    grid->horizontalHeader()->setFixedHeight(twips(rowHeight));
+    grid->horizontalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    grid->horizontalHeader()->setHighlightSections(false);
+    // Four Chinese characters must fit a 700-twip heading.
+    grid->horizontalHeader()->setStyleSheet(
+        QStringLiteral("QHeaderView::section { padding: 0px; margin: 0px; font-size: 11px;"
+                       " background: #f0f0f0; border: none;"
+                       " border-right: 1px solid #a0a0a0; border-bottom: 1px solid #a0a0a0; }"));
+    grid->verticalHeader()->hide();
+    grid->verticalHeader()->setMinimumSectionSize(1);
+    grid->verticalHeader()->setDefaultSectionSize(twips(rowHeight));
+    grid->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    grid->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    grid->setSelectionMode(QAbstractItemView::SingleSelection);
+    grid->setWordWrap(false);
+}
+
+void MainWindow::connectControls()
+{
+    connect(ui->Command5, &QPushButton::clicked, this, &MainWindow::exitProgram);
+    connect(ui->Command13, &QPushButton::clicked, this, &MainWindow::restoreWindow);
+
+    connect(ui->Option5, &QRadioButton::toggled, this, [this](bool on) {
+        if (on)
+            changeElevationUnit(QStringLiteral("m"));
+    });
+    connect(ui->Option6, &QRadioButton::toggled, this, [this](bool on) {
+        if (on)
+            changeElevationUnit(QStringLiteral("mm"));
+    });
+    connect(ui->Combo3, &QComboBox::currentIndexChanged, this, [this](int index) {
+        if (index >= 0)
+            changePointCount();
+    });
+    connect(ui->Combo1, &QComboBox::currentIndexChanged, this, [this](int index) {
+        if (index >= 0)
+            chooseFrameTemplate();
+    });
+    connect(ui->Combo2, &QComboBox::currentIndexChanged, this, [this](int index) {
+        if (index >= 0)
+            chooseTableTemplate();
+    });
+    connect(ui->Text10, &QLineEdit::textChanged, this,
+            [this](const QString &text) { storeNumericBox(SettingKey::LinesPerSheet, text); });
+    connect(ui->Text11, &QLineEdit::textChanged, this,
+            [this](const QString &text) { storeNumericBox(SettingKey::SheetsPerRow, text); });
+    connect(ui->Check1, &QCheckBox::toggled, this, &MainWindow::setTilingEnabled);
+
+    connect(ui->Option1, &QRadioButton::toggled, this, [this](bool on) {
+        if (on)
+            selectCurveKind(CurveKind::Settlement);
+    });
+    connect(ui->Option2, &QRadioButton::toggled, this, [this](bool on) {
+        if (on)
+            selectCurveKind(CurveKind::Rate);
+    });
+    connect(ui->Option3, &QRadioButton::toggled, this, [this](bool on) {
+        if (on)
+            selectCurveKind(CurveKind::Load);
+    });
+    connect(ui->Label19, &ClickableLabel::clicked, this, &MainWindow::openHeaderEditor);
+    connect(ui->Command11, &QPushButton::clicked, this, &MainWindow::saveHeaderEditor);
+    connect(ui->Command12, &QPushButton::clicked, this, &MainWindow::cancelHeaderEditor);
+}
+
+void MainWindow::loadMainWindow()
+{
+    // Topmost is a window flag set at construction.
+    placeWindow();
+    setWindowTitle(QStringLiteral("Sedimetra 2018"));
+    ui->Frame9->hide();
+
+    ui->Flex1->setRowCount(m_pointCount);
+    for (int row = 0; row < m_pointCount; ++row) {
+        ui->Flex1->setRowHeight(row, twips(rowHeight));
+        ui->Flex1->setItem(row, 0, nullptr);
+    }
+
+    ui->Text1->setText(QDate::currentDate().toString(QStringLiteral("yyyy-MM-dd")));
+    ui->Text2->clear();
+    ui->Text3->clear();
+
+    const int gridLeft = ui->Flex1->x();
+    ui->Text4->clear();
+    ui->Text4->setGeometry(gridLeft + ui->Flex1->columnWidth(0) + twips(750), ui->Text4->y(),
+                           twips(840), twips(rowHeight));
+    ui->Text4->hide();
+    ui->Text5->clear();
+    ui->Text5->setGeometry(gridLeft, ui->Text5->y(), twips(700), twips(rowHeight));
+    ui->Text5->hide();
+
+    m_currentEpoch = -1;
+    m_zoomLevel = 2;
+    m_editRow = m_editColumn = 0;
+    m_nameRow = 0;
+
+    if (const auto lines = m_settings->readSetting(SettingKey::LinesPerSheet))
+        ui->Text10->setText(*lines);
+    if (const auto sheets = m_settings->readSetting(SettingKey::SheetsPerRow))
+        ui->Text11->setText(*sheets);
+
+    if (m_unit == QLatin1String("m"))
+        ui->Option5->setChecked(true);
+    else
+        ui->Option6->setChecked(true);
+
+    {
+        const QSignalBlocker blocker(ui->Combo3);
+        ui->Combo3->clear();
+        for (int count = 15; count <= 150; count += 15)
+            ui->Combo3->addItem(QString::number(count));
+        ui->Combo3->setCurrentIndex(-1);
+    }
+    ui->Combo3->setCurrentIndex(ui->Combo3->findText(QString::number(m_pointCount)));
+
+    ui->Text15->setText(QStringLiteral("Romans"));
+    ui->Text14->setText(QStringLiteral("Htj_S"));
+    if (const auto font1 = m_settings->readSetting(SettingKey::Font1))
+        ui->Text15->setText(*font1);
+    if (const auto font2 = m_settings->readSetting(SettingKey::Font2))
+        ui->Text14->setText(*font2);
+
+    fillFrameTemplates();
+    fillTableTemplates();
+
+    selectCurveKind(CurveKind::Settlement);
+    ui->Command13->hide();
+}
+
+void MainWindow::fillFrameTemplates()
+{
+    const QStringList entries = frameTemplateEntries(frameTemplatesDir(m_programDir));
+    {
+        const QSignalBlocker blocker(ui->Combo1);
+        ui->Combo1->clear();
+        ui->Combo1->addItems(entries);
+        ui->Combo1->setCurrentIndex(-1);
+    }
+    if (entries.isEmpty())
+        return;
+    int index = 0;
+    if (const auto stored = m_settings->readSetting(SettingKey::FrameTemplate))
+        index = std::max(0, indexIgnoringCase(entries, *stored));
+    ui->Combo1->setCurrentIndex(index);
+}
+
+void MainWindow::fillTableTemplates()
+{
+    const QStringList entries = tableTemplateEntries(tableTemplatesDir(m_programDir));
+    {
+        const QSignalBlocker blocker(ui->Combo2);
+        ui->Combo2->clear();
+        ui->Combo2->addItems(entries);
+        ui->Combo2->setCurrentIndex(-1);
+    }
+    if (entries.isEmpty())
+        return;
+    // A stored template that is gone leaves the list without a selection.
+    const auto stored = m_settings->readSetting(SettingKey::TableTemplate);
+    ui->Combo2->setCurrentIndex(stored ? indexIgnoringCase(entries, *stored) : 0);
+}
+
+void MainWindow::chooseFrameTemplate()
+{
+    const QString name = ui->Combo1->currentText();
+    storeSetting(SettingKey::FrameTemplate, name);
+    ui->Command3->setEnabled(true);
+    const QString layoutFile = frameLayoutFile(m_programDir, name);
+    if (layoutFile.isEmpty()) {
+        ui->Command3->setEnabled(false);
+        return;
+    }
+    applyFrameTemplateLayout(layoutFile);
+}
+
+void MainWindow::chooseTableTemplate()
+{
+    storeSetting(SettingKey::TableTemplate, ui->Combo2->currentText());
+}
+
+void MainWindow::storeNumericBox(const QString &key, const QString &text)
+{
+    if (isNumeric(text))
+        storeSetting(key, text);
+}
+
+void MainWindow::setTilingEnabled(bool enabled)
+{
+    for (QWidget *control :
+         std::initializer_list<QWidget *>{ui->Label9, ui->Label10, ui->Text10, ui->Text11})
+        control->setEnabled(enabled);
+}
+
+bool MainWindow::storeSetting(const QString &key, const QString &value)
+{
+    QString error;
+    if (m_settings->writeSetting(key, value, &error))
+        return true;
+    showMessage(this, QStringLiteral("无法保存设置“%1”：%2\n系统数据库：%3")
+                          .arg(key, error, QDir::toNativeSeparators(m_settings->path())));
+    return false;
+}
+
+void MainWindow::hideEditBoxes()
+{
+    ui->Text5->clear();
+    ui->Text5->hide();
+    m_nameRow = 0;
+    ui->Text4->clear();
+    ui->Text4->hide();
+    m_editRow = m_editColumn = 0;
+}
+
+void MainWindow::changeElevationUnit(const QString &unit)
+{
+    hideEditBoxes();
+    m_unit = unit;
+    selectEpoch();
+}
+
+void MainWindow::changePointCount()
+{
+    hideEditBoxes();
+    m_pointCount = std::max(0, roundHalfEven(leadingNumber(ui->Combo3->currentText())));
+    ui->Flex1->setRowCount(m_pointCount);
+    loadPointRows(true);
+    selectEpoch();
+}
+
+void MainWindow::storeExitSettings()
+{
+    QStringList failures;
+    const std::pair<QString, QString> values[] = {
+        {SettingKey::ElevationUnit, m_unit},
+        {SettingKey::PointCount, formatFixed(m_pointCount, 0)},
+        {SettingKey::Font1, ui->Text15->text()},
+        {SettingKey::Font2, ui->Text14->text()},
+    };
+    for (const auto &[key, value] : values) {
+        QString error;
+        if (!m_settings->writeSetting(key, value, &error))
+            failures << QStringLiteral("%1：%2").arg(key, error);
+    }
+    m_exitStored = true;
+    if (!failures.isEmpty())
+        showMessage(this, QStringLiteral("退出时无法保存以下设置（系统数据库：%1）：\n%2")
+                              .arg(QDir::toNativeSeparators(m_settings->path()),
+                                   failures.join(QLatin1Char('\n'))));
+}
+
+void MainWindow::exitProgram()
+{
+    storeExitSettings();
+    close();
+}
+
+void MainWindow::closeEvent(QCloseEvent *event)
+{
+    // The close box ends the program like "退出程序", settings included.
+    if (!m_exitStored)
+        storeExitSettings();
+    event->accept();
+}
+
+void MainWindow::placeWindow()
+{
+    const QRect screen = screenRect(this);
+    const QSize outer = outerSize(this);
+    move(screen.right() + 1 - outer.width() - twips(300),
+         screen.bottom() + 1 - outer.height() - twips(800));
+}
+
+void MainWindow::restoreWindow()
+{
+    setFixedSize(twips(fullClientWidth), twips(fullClientHeight));
+    ui->Command13->hide();
+    placeWindow();
+}
+
+void MainWindow::makeCompact()
+{
+    ui->Command13->show();
+    ui->Command13->raise();
+    setFixedSize(ui->Command13->size());
+    placeWindow();
+}
+
+void MainWindow::loadPointRows(bool setRowHeights)
+{
+    if (!setRowHeights)
+        return;
+    for (int row = 0; row < ui->Flex1->rowCount(); ++row)
+        ui->Flex1->setRowHeight(row, twips(rowHeight));
+    // Point names and their colours come from the current project.
+}
+
+void MainWindow::selectEpoch()
+{
+    // Nothing to select without a project; the epoch list fills with one.
+    if (m_projectPath.isEmpty())
+        return;
+}
+
+void MainWindow::applyFrameTemplateLayout(const QString &layoutFile)
+{
+    // The layout file's axis ranges are read into the output boxes here.
+    Q_UNUSED(layoutFile);
+}
+
+void MainWindow::selectCurveKind(CurveKind kind)
+{
+    Q_UNUSED(kind);
+}
+
+// The eight header fields of the results table, in the order they are read
+// and written, with their boxes.
+std::vector<std::pair<QString, QLineEdit *>> MainWindow::headerFields() const
+{
+    return {{SettingKey::ProjectName, ui->Text9}, {SettingKey::Client, ui->Text16},
+            {SettingKey::Surveyor, ui->Text17},   {SettingKey::Structure, ui->Text18},
+            {SettingKey::Storeys, ui->Text19},    {SettingKey::Instrument, ui->Text20},
+            {SettingKey::Benchmark, ui->Text21},  {SettingKey::BenchmarkElevation, ui->Text22}};
+}
+
+void MainWindow::openHeaderEditor()
+{
+    ui->Frame9->move(twips(6120), twips(2880));
+    ui->Frame9->show();
+    ui->Frame9->raise();
+    for (const auto &[key, box] : headerFields()) {
+        box->clear();
+        if (const auto value = m_settings->readSetting(key))
+            box->setText(*value);
+    }
+}
+
+void MainWindow::saveHeaderEditor()
+{
+    for (const auto &[key, box] : headerFields()) {
+        // A failed write keeps the panel open so that nothing typed is lost.
+        if (!storeSetting(key, box->text()))
+            return;
+    }
+    ui->Frame9->hide();
+}
+
+void MainWindow::cancelHeaderEditor()
+{
+    ui->Frame9->hide();
+}

@@ -1,0 +1,99 @@
+#pragma once
+
+#include "app/settings.h"
+
+#include <QWidget>
+
+#include <memory>
+#include <utility>
+#include <vector>
+
+class QLineEdit;
+
+namespace Ui {
+class Form1;
+}
+
+enum class CurveKind { Settlement, Rate, Load };
+
+// The main window Form1. It owns the program's run-time state: the program
+// directory, the system database with the settings, the elevation unit, the
+// point count, the current project, the current epoch, the grid's edit cell
+// and name row and the preview zoom level.
+class MainWindow : public QWidget
+{
+    Q_OBJECT
+public:
+    MainWindow(const QString &programDir, std::unique_ptr<SettingsStore> settings,
+               QWidget *parent = nullptr);
+    ~MainWindow() override;
+
+    // State set by start-up before the window is loaded.
+    void setElevationUnit(const QString &unit) { m_unit = unit; }
+    void setPointCount(int count) { m_pointCount = count; }
+
+    QString programDir() const { return m_programDir; }
+    SettingsStore &settings() { return *m_settings; }
+    QString elevationUnit() const { return m_unit; }
+    int pointCount() const { return m_pointCount; }
+    QString currentProjectPath() const { return m_projectPath; }
+    int currentEpoch() const { return m_currentEpoch; }
+    int zoomLevel() const { return m_zoomLevel; }
+
+    // The load step: runs once before the window is first shown.
+    void loadMainWindow();
+    // "退出程序": stores the unit, the point count and the two fonts, then
+    // closes the window, which ends the program.
+    void exitProgram();
+    // "沉降软件，最大化": back to full size from the compact window.
+    void restoreWindow();
+    // The compact window the curve drawing leaves: only the restore button.
+    void makeCompact();
+
+    // Handlers of the settings controls.
+    void changeElevationUnit(const QString &unit);
+    void changePointCount();
+
+protected:
+    void closeEvent(QCloseEvent *event) override;
+
+private:
+    void setUpGrid();
+    void connectControls();
+    void placeWindow();
+    void hideEditBoxes();
+    void storeExitSettings();
+    // Writes a setting; a failed write is reported to the user.
+    bool storeSetting(const QString &key, const QString &value);
+    void storeNumericBox(const QString &key, const QString &text);
+    void fillFrameTemplates();
+    void fillTableTemplates();
+    void chooseFrameTemplate();
+    void chooseTableTemplate();
+    void setTilingEnabled(bool enabled);
+
+    // Steps owned by the project, epoch, layout and preview parts of the program, called here at the points the window needs them.
+    void loadPointRows(bool setRowHeights);
+    void selectEpoch();
+    void applyFrameTemplateLayout(const QString &layoutFile);
+    void selectCurveKind(CurveKind kind);
+
+    // The results-table header editor (Frame9).
+    std::vector<std::pair<QString, QLineEdit *>> headerFields() const;
+    void openHeaderEditor();
+    void saveHeaderEditor();
+    void cancelHeaderEditor();
+
+    std::unique_ptr<Ui::Form1> ui;
+    QString m_programDir;
+    std::unique_ptr<SettingsStore> m_settings;
+    QString m_unit = QStringLiteral("m");
+    int m_pointCount = 15;
+    QString m_projectPath;
+    int m_currentEpoch = -1;
+    int m_zoomLevel = 2;
+    int m_editRow = 0;
+    int m_editColumn = 0;
+    int m_nameRow = 0;
+    bool m_exitStored = false;
+};

@@ -1,0 +1,36 @@
+#include "app/messages.h"
+
+#include "app/twips.h"
+
+#include <QGuiApplication>
+#include <QScreen>
+#include <QWidget>
+
+QSize outerSize(const QWidget *window)
+{
+    return window->isVisible() ? window->frameGeometry().size() : window->size();
+}
+
+QRect screenRect(const QWidget *window)
+{
+    QScreen *screen = window ? window->screen() : nullptr;
+    if (!screen)
+        screen = QGuiApplication::primaryScreen();
+    return screen ? screen->geometry() : QRect(0, 0, 1024, 768);
+}
+
+void showMessage(QWidget *window, const QString &text, const QString &title,
+                 QMessageBox::Icon icon)
+{
+    if (window) {
+        const QRect screen = screenRect(window);
+        window->move(screen.right() + 1 - twips(300), window->pos().y());
+    }
+    QMessageBox box(icon, title, text, QMessageBox::Ok, window);
+    box.exec();
+    if (window) {
+        const QRect screen = screenRect(window);
+        window->move(screen.right() + 1 - outerSize(window).width() - twips(300),
+                     window->pos().y());
+    }
+}

@@ -1,0 +1,23 @@
+#pragma once
+
+#include <QMessageBox>
+#include <QString>
+
+class QWidget;
+
+// The one way the program talks to the user in a message box: an OK button,
+// the exclamation icon unless another is given, the title "Sedimetra" unless
+// another is given. The main window is topmost at the right edge of the
+// screen, so it is moved aside (left edge at screen width - 300 twips) while
+// the box is up and back (screen width - window width - 300 twips) after it;
+// its top and size are kept. `window` may be null before the window exists.
+void showMessage(QWidget *window, const QString &text,
+                 const QString &title = QStringLiteral("Sedimetra"),
+                 QMessageBox::Icon icon = QMessageBox::Warning);
+
+// Outer size of a top-level window, frame included once it is shown (before,
+// the window system has not given it a frame yet).
+QSize outerSize(const QWidget *window);
+
+// Geometry of the screen the window is on (the primary screen without one).
+QRect screenRect(const QWidget *window);

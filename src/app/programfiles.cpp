@@ -1,0 +1,91 @@
+#include "app/programfiles.h"
+
+#include <QDir>
+#include <QFileInfo>
+
+QString programDirectoryOf(const QString &executableDir)
+{
+    QString dir = QDir::fromNativeSeparators(executableDir);
+    if (!dir.endsWith(QLatin1Char('/')))
+        dir += QLatin1Char('/');
+    return dir;
+}
+
+QString systemDatabasePath(const QString &programDir)
+{
+    return programDir + QStringLiteral("Sdmx.mdb");
+}
+
+QString projectTemplatePath(const QString &programDir)
+{
+    return programDir + QStringLiteral("Support/Db/数据库模板.mdb");
+}
+
+QString frameTemplatesDir(const QString &programDir)
+{
+    return programDir + QStringLiteral("Support/TK/");
+}
+
+QString tableTemplatesDir(const QString &programDir)
+{
+    return programDir + QStringLiteral("Support/Tab/");
+}
+
+QStringList frameTemplateEntries(const QString &dir)
+{
+    QStringList entries;
+    const QStringList names = QDir(dir).entryList(
+        QDir::Dirs | QDir::Files | QDir::Hidden | QDir::NoDotAndDotDot, QDir::Name);
+    for (const QString &name : names) {
+        const QString upper = name.toUpper();
+        if (upper.endsWith(QLatin1String(".DWG")) || upper.endsWith(QLatin1String(".DXF")))
+            continue;
+        entries << upper;
+    }
+    return entries;
+}
+
+QStringList tableTemplateEntries(const QString &dir)
+{
+    QStringList entries;
+    const QStringList names = QDir(dir).entryList(QDir::Files | QDir::Hidden, QDir::Name);
+    const QLatin1String extension(".xlsx");
+    for (const QString &name : names) {
+        if (name.size() > extension.size() && name.endsWith(extension, Qt::CaseInsensitive))
+            entries << name.left(name.size() - extension.size());
+    }
+    return entries;
+}
+
+int indexIgnoringCase(const QStringList &entries, const QString &value)
+{
+    const int exact = int(entries.indexOf(value));
+    if (exact >= 0)
+        return exact;
+    for (int i = 0; i < entries.size(); ++i)
+        if (entries[i].compare(value, Qt::CaseInsensitive) == 0)
+            return i;
+    return -1;
+}
+
+QString findIgnoringCase(const QString &dir, const QString &name)
+{
+    if (name.isEmpty())
+        return QString();
+    const QDir directory(dir);
+    if (directory.exists(name))
+        return directory.filePath(name);
+    const QStringList names = directory.entryList(
+        QDir::Dirs | QDir::Files | QDir::Hidden | QDir::NoDotAndDotDot, QDir::Name);
+    const int index = indexIgnoringCase(names, name);
+    return index < 0 ? QString() : directory.filePath(names[index]);
+}
+
+QString frameLayoutFile(const QString &programDir, const QString &templateName)
+{
+    const QString folder = findIgnoringCase(frameTemplatesDir(programDir), templateName);
+    if (folder.isEmpty() || !QFileInfo(folder).isDir())
+        return QString();
+    const QString file = findIgnoringCase(folder, templateName + QStringLiteral(".ini"));
+    return file.isEmpty() || !QFileInfo(file).isFile() ? QString() : file;
+}

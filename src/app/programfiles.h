@@ -1,0 +1,39 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+// Where the program finds its files, and the two template lists of the window.
+
+// The program directory of an executable directory: the path with a trailing
+// "/" (a root that already ends in one gets no second).
+QString programDirectoryOf(const QString &executableDir);
+
+// Files and folders relative to the program directory.
+QString systemDatabasePath(const QString &programDir);  // Sdmx.mdb
+QString projectTemplatePath(const QString &programDir); // Support/Db/数据库模板.mdb
+QString frameTemplatesDir(const QString &programDir);   // Support/TK/
+QString tableTemplatesDir(const QString &programDir);   // Support/Tab/
+
+// The entries of the frame-template list: every folder and file of `dir`,
+// sorted by name, in upper case, without "." and ".." and without names ending
+// in ".DWG" or ".DXF" (frame drawings are not templates). A missing folder
+// gives an empty list.
+QStringList frameTemplateEntries(const QString &dir);
+
+// The entries of the table-template list: the workbook files "*.xlsx" of
+// `dir` (extension matched without regard to case), sorted by name, each
+// without its extension. A missing folder gives an empty list.
+QStringList tableTemplateEntries(const QString &dir);
+
+// Index of `value` in `entries` compared without regard to letter case, or -1.
+int indexIgnoringCase(const QStringList &entries, const QString &value);
+
+// The path of the entry of `dir` whose name equals `name` without regard to
+// letter case (an exact match preferred), or an empty text when there is none.
+// The lists show names in upper case while the files keep theirs.
+QString findIgnoringCase(const QString &dir, const QString &name);
+
+// The layout file of a frame template: Support/TK/<T>/<T>.ini, folder and file
+// matched without regard to case; empty when it does not exist.
+QString frameLayoutFile(const QString &programDir, const QString &templateName);

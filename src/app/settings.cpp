@@ -1,0 +1,131 @@
+#include "app/settings.h"
+
+#include "survey/textnumber.h"
+
+#include <QFileInfo>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QUrl>
+#include <QUuid>
+
+#include <algorithm>
+
+namespace {
+constexpr int defaultPointCount = 15;
+constexpr int largestPointCount = 150;
+} // namespace
+
+QString settingDefault(const QString &key)
+{
+    if (key == SettingKey::ElevationUnit)
+        return QStringLiteral("m");
+    if (key == SettingKey::PointCount)
+        return QString::number(defaultPointCount);
+    if (key == SettingKey::LinesPerSheet)
+        return QStringLiteral("5");
+    if (key == SettingKey::SheetsPerRow)
+        return QStringLiteral("1");
+    if (key == SettingKey::Font1)
+        return QStringLiteral("Romans");
+    if (key == SettingKey::Font2)
+        return QStringLiteral("Htj_S");
+    return QString();
+}
+
+int pointCountFromSetting(const std::optional<QString> &stored)
+{
+    if (!stored)
+        return defaultPointCount;
+    const int count = roundHalfEven(leadingNumber(*stored));
+    return std::clamp(count, 0, largestPointCount);
+}
+
+QString unitFromSetting(const std::optional<QString> &stored)
+{
+    return stored && *stored == QLatin1String("mm") ? QStringLiteral("mm") : QStringLiteral("m");
+}
+
+SettingsStore::~SettingsStore()
+{
+    if (!m_connection.isEmpty()) {
+        m_db.close();
+        m_db = QSqlDatabase();
+        QSqlDatabase::removeDatabase(m_connection);
+    }
+}
+
+bool SettingsStore::open(const QString &path, QString *error)
+{
+    const QFileInfo info(path);
+    if (!info.isFile()) {
+        *error = QStringLiteral("文件不存在");
+        return false;
+    }
+    m_connection = QStringLiteral("sdmx-") + QUuid::createUuid().toString(QUuid::WithoutBraces);
+    m_db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), m_connection);
+    // Opened by URI with mode=rw, so that a file that vanished since the check
+    // above is reported instead of being made anew as an empty database.
+    m_db.setDatabaseName(QUrl::fromLocalFile(info.absoluteFilePath()).toString(QUrl::FullyEncoded)
+                         + QStringLiteral("?mode=rw"));
+    m_db.setConnectOptions(QStringLiteral("QSQLITE_OPEN_URI;QSQLITE_BUSY_TIMEOUT=3000"));
+    if (!m_db.open()) {
+        *error = m_db.lastError().text();
+        return false;
+    }
+    QSqlQuery probe(m_db);
+    if (!probe.exec(QStringLiteral("SELECT Name, Value FROM Para1 LIMIT 1"))) {
+        *error = probe.lastError().text();
+        m_db.close();
+        return false;
+    }
+    m_path = path;
+    return true;
+}
+
+std::optional<QString> SettingsStore::readSetting(const QString &key, QString *error) const
+{
+    QSqlQuery query(m_db);
+    query.prepare(QStringLiteral("SELECT Value FROM Para1 WHERE Name = ?"));
+    query.addBindValue(key);
+    if (!query.exec()) {
+        if (error)
+            *error = query.lastError().text();
+        return std::nullopt;
+    }
+    if (!query.next())
+        return std::nullopt;
+    const QVariant value = query.value(0);
+    return value.isNull() ? QString() : value.toString();
+}
+
+QString SettingsStore::readSettingOr(const QString &key) const
+{
+    return readSetting(key).value_or(settingDefault(key));
+}
+
+bool SettingsStore::writeSetting(const QString &key, const QString &value, QString *error)
+{
+    // Update the row, and add it when there was none: the same upsert works
+    // on a Para1 made without a key constraint.
+    QSqlQuery update(m_db);
+    update.prepare(QStringLiteral("UPDATE Para1 SET Value = ? WHERE Name = ?"));
+    update.addBindValue(value);
+    update.addBindValue(key);
+    if (!update.exec()) {
+        if (error)
+            *error = update.lastError().text();
+        return false;
+    }
+    if (update.numRowsAffected() > 0)
+        return true;
+    QSqlQuery insert(m_db);
+    insert.prepare(QStringLiteral("INSERT INTO Para1 (Name, Value) VALUES (?, ?)"));
+    insert.addBindValue(key);
+    insert.addBindValue(value);
+    if (!insert.exec()) {
+        if (error)
+            *error = insert.lastError().text();
+        return false;
+    }
+    return true;
+}

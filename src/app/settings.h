@@ -1,0 +1,74 @@
+#pragma once
+
+#include <QSqlDatabase>
+#include <QString>
+
+#include <optional>
+
+// The program's settings: name/value rows of table Para1 in the system
+// database Sdmx.mdb beside the program. Every write is committed at once.
+
+namespace SettingKey {
+inline const QString ElevationUnit = QStringLiteral("高程单位");
+inline const QString PointCount = QStringLiteral("支持点数");
+inline const QString LinesPerSheet = QStringLiteral("每幅线数");
+inline const QString SheetsPerRow = QStringLiteral("每行幅数");
+inline const QString Font1 = QStringLiteral("字体1");
+inline const QString Font2 = QStringLiteral("字体2");
+inline const QString FrameTemplate = QStringLiteral("图框模板");
+inline const QString TableTemplate = QStringLiteral("表格模板");
+inline const QString ProjectName = QStringLiteral("工程名称");
+inline const QString Client = QStringLiteral("委托单位");
+inline const QString Surveyor = QStringLiteral("测量单位");
+inline const QString Structure = QStringLiteral("结构形式");
+inline const QString Storeys = QStringLiteral("建筑层次");
+inline const QString Instrument = QStringLiteral("仪器型号");
+inline const QString Benchmark = QStringLiteral("起算点号");
+inline const QString BenchmarkElevation = QStringLiteral("起算高程");
+} // namespace SettingKey
+
+// The value a key has when its row is absent. The two template keys default to
+// the first entry of their lists, which only the window knows: they give an
+// empty text here. Unknown keys give an empty text.
+QString settingDefault(const QString &key);
+
+// Point count of the grid from the stored "支持点数": the leading number of the
+// text rounded half to even; 15 when the row is absent; a count below 0 gives 0
+// and one above the largest entry of the point-count list (150) gives 150.
+int pointCountFromSetting(const std::optional<QString> &stored);
+
+// Elevation unit from the stored "高程单位": "mm" only for exactly "mm",
+// otherwise "m".
+QString unitFromSetting(const std::optional<QString> &stored);
+
+class SettingsStore
+{
+public:
+    SettingsStore() = default;
+    ~SettingsStore();
+    SettingsStore(const SettingsStore &) = delete;
+    SettingsStore &operator=(const SettingsStore &) = delete;
+
+    // Opens the system database at `path` and checks that it holds Para1.
+    // Never creates or changes the file: a missing file, a file that is not a
+    // database and a database without Para1 are all refused with the reason.
+    bool open(const QString &path, QString *error);
+    bool isOpen() const { return m_db.isValid() && m_db.isOpen(); }
+    QString path() const { return m_path; }
+
+    // The stored value of `key`, or nothing when the key has no row (or the
+    // row cannot be read; `error` then says why).
+    std::optional<QString> readSetting(const QString &key, QString *error = nullptr) const;
+
+    // The stored value, or the key's default when it has no row.
+    QString readSettingOr(const QString &key) const;
+
+    // Stores `value` under `key`, adding the row when it is absent, and commits
+    // at once. On failure nothing is stored and `error` names the reason.
+    bool writeSetting(const QString &key, const QString &value, QString *error);
+
+private:
+    QString m_connection;
+    QString m_path;
+    QSqlDatabase m_db;
+};

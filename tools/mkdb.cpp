@@ -1,0 +1,75 @@
+// sedimetra-mkdb: builds the program's database files from SQL at build time.
+//
+//   sedimetra-mkdb [--keep-existing] OUTPUT SQLFILE...
+//
+// Without --keep-existing the output is built in a temporary file and renamed
+// over OUTPUT only when every statement succeeded, so a failed build never
+// leaves half a template. With --keep-existing an OUTPUT that already exists is
+// left untouched: the system database holds the user's settings.
+#include "project/sqlscript.h"
+
+#include <QCoreApplication>
+#include <QFile>
+#include <QFileInfo>
+#include <QSqlDatabase>
+#include <QSqlError>
+#include <QStringList>
+
+#include <cstdio>
+
+namespace {
+
+bool build(const QString &output, const QStringList &sqlFiles, QString *error)
+{
+    const QString connection = QStringLiteral("mkdb");
+    bool ok = true;
+    {
+        auto db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), connection);
+        db.setDatabaseName(output);
+        if (!db.open()) {
+            *error = QStringLiteral("cannot create %1: %2").arg(output, db.lastError().text());
+            ok = false;
+        }
+        for (const QString &sqlFile : sqlFiles) {
+            if (!ok || !runSqlScript(db, sqlFile, error)) {
+                ok = false;
+                break;
+            }
+        }
+        db.close();
+    }
+    QSqlDatabase::removeDatabase(connection);
+    return ok;
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    QStringList args = app.arguments().mid(1);
+    const bool keepExisting = args.removeAll(QStringLiteral("--keep-existing")) > 0;
+    if (args.size() < 2) {
+        std::fprintf(stderr, "usage: sedimetra-mkdb [--keep-existing] OUTPUT SQLFILE...\n");
+        return 2;
+    }
+    const QString output = args.takeFirst();
+    if (keepExisting && QFileInfo::exists(output))
+        return 0;
+
+    const QString temporary = output + QStringLiteral(".part");
+    QFile::remove(temporary);
+    QString error;
+    if (!build(temporary, args, &error)) {
+        QFile::remove(temporary);
+        std::fprintf(stderr, "sedimetra-mkdb: %s\n", qPrintable(error));
+        return 1;
+    }
+    QFile::remove(output);
+    if (!QFile::rename(temporary, output)) {
+        std::fprintf(stderr, "sedimetra-mkdb: cannot move %s to %s\n", qPrintable(temporary),
+                     qPrintable(output));
+        return 1;
+    }
+    return 0;
+}
