@@ -11,6 +11,7 @@
 #include <QDate>
 #include <QDir>
 #include <QHeaderView>
+#include <QTimer>
 
 namespace {
 
@@ -331,6 +332,17 @@ void MainWindow::closeEvent(QCloseEvent *event)
     if (!m_exitStored)
         storeExitSettings();
     event->accept();
+}
+
+void MainWindow::showEvent(QShowEvent *event)
+{
+    QWidget::showEvent(event);
+    // The load step placed the window before it had a frame; place it again
+    // once the window system has given it one.
+    if (!m_placedWithFrame) {
+        m_placedWithFrame = true;
+        QTimer::singleShot(0, this, &MainWindow::placeWindow);
+    }
 }
 
 void MainWindow::placeWindow()

@@ -56,6 +56,7 @@ public:
 
 protected:
     void closeEvent(QCloseEvent *event) override;
+    void showEvent(QShowEvent *event) override;
 
 private:
     void setUpGrid();
@@ -96,4 +97,5 @@ private:
     int m_editColumn = 0;
     int m_nameRow = 0;
     bool m_exitStored = false;
+    bool m_placedWithFrame = false;
 };

@@ -5,10 +5,11 @@
 #include <QGuiApplication>
 #include <QScreen>
 #include <QWidget>
+#include <QWindow>
 
 QSize outerSize(const QWidget *window)
 {
-    return window->isVisible() ? window->frameGeometry().size() : window->size();
+    return window->windowHandle() ? window->frameGeometry().size() : window->size();
 }
 
 QRect screenRect(const QWidget *window)

@@ -15,8 +15,8 @@ void showMessage(QWidget *window, const QString &text,
                  const QString &title = QStringLiteral("Sedimetra"),
                  QMessageBox::Icon icon = QMessageBox::Warning);
 
-// Outer size of a top-level window, frame included once it is shown (before,
-// the window system has not given it a frame yet).
+// Outer size of a top-level window, frame included once the window system
+// has made the window (before, it has no frame yet).
 QSize outerSize(const QWidget *window);
 
 // Geometry of the screen the window is on (the primary screen without one).

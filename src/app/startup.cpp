@@ -51,7 +51,8 @@ bool haveDisplay()
 
 } // namespace
 
-int runSedimetra(int argc, char *argv[])
+int runSedimetra(int argc, char *argv[], const QString &programDir,
+                 const std::function<void(MainWindow &)> &onShown)
 {
     if (!haveDisplay()) {
         std::fprintf(stderr,
@@ -67,8 +68,11 @@ int runSedimetra(int argc, char *argv[])
     font.setPixelSize(12);
     QApplication::setFont(font);
 
-    const auto window = startup(programDirectoryOf(QApplication::applicationDirPath()));
+    const auto window = startup(programDirectoryOf(
+        programDir.isEmpty() ? QApplication::applicationDirPath() : programDir));
     if (!window)
         return 1;
+    if (onShown)
+        onShown(*window);
     return app.exec();
 }

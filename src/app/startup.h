@@ -1,9 +1,11 @@
 #pragma once
 
+#include <QString>
+
+#include <functional>
 #include <memory>
 
 class MainWindow;
-class QString;
 
 // Start-up: opens the system database Sdmx.mdb of `programDir`, reads the
 // elevation unit and the point count, loads and shows the main window.
@@ -13,5 +15,9 @@ class QString;
 std::unique_ptr<MainWindow> startup(const QString &programDir);
 
 // The whole program: checks for a display, makes the application, runs
-// start-up and the event loop. Returns the process exit code.
-int runSedimetra(int argc, char *argv[]);
+// start-up and the event loop. Returns the process exit code. The program
+// directory is the executable's unless `programDir` names another (the
+// start-up benchmark runs on a copy); `onShown`, when given, runs once the
+// window is shown.
+int runSedimetra(int argc, char *argv[], const QString &programDir = QString(),
+                 const std::function<void(MainWindow &)> &onShown = {});

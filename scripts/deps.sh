@@ -1,0 +1,41 @@
+#!/usr/bin/env bash
+# Installs the Debian packages Sedimetra needs to build, run and test, when
+# any of them is missing. Sourced by start.sh and test.sh.
+set -euo pipefail
+
+SEDIMETRA_PACKAGES=(
+  g++ cmake make
+  qt6-base-dev qt6-base-dev-tools libqt6sql6-sqlite libgl-dev
+  fonts-wqy-microhei
+  python3 python3-ezdxf python3-openpyxl
+  xvfb xauth
+)
+
+sedimetra_install_deps() {
+  local missing=()
+  local package
+  for package in "${SEDIMETRA_PACKAGES[@]}"; do
+    if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed'; then
+      missing+=("$package")
+    fi
+  done
+  if [ ${#missing[@]} -eq 0 ]; then
+    return 0
+  fi
+  echo "Installing: ${missing[*]}"
+  local sudo=()
+  if [ "$(id -u)" -ne 0 ]; then
+    sudo=(sudo)
+  fi
+  "${sudo[@]}" apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -qq --no-install-recommends \
+    "${missing[@]}"
+}
+
+# Configures and builds into build/ (the program directory is build/bin).
+sedimetra_build() {
+  local root
+  root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+  cmake -S "$root" -B "$root/build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+  cmake --build "$root/build" -j"$(nproc)"
+}
