@@ -28,7 +28,7 @@ sedimetra_install_deps() {
     sudo=(sudo)
   fi
   "${sudo[@]}" apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -qq --no-install-recommends \
+  DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -qq \
     "${missing[@]}"
 }
 
