@@ -4,8 +4,11 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QFileDialog>
 #include <QFile>
 #include <QFileInfo>
+#include <QLineEdit>
+#include <QPointer>
 #include <QPushButton>
 #include <QSqlDatabase>
 #include <QSqlQuery>
@@ -34,6 +37,20 @@ auto withConnection(const QString &path, Work work)
 }
 
 } // namespace
+
+QString projectTemplate()
+{
+    return QStringLiteral(SEDIMETRA_BIN_DIR "/Support/Db/数据库模板.mdb");
+}
+
+bool makeProject(const QString &path)
+{
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile::remove(path);
+    return QFile::copy(projectTemplate(), path)
+        && QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup
+                                           | QFile::ReadOther);
+}
 
 bool makeSystemDatabase(const QString &dir)
 {
@@ -88,7 +105,7 @@ void typeText(QWidget *widget, const QString &text)
     }
 }
 
-MessageWatcher::MessageWatcher(QWidget *window)
+DialogWatcher::DialogWatcher(QWidget *window)
     : m_window(window)
     , m_timer(new QTimer)
 {
@@ -97,23 +114,54 @@ MessageWatcher::MessageWatcher(QWidget *window)
     m_timer->start();
 }
 
-MessageWatcher::~MessageWatcher()
+DialogWatcher::~DialogWatcher()
 {
     delete m_timer;
 }
 
-void MessageWatcher::poll()
+void DialogWatcher::poll()
 {
-    auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
-    if (!box || !box->isVisible())
+    QWidget *modal = QApplication::activeModalWidget();
+    if (!modal || !modal->isVisible()) {
+        m_answering = nullptr;
         return;
-    SeenMessage seen{box->windowTitle(), box->text(), box->icon(),
-                     m_window ? m_window->pos() : QPoint()};
-    m_seen << seen;
-    if (QAbstractButton *ok = box->button(QMessageBox::Ok))
-        ok->click();
-    else
-        box->reject();
+    }
+    if (auto *box = qobject_cast<QMessageBox *>(modal)) {
+        m_answering = nullptr;
+        m_seen << SeenMessage{box->windowTitle(), box->text(), box->icon(),
+                              m_window ? m_window->pos() : QPoint()};
+        if (QAbstractButton *answer = box->button(m_answer))
+            answer->click();
+        else if (QAbstractButton *ok = box->button(QMessageBox::Ok))
+            ok->click();
+        else
+            box->reject();
+        return;
+    }
+    if (auto *dialog = qobject_cast<QFileDialog *>(modal)) {
+        // Accepting runs later, from the event loop: the dialog may then ask
+        // a question of its own, answered by a later poll.
+        if (dialog == m_answering)
+            return;
+        m_answering = dialog;
+        m_fileTitles << dialog->windowTitle();
+        m_fileFilters << dialog->nameFilters().join(QLatin1Char(';'));
+        const QString path = m_files.isEmpty() ? QString() : m_files.takeFirst();
+        if (path.isEmpty()) {
+            QMetaObject::invokeMethod(dialog, "reject", Qt::QueuedConnection);
+            return;
+        }
+        // Typed into the file name box in full, as a user may: the dialog's
+        // own loading of the folder cannot then change what was chosen.
+        QPointer<QFileDialog> target = dialog;
+        QTimer::singleShot(0, dialog, [target, path] {
+            if (auto *name = target ? target->findChild<QLineEdit *>(QStringLiteral("fileNameEdit"))
+                                    : nullptr) {
+                name->setText(path);
+                QMetaObject::invokeMethod(target, "accept", Qt::DirectConnection);
+            }
+        });
+    }
 }
 
 } // namespace testsupport

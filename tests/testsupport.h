@@ -12,6 +12,12 @@ class QTemporaryDir;
 
 namespace testsupport {
 
+// The project template the build made.
+QString projectTemplate();
+
+// Makes a new project at `path` from the built template; false on failure.
+bool makeProject(const QString &path);
+
 // Makes a system database Sdmx.mdb in `dir` from the schema the build uses.
 // Fails the calling test (returns false) when it cannot.
 bool makeSystemDatabase(const QString &dir);
@@ -38,20 +44,34 @@ struct SeenMessage
     QPoint windowPos;
 };
 
-// Watches for the next application-modal message box, records it, and
-// presses its OK button. `window`, when given, is the window whose position
-// is recorded while the box is up.
-class MessageWatcher
+// Answers the modal dialogs that come up while it lives, as a user would.
+// Message boxes are recorded and answered with `messageAnswer` when the box
+// has that button (OK otherwise). File dialogs take the next of the queued
+// paths, typed into the dialog and accepted; an empty path, or none left,
+// cancels the dialog. `window`, when given, is the window whose position is
+// recorded while a message box is up.
+class DialogWatcher
 {
 public:
-    explicit MessageWatcher(QWidget *window = nullptr);
-    ~MessageWatcher();
+    explicit DialogWatcher(QWidget *window = nullptr);
+    ~DialogWatcher();
+
+    void queueFile(const QString &path) { m_files << path; }
+    void setMessageAnswer(QMessageBox::StandardButton answer) { m_answer = answer; }
+
     QList<SeenMessage> seen() const { return m_seen; }
+    QStringList fileDialogTitles() const { return m_fileTitles; }
+    QStringList fileDialogFilters() const { return m_fileFilters; }
 
 private:
     void poll();
     QWidget *m_window;
     QList<SeenMessage> m_seen;
+    QStringList m_files;
+    QStringList m_fileTitles;
+    QStringList m_fileFilters;
+    QMessageBox::StandardButton m_answer = QMessageBox::Ok;
+    QWidget *m_answering = nullptr;
     class QTimer *m_timer;
 };
 

@@ -280,7 +280,7 @@ void MainWindowTest::startupRefusesWithoutSystemDatabase()
     if (exists)
         QVERIFY(dir.addFile(QStringLiteral("Sdmx.mdb"), content));
 
-    MessageWatcher watcher;
+    DialogWatcher watcher;
     const auto window = startup(dir.path());
     QVERIFY(!window);
     QCOMPARE(watcher.seen().size(), 1);
@@ -652,7 +652,7 @@ void MainWindowTest::failedSettingWriteIsReported()
     {
         QSqlQuery lock(other);
         QVERIFY(lock.exec(QStringLiteral("BEGIN EXCLUSIVE")));
-        MessageWatcher watcher(window.get());
+        DialogWatcher watcher(window.get());
         auto *text11 = control<QLineEdit>(window.get(), "Text11");
         text11->setFocus();
         QTest::keyClicks(text11, "7");
@@ -687,7 +687,7 @@ void MainWindowTest::messageMovesWindowAside()
     {
         QSqlQuery lock(other);
         QVERIFY(lock.exec(QStringLiteral("BEGIN EXCLUSIVE")));
-        MessageWatcher watcher(window.get());
+        DialogWatcher watcher(window.get());
         auto *text10 = control<QLineEdit>(window.get(), "Text10");
         text10->setFocus();
         QTest::keyClicks(text10, "3");

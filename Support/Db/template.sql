@@ -1,11 +1,12 @@
 -- Schema of the project template (数据库模板.mdb). Every project is a copy of it.
 -- Observation epochs: numbered 0, 1, 2 ... without gaps; dates and names are
--- unique in a project without regard to letter case.
+-- unique in a project without regard to letter case. Layers keeps the load
+-- floors as typed: a whole number as an integer.
 CREATE TABLE Sur1 (
   CjNo   INTEGER NOT NULL,
   MyDate TEXT COLLATE NOCASE,
   Name   TEXT COLLATE NOCASE,
-  Layers REAL
+  Layers NUMERIC
 );
 CREATE UNIQUE INDEX Sur1_CjNo ON Sur1 (CjNo);
 CREATE INDEX Sur1_MyDate ON Sur1 (MyDate);

@@ -4,6 +4,8 @@
 #include "app/messages.h"
 #include "app/programfiles.h"
 #include "app/twips.h"
+#include "project/projectcommands.h"
+#include "project/projectdb.h"
 #include "survey/textnumber.h"
 #include "ui_mainwindow.h"
 
@@ -55,6 +57,7 @@ MainWindow::MainWindow(const QString &programDir, std::unique_ptr<SettingsStore>
 
     ui->Frame9->hide();
     ui->Command13->hide();
+    m_projectCommands = std::make_unique<ProjectCommands>(*this, *ui);
     connectControls();
 }
 
@@ -90,6 +93,12 @@ void MainWindow::setUpGrid()
 void MainWindow::connectControls()
 {
     connect(ui->Command5, &QPushButton::clicked, this, &MainWindow::exitProgram);
+    connect(ui->Command6, &QPushButton::clicked, this, [this] { m_projectCommands->newProject(); });
+    connect(ui->Command7, &QPushButton::clicked, this, [this] { m_projectCommands->openProject(); });
+    connect(ui->List1, &QListWidget::currentRowChanged, this, [this](int row) {
+        if (row >= 0)
+            selectEpoch();
+    });
     connect(ui->Command13, &QPushButton::clicked, this, &MainWindow::restoreWindow);
 
     connect(ui->Option5, &QRadioButton::toggled, this, [this](bool on) {
@@ -295,7 +304,7 @@ void MainWindow::changePointCount()
     hideEditBoxes();
     m_pointCount = std::max(0, roundHalfEven(leadingNumber(ui->Combo3->currentText())));
     ui->Flex1->setRowCount(m_pointCount);
-    loadPointRows(true);
+    m_projectCommands->loadPointRows(true);
     selectEpoch();
 }
 
@@ -368,20 +377,43 @@ void MainWindow::makeCompact()
     placeWindow();
 }
 
-void MainWindow::loadPointRows(bool setRowHeights)
+QString MainWindow::currentProjectPath() const
 {
-    if (!setRowHeights)
-        return;
-    for (int row = 0; row < ui->Flex1->rowCount(); ++row)
-        ui->Flex1->setRowHeight(row, twips(rowHeight));
-    // Point names and their colours come from the current project.
+    return m_project ? m_project->path() : QString();
+}
+
+void MainWindow::setProject(std::unique_ptr<ProjectDatabase> project)
+{
+    m_project = std::move(project);
+}
+
+void MainWindow::closeProject()
+{
+    m_project.reset();
+}
+
+void MainWindow::clearEditCells()
+{
+    m_editRow = m_editColumn = 0;
+    m_nameRow = 0;
 }
 
 void MainWindow::selectEpoch()
 {
-    // Nothing to select without a project; the epoch list fills with one.
-    if (m_projectPath.isEmpty())
+    if (!m_project)
         return;
+    QListWidgetItem *entry = ui->List1->currentItem();
+    if (!entry)
+        return;
+    // The number before the first "."; the name after it may hold "." too.
+    const QString text = entry->text();
+    m_currentEpoch = text.left(text.indexOf(QLatin1Char('.'))).toInt();
+    if (const auto epoch = m_project->epochByNumber(m_currentEpoch)) {
+        ui->Text1->setText(epoch->date);
+        ui->Text2->setText(epoch->name);
+        ui->Text3->setText(epoch->layers);
+        ui->Command2->setEnabled(true);
+    }
 }
 
 void MainWindow::applyFrameTemplateLayout(const QString &layoutFile)

@@ -9,6 +9,8 @@
 #include <vector>
 
 class QLineEdit;
+class ProjectCommands;
+class ProjectDatabase;
 
 namespace Ui {
 class Form1;
@@ -36,9 +38,24 @@ public:
     SettingsStore &settings() { return *m_settings; }
     QString elevationUnit() const { return m_unit; }
     int pointCount() const { return m_pointCount; }
-    QString currentProjectPath() const { return m_projectPath; }
+    QString currentProjectPath() const;
     int currentEpoch() const { return m_currentEpoch; }
     int zoomLevel() const { return m_zoomLevel; }
+
+    // The open project, or null when none is current.
+    ProjectDatabase *project() const { return m_project.get(); }
+    void setProject(std::unique_ptr<ProjectDatabase> project);
+    void closeProject();
+    void setCurrentEpoch(int number) { m_currentEpoch = number; }
+    void setZoomLevel(int level) { m_zoomLevel = level; }
+    // The grid has no cell in edit and no name row.
+    void clearEditCells();
+    // Where the project dialogs start: the folder of the last project chosen.
+    QString lastProjectDir() const { return m_lastProjectDir; }
+    void setLastProjectDir(const QString &dir) { m_lastProjectDir = dir; }
+
+    // Selecting an epoch of the list: makes it the current epoch and shows it.
+    void selectEpoch();
 
     // The load step: runs once before the window is first shown.
     void loadMainWindow();
@@ -73,9 +90,7 @@ private:
     void chooseTableTemplate();
     void setTilingEnabled(bool enabled);
 
-    // Steps owned by the project, epoch, layout and preview parts of the program, called here at the points the window needs them.
-    void loadPointRows(bool setRowHeights);
-    void selectEpoch();
+    // Steps owned by the layout and preview parts of the program, called here at the points the window needs them.
     void applyFrameTemplateLayout(const QString &layoutFile);
     void selectCurveKind(CurveKind kind);
 
@@ -90,7 +105,9 @@ private:
     std::unique_ptr<SettingsStore> m_settings;
     QString m_unit = QStringLiteral("m");
     int m_pointCount = 15;
-    QString m_projectPath;
+    std::unique_ptr<ProjectDatabase> m_project;
+    std::unique_ptr<ProjectCommands> m_projectCommands;
+    QString m_lastProjectDir;
     int m_currentEpoch = -1;
     int m_zoomLevel = 2;
     int m_editRow = 0;

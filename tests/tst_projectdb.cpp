@@ -1,0 +1,517 @@
+#include "project/projectdb.h"
+#include "testsupport.h"
+
+#include <QCryptographicHash>
+#include <QDir>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QSqlDatabase>
+#include <QSqlQuery>
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace testsupport;
+
+namespace {
+
+QByteArray digestOf(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return QByteArray();
+    return QCryptographicHash::hash(file.readAll(), QCryptographicHash::Sha256);
+}
+
+// Rows of a table as Python's own sqlite3 module reads them.
+QJsonArray readWithPython(const QString &path, const QString &sql)
+{
+    QProcess python;
+    python.start(QStringLiteral("/usr/bin/python3"),
+                 {QStringLiteral("-c"),
+                  QStringLiteral("import json, sqlite3, sys\n"
+                                 "db = sqlite3.connect('file:' + sys.argv[1] + '?mode=ro', uri=True)\n"
+                                 "print(json.dumps(db.execute(sys.argv[2]).fetchall()))\n"),
+                  path, sql});
+    if (!python.waitForFinished(30000) || python.exitCode() != 0) {
+        qWarning("python3: %s", python.readAllStandardError().constData());
+        return QJsonArray();
+    }
+    return QJsonDocument::fromJson(python.readAllStandardOutput()).array();
+}
+
+QString integrityOf(const QString &path)
+{
+    return readWithPython(path, QStringLiteral("PRAGMA integrity_check")).at(0).toArray().at(0).toString();
+}
+
+// Another program's connection holding the whole file locked.
+class ExclusiveLock
+{
+public:
+    explicit ExclusiveLock(const QString &path)
+    {
+        m_db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("lock"));
+        m_db.setDatabaseName(path);
+        m_locked = m_db.open() && QSqlQuery(m_db).exec(QStringLiteral("BEGIN EXCLUSIVE"));
+    }
+    ~ExclusiveLock()
+    {
+        QSqlQuery(m_db).exec(QStringLiteral("ROLLBACK"));
+        m_db.close();
+        m_db = QSqlDatabase();
+        QSqlDatabase::removeDatabase(QStringLiteral("lock"));
+    }
+    bool locked() const { return m_locked; }
+
+private:
+    QSqlDatabase m_db;
+    bool m_locked = false;
+};
+
+} // namespace
+
+class ProjectDatabaseTest : public QObject
+{
+    Q_OBJECT
+private slots:
+    void refusesWhatIsNoProject_data();
+    void refusesWhatIsNoProject();
+    void createFromTemplate();
+    void epochs();
+    void epochLookupsAreExact_data();
+    void epochLookupsAreExact();
+    void elevations();
+    void points();
+    void colours();
+    void independentReaderSeesTheRows();
+    void readOnlyProject();
+    void removedOrReplacedFile();
+    void lockedByAnotherProgram();
+    void transactionIsAllOrNothing();
+    void killRightAfterCommitLosesNothing();
+    void twoProgramsWriteAtOnce();
+    void programFilesAreRecognised();
+};
+
+void ProjectDatabaseTest::refusesWhatIsNoProject_data()
+{
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<QString>("reason");
+    QTest::addRow("missing") << "missing" << QStringLiteral("不存在");
+    QTest::addRow("directory") << "directory" << QStringLiteral("不是一个文件");
+    QTest::addRow("empty file") << "empty" << QStringLiteral("缺少表 Sur1");
+    QTest::addRow("random bytes") << "random" << "not a database";
+    QTest::addRow("text file") << "text" << "not a database";
+    QTest::addRow("truncated project") << "truncated" << "";
+    QTest::addRow("other database") << "other" << QStringLiteral("缺少表 Sur1");
+    QTest::addRow("table without a field") << "nofield" << QStringLiteral("缺少字段 PointH");
+}
+
+void ProjectDatabaseTest::refusesWhatIsNoProject()
+{
+    QFETCH(QString, kind);
+    QFETCH(QString, reason);
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("工程 1.mdb"));
+    if (kind == QLatin1String("directory")) {
+        QVERIFY(QDir().mkpath(path));
+    } else if (kind == QLatin1String("empty")) {
+        QVERIFY(writeFile(path, QByteArray()));
+    } else if (kind == QLatin1String("random")) {
+        QByteArray bytes(64 * 1024, '\0');
+        for (int i = 0; i < bytes.size(); ++i)
+            bytes[i] = char((i * 7919 + 13) % 251);
+        QVERIFY(writeFile(path, bytes));
+    } else if (kind == QLatin1String("text")) {
+        QVERIFY(writeFile(path, "CjNo,CjdNo,PointH\n0,1,100.0\n"));
+    } else if (kind == QLatin1String("truncated")) {
+        QFile source(projectTemplate());
+        QVERIFY(source.open(QIODevice::ReadOnly));
+        QVERIFY(writeFile(path, source.read(3000)));
+    } else if (kind == QLatin1String("other") || kind == QLatin1String("nofield")) {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("make"));
+        db.setDatabaseName(path);
+        QVERIFY(db.open());
+        QSqlQuery query(db);
+        if (kind == QLatin1String("other")) {
+            QVERIFY(query.exec(QStringLiteral("CREATE TABLE Para1 (Name TEXT, Value TEXT)")));
+        } else {
+            for (const char *sql :
+                 {"CREATE TABLE Sur1 (CjNo, MyDate, Name, Layers)", "CREATE TABLE Sur2 (CjNo, CjdNo)",
+                  "CREATE TABLE Sur3 (CjdNo, PointName, Aci, Mark)",
+                  "CREATE TABLE AciRgb (Aci_Color, Rgb_R, Rgb_G, Rgb_B)"})
+                QVERIFY(query.exec(QString::fromLatin1(sql)));
+        }
+        db.close();
+        db = QSqlDatabase();
+        QSqlDatabase::removeDatabase(QStringLiteral("make"));
+    }
+    const QByteArray before = digestOf(path);
+
+    ProjectDatabase project;
+    QVERIFY(!project.open(path));
+    QVERIFY(!project.errorString().isEmpty());
+    QVERIFY2(project.errorString().contains(reason), qPrintable(project.errorString()));
+    QCOMPARE(digestOf(path), before);
+}
+
+void ProjectDatabaseTest::createFromTemplate()
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("新 工程.mdb"));
+    QString error;
+    QVERIFY2(ProjectDatabase::createFromTemplate(projectTemplate(), path, &error), qPrintable(error));
+    QCOMPARE(digestOf(path), digestOf(projectTemplate()));
+
+    {
+        ProjectDatabase project;
+        QVERIFY(project.open(path));
+        QVERIFY(project.setElevation(0, 1, 100.0));
+    }
+    QVERIFY(ProjectDatabase::createFromTemplate(projectTemplate(), path, &error));
+    QCOMPARE(digestOf(path), digestOf(projectTemplate()));
+    QCOMPARE(QDir(dir.path()).entryList(QDir::Files).size(), 1); // no temporary left
+
+    const QString folder = dir.filePath(QStringLiteral("folder.mdb"));
+    QVERIFY(QDir().mkpath(folder));
+    QVERIFY(!ProjectDatabase::createFromTemplate(projectTemplate(), folder, &error));
+    QVERIFY(QFileInfo(folder).isDir());
+
+    QVERIFY(!ProjectDatabase::createFromTemplate(dir.filePath(QStringLiteral("none.mdb")), path,
+                                                 &error));
+    QVERIFY(error.contains(QStringLiteral("none.mdb")));
+    QCOMPARE(digestOf(path), digestOf(projectTemplate()));
+}
+
+void ProjectDatabaseTest::epochs()
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("p.mdb"));
+    QVERIFY(makeProject(path));
+    ProjectDatabase project;
+    QVERIFY(project.open(path));
+    QVERIFY(project.epochs().empty());
+    QCOMPARE(project.nextEpochNumber(), std::optional<int>(0));
+
+    QVERIFY(project.addEpoch({1, QStringLiteral("2018-08-09"), QStringLiteral("B.2"), "2.5"}));
+    QVERIFY(project.addEpoch({0, QStringLiteral("2018-07-10"), QStringLiteral("首次"), "5"}));
+    QVERIFY(project.addEpoch({2, QStringLiteral("2018-09-01"), QStringLiteral("x"), "5a"}));
+    QCOMPARE(project.nextEpochNumber(), std::optional<int>(3));
+    QVERIFY2(!project.addEpoch({2, QStringLiteral("2019-01-01"), QStringLiteral("y"), "1"}),
+             "epoch numbers are unique");
+    QVERIFY(!project.errorString().isEmpty());
+
+    const std::vector<Epoch> all = project.epochs();
+    QCOMPARE(all.size(), size_t(3));
+    QCOMPARE(all[0].cjNo, 0);
+    QCOMPARE(all[0].name, QStringLiteral("首次"));
+    QCOMPARE(all[0].layers, QStringLiteral("5"));
+    QCOMPARE(all[1].layers, QStringLiteral("2.5"));
+    QCOMPARE(all[2].layers, QStringLiteral("5a"));
+    QCOMPARE(project.epochByNumber(1)->date, QStringLiteral("2018-08-09"));
+    QVERIFY(!project.epochByNumber(7));
+    QVERIFY(project.errorString().isEmpty());
+
+    QVERIFY(project.updateEpoch({1, QStringLiteral("2018-08-10"), QStringLiteral("第二次"), "6"}));
+    QCOMPARE(project.epochByNumber(1)->name, QStringLiteral("第二次"));
+    QVERIFY(!project.epochByName(QStringLiteral("B.2")));
+    QVERIFY(!project.updateEpoch({9, QStringLiteral("2018-08-10"), QStringLiteral("z"), "1"}));
+    QVERIFY(!project.errorString().isEmpty());
+}
+
+void ProjectDatabaseTest::epochLookupsAreExact_data()
+{
+    QTest::addColumn<QString>("stored");
+    QTest::addColumn<QString>("sought");
+    QTest::addColumn<bool>("found");
+    QTest::addRow("same") << "A1" << "A1" << true;
+    QTest::addRow("other case") << "abc" << "ABC" << true;
+    QTest::addRow("quote") << "it's" << "it's" << true;
+    QTest::addRow("double quote") << "a\"b" << "a\"b" << true;
+    QTest::addRow("percent is no wildcard") << "a%b" << "%" << false;
+    QTest::addRow("underscore is no wildcard") << "a_b" << "a_c" << false;
+    QTest::addRow("sql text") << "x' OR '1'='1" << "x' OR '1'='1" << true;
+    QTest::addRow("sql text finds nothing else") << "A1" << "x' OR '1'='1" << false;
+    QTest::addRow("chinese") << QStringLiteral("第一次") << QStringLiteral("第一次") << true;
+    QTest::addRow("trailing blank differs") << "A1" << "A1 " << false;
+}
+
+void ProjectDatabaseTest::epochLookupsAreExact()
+{
+    QFETCH(QString, stored);
+    QFETCH(QString, sought);
+    QFETCH(bool, found);
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("p.mdb"));
+    QVERIFY(makeProject(path));
+    ProjectDatabase project;
+    QVERIFY(project.open(path));
+    QVERIFY(project.addEpoch({0, stored, stored, "1"}));
+    QVERIFY(project.addPoint({1, stored, 5, QStringLiteral("菱形")}));
+
+    QCOMPARE(project.epochByName(sought).has_value(), found);
+    QCOMPARE(project.epochByDate(sought).has_value(), found);
+    QCOMPARE(project.pointByName(sought).has_value(), found);
+    if (found)
+        QCOMPARE(project.pointByName(sought)->name, stored);
+}
+
+void ProjectDatabaseTest::elevations()
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("p.mdb"));
+    QVERIFY(makeProject(path));
+    ProjectDatabase project;
+    QVERIFY(project.open(path));
+    QVERIFY(!project.maxPointNumber());
+    QVERIFY(!project.elevation(0, 1));
+
+    QVERIFY(project.setElevation(0, 1, 100.0));
+    QVERIFY(project.setElevation(0, 1, 100.00001)); // found again, not added twice
+    QCOMPARE(project.elevation(0, 1), std::optional<double>(100.00001));
+    QVERIFY(project.setElevation(2, 1, 99.9965));
+    QVERIFY(project.setElevation(1, 1, 99.998));
+    QVERIFY(project.setElevation(1, 12, 50.5));
+    QVERIFY(project.setElevation(1, 3, 0.0));
+    QCOMPARE(readWithPython(path, QStringLiteral("SELECT COUNT(*) FROM Sur2 WHERE CjNo=0 AND CjdNo=1"))
+                 .at(0).toArray().at(0).toInt(),
+             1);
+
+    const auto ofPoint = project.elevationsOfPoint(1);
+    QCOMPARE(ofPoint.size(), size_t(3));
+    QCOMPARE(ofPoint[0].cjNo, 0);
+    QCOMPARE(ofPoint[1].cjNo, 1);
+    QCOMPARE(ofPoint[2].pointH, 99.9965);
+    const auto ofEpoch = project.elevationsOfEpoch(1);
+    QCOMPARE(ofEpoch.size(), size_t(3));
+    QCOMPARE(ofEpoch[0].cjdNo, 1);
+    QCOMPARE(ofEpoch[1].cjdNo, 3);
+    QCOMPARE(ofEpoch[2].cjdNo, 12);
+    QCOMPARE(project.elevationsOfEpoch(1, 3).size(), size_t(2));
+    QCOMPARE(project.elevation(1, 3), std::optional<double>(0.0)); // a stored zero is a record
+    QCOMPARE(project.maxPointNumber(), std::optional<int>(12));
+    QCOMPARE(project.allElevations().size(), size_t(5));
+
+    QVERIFY(project.deleteElevation(1, 12));
+    QVERIFY(!project.elevation(1, 12));
+    QVERIFY(project.deleteElevation(1, 12)); // nothing to delete is no error
+    QCOMPARE(project.maxPointNumber(), std::optional<int>(3));
+}
+
+void ProjectDatabaseTest::points()
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("p.mdb"));
+    QVERIFY(makeProject(path));
+    ProjectDatabase project;
+    QVERIFY(project.open(path));
+    QVERIFY(project.addPoint({7, QStringLiteral("J7"), 5, QStringLiteral("菱形")}));
+    QVERIFY(project.addPoint({2, QStringLiteral("J2"), 6, QStringLiteral("正方形")}));
+    QVERIFY(project.addPoint({9, QStringLiteral("J2"), 3, QStringLiteral("叉叉")}));
+    QVERIFY(!project.addPoint({7, QStringLiteral("again"), 5, QStringLiteral("菱形")}));
+
+    const auto all = project.points();
+    QCOMPARE(all.size(), size_t(3));
+    QCOMPARE(all[0].cjdNo, 2);
+    QCOMPARE(all[1].mark, QStringLiteral("菱形"));
+    QCOMPARE(project.pointByNumber(7)->name, QStringLiteral("J7"));
+    QVERIFY(!project.pointByNumber(8));
+    // Two points of one name: the first by number.
+    QCOMPARE(project.pointByName(QStringLiteral("j2"))->cjdNo, 2);
+
+    QVERIFY(project.renamePoint(7, QStringLiteral("新'点")));
+    QCOMPARE(project.pointByNumber(7)->name, QStringLiteral("新'点"));
+    QCOMPARE(project.pointByNumber(7)->aci, 5);
+    QVERIFY(!project.renamePoint(8, QStringLiteral("none")));
+}
+
+void ProjectDatabaseTest::colours()
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("p.mdb"));
+    QVERIFY(makeProject(path));
+    ProjectDatabase project;
+    QVERIFY(project.open(path));
+    QCOMPARE(project.colour(5), std::optional<Rgb>(Rgb{0, 0, 255}));
+    QCOMPARE(project.colour(11), std::optional<Rgb>(Rgb{255, 127, 127}));
+    QCOMPARE(project.colour(1), std::optional<Rgb>(Rgb{255, 0, 0}));
+    QVERIFY(!project.colour(256));
+    QVERIFY(!project.colour(-1));
+}
+
+void ProjectDatabaseTest::independentReaderSeesTheRows()
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("测量 项目/it's.mdb"));
+    QVERIFY(makeProject(path));
+    {
+        ProjectDatabase project;
+        QVERIFY(project.open(path));
+        QVERIFY(project.addEpoch({0, QStringLiteral("2018-07-10"), QStringLiteral("A'\"%_"), "12"}));
+        QVERIFY(project.addPoint({1, QStringLiteral("沉1'"), 5, QStringLiteral("菱形")}));
+        QVERIFY(project.setElevation(0, 1, 100.12345));
+    }
+    QCOMPARE(readWithPython(path, QStringLiteral("SELECT CjNo, MyDate, Name, Layers FROM Sur1")),
+             QJsonDocument::fromJson(R"([[0, "2018-07-10", "A'\"%_", 12]])").array());
+    QCOMPARE(readWithPython(path, QStringLiteral("SELECT CjdNo, PointName, Aci, Mark FROM Sur3")),
+             QJsonDocument::fromJson(QStringLiteral(R"([[1, "沉1'", 5, "菱形"]])").toUtf8()).array());
+    QCOMPARE(readWithPython(path, QStringLiteral("SELECT CjNo, CjdNo, PointH FROM Sur2")),
+             QJsonDocument::fromJson(R"([[0, 1, 100.12345]])").array());
+}
+
+void ProjectDatabaseTest::readOnlyProject()
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("archive.mdb"));
+    QVERIFY(makeProject(path));
+    {
+        ProjectDatabase project;
+        QVERIFY(project.open(path));
+        QVERIFY(project.setElevation(0, 1, 100.0));
+    }
+    QVERIFY(QFile::setPermissions(path, QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther));
+    const QByteArray before = digestOf(path);
+    ProjectDatabase project;
+    QVERIFY2(project.open(path), qPrintable(project.errorString()));
+    QVERIFY(project.isReadOnly());
+    QCOMPARE(project.elevation(0, 1), std::optional<double>(100.0));
+    QVERIFY(!project.setElevation(0, 1, 101.0));
+    QVERIFY(project.errorString().contains(QStringLiteral("只读")));
+    QVERIFY(!project.addEpoch({0, QStringLiteral("2018-07-10"), QStringLiteral("A"), "1"}));
+    QVERIFY(!project.deleteElevation(0, 1));
+    QCOMPARE(digestOf(path), before);
+}
+
+void ProjectDatabaseTest::removedOrReplacedFile()
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("p.mdb"));
+    QVERIFY(makeProject(path));
+    {
+        ProjectDatabase project;
+        QVERIFY(project.open(path));
+        QVERIFY(QFile::remove(path));
+        QVERIFY(!project.setElevation(0, 1, 100.0));
+        QVERIFY(project.errorString().contains(QStringLiteral("删除")));
+    }
+    QVERIFY(makeProject(path));
+    ProjectDatabase project;
+    QVERIFY(project.open(path));
+    const QString other = dir.filePath(QStringLiteral("other.mdb"));
+    QVERIFY(makeProject(other));
+    QVERIFY(QFile::remove(path));
+    QVERIFY(QFile::rename(other, path));
+    QVERIFY(!project.addPoint({1, QStringLiteral("J1"), 5, QStringLiteral("菱形")}));
+    QCOMPARE(readWithPython(path, QStringLiteral("SELECT COUNT(*) FROM Sur3")).at(0).toArray().at(0).toInt(), 0);
+}
+
+void ProjectDatabaseTest::lockedByAnotherProgram()
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("p.mdb"));
+    QVERIFY(makeProject(path));
+    ProjectDatabase opened;
+    QVERIFY(opened.open(path));
+    {
+        ExclusiveLock lock(path);
+        QVERIFY(lock.locked());
+        ProjectDatabase project;
+        QVERIFY(!project.open(path));
+        QVERIFY2(project.errorString().contains(QStringLiteral("locked")),
+                 qPrintable(project.errorString()));
+        QVERIFY(!opened.setElevation(0, 1, 100.0));
+        QVERIFY(opened.errorString().contains(QStringLiteral("locked")));
+    }
+    QVERIFY(opened.setElevation(0, 1, 100.0));
+    QCOMPARE(integrityOf(path), QStringLiteral("ok"));
+}
+
+void ProjectDatabaseTest::transactionIsAllOrNothing()
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("p.mdb"));
+    QVERIFY(makeProject(path));
+    ProjectDatabase project;
+    QVERIFY(project.open(path));
+    QVERIFY(!project.inTransaction([&] {
+        return project.setElevation(1, 1, 100.0) && project.setElevation(1, 2, 101.0)
+            && project.addEpoch({0, QStringLiteral("d"), QStringLiteral("n"), "1"})
+            && project.addEpoch({0, QStringLiteral("d2"), QStringLiteral("n2"), "1"});
+    }));
+    QVERIFY(!project.errorString().isEmpty());
+    QVERIFY(project.allElevations().empty());
+    QVERIFY(project.epochs().empty());
+
+    QVERIFY(project.inTransaction(
+        [&] { return project.setElevation(1, 1, 100.0) && project.setElevation(1, 2, 101.0); }));
+    QCOMPARE(readWithPython(path, QStringLiteral("SELECT COUNT(*) FROM Sur2")).at(0).toArray().at(0).toInt(), 2);
+}
+
+void ProjectDatabaseTest::killRightAfterCommitLosesNothing()
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("p.mdb"));
+    QVERIFY(makeProject(path));
+    QProcess writer;
+    writer.start(QStringLiteral(PROJECT_WRITER),
+                 {path, QStringLiteral("hold"), QStringLiteral("3"), QStringLiteral("7"),
+                  QStringLiteral("99.99650")});
+    QVERIFY(writer.waitForStarted());
+    QByteArray output;
+    while (!output.contains("committed") && writer.waitForReadyRead(10000))
+        output += writer.readAllStandardOutput();
+    QVERIFY2(output.contains("committed"), writer.readAllStandardError().constData());
+    QCOMPARE(writer.state(), QProcess::Running);
+    writer.kill(); // SIGKILL
+    QVERIFY(writer.waitForFinished());
+    QCOMPARE(writer.exitStatus(), QProcess::CrashExit);
+
+    ProjectDatabase project;
+    QVERIFY(project.open(path));
+    QCOMPARE(project.elevation(3, 7), std::optional<double>(99.9965));
+    QCOMPARE(integrityOf(path), QStringLiteral("ok"));
+}
+
+void ProjectDatabaseTest::twoProgramsWriteAtOnce()
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("p.mdb"));
+    QVERIFY(makeProject(path));
+    QProcess writer;
+    writer.start(QStringLiteral(PROJECT_WRITER),
+                 {path, QStringLiteral("many"), QStringLiteral("1"), QStringLiteral("150")});
+    QVERIFY(writer.waitForStarted());
+    ProjectDatabase project;
+    QVERIFY(project.open(path));
+    for (int point = 1; point <= 150; ++point)
+        QVERIFY2(project.setElevation(2, point, 90.0 + point / 1000.0),
+                 qPrintable(project.errorString()));
+    QVERIFY(writer.waitForFinished(60000));
+    QCOMPARE(writer.exitCode(), 0);
+    QCOMPARE(project.elevationsOfEpoch(1).size(), size_t(150));
+    QCOMPARE(project.elevationsOfEpoch(2).size(), size_t(150));
+    QCOMPARE(integrityOf(path), QStringLiteral("ok"));
+}
+
+void ProjectDatabaseTest::programFilesAreRecognised()
+{
+    QTemporaryDir dir;
+    const QString sdmx = dir.filePath(QStringLiteral("Sdmx.mdb"));
+    QVERIFY(writeFile(sdmx, "x"));
+    const QString link = dir.filePath(QStringLiteral("link.mdb"));
+    QVERIFY(QFile::link(sdmx, link));
+    const QString other = dir.filePath(QStringLiteral("other.mdb"));
+    QVERIFY(writeFile(other, "x"));
+
+    QVERIFY(isSameFileIgnoringCase(sdmx, {sdmx}));
+    QVERIFY(isSameFileIgnoringCase(link, {other, sdmx}));
+    QVERIFY(isSameFileIgnoringCase(dir.filePath(QStringLiteral("SDMX.MDB")), {sdmx}));
+    QVERIFY(isSameFileIgnoringCase(dir.path() + QStringLiteral("/./sub/../Sdmx.mdb"), {sdmx}));
+    QVERIFY(!isSameFileIgnoringCase(other, {sdmx}));
+}
+
+QTEST_GUILESS_MAIN(ProjectDatabaseTest)
+#include "tst_projectdb.moc"

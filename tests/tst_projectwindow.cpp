@@ -1,0 +1,348 @@
+#include "app/mainwindow.h"
+#include "app/startup.h"
+#include "project/projectdb.h"
+#include "testsupport.h"
+
+#include <QComboBox>
+#include <QCryptographicHash>
+#include <QDir>
+#include <QFile>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPushButton>
+#include <QTableWidget>
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace testsupport;
+
+namespace {
+
+QByteArray digestOf(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return QByteArray();
+    return QCryptographicHash::hash(file.readAll(), QCryptographicHash::Sha256);
+}
+
+// A program directory with its system database and project template, and a
+// folder for the user's projects beside it.
+struct Fixture
+{
+    QTemporaryDir dir;
+    QString programDir() const { return dir.path() + QStringLiteral("/程序/"); }
+    QString sdmx() const { return programDir() + QStringLiteral("Sdmx.mdb"); }
+    QString templatePath() const { return programDir() + QStringLiteral("Support/Db/数据库模板.mdb"); }
+    QString projects() const { return dir.path() + QStringLiteral("/测量 项目/"); }
+
+    bool make()
+    {
+        return QDir().mkpath(programDir() + QStringLiteral("Support/Db")) && QDir().mkpath(projects())
+            && makeSystemDatabase(QDir::cleanPath(programDir()))
+            && QFile::copy(projectTemplate(), templatePath());
+    }
+};
+
+template<typename T>
+T *control(QWidget *window, const char *name)
+{
+    return window->findChild<T *>(QString::fromLatin1(name));
+}
+
+void click(QWidget *window, const char *button)
+{
+    QTest::mouseClick(control<QPushButton>(window, button), Qt::LeftButton);
+}
+
+QString nameCell(QWidget *window, int row)
+{
+    const QTableWidgetItem *item = control<QTableWidget>(window, "Flex1")->item(row, 0);
+    return item ? item->text() : QString();
+}
+
+QColor nameColour(QWidget *window, int row)
+{
+    const QTableWidgetItem *item = control<QTableWidget>(window, "Flex1")->item(row, 0);
+    return item && item->foreground().style() != Qt::NoBrush ? item->foreground().color() : QColor();
+}
+
+QStringList listEntries(QWidget *window)
+{
+    QStringList entries;
+    auto *list = control<QListWidget>(window, "List1");
+    for (int i = 0; i < list->count(); ++i)
+        entries << list->item(i)->text();
+    return entries;
+}
+
+void verifyNoProject(MainWindow *window)
+{
+    QVERIFY(!window->project());
+    QVERIFY(window->currentProjectPath().isEmpty());
+    QCOMPARE(window->windowTitle(), QStringLiteral("Sedimetra 2018"));
+    QCOMPARE(control<QListWidget>(window, "List1")->count(), 0);
+    QCOMPARE(window->currentEpoch(), -1);
+}
+
+} // namespace
+
+class ProjectWindowTest : public QObject
+{
+    Q_OBJECT
+private slots:
+    void newThenReopen();
+    void newOnExistingFileAsksFirst();
+    void programFilesAreRefused_data();
+    void programFilesAreRefused();
+    void badFilesAreRefused_data();
+    void badFilesAreRefused();
+    void cancelLeavesNoProject();
+    void readOnlyProjectOpensWithWarning();
+};
+
+void ProjectWindowTest::newThenReopen()
+{
+    Fixture fixture;
+    QVERIFY(fixture.make());
+    const auto window = startup(fixture.programDir());
+    QVERIFY(window);
+
+    const QString typed = fixture.projects() + QStringLiteral("楼 1号");
+    const QString path = typed + QStringLiteral(".mdb");
+    {
+        DialogWatcher watcher(window.get());
+        watcher.queueFile(typed);
+        click(window.get(), "Command6");
+        QCOMPARE(watcher.fileDialogTitles(), QStringList{QStringLiteral("新建沉降工程")});
+        QCOMPARE(watcher.fileDialogFilters(), QStringList{QStringLiteral("沉降工程 (*.mdb)")});
+        QVERIFY(watcher.seen().isEmpty());
+    }
+    QVERIFY(QFile::exists(path));
+    QCOMPARE(digestOf(path), digestOf(fixture.templatePath()));
+    QCOMPARE(window->windowTitle(), QStringLiteral("Sedimetra 2018 当前工程：") + path);
+    QCOMPARE(window->currentProjectPath(), path);
+    QCOMPARE(control<QTableWidget>(window.get(), "Flex1")->currentRow(), 0);
+    QCOMPARE(control<QTableWidget>(window.get(), "Flex1")->currentColumn(), 4);
+    QVERIFY(listEntries(window.get()).isEmpty());
+
+    // Another program (or an earlier session) fills the project.
+    {
+        ProjectDatabase project;
+        QVERIFY(project.open(path));
+        QVERIFY(project.addPoint({1, QStringLiteral("J1"), 5, QStringLiteral("菱形")}));
+        QVERIFY(project.addPoint({2, QStringLiteral("沉'2"), 6, QStringLiteral("正方形")}));
+        QVERIFY(project.addPoint({3, QStringLiteral("P3"), 999, QStringLiteral("叉叉")}));
+        QVERIFY(project.addPoint({20, QStringLiteral("J20"), 11, QStringLiteral("长方形")}));
+        QVERIFY(project.addEpoch({0, QStringLiteral("2018-07-10"), QStringLiteral("首次"), "2"}));
+        QVERIFY(project.addEpoch({1, QStringLiteral("2018-08-09"), QStringLiteral("B.2"), "5"}));
+    }
+
+    {
+        DialogWatcher watcher(window.get());
+        watcher.queueFile(path);
+        click(window.get(), "Command7");
+        QCOMPARE(watcher.fileDialogTitles(), QStringList{QStringLiteral("打开沉降工程")});
+        QVERIFY(watcher.seen().isEmpty());
+    }
+    QCOMPARE(window->windowTitle(), QStringLiteral("Sedimetra 2018  当前工程：") + path);
+    QCOMPARE(nameCell(window.get(), 0), QStringLiteral("J1"));
+    QCOMPARE(nameColour(window.get(), 0), QColor(0, 0, 255));
+    QCOMPARE(nameCell(window.get(), 1), QStringLiteral("沉'2"));
+    QCOMPARE(nameColour(window.get(), 1), QColor(255, 0, 255));
+    QCOMPARE(nameCell(window.get(), 2), QStringLiteral("P3"));
+    QCOMPARE(nameColour(window.get(), 2), QColor()); // no such colour: the grid's own
+    QCOMPARE(nameCell(window.get(), 3), QString());
+    QCOMPARE(listEntries(window.get()), (QStringList{QStringLiteral("0.首次"), "1.B.2"}));
+    QCOMPARE(control<QListWidget>(window.get(), "List1")->currentRow(), 1);
+    QCOMPARE(window->currentEpoch(), 1);
+    QCOMPARE(control<QLineEdit>(window.get(), "Text1")->text(), QStringLiteral("2018-08-09"));
+    QCOMPARE(control<QLineEdit>(window.get(), "Text2")->text(), QStringLiteral("B.2"));
+    QCOMPARE(control<QLineEdit>(window.get(), "Text3")->text(), QStringLiteral("5"));
+    QVERIFY(control<QPushButton>(window.get(), "Command2")->isEnabled());
+
+    // Point 20 lies above the 15 rows; raising the count shows it.
+    QCOMPARE(control<QTableWidget>(window.get(), "Flex1")->rowCount(), 15);
+    auto *combo3 = control<QComboBox>(window.get(), "Combo3");
+    combo3->setCurrentIndex(combo3->findText(QStringLiteral("30")));
+    QCOMPARE(nameCell(window.get(), 19), QStringLiteral("J20"));
+    QCOMPARE(nameColour(window.get(), 19), QColor(255, 127, 127));
+    QCOMPARE(nameCell(window.get(), 0), QStringLiteral("J1"));
+}
+
+void ProjectWindowTest::newOnExistingFileAsksFirst()
+{
+    Fixture fixture;
+    QVERIFY(fixture.make());
+    const QString path = fixture.projects() + QStringLiteral("existing.mdb");
+    QVERIFY(makeProject(path));
+    {
+        ProjectDatabase project;
+        QVERIFY(project.open(path));
+        QVERIFY(project.setElevation(0, 1, 100.0));
+    }
+    const QByteArray before = digestOf(path);
+    const auto window = startup(fixture.programDir());
+    QVERIFY(window);
+
+    {
+        DialogWatcher watcher(window.get());
+        watcher.setMessageAnswer(QMessageBox::No);
+        watcher.queueFile(path);
+        watcher.queueFile(QString()); // then cancel the dialog
+        click(window.get(), "Command6");
+        QCOMPARE(watcher.seen().size(), 1);
+        QVERIFY2(watcher.seen()[0].text.contains(QStringLiteral("existing.mdb")),
+                 qPrintable(watcher.seen()[0].text));
+    }
+    QCOMPARE(digestOf(path), before);
+    verifyNoProject(window.get());
+
+    {
+        DialogWatcher watcher(window.get());
+        watcher.setMessageAnswer(QMessageBox::Yes);
+        watcher.queueFile(path);
+        click(window.get(), "Command6");
+        QCOMPARE(watcher.seen().size(), 1);
+    }
+    QCOMPARE(digestOf(path), digestOf(fixture.templatePath()));
+    QCOMPARE(window->currentProjectPath(), path);
+}
+
+void ProjectWindowTest::programFilesAreRefused_data()
+{
+    QTest::addColumn<QString>("command");
+    QTest::addColumn<QString>("which");
+    QTest::addRow("open the system database") << "Command7" << "sdmx";
+    QTest::addRow("open the system database by a link") << "Command7" << "link";
+    QTest::addRow("open the template") << "Command7" << "template";
+    QTest::addRow("new over the system database") << "Command6" << "sdmx";
+    QTest::addRow("new over the system database in other case") << "Command6" << "upper";
+    QTest::addRow("new over the template") << "Command6" << "template";
+}
+
+void ProjectWindowTest::programFilesAreRefused()
+{
+    QFETCH(QString, command);
+    QFETCH(QString, which);
+    Fixture fixture;
+    QVERIFY(fixture.make());
+    QString path = which == QLatin1String("template") ? fixture.templatePath() : fixture.sdmx();
+    if (which == QLatin1String("link")) {
+        path = fixture.projects() + QStringLiteral("settings.mdb");
+        QVERIFY(QFile::link(fixture.sdmx(), path));
+    } else if (which == QLatin1String("upper")) {
+        path = fixture.programDir() + QStringLiteral("SDMX.MDB");
+    }
+    const QByteArray sdmxBefore = digestOf(fixture.sdmx());
+    const QByteArray templateBefore = digestOf(fixture.templatePath());
+    const auto window = startup(fixture.programDir());
+    QVERIFY(window);
+
+    DialogWatcher watcher(window.get());
+    watcher.setMessageAnswer(QMessageBox::Yes); // even if the dialog asks to replace
+    watcher.queueFile(path);
+    click(window.get(), command.toLatin1().constData());
+    QVERIFY(!watcher.seen().isEmpty());
+    QVERIFY2(watcher.seen().last().text.contains(QDir::toNativeSeparators(path)),
+             qPrintable(watcher.seen().last().text));
+    QCOMPARE(watcher.seen().last().title, QStringLiteral("Sedimetra"));
+    verifyNoProject(window.get());
+    QCOMPARE(digestOf(fixture.sdmx()), sdmxBefore);
+    QCOMPARE(digestOf(fixture.templatePath()), templateBefore);
+    QVERIFY(!QFile::exists(fixture.programDir() + QStringLiteral("SDMX.MDB")));
+}
+
+void ProjectWindowTest::badFilesAreRefused_data()
+{
+    QTest::addColumn<QByteArray>("content");
+    QTest::addColumn<QString>("reason");
+    QByteArray random(20000, '\0');
+    for (int i = 0; i < random.size(); ++i)
+        random[i] = char((i * 31 + 7) % 253);
+    QTest::addRow("random bytes") << random << "not a database";
+    QTest::addRow("empty file") << QByteArray() << QStringLiteral("缺少表");
+    QFile source(projectTemplate());
+    source.open(QIODevice::ReadOnly);
+    QTest::addRow("truncated project") << source.read(4096) << "";
+}
+
+void ProjectWindowTest::badFilesAreRefused()
+{
+    QFETCH(QByteArray, content);
+    QFETCH(QString, reason);
+    Fixture fixture;
+    QVERIFY(fixture.make());
+    const QString path = fixture.projects() + QStringLiteral("坏 的'.mdb");
+    QVERIFY(writeFile(path, content));
+    const auto window = startup(fixture.programDir());
+    QVERIFY(window);
+
+    DialogWatcher watcher(window.get());
+    watcher.queueFile(path);
+    click(window.get(), "Command7");
+    QCOMPARE(watcher.seen().size(), 1);
+    const QString text = watcher.seen()[0].text;
+    QVERIFY2(text.startsWith(QStringLiteral("无法打开沉降工程：") + QDir::toNativeSeparators(path)),
+             qPrintable(text));
+    QVERIFY2(text.contains(reason), qPrintable(text));
+    QVERIFY(text.size() > (QStringLiteral("无法打开沉降工程：") + path).size() + 1);
+    verifyNoProject(window.get());
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QCOMPARE(file.readAll(), content);
+}
+
+void ProjectWindowTest::cancelLeavesNoProject()
+{
+    Fixture fixture;
+    QVERIFY(fixture.make());
+    const QString path = fixture.projects() + QStringLiteral("a.mdb");
+    QVERIFY(makeProject(path));
+    {
+        ProjectDatabase project;
+        QVERIFY(project.open(path));
+        QVERIFY(project.addPoint({1, QStringLiteral("J1"), 5, QStringLiteral("菱形")}));
+        QVERIFY(project.addEpoch({0, QStringLiteral("2018-07-10"), QStringLiteral("A"), "1"}));
+    }
+    const auto window = startup(fixture.programDir());
+    QVERIFY(window);
+    {
+        DialogWatcher watcher(window.get());
+        watcher.queueFile(path);
+        click(window.get(), "Command7");
+    }
+    QCOMPARE(nameCell(window.get(), 0), QStringLiteral("J1"));
+    QCOMPARE(window->currentEpoch(), 0);
+
+    for (const char *command : {"Command7", "Command6"}) {
+        DialogWatcher watcher(window.get());
+        watcher.queueFile(QString());
+        click(window.get(), command);
+        QVERIFY(watcher.seen().isEmpty());
+        verifyNoProject(window.get());
+        QCOMPARE(nameCell(window.get(), 0), QString());
+        QCOMPARE(control<QLineEdit>(window.get(), "Text2")->text(), QString());
+    }
+}
+
+void ProjectWindowTest::readOnlyProjectOpensWithWarning()
+{
+    Fixture fixture;
+    QVERIFY(fixture.make());
+    const QString path = fixture.projects() + QStringLiteral("archive.mdb");
+    QVERIFY(makeProject(path));
+    QVERIFY(QFile::setPermissions(path, QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther));
+    const auto window = startup(fixture.programDir());
+    QVERIFY(window);
+    DialogWatcher watcher(window.get());
+    watcher.queueFile(path);
+    click(window.get(), "Command7");
+    QCOMPARE(watcher.seen().size(), 1);
+    QVERIFY(watcher.seen()[0].text.contains(QStringLiteral("只读")));
+    QCOMPARE(window->currentProjectPath(), path);
+    QVERIFY(window->project()->isReadOnly());
+}
+
+QTEST_MAIN(ProjectWindowTest)
+#include "tst_projectwindow.moc"
