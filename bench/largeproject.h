@@ -1,0 +1,11 @@
+#pragma once
+
+#include <QString>
+
+// Makes a project of `points` points and `epochs` epochs from the project
+// template at `templatePath`: a building sinking like a real one, fast while
+// it is loaded and slower later, every point a little differently, with the
+// levelling noise of a good level (±0.3 mm). Dates run from 2018-03-01 every
+// 5 to 15 days. Returns false and says why on failure.
+bool makeLargeProject(const QString &templatePath, const QString &path, int points, int epochs,
+                      QString *error);
