@@ -43,8 +43,8 @@ int main(int argc, char *argv[])
     QCoreApplication app(argc, argv);
     const int runs = argc > 1 ? std::max(1, atoi(argv[1])) : 20;
     const QString bin = QStringLiteral(SEDIMETRA_BIN_DIR);
-    const QString probe = QCoreApplication::applicationDirPath()
-        + QStringLiteral("/sedimetra-startup-probe");
+    const QString probe =
+        QCoreApplication::applicationDirPath() + QStringLiteral("/sedimetra-startup-probe");
 
     QTemporaryDir programDir;
     if (!QFile::copy(bin + QStringLiteral("/Sdmx.mdb"), programDir.filePath("Sdmx.mdb"))
@@ -54,7 +54,8 @@ int main(int argc, char *argv[])
     }
 
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    if (!env.contains(QStringLiteral("DISPLAY")) && !env.contains(QStringLiteral("QT_QPA_PLATFORM")))
+    if (!env.contains(QStringLiteral("DISPLAY"))
+        && !env.contains(QStringLiteral("QT_QPA_PLATFORM")))
         env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
 
     std::vector<double> times;

@@ -8,8 +8,7 @@
 
 // Runs `work` `runs` times (after one warm-up run) and prints the median,
 // minimum and maximum in milliseconds with the budget, when there is one.
-template<typename Work>
-double measure(const char *name, int runs, Work work, double budgetMs = 0)
+template <typename Work> double measure(const char *name, int runs, Work work, double budgetMs = 0)
 {
     work(0);
     std::vector<double> times;

@@ -33,6 +33,7 @@ int main(int argc, char *argv[])
 {
     const QString programDir = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QString();
     FirstPaint firstPaint;
-    return runSedimetra(argc, argv, programDir,
-                        [&firstPaint](MainWindow &window) { window.installEventFilter(&firstPaint); });
+    return runSedimetra(argc, argv, programDir, [&firstPaint](MainWindow &window) {
+        window.installEventFilter(&firstPaint);
+    });
 }

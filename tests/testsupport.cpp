@@ -3,9 +3,10 @@
 #include "project/sqlscript.h"
 
 #include <QApplication>
+#include <QCryptographicHash>
 #include <QDir>
-#include <QFileDialog>
 #include <QFile>
+#include <QFileDialog>
 #include <QFileInfo>
 #include <QLineEdit>
 #include <QPointer>
@@ -20,8 +21,7 @@ namespace testsupport {
 
 namespace {
 
-template<typename Work>
-auto withConnection(const QString &path, Work work)
+template <typename Work> auto withConnection(const QString &path, Work work)
 {
     const QString name = QUuid::createUuid().toString();
     auto result = [&] {
@@ -48,16 +48,16 @@ bool makeProject(const QString &path)
     QDir().mkpath(QFileInfo(path).absolutePath());
     QFile::remove(path);
     return QFile::copy(projectTemplate(), path)
-        && QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup
-                                           | QFile::ReadOther);
+           && QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup
+                                              | QFile::ReadOther);
 }
 
 bool makeSystemDatabase(const QString &dir)
 {
     return withConnection(dir + QStringLiteral("/Sdmx.mdb"), [](QSqlDatabase &db) {
         QString error;
-        const bool ok = runSqlScript(
-            db, QStringLiteral(SEDIMETRA_SOURCE_DIR "/Support/Db/sdmx.sql"), &error);
+        const bool ok =
+            runSqlScript(db, QStringLiteral(SEDIMETRA_SOURCE_DIR "/Support/Db/sdmx.sql"), &error);
         if (!ok)
             qWarning("%s", qPrintable(error));
         return ok;
@@ -94,14 +94,39 @@ bool storeSettingDirectly(const QString &sdmxPath, const QString &key, const QSt
     });
 }
 
+QByteArray digestOf(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return QByteArray();
+    return QCryptographicHash::hash(file.readAll(), QCryptographicHash::Sha256);
+}
+
+ExclusiveLock::ExclusiveLock(const QString &path)
+    : m_connection(QUuid::createUuid().toString())
+{
+    QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), m_connection);
+    db.setDatabaseName(path);
+    m_locked = db.open() && QSqlQuery(db).exec(QStringLiteral("BEGIN EXCLUSIVE"));
+}
+
+ExclusiveLock::~ExclusiveLock()
+{
+    {
+        QSqlDatabase db = QSqlDatabase::database(m_connection, false);
+        QSqlQuery(db).exec(QStringLiteral("ROLLBACK"));
+        db.close();
+    }
+    QSqlDatabase::removeDatabase(m_connection);
+}
+
 void typeText(QWidget *widget, const QString &text)
 {
     for (const QChar c : text) {
         if (c.unicode() < 128)
             QTest::keyClick(widget, char(c.unicode()));
         else
-            QTest::sendKeyEvent(QTest::Click, widget, Qt::Key_unknown, QString(c),
-                                Qt::NoModifier);
+            QTest::sendKeyEvent(QTest::Click, widget, Qt::Key_unknown, QString(c), Qt::NoModifier);
     }
 }
 

@@ -30,6 +30,25 @@ bool writeFile(const QString &path, const QByteArray &content);
 std::optional<QString> storedSetting(const QString &sdmxPath, const QString &key);
 bool storeSettingDirectly(const QString &sdmxPath, const QString &key, const QString &value);
 
+// SHA-256 of a file's bytes; empty when it cannot be read.
+QByteArray digestOf(const QString &path);
+
+// Another program's connection holding a database file locked for writing
+// while it lives.
+class ExclusiveLock
+{
+public:
+    explicit ExclusiveLock(const QString &path);
+    ~ExclusiveLock();
+    ExclusiveLock(const ExclusiveLock &) = delete;
+    ExclusiveLock &operator=(const ExclusiveLock &) = delete;
+    bool locked() const { return m_locked; }
+
+private:
+    QString m_connection;
+    bool m_locked = false;
+};
+
 // Types `text` into `widget` key by key, as a user would; characters outside
 // ASCII (Chinese) arrive as key events carrying that text, as from an input
 // method that commits one character per key.

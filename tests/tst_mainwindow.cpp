@@ -14,8 +14,6 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScreen>
-#include <QSqlDatabase>
-#include <QSqlQuery>
 #include <QTableWidget>
 #include <QTemporaryDir>
 #include <QTest>
@@ -47,8 +45,7 @@ struct ProgramDir
     }
 };
 
-template<typename T>
-T *control(QWidget *window, const char *name)
+template <typename T> T *control(QWidget *window, const char *name)
 {
     return window->findChild<T *>(QString::fromLatin1(name));
 }
@@ -212,7 +209,8 @@ void MainWindowTest::gridHeadingsAndRows()
     QCOMPARE(window->size(), QSize(twips(11925), twips(6795)));
 
     auto *grid = control<QTableWidget>(window.get(), "Flex1");
-    const QStringList headings{"观测点名", "首次高程", "本次高程", "本次下沉", "累计下沉", "下沉速率"};
+    const QStringList headings{"观测点名", "首次高程", "本次高程",
+                               "本次下沉", "累计下沉", "下沉速率"};
     const int widths[] = {700, 840, 840, 700, 700, 750};
     QCOMPARE(grid->columnCount(), 6);
     for (int c = 0; c < 6; ++c) {
@@ -249,8 +247,8 @@ void MainWindowTest::gridHeadingsAndRows()
     QVERIFY(window->currentProjectPath().isEmpty());
 
     const std::pair<const char *, int> lengths[] = {
-        {"Text6", 3}, {"Text7", 4}, {"Text8", 4}, {"Text10", 2}, {"Text11", 2},
-        {"Text9", 40}, {"Text16", 40}, {"Text17", 40}, {"Text18", 10}, {"Text19", 4},
+        {"Text6", 3},   {"Text7", 4},   {"Text8", 4},   {"Text10", 2},  {"Text11", 2},
+        {"Text9", 40},  {"Text16", 40}, {"Text17", 40}, {"Text18", 10}, {"Text19", 4},
         {"Text20", 40}, {"Text21", 10}, {"Text22", 16},
     };
     for (const auto &[name, length] : lengths)
@@ -355,8 +353,10 @@ void MainWindowTest::digitsOnlyTyped_data()
     QTest::addColumn<QString>("typed");
     QTest::addColumn<QString>("expected");
     for (const char *box : {"Text6", "Text7", "Text10", "Text11"}) {
-        QTest::addRow("%s digits", box) << box << "12" << "12";
-        QTest::addRow("%s letters and signs", box) << box << "a1-.b2+ " << "12";
+        QTest::addRow("%s digits", box) << box << "12"
+                                        << "12";
+        QTest::addRow("%s letters and signs", box) << box << "a1-.b2+ "
+                                                   << "12";
         QTest::addRow("%s chinese", box) << box << QStringLiteral("三3") << "3";
     }
 }
@@ -419,10 +419,9 @@ void MainWindowTest::splitOutputTick()
     QVERIFY(window);
     QVERIFY(QTest::qWaitForWindowExposed(window.get()));
     auto *check1 = control<QCheckBox>(window.get(), "Check1");
-    const QList<QWidget *> tiling{control<QWidget>(window.get(), "Label9"),
-                                  control<QWidget>(window.get(), "Label10"),
-                                  control<QWidget>(window.get(), "Text10"),
-                                  control<QWidget>(window.get(), "Text11")};
+    const QList<QWidget *> tiling{
+        control<QWidget>(window.get(), "Label9"), control<QWidget>(window.get(), "Label10"),
+        control<QWidget>(window.get(), "Text10"), control<QWidget>(window.get(), "Text11")};
     for (QWidget *w : tiling)
         QVERIFY(w->isEnabled());
     QTest::mouseClick(check1, Qt::LeftButton);
@@ -646,12 +645,9 @@ void MainWindowTest::failedSettingWriteIsReported()
     QVERIFY(window);
     QVERIFY(QTest::qWaitForWindowExposed(window.get()));
 
-    QSqlDatabase other = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("lock"));
-    other.setDatabaseName(dir.sdmx());
-    QVERIFY(other.open());
     {
-        QSqlQuery lock(other);
-        QVERIFY(lock.exec(QStringLiteral("BEGIN EXCLUSIVE")));
+        ExclusiveLock lock(dir.sdmx());
+        QVERIFY(lock.locked());
         DialogWatcher watcher(window.get());
         auto *text11 = control<QLineEdit>(window.get(), "Text11");
         text11->setFocus();
@@ -660,11 +656,7 @@ void MainWindowTest::failedSettingWriteIsReported()
         QVERIFY(watcher.seen()[0].text.contains(QStringLiteral("每行幅数")));
         QVERIFY(watcher.seen()[0].text.contains(QStringLiteral("locked"), Qt::CaseInsensitive));
         QCOMPARE(watcher.seen()[0].icon, QMessageBox::Warning);
-        QVERIFY(lock.exec(QStringLiteral("ROLLBACK")));
     }
-    other.close();
-    other = QSqlDatabase();
-    QSqlDatabase::removeDatabase(QStringLiteral("lock"));
     QVERIFY(!storedSetting(dir.sdmx(), QStringLiteral("每行幅数")).has_value());
 }
 
@@ -681,12 +673,9 @@ void MainWindowTest::messageMovesWindowAside()
     const QPoint home = window->pos();
 
     // A failed write of a setting is reported through the message helper.
-    QSqlDatabase other = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("lock"));
-    other.setDatabaseName(dir.sdmx());
-    QVERIFY(other.open());
     {
-        QSqlQuery lock(other);
-        QVERIFY(lock.exec(QStringLiteral("BEGIN EXCLUSIVE")));
+        ExclusiveLock lock(dir.sdmx());
+        QVERIFY(lock.locked());
         DialogWatcher watcher(window.get());
         auto *text10 = control<QLineEdit>(window.get(), "Text10");
         text10->setFocus();
@@ -694,11 +683,7 @@ void MainWindowTest::messageMovesWindowAside()
         QCOMPARE(watcher.seen().size(), 1);
         QCOMPARE(watcher.seen()[0].title, QStringLiteral("Sedimetra"));
         QCOMPARE(watcher.seen()[0].windowPos, QPoint(screen.right() + 1 - twips(300), home.y()));
-        QVERIFY(lock.exec(QStringLiteral("ROLLBACK")));
     }
-    other.close();
-    other = QSqlDatabase();
-    QSqlDatabase::removeDatabase(QStringLiteral("lock"));
     QCOMPARE(window->pos(), home);
 }
 
@@ -713,7 +698,7 @@ void MainWindowTest::placementAndCompactWindow()
     auto placed = [&] {
         const QRect frame = window->frameGeometry();
         return frame.left() == screen.right() + 1 - frame.width() - twips(300)
-            && frame.top() == screen.bottom() + 1 - frame.height() - twips(800);
+               && frame.top() == screen.bottom() + 1 - frame.height() - twips(800);
     };
     QTRY_VERIFY(placed());
 

@@ -23,10 +23,14 @@ void ProgramFilesTest::programDirectory_data()
 {
     QTest::addColumn<QString>("executableDir");
     QTest::addColumn<QString>("expected");
-    QTest::addRow("plain") << "/opt/sedimetra/bin" << "/opt/sedimetra/bin/";
-    QTest::addRow("root gets no second slash") << "/" << "/";
-    QTest::addRow("already ending in slash") << "/opt/x/" << "/opt/x/";
-    QTest::addRow("chinese") << "/home/测量/沉降" << "/home/测量/沉降/";
+    QTest::addRow("plain") << "/opt/sedimetra/bin"
+                           << "/opt/sedimetra/bin/";
+    QTest::addRow("root gets no second slash") << "/"
+                                               << "/";
+    QTest::addRow("already ending in slash") << "/opt/x/"
+                                             << "/opt/x/";
+    QTest::addRow("chinese") << "/home/测量/沉降"
+                             << "/home/测量/沉降/";
 }
 
 void ProgramFilesTest::programDirectory()

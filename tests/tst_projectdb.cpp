@@ -17,24 +17,17 @@ using namespace testsupport;
 
 namespace {
 
-QByteArray digestOf(const QString &path)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return QByteArray();
-    return QCryptographicHash::hash(file.readAll(), QCryptographicHash::Sha256);
-}
-
 // Rows of a table as Python's own sqlite3 module reads them.
 QJsonArray readWithPython(const QString &path, const QString &sql)
 {
     QProcess python;
-    python.start(QStringLiteral("/usr/bin/python3"),
-                 {QStringLiteral("-c"),
-                  QStringLiteral("import json, sqlite3, sys\n"
-                                 "db = sqlite3.connect('file:' + sys.argv[1] + '?mode=ro', uri=True)\n"
-                                 "print(json.dumps(db.execute(sys.argv[2]).fetchall()))\n"),
-                  path, sql});
+    python.start(
+        QStringLiteral("/usr/bin/python3"),
+        {QStringLiteral("-c"),
+         QStringLiteral("import json, sqlite3, sys\n"
+                        "db = sqlite3.connect('file:' + sys.argv[1] + '?mode=ro', uri=True)\n"
+                        "print(json.dumps(db.execute(sys.argv[2]).fetchall()))\n"),
+         path, sql});
     if (!python.waitForFinished(30000) || python.exitCode() != 0) {
         qWarning("python3: %s", python.readAllStandardError().constData());
         return QJsonArray();
@@ -44,32 +37,12 @@ QJsonArray readWithPython(const QString &path, const QString &sql)
 
 QString integrityOf(const QString &path)
 {
-    return readWithPython(path, QStringLiteral("PRAGMA integrity_check")).at(0).toArray().at(0).toString();
+    return readWithPython(path, QStringLiteral("PRAGMA integrity_check"))
+        .at(0)
+        .toArray()
+        .at(0)
+        .toString();
 }
-
-// Another program's connection holding the whole file locked.
-class ExclusiveLock
-{
-public:
-    explicit ExclusiveLock(const QString &path)
-    {
-        m_db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("lock"));
-        m_db.setDatabaseName(path);
-        m_locked = m_db.open() && QSqlQuery(m_db).exec(QStringLiteral("BEGIN EXCLUSIVE"));
-    }
-    ~ExclusiveLock()
-    {
-        QSqlQuery(m_db).exec(QStringLiteral("ROLLBACK"));
-        m_db.close();
-        m_db = QSqlDatabase();
-        QSqlDatabase::removeDatabase(QStringLiteral("lock"));
-    }
-    bool locked() const { return m_locked; }
-
-private:
-    QSqlDatabase m_db;
-    bool m_locked = false;
-};
 
 } // namespace
 
@@ -103,9 +76,12 @@ void ProjectDatabaseTest::refusesWhatIsNoProject_data()
     QTest::addRow("missing") << "missing" << QStringLiteral("不存在");
     QTest::addRow("directory") << "directory" << QStringLiteral("不是一个文件");
     QTest::addRow("empty file") << "empty" << QStringLiteral("缺少表 Sur1");
-    QTest::addRow("random bytes") << "random" << "not a database";
-    QTest::addRow("text file") << "text" << "not a database";
-    QTest::addRow("truncated project") << "truncated" << "";
+    QTest::addRow("random bytes") << "random"
+                                  << "not a database";
+    QTest::addRow("text file") << "text"
+                               << "not a database";
+    QTest::addRow("truncated project") << "truncated"
+                                       << "";
     QTest::addRow("other database") << "other" << QStringLiteral("缺少表 Sur1");
     QTest::addRow("table without a field") << "nofield" << QStringLiteral("缺少字段 PointH");
 }
@@ -132,17 +108,18 @@ void ProjectDatabaseTest::refusesWhatIsNoProject()
         QVERIFY(source.open(QIODevice::ReadOnly));
         QVERIFY(writeFile(path, source.read(3000)));
     } else if (kind == QLatin1String("other") || kind == QLatin1String("nofield")) {
-        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("make"));
+        QSqlDatabase db =
+            QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("make"));
         db.setDatabaseName(path);
         QVERIFY(db.open());
         QSqlQuery query(db);
         if (kind == QLatin1String("other")) {
             QVERIFY(query.exec(QStringLiteral("CREATE TABLE Para1 (Name TEXT, Value TEXT)")));
         } else {
-            for (const char *sql :
-                 {"CREATE TABLE Sur1 (CjNo, MyDate, Name, Layers)", "CREATE TABLE Sur2 (CjNo, CjdNo)",
-                  "CREATE TABLE Sur3 (CjdNo, PointName, Aci, Mark)",
-                  "CREATE TABLE AciRgb (Aci_Color, Rgb_R, Rgb_G, Rgb_B)"})
+            for (const char *sql : {"CREATE TABLE Sur1 (CjNo, MyDate, Name, Layers)",
+                                    "CREATE TABLE Sur2 (CjNo, CjdNo)",
+                                    "CREATE TABLE Sur3 (CjdNo, PointName, Aci, Mark)",
+                                    "CREATE TABLE AciRgb (Aci_Color, Rgb_R, Rgb_G, Rgb_B)"})
                 QVERIFY(query.exec(QString::fromLatin1(sql)));
         }
         db.close();
@@ -163,7 +140,8 @@ void ProjectDatabaseTest::createFromTemplate()
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("新 工程.mdb"));
     QString error;
-    QVERIFY2(ProjectDatabase::createFromTemplate(projectTemplate(), path, &error), qPrintable(error));
+    QVERIFY2(ProjectDatabase::createFromTemplate(projectTemplate(), path, &error),
+             qPrintable(error));
     QCOMPARE(digestOf(path), digestOf(projectTemplate()));
 
     {
@@ -227,16 +205,25 @@ void ProjectDatabaseTest::epochLookupsAreExact_data()
     QTest::addColumn<QString>("stored");
     QTest::addColumn<QString>("sought");
     QTest::addColumn<bool>("found");
-    QTest::addRow("same") << "A1" << "A1" << true;
-    QTest::addRow("other case") << "abc" << "ABC" << true;
-    QTest::addRow("quote") << "it's" << "it's" << true;
-    QTest::addRow("double quote") << "a\"b" << "a\"b" << true;
-    QTest::addRow("percent is no wildcard") << "a%b" << "%" << false;
-    QTest::addRow("underscore is no wildcard") << "a_b" << "a_c" << false;
-    QTest::addRow("sql text") << "x' OR '1'='1" << "x' OR '1'='1" << true;
-    QTest::addRow("sql text finds nothing else") << "A1" << "x' OR '1'='1" << false;
+    QTest::addRow("same") << "A1"
+                          << "A1" << true;
+    QTest::addRow("other case") << "abc"
+                                << "ABC" << true;
+    QTest::addRow("quote") << "it's"
+                           << "it's" << true;
+    QTest::addRow("double quote") << "a\"b"
+                                  << "a\"b" << true;
+    QTest::addRow("percent is no wildcard") << "a%b"
+                                            << "%" << false;
+    QTest::addRow("underscore is no wildcard") << "a_b"
+                                               << "a_c" << false;
+    QTest::addRow("sql text") << "x' OR '1'='1"
+                              << "x' OR '1'='1" << true;
+    QTest::addRow("sql text finds nothing else") << "A1"
+                                                 << "x' OR '1'='1" << false;
     QTest::addRow("chinese") << QStringLiteral("第一次") << QStringLiteral("第一次") << true;
-    QTest::addRow("trailing blank differs") << "A1" << "A1 " << false;
+    QTest::addRow("trailing blank differs") << "A1"
+                                            << "A1 " << false;
 }
 
 void ProjectDatabaseTest::epochLookupsAreExact()
@@ -276,9 +263,13 @@ void ProjectDatabaseTest::elevations()
     QVERIFY(project.setElevation(1, 1, 99.998));
     QVERIFY(project.setElevation(1, 12, 50.5));
     QVERIFY(project.setElevation(1, 3, 0.0));
-    QCOMPARE(readWithPython(path, QStringLiteral("SELECT COUNT(*) FROM Sur2 WHERE CjNo=0 AND CjdNo=1"))
-                 .at(0).toArray().at(0).toInt(),
-             1);
+    QCOMPARE(
+        readWithPython(path, QStringLiteral("SELECT COUNT(*) FROM Sur2 WHERE CjNo=0 AND CjdNo=1"))
+            .at(0)
+            .toArray()
+            .at(0)
+            .toInt(),
+        1);
 
     const auto ofPoint = project.elevationsOfPoint(1);
     QCOMPARE(ofPoint.size(), size_t(3));
@@ -350,14 +341,16 @@ void ProjectDatabaseTest::independentReaderSeesTheRows()
     {
         ProjectDatabase project;
         QVERIFY(project.open(path));
-        QVERIFY(project.addEpoch({0, QStringLiteral("2018-07-10"), QStringLiteral("A'\"%_"), "12"}));
+        QVERIFY(
+            project.addEpoch({0, QStringLiteral("2018-07-10"), QStringLiteral("A'\"%_"), "12"}));
         QVERIFY(project.addPoint({1, QStringLiteral("沉1'"), 5, QStringLiteral("菱形")}));
         QVERIFY(project.setElevation(0, 1, 100.12345));
     }
     QCOMPARE(readWithPython(path, QStringLiteral("SELECT CjNo, MyDate, Name, Layers FROM Sur1")),
              QJsonDocument::fromJson(R"([[0, "2018-07-10", "A'\"%_", 12]])").array());
-    QCOMPARE(readWithPython(path, QStringLiteral("SELECT CjdNo, PointName, Aci, Mark FROM Sur3")),
-             QJsonDocument::fromJson(QStringLiteral(R"([[1, "沉1'", 5, "菱形"]])").toUtf8()).array());
+    QCOMPARE(
+        readWithPython(path, QStringLiteral("SELECT CjdNo, PointName, Aci, Mark FROM Sur3")),
+        QJsonDocument::fromJson(QStringLiteral(R"([[1, "沉1'", 5, "菱形"]])").toUtf8()).array());
     QCOMPARE(readWithPython(path, QStringLiteral("SELECT CjNo, CjdNo, PointH FROM Sur2")),
              QJsonDocument::fromJson(R"([[0, 1, 100.12345]])").array());
 }
@@ -405,7 +398,12 @@ void ProjectDatabaseTest::removedOrReplacedFile()
     QVERIFY(QFile::remove(path));
     QVERIFY(QFile::rename(other, path));
     QVERIFY(!project.addPoint({1, QStringLiteral("J1"), 5, QStringLiteral("菱形")}));
-    QCOMPARE(readWithPython(path, QStringLiteral("SELECT COUNT(*) FROM Sur3")).at(0).toArray().at(0).toInt(), 0);
+    QCOMPARE(readWithPython(path, QStringLiteral("SELECT COUNT(*) FROM Sur3"))
+                 .at(0)
+                 .toArray()
+                 .at(0)
+                 .toInt(),
+             0);
 }
 
 void ProjectDatabaseTest::lockedByAnotherProgram()
@@ -438,8 +436,8 @@ void ProjectDatabaseTest::transactionIsAllOrNothing()
     QVERIFY(project.open(path));
     QVERIFY(!project.inTransaction([&] {
         return project.setElevation(1, 1, 100.0) && project.setElevation(1, 2, 101.0)
-            && project.addEpoch({0, QStringLiteral("d"), QStringLiteral("n"), "1"})
-            && project.addEpoch({0, QStringLiteral("d2"), QStringLiteral("n2"), "1"});
+               && project.addEpoch({0, QStringLiteral("d"), QStringLiteral("n"), "1"})
+               && project.addEpoch({0, QStringLiteral("d2"), QStringLiteral("n2"), "1"});
     }));
     QVERIFY(!project.errorString().isEmpty());
     QVERIFY(project.allElevations().empty());
@@ -447,7 +445,12 @@ void ProjectDatabaseTest::transactionIsAllOrNothing()
 
     QVERIFY(project.inTransaction(
         [&] { return project.setElevation(1, 1, 100.0) && project.setElevation(1, 2, 101.0); }));
-    QCOMPARE(readWithPython(path, QStringLiteral("SELECT COUNT(*) FROM Sur2")).at(0).toArray().at(0).toInt(), 2);
+    QCOMPARE(readWithPython(path, QStringLiteral("SELECT COUNT(*) FROM Sur2"))
+                 .at(0)
+                 .toArray()
+                 .at(0)
+                 .toInt(),
+             2);
 }
 
 void ProjectDatabaseTest::killRightAfterCommitLosesNothing()
@@ -456,9 +459,8 @@ void ProjectDatabaseTest::killRightAfterCommitLosesNothing()
     const QString path = dir.filePath(QStringLiteral("p.mdb"));
     QVERIFY(makeProject(path));
     QProcess writer;
-    writer.start(QStringLiteral(PROJECT_WRITER),
-                 {path, QStringLiteral("hold"), QStringLiteral("3"), QStringLiteral("7"),
-                  QStringLiteral("99.99650")});
+    writer.start(QStringLiteral(PROJECT_WRITER), {path, QStringLiteral("hold"), QStringLiteral("3"),
+                                                  QStringLiteral("7"), QStringLiteral("99.99650")});
     QVERIFY(writer.waitForStarted());
     QByteArray output;
     while (!output.contains("committed") && writer.waitForReadyRead(10000))

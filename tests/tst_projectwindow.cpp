@@ -18,14 +18,6 @@ using namespace testsupport;
 
 namespace {
 
-QByteArray digestOf(const QString &path)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return QByteArray();
-    return QCryptographicHash::hash(file.readAll(), QCryptographicHash::Sha256);
-}
-
 // A program directory with its system database and project template, and a
 // folder for the user's projects beside it.
 struct Fixture
@@ -33,19 +25,21 @@ struct Fixture
     QTemporaryDir dir;
     QString programDir() const { return dir.path() + QStringLiteral("/程序/"); }
     QString sdmx() const { return programDir() + QStringLiteral("Sdmx.mdb"); }
-    QString templatePath() const { return programDir() + QStringLiteral("Support/Db/数据库模板.mdb"); }
+    QString templatePath() const
+    {
+        return programDir() + QStringLiteral("Support/Db/数据库模板.mdb");
+    }
     QString projects() const { return dir.path() + QStringLiteral("/测量 项目/"); }
 
     bool make()
     {
-        return QDir().mkpath(programDir() + QStringLiteral("Support/Db")) && QDir().mkpath(projects())
-            && makeSystemDatabase(QDir::cleanPath(programDir()))
-            && QFile::copy(projectTemplate(), templatePath());
+        return QDir().mkpath(programDir() + QStringLiteral("Support/Db"))
+               && QDir().mkpath(projects()) && makeSystemDatabase(QDir::cleanPath(programDir()))
+               && QFile::copy(projectTemplate(), templatePath());
     }
 };
 
-template<typename T>
-T *control(QWidget *window, const char *name)
+template <typename T> T *control(QWidget *window, const char *name)
 {
     return window->findChild<T *>(QString::fromLatin1(name));
 }
@@ -64,7 +58,8 @@ QString nameCell(QWidget *window, int row)
 QColor nameColour(QWidget *window, int row)
 {
     const QTableWidgetItem *item = control<QTableWidget>(window, "Flex1")->item(row, 0);
-    return item && item->foreground().style() != Qt::NoBrush ? item->foreground().color() : QColor();
+    return item && item->foreground().style() != Qt::NoBrush ? item->foreground().color()
+                                                             : QColor();
 }
 
 QStringList listEntries(QWidget *window)
@@ -213,12 +208,18 @@ void ProjectWindowTest::programFilesAreRefused_data()
 {
     QTest::addColumn<QString>("command");
     QTest::addColumn<QString>("which");
-    QTest::addRow("open the system database") << "Command7" << "sdmx";
-    QTest::addRow("open the system database by a link") << "Command7" << "link";
-    QTest::addRow("open the template") << "Command7" << "template";
-    QTest::addRow("new over the system database") << "Command6" << "sdmx";
-    QTest::addRow("new over the system database in other case") << "Command6" << "upper";
-    QTest::addRow("new over the template") << "Command6" << "template";
+    QTest::addRow("open the system database") << "Command7"
+                                              << "sdmx";
+    QTest::addRow("open the system database by a link") << "Command7"
+                                                        << "link";
+    QTest::addRow("open the template") << "Command7"
+                                       << "template";
+    QTest::addRow("new over the system database") << "Command6"
+                                                  << "sdmx";
+    QTest::addRow("new over the system database in other case") << "Command6"
+                                                                << "upper";
+    QTest::addRow("new over the template") << "Command6"
+                                           << "template";
 }
 
 void ProjectWindowTest::programFilesAreRefused()

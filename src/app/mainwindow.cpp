@@ -50,9 +50,9 @@ MainWindow::MainWindow(const QString &programDir, std::unique_ptr<SettingsStore>
 
     for (QLineEdit *box : {ui->Text6, ui->Text7, ui->Text10, ui->Text11})
         applyDigitsOnly(box);
-    for (QLineEdit *box : {ui->Text1, ui->Text2, ui->Text3, ui->Text4, ui->Text5, ui->Text6,
-                           ui->Text7, ui->Text8, ui->Text9, ui->Text10, ui->Text11, ui->Text14,
-                           ui->Text15})
+    for (QLineEdit *box :
+         {ui->Text1, ui->Text2, ui->Text3, ui->Text4, ui->Text5, ui->Text6, ui->Text7, ui->Text8,
+          ui->Text9, ui->Text10, ui->Text11, ui->Text14, ui->Text15})
         applySelectAllOnFocus(box);
 
     ui->Frame9->hide();
@@ -94,7 +94,8 @@ void MainWindow::connectControls()
 {
     connect(ui->Command5, &QPushButton::clicked, this, &MainWindow::exitProgram);
     connect(ui->Command6, &QPushButton::clicked, this, [this] { m_projectCommands->newProject(); });
-    connect(ui->Command7, &QPushButton::clicked, this, [this] { m_projectCommands->openProject(); });
+    connect(ui->Command7, &QPushButton::clicked, this,
+            [this] { m_projectCommands->openProject(); });
     connect(ui->List1, &QListWidget::currentRowChanged, this, [this](int row) {
         if (row >= 0)
             selectEpoch();

@@ -90,7 +90,8 @@ private:
     void chooseTableTemplate();
     void setTilingEnabled(bool enabled);
 
-    // Steps owned by the layout and preview parts of the program, called here at the points the window needs them.
+    // Steps owned by the layout and preview parts of the program, called here at the points the
+    // window needs them.
     void applyFrameTemplateLayout(const QString &layoutFile);
     void selectCurveKind(CurveKind kind);
 

@@ -20,8 +20,7 @@ QRect screenRect(const QWidget *window)
     return screen ? screen->geometry() : QRect(0, 0, 1024, 768);
 }
 
-void showMessage(QWidget *window, const QString &text, const QString &title,
-                 QMessageBox::Icon icon)
+void showMessage(QWidget *window, const QString &text, const QString &title, QMessageBox::Icon icon)
 {
     if (window) {
         const QRect screen = screenRect(window);

@@ -34,9 +34,9 @@ QString tableTemplatesDir(const QString &programDir)
 QStringList frameTemplateEntries(const QString &dir)
 {
     QStringList entries;
-    const QStringList names = QDir(dir).entryList(
-        QDir::Dirs | QDir::Files | QDir::Hidden | QDir::NoDotAndDotDot,
-        QDir::Name | QDir::IgnoreCase);
+    const QStringList names =
+        QDir(dir).entryList(QDir::Dirs | QDir::Files | QDir::Hidden | QDir::NoDotAndDotDot,
+                            QDir::Name | QDir::IgnoreCase);
     for (const QString &name : names) {
         const QString upper = name.toUpper();
         if (upper.endsWith(QLatin1String(".DWG")) || upper.endsWith(QLatin1String(".DXF")))
@@ -49,8 +49,8 @@ QStringList frameTemplateEntries(const QString &dir)
 QStringList tableTemplateEntries(const QString &dir)
 {
     QStringList entries;
-    const QStringList names = QDir(dir).entryList(QDir::Files | QDir::Hidden,
-                                                   QDir::Name | QDir::IgnoreCase);
+    const QStringList names =
+        QDir(dir).entryList(QDir::Files | QDir::Hidden, QDir::Name | QDir::IgnoreCase);
     const QLatin1String extension(".xlsx");
     for (const QString &name : names) {
         if (name.size() > extension.size() && name.endsWith(extension, Qt::CaseInsensitive))

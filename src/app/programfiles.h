@@ -16,9 +16,9 @@ QString frameTemplatesDir(const QString &programDir);   // Support/TK/
 QString tableTemplatesDir(const QString &programDir);   // Support/Tab/
 
 // The entries of the frame-template list: every folder and file of `dir`,
-// sorted by name without regard to case, in upper case, without "." and ".." and without names ending
-// in ".DWG" or ".DXF" (frame drawings are not templates). A missing folder
-// gives an empty list.
+// sorted by name without regard to case, in upper case, without "." and ".." and without names
+// ending in ".DWG" or ".DXF" (frame drawings are not templates). A missing folder gives an empty
+// list.
 QStringList frameTemplateEntries(const QString &dir);
 
 // The entries of the table-template list: the workbook files "*.xlsx" of

@@ -68,8 +68,8 @@ int runSedimetra(int argc, char *argv[], const QString &programDir,
     font.setPixelSize(12);
     QApplication::setFont(font);
 
-    const auto window = startup(programDirectoryOf(
-        programDir.isEmpty() ? QApplication::applicationDirPath() : programDir));
+    const auto window = startup(
+        programDirectoryOf(programDir.isEmpty() ? QApplication::applicationDirPath() : programDir));
     if (!window)
         return 1;
     if (onShown)

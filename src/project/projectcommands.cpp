@@ -22,8 +22,7 @@ constexpr int rowHeight = 300;
 ProjectCommands::ProjectCommands(MainWindow &window, Ui::Form1 &ui)
     : m_window(window)
     , ui(ui)
-{
-}
+{}
 
 void ProjectCommands::resetProjectView()
 {
@@ -48,8 +47,8 @@ void ProjectCommands::resetProjectView()
     ui.Text3->clear();
 
     ui.Text4->clear();
-    ui.Text4->setGeometry(grid->x() + grid->columnWidth(0) + twips(750), ui.Text4->y(),
-                          twips(850), twips(rowHeight));
+    ui.Text4->setGeometry(grid->x() + grid->columnWidth(0) + twips(750), ui.Text4->y(), twips(850),
+                          twips(rowHeight));
     ui.Text4->hide();
     ui.Text5->clear();
     ui.Text5->setGeometry(grid->x(), ui.Text5->y(), twips(850), twips(rowHeight));
@@ -59,8 +58,8 @@ void ProjectCommands::resetProjectView()
 
 QString ProjectCommands::askProjectFile(bool forNew)
 {
-    QFileDialog dialog(&m_window, forNew ? QStringLiteral("新建沉降工程")
-                                         : QStringLiteral("打开沉降工程"));
+    QFileDialog dialog(&m_window,
+                       forNew ? QStringLiteral("新建沉降工程") : QStringLiteral("打开沉降工程"));
     // Qt's own dialog everywhere, so that the ".mdb" suffix and the question
     // before replacing a file behave alike on every desktop.
     dialog.setOption(QFileDialog::DontUseNativeDialog);
@@ -86,15 +85,15 @@ QString ProjectCommands::askProjectFile(bool forNew)
 bool ProjectCommands::refuseProgramFile(const QString &path)
 {
     const QString programDir = m_window.programDir();
-    if (!isSameFileIgnoringCase(path, {systemDatabasePath(programDir),
-                                       projectTemplatePath(programDir)}))
+    if (!isSameFileIgnoringCase(path,
+                                {systemDatabasePath(programDir), projectTemplatePath(programDir)}))
         return false;
     showMessage(&m_window, QStringLiteral("“%1”是本程序的系统文件，不能用作沉降工程。")
                                .arg(QDir::toNativeSeparators(path)));
     return true;
 }
 
-bool ProjectCommands::makeCurrent(const QString &path)
+bool ProjectCommands::makeCurrent(const QString &path, const QString &titlePrefix)
 {
     auto project = std::make_unique<ProjectDatabase>();
     if (!project->open(path)) {
@@ -104,6 +103,9 @@ bool ProjectCommands::makeCurrent(const QString &path)
     }
     const bool readOnly = project->isReadOnly();
     m_window.setProject(std::move(project));
+    m_window.setWindowTitle(titlePrefix + QDir::toNativeSeparators(m_window.project()->path()));
+    loadPointRows(false);
+    ui.Flex1->setCurrentCell(0, 4);
     if (readOnly)
         showMessage(&m_window, QStringLiteral("沉降工程文件是只读的，只能查看，修改无法保存：%1")
                                    .arg(QDir::toNativeSeparators(path)));
@@ -115,8 +117,9 @@ void ProjectCommands::newProject()
     resetProjectView();
     const QString templatePath = projectTemplatePath(m_window.programDir());
     if (!QFileInfo::exists(templatePath)) {
-        showMessage(&m_window, QStringLiteral("找不到工程模板：%1")
-                                   .arg(QDir::toNativeSeparators(templatePath)));
+        showMessage(
+            &m_window,
+            QStringLiteral("找不到工程模板：%1").arg(QDir::toNativeSeparators(templatePath)));
         return;
     }
     const QString path = askProjectFile(true);
@@ -124,16 +127,13 @@ void ProjectCommands::newProject()
         return;
     QString error;
     if (!ProjectDatabase::createFromTemplate(templatePath, path, &error)) {
-        showMessage(&m_window, QStringLiteral("无法新建沉降工程：%1\n%2")
-                                   .arg(QDir::toNativeSeparators(path), error));
+        showMessage(
+            &m_window,
+            QStringLiteral("无法新建沉降工程：%1\n%2").arg(QDir::toNativeSeparators(path), error));
         return;
     }
-    if (!makeCurrent(path))
+    if (!makeCurrent(path, QStringLiteral("Sedimetra 2018 当前工程：")))
         return;
-    m_window.setWindowTitle(QStringLiteral("Sedimetra 2018 当前工程：")
-                            + QDir::toNativeSeparators(m_window.project()->path()));
-    loadPointRows(false);
-    ui.Flex1->setCurrentCell(0, 4);
     if (m_window.project()->epochs().empty())
         return;
     listEpochs();
@@ -146,12 +146,8 @@ void ProjectCommands::openProject()
     const QString path = askProjectFile(false);
     if (path.isEmpty() || refuseProgramFile(path))
         return;
-    if (!makeCurrent(path))
+    if (!makeCurrent(path, QStringLiteral("Sedimetra 2018  当前工程：")))
         return;
-    m_window.setWindowTitle(QStringLiteral("Sedimetra 2018  当前工程：")
-                            + QDir::toNativeSeparators(m_window.project()->path()));
-    loadPointRows(false);
-    ui.Flex1->setCurrentCell(0, 4);
     if (!m_window.project()->epochs().empty()) {
         listEpochs();
         // Selecting the entry runs the epoch selection.

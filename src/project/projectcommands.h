@@ -28,7 +28,9 @@ private:
     // Shows the project file dialog; an empty text when the user cancelled.
     QString askProjectFile(bool forNew);
     bool refuseProgramFile(const QString &path);
-    bool makeCurrent(const QString &path);
+    // Opens the project, titles the window and shows the point names; false
+    // (the user told why) when the file is refused.
+    bool makeCurrent(const QString &path, const QString &titlePrefix);
 
     MainWindow &m_window;
     Ui::Form1 &ui;

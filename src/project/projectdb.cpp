@@ -77,15 +77,15 @@ bool ProjectDatabase::createFromTemplate(const QString &templatePath, const QStr
     }
     // Written beside the target and renamed over it, so that a failed copy
     // never leaves half a project or destroys the file it was to replace.
-    const QString temporary = path + QStringLiteral(".new-")
-        + QUuid::createUuid().toString(QUuid::Id128).left(8);
+    const QString temporary =
+        path + QStringLiteral(".new-") + QUuid::createUuid().toString(QUuid::Id128).left(8);
     QFile target(temporary);
     if (!target.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
         *error = target.errorString();
         return false;
     }
-    const bool written = target.write(content) == content.size() && target.flush()
-        && ::fsync(target.handle()) == 0;
+    const bool written =
+        target.write(content) == content.size() && target.flush() && ::fsync(target.handle()) == 0;
     const QString writeError = target.errorString();
     target.close();
     if (!written) {
@@ -352,9 +352,9 @@ bool ProjectDatabase::updateEpoch(const Epoch &epoch)
 
 std::optional<double> ProjectDatabase::elevation(int cjNo, int cjdNo)
 {
-    QSqlQuery &query = statement(
-        "elevation",
-        QStringLiteral("SELECT PointH FROM Sur2 WHERE CjNo = ? AND CjdNo = ? LIMIT 1"));
+    QSqlQuery &query =
+        statement("elevation",
+                  QStringLiteral("SELECT PointH FROM Sur2 WHERE CjNo = ? AND CjdNo = ? LIMIT 1"));
     query.bindValue(0, cjNo);
     query.bindValue(1, cjdNo);
     std::optional<double> value;
@@ -369,9 +369,9 @@ bool ProjectDatabase::setElevation(int cjNo, int cjdNo, double metres)
     if (!checkWritable())
         return false;
     // Update the record, and add it when there was none.
-    QSqlQuery &update = statement(
-        "updateElevation",
-        QStringLiteral("UPDATE Sur2 SET PointH = ? WHERE CjNo = ? AND CjdNo = ?"));
+    QSqlQuery &update =
+        statement("updateElevation",
+                  QStringLiteral("UPDATE Sur2 SET PointH = ? WHERE CjNo = ? AND CjdNo = ?"));
     update.bindValue(0, metres);
     update.bindValue(1, cjNo);
     update.bindValue(2, cjdNo);
@@ -379,9 +379,9 @@ bool ProjectDatabase::setElevation(int cjNo, int cjdNo, double metres)
         return false;
     if (update.numRowsAffected() > 0)
         return true;
-    QSqlQuery &insert = statement(
-        "insertElevation",
-        QStringLiteral("INSERT INTO Sur2 (CjNo, CjdNo, PointH) VALUES (?, ?, ?)"));
+    QSqlQuery &insert =
+        statement("insertElevation",
+                  QStringLiteral("INSERT INTO Sur2 (CjNo, CjdNo, PointH) VALUES (?, ?, ?)"));
     insert.bindValue(0, cjNo);
     insert.bindValue(1, cjdNo);
     insert.bindValue(2, metres);
@@ -392,8 +392,8 @@ bool ProjectDatabase::deleteElevation(int cjNo, int cjdNo)
 {
     if (!checkWritable())
         return false;
-    QSqlQuery &query = statement(
-        "deleteElevation", QStringLiteral("DELETE FROM Sur2 WHERE CjNo = ? AND CjdNo = ?"));
+    QSqlQuery &query = statement("deleteElevation",
+                                 QStringLiteral("DELETE FROM Sur2 WHERE CjNo = ? AND CjdNo = ?"));
     query.bindValue(0, cjNo);
     query.bindValue(1, cjdNo);
     return run(query);
@@ -422,9 +422,9 @@ std::vector<Elevation> ProjectDatabase::elevationsOfPoint(int cjdNo)
 
 std::vector<Elevation> ProjectDatabase::elevationsOfEpoch(int cjNo, std::optional<int> upToPoint)
 {
-    QSqlQuery &query = statement(
-        "elevationsOfEpoch", QStringLiteral("SELECT CjNo, CjdNo, PointH FROM Sur2 "
-                                            "WHERE CjNo = ? AND CjdNo <= ? ORDER BY CjdNo"));
+    QSqlQuery &query = statement("elevationsOfEpoch",
+                                 QStringLiteral("SELECT CjNo, CjdNo, PointH FROM Sur2 "
+                                                "WHERE CjNo = ? AND CjdNo <= ? ORDER BY CjdNo"));
     query.bindValue(0, cjNo);
     query.bindValue(1, upToPoint.value_or(std::numeric_limits<int>::max()));
     return run(query) ? readElevations(query) : std::vector<Elevation>();
@@ -432,9 +432,9 @@ std::vector<Elevation> ProjectDatabase::elevationsOfEpoch(int cjNo, std::optiona
 
 std::vector<Elevation> ProjectDatabase::allElevations()
 {
-    QSqlQuery &query = statement(
-        "allElevations",
-        QStringLiteral("SELECT CjNo, CjdNo, PointH FROM Sur2 ORDER BY CjNo, CjdNo"));
+    QSqlQuery &query =
+        statement("allElevations",
+                  QStringLiteral("SELECT CjNo, CjdNo, PointH FROM Sur2 ORDER BY CjNo, CjdNo"));
     return run(query) ? readElevations(query) : std::vector<Elevation>();
 }
 

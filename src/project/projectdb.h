@@ -114,8 +114,7 @@ public:
 
     // Runs `work` as one transaction: committed when it returns true, rolled
     // back otherwise (a failure part-way leaves the project as it was).
-    template<typename Work>
-    bool inTransaction(Work work)
+    template <typename Work> bool inTransaction(Work work)
     {
         if (!beginTransaction())
             return false;

@@ -11,7 +11,7 @@ namespace {
 bool isBlank(QChar c)
 {
     return c == QLatin1Char(' ') || c == QLatin1Char('\t') || c == QLatin1Char('\r')
-        || c == QLatin1Char('\n');
+           || c == QLatin1Char('\n');
 }
 
 bool isDigit(QChar c)
@@ -133,8 +133,8 @@ QString formatFixed(double value, int decimals)
     // notation: mantissa digits and a decimal exponent.
     char buffer[64];
     const double magnitude = std::fabs(value);
-    const auto result = std::to_chars(buffer, buffer + sizeof buffer, magnitude,
-                                      std::chars_format::scientific);
+    const auto result =
+        std::to_chars(buffer, buffer + sizeof buffer, magnitude, std::chars_format::scientific);
     const std::string text(buffer, result.ptr);
     const auto ePos = text.find('e');
     std::string mantissa = text.substr(0, ePos);
