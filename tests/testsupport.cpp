@@ -94,6 +94,23 @@ bool storeSettingDirectly(const QString &sdmxPath, const QString &key, const QSt
     });
 }
 
+bool TestProgram::make(const QList<std::pair<QString, QString>> &settings)
+{
+    if (!QDir().mkpath(programDir() + QStringLiteral("Support/Db")) || !QDir().mkpath(projects())
+        || !makeSystemDatabase(QDir::cleanPath(programDir()))
+        || !QFile::copy(projectTemplate(), templatePath()))
+        return false;
+    for (const auto &[key, value] : settings)
+        if (!storeSettingDirectly(sdmx(), key, value))
+            return false;
+    return true;
+}
+
+bool TestProgram::addFile(const QString &relative, const QByteArray &content)
+{
+    return writeFile(programDir() + relative, content);
+}
+
 QByteArray digestOf(const QString &path)
 {
     QFile file(path);

@@ -4,11 +4,10 @@
 #include <QPoint>
 #include <QString>
 #include <QStringList>
+#include <QTemporaryDir>
 
 #include <functional>
 #include <optional>
-
-class QTemporaryDir;
 
 namespace testsupport {
 
@@ -29,6 +28,26 @@ bool writeFile(const QString &path, const QByteArray &content);
 // under test, so that a value seen here has really reached the file.
 std::optional<QString> storedSetting(const QString &sdmxPath, const QString &key);
 bool storeSettingDirectly(const QString &sdmxPath, const QString &key, const QString &value);
+
+// A program directory in a temporary folder: Sdmx.mdb with the given
+// settings and the project template, and a folder for projects beside it.
+class TestProgram
+{
+public:
+    bool make(const QList<std::pair<QString, QString>> &settings = {});
+    QString programDir() const { return m_dir.path() + QStringLiteral("/程序/"); }
+    QString sdmx() const { return programDir() + QStringLiteral("Sdmx.mdb"); }
+    QString templatePath() const
+    {
+        return programDir() + QStringLiteral("Support/Db/数据库模板.mdb");
+    }
+    QString projects() const { return m_dir.path() + QStringLiteral("/测量 项目/"); }
+    // Writes a file below the program directory.
+    bool addFile(const QString &relative, const QByteArray &content = "x");
+
+private:
+    QTemporaryDir m_dir;
+};
 
 // SHA-256 of a file's bytes; empty when it cannot be read.
 QByteArray digestOf(const QString &path);

@@ -22,29 +22,6 @@ using namespace testsupport;
 
 namespace {
 
-// A program directory in a temporary folder: Sdmx.mdb with the given
-// settings, and the template folders the test asks for.
-struct ProgramDir
-{
-    QTemporaryDir dir;
-    QString path() const { return dir.path() + QLatin1Char('/'); }
-    QString sdmx() const { return path() + QStringLiteral("Sdmx.mdb"); }
-
-    bool make(const QList<std::pair<QString, QString>> &settings = {})
-    {
-        if (!makeSystemDatabase(dir.path()))
-            return false;
-        for (const auto &[key, value] : settings)
-            if (!storeSettingDirectly(sdmx(), key, value))
-                return false;
-        return true;
-    }
-    bool addFile(const QString &relative, const QByteArray &content = "x")
-    {
-        return writeFile(path() + relative, content);
-    }
-};
-
 template <typename T> T *control(QWidget *window, const char *name)
 {
     return window->findChild<T *>(QString::fromLatin1(name));
@@ -177,9 +154,9 @@ void MainWindowTest::controls()
     QFETCH(QString, text);
     QFETCH(QRect, geometry);
     QFETCH(QString, parentName);
-    ProgramDir dir;
+    TestProgram dir;
     QVERIFY(dir.make());
-    const auto window = startup(dir.path());
+    const auto window = startup(dir.programDir());
     QVERIFY(window);
     QCOMPARE(window->objectName(), QStringLiteral("Form1"));
 
@@ -200,9 +177,9 @@ void MainWindowTest::controls()
 
 void MainWindowTest::gridHeadingsAndRows()
 {
-    ProgramDir dir;
+    TestProgram dir;
     QVERIFY(dir.make());
-    const auto window = startup(dir.path());
+    const auto window = startup(dir.programDir());
     QVERIFY(window);
     QCOMPARE(window->windowTitle(), QStringLiteral("Sedimetra 2018"));
     QVERIFY(window->windowFlags() & Qt::WindowStaysOnTopHint);
@@ -274,12 +251,12 @@ void MainWindowTest::startupRefusesWithoutSystemDatabase()
 {
     QFETCH(bool, exists);
     QFETCH(QByteArray, content);
-    ProgramDir dir;
+    TestProgram dir;
     if (exists)
         QVERIFY(dir.addFile(QStringLiteral("Sdmx.mdb"), content));
 
     DialogWatcher watcher;
-    const auto window = startup(dir.path());
+    const auto window = startup(dir.programDir());
     QVERIFY(!window);
     QCOMPARE(watcher.seen().size(), 1);
     QCOMPARE(watcher.seen()[0].text, QStringLiteral("系统文件不全！"));
@@ -314,9 +291,9 @@ void MainWindowTest::pointCountAtStartup()
     QFETCH(QString, stored);
     QFETCH(int, rows);
     QFETCH(QString, listed);
-    ProgramDir dir;
+    TestProgram dir;
     QVERIFY(dir.make({{QStringLiteral("支持点数"), stored}}));
-    const auto window = startup(dir.path());
+    const auto window = startup(dir.programDir());
     QVERIFY(window);
     QCOMPARE(window->pointCount(), rows);
     QCOMPARE(control<QTableWidget>(window.get(), "Flex1")->rowCount(), rows);
@@ -327,13 +304,13 @@ void MainWindowTest::pointCountAtStartup()
 
 void MainWindowTest::settingsLoadedAtStartup()
 {
-    ProgramDir dir;
+    TestProgram dir;
     QVERIFY(dir.make({{QStringLiteral("高程单位"), QStringLiteral("mm")},
                       {QStringLiteral("每幅线数"), QStringLiteral("8")},
                       {QStringLiteral("每行幅数"), QStringLiteral("3")},
                       {QStringLiteral("字体1"), QStringLiteral("txt")},
                       {QStringLiteral("字体2"), QStringLiteral("gbcbig")}}));
-    const auto window = startup(dir.path());
+    const auto window = startup(dir.programDir());
     QVERIFY(window);
     QCOMPARE(window->elevationUnit(), QStringLiteral("mm"));
     QVERIFY(control<QRadioButton>(window.get(), "Option6")->isChecked());
@@ -366,9 +343,9 @@ void MainWindowTest::digitsOnlyTyped()
     QFETCH(QString, box);
     QFETCH(QString, typed);
     QFETCH(QString, expected);
-    ProgramDir dir;
+    TestProgram dir;
     QVERIFY(dir.make());
-    const auto window = startup(dir.path());
+    const auto window = startup(dir.programDir());
     QVERIFY(window);
     QVERIFY(QTest::qWaitForWindowExposed(window.get()));
     auto *edit = window->findChild<QLineEdit *>(box);
@@ -383,9 +360,9 @@ void MainWindowTest::digitsOnlyTyped()
 
 void MainWindowTest::linesPerSheetStoredWhenNumeric()
 {
-    ProgramDir dir;
+    TestProgram dir;
     QVERIFY(dir.make());
-    const auto window = startup(dir.path());
+    const auto window = startup(dir.programDir());
     QVERIFY(window);
     QVERIFY(QTest::qWaitForWindowExposed(window.get()));
     auto *text10 = control<QLineEdit>(window.get(), "Text10");
@@ -413,9 +390,9 @@ void MainWindowTest::linesPerSheetStoredWhenNumeric()
 
 void MainWindowTest::splitOutputTick()
 {
-    ProgramDir dir;
+    TestProgram dir;
     QVERIFY(dir.make());
-    const auto window = startup(dir.path());
+    const auto window = startup(dir.programDir());
     QVERIFY(window);
     QVERIFY(QTest::qWaitForWindowExposed(window.get()));
     auto *check1 = control<QCheckBox>(window.get(), "Check1");
@@ -435,9 +412,9 @@ void MainWindowTest::splitOutputTick()
 
 void MainWindowTest::unitAndPointCountHandlers()
 {
-    ProgramDir dir;
+    TestProgram dir;
     QVERIFY(dir.make());
-    const auto window = startup(dir.path());
+    const auto window = startup(dir.programDir());
     QVERIFY(window);
     QVERIFY(QTest::qWaitForWindowExposed(window.get()));
     auto *text4 = control<QLineEdit>(window.get(), "Text4");
@@ -486,7 +463,7 @@ void MainWindowTest::frameTemplateList()
 {
     QFETCH(std::optional<QString>, stored);
     QFETCH(QString, selected);
-    ProgramDir dir;
+    TestProgram dir;
     QList<std::pair<QString, QString>> settings;
     if (stored)
         settings << std::pair{QStringLiteral("图框模板"), *stored};
@@ -496,7 +473,7 @@ void MainWindowTest::frameTemplateList()
     QVERIFY(dir.addFile(QStringLiteral("Support/TK/曲线图框.dwg")));
     QVERIFY(dir.addFile(QStringLiteral("Support/TK/速率图框.DXF")));
 
-    const auto window = startup(dir.path());
+    const auto window = startup(dir.programDir());
     QVERIFY(window);
     auto *combo1 = control<QComboBox>(window.get(), "Combo1");
     QCOMPARE(combo1->count(), 2);
@@ -536,7 +513,7 @@ void MainWindowTest::tableTemplateList()
     QFETCH(std::optional<QString>, stored);
     QFETCH(QString, selected);
     QFETCH(std::optional<QString>, storedAfter);
-    ProgramDir dir;
+    TestProgram dir;
     QList<std::pair<QString, QString>> settings;
     if (stored)
         settings << std::pair{QStringLiteral("表格模板"), *stored};
@@ -545,7 +522,7 @@ void MainWindowTest::tableTemplateList()
     QVERIFY(dir.addFile(QStringLiteral("Support/Tab/Other.XLSX")));
     QVERIFY(dir.addFile(QStringLiteral("Support/Tab/old.xls")));
 
-    const auto window = startup(dir.path());
+    const auto window = startup(dir.programDir());
     QVERIFY(window);
     auto *combo2 = control<QComboBox>(window.get(), "Combo2");
     QCOMPARE(combo2->count(), 2);
@@ -572,9 +549,9 @@ void MainWindowTest::selectAllOnFocus()
 {
     QFETCH(QString, box);
     QFETCH(bool, selectsAll);
-    ProgramDir dir;
+    TestProgram dir;
     QVERIFY(dir.make());
-    const auto window = startup(dir.path());
+    const auto window = startup(dir.programDir());
     QVERIFY(window);
     control<QWidget>(window.get(), "Frame9")->show();
     QVERIFY(QTest::qWaitForWindowExposed(window.get()));
@@ -589,9 +566,9 @@ void MainWindowTest::selectAllOnFocus()
 
 void MainWindowTest::exitStoresFourSettings()
 {
-    ProgramDir dir;
+    TestProgram dir;
     QVERIFY(dir.make());
-    auto window = startup(dir.path());
+    auto window = startup(dir.programDir());
     QVERIFY(window);
     QVERIFY(QTest::qWaitForWindowExposed(window.get()));
     QTest::mouseClick(control<QRadioButton>(window.get(), "Option6"), Qt::LeftButton);
@@ -614,7 +591,7 @@ void MainWindowTest::exitStoresFourSettings()
 
     // The next start comes back with them: 120 points, not 90.
     window.reset();
-    const auto again = startup(dir.path());
+    const auto again = startup(dir.programDir());
     QVERIFY(again);
     QCOMPARE(again->pointCount(), 120);
     QCOMPARE(again->elevationUnit(), QStringLiteral("mm"));
@@ -623,9 +600,9 @@ void MainWindowTest::exitStoresFourSettings()
 
 void MainWindowTest::closeBoxStoresFourSettings()
 {
-    ProgramDir dir;
+    TestProgram dir;
     QVERIFY(dir.make());
-    const auto window = startup(dir.path());
+    const auto window = startup(dir.programDir());
     QVERIFY(window);
     QVERIFY(QTest::qWaitForWindowExposed(window.get()));
     auto *combo3 = control<QComboBox>(window.get(), "Combo3");
@@ -639,9 +616,9 @@ void MainWindowTest::closeBoxStoresFourSettings()
 
 void MainWindowTest::failedSettingWriteIsReported()
 {
-    ProgramDir dir;
+    TestProgram dir;
     QVERIFY(dir.make());
-    const auto window = startup(dir.path());
+    const auto window = startup(dir.programDir());
     QVERIFY(window);
     QVERIFY(QTest::qWaitForWindowExposed(window.get()));
 
@@ -662,9 +639,9 @@ void MainWindowTest::failedSettingWriteIsReported()
 
 void MainWindowTest::messageMovesWindowAside()
 {
-    ProgramDir dir;
+    TestProgram dir;
     QVERIFY(dir.make());
-    const auto window = startup(dir.path());
+    const auto window = startup(dir.programDir());
     QVERIFY(window);
     QVERIFY(QTest::qWaitForWindowExposed(window.get()));
     const QRect screen = window->screen()->geometry();
@@ -689,9 +666,9 @@ void MainWindowTest::messageMovesWindowAside()
 
 void MainWindowTest::placementAndCompactWindow()
 {
-    ProgramDir dir;
+    TestProgram dir;
     QVERIFY(dir.make());
-    const auto window = startup(dir.path());
+    const auto window = startup(dir.programDir());
     QVERIFY(window);
     QVERIFY(QTest::qWaitForWindowExposed(window.get()));
     const QRect screen = window->screen()->geometry();
@@ -716,9 +693,9 @@ void MainWindowTest::placementAndCompactWindow()
 
 void MainWindowTest::headerEditor()
 {
-    ProgramDir dir;
+    TestProgram dir;
     QVERIFY(dir.make({{QStringLiteral("工程名称"), QStringLiteral("旧名称")}}));
-    const auto window = startup(dir.path());
+    const auto window = startup(dir.programDir());
     QVERIFY(window);
     QVERIFY(QTest::qWaitForWindowExposed(window.get()));
     auto *frame9 = control<QWidget>(window.get(), "Frame9");

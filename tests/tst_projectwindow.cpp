@@ -18,27 +18,6 @@ using namespace testsupport;
 
 namespace {
 
-// A program directory with its system database and project template, and a
-// folder for the user's projects beside it.
-struct Fixture
-{
-    QTemporaryDir dir;
-    QString programDir() const { return dir.path() + QStringLiteral("/程序/"); }
-    QString sdmx() const { return programDir() + QStringLiteral("Sdmx.mdb"); }
-    QString templatePath() const
-    {
-        return programDir() + QStringLiteral("Support/Db/数据库模板.mdb");
-    }
-    QString projects() const { return dir.path() + QStringLiteral("/测量 项目/"); }
-
-    bool make()
-    {
-        return QDir().mkpath(programDir() + QStringLiteral("Support/Db"))
-               && QDir().mkpath(projects()) && makeSystemDatabase(QDir::cleanPath(programDir()))
-               && QFile::copy(projectTemplate(), templatePath());
-    }
-};
-
 template <typename T> T *control(QWidget *window, const char *name)
 {
     return window->findChild<T *>(QString::fromLatin1(name));
@@ -98,7 +77,7 @@ private slots:
 
 void ProjectWindowTest::newThenReopen()
 {
-    Fixture fixture;
+    TestProgram fixture;
     QVERIFY(fixture.make());
     const auto window = startup(fixture.programDir());
     QVERIFY(window);
@@ -167,7 +146,7 @@ void ProjectWindowTest::newThenReopen()
 
 void ProjectWindowTest::newOnExistingFileAsksFirst()
 {
-    Fixture fixture;
+    TestProgram fixture;
     QVERIFY(fixture.make());
     const QString path = fixture.projects() + QStringLiteral("existing.mdb");
     QVERIFY(makeProject(path));
@@ -226,7 +205,7 @@ void ProjectWindowTest::programFilesAreRefused()
 {
     QFETCH(QString, command);
     QFETCH(QString, which);
-    Fixture fixture;
+    TestProgram fixture;
     QVERIFY(fixture.make());
     QString path = which == QLatin1String("template") ? fixture.templatePath() : fixture.sdmx();
     if (which == QLatin1String("link")) {
@@ -272,7 +251,7 @@ void ProjectWindowTest::badFilesAreRefused()
 {
     QFETCH(QByteArray, content);
     QFETCH(QString, reason);
-    Fixture fixture;
+    TestProgram fixture;
     QVERIFY(fixture.make());
     const QString path = fixture.projects() + QStringLiteral("坏 的'.mdb");
     QVERIFY(writeFile(path, content));
@@ -296,7 +275,7 @@ void ProjectWindowTest::badFilesAreRefused()
 
 void ProjectWindowTest::cancelLeavesNoProject()
 {
-    Fixture fixture;
+    TestProgram fixture;
     QVERIFY(fixture.make());
     const QString path = fixture.projects() + QStringLiteral("a.mdb");
     QVERIFY(makeProject(path));
@@ -329,7 +308,7 @@ void ProjectWindowTest::cancelLeavesNoProject()
 
 void ProjectWindowTest::readOnlyProjectOpensWithWarning()
 {
-    Fixture fixture;
+    TestProgram fixture;
     QVERIFY(fixture.make());
     const QString path = fixture.projects() + QStringLiteral("archive.mdb");
     QVERIFY(makeProject(path));

@@ -6,6 +6,8 @@
 #include "app/twips.h"
 #include "project/projectcommands.h"
 #include "project/projectdb.h"
+#include "survey/epochcommands.h"
+#include "survey/observationgrid.h"
 #include "survey/textnumber.h"
 #include "ui_mainwindow.h"
 
@@ -58,6 +60,8 @@ MainWindow::MainWindow(const QString &programDir, std::unique_ptr<SettingsStore>
     ui->Frame9->hide();
     ui->Command13->hide();
     m_projectCommands = std::make_unique<ProjectCommands>(*this, *ui);
+    m_grid = std::make_unique<ObservationGrid>(*this, *ui);
+    m_epochs = std::make_unique<EpochCommands>(*this, *ui);
     connectControls();
 }
 
@@ -96,6 +100,8 @@ void MainWindow::connectControls()
     connect(ui->Command6, &QPushButton::clicked, this, [this] { m_projectCommands->newProject(); });
     connect(ui->Command7, &QPushButton::clicked, this,
             [this] { m_projectCommands->openProject(); });
+    connect(ui->Command1, &QPushButton::clicked, this, [this] { m_epochs->newObservation(); });
+    connect(ui->Command2, &QPushButton::clicked, this, [this] { m_epochs->modify(); });
     connect(ui->List1, &QListWidget::currentRowChanged, this, [this](int row) {
         if (row >= 0)
             selectEpoch();
@@ -173,8 +179,7 @@ void MainWindow::loadMainWindow()
 
     m_currentEpoch = -1;
     m_zoomLevel = 2;
-    m_editRow = m_editColumn = 0;
-    m_nameRow = 0;
+    m_grid->closeBoxes();
 
     if (const auto lines = m_settings->readSetting(SettingKey::LinesPerSheet))
         ui->Text10->setText(*lines);
@@ -285,12 +290,7 @@ bool MainWindow::storeSetting(const QString &key, const QString &value)
 
 void MainWindow::hideEditBoxes()
 {
-    ui->Text5->clear();
-    ui->Text5->hide();
-    m_nameRow = 0;
-    ui->Text4->clear();
-    ui->Text4->hide();
-    m_editRow = m_editColumn = 0;
+    m_grid->closeBoxes();
 }
 
 void MainWindow::changeElevationUnit(const QString &unit)
@@ -395,26 +395,27 @@ void MainWindow::closeProject()
 
 void MainWindow::clearEditCells()
 {
-    m_editRow = m_editColumn = 0;
-    m_nameRow = 0;
+    m_grid->closeBoxes();
 }
 
 void MainWindow::selectEpoch()
 {
-    if (!m_project)
-        return;
-    QListWidgetItem *entry = ui->List1->currentItem();
-    if (!entry)
-        return;
-    // The number before the first "."; the name after it may hold "." too.
-    const QString text = entry->text();
-    m_currentEpoch = text.left(text.indexOf(QLatin1Char('.'))).toInt();
-    if (const auto epoch = m_project->epochByNumber(m_currentEpoch)) {
-        ui->Text1->setText(epoch->date);
-        ui->Text2->setText(epoch->name);
-        ui->Text3->setText(epoch->layers);
-        ui->Command2->setEnabled(true);
+    m_epochs->selectEpoch();
+}
+
+void MainWindow::showSettlementPreview()
+{
+    {
+        const QSignalBlocker blocker(ui->Option1);
+        ui->Option1->setChecked(true);
     }
+    selectCurveKind(CurveKind::Settlement);
+}
+
+void MainWindow::reportWriteFailure(const QString &reason)
+{
+    showMessage(this, QStringLiteral("无法保存到沉降工程：%1\n%2")
+                          .arg(QDir::toNativeSeparators(currentProjectPath()), reason));
 }
 
 void MainWindow::applyFrameTemplateLayout(const QString &layoutFile)

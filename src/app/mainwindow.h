@@ -9,6 +9,8 @@
 #include <vector>
 
 class QLineEdit;
+class EpochCommands;
+class ObservationGrid;
 class ProjectCommands;
 class ProjectDatabase;
 
@@ -48,8 +50,13 @@ public:
     void closeProject();
     void setCurrentEpoch(int number) { m_currentEpoch = number; }
     void setZoomLevel(int level) { m_zoomLevel = level; }
-    // The grid has no cell in edit and no name row.
+    // The grid has no cell in edit and no name row; both boxes are hidden.
     void clearEditCells();
+    ObservationGrid &grid() { return *m_grid; }
+    // Selects the settlement curve kind and redraws its preview.
+    void showSettlementPreview();
+    // Tells the user that a change could not be written to the project.
+    void reportWriteFailure(const QString &reason);
     // Where the project dialogs start: the folder of the last project chosen.
     QString lastProjectDir() const { return m_lastProjectDir; }
     void setLastProjectDir(const QString &dir) { m_lastProjectDir = dir; }
@@ -108,12 +115,11 @@ private:
     int m_pointCount = 15;
     std::unique_ptr<ProjectDatabase> m_project;
     std::unique_ptr<ProjectCommands> m_projectCommands;
+    std::unique_ptr<ObservationGrid> m_grid;
+    std::unique_ptr<EpochCommands> m_epochs;
     QString m_lastProjectDir;
     int m_currentEpoch = -1;
     int m_zoomLevel = 2;
-    int m_editRow = 0;
-    int m_editColumn = 0;
-    int m_nameRow = 0;
     bool m_exitStored = false;
     bool m_placedWithFrame = false;
 };

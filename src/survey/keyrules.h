@@ -1,0 +1,41 @@
+#pragma once
+
+#include <QChar>
+#include <QString>
+
+#include <optional>
+
+// The rules for characters typed into the epoch and grid boxes. Each looks at
+// the box's whole text as if the character were appended at its end, wherever
+// the caret is. Backspace is the character 8.
+
+// Date box (yyyy-mm-dd): the year's four digits, "-", the month (tens digit 0
+// or 1, then 1-9 after 0 and 0-2 after 1), "-", the day (tens digit 0-3, then
+// 1-9 after 0 and 0-1 after 3).
+bool dateKeyAccepted(const QString &text, QChar c);
+
+// True when typing the text character by character into an empty date box
+// would have let every character through: what a pasted date must pass.
+bool isTypeableDate(const QString &text);
+
+// Epoch-name box: everything but a blank.
+bool epochNameKeyAccepted(QChar c);
+
+// Load-floor box: digits and Backspace only.
+bool loadFloorKeyAccepted(QChar c);
+
+// Elevation box: digits, Backspace, and one "." (a minus sign cannot be typed).
+bool elevationKeyAccepted(const QString &text, QChar c);
+
+// True when the text is what the elevation box lets a user type: digits with
+// at most one "." and at least one digit. Pasted text must pass it too.
+bool isTypeableElevation(const QString &text);
+
+// Point-name box, for a box that already holds text: the blank and the
+// punctuation !"#$%&'()*+, and :;<=>?@ are refused (nothing); a lowercase
+// letter becomes its capital; everything else, Chinese included, is taken.
+std::optional<QChar> pointNameKey(QChar c);
+
+// True when no character of the name is one the name box refuses (nor a
+// control character such as a pasted tab).
+bool isAcceptablePointName(const QString &name);

@@ -1,0 +1,684 @@
+#include "app/mainwindow.h"
+#include "app/startup.h"
+#include "project/projectdb.h"
+#include "survey/observationgrid.h"
+#include "testsupport.h"
+
+#include <QComboBox>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QProcess>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QScrollBar>
+#include <QTableWidget>
+#include <QTest>
+
+#include <cmath>
+
+using namespace testsupport;
+
+namespace {
+
+template <typename T> T *control(QWidget *window, const char *name)
+{
+    return window->findChild<T *>(QString::fromLatin1(name));
+}
+
+QTableWidget *grid(QWidget *window)
+{
+    return control<QTableWidget>(window, "Flex1");
+}
+
+QString cell(QWidget *window, int row, int column)
+{
+    const QTableWidgetItem *item = grid(window)->item(row - 1, column);
+    return item ? item->text() : QString();
+}
+
+// Clicks the cell of data row `row`, scrolling it into view first.
+void clickCell(QWidget *window, int row, int column)
+{
+    QTableWidget *table = grid(window);
+    const QModelIndex index = table->model()->index(row - 1, column);
+    table->scrollTo(index);
+    QTest::mouseClick(table->viewport(), Qt::LeftButton, {}, table->visualRect(index).center());
+}
+
+void click(QWidget *window, const char *button)
+{
+    QTest::mouseClick(control<QPushButton>(window, button), Qt::LeftButton);
+}
+
+void replaceText(QLineEdit *box, const QString &text)
+{
+    box->setFocus();
+    box->selectAll();
+    QTest::keyClick(box, Qt::Key_Backspace);
+    typeText(box, text);
+}
+
+void enter(QWidget *box)
+{
+    QTest::keyClick(box, Qt::Key_Return);
+}
+
+// What an elevation record holds, read by Python's sqlite3.
+QString storedElevation(const QString &project, int cjNo, int cjdNo)
+{
+    QProcess python;
+    python.start(
+        QStringLiteral("/usr/bin/python3"),
+        {QStringLiteral("-c"),
+         QStringLiteral("import sqlite3, sys\n"
+                        "r = sqlite3.connect(sys.argv[1]).execute('SELECT PointH FROM Sur2 "
+                        "WHERE CjNo=? AND CjdNo=?', (int(sys.argv[2]), int(sys.argv[3])))"
+                        ".fetchall()\n"
+                        "print('none' if not r else repr(r[0][0]) if len(r) == 1 else 'many')"),
+         project, QString::number(cjNo), QString::number(cjdNo)});
+    python.waitForFinished(30000);
+    return QString::fromUtf8(python.readAllStandardOutput()).trimmed();
+}
+
+// The shown forms, computed here the plain way: round half away from zero
+// at the given decimals of the value in the shown unit.
+QString fixed(double value, int decimals)
+{
+    const double scale = std::pow(10.0, decimals);
+    const double rounded = std::round(value * scale) / scale;
+    QString text = QString::number(rounded == 0 ? 0.0 : rounded, 'f', decimals);
+    return text;
+}
+
+struct Session
+{
+    TestProgram program;
+    std::unique_ptr<MainWindow> window;
+    QString project;
+
+    // Starts the program and makes a new project through the window.
+    bool start(const QList<std::pair<QString, QString>> &settings = {})
+    {
+        if (!program.make(settings))
+            return false;
+        window = startup(program.programDir());
+        if (!window || !QTest::qWaitForWindowExposed(window.get()))
+            return false;
+        project = program.projects() + QStringLiteral("楼.mdb");
+        DialogWatcher watcher(window.get());
+        watcher.queueFile(project);
+        click(window.get(), "Command6");
+        return window->currentProjectPath() == project;
+    }
+
+    void addEpoch(const QString &date, const QString &name, const QString &layers)
+    {
+        replaceText(control<QLineEdit>(window.get(), "Text1"), date);
+        replaceText(control<QLineEdit>(window.get(), "Text2"), name);
+        replaceText(control<QLineEdit>(window.get(), "Text3"), layers);
+        click(window.get(), "Command1");
+    }
+
+    void setPointCount(int count)
+    {
+        auto *combo = control<QComboBox>(window.get(), "Combo3");
+        combo->setCurrentIndex(combo->findText(QString::number(count)));
+    }
+};
+
+} // namespace
+
+class ObservationsTest : public QObject
+{
+    Q_OBJECT
+private slots:
+    void dateTypedKeyByKey_data();
+    void dateTypedKeyByKey();
+    void epochsAddedAndRefused();
+    void pastedEpochFieldsChecked();
+    void modifyEpoch();
+    void noProjectMessage();
+    void elevationsTypedDownTheColumn();
+    void quantitiesMatchAnIndependentComputation_data();
+    void quantitiesMatchAnIndependentComputation();
+    void clearingACellDeletesTheRecord();
+    void editableColumnFollowsTheEpoch();
+    void elevationKeysAndPastedText();
+    void pointNames();
+    void nameRowScrolling();
+    void openRowStaysInView();
+    void malformedStoredDateShowsNoRate();
+    void failedWriteShowsWhatIsStored();
+};
+
+void ObservationsTest::dateTypedKeyByKey_data()
+{
+    QTest::addColumn<QString>("typed");
+    QTest::addColumn<QString>("shown");
+    QTest::addRow("whole date") << "2018-07-10"
+                                << "2018-07-10";
+    QTest::addRow("refused month tens, dashes and day tens") << "2018-2-07-4-10"
+                                                             << "2018-07-10";
+    QTest::addRow("fifth year digit") << "20181-07-10"
+                                      << "2018-07-10";
+    QTest::addRow("month 1 then 3 refused, day 3 then 2 refused") << "2018-13-0-32-1"
+                                                                  << "2018-10-31";
+    QTest::addRow("letters and blanks, a third dash") << "2o18 -07-10-"
+                                                      << "2180-10-";
+}
+
+void ObservationsTest::dateTypedKeyByKey()
+{
+    QFETCH(QString, typed);
+    QFETCH(QString, shown);
+    Session session;
+    QVERIFY(session.start());
+    auto *date = control<QLineEdit>(session.window.get(), "Text1");
+    QTest::mouseClick(date, Qt::LeftButton);
+    QTest::keyClick(date, Qt::Key_End);
+    for (int i = 0; i < 12; ++i)
+        QTest::keyClick(date, Qt::Key_Backspace);
+    QCOMPARE(date->text(), QString());
+    typeText(date, typed);
+    QCOMPARE(date->text(), shown);
+}
+
+void ObservationsTest::epochsAddedAndRefused()
+{
+    Session session;
+    QVERIFY(session.start());
+    MainWindow *window = session.window.get();
+    auto *list = control<QListWidget>(window, "List1");
+
+    session.addEpoch("2018-07-10", QStringLiteral("首次"), "2");
+    QCOMPARE(list->count(), 1);
+    QCOMPARE(list->item(0)->text(), QStringLiteral("0.首次"));
+    QCOMPARE(window->currentEpoch(), 0);
+    session.addEpoch("2018-08-09", "b.2", "3");
+    QCOMPARE(list->item(1)->text(), "1.b.2");
+    QCOMPARE(list->currentRow(), 1);
+    QCOMPARE(window->currentEpoch(), 1);
+    QVERIFY(control<QPushButton>(window, "Command2")->isEnabled());
+
+    {
+        DialogWatcher watcher(window);
+        session.addEpoch("2018-07-10", QStringLiteral("新"), "4");
+        QCOMPARE(watcher.seen().size(), 1);
+        QCOMPARE(watcher.seen()[0].text, QStringLiteral("“2018-07-10”日期已存在，请修改！"));
+        QCOMPARE(watcher.seen()[0].title, QStringLiteral("Sedimetra"));
+        QCOMPARE(window->focusWidget(), control<QLineEdit>(window, "Text1"));
+    }
+    {
+        DialogWatcher watcher(window);
+        session.addEpoch("2018-09-01", "B.2", "4"); // names compare without regard to case
+        QCOMPARE(watcher.seen().size(), 1);
+        QCOMPARE(watcher.seen()[0].text, QStringLiteral("“B.2”名称已存在，请修改！"));
+        QCOMPARE(window->focusWidget(), control<QLineEdit>(window, "Text2"));
+    }
+    QCOMPARE(list->count(), 2);
+    {
+        // An empty box stops without a message.
+        DialogWatcher watcher(window);
+        replaceText(control<QLineEdit>(window, "Text3"), QString());
+        click(window, "Command1");
+        QVERIFY(watcher.seen().isEmpty());
+    }
+    ProjectDatabase reader;
+    QVERIFY(reader.open(session.project));
+    const auto epochs = reader.epochs();
+    QCOMPARE(epochs.size(), size_t(2));
+    QCOMPARE(epochs[1].date, QStringLiteral("2018-08-09"));
+    QCOMPARE(epochs[1].name, QStringLiteral("b.2"));
+    QCOMPARE(epochs[1].layers, QStringLiteral("3"));
+}
+
+void ObservationsTest::pastedEpochFieldsChecked()
+{
+    Session session;
+    QVERIFY(session.start());
+    MainWindow *window = session.window.get();
+    auto *date = control<QLineEdit>(window, "Text1");
+    auto *name = control<QLineEdit>(window, "Text2");
+    auto *layers = control<QLineEdit>(window, "Text3");
+
+    // Pasted text is not filtered by the keys; it is checked before writing.
+    date->setText("2018/07/10");
+    name->setText("A");
+    layers->setText("1");
+    click(window, "Command1");
+    QCOMPARE(window->focusWidget(), date);
+    QCOMPARE(control<QListWidget>(window, "List1")->count(), 0);
+
+    date->setText("2018-07-10");
+    name->setText("A B");
+    click(window, "Command1");
+    QCOMPARE(window->focusWidget(), name);
+    QCOMPARE(control<QListWidget>(window, "List1")->count(), 0);
+
+    name->setText("it's");
+    layers->setText("5a"); // stored as typed by a new observation
+    click(window, "Command1");
+    QCOMPARE(control<QListWidget>(window, "List1")->count(), 1);
+    ProjectDatabase reader;
+    QVERIFY(reader.open(session.project));
+    QCOMPARE(reader.epochByName("IT'S")->layers, QStringLiteral("5a"));
+}
+
+void ObservationsTest::modifyEpoch()
+{
+    Session session;
+    QVERIFY(session.start());
+    MainWindow *window = session.window.get();
+    session.addEpoch("2018-07-10", "A", "2");
+    session.addEpoch("2018-08-09", "B.2", "3");
+    auto *list = control<QListWidget>(window, "List1");
+    auto *date = control<QLineEdit>(window, "Text1");
+    auto *name = control<QLineEdit>(window, "Text2");
+    auto *layers = control<QLineEdit>(window, "Text3");
+    ProjectDatabase reader;
+    QVERIFY(reader.open(session.project));
+
+    replaceText(layers, "7");
+    click(window, "Command2");
+    QCOMPARE(reader.epochByNumber(1)->layers, QStringLiteral("7"));
+    QCOMPARE(list->item(1)->text(), "1.B.2");
+
+    replaceText(name, "C.3");
+    replaceText(date, "2018-08-19");
+    click(window, "Command2");
+    QCOMPARE(list->item(1)->text(), "1.C.3");
+    QCOMPARE(reader.epochByNumber(1)->name, QStringLiteral("C.3"));
+    QCOMPARE(reader.epochByNumber(1)->date, QStringLiteral("2018-08-19"));
+    QCOMPARE(window->currentEpoch(), 1);
+
+    // Only the letter case changes: the epoch is no rival of itself.
+    replaceText(name, "c.3");
+    click(window, "Command2");
+    QCOMPARE(list->item(1)->text(), "1.c.3");
+
+    {
+        DialogWatcher watcher(window);
+        replaceText(name, "a");
+        click(window, "Command2");
+        QCOMPARE(watcher.seen().size(), 1);
+        QCOMPARE(watcher.seen()[0].text, QStringLiteral("“a”名称已存在，请修改！"));
+    }
+    {
+        DialogWatcher watcher(window);
+        replaceText(name, "c.3");
+        replaceText(date, "2018-07-10");
+        click(window, "Command2");
+        QCOMPARE(watcher.seen().size(), 1);
+        QCOMPARE(watcher.seen()[0].text, QStringLiteral("“2018-07-10”日期已存在，请修改！"));
+    }
+    replaceText(date, "2018-08-19");
+    layers->setText("x1"); // pasted: modify refuses it silently
+    click(window, "Command2");
+    QCOMPARE(window->focusWidget(), layers);
+    QCOMPARE(reader.epochByNumber(1)->layers, QStringLiteral("7"));
+    QCOMPARE(reader.epochs().size(), size_t(2));
+}
+
+void ObservationsTest::noProjectMessage()
+{
+    TestProgram program;
+    QVERIFY(program.make());
+    const auto window = startup(program.programDir());
+    QVERIFY(window);
+    for (const char *button : {"Command1", "Command2"}) {
+        DialogWatcher watcher(window.get());
+        control<QPushButton>(window.get(), "Command2")->setEnabled(true);
+        click(window.get(), button);
+        QCOMPARE(watcher.seen().size(), 1);
+        QCOMPARE(watcher.seen()[0].text, QStringLiteral("请先新建或打开沉降工程文件！"));
+    }
+}
+
+void ObservationsTest::elevationsTypedDownTheColumn()
+{
+    Session session;
+    QVERIFY(session.start());
+    MainWindow *window = session.window.get();
+    session.setPointCount(30);
+    session.addEpoch("2018-07-10", "A", "1");
+    auto *box = control<QLineEdit>(window, "Text4");
+
+    clickCell(window, 1, 1);
+    QVERIFY(box->isVisible());
+    QCOMPARE(window->grid().editRow(), 1);
+    for (int row = 1; row <= 14; ++row) {
+        typeText(box, QString::number(100 + row) + ".5");
+        enter(box);
+    }
+    QCOMPARE(cell(window, 1, 1), "101.50000");
+    QCOMPARE(storedElevation(session.project, 0, 1), "101.5");
+    QCOMPARE(window->grid().editRow(), 15);
+    QCOMPARE(window->grid().topRow(), 10); // row 15 brings row 10 to the top
+    const QRect row15 = grid(window)->visualRect(grid(window)->model()->index(14, 1));
+    QCOMPARE(box->pos(), grid(window)->viewport()->mapTo(window, row15.topLeft()));
+    for (int row = 15; row <= 30; ++row) {
+        typeText(box, QString::number(200 + row));
+        enter(box);
+    }
+    QCOMPARE(window->grid().editRow(), 1); // after the last row, the first
+    QCOMPARE(window->grid().topRow(), 1);
+    QCOMPARE(box->text(), "101.50000");
+    QCOMPARE(box->selectedText(), box->text());
+    QCOMPARE(storedElevation(session.project, 0, 30), "230.0");
+
+    // Millimetres: the same metres shown times 1000, typed in millimetres.
+    QTest::mouseClick(control<QRadioButton>(window, "Option6"), Qt::LeftButton);
+    QCOMPARE(cell(window, 1, 1), "101500.00");
+    clickCell(window, 2, 1);
+    typeText(box, "100500");
+    enter(box);
+    QCOMPARE(cell(window, 2, 1), "100500.00");
+    QCOMPARE(storedElevation(session.project, 0, 2), "100.5");
+}
+
+void ObservationsTest::quantitiesMatchAnIndependentComputation_data()
+{
+    QTest::addColumn<QString>("unit");
+    QTest::addRow("metres") << "m";
+    QTest::addRow("millimetres") << "mm";
+}
+
+void ObservationsTest::quantitiesMatchAnIndependentComputation()
+{
+    QFETCH(QString, unit);
+    Session session;
+    QVERIFY(session.start({{QStringLiteral("高程单位"), unit}}));
+    MainWindow *window = session.window.get();
+    session.addEpoch("2018-07-10", "A", "1");
+    session.addEpoch("2018-07-20", "B", "2");
+    session.addEpoch("2018-08-09", "C", "3");
+    const double scale = unit == QLatin1String("mm") ? 1000 : 1;
+    const int decimals = unit == QLatin1String("mm") ? 2 : 5;
+    // first, second and third epoch of points 1 to 5; 0 marks no value.
+    const double h[5][3] = {{100.0, 99.998, 99.9965},
+                            {50.12345, 50.12001, 50.11871},
+                            {0, 80.0, 79.9991},
+                            {120.5, 0, 120.4973},
+                            {10.0, 9.99, 0}};
+    auto *box = control<QLineEdit>(window, "Text4");
+    const int days[] = {0, 10, 20};
+    for (int epoch = 0; epoch < 3; ++epoch) {
+        control<QListWidget>(window, "List1")->setCurrentRow(epoch);
+        clickCell(window, 1, epoch == 0 ? 1 : 2);
+        for (int n = 0; n < 5; ++n) {
+            if (h[n][epoch] != 0)
+                typeText(box, QString::number(h[n][epoch] * scale, 'f', decimals));
+            enter(box);
+        }
+    }
+    // The grid as the third epoch is selected afresh, and as it stood after
+    // typing, must both agree with the plain computation.
+    control<QListWidget>(window, "List1")->setCurrentRow(0);
+    control<QListWidget>(window, "List1")->setCurrentRow(2);
+    for (int n = 0; n < 5; ++n) {
+        const double h0 = h[n][0], hp = h[n][1], hc = h[n][2];
+        const int row = n + 1;
+        QCOMPARE(cell(window, row, 1), h0 ? fixed(h0 * scale, decimals) : QString());
+        QCOMPARE(cell(window, row, 2), hc ? fixed(hc * scale, decimals) : QString());
+        QCOMPARE(cell(window, row, 3), hc && hp ? fixed((hc - hp) * 1000, 2) : QString());
+        QCOMPARE(cell(window, row, 4), hc && h0 ? fixed((hc - h0) * 1000, 2) : QString());
+        QCOMPARE(cell(window, row, 5), hc && hp ? fixed((hc - hp) / days[2] * 1000, 3) : QString());
+    }
+    QCOMPARE(cell(window, 1, 3), "-1.50");
+    QCOMPARE(cell(window, 1, 4), "-3.50");
+    QCOMPARE(cell(window, 1, 5), "-0.075");
+}
+
+void ObservationsTest::clearingACellDeletesTheRecord()
+{
+    Session session;
+    QVERIFY(session.start());
+    MainWindow *window = session.window.get();
+    session.addEpoch("2018-07-10", "A", "1");
+    auto *box = control<QLineEdit>(window, "Text4");
+    clickCell(window, 1, 1);
+    typeText(box, "100");
+    enter(box);
+    session.addEpoch("2018-07-20", "B", "1");
+    clickCell(window, 1, 2);
+    typeText(box, "99.99");
+    enter(box);
+    QCOMPARE(cell(window, 1, 4), "-10.00");
+    QCOMPARE(storedElevation(session.project, 1, 1), "99.99");
+
+    clickCell(window, 1, 2);
+    QCOMPARE(box->selectedText(), "99.99000");
+    QTest::keyClick(box, Qt::Key_Backspace);
+    enter(box);
+    QCOMPARE(storedElevation(session.project, 1, 1), "none");
+    for (int column = 2; column <= 5; ++column)
+        QCOMPARE(cell(window, 1, column), QString());
+    QCOMPARE(cell(window, 1, 1), "100.00000");
+
+    // Typing 0 stores 0: derived at once from it, missing at the next fill.
+    clickCell(window, 1, 2);
+    typeText(box, "0");
+    enter(box);
+    QCOMPARE(storedElevation(session.project, 1, 1), "0.0");
+    QCOMPARE(cell(window, 1, 2), "0.00000");
+    QCOMPARE(cell(window, 1, 4), "-100000.00");
+    control<QListWidget>(window, "List1")->setCurrentRow(0);
+    control<QListWidget>(window, "List1")->setCurrentRow(1);
+    QCOMPARE(cell(window, 1, 2), "0.00000");
+    QCOMPARE(cell(window, 1, 4), QString());
+}
+
+void ObservationsTest::editableColumnFollowsTheEpoch()
+{
+    Session session;
+    QVERIFY(session.start());
+    MainWindow *window = session.window.get();
+    auto *box = control<QLineEdit>(window, "Text4");
+    clickCell(window, 3, 1); // no epoch yet: nothing opens
+    QVERIFY(!box->isVisible());
+    session.addEpoch("2018-07-10", "A", "1");
+    clickCell(window, 3, 1);
+    QVERIFY(box->isVisible());
+    clickCell(window, 3, 2);
+    QVERIFY(!box->isVisible());
+    session.addEpoch("2018-07-20", "B", "1");
+    clickCell(window, 3, 2);
+    QVERIFY(box->isVisible());
+    QCOMPARE(window->grid().editColumn(), 2);
+    clickCell(window, 3, 1);
+    QVERIFY(!box->isVisible());
+    QCOMPARE(window->grid().editRow(), 0);
+}
+
+void ObservationsTest::elevationKeysAndPastedText()
+{
+    Session session;
+    QVERIFY(session.start());
+    MainWindow *window = session.window.get();
+    session.addEpoch("2018-07-10", "A", "1");
+    auto *box = control<QLineEdit>(window, "Text4");
+    clickCell(window, 1, 1);
+    typeText(box, "1a2.3.4-5 ");
+    QCOMPARE(box->text(), "12.345");
+
+    for (const char *pasted : {".", "abc", "1.2.3"}) {
+        DialogWatcher watcher(window);
+        box->setText(QString::fromLatin1(pasted));
+        enter(box);
+        QCOMPARE(watcher.seen().size(), 1);
+        QVERIFY(watcher.seen()[0].text.contains(QString::fromLatin1(pasted)));
+        QCOMPARE(storedElevation(session.project, 0, 1), "none");
+        QCOMPARE(window->grid().editRow(), 1);
+    }
+    box->setText("12.");
+    enter(box);
+    QCOMPARE(storedElevation(session.project, 0, 1), "12.0");
+    QCOMPARE(cell(window, 1, 1), "12.00000");
+}
+
+void ObservationsTest::pointNames()
+{
+    Session session;
+    QVERIFY(session.start());
+    MainWindow *window = session.window.get();
+    auto *box = control<QLineEdit>(window, "Text5");
+    clickCell(window, 1, 0);
+    QVERIFY(box->isVisible());
+    QCOMPARE(box->width(), grid(window)->columnWidth(0));
+    QCOMPARE(box->x(), grid(window)->x());
+    typeText(box, "ja1 :b'\"");
+    QCOMPARE(box->text(), "jA1B"); // the first character of an empty box is not filtered
+    enter(box);
+    QCOMPARE(cell(window, 1, 0), "jA1B");
+    QCOMPARE(window->grid().nameRow(), 2);
+
+    const int expectedAci[] = {5, 6, 3, 4, 1, 11, 5};
+    const QColor expectedColour[] = {
+        QColor(0, 0, 255), QColor(255, 0, 255),   QColor(0, 255, 0), QColor(0, 255, 255),
+        QColor(255, 0, 0), QColor(255, 127, 127), QColor(0, 0, 255)};
+    const char *expectedMark[] = {"菱形", "正方形", "叉叉", "圆形", "三角形", "长方形", "菱形"};
+    for (int row = 2; row <= 7; ++row) {
+        typeText(box, QStringLiteral("P") + QString::number(row) + QStringLiteral("沉"));
+        enter(box);
+    }
+    ProjectDatabase reader;
+    QVERIFY(reader.open(session.project));
+    for (int row = 1; row <= 7; ++row) {
+        const auto point = reader.pointByNumber(row);
+        QVERIFY(point);
+        QCOMPARE(point->aci, expectedAci[row - 1]);
+        QCOMPARE(point->mark, QString::fromUtf8(expectedMark[row - 1]));
+        QCOMPARE(grid(window)->item(row - 1, 0)->foreground().color(), expectedColour[row - 1]);
+    }
+    QCOMPARE(reader.pointByNumber(7)->name, QStringLiteral("P7沉"));
+
+    // Naming a named point again only renames it.
+    clickCell(window, 6, 0);
+    QCOMPARE(box->selectedText(), QStringLiteral("P6沉"));
+    typeText(box, "x"); // replaces the selected name: the box was not empty
+    QCOMPARE(box->text(), "X");
+    typeText(box, "y");
+    enter(box);
+    QCOMPARE(reader.pointByNumber(6)->name, "XY");
+    QCOMPARE(reader.pointByNumber(6)->aci, 11);
+    QCOMPARE(grid(window)->item(5, 0)->foreground().color(), QColor(255, 127, 127));
+
+    // Pasted characters the keys refuse are refused on Enter.
+    {
+        DialogWatcher watcher(window);
+        box->setText("A B");
+        enter(box);
+        QCOMPARE(watcher.seen().size(), 1);
+        QVERIFY(!reader.pointByNumber(7)->name.contains(' '));
+        QCOMPARE(window->grid().nameRow(), 7);
+    }
+    // Enter in an empty box does nothing.
+    box->clear();
+    enter(box);
+    QCOMPARE(window->grid().nameRow(), 7);
+}
+
+void ObservationsTest::nameRowScrolling()
+{
+    Session session;
+    QVERIFY(session.start());
+    MainWindow *window = session.window.get();
+    session.setPointCount(30);
+    auto *box = control<QLineEdit>(window, "Text5");
+
+    clickCell(window, 14, 0);
+    QCOMPARE(window->grid().topRow(), 1);
+    typeText(box, "A14");
+    enter(box);
+    QCOMPARE(window->grid().nameRow(), 15);
+    QCOMPARE(window->grid().topRow(), 10);
+
+    window->grid().setTopRow(1);
+    clickCell(window, 15, 0);
+    QCOMPARE(window->grid().topRow(), 1);
+    typeText(box, "A15");
+    enter(box);
+    QCOMPARE(window->grid().nameRow(), 16);
+    QCOMPARE(window->grid().topRow(), 10);
+
+    clickCell(window, 30, 0);
+    typeText(box, "A30");
+    enter(box);
+    QCOMPARE(window->grid().nameRow(), 1);
+    QCOMPARE(window->grid().topRow(), 1);
+
+    // Row 5 leaves the view where it is.
+    clickCell(window, 4, 0);
+    typeText(box, "A4");
+    enter(box);
+    QCOMPARE(window->grid().nameRow(), 5);
+    QCOMPARE(window->grid().topRow(), 1);
+}
+
+void ObservationsTest::openRowStaysInView()
+{
+    Session session;
+    QVERIFY(session.start());
+    MainWindow *window = session.window.get();
+    session.setPointCount(60);
+    session.addEpoch("2018-07-10", "A", "1");
+    auto *box = control<QLineEdit>(window, "Text4");
+    clickCell(window, 3, 1);
+    grid(window)->verticalScrollBar()->setValue(30); // the user scrolls far down
+    QVERIFY(window->grid().topRow() <= 3);
+    QVERIFY(window->grid().topRow() + 14 >= 3);
+    const QRect row3 = grid(window)->visualRect(grid(window)->model()->index(2, 1));
+    QCOMPARE(box->pos(), grid(window)->viewport()->mapTo(window, row3.topLeft()));
+}
+
+void ObservationsTest::malformedStoredDateShowsNoRate()
+{
+    Session session;
+    QVERIFY(session.start());
+    MainWindow *window = session.window.get();
+    session.addEpoch("2018-07-10", "A", "1");
+    session.addEpoch("2018-07-20", "B", "1");
+    {
+        // A project edited elsewhere: a date without its dashes.
+        ProjectDatabase other;
+        QVERIFY(other.open(session.project));
+        QVERIFY(other.updateEpoch({1, "20180720", "B", "1"}));
+        QVERIFY(other.setElevation(0, 1, 100.0));
+        QVERIFY(other.setElevation(1, 1, 99.99));
+    }
+    control<QListWidget>(window, "List1")->setCurrentRow(0);
+    control<QListWidget>(window, "List1")->setCurrentRow(1);
+    QCOMPARE(cell(window, 1, 3), "-10.00");
+    QCOMPARE(cell(window, 1, 4), "-10.00");
+    QCOMPARE(cell(window, 1, 5), QString());
+}
+
+void ObservationsTest::failedWriteShowsWhatIsStored()
+{
+    Session session;
+    QVERIFY(session.start());
+    MainWindow *window = session.window.get();
+    session.addEpoch("2018-07-10", "A", "1");
+    auto *box = control<QLineEdit>(window, "Text4");
+    clickCell(window, 1, 1);
+    typeText(box, "100");
+    enter(box);
+    clickCell(window, 1, 1);
+    typeText(box, "101");
+    {
+        ExclusiveLock lock(session.project);
+        QVERIFY(lock.locked());
+        DialogWatcher watcher(window);
+        enter(box);
+        QCOMPARE(watcher.seen().size(), 1);
+        QVERIFY(watcher.seen()[0].text.startsWith(QStringLiteral("无法保存到沉降工程：")));
+    }
+    QCOMPARE(cell(window, 1, 1), "100.00000"); // what the project holds
+    QCOMPARE(box->text(), "101");              // what was typed, still there
+    QCOMPARE(window->grid().editRow(), 1);
+    enter(box);
+    QCOMPARE(storedElevation(session.project, 0, 1), "101.0");
+}
+
+QTEST_MAIN(ObservationsTest)
+#include "tst_observations.moc"

@@ -1,0 +1,303 @@
+#include "survey/keyrules.h"
+#include "survey/settlement.h"
+
+#include <QTest>
+
+class SettlementTest : public QObject
+{
+    Q_OBJECT
+private slots:
+    void dayCount_data();
+    void dayCount();
+    void workedExample_data();
+    void workedExample();
+    void pointValues_data();
+    void pointValues();
+    void parseElevation_data();
+    void parseElevation();
+    void dateKeysTyped_data();
+    void dateKeysTyped();
+    void typeableDate_data();
+    void typeableDate();
+    void elevationKeys_data();
+    void elevationKeys();
+    void pointNameKeys_data();
+    void pointNameKeys();
+};
+
+void SettlementTest::dayCount_data()
+{
+    QTest::addColumn<QString>("a");
+    QTest::addColumn<QString>("b");
+    QTest::addColumn<int>("days");
+    QTest::addRow("equal dates give 1") << "2018-07-10"
+                                        << "2018-07-10" << 1;
+    QTest::addRow("same month") << "2018-07-01"
+                                << "2018-07-31" << 30;
+    QTest::addRow("across a 31-day month") << "2018-07-10"
+                                           << "2018-08-09" << 30;
+    QTest::addRow("2018 not divisible by 4") << "2018-02-28"
+                                             << "2018-03-01" << 1;
+    QTest::addRow("2020 leap") << "2020-02-28"
+                               << "2020-03-01" << 2;
+    QTest::addRow("2100 leap by the only rule") << "2100-02-28"
+                                                << "2100-03-01" << 2;
+    QTest::addRow("common year") << "2018-01-01"
+                                 << "2019-01-01" << 365;
+    QTest::addRow("leap year") << "2020-01-01"
+                               << "2021-01-01" << 366;
+    QTest::addRow("before 2000 no whole years") << "1999-12-31"
+                                                << "2000-01-01" << 364;
+    QTest::addRow("June 31st is July 1st") << "2018-06-31"
+                                           << "2018-07-01" << 1;
+    QTest::addRow("month 13 adds nothing more") << "2018-13-01"
+                                                << "2019-01-01" << 1;
+    QTest::addRow("no dash in A") << "2018/07/10"
+                                  << "2018-07-01" << 0;
+    QTest::addRow("one dash in A") << "2018-07"
+                                   << "2018-07-01" << 0;
+    QTest::addRow("one dash in B") << "2018-07-01"
+                                   << "2018-07" << 0;
+    QTest::addRow("empty") << ""
+                           << "2018-07-01" << 0;
+    QTest::addRow("blanks and letters read as numbers") << " 2018-7 -10x"
+                                                        << "2018-07-10" << 1;
+    QTest::addRow("many years") << "2000-01-01"
+                                << "2100-01-01" << 36525;
+}
+
+void SettlementTest::dayCount()
+{
+    QFETCH(QString, a);
+    QFETCH(QString, b);
+    QFETCH(int, days);
+    QCOMPARE(DayCount(a, b), days);
+    QCOMPARE(DayCount(b, a), days);
+}
+
+void SettlementTest::workedExample_data()
+{
+    QTest::addColumn<QString>("unit");
+    QTest::addColumn<QStringList>("elevations"); // first, previous, this
+    QTest::addRow("metres") << "m" << QStringList{"100.00000", "99.99800", "99.99650"};
+    QTest::addRow("millimetres") << "mm" << QStringList{"100000.00", "99998.00", "99996.50"};
+}
+
+void SettlementTest::workedExample()
+{
+    QFETCH(QString, unit);
+    QFETCH(QStringList, elevations);
+    const PointValues v = PointEpochValues(3, 100.0, 99.998, 99.9965, 10);
+    QCOMPARE(FormatElevation(*v.first, unit), elevations[0]);
+    QCOMPARE(FormatElevation(*v.previous, unit), elevations[1]);
+    QCOMPARE(FormatElevation(*v.current, unit), elevations[2]);
+    QCOMPARE(FormatSettlement(*v.thisSettlement), QStringLiteral("-1.50"));
+    QCOMPARE(FormatSettlement(*v.cumulative), QStringLiteral("-3.50"));
+    QCOMPARE(FormatRate(*v.rate), QStringLiteral("-0.150"));
+    // Typed in the display unit, stored as the same metres.
+    QCOMPARE(ParseElevation(elevations[2], unit), 99.9965);
+}
+
+void SettlementTest::pointValues_data()
+{
+    QTest::addColumn<int>("k");
+    QTest::addColumn<std::optional<double>>("h0");
+    QTest::addColumn<std::optional<double>>("hp");
+    QTest::addColumn<std::optional<double>>("hc");
+    QTest::addColumn<int>("days");
+    QTest::addColumn<QStringList>("shown"); // this, cumulative, rate ("" when absent)
+    using O = std::optional<double>;
+    QTest::addRow("all present") << 1 << O(100.0) << O(99.999) << O(99.997) << 4
+                                 << QStringList{"-2.00", "-3.00", "-0.500"};
+    QTest::addRow("rising point") << 2 << O(50.0) << O(50.0) << O(50.0012) << 3
+                                  << QStringList{"1.20", "1.20", "0.400"};
+    QTest::addRow("no previous record")
+        << 2 << O(100.0) << O() << O(99.998) << 10 << QStringList{"", "-2.00", ""};
+    QTest::addRow("previous is zero")
+        << 2 << O(100.0) << O(0.0) << O(99.998) << 10 << QStringList{"", "-2.00", ""};
+    QTest::addRow("no first record")
+        << 2 << O() << O(99.999) << O(99.998) << 10 << QStringList{"-1.00", "", "-0.100"};
+    QTest::addRow("this is zero") << 2 << O(100.0) << O(99.999) << O(0.0) << 10
+                                  << QStringList{"", "", ""};
+    QTest::addRow("no this record")
+        << 2 << O(100.0) << O(99.999) << O() << 10 << QStringList{"", "", ""};
+    QTest::addRow("first epoch derives nothing")
+        << 0 << O(100.0) << O(99.0) << O(98.0) << 10 << QStringList{"", "", ""};
+    QTest::addRow("malformed date: no rate")
+        << 1 << O(100.0) << O(99.999) << O(99.998) << 0 << QStringList{"-1.00", "-2.00", ""};
+    QTest::addRow("tiny sinking rounds to unsigned zero")
+        << 1 << O(100.0) << O(100.0) << O(99.999996) << 30 << QStringList{"0.00", "0.00", "0.000"};
+}
+
+void SettlementTest::pointValues()
+{
+    QFETCH(int, k);
+    QFETCH(std::optional<double>, h0);
+    QFETCH(std::optional<double>, hp);
+    QFETCH(std::optional<double>, hc);
+    QFETCH(int, days);
+    QFETCH(QStringList, shown);
+    const PointValues v = PointEpochValues(k, h0, hp, hc, days);
+    QCOMPARE(v.thisSettlement ? FormatSettlement(*v.thisSettlement) : QString(), shown[0]);
+    QCOMPARE(v.cumulative ? FormatSettlement(*v.cumulative) : QString(), shown[1]);
+    QCOMPARE(v.rate ? FormatRate(*v.rate) : QString(), shown[2]);
+    QCOMPARE(v.first, h0);
+    QCOMPARE(v.current, k >= 1 ? hc : std::optional<double>());
+}
+
+void SettlementTest::parseElevation_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("unit");
+    QTest::addColumn<double>("metres");
+    QTest::addRow("metres") << "100.5"
+                            << "m" << 100.5;
+    QTest::addRow("millimetres") << "100500"
+                                 << "mm" << 100.5;
+    QTest::addRow("trailing point") << "12."
+                                    << "m" << 12.0;
+    QTest::addRow("point alone") << "."
+                                 << "m" << 0.0;
+    QTest::addRow("letters") << "abc"
+                             << "mm" << 0.0;
+    QTest::addRow("leading number") << "99.5m"
+                                    << "m" << 99.5;
+}
+
+void SettlementTest::parseElevation()
+{
+    QFETCH(QString, text);
+    QFETCH(QString, unit);
+    QFETCH(double, metres);
+    QCOMPARE(ParseElevation(text, unit), metres);
+}
+
+void SettlementTest::dateKeysTyped_data()
+{
+    QTest::addColumn<QString>("typed");
+    QTest::addColumn<QString>("result");
+    QTest::addRow("a whole date") << "2018-07-10"
+                                  << "2018-07-10";
+    QTest::addRow("month tens only 0 or 1") << "2018-2"
+                                            << "2018-";
+    QTest::addRow("after 1 month only 0-2") << "2018-13"
+                                            << "2018-1";
+    QTest::addRow("after 0 month not 0") << "2018-00"
+                                         << "2018-0";
+    QTest::addRow("day tens only 0-3") << "2018-07-4"
+                                       << "2018-07-";
+    QTest::addRow("after 3 day only 0 or 1") << "2018-07-32"
+                                             << "2018-07-3";
+    QTest::addRow("after 0 day not 0") << "2018-07-00"
+                                       << "2018-07-0";
+    QTest::addRow("fifth year digit") << "20181"
+                                      << "2018";
+    QTest::addRow("dash after 201") << "201-"
+                                    << "201";
+    QTest::addRow("dash after 2018-1") << "2018-1-"
+                                       << "2018-1";
+    QTest::addRow("third dash") << "2018-07-1-"
+                                << "2018-07-1";
+    QTest::addRow("letters and blanks") << "2a0 1b8"
+                                        << "2018";
+    QTest::addRow("nothing after the day") << "2018-07-109"
+                                           << "2018-07-10";
+    QTest::addRow("day after 1 any digit") << "2018-12-19"
+                                           << "2018-12-19";
+}
+
+void SettlementTest::dateKeysTyped()
+{
+    QFETCH(QString, typed);
+    QFETCH(QString, result);
+    QString box;
+    for (const QChar c : typed)
+        if (dateKeyAccepted(box, c))
+            box += c;
+    QCOMPARE(box, result);
+    QVERIFY(dateKeyAccepted(box, QChar(8)));
+}
+
+void SettlementTest::typeableDate_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<bool>("typeable");
+    QTest::addRow("whole date") << "2018-07-10" << true;
+    QTest::addRow("partial date") << "2018-07" << true;
+    QTest::addRow("slashes") << "2018/07/10" << false;
+    QTest::addRow("month 13") << "2018-13-01" << false;
+    QTest::addRow("day 32") << "2018-07-32" << false;
+    QTest::addRow("blank") << "2018-07-10 " << false;
+    QTest::addRow("too long") << "2018-07-100" << false;
+    QTest::addRow("two-digit year") << "18-07-10" << false;
+}
+
+void SettlementTest::typeableDate()
+{
+    QFETCH(QString, text);
+    QFETCH(bool, typeable);
+    QCOMPARE(isTypeableDate(text), typeable);
+}
+
+void SettlementTest::elevationKeys_data()
+{
+    QTest::addColumn<QString>("typed");
+    QTest::addColumn<QString>("result");
+    QTest::addColumn<bool>("typeable");
+    QTest::addRow("decimal") << "100.5"
+                             << "100.5" << true;
+    QTest::addRow("second point refused") << "1.2.3"
+                                          << "1.23" << true;
+    QTest::addRow("minus refused") << "-12"
+                                   << "12" << true;
+    QTest::addRow("letters refused") << "1a2e3"
+                                     << "123" << true;
+    QTest::addRow("point alone") << "."
+                                 << "." << false;
+    QTest::addRow("trailing point") << "12."
+                                    << "12." << true;
+}
+
+void SettlementTest::elevationKeys()
+{
+    QFETCH(QString, typed);
+    QFETCH(QString, result);
+    QFETCH(bool, typeable);
+    QString box;
+    for (const QChar c : typed)
+        if (elevationKeyAccepted(box, c))
+            box += c;
+    QCOMPARE(box, result);
+    QCOMPARE(isTypeableElevation(box), typeable);
+    QVERIFY(!isTypeableElevation(typed) || typed == result);
+}
+
+void SettlementTest::pointNameKeys_data()
+{
+    QTest::addColumn<QString>("typed");
+    QTest::addColumn<QString>("result");
+    QTest::addRow("lowercase becomes capital") << "ab1"
+                                               << "AB1";
+    QTest::addRow("refused punctuation") << " !\"#$%&'()*+,:;<=>?@"
+                                         << "";
+    QTest::addRow("accepted punctuation") << "-./[\\]^_`{|}~"
+                                          << "-./[\\]^_`{|}~";
+    QTest::addRow("chinese") << QStringLiteral("沉降点") << QStringLiteral("沉降点");
+}
+
+void SettlementTest::pointNameKeys()
+{
+    QFETCH(QString, typed);
+    QFETCH(QString, result);
+    QString box;
+    for (const QChar c : typed)
+        if (const auto accepted = pointNameKey(c))
+            box += *accepted;
+    QCOMPARE(box, result);
+    QVERIFY(isAcceptablePointName(result));
+    QCOMPARE(isAcceptablePointName(typed), typed.toUpper() == result);
+    QVERIFY(!isAcceptablePointName(QStringLiteral("J1\t")));
+}
+
+QTEST_GUILESS_MAIN(SettlementTest)
+#include "tst_settlement.moc"
