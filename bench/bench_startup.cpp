@@ -5,9 +5,10 @@
 //
 // Without a display the offscreen platform is used; under xvfb-run the
 // figures include the X server.
+#include "largeproject.h"
+
 #include <QCoreApplication>
 #include <QDir>
-#include <QDirIterator>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
@@ -16,27 +17,6 @@
 #include <algorithm>
 #include <cstdio>
 #include <vector>
-
-namespace {
-
-bool copyTree(const QString &from, const QString &to)
-{
-    QDir().mkpath(to);
-    QDirIterator it(from, QDir::Files | QDir::Dirs | QDir::NoDotAndDotDot,
-                    QDirIterator::Subdirectories);
-    while (it.hasNext()) {
-        const QString path = it.next();
-        const QString target = to + path.mid(from.size());
-        if (it.fileInfo().isDir()) {
-            QDir().mkpath(target);
-        } else if (!QFile::copy(path, target)) {
-            return false;
-        }
-    }
-    return true;
-}
-
-} // namespace
 
 int main(int argc, char *argv[])
 {
@@ -47,8 +27,7 @@ int main(int argc, char *argv[])
         QCoreApplication::applicationDirPath() + QStringLiteral("/sedimetra-startup-probe");
 
     QTemporaryDir programDir;
-    if (!QFile::copy(bin + QStringLiteral("/Sdmx.mdb"), programDir.filePath("Sdmx.mdb"))
-        || !copyTree(bin + QStringLiteral("/Support"), programDir.filePath("Support"))) {
+    if (!copyProgramDirectory(bin, programDir.path())) {
         std::fprintf(stderr, "cannot copy the program directory %s\n", qPrintable(bin));
         return 1;
     }

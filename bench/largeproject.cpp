@@ -4,6 +4,9 @@
 #include "survey/pointstyle.h"
 
 #include <QDate>
+#include <QDir>
+#include <QDirIterator>
+#include <QFile>
 
 #include <cmath>
 #include <random>
@@ -52,4 +55,20 @@ bool makeLargeProject(const QString &templatePath, const QString &path, int poin
     if (!ok)
         *error = project.errorString();
     return ok;
+}
+
+bool copyProgramDirectory(const QString &from, const QString &to)
+{
+    if (!QDir().mkpath(to) || !QFile::copy(from + QStringLiteral("/Sdmx.mdb"), to + QStringLiteral("/Sdmx.mdb")))
+        return false;
+    const QString support = from + QStringLiteral("/Support");
+    QDirIterator it(support, QDir::Files | QDir::Dirs | QDir::NoDotAndDotDot,
+                    QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QString path = it.next();
+        const QString target = to + QStringLiteral("/Support") + path.mid(support.size());
+        if (it.fileInfo().isDir() ? !QDir().mkpath(target) : !QFile::copy(path, target))
+            return false;
+    }
+    return true;
 }

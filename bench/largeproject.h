@@ -9,3 +9,7 @@
 // 5 to 15 days. Returns false and says why on failure.
 bool makeLargeProject(const QString &templatePath, const QString &path, int points, int epochs,
                       QString *error);
+
+// Copies the program directory `from` (Sdmx.mdb and Support/) to `to`, so that
+// a benchmark never touches the build's own settings.
+bool copyProgramDirectory(const QString &from, const QString &to);

@@ -53,6 +53,7 @@ public:
     // The grid has no cell in edit and no name row; both boxes are hidden.
     void clearEditCells();
     ObservationGrid &grid() { return *m_grid; }
+    ProjectCommands &projectCommands() { return *m_projectCommands; }
     // Selects the settlement curve kind and redraws its preview.
     void showSettlementPreview();
     // Tells the user that a change could not be written to the project.

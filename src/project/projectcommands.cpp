@@ -144,10 +144,16 @@ void ProjectCommands::openProject()
 {
     resetProjectView();
     const QString path = askProjectFile(false);
-    if (path.isEmpty() || refuseProgramFile(path))
-        return;
+    if (!path.isEmpty())
+        openProjectFile(path);
+}
+
+bool ProjectCommands::openProjectFile(const QString &path)
+{
+    if (refuseProgramFile(path))
+        return false;
     if (!makeCurrent(path, QStringLiteral("Sedimetra 2018  当前工程：")))
-        return;
+        return false;
     if (!m_window.project()->epochs().empty()) {
         listEpochs();
         // Selecting the entry runs the epoch selection.
@@ -155,6 +161,7 @@ void ProjectCommands::openProject()
     } else {
         m_window.selectEpoch();
     }
+    return true;
 }
 
 void ProjectCommands::loadPointRows(bool setRowHeights)

@@ -16,6 +16,9 @@ public:
 
     void newProject();
     void openProject();
+    // The second half of "打开工程", for a file already chosen: makes it the
+    // current project, or tells the user why not. True when it is current.
+    bool openProjectFile(const QString &path);
     // Empties the window of any project: title, epoch list, grid, boxes.
     void resetProjectView();
     // Grid column 0 of rows 1 to the point count: the point names in their

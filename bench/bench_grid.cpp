@@ -1,0 +1,69 @@
+// The observation grid on a large project (150 points × 300 epochs): filling
+// it for one epoch, and committing one typed elevation (write-through, the
+// row's values, the move down and the preview), as the user's Enter does.
+//
+//   bench_grid            (runs on the offscreen platform without a display)
+#include "app/mainwindow.h"
+#include "app/startup.h"
+#include "benchtimer.h"
+#include "largeproject.h"
+#include "project/projectcommands.h"
+#include "survey/observationgrid.h"
+
+#include <QApplication>
+#include <QComboBox>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QTableWidget>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <cstdio>
+
+int main(int argc, char *argv[])
+{
+    if (!qEnvironmentVariableIsSet("DISPLAY") && !qEnvironmentVariableIsSet("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    QTemporaryDir dir;
+    const QString programDir = dir.filePath(QStringLiteral("program"));
+    const QString project = dir.filePath(QStringLiteral("large.mdb"));
+    QString error;
+    if (!copyProgramDirectory(QStringLiteral(SEDIMETRA_BIN_DIR), programDir)
+        || !makeLargeProject(programDir + QStringLiteral("/Support/Db/数据库模板.mdb"), project,
+                             150, 300, &error)) {
+        std::fprintf(stderr, "cannot prepare the benchmark: %s\n", qPrintable(error));
+        return 1;
+    }
+    const auto window = startup(programDir + QLatin1Char('/'));
+    if (!window)
+        return 1;
+    if (!QTest::qWaitForWindowExposed(window.get()))
+        return 1;
+    auto *combo = window->findChild<QComboBox *>(QStringLiteral("Combo3"));
+    combo->setCurrentIndex(combo->findText(QStringLiteral("150")));
+    if (!window->projectCommands().openProjectFile(project))
+        return 1;
+    std::printf("%s: 150 points, 300 epochs, epoch %d selected\n", qPrintable(project),
+                window->currentEpoch());
+
+    auto *list = window->findChild<QListWidget *>(QStringLiteral("List1"));
+    measure("grid fill, one epoch of 150 points", 200, [&](int) { window->grid().fill(); }, 5);
+    auto *table = window->findChild<QTableWidget *>(QStringLiteral("Flex1"));
+    measure("grid fill and repaint", 200, [&](int) {
+        window->grid().fill();
+        table->viewport()->repaint();
+    });
+    measure("epoch selection (boxes, fill, preview)", 200,
+            [&](int i) { list->setCurrentRow(299 - (i % 2) * 150); }, 0);
+
+    list->setCurrentRow(299);
+    auto *box = window->findChild<QLineEdit *>(QStringLiteral("Text4"));
+    const QModelIndex first = table->model()->index(0, 2);
+    QTest::mouseClick(table->viewport(), Qt::LeftButton, {}, table->visualRect(first).center());
+    measure("elevation commit (Enter: write, row, move, preview)", 150, [&](int i) {
+        box->setText(QString::number(99.5 + i / 10000.0, 'f', 5));
+        QTest::keyClick(box, Qt::Key_Return);
+    }, 16);
+    return 0;
+}
