@@ -92,6 +92,12 @@ void MainWindow::setUpGrid()
     grid->setEditTriggers(QAbstractItemView::NoEditTriggers);
     grid->setSelectionMode(QAbstractItemView::SingleSelection);
     grid->setWordWrap(false);
+    // An elevation such as 100.80123 or 100801.23 must show whole in an
+    // 840-twip column: digits of a small face, clipped rather than elided.
+    QFont cellFont = grid->font();
+    cellFont.setPixelSize(11);
+    grid->setFont(cellFont);
+    grid->setTextElideMode(Qt::ElideNone);
 }
 
 void MainWindow::connectControls()
