@@ -1,6 +1,7 @@
-// The observation grid on a large project (150 points × 300 epochs): filling
-// it for one epoch, and committing one typed elevation (write-through, the
-// row's values, the move down and the preview), as the user's Enter does.
+// The observation grid and the preview on a large project (150 points × 300
+// epochs): filling the grid for one epoch, redrawing the settlement preview,
+// and committing one typed elevation (write-through, the row's values, the
+// move down and the preview, painted), as the user's Enter does.
 //
 //   bench_grid            (runs on the offscreen platform without a display)
 #include "app/mainwindow.h"
@@ -48,22 +49,37 @@ int main(int argc, char *argv[])
                 window->currentEpoch());
 
     auto *list = window->findChild<QListWidget *>(QStringLiteral("List1"));
-    measure("grid fill, one epoch of 150 points", 200, [&](int) { window->grid().fill(); }, 5);
+    measure(
+        "grid fill, one epoch of 150 points", 200, [&](int) { window->grid().fill(); }, 5);
     auto *table = window->findChild<QTableWidget *>(QStringLiteral("Flex1"));
     measure("grid fill and repaint", 200, [&](int) {
         window->grid().fill();
         table->viewport()->repaint();
     });
-    measure("epoch selection (boxes, fill, preview)", 200,
-            [&](int i) { list->setCurrentRow(299 - (i % 2) * 150); }, 0);
+    measure(
+        "epoch selection (boxes, fill, preview)", 200,
+        [&](int i) { list->setCurrentRow(299 - (i % 2) * 150); }, 0);
 
     list->setCurrentRow(299);
+    auto *preview = window->findChild<QWidget *>(QStringLiteral("Pic1"));
+    measure(
+        "settlement preview redraw (read, curves, paint)", 200,
+        [&](int) {
+            window->showSettlementPreview();
+            preview->repaint();
+        },
+        10);
     auto *box = window->findChild<QLineEdit *>(QStringLiteral("Text4"));
     const QModelIndex first = table->model()->index(0, 2);
     QTest::mouseClick(table->viewport(), Qt::LeftButton, {}, table->visualRect(first).center());
-    measure("elevation commit (Enter: write, row, move, preview)", 150, [&](int i) {
-        box->setText(QString::number(99.5 + i / 10000.0, 'f', 5));
-        QTest::keyClick(box, Qt::Key_Return);
-    }, 16);
+    measure(
+        "elevation commit (Enter: write, row, move, preview painted)", 150,
+        [&](int i) {
+            box->setText(QString::number(99.5 + i / 10000.0, 'f', 5));
+            QTest::keyClick(box, Qt::Key_Return);
+            preview->repaint();
+            table->viewport()->repaint();
+        },
+        16);
     return 0;
 }

@@ -59,7 +59,8 @@ bool makeLargeProject(const QString &templatePath, const QString &path, int poin
 
 bool copyProgramDirectory(const QString &from, const QString &to)
 {
-    if (!QDir().mkpath(to) || !QFile::copy(from + QStringLiteral("/Sdmx.mdb"), to + QStringLiteral("/Sdmx.mdb")))
+    if (!QDir().mkpath(to)
+        || !QFile::copy(from + QStringLiteral("/Sdmx.mdb"), to + QStringLiteral("/Sdmx.mdb")))
         return false;
     const QString support = from + QStringLiteral("/Support");
     QDirIterator it(support, QDir::Files | QDir::Dirs | QDir::NoDotAndDotDot,

@@ -80,6 +80,9 @@ void MainWindowTest::controls_data()
         QRect geometry;
         const char *parent;
     };
+    // The captions and texts as the load step leaves them: it runs the
+    // settlement-curve handler, which retitles the output button, sets the
+    // auxiliary unit and fills the axis boxes from the layout (none here).
     const Row rows[] = {
         {"Label4", "QLabel", u"观测次序：", twipsRect(0, 30, 900, 180), "Form1"},
         {"List1", "QListWidget", u"", twipsRect(0, 255, 1095, 5070), "Form1"},
@@ -120,9 +123,9 @@ void MainWindowTest::controls_data()
         {"Label14", "QLabel", u"辅助轴：", twipsRect(120, 1005, 780, 180), "Frame2"},
         {"Label12", "QLabel", u"d", twipsRect(1560, 300, 360, 180), "Frame2"},
         {"Label8", "QLabel", u"mm", twipsRect(1560, 645, 360, 180), "Frame2"},
-        {"Label18", "QLabel", u"F", twipsRect(1560, 1005, 360, 180), "Frame2"},
-        {"Text6", "QLineEdit", u"200", twipsRect(900, 260, 550, 270), "Frame2"},
-        {"Text7", "QLineEdit", u"10", twipsRect(900, 600, 550, 270), "Frame2"},
+        {"Label18", "QLabel", u"T/m", twipsRect(1560, 1005, 360, 180), "Frame2"},
+        {"Text6", "QLineEdit", u"0", twipsRect(900, 260, 550, 270), "Frame2"},
+        {"Text7", "QLineEdit", u"0.0", twipsRect(900, 600, 550, 270), "Frame2"},
         {"Text8", "QLineEdit", u"0", twipsRect(900, 960, 550, 270), "Frame2"},
         {"Frame4", "QGroupBox", u"分幅输出", twipsRect(10080, 4440, 1815, 1335), "Form1"},
         {"Check1", "QCheckBox", u"分幅输出", twipsRect(120, 250, 1095, 255), "Frame4"},
@@ -132,7 +135,7 @@ void MainWindowTest::controls_data()
          "Frame4"},
         {"Text10", "QLineEdit", u"5", twipsRect(600, 600, 615, 270), "Frame4"},
         {"Text11", "QLineEdit", u"1", twipsRect(600, 960, 615, 270), "Frame4"},
-        {"Command3", "QPushButton", u"生成曲线图", twipsRect(8280, 5880, 1095, 855), "Form1"},
+        {"Command3", "QPushButton", u"输出曲线图", twipsRect(8280, 5880, 1095, 855), "Form1"},
         {"Command4", "QPushButton", u"生成成果表", twipsRect(9550, 5880, 1095, 855), "Form1"},
         {"Command5", "QPushButton", u"退出程序", twipsRect(10800, 5880, 1095, 855), "Form1"},
         {"Label15", "QLabel", u"2018年07月10日", twipsRect(6360, 6450, 1470, 210), "Form1"},

@@ -4,6 +4,7 @@
 #include "app/messages.h"
 #include "app/programfiles.h"
 #include "app/twips.h"
+#include "layout/curvekindcontrols.h"
 #include "project/projectcommands.h"
 #include "project/projectdb.h"
 #include "survey/epochcommands.h"
@@ -62,6 +63,7 @@ MainWindow::MainWindow(const QString &programDir, std::unique_ptr<SettingsStore>
     m_projectCommands = std::make_unique<ProjectCommands>(*this, *ui);
     m_grid = std::make_unique<ObservationGrid>(*this, *ui);
     m_epochs = std::make_unique<EpochCommands>(*this, *ui);
+    m_curveKinds = std::make_unique<CurveKindControls>(*this, *ui);
     connectControls();
 }
 
@@ -128,7 +130,7 @@ void MainWindow::connectControls()
     });
     connect(ui->Combo1, &QComboBox::currentIndexChanged, this, [this](int index) {
         if (index >= 0)
-            chooseFrameTemplate();
+            m_curveKinds->chooseFrameTemplate();
     });
     connect(ui->Combo2, &QComboBox::currentIndexChanged, this, [this](int index) {
         if (index >= 0)
@@ -142,16 +144,18 @@ void MainWindow::connectControls()
 
     connect(ui->Option1, &QRadioButton::toggled, this, [this](bool on) {
         if (on)
-            selectCurveKind(CurveKind::Settlement);
+            m_curveKinds->selectCurveKind(CurveKind::Settlement);
     });
     connect(ui->Option2, &QRadioButton::toggled, this, [this](bool on) {
         if (on)
-            selectCurveKind(CurveKind::Rate);
+            m_curveKinds->selectCurveKind(CurveKind::Rate);
     });
     connect(ui->Option3, &QRadioButton::toggled, this, [this](bool on) {
         if (on)
-            selectCurveKind(CurveKind::Load);
+            m_curveKinds->selectCurveKind(CurveKind::Load);
     });
+    connect(ui->Command8, &QPushButton::clicked, this, [this] { m_curveKinds->zoomIn(); });
+    connect(ui->Command9, &QPushButton::clicked, this, [this] { m_curveKinds->zoomOut(); });
     connect(ui->Label19, &ClickableLabel::clicked, this, &MainWindow::openHeaderEditor);
     connect(ui->Command11, &QPushButton::clicked, this, &MainWindow::saveHeaderEditor);
     connect(ui->Command12, &QPushButton::clicked, this, &MainWindow::cancelHeaderEditor);
@@ -216,7 +220,7 @@ void MainWindow::loadMainWindow()
     fillFrameTemplates();
     fillTableTemplates();
 
-    selectCurveKind(CurveKind::Settlement);
+    m_curveKinds->selectCurveKind(CurveKind::Settlement);
     ui->Command13->hide();
 }
 
@@ -251,19 +255,6 @@ void MainWindow::fillTableTemplates()
     // A stored template that is gone leaves the list without a selection.
     const auto stored = m_settings->readSetting(SettingKey::TableTemplate);
     ui->Combo2->setCurrentIndex(stored ? indexIgnoringCase(entries, *stored) : 0);
-}
-
-void MainWindow::chooseFrameTemplate()
-{
-    const QString name = ui->Combo1->currentText();
-    storeSetting(SettingKey::FrameTemplate, name);
-    ui->Command3->setEnabled(true);
-    const QString layoutFile = frameLayoutFile(m_programDir, name);
-    if (layoutFile.isEmpty()) {
-        ui->Command3->setEnabled(false);
-        return;
-    }
-    applyFrameTemplateLayout(layoutFile);
 }
 
 void MainWindow::chooseTableTemplate()
@@ -415,24 +406,18 @@ void MainWindow::showSettlementPreview()
         const QSignalBlocker blocker(ui->Option1);
         ui->Option1->setChecked(true);
     }
-    selectCurveKind(CurveKind::Settlement);
+    m_curveKinds->selectCurveKind(CurveKind::Settlement);
+}
+
+const CurveLayout &MainWindow::curveLayout() const
+{
+    return m_curveKinds->layout();
 }
 
 void MainWindow::reportWriteFailure(const QString &reason)
 {
     showMessage(this, QStringLiteral("无法保存到沉降工程：%1\n%2")
                           .arg(QDir::toNativeSeparators(currentProjectPath()), reason));
-}
-
-void MainWindow::applyFrameTemplateLayout(const QString &layoutFile)
-{
-    // The layout file's axis ranges are read into the output boxes here.
-    Q_UNUSED(layoutFile);
-}
-
-void MainWindow::selectCurveKind(CurveKind kind)
-{
-    Q_UNUSED(kind);
 }
 
 // The eight header fields of the results table, in the order they are read

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/settings.h"
+#include "layout/curvelayout.h"
 
 #include <QWidget>
 
@@ -9,6 +10,7 @@
 #include <vector>
 
 class QLineEdit;
+class CurveKindControls;
 class EpochCommands;
 class ObservationGrid;
 class ProjectCommands;
@@ -17,8 +19,6 @@ class ProjectDatabase;
 namespace Ui {
 class Form1;
 }
-
-enum class CurveKind { Settlement, Rate, Load };
 
 // The main window Form1. It owns the program's run-time state: the program
 // directory, the system database with the settings, the elevation unit, the
@@ -54,6 +54,10 @@ public:
     void clearEditCells();
     ObservationGrid &grid() { return *m_grid; }
     ProjectCommands &projectCommands() { return *m_projectCommands; }
+    // The layout of the chosen frame template and curve kind.
+    const CurveLayout &curveLayout() const;
+    // Writes a setting; a failed write is reported to the user.
+    bool storeSetting(const QString &key, const QString &value);
     // Selects the settlement curve kind and redraws its preview.
     void showSettlementPreview();
     // Tells the user that a change could not be written to the project.
@@ -89,19 +93,11 @@ private:
     void placeWindow();
     void hideEditBoxes();
     void storeExitSettings();
-    // Writes a setting; a failed write is reported to the user.
-    bool storeSetting(const QString &key, const QString &value);
     void storeNumericBox(const QString &key, const QString &text);
     void fillFrameTemplates();
     void fillTableTemplates();
-    void chooseFrameTemplate();
     void chooseTableTemplate();
     void setTilingEnabled(bool enabled);
-
-    // Steps owned by the layout and preview parts of the program, called here at the points the
-    // window needs them.
-    void applyFrameTemplateLayout(const QString &layoutFile);
-    void selectCurveKind(CurveKind kind);
 
     // The results-table header editor (Frame9).
     std::vector<std::pair<QString, QLineEdit *>> headerFields() const;
@@ -118,6 +114,7 @@ private:
     std::unique_ptr<ProjectCommands> m_projectCommands;
     std::unique_ptr<ObservationGrid> m_grid;
     std::unique_ptr<EpochCommands> m_epochs;
+    std::unique_ptr<CurveKindControls> m_curveKinds;
     QString m_lastProjectDir;
     int m_currentEpoch = -1;
     int m_zoomLevel = 2;

@@ -35,7 +35,7 @@ void ProjectCommands::resetProjectView()
         const QSignalBlocker blocker(ui.List1);
         ui.List1->clear();
     }
-    ui.Pic1->update();
+    ui.Pic1->clearPicture();
 
     QTableWidget *grid = ui.Flex1;
     for (int row = 0; row < grid->rowCount(); ++row)
