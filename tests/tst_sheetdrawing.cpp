@@ -1,0 +1,421 @@
+#include "cad/sheetdrawing.h"
+#include "recordingcad.h"
+
+#include <QTest>
+
+namespace {
+
+const QString ruler = QStringLiteral("标尺");
+
+CurveLayout layoutA3()
+{
+    CurveLayout l;
+    l.SheetWidth = 420;
+    l.SheetHeight = 297;
+    l.BaseOffsetX = 60;
+    l.BaseOffsetY = 95;
+    l.TimeRange = 200;
+    l.TimeLength = 300;
+    l.CurveRange = 10;
+    l.CurveLength = 150;
+    l.LegendX = 300;
+    l.LegendY = 160;
+    return l;
+}
+
+// A project of `points` points observed at epochs 0 and 1, 10 days apart.
+SheetData project(int points)
+{
+    SheetData data;
+    data.epochs = {{0, "2018-01-01", "A", "2"}, {1, "2018-01-11", "B", "4"}};
+    for (int epoch = 0; epoch < 2; ++epoch)
+        for (int n = 1; n <= points; ++n)
+            data.elevations.push_back({epoch, n, 100.0 - epoch * 0.001 * n});
+    for (int n = 1; n <= points; ++n)
+        data.points.push_back({n, QStringLiteral("J%1").arg(n), 5, QStringLiteral("菱形")});
+    return data;
+}
+
+CurveRunInputs inputs(CurveKind kind)
+{
+    CurveRunInputs in;
+    in.kind = kind;
+    in.layout = layoutA3();
+    in.frameDir = QStringLiteral("/p/Support/TK/A3");
+    in.marks.supportDir = QStringLiteral("/p/Support/");
+    in.pointCount = 150;
+    in.timeText = QStringLiteral("200");
+    in.curveText = QStringLiteral("10");
+    in.auxText = QStringLiteral("0");
+    in.linesText = QStringLiteral("5");
+    in.perRowText = QStringLiteral("1");
+    return in;
+}
+
+QStringList textsOf(const std::vector<const RecordingCad::Text *> &texts)
+{
+    QStringList list;
+    for (const auto *t : texts)
+        list << t->text;
+    return list;
+}
+
+bool near(CadPoint a, CadPoint b)
+{
+    return qAbs(a.x - b.x) < 1e-9 && qAbs(a.y - b.y) < 1e-9;
+}
+
+} // namespace
+
+class SheetDrawingTest : public QObject
+{
+    Q_OBJECT
+private slots:
+    void scales_data();
+    void scales();
+    void connect_data();
+    void connect();
+    void tiling();
+    void tilingEdges_data();
+    void tilingEdges();
+    void timeAxis_data();
+    void timeAxis();
+    void settlementAxisLabels();
+    void rateAxis();
+    void auxiliaryAxis();
+    void workedSettlementVertex();
+    void rateVertex();
+    void legendRowsAndLayers();
+    void cancelLeavesSnapOn();
+    void loadSheet();
+    void pointWithoutRecord();
+};
+
+void SheetDrawingTest::scales_data()
+{
+    QTest::addColumn<double>("length");
+    QTest::addColumn<double>("range");
+    QTest::addColumn<double>("box");
+    QTest::addColumn<double>("scale");
+    QTest::addRow("box below the range") << 300.0 << 200.0 << 100.0 << 1.5;
+    QTest::addRow("box above the range") << 300.0 << 200.0 << 400.0 << 0.75;
+    QTest::addRow("divisor 0") << 300.0 << 0.0 << 0.0 << 0.0;
+    QTest::addRow("layout range 0, box set") << 60.0 << 0.0 << 30.0 << 2.0;
+}
+
+void SheetDrawingTest::scales()
+{
+    QFETCH(double, length);
+    QFETCH(double, range);
+    QFETCH(double, box);
+    QFETCH(double, scale);
+    QCOMPARE(axisScale(length, range, box), scale);
+}
+
+void SheetDrawingTest::connect_data()
+{
+    QTest::addColumn<QString>("font");
+    QTest::addColumn<int>("result");
+    QTest::addColumn<QString>("fontCall");
+    QTest::addRow("font file") << "romans" << int(ConnectResult::Ready) << "FontFiles romans hztxt 0.8";
+    QTest::addRow("TrueType face") << QStringLiteral("[宋体]") << int(ConnectResult::Ready)
+                                   << QStringLiteral("SetFont 宋体");
+    QTest::addRow("bracket alone is a file") << "[" << int(ConnectResult::Ready)
+                                             << "FontFiles [ hztxt 0.8";
+    QTest::addRow("empty brackets: missing") << "[]" << int(ConnectResult::FontMissing)
+                                             << "SetFont ";
+    QTest::addRow("empty font: missing") << "" << int(ConnectResult::FontMissing)
+                                         << "FontFiles  hztxt 0.8";
+}
+
+void SheetDrawingTest::connect()
+{
+    QFETCH(QString, font);
+    QFETCH(int, result);
+    QFETCH(QString, fontCall);
+    RecordingCad cad;
+    QString error;
+    QCOMPARE(int(ConnectCad(cad, font, QStringLiteral("hztxt"), &error)), result);
+    QCOMPARE(cad.calls.mid(0, 7),
+             (QStringList{"attach", "SetVariable OsMode 0", "SetVariable UcsIcon 1",
+                          "SetVariable CelType ByLayer", "SetVariable CeColor ByLayer",
+                          QStringLiteral("TextStyles.Add 沉降"), fontCall}));
+    QCOMPARE(cad.calls.value(7), QStringLiteral("ActiveTextStyle 沉降"));
+    if (result == int(ConnectResult::FontMissing))
+        QCOMPARE(cad.calls.value(8), QStringLiteral("SendCommand (Alert \"对不起，字库没找到！\")\r"));
+    else
+        QCOMPARE(cad.calls.size(), 8);
+
+    RecordingCad closed;
+    closed.attachFails = true;
+    QCOMPARE(ConnectCad(closed, font, QString(), &error), ConnectResult::AttachFailed);
+    QCOMPARE(closed.calls, QStringList{"attach"});
+    QVERIFY(!error.isEmpty());
+}
+
+void SheetDrawingTest::tiling()
+{
+    RecordingCad cad;
+    CurveRunInputs in = inputs(CurveKind::Settlement);
+    in.perRowText = QStringLiteral("2");
+    QCOMPARE(DrawCurveSheets(cad, project(12), in), RunResult::Drawn);
+    const auto frames = cad.insertsOf(QStringLiteral("/p/Support/TK/A3/曲线图框.dxf"));
+    QCOMPARE(frames.size(), size_t(3));
+    const double x0 = 100 + 60, y0 = 200 + 95;
+    QVERIFY(near(frames[0]->at, {x0, y0}));
+    QVERIFY(near(frames[1]->at, {x0 + 420, y0}));
+    QVERIFY(near(frames[2]->at, {x0, y0 - 297}));
+    for (const auto *frame : frames)
+        QVERIFY(frame->exploded && frame->erased);
+    // Sheet 3 holds lines 11 and 12: legend rows 1 and 2 of that sheet.
+    const auto j12 = cad.textsOn(QStringLiteral("沉_J12"));
+    QCOMPARE(j12.size(), size_t(1));
+    QVERIFY(near(j12[0]->at, {x0 + 300 + 2 + 17, y0 - 297 + 160 - 10}));
+}
+
+void SheetDrawingTest::tilingEdges_data()
+{
+    QTest::addColumn<bool>("split");
+    QTest::addColumn<QString>("lines");
+    QTest::addColumn<QString>("perRow");
+    QTest::addColumn<int>("sheets");
+    QTest::addColumn<double>("firstY"); // of the first sheet, below Y0
+    QTest::addRow("one line a sheet") << true << "1" << "3" << 4 << 0.0;
+    QTest::addRow("not split: one sheet") << false << "1" << "3" << 1 << 0.0;
+    QTest::addRow("zero lines taken as one") << true << "0" << "9" << 4 << 0.0;
+    QTest::addRow("no sheets per row: a row each") << true << "2" << "0" << 2 << 297.0;
+}
+
+void SheetDrawingTest::tilingEdges()
+{
+    QFETCH(bool, split);
+    QFETCH(QString, lines);
+    QFETCH(QString, perRow);
+    QFETCH(int, sheets);
+    QFETCH(double, firstY);
+    RecordingCad cad;
+    CurveRunInputs in = inputs(CurveKind::Settlement);
+    in.split = split;
+    in.linesText = lines;
+    in.perRowText = perRow;
+    in.pointCount = 4;
+    SheetData data = project(5); // point 5 lies above the point count
+    QCOMPARE(DrawCurveSheets(cad, data, in), RunResult::Drawn);
+    const auto frames = cad.insertsOf(QStringLiteral("曲线图框.dxf"));
+    QCOMPARE(int(frames.size()), sheets);
+    QVERIFY(near(frames[0]->at, {160, 295 - firstY}));
+    QVERIFY(cad.textsOn(QStringLiteral("沉_J5")).empty());
+}
+
+void SheetDrawingTest::timeAxis_data()
+{
+    QTest::addColumn<int>("kind");
+    QTest::addColumn<QString>("time");
+    QTest::addColumn<int>("labels");
+    QTest::addColumn<int>("ticks");
+    QTest::addColumn<double>("axisEnd"); // in days
+    QTest::addColumn<double>("labelOffset");
+    for (const auto &[name, kind, first, offset] :
+         {std::tuple{"settlement", CurveKind::Settlement, 1, 1.2},
+          std::tuple{"rate", CurveKind::Rate, 0, -1.2}, std::tuple{"load", CurveKind::Load, 1, -1.2}}) {
+        QTest::addRow("%s T=200", name) << int(kind) << "200" << 20 + first << 20 << 200.0 << offset;
+        QTest::addRow("%s T=205", name) << int(kind) << "205" << 20 + first << 20 << 205.0 << offset;
+        QTest::addRow("%s T=0", name) << int(kind) << "0" << first << 0 << 0.0 << offset;
+    }
+}
+
+void SheetDrawingTest::timeAxis()
+{
+    QFETCH(int, kind);
+    QFETCH(QString, time);
+    QFETCH(int, labels);
+    QFETCH(int, ticks);
+    QFETCH(double, axisEnd);
+    QFETCH(double, labelOffset);
+    RecordingCad cad;
+    const CadPoint o{10, 20};
+    const SheetScales scales{1.5, 5, 0};
+    const double t = time.toDouble();
+    if (CurveKind(kind) == CurveKind::Settlement)
+        DrawSettlementAxes(cad, o, t, 0, scales, layoutA3());
+    else if (CurveKind(kind) == CurveKind::Rate)
+        DrawRateAxes(cad, o, t, -1, scales);
+    else
+        DrawLoadAxes(cad, o, t, -1, scales);
+    int timeLabels = 0;
+    for (const auto &text : cad.texts)
+        if (qAbs(text.at.y - (o.y + labelOffset)) < 1e-9) {
+            ++timeLabels;
+            QCOMPARE(text.at.x, o.x + text.text.toInt() * 1.5);
+            QCOMPARE(text.vertical, labelOffset > 0 ? CadAlign::Bottom : CadAlign::Top);
+            QCOMPARE(text.horizontal, CadAlign::Centre);
+            QCOMPARE(text.height, 2.0);
+            QCOMPARE(text.scale, 0.8);
+            QVERIFY(near(*text.alignmentPoint, text.at));
+        }
+    QCOMPARE(timeLabels, labels);
+    int timeTicks = 0;
+    for (const auto &p : cad.polylines)
+        if (p.vertices[0].y == o.y + 0.5 && p.vertices[1].y == o.y - 0.5)
+            ++timeTicks;
+    QCOMPARE(timeTicks, ticks);
+    QCOMPARE(cad.polylines[0].vertices[1].x, o.x + axisEnd * 1.5); // the axis line
+    QCOMPARE(cad.layers.at(ruler), 7);
+}
+
+void SheetDrawingTest::settlementAxisLabels()
+{
+    const CadPoint o{0, 0};
+    RecordingCad without;
+    DrawSettlementAxes(without, o, 0, 3, {1, 5, 0}, layoutA3());
+    QCOMPARE(textsOf(without.textsOn(ruler)).mid(1), (QStringList{"0.0", "-1.0", "-2.0", "-3.0"}));
+    QCOMPARE(without.texts[2].at.y, -5.0);
+    QCOMPARE(without.texts[2].at.x, -1.2);
+    QCOMPARE(without.texts[2].horizontal, CadAlign::Right);
+    QCOMPARE(without.texts[2].vertical, CadAlign::Middle);
+
+    CurveLayout withAux = layoutA3();
+    withAux.AuxRange = 5;
+    withAux.AuxLength = 60;
+    RecordingCad with;
+    DrawSettlementAxes(with, o, 0, 3, {1, 5, 12}, withAux);
+    const QStringList labels = textsOf(with.textsOn(ruler)).mid(1);
+    QCOMPARE(labels, (QStringList{"-1.0", "-2.0", "-3.0", "2", "4"}));
+}
+
+void SheetDrawingTest::rateAxis()
+{
+    RecordingCad cad;
+    DrawRateAxes(cad, {0, 0}, 0, 0.3, {1, 100, 0});
+    QStringList labels;
+    for (const auto &t : cad.texts)
+        if (t.at.x == -1.2)
+            labels << t.text;
+    QCOMPARE(labels.size(), 31);
+    QCOMPARE(labels.first(), "0.00");
+    QCOMPARE(labels[15], "0.15");
+    QCOMPARE(labels.last(), "0.30");
+    QCOMPARE(cad.polylines[1].vertices[1].y, 0.3 * 100); // the rate axis line
+}
+
+void SheetDrawingTest::auxiliaryAxis()
+{
+    CurveLayout layout = layoutA3();
+    layout.AuxRange = 5;
+    layout.AuxLength = 60;
+    RecordingCad cad;
+    DrawSettlementAxes(cad, {0, 0}, 0, 0, {1, 5, 6}, layout); // Text8 8 floors: scale 60 / 8
+    std::vector<double> ticks;
+    for (const auto &p : cad.polylines)
+        if (p.vertices[0].x == -0.5 && p.vertices[0].y > 0)
+            ticks.push_back(p.vertices[0].y);
+    QCOMPARE(ticks, (std::vector<double>{12, 24}));
+    bool auxLine = false;
+    for (const auto &p : cad.polylines)
+        auxLine = auxLine || near(p.vertices[1], {0, 60});
+    QVERIFY(auxLine);
+}
+
+void SheetDrawingTest::workedSettlementVertex()
+{
+    SheetData data;
+    data.epochs = {{0, "2018-01-01", "A", "0"}, {1, "2018-02-10", "B", "0"}}; // 40 days
+    data.elevations = {{0, 1, 100.0}, {1, 1, 99.997}};
+    data.points = {{1, "J1", 5, QStringLiteral("菱形")}};
+    RecordingCad cad;
+    const CadPoint o{1000, 500};
+    MarkFiles marks{QStringLiteral("/p/Support/")};
+    DrawPointCurve(cad, data, 1, 1, o, {0.5, 5, 0}, layoutA3(), marks);
+    const auto curves = cad.polylinesOn(QStringLiteral("沉_J1"));
+    QCOMPARE(curves.size(), size_t(2)); // the legend line and the curve
+    const auto &curve = curves[1]->vertices;
+    QCOMPARE(curve.size(), size_t(2));
+    QVERIFY(near(curve[0], o));
+    QVERIFY(near(curve[1], {o.x + 20, o.y - 15}));
+    const auto markInserts = cad.insertsOf(QStringLiteral("/p/Support/菱形.dxf"));
+    QCOMPARE(markInserts.size(), size_t(2)); // legend and the second vertex, not the first
+    QVERIFY(near(markInserts[1]->at, curve[1]));
+    QVERIFY(!markInserts[1]->exploded);
+}
+
+void SheetDrawingTest::rateVertex()
+{
+    SheetData data;
+    data.epochs = {{0, "2018-01-01", "A", "0"}, {1, "2018-01-11", "B", "0"}};
+    data.elevations = {{0, 1, 100.0}, {0, 2, 50.0}, {1, 1, 99.998}, {1, 2, 49.996}};
+    RecordingCad cad;
+    const CadPoint o{0, 0};
+    DrawRateCurve(cad, data, 15, o, {2, 100, 0}, MarkFiles{QStringLiteral("/s/")});
+    const auto curve = cad.polylinesOn(QStringLiteral("速_"));
+    QCOMPARE(curve.size(), size_t(1));
+    QVERIFY(near(curve[0]->vertices[0], o));
+    QCOMPARE(curve[0]->vertices[1].x, 20.0);
+    QVERIFY(qAbs(curve[0]->vertices[1].y - 0.3 * 100) < 1e-6);
+    QCOMPARE(cad.insertsOf(QStringLiteral("圆形.dxf")).size(), size_t(1));
+    QCOMPARE(cad.layers.at(QStringLiteral("速_")), 7);
+}
+
+void SheetDrawingTest::legendRowsAndLayers()
+{
+    RecordingCad cad;
+    cad.layers[QStringLiteral("沉_J2")] = 1; // made by an earlier run in red
+    CurveRunInputs in = inputs(CurveKind::Settlement);
+    in.linesText = QStringLiteral("6");
+    QCOMPARE(DrawCurveSheets(cad, project(6), in), RunResult::Drawn);
+    const double x0 = 160, y0 = 295;
+    for (int j = 1; j <= 6; ++j) {
+        const auto labels = cad.textsOn(QStringLiteral("沉_J%1").arg(j));
+        QCOMPARE(labels.size(), size_t(1));
+        QVERIFY(near(labels[0]->at, {x0 + 300 + 2 + 17, y0 + 160 - 5.0 * j}));
+        QCOMPARE(labels[0]->horizontal, CadAlign::Left);
+    }
+    QCOMPARE(cad.layers.at(QStringLiteral("沉_J2")), 1); // keeps its colour
+    QCOMPARE(cad.layers.at(QStringLiteral("沉_J3")), 5);
+    QVERIFY(!cad.calls.contains(QStringLiteral("Layers.Add 沉_J2 5")));
+}
+
+void SheetDrawingTest::cancelLeavesSnapOn()
+{
+    RecordingCad cad;
+    cad.pick.reset();
+    QCOMPARE(DrawCurveSheets(cad, project(3), inputs(CurveKind::Settlement)), RunResult::Cancelled);
+    QCOMPARE(cad.variables.at(QStringLiteral("OsMode")), "32");
+    QVERIFY(cad.polylines.empty() && cad.inserts.empty());
+    QVERIFY(cad.calls.last().startsWith(QStringLiteral("GetPoint \r\n请指定插入基点：")));
+
+    RecordingCad empty;
+    QCOMPARE(DrawCurveSheets(empty, SheetData{project(3).epochs, {}, {}}, inputs(CurveKind::Rate)),
+             RunResult::NoElevations);
+    QVERIFY(empty.calls.isEmpty());
+}
+
+void SheetDrawingTest::loadSheet()
+{
+    RecordingCad cad;
+    CurveRunInputs in = inputs(CurveKind::Load);
+    in.layout.CurveRange = 30;
+    in.layout.CurveLength = 180;
+    in.curveText = QStringLiteral("30");
+    in.frameDir.clear(); // no template: no frame
+    QCOMPARE(DrawCurveSheets(cad, project(2), in), RunResult::Drawn);
+    QVERIFY(cad.insertsOf(QStringLiteral("图框.dxf")).empty());
+    const auto curve = cad.polylinesOn(QStringLiteral("荷_"));
+    QCOMPARE(curve.size(), size_t(1));
+    QVERIFY(near(curve[0]->vertices[0], {160, 295 + 2 * 6}));
+    QVERIFY(near(curve[0]->vertices[1], {160 + 10 * 1.5, 295 + 4 * 6}));
+    QCOMPARE(cad.insertsOf(QStringLiteral("叉叉.dxf")).size(), size_t(2));
+}
+
+void SheetDrawingTest::pointWithoutRecord()
+{
+    SheetData data = project(2);
+    data.points.clear();
+    RecordingCad cad;
+    DrawPointCurve(cad, data, 2, 1, {0, 0}, {1, 1, 0}, layoutA3(), MarkFiles{QStringLiteral("/s/")});
+    QCOMPARE(cad.layers.at(QStringLiteral("沉_2")), 7);
+    QCOMPARE(cad.insertsOf(QStringLiteral("圆形.dxf")).size(), size_t(2));
+    QCOMPARE(textsOf(cad.textsOn(QStringLiteral("沉_2"))), QStringList{"2"});
+}
+
+QTEST_GUILESS_MAIN(SheetDrawingTest)
+#include "tst_sheetdrawing.moc"
