@@ -1,0 +1,147 @@
+// sedimetra-batch: the program's outputs from the command line.
+//
+//   sedimetra-batch curves PROJECT.mdb --kind settlement|rate|load [--frame NAME]
+//       [--base X,Y] [--time T] [--curve S] [--aux A] [--lines N | --no-split]
+//       [--per-row R] [--out FILE.dxf]
+//
+// Defaults are what the window would use: the settings of Sdmx.mdb beside the
+// program, the layout of the chosen kind for the axis boxes, base 0,0.
+// Exit 0 on success, 2 on a usage error, 1 on a failure (reason on stderr).
+#include "app/programfiles.h"
+#include "app/settings.h"
+#include "batch/curvesrun.h"
+#include "cad/dxfdrawing.h"
+#include "project/projectdb.h"
+#include "survey/textnumber.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
+
+#include <cstdio>
+
+namespace {
+
+const char *usage =
+    "usage: sedimetra-batch curves PROJECT.mdb --kind settlement|rate|load [--frame NAME]\n"
+    "       [--base X,Y] [--time T] [--curve S] [--aux A] [--lines N | --no-split]\n"
+    "       [--per-row R] [--out FILE.dxf]\n";
+
+int usageError(const QString &why)
+{
+    std::fprintf(stderr, "sedimetra-batch: %s\n%s", qPrintable(why), usage);
+    return 2;
+}
+
+int failure(const QString &why)
+{
+    std::fprintf(stderr, "sedimetra-batch: %s\n", qPrintable(QString(why).replace(QLatin1Char('\n'), QLatin1Char(' '))));
+    return 1;
+}
+
+int curves(const QStringList &args)
+{
+    if (args.isEmpty() || args.front().startsWith(QLatin1String("--")))
+        return usageError(QStringLiteral("no project given"));
+    const QString projectPath = args.front();
+    QMap<QString, QString> options;
+    bool split = true;
+    for (qsizetype i = 1; i < args.size(); ++i) {
+        const QString &arg = args[i];
+        if (arg == QLatin1String("--no-split")) {
+            split = false;
+            continue;
+        }
+        static const QStringList valued{"--kind", "--frame", "--base", "--time", "--curve",
+                                        "--aux", "--lines", "--per-row", "--out"};
+        if (!valued.contains(arg) || i + 1 >= args.size())
+            return usageError(QStringLiteral("unknown or incomplete option %1").arg(arg));
+        options[arg] = args[++i];
+    }
+    const QString kindName = options.value(QStringLiteral("--kind"));
+    CurveKind kind;
+    if (kindName == QLatin1String("settlement"))
+        kind = CurveKind::Settlement;
+    else if (kindName == QLatin1String("rate"))
+        kind = CurveKind::Rate;
+    else if (kindName == QLatin1String("load"))
+        kind = CurveKind::Load;
+    else
+        return usageError(QStringLiteral("--kind must be settlement, rate or load"));
+    CadPoint base;
+    if (options.contains(QStringLiteral("--base"))) {
+        const QStringList xy = options[QStringLiteral("--base")].split(QLatin1Char(','));
+        bool okX = false, okY = false;
+        if (xy.size() == 2) {
+            base = {xy[0].trimmed().toDouble(&okX), xy[1].trimmed().toDouble(&okY)};
+        }
+        if (!okX || !okY)
+            return usageError(QStringLiteral("--base takes X,Y"));
+    }
+
+    const QString programDir = programDirectoryOf(QCoreApplication::applicationDirPath());
+    SettingsStore settings;
+    QString error;
+    if (!settings.open(systemDatabasePath(programDir), &error))
+        return failure(QStringLiteral("cannot open the system database %1: %2")
+                           .arg(QDir::toNativeSeparators(systemDatabasePath(programDir)), error));
+    ProjectDatabase project;
+    if (!project.open(projectPath))
+        return failure(QStringLiteral("cannot open the project %1: %2")
+                           .arg(QDir::toNativeSeparators(projectPath), project.errorString()));
+
+    CurveRunInputs in;
+    in.kind = kind;
+    in.pointCount = pointCountFromSetting(settings.readSetting(SettingKey::PointCount));
+    const QString frame = options.value(QStringLiteral("--frame"),
+                                        settings.readSetting(SettingKey::FrameTemplate)
+                                            .value_or(frameTemplateEntries(frameTemplatesDir(programDir)).value(0)));
+    if (!frame.isEmpty()) {
+        const QString folder = findIgnoringCase(frameTemplatesDir(programDir), frame);
+        if (folder.isEmpty())
+            return failure(QStringLiteral("no frame template %1 in %2")
+                               .arg(frame, QDir::toNativeSeparators(frameTemplatesDir(programDir))));
+        in.frameDir = folder;
+        in.layout = LoadCurveLayout(frameLayoutFile(programDir, frame), kind);
+    }
+    in.marks.supportDir = programDir + QStringLiteral("Support/");
+    const int curveDecimals = kind == CurveKind::Rate ? 2 : kind == CurveKind::Load ? 0 : 1;
+    in.timeText = options.value(QStringLiteral("--time"), formatFixed(in.layout.TimeRange, 0));
+    in.curveText = options.value(QStringLiteral("--curve"), formatFixed(in.layout.CurveRange, curveDecimals));
+    in.auxText = options.value(QStringLiteral("--aux"), formatFixed(in.layout.AuxRange, 0));
+    in.split = split;
+    in.linesText = options.value(QStringLiteral("--lines"), settings.readSettingOr(SettingKey::LinesPerSheet));
+    in.perRowText = options.value(QStringLiteral("--per-row"), settings.readSettingOr(SettingKey::SheetsPerRow));
+
+    const QString out = options.value(QStringLiteral("--out"), drawingPathOf(projectPath));
+    DxfDrawing drawing([base](const QString &, CadPoint) { return std::optional<CadPoint>(base); });
+    drawing.setOutputPath(out);
+    switch (ConnectCad(drawing, settings.readSettingOr(SettingKey::Font1).trimmed(),
+                       settings.readSettingOr(SettingKey::Font2).trimmed(), &error)) {
+    case ConnectResult::AttachFailed:
+        return failure(error);
+    case ConnectResult::FontMissing:
+        return failure(QStringLiteral("对不起，字库没找到！ (font settings 字体1/字体2)"));
+    case ConnectResult::Ready:
+        break;
+    }
+    const SheetData data = readSheetData(project);
+    if (DrawCurveSheets(drawing, data, in) == RunResult::NoElevations)
+        return failure(QStringLiteral("the project %1 has no elevations").arg(QDir::toNativeSeparators(projectPath)));
+    if (!drawing.write(out, &error))
+        return failure(error);
+    return 0;
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    const QStringList args = app.arguments().mid(1);
+    if (args.isEmpty())
+        return usageError(QStringLiteral("no command given"));
+    if (args.front() == QLatin1String("curves"))
+        return curves(args.mid(1));
+    return usageError(QStringLiteral("unknown command %1").arg(args.front()));
+}

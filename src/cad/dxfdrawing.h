@@ -1,0 +1,120 @@
+#pragma once
+
+#include "cad/cadinterface.h"
+
+#include <QString>
+
+#include <functional>
+#include <map>
+#include <memory>
+#include <set>
+#include <vector>
+
+// The drawing curve sheets are drawn into: held in memory for the program
+// run, fed by the CAD operations, and written as one DXF R2000 file. Frame
+// and mark drawings are read from DXF files with dxflib. Chinese names and
+// texts are written as \U+XXXX escapes, as CAD programs do in R2000 files.
+class DxfDrawing : public CadInterface
+{
+public:
+    // Asks the user for the base point; `suggested` is clear of everything
+    // already drawn. Nothing means the pick was cancelled.
+    using PointPicker = std::function<std::optional<CadPoint>(const QString &prompt,
+                                                              CadPoint suggested)>;
+
+    struct Entity
+    {
+        enum Kind { Line, Polyline, Circle, Arc, Text, Solid, Insert } kind = Line;
+        QString layer;
+        int colour = 256; // by layer
+        std::vector<CadPoint> points; // line 2, polyline n, solid 4, circle/arc/text/insert 1
+        bool closed = false;
+        double radius = 0, startAngle = 0, endAngle = 0;
+        QString text, style;
+        double height = 0, scale = 1;
+        int vertical = 0, horizontal = 0;
+        CadPoint alignment;
+        QString block;
+        bool erased = false;
+    };
+
+    explicit DxfDrawing(PointPicker picker = {});
+    ~DxfDrawing() override;
+
+    // The file the drawing will be written to: attaching checks that it can be.
+    void setOutputPath(const QString &path) { m_outputPath = path; }
+    // Writes the whole drawing to `path`, replacing the file only once the
+    // new one is complete. A file of that name that this drawing did not
+    // write is kept as <name>.bak.dxf first.
+    bool write(const QString &path, QString *error);
+
+    bool isEmpty() const;
+    // A base point clear of everything drawn: (0, 0) in an empty drawing,
+    // otherwise right of all of it.
+    CadPoint clearPoint() const;
+    // The last alert a command asked for ("(Alert ...)").
+    QString lastAlert() const { return m_lastAlert; }
+    const std::vector<Entity> &entities() const { return m_model; }
+    std::map<QString, int> layers() const { return m_layers; }
+
+    // Shapes for making frame and mark drawings.
+    int addCircle(CadPoint centre, double radius);
+    int addSolid(CadPoint a, CadPoint b, CadPoint c, CadPoint d);
+    void setTextStyleOf(int text, const QString &style);
+
+    bool attach(QString *error) override;
+    long setVariable(const QString &name, const QString &value) override;
+    std::optional<CadPoint> getPoint(const QString &prompt) override;
+    void addLayer(const QString &name, int colour) override;
+    void setActiveLayer(const QString &name) override;
+    void addTextStyle(const QString &name) override;
+    void setFont(const QString &style, const QString &typeface) override;
+    void setFontFiles(const QString &style, const QString &fontFile, const QString &bigFontFile,
+                      double width) override;
+    long setActiveTextStyle(const QString &style) override;
+    void sendCommand(const QString &command) override;
+    int insertBlock(CadPoint at, const QString &file) override;
+    void explode(int reference) override;
+    void erase(int entity) override;
+    int addLightWeightPolyline(const std::vector<CadPoint> &vertices) override;
+    void addVertex(int polyline, int index, CadPoint vertex) override;
+    void update(int entity) override;
+    int addText(const QString &text, CadPoint at, double height) override;
+    void setAlignment(int text, int vertical, int horizontal) override;
+    void setAlignmentPoint(int text, CadPoint at) override;
+    void setScaleFactor(int text, double factor) override;
+
+private:
+    struct Style
+    {
+        QString fontFile, bigFontFile;
+        double width = 1;
+        bool trueType = false;
+    };
+    struct Block
+    {
+        QString name;
+        std::vector<Entity> entities;
+    };
+    const Block *loadBlock(const QString &file);
+    int add(Entity entity);
+    Entity *entity(int id);
+
+    PointPicker m_picker;
+    QString m_outputPath;
+    std::vector<Entity> m_model;
+    std::map<QString, int> m_layers;
+    QString m_activeLayer = QStringLiteral("0");
+    std::map<QString, Style> m_styles;
+    QString m_activeStyle = QStringLiteral("Standard");
+    std::map<QString, std::unique_ptr<Block>> m_blocksByFile;
+    std::map<QString, QString> m_variables;
+    QString m_lastAlert;
+    std::set<QString> m_written;
+};
+
+// Text for a DXF R2000 file: ASCII kept, every other character as \U+XXXX
+// with upper-case hex digits.
+std::string dxfEscaped(const QString &text);
+// The reverse: \U+XXXX escapes and UTF-8 bytes read back into text.
+QString dxfUnescaped(const std::string &text);
