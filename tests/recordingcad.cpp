@@ -129,8 +129,7 @@ void RecordingCad::addVertex(int polyline, int index, CadPoint vertex)
 }
 
 void RecordingCad::update(int)
-{
-}
+{}
 
 int RecordingCad::addText(const QString &text, CadPoint at, double height)
 {

@@ -180,6 +180,21 @@ void DialogWatcher::poll()
             box->reject();
         return;
     }
+    if (modal->objectName() == QLatin1String("PointPickDialog")) {
+        auto *dialog = qobject_cast<QDialog *>(modal);
+        auto *x = modal->findChild<QLineEdit *>(QStringLiteral("X"));
+        auto *y = modal->findChild<QLineEdit *>(QStringLiteral("Y"));
+        m_suggestions << x->text() + QLatin1Char(',') + y->text();
+        const auto point = m_picks.isEmpty() ? std::optional<QPointF>() : m_picks.takeFirst();
+        if (!point) {
+            dialog->reject();
+            return;
+        }
+        x->setText(QString::number(point->x()));
+        y->setText(QString::number(point->y()));
+        dialog->accept();
+        return;
+    }
     if (auto *dialog = qobject_cast<QFileDialog *>(modal)) {
         // Accepting runs later, from the event loop: the dialog may then ask
         // a question of its own, answered by a later poll.

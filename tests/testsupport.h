@@ -2,6 +2,7 @@
 
 #include <QMessageBox>
 #include <QPoint>
+#include <QPointF>
 #include <QString>
 #include <QStringList>
 #include <QTemporaryDir>
@@ -95,11 +96,15 @@ public:
     ~DialogWatcher();
 
     void queueFile(const QString &path) { m_files << path; }
+    // The base point typed into the next point pick; no point cancels it.
+    void queuePick(std::optional<QPointF> point) { m_picks << point; }
     void setMessageAnswer(QMessageBox::StandardButton answer) { m_answer = answer; }
 
     QList<SeenMessage> seen() const { return m_seen; }
     QStringList fileDialogTitles() const { return m_fileTitles; }
     QStringList fileDialogFilters() const { return m_fileFilters; }
+    // The points the picks suggested, as "x,y".
+    QStringList pickSuggestions() const { return m_suggestions; }
 
 private:
     void poll();
@@ -108,6 +113,8 @@ private:
     QStringList m_files;
     QStringList m_fileTitles;
     QStringList m_fileFilters;
+    QList<std::optional<QPointF>> m_picks;
+    QStringList m_suggestions;
     QMessageBox::StandardButton m_answer = QMessageBox::Ok;
     QWidget *m_answering = nullptr;
     class QTimer *m_timer;

@@ -117,15 +117,16 @@ void SheetDrawingTest::connect_data()
     QTest::addColumn<QString>("font");
     QTest::addColumn<int>("result");
     QTest::addColumn<QString>("fontCall");
-    QTest::addRow("font file") << "romans" << int(ConnectResult::Ready) << "FontFiles romans hztxt 0.8";
-    QTest::addRow("TrueType face") << QStringLiteral("[宋体]") << int(ConnectResult::Ready)
-                                   << QStringLiteral("SetFont 宋体");
-    QTest::addRow("bracket alone is a file") << "[" << int(ConnectResult::Ready)
-                                             << "FontFiles [ hztxt 0.8";
-    QTest::addRow("empty brackets: missing") << "[]" << int(ConnectResult::FontMissing)
-                                             << "SetFont ";
-    QTest::addRow("empty font: missing") << "" << int(ConnectResult::FontMissing)
-                                         << "FontFiles  hztxt 0.8";
+    QTest::addRow("font file") << "romans" << int(ConnectResult::Ready)
+                               << "FontFiles romans hztxt 0.8";
+    QTest::addRow("TrueType face")
+        << QStringLiteral("[宋体]") << int(ConnectResult::Ready) << QStringLiteral("SetFont 宋体");
+    QTest::addRow("bracket alone is a file")
+        << "[" << int(ConnectResult::Ready) << "FontFiles [ hztxt 0.8";
+    QTest::addRow("empty brackets: missing")
+        << "[]" << int(ConnectResult::FontMissing) << "SetFont ";
+    QTest::addRow("empty font: missing")
+        << "" << int(ConnectResult::FontMissing) << "FontFiles  hztxt 0.8";
 }
 
 void SheetDrawingTest::connect()
@@ -142,7 +143,8 @@ void SheetDrawingTest::connect()
                           QStringLiteral("TextStyles.Add 沉降"), fontCall}));
     QCOMPARE(cad.calls.value(7), QStringLiteral("ActiveTextStyle 沉降"));
     if (result == int(ConnectResult::FontMissing))
-        QCOMPARE(cad.calls.value(8), QStringLiteral("SendCommand (Alert \"对不起，字库没找到！\")\r"));
+        QCOMPARE(cad.calls.value(8),
+                 QStringLiteral("SendCommand (Alert \"对不起，字库没找到！\")\r"));
     else
         QCOMPARE(cad.calls.size(), 8);
 
@@ -180,10 +182,14 @@ void SheetDrawingTest::tilingEdges_data()
     QTest::addColumn<QString>("perRow");
     QTest::addColumn<int>("sheets");
     QTest::addColumn<double>("firstY"); // of the first sheet, below Y0
-    QTest::addRow("one line a sheet") << true << "1" << "3" << 4 << 0.0;
-    QTest::addRow("not split: one sheet") << false << "1" << "3" << 1 << 0.0;
-    QTest::addRow("zero lines taken as one") << true << "0" << "9" << 4 << 0.0;
-    QTest::addRow("no sheets per row: a row each") << true << "2" << "0" << 2 << 297.0;
+    QTest::addRow("one line a sheet") << true << "1"
+                                      << "3" << 4 << 0.0;
+    QTest::addRow("not split: one sheet") << false << "1"
+                                          << "3" << 1 << 0.0;
+    QTest::addRow("zero lines taken as one") << true << "0"
+                                             << "9" << 4 << 0.0;
+    QTest::addRow("no sheets per row: a row each") << true << "2"
+                                                   << "0" << 2 << 297.0;
 }
 
 void SheetDrawingTest::tilingEdges()
@@ -217,9 +223,12 @@ void SheetDrawingTest::timeAxis_data()
     QTest::addColumn<double>("labelOffset");
     for (const auto &[name, kind, first, offset] :
          {std::tuple{"settlement", CurveKind::Settlement, 1, 1.2},
-          std::tuple{"rate", CurveKind::Rate, 0, -1.2}, std::tuple{"load", CurveKind::Load, 1, -1.2}}) {
-        QTest::addRow("%s T=200", name) << int(kind) << "200" << 20 + first << 20 << 200.0 << offset;
-        QTest::addRow("%s T=205", name) << int(kind) << "205" << 20 + first << 20 << 205.0 << offset;
+          std::tuple{"rate", CurveKind::Rate, 0, -1.2},
+          std::tuple{"load", CurveKind::Load, 1, -1.2}}) {
+        QTest::addRow("%s T=200", name)
+            << int(kind) << "200" << 20 + first << 20 << 200.0 << offset;
+        QTest::addRow("%s T=205", name)
+            << int(kind) << "205" << 20 + first << 20 << 205.0 << offset;
         QTest::addRow("%s T=0", name) << int(kind) << "0" << first << 0 << 0.0 << offset;
     }
 }
@@ -411,7 +420,8 @@ void SheetDrawingTest::pointWithoutRecord()
     SheetData data = project(2);
     data.points.clear();
     RecordingCad cad;
-    DrawPointCurve(cad, data, 2, 1, {0, 0}, {1, 1, 0}, layoutA3(), MarkFiles{QStringLiteral("/s/")});
+    DrawPointCurve(cad, data, 2, 1, {0, 0}, {1, 1, 0}, layoutA3(),
+                   MarkFiles{QStringLiteral("/s/")});
     QCOMPARE(cad.layers.at(QStringLiteral("沉_2")), 7);
     QCOMPARE(cad.insertsOf(QStringLiteral("圆形.dxf")).size(), size_t(2));
     QCOMPARE(textsOf(cad.textsOn(QStringLiteral("沉_2"))), QStringList{"2"});

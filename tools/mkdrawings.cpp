@@ -43,22 +43,37 @@ bool save(DxfDrawing &d, const QString &path)
 bool makeMarks(const QString &dir)
 {
     const std::pair<const char16_t *, std::function<void(DxfDrawing &)>> marks[] = {
-        {u"长方形", [](DxfDrawing &d) { rectangle(d, -0.5, -0.3, 0.5, 0.3); }},
-        {u"菱形", [](DxfDrawing &d) { closedShape(d, {{0, 0.5}, {0.5, 0}, {0, -0.5}, {-0.5, 0}}); }},
-        {u"正方形", [](DxfDrawing &d) { rectangle(d, -0.4, -0.4, 0.4, 0.4); }},
+        {u"长方形",
+         [](DxfDrawing &d) {
+             rectangle(d, -0.5, -0.3, 0.5, 0.3);
+         }},
+        {u"菱形",
+         [](DxfDrawing &d) {
+             closedShape(d, {{0, 0.5}, {0.5, 0}, {0, -0.5}, {-0.5, 0}});
+         }},
+        {u"正方形",
+         [](DxfDrawing &d) {
+             rectangle(d, -0.4, -0.4, 0.4, 0.4);
+         }},
         {u"叉叉",
          [](DxfDrawing &d) {
              d.addLightWeightPolyline({{-0.5, -0.5}, {0.5, 0.5}});
              d.addLightWeightPolyline({{-0.5, 0.5}, {0.5, -0.5}});
          }},
-        {u"圆形", [](DxfDrawing &d) { d.addCircle({0, 0}, 0.5); }},
+        {u"圆形",
+         [](DxfDrawing &d) {
+             d.addCircle({0, 0}, 0.5);
+         }},
         {u"三角形",
-         [](DxfDrawing &d) { closedShape(d, {{0, 0.55}, {0.5, -0.3}, {-0.5, -0.3}}); }},
+         [](DxfDrawing &d) {
+             closedShape(d, {{0, 0.55}, {0.5, -0.3}, {-0.5, -0.3}});
+         }},
     };
     for (const auto &[name, draw] : marks) {
         DxfDrawing drawing;
         draw(drawing);
-        if (!save(drawing, dir + QLatin1Char('/') + QString::fromUtf16(name) + QStringLiteral(".dxf")))
+        if (!save(drawing,
+                  dir + QLatin1Char('/') + QString::fromUtf16(name) + QStringLiteral(".dxf")))
             return false;
     }
     return true;
@@ -116,7 +131,8 @@ int main(int argc, char *argv[])
         for (const auto &[kind, title] : frames) {
             const CurveLayout layout = LoadCurveLayout(args[1], kind);
             if (layout.SheetWidth <= 0 || layout.SheetHeight <= 0) {
-                std::fprintf(stderr, "sedimetra-mkdrawings: %s has no sheet size\n", qPrintable(args[1]));
+                std::fprintf(stderr, "sedimetra-mkdrawings: %s has no sheet size\n",
+                             qPrintable(args[1]));
                 return 1;
             }
             if (!makeFrame(layout, QString::fromUtf16(title),

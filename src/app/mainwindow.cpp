@@ -4,6 +4,7 @@
 #include "app/messages.h"
 #include "app/programfiles.h"
 #include "app/twips.h"
+#include "cad/curveoutput.h"
 #include "layout/curvekindcontrols.h"
 #include "project/projectcommands.h"
 #include "project/projectdb.h"
@@ -64,6 +65,7 @@ MainWindow::MainWindow(const QString &programDir, std::unique_ptr<SettingsStore>
     m_grid = std::make_unique<ObservationGrid>(*this, *ui);
     m_epochs = std::make_unique<EpochCommands>(*this, *ui);
     m_curveKinds = std::make_unique<CurveKindControls>(*this, *ui);
+    m_curveOutput = std::make_unique<CurveOutput>(*this, *ui);
     connectControls();
 }
 
@@ -154,6 +156,8 @@ void MainWindow::connectControls()
         if (on)
             m_curveKinds->selectCurveKind(CurveKind::Load);
     });
+    connect(ui->Command3, &QPushButton::clicked, this,
+            [this] { m_curveOutput->drawCurveSheets(); });
     connect(ui->Command8, &QPushButton::clicked, this, [this] { m_curveKinds->zoomIn(); });
     connect(ui->Command9, &QPushButton::clicked, this, [this] { m_curveKinds->zoomOut(); });
     connect(ui->Label19, &ClickableLabel::clicked, this, &MainWindow::openHeaderEditor);

@@ -11,6 +11,7 @@
 
 class QLineEdit;
 class CurveKindControls;
+class CurveOutput;
 class EpochCommands;
 class ObservationGrid;
 class ProjectCommands;
@@ -115,6 +116,7 @@ private:
     std::unique_ptr<ObservationGrid> m_grid;
     std::unique_ptr<EpochCommands> m_epochs;
     std::unique_ptr<CurveKindControls> m_curveKinds;
+    std::unique_ptr<CurveOutput> m_curveOutput;
     QString m_lastProjectDir;
     int m_currentEpoch = -1;
     int m_zoomLevel = 2;

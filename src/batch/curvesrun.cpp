@@ -12,5 +12,6 @@ SheetData readSheetData(ProjectDatabase &project)
 QString drawingPathOf(const QString &projectPath)
 {
     const QFileInfo info(projectPath);
-    return info.absolutePath() + QLatin1Char('/') + info.completeBaseName() + QStringLiteral(".dxf");
+    return info.absolutePath() + QLatin1Char('/') + info.completeBaseName()
+           + QStringLiteral(".dxf");
 }

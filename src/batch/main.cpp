@@ -35,7 +35,8 @@ int usageError(const QString &why)
 
 int failure(const QString &why)
 {
-    std::fprintf(stderr, "sedimetra-batch: %s\n", qPrintable(QString(why).replace(QLatin1Char('\n'), QLatin1Char(' '))));
+    std::fprintf(stderr, "sedimetra-batch: %s\n",
+                 qPrintable(QString(why).replace(QLatin1Char('\n'), QLatin1Char(' '))));
     return 1;
 }
 
@@ -52,8 +53,8 @@ int curves(const QStringList &args)
             split = false;
             continue;
         }
-        static const QStringList valued{"--kind", "--frame", "--base", "--time", "--curve",
-                                        "--aux", "--lines", "--per-row", "--out"};
+        static const QStringList valued{"--kind", "--frame", "--base",    "--time", "--curve",
+                                        "--aux",  "--lines", "--per-row", "--out"};
         if (!valued.contains(arg) || i + 1 >= args.size())
             return usageError(QStringLiteral("unknown or incomplete option %1").arg(arg));
         options[arg] = args[++i];
@@ -93,25 +94,30 @@ int curves(const QStringList &args)
     CurveRunInputs in;
     in.kind = kind;
     in.pointCount = pointCountFromSetting(settings.readSetting(SettingKey::PointCount));
-    const QString frame = options.value(QStringLiteral("--frame"),
-                                        settings.readSetting(SettingKey::FrameTemplate)
-                                            .value_or(frameTemplateEntries(frameTemplatesDir(programDir)).value(0)));
+    const QString frame =
+        options.value(QStringLiteral("--frame"),
+                      settings.readSetting(SettingKey::FrameTemplate)
+                          .value_or(frameTemplateEntries(frameTemplatesDir(programDir)).value(0)));
     if (!frame.isEmpty()) {
         const QString folder = findIgnoringCase(frameTemplatesDir(programDir), frame);
         if (folder.isEmpty())
-            return failure(QStringLiteral("no frame template %1 in %2")
-                               .arg(frame, QDir::toNativeSeparators(frameTemplatesDir(programDir))));
+            return failure(
+                QStringLiteral("no frame template %1 in %2")
+                    .arg(frame, QDir::toNativeSeparators(frameTemplatesDir(programDir))));
         in.frameDir = folder;
         in.layout = LoadCurveLayout(frameLayoutFile(programDir, frame), kind);
     }
     in.marks.supportDir = programDir + QStringLiteral("Support/");
     const int curveDecimals = kind == CurveKind::Rate ? 2 : kind == CurveKind::Load ? 0 : 1;
     in.timeText = options.value(QStringLiteral("--time"), formatFixed(in.layout.TimeRange, 0));
-    in.curveText = options.value(QStringLiteral("--curve"), formatFixed(in.layout.CurveRange, curveDecimals));
+    in.curveText =
+        options.value(QStringLiteral("--curve"), formatFixed(in.layout.CurveRange, curveDecimals));
     in.auxText = options.value(QStringLiteral("--aux"), formatFixed(in.layout.AuxRange, 0));
     in.split = split;
-    in.linesText = options.value(QStringLiteral("--lines"), settings.readSettingOr(SettingKey::LinesPerSheet));
-    in.perRowText = options.value(QStringLiteral("--per-row"), settings.readSettingOr(SettingKey::SheetsPerRow));
+    in.linesText =
+        options.value(QStringLiteral("--lines"), settings.readSettingOr(SettingKey::LinesPerSheet));
+    in.perRowText = options.value(QStringLiteral("--per-row"),
+                                  settings.readSettingOr(SettingKey::SheetsPerRow));
 
     const QString out = options.value(QStringLiteral("--out"), drawingPathOf(projectPath));
     DxfDrawing drawing([base](const QString &, CadPoint) { return std::optional<CadPoint>(base); });
@@ -127,7 +133,8 @@ int curves(const QStringList &args)
     }
     const SheetData data = readSheetData(project);
     if (DrawCurveSheets(drawing, data, in) == RunResult::NoElevations)
-        return failure(QStringLiteral("the project %1 has no elevations").arg(QDir::toNativeSeparators(projectPath)));
+        return failure(QStringLiteral("the project %1 has no elevations")
+                           .arg(QDir::toNativeSeparators(projectPath)));
     if (!drawing.write(out, &error))
         return failure(error);
     return 0;

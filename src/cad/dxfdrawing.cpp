@@ -39,7 +39,8 @@ QString dxfUnescaped(const std::string &text)
     QString out;
     out.reserve(raw.size());
     for (qsizetype i = 0; i < raw.size(); ++i) {
-        if (raw[i] == QLatin1Char('\\') && i + 6 < raw.size() + 1 && raw.mid(i + 1, 2).compare(QLatin1String("U+"), Qt::CaseInsensitive) == 0) {
+        if (raw[i] == QLatin1Char('\\') && i + 6 < raw.size() + 1
+            && raw.mid(i + 1, 2).compare(QLatin1String("U+"), Qt::CaseInsensitive) == 0) {
             bool ok = false;
             const ushort code = raw.mid(i + 3, 4).toUShort(&ok, 16);
             if (ok && raw.mid(i + 3, 4).size() == 4) {
@@ -166,9 +167,10 @@ CadPoint DxfDrawing::clearPoint() const
         if (e.erased)
             continue;
         const double reach = e.kind == Entity::Circle || e.kind == Entity::Arc ? e.radius
-            : e.kind == Entity::Insert                                         ? 1
-            : e.kind == Entity::Text ? e.height * std::max<qsizetype>(1, e.text.size())
-                                     : 0;
+                             : e.kind == Entity::Insert                        ? 1
+                             : e.kind == Entity::Text
+                                 ? e.height * std::max<qsizetype>(1, e.text.size())
+                                 : 0;
         for (const CadPoint &p : e.points) {
             maxX = std::max(maxX, p.x + reach);
             minY = std::min(minY, p.y - reach);
@@ -247,8 +249,9 @@ void DxfDrawing::setFontFiles(const QString &style, const QString &fontFile,
 {
     // A font file named without an extension is a compiled shape font.
     auto withExtension = [](const QString &file) {
-        return file.isEmpty() || !QFileInfo(file).suffix().isEmpty() ? file
-                                                                     : file + QStringLiteral(".shx");
+        return file.isEmpty() || !QFileInfo(file).suffix().isEmpty()
+                   ? file
+                   : file + QStringLiteral(".shx");
     };
     m_styles[style] = Style{withExtension(fontFile), withExtension(bigFontFile), width, false};
 }
@@ -288,8 +291,9 @@ const DxfDrawing::Block *DxfDrawing::loadBlock(const QString &file)
     // file elsewhere gets a number.
     QString name = QFileInfo(file).completeBaseName();
     for (int n = 2;; ++n) {
-        const bool taken = std::any_of(m_blocksByFile.begin(), m_blocksByFile.end(),
-                                       [&](const auto &entry) { return entry.second->name == name; });
+        const bool taken =
+            std::any_of(m_blocksByFile.begin(), m_blocksByFile.end(),
+                        [&](const auto &entry) { return entry.second->name == name; });
         if (!taken)
             break;
         name = QFileInfo(file).completeBaseName() + QLatin1Char('_') + QString::number(n);
@@ -360,8 +364,7 @@ void DxfDrawing::addVertex(int polyline, int index, CadPoint vertex)
 }
 
 void DxfDrawing::update(int)
-{
-}
+{}
 
 int DxfDrawing::addText(const QString &text, CadPoint at, double height)
 {
@@ -425,7 +428,8 @@ void writeEntity(DL_Dxf &dxf, DL_WriterA &dw, const DxfDrawing::Entity &e)
     const DL_Attributes attributes(dxfEscaped(e.layer), e.colour, -1, -1, "BYLAYER");
     switch (e.kind) {
     case DxfDrawing::Entity::Line:
-        dxf.writeLine(dw, DL_LineData(e.points[0].x, e.points[0].y, 0, e.points[1].x, e.points[1].y, 0),
+        dxf.writeLine(dw,
+                      DL_LineData(e.points[0].x, e.points[0].y, 0, e.points[1].x, e.points[1].y, 0),
                       attributes);
         break;
     case DxfDrawing::Entity::Polyline:
@@ -439,21 +443,22 @@ void writeEntity(DL_Dxf &dxf, DL_WriterA &dw, const DxfDrawing::Entity &e)
         dxf.writeCircle(dw, DL_CircleData(e.points[0].x, e.points[0].y, 0, e.radius), attributes);
         break;
     case DxfDrawing::Entity::Arc:
-        dxf.writeArc(dw,
-                     DL_ArcData(e.points[0].x, e.points[0].y, 0, e.radius, e.startAngle, e.endAngle),
-                     attributes);
+        dxf.writeArc(
+            dw, DL_ArcData(e.points[0].x, e.points[0].y, 0, e.radius, e.startAngle, e.endAngle),
+            attributes);
         break;
     case DxfDrawing::Entity::Solid:
         dxf.writeSolid(dw,
-                       DL_SolidData(e.points[0].x, e.points[0].y, 0, e.points[1].x, e.points[1].y, 0,
-                                    e.points[2].x, e.points[2].y, 0, e.points[3].x, e.points[3].y, 0),
+                       DL_SolidData(e.points[0].x, e.points[0].y, 0, e.points[1].x, e.points[1].y,
+                                    0, e.points[2].x, e.points[2].y, 0, e.points[3].x,
+                                    e.points[3].y, 0),
                        attributes);
         break;
     case DxfDrawing::Entity::Text:
         dxf.writeText(dw,
                       DL_TextData(e.points[0].x, e.points[0].y, 0, e.alignment.x, e.alignment.y, 0,
-                                  e.height, e.scale, 0, e.horizontal, e.vertical, dxfEscaped(e.text),
-                                  dxfEscaped(e.style), 0),
+                                  e.height, e.scale, 0, e.horizontal, e.vertical,
+                                  dxfEscaped(e.text), dxfEscaped(e.style), 0),
                       attributes);
         break;
     case DxfDrawing::Entity::Insert:
@@ -508,7 +513,8 @@ bool DxfDrawing::write(const QString &path, QString *error)
     }
     {
         DL_Dxf dxf;
-        std::unique_ptr<DL_WriterA> dw(dxf.out(QFile::encodeName(temporary).constData(), DL_VERSION_2000));
+        std::unique_ptr<DL_WriterA> dw(
+            dxf.out(QFile::encodeName(temporary).constData(), DL_VERSION_2000));
         if (!dw || dw->openFailed()) {
             *error = QStringLiteral("无法写入 %1").arg(QDir::toNativeSeparators(temporary));
             return false;
@@ -537,7 +543,8 @@ bool DxfDrawing::write(const QString &path, QString *error)
 
         dw->tableStyle(int(m_styles.size()));
         for (const auto &[name, style] : m_styles)
-            writeTextStyle(*dw, name, style.fontFile, style.bigFontFile, style.width, style.trueType);
+            writeTextStyle(*dw, name, style.fontFile, style.bigFontFile, style.width,
+                           style.trueType);
         dw->tableEnd();
         dxf.writeView(*dw);
         dxf.writeUcs(*dw);
@@ -594,7 +601,8 @@ bool DxfDrawing::write(const QString &path, QString *error)
         backup += QStringLiteral(".bak.dxf");
         QFile::remove(backup);
         if (!QFile::copy(absolute, backup)) {
-            *error = QStringLiteral("无法保留原有的曲线图文件 %1").arg(QDir::toNativeSeparators(absolute));
+            *error = QStringLiteral("无法保留原有的曲线图文件 %1")
+                         .arg(QDir::toNativeSeparators(absolute));
             QFile::remove(temporary);
             return false;
         }
@@ -604,7 +612,8 @@ bool DxfDrawing::write(const QString &path, QString *error)
                             QFile::encodeName(absolute).toStdString(), code);
     if (code) {
         *error = QStringLiteral("无法写入 %1：%2")
-                     .arg(QDir::toNativeSeparators(absolute), QString::fromLocal8Bit(code.message().c_str()));
+                     .arg(QDir::toNativeSeparators(absolute),
+                          QString::fromLocal8Bit(code.message().c_str()));
         QFile::remove(temporary);
         return false;
     }

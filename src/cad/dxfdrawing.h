@@ -19,14 +19,14 @@ class DxfDrawing : public CadInterface
 public:
     // Asks the user for the base point; `suggested` is clear of everything
     // already drawn. Nothing means the pick was cancelled.
-    using PointPicker = std::function<std::optional<CadPoint>(const QString &prompt,
-                                                              CadPoint suggested)>;
+    using PointPicker =
+        std::function<std::optional<CadPoint>(const QString &prompt, CadPoint suggested)>;
 
     struct Entity
     {
         enum Kind { Line, Polyline, Circle, Arc, Text, Solid, Insert } kind = Line;
         QString layer;
-        int colour = 256; // by layer
+        int colour = 256;             // by layer
         std::vector<CadPoint> points; // line 2, polyline n, solid 4, circle/arc/text/insert 1
         bool closed = false;
         double radius = 0, startAngle = 0, endAngle = 0;

@@ -25,8 +25,7 @@ class PolylineBuilder
 public:
     explicit PolylineBuilder(CadInterface &cad)
         : m_cad(cad)
-    {
-    }
+    {}
     void add(CadPoint vertex)
     {
         if (m_count == 0)
@@ -199,9 +198,8 @@ void DrawLoadAxes(CadInterface &cad, CadPoint o, double timeRange, double curveR
     }
 }
 
-void DrawPointCurve(CadInterface &cad, const SheetData &data, int point, int legendRow,
-                    CadPoint o, const SheetScales &scales, const CurveLayout &layout,
-                    const MarkFiles &marks)
+void DrawPointCurve(CadInterface &cad, const SheetData &data, int point, int legendRow, CadPoint o,
+                    const SheetScales &scales, const CurveLayout &layout, const MarkFiles &marks)
 {
     // A point with elevations but no point record is drawn under its number,
     // in colour 7 with the circle mark.
@@ -318,9 +316,10 @@ RunResult DrawCurveSheets(CadInterface &cad, const SheetData &data, const CurveR
     const CurveLayout &layout = in.layout;
     const double timeRange = leadingNumber(in.timeText);
     const double curveRange = leadingNumber(in.curveText);
-    const SheetScales scales{axisScale(layout.TimeLength, layout.TimeRange, timeRange),
-                             axisScale(layout.CurveLength, layout.CurveRange, curveRange),
-                             axisScale(layout.AuxLength, layout.AuxRange, leadingNumber(in.auxText))};
+    const SheetScales scales{
+        axisScale(layout.TimeLength, layout.TimeRange, timeRange),
+        axisScale(layout.CurveLength, layout.CurveRange, curveRange),
+        axisScale(layout.AuxLength, layout.AuxRange, leadingNumber(in.auxText))};
 
     cad.setVariable(QStringLiteral("OsMode"), QStringLiteral("32"));
     const auto picked = cad.getPoint(QStringLiteral("\r\n请指定插入基点："));
@@ -332,7 +331,8 @@ RunResult DrawCurveSheets(CadInterface &cad, const SheetData &data, const CurveR
     auto drawFrame = [&](CadPoint origin) {
         if (in.frameDir.isEmpty())
             return;
-        const int reference = cad.insertBlock(origin, in.frameDir + QLatin1Char('/') + frameFileName(in.kind));
+        const int reference =
+            cad.insertBlock(origin, in.frameDir + QLatin1Char('/') + frameFileName(in.kind));
         if (reference != 0) {
             cad.explode(reference);
             cad.erase(reference);
@@ -353,7 +353,8 @@ RunResult DrawCurveSheets(CadInterface &cad, const SheetData &data, const CurveR
     }
 
     // Settlement sheets: N lines a sheet, R sheets a row, rows downwards.
-    const int lines = std::max(1, in.split ? roundHalfEven(leadingNumber(in.linesText)) : in.pointCount);
+    const int lines =
+        std::max(1, in.split ? roundHalfEven(leadingNumber(in.linesText)) : in.pointCount);
     const int perRow = roundHalfEven(leadingNumber(in.perRowText));
     std::set<int> observed;
     for (const Elevation &e : data.elevations)

@@ -26,8 +26,7 @@ ConnectResult ConnectCad(CadInterface &cad, const QString &font, const QString &
 // existing layer keeps its colour.
 void UseLayer(CadInterface &cad, const QString &name, int colour);
 // A text of height 2 at the point with its alignment and width factor 0.8.
-void AddLabel(CadInterface &cad, const QString &text, CadPoint at, int vertical,
-              int horizontal);
+void AddLabel(CadInterface &cad, const QString &text, CadPoint at, int vertical, int horizontal);
 
 // What one sheet is drawn with.
 struct SheetScales
@@ -72,14 +71,14 @@ struct CurveRunInputs
 {
     CurveKind kind = CurveKind::Settlement;
     CurveLayout layout;
-    QString frameDir;  // the chosen frame template's folder; empty: no frames
+    QString frameDir; // the chosen frame template's folder; empty: no frames
     MarkFiles marks;
     int pointCount = 15;
-    QString timeText;  // Text6
-    QString curveText; // Text7
-    QString auxText;   // Text8
-    bool split = true; // Check1
-    QString linesText; // Text10
+    QString timeText;   // Text6
+    QString curveText;  // Text7
+    QString auxText;    // Text8
+    bool split = true;  // Check1
+    QString linesText;  // Text10
     QString perRowText; // Text11
 };
 

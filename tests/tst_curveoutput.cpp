@@ -1,0 +1,166 @@
+#include "app/mainwindow.h"
+#include "app/startup.h"
+#include "project/projectcommands.h"
+#include "project/projectdb.h"
+#include "testsupport.h"
+
+#include <QDir>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTest>
+
+using namespace testsupport;
+
+namespace {
+
+template <typename T> T *control(QWidget *window, const char *name)
+{
+    return window->findChild<T *>(QString::fromLatin1(name));
+}
+
+struct Session
+{
+    TestProgram program;
+    std::unique_ptr<MainWindow> window;
+    QString project;
+
+    bool start()
+    {
+        if (!program.make())
+            return false;
+        for (const char *file : {"TK/A3/A3.ini", "TK/A3/曲线图框.dxf", "TK/A3/速率图框.dxf",
+                                 "TK/A3/荷载图框.dxf", "菱形.dxf", "圆形.dxf", "叉叉.dxf"}) {
+            const QString relative = QStringLiteral("Support/") + QString::fromUtf8(file);
+            QDir().mkpath(QFileInfo(program.programDir() + relative).absolutePath());
+            if (!QFile::copy(QStringLiteral(SEDIMETRA_BIN_DIR "/") + relative,
+                             program.programDir() + relative))
+                return false;
+        }
+        project = program.projects() + QStringLiteral("楼 1.mdb");
+        if (!makeProject(project))
+            return false;
+        {
+            ProjectDatabase db;
+            if (!db.open(project) || !db.addEpoch({0, "2018-01-01", "A", "2"})
+                || !db.addEpoch({1, "2018-01-11", "B", "4"})
+                || !db.addPoint({1, "J1", 5, QStringLiteral("菱形")}) || !db.setElevation(0, 1, 100)
+                || !db.setElevation(1, 1, 99.998))
+                return false;
+        }
+        window = startup(program.programDir());
+        return window && QTest::qWaitForWindowExposed(window.get())
+               && window->projectCommands().openProjectFile(project);
+    }
+    QString drawing() const { return program.projects() + QStringLiteral("楼 1.dxf"); }
+};
+
+} // namespace
+
+class CurveOutputTest : public QObject
+{
+    Q_OBJECT
+private slots:
+    void noProject();
+    void drawsAndWritesNextToTheProject();
+    void cancelledPickDrawsNothing();
+    void missingFont();
+    void unwritableDrawing();
+};
+
+void CurveOutputTest::noProject()
+{
+    TestProgram program;
+    QVERIFY(program.make());
+    const auto window = startup(program.programDir());
+    QVERIFY(window);
+    DialogWatcher watcher(window.get());
+    QTest::mouseClick(control<QPushButton>(window.get(), "Command3"), Qt::LeftButton);
+    QCOMPARE(watcher.seen().size(), 1);
+    QCOMPARE(watcher.seen()[0].text, QStringLiteral("请先新建或打开沉降工程文件！"));
+}
+
+void CurveOutputTest::drawsAndWritesNextToTheProject()
+{
+    Session session;
+    QVERIFY(session.start());
+    MainWindow *window = session.window.get();
+    {
+        DialogWatcher watcher(window);
+        watcher.queuePick(QPointF(0, 0));
+        QTest::mouseClick(control<QPushButton>(window, "Command3"), Qt::LeftButton);
+        QCOMPARE(watcher.pickSuggestions(), QStringList{"0,0"}); // an empty drawing
+        QVERIFY(watcher.seen().isEmpty());
+    }
+    QVERIFY(QFile::exists(session.drawing()));
+    // The compact window: the restore button alone.
+    auto *restore = control<QPushButton>(window, "Command13");
+    QVERIFY(restore->isVisible());
+    QCOMPARE(window->size(), restore->size());
+    QTest::mouseClick(restore, Qt::LeftButton);
+
+    // A second run (the rate sheet) is offered a point clear of the first.
+    QTest::mouseClick(control<QRadioButton>(window, "Option2"), Qt::LeftButton);
+    {
+        DialogWatcher watcher(window);
+        watcher.queuePick(QPointF(500, 0));
+        QTest::mouseClick(control<QPushButton>(window, "Command3"), Qt::LeftButton);
+        QCOMPARE(watcher.pickSuggestions().size(), 1);
+        QVERIFY(watcher.pickSuggestions()[0].split(',')[0].toDouble() >= 420);
+    }
+    // Both runs are in the one drawing, and no backup was needed.
+    QFile file(session.drawing());
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const QByteArray dxf = file.readAll();
+    QVERIFY(dxf.contains("\\U+901F_"));   // layer 速_
+    QVERIFY(dxf.contains("\\U+6C89_J1")); // layer 沉_J1
+    QVERIFY(!QFile::exists(session.program.projects() + QStringLiteral("楼 1.bak.dxf")));
+}
+
+void CurveOutputTest::cancelledPickDrawsNothing()
+{
+    Session session;
+    QVERIFY(session.start());
+    MainWindow *window = session.window.get();
+    const QPoint home = window->pos();
+    DialogWatcher watcher(window);
+    watcher.queuePick(std::nullopt);
+    QTest::mouseClick(control<QPushButton>(window, "Command3"), Qt::LeftButton);
+    QCOMPARE(watcher.pickSuggestions().size(), 1);
+    QVERIFY(!QFile::exists(session.drawing()));
+    QVERIFY(!control<QPushButton>(window, "Command13")->isVisible());
+    QCOMPARE(window->pos(), home);
+}
+
+void CurveOutputTest::missingFont()
+{
+    Session session;
+    QVERIFY(session.start());
+    MainWindow *window = session.window.get();
+    auto *font = control<QLineEdit>(window, "Text15");
+    for (const char *text : {"[]", "   "}) {
+        font->setText(QString::fromLatin1(text));
+        DialogWatcher watcher(window);
+        QTest::mouseClick(control<QPushButton>(window, "Command3"), Qt::LeftButton);
+        QCOMPARE(watcher.seen().size(), 1);
+        QCOMPARE(watcher.seen()[0].text, QStringLiteral("对不起，字库没找到！"));
+        QVERIFY(watcher.pickSuggestions().isEmpty());
+        QVERIFY(!QFile::exists(session.drawing()));
+    }
+    QCOMPARE(font->text(), QString()); // the blanks were trimmed from the box itself
+}
+
+void CurveOutputTest::unwritableDrawing()
+{
+    Session session;
+    QVERIFY(session.start());
+    QVERIFY(QDir().mkpath(session.drawing())); // a folder where the drawing should go
+    DialogWatcher watcher(session.window.get());
+    QTest::mouseClick(control<QPushButton>(session.window.get(), "Command3"), Qt::LeftButton);
+    QCOMPARE(watcher.seen().size(), 1);
+    QVERIFY(watcher.seen()[0].text.contains(QDir::toNativeSeparators(session.drawing())));
+    QVERIFY(watcher.pickSuggestions().isEmpty());
+}
+
+QTEST_MAIN(CurveOutputTest)
+#include "tst_curveoutput.moc"
