@@ -138,14 +138,20 @@ void CurveLayoutTest::files()
              CurveLayout());
     QCOMPARE(LoadCurveLayout(QString(), CurveKind::Rate), CurveLayout());
     QCOMPARE(LoadCurveLayout(dir.path(), CurveKind::Rate), CurveLayout()); // a folder
-    // The shipped templates read sensibly: a sheet bigger than its axes.
+    // The shipped templates put their axes inside the sheet: settlement grows
+    // down from the origin with the load axis above it, rate and load grow up.
     for (const char *name : {"A3", "A4"}) {
         const QString shipped =
             QStringLiteral(SEDIMETRA_BIN_DIR "/Support/TK/%1/%1.ini").arg(QLatin1String(name));
         for (const CurveKind kind : {CurveKind::Settlement, CurveKind::Rate, CurveKind::Load}) {
             const CurveLayout layout = LoadCurveLayout(shipped, kind);
             QVERIFY(layout.SheetWidth > layout.BaseOffsetX + layout.TimeLength);
-            QVERIFY(layout.SheetHeight > layout.BaseOffsetY + layout.CurveLength);
+            if (kind == CurveKind::Settlement) {
+                QVERIFY(layout.BaseOffsetY - layout.CurveLength > 0);
+                QVERIFY(layout.BaseOffsetY + layout.AuxLength < layout.SheetHeight);
+            } else {
+                QVERIFY(layout.BaseOffsetY + layout.CurveLength < layout.SheetHeight);
+            }
             QVERIFY(layout.TimeRange > 0 && layout.CurveRange > 0);
         }
     }
