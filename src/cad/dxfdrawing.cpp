@@ -9,10 +9,13 @@
 #include <dxflib/dl_dxf.h>
 
 #include <algorithm>
+#include <cctype>
+#include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
 #include <limits>
+#include <string>
 
 std::string dxfEscaped(const QString &text)
 {
@@ -423,6 +426,91 @@ int DxfDrawing::addSolid(CadPoint a, CadPoint b, CadPoint c, CadPoint d)
 
 namespace {
 
+// dxflib's ASCII writer formats every number through printf and a stream;
+// this one formats into one buffer (shortest round-trip decimals) and writes
+// the file in one go.
+class BufferedWriter : public DL_WriterA
+{
+public:
+    explicit BufferedWriter(const QString &path)
+        : DL_WriterA("/dev/null", DL_VERSION_2000)
+        , m_path(path)
+    {
+        m_buffer.reserve(1 << 20);
+    }
+
+    bool save(QString *error) const
+    {
+        QFile file(m_path);
+        if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate)
+            || file.write(m_buffer.data(), qint64(m_buffer.size())) != qint64(m_buffer.size())
+            || !file.flush()) {
+            *error = QStringLiteral("无法写入 %1：%2")
+                         .arg(QDir::toNativeSeparators(m_path), file.errorString());
+            return false;
+        }
+        return true;
+    }
+
+    void dxfReal(int gc, double value) const override
+    {
+        code(gc);
+        char text[400];
+        auto result = std::to_chars(text, text + sizeof text, value, std::chars_format::fixed);
+        if (result.ec != std::errc()) {
+            result.ptr = text;
+            *result.ptr++ = '0';
+        }
+        m_buffer.append(text, result.ptr);
+        if (std::find(text, result.ptr, '.') == result.ptr)
+            m_buffer += ".0";
+        m_buffer += '\n';
+    }
+    void dxfInt(int gc, int value) const override
+    {
+        code(gc);
+        m_buffer += std::to_string(value);
+        m_buffer += '\n';
+    }
+    void dxfHex(int gc, int value) const override
+    {
+        code(gc);
+        char text[16];
+        const auto result = std::to_chars(text, text + sizeof text, unsigned(value), 16);
+        for (char *c = text; c != result.ptr; ++c)
+            *c = char(std::toupper(*c));
+        m_buffer.append(text, result.ptr);
+        m_buffer += '\n';
+    }
+    void dxfString(int gc, const char *value) const override
+    {
+        code(gc);
+        m_buffer += value ? value : "";
+        m_buffer += '\n';
+    }
+    void dxfString(int gc, const std::string &value) const override
+    {
+        code(gc);
+        m_buffer += value;
+        m_buffer += '\n';
+    }
+
+private:
+    void code(int gc) const
+    {
+        // Group codes right-aligned in three columns, as CAD programs write them.
+        if (gc < 10)
+            m_buffer += "  ";
+        else if (gc < 100)
+            m_buffer += ' ';
+        m_buffer += std::to_string(gc);
+        m_buffer += '\n';
+    }
+
+    QString m_path;
+    mutable std::string m_buffer;
+};
+
 void writeEntity(DL_Dxf &dxf, DL_WriterA &dw, const DxfDrawing::Entity &e)
 {
     const DL_Attributes attributes(dxfEscaped(e.layer), e.colour, -1, -1, "BYLAYER");
@@ -513,12 +601,9 @@ bool DxfDrawing::write(const QString &path, QString *error)
     }
     {
         DL_Dxf dxf;
-        std::unique_ptr<DL_WriterA> dw(
-            dxf.out(QFile::encodeName(temporary).constData(), DL_VERSION_2000));
-        if (!dw || dw->openFailed()) {
-            *error = QStringLiteral("无法写入 %1").arg(QDir::toNativeSeparators(temporary));
-            return false;
-        }
+        // Lets dxflib know the version it writes for.
+        delete dxf.out("/dev/null", DL_VERSION_2000);
+        auto dw = std::make_unique<BufferedWriter>(temporary);
         dxf.writeHeader(*dw);
         dw->dxfString(9, "$INSUNITS");
         dw->dxfInt(70, 4); // millimetres
@@ -584,13 +669,10 @@ bool DxfDrawing::write(const QString &path, QString *error)
         dxf.writeObjects(*dw);
         dxf.writeObjectsEnd(*dw);
         dw->dxfEOF();
-        dw->close();
-    }
-    QFile written(temporary);
-    if (!written.exists() || written.size() == 0) {
-        *error = QStringLiteral("无法写入 %1").arg(QDir::toNativeSeparators(temporary));
-        QFile::remove(temporary);
-        return false;
+        if (!dw->save(error)) {
+            QFile::remove(temporary);
+            return false;
+        }
     }
     // A drawing of that name from elsewhere (or an earlier program run) is
     // kept, not overwritten.

@@ -5,6 +5,7 @@
 
 #include <map>
 #include <set>
+#include <unordered_map>
 
 namespace {
 
@@ -217,7 +218,12 @@ void DrawPointCurve(CadInterface &cad, const SheetData &data, int point, int leg
     insertMark(cad, marks, record.mark, {x0 + 7, y0});
     AddLabel(cad, record.name, {x0 + 17, y0}, CadAlign::Middle, CadAlign::Left);
 
+    // Days from the first epoch of every epoch, worked out once.
     const QString baseDate = dateOfEpoch(data, 0);
+    std::unordered_map<int, int> days;
+    days.reserve(data.epochs.size());
+    for (const Epoch &epoch : data.epochs)
+        days.emplace(epoch.cjNo, DayCount(baseDate, epoch.date));
     PolylineBuilder curve(cad);
     std::optional<double> h0;
     int l = 0;
@@ -229,9 +235,11 @@ void DrawPointCurve(CadInterface &cad, const SheetData &data, int point, int leg
             h0 = e.pointH;
         CadPoint vertex = o;
         if (l >= 2) {
-            const int days = DayCount(baseDate, dateOfEpoch(data, e.cjNo));
+            const auto day = days.find(e.cjNo);
+            // An elevation of an epoch the project does not list has no date.
+            const int d = day == days.end() ? DayCount(baseDate, QString()) : day->second;
             const double mm = (e.pointH - *h0) * 1000;
-            vertex = {o.x + days * scales.time, o.y + mm * scales.curve};
+            vertex = {o.x + d * scales.time, o.y + mm * scales.curve};
         }
         curve.add(vertex);
         curve.update();

@@ -1,0 +1,73 @@
+// Curve sheets of a large project, as whole sedimetra-batch processes:
+// settlement sheets for all 150 points of a 150 × 300 project, 5 lines a
+// sheet, 3 sheets a row, the DXF written (budget 400 ms median).
+//
+//   bench_curves [RUNS]
+#include "largeproject.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QFileInfo>
+#include <QProcess>
+#include <QTemporaryDir>
+
+#include <algorithm>
+#include <cstdio>
+#include <vector>
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    const int runs = argc > 1 ? std::max(1, atoi(argv[1])) : 10;
+    QTemporaryDir dir;
+    const QString program = dir.filePath(QStringLiteral("program"));
+    const QString project = dir.filePath(QStringLiteral("large.mdb"));
+    QString error;
+    if (!copyProgramDirectory(QStringLiteral(SEDIMETRA_BIN_DIR), program)
+        || !QFile::copy(QStringLiteral(SEDIMETRA_BIN_DIR "/sedimetra-batch"),
+                        program + QStringLiteral("/sedimetra-batch"))
+        || !makeLargeProject(program + QStringLiteral("/Support/Db/数据库模板.mdb"), project, 150,
+                             300, &error)) {
+        std::fprintf(stderr, "cannot prepare the benchmark: %s\n", qPrintable(error));
+        return 1;
+    }
+    // The point count of the run comes from the settings: 150 points.
+    {
+        QProcess sqlite;
+        sqlite.start(QStringLiteral("/usr/bin/python3"),
+                     {QStringLiteral("-c"),
+                      QStringLiteral("import sqlite3,sys; db=sqlite3.connect(sys.argv[1]); "
+                                     "db.execute(\"INSERT OR REPLACE INTO Para1 VALUES ('支持点数','150')\"); "
+                                     "db.commit()"),
+                      program + QStringLiteral("/Sdmx.mdb")});
+        if (!sqlite.waitForFinished() || sqlite.exitCode() != 0) {
+            std::fprintf(stderr, "cannot set the point count\n");
+            return 1;
+        }
+    }
+    const QStringList arguments{QStringLiteral("curves"), project, QStringLiteral("--kind"),
+                                QStringLiteral("settlement"), QStringLiteral("--frame"),
+                                QStringLiteral("A3"), QStringLiteral("--lines"), QStringLiteral("5"),
+                                QStringLiteral("--per-row"), QStringLiteral("3")};
+    std::vector<double> times;
+    for (int i = 0; i < runs + 1; ++i) {
+        QProcess batch;
+        QElapsedTimer timer;
+        timer.start();
+        batch.start(program + QStringLiteral("/sedimetra-batch"), arguments);
+        if (!batch.waitForFinished(60000) || batch.exitCode() != 0) {
+            std::fprintf(stderr, "sedimetra-batch failed: %s\n", batch.readAllStandardError().constData());
+            return 1;
+        }
+        if (i > 0)
+            times.push_back(double(timer.nsecsElapsed()) / 1e6);
+    }
+    std::sort(times.begin(), times.end());
+    const double median = times[times.size() / 2];
+    const qint64 size = QFileInfo(dir.filePath(QStringLiteral("large.dxf"))).size();
+    std::printf("curve sheets, settlement, 150 points x 300 epochs, 30 sheets (%d runs): median "
+                "%.1f ms, min %.1f, max %.1f; DXF %.1f MB; budget 400 ms: %s\n",
+                int(times.size()), median, times.front(), times.back(), double(size) / 1e6,
+                median <= 400 ? "within" : "OVER");
+    return 0;
+}
