@@ -6,6 +6,7 @@
 #include "app/twips.h"
 #include "cad/curveoutput.h"
 #include "layout/curvekindcontrols.h"
+#include "report/resultscommand.h"
 #include "project/projectcommands.h"
 #include "project/projectdb.h"
 #include "survey/epochcommands.h"
@@ -66,6 +67,7 @@ MainWindow::MainWindow(const QString &programDir, std::unique_ptr<SettingsStore>
     m_epochs = std::make_unique<EpochCommands>(*this, *ui);
     m_curveKinds = std::make_unique<CurveKindControls>(*this, *ui);
     m_curveOutput = std::make_unique<CurveOutput>(*this, *ui);
+    m_results = std::make_unique<ResultsCommand>(*this, *ui);
     connectControls();
 }
 
@@ -156,6 +158,7 @@ void MainWindow::connectControls()
         if (on)
             m_curveKinds->selectCurveKind(CurveKind::Load);
     });
+    connect(ui->Command4, &QPushButton::clicked, this, [this] { m_results->writeResultsTable(); });
     connect(ui->Command3, &QPushButton::clicked, this,
             [this] { m_curveOutput->drawCurveSheets(); });
     connect(ui->Command8, &QPushButton::clicked, this, [this] { m_curveKinds->zoomIn(); });

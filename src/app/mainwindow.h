@@ -12,6 +12,7 @@
 class QLineEdit;
 class CurveKindControls;
 class CurveOutput;
+class ResultsCommand;
 class EpochCommands;
 class ObservationGrid;
 class ProjectCommands;
@@ -55,6 +56,7 @@ public:
     void clearEditCells();
     ObservationGrid &grid() { return *m_grid; }
     ProjectCommands &projectCommands() { return *m_projectCommands; }
+    ResultsCommand &resultsCommand() { return *m_results; }
     // The layout of the chosen frame template and curve kind.
     const CurveLayout &curveLayout() const;
     // Writes a setting; a failed write is reported to the user.
@@ -117,6 +119,7 @@ private:
     std::unique_ptr<EpochCommands> m_epochs;
     std::unique_ptr<CurveKindControls> m_curveKinds;
     std::unique_ptr<CurveOutput> m_curveOutput;
+    std::unique_ptr<ResultsCommand> m_results;
     QString m_lastProjectDir;
     int m_currentEpoch = -1;
     int m_zoomLevel = 2;

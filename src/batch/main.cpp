@@ -3,15 +3,18 @@
 //   sedimetra-batch curves PROJECT.mdb --kind settlement|rate|load [--frame NAME]
 //       [--base X,Y] [--time T] [--curve S] [--aux A] [--lines N | --no-split]
 //       [--per-row R] [--out FILE.dxf]
+//   sedimetra-batch table PROJECT.mdb [--template NAME] [--out FILE.xlsx]
 //
 // Defaults are what the window would use: the settings of Sdmx.mdb beside the
-// program, the layout of the chosen kind for the axis boxes, base 0,0.
+// program (unit, point count, fonts, templates, header fields), the layout of
+// the chosen kind for the axis boxes, base 0,0.
 // Exit 0 on success, 2 on a usage error, 1 on a failure (reason on stderr).
 #include "app/programfiles.h"
 #include "app/settings.h"
 #include "batch/curvesrun.h"
 #include "cad/dxfdrawing.h"
 #include "project/projectdb.h"
+#include "report/resultsrun.h"
 #include "survey/textnumber.h"
 
 #include <QCoreApplication>
@@ -25,7 +28,8 @@ namespace {
 const char *usage =
     "usage: sedimetra-batch curves PROJECT.mdb --kind settlement|rate|load [--frame NAME]\n"
     "       [--base X,Y] [--time T] [--curve S] [--aux A] [--lines N | --no-split]\n"
-    "       [--per-row R] [--out FILE.dxf]\n";
+    "       [--per-row R] [--out FILE.dxf]\n"
+    "       sedimetra-batch table PROJECT.mdb [--template NAME] [--out FILE.xlsx]\n";
 
 int usageError(const QString &why)
 {
@@ -140,6 +144,51 @@ int curves(const QStringList &args)
     return 0;
 }
 
+int table(const QStringList &args)
+{
+    if (args.isEmpty() || args.front().startsWith(QLatin1String("--")))
+        return usageError(QStringLiteral("no project given"));
+    const QString projectPath = args.front();
+    QMap<QString, QString> options;
+    for (qsizetype i = 1; i < args.size(); ++i) {
+        const QString &arg = args[i];
+        if ((arg != QLatin1String("--template") && arg != QLatin1String("--out")) || i + 1 >= args.size())
+            return usageError(QStringLiteral("unknown or incomplete option %1").arg(arg));
+        options[arg] = args[++i];
+    }
+    const QString programDir = programDirectoryOf(QCoreApplication::applicationDirPath());
+    SettingsStore settings;
+    QString error;
+    if (!settings.open(systemDatabasePath(programDir), &error))
+        return failure(QStringLiteral("cannot open the system database %1: %2")
+                           .arg(QDir::toNativeSeparators(systemDatabasePath(programDir)), error));
+    ProjectDatabase project;
+    if (!project.open(projectPath))
+        return failure(QStringLiteral("cannot open the project %1: %2")
+                           .arg(QDir::toNativeSeparators(projectPath), project.errorString()));
+    const QString name = options.value(
+        QStringLiteral("--template"),
+        settings.readSetting(SettingKey::TableTemplate)
+            .value_or(tableTemplateEntries(tableTemplatesDir(programDir)).value(0)));
+    const QString output = options.value(QStringLiteral("--out"), resultsPathOf(projectPath));
+    switch (runResultsTable(project, settings, tableTemplatePath(programDir, name),
+                            pointCountFromSetting(settings.readSetting(SettingKey::PointCount)),
+                            unitFromSetting(settings.readSetting(SettingKey::ElevationUnit)), output,
+                            &error)) {
+    case ResultsRunStatus::Written:
+        return 0;
+    case ResultsRunStatus::NothingToWrite:
+        return failure(QStringLiteral("the project %1 has no epochs or no elevations")
+                           .arg(QDir::toNativeSeparators(projectPath)));
+    case ResultsRunStatus::TemplateMissing:
+        return failure(QStringLiteral("表格模板被删除，请重新安装！ (no table template %1 in %2)")
+                           .arg(name, QDir::toNativeSeparators(tableTemplatesDir(programDir))));
+    case ResultsRunStatus::Failed:
+        break;
+    }
+    return failure(error);
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
@@ -150,5 +199,7 @@ int main(int argc, char *argv[])
         return usageError(QStringLiteral("no command given"));
     if (args.front() == QLatin1String("curves"))
         return curves(args.mid(1));
+    if (args.front() == QLatin1String("table"))
+        return table(args.mid(1));
     return usageError(QStringLiteral("unknown command %1").arg(args.front()));
 }

@@ -1,0 +1,475 @@
+#include "report/workbook.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+#include <quazip/quazip.h>
+#include <quazip/quazipfile.h>
+#include <quazip/quazipnewinfo.h>
+
+#include <pugixml.hpp>
+
+#include <zlib.h>
+
+#include <algorithm>
+#include <charconv>
+#include <filesystem>
+#include <sstream>
+
+namespace {
+
+std::string escapeXml(const QString &text)
+{
+    const QByteArray utf8 = text.toUtf8();
+    std::string out;
+    out.reserve(size_t(utf8.size()) + 16);
+    for (const char c : utf8) {
+        switch (c) {
+        case '&': out += "&amp;"; break;
+        case '<': out += "&lt;"; break;
+        case '>': out += "&gt;"; break;
+        case '"': out += "&quot;"; break;
+        case '\r': out += "&#13;"; break;
+        default:
+            if (static_cast<unsigned char>(c) < 32 && c != '\n' && c != '\t')
+                break; // not allowed in XML 1.0
+            out += c;
+        }
+    }
+    return out;
+}
+
+std::string innerXml(const pugi::xml_node &node)
+{
+    std::ostringstream out;
+    for (const pugi::xml_node &child : node.children())
+        child.print(out, "", pugi::format_raw | pugi::format_no_empty_element_tags);
+    return out.str();
+}
+
+std::string attributesExcept(const pugi::xml_node &node, std::initializer_list<const char *> skip)
+{
+    std::string out;
+    for (const pugi::xml_attribute &a : node.attributes()) {
+        if (std::any_of(skip.begin(), skip.end(), [&](const char *s) { return std::strcmp(a.name(), s) == 0; }))
+            continue;
+        out += ' ';
+        out += a.name();
+        out += "=\"";
+        out += escapeXml(QString::fromUtf8(a.value()));
+        out += '"';
+    }
+    return out;
+}
+
+// The style attribute (s="...") of a cell's attributes, if any.
+std::string styleOf(const std::string &attributes)
+{
+    const auto at = attributes.find(" s=\"");
+    if (at == std::string::npos)
+        return std::string();
+    const auto end = attributes.find('"', at + 4);
+    return attributes.substr(at, end - at + 1);
+}
+
+bool parseAddress(const QString &address, int *row, int *column)
+{
+    qsizetype i = 0;
+    while (i < address.size() && address[i].isLetter())
+        ++i;
+    bool ok = false;
+    *row = address.mid(i).toInt(&ok);
+    *column = columnNumber(address.left(i));
+    return ok && i > 0 && *row > 0 && *column > 0;
+}
+
+void replacePlaceholder(std::string &xml, const std::string &placeholder, const std::string &with)
+{
+    const auto at = xml.find(placeholder);
+    if (at != std::string::npos)
+        xml.replace(at, placeholder.size(), with);
+}
+
+const char *const mergesPlaceholder = "<sedimetraMerges></sedimetraMerges>";
+const char *const breaksPlaceholder = "<sedimetraBreaks></sedimetraBreaks>";
+
+// Puts a placeholder for an element where the worksheet schema wants it:
+// after the elements listed in `before` that follow `after`.
+void placeholderAfter(pugi::xml_node root, const char *name, const char *existing,
+                      const char *after, std::initializer_list<const char *> before)
+{
+    pugi::xml_node found = root.child(existing);
+    if (found) {
+        root.insert_child_before(name, found);
+        root.remove_child(found);
+        return;
+    }
+    pugi::xml_node node = root.child(after);
+    pugi::xml_node next = node ? node.next_sibling() : pugi::xml_node();
+    while (next && std::any_of(before.begin(), before.end(),
+                               [&](const char *n) { return std::strcmp(next.name(), n) == 0; }))
+        next = next.next_sibling();
+    if (next)
+        root.insert_child_before(name, next);
+    else
+        root.append_child(name);
+}
+
+} // namespace
+
+int columnNumber(const QString &letters)
+{
+    int number = 0;
+    for (const QChar c : letters) {
+        const char16_t u = c.toUpper().unicode();
+        if (u < u'A' || u > u'Z')
+            return 0;
+        number = number * 26 + (u - u'A' + 1);
+    }
+    return number;
+}
+
+QString columnLetters(int number)
+{
+    QString letters;
+    while (number > 0) {
+        const int digit = (number - 1) % 26;
+        letters.prepend(QChar(char16_t(u'A' + digit)));
+        number = (number - 1) / 26;
+    }
+    return letters;
+}
+
+bool XlsxSheet::load(const QByteArray &xml, QString *error)
+{
+    pugi::xml_document doc;
+    const pugi::xml_parse_result parsed = doc.load_buffer(xml.constData(), size_t(xml.size()));
+    if (!parsed) {
+        *error = QStringLiteral("工作表无法读取：%1").arg(QString::fromUtf8(parsed.description()));
+        return false;
+    }
+    pugi::xml_node root = doc.child("worksheet");
+    pugi::xml_node data = root.child("sheetData");
+    if (!root || !data) {
+        *error = QStringLiteral("工作表无法读取：缺少 sheetData");
+        return false;
+    }
+    for (const pugi::xml_node &rowNode : data.children("row")) {
+        const int r = rowNode.attribute("r").as_int();
+        if (r <= 0)
+            continue;
+        Row row;
+        row.attributes = attributesExcept(rowNode, {"r", "spans"});
+        int nextColumn = 1;
+        for (const pugi::xml_node &cellNode : rowNode.children("c")) {
+            int cellRow = r, column = nextColumn;
+            if (cellNode.attribute("r"))
+                parseAddress(QString::fromUtf8(cellNode.attribute("r").value()), &cellRow, &column);
+            nextColumn = column + 1;
+            row.cells.push_back({column, attributesExcept(cellNode, {"r"}), innerXml(cellNode)});
+        }
+        std::sort(row.cells.begin(), row.cells.end(),
+                  [](const Cell &a, const Cell &b) { return a.column < b.column; });
+        m_rows[r] = std::move(row);
+    }
+    while (data.first_child())
+        data.remove_child(data.first_child());
+
+    for (const pugi::xml_node &merge : root.child("mergeCells").children("mergeCell")) {
+        const QStringList corners = QString::fromUtf8(merge.attribute("ref").value()).split(QLatin1Char(':'));
+        Range range{};
+        if (corners.size() == 2 && parseAddress(corners[0], &range.firstRow, &range.firstColumn)
+            && parseAddress(corners[1], &range.lastRow, &range.lastColumn))
+            m_merges.push_back(range);
+    }
+    for (const pugi::xml_node &brk : root.child("rowBreaks").children("brk"))
+        m_rowBreaks.insert(brk.attribute("id").as_int());
+    root.remove_child("dimension");
+    placeholderAfter(root, "sedimetraMerges", "mergeCells", "sheetData",
+                     {"sheetCalcPr", "sheetProtection", "protectedRanges", "scenarios", "autoFilter",
+                      "sortState", "dataConsolidate", "customSheetViews"});
+    placeholderAfter(root, "sedimetraBreaks", "rowBreaks", "sedimetraMerges",
+                     {"phoneticPr", "conditionalFormatting", "dataValidations", "hyperlinks",
+                      "printOptions", "pageMargins", "pageSetup", "headerFooter"});
+    std::ostringstream out;
+    doc.save(out, "", pugi::format_raw | pugi::format_no_declaration | pugi::format_no_empty_element_tags);
+    m_xml = out.str();
+    return true;
+}
+
+XlsxSheet::Cell &XlsxSheet::cell(const QString &address)
+{
+    int r = 0, column = 0;
+    if (!parseAddress(address, &r, &column)) {
+        static Cell nowhere;
+        nowhere = Cell();
+        return nowhere;
+    }
+    std::vector<Cell> &cells = m_rows[r].cells;
+    auto at = std::lower_bound(cells.begin(), cells.end(), column,
+                               [](const Cell &c, int col) { return c.column < col; });
+    if (at == cells.end() || at->column != column)
+        at = cells.insert(at, Cell{column, std::string(), std::string()});
+    return *at;
+}
+
+void XlsxSheet::setText(const QString &address, const QString &text)
+{
+    Cell &c = cell(address);
+    c.attributes = styleOf(c.attributes) + " t=\"inlineStr\"";
+    c.content = "<is><t xml:space=\"preserve\">" + escapeXml(text) + "</t></is>";
+}
+
+void XlsxSheet::setNumber(const QString &address, double value)
+{
+    Cell &c = cell(address);
+    c.attributes = styleOf(c.attributes);
+    char text[64];
+    const auto result = std::to_chars(text, text + sizeof text, value);
+    c.content = "<v>" + std::string(text, result.ptr) + "</v>";
+}
+
+void XlsxSheet::copyRows(int first, int last, int destination)
+{
+    const int shift = destination - first;
+    for (int r = first; r <= last; ++r) {
+        const auto row = m_rows.find(r);
+        if (row == m_rows.end())
+            m_rows.erase(r + shift);
+        else
+            m_rows[r + shift] = row->second;
+    }
+    const int destinationLast = last + shift;
+    // Merged cells of the block, moved; any that lay where the block lands go.
+    std::vector<Range> kept;
+    std::vector<Range> copied;
+    for (const Range &m : m_merges) {
+        if (m.firstRow >= first && m.lastRow <= last)
+            copied.push_back({m.firstRow + shift, m.firstColumn, m.lastRow + shift, m.lastColumn});
+        if (m.lastRow < destination || m.firstRow > destinationLast)
+            kept.push_back(m);
+    }
+    kept.insert(kept.end(), copied.begin(), copied.end());
+    m_merges = std::move(kept);
+    std::vector<int> breaks;
+    for (const int b : m_rowBreaks)
+        if (b >= first && b <= last)
+            breaks.push_back(b + shift);
+    m_rowBreaks.insert(breaks.begin(), breaks.end());
+}
+
+QString XlsxSheet::text(const QString &address) const
+{
+    int r = 0, column = 0;
+    if (!parseAddress(address, &r, &column))
+        return QString();
+    const auto row = m_rows.find(r);
+    if (row == m_rows.end())
+        return QString();
+    for (const Cell &c : row->second.cells) {
+        if (c.column != column)
+            continue;
+        pugi::xml_document doc;
+        doc.load_string(("<c>" + c.content + "</c>").c_str());
+        const pugi::xml_node node = doc.child("c");
+        if (c.attributes.find("t=\"s\"") != std::string::npos && m_sharedStrings) {
+            const size_t index = size_t(node.child("v").text().as_int());
+            return index < m_sharedStrings->size() ? (*m_sharedStrings)[index] : QString();
+        }
+        if (node.child("is"))
+            return QString::fromUtf8(node.child("is").child("t").text().get());
+        return QString::fromUtf8(node.child("v").text().get());
+    }
+    return QString();
+}
+
+QByteArray XlsxSheet::save() const
+{
+    std::string data;
+    data.reserve(m_rows.size() * 600);
+    std::string cellRef;
+    for (const auto &[r, row] : m_rows) {
+        const std::string number = std::to_string(r);
+        data += "<row r=\"" + number + '"' + row.attributes;
+        if (row.cells.empty()) {
+            data += "/>";
+            continue;
+        }
+        data += '>';
+        for (const Cell &c : row.cells) {
+            data += "<c r=\"";
+            data += columnLetters(c.column).toStdString();
+            data += number;
+            data += '"';
+            data += c.attributes;
+            if (c.content.empty()) {
+                data += "/>";
+            } else {
+                data += '>';
+                data += c.content;
+                data += "</c>";
+            }
+        }
+        data += "</row>";
+    }
+    std::string merges;
+    if (!m_merges.empty()) {
+        merges = "<mergeCells count=\"" + std::to_string(m_merges.size()) + "\">";
+        for (const Range &m : m_merges)
+            merges += "<mergeCell ref=\"" + columnLetters(m.firstColumn).toStdString()
+                + std::to_string(m.firstRow) + ':' + columnLetters(m.lastColumn).toStdString()
+                + std::to_string(m.lastRow) + "\"/>";
+        merges += "</mergeCells>";
+    }
+    std::string breaks;
+    if (!m_rowBreaks.empty()) {
+        const std::string count = std::to_string(m_rowBreaks.size());
+        breaks = "<rowBreaks count=\"" + count + "\" manualBreakCount=\"" + count + "\">";
+        for (const int b : m_rowBreaks)
+            breaks += "<brk id=\"" + std::to_string(b) + "\" max=\"16383\" man=\"1\"/>";
+        breaks += "</rowBreaks>";
+    }
+    std::string xml = m_xml;
+    replacePlaceholder(xml, "<sheetData></sheetData>", "<sheetData>" + data + "</sheetData>");
+    replacePlaceholder(xml, mergesPlaceholder, merges);
+    replacePlaceholder(xml, breaksPlaceholder, breaks);
+    return QByteArray("<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\n")
+        + QByteArray::fromStdString(xml);
+}
+
+XlsxWorkbook::XlsxWorkbook() = default;
+XlsxWorkbook::~XlsxWorkbook() = default;
+
+bool XlsxWorkbook::open(const QString &path, QString *error)
+{
+    QuaZip zip(path);
+    if (!zip.open(QuaZip::mdUnzip)) {
+        *error = QStringLiteral("无法打开工作簿 %1（不是 .xlsx 文件或已损坏）").arg(QDir::toNativeSeparators(path));
+        return false;
+    }
+    for (bool more = zip.goToFirstFile(); more; more = zip.goToNextFile()) {
+        QuaZipFile file(&zip);
+        if (!file.open(QIODevice::ReadOnly)) {
+            *error = QStringLiteral("无法读取工作簿 %1：%2").arg(QDir::toNativeSeparators(path), zip.getCurrentFileName());
+            return false;
+        }
+        m_entries.emplace_back(zip.getCurrentFileName(), file.readAll());
+        file.close();
+    }
+    auto entry = [this](const QString &name) -> const QByteArray * {
+        for (const auto &[n, data] : m_entries)
+            if (n == name)
+                return &data;
+        return nullptr;
+    };
+    const QByteArray *workbook = entry(QStringLiteral("xl/workbook.xml"));
+    const QByteArray *rels = entry(QStringLiteral("xl/_rels/workbook.xml.rels"));
+    if (!workbook || !rels) {
+        *error = QStringLiteral("%1 不是 Excel 工作簿").arg(QDir::toNativeSeparators(path));
+        return false;
+    }
+    pugi::xml_document relsDoc;
+    relsDoc.load_buffer(rels->constData(), size_t(rels->size()));
+    std::map<QString, QString> targets;
+    for (const pugi::xml_node &rel : relsDoc.child("Relationships").children("Relationship")) {
+        QString target = QString::fromUtf8(rel.attribute("Target").value());
+        target = target.startsWith(QLatin1Char('/')) ? target.mid(1) : QStringLiteral("xl/") + target;
+        targets[QString::fromUtf8(rel.attribute("Id").value())] = QDir::cleanPath(target);
+    }
+    pugi::xml_document workbookDoc;
+    workbookDoc.load_buffer(workbook->constData(), size_t(workbook->size()));
+    for (const pugi::xml_node &sheet : workbookDoc.child("workbook").child("sheets").children("sheet")) {
+        const QString id = QString::fromUtf8(sheet.attribute("r:id").value());
+        if (targets.count(id))
+            m_sheetEntries[QString::fromUtf8(sheet.attribute("name").value())] = targets[id];
+    }
+    if (const QByteArray *shared = entry(QStringLiteral("xl/sharedStrings.xml"))) {
+        pugi::xml_document doc;
+        doc.load_buffer(shared->constData(), size_t(shared->size()));
+        for (const pugi::xml_node &si : doc.child("sst").children("si")) {
+            QString text;
+            for (const pugi::xpath_node &t : si.select_nodes(".//t"))
+                text += QString::fromUtf8(t.node().text().get());
+            m_sharedStrings.push_back(text);
+        }
+    }
+    return true;
+}
+
+XlsxSheet *XlsxWorkbook::sheet(const QString &name, QString *error)
+{
+    const auto found = m_sheetEntries.find(name);
+    if (found == m_sheetEntries.end()) {
+        *error = QStringLiteral("工作簿中没有工作表“%1”").arg(name);
+        return nullptr;
+    }
+    const QString &entryName = found->second;
+    if (const auto loaded = m_sheets.find(entryName); loaded != m_sheets.end())
+        return loaded->second.get();
+    for (const auto &[n, data] : m_entries) {
+        if (n != entryName)
+            continue;
+        auto sheet = std::make_unique<XlsxSheet>();
+        sheet->m_sharedStrings = &m_sharedStrings;
+        if (!sheet->load(data, error))
+            return nullptr;
+        return (m_sheets[entryName] = std::move(sheet)).get();
+    }
+    *error = QStringLiteral("工作簿中缺少工作表“%1”的内容").arg(name);
+    return nullptr;
+}
+
+bool XlsxWorkbook::save(const QString &path, QString *error) const
+{
+    const QString absolute = QFileInfo(path).absoluteFilePath();
+    const QString temporary = absolute + QStringLiteral(".part");
+    QFile::remove(temporary);
+    {
+        QuaZip zip(temporary);
+        if (!zip.open(QuaZip::mdCreate)) {
+            *error = QStringLiteral("无法写入 %1").arg(QDir::toNativeSeparators(absolute));
+            return false;
+        }
+        bool ok = true;
+        for (const auto &[name, original] : m_entries) {
+            // Cells changed: a calculation chain would name stale cells, and
+            // Excel rebuilds it anyway.
+            if (name == QLatin1String("xl/calcChain.xml"))
+                continue;
+            QByteArray data = original;
+            if (const auto sheet = m_sheets.find(name); sheet != m_sheets.end())
+                data = sheet->second->save();
+            else if (name == QLatin1String("[Content_Types].xml") || name.endsWith(QLatin1String(".rels")))
+                data.replace("<Override PartName=\"/xl/calcChain.xml\" ContentType=\"application/vnd.openxmlformats-officedocument.spreadsheetml.calcChain+xml\"/>", "");
+            QuaZipFile file(&zip);
+            // Large sheets are compressed fast rather than small.
+            const int level = data.size() > (1 << 20) ? 1 : Z_DEFAULT_COMPRESSION;
+            if (!file.open(QIODevice::WriteOnly, QuaZipNewInfo(name), nullptr, 0, Z_DEFLATED, level)
+                || file.write(data) != data.size()) {
+                ok = false;
+            }
+            file.close();
+            if (!ok || file.getZipError() != 0) {
+                ok = false;
+                break;
+            }
+        }
+        zip.close();
+        if (!ok || zip.getZipError() != 0) {
+            *error = QStringLiteral("无法写入 %1").arg(QDir::toNativeSeparators(absolute));
+            QFile::remove(temporary);
+            return false;
+        }
+    }
+    std::error_code code;
+    std::filesystem::rename(QFile::encodeName(temporary).toStdString(),
+                            QFile::encodeName(absolute).toStdString(), code);
+    if (code) {
+        *error = QStringLiteral("无法写入 %1：%2")
+                     .arg(QDir::toNativeSeparators(absolute), QString::fromLocal8Bit(code.message().c_str()));
+        QFile::remove(temporary);
+        return false;
+    }
+    return true;
+}

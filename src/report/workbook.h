@@ -1,0 +1,91 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+#include <map>
+#include <memory>
+#include <set>
+#include <string>
+#include <vector>
+
+// The few worksheet operations the results table needs.
+class ResultsSheet
+{
+public:
+    virtual ~ResultsSheet() = default;
+    // `cell` is an A1 address such as "B4".
+    virtual void setText(const QString &cell, const QString &text) = 0;
+    virtual void setNumber(const QString &cell, double value) = 0;
+    // Copies rows first..last (values, styles, row heights, merged cells and
+    // page breaks inside them) to start at row `destination`.
+    virtual void copyRows(int first, int last, int destination) = 0;
+};
+
+// A worksheet of an .xlsx workbook. Cells written here become inline
+// strings or numbers; cells copied keep what they hold, shared strings
+// included.
+class XlsxSheet : public ResultsSheet
+{
+public:
+    void setText(const QString &cell, const QString &text) override;
+    void setNumber(const QString &cell, double value) override;
+    void copyRows(int first, int last, int destination) override;
+
+    // What a cell holds as text (an inline string, a shared string or a
+    // number), for checks.
+    QString text(const QString &cell) const;
+
+private:
+    friend class XlsxWorkbook;
+    struct Cell
+    {
+        int column = 0;          // 1 = A
+        std::string attributes;  // every attribute but r, as written
+        std::string content;     // the element's inner XML
+    };
+    struct Row
+    {
+        std::string attributes; // every attribute but r and spans
+        std::vector<Cell> cells; // in column order
+    };
+    struct Range
+    {
+        int firstRow, firstColumn, lastRow, lastColumn;
+    };
+
+    bool load(const QByteArray &xml, QString *error);
+    QByteArray save() const;
+    Cell &cell(const QString &address);
+
+    std::string m_xml; // the sheet with an empty sheetData, merges and breaks left out
+    std::map<int, Row> m_rows;
+    std::vector<Range> m_merges;
+    std::set<int> m_rowBreaks;
+    const std::vector<QString> *m_sharedStrings = nullptr;
+};
+
+// An .xlsx workbook read whole into memory and written back as a whole.
+class XlsxWorkbook
+{
+public:
+    XlsxWorkbook();
+    ~XlsxWorkbook();
+
+    bool open(const QString &path, QString *error);
+    // The sheet of that name, or null.
+    XlsxSheet *sheet(const QString &name, QString *error);
+    // Writes the workbook to `path`, replacing a file there only once the
+    // new one is complete.
+    bool save(const QString &path, QString *error) const;
+
+private:
+    std::vector<std::pair<QString, QByteArray>> m_entries; // in zip order
+    std::vector<QString> m_sharedStrings;
+    std::map<QString, std::unique_ptr<XlsxSheet>> m_sheets; // by entry name
+    std::map<QString, QString> m_sheetEntries;              // sheet name -> entry
+};
+
+// "A" -> 1, "AB" -> 28; and back.
+int columnNumber(const QString &letters);
+QString columnLetters(int number);
