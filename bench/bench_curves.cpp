@@ -32,22 +32,14 @@ int main(int argc, char *argv[])
         return 1;
     }
     // The point count of the run comes from the settings: 150 points.
-    {
-        QProcess sqlite;
-        sqlite.start(QStringLiteral("/usr/bin/python3"),
-                     {QStringLiteral("-c"),
-                      QStringLiteral("import sqlite3,sys; db=sqlite3.connect(sys.argv[1]); "
-                                     "db.execute(\"INSERT OR REPLACE INTO Para1 VALUES ('支持点数','150')\"); "
-                                     "db.commit()"),
-                      program + QStringLiteral("/Sdmx.mdb")});
-        if (!sqlite.waitForFinished() || sqlite.exitCode() != 0) {
-            std::fprintf(stderr, "cannot set the point count\n");
-            return 1;
-        }
+    if (!setPointCount(program + QStringLiteral("/Sdmx.mdb"), 150, &error)) {
+        std::fprintf(stderr, "cannot set the point count: %s\n", qPrintable(error));
+        return 1;
     }
-    const QStringList arguments{QStringLiteral("curves"), project, QStringLiteral("--kind"),
-                                QStringLiteral("settlement"), QStringLiteral("--frame"),
-                                QStringLiteral("A3"), QStringLiteral("--lines"), QStringLiteral("5"),
+    const QStringList arguments{QStringLiteral("curves"),    project,
+                                QStringLiteral("--kind"),    QStringLiteral("settlement"),
+                                QStringLiteral("--frame"),   QStringLiteral("A3"),
+                                QStringLiteral("--lines"),   QStringLiteral("5"),
                                 QStringLiteral("--per-row"), QStringLiteral("3")};
     std::vector<double> times;
     for (int i = 0; i < runs + 1; ++i) {
@@ -56,7 +48,8 @@ int main(int argc, char *argv[])
         timer.start();
         batch.start(program + QStringLiteral("/sedimetra-batch"), arguments);
         if (!batch.waitForFinished(60000) || batch.exitCode() != 0) {
-            std::fprintf(stderr, "sedimetra-batch failed: %s\n", batch.readAllStandardError().constData());
+            std::fprintf(stderr, "sedimetra-batch failed: %s\n",
+                         batch.readAllStandardError().constData());
             return 1;
         }
         if (i > 0)

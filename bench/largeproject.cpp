@@ -1,5 +1,6 @@
 #include "largeproject.h"
 
+#include "app/settings.h"
 #include "project/projectdb.h"
 #include "survey/pointstyle.h"
 
@@ -72,4 +73,11 @@ bool copyProgramDirectory(const QString &from, const QString &to)
             return false;
     }
     return true;
+}
+
+bool setPointCount(const QString &sdmx, int count, QString *error)
+{
+    SettingsStore settings;
+    return settings.open(sdmx, error)
+           && settings.writeSetting(SettingKey::PointCount, QString::number(count), error);
 }

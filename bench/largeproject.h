@@ -13,3 +13,6 @@ bool makeLargeProject(const QString &templatePath, const QString &path, int poin
 // Copies the program directory `from` (Sdmx.mdb and Support/) to `to`, so that
 // a benchmark never touches the build's own settings.
 bool copyProgramDirectory(const QString &from, const QString &to);
+
+// Stores the point count in the system database at `sdmx`.
+bool setPointCount(const QString &sdmx, int count, QString *error);

@@ -152,7 +152,8 @@ int table(const QStringList &args)
     QMap<QString, QString> options;
     for (qsizetype i = 1; i < args.size(); ++i) {
         const QString &arg = args[i];
-        if ((arg != QLatin1String("--template") && arg != QLatin1String("--out")) || i + 1 >= args.size())
+        if ((arg != QLatin1String("--template") && arg != QLatin1String("--out"))
+            || i + 1 >= args.size())
             return usageError(QStringLiteral("unknown or incomplete option %1").arg(arg));
         options[arg] = args[++i];
     }
@@ -166,15 +167,15 @@ int table(const QStringList &args)
     if (!project.open(projectPath))
         return failure(QStringLiteral("cannot open the project %1: %2")
                            .arg(QDir::toNativeSeparators(projectPath), project.errorString()));
-    const QString name = options.value(
-        QStringLiteral("--template"),
-        settings.readSetting(SettingKey::TableTemplate)
-            .value_or(tableTemplateEntries(tableTemplatesDir(programDir)).value(0)));
+    const QString name =
+        options.value(QStringLiteral("--template"),
+                      settings.readSetting(SettingKey::TableTemplate)
+                          .value_or(tableTemplateEntries(tableTemplatesDir(programDir)).value(0)));
     const QString output = options.value(QStringLiteral("--out"), resultsPathOf(projectPath));
     switch (runResultsTable(project, settings, tableTemplatePath(programDir, name),
                             pointCountFromSetting(settings.readSetting(SettingKey::PointCount)),
-                            unitFromSetting(settings.readSetting(SettingKey::ElevationUnit)), output,
-                            &error)) {
+                            unitFromSetting(settings.readSetting(SettingKey::ElevationUnit)),
+                            output, &error)) {
     case ResultsRunStatus::Written:
         return 0;
     case ResultsRunStatus::NothingToWrite:

@@ -17,8 +17,7 @@ const QString title = QStringLiteral("沉降观测");
 ResultsCommand::ResultsCommand(MainWindow &window, Ui::Form1 &ui)
     : m_window(window)
     , ui(ui)
-{
-}
+{}
 
 void ResultsCommand::writeResultsTable()
 {
@@ -30,9 +29,10 @@ void ResultsCommand::writeResultsTable()
     }
     const QString output = resultsPathOf(project->path());
     QString error;
-    const ResultsRunStatus status = runResultsTable(
-        *project, m_window.settings(), tableTemplatePath(m_window.programDir(), ui.Combo2->currentText()),
-        m_window.pointCount(), m_window.elevationUnit(), output, &error);
+    const ResultsRunStatus status =
+        runResultsTable(*project, m_window.settings(),
+                        tableTemplatePath(m_window.programDir(), ui.Combo2->currentText()),
+                        m_window.pointCount(), m_window.elevationUnit(), output, &error);
     switch (status) {
     case ResultsRunStatus::NothingToWrite:
         return;

@@ -12,14 +12,16 @@
 QString resultsPathOf(const QString &projectPath)
 {
     const QFileInfo info(projectPath);
-    return info.absolutePath() + QLatin1Char('/') + info.completeBaseName() + QStringLiteral(".xlsx");
+    return info.absolutePath() + QLatin1Char('/') + info.completeBaseName()
+           + QStringLiteral(".xlsx");
 }
 
 QString tableTemplatePath(const QString &programDir, const QString &name)
 {
     if (name.isEmpty())
         return QString();
-    const QString file = findIgnoringCase(tableTemplatesDir(programDir), name + QStringLiteral(".xlsx"));
+    const QString file =
+        findIgnoringCase(tableTemplatesDir(programDir), name + QStringLiteral(".xlsx"));
     return file.isEmpty() || !QFileInfo(file).isFile() ? QString() : file;
 }
 
@@ -45,7 +47,8 @@ ResultsRunStatus runResultsTable(ProjectDatabase &project, const SettingsStore &
         return ResultsRunStatus::Failed;
     XlsxSheet *sheet = workbook.sheet(QStringLiteral("沉降观测成果表"), error);
     if (!sheet) {
-        *error = QStringLiteral("表格模板 %1：%2").arg(QDir::toNativeSeparators(templatePath), *error);
+        *error =
+            QStringLiteral("表格模板 %1：%2").arg(QDir::toNativeSeparators(templatePath), *error);
         return ResultsRunStatus::Failed;
     }
     WriteResultsTable(*sheet, in);

@@ -36,8 +36,9 @@ QString signedText(double value, int decimals)
 
 std::vector<QString> resultsHeaderKeys()
 {
-    return {SettingKey::ProjectName, SettingKey::Client,     SettingKey::Surveyor,
-            SettingKey::Structure,   SettingKey::Storeys,    SettingKey::Instrument,
+    return {SettingKey::ProjectName, SettingKey::Client,
+            SettingKey::Surveyor,    SettingKey::Structure,
+            SettingKey::Storeys,     SettingKey::Instrument,
             SettingKey::Benchmark,   SettingKey::BenchmarkElevation};
 }
 
@@ -141,12 +142,14 @@ void WriteResultsTable(ResultsSheet &sheet, const ResultsInputs &in)
                 }
                 // An average over no point is not written.
                 if (thisCount > 0)
-                    sheet.setText(cell(slot.thisTime, top + 18), formatFixed(thisSum / thisCount * 1000, 2));
+                    sheet.setText(cell(slot.thisTime, top + 18),
+                                  formatFixed(thisSum / thisCount * 1000, 2));
                 if (cumulativeCount > 0)
                     sheet.setText(cell(slot.cumulative, top + 18),
                                   formatFixed(cumulativeSum / cumulativeCount * 1000, 2));
                 if (thisCount > 0 && interval > 0)
-                    sheet.setText(cell(slot.rate, top + 18), formatFixed(rateSum / thisCount * 1000, 3));
+                    sheet.setText(cell(slot.rate, top + 18),
+                                  formatFixed(rateSum / thisCount * 1000, 3));
                 sheet.setNumber(cell(slot.elevation, top + 19), interval);
             }
             const int row = top + 3 + (j - 1) % pointsPerPage;
@@ -166,7 +169,8 @@ void WriteResultsTable(ResultsSheet &sheet, const ResultsInputs &in)
             if (hp) {
                 sheet.setText(cell(slot.thisTime, row), signedText((*hc - *hp) * 1000, 2));
                 if (interval > 0)
-                    sheet.setText(cell(slot.rate, row), signedText((*hc - *hp) / interval * 1000, 3));
+                    sheet.setText(cell(slot.rate, row),
+                                  signedText((*hc - *hp) / interval * 1000, 3));
             }
         }
     }

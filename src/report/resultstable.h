@@ -12,10 +12,10 @@
 // What the results table (沉降观测成果表) is written from.
 struct ResultsInputs
 {
-    std::vector<Epoch> epochs;         // CjNo order
+    std::vector<Epoch> epochs; // CjNo order
     std::vector<Elevation> elevations;
     std::vector<Point> points;
-    int pointCount = 15;               // setting 支持点数
+    int pointCount = 15; // setting 支持点数
     QString unit = QStringLiteral("m");
     // The eight header fields as stored (nothing when a key has no row), in
     // the order of their cells B1, H1, B2, H2, M2, B3, H3, M3.

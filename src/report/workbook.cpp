@@ -19,25 +19,46 @@
 
 namespace {
 
-std::string escapeXml(const QString &text)
+void appendEscaped(std::string &out, const QString &text)
 {
     const QByteArray utf8 = text.toUtf8();
-    std::string out;
-    out.reserve(size_t(utf8.size()) + 16);
     for (const char c : utf8) {
         switch (c) {
-        case '&': out += "&amp;"; break;
-        case '<': out += "&lt;"; break;
-        case '>': out += "&gt;"; break;
-        case '"': out += "&quot;"; break;
-        case '\r': out += "&#13;"; break;
+        case '&':
+            out += "&amp;";
+            break;
+        case '<':
+            out += "&lt;";
+            break;
+        case '>':
+            out += "&gt;";
+            break;
+        case '"':
+            out += "&quot;";
+            break;
+        case '\r':
+            out += "&#13;";
+            break;
         default:
             if (static_cast<unsigned char>(c) < 32 && c != '\n' && c != '\t')
                 break; // not allowed in XML 1.0
             out += c;
         }
     }
+}
+
+std::string escapeXml(const QString &text)
+{
+    std::string out;
+    appendEscaped(out, text);
     return out;
+}
+
+// The number of a style attribute (s="...") among attributes, or -1.
+int styleNumber(const std::string &attributes)
+{
+    const auto at = attributes.find(" s=\"");
+    return at == std::string::npos ? -1 : std::atoi(attributes.c_str() + at + 4);
 }
 
 std::string innerXml(const pugi::xml_node &node)
@@ -52,7 +73,8 @@ std::string attributesExcept(const pugi::xml_node &node, std::initializer_list<c
 {
     std::string out;
     for (const pugi::xml_attribute &a : node.attributes()) {
-        if (std::any_of(skip.begin(), skip.end(), [&](const char *s) { return std::strcmp(a.name(), s) == 0; }))
+        if (std::any_of(skip.begin(), skip.end(),
+                        [&](const char *s) { return std::strcmp(a.name(), s) == 0; }))
             continue;
         out += ' ';
         out += a.name();
@@ -63,25 +85,30 @@ std::string attributesExcept(const pugi::xml_node &node, std::initializer_list<c
     return out;
 }
 
-// The style attribute (s="...") of a cell's attributes, if any.
-std::string styleOf(const std::string &attributes)
+bool parseAddress(QStringView address, int *row, int *column)
 {
-    const auto at = attributes.find(" s=\"");
-    if (at == std::string::npos)
-        return std::string();
-    const auto end = attributes.find('"', at + 4);
-    return attributes.substr(at, end - at + 1);
-}
-
-bool parseAddress(const QString &address, int *row, int *column)
-{
+    int c = 0, r = 0;
     qsizetype i = 0;
-    while (i < address.size() && address[i].isLetter())
-        ++i;
-    bool ok = false;
-    *row = address.mid(i).toInt(&ok);
-    *column = columnNumber(address.left(i));
-    return ok && i > 0 && *row > 0 && *column > 0;
+    for (; i < address.size(); ++i) {
+        const char16_t u = address[i].unicode();
+        if (u >= u'A' && u <= u'Z')
+            c = c * 26 + (u - u'A' + 1);
+        else if (u >= u'a' && u <= u'z')
+            c = c * 26 + (u - u'a' + 1);
+        else
+            break;
+    }
+    if (i == 0 || i == address.size())
+        return false;
+    for (; i < address.size(); ++i) {
+        const char16_t u = address[i].unicode();
+        if (u < u'0' || u > u'9')
+            return false;
+        r = r * 10 + (u - u'0');
+    }
+    *row = r;
+    *column = c;
+    return r > 0 && c > 0;
 }
 
 void replacePlaceholder(std::string &xml, const std::string &placeholder, const std::string &with)
@@ -107,8 +134,9 @@ void placeholderAfter(pugi::xml_node root, const char *name, const char *existin
     }
     pugi::xml_node node = root.child(after);
     pugi::xml_node next = node ? node.next_sibling() : pugi::xml_node();
-    while (next && std::any_of(before.begin(), before.end(),
-                               [&](const char *n) { return std::strcmp(next.name(), n) == 0; }))
+    while (next && std::any_of(before.begin(), before.end(), [&](const char *n) {
+               return std::strcmp(next.name(), n) == 0;
+           }))
         next = next.next_sibling();
     if (next)
         root.insert_child_before(name, next);
@@ -159,7 +187,8 @@ bool XlsxSheet::load(const QByteArray &xml, QString *error)
         const int r = rowNode.attribute("r").as_int();
         if (r <= 0)
             continue;
-        Row row;
+        Row &row = this->row(r);
+        row.used = true;
         row.attributes = attributesExcept(rowNode, {"r", "spans"});
         int nextColumn = 1;
         for (const pugi::xml_node &cellNode : rowNode.children("c")) {
@@ -167,17 +196,21 @@ bool XlsxSheet::load(const QByteArray &xml, QString *error)
             if (cellNode.attribute("r"))
                 parseAddress(QString::fromUtf8(cellNode.attribute("r").value()), &cellRow, &column);
             nextColumn = column + 1;
-            row.cells.push_back({column, attributesExcept(cellNode, {"r"}), innerXml(cellNode)});
+            Cell c;
+            c.column = column;
+            c.attributes = attributesExcept(cellNode, {"r"});
+            c.value = innerXml(cellNode);
+            row.cells.push_back(std::move(c));
         }
         std::sort(row.cells.begin(), row.cells.end(),
                   [](const Cell &a, const Cell &b) { return a.column < b.column; });
-        m_rows[r] = std::move(row);
     }
     while (data.first_child())
         data.remove_child(data.first_child());
 
     for (const pugi::xml_node &merge : root.child("mergeCells").children("mergeCell")) {
-        const QStringList corners = QString::fromUtf8(merge.attribute("ref").value()).split(QLatin1Char(':'));
+        const QStringList corners =
+            QString::fromUtf8(merge.attribute("ref").value()).split(QLatin1Char(':'));
         Range range{};
         if (corners.size() == 2 && parseAddress(corners[0], &range.firstRow, &range.firstColumn)
             && parseAddress(corners[1], &range.lastRow, &range.lastColumn))
@@ -187,15 +220,23 @@ bool XlsxSheet::load(const QByteArray &xml, QString *error)
         m_rowBreaks.insert(brk.attribute("id").as_int());
     root.remove_child("dimension");
     placeholderAfter(root, "sedimetraMerges", "mergeCells", "sheetData",
-                     {"sheetCalcPr", "sheetProtection", "protectedRanges", "scenarios", "autoFilter",
-                      "sortState", "dataConsolidate", "customSheetViews"});
+                     {"sheetCalcPr", "sheetProtection", "protectedRanges", "scenarios",
+                      "autoFilter", "sortState", "dataConsolidate", "customSheetViews"});
     placeholderAfter(root, "sedimetraBreaks", "rowBreaks", "sedimetraMerges",
                      {"phoneticPr", "conditionalFormatting", "dataValidations", "hyperlinks",
                       "printOptions", "pageMargins", "pageSetup", "headerFooter"});
     std::ostringstream out;
-    doc.save(out, "", pugi::format_raw | pugi::format_no_declaration | pugi::format_no_empty_element_tags);
+    doc.save(out, "",
+             pugi::format_raw | pugi::format_no_declaration | pugi::format_no_empty_element_tags);
     m_xml = out.str();
     return true;
+}
+
+XlsxSheet::Row &XlsxSheet::row(int number)
+{
+    if (size_t(number) >= m_rows.size())
+        m_rows.resize(std::max(size_t(number) + 1, m_rows.size() * 2));
+    return m_rows[size_t(number)];
 }
 
 XlsxSheet::Cell &XlsxSheet::cell(const QString &address)
@@ -206,40 +247,48 @@ XlsxSheet::Cell &XlsxSheet::cell(const QString &address)
         nowhere = Cell();
         return nowhere;
     }
-    std::vector<Cell> &cells = m_rows[r].cells;
+    Row &target = row(r);
+    target.used = true;
+    std::vector<Cell> &cells = target.cells;
     auto at = std::lower_bound(cells.begin(), cells.end(), column,
                                [](const Cell &c, int col) { return c.column < col; });
-    if (at == cells.end() || at->column != column)
-        at = cells.insert(at, Cell{column, std::string(), std::string()});
+    if (at == cells.end() || at->column != column) {
+        Cell fresh;
+        fresh.column = column;
+        at = cells.insert(at, std::move(fresh));
+    }
     return *at;
 }
 
 void XlsxSheet::setText(const QString &address, const QString &text)
 {
     Cell &c = cell(address);
-    c.attributes = styleOf(c.attributes) + " t=\"inlineStr\"";
-    c.content = "<is><t xml:space=\"preserve\">" + escapeXml(text) + "</t></is>";
+    if (c.kind == Cell::Raw)
+        c.style = styleNumber(c.attributes);
+    c.kind = Cell::Inline;
+    c.attributes.clear();
+    c.value.clear();
+    appendEscaped(c.value, text);
 }
 
 void XlsxSheet::setNumber(const QString &address, double value)
 {
     Cell &c = cell(address);
-    c.attributes = styleOf(c.attributes);
+    if (c.kind == Cell::Raw)
+        c.style = styleNumber(c.attributes);
+    c.kind = Cell::Number;
+    c.attributes.clear();
     char text[64];
     const auto result = std::to_chars(text, text + sizeof text, value);
-    c.content = "<v>" + std::string(text, result.ptr) + "</v>";
+    c.value.assign(text, result.ptr);
 }
 
 void XlsxSheet::copyRows(int first, int last, int destination)
 {
     const int shift = destination - first;
-    for (int r = first; r <= last; ++r) {
-        const auto row = m_rows.find(r);
-        if (row == m_rows.end())
-            m_rows.erase(r + shift);
-        else
-            m_rows[r + shift] = row->second;
-    }
+    row(last + shift);
+    for (int r = first; r <= last; ++r)
+        m_rows[size_t(r + shift)] = size_t(r) < m_rows.size() ? m_rows[size_t(r)] : Row();
     const int destinationLast = last + shift;
     // Merged cells of the block, moved; any that lay where the block lands go.
     std::vector<Range> kept;
@@ -262,16 +311,19 @@ void XlsxSheet::copyRows(int first, int last, int destination)
 QString XlsxSheet::text(const QString &address) const
 {
     int r = 0, column = 0;
-    if (!parseAddress(address, &r, &column))
+    if (!parseAddress(address, &r, &column) || size_t(r) >= m_rows.size())
         return QString();
-    const auto row = m_rows.find(r);
-    if (row == m_rows.end())
-        return QString();
-    for (const Cell &c : row->second.cells) {
+    for (const Cell &c : m_rows[size_t(r)].cells) {
         if (c.column != column)
             continue;
+        if (c.kind == Cell::Number)
+            return QString::fromStdString(c.value);
         pugi::xml_document doc;
-        doc.load_string(("<c>" + c.content + "</c>").c_str());
+        if (c.kind == Cell::Inline) {
+            doc.load_string(("<t>" + c.value + "</t>").c_str());
+            return QString::fromUtf8(doc.child("t").text().get());
+        }
+        doc.load_string(("<c>" + c.value + "</c>").c_str());
         const pugi::xml_node node = doc.child("c");
         if (c.attributes.find("t=\"s\"") != std::string::npos && m_sharedStrings) {
             const size_t index = size_t(node.child("v").text().as_int());
@@ -284,14 +336,39 @@ QString XlsxSheet::text(const QString &address) const
     return QString();
 }
 
+namespace {
+
+// Column letters of columns 1 to 702 (A to ZZ), worked out once.
+const std::string &lettersOf(int column)
+{
+    static const std::vector<std::string> letters = [] {
+        std::vector<std::string> all(703);
+        for (int c = 1; c <= 702; ++c)
+            all[size_t(c)] = columnLetters(c).toStdString();
+        return all;
+    }();
+    static std::string other;
+    if (column >= 1 && column <= 702)
+        return letters[size_t(column)];
+    other = columnLetters(column).toStdString();
+    return other;
+}
+
+} // namespace
+
 QByteArray XlsxSheet::save() const
 {
     std::string data;
-    data.reserve(m_rows.size() * 600);
-    std::string cellRef;
-    for (const auto &[r, row] : m_rows) {
+    data.reserve(m_rows.size() * 900);
+    for (size_t r = 0; r < m_rows.size(); ++r) {
+        const Row &row = m_rows[r];
+        if (!row.used)
+            continue;
         const std::string number = std::to_string(r);
-        data += "<row r=\"" + number + '"' + row.attributes;
+        data += "<row r=\"";
+        data += number;
+        data += '"';
+        data += row.attributes;
         if (row.cells.empty()) {
             data += "/>";
             continue;
@@ -299,16 +376,40 @@ QByteArray XlsxSheet::save() const
         data += '>';
         for (const Cell &c : row.cells) {
             data += "<c r=\"";
-            data += columnLetters(c.column).toStdString();
+            data += lettersOf(c.column);
             data += number;
             data += '"';
-            data += c.attributes;
-            if (c.content.empty()) {
-                data += "/>";
-            } else {
-                data += '>';
-                data += c.content;
-                data += "</c>";
+            if (c.kind != Cell::Raw && c.style >= 0) {
+                data += " s=\"";
+                data += std::to_string(c.style);
+                data += '"';
+            }
+            switch (c.kind) {
+            case Cell::Raw:
+                data += c.attributes;
+                if (c.value.empty()) {
+                    data += "/>";
+                } else {
+                    data += '>';
+                    data += c.value;
+                    data += "</c>";
+                }
+                break;
+            case Cell::Inline: {
+                const bool blanks = !c.value.empty()
+                                    && (c.value.front() == ' ' || c.value.back() == ' '
+                                        || c.value.find('\n') != std::string::npos);
+                data += blanks ? " t=\"inlineStr\"><is><t xml:space=\"preserve\">"
+                               : " t=\"inlineStr\"><is><t>";
+                data += c.value;
+                data += "</t></is></c>";
+                break;
+            }
+            case Cell::Number:
+                data += "><v>";
+                data += c.value;
+                data += "</v></c>";
+                break;
             }
         }
         data += "</row>";
@@ -318,8 +419,8 @@ QByteArray XlsxSheet::save() const
         merges = "<mergeCells count=\"" + std::to_string(m_merges.size()) + "\">";
         for (const Range &m : m_merges)
             merges += "<mergeCell ref=\"" + columnLetters(m.firstColumn).toStdString()
-                + std::to_string(m.firstRow) + ':' + columnLetters(m.lastColumn).toStdString()
-                + std::to_string(m.lastRow) + "\"/>";
+                      + std::to_string(m.firstRow) + ':' + columnLetters(m.lastColumn).toStdString()
+                      + std::to_string(m.lastRow) + "\"/>";
         merges += "</mergeCells>";
     }
     std::string breaks;
@@ -335,7 +436,7 @@ QByteArray XlsxSheet::save() const
     replacePlaceholder(xml, mergesPlaceholder, merges);
     replacePlaceholder(xml, breaksPlaceholder, breaks);
     return QByteArray("<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\n")
-        + QByteArray::fromStdString(xml);
+           + QByteArray::fromStdString(xml);
 }
 
 XlsxWorkbook::XlsxWorkbook() = default;
@@ -345,13 +446,15 @@ bool XlsxWorkbook::open(const QString &path, QString *error)
 {
     QuaZip zip(path);
     if (!zip.open(QuaZip::mdUnzip)) {
-        *error = QStringLiteral("无法打开工作簿 %1（不是 .xlsx 文件或已损坏）").arg(QDir::toNativeSeparators(path));
+        *error = QStringLiteral("无法打开工作簿 %1（不是 .xlsx 文件或已损坏）")
+                     .arg(QDir::toNativeSeparators(path));
         return false;
     }
     for (bool more = zip.goToFirstFile(); more; more = zip.goToNextFile()) {
         QuaZipFile file(&zip);
         if (!file.open(QIODevice::ReadOnly)) {
-            *error = QStringLiteral("无法读取工作簿 %1：%2").arg(QDir::toNativeSeparators(path), zip.getCurrentFileName());
+            *error = QStringLiteral("无法读取工作簿 %1：%2")
+                         .arg(QDir::toNativeSeparators(path), zip.getCurrentFileName());
             return false;
         }
         m_entries.emplace_back(zip.getCurrentFileName(), file.readAll());
@@ -374,12 +477,14 @@ bool XlsxWorkbook::open(const QString &path, QString *error)
     std::map<QString, QString> targets;
     for (const pugi::xml_node &rel : relsDoc.child("Relationships").children("Relationship")) {
         QString target = QString::fromUtf8(rel.attribute("Target").value());
-        target = target.startsWith(QLatin1Char('/')) ? target.mid(1) : QStringLiteral("xl/") + target;
+        target =
+            target.startsWith(QLatin1Char('/')) ? target.mid(1) : QStringLiteral("xl/") + target;
         targets[QString::fromUtf8(rel.attribute("Id").value())] = QDir::cleanPath(target);
     }
     pugi::xml_document workbookDoc;
     workbookDoc.load_buffer(workbook->constData(), size_t(workbook->size()));
-    for (const pugi::xml_node &sheet : workbookDoc.child("workbook").child("sheets").children("sheet")) {
+    for (const pugi::xml_node &sheet :
+         workbookDoc.child("workbook").child("sheets").children("sheet")) {
         const QString id = QString::fromUtf8(sheet.attribute("r:id").value());
         if (targets.count(id))
             m_sheetEntries[QString::fromUtf8(sheet.attribute("name").value())] = targets[id];
@@ -440,8 +545,12 @@ bool XlsxWorkbook::save(const QString &path, QString *error) const
             QByteArray data = original;
             if (const auto sheet = m_sheets.find(name); sheet != m_sheets.end())
                 data = sheet->second->save();
-            else if (name == QLatin1String("[Content_Types].xml") || name.endsWith(QLatin1String(".rels")))
-                data.replace("<Override PartName=\"/xl/calcChain.xml\" ContentType=\"application/vnd.openxmlformats-officedocument.spreadsheetml.calcChain+xml\"/>", "");
+            else if (name == QLatin1String("[Content_Types].xml")
+                     || name.endsWith(QLatin1String(".rels")))
+                data.replace("<Override PartName=\"/xl/calcChain.xml\" "
+                             "ContentType=\"application/"
+                             "vnd.openxmlformats-officedocument.spreadsheetml.calcChain+xml\"/>",
+                             "");
             QuaZipFile file(&zip);
             // Large sheets are compressed fast rather than small.
             const int level = data.size() > (1 << 20) ? 1 : Z_DEFAULT_COMPRESSION;
@@ -467,7 +576,8 @@ bool XlsxWorkbook::save(const QString &path, QString *error) const
                             QFile::encodeName(absolute).toStdString(), code);
     if (code) {
         *error = QStringLiteral("无法写入 %1：%2")
-                     .arg(QDir::toNativeSeparators(absolute), QString::fromLocal8Bit(code.message().c_str()));
+                     .arg(QDir::toNativeSeparators(absolute),
+                          QString::fromLocal8Bit(code.message().c_str()));
         QFile::remove(temporary);
         return false;
     }

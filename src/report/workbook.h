@@ -38,15 +38,22 @@ public:
 
 private:
     friend class XlsxWorkbook;
+    // A cell as read (its attributes and inner XML kept as they were), or as
+    // written here: an inline string or a number, with the style it had.
+    // Most values fit a short string, so a cell seldom allocates.
     struct Cell
     {
-        int column = 0;          // 1 = A
-        std::string attributes;  // every attribute but r, as written
-        std::string content;     // the element's inner XML
+        enum Kind : char { Raw, Inline, Number };
+        int column = 0; // 1 = A
+        Kind kind = Raw;
+        int style = -1;         // Inline and Number: the s attribute, -1 for none
+        std::string attributes; // Raw: every attribute but r
+        std::string value;      // Raw: inner XML; Inline: escaped text; Number: the number
     };
     struct Row
     {
-        std::string attributes; // every attribute but r and spans
+        bool used = false;
+        std::string attributes;  // every attribute but r and spans
         std::vector<Cell> cells; // in column order
     };
     struct Range
@@ -57,9 +64,10 @@ private:
     bool load(const QByteArray &xml, QString *error);
     QByteArray save() const;
     Cell &cell(const QString &address);
+    Row &row(int number);
 
-    std::string m_xml; // the sheet with an empty sheetData, merges and breaks left out
-    std::map<int, Row> m_rows;
+    std::string m_xml;       // the sheet with an empty sheetData, merges and breaks left out
+    std::vector<Row> m_rows; // by row number
     std::vector<Range> m_merges;
     std::set<int> m_rowBreaks;
     const std::vector<QString> *m_sharedStrings = nullptr;

@@ -4,6 +4,8 @@
 #include <charconv>
 #include <climits>
 #include <cmath>
+#include <cstdlib>
+#include <cstring>
 #include <string>
 
 namespace {
@@ -126,57 +128,78 @@ QString formatFixed(double value, int decimals)
 {
     if (!std::isfinite(value))
         return QString();
-    if (decimals < 0)
-        decimals = 0;
+    decimals = std::clamp(decimals, 0, 30);
 
     // Shortest decimal form that reads back as the same double, in scientific
     // notation: mantissa digits and a decimal exponent.
-    char buffer[64];
-    const double magnitude = std::fabs(value);
+    char text[64];
     const auto result =
-        std::to_chars(buffer, buffer + sizeof buffer, magnitude, std::chars_format::scientific);
-    const std::string text(buffer, result.ptr);
-    const auto ePos = text.find('e');
-    std::string mantissa = text.substr(0, ePos);
-    const int exponent = std::stoi(text.substr(ePos + 1));
-    mantissa.erase(std::remove(mantissa.begin(), mantissa.end(), '.'), mantissa.end());
+        std::to_chars(text, text + sizeof text, std::fabs(value), std::chars_format::scientific);
+    char mantissa[32];
+    int digits = 0;
+    const char *p = text;
+    for (; p != result.ptr && *p != 'e'; ++p)
+        if (*p != '.')
+            mantissa[digits++] = *p;
+    int exponent = 0;
+    if (p != result.ptr) {
+        const char *from = p + 1;
+        if (from != result.ptr && *from == '+')
+            ++from; // from_chars takes no plus sign
+        std::from_chars(from, result.ptr, exponent);
+    }
 
-    // digits[k] has the weight 10^(exponent - k). Keep the digits down to
-    // 10^-decimals and round on the next one.
-    const int keep = exponent + decimals + 1; // digits before the rounding position
-    std::string kept;
+    // mantissa[k] has the weight 10^(exponent - k). Keep the digits down to
+    // 10^-decimals (the value times 10^decimals as a whole number) and round
+    // on the next digit.
+    const int keep = exponent + decimals + 1;
+    char kept[400];
+    int length = 0;
     bool roundUp = false;
     if (keep <= 0) {
         roundUp = keep == 0 && mantissa[0] >= '5';
     } else {
-        kept = mantissa.substr(0, std::min<size_t>(size_t(keep), mantissa.size()));
-        kept.resize(size_t(keep), '0');
-        roundUp = size_t(keep) < mantissa.size() && mantissa[size_t(keep)] >= '5';
+        for (int k = 0; k < keep; ++k)
+            kept[length++] = k < digits ? mantissa[k] : '0';
+        roundUp = keep < digits && mantissa[keep] >= '5';
     }
-    // `kept` is the integer value * 10^decimals, without leading zeros issues.
-    if (kept.empty())
-        kept.push_back('0');
+    if (length == 0)
+        kept[length++] = '0';
     if (roundUp) {
-        int i = int(kept.size()) - 1;
-        while (i >= 0 && kept[size_t(i)] == '9') {
-            kept[size_t(i)] = '0';
-            --i;
+        int i = length - 1;
+        while (i >= 0 && kept[i] == '9')
+            kept[i--] = '0';
+        if (i < 0) {
+            std::memmove(kept + 1, kept, size_t(length));
+            kept[0] = '1';
+            ++length;
+        } else {
+            ++kept[i];
         }
-        if (i < 0)
-            kept.insert(kept.begin(), '1');
-        else
-            ++kept[size_t(i)];
     }
-    if (kept.size() < size_t(decimals + 1))
-        kept.insert(kept.begin(), size_t(decimals + 1) - kept.size(), '0');
+    // At least one digit before the point.
+    if (length < decimals + 1) {
+        const int pad = decimals + 1 - length;
+        std::memmove(kept + pad, kept, size_t(length));
+        std::memset(kept, '0', size_t(pad));
+        length += pad;
+    }
+    bool zero = true;
+    for (int i = 0; i < length && zero; ++i)
+        zero = kept[i] == '0';
 
-    std::string out = kept.substr(0, kept.size() - size_t(decimals));
-    if (decimals > 0)
-        out += '.' + kept.substr(kept.size() - size_t(decimals));
-    const bool zero = kept.find_first_not_of('0') == std::string::npos;
-    if (value < 0 && !zero)
-        out.insert(out.begin(), '-');
-    return QString::fromLatin1(out.data(), qsizetype(out.size()));
+    char out[420];
+    int n = 0;
+    if (value < 0 && !zero) // a negative value that rounds to zero has no sign
+        out[n++] = '-';
+    for (int i = 0; i < length - decimals; ++i)
+        out[n++] = kept[i];
+    if (decimals > 0) {
+        out[n++] = '.';
+        for (int i = length - decimals; i < length; ++i)
+            out[n++] = kept[i];
+    }
+    return QString::fromLatin1(out, n);
 }
 
 int roundHalfEven(double value)

@@ -1,0 +1,64 @@
+// The results table of a large project as whole sedimetra-batch processes:
+// 150 points × 300 epochs (100 groups × 10 pages, 22,000 rows), budget
+// 300 ms median and 300 MB of memory.
+//
+//   bench_table [RUNS]
+#include "largeproject.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QFileInfo>
+#include <QProcess>
+#include <QTemporaryDir>
+
+#include <sys/resource.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <vector>
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    const int runs = argc > 1 ? std::max(1, atoi(argv[1])) : 10;
+    QTemporaryDir dir;
+    const QString program = dir.filePath(QStringLiteral("program"));
+    const QString project = dir.filePath(QStringLiteral("large.mdb"));
+    QString error;
+    if (!copyProgramDirectory(QStringLiteral(SEDIMETRA_BIN_DIR), program)
+        || !QFile::copy(QStringLiteral(SEDIMETRA_BIN_DIR "/sedimetra-batch"),
+                        program + QStringLiteral("/sedimetra-batch"))
+        || !makeLargeProject(program + QStringLiteral("/Support/Db/数据库模板.mdb"), project, 150,
+                             300, &error)
+        || !setPointCount(program + QStringLiteral("/Sdmx.mdb"), 150, &error)) {
+        std::fprintf(stderr, "cannot prepare the benchmark: %s\n", qPrintable(error));
+        return 1;
+    }
+    std::vector<double> times;
+    for (int i = 0; i < runs + 1; ++i) {
+        QProcess batch;
+        QElapsedTimer timer;
+        timer.start();
+        batch.start(program + QStringLiteral("/sedimetra-batch"),
+                    {QStringLiteral("table"), project});
+        if (!batch.waitForFinished(60000) || batch.exitCode() != 0) {
+            std::fprintf(stderr, "sedimetra-batch failed: %s\n",
+                         batch.readAllStandardError().constData());
+            return 1;
+        }
+        if (i > 0)
+            times.push_back(double(timer.nsecsElapsed()) / 1e6);
+    }
+    rusage usage{};
+    getrusage(RUSAGE_CHILDREN, &usage);
+    std::sort(times.begin(), times.end());
+    const double median = times[times.size() / 2];
+    const double megabytes = double(usage.ru_maxrss) / 1024;
+    std::printf(
+        "results table, 150 points x 300 epochs, 1000 pages (%d runs): median %.1f ms, min "
+        "%.1f, max %.1f; workbook %.1f MB; peak memory %.0f MB; budget 300 ms, 300 MB: %s\n",
+        int(times.size()), median, times.front(), times.back(),
+        double(QFileInfo(dir.filePath(QStringLiteral("large.xlsx"))).size()) / 1e6, megabytes,
+        median <= 300 && megabytes <= 300 ? "within" : "OVER");
+    return 0;
+}

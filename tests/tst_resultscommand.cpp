@@ -1,0 +1,128 @@
+#include "app/mainwindow.h"
+#include "app/startup.h"
+#include "project/projectcommands.h"
+#include "project/projectdb.h"
+#include "report/resultscommand.h"
+#include "report/workbook.h"
+#include "testsupport.h"
+
+#include <QComboBox>
+#include <QDir>
+#include <QPushButton>
+#include <QTest>
+
+using namespace testsupport;
+
+namespace {
+
+struct Session
+{
+    TestProgram program;
+    std::unique_ptr<MainWindow> window;
+    QString project;
+
+    bool start(bool withTemplate = true)
+    {
+        if (!program.make({{QStringLiteral("工程名称"), QStringLiteral("某楼")}}))
+            return false;
+        QDir().mkpath(program.programDir() + QStringLiteral("Support/Tab"));
+        if (withTemplate
+            && !QFile::copy(QStringLiteral(SEDIMETRA_BIN_DIR "/Support/Tab/沉降观测成果表.xlsx"),
+                            program.programDir()
+                                + QStringLiteral("Support/Tab/沉降观测成果表.xlsx")))
+            return false;
+        project = program.projects() + QStringLiteral("楼 1.mdb");
+        if (!makeProject(project))
+            return false;
+        {
+            ProjectDatabase db;
+            if (!db.open(project) || !db.addEpoch({0, "2018-01-01", "A", "2"})
+                || !db.addEpoch({1, "2018-01-11", "B", "4"}) || !db.addPoint({1, "J1", 5, "m"})
+                || !db.setElevation(0, 1, 100) || !db.setElevation(1, 1, 99.998))
+                return false;
+        }
+        window = startup(program.programDir());
+        if (!window)
+            return false;
+        window->resultsCommand().setOpensWorkbook(false);
+        return window->projectCommands().openProjectFile(project);
+    }
+    QString workbook() const { return program.projects() + QStringLiteral("楼 1.xlsx"); }
+    void click()
+    {
+        QTest::mouseClick(window->findChild<QPushButton *>("Command4"), Qt::LeftButton);
+    }
+};
+
+} // namespace
+
+class ResultsCommandTest : public QObject
+{
+    Q_OBJECT
+private slots:
+    void noProject();
+    void writesNextToTheProject();
+    void templateMissing();
+    void unwritableWorkbook();
+};
+
+void ResultsCommandTest::noProject()
+{
+    TestProgram program;
+    QVERIFY(program.make());
+    const auto window = startup(program.programDir());
+    QVERIFY(window);
+    DialogWatcher watcher(window.get());
+    QTest::mouseClick(window->findChild<QPushButton *>("Command4"), Qt::LeftButton);
+    QCOMPARE(watcher.seen().size(), 1);
+    QCOMPARE(watcher.seen()[0].text, QStringLiteral("请先新建或打开沉降工程文件！"));
+    QCOMPARE(watcher.seen()[0].title, QStringLiteral("沉降观测"));
+}
+
+void ResultsCommandTest::writesNextToTheProject()
+{
+    Session session;
+    QVERIFY(session.start());
+    QCOMPARE(session.window->findChild<QComboBox *>("Combo2")->currentText(),
+             QStringLiteral("沉降观测成果表"));
+    DialogWatcher watcher(session.window.get());
+    session.click();
+    QCOMPARE(watcher.seen().size(), 1);
+    QCOMPARE(watcher.seen()[0].title, QStringLiteral("沉降观测"));
+    QVERIFY(watcher.seen()[0].text.contains(QDir::toNativeSeparators(session.workbook())));
+    XlsxWorkbook workbook;
+    QString error;
+    QVERIFY2(workbook.open(session.workbook(), &error), qPrintable(error));
+    XlsxSheet *sheet = workbook.sheet(QStringLiteral("沉降观测成果表"), &error);
+    QVERIFY(sheet);
+    QCOMPARE(sheet->text("B1"), QStringLiteral("某楼"));
+    QCOMPARE(sheet->text("C7"), "99.99800");
+    QCOMPARE(sheet->text("D7"), "-2.00");
+}
+
+void ResultsCommandTest::templateMissing()
+{
+    Session session;
+    QVERIFY(session.start(false));
+    QCOMPARE(session.window->findChild<QComboBox *>("Combo2")->count(), 0);
+    DialogWatcher watcher(session.window.get());
+    session.click();
+    QCOMPARE(watcher.seen().size(), 1);
+    QCOMPARE(watcher.seen()[0].text, QStringLiteral("表格模板被删除，请重新安装！"));
+    QVERIFY(!QFile::exists(session.workbook()));
+}
+
+void ResultsCommandTest::unwritableWorkbook()
+{
+    Session session;
+    QVERIFY(session.start());
+    QVERIFY(QDir().mkpath(session.workbook()));
+    DialogWatcher watcher(session.window.get());
+    session.click();
+    QCOMPARE(watcher.seen().size(), 1);
+    QVERIFY(watcher.seen()[0].text.startsWith(QStringLiteral("成果表未能生成：")));
+    QVERIFY(watcher.seen()[0].text.contains(QDir::toNativeSeparators(session.workbook())));
+}
+
+QTEST_MAIN(ResultsCommandTest)
+#include "tst_resultscommand.moc"
