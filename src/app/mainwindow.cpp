@@ -10,6 +10,7 @@
 #include "project/projectdb.h"
 #include "report/resultscommand.h"
 #include "survey/epochcommands.h"
+#include "survey/importcommand.h"
 #include "survey/observationgrid.h"
 #include "survey/textnumber.h"
 #include "ui_mainwindow.h"
@@ -68,6 +69,7 @@ MainWindow::MainWindow(const QString &programDir, std::unique_ptr<SettingsStore>
     m_curveKinds = std::make_unique<CurveKindControls>(*this, *ui);
     m_curveOutput = std::make_unique<CurveOutput>(*this, *ui);
     m_results = std::make_unique<ResultsCommand>(*this, *ui);
+    m_import = std::make_unique<ImportCommand>(*this, *ui);
     connectControls();
 }
 
@@ -158,6 +160,7 @@ void MainWindow::connectControls()
         if (on)
             m_curveKinds->selectCurveKind(CurveKind::Load);
     });
+    connect(ui->Command10, &QPushButton::clicked, this, [this] { m_import->importObservations(); });
     connect(ui->Command4, &QPushButton::clicked, this, [this] { m_results->writeResultsTable(); });
     connect(ui->Command3, &QPushButton::clicked, this,
             [this] { m_curveOutput->drawCurveSheets(); });

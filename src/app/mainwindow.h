@@ -14,6 +14,7 @@ class CurveKindControls;
 class CurveOutput;
 class ResultsCommand;
 class EpochCommands;
+class ImportCommand;
 class ObservationGrid;
 class ProjectCommands;
 class ProjectDatabase;
@@ -120,6 +121,7 @@ private:
     std::unique_ptr<CurveKindControls> m_curveKinds;
     std::unique_ptr<CurveOutput> m_curveOutput;
     std::unique_ptr<ResultsCommand> m_results;
+    std::unique_ptr<ImportCommand> m_import;
     QString m_lastProjectDir;
     int m_currentEpoch = -1;
     int m_zoomLevel = 2;

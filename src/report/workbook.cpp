@@ -3,6 +3,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QRegularExpression>
 
 #include <quazip/quazip.h>
 #include <quazip/quazipfile.h>
@@ -356,6 +357,49 @@ const std::string &lettersOf(int column)
 
 } // namespace
 
+int XlsxSheet::lastRow() const
+{
+    for (size_t r = m_rows.size(); r-- > 1;)
+        if (m_rows[r].used && !m_rows[r].cells.empty())
+            return int(r);
+    return 0;
+}
+
+XlsxSheet::Value XlsxSheet::value(int row, int column) const
+{
+    if (row < 1 || size_t(row) >= m_rows.size())
+        return {};
+    for (const Cell &c : m_rows[size_t(row)].cells) {
+        if (c.column != column)
+            continue;
+        if (c.kind == Cell::Number)
+            return {Value::Number, QString::fromStdString(c.value)};
+        if (c.kind == Cell::Inline)
+            return {Value::Text, text(columnLetters(column) + QString::number(row))};
+        pugi::xml_document doc;
+        doc.load_string(("<c>" + c.value + "</c>").c_str());
+        const pugi::xml_node node = doc.child("c");
+        const auto typeAt = c.attributes.find(" t=\"");
+        const std::string type = typeAt == std::string::npos
+            ? std::string("n")
+            : c.attributes.substr(typeAt + 4, c.attributes.find('"', typeAt + 4) - typeAt - 4);
+        if (type == "s" || type == "inlineStr" || type == "str") {
+            const QString t = text(columnLetters(column) + QString::number(row));
+            return {t.isEmpty() ? Value::Empty : Value::Text, t};
+        }
+        const QString v = QString::fromUtf8(node.child("v").text().get());
+        if (v.isEmpty())
+            return {};
+        if (type == "b" || type == "e")
+            return {Value::Text, v};
+        const int style = styleNumber(c.attributes);
+        const bool date = m_dateStyles && style >= 0 && size_t(style) < m_dateStyles->size()
+            && (*m_dateStyles)[size_t(style)];
+        return {date ? Value::Date : Value::Number, v};
+    }
+    return {};
+}
+
 QByteArray XlsxSheet::save() const
 {
     std::string data;
@@ -517,6 +561,7 @@ XlsxSheet *XlsxWorkbook::sheet(const QString &name, QString *error)
             continue;
         auto sheet = std::make_unique<XlsxSheet>();
         sheet->m_sharedStrings = &m_sharedStrings;
+        sheet->m_dateStyles = &m_dateStyles;
         if (!sheet->load(data, error))
             return nullptr;
         return (m_sheets[entryName] = std::move(sheet)).get();

@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <QStringList>
 
 #include <map>
 #include <memory>
@@ -35,6 +36,18 @@ public:
     // What a cell holds as text (an inline string, a shared string or a
     // number), for checks.
     QString text(const QString &cell) const;
+
+    // A cell's value as read: empty, a number (its text as stored, the cached
+    // result of a formula included), a date (a number in a date format), or
+    // a text.
+    struct Value
+    {
+        enum Kind { Empty, Number, Date, Text } kind = Empty;
+        QString text;
+    };
+    Value value(int row, int column) const;
+    // The last row that holds anything; 0 for an empty sheet.
+    int lastRow() const;
 
 private:
     friend class XlsxWorkbook;
@@ -71,6 +84,7 @@ private:
     std::vector<Range> m_merges;
     std::set<int> m_rowBreaks;
     const std::vector<QString> *m_sharedStrings = nullptr;
+    const std::vector<bool> *m_dateStyles = nullptr;
 };
 
 // An .xlsx workbook read whole into memory and written back as a whole.
@@ -83,6 +97,8 @@ public:
     bool open(const QString &path, QString *error);
     // The sheet of that name, or null.
     XlsxSheet *sheet(const QString &name, QString *error);
+    // The names of the sheets, in workbook order.
+    QStringList sheetNames() const { return m_sheetOrder; }
     // Writes the workbook to `path`, replacing a file there only once the
     // new one is complete.
     bool save(const QString &path, QString *error) const;
@@ -90,8 +106,10 @@ public:
 private:
     std::vector<std::pair<QString, QByteArray>> m_entries; // in zip order
     std::vector<QString> m_sharedStrings;
+    std::vector<bool> m_dateStyles; // by cell style: does it show a date?
     std::map<QString, std::unique_ptr<XlsxSheet>> m_sheets; // by entry name
     std::map<QString, QString> m_sheetEntries;              // sheet name -> entry
+    QStringList m_sheetOrder;
 };
 
 // "A" -> 1, "AB" -> 28; and back.

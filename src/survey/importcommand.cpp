@@ -1,0 +1,75 @@
+#include "survey/importcommand.h"
+
+#include "app/mainwindow.h"
+#include "app/messages.h"
+#include "project/projectdb.h"
+#include "survey/observationimport.h"
+#include "ui_mainwindow.h"
+
+#include <QDir>
+#include <QFileDialog>
+#include <QFileInfo>
+
+namespace {
+const QString title = QStringLiteral("调入数据");
+constexpr int listedNames = 20;
+} // namespace
+
+ImportCommand::ImportCommand(MainWindow &window, Ui::Form1 &ui)
+    : m_window(window)
+    , ui(ui)
+{
+}
+
+void ImportCommand::importObservations()
+{
+    ProjectDatabase *project = m_window.project();
+    if (!project || m_window.currentEpoch() < 0)
+        return;
+    QFileDialog dialog(&m_window, QStringLiteral("调入观测数据"));
+    dialog.setOption(QFileDialog::DontUseNativeDialog);
+    dialog.setNameFilter(QStringLiteral("观测数据 (*.xls *.xlsx)"));
+    dialog.setFileMode(QFileDialog::ExistingFile);
+    if (!m_window.lastProjectDir().isEmpty())
+        dialog.setDirectory(m_window.lastProjectDir());
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().value(0).isEmpty())
+        return;
+    const QString path = dialog.selectedFiles().value(0);
+
+    std::vector<ImportRow> rows;
+    QString error;
+    switch (readObservationRows(path, &rows, &error)) {
+    case ImportSource::NotFound:
+        showMessage(&m_window, QStringLiteral("找不到数据源！"), title);
+        return;
+    case ImportSource::Empty:
+        showMessage(&m_window, QStringLiteral("数据源为空！"), title);
+        return;
+    case ImportSource::Read:
+        break;
+    }
+    const ImportResult result =
+        ::importObservations(*project, m_window.currentEpoch(), rows, m_window.elevationUnit());
+    if (!result.written) {
+        showMessage(&m_window,
+                    QStringLiteral("调入失败，工程未作任何修改：%1\n%2")
+                        .arg(QDir::toNativeSeparators(project->path()), result.error),
+                    title);
+        return;
+    }
+    // The epoch again: its boxes, the grid and the preview from the project.
+    m_window.selectEpoch();
+
+    QString summary = QStringLiteral("已从 %1 调入 %2 个高程。")
+                          .arg(QFileInfo(path).fileName())
+                          .arg(result.imported);
+    if (result.skipped > 0)
+        summary += QStringLiteral("\n%1 行没有点名或高程不是数字，已跳过。").arg(result.skipped);
+    if (!result.unmatched.isEmpty()) {
+        const QStringList shown = result.unmatched.mid(0, listedNames);
+        summary += QStringLiteral("\n以下点名在工程中找不到：%1").arg(shown.join(QStringLiteral("、")));
+        if (result.unmatched.size() > listedNames)
+            summary += QStringLiteral(" 等，共 %1 个").arg(result.unmatched.size());
+    }
+    showMessage(&m_window, summary, title, QMessageBox::Information);
+}
