@@ -8,6 +8,8 @@
 
 #include <QComboBox>
 #include <QDir>
+#include <QLabel>
+#include <QLineEdit>
 #include <QPushButton>
 #include <QTest>
 
@@ -64,6 +66,7 @@ private slots:
     void writesNextToTheProject();
     void templateMissing();
     void unwritableWorkbook();
+    void headerEditorFieldsReachTheTable();
 };
 
 void ResultsCommandTest::noProject()
@@ -122,6 +125,42 @@ void ResultsCommandTest::unwritableWorkbook()
     QCOMPARE(watcher.seen().size(), 1);
     QVERIFY(watcher.seen()[0].text.startsWith(QStringLiteral("成果表未能生成：")));
     QVERIFY(watcher.seen()[0].text.contains(QDir::toNativeSeparators(session.workbook())));
+}
+
+void ResultsCommandTest::headerEditorFieldsReachTheTable()
+{
+    Session session;
+    QVERIFY(session.start());
+    MainWindow *window = session.window.get();
+    QVERIFY(QTest::qWaitForWindowExposed(window));
+    QTest::mouseClick(window->findChild<QLabel *>("Label19"), Qt::LeftButton);
+    const std::pair<const char *, QString> typed[] = {{"Text9", QStringLiteral("某小区'3#楼")},
+                                                      {"Text16", QStringLiteral("甲方")},
+                                                      {"Text18", QStringLiteral("框架")},
+                                                      {"Text19", QStringLiteral("18")},
+                                                      {"Text22", QStringLiteral("12.5 m")}};
+    for (const auto &[box, text] : typed) {
+        auto *edit = window->findChild<QLineEdit *>(QString::fromLatin1(box));
+        edit->selectAll();
+        typeText(edit, text);
+    }
+    QTest::mouseClick(window->findChild<QPushButton *>("Command11"), Qt::LeftButton);
+    {
+        DialogWatcher watcher(window);
+        session.click();
+        QCOMPARE(watcher.seen().size(), 1);
+    }
+    XlsxWorkbook workbook;
+    QString error;
+    QVERIFY(workbook.open(session.workbook(), &error));
+    XlsxSheet *sheet = workbook.sheet(QStringLiteral("沉降观测成果表"), &error);
+    QVERIFY(sheet);
+    QCOMPARE(sheet->text("B1"), QStringLiteral("某小区'3#楼"));
+    QCOMPARE(sheet->text("H1"), QStringLiteral("甲方"));
+    QCOMPARE(sheet->text("H2"), QStringLiteral("框架"));
+    QCOMPARE(sheet->text("M2"), QStringLiteral("18"));
+    QCOMPARE(sheet->text("M3"), QStringLiteral("12.5 m"));
+    QCOMPARE(sheet->text("B2"), QString()); // saved empty: written empty
 }
 
 QTEST_MAIN(ResultsCommandTest)

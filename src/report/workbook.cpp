@@ -380,9 +380,10 @@ XlsxSheet::Value XlsxSheet::value(int row, int column) const
         doc.load_string(("<c>" + c.value + "</c>").c_str());
         const pugi::xml_node node = doc.child("c");
         const auto typeAt = c.attributes.find(" t=\"");
-        const std::string type = typeAt == std::string::npos
-            ? std::string("n")
-            : c.attributes.substr(typeAt + 4, c.attributes.find('"', typeAt + 4) - typeAt - 4);
+        const std::string type =
+            typeAt == std::string::npos
+                ? std::string("n")
+                : c.attributes.substr(typeAt + 4, c.attributes.find('"', typeAt + 4) - typeAt - 4);
         if (type == "s" || type == "inlineStr" || type == "str") {
             const QString t = text(columnLetters(column) + QString::number(row));
             return {t.isEmpty() ? Value::Empty : Value::Text, t};
@@ -394,7 +395,7 @@ XlsxSheet::Value XlsxSheet::value(int row, int column) const
             return {Value::Text, v};
         const int style = styleNumber(c.attributes);
         const bool date = m_dateStyles && style >= 0 && size_t(style) < m_dateStyles->size()
-            && (*m_dateStyles)[size_t(style)];
+                          && (*m_dateStyles)[size_t(style)];
         return {date ? Value::Date : Value::Number, v};
     }
     return {};
@@ -530,8 +531,28 @@ bool XlsxWorkbook::open(const QString &path, QString *error)
     for (const pugi::xml_node &sheet :
          workbookDoc.child("workbook").child("sheets").children("sheet")) {
         const QString id = QString::fromUtf8(sheet.attribute("r:id").value());
-        if (targets.count(id))
-            m_sheetEntries[QString::fromUtf8(sheet.attribute("name").value())] = targets[id];
+        const QString name = QString::fromUtf8(sheet.attribute("name").value());
+        if (targets.count(id)) {
+            m_sheetEntries[name] = targets[id];
+            m_sheetOrder << name;
+        }
+    }
+    if (const QByteArray *styles = entry(QStringLiteral("xl/styles.xml"))) {
+        // Which cell styles show a date: the built-in date formats and any
+        // format of its own whose code names days or years.
+        pugi::xml_document doc;
+        doc.load_buffer(styles->constData(), size_t(styles->size()));
+        const pugi::xml_node sheetStyles = doc.child("styleSheet");
+        std::set<int> dateFormats{14, 15, 16, 17, 18, 19, 20, 21, 22, 45, 46, 47};
+        const QRegularExpression literals(QStringLiteral("\\[[^\\]]*\\]|\"[^\"]*\""));
+        for (const pugi::xml_node &format : sheetStyles.child("numFmts").children("numFmt")) {
+            QString code = QString::fromUtf8(format.attribute("formatCode").value()).toLower();
+            code.remove(literals);
+            if (code.contains(QLatin1Char('y')) || code.contains(QLatin1Char('d')))
+                dateFormats.insert(format.attribute("numFmtId").as_int());
+        }
+        for (const pugi::xml_node &xf : sheetStyles.child("cellXfs").children("xf"))
+            m_dateStyles.push_back(dateFormats.count(xf.attribute("numFmtId").as_int()) > 0);
     }
     if (const QByteArray *shared = entry(QStringLiteral("xl/sharedStrings.xml"))) {
         pugi::xml_document doc;

@@ -106,7 +106,7 @@ public:
 private:
     std::vector<std::pair<QString, QByteArray>> m_entries; // in zip order
     std::vector<QString> m_sharedStrings;
-    std::vector<bool> m_dateStyles; // by cell style: does it show a date?
+    std::vector<bool> m_dateStyles;                         // by cell style: does it show a date?
     std::map<QString, std::unique_ptr<XlsxSheet>> m_sheets; // by entry name
     std::map<QString, QString> m_sheetEntries;              // sheet name -> entry
     QStringList m_sheetOrder;

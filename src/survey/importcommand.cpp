@@ -18,8 +18,7 @@ constexpr int listedNames = 20;
 ImportCommand::ImportCommand(MainWindow &window, Ui::Form1 &ui)
     : m_window(window)
     , ui(ui)
-{
-}
+{}
 
 void ImportCommand::importObservations()
 {
@@ -67,7 +66,8 @@ void ImportCommand::importObservations()
         summary += QStringLiteral("\n%1 行没有点名或高程不是数字，已跳过。").arg(result.skipped);
     if (!result.unmatched.isEmpty()) {
         const QStringList shown = result.unmatched.mid(0, listedNames);
-        summary += QStringLiteral("\n以下点名在工程中找不到：%1").arg(shown.join(QStringLiteral("、")));
+        summary +=
+            QStringLiteral("\n以下点名在工程中找不到：%1").arg(shown.join(QStringLiteral("、")));
         if (result.unmatched.size() > listedNames)
             summary += QStringLiteral(" 等，共 %1 个").arg(result.unmatched.size());
     }

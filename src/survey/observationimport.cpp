@@ -42,7 +42,8 @@ ImportSource readXls(const QString &path, std::vector<ImportRow> *rows, QString 
         ~Closer() { freexl_close(h); }
     } closer{handle};
     unsigned int password = 0;
-    if (freexl_get_info(handle, FREEXL_BIFF_PASSWORD, &password) == FREEXL_OK && password) {
+    if (freexl_get_info(handle, FREEXL_BIFF_PASSWORD, &password) == FREEXL_OK
+        && password == FREEXL_BIFF_OBFUSCATED) {
         *error = QStringLiteral("工作簿 %1 有密码保护").arg(QDir::toNativeSeparators(path));
         return ImportSource::NotFound;
     }
@@ -56,7 +57,8 @@ ImportSource readXls(const QString &path, std::vector<ImportRow> *rows, QString 
             found = int(i);
     }
     if (found < 0 || freexl_select_active_worksheet(handle, (unsigned short)found) != FREEXL_OK) {
-        *error = QStringLiteral("工作簿 %1 中没有工作表 Sheet1").arg(QDir::toNativeSeparators(path));
+        *error =
+            QStringLiteral("工作簿 %1 中没有工作表 Sheet1").arg(QDir::toNativeSeparators(path));
         return ImportSource::NotFound;
     }
     unsigned int rowCount = 0;
@@ -109,7 +111,8 @@ ImportSource readXlsx(const QString &path, std::vector<ImportRow> *rows, QString
         }
     XlsxSheet *sheet = name.isEmpty() ? nullptr : workbook.sheet(name, error);
     if (!sheet) {
-        *error = QStringLiteral("工作簿 %1 中没有工作表 Sheet1").arg(QDir::toNativeSeparators(path));
+        *error =
+            QStringLiteral("工作簿 %1 中没有工作表 Sheet1").arg(QDir::toNativeSeparators(path));
         return ImportSource::NotFound;
     }
     const int last = sheet->lastRow();
@@ -117,12 +120,13 @@ ImportSource readXlsx(const QString &path, std::vector<ImportRow> *rows, QString
         ImportRow row;
         row.row = r;
         const XlsxSheet::Value name = sheet->value(r, 1);
-        row.name = (name.kind == XlsxSheet::Value::Number ? numberText(name.text.toDouble()) : name.text)
-                       .trimmed();
+        row.name =
+            (name.kind == XlsxSheet::Value::Number ? numberText(name.text.toDouble()) : name.text)
+                .trimmed();
         const XlsxSheet::Value elevation = sheet->value(r, 2);
         row.elevation = elevation.text.trimmed();
         row.numeric = elevation.kind == XlsxSheet::Value::Number
-            || (elevation.kind == XlsxSheet::Value::Text && isNumeric(row.elevation));
+                      || (elevation.kind == XlsxSheet::Value::Text && isNumeric(row.elevation));
         rows->push_back(row);
     }
     return rows->empty() ? ImportSource::Empty : ImportSource::Read;
@@ -135,7 +139,8 @@ ImportSource readObservationRows(const QString &path, std::vector<ImportRow> *ro
     rows->clear();
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) {
-        *error = QStringLiteral("无法打开 %1：%2").arg(QDir::toNativeSeparators(path), file.errorString());
+        *error = QStringLiteral("无法打开 %1：%2")
+                     .arg(QDir::toNativeSeparators(path), file.errorString());
         return ImportSource::NotFound;
     }
     // The content decides, not the name: a zip is an .xlsx, an OLE file an .xls.
@@ -165,7 +170,10 @@ ImportResult importObservations(ProjectDatabase &project, int epoch,
                 const auto point = project.pointByName(row.name);
                 if (!point && !project.errorString().isEmpty())
                     return false;
-                found = pointOf.emplace(row.name, point ? std::optional<int>(point->cjdNo) : std::nullopt).first;
+                found =
+                    pointOf
+                        .emplace(row.name, point ? std::optional<int>(point->cjdNo) : std::nullopt)
+                        .first;
             }
             if (!found->second) {
                 if (!result.unmatched.contains(row.name))

@@ -27,11 +27,11 @@ ImportSource readObservationRows(const QString &path, std::vector<ImportRow> *ro
 
 struct ImportResult
 {
-    bool written = false;   // false: nothing was written, `error` says why
+    bool written = false; // false: nothing was written, `error` says why
     QString error;
-    int imported = 0;       // rows written
-    int skipped = 0;        // rows without a name or a numeric elevation
-    QStringList unmatched;  // names of no point, in sheet order, each once
+    int imported = 0;      // rows written
+    int skipped = 0;       // rows without a name or a numeric elevation
+    QStringList unmatched; // names of no point, in sheet order, each once
 };
 
 // Writes the elevations of the rows into epoch `epoch` for the points of

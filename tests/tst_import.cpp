@@ -1,0 +1,279 @@
+#include "app/mainwindow.h"
+#include "app/startup.h"
+#include "project/projectcommands.h"
+#include "project/projectdb.h"
+#include "survey/observationimport.h"
+#include "testsupport.h"
+
+#include <QListWidget>
+#include <QProcess>
+#include <QPushButton>
+#include <QTableWidget>
+#include <QTest>
+
+using namespace testsupport;
+
+namespace {
+
+QString fixture(const char *name)
+{
+    return QStringLiteral(SEDIMETRA_SOURCE_DIR "/tests/fixtures/") + QString::fromLatin1(name);
+}
+
+struct Session
+{
+    TestProgram program;
+    std::unique_ptr<MainWindow> window;
+    QString project;
+
+    bool start(const QString &unit = QStringLiteral("m"))
+    {
+        if (!program.make({{QStringLiteral("高程单位"), unit}}))
+            return false;
+        project = program.projects() + QStringLiteral("楼.mdb");
+        if (!makeProject(project))
+            return false;
+        {
+            ProjectDatabase db;
+            const char *names[] = {"J1", "J2", "沉'3", "J4", "J5", "J6", "7", "J2"};
+            if (!db.open(project) || !db.addEpoch({0, "2018-01-01", "A", "2"})
+                || !db.addEpoch({1, "2018-01-11", "B", "4"}))
+                return false;
+            for (int n = 1; n <= 8; ++n)
+                if (!db.addPoint({n, QString::fromUtf8(names[n - 1]), 5, QStringLiteral("菱形")}))
+                    return false;
+            if (!db.setElevation(0, 1, 100.0) || !db.setElevation(1, 8, 77.0))
+                return false;
+        }
+        window = startup(program.programDir());
+        return window && window->projectCommands().openProjectFile(project);
+    }
+
+    QList<SeenMessage> import(const QString &file)
+    {
+        DialogWatcher watcher(window.get());
+        watcher.queueFile(file);
+        QTest::mouseClick(window->findChild<QPushButton *>("Command10"), Qt::LeftButton);
+        return watcher.seen();
+    }
+
+    std::optional<double> stored(int epoch, int point)
+    {
+        ProjectDatabase db;
+        return db.open(project) ? db.elevation(epoch, point) : std::nullopt;
+    }
+
+    QString cell(int row, int column)
+    {
+        const QTableWidgetItem *item =
+            window->findChild<QTableWidget *>("Flex1")->item(row - 1, column);
+        return item ? item->text() : QString();
+    }
+};
+
+} // namespace
+
+class ImportTest : public QObject
+{
+    Q_OBJECT
+private slots:
+    void importsIntoTheCurrentEpoch_data();
+    void importsIntoTheCurrentEpoch();
+    void millimetres_data();
+    void millimetres();
+    void oneDataRow_data();
+    void oneDataRow();
+    void refusedSources_data();
+    void refusedSources();
+    void nothingWithoutAnEpochOrOnCancel();
+    void largeSheet();
+    void failureLeavesTheProjectAsItWas();
+};
+
+void ImportTest::importsIntoTheCurrentEpoch_data()
+{
+    QTest::addColumn<QString>("file");
+    QTest::addRow("xls") << fixture("obs_m.xls");
+    QTest::addRow("xlsx") << fixture("obs_m.xlsx");
+}
+
+void ImportTest::importsIntoTheCurrentEpoch()
+{
+    QFETCH(QString, file);
+    Session session;
+    QVERIFY(session.start());
+    QCOMPARE(session.window->currentEpoch(), 1);
+    const auto seen = session.import(file);
+    QCOMPARE(seen.size(), 1);
+    QCOMPARE(seen[0].title, QStringLiteral("调入数据"));
+    // J1 twice (the later wins), J2 as text, 沉'3, and point "7".
+    QVERIFY2(seen[0].text.contains(QStringLiteral("调入 5 个高程")), qPrintable(seen[0].text));
+    QVERIFY(seen[0].text.contains(QStringLiteral("J9")));
+    QCOMPARE(session.stored(1, 1), std::optional<double>(101.5));
+    QCOMPARE(session.stored(1, 2), std::optional<double>(99.998));
+    QCOMPARE(session.stored(1, 3), std::optional<double>(50.25));
+    QCOMPARE(session.stored(1, 7), std::optional<double>(30.5));
+    QVERIFY(!session.stored(1, 4));                              // "abc"
+    QVERIFY(!session.stored(1, 5));                              // a date
+    QVERIFY(!session.stored(1, 6));                              // a formula without a stored value
+    QCOMPARE(session.stored(1, 8), std::optional<double>(77.0)); // the second J2 is untouched
+    QVERIFY(!session.stored(0, 2));                              // epoch 0 untouched
+    // The grid was filled again from the project.
+    QCOMPARE(session.cell(1, 2), "101.50000");
+    QCOMPARE(session.cell(1, 4), "1500.00");
+    QCOMPARE(session.cell(3, 2), "50.25000");
+}
+
+void ImportTest::millimetres_data()
+{
+    QTest::addColumn<QString>("file");
+    QTest::addRow("xls, sheet named sheet1") << fixture("obs_mm.xls");
+    QTest::addRow("xlsx, sheet named SHEET1") << fixture("obs_mm.xlsx");
+}
+
+void ImportTest::millimetres()
+{
+    QFETCH(QString, file);
+    Session session;
+    QVERIFY(session.start(QStringLiteral("mm")));
+    QCOMPARE(session.import(file).size(), 1);
+    QCOMPARE(session.stored(1, 1), std::optional<double>(100.5));
+    QCOMPARE(session.stored(1, 2), std::optional<double>(99.9985));
+    QCOMPARE(session.cell(1, 2), "100500.00");
+    QCOMPARE(session.cell(2, 2), "99998.50");
+}
+
+void ImportTest::oneDataRow_data()
+{
+    QTest::addColumn<QString>("file");
+    QTest::addRow("xls") << fixture("one_row.xls");
+    QTest::addRow("xlsx") << fixture("one_row.xlsx");
+}
+
+void ImportTest::oneDataRow()
+{
+    QFETCH(QString, file);
+    Session session;
+    QVERIFY(session.start());
+    const auto seen = session.import(file);
+    QCOMPARE(seen.size(), 1);
+    QVERIFY(seen[0].text.contains(QStringLiteral("调入 1 个高程")));
+    QCOMPARE(session.stored(1, 2), std::optional<double>(88.123));
+}
+
+void ImportTest::refusedSources_data()
+{
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<QString>("message");
+    QTest::addRow("headings only, xls")
+        << fixture("headings_only.xls") << QStringLiteral("数据源为空！");
+    QTest::addRow("headings only, xlsx")
+        << fixture("headings_only.xlsx") << QStringLiteral("数据源为空！");
+    QTest::addRow("no Sheet1, xls") << fixture("no_sheet1.xls") << QStringLiteral("找不到数据源！");
+    QTest::addRow("no Sheet1, xlsx")
+        << fixture("no_sheet1.xlsx") << QStringLiteral("找不到数据源！");
+    QTest::addRow("not a workbook") << "text" << QStringLiteral("找不到数据源！");
+    QTest::addRow("truncated xlsx") << "truncated" << QStringLiteral("找不到数据源！");
+    QTest::addRow("corrupt xls") << "corrupt" << QStringLiteral("找不到数据源！");
+}
+
+void ImportTest::refusedSources()
+{
+    QFETCH(QString, file);
+    QFETCH(QString, message);
+    Session session;
+    QVERIFY(session.start());
+    if (file == QLatin1String("text")) {
+        file = session.program.projects() + QStringLiteral("观测.xlsx");
+        QVERIFY(writeFile(file, "J1,100.5\n"));
+    } else if (file == QLatin1String("truncated")) {
+        QFile whole(fixture("obs_m.xlsx"));
+        QVERIFY(whole.open(QIODevice::ReadOnly));
+        file = session.program.projects() + QStringLiteral("截断.xlsx");
+        QVERIFY(writeFile(file, whole.read(1500)));
+    } else if (file == QLatin1String("corrupt")) {
+        QFile whole(fixture("obs_m.xls"));
+        QVERIFY(whole.open(QIODevice::ReadOnly));
+        QByteArray bytes = whole.readAll();
+        for (qsizetype i = 600; i < bytes.size(); i += 7)
+            bytes[i] = char(0xFF);
+        file = session.program.projects() + QStringLiteral("坏.xls");
+        QVERIFY(writeFile(file, bytes));
+    }
+    const auto seen = session.import(file);
+    QCOMPARE(seen.size(), 1);
+    QCOMPARE(seen[0].text, message);
+    QCOMPARE(seen[0].title, QStringLiteral("调入数据"));
+    QVERIFY(!session.stored(1, 1));
+}
+
+void ImportTest::nothingWithoutAnEpochOrOnCancel()
+{
+    Session session;
+    QVERIFY(session.start());
+    {
+        DialogWatcher watcher(session.window.get());
+        watcher.queueFile(QString()); // cancel
+        QTest::mouseClick(session.window->findChild<QPushButton *>("Command10"), Qt::LeftButton);
+        QCOMPARE(watcher.fileDialogTitles(), QStringList{QStringLiteral("调入观测数据")});
+        QCOMPARE(watcher.fileDialogFilters(),
+                 QStringList{QStringLiteral("观测数据 (*.xls *.xlsx)")});
+        QVERIFY(watcher.seen().isEmpty());
+    }
+    session.window->setCurrentEpoch(-1);
+    DialogWatcher watcher(session.window.get());
+    QTest::mouseClick(session.window->findChild<QPushButton *>("Command10"), Qt::LeftButton);
+    QVERIFY(watcher.fileDialogTitles().isEmpty());
+}
+
+void ImportTest::largeSheet()
+{
+    Session session;
+    QVERIFY(session.start());
+    // 50,000 rows, written by openpyxl; every one names point J2.
+    const QString file = session.program.projects() + QStringLiteral("大.xlsx");
+    QProcess python;
+    python.start(QStringLiteral("/usr/bin/python3"),
+                 {QStringLiteral("-c"),
+                  QStringLiteral("import openpyxl, sys\n"
+                                 "wb = openpyxl.Workbook(write_only=True)\n"
+                                 "ws = wb.create_sheet('Sheet1')\n"
+                                 "ws.append(['点名', '高程'])\n"
+                                 "for i in range(50000): ws.append(['J2', 90 + i / 100000])\n"
+                                 "wb.save(sys.argv[1])\n"),
+                  file});
+    QVERIFY(python.waitForFinished(120000));
+    QCOMPARE(python.exitCode(), 0);
+    const auto seen = session.import(file);
+    QCOMPARE(seen.size(), 1);
+    QVERIFY(seen[0].text.contains(QStringLiteral("调入 50000 个高程")));
+    QCOMPARE(session.stored(1, 2), std::optional<double>(90 + 49999 / 100000.0));
+}
+
+void ImportTest::failureLeavesTheProjectAsItWas()
+{
+    TestProgram program;
+    QVERIFY(program.make());
+    const QString path = program.projects() + QStringLiteral("p.mdb");
+    QVERIFY(makeProject(path));
+    ProjectDatabase project;
+    QVERIFY(project.open(path));
+    QVERIFY(project.addPoint({1, "J1", 5, "m"}));
+    QVERIFY(project.addPoint({2, "J2", 6, "m"}));
+    const std::vector<ImportRow> rows{{2, "J1", "100", true}, {3, "J2", "50", true}};
+    // The file vanishes under the program: the first write is refused, nothing stays.
+    QVERIFY(QFile::rename(path, path + QStringLiteral(".moved")));
+    const ImportResult failed = importObservations(project, 0, rows, QStringLiteral("m"));
+    QVERIFY(!failed.written);
+    QVERIFY(!failed.error.isEmpty());
+    QVERIFY(QFile::rename(path + QStringLiteral(".moved"), path));
+    // A write that fails part-way: the transaction holds nothing of it.
+    ExclusiveLock lock(path);
+    QVERIFY(lock.locked());
+    const ImportResult locked = importObservations(project, 0, rows, QStringLiteral("m"));
+    QVERIFY(!locked.written);
+    QCOMPARE(locked.imported, 0);
+}
+
+QTEST_MAIN(ImportTest)
+#include "tst_import.moc"
