@@ -20,20 +20,9 @@ int main(int argc, char *argv[])
     QCoreApplication app(argc, argv);
     const int runs = argc > 1 ? std::max(1, atoi(argv[1])) : 10;
     QTemporaryDir dir;
-    const QString program = dir.filePath(QStringLiteral("program"));
-    const QString project = dir.filePath(QStringLiteral("large.mdb"));
-    QString error;
-    if (!copyProgramDirectory(QStringLiteral(SEDIMETRA_BIN_DIR), program)
-        || !QFile::copy(QStringLiteral(SEDIMETRA_BIN_DIR "/sedimetra-batch"),
-                        program + QStringLiteral("/sedimetra-batch"))
-        || !makeLargeProject(program + QStringLiteral("/Support/Db/数据库模板.mdb"), project, 150,
-                             300, &error)) {
+    QString program, project, error;
+    if (!prepareBatchBenchmark(dir.path(), &program, &project, &error)) {
         std::fprintf(stderr, "cannot prepare the benchmark: %s\n", qPrintable(error));
-        return 1;
-    }
-    // The point count of the run comes from the settings: 150 points.
-    if (!setPointCount(program + QStringLiteral("/Sdmx.mdb"), 150, &error)) {
-        std::fprintf(stderr, "cannot set the point count: %s\n", qPrintable(error));
         return 1;
     }
     const QStringList arguments{QStringLiteral("curves"),    project,

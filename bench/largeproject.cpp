@@ -81,3 +81,18 @@ bool setPointCount(const QString &sdmx, int count, QString *error)
     return settings.open(sdmx, error)
            && settings.writeSetting(SettingKey::PointCount, QString::number(count), error);
 }
+
+bool prepareBatchBenchmark(const QString &dir, QString *program, QString *project, QString *error)
+{
+    *program = dir + QStringLiteral("/program");
+    *project = dir + QStringLiteral("/large.mdb");
+    if (!copyProgramDirectory(QStringLiteral(SEDIMETRA_BIN_DIR), *program)
+        || !QFile::copy(QStringLiteral(SEDIMETRA_BIN_DIR "/sedimetra-batch"),
+                        *program + QStringLiteral("/sedimetra-batch"))) {
+        *error = QStringLiteral("cannot copy the program directory");
+        return false;
+    }
+    return makeLargeProject(*program + QStringLiteral("/Support/Db/数据库模板.mdb"), *project, 150,
+                            300, error)
+           && setPointCount(*program + QStringLiteral("/Sdmx.mdb"), 150, error);
+}

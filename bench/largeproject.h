@@ -16,3 +16,7 @@ bool copyProgramDirectory(const QString &from, const QString &to);
 
 // Stores the point count in the system database at `sdmx`.
 bool setPointCount(const QString &sdmx, int count, QString *error);
+
+// A program directory of its own with sedimetra-batch, a point count of 150
+// in its settings, and a 150 × 300 project: what the batch benchmarks run.
+bool prepareBatchBenchmark(const QString &dir, QString *program, QString *project, QString *error);

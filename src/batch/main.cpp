@@ -44,6 +44,24 @@ int failure(const QString &why)
     return 1;
 }
 
+// The settings beside the program and the project of a run.
+bool openInputs(const QString &programDir, const QString &projectPath, SettingsStore *settings,
+                ProjectDatabase *project, QString *error)
+{
+    QString reason;
+    if (!settings->open(systemDatabasePath(programDir), &reason)) {
+        *error = QStringLiteral("cannot open the system database %1: %2")
+                     .arg(QDir::toNativeSeparators(systemDatabasePath(programDir)), reason);
+        return false;
+    }
+    if (!project->open(projectPath)) {
+        *error = QStringLiteral("cannot open the project %1: %2")
+                     .arg(QDir::toNativeSeparators(projectPath), project->errorString());
+        return false;
+    }
+    return true;
+}
+
 int curves(const QStringList &args)
 {
     if (args.isEmpty() || args.front().startsWith(QLatin1String("--")))
@@ -86,14 +104,10 @@ int curves(const QStringList &args)
 
     const QString programDir = programDirectoryOf(QCoreApplication::applicationDirPath());
     SettingsStore settings;
-    QString error;
-    if (!settings.open(systemDatabasePath(programDir), &error))
-        return failure(QStringLiteral("cannot open the system database %1: %2")
-                           .arg(QDir::toNativeSeparators(systemDatabasePath(programDir)), error));
     ProjectDatabase project;
-    if (!project.open(projectPath))
-        return failure(QStringLiteral("cannot open the project %1: %2")
-                           .arg(QDir::toNativeSeparators(projectPath), project.errorString()));
+    QString error;
+    if (!openInputs(programDir, projectPath, &settings, &project, &error))
+        return failure(error);
 
     CurveRunInputs in;
     in.kind = kind;
@@ -159,14 +173,10 @@ int table(const QStringList &args)
     }
     const QString programDir = programDirectoryOf(QCoreApplication::applicationDirPath());
     SettingsStore settings;
-    QString error;
-    if (!settings.open(systemDatabasePath(programDir), &error))
-        return failure(QStringLiteral("cannot open the system database %1: %2")
-                           .arg(QDir::toNativeSeparators(systemDatabasePath(programDir)), error));
     ProjectDatabase project;
-    if (!project.open(projectPath))
-        return failure(QStringLiteral("cannot open the project %1: %2")
-                           .arg(QDir::toNativeSeparators(projectPath), project.errorString()));
+    QString error;
+    if (!openInputs(programDir, projectPath, &settings, &project, &error))
+        return failure(error);
     const QString name =
         options.value(QStringLiteral("--template"),
                       settings.readSetting(SettingKey::TableTemplate)

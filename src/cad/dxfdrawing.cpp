@@ -1,5 +1,7 @@
 #include "cad/dxfdrawing.h"
 
+#include "app/programfiles.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -13,7 +15,6 @@
 #include <charconv>
 #include <cmath>
 #include <cstdio>
-#include <filesystem>
 #include <limits>
 #include <string>
 
@@ -689,16 +690,8 @@ bool DxfDrawing::write(const QString &path, QString *error)
             return false;
         }
     }
-    std::error_code code;
-    std::filesystem::rename(QFile::encodeName(temporary).toStdString(),
-                            QFile::encodeName(absolute).toStdString(), code);
-    if (code) {
-        *error = QStringLiteral("无法写入 %1：%2")
-                     .arg(QDir::toNativeSeparators(absolute),
-                          QString::fromLocal8Bit(code.message().c_str()));
-        QFile::remove(temporary);
+    if (!replaceWithFinished(temporary, absolute, error))
         return false;
-    }
     m_written.insert(absolute);
     return true;
 }

@@ -1,5 +1,7 @@
 #include "project/projectdb.h"
 
+#include "app/programfiles.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -14,7 +16,6 @@
 #include <unistd.h>
 
 #include <cstring>
-#include <filesystem>
 #include <limits>
 
 namespace {
@@ -95,15 +96,7 @@ bool ProjectDatabase::createFromTemplate(const QString &templatePath, const QStr
         *error = writeError.isEmpty() ? QStringLiteral("写入失败") : writeError;
         return false;
     }
-    std::error_code code;
-    std::filesystem::rename(QFile::encodeName(temporary).toStdString(),
-                            QFile::encodeName(path).toStdString(), code);
-    if (code) {
-        QFile::remove(temporary);
-        *error = QString::fromLocal8Bit(code.message().c_str());
-        return false;
-    }
-    return true;
+    return replaceWithFinished(temporary, path, error);
 }
 
 bool ProjectDatabase::open(const QString &path)

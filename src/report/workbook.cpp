@@ -1,5 +1,7 @@
 #include "report/workbook.h"
 
+#include "app/programfiles.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -15,7 +17,6 @@
 
 #include <algorithm>
 #include <charconv>
-#include <filesystem>
 #include <sstream>
 
 namespace {
@@ -637,15 +638,7 @@ bool XlsxWorkbook::save(const QString &path, QString *error) const
             return false;
         }
     }
-    std::error_code code;
-    std::filesystem::rename(QFile::encodeName(temporary).toStdString(),
-                            QFile::encodeName(absolute).toStdString(), code);
-    if (code) {
-        *error = QStringLiteral("无法写入 %1：%2")
-                     .arg(QDir::toNativeSeparators(absolute),
-                          QString::fromLocal8Bit(code.message().c_str()));
-        QFile::remove(temporary);
+    if (!replaceWithFinished(temporary, absolute, error))
         return false;
-    }
     return true;
 }
