@@ -295,21 +295,16 @@ bool MainWindow::storeSetting(const QString &key, const QString &value)
     return false;
 }
 
-void MainWindow::hideEditBoxes()
-{
-    m_grid->closeBoxes();
-}
-
 void MainWindow::changeElevationUnit(const QString &unit)
 {
-    hideEditBoxes();
+    clearEditCells();
     m_unit = unit;
     selectEpoch();
 }
 
 void MainWindow::changePointCount()
 {
-    hideEditBoxes();
+    clearEditCells();
     m_pointCount = std::max(0, roundHalfEven(leadingNumber(ui->Combo3->currentText())));
     ui->Flex1->setRowCount(m_pointCount);
     m_projectCommands->loadPointRows(true);
@@ -422,6 +417,11 @@ void MainWindow::showSettlementPreview()
 const CurveLayout &MainWindow::curveLayout() const
 {
     return m_curveKinds->layout();
+}
+
+CurveKind MainWindow::selectedCurveKind() const
+{
+    return m_curveKinds->selectedKind();
 }
 
 void MainWindow::reportWriteFailure(const QString &reason)

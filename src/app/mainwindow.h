@@ -60,6 +60,7 @@ public:
     ResultsCommand &resultsCommand() { return *m_results; }
     // The layout of the chosen frame template and curve kind.
     const CurveLayout &curveLayout() const;
+    CurveKind selectedCurveKind() const;
     // Writes a setting; a failed write is reported to the user.
     bool storeSetting(const QString &key, const QString &value);
     // Selects the settlement curve kind and redraws its preview.
@@ -95,7 +96,6 @@ private:
     void setUpGrid();
     void connectControls();
     void placeWindow();
-    void hideEditBoxes();
     void storeExitSettings();
     void storeNumericBox(const QString &key, const QString &text);
     void fillFrameTemplates();

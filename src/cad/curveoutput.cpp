@@ -60,9 +60,7 @@ void CurveOutput::drawCurveSheets()
     }
 
     CurveRunInputs in;
-    in.kind = ui.Option2->isChecked()   ? CurveKind::Rate
-              : ui.Option3->isChecked() ? CurveKind::Load
-                                        : CurveKind::Settlement;
+    in.kind = m_window.selectedCurveKind();
     in.layout = m_window.curveLayout();
     const QString templateName = ui.Combo1->currentText();
     if (!templateName.isEmpty()) {

@@ -43,11 +43,11 @@ QString dxfUnescaped(const std::string &text)
     QString out;
     out.reserve(raw.size());
     for (qsizetype i = 0; i < raw.size(); ++i) {
-        if (raw[i] == QLatin1Char('\\') && i + 6 < raw.size() + 1
+        if (raw[i] == QLatin1Char('\\') && i + 6 < raw.size()
             && raw.mid(i + 1, 2).compare(QLatin1String("U+"), Qt::CaseInsensitive) == 0) {
             bool ok = false;
             const ushort code = raw.mid(i + 3, 4).toUShort(&ok, 16);
-            if (ok && raw.mid(i + 3, 4).size() == 4) {
+            if (ok) {
                 out += QChar(code);
                 i += 6;
                 continue;
@@ -216,7 +216,7 @@ long DxfDrawing::setVariable(const QString &name, const QString &value)
         m_activeLayer = value;
         return CadError::None;
     }
-    m_variables[name] = value;
+    // Snap, icon, line type and colour modes mean nothing to a drawing file.
     return CadError::None;
 }
 

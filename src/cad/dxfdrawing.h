@@ -108,7 +108,6 @@ private:
     std::map<QString, Style> m_styles;
     QString m_activeStyle = QStringLiteral("Standard");
     std::map<QString, std::unique_ptr<Block>> m_blocksByFile;
-    std::map<QString, QString> m_variables;
     QString m_lastAlert;
     std::set<QString> m_written;
 };

@@ -28,9 +28,10 @@ public:
     void zoomOut();
 
     const CurveLayout &layout() const { return m_layout; }
+    // The kind whose option is selected.
+    CurveKind selectedKind() const;
 
 private:
-    CurveKind selectedKind() const;
     QString layoutFile() const;
     void draw(CurveKind kind);
 

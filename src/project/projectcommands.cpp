@@ -134,10 +134,8 @@ void ProjectCommands::newProject()
     }
     if (!makeCurrent(path, QStringLiteral("Sedimetra 2018 当前工程：")))
         return;
-    if (m_window.project()->epochs().empty())
-        return;
-    listEpochs();
-    ui.List1->setCurrentRow(ui.List1->count() - 1);
+    if (listEpochs() > 0)
+        ui.List1->setCurrentRow(ui.List1->count() - 1);
 }
 
 void ProjectCommands::openProject()
@@ -154,13 +152,10 @@ bool ProjectCommands::openProjectFile(const QString &path)
         return false;
     if (!makeCurrent(path, QStringLiteral("Sedimetra 2018  当前工程：")))
         return false;
-    if (!m_window.project()->epochs().empty()) {
-        listEpochs();
-        // Selecting the entry runs the epoch selection.
-        ui.List1->setCurrentRow(ui.List1->count() - 1);
-    } else {
+    if (listEpochs() > 0)
+        ui.List1->setCurrentRow(ui.List1->count() - 1); // runs the epoch selection
+    else
         m_window.selectEpoch();
-    }
     return true;
 }
 
@@ -196,12 +191,14 @@ void ProjectCommands::loadPointRows(bool setRowHeights)
     }
 }
 
-void ProjectCommands::listEpochs()
+int ProjectCommands::listEpochs()
 {
     ProjectDatabase *project = m_window.project();
     if (!project)
-        return;
+        return 0;
     const QSignalBlocker blocker(ui.List1);
-    for (const Epoch &epoch : project->epochs())
+    const std::vector<Epoch> epochs = project->epochs();
+    for (const Epoch &epoch : epochs)
         ui.List1->addItem(QString::number(epoch.cjNo) + QLatin1Char('.') + epoch.name);
+    return int(epochs.size());
 }

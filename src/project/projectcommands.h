@@ -24,8 +24,9 @@ public:
     // Grid column 0 of rows 1 to the point count: the point names in their
     // colours. With setRowHeights every row also gets its designed height.
     void loadPointRows(bool setRowHeights);
-    // The epoch list: "<CjNo>.<Name>" for every epoch in CjNo order.
-    void listEpochs();
+    // The epoch list: "<CjNo>.<Name>" for every epoch in CjNo order; returns
+    // how many there are.
+    int listEpochs();
 
 private:
     // Shows the project file dialog; an empty text when the user cancelled.

@@ -33,6 +33,20 @@ QString textOf(const QVariant &value)
     return value.isNull() ? QString() : value.toString();
 }
 
+// The current row of a query over CjNo, MyDate, Name, Layers.
+Epoch epochFrom(const QSqlQuery &query)
+{
+    return Epoch{query.value(0).toInt(), textOf(query.value(1)), textOf(query.value(2)),
+                 textOf(query.value(3))};
+}
+
+// The current row of a query over CjdNo, PointName, Aci, Mark.
+Point pointFrom(const QSqlQuery &query)
+{
+    return Point{query.value(0).toInt(), textOf(query.value(1)), query.value(2).toInt(),
+                 textOf(query.value(3))};
+}
+
 } // namespace
 
 // Device and inode of the open file: a project deleted or replaced behind the
@@ -245,8 +259,7 @@ std::optional<Epoch> ProjectDatabase::oneEpoch(QSqlQuery &query)
 {
     std::optional<Epoch> epoch;
     if (run(query) && query.next())
-        epoch = Epoch{query.value(0).toInt(), textOf(query.value(1)), textOf(query.value(2)),
-                      textOf(query.value(3))};
+        epoch = epochFrom(query);
     query.finish();
     return epoch;
 }
@@ -255,8 +268,7 @@ std::optional<Point> ProjectDatabase::onePoint(QSqlQuery &query)
 {
     std::optional<Point> point;
     if (run(query) && query.next())
-        point = Point{query.value(0).toInt(), textOf(query.value(1)), query.value(2).toInt(),
-                      textOf(query.value(3))};
+        point = pointFrom(query);
     query.finish();
     return point;
 }
@@ -268,8 +280,7 @@ std::vector<Epoch> ProjectDatabase::epochs()
     std::vector<Epoch> result;
     if (run(query))
         while (query.next())
-            result.push_back(Epoch{query.value(0).toInt(), textOf(query.value(1)),
-                                   textOf(query.value(2)), textOf(query.value(3))});
+            result.push_back(epochFrom(query));
     query.finish();
     return result;
 }
@@ -477,8 +488,7 @@ std::vector<Point> ProjectDatabase::points()
     std::vector<Point> result;
     if (run(query))
         while (query.next())
-            result.push_back(Point{query.value(0).toInt(), textOf(query.value(1)),
-                                   query.value(2).toInt(), textOf(query.value(3))});
+            result.push_back(pointFrom(query));
     query.finish();
     return result;
 }

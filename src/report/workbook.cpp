@@ -310,32 +310,43 @@ void XlsxSheet::copyRows(int first, int last, int destination)
     m_rowBreaks.insert(breaks.begin(), breaks.end());
 }
 
+const XlsxSheet::Cell *XlsxSheet::findCell(int row, int column) const
+{
+    if (row < 1 || size_t(row) >= m_rows.size())
+        return nullptr;
+    for (const Cell &c : m_rows[size_t(row)].cells)
+        if (c.column == column)
+            return &c;
+    return nullptr;
+}
+
+QString XlsxSheet::textOf(const Cell &c) const
+{
+    if (c.kind == Cell::Number)
+        return QString::fromStdString(c.value);
+    pugi::xml_document doc;
+    if (c.kind == Cell::Inline) {
+        doc.load_string(("<t>" + c.value + "</t>").c_str());
+        return QString::fromUtf8(doc.child("t").text().get());
+    }
+    doc.load_string(("<c>" + c.value + "</c>").c_str());
+    const pugi::xml_node node = doc.child("c");
+    if (c.attributes.find("t=\"s\"") != std::string::npos && m_sharedStrings) {
+        const size_t index = size_t(node.child("v").text().as_int());
+        return index < m_sharedStrings->size() ? (*m_sharedStrings)[index] : QString();
+    }
+    if (node.child("is"))
+        return QString::fromUtf8(node.child("is").child("t").text().get());
+    return QString::fromUtf8(node.child("v").text().get());
+}
+
 QString XlsxSheet::text(const QString &address) const
 {
     int r = 0, column = 0;
-    if (!parseAddress(address, &r, &column) || size_t(r) >= m_rows.size())
+    if (!parseAddress(address, &r, &column))
         return QString();
-    for (const Cell &c : m_rows[size_t(r)].cells) {
-        if (c.column != column)
-            continue;
-        if (c.kind == Cell::Number)
-            return QString::fromStdString(c.value);
-        pugi::xml_document doc;
-        if (c.kind == Cell::Inline) {
-            doc.load_string(("<t>" + c.value + "</t>").c_str());
-            return QString::fromUtf8(doc.child("t").text().get());
-        }
-        doc.load_string(("<c>" + c.value + "</c>").c_str());
-        const pugi::xml_node node = doc.child("c");
-        if (c.attributes.find("t=\"s\"") != std::string::npos && m_sharedStrings) {
-            const size_t index = size_t(node.child("v").text().as_int());
-            return index < m_sharedStrings->size() ? (*m_sharedStrings)[index] : QString();
-        }
-        if (node.child("is"))
-            return QString::fromUtf8(node.child("is").child("t").text().get());
-        return QString::fromUtf8(node.child("v").text().get());
-    }
-    return QString();
+    const Cell *c = findCell(r, column);
+    return c ? textOf(*c) : QString();
 }
 
 namespace {
@@ -368,38 +379,29 @@ int XlsxSheet::lastRow() const
 
 XlsxSheet::Value XlsxSheet::value(int row, int column) const
 {
-    if (row < 1 || size_t(row) >= m_rows.size())
+    const Cell *c = findCell(row, column);
+    if (!c)
         return {};
-    for (const Cell &c : m_rows[size_t(row)].cells) {
-        if (c.column != column)
-            continue;
-        if (c.kind == Cell::Number)
-            return {Value::Number, QString::fromStdString(c.value)};
-        if (c.kind == Cell::Inline)
-            return {Value::Text, text(columnLetters(column) + QString::number(row))};
-        pugi::xml_document doc;
-        doc.load_string(("<c>" + c.value + "</c>").c_str());
-        const pugi::xml_node node = doc.child("c");
-        const auto typeAt = c.attributes.find(" t=\"");
-        const std::string type =
-            typeAt == std::string::npos
-                ? std::string("n")
-                : c.attributes.substr(typeAt + 4, c.attributes.find('"', typeAt + 4) - typeAt - 4);
-        if (type == "s" || type == "inlineStr" || type == "str") {
-            const QString t = text(columnLetters(column) + QString::number(row));
-            return {t.isEmpty() ? Value::Empty : Value::Text, t};
-        }
-        const QString v = QString::fromUtf8(node.child("v").text().get());
-        if (v.isEmpty())
-            return {};
-        if (type == "b" || type == "e")
-            return {Value::Text, v};
-        const int style = styleNumber(c.attributes);
-        const bool date = m_dateStyles && style >= 0 && size_t(style) < m_dateStyles->size()
-                          && (*m_dateStyles)[size_t(style)];
-        return {date ? Value::Date : Value::Number, v};
-    }
-    return {};
+    if (c->kind == Cell::Number)
+        return {Value::Number, QString::fromStdString(c->value)};
+    if (c->kind == Cell::Inline)
+        return {Value::Text, textOf(*c)};
+    const auto typeAt = c->attributes.find(" t=\"");
+    const std::string type =
+        typeAt == std::string::npos
+            ? std::string("n")
+            : c->attributes.substr(typeAt + 4, c->attributes.find('"', typeAt + 4) - typeAt - 4);
+    const QString text = textOf(*c);
+    if (type == "s" || type == "inlineStr" || type == "str")
+        return {text.isEmpty() ? Value::Empty : Value::Text, text};
+    if (text.isEmpty())
+        return {};
+    if (type == "b" || type == "e")
+        return {Value::Text, text};
+    const int style = styleNumber(c->attributes);
+    const bool date = m_dateStyles && style >= 0 && size_t(style) < m_dateStyles->size()
+                      && (*m_dateStyles)[size_t(style)];
+    return {date ? Value::Date : Value::Number, text};
 }
 
 QByteArray XlsxSheet::save() const

@@ -78,6 +78,8 @@ private:
     QByteArray save() const;
     Cell &cell(const QString &address);
     Row &row(int number);
+    const Cell *findCell(int row, int column) const;
+    QString textOf(const Cell &cell) const;
 
     std::string m_xml;       // the sheet with an empty sheetData, merges and breaks left out
     std::vector<Row> m_rows; // by row number
