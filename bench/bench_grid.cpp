@@ -4,12 +4,12 @@
 // move down and the preview, painted), as the user's Enter does.
 //
 //   bench_grid            (runs on the offscreen platform without a display)
-#include "app/mainwindow.h"
-#include "app/startup.h"
+#include "gui/mainwindow.h"
+#include "gui/startup.h"
 #include "benchtimer.h"
 #include "largeproject.h"
-#include "project/projectcommands.h"
-#include "survey/observationgrid.h"
+#include "gui/projectcommands.h"
+#include "gui/observationgrid.h"
 
 #include <QApplication>
 #include <QComboBox>

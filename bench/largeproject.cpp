@@ -1,6 +1,6 @@
 #include "largeproject.h"
 
-#include "app/settings.h"
+#include "base/settings.h"
 #include "project/projectdb.h"
 #include "survey/pointstyle.h"
 

@@ -2,8 +2,8 @@
 // the first time. Run by bench_startup, which times whole processes.
 //
 //   sedimetra-startup-probe PROGRAM_DIR
-#include "app/mainwindow.h"
-#include "app/startup.h"
+#include "gui/mainwindow.h"
+#include "gui/startup.h"
 
 #include <QCoreApplication>
 #include <QEvent>

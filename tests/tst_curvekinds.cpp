@@ -1,7 +1,7 @@
-#include "app/mainwindow.h"
-#include "app/startup.h"
-#include "preview/previewwidget.h"
-#include "project/projectcommands.h"
+#include "gui/mainwindow.h"
+#include "gui/startup.h"
+#include "gui/previewwidget.h"
+#include "gui/projectcommands.h"
 #include "project/projectdb.h"
 #include "testsupport.h"
 

@@ -1,6 +1,6 @@
-#include "app/mainwindow.h"
-#include "app/startup.h"
-#include "project/projectcommands.h"
+#include "gui/mainwindow.h"
+#include "gui/startup.h"
+#include "gui/projectcommands.h"
 #include "project/projectdb.h"
 #include "testsupport.h"
 

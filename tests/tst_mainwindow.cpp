@@ -1,6 +1,6 @@
-#include "app/mainwindow.h"
-#include "app/startup.h"
-#include "app/twips.h"
+#include "gui/mainwindow.h"
+#include "gui/startup.h"
+#include "gui/twips.h"
 #include "testsupport.h"
 
 #include <QCheckBox>

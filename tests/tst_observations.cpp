@@ -1,7 +1,7 @@
-#include "app/mainwindow.h"
-#include "app/startup.h"
+#include "gui/mainwindow.h"
+#include "gui/startup.h"
 #include "project/projectdb.h"
-#include "survey/observationgrid.h"
+#include "gui/observationgrid.h"
 #include "testsupport.h"
 
 #include <QComboBox>

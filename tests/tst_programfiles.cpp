@@ -1,4 +1,4 @@
-#include "app/programfiles.h"
+#include "base/programfiles.h"
 #include "testsupport.h"
 
 #include <QDir>

@@ -1,5 +1,5 @@
-#include "app/mainwindow.h"
-#include "app/startup.h"
+#include "gui/mainwindow.h"
+#include "gui/startup.h"
 #include "project/projectdb.h"
 #include "testsupport.h"
 

@@ -1,9 +1,9 @@
-#include "app/mainwindow.h"
-#include "app/startup.h"
-#include "project/projectcommands.h"
+#include "gui/mainwindow.h"
+#include "gui/startup.h"
+#include "gui/projectcommands.h"
 #include "project/projectdb.h"
-#include "report/resultscommand.h"
-#include "report/workbook.h"
+#include "gui/resultscommand.h"
+#include "xlsx/workbook.h"
 #include "testsupport.h"
 
 #include <QComboBox>

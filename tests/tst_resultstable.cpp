@@ -1,5 +1,5 @@
 #include "report/resultstable.h"
-#include "report/workbook.h"
+#include "xlsx/workbook.h"
 #include "testsupport.h"
 
 #include <QTemporaryDir>

@@ -9,13 +9,13 @@
 // program (unit, point count, fonts, templates, header fields), the layout of
 // the chosen kind for the axis boxes, base 0,0.
 // Exit 0 on success, 2 on a usage error, 1 on a failure (reason on stderr).
-#include "app/programfiles.h"
-#include "app/settings.h"
-#include "batch/curvesrun.h"
+#include "base/programfiles.h"
+#include "base/settings.h"
+#include "cad/curvesrun.h"
 #include "cad/dxfdrawing.h"
 #include "project/projectdb.h"
 #include "report/resultsrun.h"
-#include "survey/textnumber.h"
+#include "base/textnumber.h"
 
 #include <QCoreApplication>
 #include <QDir>

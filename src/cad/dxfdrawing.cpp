@@ -1,6 +1,6 @@
 #include "cad/dxfdrawing.h"
 
-#include "app/programfiles.h"
+#include "base/programfiles.h"
 
 #include <QDir>
 #include <QFile>

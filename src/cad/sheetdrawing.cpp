@@ -1,7 +1,7 @@
 #include "cad/sheetdrawing.h"
 
 #include "survey/settlement.h"
-#include "survey/textnumber.h"
+#include "base/textnumber.h"
 
 #include <map>
 #include <set>

@@ -1,6 +1,6 @@
 #include "layout/curvelayout.h"
 
-#include "survey/textnumber.h"
+#include "base/textnumber.h"
 
 #include <QFile>
 #include <QStringDecoder>

@@ -1,7 +1,7 @@
 #include "preview/previewcurves.h"
 
 #include "survey/settlement.h"
-#include "survey/textnumber.h"
+#include "base/textnumber.h"
 
 #include <QPainter>
 #include <QPen>

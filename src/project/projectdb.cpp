@@ -1,6 +1,6 @@
 #include "project/projectdb.h"
 
-#include "app/programfiles.h"
+#include "base/programfiles.h"
 
 #include <QDir>
 #include <QFile>

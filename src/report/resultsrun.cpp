@@ -1,10 +1,10 @@
 #include "report/resultsrun.h"
 
-#include "app/programfiles.h"
-#include "app/settings.h"
+#include "base/programfiles.h"
+#include "base/settings.h"
 #include "project/projectdb.h"
 #include "report/resultstable.h"
-#include "report/workbook.h"
+#include "xlsx/workbook.h"
 
 #include <QDir>
 #include <QFileInfo>

@@ -1,8 +1,8 @@
 #include "report/resultstable.h"
 
-#include "app/settings.h"
+#include "base/settings.h"
 #include "survey/settlement.h"
-#include "survey/textnumber.h"
+#include "base/textnumber.h"
 
 #include <unordered_map>
 

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "project/projectdb.h"
-#include "report/workbook.h"
+#include "xlsx/workbook.h"
 
 #include <QString>
 

@@ -1,9 +1,9 @@
 #include "survey/observationimport.h"
 
 #include "project/projectdb.h"
-#include "report/workbook.h"
+#include "xlsx/workbook.h"
 #include "survey/settlement.h"
-#include "survey/textnumber.h"
+#include "base/textnumber.h"
 
 #include <QDir>
 #include <QFile>

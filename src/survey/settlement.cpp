@@ -1,6 +1,6 @@
 #include "survey/settlement.h"
 
-#include "survey/textnumber.h"
+#include "base/textnumber.h"
 
 #include <cstdlib>
 

@@ -1,9 +1,9 @@
-#include "project/projectcommands.h"
+#include "gui/projectcommands.h"
 
-#include "app/mainwindow.h"
-#include "app/messages.h"
-#include "app/programfiles.h"
-#include "app/twips.h"
+#include "gui/mainwindow.h"
+#include "gui/messages.h"
+#include "base/programfiles.h"
+#include "gui/twips.h"
 #include "project/projectdb.h"
 #include "ui_mainwindow.h"
 

@@ -1,4 +1,4 @@
-#include "app/halfblanklabel.h"
+#include "gui/halfblanklabel.h"
 
 #include <QPainter>
 #include <QStyle>

@@ -1,6 +1,6 @@
-#include "report/workbook.h"
+#include "xlsx/workbook.h"
 
-#include "app/programfiles.h"
+#include "base/programfiles.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,9 +1,9 @@
-#include "app/startup.h"
+#include "gui/startup.h"
 
-#include "app/mainwindow.h"
-#include "app/messages.h"
-#include "app/programfiles.h"
-#include "app/settings.h"
+#include "gui/mainwindow.h"
+#include "gui/messages.h"
+#include "base/programfiles.h"
+#include "base/settings.h"
 
 #include <QApplication>
 #include <QFont>

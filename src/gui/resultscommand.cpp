@@ -1,7 +1,7 @@
-#include "report/resultscommand.h"
+#include "gui/resultscommand.h"
 
-#include "app/mainwindow.h"
-#include "app/messages.h"
+#include "gui/mainwindow.h"
+#include "gui/messages.h"
 #include "project/projectdb.h"
 #include "report/resultsrun.h"
 #include "ui_mainwindow.h"

@@ -1,7 +1,7 @@
-#include "survey/importcommand.h"
+#include "gui/importcommand.h"
 
-#include "app/mainwindow.h"
-#include "app/messages.h"
+#include "gui/mainwindow.h"
+#include "gui/messages.h"
 #include "project/projectdb.h"
 #include "survey/observationimport.h"
 #include "ui_mainwindow.h"

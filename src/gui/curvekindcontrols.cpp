@@ -1,11 +1,11 @@
-#include "layout/curvekindcontrols.h"
+#include "gui/curvekindcontrols.h"
 
-#include "app/mainwindow.h"
-#include "app/programfiles.h"
-#include "app/settings.h"
+#include "gui/mainwindow.h"
+#include "base/programfiles.h"
+#include "base/settings.h"
 #include "preview/previewcurves.h"
-#include "preview/previewwidget.h"
-#include "survey/textnumber.h"
+#include "gui/previewwidget.h"
+#include "base/textnumber.h"
 #include "ui_mainwindow.h"
 
 CurveKindControls::CurveKindControls(MainWindow &window, Ui::Form1 &ui)

@@ -1,4 +1,4 @@
-#include "app/clickablelabel.h"
+#include "gui/clickablelabel.h"
 
 #include <QMouseEvent>
 

@@ -1,6 +1,6 @@
-#include "app/messages.h"
+#include "gui/messages.h"
 
-#include "app/twips.h"
+#include "gui/twips.h"
 
 #include <QGuiApplication>
 #include <QScreen>

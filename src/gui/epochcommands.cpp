@@ -1,11 +1,11 @@
-#include "survey/epochcommands.h"
+#include "gui/epochcommands.h"
 
-#include "app/mainwindow.h"
-#include "app/messages.h"
+#include "gui/mainwindow.h"
+#include "gui/messages.h"
 #include "project/projectdb.h"
 #include "survey/keyrules.h"
-#include "survey/observationgrid.h"
-#include "survey/textnumber.h"
+#include "gui/observationgrid.h"
+#include "base/textnumber.h"
 #include "ui_mainwindow.h"
 
 #include <QKeyEvent>

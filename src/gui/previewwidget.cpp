@@ -1,4 +1,4 @@
-#include "preview/previewwidget.h"
+#include "gui/previewwidget.h"
 
 #include <QPainter>
 

@@ -1,6 +1,6 @@
-#include "app/settings.h"
+#include "base/settings.h"
 
-#include "survey/textnumber.h"
+#include "base/textnumber.h"
 
 #include <QFileInfo>
 #include <QSqlError>

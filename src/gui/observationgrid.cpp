@@ -1,13 +1,13 @@
-#include "survey/observationgrid.h"
+#include "gui/observationgrid.h"
 
-#include "app/mainwindow.h"
-#include "app/messages.h"
-#include "app/twips.h"
+#include "gui/mainwindow.h"
+#include "gui/messages.h"
+#include "gui/twips.h"
 #include "project/projectdb.h"
 #include "survey/keyrules.h"
 #include "survey/pointstyle.h"
 #include "survey/settlement.h"
-#include "survey/textnumber.h"
+#include "base/textnumber.h"
 #include "ui_mainwindow.h"
 
 #include <QKeyEvent>

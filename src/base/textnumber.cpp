@@ -1,4 +1,4 @@
-#include "survey/textnumber.h"
+#include "base/textnumber.h"
 
 #include <algorithm>
 #include <charconv>

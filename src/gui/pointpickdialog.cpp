@@ -1,4 +1,4 @@
-#include "cad/pointpickdialog.h"
+#include "gui/pointpickdialog.h"
 
 #include <QDialogButtonBox>
 #include <QDoubleValidator>

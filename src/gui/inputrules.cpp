@@ -1,4 +1,4 @@
-#include "app/inputrules.h"
+#include "gui/inputrules.h"
 
 #include <QEvent>
 #include <QKeyEvent>

@@ -1,4 +1,4 @@
-#include "batch/curvesrun.h"
+#include "cad/curvesrun.h"
 
 #include "project/projectdb.h"
 

@@ -1,0 +1,141 @@
+#include "base/savefile.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QRandomGenerator>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+QString systemError(int code)
+{
+    return QString::fromLocal8Bit(std::strerror(code));
+}
+
+QString cannotWrite(const QString &target, const QString &reason)
+{
+    return QStringLiteral("无法写入 %1：%2").arg(QDir::toNativeSeparators(target), reason);
+}
+
+} // namespace
+
+SaveFile::SaveFile(const QString &target)
+    : m_target(QFileInfo(target).absoluteFilePath())
+{}
+
+SaveFile::~SaveFile()
+{
+    discard();
+}
+
+void SaveFile::discard()
+{
+    if (m_file) {
+        m_file->close();
+        m_file.reset();
+    }
+    if (m_fd >= 0) {
+        ::close(m_fd);
+        m_fd = -1;
+    }
+    if (!m_temporary.isEmpty()) {
+        ::unlink(QFile::encodeName(m_temporary).constData());
+        m_temporary.clear();
+    }
+}
+
+Result<void> SaveFile::open()
+{
+    discard();
+    const QFileInfo target(m_target);
+    if (target.isDir())
+        return fail(cannotWrite(m_target, QStringLiteral("这是一个文件夹")));
+    // The permissions of the file it replaces, or the usual ones of a new file.
+    struct stat existing;
+    const mode_t mode = ::stat(QFile::encodeName(m_target).constData(), &existing) == 0
+                            ? (existing.st_mode & 07777)
+                            : 0666;
+    int code = 0;
+    for (int attempt = 0; attempt < 16; ++attempt) {
+        const QString name = target.absolutePath() + QStringLiteral("/.")
+                             + target.fileName().left(40) + QStringLiteral(".")
+                             + QString::number(QRandomGenerator::system()->generate64(), 36)
+                             + QStringLiteral(".tmp");
+        // O_EXCL: never an existing file, and never through a link planted
+        // at the name; O_NOFOLLOW for the same reason on every system.
+        const int fd = ::open(QFile::encodeName(name).constData(),
+                              O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
+        if (fd >= 0) {
+            m_fd = fd;
+            m_temporary = name;
+            m_file = std::make_unique<QFile>();
+            if (!m_file->open(fd, QIODevice::WriteOnly, QFileDevice::DontCloseHandle)) {
+                const QString reason = m_file->errorString();
+                discard();
+                return fail(cannotWrite(m_target, reason));
+            }
+            return success();
+        }
+        code = errno;
+        if (code != EEXIST)
+            break;
+    }
+    return fail(cannotWrite(m_target, systemError(code)));
+}
+
+Result<void> SaveFile::commit()
+{
+    if (!m_file)
+        return fail(cannotWrite(m_target, QStringLiteral("文件没有打开")));
+    if (!m_file->flush()) {
+        const QString reason = m_file->errorString();
+        discard();
+        return fail(cannotWrite(m_target, reason));
+    }
+    if (m_file->error() != QFileDevice::NoError) {
+        const QString reason = m_file->errorString();
+        discard();
+        return fail(cannotWrite(m_target, reason));
+    }
+    m_file->close();
+    m_file.reset();
+    if (::fsync(m_fd) != 0) {
+        const int code = errno;
+        discard();
+        return fail(cannotWrite(m_target, systemError(code)));
+    }
+    ::close(m_fd);
+    m_fd = -1;
+    if (::rename(QFile::encodeName(m_temporary).constData(),
+                 QFile::encodeName(m_target).constData())
+        != 0) {
+        const int code = errno;
+        discard();
+        return fail(cannotWrite(m_target, systemError(code)));
+    }
+    m_temporary.clear();
+    // The rename itself reaches the disk with the folder.
+    const int folder = ::open(QFile::encodeName(QFileInfo(m_target).absolutePath()).constData(),
+                              O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (folder >= 0) {
+        ::fsync(folder);
+        ::close(folder);
+    }
+    return success();
+}
+
+Result<void> saveFileContents(const QString &target, const QByteArray &content)
+{
+    SaveFile file(target);
+    if (auto opened = file.open(); !opened)
+        return opened;
+    if (file.device().write(content) != content.size())
+        return fail(cannotWrite(target, file.device().errorString()));
+    return file.commit();
+}
