@@ -10,6 +10,7 @@
 #include "largeproject.h"
 #include "gui/projectcommands.h"
 #include "gui/observationgrid.h"
+#include "gui/session.h"
 
 #include <QApplication>
 #include <QComboBox>
@@ -46,11 +47,11 @@ int main(int argc, char *argv[])
     if (!window->projectCommands().openProjectFile(project))
         return 1;
     std::printf("%s: 150 points, 300 epochs, epoch %d selected\n", qPrintable(project),
-                window->currentEpoch());
+                window->session().currentEpoch());
 
     auto *list = window->findChild<QListWidget *>(QStringLiteral("List1"));
     measure(
-        "grid fill, one epoch of 150 points", 200, [&](int) { window->grid().fill(); }, 5);
+        "grid fill, one epoch of 150 points", 200, [&](int) { window->grid().fill(); }, 2);
     auto *table = window->findChild<QTableWidget *>(QStringLiteral("Flex1"));
     measure("grid fill and repaint", 200, [&](int) {
         window->grid().fill();
@@ -63,12 +64,12 @@ int main(int argc, char *argv[])
     list->setCurrentRow(299);
     auto *preview = window->findChild<QWidget *>(QStringLiteral("Pic1"));
     measure(
-        "settlement preview redraw (read, curves, paint)", 200,
+        "settlement preview redraw (curves from the snapshot, paint)", 200,
         [&](int) {
-            window->showSettlementPreview();
+            window->session().announceElevationStored(299, 1);
             preview->repaint();
         },
-        10);
+        5);
     auto *box = window->findChild<QLineEdit *>(QStringLiteral("Text4"));
     const QModelIndex first = table->model()->index(0, 2);
     QTest::mouseClick(table->viewport(), Qt::LeftButton, {}, table->visualRect(first).center());
@@ -80,6 +81,6 @@ int main(int argc, char *argv[])
             preview->repaint();
             table->viewport()->repaint();
         },
-        16);
+        8);
     return 0;
 }

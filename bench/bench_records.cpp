@@ -27,13 +27,13 @@ int main(int argc, char *argv[])
         }
     }
     ProjectDatabase project;
-    if (!project.open(path)) {
-        std::fprintf(stderr, "%s\n", qPrintable(project.errorString()));
+    if (auto opened = project.open(path); !opened) {
+        std::fprintf(stderr, "%s\n", qPrintable(opened.error()));
         return 1;
     }
-    const auto epochs = project.epochs();
+    const std::vector<Epoch> epochs = *project.epochs();
     std::printf("%s: %zu epochs, %zu elevations\n", qPrintable(path), epochs.size(),
-                project.allElevations().size());
+                project.allElevations()->size());
     const int runs = 200;
     auto epochOf = [&](int i) {
         return (i * 37) % int(epochs.size());

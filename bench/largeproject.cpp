@@ -15,25 +15,28 @@
 bool makeLargeProject(const QString &templatePath, const QString &path, int points, int epochs,
                       QString *error)
 {
-    if (!ProjectDatabase::createFromTemplate(templatePath, path, error))
+    if (auto made = ProjectDatabase::createFromTemplate(templatePath, path); !made) {
+        *error = made.error();
         return false;
+    }
     ProjectDatabase project;
-    if (!project.open(path)) {
-        *error = project.errorString();
+    if (auto opened = project.open(path); !opened) {
+        *error = opened.error();
         return false;
     }
     std::mt19937 random(20180301);
     std::uniform_real_distribution<double> spread(0.0, 1.0);
     std::normal_distribution<double> noise(0.0, 0.0001);
 
-    const bool ok = project.inTransaction([&] {
+    const Result<void> done = project.inTransaction([&]() -> Result<void> {
         std::vector<double> first(size_t(points) + 1), total(size_t(points) + 1);
         for (int n = 1; n <= points; ++n) {
             first[size_t(n)] = 100.0 + 2.0 * spread(random);
             total[size_t(n)] = 0.015 + 0.03 * spread(random); // 15 to 45 mm in the end
             const PointStyle style = defaultPointStyle(n);
-            if (!project.addPoint({n, QStringLiteral("J%1").arg(n), style.aci, style.mark}))
-                return false;
+            if (auto added = project.addPoint({n, QStringLiteral("J%1").arg(n), style.aci, style.mark});
+                !added)
+                return added;
         }
         QDate date(2018, 3, 1);
         for (int k = 0; k < epochs; ++k) {
@@ -41,21 +44,23 @@ bool makeLargeProject(const QString &templatePath, const QString &path, int poin
                 date = date.addDays(5 + int(spread(random) * 11));
             const int days = int(QDate(2018, 3, 1).daysTo(date));
             const QString layers = QString::number(std::min(30, k / 3));
-            if (!project.addEpoch({k, date.toString(QStringLiteral("yyyy-MM-dd")),
-                                   QStringLiteral("第%1次").arg(k + 1), layers}))
-                return false;
+            if (auto added = project.addEpoch({k, date.toString(QStringLiteral("yyyy-MM-dd")),
+                                               QStringLiteral("第%1次").arg(k + 1), layers});
+                !added)
+                return added;
             for (int n = 1; n <= points; ++n) {
                 const double sunk = total[size_t(n)] * (1.0 - std::exp(-days / 400.0));
                 const double h = first[size_t(n)] - sunk + (k > 0 ? noise(random) : 0.0);
-                if (!project.setElevation(k, n, std::round(h * 100000.0) / 100000.0))
-                    return false;
+                if (auto stored = project.setElevation(k, n, std::round(h * 100000.0) / 100000.0);
+                    !stored)
+                    return stored;
             }
         }
-        return true;
+        return success();
     });
-    if (!ok)
-        *error = project.errorString();
-    return ok;
+    if (!done)
+        *error = done.error();
+    return done.ok();
 }
 
 bool copyProgramDirectory(const QString &from, const QString &to)

@@ -1,7 +1,9 @@
 // A second program using a project at the same time as a test.
 //
 //   project_writer PATH hold CJNO CJDNO METRES
-//       writes one elevation, prints "committed" and waits to be killed.
+//       writes one elevation, prints "committed journal=<mode>
+//       synchronous=<level>" as its connection reports them, and waits to be
+//       killed.
 //   project_writer PATH many CJNO COUNT
 //       writes COUNT elevations of epoch CJNO one commit at a time, then
 //       prints "done".
@@ -19,16 +21,23 @@ int main(int argc, char *argv[])
     if (args.size() < 5)
         return 2;
     ProjectDatabase project;
-    if (!project.open(args[1])) {
-        std::fprintf(stderr, "open: %s\n", qPrintable(project.errorString()));
+    if (auto opened = project.open(args[1]); !opened) {
+        std::fprintf(stderr, "open: %s\n", qPrintable(opened.error()));
         return 1;
     }
     if (args[2] == QLatin1String("hold") && args.size() == 6) {
-        if (!project.setElevation(args[3].toInt(), args[4].toInt(), args[5].toDouble())) {
-            std::fprintf(stderr, "write: %s\n", qPrintable(project.errorString()));
+        if (auto stored = project.setElevation(args[3].toInt(), args[4].toInt(), args[5].toDouble());
+            !stored) {
+            std::fprintf(stderr, "write: %s\n", qPrintable(stored.error()));
             return 1;
         }
-        std::printf("committed\n");
+        const auto durability = project.durability();
+        if (!durability) {
+            std::fprintf(stderr, "durability: %s\n", qPrintable(durability.error()));
+            return 1;
+        }
+        std::printf("committed journal=%s synchronous=%d\n",
+                    qPrintable(durability->journalMode), durability->synchronous);
         std::fflush(stdout);
         for (;;)
             QThread::sleep(1);
@@ -36,8 +45,8 @@ int main(int argc, char *argv[])
     if (args[2] == QLatin1String("many")) {
         const int cjNo = args[3].toInt();
         for (int point = 1; point <= args[4].toInt(); ++point) {
-            if (!project.setElevation(cjNo, point, 100.0 + point / 1000.0)) {
-                std::fprintf(stderr, "write %d: %s\n", point, qPrintable(project.errorString()));
+            if (auto stored = project.setElevation(cjNo, point, 100.0 + point / 1000.0); !stored) {
+                std::fprintf(stderr, "write %d: %s\n", point, qPrintable(stored.error()));
                 return 1;
             }
         }

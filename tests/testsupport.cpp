@@ -1,5 +1,7 @@
 #include "testsupport.h"
 
+#include <algorithm>
+
 #include "project/sqlscript.h"
 
 #include <QApplication>
@@ -18,6 +20,19 @@
 #include <QUuid>
 
 namespace testsupport {
+
+ProjectSnapshot snapshotOf(const Records &records)
+{
+    auto elevations = records.elevations;
+    std::stable_sort(elevations.begin(), elevations.end(), [](const Elevation &a, const Elevation &b) {
+        return a.cjNo != b.cjNo ? a.cjNo < b.cjNo : a.cjdNo < b.cjdNo;
+    });
+    auto snapshot =
+        ProjectSnapshot::fromRecords(records.epochs, records.points, elevations, records.colours);
+    Q_ASSERT(snapshot.ok());
+    return std::move(*snapshot);
+}
+
 
 namespace {
 

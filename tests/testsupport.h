@@ -10,7 +10,30 @@
 #include <functional>
 #include <optional>
 
+#include "survey/projectsnapshot.h"
+
 namespace testsupport {
+
+// The value of a read that must succeed; a failed read stops the test
+// program with its reason.
+template <typename T> T must(Result<T> result)
+{
+    if (!result)
+        qFatal("a read failed: %s", qPrintable(result.error()));
+    return std::move(*result);
+}
+
+// Project records as a test writes them down, in any order.
+struct Records
+{
+    std::vector<Epoch> epochs;
+    std::vector<Elevation> elevations;
+    std::vector<Point> points;
+    std::vector<std::pair<int, Rgb>> colours;
+};
+// The snapshot of those records, as the loader would make it.
+ProjectSnapshot snapshotOf(const Records &records);
+
 
 // The project template the build made.
 QString projectTemplate();

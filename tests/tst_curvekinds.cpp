@@ -1,4 +1,5 @@
 #include "gui/mainwindow.h"
+#include "gui/session.h"
 #include "gui/startup.h"
 #include "gui/previewwidget.h"
 #include "gui/projectcommands.h"
@@ -77,7 +78,7 @@ void CurveKindsTest::templateChoiceSetsTheBoxes()
     QCOMPARE(text(window.get(), "Text6"), "365");
     QCOMPARE(text(window.get(), "Text7"), "12.35"); // two decimals after a template choice
     QCOMPARE(text(window.get(), "Text8"), "30");
-    QCOMPARE(window->curveLayout().CurveLength, 150.0);
+    QCOMPARE(window->session().curveLayout().CurveLength, 150.0);
 
     QTest::mouseClick(control<QRadioButton>(window.get(), "Option3"), Qt::LeftButton);
     combo->setCurrentIndex(combo->findText(QStringLiteral("NONE")));
@@ -155,7 +156,7 @@ void CurveKindsTest::zoomButtons()
     auto *zoomIn = control<QPushButton>(window.get(), "Command8");
     auto *zoomOut = control<QPushButton>(window.get(), "Command9");
     auto *area = control<PreviewWidget>(window.get(), "Pic1");
-    QCOMPARE(window->zoomLevel(), 2);
+    QCOMPARE(window->session().zoomLevel(), 2);
 
     const struct
     {
@@ -166,7 +167,7 @@ void CurveKindsTest::zoomButtons()
                  {zoomOut, 2, true, true}, {zoomOut, 1, true, false}, {zoomIn, 2, true, true}};
     for (const auto &step : steps) {
         QTest::mouseClick(step.button, Qt::LeftButton);
-        QCOMPARE(window->zoomLevel(), step.level);
+        QCOMPARE(window->session().zoomLevel(), step.level);
         QCOMPARE(zoomIn->isEnabled(), step.in);
         QCOMPARE(zoomOut->isEnabled(), step.out);
         QCOMPARE(area->picture().window, settlementWindow(step.level));

@@ -19,7 +19,7 @@ template <typename T> T *control(QWidget *window, const char *name)
     return window->findChild<T *>(QString::fromLatin1(name));
 }
 
-struct Session
+struct TestSession
 {
     TestProgram program;
     std::unique_ptr<MainWindow> window;
@@ -82,7 +82,7 @@ void CurveOutputTest::noProject()
 
 void CurveOutputTest::drawsAndWritesNextToTheProject()
 {
-    Session session;
+    TestSession session;
     QVERIFY(session.start());
     MainWindow *window = session.window.get();
     {
@@ -119,7 +119,7 @@ void CurveOutputTest::drawsAndWritesNextToTheProject()
 
 void CurveOutputTest::cancelledPickDrawsNothing()
 {
-    Session session;
+    TestSession session;
     QVERIFY(session.start());
     MainWindow *window = session.window.get();
     const QPoint home = window->pos();
@@ -134,7 +134,7 @@ void CurveOutputTest::cancelledPickDrawsNothing()
 
 void CurveOutputTest::missingFont()
 {
-    Session session;
+    TestSession session;
     QVERIFY(session.start());
     MainWindow *window = session.window.get();
     auto *font = control<QLineEdit>(window, "Text15");
@@ -152,7 +152,7 @@ void CurveOutputTest::missingFont()
 
 void CurveOutputTest::unwritableDrawing()
 {
-    Session session;
+    TestSession session;
     QVERIFY(session.start());
     QVERIFY(QDir().mkpath(session.drawing())); // a folder where the drawing should go
     DialogWatcher watcher(session.window.get());

@@ -1,4 +1,5 @@
 #include "gui/mainwindow.h"
+#include "gui/session.h"
 #include "gui/startup.h"
 #include "gui/projectcommands.h"
 #include "project/projectdb.h"
@@ -20,7 +21,7 @@ QString fixture(const char *name)
     return QStringLiteral(SEDIMETRA_SOURCE_DIR "/tests/fixtures/") + QString::fromLatin1(name);
 }
 
-struct Session
+struct TestSession
 {
     TestProgram program;
     std::unique_ptr<MainWindow> window;
@@ -60,7 +61,7 @@ struct Session
     std::optional<double> stored(int epoch, int point)
     {
         ProjectDatabase db;
-        return db.open(project) ? db.elevation(epoch, point) : std::nullopt;
+        return db.open(project) ? must(db.elevation(epoch, point)) : std::nullopt;
     }
 
     QString cell(int row, int column)
@@ -100,9 +101,9 @@ void ImportTest::importsIntoTheCurrentEpoch_data()
 void ImportTest::importsIntoTheCurrentEpoch()
 {
     QFETCH(QString, file);
-    Session session;
+    TestSession session;
     QVERIFY(session.start());
-    QCOMPARE(session.window->currentEpoch(), 1);
+    QCOMPARE(session.window->session().currentEpoch(), 1);
     const auto seen = session.import(file);
     QCOMPARE(seen.size(), 1);
     QCOMPARE(seen[0].title, QStringLiteral("调入数据"));
@@ -134,7 +135,7 @@ void ImportTest::millimetres_data()
 void ImportTest::millimetres()
 {
     QFETCH(QString, file);
-    Session session;
+    TestSession session;
     QVERIFY(session.start(QStringLiteral("mm")));
     QCOMPARE(session.import(file).size(), 1);
     QCOMPARE(session.stored(1, 1), std::optional<double>(100.5));
@@ -153,7 +154,7 @@ void ImportTest::oneDataRow_data()
 void ImportTest::oneDataRow()
 {
     QFETCH(QString, file);
-    Session session;
+    TestSession session;
     QVERIFY(session.start());
     const auto seen = session.import(file);
     QCOMPARE(seen.size(), 1);
@@ -181,7 +182,7 @@ void ImportTest::refusedSources()
 {
     QFETCH(QString, file);
     QFETCH(QString, message);
-    Session session;
+    TestSession session;
     QVERIFY(session.start());
     if (file == QLatin1String("text")) {
         file = session.program.projects() + QStringLiteral("观测.xlsx");
@@ -209,7 +210,7 @@ void ImportTest::refusedSources()
 
 void ImportTest::nothingWithoutAnEpochOrOnCancel()
 {
-    Session session;
+    TestSession session;
     QVERIFY(session.start());
     {
         DialogWatcher watcher(session.window.get());
@@ -220,7 +221,7 @@ void ImportTest::nothingWithoutAnEpochOrOnCancel()
                  QStringList{QStringLiteral("观测数据 (*.xls *.xlsx)")});
         QVERIFY(watcher.seen().isEmpty());
     }
-    session.window->setCurrentEpoch(-1);
+    session.window->session().setCurrentEpoch(-1);
     DialogWatcher watcher(session.window.get());
     QTest::mouseClick(session.window->findChild<QPushButton *>("Command10"), Qt::LeftButton);
     QVERIFY(watcher.fileDialogTitles().isEmpty());
@@ -228,7 +229,7 @@ void ImportTest::nothingWithoutAnEpochOrOnCancel()
 
 void ImportTest::largeSheet()
 {
-    Session session;
+    TestSession session;
     QVERIFY(session.start());
     // 50,000 rows, written by openpyxl; every one names point J2.
     const QString file = session.program.projects() + QStringLiteral("大.xlsx");

@@ -1,4 +1,5 @@
 #include "gui/mainwindow.h"
+#include "gui/session.h"
 #include "gui/startup.h"
 #include "gui/twips.h"
 #include "testsupport.h"
@@ -238,9 +239,9 @@ void MainWindowTest::gridHeadingsAndRows()
     QVERIFY(control<QCheckBox>(window.get(), "Check1")->isChecked());
     QVERIFY(control<QWidget>(window.get(), "Frame9")->isHidden());
     QVERIFY(control<QWidget>(window.get(), "Command13")->isHidden());
-    QCOMPARE(window->currentEpoch(), -1);
-    QCOMPARE(window->zoomLevel(), 2);
-    QVERIFY(window->currentProjectPath().isEmpty());
+    QCOMPARE(window->session().currentEpoch(), -1);
+    QCOMPARE(window->session().zoomLevel(), 2);
+    QVERIFY(window->session().projectPath().isEmpty());
 
     const std::pair<const char *, int> lengths[] = {
         {"Text6", 3},   {"Text7", 4},   {"Text8", 4},   {"Text10", 2},  {"Text11", 2},
@@ -314,7 +315,7 @@ void MainWindowTest::pointCountAtStartup()
     QVERIFY(dir.make({{QStringLiteral("支持点数"), stored}}));
     const auto window = startup(dir.programDir());
     QVERIFY(window);
-    QCOMPARE(window->pointCount(), rows);
+    QCOMPARE(window->session().pointCount(), rows);
     QCOMPARE(control<QTableWidget>(window.get(), "Flex1")->rowCount(), rows);
     auto *combo3 = control<QComboBox>(window.get(), "Combo3");
     QCOMPARE(combo3->currentText(), listed);
@@ -331,7 +332,7 @@ void MainWindowTest::settingsLoadedAtStartup()
                       {QStringLiteral("字体2"), QStringLiteral("gbcbig")}}));
     const auto window = startup(dir.programDir());
     QVERIFY(window);
-    QCOMPARE(window->elevationUnit(), QStringLiteral("mm"));
+    QCOMPARE(window->session().unit(), QStringLiteral("mm"));
     QVERIFY(control<QRadioButton>(window.get(), "Option6")->isChecked());
     QVERIFY(!control<QRadioButton>(window.get(), "Option5")->isChecked());
     QCOMPARE(control<QLineEdit>(window.get(), "Text10")->text(), QStringLiteral("8"));
@@ -444,11 +445,11 @@ void MainWindowTest::unitAndPointCountHandlers()
     text5->show();
 
     QTest::mouseClick(control<QRadioButton>(window.get(), "Option6"), Qt::LeftButton);
-    QCOMPARE(window->elevationUnit(), QStringLiteral("mm"));
+    QCOMPARE(window->session().unit(), QStringLiteral("mm"));
     QVERIFY(text4->isHidden() && text4->text().isEmpty());
     QVERIFY(text5->isHidden() && text5->text().isEmpty());
     QTest::mouseClick(control<QRadioButton>(window.get(), "Option5"), Qt::LeftButton);
-    QCOMPARE(window->elevationUnit(), QStringLiteral("m"));
+    QCOMPARE(window->session().unit(), QStringLiteral("m"));
     // The unit is stored only when the program ends.
     QVERIFY(!storedSetting(dir.sdmx(), QStringLiteral("高程单位")).has_value());
 
@@ -458,12 +459,12 @@ void MainWindowTest::unitAndPointCountHandlers()
     combo3->setFocus();
     QTest::keyClick(combo3, Qt::Key_End); // the last entry, 150
     QCOMPARE(combo3->currentText(), QStringLiteral("150"));
-    QCOMPARE(window->pointCount(), 150);
+    QCOMPARE(window->session().pointCount(), 150);
     QCOMPARE(grid->rowCount(), 150);
     QCOMPARE(grid->rowHeight(149), twips(300));
     QVERIFY(text4->isHidden());
     QTest::keyClick(combo3, Qt::Key_Home);
-    QCOMPARE(window->pointCount(), 15);
+    QCOMPARE(window->session().pointCount(), 15);
     QCOMPARE(grid->rowCount(), 15);
     QVERIFY(!storedSetting(dir.sdmx(), QStringLiteral("支持点数")).has_value());
 }
@@ -612,8 +613,8 @@ void MainWindowTest::exitStoresFourSettings()
     window.reset();
     const auto again = startup(dir.programDir());
     QVERIFY(again);
-    QCOMPARE(again->pointCount(), 120);
-    QCOMPARE(again->elevationUnit(), QStringLiteral("mm"));
+    QCOMPARE(again->session().pointCount(), 120);
+    QCOMPARE(again->session().unit(), QStringLiteral("mm"));
     QCOMPARE(control<QLineEdit>(again.get(), "Text14")->text(), QStringLiteral("宋体's"));
 }
 

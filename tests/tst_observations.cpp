@@ -1,4 +1,5 @@
 #include "gui/mainwindow.h"
+#include "gui/session.h"
 #include "gui/startup.h"
 #include "project/projectdb.h"
 #include "gui/observationgrid.h"
@@ -90,7 +91,7 @@ QString fixed(double value, int decimals)
     return text;
 }
 
-struct Session
+struct TestSession
 {
     TestProgram program;
     std::unique_ptr<MainWindow> window;
@@ -108,7 +109,7 @@ struct Session
         DialogWatcher watcher(window.get());
         watcher.queueFile(project);
         click(window.get(), "Command6");
-        return window->currentProjectPath() == project;
+        return window->session().projectPath() == project;
     }
 
     void addEpoch(const QString &date, const QString &name, const QString &layers)
@@ -171,7 +172,7 @@ void ObservationsTest::dateTypedKeyByKey()
 {
     QFETCH(QString, typed);
     QFETCH(QString, shown);
-    Session session;
+    TestSession session;
     QVERIFY(session.start());
     auto *date = control<QLineEdit>(session.window.get(), "Text1");
     QTest::mouseClick(date, Qt::LeftButton);
@@ -185,7 +186,7 @@ void ObservationsTest::dateTypedKeyByKey()
 
 void ObservationsTest::epochsAddedAndRefused()
 {
-    Session session;
+    TestSession session;
     QVERIFY(session.start());
     MainWindow *window = session.window.get();
     auto *list = control<QListWidget>(window, "List1");
@@ -193,11 +194,11 @@ void ObservationsTest::epochsAddedAndRefused()
     session.addEpoch("2018-07-10", QStringLiteral("首次"), "2");
     QCOMPARE(list->count(), 1);
     QCOMPARE(list->item(0)->text(), QStringLiteral("0.首次"));
-    QCOMPARE(window->currentEpoch(), 0);
+    QCOMPARE(window->session().currentEpoch(), 0);
     session.addEpoch("2018-08-09", "b.2", "3");
     QCOMPARE(list->item(1)->text(), "1.b.2");
     QCOMPARE(list->currentRow(), 1);
-    QCOMPARE(window->currentEpoch(), 1);
+    QCOMPARE(window->session().currentEpoch(), 1);
     QVERIFY(control<QPushButton>(window, "Command2")->isEnabled());
 
     {
@@ -225,7 +226,7 @@ void ObservationsTest::epochsAddedAndRefused()
     }
     ProjectDatabase reader;
     QVERIFY(reader.open(session.project));
-    const auto epochs = reader.epochs();
+    const auto epochs = must(reader.epochs());
     QCOMPARE(epochs.size(), size_t(2));
     QCOMPARE(epochs[1].date, QStringLiteral("2018-08-09"));
     QCOMPARE(epochs[1].name, QStringLiteral("b.2"));
@@ -234,7 +235,7 @@ void ObservationsTest::epochsAddedAndRefused()
 
 void ObservationsTest::pastedEpochFieldsChecked()
 {
-    Session session;
+    TestSession session;
     QVERIFY(session.start());
     MainWindow *window = session.window.get();
     auto *date = control<QLineEdit>(window, "Text1");
@@ -261,12 +262,12 @@ void ObservationsTest::pastedEpochFieldsChecked()
     QCOMPARE(control<QListWidget>(window, "List1")->count(), 1);
     ProjectDatabase reader;
     QVERIFY(reader.open(session.project));
-    QCOMPARE(reader.epochByName("IT'S")->layers, QStringLiteral("5a"));
+    QCOMPARE(must(reader.epochByName("IT'S"))->layers, QStringLiteral("5a"));
 }
 
 void ObservationsTest::modifyEpoch()
 {
-    Session session;
+    TestSession session;
     QVERIFY(session.start());
     MainWindow *window = session.window.get();
     session.addEpoch("2018-07-10", "A", "2");
@@ -280,16 +281,16 @@ void ObservationsTest::modifyEpoch()
 
     replaceText(layers, "7");
     click(window, "Command2");
-    QCOMPARE(reader.epochByNumber(1)->layers, QStringLiteral("7"));
+    QCOMPARE(must(reader.epochByNumber(1))->layers, QStringLiteral("7"));
     QCOMPARE(list->item(1)->text(), "1.B.2");
 
     replaceText(name, "C.3");
     replaceText(date, "2018-08-19");
     click(window, "Command2");
     QCOMPARE(list->item(1)->text(), "1.C.3");
-    QCOMPARE(reader.epochByNumber(1)->name, QStringLiteral("C.3"));
-    QCOMPARE(reader.epochByNumber(1)->date, QStringLiteral("2018-08-19"));
-    QCOMPARE(window->currentEpoch(), 1);
+    QCOMPARE(must(reader.epochByNumber(1))->name, QStringLiteral("C.3"));
+    QCOMPARE(must(reader.epochByNumber(1))->date, QStringLiteral("2018-08-19"));
+    QCOMPARE(window->session().currentEpoch(), 1);
 
     // Only the letter case changes: the epoch is no rival of itself.
     replaceText(name, "c.3");
@@ -315,8 +316,8 @@ void ObservationsTest::modifyEpoch()
     layers->setText("x1"); // pasted: modify refuses it silently
     click(window, "Command2");
     QCOMPARE(window->focusWidget(), layers);
-    QCOMPARE(reader.epochByNumber(1)->layers, QStringLiteral("7"));
-    QCOMPARE(reader.epochs().size(), size_t(2));
+    QCOMPARE(must(reader.epochByNumber(1))->layers, QStringLiteral("7"));
+    QCOMPARE(must(reader.epochs()).size(), size_t(2));
 }
 
 void ObservationsTest::noProjectMessage()
@@ -336,7 +337,7 @@ void ObservationsTest::noProjectMessage()
 
 void ObservationsTest::elevationsTypedDownTheColumn()
 {
-    Session session;
+    TestSession session;
     QVERIFY(session.start());
     MainWindow *window = session.window.get();
     session.setPointCount(30);
@@ -386,7 +387,7 @@ void ObservationsTest::quantitiesMatchAnIndependentComputation_data()
 void ObservationsTest::quantitiesMatchAnIndependentComputation()
 {
     QFETCH(QString, unit);
-    Session session;
+    TestSession session;
     QVERIFY(session.start({{QStringLiteral("高程单位"), unit}}));
     MainWindow *window = session.window.get();
     session.addEpoch("2018-07-10", "A", "1");
@@ -431,7 +432,7 @@ void ObservationsTest::quantitiesMatchAnIndependentComputation()
 
 void ObservationsTest::clearingACellDeletesTheRecord()
 {
-    Session session;
+    TestSession session;
     QVERIFY(session.start());
     MainWindow *window = session.window.get();
     session.addEpoch("2018-07-10", "A", "1");
@@ -470,7 +471,7 @@ void ObservationsTest::clearingACellDeletesTheRecord()
 
 void ObservationsTest::editableColumnFollowsTheEpoch()
 {
-    Session session;
+    TestSession session;
     QVERIFY(session.start());
     MainWindow *window = session.window.get();
     auto *box = control<QLineEdit>(window, "Text4");
@@ -492,7 +493,7 @@ void ObservationsTest::editableColumnFollowsTheEpoch()
 
 void ObservationsTest::elevationKeysAndPastedText()
 {
-    Session session;
+    TestSession session;
     QVERIFY(session.start());
     MainWindow *window = session.window.get();
     session.addEpoch("2018-07-10", "A", "1");
@@ -518,7 +519,7 @@ void ObservationsTest::elevationKeysAndPastedText()
 
 void ObservationsTest::pointNames()
 {
-    Session session;
+    TestSession session;
     QVERIFY(session.start());
     MainWindow *window = session.window.get();
     auto *box = control<QLineEdit>(window, "Text5");
@@ -544,13 +545,13 @@ void ObservationsTest::pointNames()
     ProjectDatabase reader;
     QVERIFY(reader.open(session.project));
     for (int row = 1; row <= 7; ++row) {
-        const auto point = reader.pointByNumber(row);
+        const auto point = must(reader.pointByNumber(row));
         QVERIFY(point);
         QCOMPARE(point->aci, expectedAci[row - 1]);
         QCOMPARE(point->mark, QString::fromUtf8(expectedMark[row - 1]));
         QCOMPARE(grid(window)->item(row - 1, 0)->foreground().color(), expectedColour[row - 1]);
     }
-    QCOMPARE(reader.pointByNumber(7)->name, QStringLiteral("P7沉"));
+    QCOMPARE(must(reader.pointByNumber(7))->name, QStringLiteral("P7沉"));
 
     // Naming a named point again only renames it.
     clickCell(window, 6, 0);
@@ -559,8 +560,8 @@ void ObservationsTest::pointNames()
     QCOMPARE(box->text(), "X");
     typeText(box, "y");
     enter(box);
-    QCOMPARE(reader.pointByNumber(6)->name, "XY");
-    QCOMPARE(reader.pointByNumber(6)->aci, 11);
+    QCOMPARE(must(reader.pointByNumber(6))->name, "XY");
+    QCOMPARE(must(reader.pointByNumber(6))->aci, 11);
     QCOMPARE(grid(window)->item(5, 0)->foreground().color(), QColor(255, 127, 127));
 
     // Pasted characters the keys refuse are refused on Enter.
@@ -569,7 +570,7 @@ void ObservationsTest::pointNames()
         box->setText("A B");
         enter(box);
         QCOMPARE(watcher.seen().size(), 1);
-        QVERIFY(!reader.pointByNumber(7)->name.contains(' '));
+        QVERIFY(!must(reader.pointByNumber(7))->name.contains(' '));
         QCOMPARE(window->grid().nameRow(), 7);
     }
     // Enter in an empty box does nothing.
@@ -580,7 +581,7 @@ void ObservationsTest::pointNames()
 
 void ObservationsTest::nameRowScrolling()
 {
-    Session session;
+    TestSession session;
     QVERIFY(session.start());
     MainWindow *window = session.window.get();
     session.setPointCount(30);
@@ -617,7 +618,7 @@ void ObservationsTest::nameRowScrolling()
 
 void ObservationsTest::openRowStaysInView()
 {
-    Session session;
+    TestSession session;
     QVERIFY(session.start());
     MainWindow *window = session.window.get();
     session.setPointCount(60);
@@ -633,7 +634,7 @@ void ObservationsTest::openRowStaysInView()
 
 void ObservationsTest::malformedStoredDateShowsNoRate()
 {
-    Session session;
+    TestSession session;
     QVERIFY(session.start());
     MainWindow *window = session.window.get();
     session.addEpoch("2018-07-10", "A", "1");
@@ -655,7 +656,7 @@ void ObservationsTest::malformedStoredDateShowsNoRate()
 
 void ObservationsTest::failedWriteShowsWhatIsStored()
 {
-    Session session;
+    TestSession session;
     QVERIFY(session.start());
     MainWindow *window = session.window.get();
     session.addEpoch("2018-07-10", "A", "1");

@@ -1,8 +1,11 @@
 #include "preview/previewcurves.h"
+#include "testsupport.h"
 
 #include <QImage>
 #include <QPainter>
 #include <QTest>
+
+using namespace testsupport;
 
 namespace {
 
@@ -83,12 +86,12 @@ void PreviewTest::windows()
 
 void PreviewTest::oneEpochDrawsTheUnitSegment()
 {
-    PreviewData data;
+    Records data;
     data.epochs = {epoch(0, "2018-07-10")};
     data.elevations = {{0, 1, 100.0}};
     data.points = {{1, "J1", 5, QStringLiteral("菱形")}};
     data.colours = {{5, Rgb{0, 0, 255}}};
-    const auto curves = ::settlementCurves(data, 15);
+    const auto curves = ::settlementCurves(snapshotOf(data), 15);
     QCOMPARE(curves.size(), size_t(1));
     QCOMPARE(curves[0].points, (std::vector<QPointF>{{0, 0}, {1, 0}}));
 
@@ -102,12 +105,12 @@ void PreviewTest::oneEpochDrawsTheUnitSegment()
 
 void PreviewTest::clippedAtZoomLevelFour()
 {
-    PreviewData data;
+    Records data;
     data.epochs = {epoch(0, "2018-01-01"), epoch(1, "2018-04-11")}; // 100 days
     data.elevations = {{0, 1, 100.0}, {1, 1, 99.996}};
     data.points = {{1, "J1", 5, QStringLiteral("菱形")}};
     data.colours = {{5, Rgb{0, 0, 255}}};
-    const auto curves = ::settlementCurves(data, 15);
+    const auto curves = ::settlementCurves(snapshotOf(data), 15);
     QCOMPARE(curves[0].points.back(), QPointF(100, -4.000000000005457));
 
     const PreviewPicture picture{settlementWindow(4), curves};
@@ -126,7 +129,7 @@ void PreviewTest::clippedAtZoomLevelFour()
 
 void PreviewTest::settlementCurves()
 {
-    PreviewData data;
+    Records data;
     data.epochs = {epoch(0, "2018-01-01"), epoch(1, "2018-01-11"), epoch(2, "2018-01-31")};
     data.elevations = {{2, 1, 99.997}, {0, 1, 100.0},  {1, 1, 99.999}, // out of order
                        {1, 2, 50.0},   {2, 2, 49.998},                 // first seen in epoch 1
@@ -134,7 +137,7 @@ void PreviewTest::settlementCurves()
                        {0, 20, 10.0}};                                 // above the point count
     data.points = {{1, "J1", 5, "m"}, {2, "J2", 999, "m"}};
     data.colours = {{5, Rgb{0, 0, 255}}};
-    const auto curves = ::settlementCurves(data, 15);
+    const auto curves = ::settlementCurves(snapshotOf(data), 15);
     QCOMPARE(curves.size(), size_t(3));
     QCOMPARE(curves[0].colour, blue);
     QCOMPARE(curves[0].points.size(), size_t(4));
@@ -146,15 +149,15 @@ void PreviewTest::settlementCurves()
     QCOMPARE(curves[1].points[1], QPointF(10, 0));
     QVERIFY(qAbs(curves[1].points[2].y() + 2) < 1e-6);
     QCOMPARE(curves[2].points.size(), size_t(2));
-    QVERIFY(::settlementCurves(PreviewData{data.epochs, {}, {}, {}}, 15).empty());
+    QVERIFY(::settlementCurves(snapshotOf(Records{data.epochs, {}, {}, {}}), 15).empty());
 }
 
 void PreviewTest::rateLine()
 {
-    PreviewData data;
+    Records data;
     data.epochs = {epoch(0, "2018-01-01"), epoch(1, "2018-01-11")};
     data.elevations = {{0, 1, 100.0}, {1, 1, 99.999}, {0, 2, 50.0}, {1, 2, 49.9994}};
-    const Polyline line = rateCurve(data);
+    const Polyline line = rateCurve(snapshotOf(data));
     QCOMPARE(line.colour, red);
     QCOMPARE(line.points.size(), size_t(2));
     QCOMPARE(line.points[1].x(), 10.0);
@@ -169,7 +172,7 @@ void PreviewTest::rateLine()
 
 void PreviewTest::rateSkipsUndefinedEpochs()
 {
-    PreviewData data;
+    Records data;
     data.epochs = {epoch(0, "2018-01-01"), epoch(1, "2018-01-11"), epoch(2, "2018-01-21"),
                    epoch(3, "2018-01-26"), epoch(4, "2018-01-26"), epoch(5, "2018-02-05")};
     data.elevations = {{0, 1, 100.0},
@@ -178,22 +181,22 @@ void PreviewTest::rateSkipsUndefinedEpochs()
                        {3, 1, 99.985}, // 5 mm over the 5 days since epoch 2
                        {4, 1, 99.984}, // same date: a day count of 1
                        {5, 2, 10.0}};  // no counterpart in epoch 4
-    const Polyline line = rateCurve(data);
+    const Polyline line = rateCurve(snapshotOf(data));
     QCOMPARE(line.points.size(), size_t(3));
     QCOMPARE(line.points[0], QPointF(0, 0));
     QCOMPARE(line.points[1].x(), 25.0);
     QVERIFY(qAbs(line.points[1].y() - 1.0) < 1e-6);
     QCOMPARE(line.points[2].x(), 25.0);
     QVERIFY(qAbs(line.points[2].y() - 1.0) < 1e-6);
-    QVERIFY(rateCurve(PreviewData{data.epochs, {}, {}, {}}).points.empty());
+    QVERIFY(rateCurve(snapshotOf(Records{data.epochs, {}, {}, {}})).points.empty());
 }
 
 void PreviewTest::loadLine()
 {
-    PreviewData data;
+    Records data;
     data.epochs = {epoch(0, "2018-01-01", "2"), epoch(1, "2018-01-01", "5"),
                    epoch(2, "2018-01-31", "10")};
-    const Polyline line = loadCurve(data);
+    const Polyline line = loadCurve(snapshotOf(data));
     QCOMPARE(line.colour, blue);
     QCOMPARE(line.points, (std::vector<QPointF>{{0, 2}, {30, 10}}));
 

@@ -129,9 +129,10 @@ void ProjectDatabaseTest::refusesWhatIsNoProject()
     const QByteArray before = digestOf(path);
 
     ProjectDatabase project;
-    QVERIFY(!project.open(path));
-    QVERIFY(!project.errorString().isEmpty());
-    QVERIFY2(project.errorString().contains(reason), qPrintable(project.errorString()));
+    const auto opened = project.open(path);
+    QVERIFY(!opened);
+    QVERIFY(!opened.error().isEmpty());
+    QVERIFY2(opened.error().contains(reason), qPrintable(opened.error()));
     QCOMPARE(digestOf(path), before);
 }
 
@@ -139,9 +140,8 @@ void ProjectDatabaseTest::createFromTemplate()
 {
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("新 工程.mdb"));
-    QString error;
-    QVERIFY2(ProjectDatabase::createFromTemplate(projectTemplate(), path, &error),
-             qPrintable(error));
+    const auto made = ProjectDatabase::createFromTemplate(projectTemplate(), path);
+    QVERIFY2(made, qPrintable(made.error()));
     QCOMPARE(digestOf(path), digestOf(projectTemplate()));
 
     {
@@ -149,18 +149,19 @@ void ProjectDatabaseTest::createFromTemplate()
         QVERIFY(project.open(path));
         QVERIFY(project.setElevation(0, 1, 100.0));
     }
-    QVERIFY(ProjectDatabase::createFromTemplate(projectTemplate(), path, &error));
+    QVERIFY(ProjectDatabase::createFromTemplate(projectTemplate(), path));
     QCOMPARE(digestOf(path), digestOf(projectTemplate()));
     QCOMPARE(QDir(dir.path()).entryList(QDir::Files).size(), 1); // no temporary left
 
     const QString folder = dir.filePath(QStringLiteral("folder.mdb"));
     QVERIFY(QDir().mkpath(folder));
-    QVERIFY(!ProjectDatabase::createFromTemplate(projectTemplate(), folder, &error));
+    QVERIFY(!ProjectDatabase::createFromTemplate(projectTemplate(), folder));
     QVERIFY(QFileInfo(folder).isDir());
 
-    QVERIFY(!ProjectDatabase::createFromTemplate(dir.filePath(QStringLiteral("none.mdb")), path,
-                                                 &error));
-    QVERIFY(error.contains(QStringLiteral("none.mdb")));
+    const auto noTemplate =
+        ProjectDatabase::createFromTemplate(dir.filePath(QStringLiteral("none.mdb")), path);
+    QVERIFY(!noTemplate);
+    QVERIFY(noTemplate.error().contains(QStringLiteral("none.mdb")));
     QCOMPARE(digestOf(path), digestOf(projectTemplate()));
 }
 
@@ -171,33 +172,35 @@ void ProjectDatabaseTest::epochs()
     QVERIFY(makeProject(path));
     ProjectDatabase project;
     QVERIFY(project.open(path));
-    QVERIFY(project.epochs().empty());
-    QCOMPARE(project.nextEpochNumber(), std::optional<int>(0));
+    QVERIFY(must(project.epochs()).empty());
+    QCOMPARE(must(project.nextEpochNumber()), std::optional<int>(0));
 
     QVERIFY(project.addEpoch({1, QStringLiteral("2018-08-09"), QStringLiteral("B.2"), "2.5"}));
     QVERIFY(project.addEpoch({0, QStringLiteral("2018-07-10"), QStringLiteral("首次"), "5"}));
     QVERIFY(project.addEpoch({2, QStringLiteral("2018-09-01"), QStringLiteral("x"), "5a"}));
-    QCOMPARE(project.nextEpochNumber(), std::optional<int>(3));
-    QVERIFY2(!project.addEpoch({2, QStringLiteral("2019-01-01"), QStringLiteral("y"), "1"}),
-             "epoch numbers are unique");
-    QVERIFY(!project.errorString().isEmpty());
+    QCOMPARE(must(project.nextEpochNumber()), std::optional<int>(3));
+    const auto duplicate = project.addEpoch({2, QStringLiteral("2019-01-01"), QStringLiteral("y"), "1"});
+    QVERIFY2(!duplicate, "epoch numbers are unique");
+    QVERIFY(!duplicate.error().isEmpty());
 
-    const std::vector<Epoch> all = project.epochs();
+    const std::vector<Epoch> all = must(project.epochs());
     QCOMPARE(all.size(), size_t(3));
     QCOMPARE(all[0].cjNo, 0);
     QCOMPARE(all[0].name, QStringLiteral("首次"));
     QCOMPARE(all[0].layers, QStringLiteral("5"));
     QCOMPARE(all[1].layers, QStringLiteral("2.5"));
     QCOMPARE(all[2].layers, QStringLiteral("5a"));
-    QCOMPARE(project.epochByNumber(1)->date, QStringLiteral("2018-08-09"));
-    QVERIFY(!project.epochByNumber(7));
-    QVERIFY(project.errorString().isEmpty());
+    QCOMPARE(must(project.epochByNumber(1))->date, QStringLiteral("2018-08-09"));
+    const auto missing = project.epochByNumber(7);
+    QVERIFY(missing.ok()); // finding nothing is no failure
+    QVERIFY(!*missing);
 
     QVERIFY(project.updateEpoch({1, QStringLiteral("2018-08-10"), QStringLiteral("第二次"), "6"}));
-    QCOMPARE(project.epochByNumber(1)->name, QStringLiteral("第二次"));
-    QVERIFY(!project.epochByName(QStringLiteral("B.2")));
-    QVERIFY(!project.updateEpoch({9, QStringLiteral("2018-08-10"), QStringLiteral("z"), "1"}));
-    QVERIFY(!project.errorString().isEmpty());
+    QCOMPARE(must(project.epochByNumber(1))->name, QStringLiteral("第二次"));
+    QVERIFY(!must(project.epochByName(QStringLiteral("B.2"))));
+    const auto unknown = project.updateEpoch({9, QStringLiteral("2018-08-10"), QStringLiteral("z"), "1"});
+    QVERIFY(!unknown);
+    QVERIFY(!unknown.error().isEmpty());
 }
 
 void ProjectDatabaseTest::epochLookupsAreExact_data()
@@ -239,11 +242,11 @@ void ProjectDatabaseTest::epochLookupsAreExact()
     QVERIFY(project.addEpoch({0, stored, stored, "1"}));
     QVERIFY(project.addPoint({1, stored, 5, QStringLiteral("菱形")}));
 
-    QCOMPARE(project.epochByName(sought).has_value(), found);
-    QCOMPARE(project.epochByDate(sought).has_value(), found);
-    QCOMPARE(project.pointByName(sought).has_value(), found);
+    QCOMPARE(must(project.epochByName(sought)).has_value(), found);
+    QCOMPARE(must(project.epochByDate(sought)).has_value(), found);
+    QCOMPARE(must(project.pointByName(sought)).has_value(), found);
     if (found)
-        QCOMPARE(project.pointByName(sought)->name, stored);
+        QCOMPARE(must(project.pointByName(sought))->name, stored);
 }
 
 void ProjectDatabaseTest::elevations()
@@ -253,12 +256,12 @@ void ProjectDatabaseTest::elevations()
     QVERIFY(makeProject(path));
     ProjectDatabase project;
     QVERIFY(project.open(path));
-    QVERIFY(!project.maxPointNumber());
-    QVERIFY(!project.elevation(0, 1));
+    QVERIFY(!must(project.maxPointNumber()));
+    QVERIFY(!must(project.elevation(0, 1)));
 
     QVERIFY(project.setElevation(0, 1, 100.0));
     QVERIFY(project.setElevation(0, 1, 100.00001)); // found again, not added twice
-    QCOMPARE(project.elevation(0, 1), std::optional<double>(100.00001));
+    QCOMPARE(must(project.elevation(0, 1)), std::optional<double>(100.00001));
     QVERIFY(project.setElevation(2, 1, 99.9965));
     QVERIFY(project.setElevation(1, 1, 99.998));
     QVERIFY(project.setElevation(1, 12, 50.5));
@@ -271,25 +274,25 @@ void ProjectDatabaseTest::elevations()
             .toInt(),
         1);
 
-    const auto ofPoint = project.elevationsOfPoint(1);
+    const auto ofPoint = must(project.elevationsOfPoint(1));
     QCOMPARE(ofPoint.size(), size_t(3));
     QCOMPARE(ofPoint[0].cjNo, 0);
     QCOMPARE(ofPoint[1].cjNo, 1);
     QCOMPARE(ofPoint[2].pointH, 99.9965);
-    const auto ofEpoch = project.elevationsOfEpoch(1);
+    const auto ofEpoch = must(project.elevationsOfEpoch(1));
     QCOMPARE(ofEpoch.size(), size_t(3));
     QCOMPARE(ofEpoch[0].cjdNo, 1);
     QCOMPARE(ofEpoch[1].cjdNo, 3);
     QCOMPARE(ofEpoch[2].cjdNo, 12);
-    QCOMPARE(project.elevationsOfEpoch(1, 3).size(), size_t(2));
-    QCOMPARE(project.elevation(1, 3), std::optional<double>(0.0)); // a stored zero is a record
-    QCOMPARE(project.maxPointNumber(), std::optional<int>(12));
-    QCOMPARE(project.allElevations().size(), size_t(5));
+    QCOMPARE(must(project.elevationsOfEpoch(1, 3)).size(), size_t(2));
+    QCOMPARE(must(project.elevation(1, 3)), std::optional<double>(0.0)); // a stored zero is a record
+    QCOMPARE(must(project.maxPointNumber()), std::optional<int>(12));
+    QCOMPARE(must(project.allElevations()).size(), size_t(5));
 
     QVERIFY(project.deleteElevation(1, 12));
-    QVERIFY(!project.elevation(1, 12));
+    QVERIFY(!must(project.elevation(1, 12)));
     QVERIFY(project.deleteElevation(1, 12)); // nothing to delete is no error
-    QCOMPARE(project.maxPointNumber(), std::optional<int>(3));
+    QCOMPARE(must(project.maxPointNumber()), std::optional<int>(3));
 }
 
 void ProjectDatabaseTest::points()
@@ -304,18 +307,18 @@ void ProjectDatabaseTest::points()
     QVERIFY(project.addPoint({9, QStringLiteral("J2"), 3, QStringLiteral("叉叉")}));
     QVERIFY(!project.addPoint({7, QStringLiteral("again"), 5, QStringLiteral("菱形")}));
 
-    const auto all = project.points();
+    const auto all = must(project.points());
     QCOMPARE(all.size(), size_t(3));
     QCOMPARE(all[0].cjdNo, 2);
     QCOMPARE(all[1].mark, QStringLiteral("菱形"));
-    QCOMPARE(project.pointByNumber(7)->name, QStringLiteral("J7"));
-    QVERIFY(!project.pointByNumber(8));
+    QCOMPARE(must(project.pointByNumber(7))->name, QStringLiteral("J7"));
+    QVERIFY(!must(project.pointByNumber(8)));
     // Two points of one name: the first by number.
-    QCOMPARE(project.pointByName(QStringLiteral("j2"))->cjdNo, 2);
+    QCOMPARE(must(project.pointByName(QStringLiteral("j2")))->cjdNo, 2);
 
     QVERIFY(project.renamePoint(7, QStringLiteral("新'点")));
-    QCOMPARE(project.pointByNumber(7)->name, QStringLiteral("新'点"));
-    QCOMPARE(project.pointByNumber(7)->aci, 5);
+    QCOMPARE(must(project.pointByNumber(7))->name, QStringLiteral("新'点"));
+    QCOMPARE(must(project.pointByNumber(7))->aci, 5);
     QVERIFY(!project.renamePoint(8, QStringLiteral("none")));
 }
 
@@ -326,11 +329,11 @@ void ProjectDatabaseTest::colours()
     QVERIFY(makeProject(path));
     ProjectDatabase project;
     QVERIFY(project.open(path));
-    QCOMPARE(project.colour(5), std::optional<Rgb>(Rgb{0, 0, 255}));
-    QCOMPARE(project.colour(11), std::optional<Rgb>(Rgb{255, 127, 127}));
-    QCOMPARE(project.colour(1), std::optional<Rgb>(Rgb{255, 0, 0}));
-    QVERIFY(!project.colour(256));
-    QVERIFY(!project.colour(-1));
+    QCOMPARE(must(project.colour(5)), std::optional<Rgb>(Rgb{0, 0, 255}));
+    QCOMPARE(must(project.colour(11)), std::optional<Rgb>(Rgb{255, 127, 127}));
+    QCOMPARE(must(project.colour(1)), std::optional<Rgb>(Rgb{255, 0, 0}));
+    QVERIFY(!must(project.colour(256)));
+    QVERIFY(!must(project.colour(-1)));
 }
 
 void ProjectDatabaseTest::independentReaderSeesTheRows()
@@ -368,11 +371,13 @@ void ProjectDatabaseTest::readOnlyProject()
     QVERIFY(QFile::setPermissions(path, QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther));
     const QByteArray before = digestOf(path);
     ProjectDatabase project;
-    QVERIFY2(project.open(path), qPrintable(project.errorString()));
+    const auto opened = project.open(path);
+    QVERIFY2(opened, qPrintable(opened.error()));
     QVERIFY(project.isReadOnly());
-    QCOMPARE(project.elevation(0, 1), std::optional<double>(100.0));
-    QVERIFY(!project.setElevation(0, 1, 101.0));
-    QVERIFY(project.errorString().contains(QStringLiteral("只读")));
+    QCOMPARE(must(project.elevation(0, 1)), std::optional<double>(100.0));
+    const auto refused = project.setElevation(0, 1, 101.0);
+    QVERIFY(!refused);
+    QVERIFY(refused.error().contains(QStringLiteral("只读")));
     QVERIFY(!project.addEpoch({0, QStringLiteral("2018-07-10"), QStringLiteral("A"), "1"}));
     QVERIFY(!project.deleteElevation(0, 1));
     QCOMPARE(digestOf(path), before);
@@ -387,8 +392,9 @@ void ProjectDatabaseTest::removedOrReplacedFile()
         ProjectDatabase project;
         QVERIFY(project.open(path));
         QVERIFY(QFile::remove(path));
-        QVERIFY(!project.setElevation(0, 1, 100.0));
-        QVERIFY(project.errorString().contains(QStringLiteral("删除")));
+        const auto refused = project.setElevation(0, 1, 100.0);
+        QVERIFY(!refused);
+        QVERIFY(refused.error().contains(QStringLiteral("删除")));
     }
     QVERIFY(makeProject(path));
     ProjectDatabase project;
@@ -417,11 +423,12 @@ void ProjectDatabaseTest::lockedByAnotherProgram()
         ExclusiveLock lock(path);
         QVERIFY(lock.locked());
         ProjectDatabase project;
-        QVERIFY(!project.open(path));
-        QVERIFY2(project.errorString().contains(QStringLiteral("locked")),
-                 qPrintable(project.errorString()));
-        QVERIFY(!opened.setElevation(0, 1, 100.0));
-        QVERIFY(opened.errorString().contains(QStringLiteral("locked")));
+        const auto refused = project.open(path);
+        QVERIFY(!refused);
+        QVERIFY2(refused.error().contains(QStringLiteral("locked")), qPrintable(refused.error()));
+        const auto blocked = opened.setElevation(0, 1, 100.0);
+        QVERIFY(!blocked);
+        QVERIFY(blocked.error().contains(QStringLiteral("locked")));
     }
     QVERIFY(opened.setElevation(0, 1, 100.0));
     QCOMPARE(integrityOf(path), QStringLiteral("ok"));
@@ -434,17 +441,25 @@ void ProjectDatabaseTest::transactionIsAllOrNothing()
     QVERIFY(makeProject(path));
     ProjectDatabase project;
     QVERIFY(project.open(path));
-    QVERIFY(!project.inTransaction([&] {
-        return project.setElevation(1, 1, 100.0) && project.setElevation(1, 2, 101.0)
-               && project.addEpoch({0, QStringLiteral("d"), QStringLiteral("n"), "1"})
-               && project.addEpoch({0, QStringLiteral("d2"), QStringLiteral("n2"), "1"});
-    }));
-    QVERIFY(!project.errorString().isEmpty());
-    QVERIFY(project.allElevations().empty());
-    QVERIFY(project.epochs().empty());
+    const auto done = project.inTransaction([&]() -> Result<void> {
+        for (auto step : {project.setElevation(1, 1, 100.0), project.setElevation(1, 2, 101.0),
+                          project.addEpoch({0, QStringLiteral("d"), QStringLiteral("n"), "1"}),
+                          project.addEpoch({0, QStringLiteral("d2"), QStringLiteral("n2"), "1"})})
+            if (!step)
+                return step;
+        return success();
+    });
+    QVERIFY(!done);
+    QVERIFY(!done.error().isEmpty());
+    QVERIFY(must(project.allElevations()).empty());
+    QVERIFY(must(project.epochs()).empty());
 
     QVERIFY(project.inTransaction(
-        [&] { return project.setElevation(1, 1, 100.0) && project.setElevation(1, 2, 101.0); }));
+        [&]() -> Result<void> {
+            if (auto first = project.setElevation(1, 1, 100.0); !first)
+                return first;
+            return project.setElevation(1, 2, 101.0);
+        }));
     QCOMPARE(readWithPython(path, QStringLiteral("SELECT COUNT(*) FROM Sur2"))
                  .at(0)
                  .toArray()
@@ -473,7 +488,7 @@ void ProjectDatabaseTest::killRightAfterCommitLosesNothing()
 
     ProjectDatabase project;
     QVERIFY(project.open(path));
-    QCOMPARE(project.elevation(3, 7), std::optional<double>(99.9965));
+    QCOMPARE(must(project.elevation(3, 7)), std::optional<double>(99.9965));
     QCOMPARE(integrityOf(path), QStringLiteral("ok"));
 }
 
@@ -489,12 +504,14 @@ void ProjectDatabaseTest::twoProgramsWriteAtOnce()
     ProjectDatabase project;
     QVERIFY(project.open(path));
     for (int point = 1; point <= 150; ++point)
-        QVERIFY2(project.setElevation(2, point, 90.0 + point / 1000.0),
-                 qPrintable(project.errorString()));
+    {
+        const auto stored = project.setElevation(2, point, 90.0 + point / 1000.0);
+        QVERIFY2(stored, qPrintable(stored.error()));
+    }
     QVERIFY(writer.waitForFinished(60000));
     QCOMPARE(writer.exitCode(), 0);
-    QCOMPARE(project.elevationsOfEpoch(1).size(), size_t(150));
-    QCOMPARE(project.elevationsOfEpoch(2).size(), size_t(150));
+    QCOMPARE(must(project.elevationsOfEpoch(1)).size(), size_t(150));
+    QCOMPARE(must(project.elevationsOfEpoch(2)).size(), size_t(150));
     QCOMPARE(integrityOf(path), QStringLiteral("ok"));
 }
 

@@ -1,4 +1,5 @@
 #include "gui/mainwindow.h"
+#include "gui/session.h"
 #include "gui/startup.h"
 #include "project/projectdb.h"
 #include "testsupport.h"
@@ -52,11 +53,11 @@ QStringList listEntries(QWidget *window)
 
 void verifyNoProject(MainWindow *window)
 {
-    QVERIFY(!window->project());
-    QVERIFY(window->currentProjectPath().isEmpty());
+    QVERIFY(!window->session().project());
+    QVERIFY(window->session().projectPath().isEmpty());
     QCOMPARE(window->windowTitle(), QStringLiteral("Sedimetra 2018"));
     QCOMPARE(control<QListWidget>(window, "List1")->count(), 0);
-    QCOMPARE(window->currentEpoch(), -1);
+    QCOMPARE(window->session().currentEpoch(), -1);
 }
 
 } // namespace
@@ -95,7 +96,7 @@ void ProjectWindowTest::newThenReopen()
     QVERIFY(QFile::exists(path));
     QCOMPARE(digestOf(path), digestOf(fixture.templatePath()));
     QCOMPARE(window->windowTitle(), QStringLiteral("Sedimetra 2018 当前工程：") + path);
-    QCOMPARE(window->currentProjectPath(), path);
+    QCOMPARE(window->session().projectPath(), path);
     QCOMPARE(control<QTableWidget>(window.get(), "Flex1")->currentRow(), 0);
     QCOMPARE(control<QTableWidget>(window.get(), "Flex1")->currentColumn(), 4);
     QVERIFY(listEntries(window.get()).isEmpty());
@@ -129,7 +130,7 @@ void ProjectWindowTest::newThenReopen()
     QCOMPARE(nameCell(window.get(), 3), QString());
     QCOMPARE(listEntries(window.get()), (QStringList{QStringLiteral("0.首次"), "1.B.2"}));
     QCOMPARE(control<QListWidget>(window.get(), "List1")->currentRow(), 1);
-    QCOMPARE(window->currentEpoch(), 1);
+    QCOMPARE(window->session().currentEpoch(), 1);
     QCOMPARE(control<QLineEdit>(window.get(), "Text1")->text(), QStringLiteral("2018-08-09"));
     QCOMPARE(control<QLineEdit>(window.get(), "Text2")->text(), QStringLiteral("B.2"));
     QCOMPARE(control<QLineEdit>(window.get(), "Text3")->text(), QStringLiteral("5"));
@@ -180,7 +181,7 @@ void ProjectWindowTest::newOnExistingFileAsksFirst()
         QCOMPARE(watcher.seen().size(), 1);
     }
     QCOMPARE(digestOf(path), digestOf(fixture.templatePath()));
-    QCOMPARE(window->currentProjectPath(), path);
+    QCOMPARE(window->session().projectPath(), path);
 }
 
 void ProjectWindowTest::programFilesAreRefused_data()
@@ -293,7 +294,7 @@ void ProjectWindowTest::cancelLeavesNoProject()
         click(window.get(), "Command7");
     }
     QCOMPARE(nameCell(window.get(), 0), QStringLiteral("J1"));
-    QCOMPARE(window->currentEpoch(), 0);
+    QCOMPARE(window->session().currentEpoch(), 0);
 
     for (const char *command : {"Command7", "Command6"}) {
         DialogWatcher watcher(window.get());
@@ -320,8 +321,8 @@ void ProjectWindowTest::readOnlyProjectOpensWithWarning()
     click(window.get(), "Command7");
     QCOMPARE(watcher.seen().size(), 1);
     QVERIFY(watcher.seen()[0].text.contains(QStringLiteral("只读")));
-    QCOMPARE(window->currentProjectPath(), path);
-    QVERIFY(window->project()->isReadOnly());
+    QCOMPARE(window->session().projectPath(), path);
+    QVERIFY(window->session().project()->isReadOnly());
 }
 
 QTEST_MAIN(ProjectWindowTest)

@@ -17,7 +17,7 @@ using namespace testsupport;
 
 namespace {
 
-struct Session
+struct TestSession
 {
     TestProgram program;
     std::unique_ptr<MainWindow> window;
@@ -84,7 +84,7 @@ void ResultsCommandTest::noProject()
 
 void ResultsCommandTest::writesNextToTheProject()
 {
-    Session session;
+    TestSession session;
     QVERIFY(session.start());
     QCOMPARE(session.window->findChild<QComboBox *>("Combo2")->currentText(),
              QStringLiteral("沉降观测成果表"));
@@ -105,7 +105,7 @@ void ResultsCommandTest::writesNextToTheProject()
 
 void ResultsCommandTest::templateMissing()
 {
-    Session session;
+    TestSession session;
     QVERIFY(session.start(false));
     QCOMPARE(session.window->findChild<QComboBox *>("Combo2")->count(), 0);
     DialogWatcher watcher(session.window.get());
@@ -117,7 +117,7 @@ void ResultsCommandTest::templateMissing()
 
 void ResultsCommandTest::unwritableWorkbook()
 {
-    Session session;
+    TestSession session;
     QVERIFY(session.start());
     QVERIFY(QDir().mkpath(session.workbook()));
     DialogWatcher watcher(session.window.get());
@@ -129,7 +129,7 @@ void ResultsCommandTest::unwritableWorkbook()
 
 void ResultsCommandTest::headerEditorFieldsReachTheTable()
 {
-    Session session;
+    TestSession session;
     QVERIFY(session.start());
     MainWindow *window = session.window.get();
     QVERIFY(QTest::qWaitForWindowExposed(window));

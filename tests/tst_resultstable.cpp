@@ -34,6 +34,19 @@ public:
     }
 };
 
+// A project's records with the settings of a results table.
+struct ResultsInputs : Records
+{
+    int pointCount = 15;
+    QString unit = QStringLiteral("m");
+    std::vector<std::optional<QString>> header;
+};
+
+void WriteResultsTable(ResultsSheet &sheet, const ResultsInputs &in)
+{
+    ::WriteResultsTable(sheet, snapshotOf(in), ResultsSettings{in.pointCount, in.unit, in.header});
+}
+
 ResultsInputs twoEpochs()
 {
     ResultsInputs in;
@@ -78,7 +91,9 @@ void ResultsTableTest::roundedCount()
     QFETCH(int, highest);
     QFETCH(int, pointCount);
     QFETCH(int, n);
-    QCOMPARE(roundedPointCount({{0, 1, 1.0}, {0, highest, 1.0}}, pointCount), n);
+    const ProjectSnapshot snapshot =
+        snapshotOf({{{0, "2018-01-01", "A", "1"}}, {{0, 1, 1.0}, {0, highest, 1.0}}, {}, {}});
+    QCOMPARE(roundedPointCount(snapshot, pointCount), n);
 }
 
 void ResultsTableTest::headerOnlyWithTheFirstEpoch()
@@ -233,7 +248,8 @@ void ResultsTableTest::workbookLayer()
     QCOMPARE(sheet->text("A44"), QStringLiteral("平均"));
     QCOMPARE(sheet->text("C45"), "12");
     const QString out = dir.filePath(QStringLiteral("结果.xlsx"));
-    QVERIFY2(workbook.save(out, &error), qPrintable(error));
+    const auto saved = workbook.save(out);
+    QVERIFY2(saved, qPrintable(saved.error()));
 
     XlsxWorkbook again;
     QVERIFY(again.open(out, &error));
@@ -263,7 +279,7 @@ void ResultsTableTest::workbookRefusals()
     QVERIFY(error.contains(QStringLiteral("Sheet1")));
     // The workbook cannot be written where a folder stands.
     QVERIFY(QDir().mkpath(dir.filePath("folder.xlsx")));
-    QVERIFY(!workbook.save(dir.filePath("folder.xlsx"), &error));
+    QVERIFY(!workbook.save(dir.filePath("folder.xlsx")));
     QVERIFY(QFileInfo(dir.filePath("folder.xlsx")).isDir());
 }
 

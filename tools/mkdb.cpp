@@ -2,10 +2,11 @@
 //
 //   sedimetra-mkdb [--keep-existing] OUTPUT SQLFILE...
 //
-// Without --keep-existing the output is built in a temporary file and renamed
-// over OUTPUT only when every statement succeeded, so a failed build never
+// The database is built in a private temporary folder and put in place through
+// SaveFile only when every statement succeeded, so a failed build never
 // leaves half a template. With --keep-existing an OUTPUT that already exists is
 // left untouched: the system database holds the user's settings.
+#include "base/savefile.h"
 #include "project/sqlscript.h"
 
 #include <QCoreApplication>
@@ -14,6 +15,7 @@
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QStringList>
+#include <QTemporaryDir>
 
 #include <cstdio>
 
@@ -57,18 +59,20 @@ int main(int argc, char *argv[])
     if (keepExisting && QFileInfo::exists(output))
         return 0;
 
-    const QString temporary = output + QStringLiteral(".part");
-    QFile::remove(temporary);
+    QTemporaryDir work;
+    const QString built = work.filePath(QStringLiteral("built.mdb"));
     QString error;
-    if (!build(temporary, args, &error)) {
-        QFile::remove(temporary);
+    if (!work.isValid() || !build(built, args, &error)) {
         std::fprintf(stderr, "sedimetra-mkdb: %s\n", qPrintable(error));
         return 1;
     }
-    QFile::remove(output);
-    if (!QFile::rename(temporary, output)) {
-        std::fprintf(stderr, "sedimetra-mkdb: cannot move %s to %s\n", qPrintable(temporary),
-                     qPrintable(output));
+    QFile file(built);
+    if (!file.open(QIODevice::ReadOnly)) {
+        std::fprintf(stderr, "sedimetra-mkdb: cannot read %s\n", qPrintable(built));
+        return 1;
+    }
+    if (auto saved = saveFileContents(output, file.readAll()); !saved) {
+        std::fprintf(stderr, "sedimetra-mkdb: %s\n", qPrintable(saved.error()));
         return 1;
     }
     return 0;

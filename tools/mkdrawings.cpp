@@ -7,7 +7,11 @@
 //       曲线图框.dxf, 速率图框.dxf and 荷载图框.dxf for the template whose
 //       layout file is given: a bordered sheet with a title block, drawn
 //       around the sheet origin where the frame is inserted
-#include "cad/dxfdrawing.h"
+#include "cad/drawing.h"
+#include "cad/dxffile.h"
+
+#include <QFileInfo>
+#include <set>
 #include "cad/sheetdrawing.h"
 #include "layout/curvelayout.h"
 
@@ -19,22 +23,23 @@
 
 namespace {
 
-void closedShape(DxfDrawing &d, std::vector<CadPoint> points)
+void closedShape(Drawing &d, std::vector<CadPoint> points)
 {
     points.push_back(points.front());
     d.addLightWeightPolyline(points);
 }
 
-void rectangle(DxfDrawing &d, double left, double bottom, double right, double top)
+void rectangle(Drawing &d, double left, double bottom, double right, double top)
 {
     closedShape(d, {{left, bottom}, {right, bottom}, {right, top}, {left, top}});
 }
 
-bool save(DxfDrawing &d, const QString &path)
+bool save(Drawing &d, const QString &path)
 {
-    QString error;
-    if (!d.write(path, &error)) {
-        std::fprintf(stderr, "sedimetra-mkdrawings: %s\n", qPrintable(error));
+    // Each drawing is made anew by the build: nothing earlier to keep.
+    std::set<QString> written{QFileInfo(path).absoluteFilePath()};
+    if (auto saved = writeDxfFile(d, path, &written); !saved) {
+        std::fprintf(stderr, "sedimetra-mkdrawings: %s\n", qPrintable(saved.error()));
         return false;
     }
     return true;
@@ -42,35 +47,35 @@ bool save(DxfDrawing &d, const QString &path)
 
 bool makeMarks(const QString &dir)
 {
-    const std::pair<const char16_t *, std::function<void(DxfDrawing &)>> marks[] = {
+    const std::pair<const char16_t *, std::function<void(Drawing &)>> marks[] = {
         {u"长方形",
-         [](DxfDrawing &d) {
+         [](Drawing &d) {
              rectangle(d, -0.5, -0.3, 0.5, 0.3);
          }},
         {u"菱形",
-         [](DxfDrawing &d) {
+         [](Drawing &d) {
              closedShape(d, {{0, 0.5}, {0.5, 0}, {0, -0.5}, {-0.5, 0}});
          }},
         {u"正方形",
-         [](DxfDrawing &d) {
+         [](Drawing &d) {
              rectangle(d, -0.4, -0.4, 0.4, 0.4);
          }},
         {u"叉叉",
-         [](DxfDrawing &d) {
+         [](Drawing &d) {
              d.addLightWeightPolyline({{-0.5, -0.5}, {0.5, 0.5}});
              d.addLightWeightPolyline({{-0.5, 0.5}, {0.5, -0.5}});
          }},
         {u"圆形",
-         [](DxfDrawing &d) {
+         [](Drawing &d) {
              d.addCircle({0, 0}, 0.5);
          }},
         {u"三角形",
-         [](DxfDrawing &d) {
+         [](Drawing &d) {
              closedShape(d, {{0, 0.55}, {0.5, -0.3}, {-0.5, -0.3}});
          }},
     };
     for (const auto &[name, draw] : marks) {
-        DxfDrawing drawing;
+        Drawing drawing;
         draw(drawing);
         if (!save(drawing,
                   dir + QLatin1Char('/') + QString::fromUtf16(name) + QStringLiteral(".dxf")))
@@ -79,7 +84,7 @@ bool makeMarks(const QString &dir)
     return true;
 }
 
-void label(DxfDrawing &d, const QString &text, CadPoint at, double height, int horizontal)
+void label(Drawing &d, const QString &text, CadPoint at, double height, int horizontal)
 {
     const int id = d.addText(text, at, height);
     d.setAlignment(id, CadAlign::Middle, horizontal);
@@ -89,7 +94,7 @@ void label(DxfDrawing &d, const QString &text, CadPoint at, double height, int h
 
 bool makeFrame(const CurveLayout &l, const QString &title, const QString &path)
 {
-    DxfDrawing d;
+    Drawing d;
     // The sheet's corners relative to the origin the frame is inserted at.
     const double left = -l.BaseOffsetX, bottom = -l.BaseOffsetY;
     const double right = left + l.SheetWidth, top = bottom + l.SheetHeight;

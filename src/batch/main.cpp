@@ -1,4 +1,6 @@
-// sedimetra-batch: the program's outputs from the command line.
+// sedimetra-batch: the program's outputs from the command line, a thin
+// adapter over the same runs the window uses (cad/curvesrun,
+// report/resultsrun). Uses every core folder, never a widget.
 //
 //   sedimetra-batch curves PROJECT.mdb --kind settlement|rate|load [--frame NAME]
 //       [--base X,Y] [--time T] [--curve S] [--aux A] [--lines N | --no-split]
@@ -11,17 +13,20 @@
 // Exit 0 on success, 2 on a usage error, 1 on a failure (reason on stderr).
 #include "base/programfiles.h"
 #include "base/settings.h"
+#include "base/textnumber.h"
 #include "cad/curvesrun.h"
-#include "cad/dxfdrawing.h"
+#include "cad/drawing.h"
+#include "cad/dxffile.h"
 #include "project/projectdb.h"
 #include "report/resultsrun.h"
-#include "base/textnumber.h"
+#include "survey/projectsnapshot.h"
 
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
 
 #include <cstdio>
+#include <set>
 
 namespace {
 
@@ -44,22 +49,20 @@ int failure(const QString &why)
     return 1;
 }
 
-// The settings beside the program and the project of a run.
-bool openInputs(const QString &programDir, const QString &projectPath, SettingsStore *settings,
-                ProjectDatabase *project, QString *error)
+// The settings beside the program and the whole project of a run: a project
+// that cannot be read whole is a failure, never a run on half of it.
+Result<ProjectSnapshot> openInputs(const QString &programDir, const QString &projectPath,
+                                   SettingsStore *settings)
 {
     QString reason;
-    if (!settings->open(systemDatabasePath(programDir), &reason)) {
-        *error = QStringLiteral("cannot open the system database %1: %2")
-                     .arg(QDir::toNativeSeparators(systemDatabasePath(programDir)), reason);
-        return false;
-    }
-    if (!project->open(projectPath)) {
-        *error = QStringLiteral("cannot open the project %1: %2")
-                     .arg(QDir::toNativeSeparators(projectPath), project->errorString());
-        return false;
-    }
-    return true;
+    if (!settings->open(systemDatabasePath(programDir), &reason))
+        return fail(QStringLiteral("cannot open the system database %1: %2")
+                        .arg(QDir::toNativeSeparators(systemDatabasePath(programDir)), reason));
+    ProjectDatabase project;
+    if (auto opened = project.open(projectPath); !opened)
+        return fail(QStringLiteral("cannot open the project %1: %2")
+                        .arg(QDir::toNativeSeparators(projectPath), opened.error()));
+    return loadSnapshot(project);
 }
 
 int curves(const QStringList &args)
@@ -104,12 +107,11 @@ int curves(const QStringList &args)
 
     const QString programDir = programDirectoryOf(QCoreApplication::applicationDirPath());
     SettingsStore settings;
-    ProjectDatabase project;
-    QString error;
-    if (!openInputs(programDir, projectPath, &settings, &project, &error))
-        return failure(error);
+    const auto snapshot = openInputs(programDir, projectPath, &settings);
+    if (!snapshot)
+        return failure(snapshot.error());
 
-    CurveRunInputs in;
+    CurveRunSettings in;
     in.kind = kind;
     in.pointCount = pointCountFromSetting(settings.readSetting(SettingKey::PointCount));
     const QString frame =
@@ -126,35 +128,41 @@ int curves(const QStringList &args)
         in.layout = LoadCurveLayout(frameLayoutFile(programDir, frame), kind);
     }
     in.marks.supportDir = programDir + QStringLiteral("Support/");
-    const int curveDecimals = kind == CurveKind::Rate ? 2 : kind == CurveKind::Load ? 0 : 1;
-    in.timeText = options.value(QStringLiteral("--time"), formatFixed(in.layout.TimeRange, 0));
-    in.curveText =
-        options.value(QStringLiteral("--curve"), formatFixed(in.layout.CurveRange, curveDecimals));
-    in.auxText = options.value(QStringLiteral("--aux"), formatFixed(in.layout.AuxRange, 0));
-    in.split = split;
-    in.linesText =
+    const AxisRanges defaults = defaultAxisRanges(in.layout, kind);
+    const int curveDecimals = curveAxisDecimals(kind);
+    CurveBoxTexts texts;
+    texts.time = options.value(QStringLiteral("--time"), formatFixed(defaults.time, 0));
+    texts.curve =
+        options.value(QStringLiteral("--curve"), formatFixed(defaults.curve, curveDecimals));
+    texts.aux = options.value(QStringLiteral("--aux"), formatFixed(defaults.aux, 0));
+    texts.split = split;
+    texts.lines =
         options.value(QStringLiteral("--lines"), settings.readSettingOr(SettingKey::LinesPerSheet));
-    in.perRowText = options.value(QStringLiteral("--per-row"),
-                                  settings.readSettingOr(SettingKey::SheetsPerRow));
+    texts.perRow = options.value(QStringLiteral("--per-row"),
+                                 settings.readSettingOr(SettingKey::SheetsPerRow));
+    applyBoxTexts(in, texts);
+    in.font = settings.readSettingOr(SettingKey::Font1).trimmed();
+    in.bigFont = settings.readSettingOr(SettingKey::Font2).trimmed();
 
     const QString out = options.value(QStringLiteral("--out"), drawingPathOf(projectPath));
-    DxfDrawing drawing([base](const QString &, CadPoint) { return std::optional<CadPoint>(base); });
+    Drawing drawing([base](const QString &, CadPoint) { return std::optional<CadPoint>(base); });
     drawing.setOutputPath(out);
-    switch (ConnectCad(drawing, settings.readSettingOr(SettingKey::Font1).trimmed(),
-                       settings.readSettingOr(SettingKey::Font2).trimmed(), &error)) {
-    case ConnectResult::AttachFailed:
-        return failure(error);
-    case ConnectResult::FontMissing:
+    const auto status = runCurveSheets(drawing, *snapshot, in);
+    if (!status)
+        return failure(status.error());
+    switch (*status) {
+    case CurveRunStatus::FontMissing:
         return failure(QStringLiteral("对不起，字库没找到！ (font settings 字体1/字体2)"));
-    case ConnectResult::Ready:
-        break;
-    }
-    const SheetData data = readSheetData(project);
-    if (DrawCurveSheets(drawing, data, in) == RunResult::NoElevations)
+    case CurveRunStatus::NoElevations:
         return failure(QStringLiteral("the project %1 has no elevations")
                            .arg(QDir::toNativeSeparators(projectPath)));
-    if (!drawing.write(out, &error))
-        return failure(error);
+    case CurveRunStatus::Cancelled:
+    case CurveRunStatus::Drawn:
+        break;
+    }
+    std::set<QString> written;
+    if (auto saved = writeDxfFile(drawing, out, &written); !saved)
+        return failure(saved.error());
     return 0;
 }
 
@@ -173,19 +181,22 @@ int table(const QStringList &args)
     }
     const QString programDir = programDirectoryOf(QCoreApplication::applicationDirPath());
     SettingsStore settings;
-    ProjectDatabase project;
-    QString error;
-    if (!openInputs(programDir, projectPath, &settings, &project, &error))
-        return failure(error);
+    const auto snapshot = openInputs(programDir, projectPath, &settings);
+    if (!snapshot)
+        return failure(snapshot.error());
     const QString name =
         options.value(QStringLiteral("--template"),
                       settings.readSetting(SettingKey::TableTemplate)
                           .value_or(tableTemplateEntries(tableTemplatesDir(programDir)).value(0)));
     const QString output = options.value(QStringLiteral("--out"), resultsPathOf(projectPath));
-    switch (runResultsTable(project, settings, tableTemplatePath(programDir, name),
-                            pointCountFromSetting(settings.readSetting(SettingKey::PointCount)),
-                            unitFromSetting(settings.readSetting(SettingKey::ElevationUnit)),
-                            output, &error)) {
+    const ResultsSettings tableSettings{
+        pointCountFromSetting(settings.readSetting(SettingKey::PointCount)),
+        unitFromSetting(settings.readSetting(SettingKey::ElevationUnit)), resultsHeader(settings)};
+    const auto status =
+        runResultsTable(*snapshot, tableSettings, tableTemplatePath(programDir, name), output);
+    if (!status)
+        return failure(status.error());
+    switch (*status) {
     case ResultsRunStatus::Written:
         return 0;
     case ResultsRunStatus::NothingToWrite:
@@ -194,10 +205,8 @@ int table(const QStringList &args)
     case ResultsRunStatus::TemplateMissing:
         return failure(QStringLiteral("表格模板被删除，请重新安装！ (no table template %1 in %2)")
                            .arg(name, QDir::toNativeSeparators(tableTemplatesDir(programDir))));
-    case ResultsRunStatus::Failed:
-        break;
     }
-    return failure(error);
+    return 0;
 }
 
 } // namespace

@@ -1,13 +1,66 @@
 #pragma once
 
+#include "base/result.h"
+#include "cad/cadinterface.h"
 #include "cad/sheetdrawing.h"
+#include "layout/curvelayout.h"
+#include "survey/projectsnapshot.h"
 
 #include <QString>
 
-class ProjectDatabase;
+// The curve-sheet run, shared by the window and sedimetra-batch: settings as
+// numbers in, the sheets of one kind drawn into a drawing.
 
-// The project's records as a curve-sheet run reads them.
-SheetData readSheetData(ProjectDatabase &project);
+// The axis ranges of a kind as the boxes show them by default: the layout's
+// ranges at the kind's decimals (time and auxiliary axes whole days and
+// floors; settlement one decimal, rate two, load none).
+struct AxisRanges
+{
+    double time = 0, curve = 0, aux = 0;
+};
+AxisRanges defaultAxisRanges(const CurveLayout &layout, CurveKind kind);
+// The decimals the curve axis of a kind is shown with.
+int curveAxisDecimals(CurveKind kind);
+
+// Everything a run draws with.
+struct CurveRunSettings
+{
+    CurveKind kind = CurveKind::Settlement;
+    CurveLayout layout;
+    QString frameDir; // the chosen frame template's folder; empty: no frames
+    MarkFiles marks;
+    int pointCount = 15;
+    AxisRanges ranges;
+    int linesPerSheet = 1; // settlement lines a sheet, at least 1
+    int sheetsPerRow = 0;
+    QString font, bigFont; // the fonts of the text style "沉降"
+};
+
+// The texts of the window's boxes (or of the command line) a run takes.
+struct CurveBoxTexts
+{
+    QString time, curve, aux; // Text6, Text7, Text8
+    bool split = true;        // Check1
+    QString lines, perRow;    // Text10, Text11
+};
+// The one place box texts become numbers: each the leading number of its
+// text; lines per sheet are the point count without splitting and never
+// fewer than 1.
+void applyBoxTexts(CurveRunSettings &settings, const CurveBoxTexts &texts);
+
+enum class CurveRunStatus { Drawn, NoElevations, Cancelled, FontMissing };
+
+// Connects the drawing (fonts), asks for the base point ("请指定插入基点：",
+// object snap 32 while picking) and draws the sheets of the chosen kind:
+// frames, axes, curves, marks and legends; settlement sheets N lines a sheet
+// and R sheets a row, rows downwards. Nothing is drawn when the project has
+// no elevation. Fails when the drawing cannot be attached.
+Result<CurveRunStatus> runCurveSheets(CadInterface &cad, const ProjectSnapshot &snapshot,
+                                      const CurveRunSettings &settings);
+
+// The run after the drawing is connected: base point, then the sheets.
+CurveRunStatus DrawCurveSheets(CadInterface &cad, const ProjectSnapshot &snapshot,
+                               const CurveRunSettings &settings);
 
 // Where a project's curve sheets are written: the project's path with the
 // extension .dxf instead of .mdb.

@@ -1,11 +1,8 @@
 #include "cad/sheetdrawing.h"
 
-#include "survey/settlement.h"
 #include "base/textnumber.h"
+#include "survey/settlementrules.h"
 
-#include <map>
-#include <set>
-#include <unordered_map>
 
 namespace {
 
@@ -53,14 +50,6 @@ private:
 void insertMark(CadInterface &cad, const MarkFiles &marks, const QString &mark, CadPoint at)
 {
     cad.insertBlock(at, marks.file(mark));
-}
-
-QString dateOfEpoch(const SheetData &data, int cjNo)
-{
-    for (const Epoch &epoch : data.epochs)
-        if (epoch.cjNo == cjNo)
-            return epoch.date;
-    return QString();
 }
 
 void drawTimeAxis(CadInterface &cad, CadPoint o, double range, double scale, CurveKind kind)
@@ -118,10 +107,8 @@ ConnectResult ConnectCad(CadInterface &cad, const QString &font, const QString &
         cad.setFont(style, font.mid(1, font.size() - 2));
     else
         cad.setFontFiles(style, font, bigFont, 0.8);
-    if (cad.setActiveTextStyle(style) == CadError::FontMissing) {
-        cad.sendCommand(QStringLiteral("(Alert \"对不起，字库没找到！\")\r"));
+    if (cad.setActiveTextStyle(style) == CadError::FontMissing)
         return ConnectResult::FontMissing;
-    }
     return ConnectResult::Ready;
 }
 
@@ -199,17 +186,15 @@ void DrawLoadAxes(CadInterface &cad, CadPoint o, double timeRange, double curveR
     }
 }
 
-void DrawPointCurve(CadInterface &cad, const SheetData &data, int point, int legendRow, CadPoint o,
-                    const SheetScales &scales, const CurveLayout &layout, const MarkFiles &marks)
+void DrawPointCurve(CadInterface &cad, const ProjectSnapshot &snapshot, int point, int legendRow,
+                    CadPoint o, const SheetScales &scales, const CurveLayout &layout,
+                    const MarkFiles &marks)
 {
     // A point with elevations but no point record is drawn under its number,
     // in colour 7 with the circle mark.
     Point record{point, QString::number(point), white, QStringLiteral("圆形")};
-    for (const Point &p : data.points)
-        if (p.cjdNo == point) {
-            record = p;
-            break;
-        }
+    if (const Point *p = snapshot.point(point))
+        record = *p;
     UseLayer(cad, QStringLiteral("沉_") + record.name, record.aci);
 
     const double x0 = o.x + layout.LegendX + 2;
@@ -218,28 +203,23 @@ void DrawPointCurve(CadInterface &cad, const SheetData &data, int point, int leg
     insertMark(cad, marks, record.mark, {x0 + 7, y0});
     AddLabel(cad, record.name, {x0 + 17, y0}, CadAlign::Middle, CadAlign::Left);
 
-    // Days from the first epoch of every epoch, worked out once.
-    const QString baseDate = dateOfEpoch(data, 0);
-    std::unordered_map<int, int> days;
-    days.reserve(data.epochs.size());
-    for (const Epoch &epoch : data.epochs)
-        days.emplace(epoch.cjNo, DayCount(baseDate, epoch.date));
+    const int column = snapshot.columnOf(point);
+    if (column < 0)
+        return;
     PolylineBuilder curve(cad);
     std::optional<double> h0;
     int l = 0;
-    for (const Elevation &e : data.elevations) { // CjNo order
-        if (e.cjdNo != point)
+    for (int e = 0; e < snapshot.epochCount(); ++e) {
+        const double h = snapshot.at(e, column);
+        if (!ProjectSnapshot::present(h))
             continue;
         ++l;
         if (!h0)
-            h0 = e.pointH;
+            h0 = h;
         CadPoint vertex = o;
         if (l >= 2) {
-            const auto day = days.find(e.cjNo);
-            // An elevation of an epoch the project does not list has no date.
-            const int d = day == days.end() ? DayCount(baseDate, QString()) : day->second;
-            const double mm = (e.pointH - *h0) * 1000;
-            vertex = {o.x + d * scales.time, o.y + mm * scales.curve};
+            const double mm = (h - *h0) * 1000;
+            vertex = {o.x + snapshot.daysSinceFirst(e) * scales.time, o.y + mm * scales.curve};
         }
         curve.add(vertex);
         curve.update();
@@ -248,66 +228,39 @@ void DrawPointCurve(CadInterface &cad, const SheetData &data, int point, int leg
     }
 }
 
-void DrawLoadCurve(CadInterface &cad, const SheetData &data, CadPoint o, double timeScale,
+void DrawLoadCurve(CadInterface &cad, const ProjectSnapshot &snapshot, CadPoint o, double timeScale,
                    double floorScale, const MarkFiles &marks)
 {
     UseLayer(cad, QStringLiteral("荷_"), white);
-    if (data.epochs.empty())
-        return;
-    const QString firstDate = data.epochs.front().date;
     PolylineBuilder curve(cad);
-    int m = 0;
-    for (const Epoch &epoch : data.epochs) {
-        ++m;
+    for (int e = 0; e < snapshot.epochCount(); ++e) {
+        const Epoch &epoch = snapshot.epochs()[size_t(e)];
         const double y = o.y + leadingNumber(epoch.layers) * floorScale;
-        const CadPoint vertex{m == 1 ? o.x : o.x + DayCount(firstDate, epoch.date) * timeScale, y};
+        const CadPoint vertex{e == 0 ? o.x : o.x + snapshot.daysSinceFirst(e) * timeScale, y};
         curve.add(vertex);
         insertMark(cad, marks, QStringLiteral("叉叉"), vertex);
     }
 }
 
-void DrawRateCurve(CadInterface &cad, const SheetData &data, int pointCount, CadPoint o,
+void DrawRateCurve(CadInterface &cad, const ProjectSnapshot &snapshot, int pointCount, CadPoint o,
                    const SheetScales &scales, const MarkFiles &marks)
 {
     UseLayer(cad, QStringLiteral("速_"), white);
-    if (data.epochs.empty())
+    if (snapshot.epochs().empty())
         return;
-    std::map<int, std::map<int, double>> byEpoch;
-    for (const Elevation &e : data.elevations)
-        if (e.cjdNo <= pointCount)
-            byEpoch[e.cjNo].try_emplace(e.cjdNo, e.pointH);
-
-    const QString firstDate = data.epochs.front().date;
-    QString previousDate = firstDate;
     // The curve starts at the sheet origin; each epoch with a mean rate adds
     // a vertex, an epoch without one (no pair of elevations, or no days
     // between the dates) adds none.
     PolylineBuilder curve(cad);
     curve.add(o);
-    int i = 0;
-    for (const Epoch &epoch : data.epochs) {
-        ++i;
-        if (epoch.cjNo != 0) {
-            double sum = 0;
-            int l = 0;
-            const auto current = byEpoch.find(epoch.cjNo);
-            const auto previous = byEpoch.find(epoch.cjNo - 1);
-            if (current != byEpoch.end() && previous != byEpoch.end())
-                for (const auto &[point, h] : current->second)
-                    if (const auto before = previous->second.find(point);
-                        before != previous->second.end()) {
-                        sum += (before->second - h) * 1000;
-                        ++l;
-                    }
-            const int e = DayCount(previousDate, epoch.date);
-            if (l != 0 && e > 0 && i >= 2) {
-                const CadPoint vertex{o.x + DayCount(firstDate, epoch.date) * scales.time,
-                                      o.y + sum / l / e * scales.curve};
-                curve.add(vertex);
-                insertMark(cad, marks, QStringLiteral("圆形"), vertex);
-            }
-        }
-        previousDate = epoch.date;
+    for (int e = 1; e < snapshot.epochCount(); ++e) {
+        const auto rate = MeanSinkingRate(snapshot, e, pointCount);
+        if (!rate)
+            continue;
+        const CadPoint vertex{o.x + snapshot.daysSinceFirst(e) * scales.time,
+                              o.y + *rate * scales.curve};
+        curve.add(vertex);
+        insertMark(cad, marks, QStringLiteral("圆形"), vertex);
     }
 }
 
@@ -315,79 +268,4 @@ double axisScale(double length, double layoutRange, double boxValue)
 {
     const double divisor = boxValue > layoutRange ? boxValue : layoutRange;
     return divisor == 0 ? 0 : length / divisor;
-}
-
-RunResult DrawCurveSheets(CadInterface &cad, const SheetData &data, const CurveRunInputs &in)
-{
-    if (data.elevations.empty())
-        return RunResult::NoElevations;
-    const CurveLayout &layout = in.layout;
-    const double timeRange = leadingNumber(in.timeText);
-    const double curveRange = leadingNumber(in.curveText);
-    const SheetScales scales{
-        axisScale(layout.TimeLength, layout.TimeRange, timeRange),
-        axisScale(layout.CurveLength, layout.CurveRange, curveRange),
-        axisScale(layout.AuxLength, layout.AuxRange, leadingNumber(in.auxText))};
-
-    cad.setVariable(QStringLiteral("OsMode"), QStringLiteral("32"));
-    const auto picked = cad.getPoint(QStringLiteral("\r\n请指定插入基点："));
-    if (!picked)
-        return RunResult::Cancelled;
-    cad.setVariable(QStringLiteral("OsMode"), QStringLiteral("0"));
-    const CadPoint base{picked->x + layout.BaseOffsetX, picked->y + layout.BaseOffsetY};
-
-    auto drawFrame = [&](CadPoint origin) {
-        if (in.frameDir.isEmpty())
-            return;
-        const int reference =
-            cad.insertBlock(origin, in.frameDir + QLatin1Char('/') + frameFileName(in.kind));
-        if (reference != 0) {
-            cad.explode(reference);
-            cad.erase(reference);
-        }
-    };
-
-    if (in.kind == CurveKind::Rate) {
-        drawFrame(base);
-        DrawRateAxes(cad, base, timeRange, curveRange, scales);
-        DrawRateCurve(cad, data, in.pointCount, base, scales, in.marks);
-        return RunResult::Drawn;
-    }
-    if (in.kind == CurveKind::Load) {
-        drawFrame(base);
-        DrawLoadAxes(cad, base, timeRange, curveRange, scales);
-        DrawLoadCurve(cad, data, base, scales.time, scales.curve, in.marks);
-        return RunResult::Drawn;
-    }
-
-    // Settlement sheets: N lines a sheet, R sheets a row, rows downwards.
-    const int lines =
-        std::max(1, in.split ? roundHalfEven(leadingNumber(in.linesText)) : in.pointCount);
-    const int perRow = roundHalfEven(leadingNumber(in.perRowText));
-    std::set<int> observed;
-    for (const Elevation &e : data.elevations)
-        observed.insert(e.cjdNo);
-    int row = 1, column = 0, i = 0, legendRow = 0;
-    CadPoint origin = base;
-    for (int n = 1; n <= in.pointCount; ++n) {
-        if (!observed.count(n))
-            continue;
-        ++i;
-        ++legendRow;
-        if ((i - 1) % lines == 0) {
-            legendRow = 1;
-            if (++column > perRow) {
-                ++row;
-                column = 1;
-            }
-            origin = {base.x + (column - 1) * layout.SheetWidth,
-                      base.y - (row - 1) * layout.SheetHeight};
-            drawFrame(origin);
-            DrawSettlementAxes(cad, origin, timeRange, curveRange, scales, layout);
-            if (layout.AuxRange != 0)
-                DrawLoadCurve(cad, data, origin, scales.time, scales.aux, in.marks);
-        }
-        DrawPointCurve(cad, data, n, legendRow, origin, scales, layout, in.marks);
-    }
-    return RunResult::Drawn;
 }

@@ -1,16 +1,24 @@
 #include "gui/curvekindcontrols.h"
 
-#include "gui/mainwindow.h"
 #include "base/programfiles.h"
 #include "base/settings.h"
-#include "preview/previewcurves.h"
-#include "gui/previewwidget.h"
 #include "base/textnumber.h"
-#include "ui_mainwindow.h"
+#include "cad/curvesrun.h"
+#include "gui/messages.h"
+#include "gui/previewwidget.h"
+#include "gui/session.h"
+#include "preview/previewcurves.h"
 
-CurveKindControls::CurveKindControls(MainWindow &window, Ui::Form1 &ui)
-    : m_window(window)
-    , ui(ui)
+#include <QComboBox>
+#include <QDir>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+
+CurveKindControls::CurveKindControls(Session &session, const Widgets &widgets)
+    : m_session(session)
+    , m_w(widgets)
 {}
 
 void showInBox(QLineEdit *box, const QString &text)
@@ -22,40 +30,49 @@ void showInBox(QLineEdit *box, const QString &text)
 
 CurveKind CurveKindControls::selectedKind() const
 {
-    if (ui.Option2->isChecked())
+    if (m_w.rate->isChecked())
         return CurveKind::Rate;
-    if (ui.Option3->isChecked())
+    if (m_w.load->isChecked())
         return CurveKind::Load;
     return CurveKind::Settlement;
 }
 
 QString CurveKindControls::layoutFile() const
 {
-    return frameLayoutFile(m_window.programDir(), ui.Combo1->currentText());
+    return frameLayoutFile(m_session.programDir(), m_w.frameTemplates->currentText());
 }
 
 void CurveKindControls::chooseFrameTemplate()
 {
-    m_window.storeSetting(SettingKey::FrameTemplate, ui.Combo1->currentText());
-    m_layout = CurveLayout();
-    ui.Command3->setEnabled(true);
+    if (auto stored = m_session.storeSetting(SettingKey::FrameTemplate,
+                                             m_w.frameTemplates->currentText());
+        !stored)
+        showMessage(m_w.window, QStringLiteral("无法保存设置“%1”：%2\n系统数据库：%3")
+                                    .arg(SettingKey::FrameTemplate, stored.error(),
+                                         QDir::toNativeSeparators(m_session.settings().path())));
+    const CurveKind kind = selectedKind();
+    m_session.setCurve(kind, CurveLayout());
+    m_w.output->setEnabled(true);
     const QString file = layoutFile();
     if (file.isEmpty()) {
-        ui.Command3->setEnabled(false);
+        m_w.output->setEnabled(false);
         return;
     }
-    m_layout = LoadCurveLayout(file, selectedKind());
-    showInBox(ui.Text6, formatFixed(m_layout.TimeRange, 0));
-    showInBox(ui.Text7, formatFixed(m_layout.CurveRange, 2));
-    showInBox(ui.Text8, formatFixed(m_layout.AuxRange, 0));
+    const CurveLayout layout = LoadCurveLayout(file, kind);
+    m_session.setCurve(kind, layout);
+    showInBox(m_w.time, formatFixed(layout.TimeRange, 0));
+    showInBox(m_w.curve, formatFixed(layout.CurveRange, 2));
+    showInBox(m_w.aux, formatFixed(layout.AuxRange, 0));
 }
 
 void CurveKindControls::selectCurveKind(CurveKind kind)
 {
     // The settlement handler reads nothing while the template list is empty.
-    m_layout = kind == CurveKind::Settlement && ui.Combo1->currentText().isEmpty()
-                   ? CurveLayout()
-                   : LoadCurveLayout(layoutFile(), kind);
+    const CurveLayout layout =
+        kind == CurveKind::Settlement && m_w.frameTemplates->currentText().isEmpty()
+            ? CurveLayout()
+            : LoadCurveLayout(layoutFile(), kind);
+    m_session.setCurve(kind, layout);
 
     struct Axis
     {
@@ -67,83 +84,89 @@ void CurveKindControls::selectCurveKind(CurveKind kind)
     const Axis axis = kind == CurveKind::Rate ? Axis{u"速率轴：", 2, u"mm/d", u"输出速率图"}
                       : kind == CurveKind::Load ? Axis{u"荷载轴：", 0, u"T/m", u"输出荷载图"}
                                                 : Axis{u"沉降轴：", 1, u"mm", u"输出曲线图"};
-    ui.Label5->setText(QStringLiteral("时间轴："));
-    showInBox(ui.Text6, formatFixed(m_layout.TimeRange, 0));
-    ui.Label12->setText(QStringLiteral("d"));
-    ui.Label6->setText(QString::fromUtf16(axis.caption));
-    showInBox(ui.Text7, formatFixed(m_layout.CurveRange, axis.decimals));
-    ui.Label8->setText(QString::fromUtf16(axis.unit));
-    ui.Label14->setText(QStringLiteral("辅助轴："));
-    showInBox(ui.Text8, formatFixed(m_layout.AuxRange, 0));
-    ui.Label18->setText(QStringLiteral("T/m"));
-    ui.Command3->setText(QString::fromUtf16(axis.button));
+    m_w.timeCaption->setText(QStringLiteral("时间轴："));
+    showInBox(m_w.time, formatFixed(layout.TimeRange, 0));
+    m_w.timeUnit->setText(QStringLiteral("d"));
+    m_w.curveCaption->setText(QString::fromUtf16(axis.caption));
+    showInBox(m_w.curve, formatFixed(layout.CurveRange, axis.decimals));
+    m_w.curveUnit->setText(QString::fromUtf16(axis.unit));
+    m_w.auxCaption->setText(QStringLiteral("辅助轴："));
+    showInBox(m_w.aux, formatFixed(layout.AuxRange, 0));
+    m_w.auxUnit->setText(QStringLiteral("T/m"));
+    m_w.output->setText(QString::fromUtf16(axis.button));
 
     // The auxiliary axis and the sheet tiling are for settlement sheets only.
     const bool settlement = kind == CurveKind::Settlement;
-    for (QWidget *control :
-         std::initializer_list<QWidget *>{ui.Label14, ui.Text8, ui.Label18, ui.Frame4, ui.Check1,
-                                          ui.Label9, ui.Label10, ui.Text10, ui.Text11})
+    for (QWidget *control : m_w.settlementOnly)
         control->setEnabled(settlement);
     if (!settlement) {
-        ui.Command8->setEnabled(false);
-        ui.Command9->setEnabled(false);
+        m_w.zoomIn->setEnabled(false);
+        m_w.zoomOut->setEnabled(false);
     }
 
-    if (!m_window.project())
+    if (!m_session.project())
         return;
     if (settlement) {
-        if (m_window.zoomLevel() <= 3)
-            ui.Command8->setEnabled(true);
-        if (m_window.zoomLevel() > 1)
-            ui.Command9->setEnabled(true);
+        if (m_session.zoomLevel() <= 3)
+            m_w.zoomIn->setEnabled(true);
+        if (m_session.zoomLevel() > 1)
+            m_w.zoomOut->setEnabled(true);
     }
     draw(kind);
 }
 
 void CurveKindControls::draw(CurveKind kind)
 {
-    ProjectDatabase *project = m_window.project();
-    PreviewWidget *area = ui.Pic1;
-    const PreviewData data = readPreviewData(*project);
+    PreviewWidget *area = m_w.preview;
+    const ProjectSnapshot &snapshot = m_session.snapshot();
     switch (kind) {
     case CurveKind::Settlement:
-        area->setPicture({settlementWindow(m_window.zoomLevel()),
-                          settlementCurves(data, m_window.pointCount())});
+        area->setPicture({settlementWindow(m_session.zoomLevel()),
+                          settlementCurves(snapshot, m_session.pointCount())});
         break;
     case CurveKind::Rate:
         // Without epochs or elevations the old picture stays.
-        if (data.epochs.empty() || data.elevations.empty())
+        if (snapshot.epochs().empty() || !snapshot.hasElevations())
             return;
-        area->setPicture({rateWindow(), {rateCurve(data)}});
+        area->setPicture({rateWindow(), {rateCurve(snapshot)}});
         break;
     case CurveKind::Load:
-        area->setPicture({loadWindow(), {loadCurve(data)}});
+        area->setPicture({loadWindow(), {loadCurve(snapshot)}});
         break;
     }
 }
 
 void CurveKindControls::zoomIn()
 {
-    int level = m_window.zoomLevel();
+    int level = m_session.zoomLevel();
     if (level < 4)
-        m_window.setZoomLevel(++level);
+        m_session.setZoomLevel(++level);
     if (level > 1)
-        ui.Command9->setEnabled(true);
+        m_w.zoomOut->setEnabled(true);
     if (level == 4)
-        ui.Command8->setEnabled(false);
-    if (m_window.project())
+        m_w.zoomIn->setEnabled(false);
+    if (m_session.project())
         selectCurveKind(CurveKind::Settlement);
 }
 
 void CurveKindControls::zoomOut()
 {
-    int level = m_window.zoomLevel();
+    int level = m_session.zoomLevel();
     if (level > 1)
-        m_window.setZoomLevel(--level);
+        m_session.setZoomLevel(--level);
     if (level == 1)
-        ui.Command9->setEnabled(false);
+        m_w.zoomOut->setEnabled(false);
     if (level < 4)
-        ui.Command8->setEnabled(true);
-    if (m_window.project())
+        m_w.zoomIn->setEnabled(true);
+    if (m_session.project())
         selectCurveKind(CurveKind::Settlement);
+}
+
+void CurveKindControls::showSettlementPreview()
+{
+    {
+        const QSignalBlocker blocker(m_w.settlement);
+        m_w.settlement->setChecked(true);
+    }
+    selectCurveKind(CurveKind::Settlement);
 }

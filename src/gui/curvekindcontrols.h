@@ -4,11 +4,16 @@
 
 #include <QString>
 
-class MainWindow;
+#include <vector>
+
+class PreviewWidget;
+class QComboBox;
+class QLabel;
 class QLineEdit;
-namespace Ui {
-class Form1;
-}
+class QPushButton;
+class QRadioButton;
+class QWidget;
+class Session;
 
 // The frame-template list, the three curve-kind options and the zoom
 // buttons: they load the layout, write the axis labels and boxes, enable the
@@ -16,7 +21,21 @@ class Form1;
 class CurveKindControls
 {
 public:
-    CurveKindControls(MainWindow &window, Ui::Form1 &ui);
+    struct Widgets
+    {
+        QWidget *window;                         // Form1, for messages
+        QComboBox *frameTemplates;               // Combo1
+        QRadioButton *settlement, *rate, *load;  // Option1 to Option3
+        QLineEdit *time, *curve, *aux;           // Text6, Text7, Text8
+        QLabel *timeCaption, *timeUnit;          // Label5, Label12
+        QLabel *curveCaption, *curveUnit;        // Label6, Label8
+        QLabel *auxCaption, *auxUnit;            // Label14, Label18
+        QPushButton *output;                     // Command3
+        QPushButton *zoomIn, *zoomOut;           // Command8, Command9
+        PreviewWidget *preview;                  // Pic1
+        std::vector<QWidget *> settlementOnly;   // aux axis and tiling controls
+    };
+    CurveKindControls(Session &session, const Widgets &widgets);
 
     // A template chosen in the list: stored, its layout read for the kind
     // selected, the axis boxes set; the output button needs a layout file.
@@ -26,8 +45,9 @@ public:
     void selectCurveKind(CurveKind kind);
     void zoomIn();
     void zoomOut();
+    // Selects the settlement kind and redraws its preview.
+    void showSettlementPreview();
 
-    const CurveLayout &layout() const { return m_layout; }
     // The kind whose option is selected.
     CurveKind selectedKind() const;
 
@@ -35,9 +55,8 @@ private:
     QString layoutFile() const;
     void draw(CurveKind kind);
 
-    MainWindow &m_window;
-    Ui::Form1 &ui;
-    CurveLayout m_layout;
+    Session &m_session;
+    Widgets m_w;
 };
 
 // Sets a box's text from the program: a box's length limit holds for what is

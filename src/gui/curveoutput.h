@@ -1,27 +1,48 @@
 #pragma once
 
-#include <memory>
+#include <QObject>
+#include <QString>
 
-class DxfDrawing;
-class MainWindow;
-namespace Ui {
-class Form1;
-}
+#include <memory>
+#include <set>
+
+class Drawing;
+class QCheckBox;
+class QComboBox;
+class QLineEdit;
+class QWidget;
+class Session;
 
 // "生成曲线图": draws the curve sheets of the chosen kind into the program
 // run's drawing and writes it next to the project as <project>.dxf.
-class CurveOutput
+class CurveOutput : public QObject
 {
+    Q_OBJECT
 public:
-    CurveOutput(MainWindow &window, Ui::Form1 &ui);
-    ~CurveOutput();
+    struct Widgets
+    {
+        QWidget *window;                // Form1: moved aside while the point is picked
+        QLineEdit *font, *bigFont;      // Text15, Text14
+        QComboBox *frameTemplates;      // Combo1
+        QLineEdit *time, *curve, *aux;  // Text6, Text7, Text8
+        QCheckBox *split;               // Check1
+        QLineEdit *lines, *perRow;      // Text10, Text11
+        QWidget *firstBox;              // Text1: the focus when no project is open
+    };
+    CurveOutput(Session &session, const Widgets &widgets);
+    ~CurveOutput() override;
 
     void drawCurveSheets();
 
+signals:
+    // The drawing was written to `path`.
+    void drawingWritten(const QString &path);
+
 private:
-    MainWindow &m_window;
-    Ui::Form1 &ui;
+    Session &m_session;
+    Widgets m_w;
     // One drawing for the whole program run: a second run lands beside the
     // first in the same file.
-    std::unique_ptr<DxfDrawing> m_drawing;
+    std::unique_ptr<Drawing> m_drawing;
+    std::set<QString> m_written;
 };

@@ -1,60 +1,53 @@
 #include "gui/epochcommands.h"
 
-#include "gui/mainwindow.h"
-#include "gui/messages.h"
-#include "project/projectdb.h"
-#include "survey/keyrules.h"
-#include "gui/observationgrid.h"
 #include "base/textnumber.h"
-#include "ui_mainwindow.h"
+#include "gui/keys.h"
+#include "gui/messages.h"
+#include "gui/session.h"
+#include "survey/keyrules.h"
 
+#include <QDate>
 #include <QKeyEvent>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPushButton>
 
-EpochCommands::EpochCommands(MainWindow &window, Ui::Form1 &ui)
-    : m_window(window)
-    , ui(ui)
+EpochCommands::EpochCommands(Session &session, const Widgets &widgets)
+    : m_session(session)
+    , m_w(widgets)
 {
-    ui.Text1->setMaxLength(10);
-    ui.Text2->setMaxLength(10);
-    ui.Text3->setMaxLength(3);
-    for (QLineEdit *box : {ui.Text1, ui.Text2, ui.Text3})
+    m_w.date->setMaxLength(10);
+    m_w.name->setMaxLength(10);
+    m_w.layers->setMaxLength(3);
+    for (QLineEdit *box : {m_w.date, m_w.name, m_w.layers})
         box->installEventFilter(this);
-    ui.Text3->setAttribute(Qt::WA_InputMethodEnabled, false);
-    ui.Text1->setAttribute(Qt::WA_InputMethodEnabled, false);
+    m_w.layers->setAttribute(Qt::WA_InputMethodEnabled, false);
+    m_w.date->setAttribute(Qt::WA_InputMethodEnabled, false);
 }
 
 bool EpochCommands::eventFilter(QObject *watched, QEvent *event)
 {
     if (event->type() != QEvent::KeyPress)
         return false;
-    const auto *key = static_cast<QKeyEvent *>(event);
-    if (key->modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier))
-        return false;
-    QChar c;
-    if (key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter)
-        c = QChar(13);
-    else if (key->text().size() == 1)
-        c = key->text().front();
-    else
-        return false;
-    if (c.unicode() < 32 && c.unicode() != 8 && c.unicode() != 13)
+    const QChar c = typedCharacter(static_cast<QKeyEvent *>(event));
+    if (c.isNull())
         return false; // Tab, Escape, Delete: editing keys, not characters
     bool accepted = true;
-    if (watched == ui.Text1)
-        accepted = dateKeyAccepted(ui.Text1->text(), c);
-    else if (watched == ui.Text2)
+    if (watched == m_w.date)
+        accepted = dateKeyAccepted(m_w.date->text(), c);
+    else if (watched == m_w.name)
         accepted = epochNameKeyAccepted(c);
-    else if (watched == ui.Text3)
+    else if (watched == m_w.layers)
         accepted = loadFloorKeyAccepted(c);
     return !accepted;
 }
 
 bool EpochCommands::noProject()
 {
-    if (m_window.project())
+    if (m_session.project())
         return false;
-    showMessage(&m_window, QStringLiteral("请先新建或打开沉降工程文件！"));
-    focusBox(ui.Text1);
+    showMessage(m_w.window, QStringLiteral("请先新建或打开沉降工程文件！"));
+    focusBox(m_w.date);
     return true;
 }
 
@@ -66,43 +59,69 @@ void EpochCommands::focusBox(QLineEdit *box)
 
 void EpochCommands::remember()
 {
-    m_rememberedDate = ui.Text1->text();
-    m_rememberedName = ui.Text2->text();
-    m_rememberedLayers = ui.Text3->text();
+    m_rememberedDate = m_w.date->text();
+    m_rememberedName = m_w.name->text();
+    m_rememberedLayers = m_w.layers->text();
+}
+
+void EpochCommands::showProject()
+{
+    {
+        const QSignalBlocker blocker(m_w.list);
+        m_w.list->clear();
+    }
+    m_w.date->setText(QDate::currentDate().toString(QStringLiteral("yyyy-MM-dd")));
+    m_w.name->clear();
+    m_w.layers->clear();
+    if (!m_session.project())
+        return;
+    {
+        const QSignalBlocker blocker(m_w.list);
+        for (const Epoch &epoch : m_session.snapshot().epochs())
+            m_w.list->addItem(QString::number(epoch.cjNo) + QLatin1Char('.') + epoch.name);
+    }
+    if (m_w.list->count() > 0)
+        m_w.list->setCurrentRow(m_w.list->count() - 1); // runs the epoch selection
+    else
+        selectEpoch();
 }
 
 void EpochCommands::selectEpoch()
 {
-    ProjectDatabase *project = m_window.project();
-    if (!project)
+    if (!m_session.project())
         return;
-    if (QListWidgetItem *entry = ui.List1->currentItem()) {
+    if (auto reloaded = m_session.reloadIfChanged(); !reloaded)
+        showMessage(m_w.window, reloaded.error());
+    if (QListWidgetItem *entry = m_w.list->currentItem()) {
         // The number before the first "."; a name may hold "." itself.
         const QString text = entry->text();
-        m_window.setCurrentEpoch(text.left(text.indexOf(QLatin1Char('.'))).toInt());
-        if (const auto epoch = project->epochByNumber(m_window.currentEpoch())) {
-            ui.Text1->setText(epoch->date);
-            ui.Text2->setText(epoch->name);
-            ui.Text3->setText(epoch->layers);
+        m_session.setCurrentEpoch(text.left(text.indexOf(QLatin1Char('.'))).toInt());
+        if (const Epoch *epoch = m_session.snapshot().epochByNumber(m_session.currentEpoch())) {
+            m_w.date->setText(epoch->date);
+            m_w.name->setText(epoch->name);
+            m_w.layers->setText(epoch->layers);
             remember();
-            ui.Command2->setEnabled(true);
+            m_w.modify->setEnabled(true);
         }
     }
-    m_window.grid().fill();
-    m_window.showSettlementPreview();
+    m_session.announceEpochShown();
 }
 
 bool EpochCommands::acceptableDate(const QString &date, int exceptEpoch)
 {
     if (!isTypeableDate(date)) {
-        focusBox(ui.Text1);
+        focusBox(m_w.date);
         return false;
     }
-    const auto existing = m_window.project()->epochByDate(date);
-    if (existing && existing->cjNo != exceptEpoch) {
-        showMessage(&m_window,
+    const auto existing = m_session.project()->epochByDate(date);
+    if (!existing) {
+        showMessage(m_w.window, existing.error());
+        return false;
+    }
+    if (*existing && (*existing)->cjNo != exceptEpoch) {
+        showMessage(m_w.window,
                     QStringLiteral("“") + date + QStringLiteral("”日期已存在，请修改！"));
-        focusBox(ui.Text1);
+        focusBox(m_w.date);
         return false;
     }
     return true;
@@ -111,14 +130,18 @@ bool EpochCommands::acceptableDate(const QString &date, int exceptEpoch)
 bool EpochCommands::acceptableName(const QString &name, int exceptEpoch)
 {
     if (name.contains(QLatin1Char(' '))) {
-        focusBox(ui.Text2);
+        focusBox(m_w.name);
         return false;
     }
-    const auto existing = m_window.project()->epochByName(name);
-    if (existing && existing->cjNo != exceptEpoch) {
-        showMessage(&m_window,
+    const auto existing = m_session.project()->epochByName(name);
+    if (!existing) {
+        showMessage(m_w.window, existing.error());
+        return false;
+    }
+    if (*existing && (*existing)->cjNo != exceptEpoch) {
+        showMessage(m_w.window,
                     QStringLiteral("“") + name + QStringLiteral("”名称已存在，请修改！"));
-        focusBox(ui.Text2);
+        focusBox(m_w.name);
         return false;
     }
     return true;
@@ -128,31 +151,30 @@ void EpochCommands::newObservation()
 {
     if (noProject())
         return;
-    m_window.grid().closeElevationBox();
-    const QString date = ui.Text1->text();
-    const QString name = ui.Text2->text();
-    const QString layers = ui.Text3->text();
+    m_session.requestCloseBoxes();
+    const QString date = m_w.date->text();
+    const QString name = m_w.name->text();
+    const QString layers = m_w.layers->text();
     if (date.isEmpty() || name.isEmpty() || layers.isEmpty())
         return;
     if (!acceptableDate(date, -1) || !acceptableName(name, -1))
         return;
-    ProjectDatabase *project = m_window.project();
-    const auto number = project->nextEpochNumber();
-    if (!number || !project->addEpoch({*number, date, name, layers})) {
-        m_window.reportWriteFailure(project->errorString());
+    const auto number = m_session.addEpoch(date, name, layers);
+    if (!number) {
+        reportWriteFailure(m_w.window, m_session.projectPath(), number.error());
         return;
     }
-    ui.List1->addItem(QString::number(*number) + QLatin1Char('.') + name);
-    ui.List1->setCurrentRow(ui.List1->count() - 1); // selecting fills the grid
+    m_w.list->addItem(QString::number(*number) + QLatin1Char('.') + name);
+    m_w.list->setCurrentRow(m_w.list->count() - 1); // selecting fills the grid
 }
 
 void EpochCommands::modify()
 {
     if (noProject())
         return;
-    const QString date = ui.Text1->text();
-    const QString name = ui.Text2->text();
-    const QString layers = ui.Text3->text();
+    const QString date = m_w.date->text();
+    const QString name = m_w.name->text();
+    const QString layers = m_w.layers->text();
     if (m_rememberedDate.isEmpty())
         return;
     if (date.isEmpty() || name.isEmpty() || layers.isEmpty())
@@ -160,11 +182,15 @@ void EpochCommands::modify()
     if (date == m_rememberedDate && name == m_rememberedName && layers == m_rememberedLayers)
         return;
     if (!isNumeric(layers)) {
-        focusBox(ui.Text3);
+        focusBox(m_w.layers);
         return;
     }
-    ProjectDatabase *project = m_window.project();
-    const auto epoch = project->epochByName(m_rememberedName);
+    const auto found = m_session.project()->epochByName(m_rememberedName);
+    if (!found) {
+        showMessage(m_w.window, found.error());
+        return;
+    }
+    const std::optional<Epoch> &epoch = *found;
     // The epoch itself never counts as another epoch with its own date or
     // name, so that a change of letter case alone is not refused.
     const int self = epoch ? epoch->cjNo : -1;
@@ -173,19 +199,19 @@ void EpochCommands::modify()
     if (name != m_rememberedName && !acceptableName(name, self))
         return;
     if (epoch) {
-        if (!project->updateEpoch({epoch->cjNo, date, name, layers})) {
-            m_window.reportWriteFailure(project->errorString());
+        if (auto updated = m_session.updateEpoch({epoch->cjNo, date, name, layers}); !updated) {
+            reportWriteFailure(m_w.window, m_session.projectPath(), updated.error());
             return;
         }
-        for (int row = 0; row < ui.List1->count(); ++row) {
-            QListWidgetItem *entry = ui.List1->item(row);
+        for (int row = 0; row < m_w.list->count(); ++row) {
+            QListWidgetItem *entry = m_w.list->item(row);
             const QString text = entry->text();
             const qsizetype dot = text.indexOf(QLatin1Char('.'));
             if (text.mid(dot + 1) != m_rememberedName)
                 continue;
             entry->setText(text.left(dot + 1) + name);
-            const QSignalBlocker blocker(ui.List1);
-            ui.List1->setCurrentRow(row);
+            const QSignalBlocker blocker(m_w.list);
+            m_w.list->setCurrentRow(row);
             break;
         }
         // The same epoch again: its fields and its grid, changed dates and all.

@@ -3,21 +3,35 @@
 #include <QObject>
 #include <QString>
 
-class MainWindow;
-namespace Ui {
-class Form1;
-}
+class QLineEdit;
+class QListWidget;
+class QPushButton;
+class QWidget;
+class Session;
 
 // The epoch list and the three epoch boxes (date, name, load floors):
 // selecting an epoch, "新观测" and "修  改", and the boxes' key rules.
 class EpochCommands : public QObject
 {
 public:
-    EpochCommands(MainWindow &window, Ui::Form1 &ui);
+    struct Widgets
+    {
+        QWidget *window;      // Form1, for messages
+        QListWidget *list;    // List1
+        QLineEdit *date;      // Text1
+        QLineEdit *name;      // Text2
+        QLineEdit *layers;    // Text3
+        QPushButton *modify;  // Command2
+    };
+    EpochCommands(Session &session, const Widgets &widgets);
 
     // The selected list entry becomes the current epoch: its fields go into
-    // the boxes and the grid is filled for it.
+    // the boxes, and the grid and the preview show it. A change another
+    // program made to the project is read first.
     void selectEpoch();
+    // The epoch list of the open project ("<CjNo>.<Name>" in CjNo order) with
+    // the newest epoch selected; the boxes emptied without a project.
+    void showProject();
     void newObservation();
     void modify();
 
@@ -34,8 +48,8 @@ private:
     bool acceptableName(const QString &name, int exceptEpoch);
     void remember();
 
-    MainWindow &m_window;
-    Ui::Form1 &ui;
+    Session &m_session;
+    Widgets m_w;
     QString m_rememberedDate;
     QString m_rememberedName;
     QString m_rememberedLayers;

@@ -1,10 +1,8 @@
 #include "gui/importcommand.h"
 
-#include "gui/mainwindow.h"
 #include "gui/messages.h"
-#include "project/projectdb.h"
+#include "gui/session.h"
 #include "survey/observationimport.h"
-#include "ui_mainwindow.h"
 
 #include <QDir>
 #include <QFileDialog>
@@ -15,22 +13,22 @@ const QString title = QStringLiteral("调入数据");
 constexpr int listedNames = 20;
 } // namespace
 
-ImportCommand::ImportCommand(MainWindow &window, Ui::Form1 &ui)
-    : m_window(window)
-    , ui(ui)
+ImportCommand::ImportCommand(Session &session, QWidget *window)
+    : m_session(session)
+    , m_window(window)
 {}
 
 void ImportCommand::importObservations()
 {
-    ProjectDatabase *project = m_window.project();
-    if (!project || m_window.currentEpoch() < 0)
+    ProjectDatabase *project = m_session.project();
+    if (!project || m_session.currentEpoch() < 0)
         return;
-    QFileDialog dialog(&m_window, QStringLiteral("调入观测数据"));
+    QFileDialog dialog(m_window, QStringLiteral("调入观测数据"));
     dialog.setOption(QFileDialog::DontUseNativeDialog);
     dialog.setNameFilter(QStringLiteral("观测数据 (*.xls *.xlsx)"));
     dialog.setFileMode(QFileDialog::ExistingFile);
-    if (!m_window.lastProjectDir().isEmpty())
-        dialog.setDirectory(m_window.lastProjectDir());
+    if (!m_session.lastProjectDir().isEmpty())
+        dialog.setDirectory(m_session.lastProjectDir());
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().value(0).isEmpty())
         return;
     const QString path = dialog.selectedFiles().value(0);
@@ -39,25 +37,28 @@ void ImportCommand::importObservations()
     QString error;
     switch (readObservationRows(path, &rows, &error)) {
     case ImportSource::NotFound:
-        showMessage(&m_window, QStringLiteral("找不到数据源！"), title);
+        showMessage(m_window, QStringLiteral("找不到数据源！"), title);
         return;
     case ImportSource::Empty:
-        showMessage(&m_window, QStringLiteral("数据源为空！"), title);
+        showMessage(m_window, QStringLiteral("数据源为空！"), title);
         return;
     case ImportSource::Read:
         break;
     }
     const ImportResult result =
-        ::importObservations(*project, m_window.currentEpoch(), rows, m_window.elevationUnit());
+        ::importObservations(*project, m_session.currentEpoch(), rows, m_session.unit());
     if (!result.written) {
-        showMessage(&m_window,
+        showMessage(m_window,
                     QStringLiteral("调入失败，工程未作任何修改：%1\n%2")
                         .arg(QDir::toNativeSeparators(project->path()), result.error),
                     title);
         return;
     }
-    // The epoch again: its boxes, the grid and the preview from the project.
-    m_window.selectEpoch();
+    // The project read again, and the epoch shown again: its boxes, the grid
+    // and the preview.
+    if (auto reloaded = m_session.reload(); !reloaded)
+        showMessage(m_window, reloaded.error(), title);
+    m_session.requestRefresh();
 
     QString summary = QStringLiteral("已从 %1 调入 %2 个高程。")
                           .arg(QFileInfo(path).fileName())
@@ -71,5 +72,5 @@ void ImportCommand::importObservations()
         if (result.unmatched.size() > listedNames)
             summary += QStringLiteral(" 等，共 %1 个").arg(result.unmatched.size());
     }
-    showMessage(&m_window, summary, title, QMessageBox::Information);
+    showMessage(m_window, summary, title, QMessageBox::Information);
 }

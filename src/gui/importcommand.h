@@ -1,18 +1,18 @@
 #pragma once
 
-class MainWindow;
-namespace Ui {
-class Form1;
-}
+#include <QString>
+
+class QWidget;
+class Session;
 
 // "↑调入数据": elevations of the current epoch from a workbook's Sheet1.
 class ImportCommand
 {
 public:
-    ImportCommand(MainWindow &window, Ui::Form1 &ui);
+    ImportCommand(Session &session, QWidget *window);
     void importObservations();
 
 private:
-    MainWindow &m_window;
-    Ui::Form1 &ui;
+    Session &m_session;
+    QWidget *m_window;
 };

@@ -1,18 +1,18 @@
 #include "gui/mainwindow.h"
 
-#include "gui/inputrules.h"
-#include "gui/messages.h"
 #include "base/programfiles.h"
-#include "gui/twips.h"
-#include "gui/curveoutput.h"
+#include "base/textnumber.h"
 #include "gui/curvekindcontrols.h"
-#include "gui/projectcommands.h"
-#include "project/projectdb.h"
-#include "gui/resultscommand.h"
+#include "gui/curveoutput.h"
 #include "gui/epochcommands.h"
 #include "gui/importcommand.h"
+#include "gui/inputrules.h"
+#include "gui/messages.h"
 #include "gui/observationgrid.h"
-#include "base/textnumber.h"
+#include "gui/projectcommands.h"
+#include "gui/resultscommand.h"
+#include "gui/session.h"
+#include "gui/twips.h"
 #include "ui_mainwindow.h"
 
 #include <QCloseEvent>
@@ -47,8 +47,7 @@ MainWindow::MainWindow(const QString &programDir, std::unique_ptr<SettingsStore>
                           | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
                           | Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint)
     , ui(std::make_unique<Ui::Form1>())
-    , m_programDir(programDir)
-    , m_settings(std::move(settings))
+    , m_session(std::make_unique<Session>(programDir, std::move(settings)))
 {
     ui->setupUi(this);
     setFixedSize(twips(fullClientWidth), twips(fullClientHeight));
@@ -63,13 +62,42 @@ MainWindow::MainWindow(const QString &programDir, std::unique_ptr<SettingsStore>
 
     ui->Frame9->hide();
     ui->Command13->hide();
-    m_projectCommands = std::make_unique<ProjectCommands>(*this, *ui);
-    m_grid = std::make_unique<ObservationGrid>(*this, *ui);
-    m_epochs = std::make_unique<EpochCommands>(*this, *ui);
-    m_curveKinds = std::make_unique<CurveKindControls>(*this, *ui);
-    m_curveOutput = std::make_unique<CurveOutput>(*this, *ui);
-    m_results = std::make_unique<ResultsCommand>(*this, *ui);
-    m_import = std::make_unique<ImportCommand>(*this, *ui);
+    Session &session = *m_session;
+    m_projectCommands = std::make_unique<ProjectCommands>(session, this);
+    m_grid = std::make_unique<ObservationGrid>(
+        session, ObservationGrid::Widgets{this, ui->Flex1, ui->Text4, ui->Text5});
+    m_epochs = std::make_unique<EpochCommands>(
+        session,
+        EpochCommands::Widgets{this, ui->List1, ui->Text1, ui->Text2, ui->Text3, ui->Command2});
+    m_curveKinds = std::make_unique<CurveKindControls>(
+        session,
+        CurveKindControls::Widgets{this,
+                                   ui->Combo1,
+                                   ui->Option1,
+                                   ui->Option2,
+                                   ui->Option3,
+                                   ui->Text6,
+                                   ui->Text7,
+                                   ui->Text8,
+                                   ui->Label5,
+                                   ui->Label12,
+                                   ui->Label6,
+                                   ui->Label8,
+                                   ui->Label14,
+                                   ui->Label18,
+                                   ui->Command3,
+                                   ui->Command8,
+                                   ui->Command9,
+                                   ui->Pic1,
+                                   {ui->Label14, ui->Text8, ui->Label18, ui->Frame4, ui->Check1,
+                                    ui->Label9, ui->Label10, ui->Text10, ui->Text11}});
+    m_curveOutput = std::make_unique<CurveOutput>(
+        session, CurveOutput::Widgets{this, ui->Text15, ui->Text14, ui->Combo1, ui->Text6,
+                                      ui->Text7, ui->Text8, ui->Check1, ui->Text10, ui->Text11,
+                                      ui->Text1});
+    m_results = std::make_unique<ResultsCommand>(
+        session, ResultsCommand::Widgets{this, ui->Combo2, ui->Text1});
+    m_import = std::make_unique<ImportCommand>(session, this);
     connectControls();
 }
 
@@ -110,6 +138,34 @@ void MainWindow::setUpGrid()
 
 void MainWindow::connectControls()
 {
+    // The areas of the window, through the session.
+    Session *session = m_session.get();
+    connect(session, &Session::closeBoxesRequested, this, [this] { m_grid->closeBoxes(); });
+    connect(session, &Session::projectChanged, this, [this] {
+        ui->Pic1->clearPicture();
+        m_grid->clear();
+        if (m_session->project()) {
+            m_grid->loadPointRows(false);
+            ui->Flex1->setCurrentCell(0, 4);
+        }
+        m_epochs->showProject();
+    });
+    connect(session, &Session::refreshRequested, this, [this] { m_epochs->selectEpoch(); });
+    connect(session, &Session::epochShown, this, [this] {
+        m_grid->fill();
+        m_curveKinds->showSettlementPreview();
+    });
+    connect(session, &Session::elevationStored, this,
+            [this] { m_curveKinds->showSettlementPreview(); });
+    connect(session, &Session::pointCountChanged, this, [this] {
+        ui->Flex1->setRowCount(m_session->pointCount());
+        m_grid->loadPointRows(true);
+    });
+    connect(m_curveOutput.get(), &CurveOutput::drawingWritten, this, [this](const QString &path) {
+        ui->Command13->setToolTip(QStringLiteral("曲线图已保存：") + QDir::toNativeSeparators(path));
+        makeCompact();
+    });
+
     connect(ui->Command5, &QPushButton::clicked, this, &MainWindow::exitProgram);
     connect(ui->Command6, &QPushButton::clicked, this, [this] { m_projectCommands->newProject(); });
     connect(ui->Command7, &QPushButton::clicked, this,
@@ -118,7 +174,7 @@ void MainWindow::connectControls()
     connect(ui->Command2, &QPushButton::clicked, this, [this] { m_epochs->modify(); });
     connect(ui->List1, &QListWidget::currentRowChanged, this, [this](int row) {
         if (row >= 0)
-            selectEpoch();
+            m_epochs->selectEpoch();
     });
     connect(ui->Command13, &QPushButton::clicked, this, &MainWindow::restoreWindow);
 
@@ -178,8 +234,9 @@ void MainWindow::loadMainWindow()
     setWindowTitle(QStringLiteral("Sedimetra 2018"));
     ui->Frame9->hide();
 
-    ui->Flex1->setRowCount(m_pointCount);
-    for (int row = 0; row < m_pointCount; ++row) {
+    const int pointCount = m_session->pointCount();
+    ui->Flex1->setRowCount(pointCount);
+    for (int row = 0; row < pointCount; ++row) {
         ui->Flex1->setRowHeight(row, twips(rowHeight));
         ui->Flex1->setItem(row, 0, nullptr);
     }
@@ -197,16 +254,16 @@ void MainWindow::loadMainWindow()
     ui->Text5->setGeometry(gridLeft, ui->Text5->y(), twips(700), twips(rowHeight));
     ui->Text5->hide();
 
-    m_currentEpoch = -1;
-    m_zoomLevel = 2;
+    m_session->setCurrentEpoch(-1);
+    m_session->setZoomLevel(2);
     m_grid->closeBoxes();
 
-    if (const auto lines = m_settings->readSetting(SettingKey::LinesPerSheet))
+    if (const auto lines = m_session->settings().readSetting(SettingKey::LinesPerSheet))
         ui->Text10->setText(*lines);
-    if (const auto sheets = m_settings->readSetting(SettingKey::SheetsPerRow))
+    if (const auto sheets = m_session->settings().readSetting(SettingKey::SheetsPerRow))
         ui->Text11->setText(*sheets);
 
-    if (m_unit == QLatin1String("m"))
+    if (m_session->unit() == QLatin1String("m"))
         ui->Option5->setChecked(true);
     else
         ui->Option6->setChecked(true);
@@ -218,13 +275,13 @@ void MainWindow::loadMainWindow()
             ui->Combo3->addItem(QString::number(count));
         ui->Combo3->setCurrentIndex(-1);
     }
-    ui->Combo3->setCurrentIndex(ui->Combo3->findText(QString::number(m_pointCount)));
+    ui->Combo3->setCurrentIndex(ui->Combo3->findText(QString::number(pointCount)));
 
     ui->Text15->setText(QStringLiteral("Romans"));
     ui->Text14->setText(QStringLiteral("Htj_S"));
-    if (const auto font1 = m_settings->readSetting(SettingKey::Font1))
+    if (const auto font1 = m_session->settings().readSetting(SettingKey::Font1))
         ui->Text15->setText(*font1);
-    if (const auto font2 = m_settings->readSetting(SettingKey::Font2))
+    if (const auto font2 = m_session->settings().readSetting(SettingKey::Font2))
         ui->Text14->setText(*font2);
 
     fillFrameTemplates();
@@ -236,7 +293,7 @@ void MainWindow::loadMainWindow()
 
 void MainWindow::fillFrameTemplates()
 {
-    const QStringList entries = frameTemplateEntries(frameTemplatesDir(m_programDir));
+    const QStringList entries = frameTemplateEntries(frameTemplatesDir(m_session->programDir()));
     {
         const QSignalBlocker blocker(ui->Combo1);
         ui->Combo1->clear();
@@ -246,14 +303,14 @@ void MainWindow::fillFrameTemplates()
     if (entries.isEmpty())
         return;
     int index = 0;
-    if (const auto stored = m_settings->readSetting(SettingKey::FrameTemplate))
+    if (const auto stored = m_session->settings().readSetting(SettingKey::FrameTemplate))
         index = std::max(0, indexIgnoringCase(entries, *stored));
     ui->Combo1->setCurrentIndex(index);
 }
 
 void MainWindow::fillTableTemplates()
 {
-    const QStringList entries = tableTemplateEntries(tableTemplatesDir(m_programDir));
+    const QStringList entries = tableTemplateEntries(tableTemplatesDir(m_session->programDir()));
     {
         const QSignalBlocker blocker(ui->Combo2);
         ui->Combo2->clear();
@@ -263,7 +320,7 @@ void MainWindow::fillTableTemplates()
     if (entries.isEmpty())
         return;
     // A stored template that is gone leaves the list without a selection.
-    const auto stored = m_settings->readSetting(SettingKey::TableTemplate);
+    const auto stored = m_session->settings().readSetting(SettingKey::TableTemplate);
     ui->Combo2->setCurrentIndex(stored ? indexIgnoringCase(entries, *stored) : 0);
 }
 
@@ -287,48 +344,49 @@ void MainWindow::setTilingEnabled(bool enabled)
 
 bool MainWindow::storeSetting(const QString &key, const QString &value)
 {
-    QString error;
-    if (m_settings->writeSetting(key, value, &error))
+    const auto stored = m_session->storeSetting(key, value);
+    if (stored)
         return true;
     showMessage(this, QStringLiteral("无法保存设置“%1”：%2\n系统数据库：%3")
-                          .arg(key, error, QDir::toNativeSeparators(m_settings->path())));
+                          .arg(key, stored.error(),
+                               QDir::toNativeSeparators(m_session->settings().path())));
     return false;
 }
 
 void MainWindow::changeElevationUnit(const QString &unit)
 {
-    clearEditCells();
-    m_unit = unit;
-    selectEpoch();
+    m_session->requestCloseBoxes();
+    m_session->setUnit(unit);
+    m_session->requestRefresh();
 }
 
 void MainWindow::changePointCount()
 {
-    clearEditCells();
-    m_pointCount = std::max(0, roundHalfEven(leadingNumber(ui->Combo3->currentText())));
-    ui->Flex1->setRowCount(m_pointCount);
-    m_projectCommands->loadPointRows(true);
-    selectEpoch();
+    m_session->requestCloseBoxes();
+    m_session->setPointCount(
+        std::max(0, roundHalfEven(leadingNumber(ui->Combo3->currentText()))));
+    m_session->announcePointCount();
+    m_session->requestRefresh();
 }
 
 void MainWindow::storeExitSettings()
 {
     QStringList failures;
     const std::pair<QString, QString> values[] = {
-        {SettingKey::ElevationUnit, m_unit},
-        {SettingKey::PointCount, formatFixed(m_pointCount, 0)},
+        {SettingKey::ElevationUnit, m_session->unit()},
+        {SettingKey::PointCount, formatFixed(m_session->pointCount(), 0)},
         {SettingKey::Font1, ui->Text15->text()},
         {SettingKey::Font2, ui->Text14->text()},
     };
     for (const auto &[key, value] : values) {
         QString error;
-        if (!m_settings->writeSetting(key, value, &error))
+        if (!m_session->settings().writeSetting(key, value, &error))
             failures << QStringLiteral("%1：%2").arg(key, error);
     }
     m_exitStored = true;
     if (!failures.isEmpty())
         showMessage(this, QStringLiteral("退出时无法保存以下设置（系统数据库：%1）：\n%2")
-                              .arg(QDir::toNativeSeparators(m_settings->path()),
+                              .arg(QDir::toNativeSeparators(m_session->settings().path()),
                                    failures.join(QLatin1Char('\n'))));
 }
 
@@ -380,56 +438,6 @@ void MainWindow::makeCompact()
     placeWindow();
 }
 
-QString MainWindow::currentProjectPath() const
-{
-    return m_project ? m_project->path() : QString();
-}
-
-void MainWindow::setProject(std::unique_ptr<ProjectDatabase> project)
-{
-    m_project = std::move(project);
-}
-
-void MainWindow::closeProject()
-{
-    m_project.reset();
-}
-
-void MainWindow::clearEditCells()
-{
-    m_grid->closeBoxes();
-}
-
-void MainWindow::selectEpoch()
-{
-    m_epochs->selectEpoch();
-}
-
-void MainWindow::showSettlementPreview()
-{
-    {
-        const QSignalBlocker blocker(ui->Option1);
-        ui->Option1->setChecked(true);
-    }
-    m_curveKinds->selectCurveKind(CurveKind::Settlement);
-}
-
-const CurveLayout &MainWindow::curveLayout() const
-{
-    return m_curveKinds->layout();
-}
-
-CurveKind MainWindow::selectedCurveKind() const
-{
-    return m_curveKinds->selectedKind();
-}
-
-void MainWindow::reportWriteFailure(const QString &reason)
-{
-    showMessage(this, QStringLiteral("无法保存到沉降工程：%1\n%2")
-                          .arg(QDir::toNativeSeparators(currentProjectPath()), reason));
-}
-
 // The eight header fields of the results table, in the order they are read
 // and written, with their boxes.
 std::vector<std::pair<QString, QLineEdit *>> MainWindow::headerFields() const
@@ -447,7 +455,7 @@ void MainWindow::openHeaderEditor()
     ui->Frame9->raise();
     for (const auto &[key, box] : headerFields()) {
         box->clear();
-        if (const auto value = m_settings->readSetting(key))
+        if (const auto value = m_session->settings().readSetting(key))
             box->setText(*value);
     }
 }

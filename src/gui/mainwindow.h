@@ -1,7 +1,6 @@
 #pragma once
 
 #include "base/settings.h"
-#include "layout/curvelayout.h"
 
 #include <QWidget>
 
@@ -17,16 +16,19 @@ class EpochCommands;
 class ImportCommand;
 class ObservationGrid;
 class ProjectCommands;
-class ProjectDatabase;
+class Session;
 
 namespace Ui {
 class Form1;
 }
 
-// The main window Form1. It owns the program's run-time state: the program
-// directory, the system database with the settings, the elevation unit, the
-// point count, the current project, the current epoch, the grid's edit cell
-// and name row and the preview zoom level.
+// The main window Form1: it builds the controls, makes the session and one
+// controller per area of the window, and connects them. The run-time state
+// lives in the session; the controllers talk through its signals.
+//
+// gui/ holds everything with a widget: this window and its .ui file,
+// start-up, the message helper, dialogs and the controllers. It uses every
+// core folder; nothing below it includes a gui/ header.
 class MainWindow : public QWidget
 {
     Q_OBJECT
@@ -35,44 +37,10 @@ public:
                QWidget *parent = nullptr);
     ~MainWindow() override;
 
-    // State set by start-up before the window is loaded.
-    void setElevationUnit(const QString &unit) { m_unit = unit; }
-    void setPointCount(int count) { m_pointCount = count; }
-
-    QString programDir() const { return m_programDir; }
-    SettingsStore &settings() { return *m_settings; }
-    QString elevationUnit() const { return m_unit; }
-    int pointCount() const { return m_pointCount; }
-    QString currentProjectPath() const;
-    int currentEpoch() const { return m_currentEpoch; }
-    int zoomLevel() const { return m_zoomLevel; }
-
-    // The open project, or null when none is current.
-    ProjectDatabase *project() const { return m_project.get(); }
-    void setProject(std::unique_ptr<ProjectDatabase> project);
-    void closeProject();
-    void setCurrentEpoch(int number) { m_currentEpoch = number; }
-    void setZoomLevel(int level) { m_zoomLevel = level; }
-    // The grid has no cell in edit and no name row; both boxes are hidden.
-    void clearEditCells();
+    Session &session() { return *m_session; }
     ObservationGrid &grid() { return *m_grid; }
     ProjectCommands &projectCommands() { return *m_projectCommands; }
     ResultsCommand &resultsCommand() { return *m_results; }
-    // The layout of the chosen frame template and curve kind.
-    const CurveLayout &curveLayout() const;
-    CurveKind selectedCurveKind() const;
-    // Writes a setting; a failed write is reported to the user.
-    bool storeSetting(const QString &key, const QString &value);
-    // Selects the settlement curve kind and redraws its preview.
-    void showSettlementPreview();
-    // Tells the user that a change could not be written to the project.
-    void reportWriteFailure(const QString &reason);
-    // Where the project dialogs start: the folder of the last project chosen.
-    QString lastProjectDir() const { return m_lastProjectDir; }
-    void setLastProjectDir(const QString &dir) { m_lastProjectDir = dir; }
-
-    // Selecting an epoch of the list: makes it the current epoch and shows it.
-    void selectEpoch();
 
     // The load step: runs once before the window is first shown.
     void loadMainWindow();
@@ -97,6 +65,7 @@ private:
     void connectControls();
     void placeWindow();
     void storeExitSettings();
+    bool storeSetting(const QString &key, const QString &value);
     void storeNumericBox(const QString &key, const QString &text);
     void fillFrameTemplates();
     void fillTableTemplates();
@@ -110,11 +79,7 @@ private:
     void cancelHeaderEditor();
 
     std::unique_ptr<Ui::Form1> ui;
-    QString m_programDir;
-    std::unique_ptr<SettingsStore> m_settings;
-    QString m_unit = QStringLiteral("m");
-    int m_pointCount = 15;
-    std::unique_ptr<ProjectDatabase> m_project;
+    std::unique_ptr<Session> m_session;
     std::unique_ptr<ProjectCommands> m_projectCommands;
     std::unique_ptr<ObservationGrid> m_grid;
     std::unique_ptr<EpochCommands> m_epochs;
@@ -122,9 +87,6 @@ private:
     std::unique_ptr<CurveOutput> m_curveOutput;
     std::unique_ptr<ResultsCommand> m_results;
     std::unique_ptr<ImportCommand> m_import;
-    QString m_lastProjectDir;
-    int m_currentEpoch = -1;
-    int m_zoomLevel = 2;
     bool m_exitStored = false;
     bool m_placedWithFrame = false;
 };

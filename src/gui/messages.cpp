@@ -2,6 +2,7 @@
 
 #include "gui/twips.h"
 
+#include <QDir>
 #include <QGuiApplication>
 #include <QScreen>
 #include <QWidget>
@@ -20,17 +21,32 @@ QRect screenRect(const QWidget *window)
     return screen ? screen->geometry() : QRect(0, 0, 1024, 768);
 }
 
+void moveAside(QWidget *window)
+{
+    if (!window)
+        return;
+    const QRect screen = screenRect(window);
+    window->move(screen.right() + 1 - twips(300), window->pos().y());
+}
+
+void moveBack(QWidget *window)
+{
+    if (!window)
+        return;
+    const QRect screen = screenRect(window);
+    window->move(screen.right() + 1 - outerSize(window).width() - twips(300), window->pos().y());
+}
+
 void showMessage(QWidget *window, const QString &text, const QString &title, QMessageBox::Icon icon)
 {
-    if (window) {
-        const QRect screen = screenRect(window);
-        window->move(screen.right() + 1 - twips(300), window->pos().y());
-    }
+    moveAside(window);
     QMessageBox box(icon, title, text, QMessageBox::Ok, window);
     box.exec();
-    if (window) {
-        const QRect screen = screenRect(window);
-        window->move(screen.right() + 1 - outerSize(window).width() - twips(300),
-                     window->pos().y());
-    }
+    moveBack(window);
+}
+
+void reportWriteFailure(QWidget *window, const QString &projectPath, const QString &reason)
+{
+    showMessage(window, QStringLiteral("无法保存到沉降工程：%1\n%2")
+                            .arg(QDir::toNativeSeparators(projectPath), reason));
 }

@@ -15,6 +15,15 @@ void showMessage(QWidget *window, const QString &text,
                  const QString &title = QStringLiteral("Sedimetra"),
                  QMessageBox::Icon icon = QMessageBox::Warning);
 
+// The main window moved aside (its left edge 300 twips from the screen's
+// right edge) while a box or a pick is up, and back to its place beside the
+// right edge after it; its top and size are kept.
+void moveAside(QWidget *window);
+void moveBack(QWidget *window);
+
+// Tells the user that a change could not be written to the project.
+void reportWriteFailure(QWidget *window, const QString &projectPath, const QString &reason);
+
 // Outer size of a top-level window, frame included once the window system
 // has made the window (before, it has no frame yet).
 QSize outerSize(const QWidget *window);

@@ -1,93 +1,64 @@
 #include "gui/observationgrid.h"
 
-#include "gui/mainwindow.h"
-#include "gui/messages.h"
-#include "gui/twips.h"
-#include "project/projectdb.h"
-#include "survey/keyrules.h"
-#include "survey/pointstyle.h"
-#include "survey/settlement.h"
 #include "base/textnumber.h"
-#include "ui_mainwindow.h"
+#include "gui/keys.h"
+#include "gui/messages.h"
+#include "gui/session.h"
+#include "gui/twips.h"
+#include "survey/keyrules.h"
+#include "survey/settlement.h"
 
 #include <QKeyEvent>
+#include <QLineEdit>
 #include <QScrollBar>
-
-#include <unordered_map>
+#include <QTableWidget>
 
 namespace {
 
 constexpr int rowsInView = 15;
 
-// The character a key press types, or a null character for keys that type
-// none (arrows, Delete) and for shortcuts.
-QChar typedCharacter(const QKeyEvent *key)
-{
-    if (key->modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier))
-        return QChar();
-    if (key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter)
-        return QChar(13);
-    if (key->text().size() != 1)
-        return QChar();
-    const QChar c = key->text().front();
-    return (c.unicode() < 32 && c.unicode() != 8) ? QChar() : c;
-}
-
-std::unordered_map<int, double> byPoint(const std::vector<Elevation> &elevations)
-{
-    std::unordered_map<int, double> map;
-    map.reserve(elevations.size());
-    for (const Elevation &e : elevations)
-        map.try_emplace(e.cjdNo, e.pointH);
-    return map;
-}
-
-std::optional<double> find(const std::unordered_map<int, double> &map, int point)
-{
-    const auto found = map.find(point);
-    return found == map.end() ? std::nullopt : std::optional<double>(found->second);
-}
+constexpr int rowHeight = 300;
 
 } // namespace
 
-ObservationGrid::ObservationGrid(MainWindow &window, Ui::Form1 &ui)
-    : m_window(window)
-    , ui(ui)
+ObservationGrid::ObservationGrid(Session &session, const Widgets &widgets)
+    : m_session(session)
+    , m_w(widgets)
 {
-    ui.Text4->installEventFilter(this);
-    ui.Text5->installEventFilter(this);
-    ui.Text4->setAttribute(Qt::WA_InputMethodEnabled, false);
-    connect(ui.Flex1, &QTableWidget::cellClicked, this, &ObservationGrid::cellClicked);
-    connect(ui.Flex1->verticalScrollBar(), &QScrollBar::valueChanged, this,
+    m_w.elevation->installEventFilter(this);
+    m_w.name->installEventFilter(this);
+    m_w.elevation->setAttribute(Qt::WA_InputMethodEnabled, false);
+    connect(m_w.grid, &QTableWidget::cellClicked, this, &ObservationGrid::cellClicked);
+    connect(m_w.grid->verticalScrollBar(), &QScrollBar::valueChanged, this,
             &ObservationGrid::scrolled);
 }
 
 int ObservationGrid::topRow() const
 {
-    return ui.Flex1->verticalScrollBar()->value() + 1;
+    return m_w.grid->verticalScrollBar()->value() + 1;
 }
 
 void ObservationGrid::setTopRow(int row)
 {
-    ui.Flex1->verticalScrollBar()->setValue(row - 1);
+    m_w.grid->verticalScrollBar()->setValue(row - 1);
 }
 
 QString ObservationGrid::cellText(int row, int column) const
 {
-    const QTableWidgetItem *item = ui.Flex1->item(row - 1, column);
+    const QTableWidgetItem *item = m_w.grid->item(row - 1, column);
     return item ? item->text() : QString();
 }
 
 void ObservationGrid::setCell(int row, int column, const QString &text)
 {
-    QTableWidgetItem *item = ui.Flex1->item(row - 1, column);
+    QTableWidgetItem *item = m_w.grid->item(row - 1, column);
     if (item) {
         item->setText(text);
     } else if (!text.isEmpty()) {
         item = new QTableWidgetItem(text);
         // Names to the left, numbers to the right.
         item->setTextAlignment((column == 0 ? Qt::AlignLeft : Qt::AlignRight) | Qt::AlignVCenter);
-        ui.Flex1->setItem(row - 1, column, item);
+        m_w.grid->setItem(row - 1, column, item);
     }
 }
 
@@ -95,97 +66,132 @@ int ObservationGrid::dayCountOf(int epoch)
 {
     if (epoch < 1)
         return 0;
-    ProjectDatabase *project = m_window.project();
-    const auto current = project->epochByNumber(epoch);
-    const auto previous = project->epochByNumber(epoch - 1);
-    return current && previous ? DayCount(current->date, previous->date) : 0;
+    const ProjectSnapshot &snapshot = m_session.snapshot();
+    const int current = snapshot.epochIndex(epoch);
+    const int previous = snapshot.epochIndex(epoch - 1);
+    return current >= 0 && previous >= 0 ? snapshot.dayCount(current, previous) : 0;
 }
 
 void ObservationGrid::fill()
 {
-    ProjectDatabase *project = m_window.project();
-    if (!project)
+    if (!m_session.project())
         return;
-    const int k = m_window.currentEpoch();
-    const int points = std::min(m_window.pointCount(), ui.Flex1->rowCount());
+    const ProjectSnapshot &snapshot = m_session.snapshot();
+    const int k = m_session.currentEpoch();
+    const int points = std::min(m_session.pointCount(), m_w.grid->rowCount());
     const int dayCount = dayCountOf(k);
+    const QString unit = m_session.unit();
 
-    // Three reads, one per epoch, instead of three lookups per point.
-    const auto first = byPoint(project->elevationsOfEpoch(0, points));
-    const auto previous = k >= 1 ? byPoint(project->elevationsOfEpoch(k - 1, points))
-                                 : std::unordered_map<int, double>();
-    const auto current =
-        k >= 1 ? byPoint(project->elevationsOfEpoch(k, points)) : std::unordered_map<int, double>();
-    const QString unit = m_window.elevationUnit();
-
-    ui.Flex1->setUpdatesEnabled(false);
+    m_w.grid->setUpdatesEnabled(false);
     for (int n = 1; n <= points; ++n) {
         const PointValues v =
-            PointEpochValues(k, find(first, n), find(previous, n), find(current, n), dayCount);
+            PointEpochValues(k, snapshot.elevation(0, n),
+                             k >= 1 ? snapshot.elevation(k - 1, n) : std::nullopt,
+                             k >= 1 ? snapshot.elevation(k, n) : std::nullopt, dayCount);
         setCell(n, 1, v.first ? FormatElevation(*v.first, unit) : QString());
         setCell(n, 2, v.current ? FormatElevation(*v.current, unit) : QString());
         setCell(n, 3, v.thisSettlement ? FormatSettlement(*v.thisSettlement) : QString());
         setCell(n, 4, v.cumulative ? FormatSettlement(*v.cumulative) : QString());
         setCell(n, 5, v.rate ? FormatRate(*v.rate) : QString());
     }
-    ui.Flex1->setUpdatesEnabled(true);
+    m_w.grid->setUpdatesEnabled(true);
+}
+
+void ObservationGrid::loadPointRows(bool setRowHeights)
+{
+    QTableWidget *grid = m_w.grid;
+    if (setRowHeights)
+        for (int row = 0; row < grid->rowCount(); ++row)
+            grid->setRowHeight(row, twips(rowHeight));
+    if (!m_session.project())
+        return;
+    // Points are found by number: a point's row is always its CjdNo, and
+    // points above the point count stay hidden until the count is raised.
+    const ProjectSnapshot &snapshot = m_session.snapshot();
+    for (const Point &point : snapshot.points()) {
+        if (point.cjdNo < 1 || point.cjdNo > m_session.pointCount()
+            || point.cjdNo > grid->rowCount())
+            continue;
+        auto *item = new QTableWidgetItem(point.name);
+        // A point whose colour index is not in the table keeps the grid's
+        // own text colour.
+        if (const auto rgb = snapshot.colour(point.aci))
+            item->setForeground(QColor(rgb->r, rgb->g, rgb->b));
+        grid->setItem(point.cjdNo - 1, 0, item);
+    }
+}
+
+void ObservationGrid::clear()
+{
+    QTableWidget *grid = m_w.grid;
+    for (int row = 0; row < grid->rowCount(); ++row)
+        for (int column = 0; column < grid->columnCount(); ++column)
+            delete grid->takeItem(row, column);
+    m_w.elevation->clear();
+    m_w.elevation->setGeometry(grid->x() + grid->columnWidth(0) + twips(750),
+                               m_w.elevation->y(), twips(850), twips(rowHeight));
+    m_w.elevation->hide();
+    m_w.name->clear();
+    m_w.name->setGeometry(grid->x(), m_w.name->y(), twips(850), twips(rowHeight));
+    m_w.name->hide();
+    closeBoxes();
 }
 
 void ObservationGrid::closeElevationBox()
 {
-    ui.Text4->clear();
-    ui.Text4->hide();
+    m_w.elevation->clear();
+    m_w.elevation->hide();
     m_editRow = m_editColumn = 0;
 }
 
 void ObservationGrid::closeBoxes()
 {
-    ui.Text5->clear();
-    ui.Text5->hide();
+    m_w.name->clear();
+    m_w.name->hide();
     m_nameRow = 0;
     closeElevationBox();
 }
 
 void ObservationGrid::placeBox(QLineEdit *box, int row, int column)
 {
-    QTableWidget *grid = ui.Flex1;
+    QTableWidget *grid = m_w.grid;
     const QRect cell = grid->visualRect(grid->model()->index(row - 1, column));
-    const QPoint topLeft = grid->viewport()->mapTo(&m_window, cell.topLeft());
-    const int left = box == ui.Text5 ? grid->x() : topLeft.x();
+    const QPoint topLeft = grid->viewport()->mapTo(m_w.window, cell.topLeft());
+    const int left = box == m_w.name ? grid->x() : topLeft.x();
     box->move(left, topLeft.y());
     box->raise();
 }
 
 void ObservationGrid::cellClicked(int tableRow, int column)
 {
-    if (!m_window.project())
+    if (!m_session.project())
         return;
     const int row = tableRow + 1;
-    const int k = m_window.currentEpoch();
+    const int k = m_session.currentEpoch();
     const int editable = k == 0 ? 1 : (k > 0 ? 2 : -1);
     if (column != 0) {
-        ui.Text5->clear();
-        ui.Text5->hide();
+        m_w.name->clear();
+        m_w.name->hide();
         m_nameRow = 0;
     }
     if (column != editable)
         closeElevationBox();
     if (column == 0) {
         m_nameRow = row;
-        ui.Text5->resize(ui.Flex1->columnWidth(0), twips(300));
-        placeBox(ui.Text5, row, 0);
-        ui.Text5->setText(cellText(row, 0));
-        ui.Text5->show();
-        ui.Text5->setFocus();
-        ui.Text5->selectAll();
+        m_w.name->resize(m_w.grid->columnWidth(0), twips(300));
+        placeBox(m_w.name, row, 0);
+        m_w.name->setText(cellText(row, 0));
+        m_w.name->show();
+        m_w.name->setFocus();
+        m_w.name->selectAll();
     } else if (column == editable) {
         m_editRow = row;
         m_editColumn = column;
-        placeBox(ui.Text4, row, column);
-        ui.Text4->setText(cellText(row, column));
-        ui.Text4->show();
-        ui.Text4->setFocus();
-        ui.Text4->selectAll();
+        placeBox(m_w.elevation, row, column);
+        m_w.elevation->setText(cellText(row, column));
+        m_w.elevation->show();
+        m_w.elevation->setFocus();
+        m_w.elevation->selectAll();
     }
 }
 
@@ -204,10 +210,10 @@ void ObservationGrid::scrolled()
         else if (row > top + rowsInView - 1)
             setTopRow(top + 1);
     }
-    if (ui.Text4->isVisible() && m_editRow != 0)
-        placeBox(ui.Text4, m_editRow, m_editColumn);
-    if (ui.Text5->isVisible() && m_nameRow != 0)
-        placeBox(ui.Text5, m_nameRow, 0);
+    if (m_w.elevation->isVisible() && m_editRow != 0)
+        placeBox(m_w.elevation, m_editRow, m_editColumn);
+    if (m_w.name->isVisible() && m_nameRow != 0)
+        placeBox(m_w.name, m_nameRow, 0);
 }
 
 bool ObservationGrid::eventFilter(QObject *watched, QEvent *event)
@@ -215,23 +221,23 @@ bool ObservationGrid::eventFilter(QObject *watched, QEvent *event)
     if (event->type() != QEvent::KeyPress)
         return false;
     const QChar c = typedCharacter(static_cast<QKeyEvent *>(event));
-    if (c.isNull() || !m_window.project())
+    if (c.isNull() || !m_session.project())
         return false;
 
-    if (watched == ui.Text4) {
-        if (m_window.currentEpoch() < 0 || m_editRow == 0)
+    if (watched == m_w.elevation) {
+        if (m_session.currentEpoch() < 0 || m_editRow == 0)
             return false;
         if (c.unicode() == 13) {
             commitElevation();
             return true;
         }
-        return !elevationKeyAccepted(ui.Text4->text(), c);
+        return !elevationKeyAccepted(m_w.elevation->text(), c);
     }
 
-    if (watched == ui.Text5) {
+    if (watched == m_w.name) {
         // The first character of an empty box is taken as typed, and Enter
         // in an empty box does nothing.
-        if (m_nameRow == 0 || ui.Text5->text().isEmpty())
+        if (m_nameRow == 0 || m_w.name->text().isEmpty())
             return c.unicode() == 13;
         if (c.unicode() == 8)
             return false;
@@ -243,7 +249,7 @@ bool ObservationGrid::eventFilter(QObject *watched, QEvent *event)
         if (!accepted)
             return true;
         if (*accepted != c) {
-            ui.Text5->insert(QString(*accepted));
+            m_w.name->insert(QString(*accepted));
             return true;
         }
         return false;
@@ -257,34 +263,33 @@ QString ObservationGrid::elevationText(const QString &typed) const
     if (typed.isEmpty())
         return QString();
     return formatFixed(leadingNumber(typed),
-                       m_window.elevationUnit() == QLatin1String("m") ? 5 : 2);
+                       m_session.unit() == QLatin1String("m") ? 5 : 2);
 }
 
 void ObservationGrid::commitElevation()
 {
-    ProjectDatabase *project = m_window.project();
     const int row = m_editRow;
-    const int k = m_window.currentEpoch();
-    const QString typed = ui.Text4->text();
-    const QString unit = m_window.elevationUnit();
+    const int k = m_session.currentEpoch();
+    const QString typed = m_w.elevation->text();
+    const QString unit = m_session.unit();
 
     // Pasted text passes no key rule: what the keys could not have typed is
     // refused before anything is written.
     if (!typed.isEmpty() && !isTypeableElevation(typed)) {
-        showMessage(&m_window, QStringLiteral("“%1”不是高程，请重新输入！").arg(typed));
-        ui.Text4->setFocus();
-        ui.Text4->selectAll();
+        showMessage(m_w.window, QStringLiteral("“%1”不是高程，请重新输入！").arg(typed));
+        m_w.elevation->setFocus();
+        m_w.elevation->selectAll();
         return;
     }
     const int dayCount = dayCountOf(k);
     const double hc = ParseElevation(typed, unit);
-    const bool stored =
-        typed.isEmpty() ? project->deleteElevation(k, row) : project->setElevation(k, row, hc);
+    const auto stored =
+        m_session.storeElevation(k, row, typed.isEmpty() ? std::nullopt : std::optional(hc));
     if (!stored) {
         // The row keeps showing what the project holds; the typed text stays
         // in the box so that nothing typed is lost.
-        m_window.reportWriteFailure(project->errorString());
-        ui.Text4->setFocus();
+        reportWriteFailure(m_w.window, m_session.projectPath(), stored.error());
+        m_w.elevation->setFocus();
         return;
     }
 
@@ -295,8 +300,9 @@ void ObservationGrid::commitElevation()
                 setCell(row, column, QString());
         } else {
             // The values of the row from the value just typed, whatever it is.
-            const double h0 = project->elevation(0, row).value_or(0);
-            const double hp = project->elevation(k - 1, row).value_or(0);
+            const ProjectSnapshot &snapshot = m_session.snapshot();
+            const double h0 = snapshot.elevation(0, row).value_or(0);
+            const double hp = snapshot.elevation(k - 1, row).value_or(0);
             if (hp != 0) {
                 setCell(row, 3, FormatSettlement(hc - hp));
                 setCell(row, 5, dayCount >= 1 ? FormatRate((hc - hp) / dayCount) : QString());
@@ -306,7 +312,7 @@ void ObservationGrid::commitElevation()
         }
     }
 
-    const int next = row >= m_window.pointCount() ? 1 : row + 1;
+    const int next = row >= m_session.pointCount() ? 1 : row + 1;
     m_editRow = next; // before any scrolling, which keeps the edit row in view
     if (next == 1)
         setTopRow(1);
@@ -314,53 +320,43 @@ void ObservationGrid::commitElevation()
     // the view where it is.
     if (next % 10 == 5 && next / 10 * 10 >= 1)
         setTopRow(next / 10 * 10);
-    ui.Text4->setText(cellText(next, m_editColumn));
-    placeBox(ui.Text4, next, m_editColumn);
-    m_window.showSettlementPreview();
-    ui.Text4->setFocus();
-    ui.Text4->selectAll();
+    m_w.elevation->setText(cellText(next, m_editColumn));
+    placeBox(m_w.elevation, next, m_editColumn);
+    m_session.announceElevationStored(k, row);
+    m_w.elevation->setFocus();
+    m_w.elevation->selectAll();
 }
 
 void ObservationGrid::commitName()
 {
-    ProjectDatabase *project = m_window.project();
     const int row = m_nameRow;
-    const QString name = ui.Text5->text();
+    const QString name = m_w.name->text();
     if (!isAcceptablePointName(name)) {
-        showMessage(&m_window,
+        showMessage(m_w.window,
                     QStringLiteral("点名“%1”含有不能使用的字符（空格或 !\"#$%&'()*+,:;<=>?@），"
                                    "请修改！")
                         .arg(name));
-        ui.Text5->setFocus();
+        m_w.name->setFocus();
         return;
     }
-    if (project->pointByNumber(row)) {
-        if (!project->renamePoint(row, name)) {
-            m_window.reportWriteFailure(project->errorString());
-            return;
-        }
-        setCell(row, 0, name);
-    } else {
-        const PointStyle style = defaultPointStyle(row);
-        if (!project->addPoint({row, name, style.aci, style.mark})) {
-            m_window.reportWriteFailure(project->errorString());
-            return;
-        }
-        setCell(row, 0, name);
-        QTableWidgetItem *item = ui.Flex1->item(row - 1, 0);
-        if (const auto rgb = project->colour(style.aci))
-            item->setForeground(QColor(rgb->r, rgb->g, rgb->b));
+    if (auto named = m_session.namePoint(row, name); !named) {
+        reportWriteFailure(m_w.window, m_session.projectPath(), named.error());
+        return;
     }
+    setCell(row, 0, name);
+    if (const Point *point = m_session.snapshot().point(row))
+        if (const auto rgb = m_session.snapshot().colour(point->aci))
+            m_w.grid->item(row - 1, 0)->setForeground(QColor(rgb->r, rgb->g, rgb->b));
 
-    const int next = row >= m_window.pointCount() ? 1 : row + 1;
+    const int next = row >= m_session.pointCount() ? 1 : row + 1;
     m_nameRow = next; // before any scrolling, which keeps the name row in view
     if (next == 1)
         setTopRow(1);
     const int top = topRow();
     if ((next >= top + rowsInView || next % 10 == 5) && next / 10 * 10 >= 1)
         setTopRow(next / 10 * 10);
-    ui.Text5->setText(cellText(next, 0));
-    placeBox(ui.Text5, next, 0);
-    ui.Text5->setFocus();
-    ui.Text5->selectAll();
+    m_w.name->setText(cellText(next, 0));
+    placeBox(m_w.name, next, 0);
+    m_w.name->setFocus();
+    m_w.name->selectAll();
 }

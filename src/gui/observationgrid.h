@@ -3,11 +3,10 @@
 #include <QObject>
 #include <QString>
 
-class MainWindow;
 class QLineEdit;
-namespace Ui {
-class Form1;
-}
+class QTableWidget;
+class QWidget;
+class Session;
 
 // The observation grid Flex1 with its two floating boxes: the elevation box
 // (Text4) over the editable elevation cell of a row, and the name box (Text5)
@@ -16,11 +15,24 @@ class Form1;
 class ObservationGrid : public QObject
 {
 public:
-    ObservationGrid(MainWindow &window, Ui::Form1 &ui);
+    // The widgets the grid owns.
+    struct Widgets
+    {
+        QWidget *window;      // Form1: where the boxes are placed, messages shown
+        QTableWidget *grid;   // Flex1
+        QLineEdit *elevation; // Text4
+        QLineEdit *name;      // Text5
+    };
+    ObservationGrid(Session &session, const Widgets &widgets);
 
     // Shows the current epoch: every point's first and this elevation and
-    // its three derived values, all read afresh from the project.
+    // its three derived values, from the project snapshot.
     void fill();
+    // Grid column 0 of rows 1 to the point count: the point names in their
+    // colours. With setRowHeights every row also gets its designed height.
+    void loadPointRows(bool setRowHeights);
+    // The grid emptied of any project: cells cleared, boxes closed.
+    void clear();
 
     // Empties and hides the elevation box; no cell is in edit.
     void closeElevationBox();
@@ -50,8 +62,8 @@ private:
     int dayCountOf(int epoch);
     QString elevationText(const QString &typed) const;
 
-    MainWindow &m_window;
-    Ui::Form1 &ui;
+    Session &m_session;
+    Widgets m_w;
     int m_editRow = 0;
     int m_editColumn = 0;
     int m_nameRow = 0;

@@ -2,17 +2,16 @@
 
 #include <QString>
 
-class MainWindow;
-namespace Ui {
-class Form1;
-}
+class QWidget;
+class Session;
 
-// "新建工程" and "打开工程": making a project file current, and showing it in
-// the window (point names in their colours, the epoch list, the newest epoch).
+// "新建工程" and "打开工程": making a project file current. The other areas
+// of the window show it when the session announces the change.
 class ProjectCommands
 {
 public:
-    ProjectCommands(MainWindow &window, Ui::Form1 &ui);
+    // `window` is titled with the project and parents the dialogs.
+    ProjectCommands(Session &session, QWidget *window);
 
     void newProject();
     void openProject();
@@ -21,21 +20,15 @@ public:
     bool openProjectFile(const QString &path);
     // Empties the window of any project: title, epoch list, grid, boxes.
     void resetProjectView();
-    // Grid column 0 of rows 1 to the point count: the point names in their
-    // colours. With setRowHeights every row also gets its designed height.
-    void loadPointRows(bool setRowHeights);
-    // The epoch list: "<CjNo>.<Name>" for every epoch in CjNo order; returns
-    // how many there are.
-    int listEpochs();
 
 private:
     // Shows the project file dialog; an empty text when the user cancelled.
     QString askProjectFile(bool forNew);
     bool refuseProgramFile(const QString &path);
-    // Opens the project, titles the window and shows the point names; false
-    // (the user told why) when the file is refused.
+    // Opens and reads the project, makes it current and titles the window;
+    // false (the user told why) when the file is refused.
     bool makeCurrent(const QString &path, const QString &titlePrefix);
 
-    MainWindow &m_window;
-    Ui::Form1 &ui;
+    Session &m_session;
+    QWidget *m_window;
 };

@@ -1,11 +1,10 @@
 #include "gui/resultscommand.h"
 
-#include "gui/mainwindow.h"
 #include "gui/messages.h"
-#include "project/projectdb.h"
+#include "gui/session.h"
 #include "report/resultsrun.h"
-#include "ui_mainwindow.h"
 
+#include <QComboBox>
 #include <QDesktopServices>
 #include <QDir>
 #include <QUrl>
@@ -14,39 +13,44 @@ namespace {
 const QString title = QStringLiteral("沉降观测");
 }
 
-ResultsCommand::ResultsCommand(MainWindow &window, Ui::Form1 &ui)
-    : m_window(window)
-    , ui(ui)
+ResultsCommand::ResultsCommand(Session &session, const Widgets &widgets)
+    : m_session(session)
+    , m_w(widgets)
 {}
 
 void ResultsCommand::writeResultsTable()
 {
-    ProjectDatabase *project = m_window.project();
-    if (!project) {
-        showMessage(&m_window, QStringLiteral("请先新建或打开沉降工程文件！"), title);
-        ui.Text1->setFocus();
+    if (!m_session.project()) {
+        showMessage(m_w.window, QStringLiteral("请先新建或打开沉降工程文件！"), title);
+        m_w.firstBox->setFocus();
         return;
     }
-    const QString output = resultsPathOf(project->path());
-    QString error;
-    const ResultsRunStatus status =
-        runResultsTable(*project, m_window.settings(),
-                        tableTemplatePath(m_window.programDir(), ui.Combo2->currentText()),
-                        m_window.pointCount(), m_window.elevationUnit(), output, &error);
-    switch (status) {
+    if (auto reloaded = m_session.reloadIfChanged(); !reloaded) {
+        showMessage(m_w.window, reloaded.error(), title);
+        return;
+    }
+    const QString output = resultsPathOf(m_session.projectPath());
+    const ResultsSettings settings{m_session.pointCount(), m_session.unit(),
+                                   resultsHeader(m_session.settings())};
+    const auto status = runResultsTable(
+        m_session.snapshot(), settings,
+        tableTemplatePath(m_session.programDir(), m_w.tableTemplates->currentText()), output);
+    if (!status) {
+        showMessage(m_w.window, QStringLiteral("成果表未能生成：%1").arg(status.error()), title);
+        return;
+    }
+    switch (*status) {
     case ResultsRunStatus::NothingToWrite:
         return;
     case ResultsRunStatus::TemplateMissing:
-        showMessage(&m_window, QStringLiteral("表格模板被删除，请重新安装！"), title);
-        return;
-    case ResultsRunStatus::Failed:
-        showMessage(&m_window, QStringLiteral("成果表未能生成：%1").arg(error), title);
+        showMessage(m_w.window, QStringLiteral("表格模板被删除，请重新安装！"), title);
         return;
     case ResultsRunStatus::Written:
         break;
     }
     if (m_opensWorkbook)
         QDesktopServices::openUrl(QUrl::fromLocalFile(output));
-    showMessage(&m_window, QStringLiteral("成果表已保存：%1").arg(QDir::toNativeSeparators(output)),
-                title, QMessageBox::Information);
+    showMessage(m_w.window,
+                QStringLiteral("成果表已保存：%1").arg(QDir::toNativeSeparators(output)), title,
+                QMessageBox::Information);
 }

@@ -1,6 +1,7 @@
 #include "gui/startup.h"
 
 #include "gui/mainwindow.h"
+#include "gui/session.h"
 #include "gui/messages.h"
 #include "base/programfiles.h"
 #include "base/settings.h"
@@ -25,8 +26,8 @@ std::unique_ptr<MainWindow> startup(const QString &programDir)
     const int pointCount = pointCountFromSetting(settings->readSetting(SettingKey::PointCount));
 
     auto window = std::make_unique<MainWindow>(programDir, std::move(settings));
-    window->setElevationUnit(unit);
-    window->setPointCount(pointCount);
+    window->session().setUnit(unit);
+    window->session().setPointCount(pointCount);
     window->loadMainWindow();
     window->show();
     return window;

@@ -1,15 +1,14 @@
 #include "preview/previewcurves.h"
 
-#include "survey/settlement.h"
 #include "base/textnumber.h"
+#include "survey/settlementrules.h"
 
 #include <QPainter>
 #include <QPen>
 
 #include <algorithm>
 #include <cmath>
-#include <map>
-#include <unordered_map>
+#include <limits>
 
 CoordinateWindow settlementWindow(int zoomLevel)
 {
@@ -35,133 +34,66 @@ CoordinateWindow loadWindow()
     return {-5, 40, 300, 0};
 }
 
-PreviewData readPreviewData(ProjectDatabase &project)
-{
-    PreviewData data;
-    data.epochs = project.epochs();
-    data.elevations = project.allElevations();
-    data.points = project.points();
-    std::vector<int> indexes;
-    for (const Point &point : data.points)
-        if (std::find(indexes.begin(), indexes.end(), point.aci) == indexes.end())
-            indexes.push_back(point.aci);
-    for (const int aci : indexes)
-        if (const auto rgb = project.colour(aci))
-            data.colours.emplace_back(aci, *rgb);
-    return data;
-}
-
-namespace {
-
-// Days since the first epoch of every epoch number; the first epoch is the
-// one numbered 0.
-std::unordered_map<int, int> daysByEpoch(const std::vector<Epoch> &epochs)
-{
-    QString firstDate;
-    for (const Epoch &epoch : epochs)
-        if (epoch.cjNo == 0)
-            firstDate = epoch.date;
-    std::unordered_map<int, int> days;
-    for (const Epoch &epoch : epochs)
-        days.emplace(epoch.cjNo, DayCount(firstDate, epoch.date));
-    return days;
-}
-
-} // namespace
-
-std::vector<Polyline> settlementCurves(const PreviewData &data, int pointCount)
+std::vector<Polyline> settlementCurves(const ProjectSnapshot &snapshot, int pointCount)
 {
     std::vector<Polyline> curves;
-    if (data.epochs.empty() || data.elevations.empty())
+    if (snapshot.epochs().empty() || !snapshot.hasElevations())
         return curves;
-    const auto days = daysByEpoch(data.epochs);
+    const std::vector<int> &numbers = snapshot.pointNumbers();
+    const int epochs = snapshot.epochCount();
+    std::vector<int> days(static_cast<size_t>(epochs));
+    for (int e = 0; e < epochs; ++e)
+        days[size_t(e)] = snapshot.daysSinceFirst(e);
 
-    // The elevations of each point in epoch order.
-    std::vector<std::vector<const Elevation *>> byPoint(size_t(std::max(pointCount, 0)) + 1);
-    for (const Elevation &e : data.elevations)
-        if (e.cjdNo >= 1 && e.cjdNo <= pointCount)
-            byPoint[size_t(e.cjdNo)].push_back(&e);
-
-    std::unordered_map<int, QColor> colourOfPoint;
-    for (const Point &point : data.points) {
-        const auto rgb = std::find_if(data.colours.begin(), data.colours.end(),
-                                      [&](const auto &entry) { return entry.first == point.aci; });
-        if (rgb != data.colours.end())
-            colourOfPoint.try_emplace(point.cjdNo,
-                                      QColor(rgb->second.r, rgb->second.g, rgb->second.b));
-    }
-
-    for (int n = 1; n <= pointCount; ++n) {
-        auto &elevations = byPoint[size_t(n)];
-        if (elevations.empty())
+    for (size_t c = 0; c < numbers.size(); ++c) {
+        const int n = numbers[c];
+        if (n < 1 || n > pointCount || !snapshot.isObserved(n))
             continue;
-        std::stable_sort(elevations.begin(), elevations.end(),
-                         [](const Elevation *a, const Elevation *b) { return a->cjNo < b->cjNo; });
         Polyline curve;
-        const auto colour = colourOfPoint.find(n);
-        curve.colour = colour == colourOfPoint.end() ? QColor(Qt::black) : colour->second;
-        curve.points.reserve(elevations.size() + 1);
+        curve.colour = Qt::black;
+        if (const Point *point = snapshot.point(n))
+            if (const auto rgb = snapshot.colour(point->aci))
+                curve.colour = QColor(rgb->r, rgb->g, rgb->b);
+        curve.points.reserve(size_t(epochs) + 1);
         curve.points.emplace_back(0, 0);
-        const double h0 = elevations.front()->pointH;
-        for (const Elevation *e : elevations) {
-            const auto day = days.find(e->cjNo);
-            if (day == days.end())
-                continue; // an elevation of an epoch the project does not list
-            curve.points.emplace_back(day->second, (e->pointH - h0) * 1000);
+        std::optional<double> h0;
+        for (int e = 0; e < epochs; ++e) {
+            const double h = snapshot.at(e, int(c));
+            if (!ProjectSnapshot::present(h))
+                continue;
+            if (!h0)
+                h0 = h;
+            curve.points.emplace_back(days[size_t(e)], (h - *h0) * 1000);
         }
         curves.push_back(std::move(curve));
     }
     return curves;
 }
 
-Polyline rateCurve(const PreviewData &data)
+Polyline rateCurve(const ProjectSnapshot &snapshot)
 {
     Polyline curve{QColor(255, 0, 0), {}};
-    if (data.epochs.empty() || data.elevations.empty())
+    if (snapshot.epochs().empty() || !snapshot.hasElevations())
         return curve;
-    std::unordered_map<int, std::map<int, double>> byEpoch; // points in number order
-
-    for (const Elevation &e : data.elevations)
-        byEpoch[e.cjNo].try_emplace(e.cjdNo, e.pointH);
-
-    const QString firstDate = data.epochs.front().date;
-    QString previousDate = firstDate;
     curve.points.emplace_back(0, 0);
-    for (const Epoch &epoch : data.epochs) {
-        const QString thisDate = epoch.date;
-        const auto current = byEpoch.find(epoch.cjNo);
-        const auto previous = byEpoch.find(epoch.cjNo - 1);
-        if (epoch.cjNo != 0 && current != byEpoch.end()) {
-            double sum = 0;
-            int count = 0;
-            if (previous != byEpoch.end()) {
-                for (const auto &[point, h] : current->second) {
-                    const auto before = previous->second.find(point);
-                    if (before != previous->second.end()) {
-                        sum += (before->second - h) * 1000;
-                        ++count;
-                    }
-                }
-            }
-            const int days = DayCount(previousDate, thisDate);
-            if (count > 0 && days > 0)
-                curve.points.emplace_back(DayCount(firstDate, thisDate), sum / count / days);
-        }
-        previousDate = thisDate;
-    }
+    for (int e = 0; e < snapshot.epochCount(); ++e)
+        if (const auto rate = MeanSinkingRate(snapshot, e, std::numeric_limits<int>::max()))
+            curve.points.emplace_back(snapshot.daysSinceFirst(e), *rate);
     return curve;
 }
 
-Polyline loadCurve(const PreviewData &data)
+Polyline loadCurve(const ProjectSnapshot &snapshot)
 {
     Polyline curve{QColor(0, 0, 255), {}};
-    if (data.epochs.empty())
+    const std::vector<Epoch> &epochs = snapshot.epochs();
+    if (epochs.empty())
         return curve;
-    const QString firstDate = data.epochs.front().date;
-    curve.points.emplace_back(0, leadingNumber(data.epochs.front().layers));
-    for (const Epoch &epoch : data.epochs)
-        if (epoch.date != firstDate)
-            curve.points.emplace_back(DayCount(firstDate, epoch.date), leadingNumber(epoch.layers));
+    const QString firstDate = epochs.front().date;
+    curve.points.emplace_back(0, leadingNumber(epochs.front().layers));
+    for (int e = 0; e < snapshot.epochCount(); ++e)
+        if (epochs[size_t(e)].date != firstDate)
+            curve.points.emplace_back(snapshot.daysSinceFirst(e),
+                                      leadingNumber(epochs[size_t(e)].layers));
     return curve;
 }
 

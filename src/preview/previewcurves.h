@@ -1,7 +1,7 @@
 #pragma once
 
 #include "layout/curvelayout.h"
-#include "project/projectdb.h"
+#include "survey/projectsnapshot.h"
 
 #include <QColor>
 #include <QPointF>
@@ -11,6 +11,10 @@
 
 class QPainter;
 
+// The on-screen preview: its geometry from the project snapshot, and its
+// painting on a given painter (the window's widget only hands its painter
+// here). Uses survey/ and base/, never a widget.
+//
 // The on-screen preview: bare polylines in a fixed coordinate window. x is
 // always days since the first epoch; y is mm of settlement, mm/d of mean
 // rate, or loaded floors.
@@ -40,33 +44,19 @@ struct PreviewPicture
     std::vector<Polyline> lines;
 };
 
-// A project's data as the preview reads it, in one pass.
-struct PreviewData
-{
-    std::vector<Epoch> epochs;         // CjNo order
-    std::vector<Elevation> elevations; // any order
-    std::vector<Point> points;
-    std::vector<std::pair<int, Rgb>> colours; // the colours the points use
-};
-
-// Reads what the preview needs from the project, reading the elevations in
-// a single query.
-PreviewData readPreviewData(ProjectDatabase &project);
-
 // Every point 1 to `pointCount` with elevations: a polyline from the origin
 // through (days since epoch 0, (H - first H) × 1000) for each of its
 // elevations in epoch order, in the point's colour (black without one).
-std::vector<Polyline> settlementCurves(const PreviewData &data, int pointCount);
+std::vector<Polyline> settlementCurves(const ProjectSnapshot &snapshot, int pointCount);
 
-// The mean rate of the points of each epoch against the epoch before it, in
-// red, from the origin. An epoch whose rate is undefined (no elevation with a
-// counterpart one epoch earlier, or a zero day count) is skipped without
-// moving the line's last point.
-Polyline rateCurve(const PreviewData &data);
+// The mean sinking rate of every epoch (MeanSinkingRate over all points), in
+// red, from the origin. An epoch without one is skipped without moving the
+// line's last point.
+Polyline rateCurve(const ProjectSnapshot &snapshot);
 
 // The loaded floors of each epoch against its day, in blue, from the first
 // epoch's floors on the y axis; epochs on the first epoch's date are not drawn.
-Polyline loadCurve(const PreviewData &data);
+Polyline loadCurve(const ProjectSnapshot &snapshot);
 
 // Draws the picture into `area` of the painter: a point (x, y) lands at
 // (x − left) ÷ (right − left) × width, (y − top) ÷ (bottom − top) × height,

@@ -1,17 +1,16 @@
 #include "project/projectdb.h"
 
 #include "base/programfiles.h"
+#include "base/savefile.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QSqlDriver>
 #include <QSqlError>
 #include <QSqlRecord>
 #include <QUrl>
 #include <QUuid>
 
-#include <sqlite3.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -47,6 +46,31 @@ Point pointFrom(const QSqlQuery &query)
                  textOf(query.value(3))};
 }
 
+// The rows of a query that has run, read to the end: a row that cannot be
+// read (a damaged page) is a failure, never the end of the data.
+template <typename Row> Result<std::vector<Row>> rowsOf(QSqlQuery &query, Row (*make)(const QSqlQuery &))
+{
+    std::vector<Row> rows;
+    while (query.next())
+        rows.push_back(make(query));
+    const QSqlError error = query.lastError();
+    query.finish();
+    if (error.isValid())
+        return fail(error.text());
+    return rows;
+}
+
+Elevation elevationFrom(const QSqlQuery &query)
+{
+    return Elevation{query.value(0).toInt(), query.value(1).toInt(), query.value(2).toDouble()};
+}
+
+std::pair<int, Rgb> colourFrom(const QSqlQuery &query)
+{
+    return {query.value(0).toInt(),
+            Rgb{query.value(1).toInt(), query.value(2).toInt(), query.value(3).toInt()}};
+}
+
 } // namespace
 
 // Device and inode of the open file: a project deleted or replaced behind the
@@ -78,53 +102,27 @@ ProjectDatabase::~ProjectDatabase()
     }
 }
 
-bool ProjectDatabase::createFromTemplate(const QString &templatePath, const QString &path,
-                                         QString *error)
+Result<void> ProjectDatabase::createFromTemplate(const QString &templatePath, const QString &path)
 {
     QFile source(templatePath);
-    if (!source.open(QIODevice::ReadOnly)) {
-        *error = QStringLiteral("无法读取工程模板 %1：%2")
-                     .arg(QDir::toNativeSeparators(templatePath), source.errorString());
-        return false;
-    }
+    if (!source.open(QIODevice::ReadOnly))
+        return fail(QStringLiteral("无法读取工程模板 %1：%2")
+                        .arg(QDir::toNativeSeparators(templatePath), source.errorString()));
     const QByteArray content = source.readAll();
-    if (QFileInfo(path).isDir()) {
-        *error = QStringLiteral("这是一个文件夹");
-        return false;
-    }
-    // Written beside the target and renamed over it, so that a failed copy
-    // never leaves half a project or destroys the file it was to replace.
-    const QString temporary =
-        path + QStringLiteral(".new-") + QUuid::createUuid().toString(QUuid::Id128).left(8);
-    QFile target(temporary);
-    if (!target.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
-        *error = target.errorString();
-        return false;
-    }
-    const bool written =
-        target.write(content) == content.size() && target.flush() && ::fsync(target.handle()) == 0;
-    const QString writeError = target.errorString();
-    target.close();
-    if (!written) {
-        QFile::remove(temporary);
-        *error = writeError.isEmpty() ? QStringLiteral("写入失败") : writeError;
-        return false;
-    }
-    return replaceWithFinished(temporary, path, error);
+    if (QFileInfo(path).isDir())
+        return fail(QStringLiteral("这是一个文件夹"));
+    // A failed copy never leaves half a project or destroys the file it was
+    // to replace.
+    return saveFileContents(path, content);
 }
 
-bool ProjectDatabase::open(const QString &path)
+Result<void> ProjectDatabase::open(const QString &path)
 {
-    m_error.clear();
     const QFileInfo info(path);
-    if (!info.exists()) {
-        m_error = QStringLiteral("文件不存在");
-        return false;
-    }
-    if (!info.isFile()) {
-        m_error = QStringLiteral("这不是一个文件");
-        return false;
-    }
+    if (!info.exists())
+        return fail(QStringLiteral("文件不存在"));
+    if (!info.isFile())
+        return fail(QStringLiteral("这不是一个文件"));
     // The file's own marks, not whether this user could write anyway: a
     // project marked read-only stays unchanged even for an administrator.
     const auto writeBits = QFile::WriteOwner | QFile::WriteGroup | QFile::WriteOther;
@@ -137,30 +135,22 @@ bool ProjectDatabase::open(const QString &path)
                          + (m_readOnly ? QStringLiteral("?mode=ro") : QStringLiteral("?mode=rw")));
     // Another program writing the same project makes this one wait its turn.
     m_db.setConnectOptions(QStringLiteral("QSQLITE_OPEN_URI;QSQLITE_BUSY_TIMEOUT=5000"));
-    if (!m_db.open()) {
-        m_error = m_db.lastError().text();
-        return false;
-    }
+    if (!m_db.open())
+        return fail(m_db.lastError().text());
 
     for (const auto &[table, fields] : requiredTables) {
         QSqlQuery query(m_db);
-        if (!query.exec(QStringLiteral("PRAGMA table_info(%1)").arg(QLatin1String(table)))) {
-            m_error = query.lastError().text();
-            return false;
-        }
+        if (!query.exec(QStringLiteral("PRAGMA table_info(%1)").arg(QLatin1String(table))))
+            return fail(query.lastError().text());
         QStringList present;
         while (query.next())
             present << query.value(1).toString();
-        if (present.isEmpty()) {
-            m_error = QStringLiteral("不是沉降工程数据库（缺少表 %1）").arg(QLatin1String(table));
-            return false;
-        }
+        if (present.isEmpty())
+            return fail(QStringLiteral("不是沉降工程数据库（缺少表 %1）").arg(QLatin1String(table)));
         for (const char *field : fields) {
-            if (!present.contains(QLatin1String(field), Qt::CaseInsensitive)) {
-                m_error = QStringLiteral("不是沉降工程数据库（表 %1 缺少字段 %2）")
-                              .arg(QLatin1String(table), QLatin1String(field));
-                return false;
-            }
+            if (!present.contains(QLatin1String(field), Qt::CaseInsensitive))
+                return fail(QStringLiteral("不是沉降工程数据库（表 %1 缺少字段 %2）")
+                                .arg(QLatin1String(table), QLatin1String(field)));
         }
     }
 
@@ -169,19 +159,38 @@ bool ProjectDatabase::open(const QString &path)
         // returns: a crash right after a commit loses nothing.
         QSqlQuery pragma(m_db);
         if (!pragma.exec(QStringLiteral("PRAGMA journal_mode=DELETE"))
-            || !pragma.exec(QStringLiteral("PRAGMA synchronous=FULL"))) {
-            m_error = pragma.lastError().text();
-            return false;
-        }
+            || !pragma.exec(QStringLiteral("PRAGMA synchronous=FULL")))
+            return fail(pragma.lastError().text());
     }
     const auto identity = FileIdentity::of(info.absoluteFilePath());
-    if (!identity) {
-        m_error = QStringLiteral("文件不存在");
-        return false;
-    }
+    if (!identity)
+        return fail(QStringLiteral("文件不存在"));
     m_identity = std::make_unique<FileIdentity>(*identity);
     m_path = info.absoluteFilePath();
-    return true;
+    return success();
+}
+
+Result<ProjectDatabase::Durability> ProjectDatabase::durability()
+{
+    QSqlQuery query(m_db);
+    Durability durability;
+    if (!query.exec(QStringLiteral("PRAGMA journal_mode")) || !query.next())
+        return fail(query.lastError().text());
+    durability.journalMode = query.value(0).toString().toLower();
+    if (!query.exec(QStringLiteral("PRAGMA synchronous")) || !query.next())
+        return fail(query.lastError().text());
+    durability.synchronous = query.value(0).toInt();
+    return durability;
+}
+
+Result<qint64> ProjectDatabase::dataVersion()
+{
+    QSqlQuery &query = statement("dataVersion", QStringLiteral("PRAGMA data_version"));
+    if (auto ran = run(query); !ran)
+        return ran.failure();
+    const qint64 version = query.next() ? query.value(0).toLongLong() : 0;
+    query.finish();
+    return version;
 }
 
 QSqlQuery &ProjectDatabase::statement(const char *key, const QString &sql)
@@ -196,96 +205,81 @@ QSqlQuery &ProjectDatabase::statement(const char *key, const QString &sql)
     return *m_statements.back().second;
 }
 
-bool ProjectDatabase::run(QSqlQuery &query)
+Result<void> ProjectDatabase::run(QSqlQuery &query)
 {
-    m_error.clear();
-    if (!m_db.isOpen()) {
-        m_error = QStringLiteral("没有打开的沉降工程");
-        return false;
-    }
-    if (!query.exec()) {
-        m_error = query.lastError().text();
-        return false;
-    }
-    return true;
+    if (!m_db.isOpen())
+        return fail(QStringLiteral("没有打开的沉降工程"));
+    if (!query.exec())
+        return fail(query.lastError().text());
+    return success();
 }
 
-bool ProjectDatabase::checkWritable()
+Result<void> ProjectDatabase::checkWritable()
 {
-    m_error.clear();
-    if (m_readOnly) {
-        m_error = QStringLiteral("工程文件是只读的");
-        return false;
-    }
+    if (m_readOnly)
+        return fail(QStringLiteral("工程文件是只读的"));
     const auto identity = FileIdentity::of(m_path);
-    if (!identity || !m_identity || !(*identity == *m_identity)) {
-        m_error = QStringLiteral("工程文件已被删除、移动或替换");
-        return false;
-    }
-    return true;
+    if (!identity || !m_identity || !(*identity == *m_identity))
+        return fail(QStringLiteral("工程文件已被删除、移动或替换"));
+    return success();
 }
 
-bool ProjectDatabase::beginTransaction()
+Result<void> ProjectDatabase::beginTransaction()
 {
-    if (!checkWritable())
-        return false;
-    QSqlQuery &begin = statement("begin", QStringLiteral("BEGIN IMMEDIATE"));
-    if (!run(begin))
-        return false;
-    m_inTransaction = true;
-    return true;
+    if (auto writable = checkWritable(); !writable)
+        return writable;
+    return run(statement("begin", QStringLiteral("BEGIN IMMEDIATE")));
 }
 
-bool ProjectDatabase::commitTransaction()
+Result<void> ProjectDatabase::commitTransaction()
 {
-    QSqlQuery &commit = statement("commit", QStringLiteral("COMMIT"));
-    const bool ok = run(commit);
-    if (!ok)
+    Result<void> committed = run(statement("commit", QStringLiteral("COMMIT")));
+    if (!committed)
         rollbackTransaction();
-    m_inTransaction = false;
-    return ok;
+    return committed;
 }
 
 void ProjectDatabase::rollbackTransaction()
 {
-    const QString error = m_error;
-    QSqlQuery &rollback = statement("rollback", QStringLiteral("ROLLBACK"));
-    rollback.exec();
-    m_inTransaction = false;
-    m_error = error;
+    statement("rollback", QStringLiteral("ROLLBACK")).exec();
 }
 
-std::optional<Epoch> ProjectDatabase::oneEpoch(QSqlQuery &query)
+Result<std::optional<Epoch>> ProjectDatabase::oneEpoch(QSqlQuery &query)
 {
+    if (auto ran = run(query); !ran)
+        return ran.failure();
     std::optional<Epoch> epoch;
-    if (run(query) && query.next())
+    if (query.next())
         epoch = epochFrom(query);
+    else if (query.lastError().isValid())
+        return fail(query.lastError().text());
     query.finish();
     return epoch;
 }
 
-std::optional<Point> ProjectDatabase::onePoint(QSqlQuery &query)
+Result<std::optional<Point>> ProjectDatabase::onePoint(QSqlQuery &query)
 {
+    if (auto ran = run(query); !ran)
+        return ran.failure();
     std::optional<Point> point;
-    if (run(query) && query.next())
+    if (query.next())
         point = pointFrom(query);
+    else if (query.lastError().isValid())
+        return fail(query.lastError().text());
     query.finish();
     return point;
 }
 
-std::vector<Epoch> ProjectDatabase::epochs()
+Result<std::vector<Epoch>> ProjectDatabase::epochs()
 {
     QSqlQuery &query = statement(
         "epochs", QStringLiteral("SELECT CjNo, MyDate, Name, Layers FROM Sur1 ORDER BY CjNo"));
-    std::vector<Epoch> result;
-    if (run(query))
-        while (query.next())
-            result.push_back(epochFrom(query));
-    query.finish();
-    return result;
+    if (auto ran = run(query); !ran)
+        return ran.failure();
+    return rowsOf(query, epochFrom);
 }
 
-std::optional<Epoch> ProjectDatabase::epochByNumber(int cjNo)
+Result<std::optional<Epoch>> ProjectDatabase::epochByNumber(int cjNo)
 {
     QSqlQuery &query = statement(
         "epochByNumber",
@@ -294,7 +288,7 @@ std::optional<Epoch> ProjectDatabase::epochByNumber(int cjNo)
     return oneEpoch(query);
 }
 
-std::optional<Epoch> ProjectDatabase::epochByDate(const QString &date)
+Result<std::optional<Epoch>> ProjectDatabase::epochByDate(const QString &date)
 {
     QSqlQuery &query = statement(
         "epochByDate", QStringLiteral("SELECT CjNo, MyDate, Name, Layers FROM Sur1 "
@@ -303,7 +297,7 @@ std::optional<Epoch> ProjectDatabase::epochByDate(const QString &date)
     return oneEpoch(query);
 }
 
-std::optional<Epoch> ProjectDatabase::epochByName(const QString &name)
+Result<std::optional<Epoch>> ProjectDatabase::epochByName(const QString &name)
 {
     QSqlQuery &query = statement(
         "epochByName", QStringLiteral("SELECT CjNo, MyDate, Name, Layers FROM Sur1 "
@@ -312,20 +306,25 @@ std::optional<Epoch> ProjectDatabase::epochByName(const QString &name)
     return oneEpoch(query);
 }
 
-std::optional<int> ProjectDatabase::nextEpochNumber()
+Result<int> ProjectDatabase::nextEpochNumber()
 {
     QSqlQuery &query = statement("nextEpoch", QStringLiteral("SELECT MAX(CjNo) FROM Sur1"));
-    std::optional<int> next;
-    if (run(query) && query.next())
-        next = query.value(0).isNull() ? 0 : query.value(0).toInt() + 1;
+    if (auto ran = run(query); !ran)
+        return ran.failure();
+    if (!query.next()) {
+        const QString reason = query.lastError().text();
+        query.finish();
+        return fail(reason);
+    }
+    const int next = query.value(0).isNull() ? 0 : query.value(0).toInt() + 1;
     query.finish();
     return next;
 }
 
-bool ProjectDatabase::addEpoch(const Epoch &epoch)
+Result<void> ProjectDatabase::addEpoch(const Epoch &epoch)
 {
-    if (!checkWritable())
-        return false;
+    if (auto writable = checkWritable(); !writable)
+        return writable;
     QSqlQuery &query = statement(
         "addEpoch",
         QStringLiteral("INSERT INTO Sur1 (CjNo, MyDate, Name, Layers) VALUES (?, ?, ?, ?)"));
@@ -336,10 +335,10 @@ bool ProjectDatabase::addEpoch(const Epoch &epoch)
     return run(query);
 }
 
-bool ProjectDatabase::updateEpoch(const Epoch &epoch)
+Result<void> ProjectDatabase::updateEpoch(const Epoch &epoch)
 {
-    if (!checkWritable())
-        return false;
+    if (auto writable = checkWritable(); !writable)
+        return writable;
     QSqlQuery &query = statement(
         "updateEpoch",
         QStringLiteral("UPDATE Sur1 SET MyDate = ?, Name = ?, Layers = ? WHERE CjNo = ?"));
@@ -347,33 +346,35 @@ bool ProjectDatabase::updateEpoch(const Epoch &epoch)
     query.bindValue(1, epoch.name);
     query.bindValue(2, epoch.layers);
     query.bindValue(3, epoch.cjNo);
-    if (!run(query))
-        return false;
-    if (query.numRowsAffected() < 1) {
-        m_error = QStringLiteral("找不到第 %1 次观测").arg(epoch.cjNo);
-        return false;
-    }
-    return true;
+    if (auto ran = run(query); !ran)
+        return ran;
+    if (query.numRowsAffected() < 1)
+        return fail(QStringLiteral("找不到第 %1 次观测").arg(epoch.cjNo));
+    return success();
 }
 
-std::optional<double> ProjectDatabase::elevation(int cjNo, int cjdNo)
+Result<std::optional<double>> ProjectDatabase::elevation(int cjNo, int cjdNo)
 {
     QSqlQuery &query =
         statement("elevation",
                   QStringLiteral("SELECT PointH FROM Sur2 WHERE CjNo = ? AND CjdNo = ? LIMIT 1"));
     query.bindValue(0, cjNo);
     query.bindValue(1, cjdNo);
+    if (auto ran = run(query); !ran)
+        return ran.failure();
     std::optional<double> value;
-    if (run(query) && query.next())
+    if (query.next())
         value = query.value(0).toDouble();
+    else if (query.lastError().isValid())
+        return fail(query.lastError().text());
     query.finish();
     return value;
 }
 
-bool ProjectDatabase::setElevation(int cjNo, int cjdNo, double metres)
+Result<void> ProjectDatabase::setElevation(int cjNo, int cjdNo, double metres)
 {
-    if (!checkWritable())
-        return false;
+    if (auto writable = checkWritable(); !writable)
+        return writable;
     // Update the record, and add it when there was none.
     QSqlQuery &update =
         statement("updateElevation",
@@ -381,10 +382,10 @@ bool ProjectDatabase::setElevation(int cjNo, int cjdNo, double metres)
     update.bindValue(0, metres);
     update.bindValue(1, cjNo);
     update.bindValue(2, cjdNo);
-    if (!run(update))
-        return false;
+    if (auto ran = run(update); !ran)
+        return ran;
     if (update.numRowsAffected() > 0)
-        return true;
+        return success();
     QSqlQuery &insert =
         statement("insertElevation",
                   QStringLiteral("INSERT INTO Sur2 (CjNo, CjdNo, PointH) VALUES (?, ?, ?)"));
@@ -394,10 +395,10 @@ bool ProjectDatabase::setElevation(int cjNo, int cjdNo, double metres)
     return run(insert);
 }
 
-bool ProjectDatabase::deleteElevation(int cjNo, int cjdNo)
+Result<void> ProjectDatabase::deleteElevation(int cjNo, int cjdNo)
 {
-    if (!checkWritable())
-        return false;
+    if (auto writable = checkWritable(); !writable)
+        return writable;
     QSqlQuery &query = statement("deleteElevation",
                                  QStringLiteral("DELETE FROM Sur2 WHERE CjNo = ? AND CjdNo = ?"));
     query.bindValue(0, cjNo);
@@ -405,95 +406,67 @@ bool ProjectDatabase::deleteElevation(int cjNo, int cjdNo)
     return run(query);
 }
 
-namespace {
-std::vector<Elevation> readElevations(QSqlQuery &query)
+Result<std::vector<Elevation>> ProjectDatabase::readElevations(QSqlQuery &query)
 {
-    std::vector<Elevation> result;
-    while (query.next())
-        result.push_back(
-            Elevation{query.value(0).toInt(), query.value(1).toInt(), query.value(2).toDouble()});
-    query.finish();
-    return result;
+    if (auto ran = run(query); !ran)
+        return ran.failure();
+    return rowsOf(query, elevationFrom);
 }
-} // namespace
 
-std::vector<Elevation> ProjectDatabase::elevationsOfPoint(int cjdNo)
+Result<std::vector<Elevation>> ProjectDatabase::elevationsOfPoint(int cjdNo)
 {
     QSqlQuery &query = statement(
         "elevationsOfPoint",
         QStringLiteral("SELECT CjNo, CjdNo, PointH FROM Sur2 WHERE CjdNo = ? ORDER BY CjNo"));
     query.bindValue(0, cjdNo);
-    return run(query) ? readElevations(query) : std::vector<Elevation>();
+    return readElevations(query);
 }
 
-std::vector<Elevation> ProjectDatabase::elevationsOfEpoch(int cjNo, std::optional<int> upToPoint)
+Result<std::vector<Elevation>> ProjectDatabase::elevationsOfEpoch(int cjNo,
+                                                                  std::optional<int> upToPoint)
 {
     QSqlQuery &query = statement("elevationsOfEpoch",
                                  QStringLiteral("SELECT CjNo, CjdNo, PointH FROM Sur2 "
                                                 "WHERE CjNo = ? AND CjdNo <= ? ORDER BY CjdNo"));
     query.bindValue(0, cjNo);
     query.bindValue(1, upToPoint.value_or(std::numeric_limits<int>::max()));
-    return run(query) ? readElevations(query) : std::vector<Elevation>();
+    return readElevations(query);
 }
 
-std::vector<Elevation> ProjectDatabase::allElevations()
+Result<std::vector<Elevation>> ProjectDatabase::allElevations()
 {
-    // Every elevation is read for each preview redraw: straight through
-    // SQLite's own interface, a row costs a fraction of a QSqlQuery row.
-    m_error.clear();
-    std::vector<Elevation> result;
-    const QVariant handle = m_db.isOpen() ? m_db.driver()->handle() : QVariant();
-    sqlite3 *db = handle.isValid() && qstrcmp(handle.typeName(), "sqlite3*") == 0
-                      ? *static_cast<sqlite3 *const *>(handle.constData())
-                      : nullptr;
-    if (!db) {
-        QSqlQuery &query =
-            statement("allElevations",
-                      QStringLiteral("SELECT CjNo, CjdNo, PointH FROM Sur2 ORDER BY CjNo, CjdNo"));
-        return run(query) ? readElevations(query) : result;
-    }
-    sqlite3_stmt *select = nullptr;
-    if (sqlite3_prepare_v2(db, "SELECT CjNo, CjdNo, PointH FROM Sur2 ORDER BY CjNo, CjdNo", -1,
-                           &select, nullptr)
-        != SQLITE_OK) {
-        m_error = QString::fromUtf8(sqlite3_errmsg(db));
-        return result;
-    }
-    int status;
-    while ((status = sqlite3_step(select)) == SQLITE_ROW)
-        result.push_back(Elevation{sqlite3_column_int(select, 0), sqlite3_column_int(select, 1),
-                                   sqlite3_column_double(select, 2)});
-    if (status != SQLITE_DONE) {
-        m_error = QString::fromUtf8(sqlite3_errmsg(db));
-        result.clear();
-    }
-    sqlite3_finalize(select);
-    return result;
+    QSqlQuery &query =
+        statement("allElevations",
+                  QStringLiteral("SELECT CjNo, CjdNo, PointH FROM Sur2 ORDER BY CjNo, CjdNo"));
+    return readElevations(query);
 }
 
-std::optional<int> ProjectDatabase::maxPointNumber()
+Result<std::optional<int>> ProjectDatabase::maxPointNumber()
 {
     QSqlQuery &query = statement("maxPoint", QStringLiteral("SELECT MAX(CjdNo) FROM Sur2"));
+    if (auto ran = run(query); !ran)
+        return ran.failure();
     std::optional<int> result;
-    if (run(query) && query.next() && !query.value(0).isNull())
-        result = query.value(0).toInt();
+    if (query.next()) {
+        if (!query.value(0).isNull())
+            result = query.value(0).toInt();
+    } else if (query.lastError().isValid()) {
+        return fail(query.lastError().text());
+    }
     query.finish();
     return result;
 }
 
-std::vector<Point> ProjectDatabase::points()
+Result<std::vector<Point>> ProjectDatabase::points()
 {
     QSqlQuery &query = statement(
         "points", QStringLiteral("SELECT CjdNo, PointName, Aci, Mark FROM Sur3 ORDER BY CjdNo"));
-    std::vector<Point> result;
-    if (run(query))
-        while (query.next())
-            result.push_back(pointFrom(query));
-    query.finish();
-    return result;
+    if (auto ran = run(query); !ran)
+        return ran.failure();
+    return rowsOf(query, pointFrom);
 }
 
-std::optional<Point> ProjectDatabase::pointByNumber(int cjdNo)
+Result<std::optional<Point>> ProjectDatabase::pointByNumber(int cjdNo)
 {
     QSqlQuery &query = statement(
         "pointByNumber",
@@ -502,7 +475,7 @@ std::optional<Point> ProjectDatabase::pointByNumber(int cjdNo)
     return onePoint(query);
 }
 
-std::optional<Point> ProjectDatabase::pointByName(const QString &name)
+Result<std::optional<Point>> ProjectDatabase::pointByName(const QString &name)
 {
     QSqlQuery &query = statement(
         "pointByName", QStringLiteral("SELECT CjdNo, PointName, Aci, Mark FROM Sur3 "
@@ -511,10 +484,10 @@ std::optional<Point> ProjectDatabase::pointByName(const QString &name)
     return onePoint(query);
 }
 
-bool ProjectDatabase::addPoint(const Point &point)
+Result<void> ProjectDatabase::addPoint(const Point &point)
 {
-    if (!checkWritable())
-        return false;
+    if (auto writable = checkWritable(); !writable)
+        return writable;
     QSqlQuery &query = statement(
         "addPoint",
         QStringLiteral("INSERT INTO Sur3 (CjdNo, PointName, Aci, Mark) VALUES (?, ?, ?, ?)"));
@@ -525,34 +498,46 @@ bool ProjectDatabase::addPoint(const Point &point)
     return run(query);
 }
 
-bool ProjectDatabase::renamePoint(int cjdNo, const QString &name)
+Result<void> ProjectDatabase::renamePoint(int cjdNo, const QString &name)
 {
-    if (!checkWritable())
-        return false;
+    if (auto writable = checkWritable(); !writable)
+        return writable;
     QSqlQuery &query =
         statement("renamePoint", QStringLiteral("UPDATE Sur3 SET PointName = ? WHERE CjdNo = ?"));
     query.bindValue(0, name);
     query.bindValue(1, cjdNo);
-    if (!run(query))
-        return false;
-    if (query.numRowsAffected() < 1) {
-        m_error = QStringLiteral("找不到第 %1 号观测点").arg(cjdNo);
-        return false;
-    }
-    return true;
+    if (auto ran = run(query); !ran)
+        return ran;
+    if (query.numRowsAffected() < 1)
+        return fail(QStringLiteral("找不到第 %1 号观测点").arg(cjdNo));
+    return success();
 }
 
-std::optional<Rgb> ProjectDatabase::colour(int aci)
+Result<std::optional<Rgb>> ProjectDatabase::colour(int aci)
 {
     QSqlQuery &query = statement(
         "colour",
         QStringLiteral("SELECT Rgb_R, Rgb_G, Rgb_B FROM AciRgb WHERE Aci_Color = ? LIMIT 1"));
     query.bindValue(0, aci);
+    if (auto ran = run(query); !ran)
+        return ran.failure();
     std::optional<Rgb> rgb;
-    if (run(query) && query.next())
+    if (query.next())
         rgb = Rgb{query.value(0).toInt(), query.value(1).toInt(), query.value(2).toInt()};
+    else if (query.lastError().isValid())
+        return fail(query.lastError().text());
     query.finish();
     return rgb;
+}
+
+Result<std::vector<std::pair<int, Rgb>>> ProjectDatabase::colours()
+{
+    QSqlQuery &query =
+        statement("colours", QStringLiteral("SELECT Aci_Color, Rgb_R, Rgb_G, Rgb_B FROM AciRgb "
+                                            "ORDER BY Aci_Color"));
+    if (auto ran = run(query); !ran)
+        return ran.failure();
+    return rowsOf(query, colourFrom);
 }
 
 bool isSameFileIgnoringCase(const QString &path, const QStringList &programFiles)

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "base/result.h"
+
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QString>
@@ -49,9 +51,9 @@ struct Rgb
 // exactly; dates and epoch names are compared without regard to letter case,
 // as the uniqueness rules of epochs require, and so are point names.
 //
-// A call that fails returns false or nothing and leaves the reason in
-// errorString(); a lookup that finds nothing returns nothing with an empty
-// errorString().
+// Every call returns a Result: a failed read or write carries a sentence
+// with the reason (a damaged file, a lock held too long, a read-only file),
+// and a lookup that finds nothing succeeds with an empty optional.
 class ProjectDatabase
 {
 public:
@@ -61,86 +63,98 @@ public:
     ProjectDatabase &operator=(const ProjectDatabase &) = delete;
 
     // Makes a new project at `path` as a byte copy of the template, replacing
-    // a file of that name only once the copy is complete.
-    static bool createFromTemplate(const QString &templatePath, const QString &path,
-                                   QString *error);
+    // a file of that name only once the copy is complete and synced.
+    static Result<void> createFromTemplate(const QString &templatePath, const QString &path);
 
     // Opens the project at `path`. Refused, with the reason: a path that is
     // not a file, a file that is no SQLite database, one without the four
     // tables and their fields, one locked by another program past the wait.
     // A file without any write permission is opened read-only; its writes
     // then fail with a reason.
-    bool open(const QString &path);
+    Result<void> open(const QString &path);
     QString path() const { return m_path; }
     bool isReadOnly() const { return m_readOnly; }
-    QString errorString() const { return m_error; }
+
+    // How the connection really keeps commits: the journal mode and the
+    // synchronous level as SQLite reports them ("delete", 2 = FULL).
+    struct Durability
+    {
+        QString journalMode;
+        int synchronous = 0;
+    };
+    Result<Durability> durability();
+    // A number that changes when another connection commits to the file
+    // (SQLite's data version); equal numbers mean nobody else wrote.
+    Result<qint64> dataVersion();
 
     // Epochs (Sur1).
-    std::vector<Epoch> epochs();
-    std::optional<Epoch> epochByNumber(int cjNo);
-    std::optional<Epoch> epochByDate(const QString &date);
-    std::optional<Epoch> epochByName(const QString &name);
+    Result<std::vector<Epoch>> epochs();
+    Result<std::optional<Epoch>> epochByNumber(int cjNo);
+    Result<std::optional<Epoch>> epochByDate(const QString &date);
+    Result<std::optional<Epoch>> epochByName(const QString &name);
     // The number a new epoch gets: 0 in an empty project, else the highest plus 1.
-    std::optional<int> nextEpochNumber();
-    bool addEpoch(const Epoch &epoch);
+    Result<int> nextEpochNumber();
+    Result<void> addEpoch(const Epoch &epoch);
     // Changes date, name and load floors of the epoch numbered epoch.cjNo.
-    bool updateEpoch(const Epoch &epoch);
+    Result<void> updateEpoch(const Epoch &epoch);
 
     // Elevations (Sur2), in metres.
-    std::optional<double> elevation(int cjNo, int cjdNo);
+    Result<std::optional<double>> elevation(int cjNo, int cjdNo);
     // Finds the record of (cjNo, cjdNo), adds it when absent, sets PointH.
-    bool setElevation(int cjNo, int cjdNo, double metres);
+    Result<void> setElevation(int cjNo, int cjdNo, double metres);
     // Removes the record if there is one; no record is no error.
-    bool deleteElevation(int cjNo, int cjdNo);
+    Result<void> deleteElevation(int cjNo, int cjdNo);
     // The elevations of a point in CjNo order.
-    std::vector<Elevation> elevationsOfPoint(int cjdNo);
+    Result<std::vector<Elevation>> elevationsOfPoint(int cjdNo);
     // The elevations of an epoch in CjdNo order, optionally only up to a point.
-    std::vector<Elevation> elevationsOfEpoch(int cjNo, std::optional<int> upToPoint = {});
+    Result<std::vector<Elevation>> elevationsOfEpoch(int cjNo, std::optional<int> upToPoint = {});
     // Every elevation, in CjNo then CjdNo order.
-    std::vector<Elevation> allElevations();
+    Result<std::vector<Elevation>> allElevations();
     // Highest point number in Sur2; nothing when Sur2 is empty.
-    std::optional<int> maxPointNumber();
+    Result<std::optional<int>> maxPointNumber();
 
     // Points (Sur3).
-    std::vector<Point> points(); // in CjdNo order
-    std::optional<Point> pointByNumber(int cjdNo);
+    Result<std::vector<Point>> points(); // in CjdNo order
+    Result<std::optional<Point>> pointByNumber(int cjdNo);
     // The first point in CjdNo order with this name.
-    std::optional<Point> pointByName(const QString &name);
-    bool addPoint(const Point &point);
-    bool renamePoint(int cjdNo, const QString &name);
+    Result<std::optional<Point>> pointByName(const QString &name);
+    Result<void> addPoint(const Point &point);
+    Result<void> renamePoint(int cjdNo, const QString &name);
 
     // Colours (AciRgb).
-    std::optional<Rgb> colour(int aci);
+    Result<std::optional<Rgb>> colour(int aci);
+    // The whole colour table in Aci_Color order.
+    Result<std::vector<std::pair<int, Rgb>>> colours();
 
-    // Runs `work` as one transaction: committed when it returns true, rolled
-    // back otherwise (a failure part-way leaves the project as it was).
-    template <typename Work> bool inTransaction(Work work)
+    // Runs `work` (returning Result<void>) as one transaction: committed when
+    // it succeeds, rolled back otherwise, so that a failure part-way leaves
+    // the project as it was. The failure of `work` is passed on.
+    template <typename Work> Result<void> inTransaction(Work work)
     {
-        if (!beginTransaction())
-            return false;
-        if (!work()) {
+        if (auto begun = beginTransaction(); !begun)
+            return begun;
+        if (Result<void> done = work(); !done) {
             rollbackTransaction();
-            return false;
+            return done;
         }
         return commitTransaction();
     }
 
 private:
     QSqlQuery &statement(const char *key, const QString &sql);
-    bool run(QSqlQuery &query);
-    bool checkWritable();
-    bool beginTransaction();
-    bool commitTransaction();
+    Result<void> run(QSqlQuery &query);
+    Result<void> checkWritable();
+    Result<void> beginTransaction();
+    Result<void> commitTransaction();
     void rollbackTransaction();
-    std::optional<Epoch> oneEpoch(QSqlQuery &query);
-    std::optional<Point> onePoint(QSqlQuery &query);
+    Result<std::optional<Epoch>> oneEpoch(QSqlQuery &query);
+    Result<std::optional<Point>> onePoint(QSqlQuery &query);
+    Result<std::vector<Elevation>> readElevations(QSqlQuery &query);
 
     QString m_connection;
     QSqlDatabase m_db;
     QString m_path;
-    QString m_error;
     bool m_readOnly = false;
-    bool m_inTransaction = false;
     struct FileIdentity;
     std::unique_ptr<FileIdentity> m_identity;
     std::vector<std::pair<const char *, std::unique_ptr<QSqlQuery>>> m_statements;

@@ -2,8 +2,6 @@
 
 #include "base/programfiles.h"
 #include "base/settings.h"
-#include "project/projectdb.h"
-#include "report/resultstable.h"
 #include "xlsx/workbook.h"
 
 #include <QDir>
@@ -25,34 +23,33 @@ QString tableTemplatePath(const QString &programDir, const QString &name)
     return file.isEmpty() || !QFileInfo(file).isFile() ? QString() : file;
 }
 
-ResultsRunStatus runResultsTable(ProjectDatabase &project, const SettingsStore &settings,
-                                 const QString &templatePath, int pointCount, const QString &unit,
-                                 const QString &output, QString *error)
+std::vector<std::optional<QString>> resultsHeader(const SettingsStore &settings)
 {
-    ResultsInputs in;
-    in.epochs = project.epochs();
-    in.elevations = project.allElevations();
-    if (in.epochs.empty() || in.elevations.empty())
+    std::vector<std::optional<QString>> header;
+    for (const QString &key : resultsHeaderKeys())
+        header.push_back(settings.readSetting(key));
+    return header;
+}
+
+Result<ResultsRunStatus> runResultsTable(const ProjectSnapshot &snapshot,
+                                         const ResultsSettings &settings,
+                                         const QString &templatePath, const QString &output)
+{
+    if (snapshot.epochs().empty() || !snapshot.hasElevations())
         return ResultsRunStatus::NothingToWrite;
     if (templatePath.isEmpty() || !QFileInfo(templatePath).isFile())
         return ResultsRunStatus::TemplateMissing;
-    in.points = project.points();
-    in.pointCount = pointCount;
-    in.unit = unit;
-    for (const QString &key : resultsHeaderKeys())
-        in.header.push_back(settings.readSetting(key));
 
     XlsxWorkbook workbook;
-    if (!workbook.open(templatePath, error))
-        return ResultsRunStatus::Failed;
-    XlsxSheet *sheet = workbook.sheet(QStringLiteral("沉降观测成果表"), error);
-    if (!sheet) {
-        *error =
-            QStringLiteral("表格模板 %1：%2").arg(QDir::toNativeSeparators(templatePath), *error);
-        return ResultsRunStatus::Failed;
-    }
-    WriteResultsTable(*sheet, in);
-    if (!workbook.save(output, error))
-        return ResultsRunStatus::Failed;
+    QString error;
+    if (!workbook.open(templatePath, &error))
+        return fail(error);
+    XlsxSheet *sheet = workbook.sheet(QStringLiteral("沉降观测成果表"), &error);
+    if (!sheet)
+        return fail(
+            QStringLiteral("表格模板 %1：%2").arg(QDir::toNativeSeparators(templatePath), error));
+    WriteResultsTable(*sheet, snapshot, settings);
+    if (auto saved = workbook.save(output); !saved)
+        return saved.failure();
     return ResultsRunStatus::Written;
 }

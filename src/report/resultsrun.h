@@ -1,18 +1,28 @@
 #pragma once
 
+#include "base/result.h"
+#include "report/resultstable.h"
+#include "survey/projectsnapshot.h"
+
 #include <QString>
 
-class ProjectDatabase;
 class SettingsStore;
 
-// One results-table run: the template copied into a new workbook, the sheet
-// "沉降观测成果表" filled from the project and the settings, the workbook
-// written to `output` (replacing an earlier one only once it is complete).
-enum class ResultsRunStatus { Written, NothingToWrite, TemplateMissing, Failed };
+// One results-table run, shared by the window and sedimetra-batch: the
+// template copied into a new workbook, the sheet "沉降观测成果表" filled from
+// the snapshot, the workbook written to `output` (replacing an earlier one
+// only once it is complete). NothingToWrite: the project has no epoch or no
+// elevation; TemplateMissing: there is no template file. A template without
+// the sheet, or a workbook that cannot be written, fails with the reason.
+enum class ResultsRunStatus { Written, NothingToWrite, TemplateMissing };
 
-ResultsRunStatus runResultsTable(ProjectDatabase &project, const SettingsStore &settings,
-                                 const QString &templatePath, int pointCount, const QString &unit,
-                                 const QString &output, QString *error);
+Result<ResultsRunStatus> runResultsTable(const ProjectSnapshot &snapshot,
+                                         const ResultsSettings &settings,
+                                         const QString &templatePath, const QString &output);
+
+// The header fields as the settings store holds them, in the order of
+// ResultsSettings::header.
+std::vector<std::optional<QString>> resultsHeader(const SettingsStore &settings);
 
 // Where a project's results table goes: the project's path with .xlsx.
 QString resultsPathOf(const QString &projectPath);

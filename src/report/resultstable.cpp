@@ -1,10 +1,9 @@
 #include "report/resultstable.h"
 
 #include "base/settings.h"
-#include "survey/settlement.h"
+#include "survey/settlementrules.h"
 #include "base/textnumber.h"
 
-#include <unordered_map>
 
 namespace {
 
@@ -42,23 +41,22 @@ std::vector<QString> resultsHeaderKeys()
             SettingKey::Benchmark,   SettingKey::BenchmarkElevation};
 }
 
-int roundedPointCount(const std::vector<Elevation> &elevations, int pointCount)
+int roundedPointCount(const ProjectSnapshot &snapshot, int pointCount)
 {
-    int highest = 0;
-    for (const Elevation &e : elevations)
-        highest = std::max(highest, e.cjdNo);
+    const int highest = snapshot.highestObservedPoint();
     const int n = highest < pointCount ? highest : pointCount;
     return (n + pointsPerPage - 1) / pointsPerPage * pointsPerPage;
 }
 
-void WriteResultsTable(ResultsSheet &sheet, const ResultsInputs &in)
+void WriteResultsTable(ResultsSheet &sheet, const ProjectSnapshot &snapshot,
+                       const ResultsSettings &in)
 {
     for (size_t i = 0; i < in.header.size() && i < std::size(headerCells); ++i)
         if (in.header[i])
             sheet.setText(QLatin1String(headerCells[i]), *in.header[i]);
 
-    const int n = roundedPointCount(in.elevations, in.pointCount);
-    const int epochs = int(in.epochs.size()) - 1;
+    const int n = roundedPointCount(snapshot, in.pointCount);
+    const int epochs = snapshot.epochCount() - 1;
     if (epochs < 1 || n < 1)
         return;
     const int groups = (epochs + 2) / 3;
@@ -74,25 +72,7 @@ void WriteResultsTable(ResultsSheet &sheet, const ResultsInputs &in)
             sheet.setText(cell(column, top + 2), heading);
     }
 
-    std::unordered_map<int, std::unordered_map<int, double>> h; // epoch -> point -> metres
-    std::unordered_map<int, bool> observed;
-    for (const Elevation &e : in.elevations) {
-        h[e.cjNo].try_emplace(e.cjdNo, e.pointH);
-        observed[e.cjdNo] = true;
-    }
-    auto elevation = [&](int k, int j) -> std::optional<double> {
-        const auto epoch = h.find(k);
-        if (epoch == h.end())
-            return std::nullopt;
-        const auto point = epoch->second.find(j);
-        return point == epoch->second.end() ? std::nullopt : std::optional<double>(point->second);
-    };
-    std::unordered_map<int, const Epoch *> epochByNumber;
-    for (const Epoch &e : in.epochs)
-        epochByNumber.emplace(e.cjNo, &e);
-    std::unordered_map<int, QString> names;
-    for (const Point &p : in.points)
-        names.try_emplace(p.cjdNo, p.name);
+    auto elevation = [&](int k, int j) { return snapshot.elevation(k, j); };
     const QString previousHeading = QStringLiteral("上次高程\r\n(") + in.unit + QLatin1Char(')');
     const QString firstHeading = QStringLiteral("初始高程\r\n(") + in.unit + QLatin1Char(')');
 
@@ -100,28 +80,12 @@ void WriteResultsTable(ResultsSheet &sheet, const ResultsInputs &in)
         const Slot &slot = epochSlots[k % 3];
         const bool firstSlot = k % 3 == 1;
         const int group = (k - 1) / 3;
-        const Epoch *epoch = epochByNumber.count(k) ? epochByNumber[k] : nullptr;
-        const Epoch *before = epochByNumber.count(k - 1) ? epochByNumber[k - 1] : nullptr;
+        const Epoch *epoch = snapshot.epochByNumber(k);
+        const Epoch *before = snapshot.epochByNumber(k - 1);
         const int interval = epoch && before ? DayCount(epoch->date, before->date) : 0;
 
         // Pass 1: the averages over every point of the epoch.
-        double thisSum = 0, cumulativeSum = 0, rateSum = 0;
-        int thisCount = 0, cumulativeCount = 0;
-        for (int j = 1; j <= n; ++j) {
-            const auto hc = elevation(k, j);
-            if (!hc)
-                continue;
-            if (const auto h0 = elevation(0, j)) {
-                cumulativeSum += *hc - *h0;
-                ++cumulativeCount;
-            }
-            if (const auto hp = elevation(k - 1, j)) {
-                thisSum += *hc - *hp;
-                ++thisCount;
-                if (interval > 0)
-                    rateSum += (*hc - *hp) / interval;
-            }
-        }
+        const EpochAverages averages = TableEpochAverages(snapshot, k, n, interval);
 
         // Pass 2: the cells, page by page.
         for (int j = 1; j <= n; ++j) {
@@ -141,37 +105,34 @@ void WriteResultsTable(ResultsSheet &sheet, const ResultsInputs &in)
                     sheet.setText(cell("B", top + 2), k == 1 ? firstHeading : previousHeading);
                 }
                 // An average over no point is not written.
-                if (thisCount > 0)
+                if (averages.thisTime)
                     sheet.setText(cell(slot.thisTime, top + 18),
-                                  formatFixed(thisSum / thisCount * 1000, 2));
-                if (cumulativeCount > 0)
+                                  formatFixed(*averages.thisTime, 2));
+                if (averages.cumulative)
                     sheet.setText(cell(slot.cumulative, top + 18),
-                                  formatFixed(cumulativeSum / cumulativeCount * 1000, 2));
-                if (thisCount > 0 && interval > 0)
-                    sheet.setText(cell(slot.rate, top + 18),
-                                  formatFixed(rateSum / thisCount * 1000, 3));
+                                  formatFixed(*averages.cumulative, 2));
+                if (averages.rate)
+                    sheet.setText(cell(slot.rate, top + 18), formatFixed(*averages.rate, 3));
                 sheet.setNumber(cell(slot.elevation, top + 19), interval);
             }
             const int row = top + 3 + (j - 1) % pointsPerPage;
             const auto hp = elevation(k - 1, j);
             if (firstSlot) {
-                if (names.count(j) && observed.count(j))
-                    sheet.setText(cell("A", row), names[j]);
+                if (const Point *point = snapshot.point(j); point && snapshot.isObserved(j))
+                    sheet.setText(cell("A", row), point->name);
                 if (hp)
                     sheet.setText(cell("B", row), FormatElevation(*hp, in.unit));
             }
-            const auto hc = elevation(k, j);
-            if (!hc)
+            const PointValues v = TablePointValues(elevation(0, j), hp, elevation(k, j), interval);
+            if (!v.current)
                 continue;
-            sheet.setText(cell(slot.elevation, row), FormatElevation(*hc, in.unit));
-            if (const auto h0 = elevation(0, j))
-                sheet.setText(cell(slot.cumulative, row), signedText((*hc - *h0) * 1000, 2));
-            if (hp) {
-                sheet.setText(cell(slot.thisTime, row), signedText((*hc - *hp) * 1000, 2));
-                if (interval > 0)
-                    sheet.setText(cell(slot.rate, row),
-                                  signedText((*hc - *hp) / interval * 1000, 3));
-            }
+            sheet.setText(cell(slot.elevation, row), FormatElevation(*v.current, in.unit));
+            if (v.cumulative)
+                sheet.setText(cell(slot.cumulative, row), signedText(*v.cumulative * 1000, 2));
+            if (v.thisSettlement)
+                sheet.setText(cell(slot.thisTime, row), signedText(*v.thisSettlement * 1000, 2));
+            if (v.rate)
+                sheet.setText(cell(slot.rate, row), signedText(*v.rate * 1000, 3));
         }
     }
 }

@@ -159,7 +159,7 @@ ImportResult importObservations(ProjectDatabase &project, int epoch,
 {
     ImportResult result;
     std::unordered_map<QString, std::optional<int>> pointOf; // name -> CjdNo, looked up once
-    result.written = project.inTransaction([&] {
+    const Result<void> written = project.inTransaction([&]() -> Result<void> {
         for (const ImportRow &row : rows) {
             if (row.name.isEmpty() || row.elevation.isEmpty() || !row.numeric) {
                 ++result.skipped;
@@ -168,26 +168,29 @@ ImportResult importObservations(ProjectDatabase &project, int epoch,
             auto found = pointOf.find(row.name);
             if (found == pointOf.end()) {
                 const auto point = project.pointByName(row.name);
-                if (!point && !project.errorString().isEmpty())
-                    return false;
-                found =
-                    pointOf
-                        .emplace(row.name, point ? std::optional<int>(point->cjdNo) : std::nullopt)
-                        .first;
+                if (!point)
+                    return point.failure();
+                found = pointOf
+                            .emplace(row.name, *point ? std::optional<int>((*point)->cjdNo)
+                                                      : std::nullopt)
+                            .first;
             }
             if (!found->second) {
                 if (!result.unmatched.contains(row.name))
                     result.unmatched << row.name;
                 continue;
             }
-            if (!project.setElevation(epoch, *found->second, ParseElevation(row.elevation, unit)))
-                return false;
+            if (auto stored = project.setElevation(epoch, *found->second,
+                                                   ParseElevation(row.elevation, unit));
+                !stored)
+                return stored;
             ++result.imported;
         }
-        return true;
+        return success();
     });
-    if (!result.written) {
-        result.error = project.errorString();
+    result.written = written.ok();
+    if (!written) {
+        result.error = written.error();
         result.imported = 0;
     }
     return result;

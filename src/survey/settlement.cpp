@@ -4,52 +4,44 @@
 
 #include <cstdlib>
 
-namespace {
-
-bool isLeap(int year)
-{
-    return year % 4 == 0;
-}
-
-// Days from the start of 2000 to the date; 0 with ok = false when the text
-// lacks its two "-".
-long long dayNumber(const QString &date, bool *ok)
+DayNumber dayNumber(const QString &date)
 {
     const qsizetype firstDash = date.indexOf(QLatin1Char('-'));
     const qsizetype secondDash = firstDash < 0 ? -1 : date.indexOf(QLatin1Char('-'), firstDash + 1);
-    *ok = secondDash >= 0;
-    if (!*ok)
-        return 0;
+    if (secondDash < 0)
+        return DayNumber{0, false};
     const int year = roundHalfEven(leadingNumber(date.left(firstDash)));
     const int month =
         roundHalfEven(leadingNumber(date.mid(firstDash + 1, secondDash - firstDash - 1)));
     const int day = roundHalfEven(leadingNumber(date.mid(secondDash + 1)));
 
-    long long days = 0;
-    for (int y = 2000; y < year; ++y)
-        days += isLeap(y) ? 366 : 365;
+    // Whole years from 2000 on, every fourth one (2000, 2004 ...) a leap
+    // year; a year before 2000 adds no days.
+    const long long years = year > 2000 ? (long long)year - 2000 : 0;
+    long long days = years * 365 + (years + 3) / 4;
+    const bool leap = year % 4 == 0;
     static const int lengths[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
     for (int m = 1; m < month && m <= 12; ++m)
-        days += (m == 2 && isLeap(year)) ? 29 : lengths[m - 1];
-    return days + day;
+        days += (m == 2 && leap) ? 29 : lengths[m - 1];
+    return DayNumber{days + day, true};
 }
 
-} // namespace
-
-int DayCount(const QString &dateA, const QString &dateB)
+int DayCount(DayNumber a, DayNumber b)
 {
-    bool okA = false;
-    const long long a = dayNumber(dateA, &okA);
-    if (!okA)
+    if (!a.ok || !b.ok)
         return 0;
-    bool okB = false;
-    const long long b = dayNumber(dateB, &okB);
-    if (!okB)
-        return 0;
-    const long long difference = std::llabs(a - b);
+    const long long difference = std::llabs(a.days - b.days);
     if (difference == 0)
         return 1;
     return difference > 0x7fffffff ? 0x7fffffff : int(difference);
+}
+
+int DayCount(const QString &dateA, const QString &dateB)
+{
+    const DayNumber a = dayNumber(dateA);
+    if (!a.ok)
+        return 0;
+    return DayCount(a, dayNumber(dateB));
 }
 
 double ParseElevation(const QString &text, const QString &unit)

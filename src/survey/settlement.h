@@ -14,6 +14,17 @@
 // dates give 1, never 0; a text without two "-" gives 0.
 int DayCount(const QString &dateA, const QString &dateB);
 
+// A date read once for many day counts: days from the start of 2000 as the
+// rule above counts them; not ok for a text without two "-".
+struct DayNumber
+{
+    long long days = 0;
+    bool ok = false;
+};
+DayNumber dayNumber(const QString &date);
+// DayCount of two dates read before: the same answer as from their texts.
+int DayCount(DayNumber a, DayNumber b);
+
 // Metres from a typed or imported elevation: the leading number of the text,
 // divided by 1000 when the unit is "mm".
 double ParseElevation(const QString &text, const QString &unit);

@@ -1,6 +1,7 @@
 #include "xlsx/workbook.h"
 
-#include "base/programfiles.h"
+#include "base/savefile.h"
+
 
 #include <QDir>
 #include <QFile>
@@ -594,17 +595,19 @@ XlsxSheet *XlsxWorkbook::sheet(const QString &name, QString *error)
     return nullptr;
 }
 
-bool XlsxWorkbook::save(const QString &path, QString *error) const
+Result<void> XlsxWorkbook::save(const QString &path) const
 {
     const QString absolute = QFileInfo(path).absoluteFilePath();
-    const QString temporary = absolute + QStringLiteral(".part");
-    QFile::remove(temporary);
+    const auto failed = [&] {
+        return fail(QStringLiteral("无法写入 %1").arg(QDir::toNativeSeparators(absolute)));
+    };
+    SaveFile target(absolute);
+    if (auto opened = target.open(); !opened)
+        return opened;
     {
-        QuaZip zip(temporary);
-        if (!zip.open(QuaZip::mdCreate)) {
-            *error = QStringLiteral("无法写入 %1").arg(QDir::toNativeSeparators(absolute));
-            return false;
-        }
+        QuaZip zip(&target.device());
+        if (!zip.open(QuaZip::mdCreate))
+            return failed();
         bool ok = true;
         for (const auto &[name, original] : m_entries) {
             // Cells changed: a calculation chain would name stale cells, and
@@ -634,13 +637,8 @@ bool XlsxWorkbook::save(const QString &path, QString *error) const
             }
         }
         zip.close();
-        if (!ok || zip.getZipError() != 0) {
-            *error = QStringLiteral("无法写入 %1").arg(QDir::toNativeSeparators(absolute));
-            QFile::remove(temporary);
-            return false;
-        }
+        if (!ok || zip.getZipError() != 0)
+            return failed();
     }
-    if (!replaceWithFinished(temporary, absolute, error))
-        return false;
-    return true;
+    return target.commit();
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "base/result.h"
+
 #include <QByteArray>
 #include <QString>
 #include <QStringList>
@@ -103,7 +105,7 @@ public:
     QStringList sheetNames() const { return m_sheetOrder; }
     // Writes the workbook to `path`, replacing a file there only once the
     // new one is complete.
-    bool save(const QString &path, QString *error) const;
+    Result<void> save(const QString &path) const;
 
 private:
     std::vector<std::pair<QString, QByteArray>> m_entries; // in zip order

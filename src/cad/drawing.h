@@ -10,11 +10,10 @@
 #include <set>
 #include <vector>
 
-// The drawing curve sheets are drawn into: held in memory for the program
-// run, fed by the CAD operations, and written as one DXF R2000 file. Frame
-// and mark drawings are read from DXF files with dxflib. Chinese names and
-// texts are written as \U+XXXX escapes, as CAD programs do in R2000 files.
-class DxfDrawing : public CadInterface
+// The drawing curve sheets are drawn into, held in memory and fed by the CAD
+// operations; dxffile.h reads the inserted frame and mark drawings and writes
+// the whole drawing as one DXF file.
+class Drawing : public CadInterface
 {
 public:
     // Asks the user for the base point; `suggested` is clear of everything
@@ -38,24 +37,18 @@ public:
         bool erased = false;
     };
 
-    explicit DxfDrawing(PointPicker picker = {});
-    ~DxfDrawing() override;
+    explicit Drawing(PointPicker picker = {});
+    ~Drawing() override;
 
     // The file the drawing will be written to: attaching checks that it can be.
     void setOutputPath(const QString &path) { m_outputPath = path; }
-    // Writes the whole drawing to `path`, replacing the file only once the
-    // new one is complete. A file of that name that this drawing did not
-    // write is kept as <name>.bak.dxf first.
-    bool write(const QString &path, QString *error);
 
     bool isEmpty() const;
     // A base point clear of everything drawn: (0, 0) in an empty drawing,
     // otherwise right of all of it.
     CadPoint clearPoint() const;
-    // The last alert a command asked for ("(Alert ...)").
-    QString lastAlert() const { return m_lastAlert; }
     const std::vector<Entity> &entities() const { return m_model; }
-    std::map<QString, int> layers() const { return m_layers; }
+    const std::map<QString, int> &layers() const { return m_layers; }
 
     // Shapes for making frame and mark drawings.
     int addCircle(CadPoint centre, double radius);
@@ -84,7 +77,6 @@ public:
     void setAlignmentPoint(int text, CadPoint at) override;
     void setScaleFactor(int text, double factor) override;
 
-private:
     struct Style
     {
         QString fontFile, bigFontFile;
@@ -96,6 +88,11 @@ private:
         QString name;
         std::vector<Entity> entities;
     };
+    const std::map<QString, Style> &styles() const { return m_styles; }
+    // The blocks read so far, by the absolute path of their drawing file.
+    const std::map<QString, std::unique_ptr<Block>> &blocks() const { return m_blocksByFile; }
+
+private:
     const Block *loadBlock(const QString &file);
     int add(Entity entity);
     Entity *entity(int id);
@@ -108,12 +105,4 @@ private:
     std::map<QString, Style> m_styles;
     QString m_activeStyle = QStringLiteral("Standard");
     std::map<QString, std::unique_ptr<Block>> m_blocksByFile;
-    QString m_lastAlert;
-    std::set<QString> m_written;
 };
-
-// Text for a DXF R2000 file: ASCII kept, every other character as \U+XXXX
-// with upper-case hex digits.
-std::string dxfEscaped(const QString &text);
-// The reverse: \U+XXXX escapes and UTF-8 bytes read back into text.
-QString dxfUnescaped(const std::string &text);

@@ -1,11 +1,10 @@
-#include "cad/dxfdrawing.h"
+#include "cad/dxffile.h"
 
-#include "base/programfiles.h"
+#include "base/savefile.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QUuid>
 
 #include <dxflib/dl_creationadapter.h>
 #include <dxflib/dl_dxf.h>
@@ -64,15 +63,15 @@ namespace {
 class EntityReader : public DL_CreationAdapter
 {
 public:
-    std::vector<DxfDrawing::Entity> entities;
+    std::vector<Drawing::Entity> entities;
 
     void addLine(const DL_LineData &d) override
     {
-        add(DxfDrawing::Entity::Line, {{d.x1, d.y1}, {d.x2, d.y2}});
+        add(Drawing::Entity::Line, {{d.x1, d.y1}, {d.x2, d.y2}});
     }
     void addPolyline(const DL_PolylineData &d) override
     {
-        add(DxfDrawing::Entity::Polyline, {});
+        add(Drawing::Entity::Polyline, {});
         entities.back().closed = d.flags & 1;
         m_polyline = true;
     }
@@ -84,25 +83,25 @@ public:
     void endEntity() override { m_polyline = false; }
     void addCircle(const DL_CircleData &d) override
     {
-        add(DxfDrawing::Entity::Circle, {{d.cx, d.cy}});
+        add(Drawing::Entity::Circle, {{d.cx, d.cy}});
         entities.back().radius = d.radius;
     }
     void addArc(const DL_ArcData &d) override
     {
-        add(DxfDrawing::Entity::Arc, {{d.cx, d.cy}});
+        add(Drawing::Entity::Arc, {{d.cx, d.cy}});
         entities.back().radius = d.radius;
         entities.back().startAngle = d.angle1;
         entities.back().endAngle = d.angle2;
     }
     void addSolid(const DL_SolidData &d) override
     {
-        add(DxfDrawing::Entity::Solid,
+        add(Drawing::Entity::Solid,
             {{d.x[0], d.y[0]}, {d.x[1], d.y[1]}, {d.x[2], d.y[2]}, {d.x[3], d.y[3]}});
     }
     void addText(const DL_TextData &d) override
     {
-        add(DxfDrawing::Entity::Text, {{d.ipx, d.ipy}});
-        DxfDrawing::Entity &e = entities.back();
+        add(Drawing::Entity::Text, {{d.ipx, d.ipy}});
+        Drawing::Entity &e = entities.back();
         e.text = dxfUnescaped(d.text);
         e.style = dxfUnescaped(d.style);
         e.height = d.height;
@@ -114,11 +113,11 @@ public:
     }
 
 private:
-    void add(DxfDrawing::Entity::Kind kind, std::vector<CadPoint> points)
+    void add(Drawing::Entity::Kind kind, std::vector<CadPoint> points)
     {
         if (getAttributes().isInPaperSpace())
             return;
-        DxfDrawing::Entity e;
+        Drawing::Entity e;
         e.kind = kind;
         e.points = std::move(points);
         const int colour = getAttributes().getColor();
@@ -129,300 +128,17 @@ private:
     bool m_polyline = false;
 };
 
-CadPoint moved(CadPoint p, CadPoint by)
-{
-    return {p.x + by.x, p.y + by.y};
-}
-
 } // namespace
 
-DxfDrawing::DxfDrawing(PointPicker picker)
-    : m_picker(std::move(picker))
+Result<std::vector<Drawing::Entity>> readDxfEntities(const QString &file)
 {
-    m_layers[QStringLiteral("0")] = 7;
-    m_styles[QStringLiteral("Standard")] = Style{QStringLiteral("txt"), QString(), 1, false};
-}
-
-DxfDrawing::~DxfDrawing() = default;
-
-int DxfDrawing::add(Entity e)
-{
-    if (e.layer.isEmpty())
-        e.layer = m_activeLayer;
-    m_model.push_back(std::move(e));
-    return int(m_model.size());
-}
-
-DxfDrawing::Entity *DxfDrawing::entity(int id)
-{
-    return id >= 1 && size_t(id) <= m_model.size() ? &m_model[size_t(id) - 1] : nullptr;
-}
-
-bool DxfDrawing::isEmpty() const
-{
-    return std::none_of(m_model.begin(), m_model.end(), [](const Entity &e) { return !e.erased; });
-}
-
-CadPoint DxfDrawing::clearPoint() const
-{
-    double maxX = -std::numeric_limits<double>::infinity();
-    double minY = std::numeric_limits<double>::infinity();
-    for (const Entity &e : m_model) {
-        if (e.erased)
-            continue;
-        const double reach = e.kind == Entity::Circle || e.kind == Entity::Arc ? e.radius
-                             : e.kind == Entity::Insert                        ? 1
-                             : e.kind == Entity::Text
-                                 ? e.height * std::max<qsizetype>(1, e.text.size())
-                                 : 0;
-        for (const CadPoint &p : e.points) {
-            maxX = std::max(maxX, p.x + reach);
-            minY = std::min(minY, p.y - reach);
-        }
-    }
-    if (!std::isfinite(maxX))
-        return {0, 0};
-    return {std::ceil(maxX / 10) * 10 + 20, std::floor(minY / 10) * 10};
-}
-
-bool DxfDrawing::attach(QString *error)
-{
-    if (m_outputPath.isEmpty())
-        return true;
-    const QFileInfo target(m_outputPath);
-    const QString probe = target.absoluteDir().filePath(
-        QStringLiteral(".sedimetra-") + QUuid::createUuid().toString(QUuid::Id128).left(8));
-    QFile file(probe);
-    if (!file.open(QIODevice::WriteOnly)) {
-        *error = QStringLiteral("无法写入曲线图文件 %1：%2")
-                     .arg(QDir::toNativeSeparators(m_outputPath), file.errorString());
-        return false;
-    }
-    file.close();
-    file.remove();
-    if (target.exists() && !target.isFile()) {
-        *error = QStringLiteral("无法写入曲线图文件 %1：这不是一个文件")
-                     .arg(QDir::toNativeSeparators(m_outputPath));
-        return false;
-    }
-    return true;
-}
-
-long DxfDrawing::setVariable(const QString &name, const QString &value)
-{
-    if (name.compare(QLatin1String("Clayer"), Qt::CaseInsensitive) == 0) {
-        if (!m_layers.count(value))
-            return CadError::LayerMissing;
-        m_activeLayer = value;
-        return CadError::None;
-    }
-    // Snap, icon, line type and colour modes mean nothing to a drawing file.
-    return CadError::None;
-}
-
-std::optional<CadPoint> DxfDrawing::getPoint(const QString &prompt)
-{
-    if (!m_picker)
-        return clearPoint();
-    return m_picker(prompt, clearPoint());
-}
-
-void DxfDrawing::addLayer(const QString &name, int colour)
-{
-    m_layers.try_emplace(name, colour);
-}
-
-void DxfDrawing::setActiveLayer(const QString &name)
-{
-    if (m_layers.count(name))
-        m_activeLayer = name;
-}
-
-void DxfDrawing::addTextStyle(const QString &name)
-{
-    m_styles.try_emplace(name);
-}
-
-void DxfDrawing::setFont(const QString &style, const QString &typeface)
-{
-    m_styles[style] = Style{typeface, QString(), 1, true};
-}
-
-void DxfDrawing::setFontFiles(const QString &style, const QString &fontFile,
-                              const QString &bigFontFile, double width)
-{
-    // A font file named without an extension is a compiled shape font.
-    auto withExtension = [](const QString &file) {
-        return file.isEmpty() || !QFileInfo(file).suffix().isEmpty()
-                   ? file
-                   : file + QStringLiteral(".shx");
-    };
-    m_styles[style] = Style{withExtension(fontFile), withExtension(bigFontFile), width, false};
-}
-
-long DxfDrawing::setActiveTextStyle(const QString &style)
-{
-    const auto found = m_styles.find(style);
-    if (found == m_styles.end() || found->second.fontFile.isEmpty())
-        return CadError::FontMissing;
-    m_activeStyle = style;
-    return CadError::None;
-}
-
-void DxfDrawing::sendCommand(const QString &command)
-{
-    const QString alert = QStringLiteral("(Alert \"");
-    if (command.startsWith(alert)) {
-        const qsizetype end = command.lastIndexOf(QLatin1Char('"'));
-        m_lastAlert = command.mid(alert.size(), end - alert.size());
-    }
-}
-
-const DxfDrawing::Block *DxfDrawing::loadBlock(const QString &file)
-{
-    const QString key = QFileInfo(file).absoluteFilePath();
-    const auto cached = m_blocksByFile.find(key);
-    if (cached != m_blocksByFile.end())
-        return cached->second.get();
     if (!QFileInfo(file).isFile())
-        return nullptr;
+        return fail(QStringLiteral("找不到图形文件 %1").arg(QDir::toNativeSeparators(file)));
     EntityReader reader;
     DL_Dxf dxf;
     if (!dxf.in(QFile::encodeName(file).toStdString(), &reader))
-        return nullptr;
-    auto block = std::make_unique<Block>();
-    // Blocks are named after their drawing file; a name already taken by a
-    // file elsewhere gets a number.
-    QString name = QFileInfo(file).completeBaseName();
-    for (int n = 2;; ++n) {
-        const bool taken =
-            std::any_of(m_blocksByFile.begin(), m_blocksByFile.end(),
-                        [&](const auto &entry) { return entry.second->name == name; });
-        if (!taken)
-            break;
-        name = QFileInfo(file).completeBaseName() + QLatin1Char('_') + QString::number(n);
-    }
-    block->name = name;
-    block->entities = std::move(reader.entities);
-    const Block *result = block.get();
-    m_blocksByFile.emplace(key, std::move(block));
-    return result;
-}
-
-int DxfDrawing::insertBlock(CadPoint at, const QString &file)
-{
-    const Block *block = loadBlock(file);
-    if (!block)
-        return 0;
-    Entity e;
-    e.kind = Entity::Insert;
-    e.points = {at};
-    e.block = block->name;
-    return add(std::move(e));
-}
-
-void DxfDrawing::explode(int reference)
-{
-    const Entity *insert = entity(reference);
-    if (!insert || insert->kind != Entity::Insert)
-        return;
-    const QString blockName = insert->block;
-    const CadPoint at = insert->points.front();
-    for (const auto &[file, block] : m_blocksByFile) {
-        if (block->name != blockName)
-            continue;
-        // The block's entities become model-space entities on the layer
-        // current now.
-        for (Entity e : block->entities) {
-            for (CadPoint &p : e.points)
-                p = moved(p, at);
-            e.alignment = moved(e.alignment, at);
-            e.layer = m_activeLayer;
-            m_model.push_back(std::move(e));
-        }
-        break;
-    }
-}
-
-void DxfDrawing::erase(int id)
-{
-    if (Entity *e = entity(id))
-        e->erased = true;
-}
-
-int DxfDrawing::addLightWeightPolyline(const std::vector<CadPoint> &vertices)
-{
-    Entity e;
-    e.kind = Entity::Polyline;
-    e.points = vertices;
-    return add(std::move(e));
-}
-
-void DxfDrawing::addVertex(int polyline, int index, CadPoint vertex)
-{
-    Entity *e = entity(polyline);
-    if (!e || e->kind != Entity::Polyline)
-        return;
-    const size_t at = std::min(size_t(std::max(index, 0)), e->points.size());
-    e->points.insert(e->points.begin() + qsizetype(at), vertex);
-}
-
-void DxfDrawing::update(int)
-{}
-
-int DxfDrawing::addText(const QString &text, CadPoint at, double height)
-{
-    Entity e;
-    e.kind = Entity::Text;
-    e.points = {at};
-    e.alignment = at;
-    e.text = text;
-    e.height = height;
-    e.style = m_activeStyle;
-    return add(std::move(e));
-}
-
-void DxfDrawing::setAlignment(int text, int vertical, int horizontal)
-{
-    if (Entity *e = entity(text)) {
-        e->vertical = vertical;
-        e->horizontal = horizontal;
-    }
-}
-
-void DxfDrawing::setAlignmentPoint(int text, CadPoint at)
-{
-    if (Entity *e = entity(text))
-        e->alignment = at;
-}
-
-void DxfDrawing::setScaleFactor(int text, double factor)
-{
-    if (Entity *e = entity(text))
-        e->scale = factor;
-}
-
-void DxfDrawing::setTextStyleOf(int text, const QString &style)
-{
-    if (Entity *e = entity(text))
-        e->style = style;
-}
-
-int DxfDrawing::addCircle(CadPoint centre, double radius)
-{
-    Entity e;
-    e.kind = Entity::Circle;
-    e.points = {centre};
-    e.radius = radius;
-    return add(std::move(e));
-}
-
-int DxfDrawing::addSolid(CadPoint a, CadPoint b, CadPoint c, CadPoint d)
-{
-    Entity e;
-    e.kind = Entity::Solid;
-    e.points = {a, b, c, d};
-    return add(std::move(e));
+        return fail(QStringLiteral("无法读取图形文件 %1").arg(QDir::toNativeSeparators(file)));
+    return std::move(reader.entities);
 }
 
 namespace {
@@ -433,25 +149,13 @@ namespace {
 class BufferedWriter : public DL_WriterA
 {
 public:
-    explicit BufferedWriter(const QString &path)
+    BufferedWriter()
         : DL_WriterA("/dev/null", DL_VERSION_2000)
-        , m_path(path)
     {
         m_buffer.reserve(1 << 20);
     }
 
-    bool save(QString *error) const
-    {
-        QFile file(m_path);
-        if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate)
-            || file.write(m_buffer.data(), qint64(m_buffer.size())) != qint64(m_buffer.size())
-            || !file.flush()) {
-            *error = QStringLiteral("无法写入 %1：%2")
-                         .arg(QDir::toNativeSeparators(m_path), file.errorString());
-            return false;
-        }
-        return true;
-    }
+    QByteArray bytes() const { return QByteArray(m_buffer.data(), qsizetype(m_buffer.size())); }
 
     void dxfReal(int gc, double value) const override
     {
@@ -508,49 +212,48 @@ private:
         m_buffer += '\n';
     }
 
-    QString m_path;
     mutable std::string m_buffer;
 };
 
-void writeEntity(DL_Dxf &dxf, DL_WriterA &dw, const DxfDrawing::Entity &e)
+void writeEntity(DL_Dxf &dxf, DL_WriterA &dw, const Drawing::Entity &e)
 {
     const DL_Attributes attributes(dxfEscaped(e.layer), e.colour, -1, -1, "BYLAYER");
     switch (e.kind) {
-    case DxfDrawing::Entity::Line:
+    case Drawing::Entity::Line:
         dxf.writeLine(dw,
                       DL_LineData(e.points[0].x, e.points[0].y, 0, e.points[1].x, e.points[1].y, 0),
                       attributes);
         break;
-    case DxfDrawing::Entity::Polyline:
+    case Drawing::Entity::Polyline:
         dxf.writePolyline(dw, DL_PolylineData(int(e.points.size()), 0, 0, e.closed ? 1 : 0),
                           attributes);
         for (const CadPoint &p : e.points)
             dxf.writeVertex(dw, DL_VertexData(p.x, p.y, 0, 0));
         dxf.writePolylineEnd(dw);
         break;
-    case DxfDrawing::Entity::Circle:
+    case Drawing::Entity::Circle:
         dxf.writeCircle(dw, DL_CircleData(e.points[0].x, e.points[0].y, 0, e.radius), attributes);
         break;
-    case DxfDrawing::Entity::Arc:
+    case Drawing::Entity::Arc:
         dxf.writeArc(
             dw, DL_ArcData(e.points[0].x, e.points[0].y, 0, e.radius, e.startAngle, e.endAngle),
             attributes);
         break;
-    case DxfDrawing::Entity::Solid:
+    case Drawing::Entity::Solid:
         dxf.writeSolid(dw,
                        DL_SolidData(e.points[0].x, e.points[0].y, 0, e.points[1].x, e.points[1].y,
                                     0, e.points[2].x, e.points[2].y, 0, e.points[3].x,
                                     e.points[3].y, 0),
                        attributes);
         break;
-    case DxfDrawing::Entity::Text:
+    case Drawing::Entity::Text:
         dxf.writeText(dw,
                       DL_TextData(e.points[0].x, e.points[0].y, 0, e.alignment.x, e.alignment.y, 0,
                                   e.height, e.scale, 0, e.horizontal, e.vertical,
                                   dxfEscaped(e.text), dxfEscaped(e.style), 0),
                       attributes);
         break;
-    case DxfDrawing::Entity::Insert:
+    case Drawing::Entity::Insert:
         dxf.writeInsert(dw,
                         DL_InsertData(dxfEscaped(e.block), e.points[0].x, e.points[0].y, 0, 1, 1, 1,
                                       0, 1, 1, 0, 0),
@@ -587,24 +290,24 @@ void writeTextStyle(DL_WriterA &dw, const QString &name, const QString &font,
 
 } // namespace
 
-bool DxfDrawing::write(const QString &path, QString *error)
+QByteArray dxfText(const Drawing &drawing)
 {
-    const QString absolute = QFileInfo(path).absoluteFilePath();
-    const QString temporary = absolute + QStringLiteral(".part");
+    using Entity = Drawing::Entity;
     std::set<QString> usedBlocks;
     std::set<QString> usedLayers{QStringLiteral("0")};
-    for (const Entity &e : m_model) {
+    for (const Entity &e : drawing.entities()) {
         if (e.erased)
             continue;
         usedLayers.insert(e.layer);
         if (e.kind == Entity::Insert)
             usedBlocks.insert(e.block);
     }
+    BufferedWriter writer;
     {
         DL_Dxf dxf;
         // Lets dxflib know the version it writes for.
         delete dxf.out("/dev/null", DL_VERSION_2000);
-        auto dw = std::make_unique<BufferedWriter>(temporary);
+        BufferedWriter *dw = &writer;
         dxf.writeHeader(*dw);
         dw->dxfString(9, "$INSUNITS");
         dw->dxfInt(70, 4); // millimetres
@@ -618,7 +321,7 @@ bool DxfDrawing::write(const QString &path, QString *error)
         dxf.writeLinetype(*dw, DL_LinetypeData("CONTINUOUS", "Solid line", 0, 0, 0.0));
         dw->tableEnd();
 
-        std::map<QString, int> layers = m_layers;
+        std::map<QString, int> layers = drawing.layers();
         for (const QString &layer : usedLayers)
             layers.try_emplace(layer, 7);
         dw->tableLayers(int(layers.size()));
@@ -627,8 +330,8 @@ bool DxfDrawing::write(const QString &path, QString *error)
                            DL_Attributes("", colour, -1, 100, "CONTINUOUS"));
         dw->tableEnd();
 
-        dw->tableStyle(int(m_styles.size()));
-        for (const auto &[name, style] : m_styles)
+        dw->tableStyle(int(drawing.styles().size()));
+        for (const auto &[name, style] : drawing.styles())
             writeTextStyle(*dw, name, style.fontFile, style.bigFontFile, style.width,
                            style.trueType);
         dw->tableEnd();
@@ -649,7 +352,7 @@ bool DxfDrawing::write(const QString &path, QString *error)
             dxf.writeBlock(*dw, DL_BlockData(space, 0, 0.0, 0.0, 0.0));
             dxf.writeEndBlock(*dw, space);
         }
-        for (const auto &[file, block] : m_blocksByFile) {
+        for (const auto &[file, block] : drawing.blocks()) {
             if (!usedBlocks.count(block->name))
                 continue;
             const std::string name = dxfEscaped(block->name);
@@ -663,35 +366,39 @@ bool DxfDrawing::write(const QString &path, QString *error)
         dw->sectionEnd();
 
         dw->sectionEntities();
-        for (const Entity &e : m_model)
+        for (const Entity &e : drawing.entities())
             if (!e.erased)
                 writeEntity(dxf, *dw, e);
         dw->sectionEnd();
         dxf.writeObjects(*dw);
         dxf.writeObjectsEnd(*dw);
         dw->dxfEOF();
-        if (!dw->save(error)) {
-            QFile::remove(temporary);
-            return false;
-        }
     }
+    return writer.bytes();
+}
+
+Result<void> writeDxfFile(const Drawing &drawing, const QString &path,
+                          std::set<QString> *writtenThisRun)
+{
+    const QString absolute = QFileInfo(path).absoluteFilePath();
+    const QByteArray text = dxfText(drawing);
     // A drawing of that name from elsewhere (or an earlier program run) is
     // kept, not overwritten.
-    if (QFileInfo::exists(absolute) && !m_written.count(absolute)) {
+    if (QFileInfo::exists(absolute) && !writtenThisRun->count(absolute)) {
         QString backup = absolute;
         if (backup.endsWith(QLatin1String(".dxf"), Qt::CaseInsensitive))
             backup.chop(4);
         backup += QStringLiteral(".bak.dxf");
-        QFile::remove(backup);
-        if (!QFile::copy(absolute, backup)) {
-            *error = QStringLiteral("无法保留原有的曲线图文件 %1")
-                         .arg(QDir::toNativeSeparators(absolute));
-            QFile::remove(temporary);
-            return false;
-        }
+        QFile original(absolute);
+        if (!original.open(QIODevice::ReadOnly))
+            return fail(QStringLiteral("无法保留原有的曲线图文件 %1：%2")
+                            .arg(QDir::toNativeSeparators(absolute), original.errorString()));
+        if (auto kept = saveFileContents(backup, original.readAll()); !kept)
+            return fail(QStringLiteral("无法保留原有的曲线图文件 %1：%2")
+                            .arg(QDir::toNativeSeparators(absolute), kept.error()));
     }
-    if (!replaceWithFinished(temporary, absolute, error))
-        return false;
-    m_written.insert(absolute);
-    return true;
+    if (auto saved = saveFileContents(absolute, text); !saved)
+        return saved;
+    writtenThisRun->insert(absolute);
+    return success();
 }

@@ -1,0 +1,126 @@
+#include "gui/session.h"
+
+#include "survey/pointstyle.h"
+
+Session::Session(const QString &programDir, std::unique_ptr<SettingsStore> settings)
+    : m_programDir(programDir)
+    , m_settings(std::move(settings))
+{}
+
+Session::~Session() = default;
+
+void Session::setCurve(CurveKind kind, const CurveLayout &layout)
+{
+    m_curveKind = kind;
+    m_curveLayout = layout;
+}
+
+Result<void> Session::readSnapshot()
+{
+    // The version first: a commit between the two reads is seen next time.
+    auto version = m_project->dataVersion();
+    if (!version)
+        return version.failure();
+    auto snapshot = loadSnapshot(*m_project);
+    if (!snapshot)
+        return snapshot.failure();
+    m_snapshot = std::move(*snapshot);
+    m_dataVersion = *version;
+    return success();
+}
+
+Result<void> Session::openProject(std::unique_ptr<ProjectDatabase> project)
+{
+    m_project = std::move(project);
+    if (auto read = readSnapshot(); !read) {
+        closeProject();
+        return read;
+    }
+    return success();
+}
+
+void Session::closeProject()
+{
+    m_project.reset();
+    m_snapshot = ProjectSnapshot();
+    m_dataVersion = 0;
+}
+
+Result<bool> Session::reloadIfChanged()
+{
+    if (!m_project)
+        return false;
+    auto version = m_project->dataVersion();
+    if (!version)
+        return version.failure();
+    if (*version == m_dataVersion)
+        return false;
+    if (auto read = readSnapshot(); !read)
+        return read.failure();
+    return true;
+}
+
+Result<void> Session::reload()
+{
+    if (!m_project)
+        return success();
+    return readSnapshot();
+}
+
+Result<void> Session::storeElevation(int cjNo, int cjdNo, std::optional<double> metres)
+{
+    const Result<void> stored = metres ? m_project->setElevation(cjNo, cjdNo, *metres)
+                                       : m_project->deleteElevation(cjNo, cjdNo);
+    if (stored)
+        m_snapshot.setElevation(cjNo, cjdNo, metres);
+    return stored;
+}
+
+Result<void> Session::namePoint(int cjdNo, const QString &name)
+{
+    const auto existing = m_project->pointByNumber(cjdNo);
+    if (!existing)
+        return existing.failure();
+    if (*existing) {
+        if (auto renamed = m_project->renamePoint(cjdNo, name); !renamed)
+            return renamed;
+        Point point = **existing;
+        point.name = name;
+        m_snapshot.setPoint(point);
+        return success();
+    }
+    const PointStyle style = defaultPointStyle(cjdNo);
+    const Point point{cjdNo, name, style.aci, style.mark};
+    if (auto added = m_project->addPoint(point); !added)
+        return added;
+    m_snapshot.setPoint(point);
+    return success();
+}
+
+Result<int> Session::addEpoch(const QString &date, const QString &name, const QString &layers)
+{
+    const auto number = m_project->nextEpochNumber();
+    if (!number)
+        return number;
+    const Epoch epoch{*number, date, name, layers};
+    if (auto added = m_project->addEpoch(epoch); !added)
+        return added.failure();
+    m_snapshot.setEpoch(epoch);
+    return *number;
+}
+
+Result<void> Session::updateEpoch(const Epoch &epoch)
+{
+    if (auto updated = m_project->updateEpoch(epoch); !updated)
+        return updated;
+    m_snapshot.setEpoch(epoch);
+    return success();
+}
+
+Result<void> Session::storeSetting(const QString &key, const QString &value)
+{
+    QString error;
+    if (m_settings->writeSetting(key, value, &error))
+        return success();
+    return fail(error);
+}

@@ -1,0 +1,114 @@
+#pragma once
+
+#include "base/result.h"
+#include "base/settings.h"
+#include "layout/curvelayout.h"
+#include "project/projectdb.h"
+#include "survey/projectsnapshot.h"
+
+#include <QObject>
+#include <QString>
+
+#include <memory>
+#include <optional>
+
+// The window's run-time state: the program directory, the settings, the open
+// project with its snapshot, the elevation unit, the point count, the
+// selected epoch, the preview zoom and the chosen curve kind with its layout.
+// The controllers of the window's areas share it and talk through its
+// signals; none of them knows another.
+//
+// Writes to the project go through the session, which commits them and
+// brings the snapshot up to date, so that the grid and the preview never
+// read the project again for the window's own changes. A change another
+// program committed is picked up by reloadIfChanged().
+class Session : public QObject
+{
+    Q_OBJECT
+public:
+    Session(const QString &programDir, std::unique_ptr<SettingsStore> settings);
+    ~Session() override;
+
+    QString programDir() const { return m_programDir; }
+    SettingsStore &settings() { return *m_settings; }
+
+    QString unit() const { return m_unit; }
+    void setUnit(const QString &unit) { m_unit = unit; }
+    int pointCount() const { return m_pointCount; }
+    void setPointCount(int count) { m_pointCount = count; }
+    int currentEpoch() const { return m_currentEpoch; }
+    void setCurrentEpoch(int number) { m_currentEpoch = number; }
+    int zoomLevel() const { return m_zoomLevel; }
+    void setZoomLevel(int level) { m_zoomLevel = level; }
+    // Where the file dialogs start: the folder of the last project chosen.
+    QString lastProjectDir() const { return m_lastProjectDir; }
+    void setLastProjectDir(const QString &dir) { m_lastProjectDir = dir; }
+    CurveKind curveKind() const { return m_curveKind; }
+    const CurveLayout &curveLayout() const { return m_curveLayout; }
+    void setCurve(CurveKind kind, const CurveLayout &layout);
+
+    // The open project, or null; its snapshot (empty without a project).
+    ProjectDatabase *project() const { return m_project.get(); }
+    QString projectPath() const { return m_project ? m_project->path() : QString(); }
+    const ProjectSnapshot &snapshot() const { return m_snapshot; }
+    // Makes the project current after reading it whole; the project stays
+    // closed when it cannot be read.
+    Result<void> openProject(std::unique_ptr<ProjectDatabase> project);
+    void closeProject();
+    // Reads the project again when another program has committed to it
+    // since the last read; true when it did. A failed read is returned.
+    Result<bool> reloadIfChanged();
+
+    // Writes, each committed at once, the snapshot updated after it.
+    // An elevation in metres, or none to delete the record.
+    Result<void> storeElevation(int cjNo, int cjdNo, std::optional<double> metres);
+    // Names point `cjdNo`: a new point gets the colour and mark of its number.
+    Result<void> namePoint(int cjdNo, const QString &name);
+    // Adds an epoch with the next number, which is returned.
+    Result<int> addEpoch(const QString &date, const QString &name, const QString &layers);
+    Result<void> updateEpoch(const Epoch &epoch);
+    // The project changed in ways the session did not follow (an import):
+    // read it whole again.
+    Result<void> reload();
+
+    // Stores a setting at once.
+    Result<void> storeSetting(const QString &key, const QString &value);
+
+    // Announcements, sent by the controller that caused them.
+    void announceProjectChanged() { emit projectChanged(); }
+    void requestCloseBoxes() { emit closeBoxesRequested(); }
+    void requestRefresh() { emit refreshRequested(); }
+    void announceEpochShown() { emit epochShown(); }
+    void announcePointCount() { emit pointCountChanged(); }
+    void announceElevationStored(int cjNo, int cjdNo) { emit elevationStored(cjNo, cjdNo); }
+
+signals:
+    // Another project (or none) is open: every area shows it anew.
+    void projectChanged();
+    // Open edit boxes must close before the view changes under them.
+    void closeBoxesRequested();
+    // Show the selected epoch again (the unit, the point count or the data
+    // changed).
+    void refreshRequested();
+    // The selected epoch is current and its boxes filled: grid and preview.
+    void epochShown();
+    // An elevation was committed by the grid.
+    void elevationStored(int cjNo, int cjdNo);
+    void pointCountChanged();
+
+private:
+    Result<void> readSnapshot();
+
+    QString m_programDir;
+    std::unique_ptr<SettingsStore> m_settings;
+    QString m_unit = QStringLiteral("m");
+    int m_pointCount = 15;
+    int m_currentEpoch = -1;
+    int m_zoomLevel = 2;
+    CurveKind m_curveKind = CurveKind::Settlement;
+    CurveLayout m_curveLayout;
+    std::unique_ptr<ProjectDatabase> m_project;
+    ProjectSnapshot m_snapshot;
+    qint64 m_dataVersion = 0;
+    QString m_lastProjectDir;
+};

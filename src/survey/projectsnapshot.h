@@ -1,0 +1,98 @@
+#pragma once
+
+#include "base/result.h"
+#include "project/projectdb.h"
+#include "survey/settlement.h"
+
+#include <QString>
+
+#include <cmath>
+#include <optional>
+#include <vector>
+
+// The whole project read once: what the grid, the preview, the curve sheets
+// and the results table are made from. Epochs in CjNo order with their dates
+// read once, points with name, colour and mark, every elevation H(k, j) in a
+// dense table (epochs × point numbers), and the colour table.
+//
+// Elevations of an epoch that Sur1 does not list belong to no observation
+// and are left out. The window keeps one snapshot and changes it with each
+// write it makes, so that it never reads the project again for its own
+// changes.
+class ProjectSnapshot
+{
+public:
+    // Epochs (Sur1) in CjNo order.
+    const std::vector<Epoch> &epochs() const { return m_epochs; }
+    int epochCount() const { return int(m_epochs.size()); }
+    // The place of epoch `cjNo` in epochs(), or -1.
+    int epochIndex(int cjNo) const;
+    const Epoch *epochByNumber(int cjNo) const;
+    // DayCount from the first epoch to epoch `index` (1 for the first itself,
+    // as DayCount counts equal dates).
+    int daysSinceFirst(int index) const { return DayCount(m_dayNumbers.front(), m_dayNumbers[size_t(index)]); }
+    // DayCount between two epochs given by their places.
+    int dayCount(int indexA, int indexB) const
+    {
+        return DayCount(m_dayNumbers[size_t(indexA)], m_dayNumbers[size_t(indexB)]);
+    }
+
+    // Points (Sur3) in CjdNo order.
+    const std::vector<Point> &points() const { return m_points; }
+    // The point record of a number, or null.
+    const Point *point(int cjdNo) const;
+
+    // Every point number that has a record or an elevation, ascending: the
+    // columns of the elevation table.
+    const std::vector<int> &pointNumbers() const { return m_numbers; }
+    // The column of a point number, or -1.
+    int columnOf(int cjdNo) const;
+
+    // H(k, j) in metres by epoch and point number; nothing without a record.
+    std::optional<double> elevation(int cjNo, int cjdNo) const;
+    // H by place: NaN where there is no record.
+    double at(int epochIndex, int column) const
+    {
+        return m_heights[size_t(epochIndex) * m_numbers.size() + size_t(column)];
+    }
+    static bool present(double h) { return !std::isnan(h); }
+    bool hasElevations() const { return m_elevationCount > 0; }
+    // Does the point have an elevation in any epoch?
+    bool isObserved(int cjdNo) const;
+    // The highest point number with an elevation; 0 when there is none.
+    int highestObservedPoint() const;
+
+    // The colour of a colour index, from AciRgb; nothing when it has none.
+    std::optional<Rgb> colour(int aci) const;
+
+    // Changes that follow a committed write. An elevation of an epoch the
+    // snapshot does not hold is ignored, as on loading.
+    void setElevation(int cjNo, int cjdNo, std::optional<double> metres);
+    // Adds the point record, or replaces the one of its number.
+    void setPoint(const Point &point);
+    // Adds the epoch, or replaces the one of its number.
+    void setEpoch(const Epoch &epoch);
+
+    // Builds a snapshot from records already read (any order); the loader
+    // and tests use it. Refused when the table would be absurdly large.
+    static Result<ProjectSnapshot> fromRecords(std::vector<Epoch> epochs, std::vector<Point> points,
+                                       const std::vector<Elevation> &elevations,
+                                       std::vector<std::pair<int, Rgb>> colours);
+
+private:
+    void addColumn(int cjdNo);
+
+    std::vector<Epoch> m_epochs;
+    std::vector<DayNumber> m_dayNumbers;
+    std::vector<Point> m_points;
+    std::vector<int> m_numbers;
+    std::vector<double> m_heights;   // epoch-major: [epoch index × columns + column]
+    std::vector<int> m_observations; // elevations per column
+    int m_elevationCount = 0;
+    std::vector<std::pair<int, Rgb>> m_colours; // by Aci_Color
+};
+
+// Reads the whole project. A record that cannot be read (a damaged page, a
+// lock held past the wait) fails the whole snapshot with the reason and the
+// file: nothing is ever made from half a project.
+Result<ProjectSnapshot> loadSnapshot(ProjectDatabase &project);

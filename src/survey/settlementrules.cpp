@@ -1,0 +1,75 @@
+#include "survey/settlementrules.h"
+
+PointValues TablePointValues(std::optional<double> first, std::optional<double> previous,
+                             std::optional<double> current, int interval)
+{
+    PointValues values;
+    values.first = first;
+    values.previous = previous;
+    values.current = current;
+    if (!current)
+        return values;
+    if (first)
+        values.cumulative = *current - *first;
+    if (previous) {
+        values.thisSettlement = *current - *previous;
+        if (interval > 0)
+            values.rate = (*current - *previous) / interval;
+    }
+    return values;
+}
+
+EpochAverages TableEpochAverages(const ProjectSnapshot &snapshot, int cjNo, int lastPoint,
+                                 int interval)
+{
+    double thisSum = 0, cumulativeSum = 0, rateSum = 0;
+    int thisCount = 0, cumulativeCount = 0;
+    for (int j = 1; j <= lastPoint; ++j) {
+        const auto hc = snapshot.elevation(cjNo, j);
+        if (!hc)
+            continue;
+        if (const auto h0 = snapshot.elevation(0, j)) {
+            cumulativeSum += *hc - *h0;
+            ++cumulativeCount;
+        }
+        if (const auto hp = snapshot.elevation(cjNo - 1, j)) {
+            thisSum += *hc - *hp;
+            ++thisCount;
+            if (interval > 0)
+                rateSum += (*hc - *hp) / interval;
+        }
+    }
+    EpochAverages averages;
+    if (thisCount > 0)
+        averages.thisTime = thisSum / thisCount * 1000;
+    if (cumulativeCount > 0)
+        averages.cumulative = cumulativeSum / cumulativeCount * 1000;
+    if (thisCount > 0 && interval > 0)
+        averages.rate = rateSum / thisCount * 1000;
+    return averages;
+}
+
+std::optional<double> MeanSinkingRate(const ProjectSnapshot &snapshot, int index, int lastPoint)
+{
+    const Epoch &epoch = snapshot.epochs()[size_t(index)];
+    if (epoch.cjNo == 0)
+        return std::nullopt;
+    const int previous = snapshot.epochIndex(epoch.cjNo - 1);
+    if (previous < 0)
+        return std::nullopt;
+    double sum = 0;
+    int count = 0;
+    const std::vector<int> &numbers = snapshot.pointNumbers();
+    for (size_t c = 0; c < numbers.size() && numbers[c] <= lastPoint; ++c) {
+        const double h = snapshot.at(index, int(c));
+        const double before = snapshot.at(previous, int(c));
+        if (ProjectSnapshot::present(h) && ProjectSnapshot::present(before)) {
+            sum += (before - h) * 1000;
+            ++count;
+        }
+    }
+    const int days = snapshot.dayCount(index > 0 ? index - 1 : 0, index);
+    if (count == 0 || days <= 0)
+        return std::nullopt;
+    return sum / count / days;
+}

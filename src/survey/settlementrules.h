@@ -1,0 +1,38 @@
+#pragma once
+
+#include "survey/projectsnapshot.h"
+#include "survey/settlement.h"
+
+#include <optional>
+
+// The rules that differ from one output to another, each in one place. The
+// grid's rule for a point's values is PointEpochValues (settlement.h): there a
+// record holding exactly 0 counts as missing. The results table and the
+// curves count every record, 0 included.
+
+// A point's values in the results table for epoch k: a value needs only its
+// records. The cumulative settlement needs H0 and Hc, the this-time
+// settlement Hp and Hc, the rate also an interval of at least one day.
+// Values in metres and metres per day, later minus earlier.
+PointValues TablePointValues(std::optional<double> first, std::optional<double> previous,
+                             std::optional<double> current, int interval);
+
+// The averages of an epoch in the results table, over the points 1 to
+// `lastPoint` that have an elevation in epoch `cjNo`: the mean this-time and
+// cumulative settlement (mm) of the points that have the earlier record, and
+// the mean rate (mm/d) of the this-time settlements divided by `interval`.
+// An average over no point, or a rate over a zero interval, is absent.
+struct EpochAverages
+{
+    std::optional<double> thisTime, cumulative, rate;
+};
+EpochAverages TableEpochAverages(const ProjectSnapshot &snapshot, int cjNo, int lastPoint,
+                                 int interval);
+
+// The mean sinking rate of the epoch at `index` (mm/d, positive when
+// sinking), drawn by the preview and the rate sheet: over the points 1 to
+// `lastPoint` with a record in this epoch and in the epoch numbered one
+// less, Σ(Hp − Hc) × 1000 ÷ count ÷ D, where D is the day count from the
+// epoch before it in the list. Absent for the epoch numbered 0, when no point
+// has both records, or when D is 0 (a malformed date).
+std::optional<double> MeanSinkingRate(const ProjectSnapshot &snapshot, int index, int lastPoint);
