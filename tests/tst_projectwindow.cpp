@@ -13,6 +13,8 @@
 #include <QPushButton>
 #include <QTableWidget>
 #include <QTemporaryDir>
+#include <QSqlDatabase>
+#include <QSqlQuery>
 #include <QTest>
 
 using namespace testsupport;
@@ -234,6 +236,39 @@ void ProjectWindowTest::programFilesAreRefused()
     QVERIFY(!QFile::exists(fixture.programDir() + QStringLiteral("SDMX.MDB")));
 }
 
+// A project whose first page of Sur1 is all zeros, as a bad sector leaves
+// it: the schema reads, the epochs do not.
+QByteArray damagedProject()
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("p.mdb"));
+    if (!makeProject(path))
+        return {};
+    int pageSize = 0, root = 0;
+    {
+        auto db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("damage"));
+        db.setDatabaseName(path);
+        db.open();
+        QSqlQuery query(db);
+        for (int k = 0; k < 200; ++k)
+            query.exec(QStringLiteral("INSERT INTO Sur1 (CjNo, MyDate, Name, Layers) "
+                                      "VALUES (%1, '2018-01-01', '第%1次观测第%1次观测', '1')")
+                           .arg(k));
+        query.exec(QStringLiteral("PRAGMA page_size"));
+        pageSize = query.next() ? query.value(0).toInt() : 0;
+        query.exec(QStringLiteral("SELECT rootpage FROM sqlite_master WHERE name = 'Sur1'"));
+        root = query.next() ? query.value(0).toInt() : 0;
+        db.close();
+    }
+    QSqlDatabase::removeDatabase(QStringLiteral("damage"));
+    QFile file(path);
+    file.open(QIODevice::ReadOnly);
+    QByteArray content = file.readAll();
+    if (pageSize > 0 && root > 0)
+        content.replace(qsizetype(root - 1) * pageSize, pageSize, QByteArray(pageSize, '\0'));
+    return content;
+}
+
 void ProjectWindowTest::badFilesAreRefused_data()
 {
     QTest::addColumn<QByteArray>("content");
@@ -246,6 +281,7 @@ void ProjectWindowTest::badFilesAreRefused_data()
     QFile source(projectTemplate());
     source.open(QIODevice::ReadOnly);
     QTest::addRow("truncated project") << source.read(4096) << "";
+    QTest::addRow("damaged table page") << damagedProject() << "malformed";
 }
 
 void ProjectWindowTest::badFilesAreRefused()

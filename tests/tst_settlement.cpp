@@ -1,12 +1,26 @@
 #include "survey/keyrules.h"
 #include "survey/settlement.h"
 
+#include "survey/settlementrules.h"
+#include "testsupport.h"
+
 #include <QTest>
+
+#include <limits>
+
+using namespace testsupport;
+
+using OptionalValue = std::optional<double>;
+Q_DECLARE_METATYPE(OptionalValue)
 
 class SettlementTest : public QObject
 {
     Q_OBJECT
 private slots:
+    void gridAndTableRules_data();
+    void gridAndTableRules();
+    void meanSinkingRate_data();
+    void meanSinkingRate();
     void dayCount_data();
     void dayCount();
     void workedExample_data();
@@ -24,6 +38,81 @@ private slots:
     void pointNameKeys_data();
     void pointNameKeys();
 };
+
+
+// The same records through the grid's rule and the results table's: a
+// record holding 0 counts as missing in the grid only.
+void SettlementTest::gridAndTableRules_data()
+{
+    QTest::addColumn<OptionalValue>("first");
+    QTest::addColumn<OptionalValue>("previous");
+    QTest::addColumn<OptionalValue>("current");
+    QTest::addColumn<bool>("gridHasThisTime");
+    QTest::addColumn<bool>("tableHasThisTime");
+    QTest::addColumn<bool>("gridHasCumulative");
+    QTest::addColumn<bool>("tableHasCumulative");
+    const OptionalValue none;
+    QTest::addRow("all three present") << OptionalValue(100.0) << OptionalValue(99.99)
+                                       << OptionalValue(99.98) << true << true << true << true;
+    QTest::addRow("current 0: empty in the grid, a value in the table")
+        << OptionalValue(100.0) << OptionalValue(99.99) << OptionalValue(0.0) << false << true
+        << false << true;
+    QTest::addRow("previous 0") << OptionalValue(100.0) << OptionalValue(0.0)
+                                << OptionalValue(99.98) << false << true << true << true;
+    QTest::addRow("no previous record") << OptionalValue(100.0) << none << OptionalValue(99.98)
+                                        << false << false << true << true;
+    QTest::addRow("no current record") << OptionalValue(100.0) << OptionalValue(99.99) << none
+                                       << false << false << false << false;
+}
+
+void SettlementTest::gridAndTableRules()
+{
+    QFETCH(OptionalValue, first);
+    QFETCH(OptionalValue, previous);
+    QFETCH(OptionalValue, current);
+    QFETCH(bool, gridHasThisTime);
+    QFETCH(bool, tableHasThisTime);
+    QFETCH(bool, gridHasCumulative);
+    QFETCH(bool, tableHasCumulative);
+    const PointValues grid = PointEpochValues(1, first, previous, current, 10);
+    const PointValues table = TablePointValues(first, previous, current, 10);
+    QCOMPARE(grid.thisSettlement.has_value(), gridHasThisTime);
+    QCOMPARE(table.thisSettlement.has_value(), tableHasThisTime);
+    QCOMPARE(grid.cumulative.has_value(), gridHasCumulative);
+    QCOMPARE(table.cumulative.has_value(), tableHasCumulative);
+    QCOMPARE(table.rate.has_value(), table.thisSettlement.has_value());
+    if (table.thisSettlement)
+        QCOMPARE(*table.rate, *table.thisSettlement / 10);
+}
+
+// Which points count for the mean sinking rate of the preview (all) and of
+// the rate sheet (those up to the point count).
+void SettlementTest::meanSinkingRate_data()
+{
+    QTest::addColumn<int>("lastPoint");
+    QTest::addColumn<OptionalValue>("rate");
+    QTest::addRow("every point") << std::numeric_limits<int>::max() << OptionalValue((2.0 + 4.0) / 2 / 10);
+    QTest::addRow("up to point 1") << 1 << OptionalValue(2.0 / 10);
+    QTest::addRow("no point counted") << 0 << OptionalValue();
+}
+
+void SettlementTest::meanSinkingRate()
+{
+    QFETCH(int, lastPoint);
+    QFETCH(OptionalValue, rate);
+    // Point 1 sinks 2 mm, point 20 sinks 4 mm over 10 days; point 3 has no
+    // earlier record.
+    const ProjectSnapshot snapshot = snapshotOf(
+        {{{0, "2018-01-01", "A", "1"}, {1, "2018-01-11", "B", "1"}},
+         {{0, 1, 100.0}, {1, 1, 99.998}, {0, 20, 50.0}, {1, 20, 49.996}, {1, 3, 10.0}},
+         {},
+         {}});
+    const auto got = MeanSinkingRate(snapshot, 1, lastPoint);
+    QCOMPARE(got.has_value(), rate.has_value());
+    if (rate)
+        QVERIFY2(qAbs(*got - *rate) < 1e-9, qPrintable(QString::number(*got)));
+    QVERIFY(!MeanSinkingRate(snapshot, 0, lastPoint)); // epoch 0 has none
+}
 
 void SettlementTest::dayCount_data()
 {
@@ -46,6 +135,8 @@ void SettlementTest::dayCount_data()
                                  << "2019-01-01" << 365;
     QTest::addRow("leap year") << "2020-01-01"
                                << "2021-01-01" << 366;
+    QTest::addRow("a far year in closed form") << "2000000000-01-01"
+                                                << "2000000000-03-01" << 60;
     QTest::addRow("before 2000 no whole years") << "1999-12-31"
                                                 << "2000-01-01" << 364;
     QTest::addRow("June 31st is July 1st") << "2018-06-31"

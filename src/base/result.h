@@ -1,5 +1,9 @@
 #pragma once
 
+// base/: what every floor uses and that knows no domain: the program
+// directory and its files, the settings store, number texts, Result<T> and
+// SaveFile. Uses Qt only, nothing of the project above it.
+
 #include <QString>
 
 #include <optional>

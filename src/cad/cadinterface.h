@@ -1,5 +1,9 @@
 #pragma once
 
+// cad/: the CAD interface, the drawing held in memory, DXF reading and
+// writing, the sheet drawing and the curve-sheet run. Uses base/, layout/
+// and survey/.
+
 #include <QString>
 
 #include <optional>

@@ -1,5 +1,7 @@
 #pragma once
 
+// layout/: the layout files of the frame templates. Uses base/.
+
 #include <QByteArray>
 #include <QString>
 

@@ -1,5 +1,8 @@
 #pragma once
 
+// project/: the project store, a project file's records reached through
+// typed calls over SQLite (Qt SQL). Uses base/.
+
 #include "base/result.h"
 
 #include <QSqlDatabase>

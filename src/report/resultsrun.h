@@ -1,5 +1,8 @@
 #pragma once
 
+// report/: the results table (沉降观测成果表) and its run. Uses base/,
+// survey/ and xlsx/.
+
 #include "base/result.h"
 #include "report/resultstable.h"
 #include "survey/projectsnapshot.h"

@@ -1,5 +1,10 @@
 #pragma once
 
+// survey/: the domain of settlement monitoring: day counts, settlement
+// quantities and the rules of each output, key rules, point styles, the
+// observation import and the project snapshot. Uses base/, project/ and,
+// for the import, xlsx/.
+
 #include "base/result.h"
 #include "project/projectdb.h"
 #include "survey/settlement.h"

@@ -1,5 +1,8 @@
 #pragma once
 
+// xlsx/: the workbook layer, .xlsx read and written with QuaZip and
+// pugixml; used by the results table and the import. Uses base/.
+
 #include "base/result.h"
 
 #include <QByteArray>
