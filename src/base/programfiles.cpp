@@ -93,17 +93,3 @@ QString frameLayoutFile(const QString &programDir, const QString &templateName)
     const QString file = findIgnoringCase(folder, templateName + QStringLiteral(".ini"));
     return file.isEmpty() || !QFileInfo(file).isFile() ? QString() : file;
 }
-
-bool replaceWithFinished(const QString &temporary, const QString &target, QString *error)
-{
-    std::error_code code;
-    std::filesystem::rename(QFile::encodeName(temporary).toStdString(),
-                            QFile::encodeName(target).toStdString(), code);
-    if (!code)
-        return true;
-    *error =
-        QStringLiteral("无法写入 %1：%2")
-            .arg(QDir::toNativeSeparators(target), QString::fromLocal8Bit(code.message().c_str()));
-    QFile::remove(temporary);
-    return false;
-}

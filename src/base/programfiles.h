@@ -38,8 +38,3 @@ QString findIgnoringCase(const QString &dir, const QString &name);
 // The layout file of a frame template: Support/TK/<T>/<T>.ini, folder and file
 // matched without regard to case; empty when it does not exist.
 QString frameLayoutFile(const QString &programDir, const QString &templateName);
-
-// Puts the finished file `temporary` in the place of `target` in one step, so
-// that `target` is either the old file or the whole new one. On failure the
-// temporary file is removed and `error` names the target and the reason.
-bool replaceWithFinished(const QString &temporary, const QString &target, QString *error);
