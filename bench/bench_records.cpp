@@ -39,29 +39,29 @@ int main(int argc, char *argv[])
         return (i * 37) % int(epochs.size());
     };
 
-    measure("epochs() (all, CjNo order)", runs, [&](int) { project.epochs(); });
-    measure("epochByNumber", runs, [&](int i) { project.epochByNumber(epochOf(i)); });
+    measure("epochs() (all, CjNo order)", runs, [&](int) { return project.epochs().ok(); });
+    measure("epochByNumber", runs, [&](int i) { return project.epochByNumber(epochOf(i)).ok(); });
     measure("epochByDate", runs,
-            [&](int i) { project.epochByDate(epochs[size_t(epochOf(i))].date); });
+            [&](int i) { return project.epochByDate(epochs[size_t(epochOf(i))].date).ok(); });
     measure("epochByName", runs,
-            [&](int i) { project.epochByName(epochs[size_t(epochOf(i))].name); });
-    measure("nextEpochNumber", runs, [&](int) { project.nextEpochNumber(); });
+            [&](int i) { return project.epochByName(epochs[size_t(epochOf(i))].name).ok(); });
+    measure("nextEpochNumber", runs, [&](int) { return project.nextEpochNumber().ok(); });
     measure("elevation(CjNo, CjdNo)", runs,
-            [&](int i) { project.elevation(epochOf(i), 1 + i % 150); });
+            [&](int i) { return project.elevation(epochOf(i), 1 + i % 150).ok(); });
     measure("elevationsOfPoint (300 rows)", runs,
-            [&](int i) { project.elevationsOfPoint(1 + i % 150); });
+            [&](int i) { return project.elevationsOfPoint(1 + i % 150).ok(); });
     measure("elevationsOfEpoch (150 rows)", runs,
-            [&](int i) { project.elevationsOfEpoch(epochOf(i)); });
+            [&](int i) { return project.elevationsOfEpoch(epochOf(i)).ok(); });
     measure("elevationsOfEpoch up to point 15", runs,
-            [&](int i) { project.elevationsOfEpoch(epochOf(i), 15); });
-    measure("allElevations (45,000 rows)", 20, [&](int) { project.allElevations(); });
-    measure("maxPointNumber", runs, [&](int) { project.maxPointNumber(); });
-    measure("points() (150 rows)", runs, [&](int) { project.points(); });
-    measure("pointByNumber", runs, [&](int i) { project.pointByNumber(1 + i % 150); });
+            [&](int i) { return project.elevationsOfEpoch(epochOf(i), 15).ok(); });
+    measure("allElevations (45,000 rows)", 20, [&](int) { return project.allElevations().ok(); });
+    measure("maxPointNumber", runs, [&](int) { return project.maxPointNumber().ok(); });
+    measure("points() (150 rows)", runs, [&](int) { return project.points().ok(); });
+    measure("pointByNumber", runs, [&](int i) { return project.pointByNumber(1 + i % 150).ok(); });
     measure("pointByName", runs,
-            [&](int i) { project.pointByName(QStringLiteral("J%1").arg(1 + i % 150)); });
-    measure("colour", runs, [&](int i) { project.colour(1 + i % 255); });
+            [&](int i) { return project.pointByName(QStringLiteral("J%1").arg(1 + i % 150)).ok(); });
+    measure("colour", runs, [&](int i) { return project.colour(1 + i % 255).ok(); });
     measure("setElevation (one committed, synced write)", 100,
-            [&](int i) { project.setElevation(epochOf(i), 1 + i % 150, 99.5 + i / 100000.0); });
+            [&](int i) { return project.setElevation(epochOf(i), 1 + i % 150, 99.5 + i / 100000.0).ok(); });
     return 0;
 }

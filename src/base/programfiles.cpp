@@ -3,7 +3,6 @@
 #include <QDir>
 #include <QFileInfo>
 
-#include <filesystem>
 
 QString programDirectoryOf(const QString &executableDir)
 {

@@ -46,23 +46,14 @@ Point pointFrom(const QSqlQuery &query)
                  textOf(query.value(3))};
 }
 
-// The rows of a query that has run, read to the end: a row that cannot be
-// read (a damaged page) is a failure, never the end of the data.
-template <typename Row> Result<std::vector<Row>> rowsOf(QSqlQuery &query, Row (*make)(const QSqlQuery &))
-{
-    std::vector<Row> rows;
-    while (query.next())
-        rows.push_back(make(query));
-    const QSqlError error = query.lastError();
-    query.finish();
-    if (error.isValid())
-        return fail(error.text());
-    return rows;
-}
-
 Elevation elevationFrom(const QSqlQuery &query)
 {
     return Elevation{query.value(0).toInt(), query.value(1).toInt(), query.value(2).toDouble()};
+}
+
+QVariant firstValue(const QSqlQuery &query)
+{
+    return query.value(0);
 }
 
 std::pair<int, Rgb> colourFrom(const QSqlQuery &query)
@@ -186,11 +177,10 @@ Result<ProjectDatabase::Durability> ProjectDatabase::durability()
 Result<qint64> ProjectDatabase::dataVersion()
 {
     QSqlQuery &query = statement("dataVersion", QStringLiteral("PRAGMA data_version"));
-    if (auto ran = run(query); !ran)
-        return ran.failure();
-    const qint64 version = query.next() ? query.value(0).toLongLong() : 0;
-    query.finish();
-    return version;
+    const auto version = firstRow(query, firstValue);
+    if (!version)
+        return version.failure();
+    return *version ? (*version)->toLongLong() : 0;
 }
 
 QSqlQuery &ProjectDatabase::statement(const char *key, const QString &sql)
@@ -244,39 +234,45 @@ void ProjectDatabase::rollbackTransaction()
     statement("rollback", QStringLiteral("ROLLBACK")).exec();
 }
 
-Result<std::optional<Epoch>> ProjectDatabase::oneEpoch(QSqlQuery &query)
+template <typename Make>
+auto ProjectDatabase::allRows(QSqlQuery &query, Make make)
+    -> Result<std::vector<decltype(make(query))>>
 {
     if (auto ran = run(query); !ran)
         return ran.failure();
-    std::optional<Epoch> epoch;
-    if (query.next())
-        epoch = epochFrom(query);
-    else if (query.lastError().isValid())
-        return fail(query.lastError().text());
+    std::vector<decltype(make(query))> rows;
+    while (query.next())
+        rows.push_back(make(query));
+    // A row that cannot be read (a damaged page) is a failure, never the
+    // end of the data.
+    const QSqlError error = query.lastError();
     query.finish();
-    return epoch;
+    if (error.isValid())
+        return fail(error.text());
+    return rows;
 }
 
-Result<std::optional<Point>> ProjectDatabase::onePoint(QSqlQuery &query)
+template <typename Make>
+auto ProjectDatabase::firstRow(QSqlQuery &query, Make make)
+    -> Result<std::optional<decltype(make(query))>>
 {
     if (auto ran = run(query); !ran)
         return ran.failure();
-    std::optional<Point> point;
+    std::optional<decltype(make(query))> row;
     if (query.next())
-        point = pointFrom(query);
-    else if (query.lastError().isValid())
-        return fail(query.lastError().text());
+        row = make(query);
+    const QSqlError error = query.lastError();
     query.finish();
-    return point;
+    if (error.isValid())
+        return fail(error.text());
+    return row;
 }
 
 Result<std::vector<Epoch>> ProjectDatabase::epochs()
 {
     QSqlQuery &query = statement(
         "epochs", QStringLiteral("SELECT CjNo, MyDate, Name, Layers FROM Sur1 ORDER BY CjNo"));
-    if (auto ran = run(query); !ran)
-        return ran.failure();
-    return rowsOf(query, epochFrom);
+    return allRows(query, epochFrom);
 }
 
 Result<std::optional<Epoch>> ProjectDatabase::epochByNumber(int cjNo)
@@ -285,7 +281,7 @@ Result<std::optional<Epoch>> ProjectDatabase::epochByNumber(int cjNo)
         "epochByNumber",
         QStringLiteral("SELECT CjNo, MyDate, Name, Layers FROM Sur1 WHERE CjNo = ? LIMIT 1"));
     query.bindValue(0, cjNo);
-    return oneEpoch(query);
+    return firstRow(query, epochFrom);
 }
 
 Result<std::optional<Epoch>> ProjectDatabase::epochByDate(const QString &date)
@@ -294,7 +290,7 @@ Result<std::optional<Epoch>> ProjectDatabase::epochByDate(const QString &date)
         "epochByDate", QStringLiteral("SELECT CjNo, MyDate, Name, Layers FROM Sur1 "
                                       "WHERE MyDate = ? COLLATE NOCASE ORDER BY CjNo LIMIT 1"));
     query.bindValue(0, date);
-    return oneEpoch(query);
+    return firstRow(query, epochFrom);
 }
 
 Result<std::optional<Epoch>> ProjectDatabase::epochByName(const QString &name)
@@ -303,22 +299,16 @@ Result<std::optional<Epoch>> ProjectDatabase::epochByName(const QString &name)
         "epochByName", QStringLiteral("SELECT CjNo, MyDate, Name, Layers FROM Sur1 "
                                       "WHERE Name = ? COLLATE NOCASE ORDER BY CjNo LIMIT 1"));
     query.bindValue(0, name);
-    return oneEpoch(query);
+    return firstRow(query, epochFrom);
 }
 
 Result<int> ProjectDatabase::nextEpochNumber()
 {
     QSqlQuery &query = statement("nextEpoch", QStringLiteral("SELECT MAX(CjNo) FROM Sur1"));
-    if (auto ran = run(query); !ran)
-        return ran.failure();
-    if (!query.next()) {
-        const QString reason = query.lastError().text();
-        query.finish();
-        return fail(reason);
-    }
-    const int next = query.value(0).isNull() ? 0 : query.value(0).toInt() + 1;
-    query.finish();
-    return next;
+    const auto highest = firstRow(query, firstValue);
+    if (!highest)
+        return highest.failure();
+    return !*highest || (*highest)->isNull() ? 0 : (*highest)->toInt() + 1;
 }
 
 Result<void> ProjectDatabase::addEpoch(const Epoch &epoch)
@@ -360,15 +350,7 @@ Result<std::optional<double>> ProjectDatabase::elevation(int cjNo, int cjdNo)
                   QStringLiteral("SELECT PointH FROM Sur2 WHERE CjNo = ? AND CjdNo = ? LIMIT 1"));
     query.bindValue(0, cjNo);
     query.bindValue(1, cjdNo);
-    if (auto ran = run(query); !ran)
-        return ran.failure();
-    std::optional<double> value;
-    if (query.next())
-        value = query.value(0).toDouble();
-    else if (query.lastError().isValid())
-        return fail(query.lastError().text());
-    query.finish();
-    return value;
+    return firstRow(query, [](const QSqlQuery &row) { return row.value(0).toDouble(); });
 }
 
 Result<void> ProjectDatabase::setElevation(int cjNo, int cjdNo, double metres)
@@ -406,20 +388,13 @@ Result<void> ProjectDatabase::deleteElevation(int cjNo, int cjdNo)
     return run(query);
 }
 
-Result<std::vector<Elevation>> ProjectDatabase::readElevations(QSqlQuery &query)
-{
-    if (auto ran = run(query); !ran)
-        return ran.failure();
-    return rowsOf(query, elevationFrom);
-}
-
 Result<std::vector<Elevation>> ProjectDatabase::elevationsOfPoint(int cjdNo)
 {
     QSqlQuery &query = statement(
         "elevationsOfPoint",
         QStringLiteral("SELECT CjNo, CjdNo, PointH FROM Sur2 WHERE CjdNo = ? ORDER BY CjNo"));
     query.bindValue(0, cjdNo);
-    return readElevations(query);
+    return allRows(query, elevationFrom);
 }
 
 Result<std::vector<Elevation>> ProjectDatabase::elevationsOfEpoch(int cjNo,
@@ -430,7 +405,7 @@ Result<std::vector<Elevation>> ProjectDatabase::elevationsOfEpoch(int cjNo,
                                                 "WHERE CjNo = ? AND CjdNo <= ? ORDER BY CjdNo"));
     query.bindValue(0, cjNo);
     query.bindValue(1, upToPoint.value_or(std::numeric_limits<int>::max()));
-    return readElevations(query);
+    return allRows(query, elevationFrom);
 }
 
 Result<std::vector<Elevation>> ProjectDatabase::allElevations()
@@ -438,32 +413,25 @@ Result<std::vector<Elevation>> ProjectDatabase::allElevations()
     QSqlQuery &query =
         statement("allElevations",
                   QStringLiteral("SELECT CjNo, CjdNo, PointH FROM Sur2 ORDER BY CjNo, CjdNo"));
-    return readElevations(query);
+    return allRows(query, elevationFrom);
 }
 
 Result<std::optional<int>> ProjectDatabase::maxPointNumber()
 {
     QSqlQuery &query = statement("maxPoint", QStringLiteral("SELECT MAX(CjdNo) FROM Sur2"));
-    if (auto ran = run(query); !ran)
-        return ran.failure();
-    std::optional<int> result;
-    if (query.next()) {
-        if (!query.value(0).isNull())
-            result = query.value(0).toInt();
-    } else if (query.lastError().isValid()) {
-        return fail(query.lastError().text());
-    }
-    query.finish();
-    return result;
+    const auto highest = firstRow(query, firstValue);
+    if (!highest)
+        return highest.failure();
+    if (!*highest || (*highest)->isNull())
+        return std::optional<int>();
+    return std::optional<int>((*highest)->toInt());
 }
 
 Result<std::vector<Point>> ProjectDatabase::points()
 {
     QSqlQuery &query = statement(
         "points", QStringLiteral("SELECT CjdNo, PointName, Aci, Mark FROM Sur3 ORDER BY CjdNo"));
-    if (auto ran = run(query); !ran)
-        return ran.failure();
-    return rowsOf(query, pointFrom);
+    return allRows(query, pointFrom);
 }
 
 Result<std::optional<Point>> ProjectDatabase::pointByNumber(int cjdNo)
@@ -472,7 +440,7 @@ Result<std::optional<Point>> ProjectDatabase::pointByNumber(int cjdNo)
         "pointByNumber",
         QStringLiteral("SELECT CjdNo, PointName, Aci, Mark FROM Sur3 WHERE CjdNo = ? LIMIT 1"));
     query.bindValue(0, cjdNo);
-    return onePoint(query);
+    return firstRow(query, pointFrom);
 }
 
 Result<std::optional<Point>> ProjectDatabase::pointByName(const QString &name)
@@ -481,7 +449,7 @@ Result<std::optional<Point>> ProjectDatabase::pointByName(const QString &name)
         "pointByName", QStringLiteral("SELECT CjdNo, PointName, Aci, Mark FROM Sur3 "
                                       "WHERE PointName = ? COLLATE NOCASE ORDER BY CjdNo LIMIT 1"));
     query.bindValue(0, name);
-    return onePoint(query);
+    return firstRow(query, pointFrom);
 }
 
 Result<void> ProjectDatabase::addPoint(const Point &point)
@@ -519,15 +487,9 @@ Result<std::optional<Rgb>> ProjectDatabase::colour(int aci)
         "colour",
         QStringLiteral("SELECT Rgb_R, Rgb_G, Rgb_B FROM AciRgb WHERE Aci_Color = ? LIMIT 1"));
     query.bindValue(0, aci);
-    if (auto ran = run(query); !ran)
-        return ran.failure();
-    std::optional<Rgb> rgb;
-    if (query.next())
-        rgb = Rgb{query.value(0).toInt(), query.value(1).toInt(), query.value(2).toInt()};
-    else if (query.lastError().isValid())
-        return fail(query.lastError().text());
-    query.finish();
-    return rgb;
+    return firstRow(query, [](const QSqlQuery &row) {
+        return Rgb{row.value(0).toInt(), row.value(1).toInt(), row.value(2).toInt()};
+    });
 }
 
 Result<std::vector<std::pair<int, Rgb>>> ProjectDatabase::colours()
@@ -535,9 +497,7 @@ Result<std::vector<std::pair<int, Rgb>>> ProjectDatabase::colours()
     QSqlQuery &query =
         statement("colours", QStringLiteral("SELECT Aci_Color, Rgb_R, Rgb_G, Rgb_B FROM AciRgb "
                                             "ORDER BY Aci_Color"));
-    if (auto ran = run(query); !ran)
-        return ran.failure();
-    return rowsOf(query, colourFrom);
+    return allRows(query, colourFrom);
 }
 
 bool isSameFileIgnoringCase(const QString &path, const QStringList &programFiles)

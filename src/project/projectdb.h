@@ -150,9 +150,11 @@ private:
     Result<void> beginTransaction();
     Result<void> commitTransaction();
     void rollbackTransaction();
-    Result<std::optional<Epoch>> oneEpoch(QSqlQuery &query);
-    Result<std::optional<Point>> onePoint(QSqlQuery &query);
-    Result<std::vector<Elevation>> readElevations(QSqlQuery &query);
+    // Runs the query and reads its rows, or its first row, with `make`.
+    template <typename Make>
+    auto allRows(QSqlQuery &query, Make make) -> Result<std::vector<decltype(make(query))>>;
+    template <typename Make>
+    auto firstRow(QSqlQuery &query, Make make) -> Result<std::optional<decltype(make(query))>>;
 
     QString m_connection;
     QSqlDatabase m_db;
