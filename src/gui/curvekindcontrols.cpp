@@ -10,7 +10,6 @@
 #include "preview/previewcurves.h"
 
 #include <QComboBox>
-#include <QDir>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -44,14 +43,11 @@ QString CurveKindControls::layoutFile() const
 
 void CurveKindControls::chooseFrameTemplate()
 {
-    if (auto stored = m_session.storeSetting(SettingKey::FrameTemplate,
-                                             m_w.frameTemplates->currentText());
-        !stored)
-        showMessage(m_w.window, QStringLiteral("无法保存设置“%1”：%2\n系统数据库：%3")
-                                    .arg(SettingKey::FrameTemplate, stored.error(),
-                                         QDir::toNativeSeparators(m_session.settings().path())));
+    storeSettingOrTell(m_w.window, m_session, SettingKey::FrameTemplate,
+                       m_w.frameTemplates->currentText());
     const CurveKind kind = selectedKind();
     m_session.setCurve(kind, CurveLayout());
+    m_layoutRead = false;
     m_w.output->setEnabled(true);
     const QString file = layoutFile();
     if (file.isEmpty()) {
@@ -60,6 +56,7 @@ void CurveKindControls::chooseFrameTemplate()
     }
     const CurveLayout layout = LoadCurveLayout(file, kind);
     m_session.setCurve(kind, layout);
+    m_layoutRead = true;
     showInBox(m_w.time, formatFixed(layout.TimeRange, 0));
     showInBox(m_w.curve, formatFixed(layout.CurveRange, 2));
     showInBox(m_w.aux, formatFixed(layout.AuxRange, 0));
@@ -68,11 +65,15 @@ void CurveKindControls::chooseFrameTemplate()
 void CurveKindControls::selectCurveKind(CurveKind kind)
 {
     // The settlement handler reads nothing while the template list is empty.
-    const CurveLayout layout =
-        kind == CurveKind::Settlement && m_w.frameTemplates->currentText().isEmpty()
-            ? CurveLayout()
-            : LoadCurveLayout(layoutFile(), kind);
-    m_session.setCurve(kind, layout);
+    // The layout file is read once per template and kind, not again for each
+    // redraw after an elevation is typed.
+    if (!m_layoutRead || kind != m_session.curveKind()) {
+        const bool none =
+            kind == CurveKind::Settlement && m_w.frameTemplates->currentText().isEmpty();
+        m_session.setCurve(kind, none ? CurveLayout() : LoadCurveLayout(layoutFile(), kind));
+        m_layoutRead = !none;
+    }
+    const CurveLayout &layout = m_session.curveLayout();
 
     struct Axis
     {

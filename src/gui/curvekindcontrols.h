@@ -57,6 +57,8 @@ private:
 
     Session &m_session;
     Widgets m_w;
+    // The session's layout was read from the chosen template for its kind.
+    bool m_layoutRead = false;
 };
 
 // Sets a box's text from the program: a box's length limit holds for what is

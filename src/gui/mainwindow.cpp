@@ -344,13 +344,7 @@ void MainWindow::setTilingEnabled(bool enabled)
 
 bool MainWindow::storeSetting(const QString &key, const QString &value)
 {
-    const auto stored = m_session->storeSetting(key, value);
-    if (stored)
-        return true;
-    showMessage(this, QStringLiteral("无法保存设置“%1”：%2\n系统数据库：%3")
-                          .arg(key, stored.error(),
-                               QDir::toNativeSeparators(m_session->settings().path())));
-    return false;
+    return storeSettingOrTell(this, *m_session, key, value);
 }
 
 void MainWindow::changeElevationUnit(const QString &unit)

@@ -1,5 +1,6 @@
 #include "gui/messages.h"
 
+#include "gui/session.h"
 #include "gui/twips.h"
 
 #include <QDir>
@@ -49,4 +50,15 @@ void reportWriteFailure(QWidget *window, const QString &projectPath, const QStri
 {
     showMessage(window, QStringLiteral("无法保存到沉降工程：%1\n%2")
                             .arg(QDir::toNativeSeparators(projectPath), reason));
+}
+
+bool storeSettingOrTell(QWidget *window, Session &session, const QString &key,
+                        const QString &value)
+{
+    const auto stored = session.storeSetting(key, value);
+    if (!stored)
+        showMessage(window, QStringLiteral("无法保存设置“%1”：%2\n系统数据库：%3")
+                                .arg(key, stored.error(),
+                                     QDir::toNativeSeparators(session.settings().path())));
+    return stored.ok();
 }

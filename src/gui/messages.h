@@ -4,6 +4,7 @@
 #include <QString>
 
 class QWidget;
+class Session;
 
 // The one way the program talks to the user in a message box: an OK button,
 // the exclamation icon unless another is given, the title "Sedimetra" unless
@@ -23,6 +24,11 @@ void moveBack(QWidget *window);
 
 // Tells the user that a change could not be written to the project.
 void reportWriteFailure(QWidget *window, const QString &projectPath, const QString &reason);
+
+// Stores a setting at once; a failed write is told to the user with the key,
+// the reason and the system database. True when it was stored.
+bool storeSettingOrTell(QWidget *window, Session &session, const QString &key,
+                        const QString &value);
 
 // Outer size of a top-level window, frame included once the window system
 // has made the window (before, it has no frame yet).
