@@ -10,8 +10,10 @@
 #include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QJsonDocument>
 #include <QLineEdit>
 #include <QPointer>
+#include <QProcess>
 #include <QPushButton>
 #include <QSqlDatabase>
 #include <QSqlQuery>
@@ -107,6 +109,28 @@ bool storeSettingDirectly(const QString &sdmxPath, const QString &key, const QSt
         query.addBindValue(value);
         return query.exec();
     });
+}
+
+QByteArray runPython(const QString &script, const QStringList &arguments, int timeoutMs)
+{
+    QProcess python;
+    python.start(QStringLiteral("/usr/bin/python3"), QStringList{QStringLiteral("-c"), script} + arguments);
+    if (!python.waitForFinished(timeoutMs) || python.exitCode() != 0) {
+        qWarning("python3: %s", python.readAllStandardError().constData());
+        return QByteArray();
+    }
+    return python.readAllStandardOutput().trimmed();
+}
+
+QJsonArray readWithPython(const QString &path, const QString &sql)
+{
+    return QJsonDocument::fromJson(
+               runPython(QStringLiteral(
+                             "import json, sqlite3, sys\n"
+                             "db = sqlite3.connect('file:' + sys.argv[1] + '?mode=ro', uri=True)\n"
+                             "print(json.dumps(db.execute(sys.argv[2]).fetchall()))\n"),
+                         {path, sql}))
+        .array();
 }
 
 bool TestProgram::make(const QList<std::pair<QString, QString>> &settings)

@@ -7,10 +7,13 @@
 #include <QStringList>
 #include <QTemporaryDir>
 
+#include "survey/projectsnapshot.h"
+
+#include <QByteArray>
+#include <QJsonArray>
+
 #include <functional>
 #include <optional>
-
-#include "survey/projectsnapshot.h"
 
 namespace testsupport {
 
@@ -72,6 +75,15 @@ public:
 private:
     QTemporaryDir m_dir;
 };
+
+// Runs a Python script with Debian's python3, the independent reader and
+// writer of the tests; its standard output, trimmed. A failed run fails the
+// calling test's next comparison with an empty output and a warning.
+QByteArray runPython(const QString &script, const QStringList &arguments,
+                     int timeoutMs = 30000);
+
+// Rows of a query as Python's own sqlite3 module reads them (read-only).
+QJsonArray readWithPython(const QString &path, const QString &sql);
 
 // SHA-256 of a file's bytes; empty when it cannot be read.
 QByteArray digestOf(const QString &path);

@@ -4,7 +4,7 @@
 #include "gui/previewwidget.h"
 #include "gui/projectcommands.h"
 #include "project/projectdb.h"
-#include "testsupport.h"
+#include "windowsupport.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -20,11 +20,6 @@
 using namespace testsupport;
 
 namespace {
-
-template <typename T> T *control(QWidget *window, const char *name)
-{
-    return window->findChild<T *>(QString::fromLatin1(name));
-}
 
 QString text(QWidget *window, const char *name)
 {

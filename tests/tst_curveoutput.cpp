@@ -2,7 +2,7 @@
 #include "gui/startup.h"
 #include "gui/projectcommands.h"
 #include "project/projectdb.h"
-#include "testsupport.h"
+#include "windowsupport.h"
 
 #include <QDir>
 #include <QLineEdit>
@@ -14,45 +14,23 @@ using namespace testsupport;
 
 namespace {
 
-template <typename T> T *control(QWidget *window, const char *name)
+struct TestSession : WindowSession
 {
-    return window->findChild<T *>(QString::fromLatin1(name));
-}
-
-struct TestSession
-{
-    TestProgram program;
-    std::unique_ptr<MainWindow> window;
-    QString project;
-
     bool start()
     {
-        if (!program.make())
-            return false;
-        for (const char *file : {"TK/A3/A3.ini", "TK/A3/曲线图框.dxf", "TK/A3/速率图框.dxf",
-                                 "TK/A3/荷载图框.dxf", "菱形.dxf", "圆形.dxf", "叉叉.dxf"}) {
-            const QString relative = QStringLiteral("Support/") + QString::fromUtf8(file);
-            QDir().mkpath(QFileInfo(program.programDir() + relative).absolutePath());
-            if (!QFile::copy(QStringLiteral(SEDIMETRA_BIN_DIR "/") + relative,
-                             program.programDir() + relative))
-                return false;
-        }
-        project = program.projects() + QStringLiteral("楼 1.mdb");
-        if (!makeProject(project))
-            return false;
-        {
-            ProjectDatabase db;
-            if (!db.open(project) || !db.addEpoch({0, "2018-01-01", "A", "2"})
-                || !db.addEpoch({1, "2018-01-11", "B", "4"})
-                || !db.addPoint({1, "J1", 5, QStringLiteral("菱形")}) || !db.setElevation(0, 1, 100)
-                || !db.setElevation(1, 1, 99.998))
-                return false;
-        }
-        window = startup(program.programDir());
-        return window && QTest::qWaitForWindowExposed(window.get())
-               && window->projectCommands().openProjectFile(project);
+        return makeProgram({}, {"TK/A3/A3.ini", "TK/A3/曲线图框.dxf", "TK/A3/速率图框.dxf",
+                                "TK/A3/荷载图框.dxf", "菱形.dxf", "圆形.dxf", "叉叉.dxf"})
+               && makeProjectFile(QStringLiteral("楼 1.mdb"),
+                                  [](ProjectDatabase &db) -> Result<void> {
+                                      if (auto added = db.addPoint({1, "J1", 5, "菱形"}); !added)
+                                          return added;
+                                      if (auto first = db.setElevation(0, 1, 100); !first)
+                                          return first;
+                                      return db.setElevation(1, 1, 99.998);
+                                  })
+               && openWindow();
     }
-    QString drawing() const { return program.projects() + QStringLiteral("楼 1.dxf"); }
+    QString drawing() const { return besideProject(QStringLiteral(".dxf")); }
 };
 
 } // namespace
@@ -70,14 +48,9 @@ private slots:
 
 void CurveOutputTest::noProject()
 {
-    TestProgram program;
-    QVERIFY(program.make());
-    const auto window = startup(program.programDir());
-    QVERIFY(window);
-    DialogWatcher watcher(window.get());
-    QTest::mouseClick(control<QPushButton>(window.get(), "Command3"), Qt::LeftButton);
-    QCOMPARE(watcher.seen().size(), 1);
-    QCOMPARE(watcher.seen()[0].text, QStringLiteral("请先新建或打开沉降工程文件！"));
+    const QList<SeenMessage> seen = messagesWithoutProject("Command3");
+    QCOMPARE(seen.size(), 1);
+    QCOMPARE(seen[0].text, QStringLiteral("请先新建或打开沉降工程文件！"));
 }
 
 void CurveOutputTest::drawsAndWritesNextToTheProject()

@@ -4,10 +4,9 @@
 #include "gui/projectcommands.h"
 #include "project/projectdb.h"
 #include "survey/observationimport.h"
-#include "testsupport.h"
+#include "windowsupport.h"
 
 #include <QListWidget>
-#include <QProcess>
 #include <QPushButton>
 #include <QTableWidget>
 #include <QTest>
@@ -21,33 +20,25 @@ QString fixture(const char *name)
     return QStringLiteral(SEDIMETRA_SOURCE_DIR "/tests/fixtures/") + QString::fromLatin1(name);
 }
 
-struct TestSession
+struct TestSession : WindowSession
 {
-    TestProgram program;
-    std::unique_ptr<MainWindow> window;
-    QString project;
-
     bool start(const QString &unit = QStringLiteral("m"))
     {
-        if (!program.make({{QStringLiteral("高程单位"), unit}}))
-            return false;
-        project = program.projects() + QStringLiteral("楼.mdb");
-        if (!makeProject(project))
-            return false;
-        {
-            ProjectDatabase db;
-            const char *names[] = {"J1", "J2", "沉'3", "J4", "J5", "J6", "7", "J2"};
-            if (!db.open(project) || !db.addEpoch({0, "2018-01-01", "A", "2"})
-                || !db.addEpoch({1, "2018-01-11", "B", "4"}))
-                return false;
-            for (int n = 1; n <= 8; ++n)
-                if (!db.addPoint({n, QString::fromUtf8(names[n - 1]), 5, QStringLiteral("菱形")}))
-                    return false;
-            if (!db.setElevation(0, 1, 100.0) || !db.setElevation(1, 8, 77.0))
-                return false;
-        }
-        window = startup(program.programDir());
-        return window && window->projectCommands().openProjectFile(project);
+        return makeProgram({{QStringLiteral("高程单位"), unit}})
+               && makeProjectFile(QStringLiteral("楼.mdb"),
+                                  [](ProjectDatabase &db) -> Result<void> {
+                                      const char *names[] = {"J1", "J2", "沉'3", "J4",
+                                                             "J5", "J6", "7",    "J2"};
+                                      for (int n = 1; n <= 8; ++n)
+                                          if (auto added = db.addPoint(
+                                                  {n, QString::fromUtf8(names[n - 1]), 5, "菱形"});
+                                              !added)
+                                              return added;
+                                      if (auto first = db.setElevation(0, 1, 100.0); !first)
+                                          return first;
+                                      return db.setElevation(1, 8, 77.0);
+                                  })
+               && openWindow();
     }
 
     QList<SeenMessage> import(const QString &file)
@@ -233,18 +224,14 @@ void ImportTest::largeSheet()
     QVERIFY(session.start());
     // 50,000 rows, written by openpyxl; every one names point J2.
     const QString file = session.program.projects() + QStringLiteral("大.xlsx");
-    QProcess python;
-    python.start(QStringLiteral("/usr/bin/python3"),
-                 {QStringLiteral("-c"),
-                  QStringLiteral("import openpyxl, sys\n"
-                                 "wb = openpyxl.Workbook(write_only=True)\n"
-                                 "ws = wb.create_sheet('Sheet1')\n"
-                                 "ws.append(['点名', '高程'])\n"
-                                 "for i in range(50000): ws.append(['J2', 90 + i / 100000])\n"
-                                 "wb.save(sys.argv[1])\n"),
-                  file});
-    QVERIFY(python.waitForFinished(120000));
-    QCOMPARE(python.exitCode(), 0);
+    runPython(QStringLiteral("import openpyxl, sys\n"
+                             "wb = openpyxl.Workbook(write_only=True)\n"
+                             "ws = wb.create_sheet('Sheet1')\n"
+                             "ws.append(['点名', '高程'])\n"
+                             "for i in range(50000): ws.append(['J2', 90 + i / 100000])\n"
+                             "wb.save(sys.argv[1])\n"),
+              {file}, 120000);
+    QVERIFY(QFile::exists(file));
     const auto seen = session.import(file);
     QCOMPARE(seen.size(), 1);
     QVERIFY(seen[0].text.contains(QStringLiteral("调入 50000 个高程")));

@@ -2,7 +2,7 @@
 #include "gui/session.h"
 #include "gui/startup.h"
 #include "gui/twips.h"
-#include "testsupport.h"
+#include "windowsupport.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -22,11 +22,6 @@
 using namespace testsupport;
 
 namespace {
-
-template <typename T> T *control(QWidget *window, const char *name)
-{
-    return window->findChild<T *>(QString::fromLatin1(name));
-}
 
 QRect twipsRect(int left, int top, int width, int height)
 {

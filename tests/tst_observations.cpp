@@ -3,12 +3,11 @@
 #include "gui/startup.h"
 #include "project/projectdb.h"
 #include "gui/observationgrid.h"
-#include "testsupport.h"
+#include "windowsupport.h"
 
 #include <QComboBox>
 #include <QLineEdit>
 #include <QListWidget>
-#include <QProcess>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScrollBar>
@@ -20,11 +19,6 @@
 using namespace testsupport;
 
 namespace {
-
-template <typename T> T *control(QWidget *window, const char *name)
-{
-    return window->findChild<T *>(QString::fromLatin1(name));
-}
 
 QTableWidget *grid(QWidget *window)
 {
@@ -46,11 +40,6 @@ void clickCell(QWidget *window, int row, int column)
     QTest::mouseClick(table->viewport(), Qt::LeftButton, {}, table->visualRect(index).center());
 }
 
-void click(QWidget *window, const char *button)
-{
-    QTest::mouseClick(control<QPushButton>(window, button), Qt::LeftButton);
-}
-
 void replaceText(QLineEdit *box, const QString &text)
 {
     box->setFocus();
@@ -67,18 +56,13 @@ void enter(QWidget *box)
 // What an elevation record holds, read by Python's sqlite3.
 QString storedElevation(const QString &project, int cjNo, int cjdNo)
 {
-    QProcess python;
-    python.start(
-        QStringLiteral("/usr/bin/python3"),
-        {QStringLiteral("-c"),
-         QStringLiteral("import sqlite3, sys\n"
-                        "r = sqlite3.connect(sys.argv[1]).execute('SELECT PointH FROM Sur2 "
-                        "WHERE CjNo=? AND CjdNo=?', (int(sys.argv[2]), int(sys.argv[3])))"
-                        ".fetchall()\n"
-                        "print('none' if not r else repr(r[0][0]) if len(r) == 1 else 'many')"),
-         project, QString::number(cjNo), QString::number(cjdNo)});
-    python.waitForFinished(30000);
-    return QString::fromUtf8(python.readAllStandardOutput()).trimmed();
+    return QString::fromUtf8(runPython(
+        QStringLiteral("import sqlite3, sys\n"
+                       "r = sqlite3.connect(sys.argv[1]).execute('SELECT PointH FROM Sur2 "
+                       "WHERE CjNo=? AND CjdNo=?', (int(sys.argv[2]), int(sys.argv[3])))"
+                       ".fetchall()\n"
+                       "print('none' if not r else repr(r[0][0]) if len(r) == 1 else 'many')"),
+        {project, QString::number(cjNo), QString::number(cjdNo)}));
 }
 
 // The shown forms, computed here the plain way: round half away from zero
@@ -91,12 +75,8 @@ QString fixed(double value, int decimals)
     return text;
 }
 
-struct TestSession
+struct TestSession : WindowSession
 {
-    TestProgram program;
-    std::unique_ptr<MainWindow> window;
-    QString project;
-
     // Starts the program and makes a new project through the window.
     bool start(const QList<std::pair<QString, QString>> &settings = {})
     {

@@ -17,24 +17,6 @@ using namespace testsupport;
 
 namespace {
 
-// Rows of a table as Python's own sqlite3 module reads them.
-QJsonArray readWithPython(const QString &path, const QString &sql)
-{
-    QProcess python;
-    python.start(
-        QStringLiteral("/usr/bin/python3"),
-        {QStringLiteral("-c"),
-         QStringLiteral("import json, sqlite3, sys\n"
-                        "db = sqlite3.connect('file:' + sys.argv[1] + '?mode=ro', uri=True)\n"
-                        "print(json.dumps(db.execute(sys.argv[2]).fetchall()))\n"),
-         path, sql});
-    if (!python.waitForFinished(30000) || python.exitCode() != 0) {
-        qWarning("python3: %s", python.readAllStandardError().constData());
-        return QJsonArray();
-    }
-    return QJsonDocument::fromJson(python.readAllStandardOutput()).array();
-}
-
 QString integrityOf(const QString &path)
 {
     return readWithPython(path, QStringLiteral("PRAGMA integrity_check"))

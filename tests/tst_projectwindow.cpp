@@ -2,7 +2,7 @@
 #include "gui/session.h"
 #include "gui/startup.h"
 #include "project/projectdb.h"
-#include "testsupport.h"
+#include "windowsupport.h"
 
 #include <QComboBox>
 #include <QCryptographicHash>
@@ -20,16 +20,6 @@
 using namespace testsupport;
 
 namespace {
-
-template <typename T> T *control(QWidget *window, const char *name)
-{
-    return window->findChild<T *>(QString::fromLatin1(name));
-}
-
-void click(QWidget *window, const char *button)
-{
-    QTest::mouseClick(control<QPushButton>(window, button), Qt::LeftButton);
-}
 
 QString nameCell(QWidget *window, int row)
 {

@@ -4,7 +4,7 @@
 #include "project/projectdb.h"
 #include "gui/resultscommand.h"
 #include "xlsx/workbook.h"
-#include "testsupport.h"
+#include "windowsupport.h"
 
 #include <QComboBox>
 #include <QDir>
@@ -17,43 +17,30 @@ using namespace testsupport;
 
 namespace {
 
-struct TestSession
+struct TestSession : WindowSession
 {
-    TestProgram program;
-    std::unique_ptr<MainWindow> window;
-    QString project;
-
     bool start(bool withTemplate = true)
     {
-        if (!program.make({{QStringLiteral("工程名称"), QStringLiteral("某楼")}}))
+        if (!makeProgram({{QStringLiteral("工程名称"), QStringLiteral("某楼")}},
+                         withTemplate ? QStringList{QStringLiteral("Tab/沉降观测成果表.xlsx")}
+                                      : QStringList{}))
             return false;
         QDir().mkpath(program.programDir() + QStringLiteral("Support/Tab"));
-        if (withTemplate
-            && !QFile::copy(QStringLiteral(SEDIMETRA_BIN_DIR "/Support/Tab/沉降观测成果表.xlsx"),
-                            program.programDir()
-                                + QStringLiteral("Support/Tab/沉降观测成果表.xlsx")))
+        if (!makeProjectFile(QStringLiteral("楼 1.mdb"), [](ProjectDatabase &db) -> Result<void> {
+                if (auto added = db.addPoint({1, "J1", 5, "m"}); !added)
+                    return added;
+                if (auto first = db.setElevation(0, 1, 100); !first)
+                    return first;
+                return db.setElevation(1, 1, 99.998);
+            }))
             return false;
-        project = program.projects() + QStringLiteral("楼 1.mdb");
-        if (!makeProject(project))
-            return false;
-        {
-            ProjectDatabase db;
-            if (!db.open(project) || !db.addEpoch({0, "2018-01-01", "A", "2"})
-                || !db.addEpoch({1, "2018-01-11", "B", "4"}) || !db.addPoint({1, "J1", 5, "m"})
-                || !db.setElevation(0, 1, 100) || !db.setElevation(1, 1, 99.998))
-                return false;
-        }
-        window = startup(program.programDir());
-        if (!window)
+        if (!openWindow())
             return false;
         window->resultsCommand().setOpensWorkbook(false);
-        return window->projectCommands().openProjectFile(project);
+        return true;
     }
-    QString workbook() const { return program.projects() + QStringLiteral("楼 1.xlsx"); }
-    void click()
-    {
-        QTest::mouseClick(window->findChild<QPushButton *>("Command4"), Qt::LeftButton);
-    }
+    QString workbook() const { return besideProject(QStringLiteral(".xlsx")); }
+    void click() { testsupport::click(window.get(), "Command4"); }
 };
 
 } // namespace
@@ -71,15 +58,10 @@ private slots:
 
 void ResultsCommandTest::noProject()
 {
-    TestProgram program;
-    QVERIFY(program.make());
-    const auto window = startup(program.programDir());
-    QVERIFY(window);
-    DialogWatcher watcher(window.get());
-    QTest::mouseClick(window->findChild<QPushButton *>("Command4"), Qt::LeftButton);
-    QCOMPARE(watcher.seen().size(), 1);
-    QCOMPARE(watcher.seen()[0].text, QStringLiteral("请先新建或打开沉降工程文件！"));
-    QCOMPARE(watcher.seen()[0].title, QStringLiteral("沉降观测"));
+    const QList<SeenMessage> seen = messagesWithoutProject("Command4");
+    QCOMPARE(seen.size(), 1);
+    QCOMPARE(seen[0].text, QStringLiteral("请先新建或打开沉降工程文件！"));
+    QCOMPARE(seen[0].title, QStringLiteral("沉降观测"));
 }
 
 void ResultsCommandTest::writesNextToTheProject()

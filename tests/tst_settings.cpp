@@ -2,7 +2,6 @@
 #include "testsupport.h"
 
 #include <QFile>
-#include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -136,15 +135,8 @@ void SettingsTest::writesThroughAtOnce()
     // One row per key, however often it is written.
     QVERIFY(store.writeSetting(SettingKey::SheetsPerRow, QStringLiteral("2"), &error));
     QVERIFY(store.writeSetting(SettingKey::SheetsPerRow, QStringLiteral("3"), &error));
-    QProcess python;
-    python.start(QStringLiteral("/usr/bin/python3"),
-                 {QStringLiteral("-c"),
-                  QStringLiteral("import sqlite3, sys\n"
-                                 "print(sqlite3.connect(sys.argv[1]).execute("
-                                 "'SELECT COUNT(*) FROM Para1').fetchone()[0])"),
-                  path});
-    QVERIFY(python.waitForFinished(30000));
-    QCOMPARE(python.readAllStandardOutput().trimmed(), QByteArray("2"));
+    QCOMPARE(readWithPython(path, QStringLiteral("SELECT COUNT(*) FROM Para1")),
+             QJsonArray({QJsonArray({2})}));
 }
 
 void SettingsTest::reportsFailedWrite()
