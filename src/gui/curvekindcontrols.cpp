@@ -78,18 +78,17 @@ void CurveKindControls::selectCurveKind(CurveKind kind)
     struct Axis
     {
         const char16_t *caption;
-        int decimals;
         const char16_t *unit;
         const char16_t *button;
     };
-    const Axis axis = kind == CurveKind::Rate ? Axis{u"速率轴：", 2, u"mm/d", u"输出速率图"}
-                      : kind == CurveKind::Load ? Axis{u"荷载轴：", 0, u"T/m", u"输出荷载图"}
-                                                : Axis{u"沉降轴：", 1, u"mm", u"输出曲线图"};
+    const Axis axis = kind == CurveKind::Rate ? Axis{u"速率轴：", u"mm/d", u"输出速率图"}
+                      : kind == CurveKind::Load ? Axis{u"荷载轴：", u"T/m", u"输出荷载图"}
+                                                : Axis{u"沉降轴：", u"mm", u"输出曲线图"};
     m_w.timeCaption->setText(QStringLiteral("时间轴："));
     showInBox(m_w.time, formatFixed(layout.TimeRange, 0));
     m_w.timeUnit->setText(QStringLiteral("d"));
     m_w.curveCaption->setText(QString::fromUtf16(axis.caption));
-    showInBox(m_w.curve, formatFixed(layout.CurveRange, axis.decimals));
+    showInBox(m_w.curve, formatFixed(layout.CurveRange, curveAxisDecimals(kind)));
     m_w.curveUnit->setText(QString::fromUtf16(axis.unit));
     m_w.auxCaption->setText(QStringLiteral("辅助轴："));
     showInBox(m_w.aux, formatFixed(layout.AuxRange, 0));
