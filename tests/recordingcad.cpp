@@ -99,14 +99,16 @@ void RecordingCad::sendCommand(const QString &command)
 int RecordingCad::insertBlock(CadPoint at, const QString &file)
 {
     calls << QStringLiteral("InsertBlock %1 %2 %3").arg(file).arg(at.x).arg(at.y);
-    inserts.push_back({activeLayer, file, at});
+    inserts.push_back({activeLayer, file, at, false, false, {}});
     return insertBase + int(inserts.size());
 }
 
-void RecordingCad::explode(int reference)
+void RecordingCad::explode(int reference, const std::map<QString, QString> &attributeValues)
 {
     calls << QStringLiteral("Explode");
-    inserts.at(size_t(reference - insertBase - 1)).exploded = true;
+    Insert &insert = inserts.at(size_t(reference - insertBase - 1));
+    insert.exploded = true;
+    insert.attributeValues = attributeValues;
 }
 
 void RecordingCad::erase(int entity)

@@ -35,6 +35,7 @@ public:
         CadPoint at;
         bool exploded = false;
         bool erased = false;
+        std::map<QString, QString> attributeValues;
     };
 
     // What the test sets up.
@@ -67,7 +68,7 @@ public:
     long setActiveTextStyle(const QString &style) override;
     void sendCommand(const QString &command) override;
     int insertBlock(CadPoint at, const QString &file) override;
-    void explode(int reference) override;
+    void explode(int reference, const std::map<QString, QString> &attributeValues) override;
     void erase(int entity) override;
     int addLightWeightPolyline(const std::vector<CadPoint> &vertices) override;
     void addVertex(int polyline, int index, CadPoint vertex) override;

@@ -293,7 +293,7 @@ void SheetDrawingTest::settlementAxisLabels()
 void SheetDrawingTest::rateAxis()
 {
     RecordingCad cad;
-    DrawRateAxes(cad, {0, 0}, 0, 0.3, {1, 100, 0});
+    DrawRateAxes(cad, {0, 0}, 0, 0.3, {1, 600, 0});
     QStringList labels;
     for (const auto &t : cad.texts)
         if (t.at.x == -1.2)
@@ -302,7 +302,7 @@ void SheetDrawingTest::rateAxis()
     QCOMPARE(labels.first(), "0.00");
     QCOMPARE(labels[15], "0.15");
     QCOMPARE(labels.last(), "0.30");
-    QCOMPARE(cad.polylines[1].vertices[1].y, 0.3 * 100); // the rate axis line
+    QCOMPARE(cad.polylines[1].vertices[1].y, 0.3 * 600); // the rate axis line
 }
 
 void SheetDrawingTest::auxiliaryAxis()

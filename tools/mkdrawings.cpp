@@ -95,6 +95,11 @@ void label(Drawing &d, const QString &text, CadPoint at, double height, int hori
 bool makeFrame(const CurveLayout &l, const QString &title, const QString &path)
 {
     Drawing d;
+    // Captions in a shape font with the Chinese big font CAD programs ship.
+    const QString style = QStringLiteral("图框");
+    d.addTextStyle(style);
+    d.setFontFiles(style, QStringLiteral("gbenor"), QStringLiteral("gbcbig"), 1);
+    d.setActiveTextStyle(style);
     // The sheet's corners relative to the origin the frame is inserted at.
     const double left = -l.BaseOffsetX, bottom = -l.BaseOffsetY;
     const double right = left + l.SheetWidth, top = bottom + l.SheetHeight;
@@ -113,10 +118,19 @@ bool makeFrame(const CurveLayout &l, const QString &title, const QString &path)
     d.addLightWeightPolyline({{split, by}, {split, by + 3 * row}});
     const double height = large ? 3.5 : 3;
     label(d, title, {bx + width / 2, by + 3.5 * row}, height + 1, CadAlign::Centre);
+    // Each caption with the attribute its value cell is filled from; the
+    // tags are the names of the header fields (and 日期, the last epoch's date).
     const char16_t *captions[] = {u"日期", u"测量单位", u"工程名称"};
-    for (int r = 0; r < 3; ++r)
-        label(d, QString::fromUtf16(captions[r]), {bx + width * 0.15, by + (r + 0.5) * row}, height,
-              CadAlign::Centre);
+    for (int r = 0; r < 3; ++r) {
+        const QString caption = QString::fromUtf16(captions[r]);
+        const double y = by + (r + 0.5) * row;
+        label(d, caption, {bx + width * 0.15, y}, height, CadAlign::Centre);
+        const CadPoint cell{(split + right - margin) / 2, y};
+        const int value = d.addAttributeDefinition(caption, QString(), cell, height);
+        d.setAlignment(value, CadAlign::Middle, CadAlign::Centre);
+        d.setAlignmentPoint(value, cell);
+        d.setScaleFactor(value, 0.8);
+    }
     return save(d, path);
 }
 

@@ -15,6 +15,13 @@ constexpr int defaultPointCount = 15;
 constexpr int largestPointCount = 150;
 } // namespace
 
+std::vector<QString> headerFieldKeys()
+{
+    return {SettingKey::ProjectName, SettingKey::Client,    SettingKey::Surveyor,
+            SettingKey::Structure,   SettingKey::Storeys,   SettingKey::Instrument,
+            SettingKey::Benchmark,   SettingKey::BenchmarkElevation};
+}
+
 QString settingDefault(const QString &key)
 {
     if (key == SettingKey::ElevationUnit)

@@ -4,6 +4,7 @@
 #include <QString>
 
 #include <optional>
+#include <vector>
 
 // The program's settings: name/value rows of table Para1 in the system
 // database Sdmx.mdb beside the program. Every write is committed at once.
@@ -26,6 +27,10 @@ inline const QString Instrument = QStringLiteral("仪器型号");
 inline const QString Benchmark = QStringLiteral("起算点号");
 inline const QString BenchmarkElevation = QStringLiteral("起算高程");
 } // namespace SettingKey
+
+// The eight header fields of the results table (also what a frame's title
+// block may show), in the order of their cells.
+std::vector<QString> headerFieldKeys();
 
 // The value a key has when its row is absent. The two template keys default to
 // the first entry of their lists, which only the window knows: they give an

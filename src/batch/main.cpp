@@ -128,13 +128,15 @@ int curves(const QStringList &args)
         in.layout = LoadCurveLayout(frameLayoutFile(programDir, frame), kind);
     }
     in.marks.supportDir = programDir + QStringLiteral("Support/");
-    const AxisRanges defaults = defaultAxisRanges(in.layout, kind);
+    // An axis not given takes the range fitted to the data, as the window's
+    // boxes show it for the project.
+    const AxisRanges fitted = fittedAxisRanges(in.layout, kind, *snapshot, in.pointCount);
     const int curveDecimals = curveAxisDecimals(kind);
     CurveBoxTexts texts;
-    texts.time = options.value(QStringLiteral("--time"), formatFixed(defaults.time, 0));
+    texts.time = options.value(QStringLiteral("--time"), formatFixed(fitted.time, 0));
     texts.curve =
-        options.value(QStringLiteral("--curve"), formatFixed(defaults.curve, curveDecimals));
-    texts.aux = options.value(QStringLiteral("--aux"), formatFixed(defaults.aux, 0));
+        options.value(QStringLiteral("--curve"), formatFixed(fitted.curve, curveDecimals));
+    texts.aux = options.value(QStringLiteral("--aux"), formatFixed(fitted.aux, 0));
     texts.split = split;
     texts.lines =
         options.value(QStringLiteral("--lines"), settings.readSettingOr(SettingKey::LinesPerSheet));
@@ -143,6 +145,21 @@ int curves(const QStringList &args)
     applyBoxTexts(in, texts);
     in.font = settings.readSettingOr(SettingKey::Font1).trimmed();
     in.bigFont = settings.readSettingOr(SettingKey::Font2).trimmed();
+    in.titleValues = titleBlockValues(settings, *snapshot);
+    if (snapshot->hasElevations()) {
+        // A range given too small is drawn as asked, with a word.
+        for (const AxisShortfall &s : axisShortfalls(in, *snapshot)) {
+            const char *option = s.axis == AxisShortfall::Time    ? "--time"
+                                 : s.axis == AxisShortfall::Curve ? "--curve"
+                                                                  : "--aux";
+            std::fprintf(stderr,
+                         "sedimetra-batch: warning: the data reach %s on the axis of %s, "
+                         "beyond its range %s; %s %s would hold them\n",
+                         qPrintable(formatFixed(s.extent, 3)), option,
+                         qPrintable(formatFixed(s.range, 3)), option,
+                         qPrintable(formatFixed(s.fitted, 2)));
+        }
+    }
 
     const QString out = options.value(QStringLiteral("--out"), drawingPathOf(projectPath));
     Drawing drawing([base](const QString &, CadPoint) { return std::optional<CadPoint>(base); });

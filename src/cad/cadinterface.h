@@ -6,6 +6,7 @@
 
 #include <QString>
 
+#include <map>
 #include <optional>
 #include <vector>
 
@@ -63,7 +64,10 @@ public:
     // A block reference of the drawing file's contents at `at` (scales 1,
     // rotation 0); 0 when the file cannot be read.
     virtual int insertBlock(CadPoint at, const QString &file) = 0;
-    virtual void explode(int reference) = 0;
+    // Explodes a block reference; an attribute definition of the block
+    // becomes a text of the value its tag has in `attributeValues` (of its
+    // default value when the tag has none there).
+    virtual void explode(int reference, const std::map<QString, QString> &attributeValues) = 0;
     virtual void erase(int entity) = 0;
 
     virtual int addLightWeightPolyline(const std::vector<CadPoint> &vertices) = 0;

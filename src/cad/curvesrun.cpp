@@ -1,8 +1,14 @@
 #include "cad/curvesrun.h"
 
+#include "base/settings.h"
 #include "base/textnumber.h"
 
+#include "survey/settlementrules.h"
+
 #include <QFileInfo>
+
+#include <algorithm>
+#include <cmath>
 
 int curveAxisDecimals(CurveKind kind)
 {
@@ -16,6 +22,121 @@ AxisRanges defaultAxisRanges(const CurveLayout &layout, CurveKind kind)
     return {leadingNumber(formatFixed(layout.TimeRange, 0)),
             leadingNumber(formatFixed(layout.CurveRange, curveAxisDecimals(kind))),
             leadingNumber(formatFixed(layout.AuxRange, 0))};
+}
+
+namespace {
+
+double mostFloors(const ProjectSnapshot &snapshot)
+{
+    double most = 0;
+    for (const Epoch &epoch : snapshot.epochs())
+        most = std::max(most, leadingNumber(epoch.layers));
+    return most;
+}
+
+// The extent rounded up to the label step the axis will have at that range.
+double roundedUp(double extent, AxisKind axis, double length, double layoutRange)
+{
+    if (!(extent > 0))
+        return 0;
+    double range = extent;
+    for (int pass = 0; pass < 2; ++pass) {
+        const double step =
+            axisLabelStep(axis, range, axisScale(length, layoutRange, range));
+        range = std::ceil(extent / step - 1e-9) * step;
+    }
+    return range;
+}
+
+AxisKind curveAxisOf(CurveKind kind)
+{
+    return kind == CurveKind::Rate   ? AxisKind::Rate
+           : kind == CurveKind::Load ? AxisKind::Load
+                                     : AxisKind::Settlement;
+}
+
+} // namespace
+
+AxisRanges dataExtents(const ProjectSnapshot &snapshot, CurveKind kind, int pointCount)
+{
+    AxisRanges extents;
+    for (int e = 0; e < snapshot.epochCount(); ++e)
+        extents.time = std::max(extents.time, double(snapshot.daysSinceFirst(e)));
+    switch (kind) {
+    case CurveKind::Settlement:
+        for (int n = 1; n <= pointCount; ++n) {
+            const int column = snapshot.columnOf(n);
+            if (column < 0)
+                continue;
+            std::optional<double> first;
+            for (int e = 0; e < snapshot.epochCount(); ++e) {
+                const double h = snapshot.at(e, column);
+                if (!ProjectSnapshot::present(h))
+                    continue;
+                if (!first)
+                    first = h;
+                extents.curve = std::max(extents.curve, (*first - h) * 1000);
+            }
+        }
+        extents.aux = mostFloors(snapshot);
+        break;
+    case CurveKind::Rate:
+        for (int e = 1; e < snapshot.epochCount(); ++e)
+            if (const auto rate = MeanSinkingRate(snapshot, e, pointCount))
+                extents.curve = std::max(extents.curve, *rate);
+        break;
+    case CurveKind::Load:
+        extents.curve = mostFloors(snapshot);
+        break;
+    }
+    return extents;
+}
+
+AxisRanges fittedAxisRanges(const CurveLayout &layout, CurveKind kind,
+                            const ProjectSnapshot &snapshot, int pointCount)
+{
+    const AxisRanges defaults = defaultAxisRanges(layout, kind);
+    const AxisRanges extents = dataExtents(snapshot, kind, pointCount);
+    AxisRanges fitted;
+    fitted.time = std::max(defaults.time, roundedUp(extents.time, AxisKind::Time,
+                                                    layout.TimeLength, layout.TimeRange));
+    fitted.curve = std::max(defaults.curve, roundedUp(extents.curve, curveAxisOf(kind),
+                                                      layout.CurveLength, layout.CurveRange));
+    fitted.aux = defaults.aux;
+    if (kind == CurveKind::Settlement && layout.AuxRange != 0)
+        fitted.aux = std::max(defaults.aux, roundedUp(extents.aux, AxisKind::Aux,
+                                                      layout.AuxLength, layout.AuxRange));
+    return fitted;
+}
+
+std::vector<AxisShortfall> axisShortfalls(const CurveRunSettings &in,
+                                          const ProjectSnapshot &snapshot)
+{
+    const AxisRanges extents = dataExtents(snapshot, in.kind, in.pointCount);
+    const AxisRanges fitted = fittedAxisRanges(in.layout, in.kind, snapshot, in.pointCount);
+    std::vector<AxisShortfall> shortfalls;
+    auto check = [&](AxisShortfall::Axis axis, double extent, double given, double layoutRange,
+                     double fit) {
+        const double range = std::max(given, layoutRange);
+        if (extent > range + 1e-9 * std::max(1.0, range))
+            shortfalls.push_back({axis, extent, range, std::max(fit, extent)});
+    };
+    check(AxisShortfall::Time, extents.time, in.ranges.time, in.layout.TimeRange, fitted.time);
+    check(AxisShortfall::Curve, extents.curve, in.ranges.curve, in.layout.CurveRange,
+          fitted.curve);
+    if (in.kind == CurveKind::Settlement && in.layout.AuxRange != 0)
+        check(AxisShortfall::Aux, extents.aux, in.ranges.aux, in.layout.AuxRange, fitted.aux);
+    return shortfalls;
+}
+
+void widenAxes(CurveRunSettings &in, const std::vector<AxisShortfall> &shortfalls)
+{
+    for (const AxisShortfall &s : shortfalls) {
+        double &range = s.axis == AxisShortfall::Time    ? in.ranges.time
+                        : s.axis == AxisShortfall::Curve ? in.ranges.curve
+                                                         : in.ranges.aux;
+        range = std::max(range, s.fitted);
+    }
 }
 
 void applyBoxTexts(CurveRunSettings &settings, const CurveBoxTexts &texts)
@@ -67,7 +188,7 @@ CurveRunStatus DrawCurveSheets(CadInterface &cad, const ProjectSnapshot &snapsho
         const int reference =
             cad.insertBlock(origin, in.frameDir + QLatin1Char('/') + frameFileName(in.kind));
         if (reference != 0) {
-            cad.explode(reference);
+            cad.explode(reference, in.titleValues);
             cad.erase(reference);
         }
     };
@@ -111,6 +232,18 @@ CurveRunStatus DrawCurveSheets(CadInterface &cad, const ProjectSnapshot &snapsho
         DrawPointCurve(cad, snapshot, n, legendRow, origin, scales, layout, in.marks);
     }
     return CurveRunStatus::Drawn;
+}
+
+std::map<QString, QString> titleBlockValues(const SettingsStore &settings,
+                                            const ProjectSnapshot &snapshot)
+{
+    std::map<QString, QString> values;
+    for (const QString &key : headerFieldKeys())
+        if (const auto stored = settings.readSetting(key))
+            values[key] = *stored;
+    if (!snapshot.epochs().empty())
+        values[QStringLiteral("日期")] = snapshot.epochs().back().date;
+    return values;
 }
 
 QString drawingPathOf(const QString &projectPath)

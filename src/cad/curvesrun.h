@@ -8,6 +8,10 @@
 
 #include <QString>
 
+#include <map>
+
+class SettingsStore;
+
 // The curve-sheet run, shared by the window and sedimetra-batch: settings as
 // numbers in, the sheets of one kind drawn into a drawing.
 
@@ -22,6 +26,18 @@ AxisRanges defaultAxisRanges(const CurveLayout &layout, CurveKind kind);
 // The decimals the curve axis of a kind is shown with.
 int curveAxisDecimals(CurveKind kind);
 
+// How far the project's data reach on the axes of a kind's sheets: the
+// latest epoch's day count; the largest settlement in mm of the points drawn
+// (1 to the point count), the largest mean sinking rate, or the most floors;
+// on the auxiliary axis of settlement sheets the most floors.
+AxisRanges dataExtents(const ProjectSnapshot &snapshot, CurveKind kind, int pointCount);
+// The ranges the axis boxes show for a project: on each axis the larger of
+// the layout's range and the data's extent rounded up to the axis's label
+// step.
+AxisRanges fittedAxisRanges(const CurveLayout &layout, CurveKind kind,
+                            const ProjectSnapshot &snapshot, int pointCount);
+
+
 // Everything a run draws with.
 struct CurveRunSettings
 {
@@ -34,7 +50,25 @@ struct CurveRunSettings
     int linesPerSheet = 1; // settlement lines a sheet, at least 1
     int sheetsPerRow = 0;
     QString font, bigFont; // the fonts of the text style "沉降"
+    // What the frame's title block shows, by attribute tag: the header
+    // fields by their names and "日期", the last epoch's date.
+    std::map<QString, QString> titleValues;
 };
+
+// An axis whose range is too small for the data it is to show.
+struct AxisShortfall
+{
+    enum Axis { Time, Curve, Aux } axis = Time;
+    double extent = 0; // what the data need
+    double range = 0;  // what the axis was given (never below the layout's)
+    double fitted = 0; // the range that holds them
+};
+// The axes of `settings` that the data exceed: each axis draws the larger
+// of its given range and the layout's, and the data must fit in that.
+std::vector<AxisShortfall> axisShortfalls(const CurveRunSettings &settings,
+                                          const ProjectSnapshot &snapshot);
+// Widens the axes of `settings` to the fitted ranges of the shortfalls.
+void widenAxes(CurveRunSettings &settings, const std::vector<AxisShortfall> &shortfalls);
 
 // The texts of the window's boxes (or of the command line) a run takes.
 struct CurveBoxTexts
@@ -61,6 +95,11 @@ Result<CurveRunStatus> runCurveSheets(CadInterface &cad, const ProjectSnapshot &
 // The run after the drawing is connected: base point, then the sheets.
 CurveRunStatus DrawCurveSheets(CadInterface &cad, const ProjectSnapshot &snapshot,
                                const CurveRunSettings &settings);
+
+// The values of a frame's title block: the header fields that have a stored
+// value, by their names, and "日期", the last epoch's date.
+std::map<QString, QString> titleBlockValues(const SettingsStore &settings,
+                                            const ProjectSnapshot &snapshot);
 
 // Where a project's curve sheets are written: the project's path with the
 // extension .dxf instead of .mdb.

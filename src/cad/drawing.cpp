@@ -160,23 +160,31 @@ const Drawing::Block *Drawing::loadBlock(const QString &file)
     const auto cached = m_blocksByFile.find(key);
     if (cached != m_blocksByFile.end())
         return cached->second.get();
-    auto entities = readDxfEntities(file);
-    if (!entities)
+    auto contents = readDxfFile(file);
+    if (!contents)
         return nullptr;
+    // The drawing's text styles come along; a style the drawing has keeps
+    // its fonts.
+    for (const auto &[name, style] : contents->styles)
+        m_styles.try_emplace(validSymbolName(name), style);
     auto block = std::make_unique<Block>();
     // Blocks are named after their drawing file; a name already taken by a
     // file elsewhere gets a number.
-    QString name = QFileInfo(file).completeBaseName();
+    const QString base = validSymbolName(QFileInfo(file).completeBaseName());
+    QString name = base;
     for (int n = 2;; ++n) {
-        const bool taken =
-            std::any_of(m_blocksByFile.begin(), m_blocksByFile.end(),
-                        [&](const auto &entry) { return entry.second->name == name; });
+        const bool taken = std::any_of(
+            m_blocksByFile.begin(), m_blocksByFile.end(), [&](const auto &entry) {
+                return entry.second->name.compare(name, Qt::CaseInsensitive) == 0;
+            });
         if (!taken)
             break;
-        name = QFileInfo(file).completeBaseName() + QLatin1Char('_') + QString::number(n);
+        name = base + QLatin1Char('_') + QString::number(n);
     }
     block->name = name;
-    block->entities = std::move(*entities);
+    block->entities = std::move(contents->entities);
+    for (Entity &e : block->entities)
+        e.style = validSymbolName(e.style);
     const Block *result = block.get();
     m_blocksByFile.emplace(key, std::move(block));
     return result;
@@ -194,7 +202,7 @@ int Drawing::insertBlock(CadPoint at, const QString &file)
     return add(std::move(e));
 }
 
-void Drawing::explode(int reference)
+void Drawing::explode(int reference, const std::map<QString, QString> &attributeValues)
 {
     const Entity *insert = entity(reference);
     if (!insert || insert->kind != Entity::Insert)
@@ -204,13 +212,23 @@ void Drawing::explode(int reference)
     for (const auto &[file, block] : m_blocksByFile) {
         if (block->name != blockName)
             continue;
-        // The block's entities become model-space entities on the layer
-        // current now.
+        // The block's entities become model-space entities on layer "0",
+        // whatever layer is current, so a frame never takes a curve's colour.
         for (Entity e : block->entities) {
             for (CadPoint &p : e.points)
                 p = moved(p, at);
             e.alignment = moved(e.alignment, at);
-            e.layer = m_activeLayer;
+            e.layer = QStringLiteral("0");
+            if (e.kind == Entity::Attdef) {
+                // The definition itself is not drawn: its value is, as a text
+                // at its place and in its style.
+                const auto value = attributeValues.find(e.tag);
+                e.text = value != attributeValues.end() ? value->second : e.text;
+                e.kind = Entity::Text;
+                e.tag.clear();
+                if (e.text.isEmpty())
+                    continue;
+            }
             m_model.push_back(std::move(e));
         }
         break;
@@ -279,6 +297,20 @@ void Drawing::setTextStyleOf(int text, const QString &style)
 {
     if (Entity *e = entity(text))
         e->style = style;
+}
+
+int Drawing::addAttributeDefinition(const QString &tag, const QString &defaultValue, CadPoint at,
+                                    double height)
+{
+    Entity e;
+    e.kind = Entity::Attdef;
+    e.points = {at};
+    e.alignment = at;
+    e.tag = tag;
+    e.text = defaultValue;
+    e.height = height;
+    e.style = m_activeStyle;
+    return add(std::move(e));
 }
 
 int Drawing::addCircle(CadPoint centre, double radius)

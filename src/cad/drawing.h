@@ -21,9 +21,21 @@ public:
     using PointPicker =
         std::function<std::optional<CadPoint>(const QString &prompt, CadPoint suggested)>;
 
+    // Layer, style and block names compare as CAD programs compare them:
+    // without regard to case.
+    struct NameLess
+    {
+        bool operator()(const QString &a, const QString &b) const
+        {
+            return a.compare(b, Qt::CaseInsensitive) < 0;
+        }
+    };
+
     struct Entity
     {
-        enum Kind { Line, Polyline, Circle, Arc, Text, Solid, Insert } kind = Line;
+        // Attdef: an attribute definition of a frame drawing, with its tag;
+        // `text` is its default value.
+        enum Kind { Line, Polyline, Circle, Arc, Text, Solid, Insert, Attdef } kind = Line;
         QString layer;
         int colour = 256;             // by layer
         std::vector<CadPoint> points; // line 2, polyline n, solid 4, circle/arc/text/insert 1
@@ -34,7 +46,14 @@ public:
         int vertical = 0, horizontal = 0;
         CadPoint alignment;
         QString block;
+        QString tag;
         bool erased = false;
+    };
+    struct Style
+    {
+        QString fontFile, bigFontFile;
+        double width = 1;
+        bool trueType = false;
     };
 
     explicit Drawing(PointPicker picker = {});
@@ -48,12 +67,15 @@ public:
     // otherwise right of all of it.
     CadPoint clearPoint() const;
     const std::vector<Entity> &entities() const { return m_model; }
-    const std::map<QString, int> &layers() const { return m_layers; }
+    const std::map<QString, int, NameLess> &layers() const { return m_layers; }
 
     // Shapes for making frame and mark drawings.
     int addCircle(CadPoint centre, double radius);
     int addSolid(CadPoint a, CadPoint b, CadPoint c, CadPoint d);
     void setTextStyleOf(int text, const QString &style);
+    // An attribute definition (for frame drawings) with the current style.
+    int addAttributeDefinition(const QString &tag, const QString &defaultValue, CadPoint at,
+                               double height);
 
     bool attach(QString *error) override;
     long setVariable(const QString &name, const QString &value) override;
@@ -67,7 +89,7 @@ public:
     long setActiveTextStyle(const QString &style) override;
     void sendCommand(const QString &command) override;
     int insertBlock(CadPoint at, const QString &file) override;
-    void explode(int reference) override;
+    void explode(int reference, const std::map<QString, QString> &attributeValues) override;
     void erase(int entity) override;
     int addLightWeightPolyline(const std::vector<CadPoint> &vertices) override;
     void addVertex(int polyline, int index, CadPoint vertex) override;
@@ -77,18 +99,12 @@ public:
     void setAlignmentPoint(int text, CadPoint at) override;
     void setScaleFactor(int text, double factor) override;
 
-    struct Style
-    {
-        QString fontFile, bigFontFile;
-        double width = 1;
-        bool trueType = false;
-    };
     struct Block
     {
         QString name;
         std::vector<Entity> entities;
     };
-    const std::map<QString, Style> &styles() const { return m_styles; }
+    const std::map<QString, Style, NameLess> &styles() const { return m_styles; }
     // The blocks read so far, by the absolute path of their drawing file.
     const std::map<QString, std::unique_ptr<Block>> &blocks() const { return m_blocksByFile; }
 
@@ -100,9 +116,9 @@ private:
     PointPicker m_picker;
     QString m_outputPath;
     std::vector<Entity> m_model;
-    std::map<QString, int> m_layers;
+    std::map<QString, int, NameLess> m_layers;
     QString m_activeLayer = QStringLiteral("0");
-    std::map<QString, Style> m_styles;
+    std::map<QString, Style, NameLess> m_styles;
     QString m_activeStyle = QStringLiteral("Standard");
     std::map<QString, std::unique_ptr<Block>> m_blocksByFile;
 };

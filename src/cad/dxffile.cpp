@@ -6,42 +6,136 @@
 #include <QFile>
 #include <QFileInfo>
 
-#include <dxflib/dl_creationadapter.h>
-#include <dxflib/dl_dxf.h>
-
 #include <algorithm>
-#include <cctype>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
+#include <iconv.h>
 #include <limits>
-#include <string>
+#include <unordered_map>
 
-std::string dxfEscaped(const QString &text)
+namespace {
+
+// One iconv conversion, opened once per thread.
+class Converter
+{
+public:
+    Converter(const char *to, const char *from)
+        : m_cd(iconv_open(to, from))
+    {}
+    ~Converter()
+    {
+        if (m_cd != iconv_t(-1))
+            iconv_close(m_cd);
+    }
+    Converter(const Converter &) = delete;
+    Converter &operator=(const Converter &) = delete;
+
+    // Converts as much of `in` as converts; returns false at the first byte
+    // sequence that does not, with `in` left at it.
+    bool convert(std::string_view &in, std::string &out)
+    {
+        if (m_cd == iconv_t(-1))
+            return false;
+        iconv(m_cd, nullptr, nullptr, nullptr, nullptr);
+        char buffer[256];
+        while (!in.empty()) {
+            char *source = const_cast<char *>(in.data());
+            size_t sourceLeft = in.size();
+            char *target = buffer;
+            size_t targetLeft = sizeof buffer;
+            const size_t result = iconv(m_cd, &source, &sourceLeft, &target, &targetLeft);
+            out.append(buffer, size_t(target - buffer));
+            in.remove_prefix(in.size() - sourceLeft);
+            if (result == size_t(-1) && errno != E2BIG)
+                return false;
+        }
+        return true;
+    }
+
+private:
+    iconv_t m_cd;
+};
+
+// The GBK bytes of one character, or nothing when GBK lacks it.
+const std::string &gbkBytes(char32_t c)
+{
+    thread_local std::unordered_map<char32_t, std::string> known;
+    thread_local Converter toGbk("GBK", "UTF-32LE");
+    const auto found = known.find(c);
+    if (found != known.end())
+        return found->second;
+    const char32_t source[1] = {c};
+    std::string_view in(reinterpret_cast<const char *>(source), sizeof source);
+    std::string out;
+    if (!toGbk.convert(in, out))
+        out.clear();
+    return known.emplace(c, std::move(out)).first->second;
+}
+
+void appendEscape(std::string &out, unsigned code)
+{
+    char escape[12];
+    std::snprintf(escape, sizeof escape, "\\U+%04X", code & 0xFFFFu);
+    out += escape;
+}
+
+} // namespace
+
+std::string dxfEncoded(const QString &text)
 {
     std::string out;
     out.reserve(size_t(text.size()));
-    for (const QChar c : text) {
-        const char16_t u = c.unicode();
-        if (u >= 32 && u < 127) {
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const char16_t u = text[i].unicode();
+        if (u == '^') {
+            out += "^ ";
+        } else if (u >= 32 && u < 127) {
             out.push_back(char(u));
-        } else if (u < 32) {
+        } else if (u < 32 || u == 127) {
             out.push_back(' '); // a control character would break the file's lines
+        } else if (QChar::isHighSurrogate(u) && i + 1 < text.size()
+                   && text[i + 1].isLowSurrogate()) {
+            // Beyond the escapes' four digits: both halves escaped.
+            appendEscape(out, u);
+            appendEscape(out, text[++i].unicode());
+        } else if (const std::string &gbk = gbkBytes(u); !gbk.empty()) {
+            out += gbk;
         } else {
-            char escape[8];
-            std::snprintf(escape, sizeof escape, "\\U+%04X", unsigned(u));
-            out += escape;
+            appendEscape(out, u);
         }
     }
     return out;
 }
 
-QString dxfUnescaped(const std::string &text)
+QString dxfDecoded(std::string_view bytes, bool gbk)
 {
-    const QString raw = QString::fromUtf8(text.data(), qsizetype(text.size()));
+    QString raw;
+    if (std::all_of(bytes.begin(), bytes.end(), [](char c) { return uchar(c) < 128; })) {
+        raw = QString::fromLatin1(bytes.data(), qsizetype(bytes.size()));
+    } else if (gbk) {
+        thread_local Converter fromGbk("UTF-8", "GBK");
+        std::string utf8;
+        std::string_view in = bytes;
+        while (!fromGbk.convert(in, utf8)) {
+            utf8 += "\xEF\xBF\xBD"; // a byte GBK does not know
+            in.remove_prefix(1);
+        }
+        raw = QString::fromUtf8(utf8.data(), qsizetype(utf8.size()));
+    } else {
+        raw = QString::fromUtf8(bytes.data(), qsizetype(bytes.size()));
+    }
+    if (!raw.contains(QLatin1Char('\\')) && !raw.contains(QLatin1Char('^')))
+        return raw;
     QString out;
     out.reserve(raw.size());
     for (qsizetype i = 0; i < raw.size(); ++i) {
+        if (raw[i] == QLatin1Char('^') && i + 1 < raw.size() && raw[i + 1] == QLatin1Char(' ')) {
+            out += QLatin1Char('^');
+            ++i;
+            continue;
+        }
         if (raw[i] == QLatin1Char('\\') && i + 6 < raw.size()
             && raw.mid(i + 1, 2).compare(QLatin1String("U+"), Qt::CaseInsensitive) == 0) {
             bool ok = false;
@@ -57,324 +151,741 @@ QString dxfUnescaped(const std::string &text)
     return out;
 }
 
+QString validSymbolName(const QString &name)
+{
+    static const QString forbidden = QStringLiteral("<>/\\\":;?*|=`,");
+    QString out = name;
+    for (QChar &c : out)
+        if (c.unicode() < 32 || c.unicode() == 127 || forbidden.contains(c))
+            c = QLatin1Char('_');
+    return out;
+}
+
 namespace {
 
-// Collects the entities of a frame or mark drawing's model space.
-class EntityReader : public DL_CreationAdapter
+// ---------------------------------------------------------------- reading
+
+// The group code / value pairs of a DXF file.
+class PairReader
 {
 public:
-    std::vector<Drawing::Entity> entities;
+    explicit PairReader(std::string_view text)
+        : m_rest(text)
+    {}
 
-    void addLine(const DL_LineData &d) override
+    bool next(int &code, std::string_view &value)
     {
-        add(Drawing::Entity::Line, {{d.x1, d.y1}, {d.x2, d.y2}});
+        std::string_view codeLine;
+        if (!line(codeLine) || !line(value))
+            return false;
+        codeLine = trimmed(codeLine);
+        const auto parsed = std::from_chars(codeLine.data(), codeLine.data() + codeLine.size(), code);
+        return parsed.ec == std::errc() && parsed.ptr == codeLine.data() + codeLine.size();
     }
-    void addPolyline(const DL_PolylineData &d) override
+
+    static std::string_view trimmed(std::string_view s)
     {
-        add(Drawing::Entity::Polyline, {});
-        entities.back().closed = d.flags & 1;
-        m_polyline = true;
-    }
-    void addVertex(const DL_VertexData &d) override
-    {
-        if (m_polyline && !entities.empty())
-            entities.back().points.push_back({d.x, d.y});
-    }
-    void endEntity() override { m_polyline = false; }
-    void addCircle(const DL_CircleData &d) override
-    {
-        add(Drawing::Entity::Circle, {{d.cx, d.cy}});
-        entities.back().radius = d.radius;
-    }
-    void addArc(const DL_ArcData &d) override
-    {
-        add(Drawing::Entity::Arc, {{d.cx, d.cy}});
-        entities.back().radius = d.radius;
-        entities.back().startAngle = d.angle1;
-        entities.back().endAngle = d.angle2;
-    }
-    void addSolid(const DL_SolidData &d) override
-    {
-        add(Drawing::Entity::Solid,
-            {{d.x[0], d.y[0]}, {d.x[1], d.y[1]}, {d.x[2], d.y[2]}, {d.x[3], d.y[3]}});
-    }
-    void addText(const DL_TextData &d) override
-    {
-        add(Drawing::Entity::Text, {{d.ipx, d.ipy}});
-        Drawing::Entity &e = entities.back();
-        e.text = dxfUnescaped(d.text);
-        e.style = dxfUnescaped(d.style);
-        e.height = d.height;
-        e.scale = d.xScaleFactor;
-        e.horizontal = d.hJustification;
-        e.vertical = d.vJustification;
-        e.alignment = (d.hJustification || d.vJustification) ? CadPoint{d.apx, d.apy}
-                                                             : CadPoint{d.ipx, d.ipy};
+        while (!s.empty() && (s.front() == ' ' || s.front() == '\t'))
+            s.remove_prefix(1);
+        while (!s.empty() && (s.back() == ' ' || s.back() == '\t' || s.back() == '\r'))
+            s.remove_suffix(1);
+        return s;
     }
 
 private:
-    void add(Drawing::Entity::Kind kind, std::vector<CadPoint> points)
+    bool line(std::string_view &out)
     {
-        if (getAttributes().isInPaperSpace())
-            return;
-        Drawing::Entity e;
-        e.kind = kind;
-        e.points = std::move(points);
-        const int colour = getAttributes().getColor();
-        e.colour = colour >= 0 && colour <= 256 ? colour : 256;
-        entities.push_back(std::move(e));
-        m_polyline = false;
+        if (m_rest.empty())
+            return false;
+        const size_t end = m_rest.find('\n');
+        out = m_rest.substr(0, end);
+        m_rest.remove_prefix(end == std::string_view::npos ? m_rest.size() : end + 1);
+        if (!out.empty() && out.back() == '\r')
+            out.remove_suffix(1);
+        return true;
     }
+
+    std::string_view m_rest;
+};
+
+double number(std::string_view value)
+{
+    value = PairReader::trimmed(value);
+    double d = 0;
+    const auto parsed = std::from_chars(value.data(), value.data() + value.size(), d);
+    return parsed.ec == std::errc() && std::isfinite(d) ? d : 0;
+}
+
+int integer(std::string_view value)
+{
+    value = PairReader::trimmed(value);
+    long long n = 0;
+    std::from_chars(value.data(), value.data() + value.size(), n);
+    return int(std::clamp<long long>(n, std::numeric_limits<int>::min(),
+                                     std::numeric_limits<int>::max()));
+}
+
+// The groups of one entity or table record.
+struct Record
+{
+    std::string_view type;
+    std::vector<std::pair<int, std::string_view>> groups;
+
+    std::string_view value(int code) const
+    {
+        for (const auto &[c, v] : groups)
+            if (c == code)
+                return v;
+        return {};
+    }
+    bool has(int code) const
+    {
+        return std::any_of(groups.begin(), groups.end(),
+                           [code](const auto &g) { return g.first == code; });
+    }
+    double real(int code, double otherwise = 0) const
+    {
+        return has(code) ? number(value(code)) : otherwise;
+    }
+    int whole(int code, int otherwise = 0) const
+    {
+        return has(code) ? integer(value(code)) : otherwise;
+    }
+    CadPoint point(int code) const { return {real(code), real(code + 10)}; }
+};
+
+class ContentsBuilder
+{
+public:
+    DxfContents contents;
+    bool gbk = false;
+
+    void entity(const Record &r)
+    {
+        using Entity = Drawing::Entity;
+        if (r.whole(67) == 1) // paper space
+            return;
+        if (r.type == "VERTEX") {
+            if (m_polyline && !contents.entities.empty())
+                contents.entities.back().points.push_back(r.point(10));
+            return;
+        }
+        if (r.type == "SEQEND") {
+            m_polyline = false;
+            return;
+        }
+        m_polyline = false;
+        Entity e;
+        const int colour = r.whole(62, 256);
+        e.colour = colour >= 0 && colour <= 256 ? colour : 256;
+        if (r.type == "LINE") {
+            e.kind = Entity::Line;
+            e.points = {r.point(10), r.point(11)};
+        } else if (r.type == "LWPOLYLINE") {
+            e.kind = Entity::Polyline;
+            e.closed = r.whole(70) & 1;
+            // Vertices: each 10 with the 20 after it.
+            for (size_t i = 0; i < r.groups.size(); ++i)
+                if (r.groups[i].first == 10) {
+                    const double y = i + 1 < r.groups.size() && r.groups[i + 1].first == 20
+                                         ? number(r.groups[i + 1].second)
+                                         : 0;
+                    e.points.push_back({number(r.groups[i].second), y});
+                }
+        } else if (r.type == "POLYLINE") {
+            e.kind = Entity::Polyline;
+            e.closed = r.whole(70) & 1;
+            m_polyline = true;
+        } else if (r.type == "CIRCLE" || r.type == "ARC") {
+            e.kind = r.type == "ARC" ? Entity::Arc : Entity::Circle;
+            e.points = {r.point(10)};
+            e.radius = r.real(40);
+            e.startAngle = r.real(50);
+            e.endAngle = r.real(51);
+        } else if (r.type == "SOLID") {
+            e.kind = Entity::Solid;
+            e.points = {r.point(10), r.point(11), r.point(12), r.point(13)};
+        } else if (r.type == "TEXT" || r.type == "ATTDEF") {
+            const bool definition = r.type == "ATTDEF";
+            e.kind = definition ? Entity::Attdef : Entity::Text;
+            e.points = {r.point(10)};
+            e.height = r.real(40);
+            e.scale = r.real(41, 1);
+            e.text = dxfDecoded(r.value(1), gbk);
+            e.style = r.has(7) ? dxfDecoded(r.value(7), gbk) : QStringLiteral("Standard");
+            e.horizontal = r.whole(72);
+            e.vertical = r.whole(definition ? 74 : 73);
+            e.alignment = e.horizontal || e.vertical ? r.point(11) : e.points.front();
+            if (definition)
+                e.tag = dxfDecoded(r.value(2), gbk);
+        } else {
+            return;
+        }
+        contents.entities.push_back(std::move(e));
+    }
+
+    void style(const Record &r)
+    {
+        const QString name = dxfDecoded(r.value(2), gbk);
+        if (name.isEmpty())
+            return;
+        Drawing::Style style;
+        style.fontFile = dxfDecoded(r.value(3), gbk);
+        style.bigFontFile = dxfDecoded(r.value(4), gbk);
+        style.width = r.real(41, 1);
+        // A TrueType face: its file named in group 3, its face in the ACAD data.
+        if (style.fontFile.endsWith(QLatin1String(".ttf"), Qt::CaseInsensitive)) {
+            style.trueType = true;
+            style.bigFontFile.clear();
+            const QString face = dxfDecoded(r.value(1000), gbk);
+            style.fontFile = face.isEmpty() ? style.fontFile.chopped(4) : face;
+        }
+        contents.styles[name] = style;
+    }
+
+private:
     bool m_polyline = false;
 };
 
 } // namespace
 
-Result<std::vector<Drawing::Entity>> readDxfEntities(const QString &file)
+Result<DxfContents> readDxfFile(const QString &file)
 {
+    const auto unreadable = [&] {
+        return fail(QStringLiteral("无法读取图形文件 %1").arg(QDir::toNativeSeparators(file)));
+    };
     if (!QFileInfo(file).isFile())
         return fail(QStringLiteral("找不到图形文件 %1").arg(QDir::toNativeSeparators(file)));
-    EntityReader reader;
-    DL_Dxf dxf;
-    if (!dxf.in(QFile::encodeName(file).toStdString(), &reader))
-        return fail(QStringLiteral("无法读取图形文件 %1").arg(QDir::toNativeSeparators(file)));
-    return std::move(reader.entities);
+    QFile in(file);
+    if (!in.open(QIODevice::ReadOnly))
+        return unreadable();
+    const QByteArray bytes = in.readAll();
+    PairReader reader(std::string_view(bytes.constData(), size_t(bytes.size())));
+
+    ContentsBuilder builder;
+    std::string_view section;
+    std::string_view headerVariable;
+    Record record;
+    bool sawEof = false;
+    bool utf8Version = false;
+    // Hands the record collected so far to the builder.
+    auto finish = [&] {
+        if (record.type.empty())
+            return;
+        if (section == "ENTITIES")
+            builder.entity(record);
+        else if (section == "TABLES" && record.type == "STYLE")
+            builder.style(record);
+        record = Record();
+    };
+    int code = 0;
+    std::string_view value;
+    while (reader.next(code, value)) {
+        if (code == 0) {
+            finish();
+            const std::string_view type = PairReader::trimmed(value);
+            if (type == "EOF") {
+                sawEof = true;
+                break;
+            }
+            if (type == "ENDSEC") {
+                section = {};
+            } else if (type == "TABLE" || type == "ENDTAB") {
+            } else if (type != "SECTION" && !section.empty()) {
+                record.type = type;
+            }
+            continue;
+        }
+        if (code == 2 && section.empty() && record.type.empty()) {
+            section = PairReader::trimmed(value);
+            continue;
+        }
+        if (section == "HEADER") {
+            if (code == 9) {
+                headerVariable = PairReader::trimmed(value);
+            } else if (headerVariable == "$DWGCODEPAGE") {
+                const auto page = PairReader::trimmed(value);
+                builder.gbk = page == "ANSI_936" || page == "ansi_936";
+            } else if (headerVariable == "$ACADVER") {
+                // From R2007 on, DXF text is UTF-8 whatever the code page.
+                utf8Version = PairReader::trimmed(value) >= std::string_view("AC1021");
+            }
+            continue;
+        }
+        if (!record.type.empty())
+            record.groups.emplace_back(code, value);
+    }
+    finish();
+    if (!sawEof && builder.contents.entities.empty())
+        return unreadable();
+    if (utf8Version)
+        builder.gbk = false;
+    return std::move(builder.contents);
 }
 
 namespace {
 
-// dxflib's ASCII writer formats every number through printf and a stream;
-// this one formats into one buffer (shortest round-trip decimals) and writes
-// the file in one go.
-class BufferedWriter : public DL_WriterA
+// ---------------------------------------------------------------- writing
+
+// Group code / value pairs with the handles of a DXF R2000 file.
+class DxfOut
 {
 public:
-    BufferedWriter()
-        : DL_WriterA("/dev/null", DL_VERSION_2000)
-    {
-        m_buffer.reserve(1 << 20);
-    }
+    DxfOut() { m_text.reserve(1 << 20); }
 
-    QByteArray bytes() const { return QByteArray(m_buffer.data(), qsizetype(m_buffer.size())); }
+    std::string take() { return std::move(m_text); }
+    unsigned nextHandle() const { return m_nextHandle; }
 
-    void dxfReal(int gc, double value) const override
+    std::string handle()
     {
-        code(gc);
-        char text[400];
-        auto result = std::to_chars(text, text + sizeof text, value, std::chars_format::fixed);
-        if (result.ec != std::errc()) {
-            result.ptr = text;
-            *result.ptr++ = '0';
-        }
-        m_buffer.append(text, result.ptr);
-        if (std::find(text, result.ptr, '.') == result.ptr)
-            m_buffer += ".0";
-        m_buffer += '\n';
-    }
-    void dxfInt(int gc, int value) const override
-    {
-        code(gc);
-        m_buffer += std::to_string(value);
-        m_buffer += '\n';
-    }
-    void dxfHex(int gc, int value) const override
-    {
-        code(gc);
         char text[16];
-        const auto result = std::to_chars(text, text + sizeof text, unsigned(value), 16);
-        for (char *c = text; c != result.ptr; ++c)
-            *c = char(std::toupper(*c));
-        m_buffer.append(text, result.ptr);
-        m_buffer += '\n';
+        const auto result = std::to_chars(text, text + sizeof text, m_nextHandle++, 16);
+        std::string h(text, result.ptr);
+        std::transform(h.begin(), h.end(), h.begin(), [](char c) { return char(std::toupper(c)); });
+        return h;
     }
-    void dxfString(int gc, const char *value) const override
+
+    void text(int code, std::string_view value)
     {
-        code(gc);
-        m_buffer += value ? value : "";
-        m_buffer += '\n';
+        this->code(code);
+        m_text += value;
+        m_text += "\r\n";
     }
-    void dxfString(int gc, const std::string &value) const override
+    void text(int code, const char *value) { text(code, std::string_view(value)); }
+    void text(int code, const std::string &value) { text(code, std::string_view(value)); }
+    void text(int code, const QString &value) { text(code, dxfEncoded(value)); }
+    void whole(int code, long long value)
     {
-        code(gc);
-        m_buffer += value;
-        m_buffer += '\n';
+        this->code(code);
+        m_text += std::to_string(value);
+        m_text += "\r\n";
+    }
+    void real(int code, double value)
+    {
+        this->code(code);
+        char buffer[64];
+        auto result = std::to_chars(buffer, buffer + sizeof buffer, std::isfinite(value) ? value : 0.0,
+                                    std::chars_format::fixed);
+        if (result.ec != std::errc()) {
+            // Only a value beyond any sheet takes the exponent form.
+            result = std::to_chars(buffer, buffer + sizeof buffer, value);
+        }
+        m_text.append(buffer, result.ptr);
+        if (std::find(buffer, result.ptr, '.') == result.ptr
+            && std::find(buffer, result.ptr, 'e') == result.ptr)
+            m_text += ".0";
+        m_text += "\r\n";
+    }
+    void point(int code, CadPoint p)
+    {
+        real(code, p.x);
+        real(code + 10, p.y);
+        real(code + 20, 0.0);
+    }
+
+    // The start of a table record or object: type, handle, owner.
+    std::string start(std::string_view type, const std::string &owner, int handleCode = 5)
+    {
+        text(0, type);
+        std::string h = handle();
+        text(handleCode, h);
+        text(330, owner);
+        return h;
     }
 
 private:
-    void code(int gc) const
+    void code(int gc)
     {
         // Group codes right-aligned in three columns, as CAD programs write them.
         if (gc < 10)
-            m_buffer += "  ";
+            m_text += "  ";
         else if (gc < 100)
-            m_buffer += ' ';
-        m_buffer += std::to_string(gc);
-        m_buffer += '\n';
+            m_text += ' ';
+        m_text += std::to_string(gc);
+        m_text += "\r\n";
     }
 
-    mutable std::string m_buffer;
+    std::string m_text;
+    unsigned m_nextHandle = 0x20; // below: kept free, as CAD programs do
 };
 
-void writeEntity(DL_Dxf &dxf, DL_WriterA &dw, const Drawing::Entity &e)
+// A text's literal percent signs, where a pair of them would start one of
+// CAD's special codes (%%d, %%c ...), each written %%%.
+QString textValue(const QString &text)
 {
-    const DL_Attributes attributes(dxfEscaped(e.layer), e.colour, -1, -1, "BYLAYER");
+    if (!text.contains(QLatin1String("%%")))
+        return text;
+    QString out = text;
+    out.replace(QLatin1Char('%'), QLatin1String("%%%"));
+    return out;
+}
+
+void writeEntity(DxfOut &out, const Drawing::Entity &e, const std::string &owner,
+                 const QString &layer)
+{
+    using Entity = Drawing::Entity;
+    const char *type = "LINE";
     switch (e.kind) {
-    case Drawing::Entity::Line:
-        dxf.writeLine(dw,
-                      DL_LineData(e.points[0].x, e.points[0].y, 0, e.points[1].x, e.points[1].y, 0),
-                      attributes);
+    case Entity::Line: type = "LINE"; break;
+    case Entity::Polyline: type = "LWPOLYLINE"; break;
+    case Entity::Circle: type = "CIRCLE"; break;
+    case Entity::Arc: type = "ARC"; break;
+    case Entity::Text: type = "TEXT"; break;
+    case Entity::Attdef: type = "ATTDEF"; break;
+    case Entity::Solid: type = "SOLID"; break;
+    case Entity::Insert: type = "INSERT"; break;
+    }
+    out.start(type, owner);
+    out.text(100, "AcDbEntity");
+    out.text(8, layer);
+    if (e.colour != 256)
+        out.whole(62, e.colour);
+    switch (e.kind) {
+    case Entity::Line:
+        out.text(100, "AcDbLine");
+        out.point(10, e.points[0]);
+        out.point(11, e.points[1]);
         break;
-    case Drawing::Entity::Polyline:
-        dxf.writePolyline(dw, DL_PolylineData(int(e.points.size()), 0, 0, e.closed ? 1 : 0),
-                          attributes);
-        for (const CadPoint &p : e.points)
-            dxf.writeVertex(dw, DL_VertexData(p.x, p.y, 0, 0));
-        dxf.writePolylineEnd(dw);
+    case Entity::Polyline:
+        out.text(100, "AcDbPolyline");
+        out.whole(90, qsizetype(e.points.size()));
+        out.whole(70, e.closed ? 1 : 0);
+        for (const CadPoint &p : e.points) {
+            out.real(10, p.x);
+            out.real(20, p.y);
+        }
         break;
-    case Drawing::Entity::Circle:
-        dxf.writeCircle(dw, DL_CircleData(e.points[0].x, e.points[0].y, 0, e.radius), attributes);
+    case Entity::Circle:
+    case Entity::Arc:
+        out.text(100, "AcDbCircle");
+        out.point(10, e.points[0]);
+        out.real(40, e.radius);
+        if (e.kind == Entity::Arc) {
+            out.text(100, "AcDbArc");
+            out.real(50, e.startAngle);
+            out.real(51, e.endAngle);
+        }
         break;
-    case Drawing::Entity::Arc:
-        dxf.writeArc(
-            dw, DL_ArcData(e.points[0].x, e.points[0].y, 0, e.radius, e.startAngle, e.endAngle),
-            attributes);
+    case Entity::Solid:
+        out.text(100, "AcDbTrace");
+        for (int i = 0; i < 4; ++i)
+            out.point(10 + i, e.points[size_t(i)]);
         break;
-    case Drawing::Entity::Solid:
-        dxf.writeSolid(dw,
-                       DL_SolidData(e.points[0].x, e.points[0].y, 0, e.points[1].x, e.points[1].y,
-                                    0, e.points[2].x, e.points[2].y, 0, e.points[3].x,
-                                    e.points[3].y, 0),
-                       attributes);
+    case Entity::Text:
+    case Entity::Attdef: {
+        out.text(100, "AcDbText");
+        out.point(10, e.points[0]);
+        out.real(40, e.height);
+        out.text(1, textValue(e.text));
+        if (e.scale != 1)
+            out.real(41, e.scale);
+        out.text(7, validSymbolName(e.style));
+        if (e.horizontal != 0)
+            out.whole(72, e.horizontal);
+        const bool aligned = e.horizontal != 0 || e.vertical != 0;
+        if (aligned)
+            out.point(11, e.alignment);
+        if (e.kind == Entity::Text) {
+            out.text(100, "AcDbText");
+            if (e.vertical != 0)
+                out.whole(73, e.vertical);
+        } else {
+            out.text(100, "AcDbAttributeDefinition");
+            out.text(3, e.tag);
+            out.text(2, validSymbolName(e.tag).replace(QLatin1Char(' '), QLatin1Char('_')));
+            out.whole(70, 0);
+            if (e.vertical != 0)
+                out.whole(74, e.vertical);
+        }
         break;
-    case Drawing::Entity::Text:
-        dxf.writeText(dw,
-                      DL_TextData(e.points[0].x, e.points[0].y, 0, e.alignment.x, e.alignment.y, 0,
-                                  e.height, e.scale, 0, e.horizontal, e.vertical,
-                                  dxfEscaped(e.text), dxfEscaped(e.style), 0),
-                      attributes);
-        break;
-    case Drawing::Entity::Insert:
-        dxf.writeInsert(dw,
-                        DL_InsertData(dxfEscaped(e.block), e.points[0].x, e.points[0].y, 0, 1, 1, 1,
-                                      0, 1, 1, 0, 0),
-                        attributes);
+    }
+    case Entity::Insert:
+        out.text(100, "AcDbBlockReference");
+        out.text(2, e.block);
+        out.point(10, e.points[0]);
         break;
     }
 }
 
-// A text style record with its font file (group 3) and big-font file (group
-// 4), as CAD programs read them; a TrueType face also goes into the ACAD
-// extended data, where CAD programs look for the face name.
-void writeTextStyle(DL_WriterA &dw, const QString &name, const QString &font,
-                    const QString &bigFont, double width, bool trueType)
+// A symbol table: its head, then each record from `records`.
+template <typename Records>
+void table(DxfOut &out, std::string_view name, int count, Records records,
+           const char *subclass = nullptr)
 {
-    dw.dxfString(0, "STYLE");
-    dw.handle();
-    dw.dxfString(100, "AcDbSymbolTableRecord");
-    dw.dxfString(100, "AcDbTextStyleTableRecord");
-    dw.dxfString(2, dxfEscaped(name));
-    dw.dxfInt(70, 0);
-    dw.dxfReal(40, 0.0);
-    dw.dxfReal(41, width);
-    dw.dxfReal(50, 0.0);
-    dw.dxfInt(71, 0);
-    dw.dxfReal(42, 2.5);
-    dw.dxfString(3, dxfEscaped(trueType ? font + QStringLiteral(".ttf") : font));
-    dw.dxfString(4, dxfEscaped(trueType ? QString() : bigFont));
-    if (trueType) {
-        dw.dxfString(1001, "ACAD");
-        dw.dxfString(1000, dxfEscaped(font));
-        dw.dxfInt(1071, 0);
+    out.text(0, "TABLE");
+    out.text(2, name);
+    const std::string handle = out.handle();
+    out.text(5, handle);
+    out.text(330, "0");
+    out.text(100, "AcDbSymbolTable");
+    out.whole(70, count);
+    if (subclass)
+        out.text(100, subclass);
+    records(handle);
+    out.text(0, "ENDTAB");
+}
+
+std::string recordHead(DxfOut &out, std::string_view type, const std::string &owner,
+                       const char *subclass, int handleCode = 5)
+{
+    std::string handle = out.start(type, owner, handleCode);
+    out.text(100, "AcDbSymbolTableRecord");
+    out.text(100, subclass);
+    return handle;
+}
+
+void writeTextStyle(DxfOut &out, const std::string &owner, const QString &name,
+                    const Drawing::Style &style)
+{
+    recordHead(out, "STYLE", owner, "AcDbTextStyleTableRecord");
+    out.text(2, name);
+    out.whole(70, 0);
+    out.real(40, 0.0);
+    out.real(41, style.width);
+    out.real(50, 0.0);
+    out.whole(71, 0);
+    out.real(42, 2.5);
+    out.text(3, style.trueType ? style.fontFile + QStringLiteral(".ttf") : style.fontFile);
+    out.text(4, style.trueType ? QString() : style.bigFontFile);
+    if (style.trueType) {
+        // CAD programs look for the face name in the ACAD data.
+        out.text(1001, "ACAD");
+        out.text(1000, style.fontFile);
+        out.whole(1071, 0);
     }
 }
+
+struct Extents
+{
+    double minX = std::numeric_limits<double>::infinity(), minY = minX;
+    double maxX = -minX, maxY = -minX;
+    void add(CadPoint p)
+    {
+        minX = std::min(minX, p.x);
+        minY = std::min(minY, p.y);
+        maxX = std::max(maxX, p.x);
+        maxY = std::max(maxY, p.y);
+    }
+    bool empty() const { return !(minX <= maxX); }
+};
 
 } // namespace
 
 QByteArray dxfText(const Drawing &drawing)
 {
     using Entity = Drawing::Entity;
+    // What the entities use: layers (beside those made), blocks, styles.
+    std::map<QString, int, Drawing::NameLess> layers;
+    for (const auto &[name, colour] : drawing.layers())
+        layers.try_emplace(validSymbolName(name), colour);
     std::set<QString> usedBlocks;
-    std::set<QString> usedLayers{QStringLiteral("0")};
+    const Drawing::Style standardStyle{QStringLiteral("txt"), {}, 1, false};
+    Extents extents;
     for (const Entity &e : drawing.entities()) {
         if (e.erased)
             continue;
-        usedLayers.insert(e.layer);
+        layers.try_emplace(validSymbolName(e.layer), 7);
         if (e.kind == Entity::Insert)
             usedBlocks.insert(e.block);
+        for (const CadPoint &p : e.points)
+            extents.add(p);
     }
-    BufferedWriter writer;
+    std::map<QString, Drawing::Style, Drawing::NameLess> styles;
+    for (const auto &[name, style] : drawing.styles())
+        styles.try_emplace(validSymbolName(name), style);
+    for (const auto &[file, block] : drawing.blocks())
+        if (usedBlocks.count(block->name))
+            for (const Entity &e : block->entities)
+                if (e.kind == Entity::Text || e.kind == Entity::Attdef)
+                    styles.try_emplace(validSymbolName(e.style), standardStyle);
+    for (const Entity &e : drawing.entities())
+        if (!e.erased && (e.kind == Entity::Text || e.kind == Entity::Attdef))
+            styles.try_emplace(validSymbolName(e.style), standardStyle);
+
+    DxfOut body;
+    body.text(0, "SECTION");
+    body.text(2, "CLASSES");
+    body.text(0, "ENDSEC");
+
+    body.text(0, "SECTION");
+    body.text(2, "TABLES");
+    table(body, "VPORT", 1, [&](const std::string &owner) {
+        recordHead(body, "VPORT", owner, "AcDbViewportTableRecord");
+        body.text(2, "*Active");
+        body.whole(70, 0);
+        const CadPoint centre = extents.empty() ? CadPoint{210, 148.5}
+                                                : CadPoint{(extents.minX + extents.maxX) / 2,
+                                                           (extents.minY + extents.maxY) / 2};
+        const double height =
+            extents.empty() ? 297 : std::max(10.0, (extents.maxY - extents.minY) * 1.1);
+        body.real(10, 0.0);
+        body.real(20, 0.0);
+        body.real(11, 1.0);
+        body.real(21, 1.0);
+        body.real(12, centre.x);
+        body.real(22, centre.y);
+        body.real(13, 0.0);
+        body.real(23, 0.0);
+        body.real(14, 10.0);
+        body.real(24, 10.0);
+        body.real(15, 10.0);
+        body.real(25, 10.0);
+        body.point(16, {0, 0});
+        body.real(36, 1.0);
+        body.point(17, {0, 0});
+        body.real(37, 0.0);
+        body.real(40, height);
+        body.real(41, 1.5);
+        body.real(42, 50.0);
+        body.real(43, 0.0);
+        body.real(44, 0.0);
+        body.real(50, 0.0);
+        body.real(51, 0.0);
+        body.whole(71, 0);
+        body.whole(72, 100);
+        body.whole(73, 1);
+        body.whole(74, 3);
+        body.whole(75, 0);
+        body.whole(76, 0);
+        body.whole(77, 0);
+        body.whole(78, 0);
+    });
+    table(body, "LTYPE", 3, [&](const std::string &owner) {
+        for (const auto &[name, description] :
+             {std::pair{"ByBlock", ""}, {"ByLayer", ""}, {"Continuous", "Solid line"}}) {
+            recordHead(body, "LTYPE", owner, "AcDbLinetypeTableRecord");
+            body.text(2, name);
+            body.whole(70, 0);
+            body.text(3, description);
+            body.whole(72, 65);
+            body.whole(73, 0);
+            body.real(40, 0.0);
+        }
+    });
+    table(body, "LAYER", int(layers.size()), [&](const std::string &owner) {
+        for (const auto &[name, colour] : layers) {
+            recordHead(body, "LAYER", owner, "AcDbLayerTableRecord");
+            body.text(2, name);
+            body.whole(70, 0);
+            body.whole(62, colour);
+            body.text(6, "Continuous");
+            body.whole(370, -3);
+        }
+    });
+    table(body, "STYLE", int(styles.size()), [&](const std::string &owner) {
+        for (const auto &[name, style] : styles)
+            writeTextStyle(body, owner, name, style);
+    });
+    table(body, "VIEW", 0, [](const std::string &) {});
+    table(body, "UCS", 0, [](const std::string &) {});
+    table(body, "APPID", 1, [&](const std::string &owner) {
+        recordHead(body, "APPID", owner, "AcDbRegAppTableRecord");
+        body.text(2, "ACAD");
+        body.whole(70, 0);
+    });
+    table(
+        body, "DIMSTYLE", 1,
+        [&](const std::string &owner) {
+            recordHead(body, "DIMSTYLE", owner, "AcDbDimStyleTableRecord", 105);
+            body.text(2, "Standard");
+            body.whole(70, 0);
+        },
+        "AcDbDimStyleTable");
+
+    // Block records: the two spaces, then each block inserted.
+    struct BlockOut
     {
-        DL_Dxf dxf;
-        // Lets dxflib know the version it writes for.
-        delete dxf.out("/dev/null", DL_VERSION_2000);
-        BufferedWriter *dw = &writer;
-        dxf.writeHeader(*dw);
-        dw->dxfString(9, "$INSUNITS");
-        dw->dxfInt(70, 4); // millimetres
-        dw->sectionEnd();
-
-        dw->sectionTables();
-        dxf.writeVPort(*dw);
-        dw->tableLinetypes(3);
-        dxf.writeLinetype(*dw, DL_LinetypeData("BYBLOCK", "", 0, 0, 0.0));
-        dxf.writeLinetype(*dw, DL_LinetypeData("BYLAYER", "", 0, 0, 0.0));
-        dxf.writeLinetype(*dw, DL_LinetypeData("CONTINUOUS", "Solid line", 0, 0, 0.0));
-        dw->tableEnd();
-
-        std::map<QString, int> layers = drawing.layers();
-        for (const QString &layer : usedLayers)
-            layers.try_emplace(layer, 7);
-        dw->tableLayers(int(layers.size()));
-        for (const auto &[name, colour] : layers)
-            dxf.writeLayer(*dw, DL_LayerData(dxfEscaped(name), 0),
-                           DL_Attributes("", colour, -1, 100, "CONTINUOUS"));
-        dw->tableEnd();
-
-        dw->tableStyle(int(drawing.styles().size()));
-        for (const auto &[name, style] : drawing.styles())
-            writeTextStyle(*dw, name, style.fontFile, style.bigFontFile, style.width,
-                           style.trueType);
-        dw->tableEnd();
-        dxf.writeView(*dw);
-        dxf.writeUcs(*dw);
-        dw->tableAppid(1);
-        dxf.writeAppid(*dw, "ACAD");
-        dw->tableEnd();
-        dxf.writeDimStyle(*dw, 2.5, 0.625, 0.625, 0.625, 2.5);
-        dxf.writeBlockRecord(*dw);
-        for (const QString &block : usedBlocks)
-            dxf.writeBlockRecord(*dw, dxfEscaped(block));
-        dw->tableEnd();
-        dw->sectionEnd();
-
-        dw->sectionBlocks();
-        for (const char *space : {"*Model_Space", "*Paper_Space", "*Paper_Space0"}) {
-            dxf.writeBlock(*dw, DL_BlockData(space, 0, 0.0, 0.0, 0.0));
-            dxf.writeEndBlock(*dw, space);
+        QString name;
+        std::string record;
+        const std::vector<Entity> *entities = nullptr;
+    };
+    std::vector<BlockOut> blocks = {{QStringLiteral("*Model_Space"), {}, nullptr},
+                                    {QStringLiteral("*Paper_Space"), {}, nullptr}};
+    for (const auto &[file, block] : drawing.blocks())
+        if (usedBlocks.count(block->name))
+            blocks.push_back({block->name, {}, &block->entities});
+    table(body, "BLOCK_RECORD", int(blocks.size()), [&](const std::string &owner) {
+        for (BlockOut &block : blocks) {
+            block.record = recordHead(body, "BLOCK_RECORD", owner, "AcDbBlockTableRecord");
+            body.text(2, block.name);
+            body.text(340, "0");
         }
-        for (const auto &[file, block] : drawing.blocks()) {
-            if (!usedBlocks.count(block->name))
-                continue;
-            const std::string name = dxfEscaped(block->name);
-            dxf.writeBlock(*dw, DL_BlockData(name, 0, 0.0, 0.0, 0.0));
-            for (Entity e : block->entities) {
-                e.layer = QStringLiteral("0");
-                writeEntity(dxf, *dw, e);
-            }
-            dxf.writeEndBlock(*dw, name);
-        }
-        dw->sectionEnd();
+    });
+    body.text(0, "ENDSEC");
 
-        dw->sectionEntities();
-        for (const Entity &e : drawing.entities())
-            if (!e.erased)
-                writeEntity(dxf, *dw, e);
-        dw->sectionEnd();
-        dxf.writeObjects(*dw);
-        dxf.writeObjectsEnd(*dw);
-        dw->dxfEOF();
+    body.text(0, "SECTION");
+    body.text(2, "BLOCKS");
+    for (const BlockOut &block : blocks) {
+        body.start("BLOCK", block.record);
+        body.text(100, "AcDbEntity");
+        body.text(8, "0");
+        body.text(100, "AcDbBlockBegin");
+        body.text(2, block.name);
+        body.whole(70, 0);
+        body.point(10, {0, 0});
+        body.text(3, block.name);
+        body.text(1, "");
+        if (block.entities)
+            for (const Entity &e : *block.entities)
+                writeEntity(body, e, block.record, QStringLiteral("0"));
+        body.start("ENDBLK", block.record);
+        body.text(100, "AcDbEntity");
+        body.text(8, "0");
+        body.text(100, "AcDbBlockEnd");
     }
-    return writer.bytes();
+    body.text(0, "ENDSEC");
+
+    body.text(0, "SECTION");
+    body.text(2, "ENTITIES");
+    const std::string &modelSpace = blocks.front().record;
+    for (const Entity &e : drawing.entities())
+        if (!e.erased)
+            writeEntity(body, e, modelSpace, validSymbolName(e.layer));
+    body.text(0, "ENDSEC");
+
+    body.text(0, "SECTION");
+    body.text(2, "OBJECTS");
+    body.text(0, "DICTIONARY");
+    const std::string root = body.handle();
+    const std::string groups = body.handle();
+    body.text(5, root);
+    body.text(330, "0");
+    body.text(100, "AcDbDictionary");
+    body.whole(281, 1);
+    body.text(3, "ACAD_GROUP");
+    body.text(350, groups);
+    body.text(0, "DICTIONARY");
+    body.text(5, groups);
+    body.text(330, root);
+    body.text(100, "AcDbDictionary");
+    body.whole(281, 1);
+    body.text(0, "ENDSEC");
+    body.text(0, "EOF");
+
+    DxfOut head;
+    head.text(0, "SECTION");
+    head.text(2, "HEADER");
+    head.text(9, "$ACADVER");
+    head.text(1, "AC1015");
+    head.text(9, "$DWGCODEPAGE");
+    head.text(3, "ANSI_936");
+    head.text(9, "$INSBASE");
+    head.point(10, {0, 0});
+    head.text(9, "$EXTMIN");
+    head.point(10, extents.empty() ? CadPoint{0, 0} : CadPoint{extents.minX, extents.minY});
+    head.text(9, "$EXTMAX");
+    head.point(10, extents.empty() ? CadPoint{0, 0} : CadPoint{extents.maxX, extents.maxY});
+    head.text(9, "$INSUNITS");
+    head.whole(70, 4); // millimetres
+    head.text(9, "$MEASUREMENT");
+    head.whole(70, 1);
+    head.text(9, "$HANDSEED");
+    head.text(5, body.handle());
+    head.text(0, "ENDSEC");
+
+    std::string text = head.take();
+    text += body.take();
+    return QByteArray(text.data(), qsizetype(text.size()));
 }
 
 Result<void> writeDxfFile(const Drawing &drawing, const QString &path,

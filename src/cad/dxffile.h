@@ -6,16 +6,29 @@
 #include <QByteArray>
 #include <QString>
 
+#include <map>
 #include <set>
 #include <string>
+#include <string_view>
 #include <vector>
 
-// DXF files: the frame and mark drawings read with dxflib, and the drawing
-// written as one DXF R2000 file.
+// DXF files: the frame and mark drawings read, and the drawing written as one
+// DXF R2000 file the way CAD programs on a Chinese system write them: text in
+// GBK with $DWGCODEPAGE ANSI_936, every table record and object with a handle
+// and its owner.
 
-// The model-space entities of a DXF file (lines, polylines, circles, arcs,
-// texts, solids); fails naming the file when it is missing or unreadable.
-Result<std::vector<Drawing::Entity>> readDxfEntities(const QString &file);
+// What a frame or mark drawing holds for the curve sheets.
+struct DxfContents
+{
+    // The model-space lines, polylines, circles, arcs, texts, solids and
+    // attribute definitions.
+    std::vector<Drawing::Entity> entities;
+    // The text styles of the STYLE table.
+    std::map<QString, Drawing::Style> styles;
+};
+
+// Reads a DXF file; fails naming the file when it is missing or unreadable.
+Result<DxfContents> readDxfFile(const QString &file);
 
 // The whole drawing as DXF R2000 text.
 QByteArray dxfText(const Drawing &drawing);
@@ -26,8 +39,15 @@ QByteArray dxfText(const Drawing &drawing);
 Result<void> writeDxfFile(const Drawing &drawing, const QString &path,
                           std::set<QString> *writtenThisRun);
 
-// Text for a DXF R2000 file: ASCII kept, every other character as \U+XXXX
-// with upper-case hex digits.
-std::string dxfEscaped(const QString &text);
-// The reverse: \U+XXXX escapes and UTF-8 bytes read back into text.
-QString dxfUnescaped(const std::string &text);
+// Text as a DXF R2000 file on a Chinese system holds it: ASCII as it is,
+// characters GBK has as GBK bytes, any other character as \U+XXXX; control
+// characters become spaces and a caret is written "^ ".
+std::string dxfEncoded(const QString &text);
+// The reverse, for a file whose strings are GBK (`gbk`) or UTF-8: \U+XXXX
+// escapes and "^ " carets read back into text.
+QString dxfDecoded(std::string_view bytes, bool gbk);
+
+// A name CAD programs take for a layer, text style or block: the characters
+// DXF forbids in symbol names (< > / \ " : ; ? * | = ` and commas) and
+// control characters become "_".
+QString validSymbolName(const QString &name);

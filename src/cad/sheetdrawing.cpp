@@ -1,6 +1,9 @@
 #include "cad/sheetdrawing.h"
 
 #include "base/textnumber.h"
+#include "cad/dxffile.h"
+
+#include <cmath>
 #include "survey/settlementrules.h"
 
 
@@ -10,6 +13,21 @@ const QString rulerLayer = QStringLiteral("标尺");
 constexpr int white = 7;
 constexpr double tick = 0.5;
 constexpr double labelGap = 1.2;
+constexpr double labelHeight = 2;
+constexpr double labelWidthFactor = 0.8;
+
+// The labels of an axis from 0 to `range` (a little allowance for a range
+// typed as a multiple of a decimal step): each multiple of the step.
+template <typename Label>
+void forEachLabel(double range, double step, Label label)
+{
+    for (long long k = 0;; ++k) {
+        const double value = double(k) * step;
+        if (value > range + step * 1e-6)
+            break;
+        label(value);
+    }
+}
 
 void line(CadInterface &cad, CadPoint a, CadPoint b)
 {
@@ -55,16 +73,16 @@ void insertMark(CadInterface &cad, const MarkFiles &marks, const QString &mark, 
 void drawTimeAxis(CadInterface &cad, CadPoint o, double range, double scale, CurveKind kind)
 {
     line(cad, o, {o.x + range * scale, o.y});
-    for (int t = 0; t <= range; t += 10) {
+    forEachLabel(range, axisLabelStep(AxisKind::Time, range, scale), [&](double t) {
         const double x = o.x + t * scale;
         if (t != 0)
             line(cad, {x, o.y + tick}, {x, o.y - tick});
-        const QString label = QString::number(t);
+        const QString label = QString::number(qRound64(t));
         if (kind == CurveKind::Settlement)
             AddLabel(cad, label, {x, o.y + labelGap}, CadAlign::Bottom, CadAlign::Centre);
         else if (kind == CurveKind::Load || t != 0)
             AddLabel(cad, label, {x, o.y - labelGap}, CadAlign::Top, CadAlign::Centre);
-    }
+    });
 }
 
 void verticalTick(CadInterface &cad, CadPoint o, double y)
@@ -122,10 +140,10 @@ void UseLayer(CadInterface &cad, const QString &name, int colour)
 
 void AddLabel(CadInterface &cad, const QString &text, CadPoint at, int vertical, int horizontal)
 {
-    const int id = cad.addText(text, at, 2);
+    const int id = cad.addText(text, at, labelHeight);
     cad.setAlignment(id, vertical, horizontal);
     cad.setAlignmentPoint(id, at);
-    cad.setScaleFactor(id, 0.8);
+    cad.setScaleFactor(id, labelWidthFactor);
 }
 
 void DrawSettlementAxes(CadInterface &cad, CadPoint o, double timeRange, double curveRange,
@@ -136,23 +154,27 @@ void DrawSettlementAxes(CadInterface &cad, CadPoint o, double timeRange, double 
 
     // Settlement grows downwards; the labels show the negated depth.
     line(cad, o, {o.x, o.y - curveRange * scales.curve});
-    for (int s = 0; s <= curveRange; ++s) {
+    const double step = axisLabelStep(AxisKind::Settlement, curveRange, scales.curve);
+    forEachLabel(curveRange, step, [&](double s) {
         const double y = o.y - s * scales.curve;
         if (s != 0)
             verticalTick(cad, o, y);
         if (s != 0 || layout.AuxRange == 0)
             sideLabel(cad, formatFixed(-s, 1), o, y);
-    }
+    });
 
     if (layout.AuxRange != 0) {
         // The auxiliary (load) axis grows upwards; its ticks follow the
         // layout's range, its scale the box.
         line(cad, o, {o.x, o.y + layout.AuxLength});
-        for (int a = 2; a <= layout.AuxRange; a += 2) {
+        const double auxStep = axisLabelStep(AxisKind::Aux, layout.AuxRange, scales.aux);
+        forEachLabel(layout.AuxRange, auxStep, [&](double a) {
+            if (a == 0)
+                return;
             const double y = o.y + a * scales.aux;
             verticalTick(cad, o, y);
-            sideLabel(cad, QString::number(a), o, y);
-        }
+            sideLabel(cad, QString::number(qRound64(a)), o, y);
+        });
     }
 }
 
@@ -162,14 +184,13 @@ void DrawRateAxes(CadInterface &cad, CadPoint o, double timeRange, double curveR
     UseLayer(cad, rulerLayer, white);
     drawTimeAxis(cad, o, timeRange, scales.time, CurveKind::Rate);
     line(cad, o, {o.x, o.y + curveRange * scales.curve});
-    // Steps of 0.01 by repeated addition; the allowance keeps the last step
-    // that the additions carry slightly past the range.
-    for (double r = 0; r <= curveRange + 0.001; r += 0.01) {
+    const double step = axisLabelStep(AxisKind::Rate, curveRange, scales.curve);
+    forEachLabel(curveRange, step, [&](double r) {
         const double y = o.y + r * scales.curve;
         if (r != 0)
             verticalTick(cad, o, y);
         sideLabel(cad, formatFixed(r, 2), o, y);
-    }
+    });
 }
 
 void DrawLoadAxes(CadInterface &cad, CadPoint o, double timeRange, double curveRange,
@@ -178,12 +199,13 @@ void DrawLoadAxes(CadInterface &cad, CadPoint o, double timeRange, double curveR
     UseLayer(cad, rulerLayer, white);
     drawTimeAxis(cad, o, timeRange, scales.time, CurveKind::Load);
     line(cad, o, {o.x, o.y + curveRange * scales.curve});
-    for (int f = 0; f <= curveRange; f += 3) {
+    const double step = axisLabelStep(AxisKind::Load, curveRange, scales.curve);
+    forEachLabel(curveRange, step, [&](double f) {
         const double y = o.y + f * scales.curve;
         if (f != 0)
             verticalTick(cad, o, y);
-        sideLabel(cad, QString::number(f), o, y);
-    }
+        sideLabel(cad, QString::number(qRound64(f)), o, y);
+    });
 }
 
 void DrawPointCurve(CadInterface &cad, const ProjectSnapshot &snapshot, int point, int legendRow,
@@ -195,7 +217,9 @@ void DrawPointCurve(CadInterface &cad, const ProjectSnapshot &snapshot, int poin
     Point record{point, QString::number(point), white, QStringLiteral("圆形")};
     if (const Point *p = snapshot.point(point))
         record = *p;
-    UseLayer(cad, QStringLiteral("沉_") + record.name, record.aci);
+    // The layer takes the name as CAD programs allow it; the legend shows it
+    // as typed.
+    UseLayer(cad, validSymbolName(QStringLiteral("沉_") + record.name), record.aci);
 
     const double x0 = o.x + layout.LegendX + 2;
     const double y0 = o.y + layout.LegendY - 5.0 * legendRow;
@@ -262,6 +286,36 @@ void DrawRateCurve(CadInterface &cad, const ProjectSnapshot &snapshot, int point
         curve.add(vertex);
         insertMark(cad, marks, QStringLiteral("圆形"), vertex);
     }
+}
+
+double baseLabelStep(AxisKind axis)
+{
+    switch (axis) {
+    case AxisKind::Time: return 10;
+    case AxisKind::Settlement: return 1;
+    case AxisKind::Rate: return 0.01;
+    case AxisKind::Load: return 3;
+    case AxisKind::Aux: return 2;
+    }
+    return 1;
+}
+
+double axisLabelStep(AxisKind axis, double range, double scale)
+{
+    const double base = baseLabelStep(axis);
+    if (!(scale > 0) || !std::isfinite(scale))
+        return base;
+    double gap = 1.5 * labelHeight;
+    if (axis == AxisKind::Time) {
+        // Digits of a shape font are about three quarters of the height wide.
+        const int digits = int(QString::number(qRound64(std::max(range, 0.0))).size());
+        gap = std::max(gap, digits * 0.75 * labelHeight * labelWidthFactor + labelHeight / 2);
+    }
+    for (double decade = 1; decade < 1e12; decade *= 10)
+        for (const double m : {1.0, 2.0, 5.0})
+            if (base * m * decade * scale >= gap)
+                return base * m * decade;
+    return base;
 }
 
 double axisScale(double length, double layoutRange, double boxValue)

@@ -59,6 +59,18 @@ void DrawLoadCurve(CadInterface &cad, const ProjectSnapshot &snapshot, CadPoint 
 void DrawRateCurve(CadInterface &cad, const ProjectSnapshot &snapshot, int pointCount, CadPoint origin,
                    const SheetScales &scales, const MarkFiles &marks);
 
+// The axes of the curve sheets, each with the label step of the sheets
+// drawn by hand: 10 days, 1 mm, 0.01 mm/d, 3 floors, 2 floors on the
+// auxiliary axis.
+enum class AxisKind { Time, Settlement, Rate, Load, Aux };
+double baseLabelStep(AxisKind axis);
+// The step between an axis's labels: the base step as long as neighbouring
+// labels stay at least one and a half label heights apart (on the time axis,
+// where they stand side by side, also the widest label's width and half a
+// height), otherwise the first of 2, 5, 10, 20, 50 ... times the base step
+// that keeps them apart. `scale` is drawing units per unit of the axis.
+double axisLabelStep(AxisKind axis, double range, double scale);
+
 // The drawing scale of an axis: length per unit of the larger of the range
 // asked for and the layout's range; 0 when that is 0.
 double axisScale(double length, double layoutRange, double boxValue);

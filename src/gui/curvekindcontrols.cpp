@@ -54,15 +54,31 @@ void CurveKindControls::chooseFrameTemplate()
         m_w.output->setEnabled(false);
         return;
     }
-    const CurveLayout layout = LoadCurveLayout(file, kind);
-    m_session.setCurve(kind, layout);
+    m_session.setCurve(kind, LoadCurveLayout(file, kind));
     m_layoutRead = true;
-    showInBox(m_w.time, formatFixed(layout.TimeRange, 0));
-    showInBox(m_w.curve, formatFixed(layout.CurveRange, 2));
-    showInBox(m_w.aux, formatFixed(layout.AuxRange, 0));
+    fitAxisBoxes();
+}
+
+void CurveKindControls::fitAxisBoxes()
+{
+    const CurveKind kind = m_session.curveKind();
+    const AxisRanges ranges =
+        m_session.project()
+            ? fittedAxisRanges(m_session.curveLayout(), kind, m_session.snapshot(),
+                               m_session.pointCount())
+            : defaultAxisRanges(m_session.curveLayout(), kind);
+    showInBox(m_w.time, formatFixed(ranges.time, 0));
+    showInBox(m_w.curve, formatFixed(ranges.curve, curveAxisDecimals(kind)));
+    showInBox(m_w.aux, formatFixed(ranges.aux, 0));
 }
 
 void CurveKindControls::selectCurveKind(CurveKind kind)
+{
+    showKind(kind);
+    fitAxisBoxes();
+}
+
+void CurveKindControls::showKind(CurveKind kind)
 {
     // The settlement handler reads nothing while the template list is empty.
     // The layout file is read once per template and kind, not again for each
@@ -73,8 +89,6 @@ void CurveKindControls::selectCurveKind(CurveKind kind)
         m_session.setCurve(kind, none ? CurveLayout() : LoadCurveLayout(layoutFile(), kind));
         m_layoutRead = !none;
     }
-    const CurveLayout &layout = m_session.curveLayout();
-
     struct Axis
     {
         const char16_t *caption;
@@ -85,13 +99,10 @@ void CurveKindControls::selectCurveKind(CurveKind kind)
                       : kind == CurveKind::Load ? Axis{u"荷载轴：", u"T/m", u"输出荷载图"}
                                                 : Axis{u"沉降轴：", u"mm", u"输出曲线图"};
     m_w.timeCaption->setText(QStringLiteral("时间轴："));
-    showInBox(m_w.time, formatFixed(layout.TimeRange, 0));
     m_w.timeUnit->setText(QStringLiteral("d"));
     m_w.curveCaption->setText(QString::fromUtf16(axis.caption));
-    showInBox(m_w.curve, formatFixed(layout.CurveRange, curveAxisDecimals(kind)));
     m_w.curveUnit->setText(QString::fromUtf16(axis.unit));
     m_w.auxCaption->setText(QStringLiteral("辅助轴："));
-    showInBox(m_w.aux, formatFixed(layout.AuxRange, 0));
     m_w.auxUnit->setText(QStringLiteral("T/m"));
     m_w.output->setText(QString::fromUtf16(axis.button));
 
@@ -146,7 +157,7 @@ void CurveKindControls::zoomIn()
     if (level == 4)
         m_w.zoomIn->setEnabled(false);
     if (m_session.project())
-        selectCurveKind(CurveKind::Settlement);
+        showKind(CurveKind::Settlement);
 }
 
 void CurveKindControls::zoomOut()
@@ -159,7 +170,7 @@ void CurveKindControls::zoomOut()
     if (level < 4)
         m_w.zoomIn->setEnabled(true);
     if (m_session.project())
-        selectCurveKind(CurveKind::Settlement);
+        showKind(CurveKind::Settlement);
 }
 
 void CurveKindControls::showSettlementPreview()
@@ -168,5 +179,10 @@ void CurveKindControls::showSettlementPreview()
         const QSignalBlocker blocker(m_w.settlement);
         m_w.settlement->setChecked(true);
     }
-    selectCurveKind(CurveKind::Settlement);
+    // The axis boxes keep what the user typed; only a change of kind gives
+    // them the settlement axes.
+    if (m_session.curveKind() != CurveKind::Settlement || !m_layoutRead)
+        selectCurveKind(CurveKind::Settlement);
+    else
+        showKind(CurveKind::Settlement);
 }

@@ -17,7 +17,9 @@ class Session;
 
 // The frame-template list, the three curve-kind options and the zoom
 // buttons: they load the layout, write the axis labels and boxes, enable the
-// controls each kind uses, and draw the preview.
+// controls each kind uses, and draw the preview. The axis boxes are filled
+// when a project is opened or created and when a kind or template is chosen;
+// in between they keep what the user typed.
 class CurveKindControls
 {
 public:
@@ -43,9 +45,13 @@ public:
     // The handler of the kind's option: layout, labels, boxes, enabling and,
     // with a project open, the preview.
     void selectCurveKind(CurveKind kind);
+    // The axis boxes show the ranges fitted to the open project's data (the
+    // layout's ranges when they are larger or no project is open).
+    void fitAxisBoxes();
     void zoomIn();
     void zoomOut();
-    // Selects the settlement kind and redraws its preview.
+    // Selects the settlement kind and redraws its preview; the axis boxes
+    // change only when another kind was selected.
     void showSettlementPreview();
 
     // The kind whose option is selected.
@@ -53,6 +59,8 @@ public:
 
 private:
     QString layoutFile() const;
+    // Layout, labels, enabling and preview of a kind, the boxes untouched.
+    void showKind(CurveKind kind);
     void draw(CurveKind kind);
 
     Session &m_session;

@@ -4,6 +4,8 @@
 #include "cad/curvesrun.h"
 #include "cad/drawing.h"
 #include "cad/dxffile.h"
+#include "base/textnumber.h"
+#include "gui/curvekindcontrols.h"
 #include "gui/messages.h"
 #include "gui/pointpickdialog.h"
 #include "gui/session.h"
@@ -12,13 +14,61 @@
 #include <QComboBox>
 #include <QDir>
 #include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
 
 CurveOutput::CurveOutput(Session &session, const Widgets &widgets)
     : m_session(session)
     , m_w(widgets)
-{}
+{
+    // A drawing belongs to its project: another project starts a new one,
+    // and the file of the previous one stays as it was last written.
+    connect(&session, &Session::projectChanged, this, [this] { m_drawing.reset(); });
+}
 
 CurveOutput::~CurveOutput() = default;
+
+QMessageBox::StandardButton
+CurveOutput::askAboutShortfalls(const std::vector<AxisShortfall> &shortfalls, CurveKind kind)
+{
+    QStringList lines{QStringLiteral("数据超出了坐标轴的范围，曲线会画到图框之外：")};
+    for (const AxisShortfall &s : shortfalls) {
+        QString axis, unit;
+        int decimals = 0;
+        switch (s.axis) {
+        case AxisShortfall::Time:
+            axis = QStringLiteral("时间轴");
+            unit = QStringLiteral("d");
+            break;
+        case AxisShortfall::Curve:
+            decimals = curveAxisDecimals(kind);
+            axis = kind == CurveKind::Rate   ? QStringLiteral("速率轴")
+                   : kind == CurveKind::Load ? QStringLiteral("荷载轴")
+                                             : QStringLiteral("沉降轴");
+            unit = kind == CurveKind::Rate   ? QStringLiteral("mm/d")
+                   : kind == CurveKind::Load ? QStringLiteral("层")
+                                             : QStringLiteral("mm");
+            break;
+        case AxisShortfall::Aux:
+            axis = QStringLiteral("辅助轴");
+            unit = QStringLiteral("层");
+            break;
+        }
+        // The extent one decimal finer than the range, so that it never
+        // reads as equal to it.
+        lines << QStringLiteral("%1：数据达 %2 %4，所设范围 %3 %4，加大后为 %5 %4")
+                     .arg(axis, formatFixed(s.extent, decimals + 1), formatFixed(s.range, decimals),
+                          unit, formatFixed(s.fitted, decimals));
+    }
+    lines << QString() << QStringLiteral("是否加大坐标轴？");
+    QMessageBox box(QMessageBox::Question, QStringLiteral("Sedimetra"), lines.join(u'\n'),
+                    QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel, m_w.window);
+    box.button(QMessageBox::Yes)->setText(QStringLiteral("加大坐标轴"));
+    box.button(QMessageBox::No)->setText(QStringLiteral("按所设范围绘制"));
+    box.button(QMessageBox::Cancel)->setText(QStringLiteral("取消"));
+    box.setDefaultButton(QMessageBox::Yes);
+    return QMessageBox::StandardButton(box.exec());
+}
 
 void CurveOutput::drawCurveSheets()
 {
@@ -64,6 +114,23 @@ void CurveOutput::drawCurveSheets()
                        m_w.split->isChecked(), m_w.lines->text(), m_w.perRow->text()});
     in.font = m_w.font->text();
     in.bigFont = m_w.bigFont->text();
+    in.titleValues = titleBlockValues(m_session.settings(), m_session.snapshot());
+    if (m_session.snapshot().hasElevations()) {
+        if (const auto shortfalls = axisShortfalls(in, m_session.snapshot()); !shortfalls.empty()) {
+            switch (askAboutShortfalls(shortfalls, in.kind)) {
+            case QMessageBox::Yes:
+                widenAxes(in, shortfalls);
+                showInBox(m_w.time, formatFixed(in.ranges.time, 0));
+                showInBox(m_w.curve, formatFixed(in.ranges.curve, curveAxisDecimals(in.kind)));
+                showInBox(m_w.aux, formatFixed(in.ranges.aux, 0));
+                break;
+            case QMessageBox::No:
+                break;
+            default:
+                return;
+            }
+        }
+    }
 
     const auto status = runCurveSheets(*m_drawing, m_session.snapshot(), in);
     if (!status) {
@@ -80,5 +147,8 @@ void CurveOutput::drawCurveSheets()
         showMessage(m_w.window, QStringLiteral("曲线图未能保存：%1").arg(saved.error()));
         return;
     }
+    showMessage(m_w.window,
+                QStringLiteral("曲线图已保存：%1").arg(QDir::toNativeSeparators(output)),
+                QStringLiteral("Sedimetra"), QMessageBox::Information);
     emit drawingWritten(output);
 }

@@ -1,5 +1,8 @@
 #pragma once
 
+#include "cad/curvesrun.h"
+
+#include <QMessageBox>
 #include <QObject>
 #include <QString>
 
@@ -13,8 +16,8 @@ class QLineEdit;
 class QWidget;
 class Session;
 
-// "生成曲线图": draws the curve sheets of the chosen kind into the program
-// run's drawing and writes it next to the project as <project>.dxf.
+// "生成曲线图": draws the curve sheets of the chosen kind into the project's
+// drawing and writes it next to the project as <project>.dxf.
 class CurveOutput : public QObject
 {
     Q_OBJECT
@@ -39,10 +42,15 @@ signals:
     void drawingWritten(const QString &path);
 
 private:
+    // Asks whether axes too small for the data are widened (Yes), kept (No)
+    // or the output is given up (Cancel).
+    QMessageBox::StandardButton askAboutShortfalls(const std::vector<AxisShortfall> &shortfalls,
+                                                   CurveKind kind);
+
     Session &m_session;
     Widgets m_w;
-    // One drawing for the whole program run: a second run lands beside the
-    // first in the same file.
+    // One drawing for the open project: a second run lands beside the first
+    // in the same file.
     std::unique_ptr<Drawing> m_drawing;
     std::set<QString> m_written;
 };

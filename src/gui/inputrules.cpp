@@ -11,7 +11,11 @@ namespace {
 class DigitsOnlyFilter : public QObject
 {
 public:
-    using QObject::QObject;
+    DigitsOnlyFilter(QLineEdit *box, bool decimalPoint)
+        : QObject(box)
+        , m_box(box)
+        , m_decimalPoint(decimalPoint)
+    {}
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override
@@ -29,10 +33,21 @@ protected:
         const char16_t c = text.front().unicode();
         if (c == 8 || (c >= u'0' && c <= u'9'))
             return false;
+        if (c == u'.' && m_decimalPoint) {
+            // One point in the box: the one typed replaces a selected one.
+            QString rest = m_box->text();
+            if (m_box->hasSelectedText())
+                rest.remove(m_box->selectionStart(), m_box->selectedText().size());
+            return rest.contains(QLatin1Char('.'));
+        }
         // Other control characters (Delete, Escape, Tab) are editing keys,
         // not characters typed into the box.
         return c >= 32 && c != 127;
     }
+
+private:
+    QLineEdit *m_box;
+    bool m_decimalPoint;
 };
 
 class SelectAllFilter : public QObject
@@ -61,7 +76,13 @@ protected:
 
 void applyDigitsOnly(QLineEdit *box)
 {
-    box->installEventFilter(new DigitsOnlyFilter(box));
+    box->installEventFilter(new DigitsOnlyFilter(box, false));
+    box->setAttribute(Qt::WA_InputMethodEnabled, false);
+}
+
+void applyDecimalDigits(QLineEdit *box)
+{
+    box->installEventFilter(new DigitsOnlyFilter(box, true));
     box->setAttribute(Qt::WA_InputMethodEnabled, false);
 }
 

@@ -53,8 +53,9 @@ MainWindow::MainWindow(const QString &programDir, std::unique_ptr<SettingsStore>
     setFixedSize(twips(fullClientWidth), twips(fullClientHeight));
     setUpGrid();
 
-    for (QLineEdit *box : {ui->Text6, ui->Text7, ui->Text10, ui->Text11})
+    for (QLineEdit *box : {ui->Text6, ui->Text10, ui->Text11})
         applyDigitsOnly(box);
+    applyDecimalDigits(ui->Text7);
     for (QLineEdit *box :
          {ui->Text1, ui->Text2, ui->Text3, ui->Text4, ui->Text5, ui->Text6, ui->Text7, ui->Text8,
           ui->Text9, ui->Text10, ui->Text11, ui->Text14, ui->Text15})
@@ -149,6 +150,7 @@ void MainWindow::connectControls()
             ui->Flex1->setCurrentCell(0, 4);
         }
         m_epochs->showProject();
+        m_curveKinds->fitAxisBoxes();
     });
     connect(session, &Session::refreshRequested, this, [this] { m_epochs->selectEpoch(); });
     connect(session, &Session::epochShown, this, [this] {

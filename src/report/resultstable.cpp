@@ -35,10 +35,7 @@ QString signedText(double value, int decimals)
 
 std::vector<QString> resultsHeaderKeys()
 {
-    return {SettingKey::ProjectName, SettingKey::Client,
-            SettingKey::Surveyor,    SettingKey::Structure,
-            SettingKey::Storeys,     SettingKey::Instrument,
-            SettingKey::Benchmark,   SettingKey::BenchmarkElevation};
+    return headerFieldKeys();
 }
 
 int roundedPointCount(const ProjectSnapshot &snapshot, int pointCount)
