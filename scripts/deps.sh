@@ -8,7 +8,8 @@ SEDIMETRA_PACKAGES=(
   qt6-base-dev qt6-base-dev-tools libqt6sql6-sqlite libgl-dev
   libquazip1-qt6-dev libpugixml-dev zlib1g-dev libfreexl-dev
   fonts-wqy-microhei
-  python3 python3-ezdxf python3-openpyxl
+  python3 python3-ezdxf python3-openpyxl python3-matplotlib
+  librecad libreoffice-calc-nogui
   xvfb xauth
 )
 

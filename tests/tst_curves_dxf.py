@@ -4,7 +4,9 @@ project, and ezdxf (an independent reader) reads the DXF back.
 
 usage: tst_curves_dxf.py BIN_DIR SOURCE_DIR
 """
+import logging
 import math
+import os
 import pathlib
 import shutil
 import sqlite3
@@ -14,7 +16,6 @@ import tempfile
 import unittest
 
 import ezdxf
-from ezdxf import recover
 
 BIN = pathlib.Path(sys.argv[1])
 SOURCE = pathlib.Path(sys.argv[2])
@@ -61,6 +62,57 @@ def make_project(path):
             db.execute("INSERT INTO Sur3 VALUES (?, ?, ?, ?)", (n, name, aci, mark))
 
 
+class EzdxfLog(logging.Handler):
+    """What ezdxf says while it loads a file: a repair it had to make."""
+    def __init__(self):
+        super().__init__(logging.WARNING)
+        self.messages = []
+
+    def emit(self, record):
+        self.messages.append(record.getMessage())
+
+
+def read_as_cad_programs_do(test, path):
+    """The drawing read by ezdxf's plain reader and audited, then printed by
+    LibreCAD: neither may find anything to repair or refuse."""
+    log = EzdxfLog()
+    logger = logging.getLogger("ezdxf")
+    logger.addHandler(log)
+    try:
+        doc = ezdxf.readfile(str(path))
+    finally:
+        logger.removeHandler(log)
+    test.assertEqual(log.messages, [], "ezdxf repaired the file while reading it")
+    auditor = doc.audit()
+    test.assertEqual([str(e.message) for e in auditor.errors], [])
+    test.assertEqual([str(f.message) for f in auditor.fixes], [])
+    test.assertEqual(doc.dxfversion, "AC1015")
+    test.assertEqual(doc.header["$DWGCODEPAGE"], "ANSI_936")
+    pdf = path.with_suffix(".pdf")
+    printed = subprocess.run(["librecad", "dxf2pdf", "-o", str(pdf), str(path)],
+                             capture_output=True, text=True, timeout=120,
+                             env=dict(os.environ, QT_QPA_PLATFORM="offscreen"))
+    test.assertEqual(printed.returncode, 0, printed.stderr)
+    test.assertTrue(pdf.is_file() and pdf.stat().st_size > 1000, "LibreCAD printed nothing")
+    test.assertTrue(pdf.read_bytes().startswith(b"%PDF"))
+    return doc
+
+
+def frames(msp):
+    """The sheets' trimming lines (rectangles drawn on layer 0), as
+    (left, bottom, right, top)."""
+    boxes = []
+    for p in msp.query("LWPOLYLINE"):
+        points = [tuple(v[:2]) for v in p.get_points()]
+        if p.dxf.layer == "0" and len(points) == 5 and points[0] == points[-1]:
+            xs = [x for x, _ in points]
+            ys = [y for _, y in points]
+            boxes.append((min(xs), min(ys), max(xs), max(ys)))
+    # The trimming line of each sheet is the largest rectangle around its origin.
+    largest = max((b[2] - b[0]) * (b[3] - b[1]) for b in boxes)
+    return [b for b in boxes if abs((b[2] - b[0]) * (b[3] - b[1]) - largest) < 1e-6]
+
+
 def close(a, b, tolerance=1e-6):
     return all(abs(x - y) <= tolerance for x, y in zip(a, b))
 
@@ -85,10 +137,8 @@ class CurveSheets(unittest.TestCase):
         result = self.run_batch("curves", str(self.project), "--kind", kind, "--frame", "A3",
                                 "--base", "100,200", *options)
         self.assertEqual(result.returncode, 0, result.stderr)
-        doc, auditor = recover.readfile(str(self.project.with_suffix(".dxf")))
-        self.assertEqual(len(auditor.errors), 0, [str(e) for e in auditor.errors])
-        self.assertEqual(doc.dxfversion, "AC1015")
-        return doc
+        self.stderr = result.stderr
+        return read_as_cad_programs_do(self, self.project.with_suffix(".dxf"))
 
     def test_settlement_sheets(self):
         doc = self.draw("settlement", "--lines", "2", "--per-row", "2", "--time", "100", "--curve", "5")
@@ -190,6 +240,120 @@ class CurveSheets(unittest.TestCase):
         drawing.write_text("not ours", encoding="utf-8")
         self.draw("load")
         self.assertEqual(self.project.with_name("楼.bak.dxf").read_text(encoding="utf-8"), "not ours")
+
+    def replace_project(self, epochs, elevations, points):
+        """The project emptied and filled anew: epochs (k, date, name,
+        floors), elevations {(k, n): h}, points {n: (name, colour, mark)}."""
+        with sqlite3.connect(self.project) as db:
+            for table in ("Sur1", "Sur2", "Sur3"):
+                db.execute(f"DELETE FROM {table}")
+            db.executemany("INSERT INTO Sur1 VALUES (?, ?, ?, ?)", epochs)
+            db.executemany("INSERT INTO Sur2 VALUES (?, ?, ?)",
+                           [(k, n, h) for (k, n), h in elevations.items()])
+            db.executemany("INSERT INTO Sur3 VALUES (?, ?, ?, ?)",
+                           [(n, *p) for n, p in points.items()])
+
+    def test_names_a_cad_program_refuses(self):
+        names = {1: "J/1", 2: "J\\2", 3: "J:3", 4: "J;4", 5: "J*5", 6: "J?6", 7: 'J"7',
+                 8: "J<8", 9: "J>9", 10: "J|10", 11: "J=11", 12: "J`12", 13: "沉降点，甲",
+                 14: "j/1"}  # 14 maps to the layer of 1 (names compare without case)
+        self.replace_project(
+            [(0, "2018-01-01", "一", 1), (1, "2018-02-01", "二", 2)],
+            {(k, n): 10 - k * 0.001 * n for k in (0, 1) for n in names},
+            {n: (name, n % 7 + 1, "圆形") for n, name in names.items()})
+        doc = self.draw("settlement", "--lines", "20")
+        layers = {layer.dxf.name: layer.dxf.color for layer in doc.layers}
+        for n, name in names.items():
+            if n == 14:
+                continue
+            layer = "沉_" + "".join("_" if c in '<>/\\":;?*|=`,' else c for c in name)
+            self.assertIn(layer, layers)
+            self.assertEqual(layers[layer], n % 7 + 1, layer)
+        # Two names on one layer: the layer keeps the first point's colour.
+        self.assertEqual(layers["沉_J_1"], 2)
+        legend = [t.dxf.text for t in doc.modelspace().query("TEXT")
+                  if t.dxf.layer.startswith("沉_")]
+        self.assertEqual(sorted(legend), sorted(names.values()))  # as typed
+
+    def test_frames_and_title_block(self):
+        with sqlite3.connect(self.program / "Sdmx.mdb") as db:
+            db.executemany("INSERT OR REPLACE INTO Para1 VALUES (?, ?)",
+                           [("工程名称", "幸福里 3# 楼"), ("测量单位", "某某测绘院")])
+        doc = self.draw("settlement", "--lines", "1", "--per-row", "2")
+        msp = doc.modelspace()
+        # Four observed points, one a sheet: four frames, all on layer 0.
+        titles = [t for t in msp.query("TEXT") if t.dxf.text == "沉降观测曲线图"]
+        self.assertEqual(len(titles), 4)
+        self.assertEqual({t.dxf.layer for t in titles}, {"0"})
+        self.assertEqual(len(frames(msp)), 4)  # each sheet's trimming line on layer 0
+        # The title block: each value at its definition's place, in the frame's style.
+        for value in ("幸福里 3# 楼", "某某测绘院", "2018-02-10"):
+            shown = [t for t in msp.query("TEXT") if t.dxf.text == value]
+            self.assertEqual(len(shown), 4, value)
+            self.assertEqual(shown[0].dxf.style, "图框")
+        self.assertEqual(len(msp.query("ATTDEF")), 0)  # definitions are not drawn
+        style = doc.styles.get("图框")
+        self.assertEqual((style.dxf.font, style.dxf.bigfont), ("gbenor.shx", "gbcbig.shx"))
+
+    def test_long_project_fits_its_frames(self):
+        # 480 days, 25 mm of settlement, 40 floors: beyond the A3 layout's
+        # 200 days, 10 mm and 30 floors.
+        epochs = [(k, f"2018-{m:02d}-01", f"第{k}次", 10 * k) for k, m in enumerate((1, 3, 6, 9, 12))]
+        epochs.append((5, "2019-04-26", "末次", 40))  # day 480
+        elevations = {(k, n): 50 - 0.005 * k * n / 2 for k in range(6) for n in (1, 2)}
+        self.replace_project(epochs, elevations, {1: ("J1", 1, "圆形"), 2: ("J2", 2, "菱形")})
+        doc = self.draw("settlement", "--lines", "1", "--per-row", "2")
+        msp = doc.modelspace()
+        sheets = frames(msp)
+        self.assertEqual(len(sheets), 2)
+        curves = [p for p in msp.query("LWPOLYLINE") if p.dxf.layer in ("沉_J1", "沉_J2", "荷_")
+                  and len(p) > 2]
+        self.assertEqual(len(curves), 4)
+        for curve in curves:
+            for x, y, *_ in curve.get_points():
+                self.assertTrue(any(l <= x <= r and b <= y <= t for l, b, r, t in sheets),
+                                (curve.dxf.layer, x, y))
+        ruler = {t.dxf.text for t in msp.query("TEXT") if t.dxf.layer == "标尺"}
+        self.assertIn("480", ruler)
+        self.assertIn("-25.0", ruler)
+
+        # A range given too small is drawn as asked, with a warning.
+        self.draw("settlement", "--time", "200")
+        self.assertIn("--time", self.stderr)
+        self.assertIn("480", self.stderr)
+
+    def test_large_project_and_a_look(self):
+        # 150 points, 300 epochs ten days apart: ranges far beyond the layout's.
+        epochs = [(k, f"{2000 + k // 36}-{k % 36 // 3 + 1:02d}-{k % 3 * 10 + 1:02d}", f"第{k}次", k // 10)
+                  for k in range(300)]
+        elevations = {(k, n): 100 - 0.0001 * k * (1 + n % 7) for k in range(300)
+                      for n in range(1, 151)}
+        points = {n: (f"沉降点{n}", n % 255 + 1, "圆形") for n in range(1, 151)}
+        self.replace_project(epochs, elevations, points)
+        with sqlite3.connect(self.program / "Sdmx.mdb") as db:
+            db.execute("INSERT OR REPLACE INTO Para1 VALUES ('支持点数', '150')")
+        doc = self.draw("settlement", "--lines", "15", "--per-row", "5")
+        msp = doc.modelspace()
+        sheets = frames(msp)
+        self.assertEqual(len(sheets), 10)
+        for curve in msp.query("LWPOLYLINE"):
+            if curve.dxf.layer.startswith("沉_") and len(curve) > 2:
+                for x, y, *_ in curve.get_points():
+                    self.assertTrue(any(l <= x <= r and b <= y <= t for l, b, r, t in sheets))
+        # Time labels that do not run into each other on 3,000 days.
+        ruler = sorted({int(t.dxf.text) for t in msp.query("TEXT")
+                        if t.dxf.layer == "标尺" and t.dxf.text.isdigit() and t.dxf.valign == 1})
+        self.assertGreater(ruler[1] - ruler[0], 10)
+
+        # The drawing rendered as a picture, for a person to look at.
+        from ezdxf.addons.drawing import matplotlib as rendering
+        self.draw("rate")
+        picture = self.project.with_suffix(".png")
+        rendering.qsave(ezdxf.readfile(str(self.project.with_suffix(".dxf"))).modelspace(),
+                        str(picture), dpi=100, bg="#FFFFFF")
+        self.assertGreater(picture.stat().st_size, 5000)
+        if os.environ.get("SEDIMETRA_KEEP_PICTURES"):
+            shutil.copy(picture, os.environ["SEDIMETRA_KEEP_PICTURES"])
 
     def test_usage_and_failures(self):
         self.assertEqual(self.run_batch().returncode, 2)
