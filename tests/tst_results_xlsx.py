@@ -70,7 +70,26 @@ def fixed(value, decimals):
 
 
 def signed(value, decimals):
-    return ("+" if value >= 0 else "") + fixed(value, decimals)
+    text = fixed(value, decimals)
+    return text if text.startswith("-") else "+" + text
+
+
+SIGNED2, SIGNED3 = "+0.00;-0.00;+0.00", "+0.000;-0.000;+0.000"
+
+
+def shown_by_libreoffice(workbook, scratch):
+    """The sheet's cells as LibreOffice Calc shows them: {"B7": "99.99800"}."""
+    scratch.mkdir(exist_ok=True)
+    converted = subprocess.run(
+        ["soffice", f"-env:UserInstallation=file://{scratch}/profile", "--headless",
+         "--convert-to", "csv:Text - txt - csv (StarCalc):44,34,76,1,,0,false,true,true",
+         "--outdir", str(scratch), str(workbook)],
+        capture_output=True, text=True, timeout=300)
+    assert converted.returncode == 0, converted.stderr
+    import csv
+    rows = list(csv.reader((scratch / (workbook.stem + ".csv")).read_text(encoding="utf-8").splitlines()))
+    return {f"{openpyxl.utils.get_column_letter(c + 1)}{r + 1}": text
+            for r, row in enumerate(rows) for c, text in enumerate(row)}
 
 
 def cell_style(cell):
@@ -99,6 +118,18 @@ class ResultsWorkbook(unittest.TestCase):
         self.assertEqual(result.returncode, 0, result.stderr)
         wb = openpyxl.load_workbook(self.project.with_suffix(".xlsx"))
         ws = wb[SHEET]
+        shown = {}  # the texts the value cells must show, by cell
+
+        def number(cell, text, number_format):
+            """A value cell: a number in a format that shows `text`."""
+            if text is None:
+                self.assertIsNone(ws[cell].value, cell)
+                return
+            self.assertIsInstance(ws[cell].value, (int, float), cell)
+            self.assertEqual(ws[cell].value, float(text), cell)
+            self.assertEqual(ws[cell].number_format, number_format, cell)
+            shown[cell] = text
+
         for cell, value in HEADER.values():
             self.assertEqual(ws[cell].value, value, cell)
         # 4 epochs after the first: 2 groups; highest point 16 of 30: 30 points, 2 pages a group.
@@ -121,23 +152,26 @@ class ResultsWorkbook(unittest.TestCase):
                 pairs = [(elevation(k, j), elevation(k - 1, j), elevation(0, j)) for j in range(1, 31)]
                 this = [hc - hp for hc, hp, _ in pairs if hc is not None and hp is not None]
                 total = [hc - h0 for hc, _, h0 in pairs if hc is not None and h0 is not None]
-                self.assertEqual(ws[f"{tt}{top + 18}"].value, fixed(sum(this) / len(this) * 1000, 2))
-                self.assertEqual(ws[f"{cu}{top + 18}"].value, fixed(sum(total) / len(total) * 1000, 2))
-                self.assertEqual(ws[f"{ra}{top + 18}"].value,
-                                 fixed(sum(d / days for d in this) / len(this) * 1000, 3))
+                number(f"{tt}{top + 18}", fixed(sum(this) / len(this) * 1000, 2), "0.00")
+                number(f"{cu}{top + 18}", fixed(sum(total) / len(total) * 1000, 2), "0.00")
+                number(f"{ra}{top + 18}", fixed(sum(d / days for d in this) / len(this) * 1000, 3), "0.000")
             for j in range(1, 31):
                 top = 4 + (group * 2 + (j - 1) // 15) * 22
                 row = top + 3 + (j - 1) % 15
                 hc, hp, h0 = elevation(k, j), elevation(k - 1, j), elevation(0, j)
                 if k % 3 == 1:
                     self.assertEqual(ws[f"A{row}"].value, f"J{j}" if j <= 15 else None, (k, j))
-                    self.assertEqual(ws[f"B{row}"].value, fixed(hp, 5) if hp is not None else None, (k, j))
-                self.assertEqual(ws[f"{el}{row}"].value, fixed(hc, 5) if hc is not None else None, (k, j))
+                    number(f"B{row}", fixed(hp, 5) if hp is not None else None, "0.00000")
+                number(f"{el}{row}", fixed(hc, 5) if hc is not None else None, "0.00000")
                 both = hc is not None and hp is not None
-                self.assertEqual(ws[f"{tt}{row}"].value, signed((hc - hp) * 1000, 2) if both else None, (k, j))
-                self.assertEqual(ws[f"{ra}{row}"].value, signed((hc - hp) / days * 1000, 3) if both else None)
-                self.assertEqual(ws[f"{cu}{row}"].value,
-                                 signed((hc - h0) * 1000, 2) if hc is not None and h0 is not None else None)
+                number(f"{tt}{row}", signed((hc - hp) * 1000, 2) if both else None, SIGNED2)
+                number(f"{ra}{row}", signed((hc - hp) / days * 1000, 3) if both else None, SIGNED3)
+                number(f"{cu}{row}", signed((hc - h0) * 1000, 2) if hc is not None and h0 is not None
+                       else None, SIGNED2)
+        # LibreOffice shows every value cell as the table's text.
+        calc = shown_by_libreoffice(self.project.with_suffix(".xlsx"), self.root / "calc")
+        self.assertGreater(len(shown), 200)
+        self.assertEqual({cell: calc.get(cell) for cell in shown}, shown)
 
     def test_copied_pages_keep_the_model(self):
         program = make_program(self.root)

@@ -16,12 +16,18 @@ class RecordingSheet : public ResultsSheet
 {
 public:
     std::map<QString, QString> cells;
+    std::map<QString, QString> formats; // of the numbers written as shown
     std::vector<std::tuple<int, int, int>> copies;
 
     void setText(const QString &cell, const QString &text) override { cells[cell] = text; }
     void setNumber(const QString &cell, double value) override
     {
         cells[cell] = QStringLiteral("#") + QString::number(value);
+    }
+    void setShownNumber(const QString &cell, const QString &shown, const QString &format) override
+    {
+        cells[cell] = shown;
+        formats[cell] = format;
     }
     void copyRows(int first, int last, int destination) override
     {

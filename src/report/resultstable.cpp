@@ -25,10 +25,24 @@ QString cell(const char *column, int row)
     return QLatin1String(column) + QString::number(row);
 }
 
-// A change shown with its sign: "+" before a value that is not negative.
+// A change shown with its sign: "+" before a value that does not show as
+// negative (a tiny sinking that rounds to zero shows "+0.00", as the cell's
+// number format shows it).
 QString signedText(double value, int decimals)
 {
-    return (value >= 0 ? QStringLiteral("+") : QString()) + formatFixed(value, decimals);
+    const QString text = formatFixed(value, decimals);
+    return text.startsWith(QLatin1Char('-')) ? text : QLatin1Char('+') + text;
+}
+
+// The number formats of the value cells: they show what the texts show.
+const QString signed2 = QStringLiteral("+0.00;-0.00;+0.00");
+const QString signed3 = QStringLiteral("+0.000;-0.000;+0.000");
+const QString plain2 = QStringLiteral("0.00");
+const QString plain3 = QStringLiteral("0.000");
+
+QString elevationFormat(const QString &unit)
+{
+    return unit == QLatin1String("mm") ? plain2 : QStringLiteral("0.00000");
 }
 
 } // namespace
@@ -103,13 +117,14 @@ void WriteResultsTable(ResultsSheet &sheet, const ProjectSnapshot &snapshot,
                 }
                 // An average over no point is not written.
                 if (averages.thisTime)
-                    sheet.setText(cell(slot.thisTime, top + 18),
-                                  formatFixed(*averages.thisTime, 2));
+                    sheet.setShownNumber(cell(slot.thisTime, top + 18),
+                                         formatFixed(*averages.thisTime, 2), plain2);
                 if (averages.cumulative)
-                    sheet.setText(cell(slot.cumulative, top + 18),
-                                  formatFixed(*averages.cumulative, 2));
+                    sheet.setShownNumber(cell(slot.cumulative, top + 18),
+                                         formatFixed(*averages.cumulative, 2), plain2);
                 if (averages.rate)
-                    sheet.setText(cell(slot.rate, top + 18), formatFixed(*averages.rate, 3));
+                    sheet.setShownNumber(cell(slot.rate, top + 18),
+                                         formatFixed(*averages.rate, 3), plain3);
                 sheet.setNumber(cell(slot.elevation, top + 19), interval);
             }
             const int row = top + 3 + (j - 1) % pointsPerPage;
@@ -118,18 +133,23 @@ void WriteResultsTable(ResultsSheet &sheet, const ProjectSnapshot &snapshot,
                 if (const Point *point = snapshot.point(j); point && snapshot.isObserved(j))
                     sheet.setText(cell("A", row), point->name);
                 if (hp)
-                    sheet.setText(cell("B", row), FormatElevation(*hp, in.unit));
+                    sheet.setShownNumber(cell("B", row), FormatElevation(*hp, in.unit),
+                                         elevationFormat(in.unit));
             }
             const PointValues v = TablePointValues(elevation(0, j), hp, elevation(k, j), interval);
             if (!v.current)
                 continue;
-            sheet.setText(cell(slot.elevation, row), FormatElevation(*v.current, in.unit));
+            sheet.setShownNumber(cell(slot.elevation, row), FormatElevation(*v.current, in.unit),
+                                 elevationFormat(in.unit));
             if (v.cumulative)
-                sheet.setText(cell(slot.cumulative, row), signedText(*v.cumulative * 1000, 2));
+                sheet.setShownNumber(cell(slot.cumulative, row),
+                                     signedText(*v.cumulative * 1000, 2), signed2);
             if (v.thisSettlement)
-                sheet.setText(cell(slot.thisTime, row), signedText(*v.thisSettlement * 1000, 2));
+                sheet.setShownNumber(cell(slot.thisTime, row),
+                                     signedText(*v.thisSettlement * 1000, 2), signed2);
             if (v.rate)
-                sheet.setText(cell(slot.rate, row), signedText(*v.rate * 1000, 3));
+                sheet.setShownNumber(cell(slot.rate, row), signedText(*v.rate * 1000, 3),
+                                     signed3);
         }
     }
 }

@@ -149,6 +149,84 @@ void placeholderAfter(pugi::xml_node root, const char *name, const char *existin
 
 } // namespace
 
+// The workbook's cell styles (xl/styles.xml), to which styles are added that
+// are a cell's style with a number format of its own.
+class XlsxStyles
+{
+public:
+    bool load(const QByteArray &xml)
+    {
+        return m_doc.load_buffer(xml.constData(), size_t(xml.size()))
+               && m_doc.child("styleSheet");
+    }
+    bool changed() const { return m_changed; }
+    QByteArray save() const
+    {
+        std::ostringstream out;
+        m_doc.save(out, "", pugi::format_raw);
+        return QByteArray::fromStdString(out.str());
+    }
+
+    // The style that is `style` (-1: the default) with the format `code`.
+    int withFormat(int style, const QString &code)
+    {
+        const auto key = std::make_pair(style, code);
+        if (const auto made = m_made.find(key); made != m_made.end())
+            return made->second;
+        pugi::xml_node sheet = m_doc.child("styleSheet");
+        pugi::xml_node xfs = sheet.child("cellXfs");
+        if (!xfs)
+            return style;
+        const int id = formatId(sheet, code);
+        std::vector<pugi::xml_node> all;
+        for (pugi::xml_node xf : xfs.children("xf"))
+            all.push_back(xf);
+        const size_t base = style >= 0 && size_t(style) < all.size() ? size_t(style) : 0;
+        pugi::xml_node xf = all.empty() ? xfs.append_child("xf") : xfs.append_copy(all[base]);
+        setAttribute(xf, "numFmtId", std::to_string(id));
+        setAttribute(xf, "applyNumberFormat", "1");
+        const int index = int(all.size());
+        setAttribute(xfs, "count", std::to_string(index + 1));
+        m_changed = true;
+        return m_made[key] = index;
+    }
+
+private:
+    static void setAttribute(pugi::xml_node node, const char *name, const std::string &value)
+    {
+        pugi::xml_attribute a = node.attribute(name);
+        if (!a)
+            a = node.append_attribute(name);
+        a.set_value(value.c_str());
+    }
+
+    // The id of a format code: one the workbook has, or a new one.
+    static int formatId(pugi::xml_node sheet, const QString &code)
+    {
+        const std::string utf8 = code.toStdString();
+        pugi::xml_node formats = sheet.child("numFmts");
+        if (!formats)
+            formats = sheet.prepend_child("numFmts"); // the first child, as the schema orders
+        int highest = 163; // ids below 164 are the built-in formats
+        int count = 0;
+        for (pugi::xml_node format : formats.children("numFmt")) {
+            ++count;
+            if (utf8 == format.attribute("formatCode").value())
+                return format.attribute("numFmtId").as_int();
+            highest = std::max(highest, format.attribute("numFmtId").as_int());
+        }
+        pugi::xml_node format = formats.append_child("numFmt");
+        format.append_attribute("numFmtId").set_value(highest + 1);
+        format.append_attribute("formatCode").set_value(utf8.c_str());
+        setAttribute(formats, "count", std::to_string(count + 1));
+        return highest + 1;
+    }
+
+    pugi::xml_document m_doc;
+    std::map<std::pair<int, QString>, int> m_made;
+    bool m_changed = false;
+};
+
 int columnNumber(const QString &letters)
 {
     int number = 0;
@@ -284,6 +362,21 @@ void XlsxSheet::setNumber(const QString &address, double value)
     char text[64];
     const auto result = std::to_chars(text, text + sizeof text, value);
     c.value.assign(text, result.ptr);
+}
+
+void XlsxSheet::setShownNumber(const QString &address, const QString &shown,
+                               const QString &format)
+{
+    bool ok = false;
+    const double value = shown.toDouble(&ok);
+    if (!ok) {
+        setText(address, shown);
+        return;
+    }
+    setNumber(address, value);
+    Cell &c = cell(address);
+    if (m_styles)
+        c.style = m_styles->withFormat(c.style, format);
 }
 
 void XlsxSheet::copyRows(int first, int last, int destination)
@@ -557,6 +650,9 @@ bool XlsxWorkbook::open(const QString &path, QString *error)
         }
         for (const pugi::xml_node &xf : sheetStyles.child("cellXfs").children("xf"))
             m_dateStyles.push_back(dateFormats.count(xf.attribute("numFmtId").as_int()) > 0);
+        auto cellStyles = std::make_unique<XlsxStyles>();
+        if (cellStyles->load(*styles))
+            m_styles = std::move(cellStyles);
     }
     if (const QByteArray *shared = entry(QStringLiteral("xl/sharedStrings.xml"))) {
         pugi::xml_document doc;
@@ -587,6 +683,7 @@ XlsxSheet *XlsxWorkbook::sheet(const QString &name, QString *error)
         auto sheet = std::make_unique<XlsxSheet>();
         sheet->m_sharedStrings = &m_sharedStrings;
         sheet->m_dateStyles = &m_dateStyles;
+        sheet->m_styles = m_styles.get();
         if (!sheet->load(data, error))
             return nullptr;
         return (m_sheets[entryName] = std::move(sheet)).get();
@@ -617,6 +714,8 @@ Result<void> XlsxWorkbook::save(const QString &path) const
             QByteArray data = original;
             if (const auto sheet = m_sheets.find(name); sheet != m_sheets.end())
                 data = sheet->second->save();
+            else if (name == QLatin1String("xl/styles.xml") && m_styles && m_styles->changed())
+                data = m_styles->save();
             else if (name == QLatin1String("[Content_Types].xml")
                      || name.endsWith(QLatin1String(".rels")))
                 data.replace("<Override PartName=\"/xl/calcChain.xml\" "

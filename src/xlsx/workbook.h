@@ -23,10 +23,17 @@ public:
     // `cell` is an A1 address such as "B4".
     virtual void setText(const QString &cell, const QString &text) = 0;
     virtual void setNumber(const QString &cell, double value) = 0;
+    // A number as the table shows it: `shown` is its text (a plain decimal,
+    // perhaps with a sign), written as a number in the cell's style with the
+    // number format `format`, which shows it as that text.
+    virtual void setShownNumber(const QString &cell, const QString &shown,
+                                const QString &format) = 0;
     // Copies rows first..last (values, styles, row heights, merged cells and
     // page breaks inside them) to start at row `destination`.
     virtual void copyRows(int first, int last, int destination) = 0;
 };
+
+class XlsxStyles;
 
 // A worksheet of an .xlsx workbook. Cells written here become inline
 // strings or numbers; cells copied keep what they hold, shared strings
@@ -36,6 +43,8 @@ class XlsxSheet : public ResultsSheet
 public:
     void setText(const QString &cell, const QString &text) override;
     void setNumber(const QString &cell, double value) override;
+    void setShownNumber(const QString &cell, const QString &shown,
+                        const QString &format) override;
     void copyRows(int first, int last, int destination) override;
 
     // What a cell holds as text (an inline string, a shared string or a
@@ -92,6 +101,7 @@ private:
     std::set<int> m_rowBreaks;
     const std::vector<QString> *m_sharedStrings = nullptr;
     const std::vector<bool> *m_dateStyles = nullptr;
+    XlsxStyles *m_styles = nullptr;
 };
 
 // An .xlsx workbook read whole into memory and written back as a whole.
@@ -114,6 +124,7 @@ private:
     std::vector<std::pair<QString, QByteArray>> m_entries; // in zip order
     std::vector<QString> m_sharedStrings;
     std::vector<bool> m_dateStyles;                         // by cell style: does it show a date?
+    std::unique_ptr<XlsxStyles> m_styles;                   // the cell styles, for number formats
     std::map<QString, std::unique_ptr<XlsxSheet>> m_sheets; // by entry name
     std::map<QString, QString> m_sheetEntries;              // sheet name -> entry
     QStringList m_sheetOrder;
