@@ -3,6 +3,9 @@
 #include "testsupport.h"
 #include "recordingcad.h"
 
+#include "base/textnumber.h"
+
+#include <QDate>
 #include <QTest>
 
 using namespace testsupport;
@@ -91,6 +94,10 @@ private slots:
     void cancelLeavesSnapOn();
     void loadSheet();
     void pointWithoutRecord();
+    void labelSteps_data();
+    void labelSteps();
+    void fittedRanges_data();
+    void fittedRanges();
 };
 
 void SheetDrawingTest::scales_data()
@@ -423,6 +430,120 @@ void SheetDrawingTest::pointWithoutRecord()
     QCOMPARE(cad.layers.at(QStringLiteral("沉_2")), 7);
     QCOMPARE(cad.insertsOf(QStringLiteral("圆形.dxf")).size(), size_t(2));
     QCOMPARE(textsOf(cad.textsOn(QStringLiteral("沉_2"))), QStringList{"2"});
+}
+
+void SheetDrawingTest::labelSteps_data()
+{
+    QTest::addColumn<int>("axis");
+    QTest::addColumn<double>("range");
+    QTest::addColumn<double>("length");
+    QTest::addColumn<double>("step");
+    const auto row = [](const char *name, AxisKind axis, double range, double length, double step) {
+        QTest::newRow(name) << int(axis) << range << length << step;
+    };
+    // The shipped layouts' defaults keep the hand-drawn sheets' steps.
+    row("A3 time 200 d", AxisKind::Time, 200, 280, 10);
+    row("A3 settlement 10 mm", AxisKind::Settlement, 10, 150, 1);
+    row("A3 rate 0.5 mm/d", AxisKind::Rate, 0.5, 180, 0.01);
+    row("A3 load 30 floors", AxisKind::Load, 30, 180, 3);
+    row("A3 auxiliary 30 floors", AxisKind::Aux, 30, 60, 2);
+    row("A4 time 200 d", AxisKind::Time, 200, 190, 10);
+    row("A4 settlement 10 mm", AxisKind::Settlement, 10, 100, 1);
+    row("A4 rate 0.5 mm/d", AxisKind::Rate, 0.5, 150, 0.01);
+    row("A4 load 30 floors", AxisKind::Load, 30, 125, 3);
+    row("A4 auxiliary 30 floors", AxisKind::Aux, 30, 45, 2);
+    // Wide ranges: the first of 2, 5, 10 ... times the step that keeps labels apart.
+    row("time 3000 d", AxisKind::Time, 3000, 280, 100);
+    row("time 1000 d", AxisKind::Time, 1000, 280, 50);
+    row("settlement 120 mm", AxisKind::Settlement, 120, 150, 5);
+    row("rate 2 mm/d", AxisKind::Rate, 2, 180, 0.05);
+    row("load 200 floors", AxisKind::Load, 200, 180, 6);
+}
+
+void SheetDrawingTest::labelSteps()
+{
+    QFETCH(int, axis);
+    QFETCH(double, range);
+    QFETCH(double, length);
+    QFETCH(double, step);
+    const double found = axisLabelStep(AxisKind(axis), range, length / range);
+    QCOMPARE(found, step);
+    // Neighbouring labels at least one and a half label heights (2) apart.
+    QVERIFY(found * length / range >= 3 - 1e-9);
+    if (AxisKind(axis) == AxisKind::Rate) {
+        // The axis as drawn: a label at each step from 0 to the range.
+        RecordingCad cad;
+        DrawRateAxes(cad, {0, 0}, 0, range, {1, length / range, 0});
+        QStringList labels;
+        for (const auto &t : cad.texts)
+            if (t.at.x == -1.2)
+                labels << t.text;
+        QCOMPARE(labels.size(), qRound(range / step) + 1);
+        QCOMPARE(labels[1], formatFixed(step, 2));
+    }
+}
+
+void SheetDrawingTest::fittedRanges_data()
+{
+    QTest::addColumn<int>("kind");
+    QTest::addColumn<double>("days");
+    QTest::addColumn<double>("sinkingMm");
+    QTest::addColumn<QString>("floors");
+    QTest::addColumn<QList<double>>("ranges"); // time, curve, aux
+    const auto row = [](const char *name, CurveKind kind, double days, double mm,
+                        const char *floors, QList<double> ranges) {
+        QTest::newRow(name) << int(kind) << days << mm << QString::fromLatin1(floors) << ranges;
+    };
+    row("inside the layout", CurveKind::Settlement, 40, 4, "6", {200, 10, 30});
+    row("480 days, 12.3 mm", CurveKind::Settlement, 480, 12.3, "6", {480, 13, 30});
+    row("many floors", CurveKind::Settlement, 40, 4, "33", {200, 10, 34});
+    // Only settlement sheets fit their auxiliary axis.
+    row("load 33 floors", CurveKind::Load, 40, 4, "33", {200, 33, 30});
+    row("rate 0.6 mm/d", CurveKind::Rate, 10, 6, "1", {200, 0.6, 30});
+}
+
+void SheetDrawingTest::fittedRanges()
+{
+    QFETCH(int, kind);
+    QFETCH(double, days);
+    QFETCH(double, sinkingMm);
+    QFETCH(QString, floors);
+    QFETCH(QList<double>, ranges);
+    CurveLayout layout = layoutA3();
+    layout.TimeLength = 280;
+    layout.AuxRange = 30;
+    layout.AuxLength = 60;
+    if (CurveKind(kind) == CurveKind::Rate) {
+        layout.CurveRange = 0.5;
+        layout.CurveLength = 180;
+    } else if (CurveKind(kind) == CurveKind::Load) {
+        layout.CurveRange = 30;
+        layout.CurveLength = 180;
+    }
+    Records records;
+    records.epochs = {{0, "2018-01-01", "A", "1"},
+                      {1, QDate(2018, 1, 1).addDays(qint64(days)).toString(Qt::ISODate), "B", floors}};
+    records.elevations = {{0, 1, 100}, {1, 1, 100 - sinkingMm / 1000}};
+    const ProjectSnapshot snapshot = snapshotOf(records);
+    const AxisRanges fitted = fittedAxisRanges(layout, CurveKind(kind), snapshot, 15);
+    QCOMPARE(fitted.time, ranges[0]);
+    QVERIFY2(qAbs(fitted.curve - ranges[1]) < 1e-9, qPrintable(QString::number(fitted.curve)));
+    QCOMPARE(fitted.aux, ranges[2]);
+
+    // No axis is short at the fitted ranges; from the layout's, the short
+    // ones are named, and widening them leaves none.
+    CurveRunSettings in;
+    in.kind = CurveKind(kind);
+    in.layout = layout;
+    in.ranges = fitted;
+    QVERIFY(axisShortfalls(in, snapshot).empty());
+    in.ranges = defaultAxisRanges(layout, in.kind);
+    const auto shortfalls = axisShortfalls(in, snapshot);
+    const size_t expected = (fitted.time > in.ranges.time) + (fitted.curve > in.ranges.curve + 1e-9)
+                            + (fitted.aux > in.ranges.aux);
+    QCOMPARE(shortfalls.size(), expected);
+    widenAxes(in, shortfalls);
+    QVERIFY(axisShortfalls(in, snapshot).empty());
 }
 
 QTEST_GUILESS_MAIN(SheetDrawingTest)

@@ -43,7 +43,8 @@ double roundedUp(double extent, AxisKind axis, double length, double layoutRange
     for (int pass = 0; pass < 2; ++pass) {
         const double step =
             axisLabelStep(axis, range, axisScale(length, layoutRange, range));
-        range = std::ceil(extent / step - 1e-9) * step;
+        // A millionth of a step is the noise of the elevations' arithmetic.
+        range = std::ceil(extent / step - 1e-6) * step;
     }
     return range;
 }
