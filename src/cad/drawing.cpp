@@ -156,6 +156,18 @@ void Drawing::sendCommand(const QString &)
 
 const Drawing::Block *Drawing::loadBlock(const QString &file)
 {
+    // A mark is inserted at every vertex: the path as given is looked up
+    // first, without asking the file system.
+    if (const auto seen = m_blocksByName.find(file); seen != m_blocksByName.end())
+        return seen->second;
+    const Block *block = readBlock(file);
+    if (block)
+        m_blocksByName.emplace(file, block);
+    return block;
+}
+
+const Drawing::Block *Drawing::readBlock(const QString &file)
+{
     const QString key = QFileInfo(file).absoluteFilePath();
     const auto cached = m_blocksByFile.find(key);
     if (cached != m_blocksByFile.end())

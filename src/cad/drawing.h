@@ -110,6 +110,7 @@ public:
 
 private:
     const Block *loadBlock(const QString &file);
+    const Block *readBlock(const QString &file);
     int add(Entity entity);
     Entity *entity(int id);
 
@@ -121,4 +122,5 @@ private:
     std::map<QString, Style, NameLess> m_styles;
     QString m_activeStyle = QStringLiteral("Standard");
     std::map<QString, std::unique_ptr<Block>> m_blocksByFile;
+    std::map<QString, const Block *> m_blocksByName; // by the path as inserted
 };

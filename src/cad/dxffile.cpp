@@ -5,6 +5,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QHash>
 
 #include <algorithm>
 #include <charconv>
@@ -431,7 +432,7 @@ namespace {
 class DxfOut
 {
 public:
-    DxfOut() { m_text.reserve(1 << 20); }
+    explicit DxfOut(size_t expected = 1 << 16) { m_text.reserve(expected); }
 
     std::string take() { return std::move(m_text); }
     unsigned nextHandle() const { return m_nextHandle; }
@@ -463,17 +464,21 @@ public:
     void real(int code, double value)
     {
         this->code(code);
+        // Eight decimals: a hundred-thousandth of a micrometre on the sheet,
+        // and a file a third the size of one with every digit of the double.
         char buffer[64];
-        auto result = std::to_chars(buffer, buffer + sizeof buffer, std::isfinite(value) ? value : 0.0,
-                                    std::chars_format::fixed);
-        if (result.ec != std::errc()) {
-            // Only a value beyond any sheet takes the exponent form.
-            result = std::to_chars(buffer, buffer + sizeof buffer, value);
-        }
-        m_text.append(buffer, result.ptr);
-        if (std::find(buffer, result.ptr, '.') == result.ptr
-            && std::find(buffer, result.ptr, 'e') == result.ptr)
-            m_text += ".0";
+        const double v = std::isfinite(value) && std::fabs(value) < 1e15 ? value : 0.0;
+        const auto result =
+            std::to_chars(buffer, buffer + sizeof buffer, v, std::chars_format::fixed, 8);
+        char *end = result.ptr;
+        while (end[-1] == '0')
+            --end;
+        if (end[-1] == '.')
+            *end++ = '0';
+        if (end - buffer == 4 && std::string_view(buffer, 4) == "-0.0")
+            m_text += "0.0";
+        else
+            m_text.append(buffer, end);
         m_text += "\r\n";
     }
     void point(int code, CadPoint p)
@@ -497,11 +502,12 @@ private:
     void code(int gc)
     {
         // Group codes right-aligned in three columns, as CAD programs write them.
-        if (gc < 10)
-            m_text += "  ";
-        else if (gc < 100)
-            m_text += ' ';
-        m_text += std::to_string(gc);
+        char text[16];
+        char *end = std::to_chars(text, text + sizeof text, gc).ptr;
+        const auto length = end - text;
+        if (length < 3)
+            m_text.append(size_t(3 - length), ' ');
+        m_text.append(text, end);
         m_text += "\r\n";
     }
 
@@ -520,8 +526,24 @@ QString textValue(const QString &text)
     return out;
 }
 
+// Names as written: made valid and encoded once each.
+class NameCache
+{
+public:
+    const std::string &operator()(const QString &name)
+    {
+        auto found = m_names.find(name);
+        if (found == m_names.end())
+            found = m_names.insert(name, dxfEncoded(validSymbolName(name)));
+        return *found;
+    }
+
+private:
+    QHash<QString, std::string> m_names;
+};
+
 void writeEntity(DxfOut &out, const Drawing::Entity &e, const std::string &owner,
-                 const QString &layer)
+                 const std::string &layer, NameCache &names)
 {
     using Entity = Drawing::Entity;
     const char *type = "LINE";
@@ -579,7 +601,7 @@ void writeEntity(DxfOut &out, const Drawing::Entity &e, const std::string &owner
         out.text(1, textValue(e.text));
         if (e.scale != 1)
             out.real(41, e.scale);
-        out.text(7, validSymbolName(e.style));
+        out.text(7, names(e.style));
         if (e.horizontal != 0)
             out.whole(72, e.horizontal);
         const bool aligned = e.horizontal != 0 || e.vertical != 0;
@@ -601,7 +623,7 @@ void writeEntity(DxfOut &out, const Drawing::Entity &e, const std::string &owner
     }
     case Entity::Insert:
         out.text(100, "AcDbBlockReference");
-        out.text(2, e.block);
+        out.text(2, names(e.block));
         out.point(10, e.points[0]);
         break;
     }
@@ -702,7 +724,9 @@ QByteArray dxfText(const Drawing &drawing)
         if (!e.erased && (e.kind == Entity::Text || e.kind == Entity::Attdef))
             styles.try_emplace(validSymbolName(e.style), standardStyle);
 
-    DxfOut body;
+    // About a hundred and fifty bytes an entity.
+    DxfOut body(drawing.entities().size() * 160 + (1 << 16));
+    NameCache names;
     body.text(0, "SECTION");
     body.text(2, "CLASSES");
     body.text(0, "ENDSEC");
@@ -827,7 +851,7 @@ QByteArray dxfText(const Drawing &drawing)
         body.text(1, "");
         if (block.entities)
             for (const Entity &e : *block.entities)
-                writeEntity(body, e, block.record, QStringLiteral("0"));
+                writeEntity(body, e, block.record, "0", names);
         body.start("ENDBLK", block.record);
         body.text(100, "AcDbEntity");
         body.text(8, "0");
@@ -840,7 +864,7 @@ QByteArray dxfText(const Drawing &drawing)
     const std::string &modelSpace = blocks.front().record;
     for (const Entity &e : drawing.entities())
         if (!e.erased)
-            writeEntity(body, e, modelSpace, validSymbolName(e.layer));
+            writeEntity(body, e, modelSpace, names(e.layer), names);
     body.text(0, "ENDSEC");
 
     body.text(0, "SECTION");

@@ -367,14 +367,34 @@ void XlsxSheet::setNumber(const QString &address, double value)
 void XlsxSheet::setShownNumber(const QString &address, const QString &shown,
                                const QString &format)
 {
-    bool ok = false;
-    const double value = shown.toDouble(&ok);
-    if (!ok) {
+    // The shown text is the number as stored, without a plus sign: a plain
+    // decimal keeps every digit it shows, trailing zeros included.
+    QStringView number = shown;
+    if (number.startsWith(QLatin1Char('+')))
+        number = number.mid(1);
+    bool plain = !number.isEmpty();
+    int points = 0, digits = 0;
+    for (qsizetype i = 0; i < number.size() && plain; ++i) {
+        const QChar c = number[i];
+        if (c.isDigit() && c.unicode() < 128)
+            ++digits;
+        else if (c == QLatin1Char('.'))
+            plain = ++points == 1;
+        else
+            plain = i == 0 && c == QLatin1Char('-');
+    }
+    if (!plain || digits == 0) {
         setText(address, shown);
         return;
     }
-    setNumber(address, value);
     Cell &c = cell(address);
+    if (c.kind == Cell::Raw)
+        c.style = styleNumber(c.attributes);
+    c.kind = Cell::Number;
+    c.attributes.clear();
+    c.value.resize(size_t(number.size()));
+    for (qsizetype i = 0; i < number.size(); ++i)
+        c.value[size_t(i)] = char(number[i].unicode());
     if (m_styles)
         c.style = m_styles->withFormat(c.style, format);
 }
