@@ -231,7 +231,7 @@ void CurveOutputTest::axesFitTheProjectAndKeepWhatIsTyped()
         watcher.queuePick(QPointF(0, 0));
         QTest::mouseClick(control<QPushButton>(window, "Command3"), Qt::LeftButton);
         QCOMPARE(watcher.seen().size(), 2); // the question, then where the drawing went
-        QVERIFY(watcher.seen()[0].text.contains(QStringLiteral("时间轴：数据达 480.0 d，所设范围 300 d")));
+        QVERIFY(watcher.seen()[0].text.contains(QStringLiteral("时间轴：数据达 480 d，所设范围 300 d")));
         QVERIFY(!watcher.seen()[0].text.contains(QStringLiteral("沉降轴")));
         QCOMPARE(time->text(), "480");
     }

@@ -152,12 +152,13 @@ int curves(const QStringList &args)
             const char *option = s.axis == AxisShortfall::Time    ? "--time"
                                  : s.axis == AxisShortfall::Curve ? "--curve"
                                                                   : "--aux";
+            const int decimals = s.axis == AxisShortfall::Curve ? curveDecimals : 0;
             std::fprintf(stderr,
                          "sedimetra-batch: warning: the data reach %s on the axis of %s, "
                          "beyond its range %s; %s %s would hold them\n",
-                         qPrintable(formatFixed(s.extent, 3)), option,
-                         qPrintable(formatFixed(s.range, 3)), option,
-                         qPrintable(formatFixed(s.fitted, 2)));
+                         qPrintable(formatFixed(s.extent, decimals ? decimals + 1 : 0)), option,
+                         qPrintable(formatFixed(s.range, decimals)), option,
+                         qPrintable(formatFixed(s.fitted, decimals)));
         }
     }
 

@@ -54,11 +54,12 @@ CurveOutput::askAboutShortfalls(const std::vector<AxisShortfall> &shortfalls, Cu
             unit = QStringLiteral("层");
             break;
         }
-        // The extent one decimal finer than the range, so that it never
-        // reads as equal to it.
+        // Days and floors are whole; a settlement or rate one decimal finer
+        // than the range, so that it never reads as equal to it.
+        const int extentDecimals = s.axis == AxisShortfall::Curve ? decimals + 1 : 0;
         lines << QStringLiteral("%1：数据达 %2 %4，所设范围 %3 %4，加大后为 %5 %4")
-                     .arg(axis, formatFixed(s.extent, decimals + 1), formatFixed(s.range, decimals),
-                          unit, formatFixed(s.fitted, decimals));
+                     .arg(axis, formatFixed(s.extent, extentDecimals),
+                          formatFixed(s.range, decimals), unit, formatFixed(s.fitted, decimals));
     }
     lines << QString() << QStringLiteral("是否加大坐标轴？");
     QMessageBox box(QMessageBox::Question, QStringLiteral("Sedimetra"), lines.join(u'\n'),
