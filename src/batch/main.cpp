@@ -11,6 +11,7 @@
 // program (unit, point count, fonts, templates, header fields), the layout of
 // the chosen kind for the axis boxes, base 0,0.
 // Exit 0 on success, 2 on a usage error, 1 on a failure (reason on stderr).
+#include "base/outputguard.h"
 #include "base/programfiles.h"
 #include "base/settings.h"
 #include "base/textnumber.h"
@@ -163,6 +164,11 @@ int curves(const QStringList &args)
     }
 
     const QString out = options.value(QStringLiteral("--out"), drawingPathOf(projectPath));
+    ProtectedFiles keep = programFiles(programDir, projectPath);
+    for (const QString &input : curveRunInputs(in, *snapshot))
+        keep.add(QStringLiteral("要插入的图形"), input);
+    if (auto allowed = keep.checkOutput(out); !allowed)
+        return failure(allowed.error());
     Drawing drawing([base](const QString &, CadPoint) { return std::optional<CadPoint>(base); });
     drawing.setOutputPath(out);
     const auto status = runCurveSheets(drawing, *snapshot, in);
@@ -210,8 +216,12 @@ int table(const QStringList &args)
     const ResultsSettings tableSettings{
         pointCountFromSetting(settings.readSetting(SettingKey::PointCount)),
         unitFromSetting(settings.readSetting(SettingKey::ElevationUnit)), resultsHeader(settings)};
-    const auto status =
-        runResultsTable(*snapshot, tableSettings, tableTemplatePath(programDir, name), output);
+    const QString templatePath = tableTemplatePath(programDir, name);
+    ProtectedFiles keep = programFiles(programDir, projectPath);
+    keep.add(QStringLiteral("表格模板"), templatePath);
+    if (auto allowed = keep.checkOutput(output); !allowed)
+        return failure(allowed.error());
+    const auto status = runResultsTable(*snapshot, tableSettings, templatePath, output);
     if (!status)
         return failure(status.error());
     switch (*status) {

@@ -8,6 +8,7 @@
 #include <QFileInfo>
 
 #include <algorithm>
+#include <set>
 #include <cmath>
 
 int curveAxisDecimals(CurveKind kind)
@@ -245,6 +246,19 @@ std::map<QString, QString> titleBlockValues(const SettingsStore &settings,
     if (!snapshot.epochs().empty())
         values[QStringLiteral("日期")] = snapshot.epochs().back().date;
     return values;
+}
+
+std::vector<QString> curveRunInputs(const CurveRunSettings &in, const ProjectSnapshot &snapshot)
+{
+    std::set<QString> files;
+    if (!in.frameDir.isEmpty())
+        files.insert(in.frameDir + QLatin1Char('/') + frameFileName(in.kind));
+    for (const QString &mark : {QStringLiteral("圆形"), QStringLiteral("叉叉")})
+        files.insert(in.marks.file(mark));
+    for (const Point &point : snapshot.points())
+        files.insert(in.marks.file(point.mark));
+    files.erase(QString());
+    return {files.begin(), files.end()};
 }
 
 QString drawingPathOf(const QString &projectPath)

@@ -101,6 +101,11 @@ CurveRunStatus DrawCurveSheets(CadInterface &cad, const ProjectSnapshot &snapsho
 std::map<QString, QString> titleBlockValues(const SettingsStore &settings,
                                             const ProjectSnapshot &snapshot);
 
+// The files a run reads: the frame drawing and the mark drawings of the
+// points, for the check that the output replaces none of them.
+std::vector<QString> curveRunInputs(const CurveRunSettings &settings,
+                                    const ProjectSnapshot &snapshot);
+
 // Where a project's curve sheets are written: the project's path with the
 // extension .dxf instead of .mdb.
 QString drawingPathOf(const QString &projectPath);

@@ -97,6 +97,14 @@ void sideLabel(CadInterface &cad, const QString &text, CadPoint o, double y)
 
 } // namespace
 
+QString MarkFiles::file(const QString &mark) const
+{
+    if (mark.isEmpty() || mark.contains(QLatin1Char('/')) || mark.contains(QLatin1Char('\\'))
+        || mark.contains(QLatin1String("..")) || mark.contains(QChar(0)))
+        return QString();
+    return supportDir + mark + QStringLiteral(".dxf");
+}
+
 QString frameFileName(CurveKind kind)
 {
     switch (kind) {

@@ -48,7 +48,9 @@ void DrawLoadAxes(CadInterface &cad, CadPoint origin, double timeRange, double c
 struct MarkFiles
 {
     QString supportDir; // ends in "/"
-    QString file(const QString &mark) const { return supportDir + mark + QStringLiteral(".dxf"); }
+    // The drawing of a mark; empty, as for a mark without a drawing, when the
+    // name would reach outside the folder (a path separator or "..").
+    QString file(const QString &mark) const;
 };
 
 void DrawPointCurve(CadInterface &cad, const ProjectSnapshot &snapshot, int point, int legendRow,

@@ -4,6 +4,7 @@
 #include "cad/curvesrun.h"
 #include "cad/drawing.h"
 #include "cad/dxffile.h"
+#include "base/outputguard.h"
 #include "base/textnumber.h"
 #include "gui/curvekindcontrols.h"
 #include "gui/messages.h"
@@ -116,6 +117,13 @@ void CurveOutput::drawCurveSheets()
     in.font = m_w.font->text();
     in.bigFont = m_w.bigFont->text();
     in.titleValues = titleBlockValues(m_session.settings(), m_session.snapshot());
+    ProtectedFiles keep = programFiles(programDir, m_session.projectPath());
+    for (const QString &input : curveRunInputs(in, m_session.snapshot()))
+        keep.add(QStringLiteral("要插入的图形"), input);
+    if (auto allowed = keep.checkOutput(output); !allowed) {
+        showMessage(m_w.window, QStringLiteral("曲线图未能保存：%1").arg(allowed.error()));
+        return;
+    }
     if (m_session.snapshot().hasElevations()) {
         if (const auto shortfalls = axisShortfalls(in, m_session.snapshot()); !shortfalls.empty()) {
             switch (askAboutShortfalls(shortfalls, in.kind)) {

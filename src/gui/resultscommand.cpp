@@ -1,5 +1,6 @@
 #include "gui/resultscommand.h"
 
+#include "base/outputguard.h"
 #include "gui/messages.h"
 #include "gui/session.h"
 #include "report/resultsrun.h"
@@ -30,11 +31,17 @@ void ResultsCommand::writeResultsTable()
         return;
     }
     const QString output = resultsPathOf(m_session.projectPath());
+    const QString templatePath =
+        tableTemplatePath(m_session.programDir(), m_w.tableTemplates->currentText());
+    ProtectedFiles keep = programFiles(m_session.programDir(), m_session.projectPath());
+    keep.add(QStringLiteral("表格模板"), templatePath);
+    if (auto allowed = keep.checkOutput(output); !allowed) {
+        showMessage(m_w.window, QStringLiteral("成果表未能生成：%1").arg(allowed.error()), title);
+        return;
+    }
     const ResultsSettings settings{m_session.pointCount(), m_session.unit(),
                                    resultsHeader(m_session.settings())};
-    const auto status = runResultsTable(
-        m_session.snapshot(), settings,
-        tableTemplatePath(m_session.programDir(), m_w.tableTemplates->currentText()), output);
+    const auto status = runResultsTable(m_session.snapshot(), settings, templatePath, output);
     if (!status) {
         showMessage(m_w.window, QStringLiteral("成果表未能生成：%1").arg(status.error()), title);
         return;

@@ -22,6 +22,15 @@
 
 namespace {
 
+// The largest sheet a spreadsheet program makes: rows 1 to 1,048,576,
+// columns A to XFD.
+constexpr int maxRows = 1048576;
+constexpr int maxColumns = 16384;
+// The most one entry of a workbook may inflate to, and how many times its
+// stored size.
+constexpr qint64 maxEntrySize = 256 << 20;
+constexpr qint64 maxEntryRatio = 1000;
+
 void appendEscaped(std::string &out, const QString &text)
 {
     const QByteArray utf8 = text.toUtf8();
@@ -100,6 +109,8 @@ bool parseAddress(QStringView address, int *row, int *column)
             c = c * 26 + (u - u'a' + 1);
         else
             break;
+        if (c > maxColumns)
+            return false;
     }
     if (i == 0 || i == address.size())
         return false;
@@ -108,6 +119,8 @@ bool parseAddress(QStringView address, int *row, int *column)
         if (u < u'0' || u > u'9')
             return false;
         r = r * 10 + (u - u'0');
+        if (r > maxRows)
+            return false;
     }
     *row = r;
     *column = c;
@@ -235,6 +248,8 @@ int columnNumber(const QString &letters)
         if (u < u'A' || u > u'Z')
             return 0;
         number = number * 26 + (u - u'A' + 1);
+        if (number > maxColumns)
+            return 0; // beyond XFD
     }
     return number;
 }
@@ -264,18 +279,37 @@ bool XlsxSheet::load(const QByteArray &xml, QString *error)
         *error = QStringLiteral("工作表无法读取：缺少 sheetData");
         return false;
     }
+    int lastRowNumber = 0;
     for (const pugi::xml_node &rowNode : data.children("row")) {
-        const int r = rowNode.attribute("r").as_int();
+        // A row without its number follows the one before.
+        const long long r = rowNode.attribute("r") ? rowNode.attribute("r").as_llong()
+                                                   : lastRowNumber + 1LL;
         if (r <= 0)
             continue;
-        Row &row = this->row(r);
+        if (r > maxRows) {
+            *error = QStringLiteral("工作表无法读取：行号 %1 超出了工作表的范围（最多 %2 行）")
+                         .arg(r)
+                         .arg(maxRows);
+            return false;
+        }
+        lastRowNumber = int(r);
+        Row &row = this->row(int(r));
         row.used = true;
         row.attributes = attributesExcept(rowNode, {"r", "spans"});
         int nextColumn = 1;
         for (const pugi::xml_node &cellNode : rowNode.children("c")) {
-            int cellRow = r, column = nextColumn;
-            if (cellNode.attribute("r"))
-                parseAddress(QString::fromUtf8(cellNode.attribute("r").value()), &cellRow, &column);
+            int cellRow = int(r), column = nextColumn;
+            if (cellNode.attribute("r")
+                && !parseAddress(QString::fromUtf8(cellNode.attribute("r").value()), &cellRow,
+                                 &column)) {
+                *error = QStringLiteral("工作表无法读取：单元格地址“%1”无效或超出了工作表的范围")
+                             .arg(QString::fromUtf8(cellNode.attribute("r").value()).left(40));
+                return false;
+            }
+            if (column > maxColumns) {
+                *error = QStringLiteral("工作表无法读取：一行的单元格超出了 XFD 列");
+                return false;
+            }
             nextColumn = column + 1;
             Cell c;
             c.column = column;
@@ -315,9 +349,7 @@ bool XlsxSheet::load(const QByteArray &xml, QString *error)
 
 XlsxSheet::Row &XlsxSheet::row(int number)
 {
-    if (size_t(number) >= m_rows.size())
-        m_rows.resize(std::max(size_t(number) + 1, m_rows.size() * 2));
-    return m_rows[size_t(number)];
+    return m_rows[number];
 }
 
 XlsxSheet::Cell &XlsxSheet::cell(const QString &address)
@@ -402,9 +434,13 @@ void XlsxSheet::setShownNumber(const QString &address, const QString &shown,
 void XlsxSheet::copyRows(int first, int last, int destination)
 {
     const int shift = destination - first;
-    row(last + shift);
-    for (int r = first; r <= last; ++r)
-        m_rows[size_t(r + shift)] = size_t(r) < m_rows.size() ? m_rows[size_t(r)] : Row();
+    for (int r = first; r <= last; ++r) {
+        const auto source = m_rows.find(r);
+        if (source != m_rows.end())
+            m_rows[r + shift] = source->second;
+        else
+            m_rows.erase(r + shift);
+    }
     const int destinationLast = last + shift;
     // Merged cells of the block, moved; any that lay where the block lands go.
     std::vector<Range> kept;
@@ -426,9 +462,10 @@ void XlsxSheet::copyRows(int first, int last, int destination)
 
 const XlsxSheet::Cell *XlsxSheet::findCell(int row, int column) const
 {
-    if (row < 1 || size_t(row) >= m_rows.size())
+    const auto found = m_rows.find(row);
+    if (found == m_rows.end())
         return nullptr;
-    for (const Cell &c : m_rows[size_t(row)].cells)
+    for (const Cell &c : found->second.cells)
         if (c.column == column)
             return &c;
     return nullptr;
@@ -485,9 +522,9 @@ const std::string &lettersOf(int column)
 
 int XlsxSheet::lastRow() const
 {
-    for (size_t r = m_rows.size(); r-- > 1;)
-        if (m_rows[r].used && !m_rows[r].cells.empty())
-            return int(r);
+    for (auto r = m_rows.rbegin(); r != m_rows.rend(); ++r)
+        if (r->second.used && !r->second.cells.empty())
+            return r->first;
     return 0;
 }
 
@@ -522,8 +559,7 @@ QByteArray XlsxSheet::save() const
 {
     std::string data;
     data.reserve(m_rows.size() * 900);
-    for (size_t r = 0; r < m_rows.size(); ++r) {
-        const Row &row = m_rows[r];
+    for (const auto &[r, row] : m_rows) {
         if (!row.used)
             continue;
         const std::string number = std::to_string(r);
@@ -612,6 +648,7 @@ bool XlsxWorkbook::open(const QString &path, QString *error)
                      .arg(QDir::toNativeSeparators(path));
         return false;
     }
+    qint64 total = 0;
     for (bool more = zip.goToFirstFile(); more; more = zip.goToNextFile()) {
         QuaZipFile file(&zip);
         if (!file.open(QIODevice::ReadOnly)) {
@@ -619,7 +656,31 @@ bool XlsxWorkbook::open(const QString &path, QString *error)
                          .arg(QDir::toNativeSeparators(path), zip.getCurrentFileName());
             return false;
         }
-        m_entries.emplace_back(zip.getCurrentFileName(), file.readAll());
+        // An entry is read only up to a bound, whatever its header claims:
+        // a small file must not unpack into gigabytes.
+        const qint64 stored = std::max<qint64>(file.csize(), 1);
+        const qint64 bound = std::min(maxEntrySize, std::max<qint64>(stored * maxEntryRatio, 1 << 20));
+        QByteArray data;
+        char buffer[1 << 16];
+        for (;;) {
+            const qint64 got = file.read(buffer, sizeof buffer);
+            if (got < 0) {
+                *error = QStringLiteral("无法读取工作簿 %1：%2 已损坏")
+                             .arg(QDir::toNativeSeparators(path), zip.getCurrentFileName());
+                return false;
+            }
+            if (got == 0)
+                break;
+            if (data.size() + got > bound || total + data.size() + got > 2 * maxEntrySize) {
+                *error = QStringLiteral("无法读取工作簿 %1：%2 解压后过大（超过 %3 MB 或压缩比异常）")
+                             .arg(QDir::toNativeSeparators(path), zip.getCurrentFileName())
+                             .arg(bound >> 20);
+                return false;
+            }
+            data.append(buffer, qsizetype(got));
+        }
+        total += data.size();
+        m_entries.emplace_back(zip.getCurrentFileName(), std::move(data));
         file.close();
     }
     auto entry = [this](const QString &name) -> const QByteArray * {

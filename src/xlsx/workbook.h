@@ -96,7 +96,7 @@ private:
     QString textOf(const Cell &cell) const;
 
     std::string m_xml;       // the sheet with an empty sheetData, merges and breaks left out
-    std::vector<Row> m_rows; // by row number
+    std::map<int, Row> m_rows; // by row number: only the rows present
     std::vector<Range> m_merges;
     std::set<int> m_rowBreaks;
     const std::vector<QString> *m_sharedStrings = nullptr;
