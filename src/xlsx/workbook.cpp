@@ -349,7 +349,17 @@ bool XlsxSheet::load(const QByteArray &xml, QString *error)
 
 XlsxSheet::Row &XlsxSheet::row(int number)
 {
-    return m_rows[number];
+    if (size_t(number) >= m_rows.size())
+        m_rows.resize(std::max(size_t(number) + 1, m_rows.size() * 2));
+    auto &slot = m_rows[size_t(number)];
+    if (!slot)
+        slot = std::make_unique<Row>();
+    return *slot;
+}
+
+const XlsxSheet::Row *XlsxSheet::findRow(int number) const
+{
+    return number >= 0 && size_t(number) < m_rows.size() ? m_rows[size_t(number)].get() : nullptr;
 }
 
 XlsxSheet::Cell &XlsxSheet::cell(const QString &address)
@@ -435,11 +445,10 @@ void XlsxSheet::copyRows(int first, int last, int destination)
 {
     const int shift = destination - first;
     for (int r = first; r <= last; ++r) {
-        const auto source = m_rows.find(r);
-        if (source != m_rows.end())
-            m_rows[r + shift] = source->second;
-        else
-            m_rows.erase(r + shift);
+        if (const Row *source = findRow(r))
+            row(r + shift) = *source;
+        else if (size_t(r + shift) < m_rows.size())
+            m_rows[size_t(r + shift)].reset();
     }
     const int destinationLast = last + shift;
     // Merged cells of the block, moved; any that lay where the block lands go.
@@ -462,10 +471,10 @@ void XlsxSheet::copyRows(int first, int last, int destination)
 
 const XlsxSheet::Cell *XlsxSheet::findCell(int row, int column) const
 {
-    const auto found = m_rows.find(row);
-    if (found == m_rows.end())
+    const Row *found = findRow(row);
+    if (!found)
         return nullptr;
-    for (const Cell &c : found->second.cells)
+    for (const Cell &c : found->cells)
         if (c.column == column)
             return &c;
     return nullptr;
@@ -522,9 +531,9 @@ const std::string &lettersOf(int column)
 
 int XlsxSheet::lastRow() const
 {
-    for (auto r = m_rows.rbegin(); r != m_rows.rend(); ++r)
-        if (r->second.used && !r->second.cells.empty())
-            return r->first;
+    for (size_t r = m_rows.size(); r-- > 1;)
+        if (m_rows[r] && m_rows[r]->used && !m_rows[r]->cells.empty())
+            return int(r);
     return 0;
 }
 
@@ -559,9 +568,10 @@ QByteArray XlsxSheet::save() const
 {
     std::string data;
     data.reserve(m_rows.size() * 900);
-    for (const auto &[r, row] : m_rows) {
-        if (!row.used)
+    for (size_t r = 0; r < m_rows.size(); ++r) {
+        if (!m_rows[r] || !m_rows[r]->used)
             continue;
+        const Row &row = *m_rows[r];
         const std::string number = std::to_string(r);
         data += "<row r=\"";
         data += number;

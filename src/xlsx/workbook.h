@@ -92,11 +92,15 @@ private:
     QByteArray save() const;
     Cell &cell(const QString &address);
     Row &row(int number);
+    const Row *findRow(int number) const;
     const Cell *findCell(int row, int column) const;
     QString textOf(const Cell &cell) const;
 
     std::string m_xml;       // the sheet with an empty sheetData, merges and breaks left out
-    std::map<int, Row> m_rows; // by row number: only the rows present
+    // By row number, a row only where one is present: at most a pointer a
+    // row number up to the last row (the rows are bounded by the sheet's
+    // 1,048,576).
+    std::vector<std::unique_ptr<Row>> m_rows;
     std::vector<Range> m_merges;
     std::set<int> m_rowBreaks;
     const std::vector<QString> *m_sharedStrings = nullptr;
