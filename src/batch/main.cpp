@@ -26,6 +26,7 @@
 #include <QDir>
 #include <QFileInfo>
 
+#include <cmath>
 #include <cstdio>
 #include <set>
 
@@ -63,7 +64,11 @@ Result<ProjectSnapshot> openInputs(const QString &programDir, const QString &pro
     if (auto opened = project.open(projectPath); !opened)
         return fail(QStringLiteral("cannot open the project %1: %2")
                         .arg(QDir::toNativeSeparators(projectPath), opened.error()));
-    return loadSnapshot(project);
+    auto snapshot = loadSnapshot(project);
+    if (snapshot)
+        for (const QString &warning : snapshot->warnings())
+            std::fprintf(stderr, "sedimetra-batch: warning: %s\n", qPrintable(warning));
+    return snapshot;
 }
 
 int curves(const QStringList &args)
@@ -104,6 +109,11 @@ int curves(const QStringList &args)
         }
         if (!okX || !okY)
             return usageError(QStringLiteral("--base takes X,Y"));
+        if (!std::isfinite(base.x) || !std::isfinite(base.y)
+            || std::fabs(base.x) > maxBaseCoordinate || std::fabs(base.y) > maxBaseCoordinate)
+            return failure(QStringLiteral("the base point %1 is not a point on a sheet "
+                                          "(finite, within ±1e9)")
+                               .arg(options[QStringLiteral("--base")]));
     }
 
     const QString programDir = programDirectoryOf(QCoreApplication::applicationDirPath());
@@ -144,6 +154,8 @@ int curves(const QStringList &args)
     texts.perRow = options.value(QStringLiteral("--per-row"),
                                  settings.readSettingOr(SettingKey::SheetsPerRow));
     applyBoxTexts(in, texts);
+    if (auto sane = checkCurveNumbers(in); !sane)
+        return failure(sane.error());
     in.font = settings.readSettingOr(SettingKey::Font1).trimmed();
     in.bigFont = settings.readSettingOr(SettingKey::Font2).trimmed();
     in.titleValues = titleBlockValues(settings, *snapshot);

@@ -150,9 +150,41 @@ void applyBoxTexts(CurveRunSettings &settings, const CurveBoxTexts &texts)
     settings.sheetsPerRow = roundHalfEven(leadingNumber(texts.perRow));
 }
 
+Result<void> checkCurveNumbers(const CurveRunSettings &in)
+{
+    struct Bounded
+    {
+        const char16_t *what;
+        double value, low, high;
+    };
+    const CurveLayout &l = in.layout;
+    constexpr double sheet = 100000;
+    const double curveBound = in.kind == CurveKind::Rate   ? 1000
+                              : in.kind == CurveKind::Load ? 1000
+                                                           : 100000;
+    const Bounded numbers[] = {
+        {u"图幅宽度", l.SheetWidth, 0, sheet},       {u"图幅高度", l.SheetHeight, 0, sheet},
+        {u"基点位置", l.BaseOffsetX, -sheet, sheet}, {u"基点位置", l.BaseOffsetY, -sheet, sheet},
+        {u"时间轴范围", l.TimeRange, 0, 100000},     {u"时间轴长度", l.TimeLength, 0, sheet},
+        {u"曲线轴范围", l.CurveRange, 0, curveBound}, {u"曲线轴长度", l.CurveLength, 0, sheet},
+        {u"辅助轴范围", l.AuxRange, 0, 1000},        {u"辅助轴长度", l.AuxLength, 0, sheet},
+        {u"图例位置", l.LegendX, -sheet, sheet},     {u"图例位置", l.LegendY, -sheet, sheet},
+        {u"时间轴", in.ranges.time, 0, 100000},      {u"曲线轴", in.ranges.curve, 0, curveBound},
+        {u"辅助轴", in.ranges.aux, 0, 1000},
+    };
+    for (const Bounded &n : numbers)
+        if (!std::isfinite(n.value) || n.value < n.low || n.value > n.high)
+            return fail(QStringLiteral("%1 的值 %2 无效（应在 %3 到 %4 之间）")
+                            .arg(QString::fromUtf16(n.what), QString::number(n.value),
+                                 QString::number(n.low), QString::number(n.high)));
+    return success();
+}
+
 Result<CurveRunStatus> runCurveSheets(CadInterface &cad, const ProjectSnapshot &snapshot,
                                       const CurveRunSettings &in)
 {
+    if (auto sane = checkCurveNumbers(in); !sane)
+        return sane.failure();
     QString error;
     switch (ConnectCad(cad, in.font, in.bigFont, &error)) {
     case ConnectResult::AttachFailed:
@@ -179,7 +211,9 @@ CurveRunStatus DrawCurveSheets(CadInterface &cad, const ProjectSnapshot &snapsho
 
     cad.setVariable(QStringLiteral("OsMode"), QStringLiteral("32"));
     const auto picked = cad.getPoint(QStringLiteral("\r\n请指定插入基点："));
-    if (!picked)
+    // A point no sheet could be drawn at counts as no point.
+    if (!picked || !std::isfinite(picked->x) || !std::isfinite(picked->y)
+        || std::fabs(picked->x) > maxBaseCoordinate || std::fabs(picked->y) > maxBaseCoordinate)
         return CurveRunStatus::Cancelled;
     cad.setVariable(QStringLiteral("OsMode"), QStringLiteral("0"));
     const CadPoint base{picked->x + layout.BaseOffsetX, picked->y + layout.BaseOffsetY};

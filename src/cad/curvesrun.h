@@ -82,6 +82,14 @@ struct CurveBoxTexts
 // fewer than 1.
 void applyBoxTexts(CurveRunSettings &settings, const CurveBoxTexts &texts);
 
+// Refuses, naming the value, a number of the layout or an axis range that is
+// not finite or beyond what any sheet needs: more than 100,000 days,
+// 100,000 mm, 1,000 mm/d or 1,000 floors, or a length or position on the
+// sheet beyond 100,000 drawing units.
+Result<void> checkCurveNumbers(const CurveRunSettings &settings);
+// The largest base point coordinate taken.
+constexpr double maxBaseCoordinate = 1e9;
+
 enum class CurveRunStatus { Drawn, NoElevations, Cancelled, FontMissing };
 
 // Connects the drawing (fonts), asks for the base point ("请指定插入基点：",

@@ -912,10 +912,34 @@ QByteArray dxfText(const Drawing &drawing)
     return QByteArray(text.data(), qsizetype(text.size()));
 }
 
+namespace {
+
+// A number a DXF file can hold: finite and within reach of any sheet.
+bool drawable(double v)
+{
+    return std::isfinite(v) && std::fabs(v) < 1e15;
+}
+
+bool drawable(const Drawing::Entity &e)
+{
+    return std::all_of(e.points.begin(), e.points.end(),
+                       [](CadPoint p) { return drawable(p.x) && drawable(p.y); })
+           && drawable(e.alignment.x) && drawable(e.alignment.y) && drawable(e.radius)
+           && drawable(e.height) && drawable(e.scale) && drawable(e.startAngle)
+           && drawable(e.endAngle);
+}
+
+} // namespace
+
 Result<void> writeDxfFile(const Drawing &drawing, const QString &path,
                           std::set<QString> *writtenThisRun)
 {
     const QString absolute = QFileInfo(path).absoluteFilePath();
+    // Never a "nan" or "inf" in the file: a drawing with one is not written.
+    for (const Drawing::Entity &e : drawing.entities())
+        if (!e.erased && !drawable(e))
+            return fail(QStringLiteral("曲线图中有无效的坐标（不是有限的数），未写入 %1")
+                            .arg(QDir::toNativeSeparators(absolute)));
     const QByteArray text = dxfText(drawing);
     // A drawing of that name from elsewhere (or an earlier program run) is
     // kept, not overwritten.

@@ -79,6 +79,12 @@ bool ProjectCommands::makeCurrent(const QString &path, const QString &titlePrefi
     if (m_session.project()->isReadOnly())
         showMessage(m_window, QStringLiteral("沉降工程文件是只读的，只能查看，修改无法保存：%1")
                                   .arg(QDir::toNativeSeparators(path)));
+    if (const QStringList &warnings = m_session.snapshot().warnings(); !warnings.isEmpty()) {
+        QStringList shown = warnings.mid(0, 10);
+        if (warnings.size() > shown.size())
+            shown << QStringLiteral("……共 %1 处").arg(warnings.size());
+        showMessage(m_window, QStringLiteral("沉降工程中有无效的高程：\n%1").arg(shown.join(u'\n')));
+    }
     return true;
 }
 

@@ -11,6 +11,9 @@
 #include <QUrl>
 #include <QUuid>
 
+#include <cmath>
+#include <limits>
+
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -46,9 +49,14 @@ Point pointFrom(const QSqlQuery &query)
                  textOf(query.value(3))};
 }
 
+// An elevation that is no number (a text, NULL) reads as NaN: missing, never 0.
 Elevation elevationFrom(const QSqlQuery &query)
 {
-    return Elevation{query.value(0).toInt(), query.value(1).toInt(), query.value(2).toDouble()};
+    const QVariant h = query.value(2);
+    bool number = false;
+    const double metres = h.isNull() ? 0 : h.toDouble(&number);
+    return Elevation{query.value(0).toInt(), query.value(1).toInt(),
+                     number ? metres : std::numeric_limits<double>::quiet_NaN()};
 }
 
 QVariant firstValue(const QSqlQuery &query)
@@ -143,6 +151,18 @@ Result<void> ProjectDatabase::open(const QString &path)
                 return fail(QStringLiteral("不是沉降工程数据库（表 %1 缺少字段 %2）")
                                 .arg(QLatin1String(table), QLatin1String(field)));
         }
+        // A view of that name (perhaps one that never ends) is no table.
+        QSqlQuery kind(m_db);
+        if (!kind.prepare(
+                QStringLiteral("SELECT type FROM sqlite_master WHERE name = ? COLLATE NOCASE")))
+            return fail(kind.lastError().text());
+        kind.addBindValue(QLatin1String(table));
+        if (!kind.exec())
+            return fail(kind.lastError().text());
+        const bool isTable = kind.next() && kind.value(0).toString() == QLatin1String("table");
+        kind.finish();
+        if (!isTable)
+            return fail(QStringLiteral("不是沉降工程数据库（%1 不是数据表）").arg(QLatin1String(table)));
     }
 
     if (!m_readOnly) {
@@ -357,6 +377,8 @@ Result<void> ProjectDatabase::setElevation(int cjNo, int cjdNo, double metres)
 {
     if (auto writable = checkWritable(); !writable)
         return writable;
+    if (!std::isfinite(metres))
+        return fail(QStringLiteral("高程 %1 不是有限的数，未保存").arg(metres));
     // Update the record, and add it when there was none.
     QSqlQuery &update =
         statement("updateElevation",
@@ -414,6 +436,28 @@ Result<std::vector<Elevation>> ProjectDatabase::allElevations()
         statement("allElevations",
                   QStringLiteral("SELECT CjNo, CjdNo, PointH FROM Sur2 ORDER BY CjNo, CjdNo"));
     return allRows(query, elevationFrom);
+}
+
+Result<void> ProjectDatabase::checkKeys()
+{
+    // Epoch and point numbers are 32-bit: one beyond would be read as
+    // another number (4294967298 as 2).
+    const std::pair<const char *, const char *> keys[] = {
+        {"Sur1", "CjNo"}, {"Sur2", "CjNo"}, {"Sur2", "CjdNo"}, {"Sur3", "CjdNo"}};
+    for (const auto &[table, column] : keys) {
+        QSqlQuery query(m_db);
+        if (!query.exec(QStringLiteral("SELECT %2 FROM %1 WHERE %2 > 2147483647 OR %2 < -2147483648 "
+                                       "LIMIT 1")
+                            .arg(QLatin1String(table), QLatin1String(column))))
+            return fail(query.lastError().text());
+        if (query.next())
+            return fail(QStringLiteral("工程已损坏：表 %1 的 %2 有超出范围的编号 %3")
+                            .arg(QLatin1String(table), QLatin1String(column),
+                                 query.value(0).toString().left(40)));
+        if (query.lastError().isValid())
+            return fail(query.lastError().text());
+    }
+    return success();
 }
 
 Result<std::optional<int>> ProjectDatabase::maxPointNumber()

@@ -113,6 +113,8 @@ public:
     Result<std::vector<Elevation>> elevationsOfEpoch(int cjNo, std::optional<int> upToPoint = {});
     // Every elevation, in CjNo then CjdNo order.
     Result<std::vector<Elevation>> allElevations();
+    // Fails when an epoch or point number lies outside the 32-bit range.
+    Result<void> checkKeys();
     // Highest point number in Sur2; nothing when Sur2 is empty.
     Result<std::optional<int>> maxPointNumber();
 

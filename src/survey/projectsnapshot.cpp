@@ -137,6 +137,11 @@ void ProjectSnapshot::setEpoch(const Epoch &epoch)
                      absent);
 }
 
+bool usableElevation(double metres)
+{
+    return std::isfinite(metres) && std::fabs(metres) < maxElevation;
+}
+
 Result<ProjectSnapshot> ProjectSnapshot::fromRecords(std::vector<Epoch> epochs, std::vector<Point> points,
                                              const std::vector<Elevation> &elevations,
                                              std::vector<std::pair<int, Rgb>> colours)
@@ -191,6 +196,14 @@ Result<ProjectSnapshot> ProjectSnapshot::fromRecords(std::vector<Epoch> epochs, 
         double &h = s.m_heights[size_t(e) * s.m_numbers.size() + size_t(c)];
         if (present(h))
             continue;
+        if (!usableElevation(elevation.pointH)) {
+            // Shown and treated as missing; the user is told which one.
+            s.m_warnings << QStringLiteral("测点 %1 第 %2 次观测的高程无效（%3），按缺测处理")
+                                .arg(elevation.cjdNo)
+                                .arg(elevation.cjNo)
+                                .arg(QString::number(elevation.pointH));
+            continue;
+        }
         h = elevation.pointH;
         ++s.m_observations[size_t(c)];
         ++s.m_elevationCount;
@@ -204,6 +217,8 @@ Result<ProjectSnapshot> loadSnapshot(ProjectDatabase &project)
         return fail(QStringLiteral("无法读取沉降工程 %1：%2")
                         .arg(QDir::toNativeSeparators(project.path()), reason));
     };
+    if (auto keys = project.checkKeys(); !keys)
+        return failed(keys.error());
     auto epochs = project.epochs();
     if (!epochs)
         return failed(epochs.error());

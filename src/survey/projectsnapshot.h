@@ -10,10 +10,17 @@
 #include "survey/settlement.h"
 
 #include <QString>
+#include <QStringList>
 
 #include <cmath>
 #include <optional>
 #include <vector>
+
+// Elevations beyond a billion metres are no measurement (and would overflow
+// the settlements worked out from them).
+constexpr double maxElevation = 1e9;
+// A finite elevation within that bound: what may be stored, shown and drawn.
+bool usableElevation(double metres);
 
 // The whole project read once: what the grid, the preview, the curve sheets
 // and the results table are made from. Epochs in CjNo order with their dates
@@ -67,6 +74,10 @@ public:
     // The highest point number with an elevation; 0 when there is none.
     int highestObservedPoint() const;
 
+    // What the loader left out, for the user: elevations stored as no finite
+    // number, each naming its point and epoch.
+    const QStringList &warnings() const { return m_warnings; }
+
     // The colour of a colour index, from AciRgb; nothing when it has none.
     std::optional<Rgb> colour(int aci) const;
 
@@ -95,6 +106,7 @@ private:
     std::vector<int> m_observations; // elevations per column
     int m_elevationCount = 0;
     std::vector<std::pair<int, Rgb>> m_colours; // by Aci_Color
+    QStringList m_warnings;
 };
 
 // Reads the whole project. A record that cannot be read (a damaged page, a
