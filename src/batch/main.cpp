@@ -6,6 +6,9 @@
 //       [--base X,Y] [--time T] [--curve S] [--aux A] [--lines N | --no-split]
 //       [--per-row R] [--out FILE.dxf]
 //   sedimetra-batch table PROJECT.mdb [--template NAME] [--out FILE.xlsx]
+//   sedimetra-batch import PROJECT.mdb --epoch N FILE.xls|FILE.xlsx
+//       the elevations of a workbook into epoch N, as the window's "调入数据"
+//       does it (one transaction), the summary on stdout
 //
 // Defaults are what the window would use: the settings of Sdmx.mdb beside the
 // program (unit, point count, fonts, templates, header fields), the layout of
@@ -20,6 +23,7 @@
 #include "cad/dxffile.h"
 #include "project/projectdb.h"
 #include "report/resultsrun.h"
+#include "survey/observationimport.h"
 #include "survey/projectsnapshot.h"
 
 #include <QCoreApplication>
@@ -36,7 +40,8 @@ const char *usage =
     "usage: sedimetra-batch curves PROJECT.mdb --kind settlement|rate|load [--frame NAME]\n"
     "       [--base X,Y] [--time T] [--curve S] [--aux A] [--lines N | --no-split]\n"
     "       [--per-row R] [--out FILE.dxf]\n"
-    "       sedimetra-batch table PROJECT.mdb [--template NAME] [--out FILE.xlsx]\n";
+    "       sedimetra-batch table PROJECT.mdb [--template NAME] [--out FILE.xlsx]\n"
+    "       sedimetra-batch import PROJECT.mdb --epoch N FILE.xls|FILE.xlsx\n";
 
 int usageError(const QString &why)
 {
@@ -249,6 +254,56 @@ int table(const QStringList &args)
     return 0;
 }
 
+int import(const QStringList &args)
+{
+    if (args.size() != 4 || args[1] != QLatin1String("--epoch"))
+        return usageError(QStringLiteral("import takes PROJECT.mdb --epoch N FILE"));
+    const QString projectPath = args[0];
+    bool isNumber = false;
+    const int epoch = args[2].toInt(&isNumber);
+    if (!isNumber)
+        return usageError(QStringLiteral("--epoch takes an epoch number"));
+    const QString workbook = args[3];
+
+    const QString programDir = programDirectoryOf(QCoreApplication::applicationDirPath());
+    SettingsStore settings;
+    QString reason;
+    if (!settings.open(systemDatabasePath(programDir), &reason))
+        return failure(QStringLiteral("cannot open the system database %1: %2")
+                           .arg(QDir::toNativeSeparators(systemDatabasePath(programDir)), reason));
+    ProjectDatabase project;
+    if (auto opened = project.open(projectPath); !opened)
+        return failure(QStringLiteral("cannot open the project %1: %2")
+                           .arg(QDir::toNativeSeparators(projectPath), opened.error()));
+    const auto known = project.epochByNumber(epoch);
+    if (!known)
+        return failure(known.error());
+    if (!*known)
+        return failure(QStringLiteral("the project %1 has no epoch %2")
+                           .arg(QDir::toNativeSeparators(projectPath))
+                           .arg(epoch));
+
+    std::vector<ImportRow> rows;
+    QString error;
+    switch (readObservationRows(workbook, &rows, &error)) {
+    case ImportSource::NotFound:
+        return failure(QStringLiteral("找不到数据源！ (%1)").arg(error));
+    case ImportSource::Empty:
+        return failure(QStringLiteral("数据源为空！ (%1)").arg(QDir::toNativeSeparators(workbook)));
+    case ImportSource::Unreadable:
+        return failure(error);
+    case ImportSource::Read:
+        break;
+    }
+    const ImportResult result = importObservations(
+        project, epoch, rows, unitFromSetting(settings.readSetting(SettingKey::ElevationUnit)));
+    if (!result.written)
+        return failure(QStringLiteral("调入失败，工程未作任何修改：%1 %2")
+                           .arg(QDir::toNativeSeparators(projectPath), result.error));
+    std::printf("%s\n", qPrintable(importSummary(QFileInfo(workbook).fileName(), result)));
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
@@ -259,6 +314,8 @@ int main(int argc, char *argv[])
         return usageError(QStringLiteral("no command given"));
     if (args.front() == QLatin1String("curves"))
         return curves(args.mid(1));
+    if (args.front() == QLatin1String("import"))
+        return import(args.mid(1));
     if (args.front() == QLatin1String("table"))
         return table(args.mid(1));
     return usageError(QStringLiteral("unknown command %1").arg(args.front()));

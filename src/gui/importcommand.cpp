@@ -10,7 +10,6 @@
 
 namespace {
 const QString title = QStringLiteral("调入数据");
-constexpr int listedNames = 20;
 } // namespace
 
 ImportCommand::ImportCommand(Session &session, QWidget *window)
@@ -42,6 +41,9 @@ void ImportCommand::importObservations()
     case ImportSource::Empty:
         showMessage(m_window, QStringLiteral("数据源为空！"), title);
         return;
+    case ImportSource::Unreadable:
+        showMessage(m_window, error, title);
+        return;
     case ImportSource::Read:
         break;
     }
@@ -60,17 +62,6 @@ void ImportCommand::importObservations()
         showMessage(m_window, reloaded.error(), title);
     m_session.requestRefresh();
 
-    QString summary = QStringLiteral("已从 %1 调入 %2 个高程。")
-                          .arg(QFileInfo(path).fileName())
-                          .arg(result.imported);
-    if (result.skipped > 0)
-        summary += QStringLiteral("\n%1 行没有点名或高程不是数字，已跳过。").arg(result.skipped);
-    if (!result.unmatched.isEmpty()) {
-        const QStringList shown = result.unmatched.mid(0, listedNames);
-        summary +=
-            QStringLiteral("\n以下点名在工程中找不到：%1").arg(shown.join(QStringLiteral("、")));
-        if (result.unmatched.size() > listedNames)
-            summary += QStringLiteral(" 等，共 %1 个").arg(result.unmatched.size());
-    }
-    showMessage(m_window, summary, title, QMessageBox::Information);
+    showMessage(m_window, importSummary(QFileInfo(path).fileName(), result), title,
+                QMessageBox::Information);
 }

@@ -1,6 +1,7 @@
 #include "survey/observationimport.h"
 
 #include "project/projectdb.h"
+#include "survey/projectsnapshot.h"
 #include "xlsx/workbook.h"
 #include "survey/settlement.h"
 #include "base/textnumber.h"
@@ -9,7 +10,9 @@
 #include <QFile>
 #include <QFileInfo>
 
-#include <freexl.h>
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QProcess>
 
 #include <charconv>
 #include <cmath>
@@ -27,72 +30,76 @@ QString numberText(double value)
     return QString::fromLatin1(text, int(result.ptr - text));
 }
 
+// A cell's text that is a finite number written out whole ("nan", "inf" and
+// "1e999" are not).
+bool finiteNumber(const QString &text)
+{
+    const QByteArray latin = text.trimmed().toLatin1();
+    double value = 0;
+    const auto parsed = std::from_chars(latin.constData(), latin.constData() + latin.size(), value);
+    return parsed.ec == std::errc() && parsed.ptr == latin.constData() + latin.size()
+           && std::isfinite(value);
+}
+
+QString xlsReaderPath()
+{
+    const QString beside =
+        QCoreApplication::applicationDirPath() + QStringLiteral("/sedimetra-xlsreader");
+    if (QFileInfo::exists(beside))
+        return beside;
+    return qEnvironmentVariable("SEDIMETRA_XLSREADER", beside);
+}
+
+// The .xls rows, read by sedimetra-xlsreader in a process of its own: a
+// damaged file can make it crash or hang, never the program.
 ImportSource readXls(const QString &path, std::vector<ImportRow> *rows, QString *error)
 {
-    const void *handle = nullptr;
-    if (freexl_open(QFile::encodeName(path).constData(), &handle) != FREEXL_OK) {
-        if (handle)
-            freexl_close(handle);
-        *error = QStringLiteral("无法读取工作簿 %1").arg(QDir::toNativeSeparators(path));
-        return ImportSource::NotFound;
-    }
-    struct Closer
-    {
-        const void *h;
-        ~Closer() { freexl_close(h); }
-    } closer{handle};
-    unsigned int password = 0;
-    if (freexl_get_info(handle, FREEXL_BIFF_PASSWORD, &password) == FREEXL_OK
-        && password == FREEXL_BIFF_OBFUSCATED) {
-        *error = QStringLiteral("工作簿 %1 有密码保护").arg(QDir::toNativeSeparators(path));
-        return ImportSource::NotFound;
-    }
-    unsigned int sheets = 0;
-    freexl_get_info(handle, FREEXL_BIFF_SHEET_COUNT, &sheets);
-    int found = -1;
-    for (unsigned int i = 0; i < sheets && found < 0; ++i) {
-        const char *name = nullptr;
-        if (freexl_get_worksheet_name(handle, (unsigned short)i, &name) == FREEXL_OK && name
-            && QString::fromUtf8(name).compare(QLatin1String("Sheet1"), Qt::CaseInsensitive) == 0)
-            found = int(i);
-    }
-    if (found < 0 || freexl_select_active_worksheet(handle, (unsigned short)found) != FREEXL_OK) {
-        *error =
-            QStringLiteral("工作簿 %1 中没有工作表 Sheet1").arg(QDir::toNativeSeparators(path));
-        return ImportSource::NotFound;
-    }
-    unsigned int rowCount = 0;
-    unsigned short columnCount = 0;
-    freexl_worksheet_dimensions(handle, &rowCount, &columnCount);
-    auto cell = [&](unsigned int r, unsigned short c, bool *numeric) {
-        *numeric = false;
-        FreeXL_CellValue value;
-        if (c >= columnCount || freexl_get_cell_value(handle, r, c, &value) != FREEXL_OK)
-            return QString();
-        switch (value.type) {
-        case FREEXL_CELL_INT:
-            *numeric = true;
-            return QString::number(value.value.int_value);
-        case FREEXL_CELL_DOUBLE:
-            *numeric = true;
-            return numberText(value.value.double_value);
-        case FREEXL_CELL_TEXT:
-        case FREEXL_CELL_SST_TEXT:
-        case FREEXL_CELL_DATE:
-        case FREEXL_CELL_DATETIME:
-        case FREEXL_CELL_TIME:
-            return QString::fromUtf8(value.value.text_value);
-        default:
-            return QString();
-        }
+    const auto unreadable = [&](const QString &why) {
+        *error = QStringLiteral("无法读取工作簿：%1（%2）").arg(QDir::toNativeSeparators(path), why);
+        return ImportSource::Unreadable;
     };
-    for (unsigned int r = 1; r < rowCount; ++r) {
+    QProcess reader;
+    reader.start(xlsReaderPath(), {path});
+    if (!reader.waitForStarted(10000))
+        return unreadable(QStringLiteral("读取程序 %1 无法启动").arg(xlsReaderPath()));
+    QByteArray output;
+    QElapsedTimer clock;
+    clock.start();
+    // Read as it comes, so that the pipe never fills; a reader that takes
+    // too long or prints too much is stopped.
+    while (reader.state() != QProcess::NotRunning) {
+        reader.waitForReadyRead(200);
+        output += reader.readAllStandardOutput();
+        if (clock.elapsed() > 30000 || output.size() > (64 << 20)) {
+            reader.kill();
+            reader.waitForFinished(5000);
+            return unreadable(QStringLiteral("读取超时或数据过多"));
+        }
+    }
+    output += reader.readAllStandardOutput();
+    const QString reason = QString::fromUtf8(reader.readAllStandardError()).trimmed();
+    if (reader.exitStatus() != QProcess::NormalExit)
+        return unreadable(QStringLiteral("工作簿已损坏，读取程序异常结束"));
+    switch (reader.exitCode()) {
+    case 0:
+        break;
+    case 4:
+        return ImportSource::Empty;
+    case 3:
+        *error = QStringLiteral("%1：%2").arg(QDir::toNativeSeparators(path), reason);
+        return ImportSource::NotFound;
+    default:
+        return unreadable(QStringLiteral("工作簿已损坏，读取程序异常结束"));
+    }
+    for (const QByteArray &line : output.split('\n')) {
+        const QList<QByteArray> fields = line.split('\t');
+        if (fields.size() != 4)
+            continue;
         ImportRow row;
-        row.row = int(r) + 1;
-        bool numeric = false;
-        row.name = cell(r, 0, &numeric).trimmed();
-        row.elevation = cell(r, 1, &numeric).trimmed();
-        row.numeric = numeric || isNumeric(row.elevation);
+        row.row = fields[0].toInt();
+        row.name = QString::fromUtf8(QByteArray::fromBase64(fields[1])).trimmed();
+        row.elevation = QString::fromUtf8(QByteArray::fromBase64(fields[2])).trimmed();
+        row.numeric = fields[3] == "1" || isNumeric(row.elevation);
         rows->push_back(row);
     }
     return rows->empty() ? ImportSource::Empty : ImportSource::Read;
@@ -125,8 +132,9 @@ ImportSource readXlsx(const QString &path, std::vector<ImportRow> *rows, QString
                 .trimmed();
         const XlsxSheet::Value elevation = sheet->value(r, 2);
         row.elevation = elevation.text.trimmed();
-        row.numeric = elevation.kind == XlsxSheet::Value::Number
-                      || (elevation.kind == XlsxSheet::Value::Text && isNumeric(row.elevation));
+        row.numeric =
+            (elevation.kind == XlsxSheet::Value::Number && finiteNumber(row.elevation))
+            || (elevation.kind == XlsxSheet::Value::Text && isNumeric(row.elevation));
         rows->push_back(row);
     }
     return rows->empty() ? ImportSource::Empty : ImportSource::Read;
@@ -180,9 +188,13 @@ ImportResult importObservations(ProjectDatabase &project, int epoch,
                     result.unmatched << row.name;
                 continue;
             }
-            if (auto stored = project.setElevation(epoch, *found->second,
-                                                   ParseElevation(row.elevation, unit));
-                !stored)
+            // "1e999" and the like are no elevation: counted, never stored.
+            const double metres = ParseElevation(row.elevation, unit);
+            if (!usableElevation(metres)) {
+                ++result.invalid;
+                continue;
+            }
+            if (auto stored = project.setElevation(epoch, *found->second, metres); !stored)
                 return stored;
             ++result.imported;
         }
@@ -194,4 +206,22 @@ ImportResult importObservations(ProjectDatabase &project, int epoch,
         result.imported = 0;
     }
     return result;
+}
+
+QString importSummary(const QString &file, const ImportResult &result)
+{
+    constexpr int listedNames = 20;
+    QString summary = QStringLiteral("已从 %1 调入 %2 个高程。").arg(file).arg(result.imported);
+    if (result.skipped > 0)
+        summary += QStringLiteral("\n%1 行没有点名或高程不是数字，已跳过。").arg(result.skipped);
+    if (result.invalid > 0)
+        summary += QStringLiteral("\n%1 行的高程不是有限的数（如 1e999），已跳过。").arg(result.invalid);
+    if (!result.unmatched.isEmpty()) {
+        const QStringList shown = result.unmatched.mid(0, listedNames);
+        summary +=
+            QStringLiteral("\n以下点名在工程中找不到：%1").arg(shown.join(QStringLiteral("、")));
+        if (result.unmatched.size() > listedNames)
+            summary += QStringLiteral(" 等，共 %1 个").arg(result.unmatched.size());
+    }
+    return summary;
 }

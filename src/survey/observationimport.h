@@ -17,7 +17,9 @@ struct ImportRow
     bool numeric = false; // a number (not a date, not text that is no number)
 };
 
-enum class ImportSource { Read, NotFound, Empty };
+// Unreadable: the workbook is damaged (or its reader crashed or hung);
+// `error` says so as "无法读取工作簿：…".
+enum class ImportSource { Read, NotFound, Empty, Unreadable };
 
 // Reads the data rows (every row after the first) of the sheet "Sheet1",
 // matched without regard to case, of an .xls (FreeXL) or .xlsx workbook.
@@ -31,6 +33,7 @@ struct ImportResult
     QString error;
     int imported = 0;      // rows written
     int skipped = 0;       // rows without a name or a numeric elevation
+    int invalid = 0;       // rows whose elevation is no finite number (1e999, -1e400)
     QStringList unmatched; // names of no point, in sheet order, each once
 };
 
@@ -40,3 +43,7 @@ struct ImportResult
 // overwrites an earlier one.
 ImportResult importObservations(ProjectDatabase &project, int epoch,
                                 const std::vector<ImportRow> &rows, const QString &unit);
+
+// What an import did, for the user: how many elevations came from `file`,
+// the rows skipped and why, and the names of no point (the first twenty).
+QString importSummary(const QString &file, const ImportResult &result);
