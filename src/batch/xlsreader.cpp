@@ -7,7 +7,8 @@
 //
 // Prints one line a data row (every row after the first of the sheet
 // "Sheet1"): the row number, the name, the elevation and 1 when the
-// elevation is a finite number, 0 otherwise, separated by tabs, the two
+// elevation is a finite number, 2 when it is a number cell of no finite
+// value, 0 otherwise, separated by tabs, the two
 // texts in Base64 (UTF-8). Exit 0 with rows, 4 when the sheet has no data
 // row, 3 when the file cannot be read (the reason, UTF-8, on stderr).
 // Limits itself to 512 MB of memory and 20 s of processor time.
@@ -84,17 +85,17 @@ int main(int argc, char *argv[])
     unsigned int rowCount = 0;
     unsigned short columnCount = 0;
     freexl_worksheet_dimensions(handle, &rowCount, &columnCount);
-    auto cell = [&](unsigned int r, unsigned short c, bool *numeric) {
-        *numeric = false;
+    auto cell = [&](unsigned int r, unsigned short c, int *numeric) {
+        *numeric = 0;
         FreeXL_CellValue value;
         if (c >= columnCount || freexl_get_cell_value(handle, r, c, &value) != FREEXL_OK)
             return QByteArray();
         switch (value.type) {
         case FREEXL_CELL_INT:
-            *numeric = true;
+            *numeric = 1;
             return QByteArray::number(value.value.int_value);
         case FREEXL_CELL_DOUBLE:
-            *numeric = std::isfinite(value.value.double_value);
+            *numeric = std::isfinite(value.value.double_value) ? 1 : 2;
             return numberText(value.value.double_value);
         case FREEXL_CELL_TEXT:
         case FREEXL_CELL_SST_TEXT:
@@ -109,11 +110,11 @@ int main(int argc, char *argv[])
     // A sheet has at most 65,536 rows in the .xls format.
     const unsigned int rows = rowCount < 65536 ? rowCount : 65536;
     for (unsigned int r = 1; r < rows; ++r) {
-        bool numericName = false, numeric = false;
+        int numericName = 0, numeric = 0;
         const QByteArray name = cell(r, 0, &numericName);
         const QByteArray elevation = cell(r, 1, &numeric);
         std::printf("%u\t%s\t%s\t%d\n", r + 1, name.toBase64().constData(),
-                    elevation.toBase64().constData(), numeric ? 1 : 0);
+                    elevation.toBase64().constData(), numeric);
     }
     return rows > 1 ? 0 : 4;
 }

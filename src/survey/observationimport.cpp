@@ -99,7 +99,9 @@ ImportSource readXls(const QString &path, std::vector<ImportRow> *rows, QString 
         row.row = fields[0].toInt();
         row.name = QString::fromUtf8(QByteArray::fromBase64(fields[1])).trimmed();
         row.elevation = QString::fromUtf8(QByteArray::fromBase64(fields[2])).trimmed();
-        row.numeric = fields[3] == "1" || isNumeric(row.elevation);
+        // 1: a finite number, 2: a number cell of no finite value.
+        row.numeric = fields[3] == "1" || fields[3] == "2" || isNumeric(row.elevation);
+        row.finite = fields[3] != "2";
         rows->push_back(row);
     }
     return rows->empty() ? ImportSource::Empty : ImportSource::Read;
@@ -132,9 +134,9 @@ ImportSource readXlsx(const QString &path, std::vector<ImportRow> *rows, QString
                 .trimmed();
         const XlsxSheet::Value elevation = sheet->value(r, 2);
         row.elevation = elevation.text.trimmed();
-        row.numeric =
-            (elevation.kind == XlsxSheet::Value::Number && finiteNumber(row.elevation))
-            || (elevation.kind == XlsxSheet::Value::Text && isNumeric(row.elevation));
+        row.numeric = elevation.kind == XlsxSheet::Value::Number
+                      || (elevation.kind == XlsxSheet::Value::Text && isNumeric(row.elevation));
+        row.finite = elevation.kind != XlsxSheet::Value::Number || finiteNumber(row.elevation);
         rows->push_back(row);
     }
     return rows->empty() ? ImportSource::Empty : ImportSource::Read;
@@ -190,7 +192,7 @@ ImportResult importObservations(ProjectDatabase &project, int epoch,
             }
             // "1e999" and the like are no elevation: counted, never stored.
             const double metres = ParseElevation(row.elevation, unit);
-            if (!usableElevation(metres)) {
+            if (!row.finite || !usableElevation(metres)) {
                 ++result.invalid;
                 continue;
             }

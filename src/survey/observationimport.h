@@ -15,6 +15,7 @@ struct ImportRow
     QString name;         // empty when the cell is
     QString elevation;    // the cell as text
     bool numeric = false; // a number (not a date, not text that is no number)
+    bool finite = true;   // false for a number cell of no finite value (1e999, nan)
 };
 
 // Unreadable: the workbook is damaged (or its reader crashed or hung);

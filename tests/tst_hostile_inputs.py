@@ -1,0 +1,299 @@
+#!/usr/bin/python3
+"""Damaged and hostile inputs given to sedimetra-batch, grouped by what reads
+them: each is refused clearly (exit 1, one line naming the problem) or read
+with the bad part left out, within seconds and 1 GB of memory, and no file
+that must stay is changed.
+
+usage: tst_hostile_inputs.py BIN_DIR SOURCE_DIR
+"""
+import hashlib
+import io
+import os
+import pathlib
+import resource
+import shutil
+import sqlite3
+import subprocess
+import sys
+import tempfile
+import time
+import unittest
+import zipfile
+
+BIN = pathlib.Path(sys.argv[1])
+SOURCE = pathlib.Path(sys.argv[2])
+FIXTURES = SOURCE / "tests" / "fixtures"
+MEMORY = 1 << 30
+
+
+def limited():
+    resource.setrlimit(resource.RLIMIT_AS, (MEMORY, MEMORY))
+
+
+def digest(path):
+    return hashlib.sha256(pathlib.Path(path).read_bytes()).hexdigest()
+
+
+def xlsx(rows_xml, extra_entries=(), sheet="Sheet1"):
+    """A workbook whose one sheet has the given <sheetData> content."""
+    out = io.BytesIO()
+    with zipfile.ZipFile(out, "w", zipfile.ZIP_DEFLATED) as z:
+        z.writestr("[Content_Types].xml",
+                   '<?xml version="1.0"?><Types xmlns="http://schemas.openxmlformats.org/package/2006/content-types">'
+                   '<Default Extension="xml" ContentType="application/xml"/>'
+                   '<Override PartName="/xl/workbook.xml" ContentType="application/vnd.openxmlformats-officedocument.spreadsheetml.sheet.main+xml"/>'
+                   '<Override PartName="/xl/worksheets/sheet1.xml" ContentType="application/vnd.openxmlformats-officedocument.spreadsheetml.worksheet+xml"/>'
+                   '</Types>')
+        z.writestr("xl/workbook.xml",
+                   '<?xml version="1.0"?><workbook xmlns="http://schemas.openxmlformats.org/spreadsheetml/2006/main" '
+                   'xmlns:r="http://schemas.openxmlformats.org/officeDocument/2006/relationships">'
+                   f'<sheets><sheet name="{sheet}" sheetId="1" r:id="rId1"/></sheets></workbook>')
+        z.writestr("xl/_rels/workbook.xml.rels",
+                   '<?xml version="1.0"?><Relationships xmlns="http://schemas.openxmlformats.org/package/2006/relationships">'
+                   '<Relationship Id="rId1" Type="http://schemas.openxmlformats.org/officeDocument/2006/relationships/worksheet" '
+                   'Target="worksheets/sheet1.xml"/></Relationships>')
+        z.writestr("xl/worksheets/sheet1.xml",
+                   '<?xml version="1.0"?><worksheet xmlns="http://schemas.openxmlformats.org/spreadsheetml/2006/main">'
+                   f'<sheetData>{rows_xml}</sheetData></worksheet>')
+        for name, data in extra_entries:
+            z.writestr(name, data)
+    return out.getvalue()
+
+
+def observation_rows(*rows):
+    """Rows 2.. of name (text) and elevation (a number cell, as written)."""
+    xml = '<row r="1"><c r="A1" t="inlineStr"><is><t>点名</t></is></c></row>'
+    for i, (name, value) in enumerate(rows, start=2):
+        xml += (f'<row r="{i}"><c r="A{i}" t="inlineStr"><is><t>{name}</t></is></c>'
+                f'<c r="B{i}"><v>{value}</v></c></row>')
+    return xml
+
+
+class Hostile(unittest.TestCase):
+    def setUp(self):
+        self.tmp = tempfile.TemporaryDirectory()
+        self.root = pathlib.Path(self.tmp.name)
+        self.program = self.root / "program"
+        self.program.mkdir()
+        for tool in ("sedimetra-batch", "sedimetra-xlsreader"):
+            shutil.copy(BIN / tool, self.program)
+        shutil.copytree(BIN / "Support", self.program / "Support")
+        with sqlite3.connect(self.program / "Sdmx.mdb") as db:
+            db.executescript((SOURCE / "Support/Db/sdmx.sql").read_text(encoding="utf-8"))
+        self.project = self.root / "楼.mdb"
+        self.make_project(self.project)
+
+    def tearDown(self):
+        self.tmp.cleanup()
+
+    def make_project(self, path):
+        shutil.copy(BIN / "Support/Db/数据库模板.mdb", path)
+        with sqlite3.connect(path) as db:
+            db.executemany("INSERT INTO Sur1 VALUES (?, ?, ?, ?)",
+                           [(0, "2018-01-01", "一", 1), (1, "2018-02-01", "二", 2)])
+            db.executemany("INSERT INTO Sur2 VALUES (?, ?, ?)",
+                           [(0, 1, 10.0), (1, 1, 9.99), (0, 2, 20.0), (1, 2, 19.99)])
+            db.executemany("INSERT INTO Sur3 VALUES (?, ?, ?, ?)",
+                           [(1, "J1", 1, "圆形"), (2, "J2", 2, "菱形")])
+
+    def run_batch(self, *args, seconds=20):
+        started = time.monotonic()
+        result = subprocess.run([str(self.program / "sedimetra-batch"), *map(str, args)],
+                                capture_output=True, text=True, timeout=seconds,
+                                preexec_fn=limited)
+        self.assertLess(time.monotonic() - started, seconds)
+        return result
+
+    def refused(self, *args, says=None):
+        result = self.run_batch(*args)
+        self.assertEqual(result.returncode, 1, result.stdout + result.stderr)
+        self.assertEqual(len(result.stderr.strip().splitlines()), 1, result.stderr)
+        if says:
+            self.assertIn(says, result.stderr)
+        return result
+
+    # ------------------------------------------------------------ outputs
+
+    def test_outputs_never_replace_what_must_stay(self):
+        sdmx, template = self.program / "Sdmx.mdb", self.program / "Support/Db/数据库模板.mdb"
+        link = self.root / "link.xlsx"
+        link.symlink_to(self.project)
+        kept = {p: digest(p) for p in (self.project, sdmx, template)}
+        cases = [
+            ("table onto the project", ["table", self.project, "--out", self.project]),
+            ("table onto a link to the project", ["table", self.project, "--out", link]),
+            ("table onto Sdmx.mdb", ["table", self.project, "--out", sdmx]),
+            ("table onto the project template", ["table", self.project, "--out", template]),
+            ("curves onto the project", ["curves", self.project, "--kind", "load", "--out", self.project]),
+            ("curves onto a frame drawing", ["curves", self.project, "--kind", "load", "--frame", "A3",
+                                             "--out", self.program / "Support/TK/A3/荷载图框.dxf"]),
+        ]
+        for name, args in cases:
+            with self.subTest(name):
+                self.refused(*args, says="就是")
+        for path, before in kept.items():
+            self.assertEqual(digest(path), before, path)
+
+        # A project whose own name is the default output of a run.
+        for suffix, command in ((".xlsx", ["table"]), (".dxf", ["curves", "--kind", "rate"])):
+            with self.subTest(suffix):
+                odd = self.root / f"x{suffix}"
+                self.make_project(odd)
+                before = digest(odd)
+                self.refused(command[0], odd, *command[1:], says="打开的工程")
+                self.assertEqual(digest(odd), before)
+
+    def test_write_protected_output_is_kept(self):
+        out = self.project.with_suffix(".xlsx")
+        out.write_bytes(b"earlier")
+        out.chmod(0o444)
+        self.refused("table", self.project, says="只读")
+        self.assertEqual(out.read_bytes(), b"earlier")
+
+    # ------------------------------------------------------------ workbooks
+
+    def import_workbook(self, data, suffix=".xlsx"):
+        path = self.root / f"观测{suffix}"
+        path.write_bytes(data)
+        return self.run_batch("import", self.project, "--epoch", 1, path)
+
+    def elevations(self):
+        with sqlite3.connect(self.project) as db:
+            return sorted(db.execute("SELECT CjNo, CjdNo, PointH FROM Sur2"))
+
+    def test_workbooks_beyond_the_sheet(self):
+        before = self.elevations()
+        cases = {
+            "row 2,000,000,000": '<row r="2000000000"><c r="B2000000000"><v>1</v></c></row>',
+            "row 50,000,000": '<row r="50000000"><c r="A50000000"><v>1</v></c></row>',
+            "column of eight letters": '<row r="2"><c r="ABCDEFGH2"><v>1</v></c></row>',
+            "row beyond int": '<row r="99999999999999999999"><c r="A2"><v>1</v></c></row>',
+        }
+        for name, rows in cases.items():
+            with self.subTest(name):
+                self.refused("import", self.project, "--epoch", 1, self.write(xlsx(rows)),
+                             says="找不到数据源")
+        # The last row a sheet can have is read, in little memory.
+        far = observation_rows(("J1", 9.5)).replace('r="2"', 'r="1048576"').replace('"A2"', '"A1048576"') \
+            .replace('"B2"', '"B1048576"')
+        result = self.run_batch("import", self.project, "--epoch", 1, self.write(xlsx(far)))
+        self.assertEqual(result.returncode, 0, result.stderr)
+        self.assertIn((1, 1, 9.5), self.elevations())
+        self.assertEqual(len(self.elevations()), len(before))
+
+    def test_zip_bomb(self):
+        bomb = xlsx(observation_rows(("J1", 9.5)), [("xl/padding.xml", b"\0" * (300 << 20))])
+        self.assertLess(len(bomb), 1 << 20)
+        self.refused("import", self.project, "--epoch", 1, self.write(bomb), says="找不到数据源")
+
+    def test_table_template_beyond_the_sheet(self):
+        template = self.program / "Support/Tab/坏模板.xlsx"
+        rows = '<row r="2000000000"><c r="A2000000000"><v>1</v></c></row>'
+        template.write_bytes(xlsx(rows, sheet="沉降观测成果表"))
+        self.refused("table", self.project, "--template", "坏模板", says="行号")
+        self.assertFalse(self.project.with_suffix(".xlsx").exists())
+
+    def test_elevations_that_are_no_finite_number(self):
+        rows = observation_rows(("J1", "1e999"), ("J2", "-1e400"), ("J1", "nan"), ("J2", "inf"))
+        result = self.import_workbook(xlsx(rows))
+        self.assertEqual(result.returncode, 0, result.stderr)
+        self.assertIn("调入 0 个高程", result.stdout)
+        self.assertIn("4 行的高程不是有限的数", result.stdout)
+        self.assertEqual(self.elevations(), [(0, 1, 10.0), (0, 2, 20.0), (1, 1, 9.99), (1, 2, 19.99)])
+
+    def test_xls_reader_that_crashes_or_is_damaged(self):
+        good = (FIXTURES / "obs_m.xls").read_bytes()
+        damaged = bytearray(good)
+        for i in range(600, len(damaged), 7):
+            damaged[i] = 0xFF
+        result = self.import_workbook(bytes(damaged), ".xls")
+        self.assertEqual(result.returncode, 1)
+        self.assertTrue("无法读取工作簿" in result.stderr or "找不到数据源" in result.stderr, result.stderr)
+
+        # A reader that dies: the import ends with a clear word, the project as it was.
+        before = self.elevations()
+        reader = self.program / "sedimetra-xlsreader"
+        reader.write_text("#!/bin/sh\nkill -SEGV $$\n")
+        reader.chmod(0o755)
+        result = self.import_workbook(good, ".xls")
+        self.assertEqual(result.returncode, 1)
+        self.assertIn("无法读取工作簿：", result.stderr)
+        self.assertEqual(self.elevations(), before)
+
+    def write(self, data, name="观测.xlsx"):
+        path = self.root / name
+        path.write_bytes(data)
+        return path
+
+    # ------------------------------------------------------------ numbers
+
+    def test_axis_numbers_beyond_any_sheet(self):
+        for name, options in {
+            "time 1e9": ["--time", "1e9"],
+            "curve 1e999": ["--curve", "1e999"],
+            "base nan": ["--base", "nan,nan"],
+            "base 1e300": ["--base", "1e300,0"],
+        }.items():
+            with self.subTest(name):
+                self.refused("curves", self.project, "--kind", "settlement", "--frame", "A3", *options)
+        layout = self.program / "Support/TK/A3/A3.ini"
+        layout.write_text(layout.read_text(encoding="utf-8").replace("时间轴=200,280", "时间轴=1e9,280"),
+                          encoding="utf-8")
+        self.refused("curves", self.project, "--kind", "settlement", "--frame", "A3", says="1e+09")
+        self.assertFalse(self.project.with_suffix(".dxf").exists())
+
+    def test_stored_numbers_that_are_no_elevation(self):
+        with sqlite3.connect(self.project) as db:
+            db.execute("UPDATE Sur2 SET PointH = 1e308 WHERE CjNo = 1 AND CjdNo = 1")
+            db.execute("UPDATE Sur2 SET PointH = 9e999 WHERE CjNo = 1 AND CjdNo = 2")
+        result = self.run_batch("curves", self.project, "--kind", "settlement", "--frame", "A3")
+        self.assertEqual(result.returncode, 0, result.stderr)
+        self.assertIn("测点 1 第 1 次观测的高程无效", result.stderr)
+        self.assertIn("测点 2 第 1 次观测的高程无效", result.stderr)
+        text = self.project.with_suffix(".dxf").read_text(encoding="gbk")
+        self.assertNotIn("nan", text.lower())
+        self.assertNotIn("inf", text.lower())
+
+    def test_dates_far_away(self):
+        with sqlite3.connect(self.project) as db:
+            db.execute("UPDATE Sur1 SET MyDate = '2000000000-01-01' WHERE CjNo = 1")
+        self.refused("curves", self.project, "--kind", "settlement", "--frame", "A3", says="时间轴")
+        result = self.run_batch("table", self.project)
+        self.assertEqual(result.returncode, 0, result.stderr)
+
+    # ------------------------------------------------------------ projects
+
+    def test_damaged_project_tables(self):
+        cases = {
+            "epoch number beyond 32 bits": "UPDATE Sur2 SET CjdNo = 4294967298 WHERE CjdNo = 2",
+            "point number beyond 32 bits": "UPDATE Sur3 SET CjdNo = -4294967298 WHERE CjdNo = 2",
+            "a recursive view for Sur2": "DROP TABLE Sur2; CREATE VIEW Sur2(CjNo, CjdNo, PointH) AS "
+                                         "WITH RECURSIVE n(x) AS (SELECT 1 UNION ALL SELECT x + 1 FROM n) "
+                                         "SELECT x, x, x FROM n",
+        }
+        for name, sql in cases.items():
+            with self.subTest(name):
+                project = self.root / f"{name}.mdb"
+                self.make_project(project)
+                with sqlite3.connect(project) as db:
+                    db.executescript(sql)
+                for command in (["table", project], ["curves", project, "--kind", "load"]):
+                    self.refused(*command)
+                self.assertFalse(project.with_suffix(".xlsx").exists())
+
+    def test_mark_names_stay_in_the_program(self):
+        secret = self.root / "x" / "secret.dxf"
+        secret.parent.mkdir()
+        shutil.copy(self.program / "Support/圆形.dxf", secret)
+        secret.write_bytes(secret.read_bytes().replace(b"CIRCLE", b"CIRCLE", 1))
+        with sqlite3.connect(self.project) as db:
+            db.execute("UPDATE Sur3 SET Mark = ? WHERE CjdNo = 1",
+                       (os.path.relpath(secret.with_suffix(""), self.program / "Support"),))
+        result = self.run_batch("curves", self.project, "--kind", "settlement", "--frame", "A3")
+        self.assertEqual(result.returncode, 0, result.stderr)
+        text = self.project.with_suffix(".dxf").read_text(encoding="gbk")
+        self.assertNotIn("secret", text)
+
+
+if __name__ == "__main__":
+    unittest.main(argv=[sys.argv[0], "-v"])
