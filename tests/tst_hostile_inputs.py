@@ -27,7 +27,10 @@ MEMORY = 1 << 30
 
 
 def limited():
-    resource.setrlimit(resource.RLIMIT_AS, (MEMORY, MEMORY))
+    # Under a memory checker the address space holds its shadow: the limit
+    # then applies to nothing the program allocates, so it is left off.
+    if not os.environ.get("SEDIMETRA_SANITIZED"):
+        resource.setrlimit(resource.RLIMIT_AS, (MEMORY, MEMORY))
 
 
 def digest(path):
@@ -206,9 +209,13 @@ class Hostile(unittest.TestCase):
         damaged = bytearray(good)
         for i in range(600, len(damaged), 7):
             damaged[i] = 0xFF
-        result = self.import_workbook(bytes(damaged), ".xls")
-        self.assertEqual(result.returncode, 1)
-        self.assertTrue("无法读取工作簿" in result.stderr or "找不到数据源" in result.stderr, result.stderr)
+        # The second: found by fuzz_xls, a file on which FreeXL reads past a
+        # buffer of its own (its reader process ends; the program goes on).
+        for data in (bytes(damaged), (FIXTURES / "freexl_overread.xls").read_bytes()):
+            result = self.import_workbook(data, ".xls")
+            self.assertEqual(result.returncode, 1)
+            self.assertTrue("无法读取工作簿" in result.stderr or "找不到数据源" in result.stderr,
+                            result.stderr)
 
         # A reader that dies: the import ends with a clear word, the project as it was.
         before = self.elevations()

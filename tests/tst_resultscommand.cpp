@@ -19,14 +19,14 @@ namespace {
 
 struct TestSession : WindowSession
 {
-    bool start(bool withTemplate = true)
+    bool start(bool withTemplate = true, const QString &projectName = QStringLiteral("楼 1.mdb"))
     {
         if (!makeProgram({{QStringLiteral("工程名称"), QStringLiteral("某楼")}},
                          withTemplate ? QStringList{QStringLiteral("Tab/沉降观测成果表.xlsx")}
                                       : QStringList{}))
             return false;
         QDir().mkpath(program.programDir() + QStringLiteral("Support/Tab"));
-        if (!makeProjectFile(QStringLiteral("楼 1.mdb"), [](ProjectDatabase &db) -> Result<void> {
+        if (!makeProjectFile(projectName, [](ProjectDatabase &db) -> Result<void> {
                 if (auto added = db.addPoint({1, "J1", 5, "m"}); !added)
                     return added;
                 if (auto first = db.setElevation(0, 1, 100); !first)
@@ -49,6 +49,7 @@ class ResultsCommandTest : public QObject
 {
     Q_OBJECT
 private slots:
+    void neverOntoTheProject();
     void noProject();
     void writesNextToTheProject();
     void templateMissing();
@@ -145,6 +146,23 @@ void ResultsCommandTest::headerEditorFieldsReachTheTable()
     QCOMPARE(sheet->text("M2"), QStringLiteral("18"));
     QCOMPARE(sheet->text("M3"), QStringLiteral("12.5 m"));
     QCOMPARE(sheet->text("B2"), QString()); // saved empty: written empty
+}
+
+void ResultsCommandTest::neverOntoTheProject()
+{
+    // A project whose file name is that of its results table.
+    TestSession session;
+    QVERIFY(session.start(true, QStringLiteral("楼.xlsx")));
+    QFile project(session.project);
+    QVERIFY(project.open(QIODevice::ReadOnly));
+    const QByteArray before = project.readAll();
+    project.close();
+    DialogWatcher watcher(session.window.get());
+    session.click();
+    QCOMPARE(watcher.seen().size(), 1);
+    QVERIFY(watcher.seen()[0].text.contains(QStringLiteral("就是打开的工程")));
+    QVERIFY(project.open(QIODevice::ReadOnly));
+    QCOMPARE(project.readAll(), before);
 }
 
 QTEST_MAIN(ResultsCommandTest)
