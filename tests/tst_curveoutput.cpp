@@ -20,11 +20,11 @@ namespace {
 
 struct TestSession : WindowSession
 {
-    bool start()
+    bool start(const QString &projectName = QStringLiteral("楼 1.mdb"))
     {
         return makeProgram({}, {"TK/A3/A3.ini", "TK/A3/曲线图框.dxf", "TK/A3/速率图框.dxf",
                                 "TK/A3/荷载图框.dxf", "菱形.dxf", "圆形.dxf", "叉叉.dxf"})
-               && makeProjectFile(QStringLiteral("楼 1.mdb"),
+               && makeProjectFile(projectName,
                                   [](ProjectDatabase &db) -> Result<void> {
                                       if (auto added = db.addPoint({1, "J1", 5, "菱形"}); !added)
                                           return added;
@@ -49,6 +49,7 @@ private slots:
     void missingFont();
     void unwritableDrawing();
     void secondProjectStartsANewDrawing();
+    void neverOntoTheProject();
     void axesFitTheProjectAndKeepWhatIsTyped();
 };
 
@@ -236,6 +237,24 @@ void CurveOutputTest::axesFitTheProjectAndKeepWhatIsTyped()
         QCOMPARE(time->text(), "480");
     }
     QVERIFY(QFile::exists(session.drawing()));
+}
+
+void CurveOutputTest::neverOntoTheProject()
+{
+    // A project whose file name is that of its drawing.
+    TestSession session;
+    QVERIFY(session.start(QStringLiteral("楼.dxf")));
+    QFile project(session.project);
+    QVERIFY(project.open(QIODevice::ReadOnly));
+    const QByteArray before = project.readAll();
+    project.close();
+    DialogWatcher watcher(session.window.get());
+    QTest::mouseClick(control<QPushButton>(session.window.get(), "Command3"), Qt::LeftButton);
+    QCOMPARE(watcher.seen().size(), 1);
+    QVERIFY(watcher.seen()[0].text.contains(QStringLiteral("就是打开的工程")));
+    QVERIFY(watcher.pickSuggestions().isEmpty());
+    QVERIFY(project.open(QIODevice::ReadOnly));
+    QCOMPARE(project.readAll(), before);
 }
 
 QTEST_MAIN(CurveOutputTest)

@@ -300,6 +300,11 @@ class Hostile(unittest.TestCase):
         self.assertEqual(result.returncode, 0, result.stderr)
         text = self.project.with_suffix(".dxf").read_text(encoding="gbk")
         self.assertNotIn("secret", text)
+        # Nor do template names given on the command line.
+        shutil.copy(self.program / "Support/TK/A3/A3.ini", self.root / "x" / "x.ini")
+        shutil.copy(self.program / "Support/Tab/沉降观测成果表.xlsx", self.root / "x" / "secret.xlsx")
+        self.refused("curves", self.project, "--kind", "settlement", "--frame", "../../../x")
+        self.refused("table", self.project, "--template", "../../../x/secret", says="表格模板")
 
 
 if __name__ == "__main__":

@@ -73,7 +73,9 @@ int indexIgnoringCase(const QStringList &entries, const QString &value)
 
 QString findIgnoringCase(const QString &dir, const QString &name)
 {
-    if (name.isEmpty())
+    // One entry of the folder, never a path out of it.
+    if (name.isEmpty() || name.contains(QLatin1Char('/')) || name.contains(QLatin1Char('\\'))
+        || name == QLatin1String(".") || name == QLatin1String(".."))
         return QString();
     const QDir directory(dir);
     if (directory.exists(name))

@@ -32,7 +32,9 @@ int indexIgnoringCase(const QStringList &entries, const QString &value);
 
 // The path of the entry of `dir` whose name equals `name` without regard to
 // letter case (an exact match preferred), or an empty text when there is none.
-// The lists show names in upper case while the files keep theirs.
+// The lists show names in upper case while the files keep theirs. A name
+// with a path separator, "." or ".." finds nothing: templates stay inside
+// the program's folders.
 QString findIgnoringCase(const QString &dir, const QString &name);
 
 // The layout file of a frame template: Support/TK/<T>/<T>.ini, folder and file
