@@ -209,9 +209,11 @@ class Hostile(unittest.TestCase):
         damaged = bytearray(good)
         for i in range(600, len(damaged), 7):
             damaged[i] = 0xFF
-        # The second: found by fuzz_xls, a file on which FreeXL reads past a
-        # buffer of its own (its reader process ends; the program goes on).
-        for data in (bytes(damaged), (FIXTURES / "freexl_overread.xls").read_bytes()):
+        # The others: found by fuzz_xls, files on which FreeXL reads past a
+        # stack buffer (in its iconv call) or a heap buffer of its own (its
+        # reader process ends; the program goes on).
+        for data in (bytes(damaged), (FIXTURES / "freexl_overread.xls").read_bytes(),
+                     (FIXTURES / "freexl_heap_overflow.xls").read_bytes()):
             result = self.import_workbook(data, ".xls")
             self.assertEqual(result.returncode, 1)
             self.assertTrue("无法读取工作簿" in result.stderr or "找不到数据源" in result.stderr,

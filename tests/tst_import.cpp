@@ -196,7 +196,8 @@ void ImportTest::refusedSources()
     QCOMPARE(seen.size(), 1);
     // A damaged .xls may also make its reader give up (or, under a memory
     // checker, end abnormally): either way a clear refusal.
-    if (file.endsWith(QLatin1String("坏.xls")) && seen[0].text.startsWith(QStringLiteral("无法读取工作簿：")))
+    if (file.endsWith(QStringLiteral("坏.xls"))
+        && seen[0].text.startsWith(QStringLiteral("无法读取工作簿：")))
         message = seen[0].text;
     QCOMPARE(seen[0].text, message);
     QCOMPARE(seen[0].title, QStringLiteral("调入数据"));
