@@ -130,6 +130,8 @@ private slots:
     void openRowStaysInView();
     void malformedStoredDateShowsNoRate();
     void failedWriteShowsWhatIsStored();
+    void openBoxGoesToItsOwnEpoch();
+    void typingReplacesTheSelection();
 };
 
 void ObservationsTest::dateTypedKeyByKey_data()
@@ -659,6 +661,72 @@ void ObservationsTest::failedWriteShowsWhatIsStored()
     QCOMPARE(window->grid().editRow(), 1);
     enter(box);
     QCOMPARE(storedElevation(session.project, 0, 1), "101.0");
+}
+
+void ObservationsTest::openBoxGoesToItsOwnEpoch()
+{
+    TestSession session;
+    QVERIFY(session.start());
+    MainWindow *window = session.window.get();
+    session.addEpoch("2018-07-10", "A", "1");
+    session.addEpoch("2018-07-20", "B", "2");
+    auto *list = control<QListWidget>(window, "List1");
+    auto *box = control<QLineEdit>(window, "Text4");
+    list->setCurrentRow(0);
+    clickCell(window, 1, 1);
+    typeText(box, "100.5");
+    enter(box);
+    QCOMPARE(storedElevation(session.project, 0, 1), "100.5");
+
+    // Epoch 1's box, typed into and left by selecting epoch 0: the value is
+    // epoch 1's, and epoch 0's first elevation stays.
+    list->setCurrentRow(1);
+    clickCell(window, 1, 2);
+    QVERIFY(box->isVisible());
+    typeText(box, "100.4");
+    list->setCurrentRow(0);
+    QVERIFY(!box->isVisible());
+    QCOMPARE(storedElevation(session.project, 0, 1), "100.5");
+    QCOMPARE(storedElevation(session.project, 1, 1), "100.4");
+    QCOMPARE(cell(window, 1, 1), "100.50000");
+    // Enter after the change of epoch writes nothing anywhere.
+    enter(box);
+    QCOMPARE(storedElevation(session.project, 0, 1), "100.5");
+
+    // A box left unchanged, or with what no key could type, writes nothing.
+    list->setCurrentRow(1);
+    clickCell(window, 2, 2);
+    box->setText(QStringLiteral("1-2"));
+    list->setCurrentRow(0);
+    QCOMPARE(storedElevation(session.project, 1, 2), "none");
+}
+
+void ObservationsTest::typingReplacesTheSelection()
+{
+    TestSession session;
+    QVERIFY(session.start());
+    MainWindow *window = session.window.get();
+    // A click into the date box selects its text; the date typed replaces it.
+    auto *date = control<QLineEdit>(window, "Text1");
+    date->setText(QStringLiteral("2018-01-01"));
+    window->activateWindow();
+    control<QLineEdit>(window, "Text2")->setFocus();
+    QTest::mouseClick(date, Qt::LeftButton);
+    date->setFocus(Qt::MouseFocusReason);
+    QTRY_VERIFY(date->hasSelectedText());
+    typeText(date, "2019-03-05");
+    QCOMPARE(date->text(), "2019-03-05");
+
+    session.addEpoch("2019-03-05", "A", "1");
+    auto *box = control<QLineEdit>(window, "Text4");
+    clickCell(window, 1, 1);
+    typeText(box, "100.25");
+    enter(box);
+    clickCell(window, 1, 1);
+    QCOMPARE(box->text(), "100.25000");
+    QVERIFY(box->hasSelectedText());
+    typeText(box, ".5");
+    QCOMPARE(box->text(), ".5");
 }
 
 QTEST_MAIN(ObservationsTest)

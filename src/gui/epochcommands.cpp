@@ -34,7 +34,7 @@ bool EpochCommands::eventFilter(QObject *watched, QEvent *event)
         return false; // Tab, Escape, Delete: editing keys, not characters
     bool accepted = true;
     if (watched == m_w.date)
-        accepted = dateKeyAccepted(m_w.date->text(), c);
+        accepted = c.unicode() == 8 || dateKeyAccepted(textBeforeTyping(m_w.date), c);
     else if (watched == m_w.name)
         accepted = epochNameKeyAccepted(c);
     else if (watched == m_w.layers)
@@ -90,6 +90,8 @@ void EpochCommands::selectEpoch()
 {
     if (!m_session.project())
         return;
+    // An open box is left first: what it holds belongs to the epoch shown so far.
+    m_session.requestCloseBoxes();
     if (auto reloaded = m_session.reloadIfChanged(); !reloaded)
         showMessage(m_w.window, reloaded.error());
     if (QListWidgetItem *entry = m_w.list->currentItem()) {

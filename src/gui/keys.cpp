@@ -1,5 +1,7 @@
 #include "gui/keys.h"
 
+#include <QLineEdit>
+
 #include <QKeyEvent>
 
 QChar typedCharacter(const QKeyEvent *key)
@@ -12,4 +14,12 @@ QChar typedCharacter(const QKeyEvent *key)
         return QChar();
     const QChar c = key->text().front();
     return (c.unicode() < 32 && c.unicode() != 8) ? QChar() : c;
+}
+
+QString textBeforeTyping(const QLineEdit *box)
+{
+    QString text = box->text();
+    if (box->hasSelectedText())
+        text.remove(box->selectionStart(), box->selectedText().size());
+    return text;
 }

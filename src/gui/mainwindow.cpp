@@ -141,7 +141,7 @@ void MainWindow::connectControls()
 {
     // The areas of the window, through the session.
     Session *session = m_session.get();
-    connect(session, &Session::closeBoxesRequested, this, [this] { m_grid->closeBoxes(); });
+    connect(session, &Session::closeBoxesRequested, this, [this] { m_grid->leaveBoxes(); });
     connect(session, &Session::projectChanged, this, [this] {
         ui->Pic1->clearPicture();
         m_grid->clear();

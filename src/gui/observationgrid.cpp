@@ -142,6 +142,35 @@ void ObservationGrid::closeElevationBox()
     m_w.elevation->clear();
     m_w.elevation->hide();
     m_editRow = m_editColumn = 0;
+    m_editEpoch = -1;
+}
+
+void ObservationGrid::leaveBoxes()
+{
+    // As a spreadsheet commits a cell on leaving it: a changed, valid entry
+    // goes to the epoch and point its box was opened for; anything else is
+    // dropped. Never to another epoch.
+    if (m_session.project() && m_editRow != 0 && m_editEpoch >= 0 && m_w.elevation->isVisible()) {
+        const QString typed = m_w.elevation->text();
+        if (typed != cellText(m_editRow, m_editColumn)
+            && (typed.isEmpty() || isTypeableElevation(typed))) {
+            const auto metres = typed.isEmpty()
+                                    ? std::nullopt
+                                    : std::optional(ParseElevation(typed, m_session.unit()));
+            if (auto stored = m_session.storeElevation(m_editEpoch, m_editRow, metres); !stored)
+                reportWriteFailure(m_w.window, m_session.projectPath(), stored.error());
+            else
+                m_session.announceElevationStored(m_editEpoch, m_editRow);
+        }
+    }
+    if (m_session.project() && m_nameRow != 0 && m_w.name->isVisible()) {
+        const QString name = m_w.name->text();
+        if (!name.isEmpty() && name != cellText(m_nameRow, 0) && isAcceptablePointName(name)) {
+            if (auto named = m_session.namePoint(m_nameRow, name); !named)
+                reportWriteFailure(m_w.window, m_session.projectPath(), named.error());
+        }
+    }
+    closeBoxes();
 }
 
 void ObservationGrid::closeBoxes()
@@ -185,8 +214,10 @@ void ObservationGrid::cellClicked(int tableRow, int column)
         m_w.name->setFocus();
         m_w.name->selectAll();
     } else if (column == editable) {
+        // The box belongs to this epoch and point, whatever is selected later.
         m_editRow = row;
         m_editColumn = column;
+        m_editEpoch = k;
         placeBox(m_w.elevation, row, column);
         m_w.elevation->setText(cellText(row, column));
         m_w.elevation->show();
@@ -225,13 +256,13 @@ bool ObservationGrid::eventFilter(QObject *watched, QEvent *event)
         return false;
 
     if (watched == m_w.elevation) {
-        if (m_session.currentEpoch() < 0 || m_editRow == 0)
+        if (m_editEpoch < 0 || m_editRow == 0)
             return false;
         if (c.unicode() == 13) {
             commitElevation();
             return true;
         }
-        return !elevationKeyAccepted(m_w.elevation->text(), c);
+        return c.unicode() != 8 && !elevationKeyAccepted(textBeforeTyping(m_w.elevation), c);
     }
 
     if (watched == m_w.name) {
@@ -269,7 +300,7 @@ QString ObservationGrid::elevationText(const QString &typed) const
 void ObservationGrid::commitElevation()
 {
     const int row = m_editRow;
-    const int k = m_session.currentEpoch();
+    const int k = m_editEpoch;
     const QString typed = m_w.elevation->text();
     const QString unit = m_session.unit();
 

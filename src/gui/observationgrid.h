@@ -38,6 +38,10 @@ public:
     void closeElevationBox();
     // Both boxes emptied and hidden.
     void closeBoxes();
+    // Before another epoch, unit, point count or project: an open box's
+    // changed, valid entry is committed to the epoch and point it was opened
+    // for, then the boxes close.
+    void leaveBoxes();
 
     int editRow() const { return m_editRow; }
     int editColumn() const { return m_editColumn; }
@@ -66,5 +70,6 @@ private:
     Widgets m_w;
     int m_editRow = 0;
     int m_editColumn = 0;
+    int m_editEpoch = -1; // the epoch the elevation box was opened for
     int m_nameRow = 0;
 };

@@ -20,6 +20,7 @@ ProjectCommands::ProjectCommands(Session &session, QWidget *window)
 
 void ProjectCommands::resetProjectView()
 {
+    m_session.requestCloseBoxes(); // what is typed reaches the project it was typed for
     m_session.closeProject();
     m_window->setWindowTitle(QStringLiteral("Sedimetra 2018"));
     m_session.setCurrentEpoch(-1);
