@@ -132,6 +132,7 @@ private slots:
     void failedWriteShowsWhatIsStored();
     void openBoxGoesToItsOwnEpoch();
     void typingReplacesTheSelection();
+    void impossibleAndOutOfOrderDates();
 };
 
 void ObservationsTest::dateTypedKeyByKey_data()
@@ -727,6 +728,41 @@ void ObservationsTest::typingReplacesTheSelection()
     QVERIFY(box->hasSelectedText());
     typeText(box, ".5");
     QCOMPARE(box->text(), ".5");
+}
+
+void ObservationsTest::impossibleAndOutOfOrderDates()
+{
+    TestSession session;
+    QVERIFY(session.start());
+    MainWindow *window = session.window.get();
+    session.addEpoch("2018-07-10", "A", "1");
+    auto *list = control<QListWidget>(window, "List1");
+    {
+        // A pasted date that names no day is refused.
+        DialogWatcher watcher(window);
+        control<QLineEdit>(window, "Text1")->setText(QStringLiteral("2018-02-31"));
+        replaceText(control<QLineEdit>(window, "Text2"), "B");
+        click(window, "Command1");
+        QCOMPARE(watcher.seen().size(), 1);
+        QVERIFY(watcher.seen()[0].text.startsWith(QStringLiteral("观测日期不正确！")));
+        QCOMPARE(list->count(), 1);
+    }
+    {
+        // Before the previous epoch: asked, and 否 keeps it out.
+        DialogWatcher watcher(window);
+        watcher.setMessageAnswer(QMessageBox::No);
+        session.addEpoch("2018-07-01", "B", "2");
+        QCOMPARE(watcher.seen().size(), 1);
+        QVERIFY(watcher.seen()[0].text.contains(QStringLiteral("早于上一次观测（A）的日期 2018-07-10")));
+        QCOMPARE(list->count(), 1);
+    }
+    {
+        DialogWatcher watcher(window);
+        watcher.setMessageAnswer(QMessageBox::Yes);
+        session.addEpoch("2018-07-01", "B", "2");
+        QCOMPARE(watcher.seen().size(), 1);
+        QCOMPARE(list->count(), 2);
+    }
 }
 
 QTEST_MAIN(ObservationsTest)

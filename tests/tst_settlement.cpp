@@ -17,6 +17,8 @@ class SettlementTest : public QObject
 {
     Q_OBJECT
 private slots:
+    void calendarDates_data();
+    void calendarDates();
     void gridAndTableRules_data();
     void gridAndTableRules();
     void meanSinkingRate_data();
@@ -388,6 +390,27 @@ void SettlementTest::pointNameKeys()
     QVERIFY(isAcceptablePointName(result));
     QCOMPARE(isAcceptablePointName(typed), typed.toUpper() == result);
     QVERIFY(!isAcceptablePointName(QStringLiteral("J1\t")));
+}
+
+void SettlementTest::calendarDates_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<bool>("real");
+    QTest::newRow("an ordinary day") << "2018-07-10" << true;
+    QTest::newRow("29 February of a leap year") << "2024-02-29" << true;
+    QTest::newRow("29 February of another year") << "2026-02-29" << false;
+    QTest::newRow("31 February") << "2026-02-31" << false;
+    QTest::newRow("a year alone") << "2026" << false;
+    QTest::newRow("month 13") << "2026-13-01" << false;
+    QTest::newRow("day 0") << "2026-01-00" << false;
+    QTest::newRow("single-digit month") << "2026-2-03" << false;
+}
+
+void SettlementTest::calendarDates()
+{
+    QFETCH(QString, text);
+    QFETCH(bool, real);
+    QCOMPARE(calendarDate(text).has_value(), real);
 }
 
 QTEST_GUILESS_MAIN(SettlementTest)

@@ -5,6 +5,7 @@
 #include "gui/messages.h"
 #include "gui/session.h"
 #include "survey/keyrules.h"
+#include "survey/settlement.h"
 
 #include <QDate>
 #include <QKeyEvent>
@@ -115,6 +116,14 @@ bool EpochCommands::acceptableDate(const QString &date, int exceptEpoch)
         focusBox(m_w.date);
         return false;
     }
+    const auto day = calendarDate(date);
+    if (!day) {
+        showMessage(m_w.window, QStringLiteral("观测日期不正确！请按“年-月-日”输入实际存在的日期，"
+                                               "如 2018-07-10。"));
+        focusBox(m_w.date);
+        return false;
+    }
+
     const auto existing = m_session.project()->epochByDate(date);
     if (!existing) {
         showMessage(m_w.window, existing.error());
@@ -123,6 +132,26 @@ bool EpochCommands::acceptableDate(const QString &date, int exceptEpoch)
     if (*existing && (*existing)->cjNo != exceptEpoch) {
         showMessage(m_w.window,
                     QStringLiteral("“") + date + QStringLiteral("”日期已存在，请修改！"));
+        focusBox(m_w.date);
+        return false;
+    }
+    // Out of order with its neighbours: the rate would run backwards in time.
+    const ProjectSnapshot &snapshot = m_session.snapshot();
+    const int place = exceptEpoch >= 0 ? snapshot.epochIndex(exceptEpoch) : snapshot.epochCount();
+    const Epoch *previous = place > 0 ? &snapshot.epochs()[size_t(place - 1)] : nullptr;
+    const Epoch *next = exceptEpoch >= 0 && place >= 0 && place + 1 < snapshot.epochCount()
+                            ? &snapshot.epochs()[size_t(place + 1)]
+                            : nullptr;
+    QString question;
+    if (const auto before = previous ? calendarDate(previous->date) : std::nullopt;
+        before && *day < *before)
+        question = QStringLiteral("观测日期 %1 早于上一次观测（%2）的日期 %3。\n是否仍然使用这个日期？")
+                       .arg(date, previous->name, previous->date);
+    else if (const auto after = next ? calendarDate(next->date) : std::nullopt;
+             after && *day > *after)
+        question = QStringLiteral("观测日期 %1 晚于下一次观测（%2）的日期 %3。\n是否仍然使用这个日期？")
+                       .arg(date, next->name, next->date);
+    if (!question.isEmpty() && !askYesNo(m_w.window, question)) {
         focusBox(m_w.date);
         return false;
     }

@@ -4,6 +4,7 @@
 #include "gui/twips.h"
 
 #include <QDir>
+#include <QPushButton>
 #include <QGuiApplication>
 #include <QScreen>
 #include <QWidget>
@@ -44,6 +45,18 @@ void showMessage(QWidget *window, const QString &text, const QString &title, QMe
     QMessageBox box(icon, title, text, QMessageBox::Ok, window);
     box.exec();
     moveBack(window);
+}
+
+bool askYesNo(QWidget *window, const QString &text, const QString &title)
+{
+    moveAside(window);
+    QMessageBox box(QMessageBox::Question, title, text, QMessageBox::Yes | QMessageBox::No, window);
+    box.button(QMessageBox::Yes)->setText(QStringLiteral("是"));
+    box.button(QMessageBox::No)->setText(QStringLiteral("否"));
+    box.setDefaultButton(QMessageBox::No);
+    const bool yes = box.exec() == QMessageBox::Yes;
+    moveBack(window);
+    return yes;
 }
 
 void reportWriteFailure(QWidget *window, const QString &projectPath, const QString &reason)

@@ -19,6 +19,11 @@ void showMessage(QWidget *window, const QString &text,
 // The main window moved aside (its left edge 300 twips from the screen's
 // right edge) while a box or a pick is up, and back to its place beside the
 // right edge after it; its top and size are kept.
+// A question with 是 and 否 (否 the default), the window moved aside as for
+// a message; true for 是.
+bool askYesNo(QWidget *window, const QString &text,
+              const QString &title = QStringLiteral("Sedimetra"));
+
 void moveAside(QWidget *window);
 void moveBack(QWidget *window);
 

@@ -26,6 +26,16 @@ DayNumber dayNumber(const QString &date)
     return DayNumber{days + day, true};
 }
 
+std::optional<QDate> calendarDate(const QString &text)
+{
+    if (text.size() != 10 || text[4] != QLatin1Char('-') || text[7] != QLatin1Char('-'))
+        return std::nullopt;
+    const QDate date = QDate::fromString(text, QStringLiteral("yyyy-MM-dd"));
+    if (!date.isValid())
+        return std::nullopt;
+    return date;
+}
+
 int DayCount(DayNumber a, DayNumber b)
 {
     if (!a.ok || !b.ok)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QDate>
 #include <QString>
 
 #include <optional>
@@ -22,6 +23,9 @@ struct DayNumber
     bool ok = false;
 };
 DayNumber dayNumber(const QString &date);
+// A date written year-month-day (four-digit year, "2018-07-10") that names a
+// real calendar day; "2026", "2026-02-31" and "2026-2-3" name none.
+std::optional<QDate> calendarDate(const QString &text);
 // DayCount of two dates read before: the same answer as from their texts.
 int DayCount(DayNumber a, DayNumber b);
 
