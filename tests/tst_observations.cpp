@@ -133,6 +133,7 @@ private slots:
     void openBoxGoesToItsOwnEpoch();
     void typingReplacesTheSelection();
     void impossibleAndOutOfOrderDates();
+    void wideFiguresElidedWithTheirTooltip();
 };
 
 void ObservationsTest::dateTypedKeyByKey_data()
@@ -439,13 +440,14 @@ void ObservationsTest::clearingACellDeletesTheRecord()
         QCOMPARE(cell(window, 1, column), QString());
     QCOMPARE(cell(window, 1, 1), "100.00000");
 
-    // Typing 0 stores 0: derived at once from it, missing at the next fill.
+    // Typing 0 stores 0, and the row shows right after Enter what a fresh
+    // fill of the epoch shows: one value, one answer.
     clickCell(window, 1, 2);
     typeText(box, "0");
     enter(box);
     QCOMPARE(storedElevation(session.project, 1, 1), "0.0");
     QCOMPARE(cell(window, 1, 2), "0.00000");
-    QCOMPARE(cell(window, 1, 4), "-100000.00");
+    QCOMPARE(cell(window, 1, 4), QString());
     control<QListWidget>(window, "List1")->setCurrentRow(0);
     control<QListWidget>(window, "List1")->setCurrentRow(1);
     QCOMPARE(cell(window, 1, 2), "0.00000");
@@ -763,6 +765,24 @@ void ObservationsTest::impossibleAndOutOfOrderDates()
         QCOMPARE(watcher.seen().size(), 1);
         QCOMPARE(list->count(), 2);
     }
+}
+
+void ObservationsTest::wideFiguresElidedWithTheirTooltip()
+{
+    TestSession session;
+    QVERIFY(session.start());
+    MainWindow *window = session.window.get();
+    session.addEpoch("2018-07-10", "A", "1");
+    auto *box = control<QLineEdit>(window, "Text4");
+    clickCell(window, 1, 1);
+    typeText(box, "3650.12345");
+    enter(box);
+    QTableWidget *table = grid(window);
+    QCOMPARE(table->textElideMode(), Qt::ElideRight); // cut at the end, never the front
+    const QTableWidgetItem *item = table->item(0, 1);
+    QCOMPARE(item->text(), "3650.12345");
+    QCOMPARE(item->toolTip(), "3650.12345");
+    QCOMPARE(control<QListWidget>(window, "List1")->item(0)->toolTip(), "0.A");
 }
 
 QTEST_MAIN(ObservationsTest)

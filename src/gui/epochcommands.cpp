@@ -43,6 +43,13 @@ bool EpochCommands::eventFilter(QObject *watched, QEvent *event)
     return !accepted;
 }
 
+void EpochCommands::addListEntry(const QString &text)
+{
+    // A long name is cut by the list's width: the tooltip has it whole.
+    auto *entry = new QListWidgetItem(text, m_w.list);
+    entry->setToolTip(text);
+}
+
 bool EpochCommands::noProject()
 {
     if (m_session.project())
@@ -79,7 +86,7 @@ void EpochCommands::showProject()
     {
         const QSignalBlocker blocker(m_w.list);
         for (const Epoch &epoch : m_session.snapshot().epochs())
-            m_w.list->addItem(QString::number(epoch.cjNo) + QLatin1Char('.') + epoch.name);
+            addListEntry(QString::number(epoch.cjNo) + QLatin1Char('.') + epoch.name);
     }
     if (m_w.list->count() > 0)
         m_w.list->setCurrentRow(m_w.list->count() - 1); // runs the epoch selection
@@ -195,7 +202,7 @@ void EpochCommands::newObservation()
         reportWriteFailure(m_w.window, m_session.projectPath(), number.error());
         return;
     }
-    m_w.list->addItem(QString::number(*number) + QLatin1Char('.') + name);
+    addListEntry(QString::number(*number) + QLatin1Char('.') + name);
     m_w.list->setCurrentRow(m_w.list->count() - 1); // selecting fills the grid
 }
 
@@ -241,6 +248,7 @@ void EpochCommands::modify()
             if (text.mid(dot + 1) != m_rememberedName)
                 continue;
             entry->setText(text.left(dot + 1) + name);
+            entry->setToolTip(entry->text());
             const QSignalBlocker blocker(m_w.list);
             m_w.list->setCurrentRow(row);
             break;

@@ -40,6 +40,7 @@ protected:
 
 private:
     bool noProject();
+    void addListEntry(const QString &text);
     void focusBox(class QLineEdit *box);
     // The checks a date and a name must pass before either is written:
     // pasted text the keys could not have typed is refused (the box takes

@@ -130,11 +130,12 @@ void MainWindow::setUpGrid()
     grid->setSelectionMode(QAbstractItemView::SingleSelection);
     grid->setWordWrap(false);
     // An elevation such as 100.80123 or 100801.23 must show whole in an
-    // 840-twip column: digits of a small face, clipped rather than elided.
+    // 840-twip column: digits of a small face. A wider figure is elided at
+    // its end ("…"), never cut at its front; the cell's tooltip has it whole.
     QFont cellFont = grid->font();
     cellFont.setPixelSize(11);
     grid->setFont(cellFont);
-    grid->setTextElideMode(Qt::ElideNone);
+    grid->setTextElideMode(Qt::ElideRight);
 }
 
 void MainWindow::connectControls()

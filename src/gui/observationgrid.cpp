@@ -60,6 +60,10 @@ void ObservationGrid::setCell(int row, int column, const QString &text)
         item->setTextAlignment((column == 0 ? Qt::AlignLeft : Qt::AlignRight) | Qt::AlignVCenter);
         m_w.grid->setItem(row - 1, column, item);
     }
+    // A figure too wide for its cell is elided at its end; the whole of it
+    // is the cell's tooltip.
+    if (item)
+        item->setToolTip(text);
 }
 
 int ObservationGrid::dayCountOf(int epoch)
@@ -76,25 +80,29 @@ void ObservationGrid::fill()
 {
     if (!m_session.project())
         return;
+    const int points = std::min(m_session.pointCount(), m_w.grid->rowCount());
+    m_w.grid->setUpdatesEnabled(false);
+    for (int n = 1; n <= points; ++n)
+        fillRow(n);
+    m_w.grid->setUpdatesEnabled(true);
+}
+
+void ObservationGrid::fillRow(int n)
+{
+    // One rule for a row, whether the epoch is filled or an elevation was
+    // just typed: the same stored values give the same figures.
     const ProjectSnapshot &snapshot = m_session.snapshot();
     const int k = m_session.currentEpoch();
-    const int points = std::min(m_session.pointCount(), m_w.grid->rowCount());
-    const int dayCount = dayCountOf(k);
     const QString unit = m_session.unit();
-
-    m_w.grid->setUpdatesEnabled(false);
-    for (int n = 1; n <= points; ++n) {
-        const PointValues v =
-            PointEpochValues(k, snapshot.elevation(0, n),
-                             k >= 1 ? snapshot.elevation(k - 1, n) : std::nullopt,
-                             k >= 1 ? snapshot.elevation(k, n) : std::nullopt, dayCount);
-        setCell(n, 1, v.first ? FormatElevation(*v.first, unit) : QString());
-        setCell(n, 2, v.current ? FormatElevation(*v.current, unit) : QString());
-        setCell(n, 3, v.thisSettlement ? FormatSettlement(*v.thisSettlement) : QString());
-        setCell(n, 4, v.cumulative ? FormatSettlement(*v.cumulative) : QString());
-        setCell(n, 5, v.rate ? FormatRate(*v.rate) : QString());
-    }
-    m_w.grid->setUpdatesEnabled(true);
+    const PointValues v =
+        PointEpochValues(k, snapshot.elevation(0, n),
+                         k >= 1 ? snapshot.elevation(k - 1, n) : std::nullopt,
+                         k >= 1 ? snapshot.elevation(k, n) : std::nullopt, dayCountOf(k));
+    setCell(n, 1, v.first ? FormatElevation(*v.first, unit) : QString());
+    setCell(n, 2, v.current ? FormatElevation(*v.current, unit) : QString());
+    setCell(n, 3, v.thisSettlement ? FormatSettlement(*v.thisSettlement) : QString());
+    setCell(n, 4, v.cumulative ? FormatSettlement(*v.cumulative) : QString());
+    setCell(n, 5, v.rate ? FormatRate(*v.rate) : QString());
 }
 
 void ObservationGrid::loadPointRows(bool setRowHeights)
@@ -312,7 +320,6 @@ void ObservationGrid::commitElevation()
         m_w.elevation->selectAll();
         return;
     }
-    const int dayCount = dayCountOf(k);
     const double hc = ParseElevation(typed, unit);
     const auto stored =
         m_session.storeElevation(k, row, typed.isEmpty() ? std::nullopt : std::optional(hc));
@@ -324,24 +331,10 @@ void ObservationGrid::commitElevation()
         return;
     }
 
-    setCell(row, m_editColumn, elevationText(typed));
-    if (k >= 1) {
-        if (typed.isEmpty()) {
-            for (int column = 3; column <= 5; ++column)
-                setCell(row, column, QString());
-        } else {
-            // The values of the row from the value just typed, whatever it is.
-            const ProjectSnapshot &snapshot = m_session.snapshot();
-            const double h0 = snapshot.elevation(0, row).value_or(0);
-            const double hp = snapshot.elevation(k - 1, row).value_or(0);
-            if (hp != 0) {
-                setCell(row, 3, FormatSettlement(hc - hp));
-                setCell(row, 5, dayCount >= 1 ? FormatRate((hc - hp) / dayCount) : QString());
-            }
-            if (h0 != 0)
-                setCell(row, 4, FormatSettlement(hc - h0));
-        }
-    }
+    // The row as a fresh fill of the epoch shows it (the box's epoch is the
+    // one shown: another selection would have closed it).
+    if (k == m_session.currentEpoch())
+        fillRow(row);
 
     const int next = row >= m_session.pointCount() ? 1 : row + 1;
     m_editRow = next; // before any scrolling, which keeps the edit row in view

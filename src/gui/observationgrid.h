@@ -42,6 +42,8 @@ public:
     // changed, valid entry is committed to the epoch and point it was opened
     // for, then the boxes close.
     void leaveBoxes();
+    // Recomputes one row from the snapshot, as fill() does.
+    void fillRow(int row);
 
     int editRow() const { return m_editRow; }
     int editColumn() const { return m_editColumn; }
