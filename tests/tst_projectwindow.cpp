@@ -15,6 +15,9 @@
 #include <QTemporaryDir>
 #include <QSqlDatabase>
 #include <QSqlQuery>
+#include <QTranslator>
+#include <QLibraryInfo>
+#include <QLocale>
 #include <QTest>
 
 using namespace testsupport;
@@ -59,12 +62,13 @@ class ProjectWindowTest : public QObject
     Q_OBJECT
 private slots:
     void newThenReopen();
+    void projectFolderAndChineseTexts();
     void newOnExistingFileAsksFirst();
     void programFilesAreRefused_data();
     void programFilesAreRefused();
     void badFilesAreRefused_data();
     void badFilesAreRefused();
-    void cancelLeavesNoProject();
+    void cancelKeepsTheProject();
     void readOnlyProjectOpensWithWarning();
 };
 
@@ -300,7 +304,7 @@ void ProjectWindowTest::badFilesAreRefused()
     QCOMPARE(file.readAll(), content);
 }
 
-void ProjectWindowTest::cancelLeavesNoProject()
+void ProjectWindowTest::cancelKeepsTheProject()
 {
     TestProgram fixture;
     QVERIFY(fixture.make());
@@ -322,14 +326,15 @@ void ProjectWindowTest::cancelLeavesNoProject()
     QCOMPARE(nameCell(window.get(), 0), QStringLiteral("J1"));
     QCOMPARE(window->session().currentEpoch(), 0);
 
+    // A cancelled dialog leaves the open project open, as it was.
     for (const char *command : {"Command7", "Command6"}) {
         DialogWatcher watcher(window.get());
         watcher.queueFile(QString());
         click(window.get(), command);
         QVERIFY(watcher.seen().isEmpty());
-        verifyNoProject(window.get());
-        QCOMPARE(nameCell(window.get(), 0), QString());
-        QCOMPARE(control<QLineEdit>(window.get(), "Text2")->text(), QString());
+        QCOMPARE(window->session().projectPath(), path);
+        QCOMPARE(nameCell(window.get(), 0), QStringLiteral("J1"));
+        QCOMPARE(window->session().currentEpoch(), 0);
     }
 }
 
@@ -349,6 +354,28 @@ void ProjectWindowTest::readOnlyProjectOpensWithWarning()
     QVERIFY(watcher.seen()[0].text.contains(QStringLiteral("只读")));
     QCOMPARE(window->session().projectPath(), path);
     QVERIFY(window->session().project()->isReadOnly());
+}
+
+void ProjectWindowTest::projectFolderAndChineseTexts()
+{
+    TestProgram fixture;
+    QVERIFY(fixture.make());
+    const auto window = startup(fixture.programDir());
+    QVERIFY(window);
+    const QString path = fixture.projects() + QStringLiteral("楼.mdb");
+    {
+        DialogWatcher watcher(window.get());
+        watcher.queueFile(path);
+        click(window.get(), "Command6");
+    }
+    QCOMPARE(window->session().projectPath(), path);
+    // The next program run's dialogs start in the project's folder.
+    QCOMPARE(storedSetting(fixture.sdmx(), QStringLiteral("工程目录")),
+             std::optional<QString>(QFileInfo(path).absolutePath()));
+    // Qt's own texts in Chinese are there for the dialogs.
+    QTranslator qtTexts;
+    QVERIFY(qtTexts.load(QLocale(QLocale::Chinese, QLocale::China), QStringLiteral("qtbase"),
+                         QStringLiteral("_"), QLibraryInfo::path(QLibraryInfo::TranslationsPath)));
 }
 
 QTEST_MAIN(ProjectWindowTest)

@@ -26,6 +26,8 @@ inline const QString Storeys = QStringLiteral("建筑层次");
 inline const QString Instrument = QStringLiteral("仪器型号");
 inline const QString Benchmark = QStringLiteral("起算点号");
 inline const QString BenchmarkElevation = QStringLiteral("起算高程");
+// The folder of the last project opened or made: where the file dialogs start.
+inline const QString ProjectFolder = QStringLiteral("工程目录");
 } // namespace SettingKey
 
 // The eight header fields of the results table (also what a frame's title

@@ -48,10 +48,7 @@ QString ProjectCommands::askProjectFile(bool forNew)
         dialog.setDirectory(m_session.lastProjectDir());
     if (dialog.exec() != QDialog::Accepted)
         return QString();
-    const QString chosen = dialog.selectedFiles().value(0);
-    if (!chosen.isEmpty())
-        m_session.setLastProjectDir(QFileInfo(chosen).absolutePath());
-    return chosen;
+    return dialog.selectedFiles().value(0);
 }
 
 bool ProjectCommands::refuseProgramFile(const QString &path)
@@ -77,6 +74,7 @@ bool ProjectCommands::makeCurrent(const QString &path, const QString &titlePrefi
         return false;
     }
     m_window->setWindowTitle(titlePrefix + QDir::toNativeSeparators(m_session.projectPath()));
+    m_session.setLastProjectDir(QFileInfo(m_session.projectPath()).absolutePath());
     if (m_session.project()->isReadOnly())
         showMessage(m_window, QStringLiteral("沉降工程文件是只读的，只能查看，修改无法保存：%1")
                                   .arg(QDir::toNativeSeparators(path)));
@@ -91,7 +89,6 @@ bool ProjectCommands::makeCurrent(const QString &path, const QString &titlePrefi
 
 void ProjectCommands::newProject()
 {
-    resetProjectView();
     const QString templatePath = projectTemplatePath(m_session.programDir());
     if (!QFileInfo::exists(templatePath)) {
         showMessage(
@@ -99,9 +96,12 @@ void ProjectCommands::newProject()
             QStringLiteral("找不到工程模板：%1").arg(QDir::toNativeSeparators(templatePath)));
         return;
     }
+    // The open project stays open until another is chosen: a cancelled
+    // dialog changes nothing.
     const QString path = askProjectFile(true);
     if (path.isEmpty() || refuseProgramFile(path))
         return;
+    resetProjectView();
     if (auto made = ProjectDatabase::createFromTemplate(templatePath, path); !made) {
         showMessage(m_window, QStringLiteral("无法新建沉降工程：%1\n%2")
                                   .arg(QDir::toNativeSeparators(path), made.error()));
@@ -114,10 +114,12 @@ void ProjectCommands::newProject()
 
 void ProjectCommands::openProject()
 {
-    resetProjectView();
+    // The open project stays open until another is chosen.
     const QString path = askProjectFile(false);
-    if (!path.isEmpty())
-        openProjectFile(path);
+    if (path.isEmpty())
+        return;
+    resetProjectView();
+    openProjectFile(path);
 }
 
 bool ProjectCommands::openProjectFile(const QString &path)

@@ -5,7 +5,18 @@
 Session::Session(const QString &programDir, std::unique_ptr<SettingsStore> settings)
     : m_programDir(programDir)
     , m_settings(std::move(settings))
-{}
+{
+    if (m_settings && m_settings->isOpen())
+        m_lastProjectDir = m_settings->readSettingOr(SettingKey::ProjectFolder);
+}
+
+void Session::setLastProjectDir(const QString &dir)
+{
+    m_lastProjectDir = dir;
+    // Kept for the next program run; a store that fails only costs the folder.
+    if (m_settings && m_settings->isOpen())
+        (void)storeSetting(SettingKey::ProjectFolder, dir);
+}
 
 Session::~Session() = default;
 

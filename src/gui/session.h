@@ -42,7 +42,8 @@ public:
     void setZoomLevel(int level) { m_zoomLevel = level; }
     // Where the file dialogs start: the folder of the last project chosen.
     QString lastProjectDir() const { return m_lastProjectDir; }
-    void setLastProjectDir(const QString &dir) { m_lastProjectDir = dir; }
+    // The folder of the last project chosen, stored as a setting.
+    void setLastProjectDir(const QString &dir);
     CurveKind curveKind() const { return m_curveKind; }
     const CurveLayout &curveLayout() const { return m_curveLayout; }
     void setCurve(CurveKind kind, const CurveLayout &layout);

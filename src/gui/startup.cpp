@@ -7,6 +7,9 @@
 #include "base/settings.h"
 
 #include <QApplication>
+#include <QLibraryInfo>
+#include <QLocale>
+#include <QTranslator>
 #include <QFont>
 #include <QString>
 
@@ -65,6 +68,12 @@ int runSedimetra(int argc, char *argv[], const QString &programDir,
     }
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Sedimetra"));
+    // Qt's own texts (file dialogs, their questions, buttons) in Chinese,
+    // as the window is.
+    QTranslator qtTexts;
+    if (qtTexts.load(QLocale(QLocale::Chinese, QLocale::China), QStringLiteral("qtbase"),
+                     QStringLiteral("_"), QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+        QApplication::installTranslator(&qtTexts);
     QFont font(QStringLiteral("WenQuanYi Micro Hei"));
     font.setPixelSize(12);
     QApplication::setFont(font);
