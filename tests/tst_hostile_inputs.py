@@ -204,6 +204,14 @@ class Hostile(unittest.TestCase):
         self.assertIn("4 行的高程不是有限的数", result.stdout)
         self.assertEqual(self.elevations(), [(0, 1, 10.0), (0, 2, 20.0), (1, 1, 9.99), (1, 2, 19.99)])
 
+    def test_import_names_of_several_points(self):
+        with sqlite3.connect(self.project) as db:
+            db.execute("UPDATE Sur3 SET PointName = 'J1' WHERE CjdNo = 2")
+        result = self.import_workbook(xlsx(observation_rows(("J1", 9.5))))
+        self.assertEqual(result.returncode, 0, result.stderr)
+        self.assertIn("以下点名属于多个测点，高程只调入了编号最小的一个：J1", result.stdout)
+        self.assertIn((1, 1, 9.5), self.elevations())
+
     def test_xls_reader_that_crashes_or_is_damaged(self):
         good = (FIXTURES / "obs_m.xls").read_bytes()
         damaged = bytearray(good)

@@ -134,6 +134,7 @@ private slots:
     void typingReplacesTheSelection();
     void impossibleAndOutOfOrderDates();
     void wideFiguresElidedWithTheirTooltip();
+    void aSecondPointOfOneNameIsAsked();
 };
 
 void ObservationsTest::dateTypedKeyByKey_data()
@@ -783,6 +784,27 @@ void ObservationsTest::wideFiguresElidedWithTheirTooltip()
     QCOMPARE(item->text(), "3650.12345");
     QCOMPARE(item->toolTip(), "3650.12345");
     QCOMPARE(control<QListWidget>(window, "List1")->item(0)->toolTip(), "0.A");
+}
+
+void ObservationsTest::aSecondPointOfOneNameIsAsked()
+{
+    TestSession session;
+    QVERIFY(session.start());
+    MainWindow *window = session.window.get();
+    auto *box = control<QLineEdit>(window, "Text5");
+    clickCell(window, 1, 0);
+    typeText(box, "J1");
+    enter(box);
+    for (const auto answer : {QMessageBox::No, QMessageBox::Yes}) {
+        DialogWatcher watcher(window);
+        watcher.setMessageAnswer(answer);
+        clickCell(window, 2, 0);
+        typeText(box, "J1");
+        enter(box);
+        QCOMPARE(watcher.seen().size(), 1);
+        QVERIFY(watcher.seen()[0].text.contains(QStringLiteral("已被第 1 号测点使用")));
+        QCOMPARE(cell(window, 2, 0), answer == QMessageBox::Yes ? "J1" : "");
+    }
 }
 
 QTEST_MAIN(ObservationsTest)

@@ -173,7 +173,8 @@ void ObservationGrid::leaveBoxes()
     }
     if (m_session.project() && m_nameRow != 0 && m_w.name->isVisible()) {
         const QString name = m_w.name->text();
-        if (!name.isEmpty() && name != cellText(m_nameRow, 0) && isAcceptablePointName(name)) {
+        if (!name.isEmpty() && name != cellText(m_nameRow, 0) && isAcceptablePointName(name)
+            && nameTakenAnswered(m_nameRow, name)) {
             if (auto named = m_session.namePoint(m_nameRow, name); !named)
                 reportWriteFailure(m_w.window, m_session.projectPath(), named.error());
         }
@@ -351,10 +352,28 @@ void ObservationGrid::commitElevation()
     m_w.elevation->selectAll();
 }
 
+bool ObservationGrid::nameTakenAnswered(int row, const QString &name)
+{
+    // A name another point already has: the import would find only one of
+    // them, so the user is asked first.
+    for (const Point &point : m_session.snapshot().points())
+        if (point.cjdNo != row && point.name.compare(name, Qt::CaseInsensitive) == 0)
+            return askYesNo(m_w.window,
+                            QStringLiteral("点名“%1”已被第 %2 号测点使用，是否仍然使用这个点名？")
+                                .arg(name)
+                                .arg(point.cjdNo));
+    return true;
+}
+
 void ObservationGrid::commitName()
 {
     const int row = m_nameRow;
     const QString name = m_w.name->text();
+    if (name != cellText(row, 0) && !nameTakenAnswered(row, name)) {
+        m_w.name->setFocus();
+        m_w.name->selectAll();
+        return;
+    }
     if (!isAcceptablePointName(name)) {
         showMessage(m_w.window,
                     QStringLiteral("点名“%1”含有不能使用的字符（空格或 !\"#$%&'()*+,:;<=>?@），"

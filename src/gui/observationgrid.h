@@ -44,6 +44,8 @@ public:
     void leaveBoxes();
     // Recomputes one row from the snapshot, as fill() does.
     void fillRow(int row);
+    // True when no other point has the name, or the user agrees to a second.
+    bool nameTakenAnswered(int row, const QString &name);
 
     int editRow() const { return m_editRow; }
     int editColumn() const { return m_editColumn; }

@@ -169,6 +169,10 @@ ImportResult importObservations(ProjectDatabase &project, int epoch,
 {
     ImportResult result;
     std::unordered_map<QString, std::optional<int>> pointOf; // name -> CjdNo, looked up once
+    std::unordered_map<QString, int> pointsNamed;            // how many points have a name
+    if (const auto points = project.points())
+        for (const Point &point : *points)
+            ++pointsNamed[point.name.toCaseFolded()]; // as the lookup compares them
     const Result<void> written = project.inTransaction([&]() -> Result<void> {
         for (const ImportRow &row : rows) {
             if (row.name.isEmpty() || row.elevation.isEmpty() || !row.numeric) {
@@ -190,6 +194,8 @@ ImportResult importObservations(ProjectDatabase &project, int epoch,
                     result.unmatched << row.name;
                 continue;
             }
+            if (pointsNamed[row.name.toCaseFolded()] > 1 && !result.ambiguous.contains(row.name))
+                result.ambiguous << row.name;
             // "1e999" and the like are no elevation: counted, never stored.
             const double metres = ParseElevation(row.elevation, unit);
             if (!row.finite || !usableElevation(metres)) {
@@ -218,6 +224,9 @@ QString importSummary(const QString &file, const ImportResult &result)
         summary += QStringLiteral("\n%1 行没有点名或高程不是数字，已跳过。").arg(result.skipped);
     if (result.invalid > 0)
         summary += QStringLiteral("\n%1 行的高程不是有限的数（如 1e999），已跳过。").arg(result.invalid);
+    if (!result.ambiguous.isEmpty())
+        summary += QStringLiteral("\n以下点名属于多个测点，高程只调入了编号最小的一个：%1")
+                       .arg(result.ambiguous.mid(0, listedNames).join(QStringLiteral("、")));
     if (!result.unmatched.isEmpty()) {
         const QStringList shown = result.unmatched.mid(0, listedNames);
         summary +=

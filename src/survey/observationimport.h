@@ -36,6 +36,7 @@ struct ImportResult
     int skipped = 0;       // rows without a name or a numeric elevation
     int invalid = 0;       // rows whose elevation is no finite number (1e999, -1e400)
     QStringList unmatched; // names of no point, in sheet order, each once
+    QStringList ambiguous; // names several points have (the first was taken), each once
 };
 
 // Writes the elevations of the rows into epoch `epoch` for the points of
