@@ -146,6 +146,31 @@ void ResultsCommandTest::headerEditorFieldsReachTheTable()
     QCOMPARE(sheet->text("M2"), QStringLiteral("18"));
     QCOMPARE(sheet->text("M3"), QStringLiteral("12.5 m"));
     QCOMPARE(sheet->text("B2"), QString()); // saved empty: written empty
+
+    // The fields are the project's: in its file, not in the program's settings.
+    {
+        ProjectDatabase reader;
+        QVERIFY(reader.open(session.project));
+        QCOMPARE(must(reader.headerFields())[QStringLiteral("工程名称")],
+                 QStringLiteral("某小区'3#楼"));
+    }
+    QCOMPARE(storedSetting(session.program.sdmx(), QStringLiteral("工程名称")),
+             std::optional<QString>(QStringLiteral("某楼")));
+    // Another building's project (an older file, without fields of its own)
+    // carries the program-wide values.
+    QVERIFY(session.makeProjectFile(QStringLiteral("楼 2.mdb"), [](ProjectDatabase &db) {
+        if (auto h = db.setElevation(0, 1, 50); !h)
+            return h;
+        return db.setElevation(1, 1, 49.99);
+    }));
+    QVERIFY(window->projectCommands().openProjectFile(session.project));
+    {
+        DialogWatcher watcher(window);
+        session.click();
+    }
+    XlsxWorkbook second;
+    QVERIFY(second.open(session.workbook(), &error));
+    QCOMPARE(second.sheet(QStringLiteral("沉降观测成果表"), &error)->text("B1"), QStringLiteral("某楼"));
 }
 
 void ResultsCommandTest::neverOntoTheProject()

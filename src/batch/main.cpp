@@ -56,10 +56,12 @@ int failure(const QString &why)
     return 1;
 }
 
-// The settings beside the program and the whole project of a run: a project
-// that cannot be read whole is a failure, never a run on half of it.
+// The settings beside the program and the whole project of a run, with the
+// header fields its outputs carry: a project that cannot be read whole is a
+// failure, never a run on half of it.
 Result<ProjectSnapshot> openInputs(const QString &programDir, const QString &projectPath,
-                                   SettingsStore *settings)
+                                   SettingsStore *settings,
+                                   std::map<QString, QString> *headerFields)
 {
     QString reason;
     if (!settings->open(systemDatabasePath(programDir), &reason))
@@ -70,6 +72,7 @@ Result<ProjectSnapshot> openInputs(const QString &programDir, const QString &pro
         return fail(QStringLiteral("cannot open the project %1: %2")
                         .arg(QDir::toNativeSeparators(projectPath), opened.error()));
     auto snapshot = loadSnapshot(project);
+    *headerFields = effectiveHeaderFields(*settings, &project);
     if (snapshot)
         for (const QString &warning : snapshot->warnings())
             std::fprintf(stderr, "sedimetra-batch: warning: %s\n", qPrintable(warning));
@@ -123,7 +126,8 @@ int curves(const QStringList &args)
 
     const QString programDir = programDirectoryOf(QCoreApplication::applicationDirPath());
     SettingsStore settings;
-    const auto snapshot = openInputs(programDir, projectPath, &settings);
+    std::map<QString, QString> headerFields;
+    const auto snapshot = openInputs(programDir, projectPath, &settings, &headerFields);
     if (!snapshot)
         return failure(snapshot.error());
 
@@ -163,7 +167,7 @@ int curves(const QStringList &args)
         return failure(sane.error());
     in.font = settings.readSettingOr(SettingKey::Font1).trimmed();
     in.bigFont = settings.readSettingOr(SettingKey::Font2).trimmed();
-    in.titleValues = titleBlockValues(settings, *snapshot);
+    in.titleValues = titleBlockValues(headerFields, *snapshot);
     if (snapshot->hasElevations()) {
         // A range given too small is drawn as asked, with a word.
         for (const AxisShortfall &s : axisShortfalls(in, *snapshot)) {
@@ -222,7 +226,8 @@ int table(const QStringList &args)
     }
     const QString programDir = programDirectoryOf(QCoreApplication::applicationDirPath());
     SettingsStore settings;
-    const auto snapshot = openInputs(programDir, projectPath, &settings);
+    std::map<QString, QString> headerFields;
+    const auto snapshot = openInputs(programDir, projectPath, &settings, &headerFields);
     if (!snapshot)
         return failure(snapshot.error());
     const QString name =
@@ -232,7 +237,7 @@ int table(const QStringList &args)
     const QString output = options.value(QStringLiteral("--out"), resultsPathOf(projectPath));
     const ResultsSettings tableSettings{
         pointCountFromSetting(settings.readSetting(SettingKey::PointCount)),
-        unitFromSetting(settings.readSetting(SettingKey::ElevationUnit)), resultsHeader(settings)};
+        unitFromSetting(settings.readSetting(SettingKey::ElevationUnit)), resultsHeader(headerFields)};
     const QString templatePath = tableTemplatePath(programDir, name);
     ProtectedFiles keep = programFiles(programDir, projectPath);
     keep.add(QStringLiteral("表格模板"), templatePath);

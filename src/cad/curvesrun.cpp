@@ -270,13 +270,9 @@ CurveRunStatus DrawCurveSheets(CadInterface &cad, const ProjectSnapshot &snapsho
     return CurveRunStatus::Drawn;
 }
 
-std::map<QString, QString> titleBlockValues(const SettingsStore &settings,
+std::map<QString, QString> titleBlockValues(std::map<QString, QString> values,
                                             const ProjectSnapshot &snapshot)
 {
-    std::map<QString, QString> values;
-    for (const QString &key : headerFieldKeys())
-        if (const auto stored = settings.readSetting(key))
-            values[key] = *stored;
     if (!snapshot.epochs().empty())
         values[QStringLiteral("日期")] = snapshot.epochs().back().date;
     return values;

@@ -104,9 +104,9 @@ Result<CurveRunStatus> runCurveSheets(CadInterface &cad, const ProjectSnapshot &
 CurveRunStatus DrawCurveSheets(CadInterface &cad, const ProjectSnapshot &snapshot,
                                const CurveRunSettings &settings);
 
-// The values of a frame's title block: the header fields that have a stored
-// value, by their names, and "日期", the last epoch's date.
-std::map<QString, QString> titleBlockValues(const SettingsStore &settings,
+// The values of a frame's title block: the header fields (see
+// effectiveHeaderFields) by their names, and "日期", the last epoch's date.
+std::map<QString, QString> titleBlockValues(std::map<QString, QString> headerFields,
                                             const ProjectSnapshot &snapshot);
 
 // The files a run reads: the frame drawing and the mark drawings of the

@@ -116,7 +116,8 @@ void CurveOutput::drawCurveSheets()
                        m_w.split->isChecked(), m_w.lines->text(), m_w.perRow->text()});
     in.font = m_w.font->text();
     in.bigFont = m_w.bigFont->text();
-    in.titleValues = titleBlockValues(m_session.settings(), m_session.snapshot());
+    in.titleValues = titleBlockValues(
+        effectiveHeaderFields(m_session.settings(), m_session.project()), m_session.snapshot());
     ProtectedFiles keep = programFiles(programDir, m_session.projectPath());
     for (const QString &input : curveRunInputs(in, m_session.snapshot()))
         keep.add(QStringLiteral("要插入的图形"), input);

@@ -63,6 +63,12 @@ MainWindow::MainWindow(const QString &programDir, std::unique_ptr<SettingsStore>
 
     ui->Frame9->hide();
     ui->Command13->hide();
+    // "设置：成果表表头" opens the header editor: it looks and acts as a link.
+    ui->Label19->setCursor(Qt::PointingHandCursor);
+    QFont link = ui->Label19->font();
+    link.setUnderline(true);
+    ui->Label19->setFont(link);
+    ui->Label19->setStyleSheet(QStringLiteral("color: #0000ee;"));
     Session &session = *m_session;
     m_projectCommands = std::make_unique<ProjectCommands>(session, this);
     m_grid = std::make_unique<ObservationGrid>(
@@ -450,15 +456,30 @@ void MainWindow::openHeaderEditor()
     ui->Frame9->move(twips(6120), twips(2880));
     ui->Frame9->show();
     ui->Frame9->raise();
+    // The open project's fields (a field it does not hold shows the
+    // program-wide value); with no project, the program-wide values that new
+    // projects start from.
+    const auto fields = effectiveHeaderFields(m_session->settings(), m_session->project());
     for (const auto &[key, box] : headerFields()) {
-        box->clear();
-        if (const auto value = m_session->settings().readSetting(key))
-            box->setText(*value);
+        const auto found = fields.find(key);
+        box->setText(found == fields.end() ? QString() : found->second);
     }
 }
 
 void MainWindow::saveHeaderEditor()
 {
+    if (ProjectDatabase *project = m_session->project()) {
+        std::map<QString, QString> fields;
+        for (const auto &[key, box] : headerFields())
+            fields[key] = box->text();
+        // A failed write keeps the panel open so that nothing typed is lost.
+        if (auto stored = project->setHeaderFields(fields); !stored) {
+            reportWriteFailure(this, m_session->projectPath(), stored.error());
+            return;
+        }
+        ui->Frame9->hide();
+        return;
+    }
     for (const auto &[key, box] : headerFields()) {
         // A failed write keeps the panel open so that nothing typed is lost.
         if (!storeSetting(key, box->text()))

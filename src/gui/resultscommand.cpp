@@ -40,7 +40,8 @@ void ResultsCommand::writeResultsTable()
         return;
     }
     const ResultsSettings settings{m_session.pointCount(), m_session.unit(),
-                                   resultsHeader(m_session.settings())};
+                                   resultsHeader(effectiveHeaderFields(m_session.settings(),
+                                                                       m_session.project()))};
     const auto status = runResultsTable(m_session.snapshot(), settings, templatePath, output);
     if (!status) {
         showMessage(m_w.window, QStringLiteral("成果表未能生成：%1").arg(status.error()), title);

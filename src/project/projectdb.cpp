@@ -2,6 +2,7 @@
 
 #include "base/programfiles.h"
 #include "base/savefile.h"
+#include "base/settings.h"
 
 #include <QDir>
 #include <QFile>
@@ -438,6 +439,46 @@ Result<std::vector<Elevation>> ProjectDatabase::allElevations()
     return allRows(query, elevationFrom);
 }
 
+Result<std::map<QString, QString>> ProjectDatabase::headerFields()
+{
+    std::map<QString, QString> fields;
+    QSqlQuery query(m_db);
+    if (!query.exec(QStringLiteral("SELECT type FROM sqlite_master WHERE name = 'HeaderFields'")))
+        return fail(query.lastError().text());
+    const bool present = query.next() && query.value(0).toString() == QLatin1String("table");
+    query.finish();
+    if (!present)
+        return fields;
+    if (!query.exec(QStringLiteral("SELECT Name, Value FROM HeaderFields")))
+        return fail(query.lastError().text());
+    while (query.next())
+        fields[query.value(0).toString()] = textOf(query.value(1));
+    if (query.lastError().isValid())
+        return fail(query.lastError().text());
+    return fields;
+}
+
+Result<void> ProjectDatabase::setHeaderFields(const std::map<QString, QString> &fields)
+{
+    if (auto writable = checkWritable(); !writable)
+        return writable;
+    return inTransaction([&]() -> Result<void> {
+        QSqlQuery query(m_db);
+        if (!query.exec(QStringLiteral("CREATE TABLE IF NOT EXISTS HeaderFields "
+                                       "(Name TEXT NOT NULL PRIMARY KEY, Value TEXT)")))
+            return fail(query.lastError().text());
+        for (const auto &[name, value] : fields) {
+            query.prepare(QStringLiteral("INSERT OR REPLACE INTO HeaderFields (Name, Value) "
+                                         "VALUES (?, ?)"));
+            query.addBindValue(name);
+            query.addBindValue(value);
+            if (!query.exec())
+                return fail(query.lastError().text());
+        }
+        return success();
+    });
+}
+
 Result<void> ProjectDatabase::checkKeys()
 {
     // Epoch and point numbers are 32-bit: one beyond would be read as
@@ -557,3 +598,18 @@ bool isSameFileIgnoringCase(const QString &path, const QStringList &programFiles
             return true;
     return false;
 }
+
+std::map<QString, QString> effectiveHeaderFields(const SettingsStore &settings,
+                                                 ProjectDatabase *project)
+{
+    std::map<QString, QString> fields;
+    if (project)
+        if (auto own = project->headerFields())
+            fields = std::move(*own);
+    for (const QString &key : headerFieldKeys())
+        if (!fields.count(key))
+            if (const auto stored = settings.readSetting(key))
+                fields[key] = *stored;
+    return fields;
+}
+

@@ -9,6 +9,7 @@
 #include <QSqlQuery>
 #include <QString>
 
+#include <map>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -115,6 +116,13 @@ public:
     Result<std::vector<Elevation>> allElevations();
     // Fails when an epoch or point number lies outside the 32-bit range.
     Result<void> checkKeys();
+
+    // The results-table header fields of this project (table HeaderFields,
+    // name and value), by name; empty for a project without the table, as
+    // older project files are.
+    Result<std::map<QString, QString>> headerFields();
+    // Stores the fields in one transaction, making the table the first time.
+    Result<void> setHeaderFields(const std::map<QString, QString> &fields);
     // Highest point number in Sur2; nothing when Sur2 is empty.
     Result<std::optional<int>> maxPointNumber();
 
@@ -171,3 +179,12 @@ private:
 // database, the project template): compared as full paths after resolving
 // links, without regard to letter case.
 bool isSameFileIgnoringCase(const QString &path, const QStringList &programFiles);
+
+class SettingsStore;
+// The header fields a project's outputs carry, by name: the project's own,
+// and for a field it does not hold, the program-wide value of the settings
+// (none when neither has it). A project that cannot be read gives the
+// program-wide values.
+std::map<QString, QString> effectiveHeaderFields(const SettingsStore &settings,
+                                                 ProjectDatabase *project);
+

@@ -23,11 +23,13 @@ QString tableTemplatePath(const QString &programDir, const QString &name)
     return file.isEmpty() || !QFileInfo(file).isFile() ? QString() : file;
 }
 
-std::vector<std::optional<QString>> resultsHeader(const SettingsStore &settings)
+std::vector<std::optional<QString>> resultsHeader(const std::map<QString, QString> &fields)
 {
     std::vector<std::optional<QString>> header;
-    for (const QString &key : resultsHeaderKeys())
-        header.push_back(settings.readSetting(key));
+    for (const QString &key : resultsHeaderKeys()) {
+        const auto found = fields.find(key);
+        header.push_back(found == fields.end() ? std::nullopt : std::optional(found->second));
+    }
     return header;
 }
 

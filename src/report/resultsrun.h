@@ -9,6 +9,8 @@
 
 #include <QString>
 
+#include <map>
+
 class SettingsStore;
 
 // One results-table run, shared by the window and sedimetra-batch: the
@@ -23,9 +25,9 @@ Result<ResultsRunStatus> runResultsTable(const ProjectSnapshot &snapshot,
                                          const ResultsSettings &settings,
                                          const QString &templatePath, const QString &output);
 
-// The header fields as the settings store holds them, in the order of
-// ResultsSettings::header.
-std::vector<std::optional<QString>> resultsHeader(const SettingsStore &settings);
+// The header fields (see effectiveHeaderFields) in the order of
+// ResultsSettings::header; nothing for a field without a value.
+std::vector<std::optional<QString>> resultsHeader(const std::map<QString, QString> &fields);
 
 // Where a project's results table goes: the project's path with .xlsx.
 QString resultsPathOf(const QString &projectPath);
