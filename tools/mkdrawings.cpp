@@ -84,12 +84,18 @@ bool makeMarks(const QString &dir)
     return true;
 }
 
-void label(Drawing &d, const QString &text, CadPoint at, double height, int horizontal)
+// A text or attribute definition centred vertically on `at`, narrowed as
+// the sheets' texts are.
+void placeText(Drawing &d, int id, CadPoint at, int horizontal)
 {
-    const int id = d.addText(text, at, height);
     d.setAlignment(id, CadAlign::Middle, horizontal);
     d.setAlignmentPoint(id, at);
     d.setScaleFactor(id, 0.8);
+}
+
+void label(Drawing &d, const QString &text, CadPoint at, double height, int horizontal)
+{
+    placeText(d, d.addText(text, at, height), at, horizontal);
 }
 
 bool makeFrame(const CurveLayout &l, const QString &title, const QString &path)
@@ -126,10 +132,8 @@ bool makeFrame(const CurveLayout &l, const QString &title, const QString &path)
         const double y = by + (r + 0.5) * row;
         label(d, caption, {bx + width * 0.15, y}, height, CadAlign::Centre);
         const CadPoint cell{(split + right - margin) / 2, y};
-        const int value = d.addAttributeDefinition(caption, QString(), cell, height);
-        d.setAlignment(value, CadAlign::Middle, CadAlign::Centre);
-        d.setAlignmentPoint(value, cell);
-        d.setScaleFactor(value, 0.8);
+        placeText(d, d.addAttributeDefinition(caption, QString(), cell, height), cell,
+                  CadAlign::Centre);
     }
     return save(d, path);
 }

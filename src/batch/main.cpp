@@ -185,9 +185,7 @@ int curves(const QStringList &args)
     }
 
     const QString out = options.value(QStringLiteral("--out"), drawingPathOf(projectPath));
-    ProtectedFiles keep = programFiles(programDir, projectPath);
-    for (const QString &input : curveRunInputs(in, *snapshot))
-        keep.add(QStringLiteral("要插入的图形"), input);
+    const ProtectedFiles keep = curveRunProtectedFiles(programDir, projectPath, in, *snapshot);
     if (auto allowed = keep.checkOutput(out); !allowed)
         return failure(allowed.error());
     Drawing drawing([base](const QString &, CadPoint) { return std::optional<CadPoint>(base); });

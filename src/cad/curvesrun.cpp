@@ -278,17 +278,20 @@ std::map<QString, QString> titleBlockValues(std::map<QString, QString> values,
     return values;
 }
 
-std::vector<QString> curveRunInputs(const CurveRunSettings &in, const ProjectSnapshot &snapshot)
+ProtectedFiles curveRunProtectedFiles(const QString &programDir, const QString &projectPath,
+                                      const CurveRunSettings &in, const ProjectSnapshot &snapshot)
 {
-    std::set<QString> files;
+    std::set<QString> inputs;
     if (!in.frameDir.isEmpty())
-        files.insert(in.frameDir + QLatin1Char('/') + frameFileName(in.kind));
+        inputs.insert(in.frameDir + QLatin1Char('/') + frameFileName(in.kind));
     for (const QString &mark : {QStringLiteral("圆形"), QStringLiteral("叉叉")})
-        files.insert(in.marks.file(mark));
+        inputs.insert(in.marks.file(mark));
     for (const Point &point : snapshot.points())
-        files.insert(in.marks.file(point.mark));
-    files.erase(QString());
-    return {files.begin(), files.end()};
+        inputs.insert(in.marks.file(point.mark));
+    ProtectedFiles keep = programFiles(programDir, projectPath);
+    for (const QString &input : inputs)
+        keep.add(QStringLiteral("要插入的图形"), input); // an empty path is never added
+    return keep;
 }
 
 QString drawingPathOf(const QString &projectPath)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "base/outputguard.h"
 #include "base/result.h"
 #include "cad/cadinterface.h"
 #include "cad/sheetdrawing.h"
@@ -109,10 +110,12 @@ CurveRunStatus DrawCurveSheets(CadInterface &cad, const ProjectSnapshot &snapsho
 std::map<QString, QString> titleBlockValues(std::map<QString, QString> headerFields,
                                             const ProjectSnapshot &snapshot);
 
-// The files a run reads: the frame drawing and the mark drawings of the
-// points, for the check that the output replaces none of them.
-std::vector<QString> curveRunInputs(const CurveRunSettings &settings,
-                                    const ProjectSnapshot &snapshot);
+// The files a run's drawing must never replace: the program's (see
+// programFiles) and what the run reads, the frame drawing and the mark
+// drawings of the points.
+ProtectedFiles curveRunProtectedFiles(const QString &programDir, const QString &projectPath,
+                                      const CurveRunSettings &settings,
+                                      const ProjectSnapshot &snapshot);
 
 // Where a project's curve sheets are written: the project's path with the
 // extension .dxf instead of .mdb.

@@ -314,15 +314,12 @@ void Drawing::setTextStyleOf(int text, const QString &style)
 int Drawing::addAttributeDefinition(const QString &tag, const QString &defaultValue, CadPoint at,
                                     double height)
 {
-    Entity e;
-    e.kind = Entity::Attdef;
-    e.points = {at};
-    e.alignment = at;
-    e.tag = tag;
-    e.text = defaultValue;
-    e.height = height;
-    e.style = m_activeStyle;
-    return add(std::move(e));
+    // A text of its own, with a tag.
+    const int id = addText(defaultValue, at, height);
+    Entity *e = entity(id);
+    e->kind = Entity::Attdef;
+    e->tag = tag;
+    return id;
 }
 
 int Drawing::addCircle(CadPoint centre, double radius)

@@ -700,29 +700,34 @@ QByteArray dxfText(const Drawing &drawing)
     std::map<QString, int, Drawing::NameLess> layers;
     for (const auto &[name, colour] : drawing.layers())
         layers.try_emplace(validSymbolName(name), colour);
+    std::map<QString, Drawing::Style, Drawing::NameLess> styles;
+    for (const auto &[name, style] : drawing.styles())
+        styles.try_emplace(validSymbolName(name), style);
+    // A text in a style the drawing does not define gets one with the
+    // standard font.
+    const auto useStyleOf = [&styles](const Entity &e) {
+        if (e.kind == Entity::Text || e.kind == Entity::Attdef)
+            styles.try_emplace(validSymbolName(e.style),
+                               Drawing::Style{QStringLiteral("txt"), {}, 1, false});
+    };
     std::set<QString> usedBlocks;
-    const Drawing::Style standardStyle{QStringLiteral("txt"), {}, 1, false};
+    std::set<QString> entityLayers; // as the entities name them, each made valid once
     Extents extents;
     for (const Entity &e : drawing.entities()) {
         if (e.erased)
             continue;
-        layers.try_emplace(validSymbolName(e.layer), 7);
+        if (entityLayers.insert(e.layer).second)
+            layers.try_emplace(validSymbolName(e.layer), 7);
         if (e.kind == Entity::Insert)
             usedBlocks.insert(e.block);
+        useStyleOf(e);
         for (const CadPoint &p : e.points)
             extents.add(p);
     }
-    std::map<QString, Drawing::Style, Drawing::NameLess> styles;
-    for (const auto &[name, style] : drawing.styles())
-        styles.try_emplace(validSymbolName(name), style);
     for (const auto &[file, block] : drawing.blocks())
         if (usedBlocks.count(block->name))
             for (const Entity &e : block->entities)
-                if (e.kind == Entity::Text || e.kind == Entity::Attdef)
-                    styles.try_emplace(validSymbolName(e.style), standardStyle);
-    for (const Entity &e : drawing.entities())
-        if (!e.erased && (e.kind == Entity::Text || e.kind == Entity::Attdef))
-            styles.try_emplace(validSymbolName(e.style), standardStyle);
+                useStyleOf(e);
 
     // About a hundred and fifty bytes an entity.
     DxfOut body(drawing.entities().size() * 160 + (1 << 16));

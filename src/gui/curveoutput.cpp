@@ -118,9 +118,7 @@ void CurveOutput::drawCurveSheets()
     in.bigFont = m_w.bigFont->text();
     in.titleValues = titleBlockValues(
         effectiveHeaderFields(m_session.settings(), m_session.project()), m_session.snapshot());
-    ProtectedFiles keep = programFiles(programDir, m_session.projectPath());
-    for (const QString &input : curveRunInputs(in, m_session.snapshot()))
-        keep.add(QStringLiteral("要插入的图形"), input);
+    const ProtectedFiles keep = curveRunProtectedFiles(programDir, m_session.projectPath(), in, m_session.snapshot());
     if (auto allowed = keep.checkOutput(output); !allowed) {
         showMessage(m_w.window, QStringLiteral("曲线图未能保存：%1").arg(allowed.error()));
         return;
