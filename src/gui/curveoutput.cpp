@@ -4,7 +4,6 @@
 #include "cad/curvesrun.h"
 #include "cad/drawing.h"
 #include "cad/dxffile.h"
-#include "base/outputguard.h"
 #include "base/textnumber.h"
 #include "gui/curvekindcontrols.h"
 #include "gui/messages.h"
