@@ -211,7 +211,9 @@ void DialogWatcher::poll()
         m_answering = nullptr;
         m_seen << SeenMessage{box->windowTitle(), box->text(), box->icon(),
                               m_window ? m_window->pos() : QPoint()};
-        if (QAbstractButton *answer = box->button(m_answer))
+        if (m_key)
+            QTest::keyClick(box, *m_key);
+        else if (QAbstractButton *answer = box->button(m_answer))
             answer->click();
         else if (QAbstractButton *ok = box->button(QMessageBox::Ok))
             ok->click();

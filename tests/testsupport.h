@@ -134,6 +134,9 @@ public:
     // The base point typed into the next point pick; no point cancels it.
     void queuePick(std::optional<QPointF> point) { m_picks << point; }
     void setMessageAnswer(QMessageBox::StandardButton answer) { m_answer = answer; }
+    // Message boxes answered by a key (Enter, Esc) instead, as a user at the
+    // keyboard answers them.
+    void answerWithKey(Qt::Key key) { m_key = key; }
 
     QList<SeenMessage> seen() const { return m_seen; }
     QStringList fileDialogTitles() const { return m_fileTitles; }
@@ -151,6 +154,7 @@ private:
     QList<std::optional<QPointF>> m_picks;
     QStringList m_suggestions;
     QMessageBox::StandardButton m_answer = QMessageBox::Ok;
+    std::optional<Qt::Key> m_key;
     QWidget *m_answering = nullptr;
     class QTimer *m_timer;
 };

@@ -80,6 +80,7 @@ private slots:
     void nothingWithoutAnEpochOrOnCancel();
     void largeSheet();
     void failureLeavesTheProjectAsItWas();
+    void askedBeforeReplacing();
 };
 
 void ImportTest::importsIntoTheCurrentEpoch_data()
@@ -101,6 +102,10 @@ void ImportTest::importsIntoTheCurrentEpoch()
     // J1 twice (the later wins), J2 as text, 沉'3, and point "7".
     QVERIFY2(seen[0].text.contains(QStringLiteral("调入 5 个高程")), qPrintable(seen[0].text));
     QVERIFY(seen[0].text.contains(QStringLiteral("J9")));
+    // J1 rises 1.5 m from epoch 0: written, and listed for checking.
+    QVERIFY2(seen[0].text.contains(QStringLiteral("变化异常")), qPrintable(seen[0].text));
+    QVERIFY(seen[0].text.contains(QStringLiteral("J1：100.00000 → 101.50000")));
+    QVERIFY(!seen[0].text.contains(QStringLiteral("沉'3：")));
     QCOMPARE(session.stored(1, 1), std::optional<double>(101.5));
     QCOMPARE(session.stored(1, 2), std::optional<double>(99.998));
     QCOMPARE(session.stored(1, 3), std::optional<double>(50.25));
@@ -266,6 +271,33 @@ void ImportTest::failureLeavesTheProjectAsItWas()
     const ImportResult locked = importObservations(project, 0, rows, QStringLiteral("m"));
     QVERIFY(!locked.written);
     QCOMPARE(locked.imported, 0);
+}
+
+void ImportTest::askedBeforeReplacing()
+{
+    TestSession session;
+    QVERIFY(session.start());
+    QVERIFY(session.window->session().storeElevation(1, 1, 100.001));
+    for (const auto answer : {QMessageBox::No, QMessageBox::Yes}) {
+        DialogWatcher watcher(session.window.get());
+        watcher.setMessageAnswer(answer);
+        watcher.queueFile(fixture("obs_m.xlsx"));
+        QTest::mouseClick(session.window->findChild<QPushButton *>("Command10"), Qt::LeftButton);
+        const auto seen = watcher.seen();
+        QVERIFY(!seen.isEmpty());
+        // Epoch 1 holds J1 and the second J2; the workbook replaces J1 only.
+        QVERIFY2(seen[0].text.contains(QStringLiteral("已有 2 个测点的高程，调入将覆盖其中 1 个")),
+                 qPrintable(seen[0].text));
+        if (answer == QMessageBox::No) {
+            QCOMPARE(seen.size(), 1);
+            QCOMPARE(session.stored(1, 1), std::optional<double>(100.001));
+            QVERIFY(!session.stored(1, 2));
+        } else {
+            QCOMPARE(seen.size(), 2);
+            QVERIFY(seen[1].text.contains(QStringLiteral("1 个替换了本次观测原有的高程")));
+            QCOMPARE(session.stored(1, 1), std::optional<double>(101.5));
+        }
+    }
 }
 
 QTEST_MAIN(ImportTest)

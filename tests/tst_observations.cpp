@@ -12,7 +12,9 @@
 #include <QRadioButton>
 #include <QScrollBar>
 #include <QTableWidget>
+#include <QContextMenuEvent>
 #include <QTest>
+#include <QTimer>
 
 #include <cmath>
 
@@ -135,6 +137,8 @@ private slots:
     void impossibleAndOutOfOrderDates();
     void wideFiguresElidedWithTheirTooltip();
     void aSecondPointOfOneNameIsAsked();
+    void oddChangeIsAsked();
+    void removingAnEpochAndAPoint();
 };
 
 void ObservationsTest::dateTypedKeyByKey_data()
@@ -445,7 +449,13 @@ void ObservationsTest::clearingACellDeletesTheRecord()
     // fill of the epoch shows: one value, one answer.
     clickCell(window, 1, 2);
     typeText(box, "0");
-    enter(box);
+    {
+        // 100 m to 0 is asked about first, and saved on Enter.
+        DialogWatcher watcher(window);
+        watcher.answerWithKey(Qt::Key_Return);
+        enter(box);
+        QCOMPARE(watcher.seen().size(), 1);
+    }
     QCOMPARE(storedElevation(session.project, 1, 1), "0.0");
     QCOMPARE(cell(window, 1, 2), "0.00000");
     QCOMPARE(cell(window, 1, 4), QString());
@@ -687,11 +697,11 @@ void ObservationsTest::openBoxGoesToItsOwnEpoch()
     list->setCurrentRow(1);
     clickCell(window, 1, 2);
     QVERIFY(box->isVisible());
-    typeText(box, "100.4");
+    typeText(box, "100.49");
     list->setCurrentRow(0);
     QVERIFY(!box->isVisible());
     QCOMPARE(storedElevation(session.project, 0, 1), "100.5");
-    QCOMPARE(storedElevation(session.project, 1, 1), "100.4");
+    QCOMPARE(storedElevation(session.project, 1, 1), "100.49");
     QCOMPARE(cell(window, 1, 1), "100.50000");
     // Enter after the change of epoch writes nothing anywhere.
     enter(box);
@@ -805,6 +815,132 @@ void ObservationsTest::aSecondPointOfOneNameIsAsked()
         QVERIFY(watcher.seen()[0].text.contains(QStringLiteral("已被第 1 号测点使用")));
         QCOMPARE(cell(window, 2, 0), answer == QMessageBox::Yes ? "J1" : "");
     }
+}
+
+void ObservationsTest::oddChangeIsAsked()
+{
+    TestSession session;
+    QVERIFY(session.start());
+    MainWindow *window = session.window.get();
+    session.addEpoch("2018-07-10", "A", "1");
+    auto *box = control<QLineEdit>(window, "Text4");
+    clickCell(window, 1, 1);
+    typeText(box, "10");
+    enter(box);
+    session.addEpoch("2018-07-20", "B", "2");
+    clickCell(window, 1, 2);
+    {
+        // 10 mm: no question.
+        DialogWatcher watcher(window);
+        typeText(box, "10.01");
+        enter(box);
+        QVERIFY(watcher.seen().isEmpty());
+        QCOMPARE(storedElevation(session.project, 1, 1), "10.01");
+    }
+    clickCell(window, 1, 2);
+    // Millimetres typed into a metre grid: Esc goes back to the box, Enter saves.
+    for (const auto key : {Qt::Key_Escape, Qt::Key_Return}) {
+        DialogWatcher watcher(window);
+        watcher.answerWithKey(key);
+        replaceText(box, "10010");
+        enter(box);
+        QCOMPARE(watcher.seen().size(), 1);
+        QVERIFY2(watcher.seen()[0].text.startsWith(QStringLiteral("高程变化异常")),
+                 qPrintable(watcher.seen()[0].text));
+        QVERIFY(watcher.seen()[0].text.endsWith(QStringLiteral("是否保存？")));
+        if (key == Qt::Key_Escape) {
+            QCOMPARE(storedElevation(session.project, 1, 1), "10.01");
+            QCOMPARE(window->focusWidget(), box);
+            QCOMPARE(box->text(), "10010");
+        } else {
+            QCOMPARE(storedElevation(session.project, 1, 1), "10010.0");
+            QCOMPARE(cell(window, 1, 2), "10010.00000");
+        }
+    }
+}
+
+void ObservationsTest::removingAnEpochAndAPoint()
+{
+    TestSession session;
+    QVERIFY(session.start());
+    MainWindow *window = session.window.get();
+    auto *list = control<QListWidget>(window, "List1");
+    auto *box = control<QLineEdit>(window, "Text4");
+    auto *names = control<QLineEdit>(window, "Text5");
+    clickCell(window, 1, 0);
+    typeText(names, "J1");
+    enter(names);
+    typeText(names, "J2");
+    enter(names);
+    const char *dates[] = {"2018-07-10", "2018-07-20", "2018-07-30"};
+    const char *heights[] = {"10", "9.99", "9.98"};
+    for (int k = 0; k < 3; ++k) {
+        session.addEpoch(dates[k], QString(QChar('A' + k)), "1");
+        clickCell(window, 1, k == 0 ? 1 : 2);
+        typeText(box, heights[k]);
+        enter(box);
+        typeText(box, heights[k]);
+        enter(box);
+    }
+    // The context menu of the middle entry, its one command chosen by key.
+    const auto chooseFromMenu = [](QWidget *widget, QPoint at) {
+        QTimer::singleShot(100, [] {
+            if (QWidget *menu = QApplication::activePopupWidget()) {
+                QTest::keyClick(menu, Qt::Key_Down);
+                QTest::keyClick(menu, Qt::Key_Return);
+            }
+        });
+        QContextMenuEvent event(QContextMenuEvent::Mouse, at, widget->mapToGlobal(at));
+        QApplication::sendEvent(widget, &event);
+    };
+    list->setCurrentRow(2);
+    {
+        DialogWatcher watcher(window);
+        watcher.setMessageAnswer(QMessageBox::No);
+        chooseFromMenu(list->viewport(), list->visualItemRect(list->item(1)).center());
+        QCOMPARE(watcher.seen().size(), 1);
+        QCOMPARE(list->count(), 3);
+    }
+    {
+        DialogWatcher watcher(window);
+        watcher.setMessageAnswer(QMessageBox::Yes);
+        chooseFromMenu(list->viewport(), list->visualItemRect(list->item(1)).center());
+        QCOMPARE(watcher.seen().size(), 1);
+        QVERIFY2(watcher.seen()[0].text.startsWith(QStringLiteral("删除第 1 次观测“B”（2018-07-20）及其 2 个高程？")),
+                 qPrintable(watcher.seen()[0].text));
+    }
+    QCOMPARE(list->count(), 2);
+    QCOMPARE(list->item(1)->text(), "1.C");
+    // The epoch shown stays shown under its new number: C, now following A.
+    QCOMPARE(window->session().currentEpoch(), 1);
+    QCOMPARE(cell(window, 1, 3), "-20.00");
+    QCOMPARE(cell(window, 1, 4), "-20.00");
+    // The file as another program reads it.
+    QCOMPARE(QString::fromUtf8(runPython(
+                 QStringLiteral("import sqlite3, sys\n"
+                                "c = sqlite3.connect(sys.argv[1])\n"
+                                "print(' '.join('%d.%s' % r for r in c.execute("
+                                "'SELECT CjNo, Name FROM Sur1 ORDER BY CjNo')), "
+                                "' '.join('%d:%d=%r' % r for r in c.execute("
+                                "'SELECT CjNo, CjdNo, PointH FROM Sur2 ORDER BY CjNo, CjdNo')))"),
+                 {session.project})),
+             "0.A 1.C 0:1=10.0 0:2=10.0 1:1=9.98 1:2=9.98");
+
+    // Point J1 from its name cell's menu.
+    QTableWidget *table = grid(window);
+    {
+        DialogWatcher watcher(window);
+        watcher.setMessageAnswer(QMessageBox::Yes);
+        chooseFromMenu(table->viewport(),
+                       table->visualRect(table->model()->index(0, 0)).center());
+        QCOMPARE(watcher.seen().size(), 1);
+        QCOMPARE(watcher.seen()[0].text, QStringLiteral("删除第 1 号测点“J1”及其全部 2 个高程？"));
+    }
+    QCOMPARE(cell(window, 1, 0), "");
+    QCOMPARE(cell(window, 1, 4), "");
+    QCOMPARE(cell(window, 2, 4), "-20.00");
+    QCOMPARE(storedElevation(session.project, 0, 1), "none");
+    QCOMPARE(storedElevation(session.project, 1, 2), "9.98");
 }
 
 QTEST_MAIN(ObservationsTest)

@@ -49,6 +49,8 @@ private slots:
     void killRightAfterCommitLosesNothing();
     void twoProgramsWriteAtOnce();
     void programFilesAreRecognised();
+    void removingAnEpochOrAPoint_data();
+    void removingAnEpochOrAPoint();
 };
 
 void ProjectDatabaseTest::refusesWhatIsNoProject_data()
@@ -517,6 +519,70 @@ void ProjectDatabaseTest::programFilesAreRecognised()
     QVERIFY(isSameFileIgnoringCase(dir.filePath(QStringLiteral("SDMX.MDB")), {sdmx}));
     QVERIFY(isSameFileIgnoringCase(dir.path() + QStringLiteral("/./sub/../Sdmx.mdb"), {sdmx}));
     QVERIFY(!isSameFileIgnoringCase(other, {sdmx}));
+}
+
+void ProjectDatabaseTest::removingAnEpochOrAPoint_data()
+{
+    // Epochs 0 to 3 named A to D; points 1 and 2 with H = 100 × point +
+    // the epoch's original number, so each record tells where it came from.
+    QTest::addColumn<QString>("what");
+    QTest::addColumn<int>("number");
+    QTest::addColumn<bool>("removed");
+    QTest::addColumn<QString>("records");
+    QTest::addRow("the first epoch")
+        << "epoch" << 0 << true
+        << "0.B 1.C 2.D|0:1=101.0 0:2=201.0 1:1=102.0 1:2=202.0 2:1=103.0 2:2=203.0|1.P 2.Q";
+    QTest::addRow("an epoch in the middle")
+        << "epoch" << 1 << true
+        << "0.A 1.C 2.D|0:1=100.0 0:2=200.0 1:1=102.0 1:2=202.0 2:1=103.0 2:2=203.0|1.P 2.Q";
+    QTest::addRow("the last epoch")
+        << "epoch" << 3 << true
+        << "0.A 1.B 2.C|0:1=100.0 0:2=200.0 1:1=101.0 1:2=201.0 2:1=102.0 2:2=202.0|1.P 2.Q";
+    QTest::addRow("an epoch the project lacks")
+        << "epoch" << 7 << false
+        << "0.A 1.B 2.C 3.D|0:1=100.0 0:2=200.0 1:1=101.0 1:2=201.0 2:1=102.0 2:2=202.0 "
+           "3:1=103.0 3:2=203.0|1.P 2.Q";
+    QTest::addRow("a point") << "point" << 1 << true
+                             << "0.A 1.B 2.C 3.D|0:2=200.0 1:2=201.0 2:2=202.0 3:2=203.0|2.Q";
+}
+
+void ProjectDatabaseTest::removingAnEpochOrAPoint()
+{
+    QFETCH(QString, what);
+    QFETCH(int, number);
+    QFETCH(bool, removed);
+    QFETCH(QString, records);
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("p.mdb"));
+    QVERIFY(makeProject(path));
+    {
+        ProjectDatabase project;
+        QVERIFY(project.open(path));
+        for (int k = 0; k < 4; ++k)
+            QVERIFY(project.addEpoch({k, QStringLiteral("2018-01-0%1").arg(k + 1),
+                                      QString(QChar('A' + k)), QStringLiteral("1")}));
+        for (int j = 1; j <= 2; ++j) {
+            QVERIFY(project.addPoint({j, QString(QChar('P' + j - 1)), 1, QStringLiteral("A")}));
+            for (int k = 0; k < 4; ++k)
+                QVERIFY(project.setElevation(k, j, 100.0 * j + k));
+        }
+        const Result<void> done =
+            what == QLatin1String("epoch") ? project.deleteEpoch(number) : project.deletePoint(number);
+        QCOMPARE(done.ok(), removed);
+    }
+    // Read by another program from the file.
+    const QByteArray seen = runPython(
+        QStringLiteral(
+            "import sqlite3, sys\n"
+            "c = sqlite3.connect(sys.argv[1])\n"
+            "print(' '.join('%d.%s' % r for r in c.execute("
+            "'SELECT CjNo, Name FROM Sur1 ORDER BY CjNo')), end='|')\n"
+            "print(' '.join('%d:%d=%r' % r for r in c.execute("
+            "'SELECT CjNo, CjdNo, PointH FROM Sur2 ORDER BY CjNo, CjdNo')), end='|')\n"
+            "print(' '.join('%d.%s' % r for r in c.execute("
+            "'SELECT CjdNo, PointName FROM Sur3 ORDER BY CjdNo')))"),
+        {path});
+    QCOMPARE(QString::fromUtf8(seen).trimmed(), records);
 }
 
 QTEST_GUILESS_MAIN(ProjectDatabaseTest)

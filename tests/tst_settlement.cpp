@@ -39,6 +39,8 @@ private slots:
     void elevationKeys();
     void pointNameKeys_data();
     void pointNameKeys();
+    void plausibility_data();
+    void plausibility();
 };
 
 
@@ -411,6 +413,50 @@ void SettlementTest::calendarDates()
     QFETCH(QString, text);
     QFETCH(bool, real);
     QCOMPARE(calendarDate(text).has_value(), real);
+}
+
+// Point 1 has 10.000 m in epoch 0, nothing in epoch 1, 0 in epoch 2 (no
+// value in the grid) and `typed` is checked for epoch 3 against 10.000 m.
+// Point 2 has only 0.0001 m in epoch 0, for the ratio rule.
+void SettlementTest::plausibility_data()
+{
+    QTest::addColumn<int>("point");
+    QTest::addColumn<int>("epoch");
+    QTest::addColumn<double>("typed");
+    QTest::addColumn<OptionalValue>("previous");
+    QTest::addColumn<bool>("implausible");
+    QTest::addRow("first epoch has no previous") << 1 << 0 << 500.0 << OptionalValue() << false;
+    QTest::addRow("sinking 50 mm exactly") << 1 << 3 << 9.95 << OptionalValue(10.0) << false;
+    QTest::addRow("rising 50 mm exactly") << 1 << 3 << 10.05 << OptionalValue(10.0) << false;
+    QTest::addRow("sinking 50.01 mm") << 1 << 3 << 9.94999 << OptionalValue(10.0) << true;
+    QTest::addRow("millimetres typed as metres") << 1 << 3 << 10000.0 << OptionalValue(10.0)
+                                                 << true;
+    QTest::addRow("skips the missing and the 0 record") << 1 << 2 << 10.003
+                                                        << OptionalValue(10.0) << false;
+    QTest::addRow("over a hundred times, a small change") << 2 << 1 << 0.0200
+                                                          << OptionalValue(0.0001) << true;
+    QTest::addRow("under a hundredth, a small change") << 2 << 1 << 0.0000009
+                                                       << OptionalValue(0.0001) << true;
+    QTest::addRow("a point never observed") << 7 << 3 << 1.0 << OptionalValue() << false;
+}
+
+void SettlementTest::plausibility()
+{
+    QFETCH(int, point);
+    QFETCH(int, epoch);
+    QFETCH(double, typed);
+    QFETCH(OptionalValue, previous);
+    QFETCH(bool, implausible);
+    const ProjectSnapshot snapshot =
+        snapshotOf({{{0, "2018-01-01", "A", "1"},
+                     {1, "2018-01-11", "B", "1"},
+                     {2, "2018-01-21", "C", "1"},
+                     {3, "2018-01-31", "D", "1"}},
+                    {{0, 1, 10.0}, {2, 1, 0.0}, {0, 2, 0.0001}},
+                    {},
+                    {}});
+    QCOMPARE(PreviousElevation(snapshot, epoch, point), previous);
+    QCOMPARE(ImplausibleElevation(previous, typed), implausible);
 }
 
 QTEST_GUILESS_MAIN(SettlementTest)

@@ -11,6 +11,7 @@
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QMenu>
 #include <QPushButton>
 
 EpochCommands::EpochCommands(Session &session, const Widgets &widgets)
@@ -24,6 +25,86 @@ EpochCommands::EpochCommands(Session &session, const Widgets &widgets)
         box->installEventFilter(this);
     m_w.layers->setAttribute(Qt::WA_InputMethodEnabled, false);
     m_w.date->setAttribute(Qt::WA_InputMethodEnabled, false);
+    m_w.list->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(m_w.list, &QListWidget::customContextMenuRequested, this,
+            &EpochCommands::showListMenu);
+}
+
+namespace {
+// The epoch number of a list entry: the number before the first "." (a name
+// may hold "." itself).
+int epochOfEntry(const QListWidgetItem *entry)
+{
+    const QString text = entry->text();
+    return text.left(text.indexOf(QLatin1Char('.'))).toInt();
+}
+} // namespace
+
+void EpochCommands::showListMenu(const QPoint &position)
+{
+    const QListWidgetItem *entry = m_w.list->itemAt(position);
+    if (!entry || !m_session.project())
+        return;
+    const int cjNo = epochOfEntry(entry);
+    QMenu menu(m_w.list);
+    connect(menu.addAction(QStringLiteral("删除本次观测")), &QAction::triggered, this,
+            [this, cjNo] { removeEpoch(cjNo); });
+    menu.exec(m_w.list->viewport()->mapToGlobal(position));
+}
+
+void EpochCommands::removeEpoch(int cjNo)
+{
+    const ProjectSnapshot &snapshot = m_session.snapshot();
+    const Epoch *epoch = snapshot.epochByNumber(cjNo);
+    if (!epoch)
+        return;
+    // What typed into an open box belongs to the epoch shown is kept first.
+    m_session.requestCloseBoxes();
+    int elevations = 0;
+    const int index = snapshot.epochIndex(cjNo);
+    for (int column = 0; column < int(snapshot.pointNumbers().size()); ++column)
+        elevations += ProjectSnapshot::present(snapshot.at(index, column)) ? 1 : 0;
+    QString question = QStringLiteral("删除第 %1 次观测“%2”（%3）及其 %4 个高程？")
+                           .arg(cjNo)
+                           .arg(epoch->name, epoch->date)
+                           .arg(elevations);
+    const bool later = index + 1 < snapshot.epochCount();
+    if (later)
+        question += QStringLiteral("\n以后各次观测的次序号依次减一。");
+    if (cjNo == 0 && later)
+        question += QStringLiteral("\n第 1 次观测“%1”（%2）将成为首次观测，"
+                                   "各点的累计沉降从它算起。")
+                        .arg(snapshot.epochs()[size_t(index + 1)].name,
+                             snapshot.epochs()[size_t(index + 1)].date);
+    if (!askYesNo(m_w.window, question))
+        return;
+    const int shown = m_session.currentEpoch();
+    if (auto removed = m_session.removeEpoch(cjNo); !removed) {
+        reportWriteFailure(m_w.window, m_session.projectPath(), removed.error());
+        return;
+    }
+    // The list anew; the epoch shown stays shown under its new number, and
+    // in place of the removed one the epoch that took its number.
+    const int show = shown > cjNo ? shown - 1 : shown;
+    {
+        const QSignalBlocker blocker(m_w.list);
+        m_w.list->clear();
+        for (const Epoch &e : m_session.snapshot().epochs())
+            addListEntry(QString::number(e.cjNo) + QLatin1Char('.') + e.name);
+    }
+    int row = m_w.list->count() - 1;
+    for (int i = 0; i < m_w.list->count(); ++i)
+        if (epochOfEntry(m_w.list->item(i)) == show)
+            row = i;
+    if (row >= 0) {
+        const QSignalBlocker blocker(m_w.list);
+        m_w.list->setCurrentRow(row);
+    }
+    if (row < 0) {
+        m_session.setCurrentEpoch(-1);
+        m_w.modify->setEnabled(false);
+    }
+    selectEpoch();
 }
 
 bool EpochCommands::eventFilter(QObject *watched, QEvent *event)
@@ -103,9 +184,7 @@ void EpochCommands::selectEpoch()
     if (auto reloaded = m_session.reloadIfChanged(); !reloaded)
         showMessage(m_w.window, reloaded.error());
     if (QListWidgetItem *entry = m_w.list->currentItem()) {
-        // The number before the first "."; a name may hold "." itself.
-        const QString text = entry->text();
-        m_session.setCurrentEpoch(text.left(text.indexOf(QLatin1Char('.'))).toInt());
+        m_session.setCurrentEpoch(epochOfEntry(entry));
         if (const Epoch *epoch = m_session.snapshot().epochByNumber(m_session.currentEpoch())) {
             m_w.date->setText(epoch->date);
             m_w.name->setText(epoch->name);

@@ -34,12 +34,17 @@ public:
     void showProject();
     void newObservation();
     void modify();
+    // "删除本次观测" from the list's context menu: after the user agrees,
+    // the epoch and its elevations go, later epochs move down by one
+    // number, and list, grid and preview show the project as it is now.
+    void removeEpoch(int cjNo);
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
     bool noProject();
+    void showListMenu(const QPoint &position);
     void addListEntry(const QString &text);
     void focusBox(class QLineEdit *box);
     // The checks a date and a name must pass before either is written:

@@ -47,8 +47,27 @@ void ImportCommand::importObservations()
     case ImportSource::Read:
         break;
     }
-    const ImportResult result =
-        ::importObservations(*project, m_session.currentEpoch(), rows, m_session.unit());
+    const int epoch = m_session.currentEpoch();
+    const auto plan = planImport(*project, epoch, rows, m_session.unit());
+    if (!plan) {
+        showMessage(m_window,
+                    QStringLiteral("调入失败，工程未作任何修改：%1\n%2")
+                        .arg(QDir::toNativeSeparators(project->path()), plan.error()),
+                    title);
+        return;
+    }
+    // Elevations already typed or imported into this epoch are replaced
+    // only when the user says so.
+    if (plan->result.overwritten > 0
+        && !askYesNo(m_window,
+                     QStringLiteral("第 %1 次观测已有 %2 个测点的高程，调入将覆盖其中 %3 个。"
+                                    "是否继续调入？")
+                         .arg(epoch)
+                         .arg(plan->held)
+                         .arg(plan->result.overwritten),
+                     title))
+        return;
+    const ImportResult result = writeImport(*project, *plan);
     if (!result.written) {
         showMessage(m_window,
                     QStringLiteral("调入失败，工程未作任何修改：%1\n%2")

@@ -47,13 +47,14 @@ void showMessage(QWidget *window, const QString &text, const QString &title, QMe
     moveBack(window);
 }
 
-bool askYesNo(QWidget *window, const QString &text, const QString &title)
+bool askYesNo(QWidget *window, const QString &text, const QString &title, Answer preset)
 {
     moveAside(window);
     QMessageBox box(QMessageBox::Question, title, text, QMessageBox::Yes | QMessageBox::No, window);
     box.button(QMessageBox::Yes)->setText(QStringLiteral("是"));
     box.button(QMessageBox::No)->setText(QStringLiteral("否"));
-    box.setDefaultButton(QMessageBox::No);
+    box.setDefaultButton(preset == Answer::Yes ? QMessageBox::Yes : QMessageBox::No);
+    box.setEscapeButton(QMessageBox::No);
     const bool yes = box.exec() == QMessageBox::Yes;
     moveBack(window);
     return yes;

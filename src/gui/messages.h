@@ -16,14 +16,15 @@ void showMessage(QWidget *window, const QString &text,
                  const QString &title = QStringLiteral("Sedimetra"),
                  QMessageBox::Icon icon = QMessageBox::Warning);
 
+// A question with 是 and 否, the window moved aside as for a message; true
+// for 是. Enter gives the preset answer (否 unless another is given), Esc 否.
+enum class Answer { Yes, No };
+bool askYesNo(QWidget *window, const QString &text,
+              const QString &title = QStringLiteral("Sedimetra"), Answer preset = Answer::No);
+
 // The main window moved aside (its left edge 300 twips from the screen's
 // right edge) while a box or a pick is up, and back to its place beside the
 // right edge after it; its top and size are kept.
-// A question with 是 and 否 (否 the default), the window moved aside as for
-// a message; true for 是.
-bool askYesNo(QWidget *window, const QString &text,
-              const QString &title = QStringLiteral("Sedimetra"));
-
 void moveAside(QWidget *window);
 void moveBack(QWidget *window);
 

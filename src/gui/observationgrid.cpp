@@ -7,9 +7,11 @@
 #include "gui/twips.h"
 #include "survey/keyrules.h"
 #include "survey/settlement.h"
+#include "survey/settlementrules.h"
 
 #include <QKeyEvent>
 #include <QLineEdit>
+#include <QMenu>
 #include <QScrollBar>
 #include <QTableWidget>
 
@@ -31,6 +33,46 @@ ObservationGrid::ObservationGrid(Session &session, const Widgets &widgets)
     connect(m_w.grid, &QTableWidget::cellClicked, this, &ObservationGrid::cellClicked);
     connect(m_w.grid->verticalScrollBar(), &QScrollBar::valueChanged, this,
             &ObservationGrid::scrolled);
+    m_w.grid->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(m_w.grid, &QTableWidget::customContextMenuRequested, this,
+            &ObservationGrid::showCellMenu);
+}
+
+void ObservationGrid::showCellMenu(const QPoint &position)
+{
+    const QModelIndex cell = m_w.grid->indexAt(position);
+    if (!m_session.project() || !cell.isValid() || cell.column() != 0
+        || !m_session.snapshot().point(cell.row() + 1))
+        return;
+    const int row = cell.row() + 1;
+    QMenu menu(m_w.grid);
+    connect(menu.addAction(QStringLiteral("删除测点")), &QAction::triggered, this,
+            [this, row] { removePoint(row); });
+    menu.exec(m_w.grid->viewport()->mapToGlobal(position));
+}
+
+void ObservationGrid::removePoint(int row)
+{
+    const ProjectSnapshot &snapshot = m_session.snapshot();
+    const Point *point = snapshot.point(row);
+    if (!point)
+        return;
+    leaveBoxes();
+    int elevations = 0;
+    if (const int column = snapshot.columnOf(row); column >= 0)
+        for (int index = 0; index < snapshot.epochCount(); ++index)
+            elevations += ProjectSnapshot::present(snapshot.at(index, column)) ? 1 : 0;
+    if (!askYesNo(m_w.window, QStringLiteral("删除第 %1 号测点“%2”及其全部 %3 个高程？")
+                                  .arg(row)
+                                  .arg(point->name)
+                                  .arg(elevations)))
+        return;
+    if (auto removed = m_session.removePoint(row); !removed) {
+        reportWriteFailure(m_w.window, m_session.projectPath(), removed.error());
+        return;
+    }
+    delete m_w.grid->takeItem(row - 1, 0);
+    m_session.requestRefresh();
 }
 
 int ObservationGrid::topRow() const
@@ -165,7 +207,9 @@ void ObservationGrid::leaveBoxes()
             const auto metres = typed.isEmpty()
                                     ? std::nullopt
                                     : std::optional(ParseElevation(typed, m_session.unit()));
-            if (auto stored = m_session.storeElevation(m_editEpoch, m_editRow, metres); !stored)
+            if (metres && !plausibleOrConfirmed(m_editEpoch, m_editRow, *metres)) {
+                // Not saved: the box closes with the view it belonged to.
+            } else if (auto stored = m_session.storeElevation(m_editEpoch, m_editRow, metres); !stored)
                 reportWriteFailure(m_w.window, m_session.projectPath(), stored.error());
             else
                 m_session.announceElevationStored(m_editEpoch, m_editRow);
@@ -322,6 +366,11 @@ void ObservationGrid::commitElevation()
         return;
     }
     const double hc = ParseElevation(typed, unit);
+    if (!typed.isEmpty() && !plausibleOrConfirmed(k, row, hc)) {
+        m_w.elevation->setFocus();
+        m_w.elevation->selectAll();
+        return;
+    }
     const auto stored =
         m_session.storeElevation(k, row, typed.isEmpty() ? std::nullopt : std::optional(hc));
     if (!stored) {
@@ -350,6 +399,24 @@ void ObservationGrid::commitElevation()
     m_session.announceElevationStored(k, row);
     m_w.elevation->setFocus();
     m_w.elevation->selectAll();
+}
+
+bool ObservationGrid::plausibleOrConfirmed(int epoch, int row, double metres)
+{
+    const auto previous = PreviousElevation(m_session.snapshot(), epoch, row);
+    if (!ImplausibleElevation(previous, metres))
+        return true;
+    const QString unit = m_session.unit();
+    const Point *point = m_session.snapshot().point(row);
+    return askYesNo(
+        m_w.window,
+        QStringLiteral("高程变化异常：测点“%1”第 %2 次观测的高程 %3，上次为 %4，相差 %5 mm。\n"
+                       "是否保存？")
+            .arg(point ? point->name : QString::number(row))
+            .arg(epoch)
+            .arg(FormatElevation(metres, unit), FormatElevation(*previous, unit),
+                 FormatSettlement(metres - *previous)),
+        QStringLiteral("Sedimetra"), Answer::Yes);
 }
 
 bool ObservationGrid::nameTakenAnswered(int row, const QString &name)

@@ -44,6 +44,13 @@ public:
     void leaveBoxes();
     // Recomputes one row from the snapshot, as fill() does.
     void fillRow(int row);
+    // "删除测点" from a point-name cell's context menu: after the user
+    // agrees, the point's record and all its elevations go, and the grid and
+    // the preview show the project as it is now.
+    void removePoint(int row);
+    // True when the elevation is a plausible change from the point's
+    // previous one, or the user says to save it all the same.
+    bool plausibleOrConfirmed(int epoch, int row, double metres);
     // True when no other point has the name, or the user agrees to a second.
     bool nameTakenAnswered(int row, const QString &name);
 
@@ -59,6 +66,7 @@ protected:
 
 private:
     void cellClicked(int tableRow, int column);
+    void showCellMenu(const QPoint &position);
     void scrolled();
     void commitElevation();
     void commitName();

@@ -128,6 +128,20 @@ Result<void> Session::updateEpoch(const Epoch &epoch)
     return success();
 }
 
+Result<void> Session::removeEpoch(int cjNo)
+{
+    if (auto removed = m_project->deleteEpoch(cjNo); !removed)
+        return removed;
+    return readSnapshot();
+}
+
+Result<void> Session::removePoint(int cjdNo)
+{
+    if (auto removed = m_project->deletePoint(cjdNo); !removed)
+        return removed;
+    return readSnapshot();
+}
+
 Result<void> Session::storeSetting(const QString &key, const QString &value)
 {
     QString error;

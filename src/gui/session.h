@@ -68,6 +68,10 @@ public:
     // Adds an epoch with the next number, which is returned.
     Result<int> addEpoch(const QString &date, const QString &name, const QString &layers);
     Result<void> updateEpoch(const Epoch &epoch);
+    // Removes an epoch (later ones move down by one number) or a point, each
+    // with its elevations in one transaction, and reads the project again.
+    Result<void> removeEpoch(int cjNo);
+    Result<void> removePoint(int cjdNo);
     // The project changed in ways the session did not follow (an import):
     // read it whole again.
     Result<void> reload();

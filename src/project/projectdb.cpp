@@ -364,6 +364,42 @@ Result<void> ProjectDatabase::updateEpoch(const Epoch &epoch)
     return success();
 }
 
+Result<void> ProjectDatabase::deleteEpoch(int cjNo)
+{
+    if (auto writable = checkWritable(); !writable)
+        return writable;
+    return inTransaction([&]() -> Result<void> {
+        QSqlQuery &removeEpoch =
+            statement("deleteEpoch", QStringLiteral("DELETE FROM Sur1 WHERE CjNo = ?"));
+        removeEpoch.bindValue(0, cjNo);
+        if (auto ran = run(removeEpoch); !ran)
+            return ran;
+        if (removeEpoch.numRowsAffected() < 1)
+            return fail(QStringLiteral("找不到第 %1 次观测").arg(cjNo));
+        QSqlQuery &removeElevations =
+            statement("deleteEpochElevations", QStringLiteral("DELETE FROM Sur2 WHERE CjNo = ?"));
+        removeElevations.bindValue(0, cjNo);
+        if (auto ran = run(removeElevations); !ran)
+            return ran;
+        // The numbers are unique, and SQLite checks that row by row in no
+        // given order: the later epochs go to negative numbers first, then
+        // to their new ones.
+        for (const char *table : {"Sur1", "Sur2"}) {
+            for (const char *step : {"SET CjNo = -CjNo WHERE CjNo > ?",
+                                     "SET CjNo = -CjNo - 1 WHERE CjNo < 0 AND -CjNo > ?"}) {
+                QSqlQuery move(m_db);
+                if (!move.prepare(QStringLiteral("UPDATE %1 %2")
+                                      .arg(QLatin1String(table), QLatin1String(step))))
+                    return fail(move.lastError().text());
+                move.bindValue(0, cjNo);
+                if (auto ran = run(move); !ran)
+                    return ran;
+            }
+        }
+        return success();
+    });
+}
+
 Result<std::optional<double>> ProjectDatabase::elevation(int cjNo, int cjdNo)
 {
     QSqlQuery &query =
@@ -564,6 +600,23 @@ Result<void> ProjectDatabase::renamePoint(int cjdNo, const QString &name)
     if (query.numRowsAffected() < 1)
         return fail(QStringLiteral("找不到第 %1 号观测点").arg(cjdNo));
     return success();
+}
+
+Result<void> ProjectDatabase::deletePoint(int cjdNo)
+{
+    if (auto writable = checkWritable(); !writable)
+        return writable;
+    return inTransaction([&]() -> Result<void> {
+        QSqlQuery &removePoint =
+            statement("deletePoint", QStringLiteral("DELETE FROM Sur3 WHERE CjdNo = ?"));
+        removePoint.bindValue(0, cjdNo);
+        if (auto ran = run(removePoint); !ran)
+            return ran;
+        QSqlQuery &removeElevations = statement(
+            "deletePointElevations", QStringLiteral("DELETE FROM Sur2 WHERE CjdNo = ?"));
+        removeElevations.bindValue(0, cjdNo);
+        return run(removeElevations);
+    });
 }
 
 Result<std::optional<Rgb>> ProjectDatabase::colour(int aci)

@@ -101,6 +101,10 @@ public:
     Result<void> addEpoch(const Epoch &epoch);
     // Changes date, name and load floors of the epoch numbered epoch.cjNo.
     Result<void> updateEpoch(const Epoch &epoch);
+    // Removes epoch `cjNo` with its elevations, in one transaction; every
+    // later epoch moves down by one number, with its elevations, so that
+    // the numbers stay continuous.
+    Result<void> deleteEpoch(int cjNo);
 
     // Elevations (Sur2), in metres.
     Result<std::optional<double>> elevation(int cjNo, int cjdNo);
@@ -133,6 +137,9 @@ public:
     Result<std::optional<Point>> pointByName(const QString &name);
     Result<void> addPoint(const Point &point);
     Result<void> renamePoint(int cjdNo, const QString &name);
+    // Removes point `cjdNo` and all its elevations, in one transaction; the
+    // other points keep their numbers (a point's number is its grid row).
+    Result<void> deletePoint(int cjdNo);
 
     // Colours (AciRgb).
     Result<std::optional<Rgb>> colour(int aci);

@@ -4,6 +4,7 @@
 #include "survey/projectsnapshot.h"
 #include "xlsx/workbook.h"
 #include "survey/settlement.h"
+#include "survey/settlementrules.h"
 #include "base/textnumber.h"
 
 #include <QDir>
@@ -107,6 +108,17 @@ ImportSource readXls(const QString &path, std::vector<ImportRow> *rows, QString 
     return rows->empty() ? ImportSource::Empty : ImportSource::Read;
 }
 
+// A point name as the project's lookup by name compares it: letters A to Z
+// without case (SQLite's NOCASE), every other character as it is.
+QString nameKey(const QString &name)
+{
+    QString key = name;
+    for (QChar &c : key)
+        if (c >= QLatin1Char('A') && c <= QLatin1Char('Z'))
+            c = QChar(c.unicode() + ('a' - 'A'));
+    return key;
+}
+
 ImportSource readXlsx(const QString &path, std::vector<ImportRow> *rows, QString *error)
 {
     XlsxWorkbook workbook;
@@ -164,56 +176,103 @@ ImportSource readObservationRows(const QString &path, std::vector<ImportRow> *ro
     return ImportSource::NotFound;
 }
 
-ImportResult importObservations(ProjectDatabase &project, int epoch,
-                                const std::vector<ImportRow> &rows, const QString &unit)
+Result<ImportPlan> planImport(ProjectDatabase &project, int epoch,
+                              const std::vector<ImportRow> &rows, const QString &unit)
 {
-    ImportResult result;
-    std::unordered_map<QString, std::optional<int>> pointOf; // name -> CjdNo, looked up once
-    std::unordered_map<QString, int> pointsNamed;            // how many points have a name
-    if (const auto points = project.points())
-        for (const Point &point : *points)
-            ++pointsNamed[point.name.toCaseFolded()]; // as the lookup compares them
-    const Result<void> written = project.inTransaction([&]() -> Result<void> {
-        for (const ImportRow &row : rows) {
-            if (row.name.isEmpty() || row.elevation.isEmpty() || !row.numeric) {
-                ++result.skipped;
-                continue;
-            }
-            auto found = pointOf.find(row.name);
-            if (found == pointOf.end()) {
-                const auto point = project.pointByName(row.name);
-                if (!point)
-                    return point.failure();
-                found = pointOf
-                            .emplace(row.name, *point ? std::optional<int>((*point)->cjdNo)
-                                                      : std::nullopt)
-                            .first;
-            }
-            if (!found->second) {
-                if (!result.unmatched.contains(row.name))
-                    result.unmatched << row.name;
-                continue;
-            }
-            if (pointsNamed[row.name.toCaseFolded()] > 1 && !result.ambiguous.contains(row.name))
-                result.ambiguous << row.name;
-            // "1e999" and the like are no elevation: counted, never stored.
-            const double metres = ParseElevation(row.elevation, unit);
-            if (!row.finite || !usableElevation(metres)) {
-                ++result.invalid;
-                continue;
-            }
-            if (auto stored = project.setElevation(epoch, *found->second, metres); !stored)
-                return stored;
-            ++result.imported;
+    ImportPlan plan;
+    plan.epoch = epoch;
+    ImportResult &result = plan.result;
+    const auto points = project.points();
+    if (!points)
+        return points.failure();
+    // The first point of a name, as the lookup by name finds it, and how
+    // many points have each name.
+    std::unordered_map<QString, const Point *> pointOf;
+    std::unordered_map<QString, int> pointsNamed;
+    for (const Point &point : *points) {
+        const QString key = nameKey(point.name);
+        pointOf.emplace(key, &point);
+        ++pointsNamed[key];
+    }
+    // Each point's latest elevation before this epoch (0 counts as none,
+    // as in the grid), and the points this epoch has an elevation for.
+    const auto elevations = project.allElevations();
+    if (!elevations)
+        return elevations.failure();
+    std::unordered_map<int, double> previous;
+    std::unordered_map<int, bool> held;
+    for (const Elevation &e : *elevations) {
+        if (e.cjNo < epoch && e.pointH != 0 && usableElevation(e.pointH))
+            previous[e.cjdNo] = e.pointH;
+        else if (e.cjNo == epoch)
+            held[e.cjdNo] = false;
+    }
+    plan.held = int(held.size());
+
+    for (const ImportRow &row : rows) {
+        if (row.name.isEmpty() || row.elevation.isEmpty() || !row.numeric) {
+            ++result.skipped;
+            continue;
         }
+        const QString key = nameKey(row.name);
+        const auto found = pointOf.find(key);
+        if (found == pointOf.end()) {
+            if (!result.unmatched.contains(row.name))
+                result.unmatched << row.name;
+            continue;
+        }
+        if (pointsNamed[key] > 1 && !result.ambiguous.contains(row.name))
+            result.ambiguous << row.name;
+        // "1e999" and the like are no elevation: counted, never stored.
+        const double metres = ParseElevation(row.elevation, unit);
+        if (!row.finite || !usableElevation(metres)) {
+            ++result.invalid;
+            continue;
+        }
+        const int cjdNo = found->second->cjdNo;
+        const auto before = previous.find(cjdNo);
+        const std::optional<double> prior =
+            before == previous.end() ? std::nullopt : std::optional(before->second);
+        if (ImplausibleElevation(prior, metres))
+            result.implausible << QStringLiteral("第 %1 行 %2：%3 → %4")
+                                      .arg(row.row)
+                                      .arg(row.name, FormatElevation(*prior, unit),
+                                           FormatElevation(metres, unit));
+        if (const auto replaced = held.find(cjdNo); replaced != held.end() && !replaced->second) {
+            replaced->second = true;
+            ++result.overwritten;
+        }
+        plan.writes.emplace_back(cjdNo, metres);
+    }
+    return plan;
+}
+
+ImportResult writeImport(ProjectDatabase &project, const ImportPlan &plan)
+{
+    ImportResult result = plan.result;
+    const Result<void> written = project.inTransaction([&]() -> Result<void> {
+        for (const auto &[cjdNo, metres] : plan.writes)
+            if (auto stored = project.setElevation(plan.epoch, cjdNo, metres); !stored)
+                return stored;
         return success();
     });
     result.written = written.ok();
-    if (!written) {
+    result.imported = written ? int(plan.writes.size()) : 0;
+    if (!written)
         result.error = written.error();
-        result.imported = 0;
-    }
     return result;
+}
+
+ImportResult importObservations(ProjectDatabase &project, int epoch,
+                                const std::vector<ImportRow> &rows, const QString &unit)
+{
+    auto plan = planImport(project, epoch, rows, unit);
+    if (!plan) {
+        ImportResult failed;
+        failed.error = plan.error();
+        return failed;
+    }
+    return writeImport(project, *plan);
 }
 
 QString importSummary(const QString &file, const ImportResult &result)
@@ -227,6 +286,15 @@ QString importSummary(const QString &file, const ImportResult &result)
     if (!result.ambiguous.isEmpty())
         summary += QStringLiteral("\n以下点名属于多个测点，高程只调入了编号最小的一个：%1")
                        .arg(result.ambiguous.mid(0, listedNames).join(QStringLiteral("、")));
+    if (result.overwritten > 0)
+        summary += QStringLiteral("\n其中 %1 个替换了本次观测原有的高程。").arg(result.overwritten);
+    if (!result.implausible.isEmpty()) {
+        summary += QStringLiteral("\n以下行的高程与上次相比变化异常（超过 50 mm 或相差百倍），"
+                                  "已调入，请核对：\n%1")
+                       .arg(result.implausible.mid(0, listedNames).join(QLatin1Char('\n')));
+        if (result.implausible.size() > listedNames)
+            summary += QStringLiteral("\n等，共 %1 行").arg(result.implausible.size());
+    }
     if (!result.unmatched.isEmpty()) {
         const QStringList shown = result.unmatched.mid(0, listedNames);
         summary +=

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "base/result.h"
+
 #include <QString>
 #include <QStringList>
 
@@ -37,12 +39,33 @@ struct ImportResult
     int invalid = 0;       // rows whose elevation is no finite number (1e999, -1e400)
     QStringList unmatched; // names of no point, in sheet order, each once
     QStringList ambiguous; // names several points have (the first was taken), each once
+    // Rows whose elevation changes the point oddly from its previous epoch
+    // (ImplausibleElevation), as "第 n 行 NAME：previous → new"; written all
+    // the same, listed for the user to check.
+    QStringList implausible;
+    int overwritten = 0; // elevations the epoch held that the rows replace
 };
 
-// Writes the elevations of the rows into epoch `epoch` for the points of
-// those names (the first point of a name), in metres, in one transaction:
-// a failure part-way leaves the project as it was. A later row of a name
-// overwrites an earlier one.
+// What importing the rows into epoch `epoch` would do, worked out without
+// writing: the elevations by point in row order, and every count of the
+// result (with `held`, the elevations the epoch holds already), so that the
+// user can be asked before anything is replaced.
+struct ImportPlan
+{
+    int epoch = 0;
+    std::vector<std::pair<int, double>> writes; // point number, metres
+    ImportResult result;
+    int held = 0;
+};
+Result<ImportPlan> planImport(ProjectDatabase &project, int epoch,
+                              const std::vector<ImportRow> &rows, const QString &unit);
+// Writes a plan in one transaction: a failure part-way leaves the project
+// as it was.
+ImportResult writeImport(ProjectDatabase &project, const ImportPlan &plan);
+
+// Plans and writes: the elevations of the rows into epoch `epoch` for the
+// points of those names (the first point of a name), in metres. A later row
+// of a name overwrites an earlier one.
 ImportResult importObservations(ProjectDatabase &project, int epoch,
                                 const std::vector<ImportRow> &rows, const QString &unit);
 

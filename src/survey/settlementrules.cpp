@@ -1,5 +1,7 @@
 #include "survey/settlementrules.h"
 
+#include <cmath>
+
 PointValues TablePointValues(std::optional<double> first, std::optional<double> previous,
                              std::optional<double> current, int interval)
 {
@@ -72,4 +74,32 @@ std::optional<double> MeanSinkingRate(const ProjectSnapshot &snapshot, int index
     if (count == 0 || days <= 0)
         return std::nullopt;
     return sum / count / days;
+}
+
+std::optional<double> PreviousElevation(const ProjectSnapshot &snapshot, int cjNo, int cjdNo)
+{
+    const int column = snapshot.columnOf(cjdNo);
+    if (column < 0)
+        return std::nullopt;
+    const std::vector<Epoch> &epochs = snapshot.epochs();
+    for (int index = snapshot.epochCount() - 1; index >= 0; --index) {
+        if (epochs[size_t(index)].cjNo >= cjNo)
+            continue;
+        const double h = snapshot.at(index, column);
+        if (ProjectSnapshot::present(h) && h != 0)
+            return h;
+    }
+    return std::nullopt;
+}
+
+bool ImplausibleElevation(std::optional<double> previous, double metres)
+{
+    if (!previous || *previous == 0)
+        return false;
+    // In whole hundredths of a millimetre, so that a change of exactly
+    // 50 mm is not made more by the binary fractions of the metres.
+    if (std::round(std::fabs(metres - *previous) * 1e5) > std::round(plausibleChange * 1e5))
+        return true;
+    const double ratio = metres / *previous;
+    return ratio > 100 || ratio < 0.01;
 }

@@ -36,3 +36,17 @@ EpochAverages TableEpochAverages(const ProjectSnapshot &snapshot, int cjNo, int 
 // epoch before it in the list. Absent for the epoch numbered 0, when no point
 // has both records, or when D is 0 (a malformed date).
 std::optional<double> MeanSinkingRate(const ProjectSnapshot &snapshot, int index, int lastPoint);
+
+// The elevation point `cjdNo` had before epoch `cjNo`: that of the latest
+// earlier epoch where it has one (a record of exactly 0 counts as none, as
+// in the grid); nothing when no earlier epoch has it.
+std::optional<double> PreviousElevation(const ProjectSnapshot &snapshot, int cjNo, int cjdNo);
+
+// The largest change of a point's elevation from one epoch to the next that
+// passes without a question, in metres.
+constexpr double plausibleChange = 0.05;
+// An elevation that is likely a slip rather than a settlement: it differs
+// from the point's previous elevation by more than plausibleChange, or is
+// more than 100 times or less than a hundredth of it (millimetres typed for
+// metres, or the reverse). Never for a point with no previous elevation.
+bool ImplausibleElevation(std::optional<double> previous, double metres);
