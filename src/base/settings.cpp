@@ -36,6 +36,12 @@ QString settingDefault(const QString &key)
         return QStringLiteral("Romans");
     if (key == SettingKey::Font2)
         return QStringLiteral("Htj_S");
+    if (key == SettingKey::StableRate)
+        return QStringLiteral("0.04");
+    if (key == SettingKey::StableDays)
+        return QStringLiteral("100");
+    if (key == SettingKey::PredictionStep)
+        return QStringLiteral("30");
     return QString();
 }
 

@@ -28,6 +28,11 @@ inline const QString Benchmark = QStringLiteral("起算点号");
 inline const QString BenchmarkElevation = QStringLiteral("起算高程");
 // The folder of the last project opened or made: where the file dialogs start.
 inline const QString ProjectFolder = QStringLiteral("工程目录");
+// The stability verdict and the settlement prediction: the limit rate
+// (mm/d), the window of days it is judged over, and Asaoka's step (days).
+inline const QString StableRate = QStringLiteral("稳定速率");
+inline const QString StableDays = QStringLiteral("稳定天数");
+inline const QString PredictionStep = QStringLiteral("预测步长");
 } // namespace SettingKey
 
 // The eight header fields of the results table (also what a frame's title

@@ -1,0 +1,287 @@
+#include "survey/stability.h"
+
+#include "base/settings.h"
+#include "base/textnumber.h"
+#include "survey/settlement.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace {
+
+// A setting that must be a positive number; its default otherwise.
+double positiveSetting(const SettingsStore &settings, const QString &key, double fallback)
+{
+    const auto stored = settings.readSetting(key);
+    if (!stored || !isNumeric(stored->trimmed()))
+        return fallback;
+    const double value = leadingNumber(*stored);
+    return std::isfinite(value) && value > 0 ? value : fallback;
+}
+
+bool presentElevation(double h)
+{
+    return ProjectSnapshot::present(h) && h != 0;
+}
+
+// Loaded floors compared as numbers when both are numbers ("6" and "6.0"),
+// else as the texts typed.
+bool sameFloors(const QString &a, const QString &b)
+{
+    const QString x = a.trimmed(), y = b.trimmed();
+    if (isNumeric(x) && isNumeric(y))
+        return leadingNumber(x) == leadingNumber(y);
+    return x == y;
+}
+
+// Least squares of y = slope·x + intercept.
+struct LineFit
+{
+    double slope = 0, intercept = 0, r2 = 0;
+};
+std::optional<LineFit> fitLine(const std::vector<double> &x, const std::vector<double> &y)
+{
+    const double n = double(x.size());
+    if (x.size() < 2)
+        return std::nullopt;
+    double mx = 0, my = 0;
+    for (size_t i = 0; i < x.size(); ++i) {
+        mx += x[i];
+        my += y[i];
+    }
+    mx /= n;
+    my /= n;
+    // Sums about the means, so that large day counts lose no precision.
+    double sxx = 0, sxy = 0, syy = 0;
+    for (size_t i = 0; i < x.size(); ++i) {
+        sxx += (x[i] - mx) * (x[i] - mx);
+        sxy += (x[i] - mx) * (y[i] - my);
+        syy += (y[i] - my) * (y[i] - my);
+    }
+    if (!(sxx > 0))
+        return std::nullopt;
+    LineFit fit;
+    fit.slope = sxy / sxx;
+    fit.intercept = my - fit.slope * mx;
+    double residual = 0;
+    for (size_t i = 0; i < x.size(); ++i) {
+        const double e = y[i] - (fit.slope * x[i] + fit.intercept);
+        residual += e * e;
+    }
+    fit.r2 = syy > 0 ? 1 - residual / syy : 1;
+    return fit;
+}
+
+} // namespace
+
+StabilitySettings stabilitySettingsFrom(const SettingsStore &settings)
+{
+    StabilitySettings result;
+    result.window = int(std::lround(
+        positiveSetting(settings, SettingKey::StableDays, result.window)));
+    result.limit = positiveSetting(settings, SettingKey::StableRate, result.limit);
+    result.step = int(std::lround(positiveSetting(settings, SettingKey::PredictionStep, result.step)));
+    // A count of days rounds to at least one.
+    result.window = std::max(result.window, 1);
+    result.step = std::max(result.step, 1);
+    return result;
+}
+
+QString limitText(double limit)
+{
+    return QString::number(limit, 'g', 12);
+}
+
+QString verdictText(Verdict verdict)
+{
+    switch (verdict) {
+    case Verdict::Stable:
+        return QStringLiteral("稳定");
+    case Verdict::Unstable:
+        return QStringLiteral("未稳定");
+    case Verdict::Insufficient:
+        break;
+    }
+    return QStringLiteral("观测期不足");
+}
+
+std::optional<double> maxRate(const std::vector<SeriesPoint> &series, int window)
+{
+    if (series.empty())
+        return std::nullopt;
+    const double from = series.back().t - window;
+    std::optional<double> largest;
+    for (size_t i = 1; i < series.size(); ++i) {
+        const SeriesPoint &a = series[i - 1], &b = series[i];
+        if (!(b.t > a.t) || !(b.t > from))
+            continue;
+        const double rate = (b.s - a.s) / (b.t - a.t);
+        if (!largest || std::fabs(rate) > std::fabs(*largest))
+            largest = rate;
+    }
+    return largest;
+}
+
+std::optional<double> meanRate(const std::vector<SeriesPoint> &series, int window)
+{
+    if (series.empty())
+        return std::nullopt;
+    const SeriesPoint &last = series.back();
+    for (size_t i = series.size(); i-- > 0;) {
+        const SeriesPoint &p = series[i];
+        if (p.t <= last.t - window && last.t > p.t)
+            return (last.s - p.s) / (last.t - p.t);
+    }
+    return std::nullopt;
+}
+
+Verdict pointVerdict(const std::vector<SeriesPoint> &series, const StabilitySettings &settings)
+{
+    if (series.empty() || series.back().t < settings.window)
+        return Verdict::Insufficient;
+    const auto rate = maxRate(series, settings.window);
+    if (!rate)
+        return Verdict::Insufficient;
+    return std::fabs(*rate) < settings.limit ? Verdict::Stable : Verdict::Unstable;
+}
+
+std::optional<HyperbolicFit> fitHyperbolic(const std::vector<SeriesPoint> &period)
+{
+    if (period.empty())
+        return std::nullopt;
+    const SeriesPoint start = period.front();
+    std::vector<double> x, y;
+    for (const SeriesPoint &p : period) {
+        if (!(p.t > start.t) || p.s == start.s)
+            continue;
+        x.push_back(p.t - start.t);
+        y.push_back((p.t - start.t) / (p.s - start.s));
+    }
+    if (x.size() < 3)
+        return std::nullopt;
+    const auto line = fitLine(x, y);
+    if (!line || line->slope == 0 || !std::isfinite(line->slope))
+        return std::nullopt;
+    HyperbolicFit fit;
+    fit.a = line->slope;
+    fit.b = line->intercept;
+    fit.sInf = start.s + 1 / fit.a;
+    fit.r2 = line->r2;
+    return fit;
+}
+
+std::optional<AsaokaFit> fitAsaoka(const std::vector<SeriesPoint> &period, int step)
+{
+    if (period.empty() || step <= 0)
+        return std::nullopt;
+    const SeriesPoint start = period.front();
+    const double tLast = period.back().t;
+    // The period's entries from t0 on, by day; interpolation runs between
+    // neighbours of different days.
+    std::vector<SeriesPoint> known;
+    for (const SeriesPoint &p : period)
+        if (p.t >= start.t)
+            known.push_back(p);
+    std::stable_sort(known.begin(), known.end(),
+                     [](const SeriesPoint &a, const SeriesPoint &b) { return a.t < b.t; });
+    std::vector<double> samples;
+    size_t i = 0; // known[i].t <= t < known[i + 1].t
+    for (long long n = 0;; ++n) {
+        const double t = start.t + double(n) * step;
+        if (t > tLast)
+            break;
+        while (i + 1 < known.size() && known[i + 1].t <= t)
+            ++i;
+        if (i + 1 == known.size() || known[i].t == t) {
+            samples.push_back(known[i].s);
+            continue;
+        }
+        const SeriesPoint &a = known[i], &b = known[i + 1];
+        samples.push_back(a.s + (b.s - a.s) * (t - a.t) / (b.t - a.t));
+    }
+    if (samples.size() < 4)
+        return std::nullopt;
+    std::vector<double> previous(samples.begin(), samples.end() - 1);
+    std::vector<double> next(samples.begin() + 1, samples.end());
+    const auto line = fitLine(previous, next);
+    if (!line || !(line->slope > 0 && line->slope < 1))
+        return std::nullopt;
+    AsaokaFit fit;
+    fit.beta1 = line->slope;
+    fit.beta0 = line->intercept;
+    fit.sInf = fit.beta0 / (1 - fit.beta1);
+    return fit;
+}
+
+double hyperbolicAt(const HyperbolicFit &fit, SeriesPoint start, double t)
+{
+    const double x = t - start.t;
+    return start.s + x / (fit.a * x + fit.b);
+}
+
+double asaokaAt(const AsaokaFit &fit, SeriesPoint start, int step, double t)
+{
+    return fit.sInf - (fit.sInf - start.s) * std::pow(fit.beta1, (t - start.t) / step);
+}
+
+StabilityAnalysis analyseStability(const ProjectSnapshot &snapshot,
+                                   const StabilitySettings &settings, int lastPoint)
+{
+    StabilityAnalysis analysis;
+    analysis.settings = settings;
+    const int epochs = snapshot.epochCount();
+    if (epochs == 0)
+        return analysis;
+    // Days after the first epoch, once per epoch.
+    std::vector<double> days(size_t(epochs), 0.0);
+    for (int k = 1; k < epochs; ++k)
+        days[size_t(k)] = snapshot.dayCount(0, k);
+    // The constant-load period: from the first epoch loaded as the last one.
+    const QString &lastFloors = snapshot.epochs().back().layers;
+    int periodStart = epochs - 1;
+    for (int k = 0; k < epochs; ++k)
+        if (sameFloors(snapshot.epochs()[size_t(k)].layers, lastFloors)) {
+            periodStart = k;
+            break;
+        }
+
+    bool anyStable = false, anyUnstable = false;
+    for (const int number : snapshot.pointNumbers()) {
+        if (number < 1 || number > lastPoint)
+            continue;
+        const int column = snapshot.columnOf(number);
+        const double first = snapshot.at(0, column);
+        if (!presentElevation(first))
+            continue;
+        PointStability point;
+        point.number = number;
+        if (const Point *record = snapshot.point(number))
+            point.name = record->name;
+        for (int k = 0; k < epochs; ++k) {
+            const double h = snapshot.at(k, column);
+            if (presentElevation(h))
+                point.series.push_back({days[size_t(k)], (h - first) * 1000, k});
+        }
+        point.tLast = point.series.back().t;
+        point.sLast = point.series.back().s;
+        point.maxRate = maxRate(point.series, settings.window);
+        point.meanRate = meanRate(point.series, settings.window);
+        point.verdict = pointVerdict(point.series, settings);
+        anyStable |= point.verdict == Verdict::Stable;
+        anyUnstable |= point.verdict == Verdict::Unstable;
+
+        std::vector<SeriesPoint> period;
+        for (const SeriesPoint &p : point.series)
+            if (p.epoch >= periodStart)
+                period.push_back(p);
+        if (!period.empty()) {
+            point.loadStart = period.front();
+            point.hyperbolic = fitHyperbolic(period);
+            point.asaoka = fitAsaoka(period, settings.step);
+        }
+        analysis.points.push_back(std::move(point));
+    }
+    analysis.building =
+        anyUnstable ? Verdict::Unstable : (anyStable ? Verdict::Stable : Verdict::Insufficient);
+    return analysis;
+}

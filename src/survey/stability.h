@@ -1,0 +1,97 @@
+#pragma once
+
+#include "survey/projectsnapshot.h"
+
+#include <QString>
+
+#include <optional>
+#include <vector>
+
+class SettingsStore;
+
+// Is the building settling down, and where will it stop: the stability
+// verdict from the settlement–time curve (the largest rate of the last W
+// days against a limit) and the final settlement predicted from the
+// constant-load period by the hyperbolic method and by Asaoka's method.
+//
+// For a point j the series runs over the epochs where H(k, j) and the first
+// epoch's H(0, j) are both present (the grid's rule: a record holding 0 is
+// missing): t_k days after the first epoch's date (DayCount; 0 for the first
+// epoch), s_k = (H(k, j) − H(0, j)) × 1000 mm, negative when sinking.
+
+struct StabilitySettings
+{
+    int window = 100;    // W, days: the stretch the largest rate is taken over
+    double limit = 0.04; // L, mm/d: below it a point is stable
+    int step = 30;       // Δ, days: the resampling step of Asaoka's method
+};
+
+// The settings "稳定天数", "稳定速率" and "预测步长"; a value that is absent or
+// no positive number takes its default.
+StabilitySettings stabilitySettingsFrom(const SettingsStore &settings);
+// A setting's text as it is stored and shown.
+QString limitText(double limit);
+
+enum class Verdict { Insufficient, Stable, Unstable };
+// "观测期不足", "稳定", "未稳定".
+QString verdictText(Verdict verdict);
+
+// y = a·x + b fitted to x = t − t0, y = (t − t0) ÷ (s − s0); s_inf = s0 + 1 ÷ a.
+struct HyperbolicFit
+{
+    double a = 0, b = 0, sInf = 0, r2 = 0;
+};
+// s_n = β0 + β1·s_(n−1) fitted to the series resampled every Δ days from t0;
+// s_inf = β0 ÷ (1 − β1).
+struct AsaokaFit
+{
+    double beta0 = 0, beta1 = 0, sInf = 0;
+};
+
+struct SeriesPoint
+{
+    double t = 0;  // days after the first epoch
+    double s = 0;  // mm, negative when sinking
+    int epoch = 0; // the epoch's place in the epoch list
+};
+
+struct PointStability
+{
+    int number = 0;
+    QString name;
+    std::vector<SeriesPoint> series; // in epoch order
+    double tLast = 0, sLast = 0;
+    std::optional<double> maxRate, meanRate; // mm/d, with their sign
+    Verdict verdict = Verdict::Insufficient;
+    // The start of the constant-load period for this point: its first
+    // present epoch there (none when the period holds none).
+    std::optional<SeriesPoint> loadStart;
+    std::optional<HyperbolicFit> hyperbolic;
+    std::optional<AsaokaFit> asaoka;
+};
+
+struct StabilityAnalysis
+{
+    StabilitySettings settings;
+    Verdict building = Verdict::Insufficient;
+    std::vector<PointStability> points; // points with a first elevation, by number
+};
+
+// The analysis of every point numbered 1 to `lastPoint` that has a present
+// elevation in the first epoch.
+StabilityAnalysis analyseStability(const ProjectSnapshot &snapshot,
+                                   const StabilitySettings &settings, int lastPoint);
+
+// The parts, each over a point's series, for tests and the chart.
+// Interval rates of consecutive entries with t_b > t_a; the largest in
+// magnitude of those whose later entry lies after t_last − W.
+std::optional<double> maxRate(const std::vector<SeriesPoint> &series, int window);
+std::optional<double> meanRate(const std::vector<SeriesPoint> &series, int window);
+Verdict pointVerdict(const std::vector<SeriesPoint> &series, const StabilitySettings &settings);
+// `period`: the entries of the constant-load period, from its first one (t0, s0).
+std::optional<HyperbolicFit> fitHyperbolic(const std::vector<SeriesPoint> &period);
+std::optional<AsaokaFit> fitAsaoka(const std::vector<SeriesPoint> &period, int step);
+
+// The fitted curves as the chart draws them, s at day t.
+double hyperbolicAt(const HyperbolicFit &fit, SeriesPoint start, double t);
+double asaokaAt(const AsaokaFit &fit, SeriesPoint start, int step, double t);
