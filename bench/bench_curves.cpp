@@ -30,21 +30,11 @@ int main(int argc, char *argv[])
                                 QStringLiteral("--frame"),   QStringLiteral("A3"),
                                 QStringLiteral("--lines"),   QStringLiteral("5"),
                                 QStringLiteral("--per-row"), QStringLiteral("3")};
-    std::vector<double> times;
-    for (int i = 0; i < runs + 1; ++i) {
-        QProcess batch;
-        QElapsedTimer timer;
-        timer.start();
-        batch.start(program + QStringLiteral("/sedimetra-batch"), arguments);
-        if (!batch.waitForFinished(60000) || batch.exitCode() != 0) {
-            std::fprintf(stderr, "sedimetra-batch failed: %s\n",
-                         batch.readAllStandardError().constData());
-            return 1;
-        }
-        if (i > 0)
-            times.push_back(double(timer.nsecsElapsed()) / 1e6);
+    const std::vector<double> times = timeBatchRuns(program, arguments, runs, &error);
+    if (times.empty()) {
+        std::fprintf(stderr, "sedimetra-batch failed: %s\n", qPrintable(error));
+        return 1;
     }
-    std::sort(times.begin(), times.end());
     const double median = times[times.size() / 2];
     const qint64 size = QFileInfo(dir.filePath(QStringLiteral("large.dxf"))).size();
     std::printf("curve sheets, settlement, 150 points x 300 epochs, 30 sheets (%d runs): median "

@@ -27,24 +27,14 @@ int main(int argc, char *argv[])
         std::fprintf(stderr, "cannot prepare the benchmark: %s\n", qPrintable(error));
         return 1;
     }
-    std::vector<double> times;
-    for (int i = 0; i < runs + 1; ++i) {
-        QProcess batch;
-        QElapsedTimer timer;
-        timer.start();
-        batch.start(program + QStringLiteral("/sedimetra-batch"),
-                    {QStringLiteral("table"), project});
-        if (!batch.waitForFinished(60000) || batch.exitCode() != 0) {
-            std::fprintf(stderr, "sedimetra-batch failed: %s\n",
-                         batch.readAllStandardError().constData());
-            return 1;
-        }
-        if (i > 0)
-            times.push_back(double(timer.nsecsElapsed()) / 1e6);
+    const std::vector<double> times =
+        timeBatchRuns(program, {QStringLiteral("table"), project}, runs, &error);
+    if (times.empty()) {
+        std::fprintf(stderr, "sedimetra-batch failed: %s\n", qPrintable(error));
+        return 1;
     }
     rusage usage{};
     getrusage(RUSAGE_CHILDREN, &usage);
-    std::sort(times.begin(), times.end());
     const double median = times[times.size() / 2];
     const double megabytes = double(usage.ru_maxrss) / 1024;
     std::printf(

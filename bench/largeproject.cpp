@@ -1,5 +1,9 @@
 #include "largeproject.h"
 
+#include <QElapsedTimer>
+#include <QProcess>
+#include <algorithm>
+
 #include "base/settings.h"
 #include "project/projectdb.h"
 #include "survey/pointstyle.h"
@@ -100,4 +104,25 @@ bool prepareBatchBenchmark(const QString &dir, QString *program, QString *projec
     return makeLargeProject(*program + QStringLiteral("/Support/Db/数据库模板.mdb"), *project, 150,
                             300, error)
            && setPointCount(*program + QStringLiteral("/Sdmx.mdb"), 150, error);
+}
+
+std::vector<double> timeBatchRuns(const QString &program, const QStringList &arguments, int runs,
+                                  QString *error)
+{
+    std::vector<double> times;
+    for (int i = 0; i < runs + 1; ++i) {
+        QProcess batch;
+        QElapsedTimer timer;
+        timer.start();
+        batch.start(program + QStringLiteral("/sedimetra-batch"), arguments);
+        if (!batch.waitForFinished(60000) || batch.exitStatus() != QProcess::NormalExit
+            || batch.exitCode() != 0) {
+            *error = QString::fromUtf8(batch.readAllStandardError());
+            return {};
+        }
+        if (i > 0)
+            times.push_back(double(timer.nsecsElapsed()) / 1e6);
+    }
+    std::sort(times.begin(), times.end());
+    return times;
 }

@@ -20,3 +20,11 @@ bool setPointCount(const QString &sdmx, int count, QString *error);
 // A program directory of its own with sedimetra-batch, a point count of 150
 // in its settings, and a 150 × 300 project: what the batch benchmarks run.
 bool prepareBatchBenchmark(const QString &dir, QString *program, QString *project, QString *error);
+
+// Runs sedimetra-batch of `program` with `arguments` once to warm up and then
+// `runs` times; the wall times of the timed runs in milliseconds, sorted.
+// Empty, with `error` set, when a run fails.
+#include <QStringList>
+#include <vector>
+std::vector<double> timeBatchRuns(const QString &program, const QStringList &arguments, int runs,
+                                  QString *error);

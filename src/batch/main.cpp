@@ -9,6 +9,9 @@
 //   sedimetra-batch import PROJECT.mdb --epoch N FILE.xls|FILE.xlsx
 //       the elevations of a workbook into epoch N, as the window's "调入数据"
 //       does it (one transaction), the summary on stdout
+//   sedimetra-batch analyse PROJECT.mdb [--window D] [--limit R] [--step D]
+//       [--format text|csv|json]
+//       the stability verdict and the settlement prediction on stdout
 //
 // Defaults are what the window would use: the settings of Sdmx.mdb beside the
 // program (unit, point count, fonts, templates, header fields), the layout of
@@ -25,6 +28,7 @@
 #include "report/resultsrun.h"
 #include "survey/observationimport.h"
 #include "survey/projectsnapshot.h"
+#include "survey/stability.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -41,7 +45,9 @@ const char *usage =
     "       [--base X,Y] [--time T] [--curve S] [--aux A] [--lines N | --no-split]\n"
     "       [--per-row R] [--out FILE.dxf]\n"
     "       sedimetra-batch table PROJECT.mdb [--template NAME] [--out FILE.xlsx]\n"
-    "       sedimetra-batch import PROJECT.mdb --epoch N FILE.xls|FILE.xlsx\n";
+    "       sedimetra-batch import PROJECT.mdb --epoch N FILE.xls|FILE.xlsx\n"
+    "       sedimetra-batch analyse PROJECT.mdb [--window D] [--limit R] [--step D]\n"
+    "       [--format text|csv|json]\n";
 
 int usageError(const QString &why)
 {
@@ -235,7 +241,8 @@ int table(const QStringList &args)
     const QString output = options.value(QStringLiteral("--out"), resultsPathOf(projectPath));
     const ResultsSettings tableSettings{
         pointCountFromSetting(settings.readSetting(SettingKey::PointCount)),
-        unitFromSetting(settings.readSetting(SettingKey::ElevationUnit)), resultsHeader(headerFields)};
+        unitFromSetting(settings.readSetting(SettingKey::ElevationUnit)), resultsHeader(headerFields),
+        stabilitySettingsFrom(settings)};
     const QString templatePath = tableTemplatePath(programDir, name);
     ProtectedFiles keep = programFiles(programDir, projectPath);
     keep.add(QStringLiteral("表格模板"), templatePath);
@@ -307,6 +314,125 @@ int import(const QStringList &args)
     return 0;
 }
 
+// Columns padded to the widest entry, a Chinese character counting as two.
+QString alignedTable(const QStringList &headings, const std::vector<QStringList> &rows)
+{
+    const auto width = [](const QString &text) {
+        int w = 0;
+        for (const QChar c : text)
+            w += c.unicode() >= 0x1100 ? 2 : 1;
+        return w;
+    };
+    std::vector<int> widths(size_t(headings.size()), 0);
+    const auto measure = [&](const QStringList &row) {
+        for (qsizetype i = 0; i < row.size(); ++i)
+            widths[size_t(i)] = std::max(widths[size_t(i)], width(row[i]));
+    };
+    measure(headings);
+    for (const QStringList &row : rows)
+        measure(row);
+    QString text;
+    const auto line = [&](const QStringList &row) {
+        for (qsizetype i = 0; i < row.size(); ++i) {
+            const QString pad(widths[size_t(i)] - width(row[i]), QLatin1Char(' '));
+            // Names and words to the left, figures to the right.
+            text += i == 1 || i == 6 ? row[i] + pad : pad + row[i];
+            text += i + 1 < row.size() ? QStringLiteral("  ") : QStringLiteral("\n");
+        }
+    };
+    line(headings);
+    for (const QStringList &row : rows)
+        line(row);
+    return text;
+}
+
+QString csvField(const QString &field)
+{
+    if (!field.contains(QLatin1Char(',')) && !field.contains(QLatin1Char('"'))
+        && !field.contains(QLatin1Char('\n')) && !field.contains(QLatin1Char('\r')))
+        return field;
+    return QLatin1Char('"') + QString(field).replace(QLatin1Char('"'), QStringLiteral("\"\""))
+           + QLatin1Char('"');
+}
+
+int analyse(const QStringList &args)
+{
+    if (args.isEmpty() || args.front().startsWith(QLatin1String("--")))
+        return usageError(QStringLiteral("no project given"));
+    const QString projectPath = args.front();
+    QMap<QString, QString> options;
+    for (qsizetype i = 1; i < args.size(); ++i) {
+        const QString &arg = args[i];
+        if (!QStringList{"--window", "--limit", "--step", "--format"}.contains(arg)
+            || i + 1 >= args.size())
+            return usageError(QStringLiteral("unknown or incomplete option %1").arg(arg));
+        options[arg] = args[++i];
+    }
+    const QString format = options.value(QStringLiteral("--format"), QStringLiteral("text"));
+    if (format != QLatin1String("text") && format != QLatin1String("csv")
+        && format != QLatin1String("json"))
+        return usageError(QStringLiteral("--format must be text, csv or json"));
+
+    const QString programDir = programDirectoryOf(QCoreApplication::applicationDirPath());
+    SettingsStore settings;
+    std::map<QString, QString> headerFields;
+    const auto snapshot = openInputs(programDir, projectPath, &settings, &headerFields);
+    if (!snapshot)
+        return failure(snapshot.error());
+    StabilitySettings chosen = stabilitySettingsFrom(settings);
+    // Whole days of at least one, and a limit above zero.
+    const auto days = [&](const char *option, int *value) {
+        if (!options.contains(QLatin1String(option)))
+            return true;
+        bool ok = false;
+        const int given = options.value(QLatin1String(option)).toInt(&ok);
+        if (!ok || given < 1)
+            return false;
+        *value = given;
+        return true;
+    };
+    if (!days("--window", &chosen.window))
+        return usageError(QStringLiteral("--window takes a whole number of days, at least 1"));
+    if (!days("--step", &chosen.step))
+        return usageError(QStringLiteral("--step takes a whole number of days, at least 1"));
+    if (options.contains(QStringLiteral("--limit"))) {
+        bool ok = false;
+        const double limit = options.value(QStringLiteral("--limit")).toDouble(&ok);
+        if (!ok || !std::isfinite(limit) || !(limit > 0))
+            return usageError(QStringLiteral("--limit takes a rate in mm/d above 0"));
+        chosen.limit = limit;
+    }
+    const StabilityAnalysis analysis = analyseStability(
+        *snapshot, chosen, pointCountFromSetting(settings.readSetting(SettingKey::PointCount)));
+
+    QByteArray out;
+    if (format == QLatin1String("json")) {
+        out = stabilityJson(analysis);
+    } else if (format == QLatin1String("csv")) {
+        // With a byte-order mark, so that spreadsheet programs read it as UTF-8.
+        out = "\xEF\xBB\xBF";
+        const auto csvLine = [](const QStringList &row) {
+            QStringList fields;
+            for (const QString &field : row)
+                fields << csvField(field);
+            return fields.join(QLatin1Char(','));
+        };
+        QStringList lines{csvLine(stabilityHeadings())};
+        for (const QStringList &row : stabilityRows(analysis))
+            lines << csvLine(row);
+        out += (lines.join(QStringLiteral("\r\n")) + QStringLiteral("\r\n")).toUtf8();
+    } else {
+        out = (QStringLiteral("建筑物稳定性：%1\n%2\n\n")
+                   .arg(verdictText(analysis.building), stabilitySettingsLine(analysis.settings))
+               + alignedTable(stabilityHeadings(), stabilityRows(analysis)))
+                  .toUtf8();
+    }
+    if (std::fwrite(out.constData(), 1, size_t(out.size()), stdout) != size_t(out.size())
+        || std::fflush(stdout) != 0)
+        return failure(QStringLiteral("cannot write the analysis to standard output"));
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
@@ -321,5 +447,7 @@ int main(int argc, char *argv[])
         return import(args.mid(1));
     if (args.front() == QLatin1String("table"))
         return table(args.mid(1));
+    if (args.front() == QLatin1String("analyse"))
+        return analyse(args.mid(1));
     return usageError(QStringLiteral("unknown command %1").arg(args.front()));
 }

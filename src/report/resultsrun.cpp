@@ -5,6 +5,8 @@
 #include "xlsx/workbook.h"
 
 #include <QDir>
+
+#include <map>
 #include <QFileInfo>
 
 QString resultsPathOf(const QString &projectPath)
@@ -33,6 +35,39 @@ std::vector<std::optional<QString>> resultsHeader(const std::map<QString, QStrin
     return header;
 }
 
+namespace {
+
+// The sheet "稳定性分析": the building's verdict, the settings used, then the
+// table as the window shows it, its figures as numbers.
+void writeStabilitySheet(XlsxSheet &sheet, const StabilityAnalysis &analysis)
+{
+    sheet.setText(QStringLiteral("A1"), QStringLiteral("稳定性分析"));
+    sheet.setText(QStringLiteral("A2"),
+                  QStringLiteral("建筑物稳定性：%1").arg(verdictText(analysis.building)));
+    sheet.setText(QStringLiteral("A3"), stabilitySettingsLine(analysis.settings));
+    const QStringList headings = stabilityHeadings();
+    for (qsizetype c = 0; c < headings.size(); ++c)
+        sheet.setText(columnLetters(int(c) + 1) + QStringLiteral("5"), headings[c]);
+    // The number format of each column that holds figures.
+    const std::map<int, QString> formats{{0, QStringLiteral("0")},      {2, QStringLiteral("0")},
+                                         {3, QStringLiteral("0.00")},   {4, QStringLiteral("0.0000")},
+                                         {5, QStringLiteral("0.0000")}, {7, QStringLiteral("0.00")},
+                                         {8, QStringLiteral("0.0000")}, {9, QStringLiteral("0.00")}};
+    int row = 6;
+    for (const QStringList &fields : stabilityRows(analysis)) {
+        for (qsizetype c = 0; c < fields.size(); ++c) {
+            const QString cell = columnLetters(int(c) + 1) + QString::number(row);
+            if (const auto format = formats.find(int(c)); format != formats.end())
+                sheet.setShownNumber(cell, fields[c], format->second);
+            else
+                sheet.setText(cell, fields[c]);
+        }
+        ++row;
+    }
+}
+
+} // namespace
+
 Result<ResultsRunStatus> runResultsTable(const ProjectSnapshot &snapshot,
                                          const ResultsSettings &settings,
                                          const QString &templatePath, const QString &output)
@@ -51,6 +86,18 @@ Result<ResultsRunStatus> runResultsTable(const ProjectSnapshot &snapshot,
         return fail(
             QStringLiteral("表格模板 %1：%2").arg(QDir::toNativeSeparators(templatePath), error));
     WriteResultsTable(*sheet, snapshot, settings);
+    // A template of its own may lay the sheet out already.
+    const QString stabilityName = QStringLiteral("稳定性分析");
+    XlsxSheet *stability =
+        workbook.sheetNames().contains(stabilityName)
+            ? workbook.sheet(stabilityName, &error)
+            : workbook.addSheet(stabilityName, QStringLiteral("沉降观测成果表"),
+                                {6, 10, 11, 12, 14, 14, 10, 16, 8, 16}, &error);
+    if (!stability)
+        return fail(
+            QStringLiteral("表格模板 %1：%2").arg(QDir::toNativeSeparators(templatePath), error));
+    writeStabilitySheet(*stability,
+                        analyseStability(snapshot, settings.stability, settings.pointCount));
     if (auto saved = workbook.save(output); !saved)
         return saved.failure();
     return ResultsRunStatus::Written;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "survey/projectsnapshot.h"
+#include "survey/stability.h"
 #include "xlsx/workbook.h"
 
 #include <QString>
@@ -20,6 +21,8 @@ struct ResultsSettings
     // The eight header fields as stored (nothing when a key has no row), in
     // the order of their cells B1, H1, B2, H2, M2, B3, H3, M3.
     std::vector<std::optional<QString>> header;
+    // What the sheet "稳定性分析" is worked out with.
+    StabilitySettings stability;
 };
 
 // The rounded point count: the highest point number with an elevation, or the

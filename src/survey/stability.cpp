@@ -4,6 +4,10 @@
 #include "base/textnumber.h"
 #include "survey/settlement.h"
 
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+
 #include <algorithm>
 #include <cmath>
 
@@ -284,4 +288,92 @@ StabilityAnalysis analyseStability(const ProjectSnapshot &snapshot,
     analysis.building =
         anyUnstable ? Verdict::Unstable : (anyStable ? Verdict::Stable : Verdict::Insufficient);
     return analysis;
+}
+
+namespace {
+
+const QString none = QStringLiteral("—");
+
+QString fixedOrNone(const std::optional<double> &value, int decimals)
+{
+    return value && std::isfinite(*value) ? formatFixed(*value, decimals) : none;
+}
+
+QJsonValue numberOrNull(const std::optional<double> &value)
+{
+    return value && std::isfinite(*value) ? QJsonValue(*value) : QJsonValue();
+}
+
+} // namespace
+
+QStringList stabilityHeadings()
+{
+    return {QStringLiteral("点号"),
+            QStringLiteral("点名"),
+            QStringLiteral("观测天数(d)"),
+            QStringLiteral("累计沉降(mm)"),
+            QStringLiteral("最大速率(mm/d)"),
+            QStringLiteral("平均速率(mm/d)"),
+            QStringLiteral("稳定性"),
+            QStringLiteral("双曲线法预测(mm)"),
+            QStringLiteral("R²"),
+            QStringLiteral("Asaoka法预测(mm)")};
+}
+
+std::vector<QStringList> stabilityRows(const StabilityAnalysis &analysis)
+{
+    std::vector<QStringList> rows;
+    rows.reserve(analysis.points.size());
+    for (const PointStability &p : analysis.points) {
+        rows.push_back({QString::number(p.number), p.name, formatFixed(p.tLast, 0),
+                        formatFixed(p.sLast, 2), fixedOrNone(p.maxRate, 4),
+                        fixedOrNone(p.meanRate, 4), verdictText(p.verdict),
+                        fixedOrNone(p.hyperbolic ? std::optional(p.hyperbolic->sInf) : std::nullopt, 2),
+                        fixedOrNone(p.hyperbolic ? std::optional(p.hyperbolic->r2) : std::nullopt, 4),
+                        fixedOrNone(p.asaoka ? std::optional(p.asaoka->sInf) : std::nullopt, 2)});
+    }
+    return rows;
+}
+
+QString stabilitySettingsLine(const StabilitySettings &settings)
+{
+    return QStringLiteral("稳定天数 %1 d，稳定速率 %2 mm/d，预测步长 %3 d")
+        .arg(settings.window)
+        .arg(limitText(settings.limit))
+        .arg(settings.step);
+}
+
+QByteArray stabilityJson(const StabilityAnalysis &analysis)
+{
+    QJsonArray points;
+    for (const PointStability &p : analysis.points) {
+        QJsonObject point{{QStringLiteral("number"), p.number},
+                          {QStringLiteral("name"), p.name},
+                          {QStringLiteral("t_last"), p.tLast},
+                          {QStringLiteral("s_last"), p.sLast},
+                          {QStringLiteral("max_rate"), numberOrNull(p.maxRate)},
+                          {QStringLiteral("mean_rate"), numberOrNull(p.meanRate)},
+                          {QStringLiteral("verdict"), verdictText(p.verdict)}};
+        point.insert(QStringLiteral("hyperbolic"),
+                     p.hyperbolic ? QJsonValue(QJsonObject{{QStringLiteral("a"), p.hyperbolic->a},
+                                                           {QStringLiteral("b"), p.hyperbolic->b},
+                                                           {QStringLiteral("s_inf"), p.hyperbolic->sInf},
+                                                           {QStringLiteral("r2"), p.hyperbolic->r2}})
+                                  : QJsonValue());
+        point.insert(QStringLiteral("asaoka"),
+                     p.asaoka ? QJsonValue(QJsonObject{{QStringLiteral("beta0"), p.asaoka->beta0},
+                                                       {QStringLiteral("beta1"), p.asaoka->beta1},
+                                                       {QStringLiteral("s_inf"), p.asaoka->sInf}})
+                              : QJsonValue());
+        points.append(point);
+    }
+    const QJsonObject root{
+        {QStringLiteral("building"),
+         QJsonObject{{QStringLiteral("verdict"), verdictText(analysis.building)}}},
+        {QStringLiteral("settings"),
+         QJsonObject{{QStringLiteral("window"), analysis.settings.window},
+                     {QStringLiteral("limit"), analysis.settings.limit},
+                     {QStringLiteral("step"), analysis.settings.step}}},
+        {QStringLiteral("points"), points}};
+    return QJsonDocument(root).toJson(QJsonDocument::Indented);
 }

@@ -95,3 +95,13 @@ std::optional<AsaokaFit> fitAsaoka(const std::vector<SeriesPoint> &period, int s
 // The fitted curves as the chart draws them, s at day t.
 double hyperbolicAt(const HyperbolicFit &fit, SeriesPoint start, double t);
 double asaokaAt(const AsaokaFit &fit, SeriesPoint start, int step, double t);
+
+// The analysis as a table for people: the headings, and a row per point with
+// its figures rounded for reading ("—" where a value is absent). The window,
+// the workbook and the batch's text and CSV show this one table.
+QStringList stabilityHeadings();
+std::vector<QStringList> stabilityRows(const StabilityAnalysis &analysis);
+// The settings as one line: "稳定天数 100 d，稳定速率 0.04 mm/d，预测步长 30 d".
+QString stabilitySettingsLine(const StabilitySettings &settings);
+// The analysis as JSON, every number unrounded, null for an absent value.
+QByteArray stabilityJson(const StabilityAnalysis &analysis);

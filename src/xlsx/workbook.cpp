@@ -783,6 +783,124 @@ XlsxSheet *XlsxWorkbook::sheet(const QString &name, QString *error)
     return nullptr;
 }
 
+namespace {
+
+// A part written back after a change: the XML declaration, then the document.
+QByteArray xmlPart(const pugi::xml_document &doc)
+{
+    std::ostringstream out;
+    doc.save(out, "", pugi::format_raw | pugi::format_no_declaration);
+    return QByteArray("<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\n")
+           + QByteArray::fromStdString(out.str());
+}
+
+} // namespace
+
+XlsxSheet *XlsxWorkbook::addSheet(const QString &name, const QString &after,
+                                  const std::vector<double> &columnWidths, QString *error)
+{
+    const auto part = [this](const QString &entryName) -> QByteArray * {
+        for (auto &[n, data] : m_entries)
+            if (n == entryName)
+                return &data;
+        return nullptr;
+    };
+    QByteArray *workbookPart = part(QStringLiteral("xl/workbook.xml"));
+    QByteArray *relsPart = part(QStringLiteral("xl/_rels/workbook.xml.rels"));
+    QByteArray *typesPart = part(QStringLiteral("[Content_Types].xml"));
+    const qsizetype position = m_sheetOrder.indexOf(after);
+    if (m_sheetEntries.count(name) || position < 0 || !workbookPart || !relsPart || !typesPart) {
+        *error = QStringLiteral("无法在工作簿中添加工作表“%1”").arg(name);
+        return nullptr;
+    }
+    pugi::xml_document workbook, rels, types;
+    workbook.load_buffer(workbookPart->constData(), size_t(workbookPart->size()));
+    rels.load_buffer(relsPart->constData(), size_t(relsPart->size()));
+    types.load_buffer(typesPart->constData(), size_t(typesPart->size()));
+    pugi::xml_node sheets = workbook.child("workbook").child("sheets");
+    pugi::xml_node relationships = rels.child("Relationships");
+    pugi::xml_node typeList = types.child("Types");
+    if (!sheets || !relationships || !typeList) {
+        *error = QStringLiteral("无法在工作簿中添加工作表“%1”").arg(name);
+        return nullptr;
+    }
+    // A sheet number, a relationship id and a part name nobody uses yet.
+    unsigned sheetId = 0;
+    for (const pugi::xml_node &sheet : sheets.children("sheet"))
+        sheetId = std::max(sheetId, sheet.attribute("sheetId").as_uint());
+    std::set<std::string> ids;
+    for (const pugi::xml_node &rel : relationships.children("Relationship"))
+        ids.insert(rel.attribute("Id").value());
+    int n = 1;
+    while (ids.count("rId" + std::to_string(n)))
+        ++n;
+    const std::string id = "rId" + std::to_string(n);
+    int file = 1;
+    while (part(QStringLiteral("xl/worksheets/sheet%1.xml").arg(file)))
+        ++file;
+    const QString entryName = QStringLiteral("xl/worksheets/sheet%1.xml").arg(file);
+
+    pugi::xml_node previous = sheets.child("sheet");
+    for (qsizetype i = 0; i < position && previous; ++i)
+        previous = previous.next_sibling("sheet");
+    pugi::xml_node added = sheets.insert_child_after("sheet", previous);
+    // The prefix is declared here as well: the workbook may declare it only
+    // on the sheets it had.
+    added.append_attribute("xmlns:r") =
+        "http://schemas.openxmlformats.org/officeDocument/2006/relationships";
+    added.append_attribute("name") = name.toUtf8().constData();
+    added.append_attribute("sheetId") = sheetId + 1;
+    added.append_attribute("r:id") = id.c_str();
+    // Names local to a sheet count sheets by place: those after the new one
+    // move up by one.
+    for (pugi::xml_node defined :
+         workbook.child("workbook").child("definedNames").children("definedName"))
+        if (pugi::xml_attribute local = defined.attribute("localSheetId");
+            local && local.as_int() > position)
+            local = local.as_int() + 1;
+    pugi::xml_node rel = relationships.append_child("Relationship");
+    rel.append_attribute("Id") = id.c_str();
+    rel.append_attribute("Type") =
+        "http://schemas.openxmlformats.org/officeDocument/2006/relationships/worksheet";
+    rel.append_attribute("Target") =
+        QStringLiteral("worksheets/sheet%1.xml").arg(file).toUtf8().constData();
+    // The calculation chain is left out on saving; so are the references to it.
+    while (pugi::xml_node chain =
+               typeList.find_child_by_attribute("Override", "PartName", "/xl/calcChain.xml"))
+        typeList.remove_child(chain);
+    while (pugi::xml_node chain =
+               relationships.find_child_by_attribute("Relationship", "Target", "calcChain.xml"))
+        relationships.remove_child(chain);
+    pugi::xml_node type = typeList.append_child("Override");
+    type.append_attribute("PartName") = ("/" + entryName).toUtf8().constData();
+    type.append_attribute("ContentType") =
+        "application/vnd.openxmlformats-officedocument.spreadsheetml.worksheet+xml";
+
+    QByteArray sheetXml =
+        "<worksheet xmlns=\"http://schemas.openxmlformats.org/spreadsheetml/2006/main\" "
+        "xmlns:r=\"http://schemas.openxmlformats.org/officeDocument/2006/relationships\">"
+        "<sheetFormatPr defaultRowHeight=\"15\"/>";
+    if (!columnWidths.empty()) {
+        sheetXml += "<cols>";
+        for (size_t c = 0; c < columnWidths.size(); ++c)
+            sheetXml += QStringLiteral("<col min=\"%1\" max=\"%1\" width=\"%2\" customWidth=\"1\"/>")
+                            .arg(c + 1)
+                            .arg(columnWidths[c])
+                            .toUtf8();
+        sheetXml += "</cols>";
+    }
+    sheetXml += "<sheetData/><pageMargins left=\"0.7\" right=\"0.7\" top=\"0.75\" "
+                "bottom=\"0.75\" header=\"0.3\" footer=\"0.3\"/></worksheet>";
+
+    *workbookPart = xmlPart(workbook);
+    *relsPart = xmlPart(rels);
+    *typesPart = xmlPart(types);
+    m_entries.emplace_back(entryName, sheetXml);
+    m_sheetEntries[name] = entryName;
+    m_sheetOrder.insert(position + 1, name);
+    return sheet(name, error);
+}
+
 Result<void> XlsxWorkbook::save(const QString &path) const
 {
     const QString absolute = QFileInfo(path).absoluteFilePath();

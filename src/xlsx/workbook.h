@@ -118,6 +118,11 @@ public:
     bool open(const QString &path, QString *error);
     // The sheet of that name, or null.
     XlsxSheet *sheet(const QString &name, QString *error);
+    // Adds an empty sheet of that name right after the sheet `after`, with
+    // the given column widths (in characters, from column A); null, with
+    // `error` set, when the name is taken or `after` is not a sheet.
+    XlsxSheet *addSheet(const QString &name, const QString &after,
+                        const std::vector<double> &columnWidths, QString *error);
     // The names of the sheets, in workbook order.
     QStringList sheetNames() const { return m_sheetOrder; }
     // Writes the workbook to `path`, replacing a file there only once the
