@@ -23,6 +23,10 @@ double positiveSetting(const SettingsStore &settings, const QString &key, double
     return std::isfinite(value) && value > 0 ? value : fallback;
 }
 
+// What a least-squares coefficient can differ from its exact value by
+// through rounding alone, relative to the data.
+constexpr double negligible = 1e-9;
+
 bool presentElevation(double h)
 {
     return ProjectSnapshot::present(h) && h != 0;
@@ -164,7 +168,11 @@ std::optional<HyperbolicFit> fitHyperbolic(const std::vector<SeriesPoint> &perio
     if (x.size() < 3)
         return std::nullopt;
     const auto line = fitLine(x, y);
-    if (!line || line->slope == 0 || !std::isfinite(line->slope))
+    // A slope that changes y by no more than rounding over the whole series
+    // is a = 0: a settlement at a constant rate, which has no end.
+    const double span = *std::max_element(x.begin(), x.end());
+    if (!line || !std::isfinite(line->slope)
+        || std::fabs(line->slope) * span <= negligible * std::fabs(line->intercept))
         return std::nullopt;
     HyperbolicFit fit;
     fit.a = line->slope;
@@ -208,7 +216,8 @@ std::optional<AsaokaFit> fitAsaoka(const std::vector<SeriesPoint> &period, int s
     std::vector<double> previous(samples.begin(), samples.end() - 1);
     std::vector<double> next(samples.begin() + 1, samples.end());
     const auto line = fitLine(previous, next);
-    if (!line || !(line->slope > 0 && line->slope < 1))
+    // β1 within rounding of 1 is 1: no end.
+    if (!line || !(line->slope > 0 && line->slope < 1 - negligible))
         return std::nullopt;
     AsaokaFit fit;
     fit.beta1 = line->slope;

@@ -89,6 +89,9 @@ std::optional<double> maxRate(const std::vector<SeriesPoint> &series, int window
 std::optional<double> meanRate(const std::vector<SeriesPoint> &series, int window);
 Verdict pointVerdict(const std::vector<SeriesPoint> &series, const StabilitySettings &settings);
 // `period`: the entries of the constant-load period, from its first one (t0, s0).
+// A slope a whose effect over the series is within rounding (|a|·x_max ≤
+// 1e-9·|b|), or a β1 within 1e-9 of 1, counts as a = 0 or β1 = 1: a steady
+// settlement has no end, not one of −10¹³ mm.
 std::optional<HyperbolicFit> fitHyperbolic(const std::vector<SeriesPoint> &period);
 std::optional<AsaokaFit> fitAsaoka(const std::vector<SeriesPoint> &period, int step);
 

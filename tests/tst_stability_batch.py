@@ -1,0 +1,253 @@
+#!/usr/bin/python3
+"""End-to-end checks of the stability analysis: sedimetra-batch analyse on a
+generated project, its verdicts and predictions checked against a computation
+written here from the definitions (plain least squares, no numpy), and the
+sheet 稳定性分析 of the results workbook read back with openpyxl.
+
+usage: tst_stability_batch.py BIN_DIR SOURCE_DIR
+"""
+import csv
+import datetime
+import io
+import json
+import math
+import pathlib
+import shutil
+import sqlite3
+import subprocess
+import sys
+import tempfile
+import unittest
+
+import openpyxl
+
+BIN = pathlib.Path(sys.argv[1])
+SOURCE = pathlib.Path(sys.argv[2])
+
+START = datetime.date(2019, 3, 1)
+# Days of the epochs and the floors built by then: loading up to epoch 5,
+# constant from epoch 4 (floors 12) on.
+DAYS = [0, 20, 45, 70, 100, 130, 165, 200, 240, 280, 330, 380, 430, 480]
+FLOORS = [2, 5, 8, 11, 12, 12, 12, 12, 12, 12, 12, 12, 12, 12]
+
+
+def settlement(point, t):
+    """mm at day t for each kind of point."""
+    if point == 1:  # hyperbolic from day 100 after 20 mm of loading
+        x = max(t - 100, 0)
+        return -20 * min(t, 100) / 100 - (x / (0.05 * x + 4) if x else 0)
+    if point == 2:  # exponential towards −35 mm
+        return -35 * (1 - math.exp(-t / 120))
+    if point == 3:  # steady creep, never stops
+        return -0.06 * t
+    if point == 4:  # settled early, stable at the end
+        return -12 * (1 - math.exp(-t / 30))
+    return -0.01 * t  # point 5: slow, and a 0 record in one epoch
+
+
+def elevation(point, k):
+    if point == 5 and k == 7:
+        return 0.0  # a record of 0 counts as missing
+    if point == 2 and k in (3, 9):
+        return None  # not observed
+    return round(30 + point + settlement(point, DAYS[k]) / 1000, 5)
+
+
+def make_program(root):
+    program = root / "program"
+    program.mkdir()
+    shutil.copy(BIN / "sedimetra-batch", program)
+    shutil.copytree(BIN / "Support", program / "Support")
+    with sqlite3.connect(program / "Sdmx.mdb") as db:
+        db.executescript((SOURCE / "Support/Db/sdmx.sql").read_text(encoding="utf-8"))
+    return program
+
+
+def make_project(path):
+    shutil.copy(BIN / "Support/Db/数据库模板.mdb", path)
+    with sqlite3.connect(path) as db:
+        for k, day in enumerate(DAYS):
+            date = (START + datetime.timedelta(days=day)).isoformat()
+            db.execute("INSERT INTO Sur1 VALUES (?, ?, ?, ?)", (k, date, f"第{k}次", FLOORS[k]))
+        for j in range(1, 6):
+            db.execute("INSERT INTO Sur3 VALUES (?, ?, ?, ?)", (j, f"沉{j}", j, "圆"))
+            for k in range(len(DAYS)):
+                h = elevation(j, k)
+                if h is not None:
+                    db.execute("INSERT INTO Sur2 VALUES (?, ?, ?)", (k, j, h))
+        # Point 6 has no first elevation: it has no series.
+        db.execute("INSERT INTO Sur3 VALUES (6, '沉6', 6, '圆')")
+        db.execute("INSERT INTO Sur2 VALUES (3, 6, 40.0)")
+
+
+def line_fit(xs, ys):
+    n = len(xs)
+    sx, sy = sum(xs), sum(ys)
+    sxx = sum(x * x for x in xs)
+    sxy = sum(x * y for x, y in zip(xs, ys))
+    den = n * sxx - sx * sx
+    if den == 0:
+        return None
+    a = (n * sxy - sx * sy) / den
+    b = (sy - a * sx) / n
+    my = sy / n
+    ss_tot = sum((y - my) ** 2 for y in ys)
+    ss_res = sum((y - (a * x + b)) ** 2 for x, y in zip(xs, ys))
+    return a, b, (1 - ss_res / ss_tot) if ss_tot else 1.0
+
+
+def expected(point, window, limit, step):
+    """The definitions, computed from the elevations as generated."""
+    h0 = elevation(point, 0)
+    series = []
+    for k in range(len(DAYS)):
+        h = elevation(point, k)
+        if h:
+            series.append((k, DAYS[k], (h - h0) * 1000))
+    t_last, s_last = series[-1][1], series[-1][2]
+    rates = [(b[1], (b[2] - a[2]) / (b[1] - a[1]))
+             for a, b in zip(series, series[1:]) if b[1] > a[1]]
+    inside = [r for t, r in rates if t > t_last - window]
+    max_rate = max(inside, key=abs) if inside else None
+    old = [p for p in series if p[1] <= t_last - window]
+    mean_rate = (s_last - old[-1][2]) / (t_last - old[-1][1]) if old else None
+    if t_last < window or max_rate is None:
+        verdict = "观测期不足"
+    else:
+        verdict = "稳定" if abs(max_rate) < limit else "未稳定"
+    start = FLOORS.index(FLOORS[-1])
+    period = [p for p in series if p[0] >= start]
+    t0, s0 = period[0][1], period[0][2]
+    pts = [(t - t0, (t - t0) / (s - s0)) for _, t, s in period if t > t0 and s != s0]
+    hyperbolic = None
+    if len(pts) >= 3:
+        fit = line_fit([p[0] for p in pts], [p[1] for p in pts])
+        # A slope within rounding of 0 is 0 (see the analysis).
+        if fit and abs(fit[0]) * max(p[0] for p in pts) > 1e-9 * abs(fit[1]):
+            hyperbolic = {"a": fit[0], "b": fit[1], "s_inf": s0 + 1 / fit[0], "r2": fit[2]}
+    samples = []
+    t = t0
+    while t <= t_last:
+        for (_, ta, sa), (_, tb, sb) in zip(period, period[1:]):
+            if ta <= t <= tb:
+                samples.append(sa + (sb - sa) * (t - ta) / (tb - ta))
+                break
+        t += step
+    asaoka = None
+    if len(samples) >= 4:
+        fit = line_fit(samples[:-1], samples[1:])
+        if fit and 0 < fit[0] < 1 - 1e-9:
+            asaoka = {"beta0": fit[1], "beta1": fit[0], "s_inf": fit[1] / (1 - fit[0])}
+    return {"number": point, "name": f"沉{point}", "t_last": t_last, "s_last": s_last,
+            "max_rate": max_rate, "mean_rate": mean_rate, "verdict": verdict,
+            "hyperbolic": hyperbolic, "asaoka": asaoka}
+
+
+class StabilityAnalysis(unittest.TestCase):
+    def setUp(self):
+        self.dir = tempfile.TemporaryDirectory()
+        self.root = pathlib.Path(self.dir.name)
+        self.program = make_program(self.root)
+        self.project = self.root / "楼.mdb"
+        make_project(self.project)
+
+    def tearDown(self):
+        self.dir.cleanup()
+
+    def batch(self, *args):
+        return subprocess.run([str(self.program / "sedimetra-batch"), *map(str, args)],
+                              capture_output=True, timeout=60)
+
+    def assertClose(self, got, want, what):
+        if want is None:
+            self.assertIsNone(got, what)
+        else:
+            self.assertIsNotNone(got, what)
+            self.assertLessEqual(abs(got - want), 1e-7 * max(1, abs(want)), f"{what}: {got} != {want}")
+
+    def test_json_matches_the_definitions(self):
+        for window, limit, step in ((100, 0.04, 30), (150, 0.02, 20)):
+            with self.subTest(window=window, limit=limit, step=step):
+                run = self.batch("analyse", self.project, "--window", window, "--limit", limit,
+                                 "--step", step, "--format", "json")
+                self.assertEqual(run.returncode, 0, run.stderr.decode())
+                got = json.loads(run.stdout)
+                self.assertEqual(got["settings"], {"window": window, "limit": limit, "step": step})
+                self.assertEqual([p["number"] for p in got["points"]], [1, 2, 3, 4, 5])
+                verdicts = []
+                for point in got["points"]:
+                    want = expected(point["number"], window, limit, step)
+                    verdicts.append(want["verdict"])
+                    for key in ("name", "t_last", "verdict"):
+                        self.assertEqual(point[key], want[key], (point["number"], key))
+                    for key in ("s_last", "max_rate", "mean_rate"):
+                        self.assertClose(point[key], want[key], (point["number"], key))
+                    for method, keys in (("hyperbolic", ("a", "b", "s_inf", "r2")),
+                                         ("asaoka", ("beta0", "beta1", "s_inf"))):
+                        if want[method] is None:
+                            self.assertIsNone(point[method], (point["number"], method))
+                            continue
+                        for key in keys:
+                            self.assertClose(point[method][key], want[method][key],
+                                             (point["number"], method, key))
+                building = ("未稳定" if "未稳定" in verdicts else
+                            "稳定" if "稳定" in verdicts else "观测期不足")
+                self.assertEqual(got["building"]["verdict"], building)
+        # What the data were made to show.
+        default = json.loads(self.batch("analyse", self.project, "--format", "json").stdout)
+        points = {p["number"]: p for p in default["points"]}
+        self.assertEqual(points[3]["verdict"], "未稳定")
+        self.assertEqual(points[4]["verdict"], "稳定")
+        self.assertEqual(default["building"]["verdict"], "未稳定")
+        # The hyperbola's own end: −20 − 1/0.05 = −40 mm.
+        self.assertAlmostEqual(points[1]["hyperbolic"]["s_inf"], -40, delta=0.05)
+        self.assertIsNone(points[3]["asaoka"])  # a constant rate has no end
+
+    def test_csv_and_workbook_show_the_same_table(self):
+        data = json.loads(self.batch("analyse", self.project, "--format", "json").stdout)
+        run = self.batch("analyse", self.project, "--format", "csv")
+        self.assertEqual(run.returncode, 0, run.stderr.decode())
+        self.assertTrue(run.stdout.startswith(b"\xef\xbb\xbf"))
+        rows = list(csv.reader(io.StringIO(run.stdout.decode("utf-8-sig"))))
+        self.assertEqual(rows[0][:4], ["点号", "点名", "观测天数(d)", "累计沉降(mm)"])
+        self.assertEqual(len(rows), 1 + len(data["points"]))
+        for row, point in zip(rows[1:], data["points"]):
+            self.assertEqual(row[1], point["name"])
+            self.assertEqual(float(row[3]), round(point["s_last"], 2))
+            self.assertEqual(row[6], point["verdict"])
+            self.assertEqual(row[9], "—" if point["asaoka"] is None
+                             else f"{point['asaoka']['s_inf']:.2f}")
+
+        run = self.batch("table", self.project)
+        self.assertEqual(run.returncode, 0, run.stderr.decode())
+        workbook = openpyxl.load_workbook(self.root / "楼.xlsx")
+        self.assertEqual(workbook.sheetnames, ["沉降观测成果表", "稳定性分析"])
+        sheet = workbook["稳定性分析"]
+        self.assertEqual(sheet["A2"].value, f"建筑物稳定性：{data['building']['verdict']}")
+        self.assertIn("稳定速率 0.04 mm/d", sheet["A3"].value)
+        self.assertEqual([c.value for c in sheet[5]], rows[0])
+        for r, point in enumerate(data["points"], start=6):
+            self.assertEqual(sheet.cell(r, 1).value, point["number"])
+            self.assertAlmostEqual(sheet.cell(r, 4).value, round(point["s_last"], 2), places=9)
+            self.assertEqual(sheet.cell(r, 4).number_format, "0.00")
+            self.assertEqual(sheet.cell(r, 7).value, point["verdict"])
+            hyperbolic = sheet.cell(r, 8).value
+            if point["hyperbolic"] is None:
+                self.assertEqual(hyperbolic, "—")
+            else:
+                self.assertAlmostEqual(hyperbolic, round(point["hyperbolic"]["s_inf"], 2), places=9)
+
+    def test_refusals(self):
+        for args, code in ((("--limit", "0"), 2), (("--window", "-5"), 2), (("--step", "x"), 2),
+                           (("--format", "xml"), 2), (("--colour", "red"), 2)):
+            with self.subTest(args=args):
+                run = self.batch("analyse", self.project, *args)
+                self.assertEqual(run.returncode, code)
+                self.assertEqual(run.stdout, b"")
+        run = self.batch("analyse", self.root / "无.mdb")
+        self.assertEqual(run.returncode, 1)
+        self.assertIn("cannot open the project", run.stderr.decode())
+
+
+if __name__ == "__main__":
+    unittest.main(argv=sys.argv[:1])
