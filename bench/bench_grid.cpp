@@ -1,7 +1,8 @@
 // The observation grid and the preview on a large project (150 points × 300
 // epochs): filling the grid for one epoch, redrawing the settlement preview,
 // and committing one typed elevation (write-through, the row's values, the
-// move down and the preview, painted), as the user's Enter does.
+// move down and the preview, painted), as the user's Enter does; opening the
+// stability dialog.
 //
 //   bench_grid            (runs on the offscreen platform without a display)
 #include "gui/mainwindow.h"
@@ -11,6 +12,7 @@
 #include "gui/projectcommands.h"
 #include "gui/observationgrid.h"
 #include "gui/session.h"
+#include "gui/stabilitydialog.h"
 
 #include <QApplication>
 #include <QComboBox>
@@ -76,11 +78,25 @@ int main(int argc, char *argv[])
     measure(
         "elevation commit (Enter: write, row, move, preview painted)", 150,
         [&](int i) {
-            box->setText(QString::number(99.5 + i / 10000.0, 'f', 5));
+            // Values a level would give: within a millimetre of the point's
+            // last one, so that no plausibility question stops the run.
+            const int row = window->grid().editRow();
+            const double last =
+                window->session().snapshot().elevation(298, row).value_or(100.0);
+            box->setText(QString::number(last - (i % 10) / 10000.0, 'f', 5));
             QTest::keyClick(box, Qt::Key_Return);
             preview->repaint();
             table->viewport()->repaint();
         },
         8);
+    measure(
+        "stability dialog opened (analysis, table, chart)", 20,
+        [&](int) {
+            StabilityDialog dialog(window->session(), window.get());
+            dialog.show();
+            dialog.repaint();
+            QCoreApplication::processEvents();
+        },
+        100);
     return 0;
 }

@@ -12,6 +12,7 @@
 #include "gui/projectcommands.h"
 #include "gui/resultscommand.h"
 #include "gui/session.h"
+#include "gui/stabilitydialog.h"
 #include "gui/twips.h"
 #include "ui_mainwindow.h"
 
@@ -232,6 +233,7 @@ void MainWindow::connectControls()
     connect(ui->Command8, &QPushButton::clicked, this, [this] { m_curveKinds->zoomIn(); });
     connect(ui->Command9, &QPushButton::clicked, this, [this] { m_curveKinds->zoomOut(); });
     connect(ui->Label19, &ClickableLabel::clicked, this, &MainWindow::openHeaderEditor);
+    connect(ui->Command14, &QPushButton::clicked, this, &MainWindow::openStabilityDialog);
     connect(ui->Command11, &QPushButton::clicked, this, &MainWindow::saveHeaderEditor);
     connect(ui->Command12, &QPushButton::clicked, this, &MainWindow::cancelHeaderEditor);
 }
@@ -431,6 +433,24 @@ void MainWindow::restoreWindow()
     setFixedSize(twips(fullClientWidth), twips(fullClientHeight));
     ui->Command13->hide();
     placeWindow();
+}
+
+void MainWindow::openStabilityDialog()
+{
+    if (!m_session->project()) {
+        showMessage(this, QStringLiteral("请先新建或打开沉降工程文件！"));
+        ui->Text1->setFocus();
+        return;
+    }
+    // What is typed in an open box counts, and so does what another program
+    // committed.
+    m_session->requestCloseBoxes();
+    if (auto reloaded = m_session->reloadIfChanged(); !reloaded) {
+        showMessage(this, reloaded.error());
+        return;
+    }
+    StabilityDialog dialog(*m_session, this);
+    dialog.exec();
 }
 
 void MainWindow::makeCompact()

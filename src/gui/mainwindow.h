@@ -75,6 +75,8 @@ private:
     // The results-table header editor (Frame9).
     std::vector<std::pair<QString, QLineEdit *>> headerFields() const;
     void openHeaderEditor();
+    // "稳定性分析": the verdict and the predictions of the open project.
+    void openStabilityDialog();
     void saveHeaderEditor();
     void cancelHeaderEditor();
 
