@@ -2,6 +2,9 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QRegularExpression>
+#include <QUrl>
+#include <QUrlQuery>
 
 
 QString programDirectoryOf(const QString &executableDir)
@@ -93,4 +96,20 @@ QString frameLayoutFile(const QString &programDir, const QString &templateName)
         return QString();
     const QString file = findIgnoringCase(folder, templateName + QStringLiteral(".ini"));
     return file.isEmpty() || !QFileInfo(file).isFile() ? QString() : file;
+}
+
+QString outputPathOf(const QString &projectPath, const QString &suffix)
+{
+    if (projectPath.startsWith(QLatin1String("postgresql://"), Qt::CaseInsensitive)
+        || projectPath.startsWith(QLatin1String("postgres://"), Qt::CaseInsensitive)) {
+        QString name = QUrlQuery(QUrl(projectPath)).queryItemValue(QStringLiteral("project"),
+                                                                   QUrl::FullyDecoded);
+        static const QRegularExpression unsafe(QStringLiteral("[\\\\/:*?\"<>|\\x00-\\x1f]"));
+        name.replace(unsafe, QStringLiteral("_"));
+        if (name.isEmpty() || name == QLatin1String(".") || name == QLatin1String(".."))
+            name = QStringLiteral("server-project");
+        return QDir::currentPath() + QLatin1Char('/') + name + suffix;
+    }
+    const QFileInfo info(projectPath);
+    return info.absolutePath() + QLatin1Char('/') + info.completeBaseName() + suffix;
 }

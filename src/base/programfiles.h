@@ -40,3 +40,9 @@ QString findIgnoringCase(const QString &dir, const QString &name);
 // The layout file of a frame template: Support/TK/<T>/<T>.ini, folder and file
 // matched without regard to case; empty when it does not exist.
 QString frameLayoutFile(const QString &programDir, const QString &templateName);
+
+// Where an output of a project goes: beside a project file, with its base
+// name and `suffix` (".xlsx"); for a project on a server
+// (postgresql://…?project=NAME) in the current folder, named after the
+// project with the characters a file name cannot hold replaced by "_".
+QString outputPathOf(const QString &projectPath, const QString &suffix);

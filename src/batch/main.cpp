@@ -12,6 +12,11 @@
 //   sedimetra-batch analyse PROJECT.mdb [--window D] [--limit R] [--step D]
 //       [--format text|csv|json]
 //       the stability verdict and the settlement prediction on stdout
+//   sedimetra-batch server init URL
+//   sedimetra-batch server push FILE.mdb URL [--replace]
+//   sedimetra-batch server pull URL FILE.mdb
+//       projects on a PostgreSQL server (URL: postgresql://[user@]host[:port]/
+//       database?project=NAME); every PROJECT.mdb above may be such a URL
 //
 // Defaults are what the window would use: the settings of Sdmx.mdb beside the
 // program (unit, point count, fonts, templates, header fields), the layout of
@@ -25,6 +30,7 @@
 #include "cad/drawing.h"
 #include "cad/dxffile.h"
 #include "project/projectdb.h"
+#include "project/serverstore.h"
 #include "report/resultsrun.h"
 #include "survey/observationimport.h"
 #include "survey/projectsnapshot.h"
@@ -47,7 +53,11 @@ const char *usage =
     "       sedimetra-batch table PROJECT.mdb [--template NAME] [--out FILE.xlsx]\n"
     "       sedimetra-batch import PROJECT.mdb --epoch N FILE.xls|FILE.xlsx\n"
     "       sedimetra-batch analyse PROJECT.mdb [--window D] [--limit R] [--step D]\n"
-    "       [--format text|csv|json]\n";
+    "       [--format text|csv|json]\n"
+    "       sedimetra-batch server init URL\n"
+    "       sedimetra-batch server push FILE.mdb URL [--replace]\n"
+    "       sedimetra-batch server pull URL FILE.mdb\n"
+    "       (PROJECT.mdb may be postgresql://[user@]host[:port]/database?project=NAME)\n";
 
 int usageError(const QString &why)
 {
@@ -433,6 +443,40 @@ int analyse(const QStringList &args)
     return 0;
 }
 
+int server(const QStringList &args)
+{
+    const QString programDir = programDirectoryOf(QCoreApplication::applicationDirPath());
+    const auto say = [](const Result<QString> &done) {
+        if (!done)
+            return failure(done.error());
+        std::printf("%s\n", qPrintable(*done));
+        return 0;
+    };
+    if (args.size() == 2 && args[0] == QLatin1String("init")) {
+        const auto address = parseServerUrl(args[1]);
+        if (!address)
+            return usageError(address.error());
+        return say(initialiseServer(*address, projectTemplatePath(programDir)));
+    }
+    if ((args.size() == 3 || (args.size() == 4 && args[3] == QLatin1String("--replace")))
+        && args[0] == QLatin1String("push")) {
+        const auto address = parseServerUrl(args[2]);
+        if (!address)
+            return usageError(address.error());
+        return say(pushProject(args[1], *address, args.size() == 4));
+    }
+    if (args.size() == 3 && args[0] == QLatin1String("pull")) {
+        const auto address = parseServerUrl(args[1]);
+        if (!address)
+            return usageError(address.error());
+        // Never over a file of the program.
+        if (auto allowed = programFiles(programDir, QString()).checkOutput(args[2]); !allowed)
+            return failure(allowed.error());
+        return say(pullProject(*address, projectTemplatePath(programDir), args[2]));
+    }
+    return usageError(QStringLiteral("server takes init URL, push FILE URL [--replace] or pull URL FILE"));
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
@@ -449,5 +493,7 @@ int main(int argc, char *argv[])
         return table(args.mid(1));
     if (args.front() == QLatin1String("analyse"))
         return analyse(args.mid(1));
+    if (args.front() == QLatin1String("server"))
+        return server(args.mid(1));
     return usageError(QStringLiteral("unknown command %1").arg(args.front()));
 }

@@ -1,5 +1,7 @@
 #include "cad/curvesrun.h"
 
+#include "base/programfiles.h"
+
 #include "base/settings.h"
 #include "base/textnumber.h"
 
@@ -296,7 +298,5 @@ ProtectedFiles curveRunProtectedFiles(const QString &programDir, const QString &
 
 QString drawingPathOf(const QString &projectPath)
 {
-    const QFileInfo info(projectPath);
-    return info.absolutePath() + QLatin1Char('/') + info.completeBaseName()
-           + QStringLiteral(".dxf");
+    return outputPathOf(projectPath, QStringLiteral(".dxf"));
 }

@@ -3,10 +3,12 @@
 #include "base/programfiles.h"
 #include "base/savefile.h"
 #include "base/settings.h"
+#include "project/serverstore.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QRegularExpression>
 #include <QSqlError>
 #include <QSqlRecord>
 #include <QUrl>
@@ -116,8 +118,78 @@ Result<void> ProjectDatabase::createFromTemplate(const QString &templatePath, co
     return saveFileContents(path, content);
 }
 
-Result<void> ProjectDatabase::open(const QString &path)
+Result<void> ProjectDatabase::openServer(const QString &url, const QString &password)
 {
+    auto address = parseServerUrl(url);
+    if (!address)
+        return address.failure();
+    if (!password.isEmpty())
+        address->password = password;
+    if (address->project.isEmpty())
+        return fail(QStringLiteral("地址中没有工程名（?project=…）"));
+    m_connection = QStringLiteral("project-") + QUuid::createUuid().toString(QUuid::Id128);
+    auto db = connectToServer(*address, m_connection);
+    if (!db) {
+        m_connection.clear();
+        return db.failure();
+    }
+    m_db = *db;
+    m_server = true;
+    QSqlQuery query(m_db);
+    if (!query.exec(QStringLiteral("SELECT version FROM sedimetra.schema_version")))
+        return fail(QStringLiteral("服务器 %1 上没有沉降工程库（先运行 sedimetra-batch server init）")
+                        .arg(displayUrl(*address)));
+    if (!query.next() || query.value(0).toInt() != serverSchemaVersion)
+        return fail(QStringLiteral("服务器上的沉降工程库版本不符（本程序认第 %1 版）")
+                        .arg(serverSchemaVersion));
+    query.prepare(QStringLiteral("SELECT id FROM sedimetra.projects WHERE name = ?"));
+    query.addBindValue(address->project);
+    if (!query.exec())
+        return fail(query.lastError().text());
+    if (!query.next())
+        return fail(QStringLiteral("服务器上没有工程“%1”").arg(address->project));
+    m_projectId = query.value(0).toInt();
+    query.finish();
+    // The session sees its project's records under the file's table names:
+    // views in its own temporary schema, found before the shared tables,
+    // that add the project id to every record written and refuse any other.
+    const QString id = QString::number(m_projectId);
+    const QStringList setup{
+        QStringLiteral("SET search_path TO sedimetra"),
+        QStringLiteral("SELECT set_config('sedimetra.project', '%1', false)").arg(id),
+        QStringLiteral("CREATE TEMP VIEW sur1 AS SELECT project_id, cjno, mydate, name, layers "
+                       "FROM sedimetra.sur1 WHERE project_id = %1 WITH CASCADED CHECK OPTION")
+            .arg(id),
+        QStringLiteral("CREATE TEMP VIEW sur2 AS SELECT project_id, cjno, cjdno, pointh "
+                       "FROM sedimetra.sur2 WHERE project_id = %1 WITH CASCADED CHECK OPTION")
+            .arg(id),
+        QStringLiteral("CREATE TEMP VIEW sur3 AS SELECT project_id, cjdno, pointname, aci, mark "
+                       "FROM sedimetra.sur3 WHERE project_id = %1 WITH CASCADED CHECK OPTION")
+            .arg(id),
+        QStringLiteral("CREATE TEMP VIEW headerfields AS SELECT project_id, name, value "
+                       "FROM sedimetra.header_fields WHERE project_id = %1 "
+                       "WITH CASCADED CHECK OPTION")
+            .arg(id),
+    };
+    for (const QString &sql : setup)
+        if (!query.exec(sql))
+            return fail(query.lastError().text());
+    for (const char *view : {"sur1", "sur2", "sur3", "headerfields"})
+        if (!query.exec(QStringLiteral("ALTER VIEW %1 ALTER COLUMN project_id SET DEFAULT %2")
+                            .arg(QLatin1String(view), id)))
+            return fail(query.lastError().text());
+    if (!query.exec(QStringLiteral("SELECT has_table_privilege('sedimetra.sur2', 'INSERT')"))
+        || !query.next())
+        return fail(query.lastError().text());
+    m_readOnly = !query.value(0).toBool();
+    m_path = displayUrl(*address);
+    return success();
+}
+
+Result<void> ProjectDatabase::open(const QString &path, const QString &password)
+{
+    if (isServerUrl(path))
+        return openServer(path, password);
     const QFileInfo info(path);
     if (!info.exists())
         return fail(QStringLiteral("文件不存在"));
@@ -184,6 +256,8 @@ Result<void> ProjectDatabase::open(const QString &path)
 
 Result<ProjectDatabase::Durability> ProjectDatabase::durability()
 {
+    if (m_server)
+        return Durability{QStringLiteral("postgresql"), 2};
     QSqlQuery query(m_db);
     Durability durability;
     if (!query.exec(QStringLiteral("PRAGMA journal_mode")) || !query.next())
@@ -197,6 +271,22 @@ Result<ProjectDatabase::Durability> ProjectDatabase::durability()
 
 Result<qint64> ProjectDatabase::dataVersion()
 {
+    if (m_server) {
+        // The project's change counter less this session's own changes: it
+        // moves only when another program commits.
+        QSqlQuery &query = statement(
+            "serverVersion",
+            QStringLiteral("SELECT change_seq - coalesce(nullif(current_setting("
+                           "'sedimetra.own_changes', true), '')::bigint, 0) "
+                           "FROM sedimetra.projects WHERE id = ?"));
+        query.bindValue(0, m_projectId);
+        const auto version = firstRow(query, firstValue);
+        if (!version)
+            return version.failure();
+        if (!*version)
+            return fail(QStringLiteral("工程已从服务器上删除"));
+        return (*version)->toLongLong();
+    }
     QSqlQuery &query = statement("dataVersion", QStringLiteral("PRAGMA data_version"));
     const auto version = firstRow(query, firstValue);
     if (!version)
@@ -211,7 +301,17 @@ QSqlQuery &ProjectDatabase::statement(const char *key, const QString &sql)
             return *query;
     auto query = std::make_unique<QSqlQuery>(m_db);
     query->setForwardOnly(true);
-    query->prepare(sql);
+    if (m_server) {
+        // The same statements on the server: names compared without case
+        // by lower(), and a plain BEGIN.
+        static const QRegularExpression nocase(QStringLiteral("(\\w+) = \\? COLLATE NOCASE"));
+        QString serverSql = sql;
+        serverSql.replace(nocase, QStringLiteral("lower(\\1) = lower(?)"));
+        serverSql.replace(QStringLiteral("BEGIN IMMEDIATE"), QStringLiteral("BEGIN"));
+        query->prepare(serverSql);
+    } else {
+        query->prepare(sql);
+    }
     m_statements.emplace_back(key, std::move(query));
     return *m_statements.back().second;
 }
@@ -229,6 +329,8 @@ Result<void> ProjectDatabase::checkWritable()
 {
     if (m_readOnly)
         return fail(QStringLiteral("工程文件是只读的"));
+    if (m_server)
+        return success();
     const auto identity = FileIdentity::of(m_path);
     if (!identity || !m_identity || !(*identity == *m_identity))
         return fail(QStringLiteral("工程文件已被删除、移动或替换"));
@@ -239,12 +341,15 @@ Result<void> ProjectDatabase::beginTransaction()
 {
     if (auto writable = checkWritable(); !writable)
         return writable;
+    if (m_server) // the server's own transaction calls: BEGIN is no statement to prepare there
+        return m_db.transaction() ? success() : fail(m_db.lastError().text());
     return run(statement("begin", QStringLiteral("BEGIN IMMEDIATE")));
 }
 
 Result<void> ProjectDatabase::commitTransaction()
 {
-    Result<void> committed = run(statement("commit", QStringLiteral("COMMIT")));
+    Result<void> committed = m_server ? (m_db.commit() ? success() : fail(m_db.lastError().text()))
+                                      : run(statement("commit", QStringLiteral("COMMIT")));
     if (!committed)
         rollbackTransaction();
     return committed;
@@ -252,7 +357,10 @@ Result<void> ProjectDatabase::commitTransaction()
 
 void ProjectDatabase::rollbackTransaction()
 {
-    statement("rollback", QStringLiteral("ROLLBACK")).exec();
+    if (m_server)
+        m_db.rollback();
+    else
+        statement("rollback", QStringLiteral("ROLLBACK")).exec();
 }
 
 template <typename Make>
@@ -416,6 +524,19 @@ Result<void> ProjectDatabase::setElevation(int cjNo, int cjdNo, double metres)
         return writable;
     if (!std::isfinite(metres))
         return fail(QStringLiteral("高程 %1 不是有限的数，未保存").arg(metres));
+    if (m_server) {
+        // One statement: of two programs writing the same record at once,
+        // the later commit's value stays, and neither fails.
+        QSqlQuery &upsert = statement(
+            "upsertElevation",
+            QStringLiteral("INSERT INTO Sur2 (CjNo, CjdNo, PointH) VALUES (?, ?, ?) "
+                           "ON CONFLICT (project_id, cjno, cjdno) DO UPDATE SET pointh = "
+                           "EXCLUDED.pointh"));
+        upsert.bindValue(0, cjNo);
+        upsert.bindValue(1, cjdNo);
+        upsert.bindValue(2, metres);
+        return run(upsert);
+    }
     // Update the record, and add it when there was none.
     QSqlQuery &update =
         statement("updateElevation",
@@ -479,10 +600,13 @@ Result<std::map<QString, QString>> ProjectDatabase::headerFields()
 {
     std::map<QString, QString> fields;
     QSqlQuery query(m_db);
-    if (!query.exec(QStringLiteral("SELECT type FROM sqlite_master WHERE name = 'HeaderFields'")))
-        return fail(query.lastError().text());
-    const bool present = query.next() && query.value(0).toString() == QLatin1String("table");
-    query.finish();
+    bool present = m_server; // a server project always has them
+    if (!m_server) {
+        if (!query.exec(QStringLiteral("SELECT type FROM sqlite_master WHERE name = 'HeaderFields'")))
+            return fail(query.lastError().text());
+        present = query.next() && query.value(0).toString() == QLatin1String("table");
+        query.finish();
+    }
     if (!present)
         return fields;
     if (!query.exec(QStringLiteral("SELECT Name, Value FROM HeaderFields")))
@@ -500,12 +624,16 @@ Result<void> ProjectDatabase::setHeaderFields(const std::map<QString, QString> &
         return writable;
     return inTransaction([&]() -> Result<void> {
         QSqlQuery query(m_db);
-        if (!query.exec(QStringLiteral("CREATE TABLE IF NOT EXISTS HeaderFields "
-                                       "(Name TEXT NOT NULL PRIMARY KEY, Value TEXT)")))
+        if (!m_server
+            && !query.exec(QStringLiteral("CREATE TABLE IF NOT EXISTS HeaderFields "
+                                          "(Name TEXT NOT NULL PRIMARY KEY, Value TEXT)")))
             return fail(query.lastError().text());
         for (const auto &[name, value] : fields) {
-            query.prepare(QStringLiteral("INSERT OR REPLACE INTO HeaderFields (Name, Value) "
-                                         "VALUES (?, ?)"));
+            query.prepare(m_server ? QStringLiteral("INSERT INTO HeaderFields (Name, Value) "
+                                                    "VALUES (?, ?) ON CONFLICT (project_id, name) "
+                                                    "DO UPDATE SET value = EXCLUDED.value")
+                                   : QStringLiteral("INSERT OR REPLACE INTO HeaderFields "
+                                                    "(Name, Value) VALUES (?, ?)"));
             query.addBindValue(name);
             query.addBindValue(value);
             if (!query.exec())
@@ -517,6 +645,8 @@ Result<void> ProjectDatabase::setHeaderFields(const std::map<QString, QString> &
 
 Result<void> ProjectDatabase::checkKeys()
 {
+    if (m_server)
+        return success(); // the server's columns are 32-bit integers
     // Epoch and point numbers are 32-bit: one beyond would be read as
     // another number (4294967298 as 2).
     const std::pair<const char *, const char *> keys[] = {

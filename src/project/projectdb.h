@@ -75,8 +75,17 @@ public:
     // tables and their fields, one locked by another program past the wait.
     // A file without any write permission is opened read-only; its writes
     // then fail with a reason.
-    Result<void> open(const QString &path);
+    //
+    // A path of the form postgresql://[user@]host[:port]/database?project=NAME
+    // opens that project on a PostgreSQL server: the same records, reached
+    // through views that show the session only its project. A user without
+    // the right to change records opens it read-only, as a read-only file.
+    // `password`, when given, is used for the server instead of PGPASSWORD
+    // or ~/.pgpass; it is never kept in path().
+    Result<void> open(const QString &path, const QString &password = QString());
+    // The file's full path, or the server project's address without any password.
     QString path() const { return m_path; }
+    bool isServer() const { return m_server; }
     bool isReadOnly() const { return m_readOnly; }
 
     // How the connection really keeps commits: the journal mode and the
@@ -173,8 +182,12 @@ private:
     template <typename Make>
     auto firstRow(QSqlQuery &query, Make make) -> Result<std::optional<decltype(make(query))>>;
 
+    Result<void> openServer(const QString &url, const QString &password);
+
     QString m_connection;
     QSqlDatabase m_db;
+    bool m_server = false;
+    int m_projectId = 0;
     QString m_path;
     bool m_readOnly = false;
     struct FileIdentity;

@@ -11,9 +11,7 @@
 
 QString resultsPathOf(const QString &projectPath)
 {
-    const QFileInfo info(projectPath);
-    return info.absolutePath() + QLatin1Char('/') + info.completeBaseName()
-           + QStringLiteral(".xlsx");
+    return outputPathOf(projectPath, QStringLiteral(".xlsx"));
 }
 
 QString tableTemplatePath(const QString &programDir, const QString &name)
