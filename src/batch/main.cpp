@@ -86,7 +86,7 @@ Result<ProjectSnapshot> openInputs(const QString &programDir, const QString &pro
     ProjectDatabase project;
     if (auto opened = project.open(projectPath); !opened)
         return fail(QStringLiteral("cannot open the project %1: %2")
-                        .arg(QDir::toNativeSeparators(projectPath), opened.error()));
+                        .arg(QDir::toNativeSeparators(shownProjectPath(projectPath)), opened.error()));
     auto snapshot = loadSnapshot(project);
     *headerFields = effectiveHeaderFields(*settings, &project);
     if (snapshot)
@@ -214,7 +214,7 @@ int curves(const QStringList &args)
         return failure(QStringLiteral("对不起，字库没找到！ (font settings 字体1/字体2)"));
     case CurveRunStatus::NoElevations:
         return failure(QStringLiteral("the project %1 has no elevations")
-                           .arg(QDir::toNativeSeparators(projectPath)));
+                           .arg(QDir::toNativeSeparators(shownProjectPath(projectPath))));
     case CurveRunStatus::Cancelled:
     case CurveRunStatus::Drawn:
         break;
@@ -266,7 +266,7 @@ int table(const QStringList &args)
         return 0;
     case ResultsRunStatus::NothingToWrite:
         return failure(QStringLiteral("the project %1 has no epochs or no elevations")
-                           .arg(QDir::toNativeSeparators(projectPath)));
+                           .arg(QDir::toNativeSeparators(shownProjectPath(projectPath))));
     case ResultsRunStatus::TemplateMissing:
         return failure(QStringLiteral("表格模板被删除，请重新安装！ (no table template %1 in %2)")
                            .arg(name, QDir::toNativeSeparators(tableTemplatesDir(programDir))));
@@ -294,13 +294,13 @@ int import(const QStringList &args)
     ProjectDatabase project;
     if (auto opened = project.open(projectPath); !opened)
         return failure(QStringLiteral("cannot open the project %1: %2")
-                           .arg(QDir::toNativeSeparators(projectPath), opened.error()));
+                           .arg(QDir::toNativeSeparators(shownProjectPath(projectPath)), opened.error()));
     const auto known = project.epochByNumber(epoch);
     if (!known)
         return failure(known.error());
     if (!*known)
         return failure(QStringLiteral("the project %1 has no epoch %2")
-                           .arg(QDir::toNativeSeparators(projectPath))
+                           .arg(QDir::toNativeSeparators(shownProjectPath(projectPath)))
                            .arg(epoch));
 
     std::vector<ImportRow> rows;
@@ -319,7 +319,7 @@ int import(const QStringList &args)
         project, epoch, rows, unitFromSetting(settings.readSetting(SettingKey::ElevationUnit)));
     if (!result.written)
         return failure(QStringLiteral("调入失败，工程未作任何修改：%1 %2")
-                           .arg(QDir::toNativeSeparators(projectPath), result.error));
+                           .arg(QDir::toNativeSeparators(shownProjectPath(projectPath)), result.error));
     std::printf("%s\n", qPrintable(importSummary(QFileInfo(workbook).fileName(), result)));
     return 0;
 }

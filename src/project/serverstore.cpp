@@ -137,7 +137,7 @@ bool isServerUrl(const QString &text)
 
 Result<ServerAddress> parseServerUrl(const QString &text)
 {
-    const QUrl url(text, QUrl::StrictMode);
+    const QUrl url(text, QUrl::TolerantMode);
     const QString form = QStringLiteral("postgresql://[用户@]主机[:端口]/数据库?project=工程名");
     if (!isServerUrl(text) || !url.isValid() || url.host().isEmpty())
         return fail(QStringLiteral("服务器工程的地址应为 %1").arg(form));
@@ -172,6 +172,14 @@ QString displayUrl(const ServerAddress &address)
         url.setQuery(query);
     }
     return url.toString(QUrl::PrettyDecoded);
+}
+
+QString shownProjectPath(const QString &path)
+{
+    if (!isServerUrl(path))
+        return path;
+    const auto address = parseServerUrl(path);
+    return address ? displayUrl(*address) : QStringLiteral("postgresql://…");
 }
 
 Result<QSqlDatabase> connectToServer(const ServerAddress &address, const QString &connection)

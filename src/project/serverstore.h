@@ -26,6 +26,9 @@ bool isServerUrl(const QString &text);
 Result<ServerAddress> parseServerUrl(const QString &text);
 // The address as it may be shown: never with a password.
 QString displayUrl(const ServerAddress &address);
+// A project path as it may be shown: a server address without its password,
+// a file path as it is.
+QString shownProjectPath(const QString &path);
 
 // A new connection (named `connection`) to the server's database; libpq
 // finds the password in PGPASSWORD or ~/.pgpass when the address has none,

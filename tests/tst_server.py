@@ -1,0 +1,279 @@
+#!/usr/bin/python3
+"""Projects on a PostgreSQL server, against a real server: a throwaway
+cluster (initdb and pg_ctl of Debian's postgresql) in a temporary folder, on
+a free port, run as an unprivileged user when the test runs as root. Without
+a server that can start, the test says why and is skipped (exit 77).
+
+usage: tst_server.py BIN_DIR BENCH_DIR
+"""
+import glob
+import os
+import pathlib
+import pwd
+import shutil
+import socket
+import sqlite3
+import subprocess
+import sys
+import tempfile
+import threading
+import time
+import unittest
+import zipfile
+
+import openpyxl
+
+BIN = pathlib.Path(sys.argv[1])
+BENCH = pathlib.Path(sys.argv[2])
+ADMIN_PASSWORD = "Adm1n-Pw-7q"
+SKIP = 77
+
+
+class Cluster:
+    """A PostgreSQL cluster of its own for the tests."""
+
+    def __init__(self):
+        bins = sorted(glob.glob("/usr/lib/postgresql/*/bin"))
+        if not bins:
+            raise RuntimeError("PostgreSQL is not installed (no /usr/lib/postgresql/*/bin)")
+        self.bin = pathlib.Path(bins[-1])
+        self.dir = pathlib.Path(tempfile.mkdtemp(prefix="sedimetra-pg-"))
+        self.prefix = []
+        if os.geteuid() == 0:
+            # The server refuses to run as root.
+            user = "postgres" if any(p.pw_name == "postgres" for p in pwd.getpwall()) else "nobody"
+            shutil.chown(self.dir, user)
+            self.prefix = ["runuser", "-u", user, "--"]
+        with socket.socket() as s:
+            s.bind(("127.0.0.1", 0))
+            self.port = s.getsockname()[1]
+        pwfile = self.dir / "pw"
+        pwfile.write_text(ADMIN_PASSWORD + "\n")
+        if self.prefix:
+            shutil.chown(pwfile, self.prefix[2])
+        self.run("initdb", "-D", self.dir / "data", "-U", "admin", f"--pwfile={pwfile}",
+                 "--auth-local=trust", "--auth-host=scram-sha-256", "-E", "UTF8",
+                 "--locale=C.UTF-8")
+        self.run("pg_ctl", "-D", self.dir / "data", "-w", "-l", self.dir / "log", "-o",
+                 f"-p {self.port} -k {self.dir} -c listen_addresses=127.0.0.1", "start")
+
+    def run(self, tool, *args):
+        done = subprocess.run([*self.prefix, str(self.bin / tool), *map(str, args)],
+                              capture_output=True, text=True, timeout=120)
+        if done.returncode != 0:
+            raise RuntimeError(f"{tool} failed: {done.stderr.strip() or done.stdout.strip()}")
+        return done.stdout
+
+    def sql(self, statement, database="firm"):
+        done = subprocess.run(["psql", "-h", "127.0.0.1", "-p", str(self.port), "-U", "admin",
+                               "-d", database, "-At", "-v", "ON_ERROR_STOP=1", "-c", statement],
+                              capture_output=True, text=True, timeout=60,
+                              env={**os.environ, "PGPASSWORD": ADMIN_PASSWORD})
+        if done.returncode != 0:
+            raise RuntimeError(done.stderr)
+        return done.stdout.strip()
+
+    def stop(self):
+        subprocess.run([*self.prefix, str(self.bin / "pg_ctl"), "-D", str(self.dir / "data"),
+                        "-m", "immediate", "stop"], capture_output=True, timeout=60)
+        shutil.rmtree(self.dir, ignore_errors=True)
+
+
+CLUSTER = None
+
+
+def url(project=None, user="admin", password=None):
+    who = user + (f":{password}" if password else "")
+    base = f"postgresql://{who}@127.0.0.1:{CLUSTER.port}/firm"
+    return base + (f"?project={project}" if project else "")
+
+
+def batch(*args, password=ADMIN_PASSWORD, cwd=None):
+    env = {**os.environ}
+    env.pop("PGPASSWORD", None)
+    if password is not None:
+        env["PGPASSWORD"] = password
+    return subprocess.run([str(BIN / "sedimetra-batch"), *map(str, args)], capture_output=True,
+                          text=True, timeout=300, env=env, cwd=cwd)
+
+
+def workbook(path, rows):
+    book = openpyxl.Workbook()
+    sheet = book.active
+    sheet.title = "Sheet1"
+    sheet.append(["点名", "高程"])
+    for row in rows:
+        sheet.append(list(row))
+    book.save(path)
+
+
+class ServerProjects(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.tmp = tempfile.TemporaryDirectory()
+        cls.root = pathlib.Path(cls.tmp.name)
+        CLUSTER.sql("DROP DATABASE IF EXISTS firm", database="postgres")
+        CLUSTER.sql("CREATE DATABASE firm", database="postgres")
+        run = batch("server", "init", url())
+        assert run.returncode == 0, run.stderr
+        cls.large = cls.root / "大楼.mdb"
+        subprocess.run([str(BENCH / "sedimetra-make-large-project"), str(cls.large), "150", "300"],
+                       check=True, capture_output=True, timeout=300)
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.tmp.cleanup()
+
+    def test_init_is_versioned_and_idempotent(self):
+        self.assertEqual(CLUSTER.sql("SELECT version FROM sedimetra.schema_version"), "1")
+        again = batch("server", "init", url())
+        self.assertEqual(again.returncode, 0, again.stderr)
+        self.assertIn("未作修改", again.stdout)
+        self.assertEqual(CLUSTER.sql("SELECT count(*) FROM sedimetra.acirgb"), "256")
+
+    def test_push_pull_round_trip_gives_identical_outputs(self):
+        target = url("大楼 A")
+        run = batch("server", "push", self.large, target)
+        self.assertEqual(run.returncode, 0, run.stderr)
+        self.assertIn("45000 个高程", run.stdout)
+        self.assertIn("校验和一致", run.stdout)
+        refused = batch("server", "push", self.large, target)
+        self.assertEqual(refused.returncode, 1)
+        self.assertIn("--replace", refused.stderr)
+        self.assertEqual(batch("server", "push", self.large, target, "--replace").returncode, 0)
+
+        out = self.root / "out"
+        out.mkdir(exist_ok=True)
+        for source, stem in ((self.large, "file"), (target, "server")):
+            table = batch("table", source, "--out", out / f"{stem}.xlsx")
+            self.assertEqual(table.returncode, 0, table.stderr)
+            curves = batch("curves", source, "--kind", "settlement", "--out", out / f"{stem}.dxf")
+            self.assertEqual(curves.returncode, 0, curves.stderr)
+        self.assertEqual((out / "file.dxf").read_bytes(), (out / "server.dxf").read_bytes())
+        with zipfile.ZipFile(out / "file.xlsx") as a, zipfile.ZipFile(out / "server.xlsx") as b:
+            for name in a.namelist():
+                self.assertEqual(a.read(name), b.read(name), name)
+
+        pulled = self.root / "拉回.mdb"
+        run = batch("server", "pull", target, pulled)
+        self.assertEqual(run.returncode, 0, run.stderr)
+        query = {"Sur1": "SELECT CjNo, MyDate, Name, CAST(Layers AS TEXT) FROM Sur1 ORDER BY 1",
+                 "Sur2": "SELECT CjNo, CjdNo, PointH FROM Sur2 ORDER BY 1, 2",
+                 "Sur3": "SELECT CjdNo, PointName, Aci, Mark FROM Sur3 ORDER BY 1"}
+        with sqlite3.connect(self.large) as a, sqlite3.connect(pulled) as b:
+            for table, sql in query.items():
+                self.assertEqual(a.execute(sql).fetchall(), b.execute(sql).fetchall(), table)
+
+    def test_read_only_role_views_but_never_changes(self):
+        CLUSTER.sql("DO $$ BEGIN IF NOT EXISTS (SELECT FROM pg_roles WHERE rolname = 'reader') "
+                    "THEN CREATE ROLE reader LOGIN PASSWORD 'Rd-pw-3' IN ROLE sedimetra_read; "
+                    "END IF; END $$")
+        self.assertEqual(batch("server", "push", self.large, url("只读楼")).returncode, 0)
+        as_reader = url("只读楼", user="reader")
+        table = batch("table", as_reader, "--out", self.root / "reader.xlsx", password="Rd-pw-3")
+        self.assertEqual(table.returncode, 0, table.stderr)
+        book = self.root / "one.xlsx"
+        workbook(book, [("J1", 1.0)])
+        run = batch("import", as_reader, "--epoch", "1", book, password="Rd-pw-3")
+        self.assertEqual(run.returncode, 1)
+        self.assertIn("工程文件是只读的", run.stderr)
+
+    def test_two_writers_at_once(self):
+        self.assertEqual(batch("server", "push", self.large, url("并发楼")).returncode, 0)
+        target = url("并发楼")
+        books = []
+        for epoch in (5, 6):
+            path = self.root / f"epoch{epoch}.xlsx"
+            workbook(path, [(f"J{j}", 90 + epoch + j / 1000) for j in range(1, 151)])
+            books.append((epoch, path))
+        results = {}
+
+        def run_import(epoch, path):
+            results[epoch] = batch("import", target, "--epoch", epoch, path)
+
+        threads = [threading.Thread(target=run_import, args=book) for book in books]
+        for thread in threads:
+            thread.start()
+        for thread in threads:
+            thread.join()
+        for epoch, _ in books:
+            self.assertEqual(results[epoch].returncode, 0, results[epoch].stderr)
+            got = CLUSTER.sql("SELECT count(*), sum(pointh) FROM sedimetra.sur2 s JOIN "
+                              "sedimetra.projects p ON p.id = s.project_id "
+                              f"WHERE p.name = '并发楼' AND cjno = {epoch} AND "
+                              f"pointh >= {90 + epoch}")
+            self.assertEqual(got.split("|")[0], "150")
+        # The same record from two writers one after the other: the later stays.
+        first, second = self.root / "first.xlsx", self.root / "second.xlsx"
+        workbook(first, [("J1", 11.111)])
+        workbook(second, [("J1", 22.222)])
+        self.assertEqual(batch("import", target, "--epoch", "7", first).returncode, 0)
+        self.assertEqual(batch("import", target, "--epoch", "7", second).returncode, 0)
+        self.assertEqual(CLUSTER.sql(
+            "SELECT pointh FROM sedimetra.sur2 s JOIN sedimetra.projects p ON p.id = s.project_id "
+            "WHERE p.name = '并发楼' AND cjno = 7 AND cjdno = 1"), "22.222")
+
+    def test_dropped_connection_rolls_the_import_back(self):
+        # Many points, so that the import is still running when its
+        # connection is cut, once its transaction has written (has an xid).
+        many = self.root / "多点.mdb"
+        shutil.copy(BIN / "Support/Db/数据库模板.mdb", many)
+        with sqlite3.connect(many) as db:
+            db.execute("INSERT INTO Sur1 VALUES (0, '2020-01-01', 'A', 1)")
+            db.executemany("INSERT INTO Sur3 VALUES (?, ?, 1, 'A')",
+                           [(j, f"P{j}") for j in range(1, 30001)])
+            db.executemany("INSERT INTO Sur2 VALUES (0, ?, 50.0)", [(j,) for j in range(1, 30001)])
+        self.assertEqual(batch("server", "push", many, url("断线楼")).returncode, 0)
+        book = self.root / "many.xlsx"
+        workbook(book, [(f"P{j}", 50.001) for j in range(1, 30001)])
+        cut = {"done": False}
+
+        def cut_when_writing():
+            deadline = time.time() + 60
+            while time.time() < deadline and not cut["done"]:
+                killed = CLUSTER.sql(
+                    "SELECT count(pg_terminate_backend(pid)) FROM pg_stat_activity WHERE "
+                    "application_name = 'sedimetra' AND backend_xid IS NOT NULL")
+                if killed != "0":
+                    cut["done"] = True
+                    return
+                time.sleep(0.02)
+
+        watcher = threading.Thread(target=cut_when_writing)
+        watcher.start()
+        run = batch("import", url("断线楼"), "--epoch", "0", book)
+        cut["done"] = True
+        watcher.join()
+        self.assertEqual(run.returncode, 1, run.stdout)
+        self.assertIn("调入失败，工程未作任何修改", run.stderr)
+        self.assertEqual(CLUSTER.sql(
+            "SELECT count(*) FROM sedimetra.sur2 s JOIN sedimetra.projects p ON "
+            "p.id = s.project_id WHERE p.name = '断线楼' AND pointh <> 50"), "0")
+
+    def test_wrong_password_is_told_without_the_password(self):
+        secret = "Wr0ng-S3cret-xyz"
+        for args, password in (((url("大楼 A"),), secret),
+                               ((url("大楼 A", password=secret),), None)):
+            run = batch("analyse", *args, password=password)
+            self.assertEqual(run.returncode, 1)
+            self.assertIn("password authentication failed", run.stderr)
+            self.assertNotIn(secret, run.stderr + run.stdout)
+
+
+def main():
+    global CLUSTER
+    try:
+        CLUSTER = Cluster()
+    except (RuntimeError, OSError, subprocess.SubprocessError) as error:
+        print(f"SKIP: the server tests need a PostgreSQL server, and none could start: {error}")
+        return SKIP
+    try:
+        CLUSTER.sql("SELECT 1", database="postgres")
+        result = unittest.main(argv=sys.argv[:1], exit=False).result
+        return 0 if result.wasSuccessful() else 1
+    finally:
+        CLUSTER.stop()
+
+
+if __name__ == "__main__":
+    sys.exit(main())
