@@ -4,7 +4,7 @@ cluster (initdb and pg_ctl of Debian's postgresql) in a temporary folder, on
 a free port, run as an unprivileged user when the test runs as root. Without
 a server that can start, the test says why and is skipped (exit 77).
 
-usage: tst_server.py BIN_DIR BENCH_DIR
+usage: tst_server.py BIN_DIR BENCH_DIR SERVER_WINDOW_TEST
 """
 import glob
 import os
@@ -25,6 +25,7 @@ import openpyxl
 
 BIN = pathlib.Path(sys.argv[1])
 BENCH = pathlib.Path(sys.argv[2])
+WINDOW_TEST = pathlib.Path(sys.argv[3])
 ADMIN_PASSWORD = "Adm1n-Pw-7q"
 SKIP = 77
 
@@ -249,6 +250,15 @@ class ServerProjects(unittest.TestCase):
         self.assertEqual(CLUSTER.sql(
             "SELECT count(*) FROM sedimetra.sur2 s JOIN sedimetra.projects p ON "
             "p.id = s.project_id WHERE p.name = '断线楼' AND pointh <> 50"), "0")
+
+    def test_window_on_a_server_project(self):
+        self.assertEqual(batch("server", "push", self.large, url("窗口楼")).returncode, 0)
+        env = {**os.environ, "PGPASSWORD": ADMIN_PASSWORD, "SEDIMETRA_TEST_SERVER": url("窗口楼"),
+               "QT_QPA_PLATFORM": "offscreen"}
+        run = subprocess.run([str(WINDOW_TEST)], capture_output=True, text=True, timeout=300,
+                             env=env)
+        self.assertEqual(run.returncode, 0, run.stdout + run.stderr)
+        self.assertIn("PASS   : ServerWindowTest::laterCommitWinsAndTheTypistIsTold()", run.stdout)
 
     def test_wrong_password_is_told_without_the_password(self):
         secret = "Wr0ng-S3cret-xyz"

@@ -33,6 +33,9 @@ inline const QString ProjectFolder = QStringLiteral("工程目录");
 inline const QString StableRate = QStringLiteral("稳定速率");
 inline const QString StableDays = QStringLiteral("稳定天数");
 inline const QString PredictionStep = QStringLiteral("预测步长");
+// The last PostgreSQL server a project was opened from, without password:
+// postgresql://user@host:port/database.
+inline const QString Server = QStringLiteral("服务器");
 } // namespace SettingKey
 
 // The eight header fields of the results table (also what a frame's title

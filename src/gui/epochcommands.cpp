@@ -183,6 +183,10 @@ void EpochCommands::selectEpoch()
     m_session.requestCloseBoxes();
     if (auto reloaded = m_session.reloadIfChanged(); !reloaded)
         showMessage(m_w.window, reloaded.error());
+    if (const QStringList overwritten = m_session.takeOverwritten(); !overwritten.isEmpty())
+        showMessage(m_w.window,
+                    QStringLiteral("以下高程在您输入后又被另一位用户改动，以后提交的为准：\n%1")
+                        .arg(overwritten.mid(0, 20).join(QLatin1Char('\n'))));
     if (QListWidgetItem *entry = m_w.list->currentItem()) {
         m_session.setCurrentEpoch(epochOfEntry(entry));
         if (const Epoch *epoch = m_session.snapshot().epochByNumber(m_session.currentEpoch())) {

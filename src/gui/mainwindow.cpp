@@ -20,6 +20,7 @@
 #include <QDate>
 #include <QDir>
 #include <QHeaderView>
+#include <QMenu>
 #include <QTimer>
 
 namespace {
@@ -180,6 +181,17 @@ void MainWindow::connectControls()
     connect(ui->Command6, &QPushButton::clicked, this, [this] { m_projectCommands->newProject(); });
     connect(ui->Command7, &QPushButton::clicked, this,
             [this] { m_projectCommands->openProject(); });
+    // A project on a PostgreSQL server is opened from the button's menu.
+    ui->Command7->setContextMenuPolicy(Qt::CustomContextMenu);
+    ui->Command7->setToolTip(QStringLiteral("单击：打开工程文件；右键：打开服务器工程"));
+    connect(ui->Command7, &QWidget::customContextMenuRequested, this, [this](const QPoint &at) {
+        QMenu menu(ui->Command7);
+        connect(menu.addAction(QStringLiteral("打开工程文件…")), &QAction::triggered, this,
+                [this] { m_projectCommands->openProject(); });
+        connect(menu.addAction(QStringLiteral("打开服务器工程…")), &QAction::triggered, this,
+                [this] { m_projectCommands->openServerProject(); });
+        menu.exec(ui->Command7->mapToGlobal(at));
+    });
     connect(ui->Command1, &QPushButton::clicked, this, [this] { m_epochs->newObservation(); });
     connect(ui->Command2, &QPushButton::clicked, this, [this] { m_epochs->modify(); });
     connect(ui->List1, &QListWidget::currentRowChanged, this, [this](int row) {

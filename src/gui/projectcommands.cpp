@@ -1,9 +1,12 @@
 #include "gui/projectcommands.h"
 
 #include "base/programfiles.h"
+#include "base/settings.h"
 #include "gui/messages.h"
 #include "gui/session.h"
+#include "gui/serverprojectdialog.h"
 #include "project/projectdb.h"
+#include "project/serverstore.h"
 
 #include <QDir>
 #include <QFileDialog>
@@ -62,22 +65,27 @@ bool ProjectCommands::refuseProgramFile(const QString &path)
     return true;
 }
 
-bool ProjectCommands::makeCurrent(const QString &path, const QString &titlePrefix)
+bool ProjectCommands::makeCurrent(const QString &path, const QString &titlePrefix,
+                                  const QString &password)
 {
+    // A server address is shown without any password.
+    const QString shown = isServerUrl(path) ? shownProjectPath(path) : QDir::toNativeSeparators(path);
     auto project = std::make_unique<ProjectDatabase>();
-    Result<void> opened = project->open(path);
+    Result<void> opened = project->open(path, password);
     if (opened)
         opened = m_session.openProject(std::move(project));
     if (!opened) {
-        showMessage(m_window, QStringLiteral("无法打开沉降工程：%1\n%2")
-                                  .arg(QDir::toNativeSeparators(path), opened.error()));
+        showMessage(m_window, QStringLiteral("无法打开沉降工程：%1\n%2").arg(shown, opened.error()));
         return false;
     }
-    m_window->setWindowTitle(titlePrefix + QDir::toNativeSeparators(m_session.projectPath()));
-    m_session.setLastProjectDir(QFileInfo(m_session.projectPath()).absolutePath());
+    const bool server = m_session.project()->isServer();
+    m_window->setWindowTitle(titlePrefix + (server ? m_session.projectPath()
+                                                   : QDir::toNativeSeparators(m_session.projectPath())));
+    if (!server)
+        m_session.setLastProjectDir(QFileInfo(m_session.projectPath()).absolutePath());
     if (m_session.project()->isReadOnly())
-        showMessage(m_window, QStringLiteral("沉降工程文件是只读的，只能查看，修改无法保存：%1")
-                                  .arg(QDir::toNativeSeparators(path)));
+        showMessage(m_window,
+                    QStringLiteral("沉降工程文件是只读的，只能查看，修改无法保存：%1").arg(shown));
     if (const QStringList &warnings = m_session.snapshot().warnings(); !warnings.isEmpty()) {
         QStringList shown = warnings.mid(0, 10);
         if (warnings.size() > shown.size())
@@ -122,12 +130,23 @@ void ProjectCommands::openProject()
     openProjectFile(path);
 }
 
-bool ProjectCommands::openProjectFile(const QString &path)
+bool ProjectCommands::openProjectFile(const QString &path, const QString &password)
 {
-    if (refuseProgramFile(path))
+    if (!isServerUrl(path) && refuseProgramFile(path))
         return false;
-    if (!makeCurrent(path, QStringLiteral("Sedimetra 2018  当前工程：")))
+    if (!makeCurrent(path, QStringLiteral("Sedimetra 2018  当前工程："), password))
         return false;
     m_session.announceProjectChanged();
     return true;
+}
+
+void ProjectCommands::openServerProject()
+{
+    ServerProjectDialog dialog(m_session.settings().readSettingOr(SettingKey::Server), m_window);
+    if (dialog.exec() != QDialog::Accepted || dialog.chosen().project.isEmpty())
+        return; // the open project stays open
+    storeSettingOrTell(m_window, m_session, SettingKey::Server, dialog.serverUrl());
+    const ServerAddress chosen = dialog.chosen();
+    resetProjectView();
+    openProjectFile(displayUrl(chosen), chosen.password);
 }

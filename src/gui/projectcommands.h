@@ -17,7 +17,11 @@ public:
     void openProject();
     // The second half of "打开工程", for a file already chosen: makes it the
     // current project, or tells the user why not. True when it is current.
-    bool openProjectFile(const QString &path);
+    // A server project's address (postgresql://…) is accepted as well, with
+    // the password for it when one was typed (never kept).
+    bool openProjectFile(const QString &path, const QString &password = QString());
+    // "打开服务器工程": the server dialog, then the project chosen there.
+    void openServerProject();
     // Empties the window of any project: title, epoch list, grid, boxes.
     void resetProjectView();
 
@@ -27,7 +31,8 @@ private:
     bool refuseProgramFile(const QString &path);
     // Opens and reads the project, makes it current and titles the window;
     // false (the user told why) when the file is refused.
-    bool makeCurrent(const QString &path, const QString &titlePrefix);
+    bool makeCurrent(const QString &path, const QString &titlePrefix,
+                     const QString &password = QString());
 
     Session &m_session;
     QWidget *m_window;

@@ -1,5 +1,7 @@
 #include "gui/session.h"
 
+#include "survey/settlement.h"
+
 #include "survey/pointstyle.h"
 
 Session::Session(const QString &programDir, std::unique_ptr<SettingsStore> settings)
@@ -55,6 +57,8 @@ void Session::closeProject()
     m_project.reset();
     m_snapshot = ProjectSnapshot();
     m_dataVersion = 0;
+    m_typed.clear();
+    m_overwritten.clear();
 }
 
 Result<bool> Session::reloadIfChanged()
@@ -68,13 +72,35 @@ Result<bool> Session::reloadIfChanged()
         return false;
     if (auto read = readSnapshot(); !read)
         return read.failure();
+    // Another program committed: an elevation typed here since the last
+    // read that now holds another value was written again after ours.
+    for (const auto &[key, typed] : m_typed) {
+        const auto now = m_snapshot.elevation(key.first, key.second);
+        if (now == typed)
+            continue;
+        const Point *point = m_snapshot.point(key.second);
+        const auto shown = [this](const std::optional<double> &h) {
+            return h ? FormatElevation(*h, m_unit) : QStringLiteral("（无）");
+        };
+        m_overwritten << QStringLiteral("第 %1 次观测 测点“%2”：您输入 %3，现为 %4")
+                             .arg(key.first)
+                             .arg(point ? point->name : QString::number(key.second),
+                                  shown(typed), shown(now));
+    }
+    m_typed.clear();
     return true;
+}
+
+QStringList Session::takeOverwritten()
+{
+    return std::exchange(m_overwritten, {});
 }
 
 Result<void> Session::reload()
 {
     if (!m_project)
         return success();
+    m_typed.clear(); // the window's own change (an import) is no one else's
     return readSnapshot();
 }
 
@@ -82,8 +108,10 @@ Result<void> Session::storeElevation(int cjNo, int cjdNo, std::optional<double> 
 {
     const Result<void> stored = metres ? m_project->setElevation(cjNo, cjdNo, *metres)
                                        : m_project->deleteElevation(cjNo, cjdNo);
-    if (stored)
+    if (stored) {
         m_snapshot.setElevation(cjNo, cjdNo, metres);
+        m_typed[{cjNo, cjdNo}] = metres;
+    }
     return stored;
 }
 

@@ -9,6 +9,7 @@
 #include <QObject>
 #include <QString>
 
+#include <map>
 #include <memory>
 #include <optional>
 
@@ -59,6 +60,9 @@ public:
     // Reads the project again when another program has committed to it
     // since the last read; true when it did. A failed read is returned.
     Result<bool> reloadIfChanged();
+    // The elevations typed here that the last such read found changed by
+    // another program's later commit, for the user; emptied by the call.
+    QStringList takeOverwritten();
 
     // Writes, each committed at once, the snapshot updated after it.
     // An elevation in metres, or none to delete the record.
@@ -116,4 +120,8 @@ private:
     ProjectSnapshot m_snapshot;
     qint64 m_dataVersion = 0;
     QString m_lastProjectDir;
+    // Elevations written here since the last read (none: deleted), by
+    // epoch and point; and what a read found changed since.
+    std::map<std::pair<int, int>, std::optional<double>> m_typed;
+    QStringList m_overwritten;
 };

@@ -204,6 +204,23 @@ Result<QSqlDatabase> connectToServer(const ServerAddress &address, const QString
     return db;
 }
 
+Result<QStringList> listServerProjects(const ServerAddress &address)
+{
+    Connection server;
+    auto db = connectToServer(address, server.name);
+    if (!db)
+        return db.failure();
+    server.db = *db;
+    QSqlQuery query(server.db);
+    if (!query.exec(QStringLiteral("SELECT name FROM sedimetra.projects ORDER BY name")))
+        return fail(QStringLiteral("服务器 %1 上没有沉降工程库（先运行 sedimetra-batch server init）")
+                        .arg(displayUrl(address)));
+    QStringList names;
+    while (query.next())
+        names << query.value(0).toString();
+    return names;
+}
+
 Result<QString> initialiseServer(const ServerAddress &address, const QString &templatePath)
 {
     Connection server;

@@ -36,6 +36,9 @@ QString shownProjectPath(const QString &path);
 // holds the password.
 Result<QSqlDatabase> connectToServer(const ServerAddress &address, const QString &connection);
 
+// The names of the projects on the server, in order.
+Result<QStringList> listServerProjects(const ServerAddress &address);
+
 // The schema this program version writes: 1.
 constexpr int serverSchemaVersion = 1;
 // Creates the schema "sedimetra" (projects, header fields, the three record
