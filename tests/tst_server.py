@@ -215,18 +215,31 @@ class ServerProjects(unittest.TestCase):
             "WHERE p.name = '并发楼' AND cjno = 7 AND cjdno = 1"), "22.222")
 
     def test_dropped_connection_rolls_the_import_back(self):
-        # Many points, so that the import is still running when its
-        # connection is cut, once its transaction has written (has an xid).
+        # The connection is cut once the import's transaction has written
+        # (has an xid).
         many = self.root / "多点.mdb"
         shutil.copy(BIN / "Support/Db/数据库模板.mdb", many)
         with sqlite3.connect(many) as db:
             db.execute("INSERT INTO Sur1 VALUES (0, '2020-01-01', 'A', 1)")
             db.executemany("INSERT INTO Sur3 VALUES (?, ?, 1, 'A')",
-                           [(j, f"P{j}") for j in range(1, 30001)])
-            db.executemany("INSERT INTO Sur2 VALUES (0, ?, 50.0)", [(j,) for j in range(1, 30001)])
+                           [(j, f"P{j}") for j in range(1, 2001)])
+            db.executemany("INSERT INTO Sur2 VALUES (0, ?, 50.0)", [(j,) for j in range(1, 2001)])
         self.assertEqual(batch("server", "push", many, url("断线楼")).returncode, 0)
         book = self.root / "many.xlsx"
-        workbook(book, [(f"P{j}", 50.001) for j in range(1, 30001)])
+        workbook(book, [(f"P{j}", 50.001) for j in range(1, 2001)])
+        # Another session holds the project's row: the import's first write
+        # waits there, inside its transaction, until its connection is cut.
+        holder = subprocess.Popen(
+            ["psql", "-h", "127.0.0.1", "-p", str(CLUSTER.port), "-U", "admin", "-d", "firm",
+             "-c", "BEGIN; SELECT id FROM sedimetra.projects WHERE name = '断线楼' FOR UPDATE; "
+                   "SELECT pg_sleep(60); COMMIT;"],
+            env={**os.environ, "PGPASSWORD": ADMIN_PASSWORD}, stdout=subprocess.DEVNULL,
+            stderr=subprocess.DEVNULL)
+        holding = "SELECT count(*) FROM pg_stat_activity WHERE query LIKE '%pg_sleep(60)%' " \
+                  "AND state = 'active' AND pid <> pg_backend_pid()"
+        deadline = time.time() + 30
+        while CLUSTER.sql(holding) == "0" and time.time() < deadline:
+            time.sleep(0.05)
         cut = {"done": False}
 
         def cut_when_writing():
@@ -238,13 +251,16 @@ class ServerProjects(unittest.TestCase):
                 if killed != "0":
                     cut["done"] = True
                     return
-                time.sleep(0.02)
+                time.sleep(0.05)
 
         watcher = threading.Thread(target=cut_when_writing)
         watcher.start()
         run = batch("import", url("断线楼"), "--epoch", "0", book)
         cut["done"] = True
         watcher.join()
+        CLUSTER.sql("SELECT pg_terminate_backend(pid) FROM pg_stat_activity WHERE "
+                    "query LIKE '%pg_sleep(60)%' AND pid <> pg_backend_pid()")
+        holder.wait(timeout=30)
         self.assertEqual(run.returncode, 1, run.stdout)
         self.assertIn("调入失败，工程未作任何修改", run.stderr)
         self.assertEqual(CLUSTER.sql(

@@ -97,7 +97,7 @@ void CurveOutput::drawCurveSheets()
             return point;
         });
     }
-    const QString output = drawingPathOf(m_session.projectPath());
+    const QString output = m_session.outputPath(drawingPathOf(m_session.projectPath()));
     m_drawing->setOutputPath(output);
 
     CurveRunSettings in;

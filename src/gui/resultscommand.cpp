@@ -30,7 +30,7 @@ void ResultsCommand::writeResultsTable()
         showMessage(m_w.window, reloaded.error(), title);
         return;
     }
-    const QString output = resultsPathOf(m_session.projectPath());
+    const QString output = m_session.outputPath(resultsPathOf(m_session.projectPath()));
     const QString templatePath =
         tableTemplatePath(m_session.programDir(), m_w.tableTemplates->currentText());
     ProtectedFiles keep = programFiles(m_session.programDir(), m_session.projectPath());

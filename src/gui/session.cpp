@@ -1,8 +1,10 @@
 #include "gui/session.h"
 
+#include "survey/pointstyle.h"
 #include "survey/settlement.h"
 
-#include "survey/pointstyle.h"
+#include <QDir>
+#include <QFileInfo>
 
 Session::Session(const QString &programDir, std::unique_ptr<SettingsStore> settings)
     : m_programDir(programDir)
@@ -26,6 +28,14 @@ void Session::setCurve(CurveKind kind, const CurveLayout &layout)
 {
     m_curveKind = kind;
     m_curveLayout = layout;
+}
+
+QString Session::outputPath(const QString &runPath) const
+{
+    if (!m_project || !m_project->isServer())
+        return runPath;
+    const QString folder = m_lastProjectDir.isEmpty() ? QDir::homePath() : m_lastProjectDir;
+    return folder + QLatin1Char('/') + QFileInfo(runPath).fileName();
 }
 
 Result<void> Session::readSnapshot()

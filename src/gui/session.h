@@ -52,6 +52,10 @@ public:
     // The open project, or null; its snapshot (empty without a project).
     ProjectDatabase *project() const { return m_project.get(); }
     QString projectPath() const { return m_project ? m_project->path() : QString(); }
+    // Where an output of the open project goes, given the path a run would
+    // choose (beside a project file): for a project on a server, the same
+    // name in the last project folder, or the home folder without one.
+    QString outputPath(const QString &runPath) const;
     const ProjectSnapshot &snapshot() const { return m_snapshot; }
     // Makes the project current after reading it whole; the project stays
     // closed when it cannot be read.
