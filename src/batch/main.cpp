@@ -12,6 +12,10 @@
 //   sedimetra-batch analyse PROJECT.mdb [--window D] [--limit R] [--step D]
 //       [--format text|csv|json]
 //       the stability verdict and the settlement prediction on stdout
+//   sedimetra-batch level FILE... [--fixed ID=H ...] [--grade NAME]
+//       [--distribute stations|distance] [--format text|json] [--into PROJECT.mdb --epoch N]
+//       the digital level's raw files checked and adjusted; with --into the
+//       heights of the project's points go into epoch N as an import does
 //   sedimetra-batch server init URL
 //   sedimetra-batch server push FILE.mdb URL [--replace]
 //   sedimetra-batch server pull URL FILE.mdb
@@ -34,6 +38,7 @@
 #include "report/resultsrun.h"
 #include "survey/observationimport.h"
 #include "survey/projectsnapshot.h"
+#include "survey/levelling.h"
 #include "survey/stability.h"
 
 #include <QCoreApplication>
@@ -54,6 +59,8 @@ const char *usage =
     "       sedimetra-batch import PROJECT.mdb --epoch N FILE.xls|FILE.xlsx\n"
     "       sedimetra-batch analyse PROJECT.mdb [--window D] [--limit R] [--step D]\n"
     "       [--format text|csv|json]\n"
+    "       sedimetra-batch level FILE... [--fixed ID=H ...] [--grade NAME]\n"
+    "       [--distribute stations|distance] [--format text|json] [--into PROJECT.mdb --epoch N]\n"
     "       sedimetra-batch server init URL\n"
     "       sedimetra-batch server push FILE.mdb URL [--replace]\n"
     "       sedimetra-batch server pull URL FILE.mdb\n"
@@ -443,6 +450,155 @@ int analyse(const QStringList &args)
     return 0;
 }
 
+int level(const QStringList &args)
+{
+    QStringList paths;
+    LevelSettings settings;
+    settings.grade = defaultGrades().front();
+    QString format = QStringLiteral("text"), into;
+    std::optional<int> epoch;
+    for (qsizetype i = 0; i < args.size(); ++i) {
+        const QString &arg = args[i];
+        if (!arg.startsWith(QLatin1String("--"))) {
+            paths << arg;
+            continue;
+        }
+        if (i + 1 >= args.size())
+            return usageError(QStringLiteral("incomplete option %1").arg(arg));
+        const QString value = args[++i];
+        if (arg == QLatin1String("--fixed")) {
+            const qsizetype equals = value.lastIndexOf(QLatin1Char('='));
+            bool ok = false;
+            const double h = equals > 0 ? value.mid(equals + 1).toDouble(&ok) : 0;
+            if (!ok || !std::isfinite(h))
+                return usageError(QStringLiteral("--fixed takes ID=HEIGHT (metres)"));
+            settings.fixed[value.left(equals)] = h;
+        } else if (arg == QLatin1String("--grade")) {
+            bool found = false;
+            for (const LevelGrade &grade : defaultGrades())
+                if (grade.name == value || grade.name.startsWith(value)) {
+                    settings.grade = grade;
+                    found = true;
+                    break;
+                }
+            if (!found)
+                return usageError(QStringLiteral("no grade %1").arg(value));
+        } else if (arg == QLatin1String("--distribute")) {
+            if (value != QLatin1String("stations") && value != QLatin1String("distance"))
+                return usageError(QStringLiteral("--distribute takes stations or distance"));
+            settings.byDistance = value == QLatin1String("distance");
+        } else if (arg == QLatin1String("--format")) {
+            if (value != QLatin1String("text") && value != QLatin1String("json"))
+                return usageError(QStringLiteral("--format must be text or json"));
+            format = value;
+        } else if (arg == QLatin1String("--into")) {
+            into = value;
+        } else if (arg == QLatin1String("--epoch")) {
+            bool ok = false;
+            epoch = value.toInt(&ok);
+            if (!ok)
+                return usageError(QStringLiteral("--epoch takes an epoch number"));
+        } else {
+            return usageError(QStringLiteral("unknown option %1").arg(arg));
+        }
+    }
+    if (paths.isEmpty())
+        return usageError(QStringLiteral("no level file given"));
+    if (into.isEmpty() != !epoch.has_value())
+        return usageError(QStringLiteral("--into and --epoch go together"));
+
+    ProjectDatabase project;
+    const QString programDir = programDirectoryOf(QCoreApplication::applicationDirPath());
+    SettingsStore programSettings;
+    if (!into.isEmpty()) {
+        QString reason;
+        if (!programSettings.open(systemDatabasePath(programDir), &reason))
+            return failure(reason);
+        if (auto opened = project.open(into); !opened)
+            return failure(QStringLiteral("cannot open the project %1: %2")
+                               .arg(shownProjectPath(into), opened.error()));
+        const auto points = project.points();
+        if (!points)
+            return failure(points.error());
+        for (const Point &point : *points)
+            settings.knownPoints.insert(point.name);
+        // The project's reference point is the fixed one unless others are given.
+        if (settings.fixed.empty()) {
+            const auto fields = effectiveHeaderFields(programSettings, &project);
+            const auto id = fields.find(SettingKey::Benchmark);
+            const auto h = fields.find(SettingKey::BenchmarkElevation);
+            if (id != fields.end() && h != fields.end() && isNumeric(h->second.trimmed()))
+                settings.fixed[id->second.trimmed()] = leadingNumber(h->second);
+        }
+    }
+    std::vector<LevelFile> files;
+    for (const QString &path : paths) {
+        auto file = readLevelFile(path);
+        if (!file)
+            return failure(file.error());
+        // Heights entered on the level fix their points when none is given.
+        files.push_back(std::move(*file));
+    }
+    if (settings.fixed.empty())
+        for (const LevelFile &file : files)
+            for (const auto &[id, h] : file.startHeights)
+                settings.fixed.emplace(id, h);
+    const auto result = adjustLevelling(files, settings);
+    if (!result)
+        return failure(result.error());
+
+    QByteArray out;
+    if (format == QLatin1String("json")) {
+        out = levelJson(*result);
+    } else {
+        QString text;
+        for (const LevelLine &line : result->lines)
+            text += QStringLiteral("%1 → %2：%3 站，%4 m，闭合差 %5，限差 %6 %7\n")
+                        .arg(line.from, line.to)
+                        .arg(line.stations)
+                        .arg(line.length, 0, 'f', 1)
+                        .arg(line.misclosureMm ? QString::number(*line.misclosureMm, 'f', 2) + QStringLiteral(" mm")
+                                               : QStringLiteral("—"))
+                        .arg(line.toleranceMm ? QString::number(*line.toleranceMm, 'f', 2) + QStringLiteral(" mm")
+                                              : QStringLiteral("—"))
+                        .arg(line.within ? QStringLiteral("合格") : QStringLiteral("超限"));
+        for (const Station &s : result->stations)
+            if (!s.violations.isEmpty())
+                text += QStringLiteral("测站 %1（%2 → %3）：%4\n")
+                            .arg(s.no)
+                            .arg(s.back, s.fore, s.violations.join(QStringLiteral("；")));
+        for (const auto &[id, h] : result->heights)
+            text += QStringLiteral("%1  %2\n").arg(id, -12).arg(h, 0, 'f', 5);
+        if (result->sigma0Mm)
+            text += QStringLiteral("单位权中误差 %1 mm，多余观测 %2\n")
+                        .arg(*result->sigma0Mm, 0, 'f', 3)
+                        .arg(result->dof);
+        out = text.toUtf8();
+    }
+    if (!into.isEmpty()) {
+        // The project's points by the level's ids, without case and leading zeros.
+        std::vector<ImportRow> rows;
+        std::map<QString, double> byKey;
+        for (const auto &[id, h] : result->heights)
+            byKey[pointKey(id)] = h;
+        int row = 0;
+        for (const QString &name : settings.knownPoints)
+            if (const auto found = byKey.find(pointKey(name)); found != byKey.end())
+                rows.push_back({++row, name, QString::number(found->second, 'g', 17), true, true});
+        const auto plan = planImport(project, *epoch, rows, QStringLiteral("m"));
+        if (!plan)
+            return failure(plan.error());
+        const ImportResult written = writeImport(project, *plan);
+        if (!written.written)
+            return failure(QStringLiteral("调入失败，工程未作任何修改：%1 %2")
+                               .arg(shownProjectPath(into), written.error));
+        out += (importSummary(paths.join(QStringLiteral("、")), written) + QLatin1Char('\n')).toUtf8();
+    }
+    if (std::fwrite(out.constData(), 1, size_t(out.size()), stdout) != size_t(out.size()))
+        return failure(QStringLiteral("cannot write to standard output"));
+    return 0;
+}
+
 int server(const QStringList &args)
 {
     const QString programDir = programDirectoryOf(QCoreApplication::applicationDirPath());
@@ -495,5 +651,7 @@ int main(int argc, char *argv[])
         return analyse(args.mid(1));
     if (args.front() == QLatin1String("server"))
         return server(args.mid(1));
+    if (args.front() == QLatin1String("level"))
+        return level(args.mid(1));
     return usageError(QStringLiteral("unknown command %1").arg(args.front()));
 }

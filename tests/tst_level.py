@@ -1,0 +1,214 @@
+#!/usr/bin/python3
+"""The digital level's raw files through sedimetra-batch level: generated
+GSI-8, GSI-16 and DiNi M5 files of one loop (clean, a blunder in one
+reading, a blunder in both readings of one sight) and of a loop with a tie
+line; station values, misclosure, verdicts and heights checked against a
+computation written here (plain least squares).
+
+usage: tst_level.py BIN_DIR
+"""
+import json
+import math
+import pathlib
+import subprocess
+import sys
+import tempfile
+import unittest
+
+sys.path.insert(0, str(pathlib.Path(__file__).parent))
+import level_files  # noqa: E402
+
+BIN = pathlib.Path(sys.argv[1])
+TRUE = {"BM1": 10.0, "1": 10.3, "J1": 10.25, "2": 9.95, "J2": 9.8, "3": 10.1, "J3": 10.12,
+        "4": 10.05, "BM2": 10.2, "5": 10.0}
+LOOP = ["BM1", "1", "J1", "2", "J2", "3", "J3", "4", "BM1"]
+# Small reading errors, so that the loop has a misclosure to distribute.
+NOISE = {0: 0.0002, 2: -0.0001, 3: 0.00015, 5: 0.0001, 6: -0.00005}
+
+
+def solve(matrix, vector):
+    n = len(vector)
+    a = [row[:] + [vector[i]] for i, row in enumerate(matrix)]
+    for c in range(n):
+        pivot = max(range(c, n), key=lambda r: abs(a[r][c]))
+        a[c], a[pivot] = a[pivot], a[c]
+        for r in range(n):
+            if r != c:
+                f = a[r][c] / a[c][c]
+                a[r] = [x - f * y for x, y in zip(a[r], a[c])]
+    return [a[i][n] / a[i][i] for i in range(n)]
+
+
+def expected(station_lists, fixed, by_distance=False):
+    """Stations, sections between named points, least-squares heights."""
+    nodes = lambda p: not (p.isdigit() or p.lower().startswith("tp")) or p in fixed
+    sections = []
+    for stations in station_lists:
+        start, dh, n, length = stations[0][0], 0.0, 0, 0.0
+        for s in stations:
+            dh += ((s[2] - s[3]) + (s[4] - s[5])) / 2
+            n += 1
+            length += s[6] + s[7]
+            if nodes(s[1]):
+                sections.append((start, s[1], dh, n, length))
+                start, dh, n, length = s[1], 0.0, 0, 0.0
+    unknown = sorted({p for sec in sections for p in sec[:2] if p not in fixed})
+    index = {p: i for i, p in enumerate(unknown)}
+    u = len(unknown)
+    normal = [[0.0] * u for _ in range(u)]
+    right = [0.0] * u
+    for a, b, dh, n, length in sections:
+        weight = 1 / (length / 1000) if by_distance else 1 / n
+        row = [0.0] * u
+        constant = dh
+        if b in index:
+            row[index[b]] += 1
+        else:
+            constant -= fixed[b]
+        if a in index:
+            row[index[a]] -= 1
+        else:
+            constant += fixed[a]
+        for i in range(u):
+            right[i] += weight * row[i] * constant
+            for j in range(u):
+                normal[i][j] += weight * row[i] * row[j]
+    x = solve(normal, right) if u else []
+    heights = dict(fixed)
+    heights.update({p: x[index[p]] for p in unknown})
+    return sections, heights
+
+
+class Levelling(unittest.TestCase):
+    def setUp(self):
+        self.tmp = tempfile.TemporaryDirectory()
+        self.root = pathlib.Path(self.tmp.name)
+
+    def tearDown(self):
+        self.tmp.cleanup()
+
+    def files(self, stations, name="loop"):
+        paths = {}
+        for kind, text in (("gsi8", level_files.gsi(stations)),
+                           ("gsi16", level_files.gsi(stations, wide=True)),
+                           ("dini", level_files.dini(stations, error_lines=True))):
+            path = self.root / f"{name}.{kind}"
+            path.write_text(text, encoding="latin-1")
+            paths[kind] = path
+        return paths
+
+    def level(self, *args):
+        run = subprocess.run([str(BIN / "sedimetra-batch"), "level", *map(str, args),
+                              "--format", "json"], capture_output=True, text=True, timeout=60)
+        self.assertEqual(run.returncode, 0, run.stderr)
+        return json.loads(run.stdout)
+
+    def test_clean_loop_in_every_format(self):
+        stations = level_files.loop_stations(LOOP, TRUE, NOISE)
+        sections, heights = expected([stations], {"BM1": 10.0})
+        misclosure = sum(sec[2] for sec in sections) * 1000
+        for kind, path in self.files(stations).items():
+            with self.subTest(format=kind):
+                got = self.level(path, "--fixed", "BM1=10")
+                self.assertEqual(len(got["stations"]), len(stations))
+                for s, want in zip(got["stations"], stations):
+                    self.assertEqual((s["back"], s["fore"]), (want[0], want[1]))
+                    self.assertAlmostEqual(s["dh_m"], ((want[2] - want[3]) + (want[4] - want[5])) / 2, places=9)
+                    self.assertAlmostEqual(s["station_diff_mm"], ((want[2] - want[3]) - (want[4] - want[5])) * 1000, places=6)
+                    self.assertEqual(s["violations"], [])
+                line = got["lines"][0]
+                self.assertAlmostEqual(line["misclosure_mm"], misclosure, places=6)
+                # The reading errors, and half the 0.01 mm the second readings add each station.
+                self.assertAlmostEqual(line["misclosure_mm"],
+                                       -sum(NOISE.values()) * 1000 + 0.005 * len(stations), places=6)
+                self.assertTrue(line["within"])
+                for point, h in heights.items():
+                    self.assertAlmostEqual(got["heights"][point], h, places=9, msg=point)
+                self.assertEqual(got["dof"], 1)
+                # A single loop: each section takes −f·n_i/N.
+                total = sum(sec[3] for sec in sections)
+                carried = 10.0
+                for a, b, dh, n, _ in sections:
+                    carried += dh - misclosure / 1000 * n / total
+                    if b != "BM1":
+                        self.assertAlmostEqual(got["heights"][b], carried, places=9)
+
+    def test_blunder_in_one_reading_fails_the_station_check(self):
+        stations = level_files.loop_stations(LOOP, TRUE, NOISE)
+        stations[4][5] += 0.002  # F2 of station 5 only
+        got = self.level(self.files(stations)["gsi8"], "--fixed", "BM1=10")
+        flagged = [s["no"] for s in got["stations"] if s["violations"]]
+        self.assertEqual(flagged, [5])
+        self.assertIn("两次读数所测高差之差", got["stations"][4]["violations"][0])
+
+    def test_blunder_in_both_readings_shows_only_in_the_misclosure(self):
+        errors = dict(NOISE)
+        errors[4] = 0.003  # both fore readings of station 5
+        stations = level_files.loop_stations(LOOP, TRUE, errors)
+        for kind, path in self.files(stations).items():
+            with self.subTest(format=kind):
+                got = self.level(path, "--fixed", "BM1=10", "--grade", "GB/T 50308-2017")
+                self.assertEqual([s["no"] for s in got["stations"] if s["violations"]], [])
+                line = got["lines"][0]
+                self.assertFalse(line["within"])
+                self.assertAlmostEqual(line["tolerance_mm"], 0.3 * math.sqrt(8), places=9)
+
+    def test_loop_and_tie_line_by_least_squares(self):
+        loop = level_files.loop_stations(LOOP, TRUE, NOISE)
+        tie = level_files.loop_stations(["BM2", "5", "J2"], TRUE, {1: 0.0003})
+        fixed = {"BM1": 10.0, "BM2": 10.2}
+        for by_distance in (False, True):
+            with self.subTest(by_distance=by_distance):
+                _, heights = expected([loop, tie], fixed, by_distance)
+                paths = [self.files(loop, "loop")["gsi16"], self.files(tie, "tie")["dini"]]
+                got = self.level(*paths, "--fixed", "BM1=10", "--fixed", "BM2=10.2",
+                                 "--distribute", "distance" if by_distance else "stations")
+                for point, h in heights.items():
+                    self.assertAlmostEqual(got["heights"][point], h, places=9, msg=point)
+                self.assertEqual(got["dof"], 2)
+                self.assertIsNotNone(got["sigma0_mm"])
+                tie_line = got["lines"][1]
+                self.assertEqual((tie_line["from"], tie_line["to"]), ("BM2", "J2"))
+                self.assertIsNone(tie_line["misclosure_mm"])  # J2 is not fixed
+
+    def test_heights_into_an_epoch(self):
+        import shutil
+        import sqlite3
+        stations = level_files.loop_stations(LOOP, TRUE, NOISE)
+        project = self.root / "楼.mdb"
+        shutil.copy(BIN / "Support/Db/数据库模板.mdb", project)
+        with sqlite3.connect(project) as db:
+            db.execute("INSERT INTO Sur1 VALUES (0, '2020-01-01', 'A', 1)")
+            # Matched without case; J3's id is padded with zeros on the level.
+            for number, name in ((1, "j1"), (2, "J2"), (3, "J3"), (4, "J9")):
+                db.execute("INSERT INTO Sur3 VALUES (?, ?, 1, 'A')", (number, name))
+        got = self.level(self.files(stations)["gsi8"], "--fixed", "BM1=10")
+        run = subprocess.run([str(BIN / "sedimetra-batch"), "level",
+                              str(self.files(stations)["gsi8"]), "--fixed", "BM1=10",
+                              "--into", str(project), "--epoch", "0"],
+                             capture_output=True, text=True, timeout=60)
+        self.assertEqual(run.returncode, 0, run.stderr)
+        self.assertIn("调入 3 个高程", run.stdout)
+        with sqlite3.connect(project) as db:
+            stored = dict(db.execute("SELECT CjdNo, PointH FROM Sur2 WHERE CjNo = 0"))
+        self.assertEqual(sorted(stored), [1, 2, 3])
+        for number, point in ((1, "J1"), (2, "J2"), (3, "J3")):
+            self.assertAlmostEqual(stored[number], got["heights"][point], places=9)
+
+    def test_refusals(self):
+        stations = level_files.loop_stations(LOOP, TRUE, NOISE)
+        path = self.files(stations)["gsi8"]
+        run = subprocess.run([str(BIN / "sedimetra-batch"), "level", str(path)],
+                             capture_output=True, text=True, timeout=60)
+        self.assertEqual(run.returncode, 1)
+        self.assertIn("没有已知高程的点", run.stderr)
+        broken = self.root / "broken.gsi"
+        broken.write_text("110001+0000BM1 331.08+0012x456 \r\n", encoding="latin-1")
+        run = subprocess.run([str(BIN / "sedimetra-batch"), "level", str(broken), "--fixed", "BM1=1"],
+                             capture_output=True, text=True, timeout=60)
+        self.assertEqual(run.returncode, 1)
+        self.assertIn("第 1 行第 2 个字", run.stderr)
+
+
+if __name__ == "__main__":
+    unittest.main(argv=sys.argv[:1])
