@@ -4,8 +4,8 @@
 #
 #   scripts/fuzz.sh [SECONDS [TARGET ...]]
 #
-# SECONDS a target (default 600); targets default to all five: fuzz_layout,
-# fuzz_xlsx, fuzz_dxf, fuzz_snapshot, fuzz_xls. Each starts from its seeds in
+# SECONDS a target (default 600); targets default to all six: fuzz_layout,
+# fuzz_xlsx, fuzz_dxf, fuzz_snapshot, fuzz_xls, fuzz_level. Each starts from its seeds in
 # fuzz/corpus/<name>/ and keeps what it learns in build-fuzz/corpus/<name>/;
 # a finding is left as build-fuzz/findings/<target>-crash-… and the script
 # ends non-zero. Two targets run at a time.
@@ -18,7 +18,7 @@ seconds="${1:-600}"
 shift || true
 targets=("$@")
 if [ ${#targets[@]} -eq 0 ]; then
-  targets=(fuzz_layout fuzz_xlsx fuzz_dxf fuzz_snapshot fuzz_xls)
+  targets=(fuzz_layout fuzz_xlsx fuzz_dxf fuzz_snapshot fuzz_xls fuzz_level)
 fi
 build="$root/build-fuzz"
 CC=clang CXX=clang++ cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo \

@@ -584,8 +584,6 @@ Result<LevelResult> adjustLevelling(const std::vector<LevelFile> &files,
             for (const LevelReading &r : st.intermediates)
                 result.intermediates[r.point] = h + *st.b1 - r.reading;
             h += st.dh + v(i) * share;
-            if (!result.heights.count(st.fore) && !nodes.count(pointKey(st.fore)))
-                result.heights[st.fore] = h;
         }
     }
     return result;

@@ -110,7 +110,7 @@ struct LevelResult
     std::vector<Station> stations;
     std::vector<Section> sections;
     std::vector<LevelLine> lines;
-    std::map<QString, double> heights;        // network and turning points, m
+    std::map<QString, double> heights;        // network points, m (turning points are none)
     std::map<QString, double> sigmaMm;        // standard deviation of each adjusted height
     std::map<QString, double> intermediates;  // unchecked heights of intermediate sights
     std::optional<double> sigma0Mm;           // per station (or per km by distance)
