@@ -2,14 +2,21 @@
 #include "gui/session.h"
 #include "gui/startup.h"
 #include "gui/projectcommands.h"
+#include "gui/leveldialog.h"
 #include "project/projectdb.h"
 #include "survey/observationimport.h"
 #include "windowsupport.h"
 
+#include <QApplication>
+#include <QLabel>
 #include <QListWidget>
 #include <QPushButton>
 #include <QTableWidget>
 #include <QTest>
+#include <QTimer>
+
+#include <cmath>
+#include <functional>
 
 using namespace testsupport;
 
@@ -81,6 +88,7 @@ private slots:
     void largeSheet();
     void failureLeavesTheProjectAsItWas();
     void askedBeforeReplacing();
+    void levelLoopIntoAnEpoch();
 };
 
 void ImportTest::importsIntoTheCurrentEpoch_data()
@@ -219,7 +227,8 @@ void ImportTest::nothingWithoutAnEpochOrOnCancel()
         QTest::mouseClick(session.window->findChild<QPushButton *>("Command10"), Qt::LeftButton);
         QCOMPARE(watcher.fileDialogTitles(), QStringList{QStringLiteral("调入观测数据")});
         QCOMPARE(watcher.fileDialogFilters(),
-                 QStringList{QStringLiteral("观测数据 (*.xls *.xlsx)")});
+                 QStringList{QStringLiteral("观测数据 (*.xls *.xlsx);"
+                                            "水准原始数据 (*.gsi *.gsi8 *.gsi16 *.dat *.raw *.txt)")});
         QVERIFY(watcher.seen().isEmpty());
     }
     session.window->session().setCurrentEpoch(-1);
@@ -297,6 +306,52 @@ void ImportTest::askedBeforeReplacing()
             QVERIFY(seen[1].text.contains(QStringLiteral("1 个替换了本次观测原有的高程")));
             QCOMPARE(session.stored(1, 1), std::optional<double>(101.5));
         }
+    }
+}
+
+void ImportTest::levelLoopIntoAnEpoch()
+{
+    // A GSI-8 loop from BM1 (its height entered on the level) through J1,
+    // J2 and J4, one station with a blunder in one reading.
+    TestSession session;
+    QVERIFY(session.start());
+    QStringList shown;
+    std::map<int, double> matched;
+    QTimer::singleShot(0, [&] {
+        // The dialog comes up once the file dialog has been answered.
+        std::function<void()> act = [&] {
+            auto *dialog = qobject_cast<QDialog *>(QApplication::activeModalWidget());
+            if (!dialog || dialog->objectName() != QLatin1String("LevelDialog")) {
+                QTimer::singleShot(20, act);
+                return;
+            }
+            shown << dialog->findChild<QLabel *>(QStringLiteral("Status"))->text();
+            auto *stations = dialog->findChild<QTableWidget *>(QStringLiteral("Stations"));
+            shown << stations->item(3, 7)->text();
+            matched = static_cast<LevelDialog *>(dialog)->matched();
+            QTest::mouseClick(dialog->findChild<QPushButton *>(QStringLiteral("Write")),
+                              Qt::LeftButton);
+        };
+        act();
+    });
+    DialogWatcher watcher(session.window.get());
+    watcher.queueFile(fixture("loop_bm1.gsi"));
+    QTest::mouseClick(session.window->findChild<QPushButton *>("Command10"), Qt::LeftButton);
+    QCOMPARE(shown.size(), 2);
+    QVERIFY2(shown[0].contains(QStringLiteral("8 个测站，1 个不合格")), qPrintable(shown[0]));
+    QVERIFY(shown[1].contains(QStringLiteral("两次读数所测高差之差")));
+    // J1, J2 and J4 of the project (the second J2 is not the first's).
+    QCOMPARE(matched.size(), size_t(3));
+    QVERIFY(!watcher.seen().isEmpty());
+    QVERIFY2(watcher.seen().back().text.contains(QStringLiteral("调入 3 个高程")),
+             qPrintable(watcher.seen().back().text));
+    // Read by another connection, and near the heights the loop was made from.
+    const std::pair<int, double> truth[] = {{1, 10.25}, {2, 9.8}, {4, 10.12}};
+    for (const auto &[point, h] : truth) {
+        const auto stored = session.stored(1, point);
+        QVERIFY(stored);
+        QCOMPARE(*stored, matched.at(point));
+        QVERIFY(std::fabs(*stored - h) < 0.002); // the blunder moves them by about a millimetre
     }
 }
 

@@ -1,15 +1,33 @@
 #include "gui/importcommand.h"
 
+#include "gui/leveldialog.h"
 #include "gui/messages.h"
 #include "gui/session.h"
 #include "survey/observationimport.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
 
 namespace {
 const QString title = QStringLiteral("调入数据");
+} // namespace
+
+namespace {
+// A workbook by its name (.xls, .xlsx) or its first bytes (a zip or an OLE
+// file); anything else is taken for a level's raw file.
+bool isWorkbook(const QString &path)
+{
+    const QString suffix = QFileInfo(path).suffix().toLower();
+    if (suffix == QLatin1String("xls") || suffix == QLatin1String("xlsx"))
+        return true;
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return true; // the workbook reader says why it cannot be read
+    const QByteArray magic = file.read(4);
+    return magic.startsWith("PK") || magic.startsWith("\xD0\xCF\x11\xE0");
+}
 } // namespace
 
 ImportCommand::ImportCommand(Session &session, QWidget *window)
@@ -24,13 +42,20 @@ void ImportCommand::importObservations()
         return;
     QFileDialog dialog(m_window, QStringLiteral("调入观测数据"));
     dialog.setOption(QFileDialog::DontUseNativeDialog);
-    dialog.setNameFilter(QStringLiteral("观测数据 (*.xls *.xlsx)"));
-    dialog.setFileMode(QFileDialog::ExistingFile);
+    // Workbooks of elevations, or the digital level's raw files (one or more).
+    dialog.setNameFilters({QStringLiteral("观测数据 (*.xls *.xlsx)"),
+                           QStringLiteral("水准原始数据 (*.gsi *.gsi8 *.gsi16 *.dat *.raw *.txt)")});
+    dialog.setFileMode(QFileDialog::ExistingFiles);
     if (!m_session.lastProjectDir().isEmpty())
         dialog.setDirectory(m_session.lastProjectDir());
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().value(0).isEmpty())
         return;
-    const QString path = dialog.selectedFiles().value(0);
+    const QStringList chosen = dialog.selectedFiles();
+    const QString path = chosen.front();
+    if (!isWorkbook(path)) {
+        importLevelFiles(chosen);
+        return;
+    }
 
     std::vector<ImportRow> rows;
     QString error;
@@ -83,4 +108,19 @@ void ImportCommand::importObservations()
 
     showMessage(m_window, importSummary(QFileInfo(path).fileName(), result), title,
                 QMessageBox::Information);
+}
+
+void ImportCommand::importLevelFiles(const QStringList &paths)
+{
+    std::vector<LevelFile> files;
+    for (const QString &path : paths) {
+        auto file = readLevelFile(path);
+        if (!file) {
+            showMessage(m_window, file.error(), QStringLiteral("水准测量平差"));
+            return;
+        }
+        files.push_back(std::move(*file));
+    }
+    LevelDialog dialog(m_session, std::move(files), m_window);
+    dialog.exec();
 }
