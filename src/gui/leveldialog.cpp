@@ -211,15 +211,20 @@ void LevelDialog::recompute()
     for (const auto &[id, h] : r.heights) {
         const auto found = byKey.find(pointKey(id));
         const Point *point = found == byKey.end() ? nullptr : found->second;
+        bool fixed = false;
+        for (const auto &[fixedId, height] : settings.fixed)
+            fixed |= pointKey(fixedId) == pointKey(id);
         if (point)
             m_matched[point->cjdNo] = h;
-        else if (!settings.fixed.count(id))
+        else if (!fixed)
             unmatched << id;
         const auto sigma = r.sigmaMm.find(id);
         setRow(m_heights, row++,
                {id, formatFixed(h, 5),
                 sigma == r.sigmaMm.end() ? QStringLiteral("—") : formatFixed(sigma->second, 2),
-                point ? point->name : QStringLiteral("（工程中没有）")});
+                point                       ? point->name
+                : fixed                    ? QStringLiteral("（起算点）")
+                                           : QStringLiteral("（工程中没有）")});
     }
     QString status = QStringLiteral("%1 个测站，%2 个不合格；%3 条水准路线，%4 条闭合差超限；"
                                     "%5 个高程可写入工程测点。")
