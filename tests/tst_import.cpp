@@ -5,6 +5,7 @@
 #include "gui/leveldialog.h"
 #include "project/projectdb.h"
 #include "survey/observationimport.h"
+#include "xlsx/workbook.h"
 #include "windowsupport.h"
 
 #include <QApplication>
@@ -345,6 +346,13 @@ void ImportTest::levelLoopIntoAnEpoch()
     QVERIFY(!watcher.seen().isEmpty());
     QVERIFY2(watcher.seen().back().text.contains(QStringLiteral("调入 3 个高程")),
              qPrintable(watcher.seen().back().text));
+    // The report beside the project, named after epoch 1 ("B").
+    const QString report = session.besideProject(QStringLiteral("-B-水准.xlsx"));
+    QVERIFY2(watcher.seen().back().text.contains(QStringLiteral("平差报告")), qPrintable(report));
+    XlsxWorkbook book;
+    QString error;
+    QVERIFY2(book.open(report, &error), qPrintable(error));
+    QCOMPARE(book.sheetNames(), QStringList({QStringLiteral("测站检核"), QStringLiteral("平差结果")}));
     // Read by another connection, and near the heights the loop was made from.
     const std::pair<int, double> truth[] = {{1, 10.25}, {2, 9.8}, {4, 10.12}};
     for (const auto &[point, h] : truth) {

@@ -194,6 +194,15 @@ class Levelling(unittest.TestCase):
         self.assertEqual(sorted(stored), [1, 2, 3])
         for number, point in ((1, "J1"), (2, "J2"), (3, "J3")):
             self.assertAlmostEqual(stored[number], got["heights"][point], places=9)
+        # The report beside the project, read by openpyxl.
+        import openpyxl
+        book = openpyxl.load_workbook(self.root / "楼-A-水准.xlsx")
+        self.assertEqual(book.sheetnames, ["测站检核", "平差结果"])
+        rows = list(book["测站检核"].iter_rows(min_row=3, values_only=True))
+        self.assertEqual(len(rows), len(stations))
+        self.assertAlmostEqual(rows[0][5], round(got["stations"][0]["dh_m"], 5), places=9)
+        results = {r[0]: r[1] for r in book["平差结果"].iter_rows(values_only=True) if r[0]}
+        self.assertAlmostEqual(results["J2"], round(got["heights"]["J2"], 5), places=9)
 
     def test_refusals(self):
         stations = level_files.loop_stations(LOOP, TRUE, NOISE)

@@ -14,8 +14,10 @@
 //       the stability verdict and the settlement prediction on stdout
 //   sedimetra-batch level FILE... [--fixed ID=H ...] [--grade NAME]
 //       [--distribute stations|distance] [--format text|json] [--into PROJECT.mdb --epoch N]
+//       [--report FILE.xlsx]
 //       the digital level's raw files checked and adjusted; with --into the
-//       heights of the project's points go into epoch N as an import does
+//       heights of the project's points go into epoch N as an import does,
+//       and the report beside the project
 //   sedimetra-batch server init URL
 //   sedimetra-batch server push FILE.mdb URL [--replace]
 //   sedimetra-batch server pull URL FILE.mdb
@@ -35,6 +37,7 @@
 #include "cad/dxffile.h"
 #include "project/projectdb.h"
 #include "project/serverstore.h"
+#include "report/levelreport.h"
 #include "report/resultsrun.h"
 #include "survey/observationimport.h"
 #include "survey/projectsnapshot.h"
@@ -61,6 +64,7 @@ const char *usage =
     "       [--format text|csv|json]\n"
     "       sedimetra-batch level FILE... [--fixed ID=H ...] [--grade NAME]\n"
     "       [--distribute stations|distance] [--format text|json] [--into PROJECT.mdb --epoch N]\n"
+    "       [--report FILE.xlsx]\n"
     "       sedimetra-batch server init URL\n"
     "       sedimetra-batch server push FILE.mdb URL [--replace]\n"
     "       sedimetra-batch server pull URL FILE.mdb\n"
@@ -455,7 +459,7 @@ int level(const QStringList &args)
     QStringList paths;
     LevelSettings settings;
     settings.grade = defaultGrades().front();
-    QString format = QStringLiteral("text"), into;
+    QString format = QStringLiteral("text"), into, report;
     std::optional<int> epoch;
     for (qsizetype i = 0; i < args.size(); ++i) {
         const QString &arg = args[i];
@@ -493,6 +497,8 @@ int level(const QStringList &args)
             format = value;
         } else if (arg == QLatin1String("--into")) {
             into = value;
+        } else if (arg == QLatin1String("--report")) {
+            report = value;
         } else if (arg == QLatin1String("--epoch")) {
             bool ok = false;
             epoch = value.toInt(&ok);
@@ -593,6 +599,21 @@ int level(const QStringList &args)
             return failure(QStringLiteral("调入失败，工程未作任何修改：%1 %2")
                                .arg(shownProjectPath(into), written.error));
         out += (importSummary(paths.join(QStringLiteral("、")), written) + QLatin1Char('\n')).toUtf8();
+        // The adjustment report goes beside the project, named after the epoch.
+        if (report.isEmpty())
+            if (const auto known = project.epochByNumber(*epoch); known && *known)
+                report = levelReportPath(outputPathOf(into, QString()), (*known)->name);
+    }
+    if (!report.isEmpty()) {
+        ProtectedFiles keep = programFiles(programDir, into);
+        for (const QString &path : paths)
+            keep.add(QStringLiteral("水准原始数据"), path);
+        if (auto allowed = keep.checkOutput(report); !allowed)
+            return failure(allowed.error());
+        if (auto written = writeLevelReport(*result, settings.grade, report); !written)
+            return failure(written.error());
+        if (format != QLatin1String("json"))
+            out += QStringLiteral("平差报告：%1\n").arg(QDir::toNativeSeparators(report)).toUtf8();
     }
     if (std::fwrite(out.constData(), 1, size_t(out.size()), stdout) != size_t(out.size()))
         return failure(QStringLiteral("cannot write to standard output"));

@@ -1,9 +1,12 @@
 #include "gui/leveldialog.h"
 
+#include "base/outputguard.h"
+#include "base/programfiles.h"
 #include "base/settings.h"
 #include "base/textnumber.h"
 #include "gui/messages.h"
 #include "gui/session.h"
+#include "report/levelreport.h"
 #include "survey/observationimport.h"
 
 #include <QComboBox>
@@ -289,7 +292,20 @@ bool LevelDialog::writeIntoEpoch()
     QStringList names;
     for (const LevelFile &file : m_files)
         names << QFileInfo(file.path).fileName();
-    showMessage(this, importSummary(names.join(QStringLiteral("、")), written), title,
-                QMessageBox::Information);
+    QString summary = importSummary(names.join(QStringLiteral("、")), written);
+    // The adjustment report beside the project, named after the epoch.
+    const Epoch *shown = m_session.snapshot().epochByNumber(epoch);
+    const QString report = m_session.outputPath(levelReportPath(
+        outputPathOf(m_session.projectPath(), QString()), shown ? shown->name : QString::number(epoch)));
+    ProtectedFiles keep = programFiles(m_session.programDir(), m_session.projectPath());
+    for (const LevelFile &file : m_files)
+        keep.add(QStringLiteral("水准原始数据"), file.path);
+    Result<void> reported = keep.checkOutput(report);
+    if (reported)
+        reported = writeLevelReport(*m_result, defaultGrades()[size_t(std::max(m_grade->currentIndex(), 0))],
+                                    report);
+    summary += reported ? QStringLiteral("\n平差报告：%1").arg(QDir::toNativeSeparators(report))
+                        : QStringLiteral("\n平差报告未能保存：%1").arg(reported.error());
+    showMessage(this, summary, title, QMessageBox::Information);
     return true;
 }

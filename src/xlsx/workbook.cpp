@@ -693,6 +693,84 @@ bool XlsxWorkbook::open(const QString &path, QString *error)
         m_entries.emplace_back(zip.getCurrentFileName(), std::move(data));
         file.close();
     }
+    return loadParts(path, error);
+}
+
+bool XlsxWorkbook::create(const QString &sheetName, const std::vector<double> &columnWidths,
+                          QString *error)
+{
+    const QByteArray main = "http://schemas.openxmlformats.org/spreadsheetml/2006/main";
+    const QByteArray relations =
+        "http://schemas.openxmlformats.org/officeDocument/2006/relationships";
+    const QByteArray declaration = "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\n";
+    m_entries.clear();
+    m_entries.emplace_back(
+        QStringLiteral("[Content_Types].xml"),
+        declaration
+            + "<Types xmlns=\"http://schemas.openxmlformats.org/package/2006/content-types\">"
+              "<Default Extension=\"rels\" ContentType=\"application/"
+              "vnd.openxmlformats-package.relationships+xml\"/>"
+              "<Default Extension=\"xml\" ContentType=\"application/xml\"/>"
+              "<Override PartName=\"/xl/workbook.xml\" ContentType=\"application/"
+              "vnd.openxmlformats-officedocument.spreadsheetml.sheet.main+xml\"/>"
+              "<Override PartName=\"/xl/styles.xml\" ContentType=\"application/"
+              "vnd.openxmlformats-officedocument.spreadsheetml.styles+xml\"/>"
+              "<Override PartName=\"/xl/worksheets/sheet1.xml\" ContentType=\"application/"
+              "vnd.openxmlformats-officedocument.spreadsheetml.worksheet+xml\"/></Types>");
+    m_entries.emplace_back(
+        QStringLiteral("_rels/.rels"),
+        declaration
+            + "<Relationships xmlns=\"http://schemas.openxmlformats.org/package/2006/relationships\">"
+              "<Relationship Id=\"rId1\" Type=\"" + relations + "/officeDocument\" "
+              "Target=\"xl/workbook.xml\"/></Relationships>");
+    pugi::xml_document book;
+    pugi::xml_node root = book.append_child("workbook");
+    root.append_attribute("xmlns") = main.constData();
+    root.append_attribute("xmlns:r") = relations.constData();
+    pugi::xml_node sheet = root.append_child("sheets").append_child("sheet");
+    sheet.append_attribute("name") = sheetName.toUtf8().constData();
+    sheet.append_attribute("sheetId") = 1;
+    sheet.append_attribute("r:id") = "rId1";
+    std::ostringstream bookXml;
+    book.save(bookXml, "", pugi::format_raw | pugi::format_no_declaration);
+    m_entries.emplace_back(QStringLiteral("xl/workbook.xml"),
+                           declaration + QByteArray::fromStdString(bookXml.str()));
+    m_entries.emplace_back(
+        QStringLiteral("xl/_rels/workbook.xml.rels"),
+        declaration
+            + "<Relationships xmlns=\"http://schemas.openxmlformats.org/package/2006/relationships\">"
+              "<Relationship Id=\"rId1\" Type=\"" + relations + "/worksheet\" "
+              "Target=\"worksheets/sheet1.xml\"/>"
+              "<Relationship Id=\"rId2\" Type=\"" + relations + "/styles\" "
+              "Target=\"styles.xml\"/></Relationships>");
+    m_entries.emplace_back(
+        QStringLiteral("xl/styles.xml"),
+        declaration + "<styleSheet xmlns=\"" + main + "\">"
+            "<fonts count=\"1\"><font><sz val=\"11\"/><name val=\"宋体\"/></font></fonts>"
+            "<fills count=\"2\"><fill><patternFill patternType=\"none\"/></fill>"
+            "<fill><patternFill patternType=\"gray125\"/></fill></fills>"
+            "<borders count=\"1\"><border><left/><right/><top/><bottom/><diagonal/></border></borders>"
+            "<cellStyleXfs count=\"1\"><xf numFmtId=\"0\" fontId=\"0\" fillId=\"0\" borderId=\"0\"/></cellStyleXfs>"
+            "<cellXfs count=\"1\"><xf numFmtId=\"0\" fontId=\"0\" fillId=\"0\" borderId=\"0\" xfId=\"0\"/></cellXfs>"
+            "<cellStyles count=\"1\"><cellStyle name=\"Normal\" xfId=\"0\" builtinId=\"0\"/></cellStyles>"
+            "</styleSheet>");
+    QByteArray sheetXml = "<worksheet xmlns=\"" + main + "\" xmlns:r=\"" + relations + "\">";
+    if (!columnWidths.empty()) {
+        sheetXml += "<cols>";
+        for (size_t c = 0; c < columnWidths.size(); ++c)
+            sheetXml += QStringLiteral("<col min=\"%1\" max=\"%1\" width=\"%2\" customWidth=\"1\"/>")
+                            .arg(c + 1)
+                            .arg(columnWidths[c])
+                            .toUtf8();
+        sheetXml += "</cols>";
+    }
+    sheetXml += "<sheetData/></worksheet>";
+    m_entries.emplace_back(QStringLiteral("xl/worksheets/sheet1.xml"), declaration + sheetXml);
+    return loadParts(QStringLiteral("（新工作簿）"), error);
+}
+
+bool XlsxWorkbook::loadParts(const QString &path, QString *error)
+{
     auto entry = [this](const QString &name) -> const QByteArray * {
         for (const auto &[n, data] : m_entries)
             if (n == name)

@@ -116,6 +116,9 @@ public:
     ~XlsxWorkbook();
 
     bool open(const QString &path, QString *error);
+    // A new workbook in memory with one empty sheet of that name and the
+    // given column widths (characters, from column A).
+    bool create(const QString &sheetName, const std::vector<double> &columnWidths, QString *error);
     // The sheet of that name, or null.
     XlsxSheet *sheet(const QString &name, QString *error);
     // Adds an empty sheet of that name right after the sheet `after`, with
@@ -130,6 +133,9 @@ public:
     Result<void> save(const QString &path) const;
 
 private:
+    // Reads the workbook's parts from m_entries: sheets, styles, strings.
+    bool loadParts(const QString &path, QString *error);
+
     std::vector<std::pair<QString, QByteArray>> m_entries; // in zip order
     std::vector<QString> m_sharedStrings;
     std::vector<bool> m_dateStyles;                         // by cell style: does it show a date?

@@ -1,0 +1,111 @@
+#include "report/levelreport.h"
+
+#include "base/textnumber.h"
+#include "xlsx/workbook.h"
+
+#include <QFileInfo>
+#include <QRegularExpression>
+
+namespace {
+
+void row(XlsxSheet &sheet, int r, const QStringList &cells)
+{
+    for (int c = 0; c < int(cells.size()); ++c)
+        sheet.setText(columnLetters(c + 1) + QString::number(r), cells[c]);
+}
+
+// A figure written as a number showing `decimals` places; "—" for none.
+void figure(XlsxSheet &sheet, int r, int c, const std::optional<double> &value, int decimals)
+{
+    const QString cell = columnLetters(c) + QString::number(r);
+    if (!value) {
+        sheet.setText(cell, QStringLiteral("—"));
+        return;
+    }
+    const QString format =
+        decimals == 0 ? QStringLiteral("0") : QStringLiteral("0.") + QString(decimals, QLatin1Char('0'));
+    sheet.setShownNumber(cell, formatFixed(*value, decimals), format);
+}
+
+} // namespace
+
+QString levelReportPath(const QString &projectOutputBase, const QString &epochName)
+{
+    static const QRegularExpression unsafe(QStringLiteral("[\\\\/:*?\"<>|\\x00-\\x1f]"));
+    QString name = epochName;
+    name.replace(unsafe, QStringLiteral("_"));
+    return projectOutputBase + QLatin1Char('-') + name + QStringLiteral("-水准.xlsx");
+}
+
+Result<void> writeLevelReport(const LevelResult &result, const LevelGrade &grade,
+                              const QString &output)
+{
+    XlsxWorkbook workbook;
+    QString error;
+    if (!workbook.create(QStringLiteral("测站检核"), {6, 10, 10, 11, 11, 11, 11, 11, 11, 60}, &error))
+        return fail(error);
+    XlsxSheet *stations = workbook.sheet(QStringLiteral("测站检核"), &error);
+    XlsxSheet *adjusted = stations ? workbook.addSheet(QStringLiteral("平差结果"),
+                                                       QStringLiteral("测站检核"),
+                                                       {14, 14, 10, 12, 12, 12, 10}, &error)
+                                   : nullptr;
+    if (!stations || !adjusted)
+        return fail(error);
+
+    row(*stations, 1, {QStringLiteral("等级：%1").arg(grade.name)});
+    row(*stations, 2,
+        {QStringLiteral("测站"), QStringLiteral("后视点"), QStringLiteral("前视点"),
+         QStringLiteral("后视距(m)"), QStringLiteral("前视距(m)"), QStringLiteral("高差(m)"),
+         QStringLiteral("高差之差(mm)"), QStringLiteral("视距差(m)"), QStringLiteral("累积差(m)"),
+         QStringLiteral("检核")});
+    int r = 3;
+    for (const Station &s : result.stations) {
+        row(*stations, r, {QString(), s.back, s.fore});
+        figure(*stations, r, 1, double(s.no), 0);
+        figure(*stations, r, 4, s.backDistance, 2);
+        figure(*stations, r, 5, s.foreDistance, 2);
+        figure(*stations, r, 6, s.dh, 5);
+        figure(*stations, r, 7, s.stationDiffMm, 2);
+        figure(*stations, r, 8, s.sightDiff, 2);
+        figure(*stations, r, 9, s.cumSightDiff, 2);
+        stations->setText(QStringLiteral("J%1").arg(r), s.violations.isEmpty()
+                                                            ? QStringLiteral("合格")
+                                                            : s.violations.join(QStringLiteral("；")));
+        ++r;
+    }
+
+    row(*adjusted, 1,
+        {QStringLiteral("起点"), QStringLiteral("终点"), QStringLiteral("测站数"),
+         QStringLiteral("长度(m)"), QStringLiteral("闭合差(mm)"), QStringLiteral("限差(mm)"),
+         QStringLiteral("结论")});
+    r = 2;
+    for (const LevelLine &l : result.lines) {
+        row(*adjusted, r, {l.from, l.to});
+        figure(*adjusted, r, 3, double(l.stations), 0);
+        figure(*adjusted, r, 4, l.length, 1);
+        figure(*adjusted, r, 5, l.misclosureMm, 2);
+        figure(*adjusted, r, 6, l.toleranceMm, 2);
+        adjusted->setText(QStringLiteral("G%1").arg(r),
+                          !l.misclosureMm ? QStringLiteral("无检核")
+                          : l.within      ? QStringLiteral("合格")
+                                          : QStringLiteral("超限"));
+        ++r;
+    }
+    ++r;
+    row(*adjusted, r++, {QStringLiteral("点号"), QStringLiteral("平差高程(m)"), QStringLiteral("中误差(mm)")});
+    for (const auto &[id, h] : result.heights) {
+        adjusted->setText(QStringLiteral("A%1").arg(r), id);
+        figure(*adjusted, r, 2, h, 5);
+        const auto sigma = result.sigmaMm.find(id);
+        figure(*adjusted, r, 3,
+               sigma == result.sigmaMm.end() ? std::nullopt : std::optional(sigma->second), 2);
+        ++r;
+    }
+    ++r;
+    adjusted->setText(QStringLiteral("A%1").arg(r),
+                      result.sigma0Mm ? QStringLiteral("单位权中误差 %1 mm，多余观测 %2")
+                                            .arg(formatFixed(*result.sigma0Mm, 3))
+                                            .arg(result.dof)
+                                      : QStringLiteral("无多余观测"));
+    return workbook.save(output);
+}
