@@ -204,6 +204,27 @@ class Levelling(unittest.TestCase):
         results = {r[0]: r[1] for r in book["平差结果"].iter_rows(values_only=True) if r[0]}
         self.assertAlmostEqual(results["J2"], round(got["heights"]["J2"], 5), places=9)
 
+    def test_a_grade_of_the_users_own(self):
+        import shutil
+        program = self.root / "program"
+        program.mkdir()
+        shutil.copy(BIN / "sedimetra-batch", program)
+        shutil.copytree(BIN / "Support", program / "Support")
+        (program / "Support/水准等级.json").write_text(json.dumps([
+            {"name": "本单位 I 级", "closure_k_mm": 0.05, "closure_by": "stations",
+             "station_diff_max_mm": 0.005}]), encoding="utf-8")
+        stations = level_files.loop_stations(LOOP, TRUE, NOISE)
+        run = subprocess.run([str(program / "sedimetra-batch"), "level",
+                              str(self.files(stations)["gsi8"]), "--fixed", "BM1=10",
+                              "--grade", "本单位", "--format", "json"],
+                             capture_output=True, text=True, timeout=60)
+        self.assertEqual(run.returncode, 0, run.stderr)
+        got = json.loads(run.stdout)
+        self.assertAlmostEqual(got["lines"][0]["tolerance_mm"], 0.05 * math.sqrt(8), places=9)
+        self.assertFalse(got["lines"][0]["within"])
+        # 0.01 mm between the two readings is beyond 0.005 mm at every station.
+        self.assertEqual(len([s for s in got["stations"] if s["violations"]]), len(stations))
+
     def test_refusals(self):
         stations = level_files.loop_stations(LOOP, TRUE, NOISE)
         path = self.files(stations)["gsi8"]

@@ -30,6 +30,11 @@ QString frameTemplatesDir(const QString &programDir)
     return programDir + QStringLiteral("Support/TK/");
 }
 
+QString levelGradesPath(const QString &programDir)
+{
+    return programDir + QStringLiteral("Support/水准等级.json");
+}
+
 QString tableTemplatesDir(const QString &programDir)
 {
     return programDir + QStringLiteral("Support/Tab/");

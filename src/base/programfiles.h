@@ -14,6 +14,7 @@ QString systemDatabasePath(const QString &programDir);  // Sdmx.mdb
 QString projectTemplatePath(const QString &programDir); // Support/Db/数据库模板.mdb
 QString frameTemplatesDir(const QString &programDir);   // Support/TK/
 QString tableTemplatesDir(const QString &programDir);   // Support/Tab/
+QString levelGradesPath(const QString &programDir);     // Support/水准等级.json
 
 // The entries of the frame-template list: every folder and file of `dir`,
 // sorted by name without regard to case, in upper case, without "." and ".." and without names

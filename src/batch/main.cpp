@@ -458,7 +458,11 @@ int level(const QStringList &args)
 {
     QStringList paths;
     LevelSettings settings;
-    settings.grade = defaultGrades().front();
+    const QString programDir = programDirectoryOf(QCoreApplication::applicationDirPath());
+    const auto grades = readGrades(levelGradesPath(programDir));
+    if (!grades)
+        return failure(grades.error());
+    settings.grade = grades->front();
     QString format = QStringLiteral("text"), into, report;
     std::optional<int> epoch;
     for (qsizetype i = 0; i < args.size(); ++i) {
@@ -479,7 +483,7 @@ int level(const QStringList &args)
             settings.fixed[value.left(equals)] = h;
         } else if (arg == QLatin1String("--grade")) {
             bool found = false;
-            for (const LevelGrade &grade : defaultGrades())
+            for (const LevelGrade &grade : *grades)
                 if (grade.name == value || grade.name.startsWith(value)) {
                     settings.grade = grade;
                     found = true;
@@ -514,7 +518,6 @@ int level(const QStringList &args)
         return usageError(QStringLiteral("--into and --epoch go together"));
 
     ProjectDatabase project;
-    const QString programDir = programDirectoryOf(QCoreApplication::applicationDirPath());
     SettingsStore programSettings;
     if (!into.isEmpty()) {
         QString reason;

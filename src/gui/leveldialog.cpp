@@ -66,8 +66,7 @@ LevelDialog::LevelDialog(Session &session, std::vector<LevelFile> files, QWidget
     setObjectName(QStringLiteral("LevelDialog"));
     m_grade = new QComboBox;
     m_grade->setObjectName(QStringLiteral("Grade"));
-    for (const LevelGrade &grade : defaultGrades())
-        m_grade->addItem(grade.name);
+    fillGrades(QString());
     m_distribute = new QComboBox;
     m_distribute->setObjectName(QStringLiteral("Distribute"));
     m_distribute->addItems({QStringLiteral("按测站数"), QStringLiteral("按距离")});
@@ -98,6 +97,10 @@ LevelDialog::LevelDialog(Session &session, std::vector<LevelFile> files, QWidget
     settingsRow->addWidget(m_fixedId);
     settingsRow->addWidget(new QLabel(QStringLiteral("高程(m)：")));
     settingsRow->addWidget(m_fixedHeight);
+    auto *editGradesButton = new QPushButton(QStringLiteral("等级表…"));
+    editGradesButton->setObjectName(QStringLiteral("EditGrades"));
+    editGradesButton->setAutoDefault(false);
+    settingsRow->addWidget(editGradesButton);
     auto *compute = new QPushButton(QStringLiteral("重新平差"));
     compute->setAutoDefault(false);
     settingsRow->addWidget(compute);
@@ -145,6 +148,7 @@ LevelDialog::LevelDialog(Session &session, std::vector<LevelFile> files, QWidget
     move(screen.center() - rect().center());
 
     connect(compute, &QPushButton::clicked, this, &LevelDialog::recompute);
+    connect(editGradesButton, &QPushButton::clicked, this, [this] { editGrades(); });
     connect(m_grade, &QComboBox::currentIndexChanged, this, &LevelDialog::recompute);
     connect(m_distribute, &QComboBox::currentIndexChanged, this, &LevelDialog::recompute);
     connect(m_write, &QPushButton::clicked, this, [this] {
@@ -155,10 +159,146 @@ LevelDialog::LevelDialog(Session &session, std::vector<LevelFile> files, QWidget
     recompute();
 }
 
+void LevelDialog::fillGrades(const QString &select)
+{
+    auto grades = readGrades(levelGradesPath(m_session.programDir()));
+    if (!grades) {
+        showMessage(this, grades.error(), title);
+        grades = defaultGrades();
+    }
+    m_grades = std::move(*grades);
+    const QSignalBlocker blocker(m_grade);
+    m_grade->clear();
+    for (const LevelGrade &grade : m_grades)
+        m_grade->addItem(grade.name);
+    m_grade->setCurrentIndex(std::max(0, m_grade->findText(select)));
+}
+
+LevelGrade LevelDialog::currentGrade() const
+{
+    const int index = m_grade->currentIndex();
+    return index >= 0 && index < int(m_grades.size()) ? m_grades[size_t(index)]
+                                                      : defaultGrades().front();
+}
+
+bool LevelDialog::editGrades()
+{
+    // Each row a grade; an empty cell is a limit not checked.
+    const QStringList headings{QStringLiteral("名称"),          QStringLiteral("视距最小(m)"),
+                               QStringLiteral("视距最大(m)"),   QStringLiteral("视距差(m)"),
+                               QStringLiteral("累积差(m)"),     QStringLiteral("视线高最小(m)"),
+                               QStringLiteral("视线高最大(m)"), QStringLiteral("高差之差(mm)"),
+                               QStringLiteral("闭合差 k(mm)"),  QStringLiteral("按测站数(是/否)")};
+    QDialog editor(this);
+    editor.setWindowTitle(QStringLiteral("水准等级表"));
+    editor.setObjectName(QStringLiteral("GradeEditor"));
+    auto *grid = new QTableWidget(int(m_grades.size()), int(headings.size()));
+    grid->setObjectName(QStringLiteral("Grades"));
+    grid->setHorizontalHeaderLabels(headings);
+    const auto limit = [](const std::optional<double> &v) {
+        return v ? QString::number(*v) : QString();
+    };
+    for (int r = 0; r < int(m_grades.size()); ++r) {
+        const LevelGrade &g = m_grades[size_t(r)];
+        const QStringList cells{g.name,
+                                limit(g.sightMin),
+                                limit(g.sightMax),
+                                limit(g.sightDiffMax),
+                                limit(g.cumDiffMax),
+                                limit(g.lineOfSightMin),
+                                limit(g.lineOfSightMax),
+                                limit(g.stationDiffMax),
+                                QString::number(g.closureK),
+                                g.closureByStations ? QStringLiteral("是") : QStringLiteral("否")};
+        for (int c = 0; c < int(cells.size()); ++c)
+            grid->setItem(r, c, new QTableWidgetItem(cells[c]));
+    }
+    grid->horizontalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
+    auto *add = new QPushButton(QStringLiteral("添加一行"));
+    auto *remove = new QPushButton(QStringLiteral("删除所选行"));
+    for (QPushButton *button : {add, remove})
+        button->setAutoDefault(false);
+    connect(add, &QPushButton::clicked, grid, [grid] { grid->insertRow(grid->rowCount()); });
+    connect(remove, &QPushButton::clicked, grid, [grid] {
+        if (grid->currentRow() >= 0)
+            grid->removeRow(grid->currentRow());
+    });
+    auto *buttons = new QDialogButtonBox(QDialogButtonBox::Save | QDialogButtonBox::Cancel);
+    buttons->button(QDialogButtonBox::Save)->setText(QStringLiteral("保存"));
+    buttons->button(QDialogButtonBox::Cancel)->setText(QStringLiteral("取消"));
+    auto *note = new QLabel(QStringLiteral("随程序提供的两行限差取自二手资料，请按所用规范核对；"
+                                           "可为所用规范的等级添加一行。空格表示不检核。"));
+    note->setWordWrap(true);
+    auto *rowButtons = new QHBoxLayout;
+    rowButtons->addWidget(add);
+    rowButtons->addWidget(remove);
+    rowButtons->addStretch();
+    auto *layout = new QVBoxLayout(&editor);
+    layout->addWidget(note);
+    layout->addWidget(grid, 1);
+    layout->addLayout(rowButtons);
+    layout->addWidget(buttons);
+    editor.resize(900, 320);
+    std::vector<LevelGrade> edited;
+    connect(buttons, &QDialogButtonBox::rejected, &editor, &QDialog::reject);
+    connect(buttons, &QDialogButtonBox::accepted, &editor, [&] {
+        edited.clear();
+        const auto text = [grid](int r, int c) {
+            const QTableWidgetItem *item = grid->item(r, c);
+            return item ? item->text().trimmed() : QString();
+        };
+        for (int r = 0; r < grid->rowCount(); ++r) {
+            LevelGrade g;
+            g.name = text(r, 0);
+            if (g.name.isEmpty())
+                continue;
+            std::optional<double> *fields[] = {&g.sightMin,       &g.sightMax,       &g.sightDiffMax,
+                                               &g.cumDiffMax,     &g.lineOfSightMin, &g.lineOfSightMax,
+                                               &g.stationDiffMax};
+            for (int c = 1; c <= 7; ++c) {
+                if (text(r, c).isEmpty())
+                    continue;
+                bool ok = false;
+                const double v = text(r, c).toDouble(&ok);
+                if (!ok || !std::isfinite(v) || v < 0) {
+                    showMessage(&editor, QStringLiteral("“%1”第 %2 列“%3”不是数！")
+                                             .arg(g.name, headings[c], text(r, c)),
+                                windowTitle());
+                    return;
+                }
+                *fields[c - 1] = v;
+            }
+            bool ok = false;
+            g.closureK = text(r, 8).toDouble(&ok);
+            if (!ok || !(g.closureK > 0)) {
+                showMessage(&editor, QStringLiteral("“%1”的闭合差系数不正确！").arg(g.name),
+                            windowTitle());
+                return;
+            }
+            g.closureByStations = text(r, 9) == QStringLiteral("是");
+            edited.push_back(g);
+        }
+        if (edited.empty()) {
+            showMessage(&editor, QStringLiteral("等级表至少要有一行！"), windowTitle());
+            return;
+        }
+        if (auto saved = writeGrades(levelGradesPath(m_session.programDir()), edited); !saved) {
+            showMessage(&editor, QStringLiteral("等级表未能保存：%1").arg(saved.error()), windowTitle());
+            return;
+        }
+        editor.accept();
+    });
+    if (editor.exec() != QDialog::Accepted)
+        return false;
+    fillGrades(m_grade->currentText());
+    recompute();
+    return true;
+}
+
 void LevelDialog::recompute()
 {
     LevelSettings settings;
-    settings.grade = defaultGrades()[size_t(std::max(m_grade->currentIndex(), 0))];
+    settings.grade = currentGrade();
     settings.byDistance = m_distribute->currentIndex() == 1;
     for (const Point &point : m_session.snapshot().points())
         settings.knownPoints.insert(point.name);
@@ -302,8 +442,7 @@ bool LevelDialog::writeIntoEpoch()
         keep.add(QStringLiteral("水准原始数据"), file.path);
     Result<void> reported = keep.checkOutput(report);
     if (reported)
-        reported = writeLevelReport(*m_result, defaultGrades()[size_t(std::max(m_grade->currentIndex(), 0))],
-                                    report);
+        reported = writeLevelReport(*m_result, currentGrade(), report);
     summary += reported ? QStringLiteral("\n平差报告：%1").arg(QDir::toNativeSeparators(report))
                         : QStringLiteral("\n平差报告未能保存：%1").arg(reported.error());
     showMessage(this, summary, title, QMessageBox::Information);

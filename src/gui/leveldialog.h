@@ -28,13 +28,19 @@ public:
     // import asks; true when written.
     bool writeIntoEpoch();
 
+    // "等级表…": the program-wide grades edited and saved; true when saved.
+    bool editGrades();
+
 private:
     void recompute();
+    void fillGrades(const QString &select);
+    LevelGrade currentGrade() const;
 
     Session &m_session;
     std::vector<LevelFile> m_files;
     std::optional<LevelResult> m_result;
     std::map<int, double> m_matched;
+    std::vector<LevelGrade> m_grades;
     QComboBox *m_grade;
     QComboBox *m_distribute;
     QLineEdit *m_fixedId;

@@ -1,11 +1,14 @@
 #include "survey/levelling.h"
 
+#include "base/savefile.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QJsonParseError>
 #include <QRegularExpression>
 
 #include <Eigen/Dense>
@@ -90,6 +93,65 @@ std::vector<LevelGrade> defaultGrades()
     monitoring.closureK = 0.3;
     monitoring.closureByStations = true;
     return {second, monitoring};
+}
+
+namespace {
+const char *const gradeKeys[] = {"sight_min_m",         "sight_max_m",         "sight_diff_max_m",
+                                 "cum_diff_max_m",      "line_of_sight_min_m", "line_of_sight_max_m",
+                                 "station_diff_max_mm"};
+std::optional<double> LevelGrade::*const gradeFields[] = {
+    &LevelGrade::sightMin,       &LevelGrade::sightMax,       &LevelGrade::sightDiffMax,
+    &LevelGrade::cumDiffMax,     &LevelGrade::lineOfSightMin, &LevelGrade::lineOfSightMax,
+    &LevelGrade::stationDiffMax};
+} // namespace
+
+Result<std::vector<LevelGrade>> readGrades(const QString &path)
+{
+    QFile file(path);
+    if (!file.exists())
+        return defaultGrades();
+    if (!file.open(QIODevice::ReadOnly) || file.size() > (1 << 20))
+        return fail(QStringLiteral("无法读取水准等级表 %1").arg(QDir::toNativeSeparators(path)));
+    QJsonParseError parsed;
+    const QJsonDocument doc = QJsonDocument::fromJson(file.readAll(), &parsed);
+    if (parsed.error != QJsonParseError::NoError || !doc.isArray())
+        return fail(QStringLiteral("水准等级表 %1 无法读取：%2")
+                        .arg(QDir::toNativeSeparators(path), parsed.errorString()));
+    std::vector<LevelGrade> grades;
+    for (const QJsonValue &entry : doc.array()) {
+        const QJsonObject o = entry.toObject();
+        LevelGrade grade;
+        grade.name = o.value(QStringLiteral("name")).toString().trimmed();
+        if (grade.name.isEmpty())
+            continue;
+        for (size_t i = 0; i < std::size(gradeKeys); ++i) {
+            const QJsonValue v = o.value(QLatin1String(gradeKeys[i]));
+            if (v.isDouble() && std::isfinite(v.toDouble()))
+                grade.*gradeFields[i] = v.toDouble();
+        }
+        grade.closureK = o.value(QStringLiteral("closure_k_mm")).toDouble(grade.closureK);
+        grade.closureByStations = o.value(QStringLiteral("closure_by")).toString() == QLatin1String("stations");
+        grades.push_back(grade);
+    }
+    if (grades.empty())
+        return defaultGrades();
+    return grades;
+}
+
+Result<void> writeGrades(const QString &path, const std::vector<LevelGrade> &grades)
+{
+    QJsonArray list;
+    for (const LevelGrade &grade : grades) {
+        QJsonObject o{{QStringLiteral("name"), grade.name},
+                      {QStringLiteral("closure_k_mm"), grade.closureK},
+                      {QStringLiteral("closure_by"), grade.closureByStations ? QStringLiteral("stations")
+                                                                             : QStringLiteral("km")}};
+        for (size_t i = 0; i < std::size(gradeKeys); ++i)
+            if (const auto v = grade.*gradeFields[i])
+                o.insert(QLatin1String(gradeKeys[i]), *v);
+        list.append(o);
+    }
+    return saveFileContents(path, QJsonDocument(list).toJson(QJsonDocument::Indented));
 }
 
 QString pointKey(const QString &id)

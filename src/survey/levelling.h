@@ -59,6 +59,10 @@ struct LevelGrade
 // The grades shipped with the program (from secondary sources: check them
 // against the standard in use).
 std::vector<LevelGrade> defaultGrades();
+// The program-wide table of grades, a JSON file the user edits through the
+// levelling dialog; the shipped grades while there is no file.
+Result<std::vector<LevelGrade>> readGrades(const QString &path);
+Result<void> writeGrades(const QString &path, const std::vector<LevelGrade> &grades);
 
 struct Station
 {
