@@ -136,10 +136,12 @@ class Levelling(unittest.TestCase):
     def test_blunder_in_one_reading_fails_the_station_check(self):
         stations = level_files.loop_stations(LOOP, TRUE, NOISE)
         stations[4][5] += 0.002  # F2 of station 5 only
-        got = self.level(self.files(stations)["gsi8"], "--fixed", "BM1=10")
-        flagged = [s["no"] for s in got["stations"] if s["violations"]]
-        self.assertEqual(flagged, [5])
-        self.assertIn("两次读数所测高差之差", got["stations"][4]["violations"][0])
+        for kind, path in self.files(stations).items():
+            with self.subTest(format=kind):
+                got = self.level(path, "--fixed", "BM1=10")
+                flagged = [s["no"] for s in got["stations"] if s["violations"]]
+                self.assertEqual(flagged, [5])
+                self.assertIn("两次读数所测高差之差", got["stations"][4]["violations"][0])
 
     def test_blunder_in_both_readings_shows_only_in_the_misclosure(self):
         errors = dict(NOISE)
