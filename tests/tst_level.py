@@ -169,6 +169,8 @@ class Levelling(unittest.TestCase):
                     self.assertAlmostEqual(got["heights"][point], h, places=9, msg=point)
                 self.assertEqual(got["dof"], 2)
                 self.assertIsNotNone(got["sigma0_mm"])
+                # Every section's correction over its standard deviation.
+                self.assertTrue(all(s["standardised"] is not None for s in got["sections"]))
                 tie_line = got["lines"][1]
                 self.assertEqual((tie_line["from"], tie_line["to"]), ("BM2", "J2"))
                 self.assertIsNone(tie_line["misclosure_mm"])  # J2 is not fixed

@@ -13,6 +13,7 @@ private slots:
     void gsiWords_data();
     void gsiWords();
     void diniRepeatedStation();
+    void intermediateSight();
     void networkRefused_data();
     void networkRefused();
 };
@@ -91,6 +92,25 @@ void LevellingTest::diniRepeatedStation()
     QVERIFY2(result, result ? "" : qPrintable(result.error()));
     QCOMPARE(result->stations.size(), size_t(2));
     QVERIFY(std::fabs(result->heights.at(QStringLiteral("C")) - (10.0 + 0.3 + 0.1)) < 1e-12);
+}
+
+void LevellingTest::intermediateSight()
+{
+    // A → B with a sight to P from the same set-up: H_P = H_A + B1 − R, no
+    // share of any correction.
+    const QByteArray gsi = "110001+0000000A 410000+00000001 \r\n"
+                           "110002+0000000A 331.08+00150000 \r\n"
+                           "110003+0000000P 333.08+00090000 \r\n"
+                           "110004+0000000B 332.08+00120000 \r\n";
+    const auto file = parseGsi(gsi, QStringLiteral("i.gsi"));
+    QVERIFY(file);
+    LevelSettings settings;
+    settings.fixed[QStringLiteral("A")] = 10.0;
+    const auto result = adjustLevelling({*file}, settings);
+    QVERIFY2(result, result ? "" : qPrintable(result.error()));
+    QVERIFY(std::fabs(result->heights.at(QStringLiteral("B")) - 10.3) < 1e-12);
+    QVERIFY(std::fabs(result->intermediates.at(QStringLiteral("P")) - 10.6) < 1e-12);
+    QVERIFY(!result->heights.count(QStringLiteral("P")));
 }
 
 void LevellingTest::networkRefused_data()

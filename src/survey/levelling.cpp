@@ -635,6 +635,16 @@ Result<LevelResult> adjustLevelling(const std::vector<LevelFile> &files,
     // Each section's correction shared among its stations (by count or
     // length): the turning points' heights, and the intermediate sights
     // from their station's back point.
+    // Standardised corrections: v over σ0·√(Qvv), Qvv = P⁻¹ − A·Q·Aᵀ.
+    if (result.sigma0Mm && *result.sigma0Mm > 0) {
+        const Eigen::MatrixXd AQAt = A * Q * A.transpose();
+        for (int i = 0; i < m; ++i) {
+            const double qvv = 1 / p(i) - AQAt(i, i);
+            if (qvv > 1e-12)
+                result.sections[size_t(i)].standardised =
+                    v(i) * 1000 / (*result.sigma0Mm * std::sqrt(qvv));
+        }
+    }
     for (int i = 0; i < m; ++i) {
         Section &s = result.sections[size_t(i)];
         s.correction = v(i);
@@ -675,6 +685,15 @@ QByteArray levelJson(const LevelResult &result)
                                     {QStringLiteral("sight_diff_m"), number(s.sightDiff)},
                                     {QStringLiteral("cum_sight_diff_m"), s.cumSightDiff},
                                     {QStringLiteral("violations"), QJsonArray::fromStringList(s.violations)}});
+    QJsonArray sections;
+    for (const Section &s : result.sections)
+        sections.append(QJsonObject{{QStringLiteral("from"), s.from},
+                                    {QStringLiteral("to"), s.to},
+                                    {QStringLiteral("stations"), s.stations},
+                                    {QStringLiteral("length_m"), s.length},
+                                    {QStringLiteral("dh_m"), s.dh},
+                                    {QStringLiteral("correction_mm"), s.correction * 1000},
+                                    {QStringLiteral("standardised"), number(s.standardised)}});
     QJsonObject heights;
     for (const auto &[id, h] : result.heights)
         heights.insert(id, h);
@@ -683,6 +702,7 @@ QByteArray levelJson(const LevelResult &result)
         intermediates.insert(id, h);
     return QJsonDocument(QJsonObject{{QStringLiteral("lines"), lines},
                                      {QStringLiteral("stations"), stations},
+                                     {QStringLiteral("sections"), sections},
                                      {QStringLiteral("heights"), heights},
                                      {QStringLiteral("intermediates"), intermediates},
                                      {QStringLiteral("sigma0_mm"), number(result.sigma0Mm)},

@@ -89,6 +89,7 @@ struct Section
     double length = 0; // m
     std::vector<int> stationIndices;
     double correction = 0; // m, from the adjustment
+    std::optional<double> standardised; // the correction over its own standard deviation
 };
 
 struct LevelLine
