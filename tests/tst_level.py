@@ -125,6 +125,9 @@ class Levelling(unittest.TestCase):
                 for point, h in heights.items():
                     self.assertAlmostEqual(got["heights"][point], h, places=9, msg=point)
                 self.assertEqual(got["dof"], 1)
+                self.assertEqual(len(got["loops"]), 1)
+                self.assertAlmostEqual(got["loops"][0]["misclosure_mm"], misclosure, places=6)
+                self.assertEqual(got["loops"][0]["stations"], len(stations))
                 # A single loop: each section takes −f·n_i/N.
                 total = sum(sec[3] for sec in sections)
                 carried = 10.0
@@ -169,6 +172,12 @@ class Levelling(unittest.TestCase):
                     self.assertAlmostEqual(got["heights"][point], h, places=9, msg=point)
                 self.assertEqual(got["dof"], 2)
                 self.assertIsNotNone(got["sigma0_mm"])
+                # One independent loop or line between fixed points per
+                # redundant section, each against its own tolerance.
+                self.assertEqual(len(got["loops"]), 2)
+                for cycle in got["loops"]:
+                    self.assertAlmostEqual(cycle["tolerance_mm"], 4 * math.sqrt(cycle["length_m"] / 1000), places=9)
+                    self.assertEqual(cycle["within"], abs(cycle["misclosure_mm"]) <= cycle["tolerance_mm"])
                 # Every section's correction over its standard deviation.
                 self.assertTrue(all(s["standardised"] is not None for s in got["sections"]))
                 tie_line = got["lines"][1]

@@ -571,6 +571,13 @@ int level(const QStringList &args)
                         .arg(line.toleranceMm ? QString::number(*line.toleranceMm, 'f', 2) + QStringLiteral(" mm")
                                               : QStringLiteral("—"))
                         .arg(line.within ? QStringLiteral("合格") : QStringLiteral("超限"));
+        for (const LevelLoop &l : result->loops)
+            text += QStringLiteral("闭合环 %1：%2 站，闭合差 %3 mm，限差 %4 mm %5\n")
+                        .arg(l.points.join(QStringLiteral("→")))
+                        .arg(l.stations)
+                        .arg(l.misclosureMm, 0, 'f', 2)
+                        .arg(l.toleranceMm, 0, 'f', 2)
+                        .arg(l.within ? QStringLiteral("合格") : QStringLiteral("超限"));
         for (const Station &s : result->stations)
             if (!s.violations.isEmpty())
                 text += QStringLiteral("测站 %1（%2 → %3）：%4\n")

@@ -332,7 +332,7 @@ void LevelDialog::recompute()
                 s.violations.isEmpty() ? QStringLiteral("合格") : s.violations.join(QStringLiteral("；"))},
                !s.violations.isEmpty());
     }
-    m_lines->setRowCount(int(r.lines.size()));
+    m_lines->setRowCount(int(r.lines.size() + r.loops.size()));
     int failingLines = 0;
     for (int i = 0; i < int(r.lines.size()); ++i) {
         const LevelLine &l = r.lines[size_t(i)];
@@ -341,6 +341,16 @@ void LevelDialog::recompute()
                {l.from, l.to, QString::number(l.stations), formatFixed(l.length, 1),
                 fixedOr(l.misclosureMm, 2), fixedOr(l.toleranceMm, 2),
                 !l.misclosureMm ? QStringLiteral("无检核") : l.within ? QStringLiteral("合格") : QStringLiteral("超限")},
+               !l.within);
+    }
+    // Then each independent loop of the network against its own tolerance.
+    for (int i = 0; i < int(r.loops.size()); ++i) {
+        const LevelLoop &l = r.loops[size_t(i)];
+        failingLines += l.within ? 0 : 1;
+        setRow(m_lines, int(r.lines.size()) + i,
+               {QStringLiteral("闭合环 %1").arg(i + 1), l.points.join(QStringLiteral("→")),
+                QString::number(l.stations), formatFixed(l.length, 1), formatFixed(l.misclosureMm, 2),
+                formatFixed(l.toleranceMm, 2), l.within ? QStringLiteral("合格") : QStringLiteral("超限")},
                !l.within);
     }
     // The level's ids matched to the project's points, without case and
@@ -369,11 +379,11 @@ void LevelDialog::recompute()
                 : fixed                    ? QStringLiteral("（起算点）")
                                            : QStringLiteral("（工程中没有）")});
     }
-    QString status = QStringLiteral("%1 个测站，%2 个不合格；%3 条水准路线，%4 条闭合差超限；"
+    QString status = QStringLiteral("%1 个测站，%2 个不合格；%3 条水准路线和闭合环，%4 条闭合差超限；"
                                     "%5 个高程可写入工程测点。")
                          .arg(r.stations.size())
                          .arg(failingStations)
-                         .arg(r.lines.size())
+                         .arg(r.lines.size() + r.loops.size())
                          .arg(failingLines)
                          .arg(m_matched.size());
     if (r.sigma0Mm)
@@ -397,8 +407,10 @@ bool LevelDialog::writeIntoEpoch()
     int beyond = 0;
     for (const LevelLine &line : m_result->lines)
         beyond += line.within ? 0 : 1;
+    for (const LevelLoop &loop : m_result->loops)
+        beyond += loop.within ? 0 : 1;
     if (beyond > 0
-        && !askYesNo(this, QStringLiteral("有 %1 条水准路线的闭合差超限，是否仍写入第 %2 次观测？")
+        && !askYesNo(this, QStringLiteral("有 %1 条水准路线或闭合环的闭合差超限，是否仍写入第 %2 次观测？")
                                .arg(beyond)
                                .arg(epoch),
                      title))

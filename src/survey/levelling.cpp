@@ -585,6 +585,93 @@ Result<LevelResult> adjustLevelling(const std::vector<LevelFile> &files,
         if (!reached.count(key))
             return fail(QStringLiteral("点 %1 与已知高程点不相连").arg(shownId[key]));
 
+    // The independent loops: a tree from the fixed heights (a root joined
+    // to each fixed point by its height) over the sections; each section
+    // outside the tree closes one loop, or one line between fixed points.
+    {
+        struct TreeNode
+        {
+            QString parent; // empty: the root
+            int section = -1;
+            double height = 0; // summed along the tree, m
+            int stations = 0;
+            double length = 0;
+            int depth = 0;
+        };
+        std::map<QString, TreeNode> tree;
+        std::deque<QString> open;
+        for (const auto &[key, h] : fixed)
+            if (nodes.count(key)) {
+                tree[key] = TreeNode{QString(), -1, h, 0, 0, 1};
+                open.push_back(key);
+            }
+        std::vector<bool> inTree(result.sections.size(), false);
+        while (!open.empty()) {
+            const QString at = open.front();
+            open.pop_front();
+            for (size_t i = 0; i < result.sections.size(); ++i) {
+                const Section &s = result.sections[i];
+                const QString a = pointKey(s.from), b = pointKey(s.to);
+                if (a != at && b != at)
+                    continue;
+                const QString other = a == at ? b : a;
+                if (tree.count(other))
+                    continue;
+                const TreeNode &here = tree[at];
+                tree[other] = TreeNode{at, int(i), here.height + (a == at ? s.dh : -s.dh),
+                                       here.stations + s.stations, here.length + s.length,
+                                       here.depth + 1};
+                inTree[i] = true;
+                open.push_back(other);
+            }
+        }
+        // The way from a point down to `stop` (included), or to the root.
+        const auto pathOf = [&](QString key, const QString &stop) {
+            QStringList way;
+            while (!key.isEmpty()) {
+                way << shownId[key];
+                if (key == stop)
+                    break;
+                key = tree[key].parent;
+            }
+            return way;
+        };
+        for (size_t i = 0; i < result.sections.size(); ++i) {
+            if (inTree[i])
+                continue;
+            const Section &s = result.sections[i];
+            const QString a = pointKey(s.from), b = pointKey(s.to);
+            if (!tree.count(a) || !tree.count(b))
+                continue;
+            // Where the two ways down meet: the stations and length of the
+            // loop are those of both ways above it, and the section.
+            QString x = a, y = b;
+            while (x != y && !(x.isEmpty() && y.isEmpty())) {
+                if (tree[x].depth >= tree[y].depth && !x.isEmpty())
+                    x = tree[x].parent;
+                else
+                    y = tree[y].parent;
+            }
+            const TreeNode &meet = tree[x];
+            LevelLoop loop;
+            loop.stations = s.stations + tree[a].stations + tree[b].stations
+                            - (x.isEmpty() ? 0 : 2 * meet.stations);
+            loop.length = s.length + tree[a].length + tree[b].length
+                          - (x.isEmpty() ? 0 : 2 * meet.length);
+            loop.misclosureMm = (tree[a].height + s.dh - tree[b].height) * 1000;
+            loop.toleranceMm = settings.grade.tolerance(loop.stations, loop.length);
+            loop.within = std::fabs(loop.misclosureMm) <= loop.toleranceMm;
+            // Round from where the ways meet (or a fixed point) through a and
+            // b back again.
+            QStringList down = pathOf(a, x), up = pathOf(b, x);
+            if (!x.isEmpty())
+                up.removeLast();
+            std::reverse(down.begin(), down.end());
+            loop.points = down + up;
+            result.loops.push_back(loop);
+        }
+    }
+
     // Least squares: H_to − H_from = h + v, weights 1/n (or 1/L in km).
     const int m = int(result.sections.size());
     const int u = int(unknown.size());
@@ -685,6 +772,14 @@ QByteArray levelJson(const LevelResult &result)
                                     {QStringLiteral("sight_diff_m"), number(s.sightDiff)},
                                     {QStringLiteral("cum_sight_diff_m"), s.cumSightDiff},
                                     {QStringLiteral("violations"), QJsonArray::fromStringList(s.violations)}});
+    QJsonArray loops;
+    for (const LevelLoop &l : result.loops)
+        loops.append(QJsonObject{{QStringLiteral("points"), QJsonArray::fromStringList(l.points)},
+                                 {QStringLiteral("stations"), l.stations},
+                                 {QStringLiteral("length_m"), l.length},
+                                 {QStringLiteral("misclosure_mm"), l.misclosureMm},
+                                 {QStringLiteral("tolerance_mm"), l.toleranceMm},
+                                 {QStringLiteral("within"), l.within}});
     QJsonArray sections;
     for (const Section &s : result.sections)
         sections.append(QJsonObject{{QStringLiteral("from"), s.from},
@@ -703,6 +798,7 @@ QByteArray levelJson(const LevelResult &result)
     return QJsonDocument(QJsonObject{{QStringLiteral("lines"), lines},
                                      {QStringLiteral("stations"), stations},
                                      {QStringLiteral("sections"), sections},
+                                     {QStringLiteral("loops"), loops},
                                      {QStringLiteral("heights"), heights},
                                      {QStringLiteral("intermediates"), intermediates},
                                      {QStringLiteral("sigma0_mm"), number(result.sigma0Mm)},

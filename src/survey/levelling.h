@@ -102,6 +102,19 @@ struct LevelLine
     bool within = true;
 };
 
+// An independent loop of the network (a fundamental cycle of its sections,
+// the fixed points joined through their known heights): its misclosure
+// against the grade's tolerance. `points` names the loop's way round.
+struct LevelLoop
+{
+    QStringList points;
+    int stations = 0;
+    double length = 0;
+    double misclosureMm = 0;
+    double toleranceMm = 0;
+    bool within = true;
+};
+
 struct LevelSettings
 {
     LevelGrade grade;
@@ -115,6 +128,7 @@ struct LevelResult
     std::vector<Station> stations;
     std::vector<Section> sections;
     std::vector<LevelLine> lines;
+    std::vector<LevelLoop> loops;             // as many as the network has redundant sections
     std::map<QString, double> heights;        // network points, m (turning points are none)
     std::map<QString, double> sigmaMm;        // standard deviation of each adjusted height
     std::map<QString, double> intermediates;  // unchecked heights of intermediate sights
