@@ -17,7 +17,6 @@
 #include <QTimer>
 
 #include <cmath>
-#include <functional>
 
 using namespace testsupport;
 
@@ -318,23 +317,22 @@ void ImportTest::levelLoopIntoAnEpoch()
     QVERIFY(session.start());
     QStringList shown;
     std::map<int, double> matched;
-    QTimer::singleShot(0, [&] {
-        // The dialog comes up once the file dialog has been answered.
-        std::function<void()> act = [&] {
-            auto *dialog = qobject_cast<QDialog *>(QApplication::activeModalWidget());
-            if (!dialog || dialog->objectName() != QLatin1String("LevelDialog")) {
-                QTimer::singleShot(20, act);
-                return;
-            }
-            shown << dialog->findChild<QLabel *>(QStringLiteral("Status"))->text();
-            auto *stations = dialog->findChild<QTableWidget *>(QStringLiteral("Stations"));
-            shown << stations->item(3, 7)->text();
-            matched = static_cast<LevelDialog *>(dialog)->matched();
-            QTest::mouseClick(dialog->findChild<QPushButton *>(QStringLiteral("Write")),
-                              Qt::LeftButton);
-        };
-        act();
+    // The dialog comes up once the file dialog has been answered: a timer
+    // of the test's own looks for it.
+    QTimer poll;
+    poll.setInterval(20);
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+        auto *dialog = qobject_cast<QDialog *>(QApplication::activeModalWidget());
+        if (!dialog || dialog->objectName() != QLatin1String("LevelDialog"))
+            return;
+        poll.stop();
+        shown << dialog->findChild<QLabel *>(QStringLiteral("Status"))->text();
+        auto *stations = dialog->findChild<QTableWidget *>(QStringLiteral("Stations"));
+        shown << stations->item(3, 7)->text();
+        matched = static_cast<LevelDialog *>(dialog)->matched();
+        QTest::mouseClick(dialog->findChild<QPushButton *>(QStringLiteral("Write")), Qt::LeftButton);
     });
+    poll.start();
     DialogWatcher watcher(session.window.get());
     watcher.queueFile(fixture("loop_bm1.gsi"));
     QTest::mouseClick(session.window->findChild<QPushButton *>("Command10"), Qt::LeftButton);
