@@ -106,6 +106,23 @@ Result<ProjectSnapshot> openInputs(const QString &programDir, const QString &pro
     return snapshot;
 }
 
+// A subcommand's project and its options, each of `valued` followed by its
+// value; the reason when the command line is not of that form.
+std::optional<QString> readOptions(const QStringList &args, const QStringList &valued,
+                                   QString *projectPath, QMap<QString, QString> *options)
+{
+    if (args.isEmpty() || args.front().startsWith(QLatin1String("--")))
+        return QStringLiteral("no project given");
+    *projectPath = args.front();
+    for (qsizetype i = 1; i < args.size(); ++i) {
+        const QString &arg = args[i];
+        if (!valued.contains(arg) || i + 1 >= args.size())
+            return QStringLiteral("unknown or incomplete option %1").arg(arg);
+        (*options)[arg] = args[++i];
+    }
+    return std::nullopt;
+}
+
 int curves(const QStringList &args)
 {
     if (args.isEmpty() || args.front().startsWith(QLatin1String("--")))
@@ -238,17 +255,10 @@ int curves(const QStringList &args)
 
 int table(const QStringList &args)
 {
-    if (args.isEmpty() || args.front().startsWith(QLatin1String("--")))
-        return usageError(QStringLiteral("no project given"));
-    const QString projectPath = args.front();
+    QString projectPath;
     QMap<QString, QString> options;
-    for (qsizetype i = 1; i < args.size(); ++i) {
-        const QString &arg = args[i];
-        if ((arg != QLatin1String("--template") && arg != QLatin1String("--out"))
-            || i + 1 >= args.size())
-            return usageError(QStringLiteral("unknown or incomplete option %1").arg(arg));
-        options[arg] = args[++i];
-    }
+    if (const auto wrong = readOptions(args, {"--template", "--out"}, &projectPath, &options))
+        return usageError(*wrong);
     const QString programDir = programDirectoryOf(QCoreApplication::applicationDirPath());
     SettingsStore settings;
     std::map<QString, QString> headerFields;
@@ -378,17 +388,11 @@ QString csvField(const QString &field)
 
 int analyse(const QStringList &args)
 {
-    if (args.isEmpty() || args.front().startsWith(QLatin1String("--")))
-        return usageError(QStringLiteral("no project given"));
-    const QString projectPath = args.front();
+    QString projectPath;
     QMap<QString, QString> options;
-    for (qsizetype i = 1; i < args.size(); ++i) {
-        const QString &arg = args[i];
-        if (!QStringList{"--window", "--limit", "--step", "--format"}.contains(arg)
-            || i + 1 >= args.size())
-            return usageError(QStringLiteral("unknown or incomplete option %1").arg(arg));
-        options[arg] = args[++i];
-    }
+    if (const auto wrong = readOptions(args, {"--window", "--limit", "--step", "--format"},
+                                       &projectPath, &options))
+        return usageError(*wrong);
     const QString format = options.value(QStringLiteral("--format"), QStringLiteral("text"));
     if (format != QLatin1String("text") && format != QLatin1String("csv")
         && format != QLatin1String("json"))
@@ -592,15 +596,10 @@ int level(const QStringList &args)
         out = text.toUtf8();
     }
     if (!into.isEmpty()) {
-        // The project's points by the level's ids, without case and leading zeros.
-        std::vector<ImportRow> rows;
-        std::map<QString, double> byKey;
-        for (const auto &[id, h] : result->heights)
-            byKey[pointKey(id)] = h;
-        int row = 0;
-        for (const QString &name : settings.knownPoints)
-            if (const auto found = byKey.find(pointKey(name)); found != byKey.end())
-                rows.push_back({++row, name, QString::number(found->second, 'g', 17), true, true});
+        const auto points = project.points();
+        if (!points)
+            return failure(points.error());
+        const std::vector<ImportRow> rows = levelImportRows(*result, projectPointsOf(*result, *points));
         const auto plan = planImport(project, *epoch, rows, QStringLiteral("m"));
         if (!plan)
             return failure(plan.error());

@@ -30,6 +30,23 @@ bool isWorkbook(const QString &path)
 }
 } // namespace
 
+bool replacingAnswered(QWidget *window, const ImportPlan &plan, const QString &verb,
+                       const QString &title)
+{
+    // Elevations already typed or imported into the epoch are replaced only
+    // when the user says so.
+    return plan.result.overwritten == 0
+           || askYesNo(window,
+                       QStringLiteral("第 %1 次观测已有 %2 个测点的高程，%3将覆盖其中 %4 个。"
+                                      "是否继续%5？")
+                           .arg(plan.epoch)
+                           .arg(plan.held)
+                           .arg(verb)
+                           .arg(plan.result.overwritten)
+                           .arg(verb == QLatin1String("调入") ? verb : QString()),
+                       title);
+}
+
 ImportCommand::ImportCommand(Session &session, QWidget *window)
     : m_session(session)
     , m_window(window)
@@ -81,16 +98,7 @@ void ImportCommand::importObservations()
                     title);
         return;
     }
-    // Elevations already typed or imported into this epoch are replaced
-    // only when the user says so.
-    if (plan->result.overwritten > 0
-        && !askYesNo(m_window,
-                     QStringLiteral("第 %1 次观测已有 %2 个测点的高程，调入将覆盖其中 %3 个。"
-                                    "是否继续调入？")
-                         .arg(epoch)
-                         .arg(plan->held)
-                         .arg(plan->result.overwritten),
-                     title))
+    if (!replacingAnswered(m_window, *plan, QStringLiteral("调入"), title))
         return;
     const ImportResult result = writeImport(*project, *plan);
     if (!result.written) {

@@ -5,6 +5,13 @@
 
 class QWidget;
 class Session;
+struct ImportPlan;
+
+// True when the plan replaces none of the epoch's elevations, or the user
+// agrees to it replacing them ("第 k 次观测已有 N 个测点的高程，<verb>将覆盖其中
+// M 个。…").
+bool replacingAnswered(QWidget *window, const ImportPlan &plan, const QString &verb,
+                       const QString &title);
 
 // "↑调入数据": elevations of the current epoch from a workbook's Sheet1, or
 // from the digital level's raw files through the levelling dialog.

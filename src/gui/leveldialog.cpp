@@ -4,6 +4,7 @@
 #include "base/programfiles.h"
 #include "base/settings.h"
 #include "base/textnumber.h"
+#include "gui/importcommand.h"
 #include "gui/messages.h"
 #include "gui/session.h"
 #include "report/levelreport.h"
@@ -295,6 +296,15 @@ bool LevelDialog::editGrades()
     return true;
 }
 
+std::map<int, double> LevelDialog::matched() const
+{
+    std::map<int, double> heights;
+    if (m_result)
+        for (const auto &[id, point] : m_points)
+            heights[point->cjdNo] = m_result->heights.at(id);
+    return heights;
+}
+
 void LevelDialog::recompute()
 {
     LevelSettings settings;
@@ -310,7 +320,7 @@ void LevelDialog::recompute()
     m_stations->setRowCount(0);
     m_lines->setRowCount(0);
     m_heights->setRowCount(0);
-    m_matched.clear();
+    m_points.clear();
     if (!result) {
         m_result.reset();
         m_status->setText(QStringLiteral("无法平差：%1").arg(result.error()));
@@ -353,23 +363,17 @@ void LevelDialog::recompute()
                 formatFixed(l.toleranceMm, 2), l.within ? QStringLiteral("合格") : QStringLiteral("超限")},
                !l.within);
     }
-    // The level's ids matched to the project's points, without case and
-    // leading zeros.
-    std::map<QString, const Point *> byKey;
-    for (const Point &point : m_session.snapshot().points())
-        byKey.emplace(pointKey(point.name), &point);
+    m_points = projectPointsOf(r, m_session.snapshot().points());
     QStringList unmatched;
     m_heights->setRowCount(int(r.heights.size()));
     int row = 0;
     for (const auto &[id, h] : r.heights) {
-        const auto found = byKey.find(pointKey(id));
-        const Point *point = found == byKey.end() ? nullptr : found->second;
+        const auto found = m_points.find(id);
+        const Point *point = found == m_points.end() ? nullptr : found->second;
         bool fixed = false;
         for (const auto &[fixedId, height] : settings.fixed)
             fixed |= pointKey(fixedId) == pointKey(id);
-        if (point)
-            m_matched[point->cjdNo] = h;
-        else if (!fixed)
+        if (!point && !fixed)
             unmatched << id;
         const auto sigma = r.sigmaMm.find(id);
         setRow(m_heights, row++,
@@ -385,7 +389,7 @@ void LevelDialog::recompute()
                          .arg(failingStations)
                          .arg(r.lines.size() + r.loops.size())
                          .arg(failingLines)
-                         .arg(m_matched.size());
+                         .arg(m_points.size());
     if (r.sigma0Mm)
         status += QStringLiteral(" 单位权中误差 %1 mm（多余观测 %2）。")
                       .arg(formatFixed(*r.sigma0Mm, 3))
@@ -395,14 +399,14 @@ void LevelDialog::recompute()
     m_status->setText(status);
     m_status->setStyleSheet(failingStations + failingLines > 0 ? QStringLiteral("color: #c80000;")
                                                                : QString());
-    m_write->setEnabled(!m_matched.empty() && m_session.currentEpoch() >= 0);
+    m_write->setEnabled(!m_points.empty() && m_session.currentEpoch() >= 0);
 }
 
 bool LevelDialog::writeIntoEpoch()
 {
     ProjectDatabase *project = m_session.project();
     const int epoch = m_session.currentEpoch();
-    if (!project || epoch < 0 || !m_result || m_matched.empty())
+    if (!project || epoch < 0 || !m_result || m_points.empty())
         return false;
     int beyond = 0;
     for (const LevelLine &line : m_result->lines)
@@ -415,29 +419,20 @@ bool LevelDialog::writeIntoEpoch()
                                .arg(epoch),
                      title))
         return false;
-    std::vector<ImportRow> rows;
-    for (const auto &[cjdNo, h] : m_matched)
-        if (const Point *point = m_session.snapshot().point(cjdNo))
-            rows.push_back({int(rows.size()) + 1, point->name, QString::number(h, 'g', 17), true, true});
+    const std::vector<ImportRow> rows = levelImportRows(*m_result, m_points);
     const auto plan = planImport(*project, epoch, rows, QStringLiteral("m"));
     if (!plan) {
         showMessage(this, QStringLiteral("写入失败，工程未作任何修改：%1").arg(plan.error()), title);
         return false;
     }
-    if (plan->result.overwritten > 0
-        && !askYesNo(this,
-                     QStringLiteral("第 %1 次观测已有 %2 个测点的高程，写入将覆盖其中 %3 个。"
-                                    "是否继续？")
-                         .arg(epoch)
-                         .arg(plan->held)
-                         .arg(plan->result.overwritten),
-                     title))
+    if (!replacingAnswered(this, *plan, QStringLiteral("写入"), title))
         return false;
     const ImportResult written = writeImport(*project, *plan);
     if (!written.written) {
         showMessage(this, QStringLiteral("写入失败，工程未作任何修改：%1").arg(written.error), title);
         return false;
     }
+    m_points.clear(); // they point into the snapshot the reload replaces
     if (auto reloaded = m_session.reload(); !reloaded)
         showMessage(this, reloaded.error(), title);
     m_session.requestRefresh();

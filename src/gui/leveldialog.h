@@ -23,7 +23,7 @@ public:
     LevelDialog(Session &session, std::vector<LevelFile> files, QWidget *parent);
 
     // The heights matched to project points by point number.
-    const std::map<int, double> &matched() const { return m_matched; }
+    std::map<int, double> matched() const;
     // Writes the matched heights into the selected epoch, asking as an
     // import asks; true when written.
     bool writeIntoEpoch();
@@ -39,7 +39,8 @@ private:
     Session &m_session;
     std::vector<LevelFile> m_files;
     std::optional<LevelResult> m_result;
-    std::map<int, double> m_matched;
+    // The project's point of each adjusted id; they point into the snapshot.
+    std::map<QString, const Point *> m_points;
     std::vector<LevelGrade> m_grades;
     QComboBox *m_grade;
     QComboBox *m_distribute;

@@ -61,44 +61,64 @@ struct RecordDigest
     }
 };
 
-Result<RecordDigest> digestOf(ProjectDatabase &project)
+// Every record of a project, read once for a move and its check.
+struct ProjectRecords
 {
-    QCryptographicHash hash(QCryptographicHash::Sha256);
-    RecordDigest digest;
-    const auto epochs = project.epochs();
+    std::vector<Epoch> epochs;
+    std::vector<Point> points;
+    std::vector<Elevation> elevations;
+    std::map<QString, QString> fields;
+};
+
+Result<ProjectRecords> readRecords(ProjectDatabase &project)
+{
+    auto epochs = project.epochs();
     if (!epochs)
         return epochs.failure();
-    for (const Epoch &e : *epochs)
+    auto points = project.points();
+    if (!points)
+        return points.failure();
+    auto elevations = project.allElevations();
+    if (!elevations)
+        return elevations.failure();
+    auto fields = project.headerFields();
+    if (!fields)
+        return fields.failure();
+    return ProjectRecords{std::move(*epochs), std::move(*points), std::move(*elevations),
+                          std::move(*fields)};
+}
+
+RecordDigest digestOf(const ProjectRecords &records)
+{
+    QCryptographicHash hash(QCryptographicHash::Sha256);
+    for (const Epoch &e : records.epochs)
         hash.addData(QStringLiteral("E|%1|%2|%3|%4\n")
                          .arg(e.cjNo)
                          .arg(e.date, e.name, e.layers)
                          .toUtf8());
-    digest.epochs = int(epochs->size());
-    const auto points = project.points();
-    if (!points)
-        return points.failure();
-    for (const Point &p : *points)
+    for (const Point &p : records.points)
         hash.addData(
             QStringLiteral("P|%1|%2|%3|%4\n").arg(p.cjdNo).arg(p.name).arg(p.aci).arg(p.mark).toUtf8());
-    digest.points = int(points->size());
-    const auto elevations = project.allElevations();
-    if (!elevations)
-        return elevations.failure();
-    for (const Elevation &e : *elevations)
+    for (const Elevation &e : records.elevations)
         hash.addData(QStringLiteral("H|%1|%2|%3\n")
                          .arg(e.cjNo)
                          .arg(e.cjdNo)
                          .arg(QString::number(e.pointH, 'g', 17))
                          .toUtf8());
-    digest.elevations = int(elevations->size());
-    const auto fields = project.headerFields();
-    if (!fields)
-        return fields.failure();
-    for (const auto &[name, value] : *fields)
+    for (const auto &[name, value] : records.fields)
         hash.addData(QStringLiteral("F|%1|%2\n").arg(name, value).toUtf8());
-    digest.headerFields = int(fields->size());
-    digest.checksum = hash.result().toHex();
-    return digest;
+    return RecordDigest{int(records.epochs.size()), int(records.points.size()),
+                        int(records.elevations.size()), int(records.fields.size()),
+                        hash.result().toHex()};
+}
+
+// The digest of a project as it is stored now.
+Result<RecordDigest> digestOf(ProjectDatabase &project)
+{
+    const auto records = readRecords(project);
+    if (!records)
+        return records.failure();
+    return digestOf(*records);
 }
 
 // Inserts rows of `columns` values into `table`, many rows a statement.
@@ -349,15 +369,11 @@ Result<QString> pushProject(const QString &file, const ServerAddress &address, b
     if (auto opened = source.open(file); !opened)
         return fail(QStringLiteral("无法打开工程 %1：%2")
                         .arg(QDir::toNativeSeparators(file), opened.error()));
-    const auto sourceDigest = digestOf(source);
-    if (!sourceDigest)
-        return sourceDigest.failure();
-    const auto epochs = source.epochs();
-    const auto points = source.points();
-    const auto elevations = source.allElevations();
-    const auto fields = source.headerFields();
-    if (!epochs || !points || !elevations || !fields)
-        return fail(QStringLiteral("无法读取工程 %1").arg(QDir::toNativeSeparators(file)));
+    const auto records = readRecords(source);
+    if (!records)
+        return fail(QStringLiteral("无法读取工程 %1：%2")
+                        .arg(QDir::toNativeSeparators(file), records.error()));
+    const RecordDigest sourceDigest = digestOf(*records);
 
     Connection server;
     auto db = connectToServer(address, server.name);
@@ -395,23 +411,23 @@ Result<QString> pushProject(const QString &file, const ServerAddress &address, b
     add.finish();
 
     std::vector<QVariantList> rows;
-    for (const Epoch &e : *epochs)
+    for (const Epoch &e : records->epochs)
         rows.push_back({id, e.cjNo, e.date, e.name, e.layers});
     if (auto done = insertRows(server.db, QStringLiteral("sedimetra.sur1"), 5, rows); !done)
         return failed(done.error());
     rows.clear();
-    for (const Point &p : *points)
+    for (const Point &p : records->points)
         rows.push_back({id, p.cjdNo, p.name, p.aci, p.mark});
     if (auto done = insertRows(server.db, QStringLiteral("sedimetra.sur3"), 5, rows); !done)
         return failed(done.error());
     rows.clear();
-    for (const Elevation &e : *elevations)
+    for (const Elevation &e : records->elevations)
         rows.push_back({id, e.cjNo, e.cjdNo,
                         std::isnan(e.pointH) ? QVariant() : QVariant(e.pointH)});
     if (auto done = insertRows(server.db, QStringLiteral("sedimetra.sur2"), 4, rows); !done)
         return failed(done.error());
     rows.clear();
-    for (const auto &[name, value] : *fields)
+    for (const auto &[name, value] : records->fields)
         rows.push_back({id, name, value});
     if (auto done = insertRows(server.db, QStringLiteral("sedimetra.header_fields"), 3, rows);
         !done)
@@ -422,18 +438,17 @@ Result<QString> pushProject(const QString &file, const ServerAddress &address, b
     // Read back through the program's own access to a server project.
     QString url = displayUrl(address);
     ProjectDatabase target;
-    ServerAddress withPassword = address;
     if (auto opened = target.open(url, address.password); !opened)
         return fail(QStringLiteral("工程已写入服务器，但无法读回核对：%1").arg(opened.error()));
     const auto targetDigest = digestOf(target);
     if (!targetDigest)
         return targetDigest.failure();
-    if (!(*targetDigest == *sourceDigest))
+    if (!(*targetDigest == sourceDigest))
         return fail(QStringLiteral("核对不符：文件有 %1，服务器上有 %2")
-                        .arg(sourceDigest->counts(), targetDigest->counts()));
+                        .arg(sourceDigest.counts(), targetDigest->counts()));
     return QStringLiteral("已把 %1 推送到 %2：%3，全部到达，校验和一致（%4）。")
-        .arg(QDir::toNativeSeparators(file), url, sourceDigest->counts(),
-             QString::fromLatin1(sourceDigest->checksum.left(16)));
+        .arg(QDir::toNativeSeparators(file), url, sourceDigest.counts(),
+             QString::fromLatin1(sourceDigest.checksum.left(16)));
 }
 
 Result<QString> pullProject(const ServerAddress &address, const QString &templatePath,
@@ -443,13 +458,10 @@ Result<QString> pullProject(const ServerAddress &address, const QString &templat
     ProjectDatabase source;
     if (auto opened = source.open(url, address.password); !opened)
         return opened.failure();
-    const auto sourceDigest = digestOf(source);
-    const auto epochs = source.epochs();
-    const auto points = source.points();
-    const auto elevations = source.allElevations();
-    const auto fields = source.headerFields();
-    if (!sourceDigest || !epochs || !points || !elevations || !fields)
-        return fail(QStringLiteral("无法读取服务器工程 %1").arg(url));
+    const auto records = readRecords(source);
+    if (!records)
+        return fail(QStringLiteral("无法读取服务器工程 %1：%2").arg(url, records.error()));
+    const RecordDigest sourceDigest = digestOf(*records);
 
     // Made beside the target under a name of its own, filled in one
     // transaction, checked, and only then put in the target's place.
@@ -468,13 +480,13 @@ Result<QString> pullProject(const ServerAddress &address, const QString &templat
         if (auto opened = copy.open(scratch); !opened)
             return opened.failure();
         const Result<void> filled = copy.inTransaction([&]() -> Result<void> {
-            for (const Epoch &e : *epochs)
+            for (const Epoch &e : records->epochs)
                 if (auto done = copy.addEpoch(e); !done)
                     return done;
-            for (const Point &p : *points)
+            for (const Point &p : records->points)
                 if (auto done = copy.addPoint(p); !done)
                     return done;
-            for (const Elevation &e : *elevations)
+            for (const Elevation &e : records->elevations)
                 if (!std::isnan(e.pointH))
                     if (auto done = copy.setElevation(e.cjNo, e.cjdNo, e.pointH); !done)
                         return done;
@@ -482,15 +494,15 @@ Result<QString> pullProject(const ServerAddress &address, const QString &templat
         });
         if (!filled)
             return filled.failure();
-        if (!fields->empty())
-            if (auto done = copy.setHeaderFields(*fields); !done)
+        if (!records->fields.empty())
+            if (auto done = copy.setHeaderFields(records->fields); !done)
                 return done.failure();
         const auto copied = digestOf(copy);
         if (!copied)
             return copied.failure();
-        if (!(*copied == *sourceDigest))
+        if (!(*copied == sourceDigest))
             return fail(QStringLiteral("核对不符：服务器上有 %1，文件中有 %2")
-                            .arg(sourceDigest->counts(), copied->counts()));
+                            .arg(sourceDigest.counts(), copied->counts()));
     }
     QFile made(scratch);
     if (!made.open(QIODevice::ReadOnly))
@@ -498,6 +510,6 @@ Result<QString> pullProject(const ServerAddress &address, const QString &templat
     if (auto saved = saveFileContents(file, made.readAll()); !saved)
         return saved.failure();
     return QStringLiteral("已把 %1 拉取到 %2：%3，全部到达，校验和一致（%4）。")
-        .arg(url, QDir::toNativeSeparators(target.absoluteFilePath()), sourceDigest->counts(),
-             QString::fromLatin1(sourceDigest->checksum.left(16)));
+        .arg(url, QDir::toNativeSeparators(target.absoluteFilePath()), sourceDigest.counts(),
+             QString::fromLatin1(sourceDigest.checksum.left(16)));
 }

@@ -561,33 +561,10 @@ Result<LevelResult> adjustLevelling(const std::vector<LevelFile> &files,
         anyFixed |= fixed.count(key) > 0;
     if (!anyFixed)
         return fail(QStringLiteral("水准网中没有已知高程的点（起算点）"));
-    // Every point reached from a fixed one.
-    std::set<QString> reached;
-    std::deque<QString> queue;
-    for (const QString &key : nodes)
-        if (fixed.count(key)) {
-            reached.insert(key);
-            queue.push_back(key);
-        }
-    while (!queue.empty()) {
-        const QString at = queue.front();
-        queue.pop_front();
-        for (const Section &s : result.sections) {
-            const QString a = pointKey(s.from), b = pointKey(s.to);
-            for (const auto &[here, there] : {std::pair{a, b}, std::pair{b, a}})
-                if (here == at && !reached.count(there)) {
-                    reached.insert(there);
-                    queue.push_back(there);
-                }
-        }
-    }
-    for (const QString &key : nodes)
-        if (!reached.count(key))
-            return fail(QStringLiteral("点 %1 与已知高程点不相连").arg(shownId[key]));
-
-    // The independent loops: a tree from the fixed heights (a root joined
-    // to each fixed point by its height) over the sections; each section
-    // outside the tree closes one loop, or one line between fixed points.
+    // A tree from the fixed heights (a root joined to each fixed point by
+    // its height) over the sections: what it does not reach is not connected
+    // to a fixed point, and each section outside it closes one independent
+    // loop, or one line between fixed points.
     {
         struct TreeNode
         {
@@ -625,6 +602,10 @@ Result<LevelResult> adjustLevelling(const std::vector<LevelFile> &files,
                 open.push_back(other);
             }
         }
+        // The tree reaches every point connected to a fixed one.
+        for (const QString &key : nodes)
+            if (!tree.count(key))
+                return fail(QStringLiteral("点 %1 与已知高程点不相连").arg(shownId[key]));
         // The way from a point down to `stop` (included), or to the root.
         const auto pathOf = [&](QString key, const QString &stop) {
             QStringList way;
@@ -746,6 +727,29 @@ Result<LevelResult> adjustLevelling(const std::vector<LevelFile> &files,
         }
     }
     return result;
+}
+
+std::map<QString, const Point *> projectPointsOf(const LevelResult &result,
+                                                 const std::vector<Point> &points)
+{
+    std::map<QString, const Point *> byKey;
+    for (const Point &point : points)
+        byKey.emplace(pointKey(point.name), &point);
+    std::map<QString, const Point *> matched;
+    for (const auto &[id, h] : result.heights)
+        if (const auto found = byKey.find(pointKey(id)); found != byKey.end())
+            matched.emplace(id, found->second);
+    return matched;
+}
+
+std::vector<ImportRow> levelImportRows(const LevelResult &result,
+                                       const std::map<QString, const Point *> &matched)
+{
+    std::vector<ImportRow> rows;
+    for (const auto &[id, point] : matched)
+        rows.push_back({int(rows.size()) + 1, point->name,
+                        QString::number(result.heights.at(id), 'g', 17), true, true});
+    return rows;
 }
 
 QByteArray levelJson(const LevelResult &result)

@@ -5,6 +5,8 @@
 // misclosure, and the adjustment of the heights. Uses base/.
 
 #include "base/result.h"
+#include "project/projectdb.h"
+#include "survey/observationimport.h"
 
 #include <QString>
 #include <QStringList>
@@ -146,6 +148,15 @@ bool isTurningPoint(const QString &id, const LevelSettings &settings);
 // not connected to one.
 Result<LevelResult> adjustLevelling(const std::vector<LevelFile> &files,
                                     const LevelSettings &settings);
+
+// The project's point each network point of the result names, matched
+// without case and leading zeros (the first point by number of a name);
+// ids no point has are left out.
+std::map<QString, const Point *> projectPointsOf(const LevelResult &result,
+                                                 const std::vector<Point> &points);
+// Those points' heights as rows for the observation import, in metres.
+std::vector<ImportRow> levelImportRows(const LevelResult &result,
+                                       const std::map<QString, const Point *> &matched);
 
 // The result as JSON, numbers unrounded.
 QByteArray levelJson(const LevelResult &result);
