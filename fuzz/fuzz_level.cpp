@@ -11,12 +11,21 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         const auto file = parse(content, QStringLiteral("fuzz"));
         if (!file)
             continue;
+        // As read (each part resting on an entered height or relative),
+        // and with the first point read fixed.
         LevelSettings settings;
-        // The first point read is fixed, so that the adjustment runs.
-        settings.fixed[file->readings.front().point] = 10.0;
-        const auto result = adjustLevelling({*file}, settings);
-        if (result)
-            (void)levelJson(*result);
+        for (int fixedFirst = 0; fixedFirst < 2; ++fixedFirst) {
+            const auto result = adjustLevelling({*file}, settings);
+            if (result) {
+                (void)levelJson(*result);
+                (void)levelText(*result);
+            }
+            for (const RecordedLine &line : file->lines)
+                if (!line.readings.empty()) {
+                    settings.fixed[line.readings.front().point] = 10.0;
+                    break;
+                }
+        }
     }
     return 0;
 }

@@ -30,7 +30,7 @@ def _gsi_word(index, info, unit, value, wide):
 
 def _gsi_id(block, point, wide):
     width = 16 if wide else 8
-    return f"11{block:04d}+{point.rjust(width, '0')} "
+    return f"11{block % 10000:04d}+{point.rjust(width, '0')} "
 
 
 def gsi(stations, wide=False, start_height=None):
@@ -53,30 +53,27 @@ def gsi(stations, wide=False, start_height=None):
     return "\r\n".join(lines) + "\r\n"
 
 
-def _dini_line(address, block, values=(), error=False):
+def _dini_line(address, info, values=()):
+    """One M5 record at the level's columns: info in 18-48, value blocks of
+    type (50-51), value right-aligned (53-66) and unit (68-71), and so on."""
     cells = []
     for kind, value, unit in values:
-        cells.append(f"{kind:<2}{value:>14.5f} {unit:<5}")
+        cells.append(f"{kind:<2} {value:>14.5f} {unit:<4}")
     while len(cells) < 3:
         cells.append(" " * 22)
-    text = f"For M5|Adr {address:5d}|{block:<31}|{cells[0]}|{cells[1]}|{cells[2]}|"
-    return text + ("e  " if error else "   ")
+    return f"For M5|Adr {address:5d}|{info:<31}|{cells[0]}|{cells[1]}|{cells[2]}|   "
 
 
-def dini(stations, error_lines=False):
-    """DiNi M5 with a Start-Line, KD1 point blocks, Rb/Rf and HD, and (when
-    asked) an error line of nonsense the level marked with "e"."""
-    lines = [_dini_line(1, "TO  Start-Line         BFFB")]
+def dini(stations, line=1):
+    """DiNi M5, one BFFB line: Start-Line with its number, KD1 point records
+    (id in 22-29), Rb/Rf and HD, End-Line."""
+    lines = [_dini_line(1, "TO  Start-Line" + f"{'BFFB':>11}{line:>6}")]
     address = 1
     order = [("Rb", 0, 2, 6), ("Rf", 1, 3, 7), ("Rf", 1, 5, 7), ("Rb", 0, 4, 6)]
     for s in stations:
         for kind, who, reading, distance in order:
             address += 1
-            lines.append(_dini_line(address, f"KD1 {s[who]:>8}      12:00:00  1",
+            lines.append(_dini_line(address, f"KD1 {s[who]:>8}     12:00:00{line:>6}",
                                     [(kind, s[reading], "m"), ("HD", s[distance], "m")]))
-            if error_lines and address % 7 == 0:
-                address += 1
-                lines.append(_dini_line(address, f"KD1 {s[who]:>8}      12:00:01  1",
-                                        [(kind, 9.99999, "m")], error=True))
-    lines.append(_dini_line(address + 1, "TO  End-Line"))
+    lines.append(_dini_line(address + 1, "TO  End-Line".ljust(25) + f"{line:>6}"))
     return "\r\n".join(lines) + "\r\n"

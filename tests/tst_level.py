@@ -9,6 +9,7 @@ usage: tst_level.py BIN_DIR
 """
 import json
 import math
+import os
 import pathlib
 import subprocess
 import sys
@@ -19,6 +20,7 @@ sys.path.insert(0, str(pathlib.Path(__file__).parent))
 import level_files  # noqa: E402
 
 BIN = pathlib.Path(sys.argv[1])
+FIXTURES = pathlib.Path(__file__).parent / "fixtures" / "level"
 TRUE = {"BM1": 10.0, "1": 10.3, "J1": 10.25, "2": 9.95, "J2": 9.8, "3": 10.1, "J3": 10.12,
         "4": 10.05, "BM2": 10.2, "5": 10.0}
 LOOP = ["BM1", "1", "J1", "2", "J2", "3", "J3", "4", "BM1"]
@@ -91,7 +93,7 @@ class Levelling(unittest.TestCase):
         paths = {}
         for kind, text in (("gsi8", level_files.gsi(stations)),
                            ("gsi16", level_files.gsi(stations, wide=True)),
-                           ("dini", level_files.dini(stations, error_lines=True))):
+                           ("dini", level_files.dini(stations))):
             path = self.root / f"{name}.{kind}"
             path.write_text(text, encoding="latin-1")
             paths[kind] = path
@@ -239,18 +241,167 @@ class Levelling(unittest.TestCase):
         self.assertEqual(len([s for s in got["stations"] if s["violations"]]), len(stations))
 
     def test_refusals(self):
-        stations = level_files.loop_stations(LOOP, TRUE, NOISE)
-        path = self.files(stations)["gsi8"]
-        run = subprocess.run([str(BIN / "sedimetra-batch"), "level", str(path)],
-                             capture_output=True, text=True, timeout=60)
-        self.assertEqual(run.returncode, 1)
-        self.assertIn("没有已知高程的点", run.stderr)
         broken = self.root / "broken.gsi"
         broken.write_text("110001+0000BM1 331.08+0012x456 \r\n", encoding="latin-1")
         run = subprocess.run([str(BIN / "sedimetra-batch"), "level", str(broken), "--fixed", "BM1=1"],
                              capture_output=True, text=True, timeout=60)
         self.assertEqual(run.returncode, 1)
         self.assertIn("第 1 行第 2 个字", run.stderr)
+        # Not regular files: refused at once, never waited on or read forever.
+        fifo = self.root / "pipe.gsi"
+        os.mkfifo(fifo)
+        for path in (fifo, pathlib.Path("/dev/zero"), self.root):
+            with self.subTest(path=str(path)):
+                run = subprocess.run([str(BIN / "sedimetra-batch"), "level", str(path)],
+                                     capture_output=True, text=True, timeout=20)
+                self.assertEqual(run.returncode, 1)
+                self.assertRegex(run.stderr, "不是普通文件|是文件夹")
+        project = self.project()
+        run = subprocess.run([str(BIN / "sedimetra-batch"), "import", str(project), "--epoch", "0",
+                              str(fifo)], capture_output=True, text=True, timeout=20)
+        self.assertNotEqual(run.returncode, 0)
+        self.assertIn("不是普通文件", run.stderr)
+
+    def test_real_layout_dini_as_the_level_summed_it(self):
+        """Each line's station count and sum against the level's own KD2
+        records, read here by their columns."""
+        for name in ("dini_bf.dat", "dini_lines.dat", "dini_abffb.dat"):
+            with self.subTest(file=name):
+                path = FIXTURES / name
+                level_says = {}
+                for record in path.read_text(encoding="latin-1").splitlines():
+                    if record[17:20] == "KD2" and record[49:51] == "Sh":
+                        level_says[int(record[42:48])] = (int(record[29:34]), float(record[52:66]))
+                got = self.level(path)
+                self.assertEqual(got["warnings"], [])
+                self.assertEqual(sorted(line["number"] for line in got["lines"]), sorted(level_says))
+                for index, line in enumerate(got["lines"]):
+                    count, sum_dh = level_says[line["number"]]
+                    mine = [s["dh_m"] for s in got["stations"] if s["line"] == index]
+                    self.assertEqual(len(mine), count)
+                    self.assertEqual(line["stations"], count)
+                    self.assertLessEqual(abs(sum(mine) - sum_dh), 0.05e-3)
+
+    def test_sessions_started_at_dummy_zero(self):
+        """Three sessions of one network, each started with 0 entered on the
+        level: the first fixes the network, the others are listed, the
+        loops are judged on their own misclosure."""
+        loop = level_files.loop_stations(LOOP, TRUE, NOISE)
+        text = (level_files.gsi(loop[:4], start_height=0.0) + level_files.gsi(loop[4:6], start_height=0.0)
+                + level_files.gsi(loop[6:], start_height=0.0))
+        path = self.root / "sessions.gsi"
+        path.write_text(text, encoding="latin-1")
+        got = self.level(path)
+        self.assertFalse(got["heights_relative"])
+        self.assertEqual([p["datum"] for p in got["parts"]], ["entered"])
+        self.assertEqual(got["parts"][0]["datum_points"], ["BM1"])
+        _, heights = expected([loop], {"BM1": 0.0})
+        for point, h in heights.items():
+            self.assertAlmostEqual(got["heights"][point], h, places=9, msg=point)
+        self.assertTrue(all(cycle["within"] for cycle in got["loops"]))
+        self.assertTrue(all(line["within"] for line in got["lines"]))
+        # J2 and J3 were entered as 0 too: told, with their adjusted heights.
+        self.assertEqual(len(got["warnings"]), 2)
+        for warning, point in zip(got["warnings"], ("J2", "J3")):
+            self.assertIn(f"输入的 {point} 高程 0.00000 m 未作起算", warning)
+
+    def test_without_a_fixed_point(self):
+        """Read and checked all the same, heights relative; never written."""
+        stations = level_files.loop_stations(LOOP, TRUE, NOISE)
+        path = self.files(stations)["gsi8"]
+        got = self.level(path)
+        self.assertTrue(got["heights_relative"])
+        self.assertEqual(got["heights"]["BM1"], 0.0)
+        self.assertAlmostEqual(got["heights"]["J2"], TRUE["J2"] - TRUE["BM1"], places=3)
+        self.assertEqual(len(got["loops"]), 1)
+        run = subprocess.run([str(BIN / "sedimetra-batch"), "level", str(path)],
+                             capture_output=True, text=True, timeout=60)
+        self.assertEqual(run.returncode, 0, run.stderr)
+        self.assertIn("（相对）", run.stdout)
+
+    def project(self, epoch_name="A"):
+        import shutil
+        import sqlite3
+        project = self.root / "楼.mdb"
+        shutil.copy(BIN / "Support/Db/数据库模板.mdb", project)
+        with sqlite3.connect(project) as db:
+            db.execute("INSERT INTO Sur1 VALUES (0, '2020-01-01', ?, 1)", (epoch_name,))
+            for number, name in ((1, "J1"), (2, "J2"), (3, "J3")):
+                db.execute("INSERT INTO Sur3 VALUES (?, ?, 1, 'A')", (number, name))
+                db.execute("INSERT INTO Sur2 VALUES (0, ?, 9.5)", (number,))
+        return project
+
+    def test_into_leaves_the_project_as_it_was_on_every_failure(self):
+        import hashlib
+        stations = level_files.loop_stations(LOOP, TRUE, NOISE)
+        gsi8 = self.files(stations)["gsi8"]
+        huge = self.root / "huge.dat"
+        huge.write_text(level_files.dini(stations).replace("Rb        1.20000 m", "Rb          1e308 m"),
+                        encoding="latin-1")
+        blank = self.root / "blank.gsi"
+        blank.write_text(level_files.gsi(stations).replace("+000000J2 ", "+         "), encoding="latin-1")
+        (self.root / "a folder").mkdir()
+        cases = [
+            ("an epoch the project has not", [gsi8, "--fixed", "BM1=10", "--epoch", "99"], "没有第 99 次观测"),
+            ("a negative epoch", [gsi8, "--fixed", "BM1=10", "--epoch", "-5"], "没有第 -5 次观测"),
+            ("a report in a missing folder", [gsi8, "--fixed", "BM1=10", "--epoch", "0", "--report",
+                                              self.root / "missing" / "r.xlsx"], "无法"),
+            ("the project as report", [gsi8, "--fixed", "BM1=10", "--epoch", "0", "--report", "PROJECT"], "工程"),
+            ("the level file as report", [gsi8, "--fixed", "BM1=10", "--epoch", "0", "--report", gsi8],
+             "水准原始数据"),
+            ("a folder as report", [gsi8, "--fixed", "BM1=10", "--epoch", "0", "--report", self.root / "a folder"],
+             "文件夹"),
+            ("a reading of 1e308 m", [huge, "--fixed", "BM1=10", "--epoch", "0"], "超出 ±10 m"),
+            ("a fixed height of 1.7e308", [gsi8, "--fixed", "BM1=1.7e308", "--epoch", "0"], "--fixed"),
+            ("a blank point id", [blank, "--fixed", "BM1=10", "--epoch", "0"], "没有点号"),
+            ("heights only relative", [gsi8, "--epoch", "0"], "只有相对高程"),
+        ]
+        for name, args, message in cases:
+            with self.subTest(case=name):
+                project = self.project()
+                before = hashlib.sha256(project.read_bytes()).hexdigest()
+                args = [project if a == "PROJECT" else a for a in args]
+                run = subprocess.run([str(BIN / "sedimetra-batch"), "level", *map(str, args[:1]), "--into",
+                                      str(project), *map(str, args[1:])],
+                                     capture_output=True, text=True, timeout=60)
+                self.assertNotEqual(run.returncode, 0, run.stdout)
+                self.assertIn(message, run.stderr)
+                self.assertEqual(hashlib.sha256(project.read_bytes()).hexdigest(), before)
+                self.assertEqual([p.name for p in self.root.iterdir() if p.name.endswith(".tmp")], [])
+
+    def test_a_long_epoch_name_shortens_the_report_name(self):
+        stations = level_files.loop_stations(LOOP, TRUE, NOISE)
+        project = self.project("第" * 300)
+        run = subprocess.run([str(BIN / "sedimetra-batch"), "level", str(self.files(stations)["gsi8"]),
+                              "--fixed", "BM1=10", "--into", str(project), "--epoch", "0"],
+                             capture_output=True, text=True, timeout=60)
+        self.assertEqual(run.returncode, 0, run.stderr)
+        reports = [p for p in self.root.iterdir() if p.name.endswith("-水准.xlsx")]
+        self.assertEqual(len(reports), 1)
+        self.assertLessEqual(len(reports[0].name.encode()), 255)
+
+    def test_a_chain_of_3000_points_in_bounded_time_and_memory(self):
+        import resource
+        import time
+        heights = {"BM1": 10.0}
+        route = ["BM1"] + [f"P{i}" for i in range(1, 3001)] + ["BM1"]
+        for i in range(1, 3001):
+            heights[f"P{i}"] = 10.0 + 0.01 * math.sin(i)
+        stations = level_files.loop_stations(route, heights)
+        path = self.root / "chain.gsi"
+        path.write_text(level_files.gsi(stations), encoding="latin-1")
+
+        def limit():
+            resource.setrlimit(resource.RLIMIT_AS, (1 << 30, 1 << 30))
+        start = time.monotonic()
+        run = subprocess.run([str(BIN / "sedimetra-batch"), "level", str(path), "--fixed", "BM1=10",
+                              "--format", "json"], capture_output=True, text=True, timeout=120,
+                             preexec_fn=limit)
+        self.assertEqual(run.returncode, 0, run.stderr[-2000:])
+        self.assertLess(time.monotonic() - start, 30)
+        got = json.loads(run.stdout)
+        self.assertEqual(len(got["heights"]), 3001)
+        self.assertEqual(len(got["sigma_mm"]), 3000)
 
 
 if __name__ == "__main__":

@@ -30,6 +30,7 @@
 // Exit 0 on success, 2 on a usage error, 1 on a failure (reason on stderr).
 #include "base/outputguard.h"
 #include "base/programfiles.h"
+#include "base/savefile.h"
 #include "base/settings.h"
 #include "base/textnumber.h"
 #include "cad/curvesrun.h"
@@ -482,8 +483,8 @@ int level(const QStringList &args)
             const qsizetype equals = value.lastIndexOf(QLatin1Char('='));
             bool ok = false;
             const double h = equals > 0 ? value.mid(equals + 1).toDouble(&ok) : 0;
-            if (!ok || !std::isfinite(h))
-                return usageError(QStringLiteral("--fixed takes ID=HEIGHT (metres)"));
+            if (!ok || !usableElevation(h) || equals <= 0)
+                return usageError(QStringLiteral("--fixed takes ID=HEIGHT (metres, a usable elevation)"));
             settings.fixed[value.left(equals)] = h;
         } else if (arg == QLatin1String("--grade")) {
             bool found = false;
@@ -536,94 +537,57 @@ int level(const QStringList &args)
         for (const Point &point : *points)
             settings.knownPoints.insert(point.name);
         // The project's reference point is the fixed one unless others are given.
-        if (settings.fixed.empty()) {
-            const auto fields = effectiveHeaderFields(programSettings, &project);
-            const auto id = fields.find(SettingKey::Benchmark);
-            const auto h = fields.find(SettingKey::BenchmarkElevation);
-            if (id != fields.end() && h != fields.end() && isNumeric(h->second.trimmed()))
-                settings.fixed[id->second.trimmed()] = leadingNumber(h->second);
-        }
+        if (settings.fixed.empty())
+            settings.fixed = projectBenchmark(effectiveHeaderFields(programSettings, &project));
     }
     std::vector<LevelFile> files;
     for (const QString &path : paths) {
         auto file = readLevelFile(path);
         if (!file)
             return failure(file.error());
-        // Heights entered on the level fix their points when none is given.
         files.push_back(std::move(*file));
     }
-    if (settings.fixed.empty())
-        for (const LevelFile &file : files)
-            for (const auto &[id, h] : file.startHeights)
-                settings.fixed.emplace(id, h);
     const auto result = adjustLevelling(files, settings);
     if (!result)
         return failure(result.error());
 
-    QByteArray out;
-    if (format == QLatin1String("json")) {
-        out = levelJson(*result);
-    } else {
-        QString text;
-        for (const LevelLine &line : result->lines)
-            text += QStringLiteral("%1 → %2：%3 站，%4 m，闭合差 %5，限差 %6 %7\n")
-                        .arg(line.from, line.to)
-                        .arg(line.stations)
-                        .arg(line.length, 0, 'f', 1)
-                        .arg(line.misclosureMm ? QString::number(*line.misclosureMm, 'f', 2) + QStringLiteral(" mm")
-                                               : QStringLiteral("—"))
-                        .arg(line.toleranceMm ? QString::number(*line.toleranceMm, 'f', 2) + QStringLiteral(" mm")
-                                              : QStringLiteral("—"))
-                        .arg(line.within ? QStringLiteral("合格") : QStringLiteral("超限"));
-        for (const LevelLoop &l : result->loops)
-            text += QStringLiteral("闭合环 %1：%2 站，闭合差 %3 mm，限差 %4 mm %5\n")
-                        .arg(l.points.join(QStringLiteral("→")))
-                        .arg(l.stations)
-                        .arg(l.misclosureMm, 0, 'f', 2)
-                        .arg(l.toleranceMm, 0, 'f', 2)
-                        .arg(l.within ? QStringLiteral("合格") : QStringLiteral("超限"));
-        for (const Station &s : result->stations)
-            if (!s.violations.isEmpty())
-                text += QStringLiteral("测站 %1（%2 → %3）：%4\n")
-                            .arg(s.no)
-                            .arg(s.back, s.fore, s.violations.join(QStringLiteral("；")));
-        for (const auto &[id, h] : result->heights)
-            text += QStringLiteral("%1  %2\n").arg(id, -12).arg(h, 0, 'f', 5);
-        if (result->sigma0Mm)
-            text += QStringLiteral("单位权中误差 %1 mm，多余观测 %2\n")
-                        .arg(*result->sigma0Mm, 0, 'f', 3)
-                        .arg(result->dof);
-        out = text.toUtf8();
-    }
+    QByteArray out = format == QLatin1String("json") ? levelJson(*result) : levelText(*result).toUtf8();
+    // Everything is checked and the report made before the project is
+    // touched: a failure leaves it as it was.
+    ProtectedFiles keep = programFiles(programDir, into);
+    for (const QString &path : paths)
+        keep.add(QStringLiteral("水准原始数据"), path);
+    LevelWrite write;
     if (!into.isEmpty()) {
-        const auto points = project.points();
-        if (!points)
-            return failure(points.error());
-        const std::vector<ImportRow> rows = levelImportRows(*result, projectPointsOf(*result, *points));
-        const auto plan = planImport(project, *epoch, rows, QStringLiteral("m"));
-        if (!plan)
-            return failure(plan.error());
-        const ImportResult written = writeImport(project, *plan);
-        if (!written.written)
+        auto prepared = prepareLevelWrite(project, *epoch, *result);
+        if (!prepared)
             return failure(QStringLiteral("调入失败，工程未作任何修改：%1 %2")
-                               .arg(shownProjectPath(into), written.error));
-        out += (importSummary(paths.join(QStringLiteral("、")), written) + QLatin1Char('\n')).toUtf8();
+                               .arg(shownProjectPath(into), prepared.error()));
+        write = std::move(*prepared);
         // The adjustment report goes beside the project, named after the epoch.
         if (report.isEmpty())
             if (const auto known = project.epochByNumber(*epoch); known && *known)
                 report = levelReportPath(outputPathOf(into, QString()), (*known)->name);
     }
-    if (!report.isEmpty()) {
-        ProtectedFiles keep = programFiles(programDir, into);
-        for (const QString &path : paths)
-            keep.add(QStringLiteral("水准原始数据"), path);
-        if (auto allowed = keep.checkOutput(report); !allowed)
-            return failure(allowed.error());
-        if (auto written = writeLevelReport(*result, settings.grade, report); !written)
-            return failure(written.error());
-        if (format != QLatin1String("json"))
-            out += QStringLiteral("平差报告：%1\n").arg(QDir::toNativeSeparators(report)).toUtf8();
+    if (!report.isEmpty())
+        if (auto ready = prepareLevelReport(write, *result, settings.grade, report, keep); !ready)
+            return failure(into.isEmpty() ? ready.error()
+                                          : QStringLiteral("调入失败，工程未作任何修改：%1").arg(ready.error()));
+    if (!into.isEmpty()) {
+        const auto written = commitLevelWrite(project, write);
+        if (!written)
+            return failure(QStringLiteral("%1 %2").arg(shownProjectPath(into), written.error()));
+        out += (importSummary(paths.join(QStringLiteral("、")), *written) + QLatin1Char('\n')).toUtf8();
+        if (!write.reportError.isEmpty()) {
+            std::fwrite(out.constData(), 1, size_t(out.size()), stdout);
+            return failure(QStringLiteral("高程已写入，但平差报告未能保存：%1").arg(write.reportError));
+        }
+    } else if (write.report) {
+        if (auto placed = write.report->commit(); !placed)
+            return failure(placed.error());
     }
+    if (!report.isEmpty() && format != QLatin1String("json"))
+        out += QStringLiteral("平差报告：%1\n").arg(QDir::toNativeSeparators(report)).toUtf8();
     if (std::fwrite(out.constData(), 1, size_t(out.size()), stdout) != size_t(out.size()))
         return failure(QStringLiteral("cannot write to standard output"));
     return 0;

@@ -1,5 +1,7 @@
 #include "gui/importcommand.h"
 
+#include "base/inputfile.h"
+
 #include "gui/leveldialog.h"
 #include "gui/messages.h"
 #include "gui/session.h"
@@ -22,10 +24,10 @@ bool isWorkbook(const QString &path)
     const QString suffix = QFileInfo(path).suffix().toLower();
     if (suffix == QLatin1String("xls") || suffix == QLatin1String("xlsx"))
         return true;
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
+    auto file = openInputFile(path, qint64(1) << 30);
+    if (!file)
         return true; // the workbook reader says why it cannot be read
-    const QByteArray magic = file.read(4);
+    const QByteArray magic = (*file)->read(4);
     return magic.startsWith("PK") || magic.startsWith("\xD0\xCF\x11\xE0");
 }
 } // namespace

@@ -71,23 +71,15 @@ LevelDialog::LevelDialog(Session &session, std::vector<LevelFile> files, QWidget
     m_distribute = new QComboBox;
     m_distribute->setObjectName(QStringLiteral("Distribute"));
     m_distribute->addItems({QStringLiteral("按测站数"), QStringLiteral("按距离")});
-    // The project's reference point is the fixed one to begin with.
-    const auto fields = effectiveHeaderFields(session.settings(), session.project());
-    const auto field = [&](const QString &key) {
-        const auto found = fields.find(key);
-        return found == fields.end() ? QString() : found->second.trimmed();
-    };
-    m_fixedId = new QLineEdit(field(SettingKey::Benchmark));
+    // The project's reference point is the fixed one to begin with; without
+    // it each part of the network rests on a height entered on the level.
+    const auto benchmark = projectBenchmark(effectiveHeaderFields(session.settings(), session.project()));
+    m_fixedId = new QLineEdit(benchmark.empty() ? QString() : benchmark.begin()->first);
     m_fixedId->setObjectName(QStringLiteral("FixedId"));
-    m_fixedHeight = new QLineEdit(field(SettingKey::BenchmarkElevation));
+    m_fixedId->setPlaceholderText(QStringLiteral("水准仪上输入的起始高程"));
+    m_fixedHeight = new QLineEdit(benchmark.empty() ? QString()
+                                                    : QString::number(benchmark.begin()->second, 'f', 5));
     m_fixedHeight->setObjectName(QStringLiteral("FixedHeight"));
-    if (m_fixedId->text().isEmpty())
-        for (const LevelFile &file : m_files)
-            if (!file.startHeights.empty()) {
-                m_fixedId->setText(file.startHeights.begin()->first);
-                m_fixedHeight->setText(QString::number(file.startHeights.begin()->second, 'f', 5));
-                break;
-            }
 
     auto *settingsRow = new QHBoxLayout;
     settingsRow->addWidget(new QLabel(QStringLiteral("等级：")));
@@ -370,18 +362,20 @@ void LevelDialog::recompute()
     for (const auto &[id, h] : r.heights) {
         const auto found = m_points.find(id);
         const Point *point = found == m_points.end() ? nullptr : found->second;
-        bool fixed = false;
-        for (const auto &[fixedId, height] : settings.fixed)
-            fixed |= pointKey(fixedId) == pointKey(id);
-        if (!point && !fixed)
+        const LevelPart *part = r.partOf(id);
+        const bool relative = part && part->datum == LevelPart::Relative;
+        const bool datum = part && part->datum != LevelPart::Relative && part->datumPoints.contains(id);
+        if (!point && !datum)
             unmatched << id;
         const auto sigma = r.sigmaMm.find(id);
         setRow(m_heights, row++,
-               {id, formatFixed(h, 5),
+               {id, formatFixed(h, 5) + (relative ? QStringLiteral("（相对）") : QString()),
                 sigma == r.sigmaMm.end() ? QStringLiteral("—") : formatFixed(sigma->second, 2),
-                point                       ? point->name
-                : fixed                    ? QStringLiteral("（起算点）")
-                                           : QStringLiteral("（工程中没有）")});
+                point  ? point->name
+                : datum ? (part->datum == LevelPart::Fixed ? QStringLiteral("（起算点）")
+                                                           : QStringLiteral("（起算点，水准仪上输入的高程）"))
+                        : QStringLiteral("（工程中没有）")},
+               relative);
     }
     QString status = QStringLiteral("%1 个测站，%2 个不合格；%3 条水准路线和闭合环，%4 条闭合差超限；"
                                     "%5 个高程可写入工程测点。")
@@ -396,9 +390,19 @@ void LevelDialog::recompute()
                       .arg(r.dof);
     if (!unmatched.isEmpty())
         status += QStringLiteral("\n工程中找不到的点号：%1").arg(unmatched.join(QStringLiteral("、")));
+    for (const LevelPart &part : r.parts)
+        if (part.datum == LevelPart::Relative)
+            status += QStringLiteral("\n含 %1 的部分没有已知高程：高程相对于 %1（0），不能写入观测。")
+                          .arg(part.points.front());
+    constexpr int listedWarnings = 8;
+    for (const QString &warning : r.warnings.mid(0, listedWarnings))
+        status += QStringLiteral("\n注意：%1").arg(warning);
+    if (r.warnings.size() > listedWarnings)
+        status += QStringLiteral("\n等，共 %1 条注意事项").arg(r.warnings.size());
     m_status->setText(status);
-    m_status->setStyleSheet(failingStations + failingLines > 0 ? QStringLiteral("color: #c80000;")
-                                                               : QString());
+    m_status->setStyleSheet(failingStations + failingLines > 0 || !r.warnings.isEmpty()
+                                ? QStringLiteral("color: #c80000;")
+                                : QString());
     m_write->setEnabled(!m_points.empty() && m_session.currentEpoch() >= 0);
 }
 
@@ -419,39 +423,46 @@ bool LevelDialog::writeIntoEpoch()
                                .arg(epoch),
                      title))
         return false;
-    const std::vector<ImportRow> rows = levelImportRows(*m_result, m_points);
-    const auto plan = planImport(*project, epoch, rows, QStringLiteral("m"));
-    if (!plan) {
-        showMessage(this, QStringLiteral("写入失败，工程未作任何修改：%1").arg(plan.error()), title);
+    auto prepared = prepareLevelWrite(*project, epoch, *m_result);
+    if (!prepared) {
+        showMessage(this, QStringLiteral("写入失败，工程未作任何修改：%1").arg(prepared.error()), title);
         return false;
     }
-    if (!replacingAnswered(this, *plan, QStringLiteral("写入"), title))
+    LevelWrite &write = *prepared;
+    if (!replacingAnswered(this, write.plan, QStringLiteral("写入"), title))
         return false;
-    const ImportResult written = writeImport(*project, *plan);
-    if (!written.written) {
-        showMessage(this, QStringLiteral("写入失败，工程未作任何修改：%1").arg(written.error), title);
-        return false;
-    }
-    m_points.clear(); // they point into the snapshot the reload replaces
-    if (auto reloaded = m_session.reload(); !reloaded)
-        showMessage(this, reloaded.error(), title);
-    m_session.requestRefresh();
-    QStringList names;
-    for (const LevelFile &file : m_files)
-        names << QFileInfo(file.path).fileName();
-    QString summary = importSummary(names.join(QStringLiteral("、")), written);
-    // The adjustment report beside the project, named after the epoch.
+    // The adjustment report beside the project, named after the epoch,
+    // made before the heights are written.
     const Epoch *shown = m_session.snapshot().epochByNumber(epoch);
     const QString report = m_session.outputPath(levelReportPath(
         outputPathOf(m_session.projectPath(), QString()), shown ? shown->name : QString::number(epoch)));
     ProtectedFiles keep = programFiles(m_session.programDir(), m_session.projectPath());
     for (const LevelFile &file : m_files)
         keep.add(QStringLiteral("水准原始数据"), file.path);
-    Result<void> reported = keep.checkOutput(report);
-    if (reported)
-        reported = writeLevelReport(*m_result, currentGrade(), report);
-    summary += reported ? QStringLiteral("\n平差报告：%1").arg(QDir::toNativeSeparators(report))
-                        : QStringLiteral("\n平差报告未能保存：%1").arg(reported.error());
+    const Result<void> reportReady = prepareLevelReport(write, *m_result, currentGrade(), report, keep);
+    if (!reportReady
+        && !askYesNo(this, QStringLiteral("平差报告无法保存：%1\n是否仍写入高程（不保存报告）？").arg(reportReady.error()),
+                     title))
+        return false;
+    const auto written = commitLevelWrite(*project, write);
+    m_points.clear(); // they point into the snapshot the reload replaces
+    if (!written) {
+        showMessage(this, written.error(), title);
+        recompute();
+        return false;
+    }
+    if (auto reloaded = m_session.reload(); !reloaded)
+        showMessage(this, reloaded.error(), title);
+    m_session.requestRefresh();
+    QStringList names;
+    for (const LevelFile &file : m_files)
+        names << QFileInfo(file.path).fileName();
+    QString summary = importSummary(names.join(QStringLiteral("、")), *written);
+    if (!reportReady || !write.reportError.isEmpty())
+        summary += QStringLiteral("\n平差报告未保存：%1")
+                       .arg(reportReady ? write.reportError : reportReady.error());
+    else
+        summary += QStringLiteral("\n平差报告：%1").arg(QDir::toNativeSeparators(report));
     showMessage(this, summary, title, QMessageBox::Information);
     return true;
 }

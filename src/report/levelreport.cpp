@@ -1,8 +1,11 @@
 #include "report/levelreport.h"
 
+#include "base/savefile.h"
 #include "base/textnumber.h"
 #include "xlsx/workbook.h"
 
+#include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
 
@@ -34,11 +37,16 @@ QString levelReportPath(const QString &projectOutputBase, const QString &epochNa
     static const QRegularExpression unsafe(QStringLiteral("[\\\\/:*?\"<>|\\x00-\\x1f]"));
     QString name = epochName;
     name.replace(unsafe, QStringLiteral("_"));
-    return projectOutputBase + QLatin1Char('-') + name + QStringLiteral("-水准.xlsx");
+    // A file name holds at most 255 bytes: a long epoch name is shortened.
+    const QString base = QFileInfo(projectOutputBase).fileName();
+    const QString suffix = QStringLiteral("-水准.xlsx");
+    while (!name.isEmpty()
+           && QFile::encodeName(base + QLatin1Char('-') + name + suffix).size() > maxFileNameBytes)
+        name.chop(1);
+    return projectOutputBase + QLatin1Char('-') + name + suffix;
 }
 
-Result<void> writeLevelReport(const LevelResult &result, const LevelGrade &grade,
-                              const QString &output)
+Result<QByteArray> levelReportBytes(const LevelResult &result, const LevelGrade &grade)
 {
     XlsxWorkbook workbook;
     QString error;
@@ -96,6 +104,8 @@ Result<void> writeLevelReport(const LevelResult &result, const LevelGrade &grade
     for (const auto &[id, h] : result.heights) {
         adjusted->setText(QStringLiteral("A%1").arg(r), id);
         figure(*adjusted, r, 2, h, 5);
+        if (const LevelPart *part = result.partOf(id); part && part->datum == LevelPart::Relative)
+            adjusted->setText(QStringLiteral("D%1").arg(r), QStringLiteral("相对高程"));
         const auto sigma = result.sigmaMm.find(id);
         figure(*adjusted, r, 3,
                sigma == result.sigmaMm.end() ? std::nullopt : std::optional(sigma->second), 2);
@@ -107,5 +117,76 @@ Result<void> writeLevelReport(const LevelResult &result, const LevelGrade &grade
                                             .arg(formatFixed(*result.sigma0Mm, 3))
                                             .arg(result.dof)
                                       : QStringLiteral("无多余观测"));
-    return workbook.save(output);
+    for (const QString &warning : result.warnings)
+        adjusted->setText(QStringLiteral("A%1").arg(++r), QStringLiteral("注意：%1").arg(warning));
+    return workbook.save();
+}
+
+Result<void> writeLevelReport(const LevelResult &result, const LevelGrade &grade,
+                              const QString &output)
+{
+    const auto bytes = levelReportBytes(result, grade);
+    if (!bytes)
+        return bytes.failure();
+    return saveFileContents(output, *bytes);
+}
+
+Result<LevelWrite> prepareLevelWrite(ProjectDatabase &project, int epoch, const LevelResult &result)
+{
+    const auto known = project.epochByNumber(epoch);
+    if (!known)
+        return known.failure();
+    if (!*known)
+        return fail(QStringLiteral("工程中没有第 %1 次观测").arg(epoch));
+    const auto points = project.points();
+    if (!points)
+        return points.failure();
+    const auto rows = levelImportRows(result, projectPointsOf(result, *points));
+    if (!rows)
+        return rows.failure();
+    auto plan = planImport(project, epoch, *rows, QStringLiteral("m"));
+    if (!plan)
+        return plan.failure();
+    LevelWrite write;
+    write.plan = std::move(*plan);
+    return write;
+}
+
+Result<void> prepareLevelReport(LevelWrite &write, const LevelResult &result, const LevelGrade &grade,
+                                const QString &path, const ProtectedFiles &keep)
+{
+    write.report.reset();
+    write.reportPath.clear();
+    if (auto allowed = keep.checkOutput(path); !allowed)
+        return allowed;
+    if (QFile::encodeName(QFileInfo(path).fileName()).size() > maxFileNameBytes)
+        return fail(QStringLiteral("平差报告的文件名过长：%1").arg(QDir::toNativeSeparators(path)));
+    const auto bytes = levelReportBytes(result, grade);
+    if (!bytes)
+        return bytes.failure();
+    auto report = std::make_unique<SaveFile>(path);
+    if (auto opened = report->open(); !opened)
+        return opened;
+    if (report->device().write(*bytes) != bytes->size())
+        return fail(QStringLiteral("无法写入 %1：%2")
+                        .arg(QDir::toNativeSeparators(path), report->device().errorString()));
+    write.report = std::move(report);
+    write.reportPath = path;
+    return success();
+}
+
+Result<ImportResult> commitLevelWrite(ProjectDatabase &project, LevelWrite &write)
+{
+    const ImportResult written = writeImport(project, write.plan);
+    if (!written.written) {
+        write.report.reset();
+        return fail(QStringLiteral("写入失败，工程未作任何修改：%1").arg(written.error));
+    }
+    if (write.report) {
+        const Result<void> placed = write.report->commit();
+        write.report.reset();
+        if (!placed)
+            write.reportError = placed.error();
+    }
+    return written;
 }

@@ -16,6 +16,8 @@
 #include <set>
 #include <vector>
 
+class QIODevice;
+
 // One reading as the level recorded it, in metres.
 struct LevelReading
 {
@@ -27,24 +29,50 @@ struct LevelReading
     int line = 0;                    // line of the file, for messages
 };
 
-// A file's readings in order; a new levelling line starts at each index of
-// `lineStarts` (the first reading always starts one). `startHeights`:
-// heights the surveyor entered on the level (GSI word 83..58).
+// One levelling line as the file records it: its readings in order (a line
+// the level continued later in the file gathers the readings of every part)
+// and what the level computed for it itself.
+struct RecordedLine
+{
+    int number = 0;        // the level's line number (DiNi), else its place in the file
+    QString method;        // as the level names it: BF, aBF, BFFB, aBFFB …
+    int perSight = 0;      // readings of each sight by the method: 1 or 2; 0 not stated
+    std::vector<LevelReading> readings;
+    std::optional<int> levelStations;  // the level's own station count at the line's end
+    std::optional<double> levelSumDh;  // the level's own sum of height differences, m
+    int fileLine = 0;                  // where the line starts, for messages
+};
+
+// A height the surveyor entered on the level for a point (GSI word 83..58,
+// the first Z of a DiNi line): a start value, often a dummy 0.
+struct EnteredHeight
+{
+    QString point;
+    double height = 0; // m
+    int line = 0;      // line of the file
+};
+
 struct LevelFile
 {
     QString path;
-    std::vector<LevelReading> readings;
-    std::vector<size_t> lineStarts;
-    std::map<QString, double> startHeights;
+    std::vector<RecordedLine> lines;
+    std::vector<EnteredHeight> enteredHeights; // in file order
+    QStringList warnings;
+    size_t readingCount() const;
 };
 
-// Reads a GSI-8, GSI-16 or DiNi M5 file, told apart by their content.
-// Errors name the file, the line and the word. At most `maxReadings`
-// readings are taken from a file.
+// Reads a GSI-8, GSI-16 or DiNi M5 file, told apart by their content. Only
+// regular files of at most 256 MB are read, line by line. Errors name the
+// file, the line and the word. At most `maxReadings` readings are taken.
 constexpr size_t maxReadings = 1'000'000;
 Result<LevelFile> readLevelFile(const QString &path);
 Result<LevelFile> parseGsi(const QByteArray &content, const QString &path);
 Result<LevelFile> parseDini(const QByteArray &content, const QString &path);
+
+// What the readers accept of a value: staff readings within ±10 m, sight
+// lengths from 0 to 200 m.
+constexpr double maxStaffReading = 10;
+constexpr double maxSightLength = 200;
 
 // The limits of a levelling grade; a limit not set is not checked.
 struct LevelGrade
@@ -96,6 +124,7 @@ struct Section
 
 struct LevelLine
 {
+    int number = 0; // the level's number of the line
     QString from, to;
     int stations = 0;
     double length = 0;
@@ -117,11 +146,22 @@ struct LevelLoop
     bool within = true;
 };
 
+// A connected part of the network and where its heights come from: the
+// fixed points given, else the first height entered on the level for one of
+// its points, else none (its heights are relative to its first point, 0).
+struct LevelPart
+{
+    enum Datum { Fixed, Entered, Relative };
+    Datum datum = Relative;
+    QStringList datumPoints;
+    QStringList points; // its network points
+};
+
 struct LevelSettings
 {
     LevelGrade grade;
     bool byDistance = false;                  // weights 1/L, else 1/n
-    std::map<QString, double> fixed;          // benchmark heights, m
+    std::map<QString, double> fixed;          // benchmark heights given by the user, m
     std::set<QString> knownPoints;            // the project's point names: network points
 };
 
@@ -131,11 +171,19 @@ struct LevelResult
     std::vector<Section> sections;
     std::vector<LevelLine> lines;
     std::vector<LevelLoop> loops;             // as many as the network has redundant sections
+    std::vector<LevelPart> parts;             // the connected parts of the network
     std::map<QString, double> heights;        // network points, m (turning points are none)
     std::map<QString, double> sigmaMm;        // standard deviation of each adjusted height
     std::map<QString, double> intermediates;  // unchecked heights of intermediate sights
     std::optional<double> sigma0Mm;           // per station (or per km by distance)
     int dof = 0;
+    // What the program and the level disagree on, entered heights that do
+    // not fit the adjustment, and the like: shown, never silently dropped.
+    QStringList warnings;
+    std::map<QString, int> partIndex;         // network point → its part
+    // The part a network point belongs to, or null.
+    const LevelPart *partOf(const QString &id) const;
+    bool heightsRelative() const;
 };
 
 // A point id as the matching compares it: without case and leading zeros.
@@ -143,9 +191,19 @@ QString pointKey(const QString &id);
 // A turning point of the instrument (1, 2 …, TP3) that is no network point.
 bool isTurningPoint(const QString &id, const LevelSettings &settings);
 
-// Stations, sections, lines and the least-squares heights of the files.
-// Refused, with the reason, without a fixed point or with a network point
-// not connected to one.
+// The fixed point the project names in its header fields (起算点号 and
+// 起算高程), if both are there and the height is a number; the window and
+// sedimetra-batch start from it.
+std::map<QString, double> projectBenchmark(const std::map<QString, QString> &headerFields);
+
+// Stations, sections, lines, loops and the least-squares heights of the
+// files. The heights of each connected part rest on the fixed points of
+// `settings` in it; a part without one rests on the first height entered on
+// the level for one of its points (the others are compared with the result
+// and listed as warnings); a part without either is adjusted all the same,
+// its heights relative to its first point. Each line the level summed itself
+// is compared with the program's stations and sum. Refused, with the reason,
+// for a fixed height that is no usable elevation.
 Result<LevelResult> adjustLevelling(const std::vector<LevelFile> &files,
                                     const LevelSettings &settings);
 
@@ -155,8 +213,12 @@ Result<LevelResult> adjustLevelling(const std::vector<LevelFile> &files,
 std::map<QString, const Point *> projectPointsOf(const LevelResult &result,
                                                  const std::vector<Point> &points);
 // Those points' heights as rows for the observation import, in metres.
-std::vector<ImportRow> levelImportRows(const LevelResult &result,
-                                       const std::map<QString, const Point *> &matched);
+// Refused, naming the part, when a point's height is only relative, or not
+// a usable elevation.
+Result<std::vector<ImportRow>> levelImportRows(const LevelResult &result,
+                                               const std::map<QString, const Point *> &matched);
 
 // The result as JSON, numbers unrounded.
 QByteArray levelJson(const LevelResult &result);
+// The result as the text sedimetra-batch prints.
+QString levelText(const LevelResult &result);

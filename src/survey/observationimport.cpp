@@ -5,6 +5,7 @@
 #include "xlsx/workbook.h"
 #include "survey/settlement.h"
 #include "survey/settlementrules.h"
+#include "base/inputfile.h"
 #include "base/textnumber.h"
 
 #include <QDir>
@@ -159,15 +160,15 @@ ImportSource readXlsx(const QString &path, std::vector<ImportRow> *rows, QString
 ImportSource readObservationRows(const QString &path, std::vector<ImportRow> *rows, QString *error)
 {
     rows->clear();
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        *error = QStringLiteral("无法打开 %1：%2")
-                     .arg(QDir::toNativeSeparators(path), file.errorString());
+    // Only a regular file: a FIFO would block the reading, a device never end.
+    auto file = openInputFile(path, qint64(1) << 30);
+    if (!file) {
+        *error = file.error();
         return ImportSource::NotFound;
     }
     // The content decides, not the name: a zip is an .xlsx, an OLE file an .xls.
-    const QByteArray magic = file.read(8);
-    file.close();
+    const QByteArray magic = (*file)->read(8);
+    (*file)->close();
     if (magic.startsWith("PK"))
         return readXlsx(path, rows, error);
     if (magic.startsWith("\xD0\xCF\x11\xE0"))

@@ -5,6 +5,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QBuffer>
 #include <QFileInfo>
 #include <QRegularExpression>
 
@@ -979,52 +980,61 @@ XlsxSheet *XlsxWorkbook::addSheet(const QString &name, const QString &after,
     return sheet(name, error);
 }
 
+bool XlsxWorkbook::writeZip(QIODevice &device) const
+{
+    QuaZip zip(&device);
+    if (!zip.open(QuaZip::mdCreate))
+        return false;
+    bool ok = true;
+    for (const auto &[name, original] : m_entries) {
+        // Cells changed: a calculation chain would name stale cells, and
+        // Excel rebuilds it anyway.
+        if (name == QLatin1String("xl/calcChain.xml"))
+            continue;
+        QByteArray data = original;
+        if (const auto sheet = m_sheets.find(name); sheet != m_sheets.end())
+            data = sheet->second->save();
+        else if (name == QLatin1String("xl/styles.xml") && m_styles && m_styles->changed())
+            data = m_styles->save();
+        else if (name == QLatin1String("[Content_Types].xml")
+                 || name.endsWith(QLatin1String(".rels")))
+            data.replace("<Override PartName=\"/xl/calcChain.xml\" "
+                         "ContentType=\"application/"
+                         "vnd.openxmlformats-officedocument.spreadsheetml.calcChain+xml\"/>",
+                         "");
+        QuaZipFile file(&zip);
+        // Large sheets are compressed fast rather than small.
+        const int level = data.size() > (1 << 20) ? 1 : Z_DEFAULT_COMPRESSION;
+        if (!file.open(QIODevice::WriteOnly, QuaZipNewInfo(name), nullptr, 0, Z_DEFLATED, level)
+            || file.write(data) != data.size()) {
+            ok = false;
+        }
+        file.close();
+        if (!ok || file.getZipError() != 0) {
+            ok = false;
+            break;
+        }
+    }
+    zip.close();
+    return ok && zip.getZipError() == 0;
+}
+
 Result<void> XlsxWorkbook::save(const QString &path) const
 {
     const QString absolute = QFileInfo(path).absoluteFilePath();
-    const auto failed = [&] {
-        return fail(QStringLiteral("无法写入 %1").arg(QDir::toNativeSeparators(absolute)));
-    };
     SaveFile target(absolute);
     if (auto opened = target.open(); !opened)
         return opened;
-    {
-        QuaZip zip(&target.device());
-        if (!zip.open(QuaZip::mdCreate))
-            return failed();
-        bool ok = true;
-        for (const auto &[name, original] : m_entries) {
-            // Cells changed: a calculation chain would name stale cells, and
-            // Excel rebuilds it anyway.
-            if (name == QLatin1String("xl/calcChain.xml"))
-                continue;
-            QByteArray data = original;
-            if (const auto sheet = m_sheets.find(name); sheet != m_sheets.end())
-                data = sheet->second->save();
-            else if (name == QLatin1String("xl/styles.xml") && m_styles && m_styles->changed())
-                data = m_styles->save();
-            else if (name == QLatin1String("[Content_Types].xml")
-                     || name.endsWith(QLatin1String(".rels")))
-                data.replace("<Override PartName=\"/xl/calcChain.xml\" "
-                             "ContentType=\"application/"
-                             "vnd.openxmlformats-officedocument.spreadsheetml.calcChain+xml\"/>",
-                             "");
-            QuaZipFile file(&zip);
-            // Large sheets are compressed fast rather than small.
-            const int level = data.size() > (1 << 20) ? 1 : Z_DEFAULT_COMPRESSION;
-            if (!file.open(QIODevice::WriteOnly, QuaZipNewInfo(name), nullptr, 0, Z_DEFLATED, level)
-                || file.write(data) != data.size()) {
-                ok = false;
-            }
-            file.close();
-            if (!ok || file.getZipError() != 0) {
-                ok = false;
-                break;
-            }
-        }
-        zip.close();
-        if (!ok || zip.getZipError() != 0)
-            return failed();
-    }
+    if (!writeZip(target.device()))
+        return fail(QStringLiteral("无法写入 %1").arg(QDir::toNativeSeparators(absolute)));
     return target.commit();
+}
+
+Result<QByteArray> XlsxWorkbook::save() const
+{
+    QBuffer buffer;
+    buffer.open(QIODevice::WriteOnly);
+    if (!writeZip(buffer))
+        return fail(QStringLiteral("无法生成工作簿"));
+    return buffer.data();
 }

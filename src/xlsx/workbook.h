@@ -6,6 +6,7 @@
 #include "base/result.h"
 
 #include <QByteArray>
+#include <QIODevice>
 #include <QString>
 #include <QStringList>
 
@@ -131,8 +132,11 @@ public:
     // Writes the workbook to `path`, replacing a file there only once the
     // new one is complete.
     Result<void> save(const QString &path) const;
+    // The workbook as the bytes of an .xlsx file.
+    Result<QByteArray> save() const;
 
 private:
+    bool writeZip(QIODevice &device) const;
     // Reads the workbook's parts from m_entries: sheets, styles, strings.
     bool loadParts(const QString &path, QString *error);
 
