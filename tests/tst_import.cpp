@@ -89,6 +89,7 @@ private slots:
     void failureLeavesTheProjectAsItWas();
     void askedBeforeReplacing();
     void levelLoopIntoAnEpoch();
+    void levelWithoutAKnownHeight();
 };
 
 void ImportTest::importsIntoTheCurrentEpoch_data()
@@ -359,6 +360,49 @@ void ImportTest::levelLoopIntoAnEpoch()
         QCOMPARE(*stored, matched.at(point));
         QVERIFY(std::fabs(*stored - h) < 0.002); // the blunder moves them by about a millimetre
     }
+}
+
+void ImportTest::levelWithoutAKnownHeight()
+{
+    // The same loop with no height entered on the level and no reference
+    // point: checked and shown, its heights relative, never written.
+    TestSession session;
+    QVERIFY(session.start());
+    QFile in(fixture("loop_bm1.gsi"));
+    QVERIFY(in.open(QIODevice::ReadOnly));
+    QByteArray gsi;
+    for (const QByteArray &line : in.readAll().split('\n'))
+        if (!line.contains(" 83..58"))
+            gsi += line + '\n';
+    const QString path = session.besideProject(QStringLiteral("-relative.gsi"));
+    QFile out(path);
+    QVERIFY(out.open(QIODevice::WriteOnly));
+    out.write(gsi);
+    out.close();
+    const std::optional<double> before = session.stored(1, 1);
+    QString status;
+    QTimer poll;
+    poll.setInterval(20);
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+        auto *dialog = qobject_cast<QDialog *>(QApplication::activeModalWidget());
+        if (!dialog || dialog->objectName() != QLatin1String("LevelDialog"))
+            return;
+        poll.stop();
+        status = dialog->findChild<QLabel *>(QStringLiteral("Status"))->text();
+        QTest::mouseClick(dialog->findChild<QPushButton *>(QStringLiteral("Write")), Qt::LeftButton);
+        if (dialog->isVisible())
+            dialog->reject();
+    });
+    poll.start();
+    DialogWatcher watcher(session.window.get());
+    watcher.queueFile(path);
+    QTest::mouseClick(session.window->findChild<QPushButton *>("Command10"), Qt::LeftButton);
+    QVERIFY2(status.contains(QStringLiteral("8 个测站")), qPrintable(status));
+    QVERIFY2(status.contains(QStringLiteral("没有已知高程")), qPrintable(status));
+    QVERIFY(!watcher.seen().isEmpty());
+    QVERIFY2(watcher.seen().back().text.contains(QStringLiteral("只有相对高程")),
+             qPrintable(watcher.seen().back().text));
+    QCOMPARE(session.stored(1, 1), before);
 }
 
 QTEST_MAIN(ImportTest)
