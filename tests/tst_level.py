@@ -319,12 +319,16 @@ class Levelling(unittest.TestCase):
         self.assertEqual(run.returncode, 0, run.stderr)
         self.assertIn("（相对）", run.stdout)
 
-    def project(self, epoch_name="A"):
+    def project(self, epoch_name="A", reference=None):
         import shutil
         import sqlite3
         project = self.root / "楼.mdb"
         shutil.copy(BIN / "Support/Db/数据库模板.mdb", project)
         with sqlite3.connect(project) as db:
+            if reference:
+                db.execute("CREATE TABLE HeaderFields (Name TEXT NOT NULL PRIMARY KEY, Value TEXT)")
+                db.executemany("INSERT INTO HeaderFields VALUES (?, ?)",
+                               [("起算点号", reference[0]), ("起算高程", reference[1])])
             db.execute("INSERT INTO Sur1 VALUES (0, '2020-01-01', ?, 1)", (epoch_name,))
             for number, name in ((1, "J1"), (2, "J2"), (3, "J3")):
                 db.execute("INSERT INTO Sur3 VALUES (?, ?, 1, 'A')", (number, name))
@@ -354,13 +358,14 @@ class Levelling(unittest.TestCase):
             ("a reading of 1e308 m", [huge, "--fixed", "BM1=10", "--epoch", "0"], "超出 ±10 m"),
             ("a fixed height of 1.7e308", [gsi8, "--fixed", "BM1=1.7e308", "--epoch", "0"], "--fixed"),
             ("a blank point id", [blank, "--fixed", "BM1=10", "--epoch", "0"], "没有点号"),
+            ("the project's reference height 1e999", [gsi8, "--epoch", "0", "REFERENCE"], "不是有效的高程"),
             ("heights only relative", [gsi8, "--epoch", "0"], "只有相对高程"),
         ]
         for name, args, message in cases:
             with self.subTest(case=name):
-                project = self.project()
+                project = self.project(reference=("BM1", "1e999") if "REFERENCE" in args else None)
                 before = hashlib.sha256(project.read_bytes()).hexdigest()
-                args = [project if a == "PROJECT" else a for a in args]
+                args = [project if a == "PROJECT" else a for a in args if a != "REFERENCE"]
                 run = subprocess.run([str(BIN / "sedimetra-batch"), "level", *map(str, args[:1]), "--into",
                                       str(project), *map(str, args[1:])],
                                      capture_output=True, text=True, timeout=60)

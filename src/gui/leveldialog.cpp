@@ -371,10 +371,10 @@ void LevelDialog::recompute()
         setRow(m_heights, row++,
                {id, formatFixed(h, 5) + (relative ? QStringLiteral("（相对）") : QString()),
                 sigma == r.sigmaMm.end() ? QStringLiteral("—") : formatFixed(sigma->second, 2),
-                point  ? point->name
-                : datum ? (part->datum == LevelPart::Fixed ? QStringLiteral("（起算点）")
-                                                           : QStringLiteral("（起算点，水准仪上输入的高程）"))
-                        : QStringLiteral("（工程中没有）")},
+                (point ? point->name : datum ? QString() : QStringLiteral("（工程中没有）"))
+                    + (!datum ? QString()
+                       : part->datum == LevelPart::Fixed ? QStringLiteral("（起算点）")
+                                                        : QStringLiteral("（起算点，水准仪上输入的高程）"))},
                relative);
     }
     QString status = QStringLiteral("%1 个测站，%2 个不合格；%3 条水准路线和闭合环，%4 条闭合差超限；"
@@ -391,7 +391,11 @@ void LevelDialog::recompute()
     if (!unmatched.isEmpty())
         status += QStringLiteral("\n工程中找不到的点号：%1").arg(unmatched.join(QStringLiteral("、")));
     for (const LevelPart &part : r.parts)
-        if (part.datum == LevelPart::Relative)
+        if (part.datum == LevelPart::Entered)
+            status += QStringLiteral("\n含 %1 的部分以水准仪上输入的 %2 高程 %3 m 起算。")
+                          .arg(part.points.front(), part.datumPoints.front(),
+                               formatFixed(r.heights.at(part.datumPoints.front()), 5));
+        else if (part.datum == LevelPart::Relative)
             status += QStringLiteral("\n含 %1 的部分没有已知高程：高程相对于 %1（0），不能写入观测。")
                           .arg(part.points.front());
     constexpr int listedWarnings = 8;
@@ -417,9 +421,16 @@ bool LevelDialog::writeIntoEpoch()
         beyond += line.within ? 0 : 1;
     for (const LevelLoop &loop : m_result->loops)
         beyond += loop.within ? 0 : 1;
-    if (beyond > 0
-        && !askYesNo(this, QStringLiteral("有 %1 条水准路线或闭合环的闭合差超限，是否仍写入第 %2 次观测？")
-                               .arg(beyond)
+    // A misclosure beyond tolerance, or what the level recorded and the
+    // program reads disagreeing, is asked about first.
+    QStringList doubts;
+    if (beyond > 0)
+        doubts << QStringLiteral("有 %1 条水准路线或闭合环的闭合差超限").arg(beyond);
+    if (!m_result->warnings.isEmpty())
+        doubts << QStringLiteral("有 %1 条注意事项（见对话框）").arg(m_result->warnings.size());
+    if (!doubts.isEmpty()
+        && !askYesNo(this, QStringLiteral("%1，是否仍写入第 %2 次观测？")
+                               .arg(doubts.join(QStringLiteral("，")))
                                .arg(epoch),
                      title))
         return false;
