@@ -8,6 +8,7 @@
 #include <QComboBox>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScrollBar>
@@ -133,6 +134,7 @@ private slots:
     void malformedStoredDateShowsNoRate();
     void failedWriteShowsWhatIsStored();
     void openBoxGoesToItsOwnEpoch();
+    void everyWayOutOfABoxKeepsWhatWasTyped();
     void typingReplacesTheSelection();
     void impossibleAndOutOfOrderDates();
     void wideFiguresElidedWithTheirTooltip();
@@ -707,12 +709,60 @@ void ObservationsTest::openBoxGoesToItsOwnEpoch()
     enter(box);
     QCOMPARE(storedElevation(session.project, 0, 1), "100.5");
 
-    // A box left unchanged, or with what no key could type, writes nothing.
+    // What no key could type is asked about: "否" goes back to the box, its
+    // text and its epoch; "是" drops it. Nothing is written either way.
     list->setCurrentRow(1);
     clickCell(window, 2, 2);
     box->setText(QStringLiteral("1-2"));
-    list->setCurrentRow(0);
-    QCOMPARE(storedElevation(session.project, 1, 2), "none");
+    for (const auto answer : {QMessageBox::No, QMessageBox::Yes}) {
+        DialogWatcher watcher(window);
+        watcher.setMessageAnswer(answer);
+        list->setCurrentRow(0);
+        QCOMPARE(watcher.seen().size(), 1);
+        QVERIFY2(watcher.seen()[0].text.contains(QStringLiteral("不是高程")), qPrintable(watcher.seen()[0].text));
+        QCOMPARE(box->isVisible(), answer == QMessageBox::No);
+        QCOMPARE(list->currentRow(), answer == QMessageBox::No ? 1 : 0);
+        QCOMPARE(storedElevation(session.project, 1, 2), "none");
+    }
+}
+
+void ObservationsTest::everyWayOutOfABoxKeepsWhatWasTyped()
+{
+    // Typed, then left by a click on another cell of the column, on another
+    // column, by a command, and by closing the window: each value is in the
+    // project, read by another program.
+    TestSession session;
+    QVERIFY(session.start());
+    MainWindow *window = session.window.get();
+    auto *box = control<QLineEdit>(window, "Text4");
+    auto *names = control<QLineEdit>(window, "Text5");
+    session.addEpoch("2018-07-10", "A", "1");
+    clickCell(window, 1, 1);
+    typeText(box, "10.5");
+    clickCell(window, 2, 1);
+    QCOMPARE(storedElevation(session.project, 0, 1), "10.5");
+    QCOMPARE(cell(window, 1, 1), "10.50000");
+    typeText(box, "10.52");
+    clickCell(window, 3, 4);
+    QCOMPARE(storedElevation(session.project, 0, 2), "10.52");
+    clickCell(window, 1, 0);
+    typeText(names, "J1");
+    clickCell(window, 2, 3);
+    QCOMPARE(cell(window, 1, 0), "J1");
+    clickCell(window, 3, 1);
+    typeText(box, "10.54");
+    session.addEpoch("2018-07-20", "B", "2");
+    QCOMPARE(storedElevation(session.project, 0, 3), "10.54");
+    clickCell(window, 4, 2);
+    typeText(box, "10.56");
+    window->close();
+    QCOMPARE(storedElevation(session.project, 1, 4), "10.56");
+    const QString name = QString::fromUtf8(runPython(
+        QStringLiteral("import sqlite3, sys\n"
+                       "print(sqlite3.connect(sys.argv[1]).execute('SELECT PointName FROM Sur3 WHERE CjdNo=1')"
+                       ".fetchone()[0])"),
+        {session.project}));
+    QCOMPARE(name, "J1");
 }
 
 void ObservationsTest::typingReplacesTheSelection()

@@ -78,6 +78,8 @@ void CurveOutput::drawCurveSheets()
         m_w.firstBox->setFocus();
         return;
     }
+    if (!m_session.leaveBoxes())
+        return;
     if (auto reloaded = m_session.reloadIfChanged(); !reloaded) {
         showMessage(m_w.window, reloaded.error());
         return;

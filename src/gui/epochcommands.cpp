@@ -59,7 +59,8 @@ void EpochCommands::removeEpoch(int cjNo)
     if (!epoch)
         return;
     // What typed into an open box belongs to the epoch shown is kept first.
-    m_session.requestCloseBoxes();
+    if (!m_session.leaveBoxes())
+        return;
     int elevations = 0;
     const int index = snapshot.epochIndex(cjNo);
     for (int column = 0; column < int(snapshot.pointNumbers().size()); ++column)
@@ -179,8 +180,15 @@ void EpochCommands::selectEpoch()
 {
     if (!m_session.project())
         return;
-    // An open box is left first: what it holds belongs to the epoch shown so far.
-    m_session.requestCloseBoxes();
+    // An open box is left first: what it holds belongs to the epoch shown so
+    // far. Back to the box, the epoch shown so far stays selected.
+    if (!m_session.leaveBoxes()) {
+        const QSignalBlocker blocker(m_w.list);
+        for (int row = 0; row < m_w.list->count(); ++row)
+            if (epochOfEntry(m_w.list->item(row)) == m_session.currentEpoch())
+                m_w.list->setCurrentRow(row);
+        return;
+    }
     if (auto reloaded = m_session.reloadIfChanged(); !reloaded)
         showMessage(m_w.window, reloaded.error());
     if (const QStringList overwritten = m_session.takeOverwritten(); !overwritten.isEmpty())
@@ -272,7 +280,8 @@ void EpochCommands::newObservation()
 {
     if (noProject())
         return;
-    m_session.requestCloseBoxes();
+    if (!m_session.leaveBoxes())
+        return;
     const QString date = m_w.date->text();
     const QString name = m_w.name->text();
     const QString layers = m_w.layers->text();

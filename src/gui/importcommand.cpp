@@ -57,7 +57,7 @@ ImportCommand::ImportCommand(Session &session, QWidget *window)
 void ImportCommand::importObservations()
 {
     ProjectDatabase *project = m_session.project();
-    if (!project || m_session.currentEpoch() < 0)
+    if (!project || m_session.currentEpoch() < 0 || !m_session.leaveBoxes())
         return;
     QFileDialog dialog(m_window, QStringLiteral("调入观测数据"));
     dialog.setOption(QFileDialog::DontUseNativeDialog);

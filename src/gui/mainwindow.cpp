@@ -150,7 +150,7 @@ void MainWindow::connectControls()
 {
     // The areas of the window, through the session.
     Session *session = m_session.get();
-    connect(session, &Session::closeBoxesRequested, this, [this] { m_grid->leaveBoxes(); });
+    session->setBoxLeaver([this] { return m_grid->leaveBoxes(); });
     connect(session, &Session::projectChanged, this, [this] {
         ui->Pic1->clearPicture();
         m_grid->clear();
@@ -372,14 +372,23 @@ bool MainWindow::storeSetting(const QString &key, const QString &value)
 
 void MainWindow::changeElevationUnit(const QString &unit)
 {
-    m_session->requestCloseBoxes();
+    // A figure typed in the old unit is committed in it, or the unit stays.
+    if (!m_session->leaveBoxes()) {
+        const QSignalBlocker m(ui->Option5), mm(ui->Option6);
+        (m_session->unit() == QLatin1String("m") ? ui->Option5 : ui->Option6)->setChecked(true);
+        return;
+    }
     m_session->setUnit(unit);
     m_session->requestRefresh();
 }
 
 void MainWindow::changePointCount()
 {
-    m_session->requestCloseBoxes();
+    if (!m_session->leaveBoxes()) {
+        const QSignalBlocker blocker(ui->Combo3);
+        ui->Combo3->setCurrentText(QString::number(m_session->pointCount()));
+        return;
+    }
     m_session->setPointCount(
         std::max(0, roundHalfEven(leadingNumber(ui->Combo3->currentText()))));
     m_session->announcePointCount();
@@ -409,13 +418,20 @@ void MainWindow::storeExitSettings()
 
 void MainWindow::exitProgram()
 {
+    if (!m_session->leaveBoxes())
+        return;
     storeExitSettings();
     close();
 }
 
 void MainWindow::closeEvent(QCloseEvent *event)
 {
-    // The close box ends the program like "退出程序", settings included.
+    // The close box ends the program like "退出程序", settings included,
+    // and what is typed in an open box is kept first.
+    if (!m_exitStored && !m_session->leaveBoxes()) {
+        event->ignore();
+        return;
+    }
     if (!m_exitStored)
         storeExitSettings();
     event->accept();
@@ -456,7 +472,8 @@ void MainWindow::openStabilityDialog()
     }
     // What is typed in an open box counts, and so does what another program
     // committed.
-    m_session->requestCloseBoxes();
+    if (!m_session->leaveBoxes())
+        return;
     if (auto reloaded = m_session->reloadIfChanged(); !reloaded) {
         showMessage(this, reloaded.error());
         return;

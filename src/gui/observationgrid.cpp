@@ -55,9 +55,8 @@ void ObservationGrid::removePoint(int row)
 {
     const ProjectSnapshot &snapshot = m_session.snapshot();
     const Point *point = snapshot.point(row);
-    if (!point)
+    if (!point || !leaveBoxes())
         return;
-    leaveBoxes();
     int elevations = 0;
     if (const int column = snapshot.columnOf(row); column >= 0)
         for (int index = 0; index < snapshot.epochCount(); ++index)
@@ -195,35 +194,61 @@ void ObservationGrid::closeElevationBox()
     m_editEpoch = -1;
 }
 
-void ObservationGrid::leaveBoxes()
+bool ObservationGrid::leaveBoxes()
 {
     // As a spreadsheet commits a cell on leaving it: a changed, valid entry
-    // goes to the epoch and point its box was opened for; anything else is
-    // dropped. Never to another epoch.
+    // goes to the epoch and point its box was opened for, never to another
+    // epoch; an entry that cannot be saved is asked about, and the user may
+    // go back to it.
+    const auto goBack = [](QLineEdit *box) {
+        box->setFocus();
+        box->selectAll();
+        return false;
+    };
     if (m_session.project() && m_editRow != 0 && m_editEpoch >= 0 && m_w.elevation->isVisible()) {
         const QString typed = m_w.elevation->text();
-        if (typed != cellText(m_editRow, m_editColumn)
-            && (typed.isEmpty() || isTypeableElevation(typed))) {
-            const auto metres = typed.isEmpty()
-                                    ? std::nullopt
-                                    : std::optional(ParseElevation(typed, m_session.unit()));
-            if (metres && !plausibleOrConfirmed(m_editEpoch, m_editRow, *metres)) {
-                // Not saved: the box closes with the view it belonged to.
-            } else if (auto stored = m_session.storeElevation(m_editEpoch, m_editRow, metres); !stored)
-                reportWriteFailure(m_w.window, m_session.projectPath(), stored.error());
-            else
-                m_session.announceElevationStored(m_editEpoch, m_editRow);
+        if (typed != cellText(m_editRow, m_editColumn)) {
+            if (!typed.isEmpty() && !isTypeableElevation(typed)) {
+                if (!askYesNo(m_w.window, QStringLiteral("“%1”不是高程，不能保存。放弃这个输入？\n"
+                                                         "（选“否”返回修改）")
+                                              .arg(typed)))
+                    return goBack(m_w.elevation);
+            } else {
+                const auto metres = typed.isEmpty()
+                                        ? std::nullopt
+                                        : std::optional(ParseElevation(typed, m_session.unit()));
+                if (metres && !plausibleOrConfirmed(m_editEpoch, m_editRow, *metres)) {
+                    // Not saved: the box closes with the view it belonged to.
+                } else if (auto stored = m_session.storeElevation(m_editEpoch, m_editRow, metres); !stored) {
+                    reportWriteFailure(m_w.window, m_session.projectPath(), stored.error());
+                    return goBack(m_w.elevation);
+                } else {
+                    if (m_editEpoch == m_session.currentEpoch())
+                        fillRow(m_editRow);
+                    m_session.announceElevationStored(m_editEpoch, m_editRow);
+                }
+            }
         }
     }
     if (m_session.project() && m_nameRow != 0 && m_w.name->isVisible()) {
         const QString name = m_w.name->text();
-        if (!name.isEmpty() && name != cellText(m_nameRow, 0) && isAcceptablePointName(name)
-            && nameTakenAnswered(m_nameRow, name)) {
-            if (auto named = m_session.namePoint(m_nameRow, name); !named)
-                reportWriteFailure(m_w.window, m_session.projectPath(), named.error());
+        if (!name.isEmpty() && name != cellText(m_nameRow, 0)) {
+            if (!isAcceptablePointName(name)) {
+                if (!askYesNo(m_w.window, QStringLiteral("点名“%1”含有不能使用的字符，不能保存。放弃这个输入？\n"
+                                                         "（选“否”返回修改）")
+                                              .arg(name)))
+                    return goBack(m_w.name);
+            } else if (nameTakenAnswered(m_nameRow, name)) {
+                if (auto named = m_session.namePoint(m_nameRow, name); !named) {
+                    reportWriteFailure(m_w.window, m_session.projectPath(), named.error());
+                    return goBack(m_w.name);
+                }
+                setCell(m_nameRow, 0, name);
+            }
         }
     }
     closeBoxes();
+    return true;
 }
 
 void ObservationGrid::closeBoxes()
@@ -247,6 +272,9 @@ void ObservationGrid::placeBox(QLineEdit *box, int row, int column)
 void ObservationGrid::cellClicked(int tableRow, int column)
 {
     if (!m_session.project())
+        return;
+    // The box open so far is left by the same rule as any other way out.
+    if (!leaveBoxes())
         return;
     const int row = tableRow + 1;
     const int k = m_session.currentEpoch();

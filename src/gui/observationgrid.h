@@ -38,10 +38,12 @@ public:
     void closeElevationBox();
     // Both boxes emptied and hidden.
     void closeBoxes();
-    // Before another epoch, unit, point count or project: an open box's
-    // changed, valid entry is committed to the epoch and point it was opened
-    // for, then the boxes close.
-    void leaveBoxes();
+    // Every way of leaving a box (another cell, another epoch, unit, point
+    // count or project, a command, closing): an open box's changed, valid
+    // entry is committed to the epoch and point it was opened for, an
+    // invalid one is asked about, then the boxes close. False when the user
+    // chose to go back to the box, which stays open with its text.
+    bool leaveBoxes();
     // Recomputes one row from the snapshot, as fill() does.
     void fillRow(int row);
     // "删除测点" from a point-name cell's context menu: after the user

@@ -23,7 +23,6 @@ ProjectCommands::ProjectCommands(Session &session, QWidget *window)
 
 void ProjectCommands::resetProjectView()
 {
-    m_session.requestCloseBoxes(); // what is typed reaches the project it was typed for
     m_session.closeProject();
     m_window->setWindowTitle(QStringLiteral("Sedimetra 2018"));
     m_session.setCurrentEpoch(-1);
@@ -105,7 +104,10 @@ void ProjectCommands::newProject()
         return;
     }
     // The open project stays open until another is chosen: a cancelled
-    // dialog changes nothing.
+    // dialog changes nothing. What is typed reaches the project it was
+    // typed for.
+    if (!m_session.leaveBoxes())
+        return;
     const QString path = askProjectFile(true);
     if (path.isEmpty() || refuseProgramFile(path))
         return;
@@ -123,6 +125,8 @@ void ProjectCommands::newProject()
 void ProjectCommands::openProject()
 {
     // The open project stays open until another is chosen.
+    if (!m_session.leaveBoxes())
+        return;
     const QString path = askProjectFile(false);
     if (path.isEmpty())
         return;
@@ -142,6 +146,8 @@ bool ProjectCommands::openProjectFile(const QString &path, const QString &passwo
 
 void ProjectCommands::openServerProject()
 {
+    if (!m_session.leaveBoxes())
+        return;
     ServerProjectDialog dialog(m_session.settings().readSettingOr(SettingKey::Server), m_window);
     if (dialog.exec() != QDialog::Accepted || dialog.chosen().project.isEmpty())
         return; // the open project stays open

@@ -26,6 +26,8 @@ void ResultsCommand::writeResultsTable()
         m_w.firstBox->setFocus();
         return;
     }
+    if (!m_session.leaveBoxes())
+        return;
     if (auto reloaded = m_session.reloadIfChanged(); !reloaded) {
         showMessage(m_w.window, reloaded.error(), title);
         return;

@@ -7,6 +7,8 @@
 #include "survey/projectsnapshot.h"
 
 #include <QObject>
+
+#include <functional>
 #include <QString>
 
 #include <map>
@@ -89,7 +91,12 @@ public:
 
     // Announcements, sent by the controller that caused them.
     void announceProjectChanged() { emit projectChanged(); }
-    void requestCloseBoxes() { emit closeBoxesRequested(); }
+    // Leaves any open edit box by the grid's one rule: a changed, valid entry
+    // is committed to its own epoch and point, an invalid one asked about.
+    // False when the user chose to go back to the box: the caller then
+    // changes nothing.
+    bool leaveBoxes() { return !m_boxLeaver || m_boxLeaver(); }
+    void setBoxLeaver(std::function<bool()> leaver) { m_boxLeaver = std::move(leaver); }
     void requestRefresh() { emit refreshRequested(); }
     void announceEpochShown() { emit epochShown(); }
     void announcePointCount() { emit pointCountChanged(); }
@@ -98,8 +105,6 @@ public:
 signals:
     // Another project (or none) is open: every area shows it anew.
     void projectChanged();
-    // Open edit boxes must close before the view changes under them.
-    void closeBoxesRequested();
     // Show the selected epoch again (the unit, the point count or the data
     // changed).
     void refreshRequested();
@@ -110,6 +115,7 @@ signals:
     void pointCountChanged();
 
 private:
+    std::function<bool()> m_boxLeaver;
     Result<void> readSnapshot();
 
     QString m_programDir;
