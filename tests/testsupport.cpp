@@ -139,6 +139,10 @@ bool TestProgram::make(const QList<std::pair<QString, QString>> &settings)
         || !makeSystemDatabase(QDir::cleanPath(programDir()))
         || !QFile::copy(projectTemplate(), templatePath()))
         return false;
+    // The odd-change question belongs to the tests about it: a wide limit
+    // unless the settings give one.
+    if (!storeSettingDirectly(sdmx(), QStringLiteral("高程突变限值"), QStringLiteral("1000000")))
+        return false;
     for (const auto &[key, value] : settings)
         if (!storeSettingDirectly(sdmx(), key, value))
             return false;

@@ -13,6 +13,7 @@
 #include <QListWidget>
 #include <QPushButton>
 #include <QTableWidget>
+#include <QMessageBox>
 #include <QTest>
 #include <QTimer>
 
@@ -29,9 +30,10 @@ QString fixture(const char *name)
 
 struct TestSession : WindowSession
 {
-    bool start(const QString &unit = QStringLiteral("m"))
+    // `changeLimit` (mm): the odd-change question is for the tests about it.
+    bool start(const QString &unit = QStringLiteral("m"), const QString &changeLimit = QStringLiteral("1000000"))
     {
-        return makeProgram({{QStringLiteral("高程单位"), unit}})
+        return makeProgram({{QStringLiteral("高程单位"), unit}, {QStringLiteral("高程突变限值"), changeLimit}})
                && makeProjectFile(QStringLiteral("楼.mdb"),
                                   [](ProjectDatabase &db) -> Result<void> {
                                       const char *names[] = {"J1", "J2", "沉'3", "J4",
@@ -48,9 +50,11 @@ struct TestSession : WindowSession
                && openWindow();
     }
 
-    QList<SeenMessage> import(const QString &file)
+    QList<SeenMessage> import(const QString &file,
+                              QMessageBox::StandardButton answer = QMessageBox::Ok)
     {
         DialogWatcher watcher(window.get());
+        watcher.setMessageAnswer(answer);
         watcher.queueFile(file);
         QTest::mouseClick(window->findChild<QPushButton *>("Command10"), Qt::LeftButton);
         return watcher.seen();
@@ -88,6 +92,8 @@ private slots:
     void largeSheet();
     void failureLeavesTheProjectAsItWas();
     void askedBeforeReplacing();
+    void oddRowsAskedBeforeWriting_data();
+    void oddRowsAskedBeforeWriting();
     void levelLoopIntoAnEpoch();
     void levelWithoutAKnownHeight();
 };
@@ -103,18 +109,19 @@ void ImportTest::importsIntoTheCurrentEpoch()
 {
     QFETCH(QString, file);
     TestSession session;
-    QVERIFY(session.start());
+    QVERIFY(session.start(QStringLiteral("m"), QStringLiteral("50")));
     QCOMPARE(session.window->session().currentEpoch(), 1);
-    const auto seen = session.import(file);
-    QCOMPARE(seen.size(), 1);
-    QCOMPARE(seen[0].title, QStringLiteral("调入数据"));
-    // J1 twice (the later wins), J2 as text, 沉'3, and point "7".
-    QVERIFY2(seen[0].text.contains(QStringLiteral("调入 5 个高程")), qPrintable(seen[0].text));
-    QVERIFY(seen[0].text.contains(QStringLiteral("J9")));
-    // J1 rises 1.5 m from epoch 0: written, and listed for checking.
-    QVERIFY2(seen[0].text.contains(QStringLiteral("变化异常")), qPrintable(seen[0].text));
+    // J1 rises 1.5 m from epoch 0: asked about first, written at "仍然写入",
+    // and listed for checking.
+    const auto seen = session.import(file, QMessageBox::Yes);
+    QCOMPARE(seen.size(), 2);
+    QVERIFY2(seen[0].text.contains(QStringLiteral("行高程变化异常")), qPrintable(seen[0].text));
     QVERIFY(seen[0].text.contains(QStringLiteral("J1：100.00000 → 101.50000")));
-    QVERIFY(!seen[0].text.contains(QStringLiteral("沉'3：")));
+    QCOMPARE(seen[1].title, QStringLiteral("调入数据"));
+    // J1 twice (the later wins), J2 as text, 沉'3, and point "7".
+    QVERIFY2(seen[1].text.contains(QStringLiteral("调入 5 个高程")), qPrintable(seen[1].text));
+    QVERIFY(seen[1].text.contains(QStringLiteral("J9")));
+    QVERIFY2(seen[1].text.contains(QStringLiteral("已调入，请核对")), qPrintable(seen[1].text));
     QCOMPARE(session.stored(1, 1), std::optional<double>(101.5));
     QCOMPARE(session.stored(1, 2), std::optional<double>(99.998));
     QCOMPARE(session.stored(1, 3), std::optional<double>(50.25));
@@ -308,6 +315,36 @@ void ImportTest::askedBeforeReplacing()
             QCOMPARE(session.stored(1, 1), std::optional<double>(101.5));
         }
     }
+}
+
+void ImportTest::oddRowsAskedBeforeWriting_data()
+{
+    QTest::addColumn<int>("answer");
+    QTest::addColumn<int>("written");
+    QTest::addRow("仍然写入") << int(QMessageBox::Yes) << 5;
+    QTest::addRow("跳过这些行") << int(QMessageBox::No) << 0;
+    QTest::addRow("取消") << int(QMessageBox::Cancel) << -1;
+}
+
+void ImportTest::oddRowsAskedBeforeWriting()
+{
+    // Every row is odd at a 1 mm limit: J1 against its previous elevation,
+    // the points without one against the median of the epoch's others.
+    QFETCH(int, answer);
+    QFETCH(int, written);
+    TestSession session;
+    QVERIFY(session.start(QStringLiteral("m"), QStringLiteral("1")));
+    const auto seen = session.import(fixture("obs_m.xlsx"), QMessageBox::StandardButton(answer));
+    QVERIFY(!seen.isEmpty());
+    QVERIFY2(seen[0].text.startsWith(QStringLiteral("5 行高程变化异常")), qPrintable(seen[0].text));
+    QVERIFY2(seen[0].text.contains(QStringLiteral("J2：本次中数")), qPrintable(seen[0].text));
+    QCOMPARE(seen.size(), written < 0 ? 1 : 2);
+    if (written >= 0)
+        QVERIFY2(seen[1].text.contains(QStringLiteral("调入 %1 个高程").arg(written)), qPrintable(seen[1].text));
+    if (written == 0)
+        QVERIFY(seen[1].text.contains(QStringLiteral("已跳过")));
+    QCOMPARE(session.stored(1, 2).has_value(), written > 0);
+    QCOMPARE(session.stored(1, 1).has_value(), written > 0);
 }
 
 void ImportTest::levelLoopIntoAnEpoch()

@@ -452,9 +452,9 @@ void ObservationsTest::clearingACellDeletesTheRecord()
     clickCell(window, 1, 2);
     typeText(box, "0");
     {
-        // 100 m to 0 is asked about first, and saved on Enter.
+        // 100 m to 0 is asked about first, and saved at 是.
         DialogWatcher watcher(window);
-        watcher.answerWithKey(Qt::Key_Return);
+        watcher.setMessageAnswer(QMessageBox::Yes);
         enter(box);
         QCOMPARE(watcher.seen().size(), 1);
     }
@@ -869,37 +869,58 @@ void ObservationsTest::aSecondPointOfOneNameIsAsked()
 
 void ObservationsTest::oddChangeIsAsked()
 {
+    // The limit is the setting 高程突变限值 (60 mm here).
     TestSession session;
-    QVERIFY(session.start());
+    QVERIFY(session.start({{QStringLiteral("高程突变限值"), QStringLiteral("60")}}));
     MainWindow *window = session.window.get();
     session.addEpoch("2018-07-10", "A", "1");
     auto *box = control<QLineEdit>(window, "Text4");
     clickCell(window, 1, 1);
     typeText(box, "10");
     enter(box);
+    typeText(box, "10.02");
+    enter(box);
+    {
+        // The first epoch: against the median of the other points (10.02).
+        DialogWatcher watcher(window);
+        typeText(box, "10.1");
+        enter(box);
+        QCOMPARE(watcher.seen().size(), 1);
+        QVERIFY2(watcher.seen()[0].text.contains(QStringLiteral("本次其他测点高程的中数为 10.01000")),
+                 qPrintable(watcher.seen()[0].text));
+        QCOMPARE(storedElevation(session.project, 0, 3), "none");
+        replaceText(box, "10.05");
+        enter(box);
+        QCOMPARE(watcher.seen().size(), 1);
+        QCOMPARE(storedElevation(session.project, 0, 3), "10.05");
+    }
     session.addEpoch("2018-07-20", "B", "2");
     clickCell(window, 1, 2);
     {
-        // 10 mm: no question.
+        // 55 mm: within the limit, no question.
         DialogWatcher watcher(window);
-        typeText(box, "10.01");
+        typeText(box, "10.055");
         enter(box);
         QVERIFY(watcher.seen().isEmpty());
-        QCOMPARE(storedElevation(session.project, 1, 1), "10.01");
+        QCOMPARE(storedElevation(session.project, 1, 1), "10.055");
     }
     clickCell(window, 1, 2);
-    // Millimetres typed into a metre grid: Esc goes back to the box, Enter saves.
-    for (const auto key : {Qt::Key_Escape, Qt::Key_Return}) {
+    // Millimetres typed into a metre grid: Esc and the Enter of a fast
+    // typist go back to the box; only 是 saves.
+    for (const auto answer : {Qt::Key_Escape, Qt::Key_Return, Qt::Key_Y}) {
         DialogWatcher watcher(window);
-        watcher.answerWithKey(key);
+        if (answer == Qt::Key_Y)
+            watcher.setMessageAnswer(QMessageBox::Yes);
+        else
+            watcher.answerWithKey(answer);
         replaceText(box, "10010");
         enter(box);
         QCOMPARE(watcher.seen().size(), 1);
         QVERIFY2(watcher.seen()[0].text.startsWith(QStringLiteral("高程变化异常")),
                  qPrintable(watcher.seen()[0].text));
         QVERIFY(watcher.seen()[0].text.endsWith(QStringLiteral("是否保存？")));
-        if (key == Qt::Key_Escape) {
-            QCOMPARE(storedElevation(session.project, 1, 1), "10.01");
+        if (answer != Qt::Key_Y) {
+            QCOMPARE(storedElevation(session.project, 1, 1), "10.055");
             QCOMPARE(window->focusWidget(), box);
             QCOMPARE(box->text(), "10010");
         } else {

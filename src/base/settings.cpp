@@ -9,6 +9,7 @@
 #include <QUuid>
 
 #include <algorithm>
+#include <cmath>
 
 namespace {
 constexpr int defaultPointCount = 15;
@@ -141,4 +142,13 @@ bool SettingsStore::writeSetting(const QString &key, const QString &value, QStri
         return false;
     }
     return true;
+}
+
+double positiveSetting(const SettingsStore &settings, const QString &key, double fallback)
+{
+    const auto stored = settings.readSetting(key);
+    if (!stored || !isNumeric(stored->trimmed()))
+        return fallback;
+    const double value = leadingNumber(*stored);
+    return std::isfinite(value) && value > 0 ? value : fallback;
 }

@@ -33,6 +33,7 @@ inline const QString ProjectFolder = QStringLiteral("工程目录");
 inline const QString StableRate = QStringLiteral("稳定速率");
 inline const QString StableDays = QStringLiteral("稳定天数");
 inline const QString PredictionStep = QStringLiteral("预测步长");
+inline const QString ChangeLimit = QStringLiteral("高程突变限值");
 // The last PostgreSQL server a project was opened from, without password:
 // postgresql://user@host:port/database.
 inline const QString Server = QStringLiteral("服务器");
@@ -55,6 +56,10 @@ int pointCountFromSetting(const std::optional<QString> &stored);
 // Elevation unit from the stored "高程单位": "mm" only for exactly "mm",
 // otherwise "m".
 QString unitFromSetting(const std::optional<QString> &stored);
+
+class SettingsStore;
+// A setting that must be a positive number; `fallback` otherwise.
+double positiveSetting(const SettingsStore &settings, const QString &key, double fallback);
 
 class SettingsStore
 {

@@ -337,8 +337,9 @@ int import(const QStringList &args)
     case ImportSource::Read:
         break;
     }
-    const ImportResult result = importObservations(
-        project, epoch, rows, unitFromSetting(settings.readSetting(SettingKey::ElevationUnit)));
+    const ImportResult result =
+        importObservations(project, epoch, rows, unitFromSetting(settings.readSetting(SettingKey::ElevationUnit)),
+                           ChangeLimit(settings));
     if (!result.written)
         return failure(QStringLiteral("调入失败，工程未作任何修改：%1 %2")
                            .arg(QDir::toNativeSeparators(shownProjectPath(projectPath)), result.error));
@@ -559,7 +560,7 @@ int level(const QStringList &args)
         keep.add(QStringLiteral("水准原始数据"), path);
     LevelWrite write;
     if (!into.isEmpty()) {
-        auto prepared = prepareLevelWrite(project, *epoch, *result);
+        auto prepared = prepareLevelWrite(project, *epoch, *result, ChangeLimit(programSettings));
         if (!prepared)
             return failure(QStringLiteral("调入失败，工程未作任何修改：%1 %2")
                                .arg(shownProjectPath(into), prepared.error()));

@@ -11,6 +11,8 @@
 #include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QMessageBox>
+#include <QPushButton>
 
 namespace {
 const QString title = QStringLiteral("调入数据");
@@ -31,6 +33,30 @@ bool isWorkbook(const QString &path)
     return magic.startsWith("PK") || magic.startsWith("\xD0\xCF\x11\xE0");
 }
 } // namespace
+
+bool implausibleAnswered(QWidget *window, ImportPlan &plan, const QString &title)
+{
+    // Rows that fail the plausibility check are asked about before anything
+    // is written: written all the same, left out, or the import given up.
+    const QStringList &odd = plan.result.implausible;
+    if (odd.isEmpty())
+        return true;
+    constexpr int listed = 12;
+    QString text = QStringLiteral("%1 行高程变化异常：\n%2").arg(odd.size()).arg(odd.mid(0, listed).join(QLatin1Char('\n')));
+    if (odd.size() > listed)
+        text += QStringLiteral("\n等");
+    QMessageBox box(QMessageBox::Warning, title, text, QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel,
+                    window);
+    box.button(QMessageBox::Yes)->setText(QStringLiteral("仍然写入"));
+    box.button(QMessageBox::No)->setText(QStringLiteral("跳过这些行"));
+    box.button(QMessageBox::Cancel)->setText(QStringLiteral("取消"));
+    box.setDefaultButton(QMessageBox::Cancel);
+    box.setEscapeButton(QMessageBox::Cancel);
+    const int answer = box.exec();
+    if (answer == QMessageBox::No)
+        skipImplausible(plan);
+    return answer == QMessageBox::Yes || answer == QMessageBox::No;
+}
 
 bool replacingAnswered(QWidget *window, const ImportPlan &plan, const QString &verb,
                        const QString &title)
@@ -92,7 +118,7 @@ void ImportCommand::importObservations()
         break;
     }
     const int epoch = m_session.currentEpoch();
-    const auto plan = planImport(*project, epoch, rows, m_session.unit());
+    auto plan = planImport(*project, epoch, rows, m_session.unit(), ChangeLimit(m_session.settings()));
     if (!plan) {
         showMessage(m_window,
                     QStringLiteral("调入失败，工程未作任何修改：%1\n%2")
@@ -100,7 +126,8 @@ void ImportCommand::importObservations()
                     title);
         return;
     }
-    if (!replacingAnswered(m_window, *plan, QStringLiteral("调入"), title))
+    if (!implausibleAnswered(m_window, *plan, title)
+        || !replacingAnswered(m_window, *plan, QStringLiteral("调入"), title))
         return;
     const ImportResult result = writeImport(*project, *plan);
     if (!result.written) {

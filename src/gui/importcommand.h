@@ -7,6 +7,9 @@ class QWidget;
 class Session;
 struct ImportPlan;
 
+// Asks about the rows of odd elevations of a plan: 仍然写入 keeps them, 跳过这些行
+// leaves them out of the plan; false when the user gives the import up.
+bool implausibleAnswered(QWidget *window, ImportPlan &plan, const QString &title);
 // True when the plan replaces none of the epoch's elevations, or the user
 // agrees to it replacing them ("第 k 次观测已有 N 个测点的高程，<verb>将覆盖其中
 // M 个。…").

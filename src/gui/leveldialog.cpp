@@ -434,7 +434,7 @@ bool LevelDialog::writeIntoEpoch()
                                .arg(epoch),
                      title))
         return false;
-    auto prepared = prepareLevelWrite(*project, epoch, *m_result);
+    auto prepared = prepareLevelWrite(*project, epoch, *m_result, ChangeLimit(m_session.settings()));
     if (!prepared) {
         showMessage(this, QStringLiteral("写入失败，工程未作任何修改：%1").arg(prepared.error()), title);
         return false;

@@ -431,20 +431,21 @@ void ObservationGrid::commitElevation()
 
 bool ObservationGrid::plausibleOrConfirmed(int epoch, int row, double metres)
 {
-    const auto previous = PreviousElevation(m_session.snapshot(), epoch, row);
-    if (!ImplausibleElevation(previous, metres))
+    const auto reference = ReferenceElevation(m_session.snapshot(), epoch, row);
+    if (!reference || !ImplausibleElevation(reference->elevation, metres, ChangeLimit(m_session.settings())))
         return true;
     const QString unit = m_session.unit();
     const Point *point = m_session.snapshot().point(row);
+    // 否 is the answer an Enter gives: a slip is not saved by a fast typist.
     return askYesNo(
         m_w.window,
-        QStringLiteral("高程变化异常：测点“%1”第 %2 次观测的高程 %3，上次为 %4，相差 %5 mm。\n"
+        QStringLiteral("高程变化异常：测点“%1”第 %2 次观测的高程 %3，%4 %5，相差 %6 mm。\n"
                        "是否保存？")
             .arg(point ? point->name : QString::number(row))
             .arg(epoch)
-            .arg(FormatElevation(metres, unit), FormatElevation(*previous, unit),
-                 FormatSettlement(metres - *previous)),
-        QStringLiteral("Sedimetra"), Answer::Yes);
+            .arg(FormatElevation(metres, unit),
+                 reference->median ? QStringLiteral("本次其他测点高程的中数为") : QStringLiteral("上次为"),
+                 FormatElevation(reference->elevation, unit), FormatSettlement(metres - reference->elevation)));
 }
 
 bool ObservationGrid::nameTakenAnswered(int row, const QString &name)

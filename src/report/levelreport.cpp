@@ -131,7 +131,8 @@ Result<void> writeLevelReport(const LevelResult &result, const LevelGrade &grade
     return saveFileContents(output, *bytes);
 }
 
-Result<LevelWrite> prepareLevelWrite(ProjectDatabase &project, int epoch, const LevelResult &result)
+Result<LevelWrite> prepareLevelWrite(ProjectDatabase &project, int epoch, const LevelResult &result,
+                                    double changeLimit)
 {
     const auto known = project.epochByNumber(epoch);
     if (!known)
@@ -144,7 +145,7 @@ Result<LevelWrite> prepareLevelWrite(ProjectDatabase &project, int epoch, const 
     const auto rows = levelImportRows(result, projectPointsOf(result, *points));
     if (!rows)
         return rows.failure();
-    auto plan = planImport(project, epoch, *rows, QStringLiteral("m"));
+    auto plan = planImport(project, epoch, *rows, QStringLiteral("m"), changeLimit);
     if (!plan)
         return plan.failure();
     LevelWrite write;

@@ -45,7 +45,8 @@ struct LevelWrite
     std::shared_ptr<SaveFile> report; // the report, written and not yet in place
     QString reportError;              // why the report could not be put in place after all
 };
-Result<LevelWrite> prepareLevelWrite(ProjectDatabase &project, int epoch, const LevelResult &result);
+Result<LevelWrite> prepareLevelWrite(ProjectDatabase &project, int epoch, const LevelResult &result,
+                                    double changeLimit = plausibleChange);
 Result<void> prepareLevelReport(LevelWrite &write, const LevelResult &result, const LevelGrade &grade,
                                 const QString &path, const ProtectedFiles &keep);
 Result<ImportResult> commitLevelWrite(ProjectDatabase &project, LevelWrite &write);

@@ -178,7 +178,7 @@ ImportSource readObservationRows(const QString &path, std::vector<ImportRow> *ro
 }
 
 Result<ImportPlan> planImport(ProjectDatabase &project, int epoch,
-                              const std::vector<ImportRow> &rows, const QString &unit)
+                              const std::vector<ImportRow> &rows, const QString &unit, double changeLimit)
 {
     ImportPlan plan;
     plan.epoch = epoch;
@@ -202,13 +202,20 @@ Result<ImportPlan> planImport(ProjectDatabase &project, int epoch,
         return elevations.failure();
     std::unordered_map<int, double> previous;
     std::unordered_map<int, bool> held;
+    std::unordered_map<int, double> inEpoch; // what the epoch will hold, by point
     for (const Elevation &e : *elevations) {
         if (e.cjNo < epoch && e.pointH != 0 && usableElevation(e.pointH))
             previous[e.cjdNo] = e.pointH;
-        else if (e.cjNo == epoch)
+        else if (e.cjNo == epoch) {
             held[e.cjdNo] = false;
+            if (e.pointH != 0 && usableElevation(e.pointH))
+                inEpoch[e.cjdNo] = e.pointH;
+        }
     }
     plan.held = int(held.size());
+    for (const auto &[cjdNo, replaced] : held)
+        plan.heldPoints.insert(cjdNo);
+    std::vector<const ImportRow *> rowOf;
 
     for (const ImportRow &row : rows) {
         if (row.name.isEmpty() || row.elevation.isEmpty() || !row.numeric) {
@@ -231,21 +238,51 @@ Result<ImportPlan> planImport(ProjectDatabase &project, int epoch,
             continue;
         }
         const int cjdNo = found->second->cjdNo;
-        const auto before = previous.find(cjdNo);
-        const std::optional<double> prior =
-            before == previous.end() ? std::nullopt : std::optional(before->second);
-        if (ImplausibleElevation(prior, metres))
-            result.implausible << QStringLiteral("第 %1 行 %2：%3 → %4")
-                                      .arg(row.row)
-                                      .arg(row.name, FormatElevation(*prior, unit),
-                                           FormatElevation(metres, unit));
         if (const auto replaced = held.find(cjdNo); replaced != held.end() && !replaced->second) {
             replaced->second = true;
             ++result.overwritten;
         }
         plan.writes.emplace_back(cjdNo, metres);
+        rowOf.push_back(&row);
+        inEpoch[cjdNo] = metres;
+    }
+    // Each row against the point's previous elevation, or, for a point
+    // with none, against the median of the others in this epoch.
+    std::vector<double> epochValues;
+    for (const auto &[cjdNo, h] : inEpoch)
+        epochValues.push_back(h);
+    plan.implausible.assign(plan.writes.size(), false);
+    for (size_t i = 0; i < plan.writes.size(); ++i) {
+        const auto [cjdNo, metres] = plan.writes[i];
+        const auto before = previous.find(cjdNo);
+        const std::optional<double> reference =
+            before != previous.end() ? std::optional(before->second) : MedianOfOthers(epochValues, inEpoch[cjdNo]);
+        if (!ImplausibleElevation(reference, metres, changeLimit))
+            continue;
+        plan.implausible[i] = true;
+        result.implausible << QStringLiteral("第 %1 行 %2：%3%4 → %5")
+                                  .arg(rowOf[i]->row)
+                                  .arg(rowOf[i]->name,
+                                       before == previous.end() ? QStringLiteral("本次中数 ") : QString(),
+                                       FormatElevation(*reference, unit), FormatElevation(metres, unit));
     }
     return plan;
+}
+
+void skipImplausible(ImportPlan &plan)
+{
+    std::vector<std::pair<int, double>> kept;
+    for (size_t i = 0; i < plan.writes.size(); ++i)
+        if (!plan.implausible[i])
+            kept.push_back(plan.writes[i]);
+    plan.result.implausibleSkipped = int(plan.writes.size() - kept.size());
+    plan.writes = std::move(kept);
+    std::set<int> replaced;
+    for (const auto &[cjdNo, metres] : plan.writes)
+        if (plan.heldPoints.count(cjdNo))
+            replaced.insert(cjdNo);
+    plan.result.overwritten = int(replaced.size());
+    plan.implausible.assign(plan.writes.size(), false);
 }
 
 ImportResult writeImport(ProjectDatabase &project, const ImportPlan &plan)
@@ -265,9 +302,9 @@ ImportResult writeImport(ProjectDatabase &project, const ImportPlan &plan)
 }
 
 ImportResult importObservations(ProjectDatabase &project, int epoch,
-                                const std::vector<ImportRow> &rows, const QString &unit)
+                                const std::vector<ImportRow> &rows, const QString &unit, double changeLimit)
 {
-    auto plan = planImport(project, epoch, rows, unit);
+    auto plan = planImport(project, epoch, rows, unit, changeLimit);
     if (!plan) {
         ImportResult failed;
         failed.error = plan.error();
@@ -290,8 +327,9 @@ QString importSummary(const QString &file, const ImportResult &result)
     if (result.overwritten > 0)
         summary += QStringLiteral("\n其中 %1 个替换了本次观测原有的高程。").arg(result.overwritten);
     if (!result.implausible.isEmpty()) {
-        summary += QStringLiteral("\n以下行的高程与上次相比变化异常（超过 50 mm 或相差百倍），"
-                                  "已调入，请核对：\n%1")
+        summary += (result.implausibleSkipped > 0
+                        ? QStringLiteral("\n以下行的高程变化异常（超过限值或相差百倍），已跳过：\n%1")
+                        : QStringLiteral("\n以下行的高程变化异常（超过限值或相差百倍），已调入，请核对：\n%1"))
                        .arg(result.implausible.mid(0, listedNames).join(QLatin1Char('\n')));
         if (result.implausible.size() > listedNames)
             summary += QStringLiteral("\n等，共 %1 行").arg(result.implausible.size());

@@ -1,10 +1,12 @@
 #pragma once
 
 #include "base/result.h"
+#include "survey/settlementrules.h"
 
 #include <QString>
 #include <QStringList>
 
+#include <set>
 #include <vector>
 
 class ProjectDatabase;
@@ -40,9 +42,11 @@ struct ImportResult
     QStringList unmatched; // names of no point, in sheet order, each once
     QStringList ambiguous; // names several points have (the first was taken), each once
     // Rows whose elevation changes the point oddly from its previous epoch
-    // (ImplausibleElevation), as "第 n 行 NAME：previous → new"; written all
-    // the same, listed for the user to check.
+    // (or, for a point with none, from the median of the epoch's others),
+    // as "第 n 行 NAME：reference → new"; written unless skipped, listed for
+    // the user to check.
     QStringList implausible;
+    int implausibleSkipped = 0; // those rows left out at the user's word
     int overwritten = 0; // elevations the epoch held that the rows replace
 };
 
@@ -54,11 +58,16 @@ struct ImportPlan
 {
     int epoch = 0;
     std::vector<std::pair<int, double>> writes; // point number, metres
+    std::vector<bool> implausible;              // for each write
     ImportResult result;
     int held = 0;
+    std::set<int> heldPoints;
 };
-Result<ImportPlan> planImport(ProjectDatabase &project, int epoch,
-                              const std::vector<ImportRow> &rows, const QString &unit);
+// `changeLimit` (m): the change that passes without a question (ChangeLimit).
+Result<ImportPlan> planImport(ProjectDatabase &project, int epoch, const std::vector<ImportRow> &rows,
+                              const QString &unit, double changeLimit = plausibleChange);
+// Leaves the implausible rows out of the plan.
+void skipImplausible(ImportPlan &plan);
 // Writes a plan in one transaction: a failure part-way leaves the project
 // as it was.
 ImportResult writeImport(ProjectDatabase &project, const ImportPlan &plan);
@@ -66,8 +75,8 @@ ImportResult writeImport(ProjectDatabase &project, const ImportPlan &plan);
 // Plans and writes: the elevations of the rows into epoch `epoch` for the
 // points of those names (the first point of a name), in metres. A later row
 // of a name overwrites an earlier one.
-ImportResult importObservations(ProjectDatabase &project, int epoch,
-                                const std::vector<ImportRow> &rows, const QString &unit);
+ImportResult importObservations(ProjectDatabase &project, int epoch, const std::vector<ImportRow> &rows,
+                                const QString &unit, double changeLimit = plausibleChange);
 
 // What an import did, for the user: how many elevations came from `file`,
 // the rows skipped and why, and the names of no point (the first twenty).

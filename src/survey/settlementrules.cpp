@@ -1,5 +1,6 @@
 #include "survey/settlementrules.h"
 
+#include <algorithm>
 #include <cmath>
 
 PointValues TablePointValues(std::optional<double> first, std::optional<double> previous,
@@ -92,14 +93,52 @@ std::optional<double> PreviousElevation(const ProjectSnapshot &snapshot, int cjN
     return std::nullopt;
 }
 
-bool ImplausibleElevation(std::optional<double> previous, double metres)
+double ChangeLimit(const SettingsStore &settings)
 {
-    if (!previous || *previous == 0)
+    return positiveSetting(settings, SettingKey::ChangeLimit, plausibleChange * 1000) / 1000;
+}
+
+bool ImplausibleElevation(std::optional<double> reference, double metres, double limit)
+{
+    if (!reference || *reference == 0)
         return false;
-    // In whole hundredths of a millimetre, so that a change of exactly
-    // 50 mm is not made more by the binary fractions of the metres.
-    if (std::round(std::fabs(metres - *previous) * 1e5) > std::round(plausibleChange * 1e5))
+    // In whole hundredths of a millimetre, so that a change of exactly the
+    // limit is not made more by the binary fractions of the metres.
+    if (std::round(std::fabs(metres - *reference) * 1e5) > std::round(limit * 1e5))
         return true;
-    const double ratio = metres / *previous;
+    const double ratio = metres / *reference;
     return ratio > 100 || ratio < 0.01;
+}
+
+std::optional<double> MedianOfOthers(std::vector<double> values, double except)
+{
+    if (const auto self = std::find(values.begin(), values.end(), except); self != values.end())
+        values.erase(self);
+    if (values.empty())
+        return std::nullopt;
+    const size_t half = values.size() / 2;
+    std::nth_element(values.begin(), values.begin() + qsizetype(half), values.end());
+    if (values.size() % 2 == 1)
+        return values[half];
+    const double upper = values[half];
+    return (*std::max_element(values.begin(), values.begin() + qsizetype(half)) + upper) / 2;
+}
+
+std::optional<PlausibilityReference> ReferenceElevation(const ProjectSnapshot &snapshot, int cjNo, int cjdNo)
+{
+    if (const auto previous = PreviousElevation(snapshot, cjNo, cjdNo))
+        return PlausibilityReference{*previous, false};
+    const int index = snapshot.epochIndex(cjNo);
+    const int own = snapshot.columnOf(cjdNo);
+    if (index < 0)
+        return std::nullopt;
+    std::vector<double> others;
+    for (int column = 0; column < int(snapshot.pointNumbers().size()); ++column) {
+        const double h = snapshot.at(index, column);
+        if (column != own && ProjectSnapshot::present(h) && h != 0)
+            others.push_back(h);
+    }
+    if (others.empty())
+        return std::nullopt;
+    return PlausibilityReference{*MedianOfOthers(others, std::nan("")), true};
 }

@@ -1,9 +1,11 @@
 #pragma once
 
+#include "base/settings.h"
 #include "survey/projectsnapshot.h"
 #include "survey/settlement.h"
 
 #include <optional>
+#include <vector>
 
 // The rules that differ from one output to another, each in one place. The
 // grid's rule for a point's values is PointEpochValues (settlement.h): there a
@@ -43,10 +45,25 @@ std::optional<double> MeanSinkingRate(const ProjectSnapshot &snapshot, int index
 std::optional<double> PreviousElevation(const ProjectSnapshot &snapshot, int cjNo, int cjdNo);
 
 // The largest change of a point's elevation from one epoch to the next that
-// passes without a question, in metres.
+// passes without a question, in metres: the setting "高程突变限值" (mm),
+// plausibleChange when it is absent or no positive number.
 constexpr double plausibleChange = 0.05;
+double ChangeLimit(const SettingsStore &settings);
 // An elevation that is likely a slip rather than a settlement: it differs
-// from the point's previous elevation by more than plausibleChange, or is
-// more than 100 times or less than a hundredth of it (millimetres typed for
-// metres, or the reverse). Never for a point with no previous elevation.
-bool ImplausibleElevation(std::optional<double> previous, double metres);
+// from `reference` by more than `limit` (m), or is more than 100 times or
+// less than a hundredth of it (millimetres typed for metres, or the
+// reverse). Never without a reference.
+bool ImplausibleElevation(std::optional<double> reference, double metres, double limit = plausibleChange);
+
+// What a new elevation of a point is compared with: its previous elevation;
+// for a point with none (the first epoch), the median of the elevations the
+// other points have in the same epoch (`median` then says so).
+struct PlausibilityReference
+{
+    double elevation = 0;
+    bool median = false;
+};
+std::optional<PlausibilityReference> ReferenceElevation(const ProjectSnapshot &snapshot, int cjNo, int cjdNo);
+// The median of `values` without one element equal to `except`, or none
+// when nothing is left.
+std::optional<double> MedianOfOthers(std::vector<double> values, double except);

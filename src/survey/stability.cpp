@@ -13,16 +13,6 @@
 
 namespace {
 
-// A setting that must be a positive number; its default otherwise.
-double positiveSetting(const SettingsStore &settings, const QString &key, double fallback)
-{
-    const auto stored = settings.readSetting(key);
-    if (!stored || !isNumeric(stored->trimmed()))
-        return fallback;
-    const double value = leadingNumber(*stored);
-    return std::isfinite(value) && value > 0 ? value : fallback;
-}
-
 // What a least-squares coefficient can differ from its exact value by
 // through rounding alone, relative to the data.
 constexpr double negligible = 1e-9;
