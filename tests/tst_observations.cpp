@@ -135,6 +135,7 @@ private slots:
     void failedWriteShowsWhatIsStored();
     void openBoxGoesToItsOwnEpoch();
     void everyWayOutOfABoxKeepsWhatWasTyped();
+    void aMissedEpochGoesInItsPlace();
     void typingReplacesTheSelection();
     void impossibleAndOutOfOrderDates();
     void wideFiguresElidedWithTheirTooltip();
@@ -765,6 +766,53 @@ void ObservationsTest::everyWayOutOfABoxKeepsWhatWasTyped()
     QCOMPARE(name, "J1");
 }
 
+void ObservationsTest::aMissedEpochGoesInItsPlace()
+{
+    // Epochs of 07-10 and 07-30, then the forgotten one of 07-20: in date
+    // order, the later epoch compared with it, its own elevations kept.
+    TestSession session;
+    QVERIFY(session.start());
+    MainWindow *window = session.window.get();
+    auto *list = control<QListWidget>(window, "List1");
+    auto *box = control<QLineEdit>(window, "Text4");
+    session.addEpoch("2018-07-10", "A", "1");
+    clickCell(window, 1, 1);
+    typeText(box, "10");
+    enter(box);
+    session.addEpoch("2018-07-30", "C", "3");
+    clickCell(window, 1, 2);
+    typeText(box, "9.998");
+    enter(box);
+    {
+        DialogWatcher watcher(window);
+        watcher.setMessageAnswer(QMessageBox::No);
+        session.addEpoch("2018-07-20", "B", "2");
+        QCOMPARE(watcher.seen().size(), 1);
+        QVERIFY2(watcher.seen()[0].text.contains(QStringLiteral("排在“A”（2018-07-10）之后、“C”（2018-07-30）之前")),
+                 qPrintable(watcher.seen()[0].text));
+        QCOMPARE(list->count(), 2); // "返回修改": nothing added
+    }
+    {
+        DialogWatcher watcher(window);
+        watcher.setMessageAnswer(QMessageBox::Yes);
+        click(window, "Command1");
+        QCOMPARE(watcher.seen().size(), 1);
+    }
+    QCOMPARE(list->count(), 3);
+    QCOMPARE(list->item(1)->text(), "1.B");
+    QCOMPARE(list->item(2)->text(), "2.C");
+    QCOMPARE(list->currentRow(), 1);
+    QCOMPARE(storedElevation(session.project, 2, 1), "9.998");
+    QCOMPARE(storedElevation(session.project, 1, 1), "none");
+    clickCell(window, 1, 2);
+    typeText(box, "9.999");
+    enter(box);
+    // C shows its settlement since B, over 10 days.
+    list->setCurrentRow(2);
+    QCOMPARE(cell(window, 1, 3), "-1.00");
+    QCOMPARE(cell(window, 1, 5), "-0.100");
+}
+
 void ObservationsTest::typingReplacesTheSelection()
 {
     TestSession session;
@@ -811,20 +859,24 @@ void ObservationsTest::impossibleAndOutOfOrderDates()
         QCOMPARE(list->count(), 1);
     }
     {
-        // Before the previous epoch: asked, and 否 keeps it out.
+        // Before the last epoch: asked, and "返回修改" keeps it out.
         DialogWatcher watcher(window);
         watcher.setMessageAnswer(QMessageBox::No);
         session.addEpoch("2018-07-01", "B", "2");
         QCOMPARE(watcher.seen().size(), 1);
-        QVERIFY(watcher.seen()[0].text.contains(QStringLiteral("早于上一次观测（A）的日期 2018-07-10")));
+        QVERIFY2(watcher.seen()[0].text.contains(QStringLiteral("早于最后一次观测“A”（2018-07-10）")),
+                 qPrintable(watcher.seen()[0].text));
+        QVERIFY(watcher.seen()[0].text.contains(QStringLiteral("成为首次观测")));
         QCOMPARE(list->count(), 1);
     }
     {
+        // "按日期插入": the first epoch now.
         DialogWatcher watcher(window);
         watcher.setMessageAnswer(QMessageBox::Yes);
         session.addEpoch("2018-07-01", "B", "2");
         QCOMPARE(watcher.seen().size(), 1);
         QCOMPARE(list->count(), 2);
+        QCOMPARE(list->item(0)->text(), "0.B");
     }
 }
 
@@ -1012,6 +1064,17 @@ void ObservationsTest::removingAnEpochAndAPoint()
     QCOMPARE(cell(window, 2, 4), "-20.00");
     QCOMPARE(storedElevation(session.project, 0, 1), "none");
     QCOMPARE(storedElevation(session.project, 1, 2), "9.98");
+
+    // Another program commits, the project is read again: nothing typed
+    // here for the removed or renumbered records is told as its change.
+    runPython(QStringLiteral("import sqlite3, sys\n"
+                             "c = sqlite3.connect(sys.argv[1])\n"
+                             "c.execute(\"INSERT INTO Sur3 VALUES (9, 'J9', 1, 'A')\")\n"
+                             "c.commit()"),
+              {session.project});
+    DialogWatcher watcher(window);
+    list->setCurrentRow(0);
+    QVERIFY2(watcher.seen().isEmpty(), qPrintable(watcher.seen().isEmpty() ? QString() : watcher.seen()[0].text));
 }
 
 QTEST_MAIN(ObservationsTest)

@@ -544,6 +544,21 @@ void ProjectDatabaseTest::removingAnEpochOrAPoint_data()
            "3:1=103.0 3:2=203.0|1.P 2.Q";
     QTest::addRow("a point") << "point" << 1 << true
                              << "0.A 1.B 2.C 3.D|0:2=200.0 1:2=201.0 2:2=202.0 3:2=203.0|2.Q";
+    // The reverse: an epoch entered late put in at its number, the later
+    // ones moved up with their elevations.
+    QTest::addRow("an epoch put in first")
+        << "insert" << 0 << true
+        << "0.X 1.A 2.B 3.C 4.D|1:1=100.0 1:2=200.0 2:1=101.0 2:2=201.0 3:1=102.0 3:2=202.0 "
+           "4:1=103.0 4:2=203.0|1.P 2.Q";
+    QTest::addRow("an epoch put in the middle")
+        << "insert" << 2 << true
+        << "0.A 1.B 2.X 3.C 4.D|0:1=100.0 0:2=200.0 1:1=101.0 1:2=201.0 3:1=102.0 3:2=202.0 "
+           "4:1=103.0 4:2=203.0|1.P 2.Q";
+    // The loader's bound holds for every writer.
+    QTest::addRow("an elevation of 2e9 m")
+        << "elevation" << 1 << false
+        << "0.A 1.B 2.C 3.D|0:1=100.0 0:2=200.0 1:1=101.0 1:2=201.0 2:1=102.0 2:2=202.0 "
+           "3:1=103.0 3:2=203.0|1.P 2.Q";
 }
 
 void ProjectDatabaseTest::removingAnEpochOrAPoint()
@@ -567,7 +582,11 @@ void ProjectDatabaseTest::removingAnEpochOrAPoint()
                 QVERIFY(project.setElevation(k, j, 100.0 * j + k));
         }
         const Result<void> done =
-            what == QLatin1String("epoch") ? project.deleteEpoch(number) : project.deletePoint(number);
+            what == QLatin1String("epoch")    ? project.deleteEpoch(number)
+            : what == QLatin1String("insert") ? project.insertEpoch({number, QStringLiteral("2017-12-31"),
+                                                                     QStringLiteral("X"), QStringLiteral("1")})
+            : what == QLatin1String("elevation") ? project.setElevation(1, number, 2e9)
+                                                 : project.deletePoint(number);
         QCOMPARE(done.ok(), removed);
     }
     // Read by another program from the file.

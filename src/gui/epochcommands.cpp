@@ -86,7 +86,12 @@ void EpochCommands::removeEpoch(int cjNo)
     }
     // The list anew; the epoch shown stays shown under its new number, and
     // in place of the removed one the epoch that took its number.
-    const int show = shown > cjNo ? shown - 1 : shown;
+    refillList(shown > cjNo ? shown - 1 : shown);
+    selectEpoch();
+}
+
+void EpochCommands::refillList(int show)
+{
     {
         const QSignalBlocker blocker(m_w.list);
         m_w.list->clear();
@@ -105,7 +110,6 @@ void EpochCommands::removeEpoch(int cjNo)
         m_session.setCurrentEpoch(-1);
         m_w.modify->setEnabled(false);
     }
-    selectEpoch();
 }
 
 bool EpochCommands::eventFilter(QObject *watched, QEvent *event)
@@ -208,7 +212,7 @@ void EpochCommands::selectEpoch()
     m_session.announceEpochShown();
 }
 
-bool EpochCommands::acceptableDate(const QString &date, int exceptEpoch)
+bool EpochCommands::acceptableDate(const QString &date, int exceptEpoch, std::optional<int> *insertAt)
 {
     if (!isTypeableDate(date)) {
         focusBox(m_w.date);
@@ -240,6 +244,31 @@ bool EpochCommands::acceptableDate(const QString &date, int exceptEpoch)
     const Epoch *next = exceptEpoch >= 0 && place >= 0 && place + 1 < snapshot.epochCount()
                             ? &snapshot.epochs()[size_t(place + 1)]
                             : nullptr;
+    // A new epoch dated before the last one is a campaign entered late: it
+    // goes in its place in date order, compared with its true neighbours.
+    if (insertAt && previous && exceptEpoch < 0) {
+        if (const auto last = calendarDate(previous->date); last && *day < *last) {
+            const int place = m_session.placeByDate(date);
+            const Epoch *after = snapshot.epochByNumber(place);
+            const Epoch *before = snapshot.epochByNumber(place - 1);
+            QString where = before ? QStringLiteral("排在“%1”（%2）之后、“%3”（%4）之前")
+                                         .arg(before->name, before->date, after->name, after->date)
+                                   : QStringLiteral("排在“%1”（%2）之前，成为首次观测").arg(after->name, after->date);
+            const int answer =
+                askChoice(m_w.window,
+                          QStringLiteral("观测日期 %1 早于最后一次观测“%2”（%3）。\n"
+                                         "按日期插入：本次观测%4，以后各次观测的次序号依次加一，"
+                                         "沉降与速率都与它前后的观测相比。")
+                              .arg(date, previous->name, previous->date, where),
+                          {QStringLiteral("按日期插入"), QStringLiteral("返回修改")}, 0);
+            if (answer != 0) {
+                focusBox(m_w.date);
+                return false;
+            }
+            *insertAt = place;
+            return true;
+        }
+    }
     QString question;
     if (const auto before = previous ? calendarDate(previous->date) : std::nullopt;
         before && *day < *before)
@@ -287,8 +316,18 @@ void EpochCommands::newObservation()
     const QString layers = m_w.layers->text();
     if (date.isEmpty() || name.isEmpty() || layers.isEmpty())
         return;
-    if (!acceptableDate(date, -1) || !acceptableName(name, -1))
+    std::optional<int> insertAt;
+    if (!acceptableDate(date, -1, &insertAt) || !acceptableName(name, -1))
         return;
+    if (insertAt) {
+        if (auto inserted = m_session.insertEpoch(*insertAt, date, name, layers); !inserted) {
+            reportWriteFailure(m_w.window, m_session.projectPath(), inserted.error());
+            return;
+        }
+        refillList(*insertAt);
+        selectEpoch();
+        return;
+    }
     const auto number = m_session.addEpoch(date, name, layers);
     if (!number) {
         reportWriteFailure(m_w.window, m_session.projectPath(), number.error());

@@ -1,6 +1,8 @@
 #pragma once
 
 #include <QObject>
+
+#include <optional>
 #include <QString>
 
 class QLineEdit;
@@ -50,7 +52,11 @@ private:
     // The checks a date and a name must pass before either is written:
     // pasted text the keys could not have typed is refused (the box takes
     // the focus), and so is a date or name another epoch has.
-    bool acceptableDate(const QString &date, int exceptEpoch);
+    // A new epoch's date before the last epoch's is asked about: "按日期插入"
+    // sets `insertAt` to the number it takes in date order.
+    bool acceptableDate(const QString &date, int exceptEpoch, std::optional<int> *insertAt = nullptr);
+    // The list anew from the snapshot, epoch `show` selected (or the last).
+    void refillList(int show);
     bool acceptableName(const QString &name, int exceptEpoch);
     void remember();
 

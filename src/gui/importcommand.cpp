@@ -11,8 +11,6 @@
 #include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
-#include <QMessageBox>
-#include <QPushButton>
 
 namespace {
 const QString title = QStringLiteral("调入数据");
@@ -45,17 +43,11 @@ bool implausibleAnswered(QWidget *window, ImportPlan &plan, const QString &title
     QString text = QStringLiteral("%1 行高程变化异常：\n%2").arg(odd.size()).arg(odd.mid(0, listed).join(QLatin1Char('\n')));
     if (odd.size() > listed)
         text += QStringLiteral("\n等");
-    QMessageBox box(QMessageBox::Warning, title, text, QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel,
-                    window);
-    box.button(QMessageBox::Yes)->setText(QStringLiteral("仍然写入"));
-    box.button(QMessageBox::No)->setText(QStringLiteral("跳过这些行"));
-    box.button(QMessageBox::Cancel)->setText(QStringLiteral("取消"));
-    box.setDefaultButton(QMessageBox::Cancel);
-    box.setEscapeButton(QMessageBox::Cancel);
-    const int answer = box.exec();
-    if (answer == QMessageBox::No)
+    const int answer = askChoice(
+        window, text, {QStringLiteral("仍然写入"), QStringLiteral("跳过这些行"), QStringLiteral("取消")}, 2, title);
+    if (answer == 1)
         skipImplausible(plan);
-    return answer == QMessageBox::Yes || answer == QMessageBox::No;
+    return answer < 2;
 }
 
 bool replacingAnswered(QWidget *window, const ImportPlan &plan, const QString &verb,

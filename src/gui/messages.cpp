@@ -10,6 +10,8 @@
 #include <QWidget>
 #include <QWindow>
 
+#include <algorithm>
+
 QSize outerSize(const QWidget *window)
 {
     return window->windowHandle() ? window->frameGeometry().size() : window->size();
@@ -58,6 +60,25 @@ bool askYesNo(QWidget *window, const QString &text, const QString &title, Answer
     const bool yes = box.exec() == QMessageBox::Yes;
     moveBack(window);
     return yes;
+}
+
+int askChoice(QWidget *window, const QString &text, const QStringList &choices, int preset,
+              const QString &title)
+{
+    const QMessageBox::StandardButton buttons[] = {QMessageBox::Yes, QMessageBox::No, QMessageBox::Cancel};
+    const int count = std::clamp(int(choices.size()), 2, 3);
+    moveAside(window);
+    QMessageBox box(QMessageBox::Question, title, text, QMessageBox::NoButton, window);
+    for (int i = 0; i < count; ++i)
+        box.addButton(buttons[i])->setText(choices.value(i));
+    box.setDefaultButton(buttons[std::clamp(preset, 0, count - 1)]);
+    box.setEscapeButton(buttons[count - 1]);
+    const int answer = box.exec();
+    moveBack(window);
+    for (int i = 0; i < count; ++i)
+        if (answer == buttons[i])
+            return i;
+    return count - 1;
 }
 
 void reportWriteFailure(QWidget *window, const QString &projectPath, const QString &reason)

@@ -21,6 +21,11 @@ void showMessage(QWidget *window, const QString &text,
 enum class Answer { Yes, No };
 bool askYesNo(QWidget *window, const QString &text,
               const QString &title = QStringLiteral("Sedimetra"), Answer preset = Answer::No);
+// A question with two or three answers named by `choices` (the Yes, No and
+// Cancel buttons of the box, so named), `preset` the one Enter gives; Esc
+// gives the last. Returns the index of the answer.
+int askChoice(QWidget *window, const QString &text, const QStringList &choices, int preset,
+              const QString &title = QStringLiteral("Sedimetra"));
 
 // The main window moved aside (its left edge 300 twips from the screen's
 // right edge) while a box or a pick is up, and back to its place beside the

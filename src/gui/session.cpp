@@ -158,6 +158,27 @@ Result<int> Session::addEpoch(const QString &date, const QString &name, const QS
     return *number;
 }
 
+int Session::placeByDate(const QString &date) const
+{
+    const auto day = calendarDate(date);
+    for (const Epoch &epoch : m_snapshot.epochs())
+        if (const auto other = calendarDate(epoch.date); day && other && *other > *day)
+            return epoch.cjNo;
+    return m_snapshot.epochCount() > 0 ? m_snapshot.epochs().back().cjNo + 1 : 0;
+}
+
+Result<void> Session::insertEpoch(int cjNo, const QString &date, const QString &name, const QString &layers)
+{
+    if (auto inserted = m_project->insertEpoch({cjNo, date, name, layers}); !inserted)
+        return inserted;
+    // What was typed here follows its epoch to its new number.
+    std::map<std::pair<int, int>, std::optional<double>> moved;
+    for (const auto &[key, typed] : m_typed)
+        moved[{key.first >= cjNo ? key.first + 1 : key.first, key.second}] = typed;
+    m_typed = std::move(moved);
+    return readSnapshot();
+}
+
 Result<void> Session::updateEpoch(const Epoch &epoch)
 {
     if (auto updated = m_project->updateEpoch(epoch); !updated)
@@ -170,6 +191,13 @@ Result<void> Session::removeEpoch(int cjNo)
 {
     if (auto removed = m_project->deleteEpoch(cjNo); !removed)
         return removed;
+    // What was typed for the removed epoch goes with it; for the later ones
+    // it follows them to their new numbers.
+    std::map<std::pair<int, int>, std::optional<double>> kept;
+    for (const auto &[key, typed] : m_typed)
+        if (key.first != cjNo)
+            kept[{key.first > cjNo ? key.first - 1 : key.first, key.second}] = typed;
+    m_typed = std::move(kept);
     return readSnapshot();
 }
 
@@ -177,6 +205,7 @@ Result<void> Session::removePoint(int cjdNo)
 {
     if (auto removed = m_project->deletePoint(cjdNo); !removed)
         return removed;
+    std::erase_if(m_typed, [cjdNo](const auto &entry) { return entry.first.second == cjdNo; });
     return readSnapshot();
 }
 

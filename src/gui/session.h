@@ -77,6 +77,12 @@ public:
     Result<void> namePoint(int cjdNo, const QString &name);
     // Adds an epoch with the next number, which is returned.
     Result<int> addEpoch(const QString &date, const QString &name, const QString &layers);
+    // Where an epoch of that date goes in date order: the number it takes
+    // (the later epochs move up by one), or the next number at the end.
+    int placeByDate(const QString &date) const;
+    // Puts a new epoch in at number `cjNo` (placeByDate), moving the later
+    // ones up, in one transaction; reads the project again.
+    Result<void> insertEpoch(int cjNo, const QString &date, const QString &name, const QString &layers);
     Result<void> updateEpoch(const Epoch &epoch);
     // Removes an epoch (later ones move down by one number) or a point, each
     // with its elevations in one transaction, and reads the project again.

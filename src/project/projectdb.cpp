@@ -508,6 +508,27 @@ Result<void> ProjectDatabase::deleteEpoch(int cjNo)
     });
 }
 
+Result<void> ProjectDatabase::insertEpoch(const Epoch &epoch)
+{
+    if (auto writable = checkWritable(); !writable)
+        return writable;
+    return inTransaction([&]() -> Result<void> {
+        // Up by one through negative numbers, as deleteEpoch moves them down.
+        for (const char *table : {"Sur1", "Sur2"}) {
+            for (const char *step : {"SET CjNo = -CjNo - 1 WHERE CjNo >= ?", "SET CjNo = -CjNo WHERE CjNo < 0"}) {
+                QSqlQuery move(m_db);
+                if (!move.prepare(QStringLiteral("UPDATE %1 %2").arg(QLatin1String(table), QLatin1String(step))))
+                    return fail(move.lastError().text());
+                if (QLatin1String(step).contains(QLatin1Char('?')))
+                    move.bindValue(0, epoch.cjNo);
+                if (auto ran = run(move); !ran)
+                    return ran;
+            }
+        }
+        return addEpoch(epoch);
+    });
+}
+
 Result<std::optional<double>> ProjectDatabase::elevation(int cjNo, int cjdNo)
 {
     QSqlQuery &query =
@@ -522,8 +543,10 @@ Result<void> ProjectDatabase::setElevation(int cjNo, int cjdNo, double metres)
 {
     if (auto writable = checkWritable(); !writable)
         return writable;
-    if (!std::isfinite(metres))
-        return fail(QStringLiteral("高程 %1 不是有限的数，未保存").arg(metres));
+    if (!usableElevation(metres))
+        return fail(QStringLiteral("高程 %1 不是有效的高程（须为有限的数，绝对值小于 %2 m），未保存")
+                        .arg(metres, 0, 'g', 6)
+                        .arg(maxElevation, 0, 'g', 6));
     if (m_server) {
         // One statement: of two programs writing the same record at once,
         // the later commit's value stays, and neither fails.
@@ -796,3 +819,7 @@ std::map<QString, QString> effectiveHeaderFields(const SettingsStore &settings,
     return fields;
 }
 
+bool usableElevation(double metres)
+{
+    return std::isfinite(metres) && std::fabs(metres) < maxElevation;
+}

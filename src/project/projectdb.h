@@ -15,6 +15,13 @@
 #include <vector>
 
 // One observation epoch, a row of Sur1.
+// Elevations beyond a billion metres are no measurement (and would overflow
+// the settlements worked out from them).
+constexpr double maxElevation = 1e9;
+// A finite elevation within that bound: what may be stored, shown and
+// drawn; the one bound of every writer and of the loader.
+bool usableElevation(double metres);
+
 struct Epoch
 {
     int cjNo = 0;
@@ -114,6 +121,10 @@ public:
     // later epoch moves down by one number, with its elevations, so that
     // the numbers stay continuous.
     Result<void> deleteEpoch(int cjNo);
+    // Puts `epoch` in at its number, in one transaction: the epoch that had
+    // the number and every later one move up by one, with their elevations
+    // (the reverse of deleteEpoch).
+    Result<void> insertEpoch(const Epoch &epoch);
 
     // Elevations (Sur2), in metres.
     Result<std::optional<double>> elevation(int cjNo, int cjdNo);

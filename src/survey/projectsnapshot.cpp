@@ -137,11 +137,6 @@ void ProjectSnapshot::setEpoch(const Epoch &epoch)
                      absent);
 }
 
-bool usableElevation(double metres)
-{
-    return std::isfinite(metres) && std::fabs(metres) < maxElevation;
-}
-
 Result<ProjectSnapshot> ProjectSnapshot::fromRecords(std::vector<Epoch> epochs, std::vector<Point> points,
                                              const std::vector<Elevation> &elevations,
                                              std::vector<std::pair<int, Rgb>> colours)

@@ -16,12 +16,6 @@
 #include <optional>
 #include <vector>
 
-// Elevations beyond a billion metres are no measurement (and would overflow
-// the settlements worked out from them).
-constexpr double maxElevation = 1e9;
-// A finite elevation within that bound: what may be stored, shown and drawn.
-bool usableElevation(double metres);
-
 // The whole project read once: what the grid, the preview, the curve sheets
 // and the results table are made from. Epochs in CjNo order with their dates
 // read once, points with name, colour and mark, every elevation H(k, j) in a
