@@ -167,12 +167,12 @@ class CurveSheets(unittest.TestCase):
         self.assertEqual(len(marks), 3)  # legend and the two later vertices
         self.assertIn("菱形", [b.name for b in doc.blocks])
 
-        # Point 3 starts at the origin although first seen in epoch 1.
+        # Point 3, first seen in epoch 1, starts there (10 days) at 0.
         j3 = [p for p in msp.query("LWPOLYLINE") if p.dxf.layer == "沉_J3" and len(p) > 2]
         self.assertEqual(len(j3), 0)  # two records: the legend line and a two-vertex curve
         j3 = [p for p in msp.query("LWPOLYLINE") if p.dxf.layer == "沉_J3"]
         curve3 = [tuple(v[:2]) for v in j3[-1].get_points()]
-        self.assertTrue(close(curve3[0], (100 + 420 + 60, oy)))  # sheet 2, beside sheet 1
+        self.assertTrue(close(curve3[0], (100 + 420 + 60 + 10 * kt, oy)))  # sheet 2, beside sheet 1
         self.assertTrue(close(curve3[1], (100 + 420 + 60 + 40 * kt, oy - 1 * kc)))
 
         # Legend labels: rows 5 apart from the legend position.

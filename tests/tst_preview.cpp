@@ -144,10 +144,12 @@ void PreviewTest::settlementCurves()
     QCOMPARE(curves[0].points[1], QPointF(1, 0));
     QCOMPARE(curves[0].points[2].x(), 10.0);
     QVERIFY(qAbs(curves[0].points[3].y() + 3) < 1e-6);
-    // Point 2: no colour, so black; its curve measures from its own first elevation.
+    // Point 2: no colour, so black; its curve starts at its own first
+    // observation (day 10), at 0, not at the origin.
     QCOMPARE(curves[1].colour, QColor(Qt::black));
-    QCOMPARE(curves[1].points[1], QPointF(10, 0));
-    QVERIFY(qAbs(curves[1].points[2].y() + 2) < 1e-6);
+    QCOMPARE(curves[1].points.size(), size_t(2));
+    QCOMPARE(curves[1].points[0], QPointF(10, 0));
+    QVERIFY(qAbs(curves[1].points[1].y() + 2) < 1e-6);
     QCOMPARE(curves[2].points.size(), size_t(2));
     QVERIFY(::settlementCurves(snapshotOf(Records{data.epochs, {}, {}, {}}), 15).empty());
 }

@@ -72,15 +72,8 @@ AxisRanges dataExtents(const ProjectSnapshot &snapshot, CurveKind kind, int poin
             const int column = snapshot.columnOf(n);
             if (column < 0)
                 continue;
-            std::optional<double> first;
-            for (int e = 0; e < snapshot.epochCount(); ++e) {
-                const double h = snapshot.at(e, column);
-                if (!ProjectSnapshot::present(h))
-                    continue;
-                if (!first)
-                    first = h;
-                extents.curve = std::max(extents.curve, (*first - h) * 1000);
-            }
+            for (const CurvePoint &p : SettlementCurve(snapshot, column))
+                extents.curve = std::max(extents.curve, -p.mm);
         }
         extents.aux = mostFloors(snapshot);
         break;

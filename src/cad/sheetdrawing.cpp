@@ -239,20 +239,12 @@ void DrawPointCurve(CadInterface &cad, const ProjectSnapshot &snapshot, int poin
     if (column < 0)
         return;
     PolylineBuilder curve(cad);
-    std::optional<double> h0;
     int l = 0;
-    for (int e = 0; e < snapshot.epochCount(); ++e) {
-        const double h = snapshot.at(e, column);
-        if (!ProjectSnapshot::present(h))
-            continue;
+    for (const CurvePoint &p : SettlementCurve(snapshot, column)) {
         ++l;
-        if (!h0)
-            h0 = h;
-        CadPoint vertex = o;
-        if (l >= 2) {
-            const double mm = (h - *h0) * 1000;
-            vertex = {o.x + snapshot.daysSinceFirst(e) * scales.time, o.y + mm * scales.curve};
-        }
+        // The first epoch's elevation at the sheet's origin; a point first
+        // observed later starts at its own first observation.
+        const CadPoint vertex = p.epoch == 0 ? o : CadPoint{o.x + p.day * scales.time, o.y + p.mm * scales.curve};
         curve.add(vertex);
         curve.update();
         if (l >= 2)

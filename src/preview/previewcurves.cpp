@@ -40,11 +40,6 @@ std::vector<Polyline> settlementCurves(const ProjectSnapshot &snapshot, int poin
     if (snapshot.epochs().empty() || !snapshot.hasElevations())
         return curves;
     const std::vector<int> &numbers = snapshot.pointNumbers();
-    const int epochs = snapshot.epochCount();
-    std::vector<int> days(static_cast<size_t>(epochs));
-    for (int e = 0; e < epochs; ++e)
-        days[size_t(e)] = snapshot.daysSinceFirst(e);
-
     for (size_t c = 0; c < numbers.size(); ++c) {
         const int n = numbers[c];
         if (n < 1 || n > pointCount || !snapshot.isObserved(n))
@@ -54,17 +49,13 @@ std::vector<Polyline> settlementCurves(const ProjectSnapshot &snapshot, int poin
         if (const Point *point = snapshot.point(n))
             if (const auto rgb = snapshot.colour(point->aci))
                 curve.colour = QColor(rgb->r, rgb->g, rgb->b);
-        curve.points.reserve(size_t(epochs) + 1);
-        curve.points.emplace_back(0, 0);
-        std::optional<double> h0;
-        for (int e = 0; e < epochs; ++e) {
-            const double h = snapshot.at(e, int(c));
-            if (!ProjectSnapshot::present(h))
-                continue;
-            if (!h0)
-                h0 = h;
-            curve.points.emplace_back(days[size_t(e)], (h - *h0) * 1000);
-        }
+        // From the origin for a point observed from the first epoch; a point
+        // first observed later starts where it was first observed.
+        const std::vector<CurvePoint> series = SettlementCurve(snapshot, int(c));
+        if (!series.empty() && series.front().epoch == 0)
+            curve.points.emplace_back(0, 0);
+        for (const CurvePoint &p : series)
+            curve.points.emplace_back(p.day, p.mm);
         curves.push_back(std::move(curve));
     }
     return curves;

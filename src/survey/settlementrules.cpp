@@ -93,6 +93,21 @@ std::optional<double> PreviousElevation(const ProjectSnapshot &snapshot, int cjN
     return std::nullopt;
 }
 
+std::vector<CurvePoint> SettlementCurve(const ProjectSnapshot &snapshot, int column)
+{
+    std::vector<CurvePoint> curve;
+    std::optional<double> first;
+    for (int e = 0; e < snapshot.epochCount(); ++e) {
+        const double h = snapshot.at(e, column);
+        if (!ProjectSnapshot::present(h))
+            continue;
+        if (!first)
+            first = h;
+        curve.push_back({e, snapshot.daysSinceFirst(e), (h - *first) * 1000});
+    }
+    return curve;
+}
+
 double ChangeLimit(const SettingsStore &settings)
 {
     return positiveSetting(settings, SettingKey::ChangeLimit, plausibleChange * 1000) / 1000;

@@ -55,6 +55,19 @@ double ChangeLimit(const SettingsStore &settings);
 // reverse). Never without a reference.
 bool ImplausibleElevation(std::optional<double> reference, double metres, double limit = plausibleChange);
 
+// A point's settlement curve: for each epoch where the point (the
+// snapshot's column) has an elevation, the days since the first epoch and
+// its change in mm from its own first elevation. It starts at the point's
+// first observation, at 0, as the results table does: a point first
+// observed late is not drawn flat from the first epoch.
+struct CurvePoint
+{
+    int epoch = 0; // index in the snapshot
+    int day = 0;
+    double mm = 0;
+};
+std::vector<CurvePoint> SettlementCurve(const ProjectSnapshot &snapshot, int column);
+
 // What a new elevation of a point is compared with: its previous elevation;
 // for a point with none (the first epoch), the median of the elevations the
 // other points have in the same epoch (`median` then says so).
