@@ -1,6 +1,7 @@
 #include "gui/stabilitydialog.h"
 
 #include "base/outputguard.h"
+#include "base/programfiles.h"
 #include "base/savefile.h"
 #include "base/settings.h"
 #include "base/textnumber.h"
@@ -20,11 +21,12 @@
 #include <QLegendMarker>
 #include <QLineSeries>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QSpinBox>
 #include <QSplitter>
 #include <QTableWidget>
-#include <QValueAxis>
 #include <QVBoxLayout>
+#include <QValueAxis>
 
 #include <cmath>
 #include <functional>
@@ -316,15 +318,20 @@ void StabilityDialog::exportChartAsked()
     const int row = m_table->currentRow();
     if (row < 0 || row >= int(m_analysis.points.size()))
         return;
-    const QFileInfo project(m_session.projectPath());
+    // Beside the project, or for a server project in the session's output
+    // folder: never a path made of the address.
+    static const QRegularExpression unsafe(QStringLiteral("[\\\\/:*?\"<>|\\x00-\\x1f]"));
+    QString pointName = m_analysis.points[size_t(row)].name;
+    pointName.replace(unsafe, QStringLiteral("_"));
+    const QFileInfo proposed(m_session.outputPath(
+        outputPathOf(m_session.projectPath(), QLatin1Char('_') + pointName + QStringLiteral(".png"))));
     QFileDialog dialog(this, QStringLiteral("导出沉降曲线图片"));
     dialog.setOption(QFileDialog::DontUseNativeDialog);
     dialog.setAcceptMode(QFileDialog::AcceptSave);
     dialog.setNameFilter(QStringLiteral("PNG 图片 (*.png)"));
     dialog.setDefaultSuffix(QStringLiteral("png"));
-    dialog.setDirectory(project.absolutePath());
-    dialog.selectFile(QStringLiteral("%1_%2.png")
-                          .arg(project.completeBaseName(), m_analysis.points[size_t(row)].name));
+    dialog.setDirectory(proposed.absolutePath());
+    dialog.selectFile(proposed.fileName());
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().value(0).isEmpty())
         return;
     const QString path = dialog.selectedFiles().value(0);

@@ -99,16 +99,22 @@ RecordDigest digestOf(const ProjectRecords &records)
     for (const Point &p : records.points)
         hash.addData(
             QStringLiteral("P|%1|%2|%3|%4\n").arg(p.cjdNo).arg(p.name).arg(p.aci).arg(p.mark).toUtf8());
-    for (const Elevation &e : records.elevations)
+    int elevations = 0;
+    for (const Elevation &e : records.elevations) {
+        // A record without a height is no measurement: not carried, not counted.
+        if (std::isnan(e.pointH))
+            continue;
+        ++elevations;
         hash.addData(QStringLiteral("H|%1|%2|%3\n")
                          .arg(e.cjNo)
                          .arg(e.cjdNo)
                          .arg(QString::number(e.pointH, 'g', 17))
                          .toUtf8());
+    }
     for (const auto &[name, value] : records.fields)
         hash.addData(QStringLiteral("F|%1|%2\n").arg(name, value).toUtf8());
-    return RecordDigest{int(records.epochs.size()), int(records.points.size()),
-                        int(records.elevations.size()), int(records.fields.size()),
+    return RecordDigest{int(records.epochs.size()), int(records.points.size()), elevations,
+                        int(records.fields.size()),
                         hash.result().toHex()};
 }
 
@@ -202,6 +208,37 @@ QString shownProjectPath(const QString &path)
     return address ? displayUrl(*address) : QStringLiteral("postgresql://…");
 }
 
+namespace {
+
+QString connectionFailure(const QString &libpqText, const ServerAddress &address)
+{
+    // The causes a surveyor can act on, in the window's language; libpq's
+    // own words only for what is not among them (never with the password).
+    const struct
+    {
+        const char *says;
+        QString cause;
+    } causes[] = {
+        {"password authentication failed", QStringLiteral("用户 %1 的密码不对").arg(address.user)},
+        {"no password supplied", QStringLiteral("服务器要求密码，但没有给出（请在密码框、PGPASSWORD 或 ~/.pgpass 中给出）")},
+        {"does not exist", QStringLiteral("服务器上没有这个数据库或用户（数据库 %1，用户 %2）").arg(address.database, address.user)},
+        {"no pg_hba.conf entry", QStringLiteral("服务器不允许这台计算机或这个用户连接（pg_hba.conf）")},
+        {"Connection refused", QStringLiteral("服务器 %1:%2 没有在运行，或端口不对").arg(address.host).arg(address.port)},
+        {"could not translate host name", QStringLiteral("找不到主机 %1").arg(address.host)},
+        {"timeout expired", QStringLiteral("在 10 秒内没有连上服务器 %1").arg(address.host)},
+        {"No route to host", QStringLiteral("到主机 %1 的网络不通").arg(address.host)},
+    };
+    for (const auto &known : causes)
+        if (libpqText.contains(QLatin1String(known.says), Qt::CaseInsensitive))
+            return known.cause;
+    QString reason = libpqText.simplified();
+    if (!address.password.isEmpty())
+        reason.replace(address.password, QStringLiteral("***"));
+    return reason;
+}
+
+} // namespace
+
 Result<QSqlDatabase> connectToServer(const ServerAddress &address, const QString &connection)
 {
     if (!QSqlDatabase::isDriverAvailable(QStringLiteral("QPSQL")))
@@ -214,9 +251,7 @@ Result<QSqlDatabase> connectToServer(const ServerAddress &address, const QString
     db.setPassword(address.password);
     db.setConnectOptions(QStringLiteral("connect_timeout=10;application_name=sedimetra"));
     if (!db.open()) {
-        QString reason = db.lastError().text();
-        if (!address.password.isEmpty())
-            reason.replace(address.password, QStringLiteral("***"));
+        const QString reason = connectionFailure(db.lastError().text(), address);
         db = QSqlDatabase();
         QSqlDatabase::removeDatabase(connection);
         return fail(QStringLiteral("无法连接服务器 %1：%2").arg(displayUrl(address), reason));
@@ -241,6 +276,61 @@ Result<QStringList> listServerProjects(const ServerAddress &address)
     return names;
 }
 
+namespace {
+
+// The change counter of every project: once per statement that changes
+// rows of a project, whoever makes it (the program, or plain SQL), each
+// project whose rows the statement touched counts a change; the session
+// counts those of its own project (sedimetra.project) as its own, so that it
+// never reloads for its own writes. Both go back with a rollback. Made anew
+// by every `server init`, so an older server gets it too.
+QStringList changeCounting()
+{
+    QStringList statements{QStringLiteral(
+        "CREATE OR REPLACE FUNCTION sedimetra.count_change() RETURNS trigger LANGUAGE plpgsql AS $$\n"
+        "DECLARE\n"
+        "  own integer := nullif(current_setting('sedimetra.project', true), '')::integer;\n"
+        "  touched integer[];\n"
+        "BEGIN\n"
+        "  IF TG_OP = 'INSERT' THEN\n"
+        "    SELECT array_agg(DISTINCT project_id) INTO touched FROM new_rows;\n"
+        "  ELSIF TG_OP = 'DELETE' THEN\n"
+        "    SELECT array_agg(DISTINCT project_id) INTO touched FROM old_rows;\n"
+        "  ELSE\n"
+        "    SELECT array_agg(DISTINCT project_id) INTO touched\n"
+        "      FROM (SELECT project_id FROM new_rows UNION SELECT project_id FROM old_rows) r;\n"
+        "  END IF;\n"
+        "  IF touched IS NULL THEN\n"
+        "    RETURN NULL;\n"
+        "  END IF;\n"
+        "  UPDATE sedimetra.projects SET change_seq = change_seq + 1 WHERE id = ANY (touched);\n"
+        "  IF own = ANY (touched) THEN\n"
+        "    PERFORM set_config('sedimetra.own_changes', (coalesce(nullif(current_setting("
+        "'sedimetra.own_changes', true), ''), '0')::bigint + 1)::text, false);\n"
+        "  END IF;\n"
+        "  RETURN NULL;\n"
+        "END $$")};
+    const std::pair<const char *, const char *> tables[] = {
+        {"sur1", "sur1"}, {"sur2", "sur2"}, {"sur3", "sur3"}, {"header", "header_fields"}};
+    for (const auto &[prefix, table] : tables) {
+        const QString name = QLatin1String(prefix), on = QStringLiteral("sedimetra.") + QLatin1String(table);
+        statements << QStringLiteral("DROP TRIGGER IF EXISTS %1_changed ON %2").arg(name, on);
+        const std::pair<const char *, const char *> events[] = {
+            {"inserted", "INSERT ON %1 REFERENCING NEW TABLE AS new_rows"},
+            {"updated", "UPDATE ON %1 REFERENCING OLD TABLE AS old_rows NEW TABLE AS new_rows"},
+            {"deleted", "DELETE ON %1 REFERENCING OLD TABLE AS old_rows"}};
+        for (const auto &[suffix, event] : events) {
+            statements << QStringLiteral("DROP TRIGGER IF EXISTS %1_%2 ON %3").arg(name, QLatin1String(suffix), on);
+            statements << QStringLiteral("CREATE TRIGGER %1_%2 AFTER %3 FOR EACH STATEMENT "
+                                         "EXECUTE FUNCTION sedimetra.count_change()")
+                              .arg(name, QLatin1String(suffix), QString::fromLatin1(event).arg(on));
+        }
+    }
+    return statements;
+}
+
+} // namespace
+
 Result<QString> initialiseServer(const ServerAddress &address, const QString &templatePath)
 {
     Connection server;
@@ -254,10 +344,21 @@ Result<QString> initialiseServer(const ServerAddress &address, const QString &te
                 "SELECT version FROM sedimetra.schema_version ORDER BY version DESC LIMIT 1"))
             && existing.next()) {
             const int version = existing.value(0).toInt();
-            if (version == serverSchemaVersion)
-                return QStringLiteral("服务器 %1 的沉降工程库已是第 %2 版，未作修改。")
+            if (version == serverSchemaVersion) {
+                // The tables stay; the change counter is made anew.
+                existing.finish();
+                if (!server.db.transaction())
+                    return fail(server.db.lastError().text());
+                if (auto counted = runAll(server.db, changeCounting()); !counted) {
+                    server.db.rollback();
+                    return counted.failure();
+                }
+                if (!server.db.commit())
+                    return fail(server.db.lastError().text());
+                return QStringLiteral("服务器 %1 的沉降工程库已是第 %2 版，表未作修改；变更计数已更新。")
                     .arg(displayUrl(address))
                     .arg(version);
+            }
             return fail(QStringLiteral("服务器 %1 的沉降工程库是第 %2 版，本程序只认第 %3 版")
                             .arg(displayUrl(address))
                             .arg(version)
@@ -291,28 +392,6 @@ Result<QString> initialiseServer(const ServerAddress &address, const QString &te
                        "pointname text, aci integer, mark text, PRIMARY KEY (project_id, cjdno))"),
         QStringLiteral("CREATE TABLE sedimetra.acirgb (aci_color integer PRIMARY KEY, "
                        "rgb_r integer NOT NULL, rgb_g integer NOT NULL, rgb_b integer NOT NULL)"),
-        // Once per statement that changes a project's records: the project
-        // the session works on (sedimetra.project) counts a change, and the
-        // session counts it as its own, so that it never reloads for its
-        // own writes. Both go back with a rollback.
-        QStringLiteral(
-            "CREATE FUNCTION sedimetra.count_change() RETURNS trigger LANGUAGE plpgsql AS $$\n"
-            "BEGIN\n"
-            "  UPDATE sedimetra.projects SET change_seq = change_seq + 1\n"
-            "   WHERE id = nullif(current_setting('sedimetra.project', true), '')::integer;\n"
-            "  PERFORM set_config('sedimetra.own_changes', (coalesce(nullif(current_setting("
-            "'sedimetra.own_changes', true), ''), '0')::bigint + 1)::text, false);\n"
-            "  RETURN NULL;\n"
-            "END $$"),
-        QStringLiteral("CREATE TRIGGER sur1_changed AFTER INSERT OR UPDATE OR DELETE ON "
-                       "sedimetra.sur1 FOR EACH STATEMENT EXECUTE FUNCTION sedimetra.count_change()"),
-        QStringLiteral("CREATE TRIGGER sur2_changed AFTER INSERT OR UPDATE OR DELETE ON "
-                       "sedimetra.sur2 FOR EACH STATEMENT EXECUTE FUNCTION sedimetra.count_change()"),
-        QStringLiteral("CREATE TRIGGER sur3_changed AFTER INSERT OR UPDATE OR DELETE ON "
-                       "sedimetra.sur3 FOR EACH STATEMENT EXECUTE FUNCTION sedimetra.count_change()"),
-        QStringLiteral("CREATE TRIGGER header_changed AFTER INSERT OR UPDATE OR DELETE ON "
-                       "sedimetra.header_fields FOR EACH STATEMENT "
-                       "EXECUTE FUNCTION sedimetra.count_change()"),
         // Who may read and who may change.
         QStringLiteral("DO $$ BEGIN\n"
                        "  IF NOT EXISTS (SELECT FROM pg_roles WHERE rolname = 'sedimetra_read') "
@@ -329,7 +408,7 @@ Result<QString> initialiseServer(const ServerAddress &address, const QString &te
         QStringLiteral("GRANT UPDATE (change_seq) ON sedimetra.projects TO sedimetra_write"),
         QStringLiteral("GRANT USAGE ON SEQUENCE sedimetra.projects_id_seq TO sedimetra_write"),
     };
-    if (auto made = runAll(server.db, schema); !made) {
+    if (auto made = runAll(server.db, schema + changeCounting()); !made) {
         server.db.rollback();
         return made.failure();
     }
