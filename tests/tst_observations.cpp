@@ -136,6 +136,8 @@ private slots:
     void openBoxGoesToItsOwnEpoch();
     void everyWayOutOfABoxKeepsWhatWasTyped();
     void aMissedEpochGoesInItsPlace();
+    void datesAsPeopleWriteThem_data();
+    void datesAsPeopleWriteThem();
     void typingReplacesTheSelection();
     void impossibleAndOutOfOrderDates();
     void wideFiguresElidedWithTheirTooltip();
@@ -235,7 +237,7 @@ void ObservationsTest::pastedEpochFieldsChecked()
     auto *layers = control<QLineEdit>(window, "Text3");
 
     // Pasted text is not filtered by the keys; it is checked before writing.
-    date->setText("2018/07/10");
+    date->setText("2018/07-10");
     name->setText("A");
     layers->setText("1");
     click(window, "Command1");
@@ -811,6 +813,44 @@ void ObservationsTest::aMissedEpochGoesInItsPlace()
     list->setCurrentRow(2);
     QCOMPARE(cell(window, 1, 3), "-1.00");
     QCOMPARE(cell(window, 1, 5), "-0.100");
+}
+
+void ObservationsTest::datesAsPeopleWriteThem_data()
+{
+    QTest::addColumn<QString>("written");
+    QTest::addColumn<bool>("typed"); // key by key, else pasted
+    QTest::addColumn<QString>("stored");
+    QTest::addRow("slashes, pasted") << "2025/03/10" << false << "2025-03-10";
+    QTest::addRow("dots and one-digit month, pasted") << "2025.3.10" << false << "2025-03-10";
+    QTest::addRow("eight digits, pasted") << "20250310" << false << "2025-03-10";
+    QTest::addRow("slashes, typed") << "2025/03/10" << true << "2025-03-10";
+    QTest::addRow("dots, typed") << "2025.03.10" << true << "2025-03-10";
+    QTest::addRow("no month 13") << "2025/13/10" << false << "";
+}
+
+void ObservationsTest::datesAsPeopleWriteThem()
+{
+    QFETCH(QString, written);
+    QFETCH(bool, typed);
+    QFETCH(QString, stored);
+    TestSession session;
+    QVERIFY(session.start());
+    MainWindow *window = session.window.get();
+    auto *date = control<QLineEdit>(window, "Text1");
+    if (typed)
+        replaceText(date, written);
+    else
+        date->setText(written);
+    replaceText(control<QLineEdit>(window, "Text2"), "A");
+    replaceText(control<QLineEdit>(window, "Text3"), "1");
+    click(window, "Command1");
+    const QString seen = QString::fromUtf8(runPython(
+        QStringLiteral("import sqlite3, sys\n"
+                       "print(' '.join(r[0] for r in sqlite3.connect(sys.argv[1]).execute('SELECT MyDate FROM Sur1')))"),
+        {session.project})).trimmed();
+    QCOMPARE(seen, stored);
+    if (!stored.isEmpty())
+        QCOMPARE(date->text(), stored);
 }
 
 void ObservationsTest::typingReplacesTheSelection()

@@ -120,6 +120,12 @@ bool EpochCommands::eventFilter(QObject *watched, QEvent *event)
     if (c.isNull())
         return false; // Tab, Escape, Delete: editing keys, not characters
     bool accepted = true;
+    if (watched == m_w.date && (c == QLatin1Char('/') || c == QLatin1Char('.'))) {
+        // A slash or a dot where the dash goes is taken for it.
+        if (dateKeyAccepted(textBeforeTyping(m_w.date), QLatin1Char('-')))
+            m_w.date->insert(QStringLiteral("-"));
+        return true;
+    }
     if (watched == m_w.date)
         accepted = c.unicode() == 8 || dateKeyAccepted(textBeforeTyping(m_w.date), c);
     else if (watched == m_w.name)
@@ -210,6 +216,13 @@ void EpochCommands::selectEpoch()
         }
     }
     m_session.announceEpochShown();
+}
+
+void EpochCommands::readDateAsWritten()
+{
+    // "2025/03/10", "2025.03.10", "20250310" (pasted) shown as 2025-03-10.
+    if (const auto date = normalisedDate(m_w.date->text()); date && *date != m_w.date->text())
+        m_w.date->setText(*date);
 }
 
 bool EpochCommands::acceptableDate(const QString &date, int exceptEpoch, std::optional<int> *insertAt)
@@ -311,6 +324,7 @@ void EpochCommands::newObservation()
         return;
     if (!m_session.leaveBoxes())
         return;
+    readDateAsWritten();
     const QString date = m_w.date->text();
     const QString name = m_w.name->text();
     const QString layers = m_w.layers->text();
@@ -341,6 +355,7 @@ void EpochCommands::modify()
 {
     if (noProject())
         return;
+    readDateAsWritten();
     const QString date = m_w.date->text();
     const QString name = m_w.name->text();
     const QString layers = m_w.layers->text();

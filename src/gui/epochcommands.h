@@ -55,6 +55,8 @@ private:
     // A new epoch's date before the last epoch's is asked about: "按日期插入"
     // sets `insertAt` to the number it takes in date order.
     bool acceptableDate(const QString &date, int exceptEpoch, std::optional<int> *insertAt = nullptr);
+    // The date box's text as people write dates, put in the box's form.
+    void readDateAsWritten();
     // The list anew from the snapshot, epoch `show` selected (or the last).
     void refillList(int show);
     bool acceptableName(const QString &name, int exceptEpoch);

@@ -1,5 +1,7 @@
 #include "survey/keyrules.h"
 
+#include <QRegularExpression>
+
 namespace {
 constexpr char16_t backspace = 8;
 
@@ -61,6 +63,24 @@ bool isTypeableDate(const QString &text)
         typed += c;
     }
     return true;
+}
+
+std::optional<QString> normalisedDate(const QString &text)
+{
+    static const QRegularExpression separated(QStringLiteral("^(\\d{4})[/.](\\d{1,2})[/.](\\d{1,2})$"));
+    static const QRegularExpression digits(QStringLiteral("^(\\d{4})(\\d{2})(\\d{2})$"));
+    const QString trimmed = text.trimmed();
+    if (isTypeableDate(trimmed))
+        return trimmed;
+    QRegularExpressionMatch match = separated.match(trimmed);
+    if (!match.hasMatch())
+        match = digits.match(trimmed);
+    if (!match.hasMatch())
+        return std::nullopt;
+    const QString date = QStringLiteral("%1-%2-%3")
+                             .arg(match.captured(1), match.captured(2).rightJustified(2, QLatin1Char('0')),
+                                  match.captured(3).rightJustified(2, QLatin1Char('0')));
+    return isTypeableDate(date) ? std::optional(date) : std::nullopt;
 }
 
 bool epochNameKeyAccepted(QChar c)

@@ -18,6 +18,11 @@ bool dateKeyAccepted(const QString &text, QChar c);
 // would have let every character through: what a pasted date must pass.
 bool isTypeableDate(const QString &text);
 
+// A date as people write it, in the box's form: "2025/03/10", "2025.3.10"
+// and "20250310" are "2025-03-10"; a text already in that form is itself;
+// anything else is none.
+std::optional<QString> normalisedDate(const QString &text);
+
 // Epoch-name box: everything but a blank.
 bool epochNameKeyAccepted(QChar c);
 
