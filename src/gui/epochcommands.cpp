@@ -65,15 +65,12 @@ void EpochCommands::removeEpoch(int cjNo)
     const int index = snapshot.epochIndex(cjNo);
     for (int column = 0; column < int(snapshot.pointNumbers().size()); ++column)
         elevations += ProjectSnapshot::present(snapshot.at(index, column)) ? 1 : 0;
-    QString question = QStringLiteral("删除第 %1 次观测“%2”（%3）及其 %4 个高程？")
-                           .arg(cjNo)
-                           .arg(epoch->name, epoch->date)
-                           .arg(elevations);
+    QString question = QStringLiteral("删除%1及其 %2 个高程？").arg(m_session.epochLabel(cjNo)).arg(elevations);
     const bool later = index + 1 < snapshot.epochCount();
     if (later)
         question += QStringLiteral("\n以后各次观测的次序号依次减一。");
     if (cjNo == 0 && later)
-        question += QStringLiteral("\n第 1 次观测“%1”（%2）将成为首次观测，"
+        question += QStringLiteral("\n观测“%1”（%2）将成为首次观测，"
                                    "各点的累计沉降从它算起。")
                         .arg(snapshot.epochs()[size_t(index + 1)].name,
                              snapshot.epochs()[size_t(index + 1)].date);

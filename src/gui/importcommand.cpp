@@ -50,16 +50,16 @@ bool implausibleAnswered(QWidget *window, ImportPlan &plan, const QString &title
     return answer < 2;
 }
 
-bool replacingAnswered(QWidget *window, const ImportPlan &plan, const QString &verb,
+bool replacingAnswered(QWidget *window, const ImportPlan &plan, const QString &epoch, const QString &verb,
                        const QString &title)
 {
     // Elevations already typed or imported into the epoch are replaced only
     // when the user says so.
     return plan.result.overwritten == 0
            || askYesNo(window,
-                       QStringLiteral("第 %1 次观测已有 %2 个测点的高程，%3将覆盖其中 %4 个。"
+                       QStringLiteral("%1已有 %2 个测点的高程，%3将覆盖其中 %4 个。"
                                       "是否继续%5？")
-                           .arg(plan.epoch)
+                           .arg(epoch)
                            .arg(plan.held)
                            .arg(verb)
                            .arg(plan.result.overwritten)
@@ -119,7 +119,7 @@ void ImportCommand::importObservations()
         return;
     }
     if (!implausibleAnswered(m_window, *plan, title)
-        || !replacingAnswered(m_window, *plan, QStringLiteral("调入"), title))
+        || !replacingAnswered(m_window, *plan, m_session.epochLabel(epoch), QStringLiteral("调入"), title))
         return;
     const ImportResult result = writeImport(*project, *plan);
     if (!result.written) {

@@ -13,7 +13,7 @@ bool implausibleAnswered(QWidget *window, ImportPlan &plan, const QString &title
 // True when the plan replaces none of the epoch's elevations, or the user
 // agrees to it replacing them ("第 k 次观测已有 N 个测点的高程，<verb>将覆盖其中
 // M 个。…").
-bool replacingAnswered(QWidget *window, const ImportPlan &plan, const QString &verb,
+bool replacingAnswered(QWidget *window, const ImportPlan &plan, const QString &epoch, const QString &verb,
                        const QString &title);
 
 // "↑调入数据": elevations of the current epoch from a workbook's Sheet1, or

@@ -429,9 +429,8 @@ bool LevelDialog::writeIntoEpoch()
     if (!m_result->warnings.isEmpty())
         doubts << QStringLiteral("有 %1 条注意事项（见对话框）").arg(m_result->warnings.size());
     if (!doubts.isEmpty()
-        && !askYesNo(this, QStringLiteral("%1，是否仍写入第 %2 次观测？")
-                               .arg(doubts.join(QStringLiteral("，")))
-                               .arg(epoch),
+        && !askYesNo(this, QStringLiteral("%1，是否仍写入%2？")
+                               .arg(doubts.join(QStringLiteral("，")), m_session.epochLabel(epoch)),
                      title))
         return false;
     auto prepared = prepareLevelWrite(*project, epoch, *m_result, ChangeLimit(m_session.settings()));
@@ -440,7 +439,7 @@ bool LevelDialog::writeIntoEpoch()
         return false;
     }
     LevelWrite &write = *prepared;
-    if (!replacingAnswered(this, write.plan, QStringLiteral("写入"), title))
+    if (!replacingAnswered(this, write.plan, m_session.epochLabel(epoch), QStringLiteral("写入"), title))
         return false;
     // The adjustment report beside the project, named after the epoch,
     // made before the heights are written.

@@ -439,11 +439,10 @@ bool ObservationGrid::plausibleOrConfirmed(int epoch, int row, double metres)
     // 否 is the answer an Enter gives: a slip is not saved by a fast typist.
     return askYesNo(
         m_w.window,
-        QStringLiteral("高程变化异常：测点“%1”第 %2 次观测的高程 %3，%4 %5，相差 %6 mm。\n"
+        QStringLiteral("高程变化异常：测点“%1”在%2的高程 %3，%4 %5，相差 %6 mm。\n"
                        "是否保存？")
-            .arg(point ? point->name : QString::number(row))
-            .arg(epoch)
-            .arg(FormatElevation(metres, unit),
+            .arg(point ? point->name : QString::number(row), m_session.epochLabel(epoch),
+                 FormatElevation(metres, unit),
                  reference->median ? QStringLiteral("本次其他测点高程的中数为") : QStringLiteral("上次为"),
                  FormatElevation(reference->elevation, unit), FormatSettlement(metres - reference->elevation)));
 }

@@ -92,9 +92,8 @@ Result<bool> Session::reloadIfChanged()
         const auto shown = [this](const std::optional<double> &h) {
             return h ? FormatElevation(*h, m_unit) : QStringLiteral("（无）");
         };
-        m_overwritten << QStringLiteral("第 %1 次观测 测点“%2”：您输入 %3，现为 %4")
-                             .arg(key.first)
-                             .arg(point ? point->name : QString::number(key.second),
+        m_overwritten << QStringLiteral("%1 测点“%2”：您输入 %3，现为 %4")
+                             .arg(epochLabel(key.first), point ? point->name : QString::number(key.second),
                                   shown(typed), shown(now));
     }
     m_typed.clear();
@@ -156,6 +155,13 @@ Result<int> Session::addEpoch(const QString &date, const QString &name, const QS
         return added.failure();
     m_snapshot.setEpoch(epoch);
     return *number;
+}
+
+QString Session::epochLabel(int cjNo) const
+{
+    if (const Epoch *epoch = m_snapshot.epochByNumber(cjNo))
+        return QStringLiteral("观测“%1”（%2）").arg(epoch->name, epoch->date);
+    return QStringLiteral("第 %1 次观测").arg(cjNo);
 }
 
 int Session::placeByDate(const QString &date) const

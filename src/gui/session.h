@@ -77,6 +77,9 @@ public:
     Result<void> namePoint(int cjdNo, const QString &name);
     // Adds an epoch with the next number, which is returned.
     Result<int> addEpoch(const QString &date, const QString &name, const QString &layers);
+    // An epoch as messages name it: by its name and date ("观测“B”（2018-07-20）"),
+    // never by its number alone, which starts at 0.
+    QString epochLabel(int cjNo) const;
     // Where an epoch of that date goes in date order: the number it takes
     // (the later epochs move up by one), or the next number at the end.
     int placeByDate(const QString &date) const;
