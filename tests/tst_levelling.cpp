@@ -25,6 +25,7 @@ private slots:
     void datum_data();
     void datum();
     void precisionWithoutTheDenseInverse();
+    void secondOrderLineOfSight();
 };
 
 namespace {
@@ -330,6 +331,21 @@ void LevellingTest::precisionWithoutTheDenseInverse()
         QVERIFY(s.standardised);
         QVERIFY(std::fabs(*s.standardised - s.correction * 1000 / (*result->sigma0Mm * std::sqrt(Qvv(i, i)))) < 1e-9);
     }
+}
+
+void LevellingTest::secondOrderLineOfSight()
+{
+    // GB/T 12897-2006, digital level, second order: 0.55 m to 2.80 m.
+    int b = 0;
+    const auto file = parseGsi(lineStart("A") + station(b, "A", "B", 250000, 54000), QStringLiteral("s.gsi"));
+    QVERIFY(file);
+    LevelSettings settings;
+    settings.grade = defaultGrades().front();
+    const auto result = adjustLevelling({*file}, settings);
+    QVERIFY(result);
+    const QStringList violations = result->stations.front().violations.filter(QStringLiteral("视线高度"));
+    QCOMPARE(violations.size(), 1);
+    QVERIFY2(violations.front().contains(QStringLiteral("0.54000 m 低于 0.55 m")), qPrintable(violations.front()));
 }
 
 QTEST_MAIN(LevellingTest)

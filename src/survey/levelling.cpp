@@ -96,8 +96,11 @@ std::vector<LevelGrade> defaultGrades()
     second.sightMax = 50;
     second.sightDiffMax = 1.5;
     second.cumDiffMax = 6.0;
+    // Digital levels, second order: line of sight from 0.55 m to 2.80 m
+    // (GB/T 12897-2006, the table of a digital level's station limits, as
+    // secondary sources quote it).
     second.lineOfSightMin = 0.55;
-    second.lineOfSightMax = 1.85;
+    second.lineOfSightMax = 2.80;
     second.stationDiffMax = 0.6;
     second.closureK = 4;
     second.closureByStations = false;
