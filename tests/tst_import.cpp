@@ -389,6 +389,10 @@ void ImportTest::levelLoopIntoAnEpoch()
     QString error;
     QVERIFY2(book.open(report, &error), qPrintable(error));
     QCOMPARE(book.sheetNames(), QStringList({QStringLiteral("测站检核"), QStringLiteral("平差结果")}));
+    // The next import starts where this one chose its file, and with its type.
+    QCOMPARE(storedSetting(session.program.sdmx(), QStringLiteral("调入目录")),
+             std::optional(QFileInfo(fixture("loop_bm1.gsi")).absolutePath()));
+    QVERIFY(storedSetting(session.program.sdmx(), QStringLiteral("调入文件类型")).has_value());
     // Read by another connection, and near the heights the loop was made from.
     const std::pair<int, double> truth[] = {{1, 10.25}, {2, 9.8}, {4, 10.12}};
     for (const auto &[point, h] : truth) {

@@ -26,6 +26,8 @@ private slots:
     void datum();
     void precisionWithoutTheDenseInverse();
     void secondOrderLineOfSight();
+    void pointNamesMatched_data();
+    void pointNamesMatched();
 };
 
 namespace {
@@ -346,6 +348,37 @@ void LevellingTest::secondOrderLineOfSight()
     const QStringList violations = result->stations.front().violations.filter(QStringLiteral("视线高度"));
     QCOMPARE(violations.size(), 1);
     QVERIFY2(violations.front().contains(QStringLiteral("0.54000 m 低于 0.55 m")), qPrintable(violations.front()));
+}
+
+void LevellingTest::pointNamesMatched_data()
+{
+    // The one matching of the workbook import, the level's ids and the
+    // grid's second-name question.
+    QTest::addColumn<QString>("a");
+    QTest::addColumn<QString>("b");
+    QTest::addColumn<bool>("same");
+    QTest::addRow("case") << "j6" << "J6" << true;
+    QTest::addRow("a leading zero of the number") << "J06" << "J6" << true;
+    QTest::addRow("two leading zeros") << "J006" << "j6" << true;
+    QTest::addRow("padded on the left, as a level writes it") << "0000A12" << "A12" << true;
+    QTest::addRow("blanks around") << " J6 " << "J6" << true;
+    QTest::addRow("a zero inside the number") << "J60" << "J6" << false;
+    QTest::addRow("a zero alone") << "P0" << "P" << false;
+    QTest::addRow("another number") << "J16" << "J6" << false;
+    QTest::addRow("zeros in a second number") << "B2-05" << "B2-5" << true;
+}
+
+void LevellingTest::pointNamesMatched()
+{
+    QFETCH(QString, a);
+    QFETCH(QString, b);
+    QFETCH(bool, same);
+    QCOMPARE(pointKey(a) == pointKey(b), same);
+    Point project;
+    project.name = b;
+    LevelResult result;
+    result.heights[a] = 10.0;
+    QCOMPARE(projectPointsOf(result, {project}).size(), size_t(same ? 1 : 0));
 }
 
 QTEST_MAIN(LevellingTest)

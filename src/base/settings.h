@@ -28,6 +28,8 @@ inline const QString Benchmark = QStringLiteral("起算点号");
 inline const QString BenchmarkElevation = QStringLiteral("起算高程");
 // The folder of the last project opened or made: where the file dialogs start.
 inline const QString ProjectFolder = QStringLiteral("工程目录");
+inline const QString ImportFolder = QStringLiteral("调入目录");
+inline const QString ImportFileType = QStringLiteral("调入文件类型");
 // The stability verdict and the settlement prediction: the limit rate
 // (mm/d), the window of days it is judged over, and Asaoka's step (days).
 inline const QString StableRate = QStringLiteral("稳定速率");

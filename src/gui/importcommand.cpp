@@ -1,6 +1,7 @@
 #include "gui/importcommand.h"
 
 #include "base/inputfile.h"
+#include "base/settings.h"
 
 #include "gui/leveldialog.h"
 #include "gui/messages.h"
@@ -83,11 +84,20 @@ void ImportCommand::importObservations()
     dialog.setNameFilters({QStringLiteral("观测数据 (*.xls *.xlsx)"),
                            QStringLiteral("水准原始数据 (*.gsi *.gsi8 *.gsi16 *.dat *.raw *.txt)")});
     dialog.setFileMode(QFileDialog::ExistingFiles);
-    if (!m_session.lastProjectDir().isEmpty())
+    // The folder and file type of the last import, else the project's folder.
+    const QString lastFolder = m_session.settings().readSettingOr(SettingKey::ImportFolder);
+    if (!lastFolder.isEmpty() && QFileInfo(lastFolder).isDir())
+        dialog.setDirectory(lastFolder);
+    else if (!m_session.lastProjectDir().isEmpty())
         dialog.setDirectory(m_session.lastProjectDir());
+    if (const QString type = m_session.settings().readSettingOr(SettingKey::ImportFileType);
+        dialog.nameFilters().contains(type))
+        dialog.selectNameFilter(type);
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().value(0).isEmpty())
         return;
     const QStringList chosen = dialog.selectedFiles();
+    storeSettingOrTell(m_window, m_session, SettingKey::ImportFolder, QFileInfo(chosen.front()).absolutePath());
+    storeSettingOrTell(m_window, m_session, SettingKey::ImportFileType, dialog.selectedNameFilter());
     const QString path = chosen.front();
     if (!isWorkbook(path)) {
         importLevelFiles(chosen);

@@ -452,7 +452,7 @@ bool ObservationGrid::nameTakenAnswered(int row, const QString &name)
     // A name another point already has: the import would find only one of
     // them, so the user is asked first.
     for (const Point &point : m_session.snapshot().points())
-        if (point.cjdNo != row && point.name.compare(name, Qt::CaseInsensitive) == 0)
+        if (point.cjdNo != row && pointNameKey(point.name) == pointNameKey(name))
             return askYesNo(m_w.window,
                             QStringLiteral("点名“%1”已被第 %2 号测点使用，是否仍然使用这个点名？")
                                 .arg(name)

@@ -65,6 +65,26 @@ bool isTypeableDate(const QString &text)
     return true;
 }
 
+QString pointNameKey(const QString &name)
+{
+    const QString folded = name.trimmed().toCaseFolded();
+    const qsizetype n = folded.size();
+    // The zeros that pad the name on the left ("0000A12" is "A12").
+    qsizetype start = 0;
+    while (start + 1 < n && folded[start] == QLatin1Char('0'))
+        ++start;
+    QString key;
+    key.reserve(n - start);
+    for (qsizetype i = start; i < n; ++i) {
+        // The zeros that lead a number in the name ("J06" is "J6").
+        if (folded[i] == QLatin1Char('0') && (i == start || !folded[i - 1].isDigit()))
+            while (i + 1 < n && folded[i] == QLatin1Char('0') && folded[i + 1].isDigit())
+                ++i;
+        key += folded[i];
+    }
+    return key;
+}
+
 std::optional<QString> normalisedDate(const QString &text)
 {
     static const QRegularExpression separated(QStringLiteral("^(\\d{4})[/.](\\d{1,2})[/.](\\d{1,2})$"));

@@ -18,6 +18,12 @@ bool dateKeyAccepted(const QString &text, QChar c);
 // would have let every character through: what a pasted date must pass.
 bool isTypeableDate(const QString &text);
 
+// A point name as every import matches it (a workbook's rows, a level's
+// point ids, a second point of one name): without case, without the zeros
+// that pad it on the left ("0000A12" is "A12") or that lead a number in it
+// ("J06" is "J6").
+QString pointNameKey(const QString &name);
+
 // A date as people write it, in the box's form: "2025/03/10", "2025.3.10"
 // and "20250310" are "2025-03-10"; a text already in that form is itself;
 // anything else is none.

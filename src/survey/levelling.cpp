@@ -4,6 +4,7 @@
 #include "base/savefile.h"
 #include "base/settings.h"
 #include "base/textnumber.h"
+#include "survey/keyrules.h"
 #include "survey/projectsnapshot.h"
 
 #include <QDir>
@@ -177,7 +178,7 @@ Result<void> writeGrades(const QString &path, const std::vector<LevelGrade> &gra
 
 QString pointKey(const QString &id)
 {
-    return withoutPadding(id).toCaseFolded();
+    return pointNameKey(id);
 }
 
 bool isTurningPoint(const QString &id, const LevelSettings &settings)

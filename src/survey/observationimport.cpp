@@ -1,6 +1,7 @@
 #include "survey/observationimport.h"
 
 #include "project/projectdb.h"
+#include "survey/keyrules.h"
 #include "survey/projectsnapshot.h"
 #include "xlsx/workbook.h"
 #include "survey/settlement.h"
@@ -109,15 +110,10 @@ ImportSource readXls(const QString &path, std::vector<ImportRow> *rows, QString 
     return rows->empty() ? ImportSource::Empty : ImportSource::Read;
 }
 
-// A point name as the project's lookup by name compares it: letters A to Z
-// without case (SQLite's NOCASE), every other character as it is.
+// A point name as every import matches it.
 QString nameKey(const QString &name)
 {
-    QString key = name;
-    for (QChar &c : key)
-        if (c >= QLatin1Char('A') && c <= QLatin1Char('Z'))
-            c = QChar(c.unicode() + ('a' - 'A'));
-    return key;
+    return pointNameKey(name);
 }
 
 ImportSource readXlsx(const QString &path, std::vector<ImportRow> *rows, QString *error)
