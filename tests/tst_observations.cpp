@@ -1045,13 +1045,19 @@ void ObservationsTest::removingAnEpochAndAPoint()
         typeText(box, heights[k]);
         enter(box);
     }
-    // The context menu of the middle entry, its one command chosen by key.
-    const auto chooseFromMenu = [](QWidget *widget, QPoint at) {
-        QTimer::singleShot(100, [] {
-            if (QWidget *menu = QApplication::activePopupWidget()) {
+    // A context menu's command chosen by keys: `keys` Down presses, then
+    // Right presses into a submenu, then Return.
+    const auto chooseFromMenu = [](QWidget *widget, QPoint at, int downs = 1, int rights = 0) {
+        QTimer::singleShot(100, [downs, rights] {
+            QWidget *menu = QApplication::activePopupWidget();
+            for (int i = 0; menu && i < downs; ++i)
                 QTest::keyClick(menu, Qt::Key_Down);
-                QTest::keyClick(menu, Qt::Key_Return);
+            for (int i = 0; menu && i < rights; ++i) {
+                QTest::keyClick(menu, Qt::Key_Right);
+                menu = QApplication::activePopupWidget();
             }
+            if (menu)
+                QTest::keyClick(menu, Qt::Key_Return);
         });
         QContextMenuEvent event(QContextMenuEvent::Mouse, at, widget->mapToGlobal(at));
         QApplication::sendEvent(widget, &event);
@@ -1089,13 +1095,25 @@ void ObservationsTest::removingAnEpochAndAPoint()
                  {session.project})),
              "0.A 1.C 0:1=10.0 0:2=10.0 1:1=9.98 1:2=9.98");
 
-    // Point J1 from its name cell's menu.
+    // J2's colour and mark from its name cell's menu: the first of each.
     QTableWidget *table = grid(window);
+    const QPoint j2 = table->visualRect(table->model()->index(1, 0)).center();
+    chooseFromMenu(table->viewport(), j2, 1, 1);
+    chooseFromMenu(table->viewport(), j2, 2, 1);
+    QCOMPARE(QString::fromUtf8(runPython(QStringLiteral("import sqlite3, sys\n"
+                                                        "print(sqlite3.connect(sys.argv[1]).execute("
+                                                        "'SELECT Aci, Mark FROM Sur3 WHERE CjdNo = 2').fetchone())"),
+                                         {session.project}))
+                 .trimmed(),
+             QStringLiteral("(1, '菱形')"));
+    QCOMPARE(table->item(1, 0)->foreground().color(), QColor(255, 0, 0));
+
+    // Point J1 from its name cell's menu.
     {
         DialogWatcher watcher(window);
         watcher.setMessageAnswer(QMessageBox::Yes);
         chooseFromMenu(table->viewport(),
-                       table->visualRect(table->model()->index(0, 0)).center());
+                       table->visualRect(table->model()->index(0, 0)).center(), 3);
         QCOMPARE(watcher.seen().size(), 1);
         QCOMPARE(watcher.seen()[0].text, QStringLiteral("删除第 1 号测点“J1”及其全部 2 个高程？"));
     }

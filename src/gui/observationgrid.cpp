@@ -6,12 +6,15 @@
 #include "gui/session.h"
 #include "gui/twips.h"
 #include "survey/keyrules.h"
+#include "survey/pointstyle.h"
 #include "survey/settlement.h"
 #include "survey/settlementrules.h"
 
 #include <QKeyEvent>
 #include <QLineEdit>
+#include <QIcon>
 #include <QMenu>
+#include <QPixmap>
 #include <QScrollBar>
 #include <QTableWidget>
 
@@ -45,7 +48,34 @@ void ObservationGrid::showCellMenu(const QPoint &position)
         || !m_session.snapshot().point(cell.row() + 1))
         return;
     const int row = cell.row() + 1;
+    const Point *point = m_session.snapshot().point(row);
     QMenu menu(m_w.grid);
+    // Colour and mark for the preview, the sheets and the legend.
+    QMenu *colours = menu.addMenu(QStringLiteral("颜色"));
+    colours->setObjectName(QStringLiteral("PointColours"));
+    for (const PointColour &colour : pointColours()) {
+        QAction *action = colours->addAction(QStringLiteral("%1（%2）").arg(colour.name).arg(colour.aci));
+        action->setCheckable(true);
+        action->setChecked(colour.aci == point->aci);
+        if (const auto rgb = m_session.snapshot().colour(colour.aci)) {
+            QPixmap swatch(12, 12);
+            swatch.fill(QColor(rgb->r, rgb->g, rgb->b));
+            action->setIcon(QIcon(swatch));
+        }
+        const int aci = colour.aci;
+        const QString mark = point->mark;
+        connect(action, &QAction::triggered, this, [this, row, aci, mark] { restylePoint(row, aci, mark); });
+    }
+    QMenu *marks = menu.addMenu(QStringLiteral("标志"));
+    marks->setObjectName(QStringLiteral("PointMarks"));
+    for (const QString &mark : pointMarks()) {
+        QAction *action = marks->addAction(mark);
+        action->setCheckable(true);
+        action->setChecked(mark == point->mark);
+        const int aci = point->aci;
+        connect(action, &QAction::triggered, this, [this, row, aci, mark] { restylePoint(row, aci, mark); });
+    }
+    menu.addSeparator();
     connect(menu.addAction(QStringLiteral("删除测点")), &QAction::triggered, this,
             [this, row] { removePoint(row); });
     menu.exec(m_w.grid->viewport()->mapToGlobal(position));
@@ -72,6 +102,20 @@ void ObservationGrid::removePoint(int row)
     }
     delete m_w.grid->takeItem(row - 1, 0);
     m_session.requestRefresh();
+}
+
+void ObservationGrid::restylePoint(int row, int aci, const QString &mark)
+{
+    if (!leaveBoxes())
+        return;
+    if (auto styled = m_session.stylePoint(row, aci, mark); !styled) {
+        reportWriteFailure(m_w.window, m_session.projectPath(), styled.error());
+        return;
+    }
+    if (QTableWidgetItem *item = m_w.grid->item(row - 1, 0))
+        if (const auto rgb = m_session.snapshot().colour(aci))
+            item->setForeground(QColor(rgb->r, rgb->g, rgb->b));
+    m_session.announceElevationStored(m_session.currentEpoch(), row); // the preview draws it anew
 }
 
 int ObservationGrid::topRow() const

@@ -50,6 +50,8 @@ public:
     // agrees, the point's record and all its elevations go, and the grid and
     // the preview show the project as it is now.
     void removePoint(int row);
+    // A point's colour and mark, from the name cell's context menu.
+    void restylePoint(int row, int aci, const QString &mark);
     // True when the elevation is a plausible change from the point's
     // previous one, or the user says to save it all the same.
     bool plausibleOrConfirmed(int epoch, int row, double metres);

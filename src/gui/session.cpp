@@ -124,6 +124,20 @@ Result<void> Session::storeElevation(int cjNo, int cjdNo, std::optional<double> 
     return stored;
 }
 
+Result<void> Session::stylePoint(int cjdNo, int aci, const QString &mark)
+{
+    const Point *point = m_snapshot.point(cjdNo);
+    if (!point)
+        return fail(QStringLiteral("找不到第 %1 号观测点").arg(cjdNo));
+    if (auto styled = m_project->setPointStyle(cjdNo, aci, mark); !styled)
+        return styled;
+    Point changed = *point;
+    changed.aci = aci;
+    changed.mark = mark;
+    m_snapshot.setPoint(changed);
+    return success();
+}
+
 Result<void> Session::namePoint(int cjdNo, const QString &name)
 {
     const auto existing = m_project->pointByNumber(cjdNo);

@@ -77,6 +77,8 @@ public:
     Result<void> namePoint(int cjdNo, const QString &name);
     // Adds an epoch with the next number, which is returned.
     Result<int> addEpoch(const QString &date, const QString &name, const QString &layers);
+    // A point's colour and mark, in the project and the snapshot.
+    Result<void> stylePoint(int cjdNo, int aci, const QString &mark);
     // An epoch as messages name it: by its name and date ("观测“B”（2018-07-20）"),
     // never by its number alone, which starts at 0.
     QString epochLabel(int cjNo) const;

@@ -740,6 +740,22 @@ Result<void> ProjectDatabase::addPoint(const Point &point)
     return run(query);
 }
 
+Result<void> ProjectDatabase::setPointStyle(int cjdNo, int aci, const QString &mark)
+{
+    if (auto writable = checkWritable(); !writable)
+        return writable;
+    QSqlQuery &query =
+        statement("setPointStyle", QStringLiteral("UPDATE Sur3 SET Aci = ?, Mark = ? WHERE CjdNo = ?"));
+    query.bindValue(0, aci);
+    query.bindValue(1, mark);
+    query.bindValue(2, cjdNo);
+    if (auto ran = run(query); !ran)
+        return ran;
+    if (query.numRowsAffected() < 1)
+        return fail(QStringLiteral("找不到第 %1 号观测点").arg(cjdNo));
+    return success();
+}
+
 Result<void> ProjectDatabase::renamePoint(int cjdNo, const QString &name)
 {
     if (auto writable = checkWritable(); !writable)

@@ -157,6 +157,8 @@ public:
     Result<std::optional<Point>> pointByName(const QString &name);
     Result<void> addPoint(const Point &point);
     Result<void> renamePoint(int cjdNo, const QString &name);
+    // A point's colour (CAD colour index) and mark.
+    Result<void> setPointStyle(int cjdNo, int aci, const QString &mark);
     // Removes point `cjdNo` and all its elevations, in one transaction; the
     // other points keep their numbers (a point's number is its grid row).
     Result<void> deletePoint(int cjdNo);

@@ -1,6 +1,9 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
+
+#include <vector>
 
 // The mark and colour a point gets when it is first named, chosen by its
 // number mod 6: 1 blue diamond, 2 magenta square, 3 green cross, 4 cyan
@@ -12,3 +15,13 @@ struct PointStyle
 };
 
 PointStyle defaultPointStyle(int pointNumber);
+
+// The six marks, and the colours a point may take (CAD colour index and
+// its name), as the window offers them.
+const QStringList &pointMarks();
+struct PointColour
+{
+    int aci;
+    QString name;
+};
+const std::vector<PointColour> &pointColours();
