@@ -60,10 +60,14 @@ const QColor red(255, 0, 0);
 
 } // namespace
 
+Q_DECLARE_METATYPE(CoordinateWindow)
+
 class PreviewTest : public QObject
 {
     Q_OBJECT
 private slots:
+    void windowFitsTheProject_data();
+    void windowFitsTheProject();
     void windows();
     void oneEpochDrawsTheUnitSegment();
     void clippedAtZoomLevelFour();
@@ -218,6 +222,33 @@ void PreviewTest::farVerticesAreClipped()
     const QImage image = render(picture);
     QVERIFY(colourNear(image, pixelOf(picture.window, 0.5, 0), blue));
     QVERIFY(colourNear(image, pixelOf(picture.window, 20, -1), blue));
+}
+
+void PreviewTest::windowFitsTheProject_data()
+{
+    // The Part's window unless the data need more; the widest level then
+    // holds every point, and the others keep their proportion to it.
+    QTest::addColumn<QList<QPointF>>("points");
+    QTest::addColumn<int>("zoom");
+    QTest::addColumn<CoordinateWindow>("expected");
+    QTest::addRow("a small project keeps the window") << QList<QPointF>{{100, -4}} << 2 << settlementWindow(2);
+    QTest::addRow("590 days, 30 mm, widest level")
+        << QList<QPointF>{{590, -30}} << 1 << CoordinateWindow{-5 * 2.065, 0.5 * 3.15, 300 * 2.065, -10 * 3.15};
+    QTest::addRow("590 days, 30 mm, second level")
+        << QList<QPointF>{{590, -30}} << 2 << CoordinateWindow{-2.5 * 2.065, 0.25 * 3.15, 200 * 2.065, -5 * 3.15};
+    QTest::addRow("a rise of 2 mm") << QList<QPointF>{{100, 2}} << 2 << CoordinateWindow{-2.5, 2.1, 200, -5};
+}
+
+void PreviewTest::windowFitsTheProject()
+{
+    QFETCH(QList<QPointF>, points);
+    QFETCH(int, zoom);
+    QFETCH(CoordinateWindow, expected);
+    const CoordinateWindow got = fittedWindow(settlementWindow(zoom), settlementWindow(1),
+                                              {Polyline{Qt::black, std::vector<QPointF>(points.begin(), points.end())}});
+    for (const auto &[a, b] : {std::pair{got.left, expected.left}, {got.top, expected.top},
+                               {got.right, expected.right}, {got.bottom, expected.bottom}})
+        QVERIFY2(std::fabs(a - b) < 1e-9, qPrintable(QStringLiteral("%1 %2 %3 %4").arg(got.left).arg(got.top).arg(got.right).arg(got.bottom)));
 }
 
 QTEST_MAIN(PreviewTest)

@@ -1,5 +1,7 @@
 #include "gui/curvekindcontrols.h"
 
+#include <algorithm>
+
 #include "base/programfiles.h"
 #include "base/settings.h"
 #include "base/textnumber.h"
@@ -18,7 +20,25 @@
 CurveKindControls::CurveKindControls(Session &session, const Widgets &widgets)
     : m_session(session)
     , m_w(widgets)
-{}
+{
+    // The widest unit, "mm/d", must show whole inside its group: the units
+    // move left as far as they need and their boxes give up that width.
+    QLabel *unit = m_w.curveUnit;
+    const int needed = unit->fontMetrics().horizontalAdvance(QStringLiteral("mm/d")) + 2;
+    const QWidget *group = unit->parentWidget();
+    const int room = (group ? group->contentsRect().right() : unit->geometry().right()) - unit->x();
+    const int short_ = std::max(0, needed - std::max(room, unit->width()));
+    if (needed > unit->width()) {
+        for (const auto &[label, box] : {std::pair{m_w.timeUnit, m_w.time}, {m_w.curveUnit, m_w.curve},
+                                         {m_w.auxUnit, m_w.aux}}) {
+            // First the gap between box and unit, then the box's own width.
+            const int gap = label->x() - box->geometry().right() - 1;
+            const int shift = std::min(short_, std::max(0, gap - 3));
+            label->setGeometry(label->x() - short_, label->y(), needed, label->height());
+            box->resize(box->width() - (short_ - shift), box->height());
+        }
+    }
+}
 
 void showInBox(QLineEdit *box, const QString &text)
 {
@@ -131,19 +151,28 @@ void CurveKindControls::draw(CurveKind kind)
     PreviewWidget *area = m_w.preview;
     const ProjectSnapshot &snapshot = m_session.snapshot();
     switch (kind) {
-    case CurveKind::Settlement:
-        area->setPicture({settlementWindow(m_session.zoomLevel()),
-                          settlementCurves(snapshot, m_session.pointCount())});
+    case CurveKind::Settlement: {
+        // The Part's window, or larger when the project needs it: a long
+        // project fits at the widest zoom level.
+        auto curves = settlementCurves(snapshot, m_session.pointCount());
+        const CoordinateWindow window =
+            fittedWindow(settlementWindow(m_session.zoomLevel()), settlementWindow(1), curves);
+        area->setPicture({window, std::move(curves)});
         break;
-    case CurveKind::Rate:
+    }
+    case CurveKind::Rate: {
         // Without epochs or elevations the old picture stays.
         if (snapshot.epochs().empty() || !snapshot.hasElevations())
             return;
-        area->setPicture({rateWindow(), {rateCurve(snapshot)}});
+        std::vector<Polyline> lines{rateCurve(snapshot)};
+        area->setPicture({fittedWindow(rateWindow(), rateWindow(), lines), lines});
         break;
-    case CurveKind::Load:
-        area->setPicture({loadWindow(), {loadCurve(snapshot)}});
+    }
+    case CurveKind::Load: {
+        std::vector<Polyline> lines{loadCurve(snapshot)};
+        area->setPicture({fittedWindow(loadWindow(), loadWindow(), lines), lines});
         break;
+    }
     }
 }
 

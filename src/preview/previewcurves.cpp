@@ -34,6 +34,37 @@ CoordinateWindow loadWindow()
     return {-5, 40, 300, 0};
 }
 
+CoordinateWindow fittedWindow(const CoordinateWindow &window, const CoordinateWindow &widest,
+                              const std::vector<Polyline> &lines)
+{
+    double maxX = 0, highest = 0, lowest = 0;
+    for (const Polyline &line : lines)
+        for (const QPointF &p : line.points) {
+            if (!std::isfinite(p.x()) || !std::isfinite(p.y()))
+                continue;
+            maxX = std::max(maxX, p.x());
+            highest = std::max(highest, p.y());
+            lowest = std::min(lowest, p.y());
+        }
+    // The data lie towards the window's far edge (settlement down to its
+    // bottom, rates and floors up to its top); the near edge is a margin.
+    const bool farIsTop = std::fabs(widest.top) >= std::fabs(widest.bottom);
+    const double far = farIsTop ? widest.top : widest.bottom;
+    const double near = farIsTop ? widest.bottom : widest.top;
+    const double outward = far < 0 ? lowest : highest;
+    // Only data beyond the window stretch it, with a twentieth to spare.
+    const double fx = widest.right > 0 && maxX > widest.right ? maxX * 1.05 / widest.right : 1.0;
+    const double fy = far != 0 && outward / far > 1 ? outward * 1.05 / far : 1.0;
+    CoordinateWindow fitted{window.left * fx, window.top * fy, window.right * fx, window.bottom * fy};
+    // What lies on the other side of 0 (a rise) is taken in as well.
+    const double opposite = far < 0 ? highest : lowest;
+    if (near != 0 && opposite / near > 1) {
+        double &edge = farIsTop ? fitted.bottom : fitted.top;
+        edge = std::max(std::fabs(edge), std::fabs(opposite) * 1.05) * (edge < 0 ? -1 : 1);
+    }
+    return fitted;
+}
+
 std::vector<Polyline> settlementCurves(const ProjectSnapshot &snapshot, int pointCount)
 {
     std::vector<Polyline> curves;

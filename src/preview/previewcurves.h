@@ -37,6 +37,15 @@ struct Polyline
     std::vector<QPointF> points; // user coordinates
 };
 
+// A window of the preview made large enough for the lines: `window` (one of
+// the above at some zoom level) stretched by the factors that make `widest`
+// (the same kind's widest window) hold every point, in time and in value,
+// its margins kept in proportion; a rise beyond the top is taken in too.
+// So the widest zoom level always shows the whole project, and the others
+// are its halves, quarters … as they are for a small one.
+CoordinateWindow fittedWindow(const CoordinateWindow &window, const CoordinateWindow &widest,
+                              const std::vector<Polyline> &lines);
+
 // What the preview area shows: a window and the lines in it.
 struct PreviewPicture
 {
