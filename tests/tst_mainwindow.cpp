@@ -37,6 +37,7 @@ private slots:
     void controls_data();
     void controls();
     void gridHeadingsAndRows();
+    void growsWithTheWindow();
     void startupRefusesWithoutSystemDatabase_data();
     void startupRefusesWithoutSystemDatabase();
     void pointCountAtStartup_data();
@@ -760,6 +761,31 @@ void MainWindowTest::headerEditor()
              std::optional<QString>(QStringLiteral("某'楼")));
     QCOMPARE(storedSetting(dir.sdmx(), QStringLiteral("起算高程")), std::optional<QString>("abc"));
     QCOMPARE(storedSetting(dir.sdmx(), QStringLiteral("结构形式")), std::optional<QString>(""));
+}
+
+void MainWindowTest::growsWithTheWindow()
+{
+    // The designed size is the smallest; made larger, the grid and the
+    // preview share the width and both take the height.
+    TestProgram dir;
+    QVERIFY(dir.make());
+    const auto window = startup(dir.programDir());
+    QVERIFY(window);
+    QVERIFY(QTest::qWaitForWindowExposed(window.get()));
+    const QSize designed = window->size();
+    QCOMPARE(window->minimumSize(), designed);
+    const auto geometryOf = [&](const char *name) { return window->findChild<QWidget *>(name)->geometry(); };
+    const QRect grid = geometryOf("Flex1"), preview = geometryOf("Pic1"), output = geometryOf("Command3");
+    const QRect zoom = geometryOf("Command8");
+    const int elevationColumn = window->findChild<QTableWidget *>("Flex1")->columnWidth(2);
+    window->resize(designed + QSize(300, 150));
+    QTRY_COMPARE(geometryOf("Flex1"), grid.adjusted(0, 0, 150, 150));
+    QCOMPARE(geometryOf("Pic1"), preview.adjusted(150, 0, 300, 150));
+    QCOMPARE(geometryOf("Command3"), output.translated(150, 150));
+    QCOMPARE(geometryOf("Command8"), zoom.translated(150, 0));
+    QCOMPARE(window->findChild<QTableWidget *>("Flex1")->columnWidth(2), elevationColumn + 75);
+    QCOMPARE(window->findChild<QTableWidget *>("Flex1")->horizontalHeader()->sectionResizeMode(2),
+             QHeaderView::Interactive);
 }
 
 QTEST_MAIN(MainWindowTest)

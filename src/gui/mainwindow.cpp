@@ -52,7 +52,7 @@ MainWindow::MainWindow(const QString &programDir, std::unique_ptr<SettingsStore>
     , m_session(std::make_unique<Session>(programDir, std::move(settings)))
 {
     ui->setupUi(this);
-    setFixedSize(twips(fullClientWidth), twips(fullClientHeight));
+    useFullSize();
     setUpGrid();
 
     for (QLineEdit *box : {ui->Text6, ui->Text10, ui->Text11})
@@ -123,7 +123,8 @@ void MainWindow::setUpGrid()
     for (int c = 0; c < int(std::size(gridColumns)); ++c)
         grid->setColumnWidth(c, twips(gridColumns[c].width));
     grid->horizontalHeader()->setFixedHeight(twips(rowHeight));
-    grid->horizontalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    // Columns widen by dragging their edges, so a long figure can be read whole.
+    grid->horizontalHeader()->setSectionResizeMode(QHeaderView::Interactive);
     grid->horizontalHeader()->setHighlightSections(false);
     // Four Chinese characters must fit a 700-twip heading.
     grid->horizontalHeader()->setStyleSheet(
@@ -456,9 +457,64 @@ void MainWindow::placeWindow()
          screen.bottom() + 1 - outer.height() - twips(800));
 }
 
+void MainWindow::useFullSize()
+{
+    // The designed size is the smallest; the window may be made larger.
+    setMinimumSize(twips(fullClientWidth), twips(fullClientHeight));
+    setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
+    resize(twips(fullClientWidth), twips(fullClientHeight));
+}
+
+void MainWindow::resizeEvent(QResizeEvent *event)
+{
+    QWidget::resizeEvent(event);
+    if (ui->Command13->isVisible())
+        return; // the compact window: its one button
+    if (m_designed.empty()) {
+        for (QObject *child : children())
+            if (auto *widget = qobject_cast<QWidget *>(child); widget && !widget->isWindow())
+                m_designed.emplace_back(widget, widget->geometry());
+        // The zoom buttons inside the preview, at its right edge.
+        for (QWidget *zoom : {static_cast<QWidget *>(ui->Command8), static_cast<QWidget *>(ui->Command9)})
+            m_designed.emplace_back(zoom, zoom->geometry());
+    }
+    const int dx = std::max(0, width() - twips(fullClientWidth));
+    const int dy = std::max(0, height() - twips(fullClientHeight));
+    QRect grid, preview;
+    for (const auto &[widget, designed] : m_designed) {
+        if (widget == ui->Flex1)
+            grid = designed;
+        else if (widget == ui->Pic1)
+            preview = designed;
+    }
+    const int gridShare = dx / 2;
+    for (const auto &[widget, designed] : m_designed) {
+        if (widget == ui->Frame9 || widget == ui->Command13)
+            continue;
+        QRect r = designed;
+        if (widget == ui->Flex1) {
+            r.setSize(r.size() + QSize(gridShare, dy));
+        } else if (widget == ui->Pic1) {
+            r.translate(gridShare, 0);
+            r.setSize(r.size() + QSize(dx - gridShare, dy));
+        } else if (widget == ui->List1) {
+            r.setHeight(r.height() + dy);
+        } else if (widget == ui->Command8 || widget == ui->Command9) {
+            r.translate(dx - gridShare, 0); // inside the preview, at its right edge
+        } else {
+            const bool below = r.top() >= std::min(grid.bottom(), preview.bottom());
+            r.translate(r.left() >= grid.right() ? gridShare : 0, below ? dy : 0);
+        }
+        widget->setGeometry(r);
+    }
+    // The grid's extra width goes to its two elevation columns.
+    for (const int c : {1, 2})
+        ui->Flex1->setColumnWidth(c, twips(gridColumns[c].width) + gridShare / 2);
+}
+
 void MainWindow::restoreWindow()
 {
-    setFixedSize(twips(fullClientWidth), twips(fullClientHeight));
+    useFullSize();
     ui->Command13->hide();
     placeWindow();
 }

@@ -59,6 +59,10 @@ public:
 protected:
     void closeEvent(QCloseEvent *event) override;
     void showEvent(QShowEvent *event) override;
+    // Larger than its designed size, the grid and the preview take the room:
+    // the grid and the preview share the width, both the height; the
+    // controls below them move down, those right of the grid move right.
+    void resizeEvent(QResizeEvent *event) override;
 
 private:
     void setUpGrid();
@@ -91,4 +95,7 @@ private:
     std::unique_ptr<ImportCommand> m_import;
     bool m_exitStored = false;
     bool m_placedWithFrame = false;
+    // The designed geometry of the window's controls, for growing from it.
+    std::vector<std::pair<QWidget *, QRect>> m_designed;
+    void useFullSize();
 };

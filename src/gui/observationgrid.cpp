@@ -310,6 +310,8 @@ void ObservationGrid::placeBox(QLineEdit *box, int row, int column)
     const QPoint topLeft = grid->viewport()->mapTo(m_w.window, cell.topLeft());
     const int left = box == m_w.name ? grid->x() : topLeft.x();
     box->move(left, topLeft.y());
+    if (box == m_w.elevation)
+        box->resize(std::max(box->width(), cell.width()), box->height()); // a widened column, a wider box
     box->raise();
 }
 
