@@ -213,9 +213,12 @@ class Levelling(unittest.TestCase):
         import openpyxl
         book = openpyxl.load_workbook(self.root / "楼-A-水准.xlsx")
         self.assertEqual(book.sheetnames, ["测站检核", "平差结果"])
+        self.assertIn("工程：楼", book["测站检核"]["A1"].value)
         rows = list(book["测站检核"].iter_rows(min_row=3, values_only=True))
         self.assertEqual(len(rows), len(stations))
         self.assertAlmostEqual(rows[0][5], round(got["stations"][0]["dh_m"], 5), places=9)
+        # Each station's readings as the level took them: B1, F1, B2, F2.
+        self.assertEqual(rows[0][9:13], tuple(stations[0][2:6]))
         results = {r[0]: r[1] for r in book["平差结果"].iter_rows(values_only=True) if r[0]}
         self.assertAlmostEqual(results["J2"], round(got["heights"]["J2"], 5), places=9)
 

@@ -28,6 +28,7 @@ private slots:
     void secondOrderLineOfSight();
     void pointNamesMatched_data();
     void pointNamesMatched();
+    void listingsForPeople();
 };
 
 namespace {
@@ -379,6 +380,20 @@ void LevellingTest::pointNamesMatched()
     LevelResult result;
     result.heights[a] = 10.0;
     QCOMPARE(projectPointsOf(result, {project}).size(), size_t(same ? 1 : 0));
+}
+
+void LevellingTest::listingsForPeople()
+{
+    // Points in natural order; a single loop round listed once, as its line.
+    LevelResult result;
+    for (const char *id : {"J10", "BM1", "J2", "j3"})
+        result.heights[QString::fromLatin1(id)] = 1;
+    QCOMPARE(result.pointsInOrder(), QStringList({"BM1", "J2", "j3", "J10"}));
+    result.lines.push_back({1, QStringLiteral("BM1"), QStringLiteral("BM1"), 8, 300, -0.26, 2.2, true});
+    LevelLoop round{{QStringLiteral("BM1"), QStringLiteral("J2")}, 8, 300, -0.26, 2.2, true};
+    LevelLoop other{{QStringLiteral("J2"), QStringLiteral("J10")}, 5, 200, 0.4, 1.8, true};
+    QVERIFY(result.repeatsALine(round));
+    QVERIFY(!result.repeatsALine(other));
 }
 
 QTEST_MAIN(LevellingTest)

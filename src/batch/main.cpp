@@ -571,7 +571,10 @@ int level(const QStringList &args)
                 report = levelReportPath(outputPathOf(into, QString()), (*known)->name);
     }
     if (!report.isEmpty())
-        if (auto ready = prepareLevelReport(write, *result, settings.grade, report, keep); !ready)
+        if (auto ready = prepareLevelReport(write, *result, settings.grade,
+                                            into.isEmpty() ? QString() : QFileInfo(outputPathOf(into, QString())).fileName(),
+                                            report, keep);
+            !ready)
             return failure(into.isEmpty() ? ready.error()
                                           : QStringLiteral("调入失败，工程未作任何修改：%1").arg(ready.error()));
     if (!into.isEmpty()) {

@@ -346,11 +346,17 @@ void LevelDialog::recompute()
                !l.within);
     }
     // Then each independent loop of the network against its own tolerance.
+    int loopRow = 0;
     for (int i = 0; i < int(r.loops.size()); ++i) {
         const LevelLoop &l = r.loops[size_t(i)];
+        if (r.repeatsALine(l)) {
+            m_lines->setRowCount(m_lines->rowCount() - 1); // a single loop round: its line says it
+            continue;
+        }
         failingLines += l.within ? 0 : 1;
-        setRow(m_lines, int(r.lines.size()) + i,
-               {QStringLiteral("闭合环 %1").arg(i + 1), l.points.join(QStringLiteral("→")),
+        const int shown = loopRow++;
+        setRow(m_lines, int(r.lines.size()) + shown,
+               {QStringLiteral("闭合环 %1").arg(shown + 1), l.points.join(QStringLiteral("→")),
                 QString::number(l.stations), formatFixed(l.length, 1), formatFixed(l.misclosureMm, 2),
                 formatFixed(l.toleranceMm, 2), l.within ? QStringLiteral("合格") : QStringLiteral("超限")},
                !l.within);
@@ -359,7 +365,8 @@ void LevelDialog::recompute()
     QStringList unmatched;
     m_heights->setRowCount(int(r.heights.size()));
     int row = 0;
-    for (const auto &[id, h] : r.heights) {
+    for (const QString &id : r.pointsInOrder()) {
+        const double h = r.heights.at(id);
         const auto found = m_points.find(id);
         const Point *point = found == m_points.end() ? nullptr : found->second;
         const LevelPart *part = r.partOf(id);
@@ -381,7 +388,7 @@ void LevelDialog::recompute()
                                     "%5 个高程可写入工程测点。")
                          .arg(r.stations.size())
                          .arg(failingStations)
-                         .arg(r.lines.size() + r.loops.size())
+                         .arg(m_lines->rowCount())
                          .arg(failingLines)
                          .arg(m_points.size());
     if (r.sigma0Mm)
@@ -449,7 +456,9 @@ bool LevelDialog::writeIntoEpoch()
     ProtectedFiles keep = programFiles(m_session.programDir(), m_session.projectPath());
     for (const LevelFile &file : m_files)
         keep.add(QStringLiteral("水准原始数据"), file.path);
-    const Result<void> reportReady = prepareLevelReport(write, *m_result, currentGrade(), report, keep);
+    const Result<void> reportReady = prepareLevelReport(
+        write, *m_result, currentGrade(), QFileInfo(outputPathOf(m_session.projectPath(), QString())).fileName(),
+        report, keep);
     if (!reportReady
         && !askYesNo(this, QStringLiteral("平差报告无法保存：%1\n是否仍写入高程（不保存报告）？").arg(reportReady.error()),
                      title))

@@ -46,11 +46,12 @@ QString levelReportPath(const QString &projectOutputBase, const QString &epochNa
     return projectOutputBase + QLatin1Char('-') + name + suffix;
 }
 
-Result<QByteArray> levelReportBytes(const LevelResult &result, const LevelGrade &grade)
+Result<QByteArray> levelReportBytes(const LevelResult &result, const LevelGrade &grade, const QString &project)
 {
     XlsxWorkbook workbook;
     QString error;
-    if (!workbook.create(QStringLiteral("测站检核"), {6, 10, 10, 11, 11, 11, 11, 11, 11, 60}, &error))
+    if (!workbook.create(QStringLiteral("测站检核"), {6, 10, 10, 11, 11, 11, 11, 11, 11, 10, 10, 10, 10, 60},
+                         &error))
         return fail(error);
     XlsxSheet *stations = workbook.sheet(QStringLiteral("测站检核"), &error);
     XlsxSheet *adjusted = stations ? workbook.addSheet(QStringLiteral("平差结果"),
@@ -60,12 +61,15 @@ Result<QByteArray> levelReportBytes(const LevelResult &result, const LevelGrade 
     if (!stations || !adjusted)
         return fail(error);
 
-    row(*stations, 1, {QStringLiteral("等级：%1").arg(grade.name)});
+    const QString heading = project.isEmpty() ? QStringLiteral("等级：%1").arg(grade.name)
+                                              : QStringLiteral("工程：%1　等级：%2").arg(project, grade.name);
+    row(*stations, 1, {heading});
     row(*stations, 2,
         {QStringLiteral("测站"), QStringLiteral("后视点"), QStringLiteral("前视点"),
          QStringLiteral("后视距(m)"), QStringLiteral("前视距(m)"), QStringLiteral("高差(m)"),
          QStringLiteral("高差之差(mm)"), QStringLiteral("视距差(m)"), QStringLiteral("累积差(m)"),
-         QStringLiteral("检核")});
+         QStringLiteral("后视读数1(m)"), QStringLiteral("前视读数1(m)"), QStringLiteral("后视读数2(m)"),
+         QStringLiteral("前视读数2(m)"), QStringLiteral("检核")});
     int r = 3;
     for (const Station &s : result.stations) {
         row(*stations, r, {QString(), s.back, s.fore});
@@ -76,7 +80,11 @@ Result<QByteArray> levelReportBytes(const LevelResult &result, const LevelGrade 
         figure(*stations, r, 7, s.stationDiffMm, 2);
         figure(*stations, r, 8, s.sightDiff, 2);
         figure(*stations, r, 9, s.cumSightDiff, 2);
-        stations->setText(QStringLiteral("J%1").arg(r), s.violations.isEmpty()
+        figure(*stations, r, 10, s.b1, 5);
+        figure(*stations, r, 11, s.f1, 5);
+        figure(*stations, r, 12, s.b2, 5);
+        figure(*stations, r, 13, s.f2, 5);
+        stations->setText(QStringLiteral("N%1").arg(r), s.violations.isEmpty()
                                                             ? QStringLiteral("合格")
                                                             : s.violations.join(QStringLiteral("；")));
         ++r;
@@ -101,7 +109,8 @@ Result<QByteArray> levelReportBytes(const LevelResult &result, const LevelGrade 
     }
     ++r;
     row(*adjusted, r++, {QStringLiteral("点号"), QStringLiteral("平差高程(m)"), QStringLiteral("中误差(mm)")});
-    for (const auto &[id, h] : result.heights) {
+    for (const QString &id : result.pointsInOrder()) {
+        const double h = result.heights.at(id);
         adjusted->setText(QStringLiteral("A%1").arg(r), id);
         figure(*adjusted, r, 2, h, 5);
         if (const LevelPart *part = result.partOf(id); part && part->datum == LevelPart::Relative)
@@ -122,10 +131,10 @@ Result<QByteArray> levelReportBytes(const LevelResult &result, const LevelGrade 
     return workbook.save();
 }
 
-Result<void> writeLevelReport(const LevelResult &result, const LevelGrade &grade,
+Result<void> writeLevelReport(const LevelResult &result, const LevelGrade &grade, const QString &project,
                               const QString &output)
 {
-    const auto bytes = levelReportBytes(result, grade);
+    const auto bytes = levelReportBytes(result, grade, project);
     if (!bytes)
         return bytes.failure();
     return saveFileContents(output, *bytes);
@@ -154,7 +163,7 @@ Result<LevelWrite> prepareLevelWrite(ProjectDatabase &project, int epoch, const 
 }
 
 Result<void> prepareLevelReport(LevelWrite &write, const LevelResult &result, const LevelGrade &grade,
-                                const QString &path, const ProtectedFiles &keep)
+                                const QString &project, const QString &path, const ProtectedFiles &keep)
 {
     write.report.reset();
     write.reportPath.clear();
@@ -162,7 +171,7 @@ Result<void> prepareLevelReport(LevelWrite &write, const LevelResult &result, co
         return allowed;
     if (QFile::encodeName(QFileInfo(path).fileName()).size() > maxFileNameBytes)
         return fail(QStringLiteral("平差报告的文件名过长：%1").arg(QDir::toNativeSeparators(path)));
-    const auto bytes = levelReportBytes(result, grade);
+    const auto bytes = levelReportBytes(result, grade, project);
     if (!bytes)
         return bytes.failure();
     auto report = std::make_unique<SaveFile>(path);

@@ -23,12 +23,13 @@ constexpr qsizetype maxFileNameBytes = 255;
 // shortened.
 QString levelReportPath(const QString &projectOutputBase, const QString &epochName);
 
-// Writes the report to `output`, replacing a file there only once complete.
-Result<void> writeLevelReport(const LevelResult &result, const LevelGrade &grade,
+// Writes the report to `output`, replacing a file there only once complete;
+// `project` names the project in its heading (none without one).
+Result<void> writeLevelReport(const LevelResult &result, const LevelGrade &grade, const QString &project,
                               const QString &output);
 
 // The report as the bytes of an .xlsx file.
-Result<QByteArray> levelReportBytes(const LevelResult &result, const LevelGrade &grade);
+Result<QByteArray> levelReportBytes(const LevelResult &result, const LevelGrade &grade, const QString &project);
 
 // Heights of a levelling into an epoch, with the adjustment report. All that
 // can fail is checked first: the epoch, heights that are absolute and
@@ -48,5 +49,5 @@ struct LevelWrite
 Result<LevelWrite> prepareLevelWrite(ProjectDatabase &project, int epoch, const LevelResult &result,
                                     double changeLimit = plausibleChange);
 Result<void> prepareLevelReport(LevelWrite &write, const LevelResult &result, const LevelGrade &grade,
-                                const QString &path, const ProtectedFiles &keep);
+                                const QString &project, const QString &path, const ProtectedFiles &keep);
 Result<ImportResult> commitLevelWrite(ProjectDatabase &project, LevelWrite &write);

@@ -15,6 +15,7 @@
 #include <QJsonObject>
 #include <QBuffer>
 #include <QJsonParseError>
+#include <QRegularExpression>
 
 #include <Eigen/SparseCholesky>
 #include <Eigen/SparseCore>
@@ -903,12 +904,62 @@ QString figure(double v, int decimals)
                                                    : QStringLiteral("—");
 }
 
+// Names compared as people read them: runs of digits by their number, the
+// rest without case ("J2" before "J10").
+bool naturallyBefore(const QString &a, const QString &b)
+{
+    qsizetype i = 0, j = 0;
+    while (i < a.size() && j < b.size()) {
+        if (a[i].isDigit() && b[j].isDigit()) {
+            qsizetype ei = i, ej = j;
+            while (ei < a.size() && a[ei].isDigit())
+                ++ei;
+            while (ej < b.size() && b[ej].isDigit())
+                ++ej;
+            const QString x = a.mid(i, ei - i), y = b.mid(j, ej - j);
+            const QString nx = x.size() > 1 ? QString(x).remove(QRegularExpression(QStringLiteral("^0+(?=\\d)"))) : x;
+            const QString ny = y.size() > 1 ? QString(y).remove(QRegularExpression(QStringLiteral("^0+(?=\\d)"))) : y;
+            if (nx.size() != ny.size())
+                return nx.size() < ny.size();
+            if (nx != ny)
+                return nx < ny;
+            i = ei;
+            j = ej;
+            continue;
+        }
+        const QChar x = a[i].toCaseFolded(), y = b[j].toCaseFolded();
+        if (x != y)
+            return x < y;
+        ++i;
+        ++j;
+    }
+    return a.size() - i < b.size() - j;
+}
+
 } // namespace
 
 const LevelPart *LevelResult::partOf(const QString &id) const
 {
     const auto found = partIndex.find(id);
     return found == partIndex.end() ? nullptr : &parts[size_t(found->second)];
+}
+
+QStringList LevelResult::pointsInOrder() const
+{
+    QStringList ids;
+    for (const auto &[id, h] : heights)
+        ids << id;
+    std::stable_sort(ids.begin(), ids.end(), naturallyBefore);
+    return ids;
+}
+
+bool LevelResult::repeatsALine(const LevelLoop &loop) const
+{
+    for (const LevelLine &line : lines)
+        if (pointKey(line.from) == pointKey(line.to) && line.misclosureMm && line.stations == loop.stations
+            && std::fabs(*line.misclosureMm - loop.misclosureMm) < 1e-6)
+            return true;
+    return false;
 }
 
 bool LevelResult::heightsRelative() const
@@ -1429,7 +1480,8 @@ QString levelText(const LevelResult &result)
                          : line.within      ? QStringLiteral("合格")
                                             : QStringLiteral("超限"));
     for (const LevelLoop &l : result.loops)
-        text += QStringLiteral("闭合环 %1：%2 站，闭合差 %3 mm，限差 %4 mm %5\n")
+        if (!result.repeatsALine(l))
+            text += QStringLiteral("闭合环 %1：%2 站，闭合差 %3 mm，限差 %4 mm %5\n")
                     .arg(l.points.join(QStringLiteral("→")))
                     .arg(l.stations)
                     .arg(figure(l.misclosureMm, 2), figure(l.toleranceMm, 2),
@@ -1448,7 +1500,8 @@ QString levelText(const LevelResult &result)
                     : QStringLiteral("含 %1 的部分没有已知高程：高程相对于 %2（0），不能写入观测\n")
                           .arg(part.points.front(), part.datumPoints.front());
     }
-    for (const auto &[id, h] : result.heights) {
+    for (const QString &id : result.pointsInOrder()) {
+        const double h = result.heights.at(id);
         const LevelPart *part = result.partOf(id);
         text += QStringLiteral("%1  %2%3\n")
                     .arg(id, -12)

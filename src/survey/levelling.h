@@ -184,6 +184,11 @@ struct LevelResult
     // The part a network point belongs to, or null.
     const LevelPart *partOf(const QString &id) const;
     bool heightsRelative() const;
+    // The network points in natural order (J2 before J10), for listings.
+    QStringList pointsInOrder() const;
+    // A loop that is one closed line already listed (a single loop round):
+    // listed once.
+    bool repeatsALine(const LevelLoop &loop) const;
 };
 
 // A point id as the matching compares it: without case and leading zeros.
