@@ -18,6 +18,7 @@
 #include <QTimer>
 
 #include <cmath>
+#include <functional>
 
 using namespace testsupport;
 
@@ -26,6 +27,21 @@ namespace {
 QString fixture(const char *name)
 {
     return QStringLiteral(SEDIMETRA_SOURCE_DIR "/tests/fixtures/") + QString::fromLatin1(name);
+}
+
+// The levelling dialog comes up once the file dialog has been answered: a
+// timer of the test's own looks for it and hands it to `act`.
+void whenLevelDialogShows(QTimer &poll, const std::function<void(QDialog *)> &act)
+{
+    poll.setInterval(20);
+    QObject::connect(&poll, &QTimer::timeout, [&poll, act] {
+        auto *dialog = qobject_cast<QDialog *>(QApplication::activeModalWidget());
+        if (!dialog || dialog->objectName() != QLatin1String("LevelDialog"))
+            return;
+        poll.stop();
+        act(dialog);
+    });
+    poll.start();
 }
 
 struct TestSession : WindowSession
@@ -355,22 +371,14 @@ void ImportTest::levelLoopIntoAnEpoch()
     QVERIFY(session.start());
     QStringList shown;
     std::map<int, double> matched;
-    // The dialog comes up once the file dialog has been answered: a timer
-    // of the test's own looks for it.
     QTimer poll;
-    poll.setInterval(20);
-    QObject::connect(&poll, &QTimer::timeout, [&] {
-        auto *dialog = qobject_cast<QDialog *>(QApplication::activeModalWidget());
-        if (!dialog || dialog->objectName() != QLatin1String("LevelDialog"))
-            return;
-        poll.stop();
+    whenLevelDialogShows(poll, [&](QDialog *dialog) {
         shown << dialog->findChild<QLabel *>(QStringLiteral("Status"))->text();
         auto *stations = dialog->findChild<QTableWidget *>(QStringLiteral("Stations"));
         shown << stations->item(3, 7)->text();
         matched = static_cast<LevelDialog *>(dialog)->matched();
         QTest::mouseClick(dialog->findChild<QPushButton *>(QStringLiteral("Write")), Qt::LeftButton);
     });
-    poll.start();
     DialogWatcher watcher(session.window.get());
     watcher.queueFile(fixture("loop_bm1.gsi"));
     QTest::mouseClick(session.window->findChild<QPushButton *>("Command10"), Qt::LeftButton);
@@ -423,18 +431,12 @@ void ImportTest::levelWithoutAKnownHeight()
     const std::optional<double> before = session.stored(1, 1);
     QString status;
     QTimer poll;
-    poll.setInterval(20);
-    QObject::connect(&poll, &QTimer::timeout, [&] {
-        auto *dialog = qobject_cast<QDialog *>(QApplication::activeModalWidget());
-        if (!dialog || dialog->objectName() != QLatin1String("LevelDialog"))
-            return;
-        poll.stop();
+    whenLevelDialogShows(poll, [&](QDialog *dialog) {
         status = dialog->findChild<QLabel *>(QStringLiteral("Status"))->text();
         QTest::mouseClick(dialog->findChild<QPushButton *>(QStringLiteral("Write")), Qt::LeftButton);
         if (dialog->isVisible())
             dialog->reject();
     });
-    poll.start();
     DialogWatcher watcher(session.window.get());
     watcher.queueFile(path);
     QTest::mouseClick(session.window->findChild<QPushButton *>("Command10"), Qt::LeftButton);
