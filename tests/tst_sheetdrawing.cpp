@@ -282,7 +282,10 @@ void SheetDrawingTest::settlementAxisLabels()
     const CadPoint o{0, 0};
     RecordingCad without;
     DrawSettlementAxes(without, o, 0, 3, {1, 5, 0}, layoutA3());
-    QCOMPARE(textsOf(without.textsOn(ruler)).mid(1), (QStringList{"0.0", "-1.0", "-2.0", "-3.0"}));
+    // Each axis with its title and unit, after its labels.
+    QCOMPARE(textsOf(without.textsOn(ruler)).mid(1),
+             (QStringList{"0.0", "-1.0", "-2.0", "-3.0", "时间 (d)", "沉降量 (mm)"}));
+    QCOMPARE(without.texts.back().at.y, -3 * 5 - 2.4); // below the axis's end
     QCOMPARE(without.texts[2].at.y, -5.0);
     QCOMPARE(without.texts[2].at.x, -1.2);
     QCOMPARE(without.texts[2].horizontal, CadAlign::Right);
@@ -294,7 +297,7 @@ void SheetDrawingTest::settlementAxisLabels()
     RecordingCad with;
     DrawSettlementAxes(with, o, 0, 3, {1, 5, 12}, withAux);
     const QStringList labels = textsOf(with.textsOn(ruler)).mid(1);
-    QCOMPARE(labels, (QStringList{"-1.0", "-2.0", "-3.0", "2", "4"}));
+    QCOMPARE(labels, (QStringList{"-1.0", "-2.0", "-3.0", "2", "4", "时间 (d)", "沉降量 (mm)", "荷载 (层)"}));
 }
 
 void SheetDrawingTest::rateAxis()

@@ -2,9 +2,11 @@
 
 #include "base/textnumber.h"
 #include "cad/dxffile.h"
+#include "survey/settlementrules.h"
+
+#include <QRegularExpression>
 
 #include <cmath>
-#include "survey/settlementrules.h"
 
 
 namespace {
@@ -95,6 +97,21 @@ void sideLabel(CadInterface &cad, const QString &text, CadPoint o, double y)
     AddLabel(cad, text, {o.x - labelGap, y}, CadAlign::Middle, CadAlign::Right);
 }
 
+// An axis's title with its unit: the time axis's beyond its right end, a
+// value axis's beyond its far end (below for settlement, above otherwise).
+void timeTitle(CadInterface &cad, CadPoint o, double length)
+{
+    AddLabel(cad, QStringLiteral("时间 (d)"), {o.x + length + 2 * labelGap, o.y}, CadAlign::Middle, CadAlign::Left);
+}
+
+void valueTitle(CadInterface &cad, const QString &title, CadPoint o, double signedLength)
+{
+    if (signedLength < 0)
+        AddLabel(cad, title, {o.x, o.y + signedLength - 2 * labelGap}, CadAlign::Top, CadAlign::Centre);
+    else
+        AddLabel(cad, title, {o.x, o.y + signedLength + 2 * labelGap}, CadAlign::Bottom, CadAlign::Centre);
+}
+
 } // namespace
 
 QString MarkFiles::file(const QString &mark) const
@@ -129,8 +146,17 @@ ConnectResult ConnectCad(CadInterface &cad, const QString &font, const QString &
     cad.setVariable(QStringLiteral("CeColor"), QStringLiteral("ByLayer"));
     const QString style = QStringLiteral("沉降");
     cad.addTextStyle(style);
+    // A TrueType font: "[name]", a font file (.ttf, .ttc, .otf) or a name
+    // that is no SHX file's (宋体); else SHX files with the big font.
+    static const QRegularExpression trueTypeFile(QStringLiteral("\\.(ttf|ttc|otf)$"),
+                                                QRegularExpression::CaseInsensitiveOption);
+    bool ascii = true;
+    for (const QChar c : font)
+        ascii &= c.unicode() < 128;
     if (font.size() >= 2 && font.startsWith(QLatin1Char('[')) && font.endsWith(QLatin1Char(']')))
         cad.setFont(style, font.mid(1, font.size() - 2));
+    else if (trueTypeFile.match(font).hasMatch() || !ascii)
+        cad.setFont(style, font);
     else
         cad.setFontFiles(style, font, bigFont, 0.8);
     if (cad.setActiveTextStyle(style) == CadError::FontMissing)
@@ -184,6 +210,10 @@ void DrawSettlementAxes(CadInterface &cad, CadPoint o, double timeRange, double 
             sideLabel(cad, QString::number(qRound64(a)), o, y);
         });
     }
+    timeTitle(cad, o, timeRange * scales.time);
+    valueTitle(cad, QStringLiteral("沉降量 (mm)"), o, -curveRange * scales.curve);
+    if (layout.AuxRange != 0)
+        valueTitle(cad, QStringLiteral("荷载 (层)"), o, layout.AuxLength);
 }
 
 void DrawRateAxes(CadInterface &cad, CadPoint o, double timeRange, double curveRange,
@@ -199,6 +229,8 @@ void DrawRateAxes(CadInterface &cad, CadPoint o, double timeRange, double curveR
             verticalTick(cad, o, y);
         sideLabel(cad, formatFixed(r, 2), o, y);
     });
+    timeTitle(cad, o, timeRange * scales.time);
+    valueTitle(cad, QStringLiteral("沉降速率 (mm/d)"), o, curveRange * scales.curve);
 }
 
 void DrawLoadAxes(CadInterface &cad, CadPoint o, double timeRange, double curveRange,
@@ -214,6 +246,8 @@ void DrawLoadAxes(CadInterface &cad, CadPoint o, double timeRange, double curveR
             verticalTick(cad, o, y);
         sideLabel(cad, QString::number(qRound64(f)), o, y);
     });
+    timeTitle(cad, o, timeRange * scales.time);
+    valueTitle(cad, QStringLiteral("荷载 (层)"), o, curveRange * scales.curve);
 }
 
 void DrawPointCurve(CadInterface &cad, const ProjectSnapshot &snapshot, int point, int legendRow,
