@@ -214,6 +214,13 @@ class Levelling(unittest.TestCase):
         book = openpyxl.load_workbook(self.root / "楼-A-水准.xlsx")
         self.assertEqual(book.sheetnames, ["测站检核", "平差结果"])
         self.assertIn("工程：楼", book["测站检核"]["A1"].value)
+        # It prints: landscape, one page wide, the headings on every page,
+        # the project named at the top.
+        for name in ("测站检核", "平差结果"):
+            self.assertEqual(book[name].page_setup.orientation, "landscape")
+            self.assertEqual(book[name].page_setup.fitToWidth, 1)
+            self.assertIn("楼", book[name].oddHeader.center.text)
+        self.assertEqual(book["测站检核"].print_title_rows, "$1:$2")
         rows = list(book["测站检核"].iter_rows(min_row=3, values_only=True))
         self.assertEqual(len(rows), len(stations))
         self.assertAlmostEqual(rows[0][5], round(got["stations"][0]["dh_m"], 5), places=9)

@@ -208,6 +208,10 @@ void StabilityTest::overTheSnapshot()
          {}});
     const StabilityAnalysis analysis = analyseStability(snapshot, StabilitySettings{}, 3);
     QCOMPARE(analysis.points.size(), size_t(2));
+    // Point 3 is left out, and told with its reason.
+    QCOMPARE(analysis.leftOut.size(), size_t(1));
+    QCOMPARE(analysis.leftOut.front().first, "J3");
+    QCOMPARE(analysis.leftOut.front().second, QStringLiteral("首次观测没有高程"));
     const PointStability &j1 = analysis.points[0];
     QCOMPARE(j1.name, "J1");
     QCOMPARE(j1.series.size(), size_t(5));

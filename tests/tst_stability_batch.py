@@ -223,6 +223,11 @@ class StabilityAnalysis(unittest.TestCase):
         workbook = openpyxl.load_workbook(self.root / "楼.xlsx")
         self.assertEqual(workbook.sheetnames, ["沉降观测成果表", "稳定性分析"])
         sheet = workbook["稳定性分析"]
+        # It prints: A4 landscape, one page wide, rows 1 to 5 on every page.
+        self.assertEqual(sheet.page_setup.orientation, "landscape")
+        self.assertEqual(sheet.page_setup.fitToWidth, 1)
+        self.assertTrue(sheet.sheet_properties.pageSetUpPr.fitToPage)
+        self.assertEqual(sheet.print_title_rows, "$1:$5")
         self.assertEqual(sheet["A2"].value, f"建筑物稳定性：{data['building']['verdict']}")
         self.assertIn("稳定速率 0.04 mm/d", sheet["A3"].value)
         self.assertEqual([c.value for c in sheet[5]], rows[0])

@@ -63,6 +63,12 @@ Result<QByteArray> levelReportBytes(const LevelResult &result, const LevelGrade 
 
     const QString heading = project.isEmpty() ? QStringLiteral("等级：%1").arg(grade.name)
                                               : QStringLiteral("工程：%1　等级：%2").arg(project, grade.name);
+    // Printed landscape, one page wide, the headings on every page.
+    const QString pageHeader = project.isEmpty() ? QStringLiteral("水准测量平差") : project + QStringLiteral("　水准测量平差");
+    stations->setPrintSetup(true, pageHeader);
+    adjusted->setPrintSetup(true, pageHeader);
+    if (!workbook.setPrintTitles(QStringLiteral("测站检核"), 1, 2, &error))
+        return fail(error);
     row(*stations, 1, {heading});
     row(*stations, 2,
         {QStringLiteral("测站"), QStringLiteral("后视点"), QStringLiteral("前视点"),

@@ -62,6 +62,14 @@ void writeStabilitySheet(XlsxSheet &sheet, const StabilityAnalysis &analysis)
         }
         ++row;
     }
+    // The points the analysis left out, each with the reason.
+    if (!analysis.leftOut.empty()) {
+        QStringList named;
+        for (const auto &[name, reason] : analysis.leftOut)
+            named << QStringLiteral("%1（%2）").arg(name, reason);
+        sheet.setText(QStringLiteral("A%1").arg(row + 1),
+                      QStringLiteral("未列入分析的测点：%1").arg(named.join(QStringLiteral("、"))));
+    }
 }
 
 } // namespace
@@ -96,6 +104,12 @@ Result<ResultsRunStatus> runResultsTable(const ProjectSnapshot &snapshot,
             QStringLiteral("表格模板 %1：%2").arg(QDir::toNativeSeparators(templatePath), error));
     writeStabilitySheet(*stability,
                         analyseStability(snapshot, settings.stability, settings.pointCount));
+    // Printed landscape, one page wide, its headings on every page, the
+    // project named at the top.
+    const QString project = !settings.header.empty() && settings.header.front() ? *settings.header.front() : QString();
+    stability->setPrintSetup(true, project);
+    if (!workbook.setPrintTitles(stabilityName, 1, 5, &error))
+        return fail(error);
     if (auto saved = workbook.save(output); !saved)
         return saved.failure();
     return ResultsRunStatus::Written;

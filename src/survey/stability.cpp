@@ -254,8 +254,18 @@ StabilityAnalysis analyseStability(const ProjectSnapshot &snapshot,
             continue;
         const int column = snapshot.columnOf(number);
         const double first = snapshot.at(0, column);
-        if (!presentElevation(first))
+        if (!presentElevation(first)) {
+            // Settlement counts from the first epoch: a point first observed
+            // later has none to judge, and is told as such.
+            bool observed = false;
+            for (int k = 1; k < epochs && !observed; ++k)
+                observed = presentElevation(snapshot.at(k, column));
+            if (observed)
+                analysis.leftOut.emplace_back(snapshot.point(number) ? snapshot.point(number)->name
+                                                                   : QString::number(number),
+                                            QStringLiteral("首次观测没有高程"));
             continue;
+        }
         PointStability point;
         point.number = number;
         if (const Point *record = snapshot.point(number))

@@ -4,6 +4,8 @@
 
 #include <QString>
 
+#include <utility>
+
 #include <optional>
 #include <vector>
 
@@ -75,6 +77,8 @@ struct StabilityAnalysis
     StabilitySettings settings;
     Verdict building = Verdict::Insufficient;
     std::vector<PointStability> points; // points with a first elevation, by number
+    // Points observed but left out of the analysis, with the reason.
+    std::vector<std::pair<QString, QString>> leftOut; // name, reason
 };
 
 // The analysis of every point numbered 1 to `lastPoint` that has a present

@@ -565,6 +565,51 @@ XlsxSheet::Value XlsxSheet::value(int row, int column) const
     return {date ? Value::Date : Value::Number, text};
 }
 
+void XlsxSheet::setPrintSetup(bool landscape, const QString &header)
+{
+    pugi::xml_document doc;
+    if (!doc.load_buffer(m_xml.data(), m_xml.size()))
+        return;
+    pugi::xml_node root = doc.child("worksheet");
+    if (!root)
+        return;
+    // Fitted to the page: sheetPr is the worksheet's first element.
+    pugi::xml_node properties = root.child("sheetPr");
+    if (!properties)
+        properties = root.prepend_child("sheetPr");
+    pugi::xml_node fit = properties.child("pageSetUpPr");
+    if (!fit)
+        fit = properties.append_child("pageSetUpPr");
+    (fit.attribute("fitToPage") ? fit.attribute("fitToPage") : fit.append_attribute("fitToPage")) = "1";
+    // pageSetup and headerFooter follow pageMargins, as the schema orders.
+    root.remove_child("pageSetup");
+    root.remove_child("headerFooter");
+    pugi::xml_node margins = root.child("pageMargins");
+    if (!margins) {
+        margins = root.insert_child_after("pageMargins", root.child("sheetData"));
+        for (const auto &[name, value] :
+             {std::pair{"left", "0.7"}, {"right", "0.7"}, {"top", "0.75"}, {"bottom", "0.75"}, {"header", "0.3"},
+              {"footer", "0.3"}})
+            margins.append_attribute(name) = value;
+    }
+    pugi::xml_node page = root.insert_child_after("pageSetup", margins);
+    page.append_attribute("paperSize") = "9";
+    page.append_attribute("orientation") = landscape ? "landscape" : "portrait";
+    page.append_attribute("fitToWidth") = "1";
+    page.append_attribute("fitToHeight") = "0";
+    if (!header.isEmpty()) {
+        QString escaped = header;
+        escaped.replace(QLatin1Char('&'), QStringLiteral("&&")); // "&" starts a header code
+        root.insert_child_after("headerFooter", page)
+            .append_child("oddHeader")
+            .text()
+            .set((QStringLiteral("&C") + escaped).toUtf8().constData());
+    }
+    std::ostringstream out;
+    doc.save(out, "", pugi::format_raw | pugi::format_no_declaration | pugi::format_no_empty_element_tags);
+    m_xml = out.str();
+}
+
 QByteArray XlsxSheet::save() const
 {
     std::string data;
@@ -874,6 +919,54 @@ QByteArray xmlPart(const pugi::xml_document &doc)
 }
 
 } // namespace
+
+bool XlsxWorkbook::setPrintTitles(const QString &name, int first, int last, QString *error)
+{
+    QByteArray *workbookPart = nullptr;
+    for (auto &[entry, data] : m_entries)
+        if (entry == QLatin1String("xl/workbook.xml"))
+            workbookPart = &data;
+    pugi::xml_document workbook;
+    if (!workbookPart || !workbook.load_buffer(workbookPart->constData(), size_t(workbookPart->size()))) {
+        *error = QStringLiteral("工作簿无法读取：缺少 xl/workbook.xml");
+        return false;
+    }
+    pugi::xml_node root = workbook.child("workbook");
+    pugi::xml_node sheets = root.child("sheets");
+    int index = 0, found = -1;
+    for (const pugi::xml_node &sheet : sheets.children("sheet")) {
+        if (QString::fromUtf8(sheet.attribute("name").value()) == name)
+            found = index;
+        ++index;
+    }
+    if (found < 0) {
+        *error = QStringLiteral("工作簿中没有工作表“%1”").arg(name);
+        return false;
+    }
+    pugi::xml_node names = root.child("definedNames");
+    if (!names) {
+        pugi::xml_node after = sheets;
+        for (const char *next : {"functionGroups", "externalReferences"})
+            if (pugi::xml_node node = root.child(next))
+                after = node;
+        names = root.insert_child_after("definedNames", after);
+    }
+    for (pugi::xml_node defined = names.child("definedName"); defined;) {
+        const pugi::xml_node next = defined.next_sibling("definedName");
+        if (std::strcmp(defined.attribute("name").value(), "_xlnm.Print_Titles") == 0
+            && defined.attribute("localSheetId").as_int(-1) == found)
+            names.remove_child(defined);
+        defined = next;
+    }
+    pugi::xml_node titles = names.append_child("definedName");
+    titles.append_attribute("name") = "_xlnm.Print_Titles";
+    titles.append_attribute("localSheetId") = found;
+    QString quoted = name;
+    quoted.replace(QLatin1Char('\''), QStringLiteral("''"));
+    titles.text().set(QStringLiteral("'%1'!$%2:$%3").arg(quoted).arg(first).arg(last).toUtf8().constData());
+    *workbookPart = xmlPart(workbook);
+    return true;
+}
 
 XlsxSheet *XlsxWorkbook::addSheet(const QString &name, const QString &after,
                                   const std::vector<double> &columnWidths, QString *error)

@@ -64,6 +64,10 @@ public:
     // The last row that holds anything; 0 for an empty sheet.
     int lastRow() const;
 
+    // How the sheet prints: A4 landscape (or portrait), fitted to one page
+    // wide, `header` centred at the top of every page ("" for none).
+    void setPrintSetup(bool landscape, const QString &header);
+
 private:
     friend class XlsxWorkbook;
     // A cell as read (its attributes and inner XML kept as they were), or as
@@ -129,6 +133,8 @@ public:
                         const std::vector<double> &columnWidths, QString *error);
     // The names of the sheets, in workbook order.
     QStringList sheetNames() const { return m_sheetOrder; }
+    // Rows `first` to `last` of sheet `name` printed at the top of every page.
+    bool setPrintTitles(const QString &name, int first, int last, QString *error);
     // Writes the workbook to `path`, replacing a file there only once the
     // new one is complete.
     Result<void> save(const QString &path) const;
