@@ -232,10 +232,10 @@ void PreviewTest::windowFitsTheProject_data()
     QTest::addColumn<int>("zoom");
     QTest::addColumn<CoordinateWindow>("expected");
     QTest::addRow("a small project keeps the window") << QList<QPointF>{{100, -4}} << 2 << settlementWindow(2);
-    QTest::addRow("590 days, 30 mm, widest level")
-        << QList<QPointF>{{590, -30}} << 1 << CoordinateWindow{-5 * 2.065, 0.5 * 3.15, 300 * 2.065, -10 * 3.15};
-    QTest::addRow("590 days, 30 mm, second level")
-        << QList<QPointF>{{590, -30}} << 2 << CoordinateWindow{-2.5 * 2.065, 0.25 * 3.15, 200 * 2.065, -5 * 3.15};
+    QTest::addRow("590 days, 30 mm, the level a project opens with")
+        << QList<QPointF>{{590, -30}} << 2 << CoordinateWindow{-2.5 * 3.0975, 0.25 * 6.3, 200 * 3.0975, -5 * 6.3};
+    QTest::addRow("590 days, 30 mm, the widest level")
+        << QList<QPointF>{{590, -30}} << 1 << CoordinateWindow{-5 * 3.0975, 0.5 * 6.3, 300 * 3.0975, -10 * 6.3};
     QTest::addRow("a rise of 2 mm") << QList<QPointF>{{100, 2}} << 2 << CoordinateWindow{-2.5, 2.1, 200, -5};
 }
 
@@ -244,7 +244,7 @@ void PreviewTest::windowFitsTheProject()
     QFETCH(QList<QPointF>, points);
     QFETCH(int, zoom);
     QFETCH(CoordinateWindow, expected);
-    const CoordinateWindow got = fittedWindow(settlementWindow(zoom), settlementWindow(1),
+    const CoordinateWindow got = fittedWindow(settlementWindow(zoom), settlementWindow(2),
                                               {Polyline{Qt::black, std::vector<QPointF>(points.begin(), points.end())}});
     for (const auto &[a, b] : {std::pair{got.left, expected.left}, {got.top, expected.top},
                                {got.right, expected.right}, {got.bottom, expected.bottom}})

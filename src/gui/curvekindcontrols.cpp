@@ -153,10 +153,10 @@ void CurveKindControls::draw(CurveKind kind)
     switch (kind) {
     case CurveKind::Settlement: {
         // The Part's window, or larger when the project needs it: a long
-        // project fits at the widest zoom level.
+        // project fits at the zoom level a project opens with.
         auto curves = settlementCurves(snapshot, m_session.pointCount());
         const CoordinateWindow window =
-            fittedWindow(settlementWindow(m_session.zoomLevel()), settlementWindow(1), curves);
+            fittedWindow(settlementWindow(m_session.zoomLevel()), settlementWindow(2), curves);
         area->setPicture({window, std::move(curves)});
         break;
     }

@@ -39,10 +39,10 @@ struct Polyline
 
 // A window of the preview made large enough for the lines: `window` (one of
 // the above at some zoom level) stretched by the factors that make `widest`
-// (the same kind's widest window) hold every point, in time and in value,
-// its margins kept in proportion; a rise beyond the top is taken in too.
-// So the widest zoom level always shows the whole project, and the others
-// are its halves, quarters … as they are for a small one.
+// (the same kind's window at the zoom level a project opens with) hold every
+// point, in time and in value, its margins kept in proportion; a rise beyond
+// the top is taken in too. So a project opens showing the whole of it, and
+// the other zoom levels keep their proportion to that.
 CoordinateWindow fittedWindow(const CoordinateWindow &window, const CoordinateWindow &widest,
                               const std::vector<Polyline> &lines);
 
