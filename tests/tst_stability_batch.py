@@ -242,6 +242,27 @@ class StabilityAnalysis(unittest.TestCase):
             else:
                 self.assertAlmostEqual(hyperbolic, round(point["hyperbolic"]["s_inf"], 2), places=9)
 
+    def test_an_odd_date_is_left_out_in_bounded_time_and_memory(self):
+        import resource
+        import time
+        with sqlite3.connect(self.project) as db:
+            last = db.execute("SELECT MAX(CjNo) FROM Sur1").fetchone()[0]
+            db.execute("INSERT INTO Sur1 VALUES (?, '2147483647-01-01', '远', 9)", (last + 1,))
+            db.executemany("INSERT INTO Sur2 VALUES (?, ?, 9.9)", [(last + 1, j) for j in range(1, 6)])
+
+        def limit():
+            resource.setrlimit(resource.RLIMIT_AS, (1 << 30, 1 << 30))
+        for args in (("analyse", self.project, "--format", "json", "--step", "1"), ("table", self.project)):
+            with self.subTest(command=args[0]):
+                start = time.monotonic()
+                run = subprocess.run([str(self.program / "sedimetra-batch"), *map(str, args)],
+                                     capture_output=True, timeout=120, preexec_fn=limit)
+                self.assertEqual(run.returncode, 0, run.stderr.decode())
+                self.assertLess(time.monotonic() - start, 20)
+                if args[0] == "analyse":
+                    notes = json.loads(run.stdout)["notes"]
+                    self.assertTrue(any("远" in n and "未列入分析" in n for n in notes), notes)
+
     def test_refusals(self):
         for args, code in ((("--limit", "0"), 2), (("--window", "-5"), 2), (("--step", "x"), 2),
                            (("--format", "xml"), 2), (("--colour", "red"), 2)):

@@ -453,6 +453,8 @@ int analyse(const QStringList &args)
                    .arg(verdictText(analysis.building), stabilitySettingsLine(analysis.settings))
                + alignedTable(stabilityHeadings(), stabilityRows(analysis)))
                   .toUtf8();
+        for (const QString &note : analysis.notes)
+            out += QStringLiteral("注意：%1\n").arg(note).toUtf8();
     }
     if (std::fwrite(out.constData(), 1, size_t(out.size()), stdout) != size_t(out.size())
         || std::fflush(stdout) != 0)

@@ -62,14 +62,16 @@ void writeStabilitySheet(XlsxSheet &sheet, const StabilityAnalysis &analysis)
         }
         ++row;
     }
-    // The points the analysis left out, each with the reason.
+    // The points the analysis left out, each with the reason, and its notes.
     if (!analysis.leftOut.empty()) {
         QStringList named;
         for (const auto &[name, reason] : analysis.leftOut)
             named << QStringLiteral("%1（%2）").arg(name, reason);
-        sheet.setText(QStringLiteral("A%1").arg(row + 1),
+        sheet.setText(QStringLiteral("A%1").arg(++row),
                       QStringLiteral("未列入分析的测点：%1").arg(named.join(QStringLiteral("、"))));
     }
+    for (const QString &note : analysis.notes)
+        sheet.setText(QStringLiteral("A%1").arg(++row), note);
 }
 
 } // namespace

@@ -178,6 +178,9 @@ std::optional<AsaokaFit> fitAsaoka(const std::vector<SeriesPoint> &period, int s
         return std::nullopt;
     const SeriesPoint start = period.front();
     const double tLast = period.back().t;
+    // Bounded work whatever the dates and the step.
+    if (!((tLast - start.t) / step < double(maxAsaokaSamples)))
+        return std::nullopt;
     // The period's entries from t0 on, by day; interpolation runs between
     // neighbours of different days.
     std::vector<SeriesPoint> known;
@@ -248,6 +251,21 @@ StabilityAnalysis analyseStability(const ProjectSnapshot &snapshot,
             break;
         }
 
+    // Epochs of an unusable date are left out, and told.
+    std::vector<bool> usable(size_t(epochs), true);
+    for (int k = 0; k < epochs; ++k) {
+        const Epoch &epoch = snapshot.epochs()[size_t(k)];
+        const auto day = calendarDate(epoch.date);
+        if (day && day->year() >= firstUsableYear && day->year() <= lastUsableYear)
+            continue;
+        usable[size_t(k)] = false;
+        analysis.notes << QStringLiteral("观测“%1”的日期“%2”不在 %3–%4 年之间，未列入分析")
+                              .arg(epoch.name, epoch.date)
+                              .arg(firstUsableYear)
+                              .arg(lastUsableYear);
+    }
+    if (!usable[0])
+        return analysis; // every day counts from the first epoch
     bool anyStable = false, anyUnstable = false;
     for (const int number : snapshot.pointNumbers()) {
         if (number < 1 || number > lastPoint)
@@ -272,7 +290,7 @@ StabilityAnalysis analyseStability(const ProjectSnapshot &snapshot,
             point.name = record->name;
         for (int k = 0; k < epochs; ++k) {
             const double h = snapshot.at(k, column);
-            if (presentElevation(h))
+            if (usable[size_t(k)] && presentElevation(h))
                 point.series.push_back({days[size_t(k)], (h - first) * 1000, k});
         }
         point.tLast = point.series.back().t;
@@ -291,6 +309,11 @@ StabilityAnalysis analyseStability(const ProjectSnapshot &snapshot,
             point.loadStart = period.front();
             point.hyperbolic = fitHyperbolic(period);
             point.asaoka = fitAsaoka(period, settings.step);
+            if (!point.asaoka && (period.back().t - period.front().t) / settings.step >= double(maxAsaokaSamples))
+                analysis.notes << QStringLiteral("测点 %1：阿萨奥卡法需取样超过 %2 个（预测步长 %3 d），未计算")
+                                      .arg(point.name)
+                                      .arg(maxAsaokaSamples)
+                                      .arg(settings.step);
         }
         analysis.points.push_back(std::move(point));
     }
@@ -383,6 +406,7 @@ QByteArray stabilityJson(const StabilityAnalysis &analysis)
          QJsonObject{{QStringLiteral("window"), analysis.settings.window},
                      {QStringLiteral("limit"), analysis.settings.limit},
                      {QStringLiteral("step"), analysis.settings.step}}},
-        {QStringLiteral("points"), points}};
+        {QStringLiteral("points"), points},
+        {QStringLiteral("notes"), QJsonArray::fromStringList(analysis.notes)}};
     return QJsonDocument(root).toJson(QJsonDocument::Indented);
 }

@@ -3,6 +3,7 @@
 #include "survey/projectsnapshot.h"
 
 #include <QString>
+#include <QStringList>
 
 #include <utility>
 
@@ -79,7 +80,16 @@ struct StabilityAnalysis
     std::vector<PointStability> points; // points with a first elevation, by number
     // Points observed but left out of the analysis, with the reason.
     std::vector<std::pair<QString, QString>> leftOut; // name, reason
+    // Epochs and predictions left out, told as sentences.
+    QStringList notes;
 };
+
+// Epochs dated outside these years are left out of the analysis: a day count
+// from such a date is no campaign's (and would make the resampling of the
+// prediction endless).
+constexpr int firstUsableYear = 1900, lastUsableYear = 2200;
+// The most samples the Asaoka resampling takes; a larger need is refused.
+constexpr long long maxAsaokaSamples = 10'000;
 
 // The analysis of every point numbered 1 to `lastPoint` that has a present
 // elevation in the first epoch.
