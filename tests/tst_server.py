@@ -217,6 +217,54 @@ class ServerProjects(unittest.TestCase):
         self.assertEqual(run.returncode, 1)
         self.assertIn("工程文件是只读的", run.stderr)
 
+    def test_opposite_orders_never_deadlock(self):
+        # Two workbooks of one epoch, the points in opposite orders, imported
+        # at once: both succeed, ten times over.
+        self.assertEqual(batch("server", "push", self.large, url("对向楼")).returncode, 0)
+        target = url("对向楼")
+        up, down = self.root / "up.xlsx", self.root / "down.xlsx"
+        rows = [(f"J{j}", 80 + j / 1000) for j in range(1, 151)]
+        workbook(up, rows)
+        workbook(down, list(reversed([(name, h + 0.0005) for name, h in rows])))
+        for attempt in range(10):
+            results = {}
+
+            def run_import(key, path):
+                results[key] = batch("import", target, "--epoch", "8", path)
+            threads = [threading.Thread(target=run_import, args=pair) for pair in (("up", up), ("down", down))]
+            for thread in threads:
+                thread.start()
+            for thread in threads:
+                thread.join()
+            for key in ("up", "down"):
+                self.assertEqual(results[key].returncode, 0, f"try {attempt}, {key}: {results[key].stderr}")
+
+    def test_a_held_lock_is_told_within_its_timeout(self):
+        self.assertEqual(batch("server", "push", self.large, url("锁楼")).returncode, 0)
+        holder = subprocess.Popen(
+            ["psql", "-h", "127.0.0.1", "-p", str(CLUSTER.port), "-U", "admin", "-d", "firm",
+             "-c", "BEGIN; SELECT id FROM sedimetra.projects WHERE name = '锁楼' FOR UPDATE; "
+                   "SELECT pg_sleep(40); COMMIT;"],
+            env={**os.environ, "PGPASSWORD": ADMIN_PASSWORD}, stdout=subprocess.DEVNULL,
+            stderr=subprocess.DEVNULL)
+        try:
+            holding = "SELECT count(*) FROM pg_stat_activity WHERE query LIKE '%pg_sleep(40)%' " \
+                      "AND state = 'active' AND pid <> pg_backend_pid()"
+            deadline = time.time() + 30
+            while CLUSTER.sql(holding) == "0" and time.time() < deadline:
+                time.sleep(0.05)
+            book = self.root / "lock.xlsx"
+            workbook(book, [("J1", 50.5)])
+            start = time.time()
+            run = batch("import", url("锁楼"), "--epoch", "0", book)
+            self.assertLess(time.time() - start, 30)
+            self.assertEqual(run.returncode, 1)
+            self.assertIn("lock_timeout", run.stderr)
+        finally:
+            CLUSTER.sql("SELECT pg_terminate_backend(pid) FROM pg_stat_activity WHERE "
+                        "query LIKE '%pg_sleep(40)%' AND pid <> pg_backend_pid()")
+            holder.wait(timeout=30)
+
     def test_two_writers_at_once(self):
         self.assertEqual(batch("server", "push", self.large, url("并发楼")).returncode, 0)
         target = url("并发楼")

@@ -320,9 +320,24 @@ Result<void> ProjectDatabase::run(QSqlQuery &query)
 {
     if (!m_db.isOpen())
         return fail(QStringLiteral("没有打开的沉降工程"));
-    if (!query.exec())
+    if (!query.exec()) {
+        noteFailure(query.lastError());
+        // Which wait ran out, when one did.
+        const QString code = query.lastError().nativeErrorCode();
+        if (code == QLatin1String("55P03"))
+            return fail(QStringLiteral("等待另一位用户释放工程超过 10 秒（服务器的 lock_timeout），请稍后再试"));
+        if (code == QLatin1String("57014"))
+            return fail(QStringLiteral("服务器上的一条语句执行超过 60 秒（statement_timeout），已中止"));
         return fail(query.lastError().text());
+    }
     return success();
+}
+
+void ProjectDatabase::noteFailure(const QSqlError &error)
+{
+    // SQLSTATE 40P01: deadlock detected; 40001: serialization failure.
+    const QString code = error.nativeErrorCode();
+    m_retryable = m_server && (code == QLatin1String("40P01") || code == QLatin1String("40001"));
 }
 
 Result<void> ProjectDatabase::checkWritable()
@@ -348,8 +363,13 @@ Result<void> ProjectDatabase::beginTransaction()
 
 Result<void> ProjectDatabase::commitTransaction()
 {
-    Result<void> committed = m_server ? (m_db.commit() ? success() : fail(m_db.lastError().text()))
-                                      : run(statement("commit", QStringLiteral("COMMIT")));
+    Result<void> committed = success();
+    if (!m_server) {
+        committed = run(statement("commit", QStringLiteral("COMMIT")));
+    } else if (!m_db.commit()) {
+        noteFailure(m_db.lastError());
+        committed = fail(m_db.lastError().text());
+    }
     if (!committed)
         rollbackTransaction();
     return committed;

@@ -170,19 +170,30 @@ public:
 
     // Runs `work` (returning Result<void>) as one transaction: committed when
     // it succeeds, rolled back otherwise, so that a failure part-way leaves
-    // the project as it was. The failure of `work` is passed on.
+    // the project as it was. The failure of `work` is passed on. On a server,
+    // a transaction another one deadlocked with (or that could not be
+    // serialised) is run once more, whole.
     template <typename Work> Result<void> inTransaction(Work work)
     {
-        if (auto begun = beginTransaction(); !begun)
-            return begun;
-        if (Result<void> done = work(); !done) {
-            rollbackTransaction();
-            return done;
+        for (int attempt = 0;; ++attempt) {
+            m_retryable = false;
+            Result<void> outcome = [&]() -> Result<void> {
+                if (auto begun = beginTransaction(); !begun)
+                    return begun;
+                if (Result<void> done = work(); !done) {
+                    rollbackTransaction();
+                    return done;
+                }
+                return commitTransaction();
+            }();
+            if (outcome || !m_retryable || attempt > 0)
+                return outcome;
         }
-        return commitTransaction();
     }
 
 private:
+    bool m_retryable = false; // the last failure was a deadlock or serialisation failure
+    void noteFailure(const QSqlError &error);
     QSqlQuery &statement(const char *key, const QString &sql);
     Result<void> run(QSqlQuery &query);
     Result<void> checkWritable();

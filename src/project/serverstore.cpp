@@ -256,6 +256,10 @@ Result<QSqlDatabase> connectToServer(const ServerAddress &address, const QString
         QSqlDatabase::removeDatabase(connection);
         return fail(QStringLiteral("无法连接服务器 %1：%2").arg(displayUrl(address), reason));
     }
+    // Bounded waits: a lock another session holds, a statement that runs on.
+    QSqlQuery bounds(db);
+    for (const char *limit : {"SET lock_timeout = '10s'", "SET statement_timeout = '60s'"})
+        bounds.exec(QString::fromLatin1(limit));
     return db;
 }
 

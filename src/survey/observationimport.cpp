@@ -17,6 +17,7 @@
 #include <QElapsedTimer>
 #include <QProcess>
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <unordered_map>
@@ -288,8 +289,14 @@ void skipImplausible(ImportPlan &plan)
 ImportResult writeImport(ProjectDatabase &project, const ImportPlan &plan)
 {
     ImportResult result = plan.result;
+    // By point number, whatever the sheet's order: two imports of one epoch
+    // take the rows' locks in the same order and never deadlock. A later row
+    // of a point still comes after an earlier one.
+    std::vector<std::pair<int, double>> writes = plan.writes;
+    std::stable_sort(writes.begin(), writes.end(),
+                     [](const auto &a, const auto &b) { return a.first < b.first; });
     const Result<void> written = project.inTransaction([&]() -> Result<void> {
-        for (const auto &[cjdNo, metres] : plan.writes)
+        for (const auto &[cjdNo, metres] : writes)
             if (auto stored = project.setElevation(plan.epoch, cjdNo, metres); !stored)
                 return stored;
         return success();
