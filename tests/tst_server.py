@@ -6,6 +6,7 @@ a server that can start, the test says why and is skipped (exit 77).
 
 usage: tst_server.py BIN_DIR BENCH_DIR SERVER_WINDOW_TEST
 """
+import contextlib
 import glob
 import os
 import pathlib
@@ -241,29 +242,14 @@ class ServerProjects(unittest.TestCase):
 
     def test_a_held_lock_is_told_within_its_timeout(self):
         self.assertEqual(batch("server", "push", self.large, url("锁楼")).returncode, 0)
-        holder = subprocess.Popen(
-            ["psql", "-h", "127.0.0.1", "-p", str(CLUSTER.port), "-U", "admin", "-d", "firm",
-             "-c", "BEGIN; SELECT id FROM sedimetra.projects WHERE name = '锁楼' FOR UPDATE; "
-                   "SELECT pg_sleep(40); COMMIT;"],
-            env={**os.environ, "PGPASSWORD": ADMIN_PASSWORD}, stdout=subprocess.DEVNULL,
-            stderr=subprocess.DEVNULL)
-        try:
-            holding = "SELECT count(*) FROM pg_stat_activity WHERE query LIKE '%pg_sleep(40)%' " \
-                      "AND state = 'active' AND pid <> pg_backend_pid()"
-            deadline = time.time() + 30
-            while CLUSTER.sql(holding) == "0" and time.time() < deadline:
-                time.sleep(0.05)
-            book = self.root / "lock.xlsx"
-            workbook(book, [("J1", 50.5)])
+        book = self.root / "lock.xlsx"
+        workbook(book, [("J1", 50.5)])
+        with project_row_held("锁楼", 40):
             start = time.time()
             run = batch("import", url("锁楼"), "--epoch", "0", book)
-            self.assertLess(time.time() - start, 30)
-            self.assertEqual(run.returncode, 1)
-            self.assertIn("lock_timeout", run.stderr)
-        finally:
-            CLUSTER.sql("SELECT pg_terminate_backend(pid) FROM pg_stat_activity WHERE "
-                        "query LIKE '%pg_sleep(40)%' AND pid <> pg_backend_pid()")
-            holder.wait(timeout=30)
+        self.assertLess(time.time() - start, 30)
+        self.assertEqual(run.returncode, 1)
+        self.assertIn("lock_timeout", run.stderr)
 
     def test_two_writers_at_once(self):
         self.assertEqual(batch("server", "push", self.large, url("并发楼")).returncode, 0)
@@ -314,19 +300,6 @@ class ServerProjects(unittest.TestCase):
         self.assertEqual(batch("server", "push", many, url("断线楼")).returncode, 0)
         book = self.root / "many.xlsx"
         workbook(book, [(f"P{j}", 50.001) for j in range(1, 2001)])
-        # Another session holds the project's row: the import's first write
-        # waits there, inside its transaction, until its connection is cut.
-        holder = subprocess.Popen(
-            ["psql", "-h", "127.0.0.1", "-p", str(CLUSTER.port), "-U", "admin", "-d", "firm",
-             "-c", "BEGIN; SELECT id FROM sedimetra.projects WHERE name = '断线楼' FOR UPDATE; "
-                   "SELECT pg_sleep(60); COMMIT;"],
-            env={**os.environ, "PGPASSWORD": ADMIN_PASSWORD}, stdout=subprocess.DEVNULL,
-            stderr=subprocess.DEVNULL)
-        holding = "SELECT count(*) FROM pg_stat_activity WHERE query LIKE '%pg_sleep(60)%' " \
-                  "AND state = 'active' AND pid <> pg_backend_pid()"
-        deadline = time.time() + 30
-        while CLUSTER.sql(holding) == "0" and time.time() < deadline:
-            time.sleep(0.05)
         cut = {"done": False}
 
         def cut_when_writing():
@@ -341,14 +314,14 @@ class ServerProjects(unittest.TestCase):
                     return
                 time.sleep(0.05)
 
-        watcher = threading.Thread(target=cut_when_writing)
-        watcher.start()
-        run = batch("import", url("断线楼"), "--epoch", "0", book)
-        cut["done"] = True
-        watcher.join()
-        CLUSTER.sql("SELECT pg_terminate_backend(pid) FROM pg_stat_activity WHERE "
-                    "query LIKE '%pg_sleep(60)%' AND pid <> pg_backend_pid()")
-        holder.wait(timeout=30)
+        # Another session holds the project's row: the import's first write
+        # waits there, inside its transaction, until its connection is cut.
+        with project_row_held("断线楼", 60):
+            watcher = threading.Thread(target=cut_when_writing)
+            watcher.start()
+            run = batch("import", url("断线楼"), "--epoch", "0", book)
+            cut["done"] = True
+            watcher.join()
         self.assertEqual(run.returncode, 1, run.stdout)
         self.assertIn("调入失败，工程未作任何修改", run.stderr)
         self.assertEqual(CLUSTER.sql(
@@ -373,6 +346,28 @@ class ServerProjects(unittest.TestCase):
             self.assertIn("用户 admin 的密码不对", run.stderr)
             self.assertNotIn("password authentication failed", run.stderr)
             self.assertNotIn(secret, run.stderr + run.stdout)
+
+
+@contextlib.contextmanager
+def project_row_held(name, seconds):
+    """Another session holds the project's row (FOR UPDATE) while the block
+    runs, at most `seconds`; the block starts once it does."""
+    holder = subprocess.Popen(
+        ["psql", "-h", "127.0.0.1", "-p", str(CLUSTER.port), "-U", "admin", "-d", "firm",
+         "-c", f"BEGIN; SELECT id FROM sedimetra.projects WHERE name = '{name}' FOR UPDATE; "
+               f"SELECT pg_sleep({seconds}); COMMIT;"],
+        env={**os.environ, "PGPASSWORD": ADMIN_PASSWORD}, stdout=subprocess.DEVNULL,
+        stderr=subprocess.DEVNULL)
+    sleeping = f"query LIKE '%pg_sleep({seconds})%' AND pid <> pg_backend_pid()"
+    try:
+        deadline = time.time() + 30
+        while CLUSTER.sql(f"SELECT count(*) FROM pg_stat_activity WHERE {sleeping} AND state = 'active'") == "0" \
+                and time.time() < deadline:
+            time.sleep(0.05)
+        yield
+    finally:
+        CLUSTER.sql(f"SELECT pg_terminate_backend(pid) FROM pg_stat_activity WHERE {sleeping}")
+        holder.wait(timeout=30)
 
 
 def main():
