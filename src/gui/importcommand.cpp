@@ -120,7 +120,7 @@ void ImportCommand::importObservations()
         break;
     }
     const int epoch = m_session.currentEpoch();
-    auto plan = planImport(*project, epoch, rows, m_session.unit(), ChangeLimit(m_session.settings()));
+    auto plan = planImport(*project, epoch, rows, m_session.unit(), m_session.changeLimit());
     if (!plan) {
         showMessage(m_window,
                     QStringLiteral("调入失败，工程未作任何修改：%1\n%2")

@@ -2,6 +2,7 @@
 
 #include "survey/pointstyle.h"
 #include "survey/settlement.h"
+#include "survey/settlementrules.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -10,8 +11,10 @@ Session::Session(const QString &programDir, std::unique_ptr<SettingsStore> setti
     : m_programDir(programDir)
     , m_settings(std::move(settings))
 {
-    if (m_settings && m_settings->isOpen())
+    if (m_settings && m_settings->isOpen()) {
         m_lastProjectDir = m_settings->readSettingOr(SettingKey::ProjectFolder);
+        m_changeLimit = ChangeLimit(*m_settings);
+    }
 }
 
 void Session::setLastProjectDir(const QString &dir)

@@ -79,6 +79,9 @@ public:
     Result<int> addEpoch(const QString &date, const QString &name, const QString &layers);
     // A point's colour and mark, in the project and the snapshot.
     Result<void> stylePoint(int cjdNo, int aci, const QString &mark);
+    // The change of an elevation that passes without a question (m), from
+    // the setting 高程突变限值, read once at start: not on every commit.
+    double changeLimit() const { return m_changeLimit; }
     // An epoch as messages name it: by its name and date ("观测“B”（2018-07-20）"),
     // never by its number alone, which starts at 0.
     QString epochLabel(int cjNo) const;
@@ -127,6 +130,7 @@ signals:
 
 private:
     std::function<bool()> m_boxLeaver;
+    double m_changeLimit = 0.05;
     Result<void> readSnapshot();
 
     QString m_programDir;

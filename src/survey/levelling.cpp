@@ -182,18 +182,6 @@ QString pointKey(const QString &id)
     return pointNameKey(id);
 }
 
-bool isTurningPoint(const QString &id, const LevelSettings &settings)
-{
-    const QString key = pointKey(id);
-    for (const auto &[fixed, height] : settings.fixed)
-        if (pointKey(fixed) == key)
-            return false;
-    for (const QString &known : settings.knownPoints)
-        if (pointKey(known) == key)
-            return false;
-    return looksLikeTurningPoint(key);
-}
-
 namespace {
 
 // Lines of a file one at a time, without their end (\n or \r\n), so that a

@@ -193,8 +193,6 @@ struct LevelResult
 
 // A point id as the matching compares it: without case and leading zeros.
 QString pointKey(const QString &id);
-// A turning point of the instrument (1, 2 …, TP3) that is no network point.
-bool isTurningPoint(const QString &id, const LevelSettings &settings);
 
 // The fixed point the project names in its header fields (起算点号 and
 // 起算高程), if both are there and the height is a number; the window and

@@ -112,12 +112,6 @@ ImportSource readXls(const QString &path, std::vector<ImportRow> *rows, QString 
     return rows->empty() ? ImportSource::Empty : ImportSource::Read;
 }
 
-// A point name as every import matches it.
-QString nameKey(const QString &name)
-{
-    return pointNameKey(name);
-}
-
 ImportSource readXlsx(const QString &path, std::vector<ImportRow> *rows, QString *error)
 {
     XlsxWorkbook workbook;
@@ -189,7 +183,7 @@ Result<ImportPlan> planImport(ProjectDatabase &project, int epoch,
     std::unordered_map<QString, const Point *> pointOf;
     std::unordered_map<QString, int> pointsNamed;
     for (const Point &point : *points) {
-        const QString key = nameKey(point.name);
+        const QString key = pointNameKey(point.name);
         pointOf.emplace(key, &point);
         ++pointsNamed[key];
     }
@@ -221,7 +215,7 @@ Result<ImportPlan> planImport(ProjectDatabase &project, int epoch,
             ++result.skipped;
             continue;
         }
-        const QString key = nameKey(row.name);
+        const QString key = pointNameKey(row.name);
         const auto found = pointOf.find(key);
         // Each name listed once, found through a set: a sheet of a million
         // unknown names is read in linear time.

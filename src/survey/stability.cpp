@@ -172,6 +172,16 @@ std::optional<HyperbolicFit> fitHyperbolic(const std::vector<SeriesPoint> &perio
     return fit;
 }
 
+namespace {
+
+// More samples than the resampling may take (the period's days over the step).
+bool tooManySamples(const std::vector<SeriesPoint> &period, int step)
+{
+    return !((period.back().t - period.front().t) / step < double(maxAsaokaSamples));
+}
+
+} // namespace
+
 std::optional<AsaokaFit> fitAsaoka(const std::vector<SeriesPoint> &period, int step)
 {
     if (period.empty() || step <= 0)
@@ -179,7 +189,7 @@ std::optional<AsaokaFit> fitAsaoka(const std::vector<SeriesPoint> &period, int s
     const SeriesPoint start = period.front();
     const double tLast = period.back().t;
     // Bounded work whatever the dates and the step.
-    if (!((tLast - start.t) / step < double(maxAsaokaSamples)))
+    if (tooManySamples(period, step))
         return std::nullopt;
     // The period's entries from t0 on, by day; interpolation runs between
     // neighbours of different days.
@@ -309,7 +319,7 @@ StabilityAnalysis analyseStability(const ProjectSnapshot &snapshot,
             point.loadStart = period.front();
             point.hyperbolic = fitHyperbolic(period);
             point.asaoka = fitAsaoka(period, settings.step);
-            if (!point.asaoka && (period.back().t - period.front().t) / settings.step >= double(maxAsaokaSamples))
+            if (!point.asaoka && tooManySamples(period, settings.step))
                 analysis.notes << QStringLiteral("测点 %1：阿萨奥卡法需取样超过 %2 个（预测步长 %3 d），未计算")
                                       .arg(point.name)
                                       .arg(maxAsaokaSamples)
