@@ -90,8 +90,8 @@ def url(project=None, user="admin", password=None):
     return base + (f"?project={project}" if project else "")
 
 
-def batch(*args, password=ADMIN_PASSWORD, cwd=None):
-    env = {**os.environ}
+def batch(*args, password=ADMIN_PASSWORD, cwd=None, env=None):
+    env = {**os.environ, **(env or {})}
     env.pop("PGPASSWORD", None)
     if password is not None:
         env["PGPASSWORD"] = password
@@ -127,7 +127,7 @@ class ServerProjects(unittest.TestCase):
         cls.tmp.cleanup()
 
     def test_init_is_versioned_and_idempotent(self):
-        self.assertEqual(CLUSTER.sql("SELECT version FROM sedimetra.schema_version"), "1")
+        self.assertEqual(CLUSTER.sql("SELECT version FROM sedimetra.schema_version"), "2")
         again = batch("server", "init", url())
         self.assertEqual(again.returncode, 0, again.stderr)
         self.assertIn("表未作修改", again.stdout)
@@ -288,8 +288,7 @@ class ServerProjects(unittest.TestCase):
 
     def test_dropped_connection_rolls_the_import_back(self):
         # The connection is cut once the import's transaction has written
-        # and waits for the project's row: not while the project is being
-        # opened (its temporary views take an xid too).
+        # and waits for the project's row.
         many = self.root / "多点.mdb"
         shutil.copy(BIN / "Support/Db/数据库模板.mdb", many)
         with sqlite3.connect(many) as db:
@@ -330,12 +329,16 @@ class ServerProjects(unittest.TestCase):
 
     def test_window_on_a_server_project(self):
         self.assertEqual(batch("server", "push", self.large, url("窗口楼")).returncode, 0)
+        login("gina", "sedimetra_write")
         env = {**os.environ, "PGPASSWORD": ADMIN_PASSWORD, "SEDIMETRA_TEST_SERVER": url("窗口楼"),
-               "QT_QPA_PLATFORM": "offscreen"}
+               "SEDIMETRA_TEST_MEMBER": "gina", "QT_QPA_PLATFORM": "offscreen"}
         run = subprocess.run([str(WINDOW_TEST)], capture_output=True, text=True, timeout=300,
                              env=env)
         self.assertEqual(run.returncode, 0, run.stdout + run.stderr)
         self.assertIn("PASS   : ServerWindowTest::laterCommitWinsAndTheTypistIsTold()", run.stdout)
+        self.assertIn("PASS   : ServerWindowTest::anAdministratorGivesRights()", run.stdout)
+        self.assertEqual(CLUSTER.sql("SELECT m.can_write FROM sedimetra.members m JOIN sedimetra.projects p "
+                                     "ON p.id = m.project_id WHERE p.name = '窗口楼' AND m.member = 'gina'"), "f")
 
     def test_wrong_password_is_told_without_the_password(self):
         secret = "Wr0ng-S3cret-xyz"
@@ -346,6 +349,235 @@ class ServerProjects(unittest.TestCase):
             self.assertIn("用户 admin 的密码不对", run.stderr)
             self.assertNotIn("password authentication failed", run.stderr)
             self.assertNotIn(secret, run.stderr + run.stdout)
+
+    def test_rights_per_project(self):
+        for who in ("alice", "bob"):
+            login(who, "sedimetra_write")
+        login("carol", "sedimetra_admin")
+        for who, name in (("alice", "甲楼"), ("bob", "乙楼")):
+            run = batch("server", "push", self.small(name), url(name, user=who), password=PASSWORDS[who])
+            self.assertEqual(run.returncode, 0, run.stderr)
+        b = CLUSTER.sql("SELECT id FROM sedimetra.projects WHERE name = '乙楼'")
+        a = CLUSTER.sql("SELECT id FROM sedimetra.projects WHERE name = '甲楼'")
+        b_rows = "SELECT count(*), sum(pointh) FROM sedimetra.sur2 WHERE project_id = " + b
+        before = CLUSTER.sql(b_rows)
+        # Plain SQL as alice, a writer of 甲楼 only: she neither sees nor
+        # changes 乙楼, nor touches the projects table or its counters.
+        self.assertEqual(as_user("alice", "SELECT count(*) FROM sedimetra.sur2 WHERE project_id = " + b), "0")
+        self.assertEqual(as_user("alice", "SELECT string_agg(name, ',') FROM sedimetra.projects"), "甲楼")
+        for harmless in ("UPDATE sedimetra.sur2 SET pointh = 0 WHERE project_id = " + b,
+                         "DELETE FROM sedimetra.header_fields WHERE project_id = " + b,
+                         "DELETE FROM sedimetra.sur1 WHERE project_id = " + b):
+            as_user("alice", harmless)
+        for refused in (f"INSERT INTO sedimetra.sur2 VALUES ({b}, 0, 99, 1.0)",
+                        f"UPDATE sedimetra.sur2 SET project_id = {b} WHERE project_id = {a}",
+                        "DELETE FROM sedimetra.projects",
+                        "UPDATE sedimetra.projects SET change_seq = 0",
+                        "INSERT INTO sedimetra.projects (name) VALUES ('丙楼')",
+                        "SELECT sedimetra.grant_project('乙楼', 'alice', 'write')"):
+            with self.assertRaises(RuntimeError, msg=refused):
+                as_user("alice", refused)
+        self.assertEqual(CLUSTER.sql(b_rows), before)
+        self.assertEqual(CLUSTER.sql("SELECT count(*) FROM sedimetra.sur1 WHERE project_id = " + b), "1")
+        self.assertEqual(CLUSTER.sql("SELECT count(*) FROM sedimetra.projects WHERE name IN ('甲楼', '乙楼')"), "2")
+
+        # Through the program: alice can neither open nor replace 乙楼.
+        replace = batch("server", "push", self.small("乙楼"), url("乙楼", user="alice"), "--replace",
+                        password=PASSWORDS["alice"])
+        self.assertEqual(replace.returncode, 1)
+        self.assertIn("没有它的权限", replace.stderr)
+        opened = batch("analyse", url("乙楼", user="alice"), password=PASSWORDS["alice"])
+        self.assertEqual(opened.returncode, 1)
+        self.assertIn("没有读它的权限", opened.stderr)
+        refused = batch("server", "grant", url("乙楼", user="bob"), "alice", "write", password=PASSWORDS["bob"])
+        self.assertEqual(refused.returncode, 1)
+        self.assertIn("只有 sedimetra_admin", refused.stderr)
+
+        # An administrator gives her read rights, then write rights: she
+        # reads it, then replaces it; bob stays its member.
+        def grant(rights):
+            run = batch("server", "grant", url("乙楼", user="carol"), "alice", rights, password=PASSWORDS["carol"])
+            self.assertEqual(run.returncode, 0, run.stderr)
+        grant("read")
+        self.assertEqual(batch("analyse", url("乙楼", user="alice"), password=PASSWORDS["alice"]).returncode, 0)
+        still = batch("server", "push", self.small("乙楼"), url("乙楼", user="alice"), "--replace",
+                      password=PASSWORDS["alice"])
+        self.assertIn("写权限", still.stderr)
+        grant("write")
+        replace = batch("server", "push", self.small("乙楼"), url("乙楼", user="alice"), "--replace",
+                        password=PASSWORDS["alice"])
+        self.assertEqual(replace.returncode, 0, replace.stderr)
+        members = batch("server", "members", url("乙楼", user="bob"), password=PASSWORDS["bob"])
+        self.assertEqual(members.stdout.split(), ["alice", "write", "bob", "write"])
+        grant("none")
+        self.assertEqual(batch("analyse", url("乙楼", user="alice"), password=PASSWORDS["alice"]).returncode, 1)
+
+    def test_upgrade_from_version_1_keeps_what_writers_could_do(self):
+        CLUSTER.sql("DROP DATABASE IF EXISTS oldfirm", database="postgres")
+        CLUSTER.sql("CREATE DATABASE oldfirm", database="postgres")
+        CLUSTER.sql(VERSION_1_SCHEMA, database="oldfirm")
+        CLUSTER.sql("INSERT INTO sedimetra.projects (name) VALUES ('旧楼'); "
+                    "INSERT INTO sedimetra.sur1 VALUES (1, 0, '2020-01-01', 'A', '1'); "
+                    "INSERT INTO sedimetra.sur3 VALUES (1, 1, 'J1', 1, 'A'); "
+                    "INSERT INTO sedimetra.sur2 VALUES (1, 0, 1, 10.0)", database="oldfirm")
+        login("dave", "sedimetra_write")
+        old = url("旧楼", user="dave").replace("/firm", "/oldfirm")
+        refused = batch("analyse", old, password=PASSWORDS["dave"])
+        self.assertIn("server init 升级", refused.stderr)
+        upgrade = batch("server", "init", url().replace("/firm", "/oldfirm"))
+        self.assertEqual(upgrade.returncode, 0, upgrade.stderr)
+        self.assertIn("升级到第 2 版", upgrade.stdout)
+        self.assertEqual(CLUSTER.sql("SELECT version FROM sedimetra.schema_version", database="oldfirm"), "2")
+        book = self.root / "旧楼.xlsx"
+        workbook(book, [("J1", 9.99)])
+        run = batch("import", old, "--epoch", "0", book, password=PASSWORDS["dave"])
+        self.assertEqual(run.returncode, 0, run.stderr)
+        self.assertEqual(CLUSTER.sql("SELECT pointh FROM sedimetra.sur2", database="oldfirm"), "9.99")
+        # A project made after the upgrade is its maker's alone.
+        login("erin", "sedimetra_write")
+        new = url("新楼", user="erin").replace("/firm", "/oldfirm")
+        self.assertEqual(batch("server", "push", self.small("新楼"), new, password=PASSWORDS["erin"]).returncode, 0)
+        self.assertEqual(batch("analyse", new.replace("erin@", "dave@"), password=PASSWORDS["dave"]).returncode, 1)
+
+    def test_opening_a_project_writes_nothing(self):
+        # A server that refuses every write (as one with a full disk does)
+        # still lets a project be read, its table made and its analysis run.
+        self.assertEqual(batch("server", "push", self.small("只看楼"), url("只看楼")).returncode, 0)
+        env = {"PGOPTIONS": "-c default_transaction_read_only=on"}
+        for args in (("analyse", url("只看楼")), ("table", url("只看楼"), "--out", self.root / "只看.xlsx")):
+            run = batch(*args, env=env)
+            self.assertEqual(run.returncode, 0, run.stderr)
+
+    def test_a_password_in_the_url_is_hidden_from_the_process_list(self):
+        self.assertEqual(batch("server", "push", self.small("口令楼"), url("口令楼")).returncode, 0)
+        book = self.root / "口令.xlsx"
+        workbook(book, [("J1", 10.5)])
+        with project_row_held("口令楼", 30):
+            waiting = subprocess.Popen(
+                [str(BIN / "sedimetra-batch"), "import", url("口令楼", password=ADMIN_PASSWORD),
+                 "--epoch", "0", book], stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True,
+                env={k: v for k, v in os.environ.items() if k != "PGPASSWORD"})
+            deadline = time.time() + 20
+            while CLUSTER.sql("SELECT count(*) FROM pg_stat_activity WHERE application_name = "
+                              "'sedimetra' AND wait_event_type = 'Lock'") == "0" and time.time() < deadline:
+                time.sleep(0.05)
+            shown = pathlib.Path(f"/proc/{waiting.pid}/cmdline").read_bytes()
+            _, err = waiting.communicate(timeout=60)
+        self.assertIn(b"project=", shown)
+        self.assertNotIn(ADMIN_PASSWORD.encode(), shown)
+        self.assertIn("PGPASSWORD", err)
+
+    def test_a_push_whose_check_cannot_run_says_it_was_written(self):
+        # One connection at most: the push writes through it, and the
+        # read-back check cannot open its own.
+        login("frank", "sedimetra_write")
+        CLUSTER.sql("ALTER ROLE frank CONNECTION LIMIT 1")
+        try:
+            run = batch("server", "push", self.small("核对楼"), url("核对楼", user="frank"),
+                        password=PASSWORDS["frank"])
+        finally:
+            CLUSTER.sql("ALTER ROLE frank CONNECTION LIMIT -1")
+        self.assertEqual(run.returncode, 3, run.stderr)
+        self.assertIn("已写入服务器，但核对未完成", run.stderr)
+        self.assertEqual(CLUSTER.sql("SELECT count(*) FROM sedimetra.sur2 s JOIN sedimetra.projects p "
+                                     "ON p.id = s.project_id WHERE p.name = '核对楼'"), "2")
+
+    def test_a_database_without_the_schema_is_named(self):
+        CLUSTER.sql("DROP DATABASE IF EXISTS bare", database="postgres")
+        CLUSTER.sql("CREATE DATABASE bare", database="postgres")
+        bare = url("某楼").replace("/firm", "/bare")
+        for args in (("server", "push", self.small("某楼"), bare), ("analyse", bare),
+                     ("server", "members", bare)):
+            run = batch(*args)
+            self.assertEqual(run.returncode, 1, args)
+            self.assertIn("没有沉降工程库（用 sedimetra-batch server init 建立）", run.stderr)
+            self.assertNotIn("EXECUTE", run.stderr)
+
+    def test_killed_pulls_leave_nothing_behind(self):
+        self.assertEqual(batch("server", "push", self.large, url("拉取楼")).returncode, 0)
+        folder = self.root / "pulls"
+        folder.mkdir()
+        target = folder / "拉取.mdb"
+        start = time.time()
+        self.assertEqual(batch("server", "pull", url("拉取楼"), target).returncode, 0)
+        whole = time.time() - start
+        env = {k: v for k, v in os.environ.items() if k != "PGPASSWORD"}
+        env["PGPASSWORD"] = ADMIN_PASSWORD
+        for n in range(10):
+            pull = subprocess.Popen([str(BIN / "sedimetra-batch"), "server", "pull", url("拉取楼"), target],
+                                    stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, env=env)
+            time.sleep(whole * (n + 0.5) / 10)
+            pull.kill()
+            pull.wait()
+        self.assertEqual(batch("server", "pull", url("拉取楼"), target).returncode, 0)
+        self.assertEqual(sorted(p.name for p in folder.iterdir()), ["拉取.mdb"])
+
+    def small(self, name):
+        """A project file of one epoch and two points."""
+        path = self.root / f"{name}.mdb"
+        shutil.copy(BIN / "Support/Db/数据库模板.mdb", path)
+        with sqlite3.connect(path) as db:
+            db.execute("DELETE FROM Sur1")
+            db.execute("DELETE FROM Sur2")
+            db.execute("DELETE FROM Sur3")
+            db.execute("INSERT INTO Sur1 VALUES (0, '2020-01-01', 'A', 1)")
+            db.executemany("INSERT INTO Sur3 VALUES (?, ?, 1, 'A')", [(1, "J1"), (2, "J2")])
+            db.executemany("INSERT INTO Sur2 VALUES (0, ?, ?)", [(1, 10.5), (2, 11.5)])
+        return path
+
+
+PASSWORDS = {}
+
+
+def login(who, role):
+    """A login of the cluster, member of `role`, with a password of its own."""
+    PASSWORDS[who] = f"{who.capitalize()}-pw-9"
+    CLUSTER.sql(f"DO $$ BEGIN IF NOT EXISTS (SELECT FROM pg_roles WHERE rolname = '{who}') "
+                f"THEN CREATE ROLE {who} LOGIN PASSWORD '{PASSWORDS[who]}' IN ROLE {role}; END IF; END $$")
+
+
+def as_user(who, statement):
+    """Plain SQL as another login."""
+    done = subprocess.run(["psql", "-h", "127.0.0.1", "-p", str(CLUSTER.port), "-U", who, "-d", "firm",
+                           "-At", "-v", "ON_ERROR_STOP=1", "-c", statement],
+                          capture_output=True, text=True, timeout=60,
+                          env={**os.environ, "PGPASSWORD": PASSWORDS[who]})
+    if done.returncode != 0:
+        raise RuntimeError(done.stderr)
+    return done.stdout.strip()
+
+
+# The schema as the program's first server version made it: what an
+# upgrade starts from.
+VERSION_1_SCHEMA = """
+CREATE SCHEMA sedimetra;
+CREATE TABLE sedimetra.schema_version (version integer NOT NULL);
+INSERT INTO sedimetra.schema_version VALUES (1);
+CREATE TABLE sedimetra.projects (id serial PRIMARY KEY, name text NOT NULL UNIQUE,
+  created timestamptz NOT NULL DEFAULT now(), change_seq bigint NOT NULL DEFAULT 0);
+CREATE TABLE sedimetra.header_fields (project_id integer NOT NULL REFERENCES sedimetra.projects
+  ON DELETE CASCADE, name text NOT NULL, value text, PRIMARY KEY (project_id, name));
+CREATE TABLE sedimetra.sur1 (project_id integer NOT NULL REFERENCES sedimetra.projects
+  ON DELETE CASCADE, cjno integer NOT NULL, mydate text, name text, layers text,
+  PRIMARY KEY (project_id, cjno));
+CREATE TABLE sedimetra.sur2 (project_id integer NOT NULL REFERENCES sedimetra.projects
+  ON DELETE CASCADE, cjno integer NOT NULL, cjdno integer NOT NULL, pointh double precision,
+  PRIMARY KEY (project_id, cjno, cjdno));
+CREATE INDEX sur2_point ON sedimetra.sur2 (project_id, cjdno, cjno);
+CREATE TABLE sedimetra.sur3 (project_id integer NOT NULL REFERENCES sedimetra.projects
+  ON DELETE CASCADE, cjdno integer NOT NULL, pointname text, aci integer, mark text,
+  PRIMARY KEY (project_id, cjdno));
+CREATE TABLE sedimetra.acirgb (aci_color integer PRIMARY KEY, rgb_r integer NOT NULL,
+  rgb_g integer NOT NULL, rgb_b integer NOT NULL);
+GRANT USAGE ON SCHEMA sedimetra TO sedimetra_read, sedimetra_write;
+GRANT SELECT ON ALL TABLES IN SCHEMA sedimetra TO sedimetra_read;
+GRANT sedimetra_read TO sedimetra_write;
+GRANT INSERT, UPDATE, DELETE ON sedimetra.sur1, sedimetra.sur2, sedimetra.sur3,
+  sedimetra.header_fields TO sedimetra_write;
+GRANT INSERT, DELETE ON sedimetra.projects TO sedimetra_write;
+GRANT UPDATE (change_seq) ON sedimetra.projects TO sedimetra_write;
+GRANT USAGE ON SEQUENCE sedimetra.projects_id_seq TO sedimetra_write;
+"""
 
 
 @contextlib.contextmanager

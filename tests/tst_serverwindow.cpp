@@ -3,12 +3,15 @@
 // (postgresql://…?project=NAME, the password in PGPASSWORD); skipped without.
 #include "gui/mainwindow.h"
 #include "gui/projectcommands.h"
+#include "gui/serverprojectdialog.h"
 #include "gui/session.h"
 #include "gui/startup.h"
 #include "project/projectdb.h"
 #include "windowsupport.h"
 
+#include <QComboBox>
 #include <QLineEdit>
+#include <QPushButton>
 #include <QListWidget>
 #include <QTableWidget>
 #include <QTest>
@@ -20,6 +23,7 @@ class ServerWindowTest : public QObject
     Q_OBJECT
 private slots:
     void laterCommitWinsAndTheTypistIsTold();
+    void anAdministratorGivesRights();
 };
 
 void ServerWindowTest::laterCommitWinsAndTheTypistIsTold()
@@ -64,6 +68,41 @@ void ServerWindowTest::laterCommitWinsAndTheTypistIsTold()
     list->setCurrentRow(1);
     QCOMPARE(grid->item(0, 2)->text(), QString::number(before - 0.002, 'f', 5));
     QCOMPARE(watcher.seen().size(), 1); // told once
+}
+
+void ServerWindowTest::anAdministratorGivesRights()
+{
+    const QString url = qEnvironmentVariable("SEDIMETRA_TEST_SERVER");
+    const QString member = qEnvironmentVariable("SEDIMETRA_TEST_MEMBER");
+    if (url.isEmpty() || member.isEmpty())
+        QSKIP("no server project and login named in SEDIMETRA_TEST_SERVER, SEDIMETRA_TEST_MEMBER");
+    ProjectRightsDialog dialog(*parseServerUrl(url), nullptr);
+    dialog.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+    auto *who = dialog.findChild<QLineEdit *>(QStringLiteral("Member"));
+    auto *rights = dialog.findChild<QComboBox *>(QStringLiteral("RightsChoice"));
+    auto *grant = dialog.findChild<QPushButton *>(QStringLiteral("Grant"));
+    auto *members = dialog.findChild<QTableWidget *>(QStringLiteral("Members"));
+
+    // One that is no role of the server: told, nothing given.
+    DialogWatcher watcher(&dialog);
+    const int before = members->rowCount();
+    QTest::keyClicks(who, QStringLiteral("no_such_login"));
+    QTest::mouseClick(grant, Qt::LeftButton);
+    QCOMPARE(watcher.seen().size(), 1);
+    QVERIFY2(watcher.seen()[0].text.contains(QStringLiteral("没有用户或角色“no_such_login”")),
+             qPrintable(watcher.seen()[0].text));
+    QCOMPARE(members->rowCount(), before);
+
+    // A login, read only: listed with its rights.
+    who->clear();
+    QTest::keyClicks(who, member);
+    rights->setCurrentIndex(rights->findText(QStringLiteral("只读")));
+    QTest::mouseClick(grant, Qt::LeftButton);
+    QCOMPARE(watcher.seen().size(), 1);
+    const auto found = members->findItems(member, Qt::MatchExactly);
+    QCOMPARE(found.size(), 1);
+    QCOMPARE(members->item(found[0]->row(), 1)->text(), QStringLiteral("只读"));
 }
 
 QTEST_MAIN(ServerWindowTest)

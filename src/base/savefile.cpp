@@ -1,13 +1,18 @@
 #include "base/savefile.h"
 
+#include <QCryptographicHash>
+#include <QDateTime>
 #include <QDir>
 #include <QFileInfo>
 #include <QRandomGenerator>
+#include <QRegularExpression>
+#include <QSysInfo>
 
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -23,7 +28,59 @@ QString cannotWrite(const QString &target, const QString &reason)
     return QStringLiteral("无法写入 %1：%2").arg(QDir::toNativeSeparators(target), reason);
 }
 
+// This computer, in the names of scratch files: another computer writing
+// into the same shared folder has processes of its own.
+QString hostTag()
+{
+    static const QString tag = QString::fromLatin1(
+        QCryptographicHash::hash(QSysInfo::machineHostName().toUtf8(), QCryptographicHash::Md5)
+            .toHex()
+            .left(6));
+    return tag;
+}
+
+QString scratchPrefix(const QFileInfo &target)
+{
+    return QStringLiteral(".") + target.fileName().left(40) + QLatin1Char('.');
+}
+
 } // namespace
+
+QString scratchPath(const QString &target, const QString &suffix)
+{
+    const QFileInfo info(target);
+    return info.absolutePath() + QLatin1Char('/') + scratchPrefix(info) + hostTag()
+           + QLatin1Char('-') + QString::number(::getpid()) + QLatin1Char('-')
+           + QString::number(QRandomGenerator::system()->generate64(), 36) + QLatin1Char('.')
+           + suffix;
+}
+
+int removeAbandonedScratch(const QString &target)
+{
+    const QFileInfo info(target);
+    const QString prefix = scratchPrefix(info);
+    static const QRegularExpression name(
+        QStringLiteral("^([0-9a-f]{6})-(\\d+)-[0-9a-z]+\\.(tmp|pull)(-journal)?$"));
+    const QDir folder(info.absolutePath());
+    const QDateTime dayAgo = QDateTime::currentDateTimeUtc().addDays(-1);
+    int removed = 0;
+    const auto entries = folder.entryInfoList({prefix + QLatin1Char('*')},
+                                              QDir::Files | QDir::Hidden | QDir::System);
+    for (const QFileInfo &entry : entries) {
+        const auto match = name.match(entry.fileName().mid(prefix.size()));
+        if (!match.hasMatch())
+            continue;
+        // Abandoned: its process on this computer is gone, or it is older
+        // than a day (a process elsewhere never takes that long).
+        const qint64 pid = match.captured(2).toLongLong();
+        const bool gone = match.captured(1) == hostTag() && pid > 0 && pid <= 0x7fffffff
+                          && ::kill(pid_t(pid), 0) != 0 && errno == ESRCH;
+        const bool old = entry.lastModified().toUTC() < dayAgo;
+        if ((gone || old) && ::unlink(QFile::encodeName(entry.absoluteFilePath()).constData()) == 0)
+            ++removed;
+    }
+    return removed;
+}
 
 SaveFile::SaveFile(const QString &target)
     : m_target(QFileInfo(target).absoluteFilePath())
@@ -61,12 +118,11 @@ Result<void> SaveFile::open()
     const mode_t mode = ::stat(QFile::encodeName(m_target).constData(), &existing) == 0
                             ? (existing.st_mode & 07777)
                             : 0666;
+    // What a killed save of this target left behind goes first.
+    removeAbandonedScratch(m_target);
     int code = 0;
     for (int attempt = 0; attempt < 16; ++attempt) {
-        const QString name = target.absolutePath() + QStringLiteral("/.")
-                             + target.fileName().left(40) + QStringLiteral(".")
-                             + QString::number(QRandomGenerator::system()->generate64(), 36)
-                             + QStringLiteral(".tmp");
+        const QString name = scratchPath(m_target, QStringLiteral("tmp"));
         // O_EXCL: never an existing file, and never through a link planted
         // at the name; O_NOFOLLOW for the same reason on every system.
         const int fd = ::open(QFile::encodeName(name).constData(),

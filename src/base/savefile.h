@@ -50,5 +50,13 @@ private:
     int m_fd = -1;
 };
 
+// A scratch file's path beside `target`: hidden, named after the target,
+// this computer and this process, with a random part and `suffix`.
+QString scratchPath(const QString &target, const QString &suffix);
+// Removes the scratch files beside `target` (with their journals) that a
+// process of this computer which is no longer running left behind, or that
+// are older than a day. Returns how many went.
+int removeAbandonedScratch(const QString &target);
+
 // Replaces `target` with `content` through a SaveFile.
 Result<void> saveFileContents(const QString &target, const QByteArray &content);

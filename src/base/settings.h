@@ -36,6 +36,9 @@ inline const QString StableRate = QStringLiteral("稳定速率");
 inline const QString StableDays = QStringLiteral("稳定天数");
 inline const QString PredictionStep = QStringLiteral("预测步长");
 inline const QString ChangeLimit = QStringLiteral("高程突变限值");
+// How long a server session waits for another user's lock, in seconds
+// (statements may run six times as long).
+inline const QString ServerWait = QStringLiteral("服务器等待秒数");
 // The last PostgreSQL server a project was opened from, without password:
 // postgresql://user@host:port/database.
 inline const QString Server = QStringLiteral("服务器");

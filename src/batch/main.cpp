@@ -21,13 +21,18 @@
 //   sedimetra-batch server init URL
 //   sedimetra-batch server push FILE.mdb URL [--replace]
 //   sedimetra-batch server pull URL FILE.mdb
+//   sedimetra-batch server grant URL USER read|write|none
+//   sedimetra-batch server members URL
 //       projects on a PostgreSQL server (URL: postgresql://[user@]host[:port]/
-//       database?project=NAME); every PROJECT.mdb above may be such a URL
+//       database?project=NAME); every PROJECT.mdb above may be such a URL.
+//       The password comes from PGPASSWORD or ~/.pgpass; one written in the
+//       URL is hidden from the process list at start, with a warning.
 //
 // Defaults are what the window would use: the settings of Sdmx.mdb beside the
 // program (unit, point count, fonts, templates, header fields), the layout of
 // the chosen kind for the axis boxes, base 0,0.
-// Exit 0 on success, 2 on a usage error, 1 on a failure (reason on stderr).
+// Exit 0 on success, 2 on a usage error, 1 on a failure (reason on stderr),
+// 3 when a push wrote the project but could not confirm it by its check.
 #include "base/outputguard.h"
 #include "base/programfiles.h"
 #include "base/savefile.h"
@@ -69,7 +74,13 @@ const char *usage =
     "       sedimetra-batch server init URL\n"
     "       sedimetra-batch server push FILE.mdb URL [--replace]\n"
     "       sedimetra-batch server pull URL FILE.mdb\n"
-    "       (PROJECT.mdb may be postgresql://[user@]host[:port]/database?project=NAME)\n";
+    "       sedimetra-batch server grant URL USER read|write|none\n"
+    "       sedimetra-batch server members URL\n"
+    "       (PROJECT.mdb may be postgresql://[user@]host[:port]/database?project=NAME;\n"
+    "       give the password in PGPASSWORD or ~/.pgpass, not in the URL, where\n"
+    "       other users of the computer could see it)\n"
+    "Exit status: 0 done, 1 failed, 2 usage error, 3 pushed but not confirmed by\n"
+    "the read-back check.\n";
 
 int usageError(const QString &why)
 {
@@ -619,7 +630,38 @@ int server(const QStringList &args)
         const auto address = parseServerUrl(args[2]);
         if (!address)
             return usageError(address.error());
-        return say(pushProject(args[1], *address, args.size() == 4));
+        const auto pushed = pushProject(args[1], *address, args.size() == 4);
+        if (!pushed)
+            return failure(pushed.error());
+        if (!pushed->checked) {
+            std::fprintf(stderr, "sedimetra-batch: %s\n", qPrintable(pushed->message));
+            return 3;
+        }
+        std::printf("%s\n", qPrintable(pushed->message));
+        return 0;
+    }
+    if (args.size() == 4 && args[0] == QLatin1String("grant")) {
+        const auto address = parseServerUrl(args[1]);
+        if (!address)
+            return usageError(address.error());
+        if (!QStringList{QStringLiteral("read"), QStringLiteral("write"), QStringLiteral("none")}
+                 .contains(args[3]))
+            return usageError(QStringLiteral("server grant takes read, write or none"));
+        return say(grantProject(*address, args[2], args[3]));
+    }
+    if (args.size() == 2 && args[0] == QLatin1String("members")) {
+        const auto address = parseServerUrl(args[1]);
+        if (!address)
+            return usageError(address.error());
+        const auto members = projectMembers(*address);
+        if (!members)
+            return failure(members.error());
+        for (const ProjectMember &m : *members)
+            std::printf("%s\t%s\n", qPrintable(m.member), m.canWrite ? "write" : "read");
+        if (members->empty())
+            std::printf("%s\n", qPrintable(QStringLiteral("（没有成员；sedimetra_read 读、"
+                                                          "sedimetra_admin 管理全部工程）")));
+        return 0;
     }
     if (args.size() == 3 && args[0] == QLatin1String("pull")) {
         const auto address = parseServerUrl(args[1]);
@@ -630,17 +672,38 @@ int server(const QStringList &args)
             return failure(allowed.error());
         return say(pullProject(*address, projectTemplatePath(programDir), args[2]));
     }
-    return usageError(QStringLiteral("server takes init URL, push FILE URL [--replace] or pull URL FILE"));
+    return usageError(QStringLiteral("server takes init URL, push FILE URL [--replace], pull URL "
+                                     "FILE, grant URL USER read|write|none or members URL"));
 }
 
 } // namespace
 
 int main(int argc, char *argv[])
 {
+    // Before anything else: a password in an address stops being visible in
+    // the process list (it was until now).
+    bool passwordShown = false;
+    const QStringList args = takeArgumentsHidingPasswords(argc, argv, &passwordShown).mid(1);
+    if (passwordShown)
+        std::fprintf(stderr, "%s\n",
+                     qPrintable(QStringLiteral("sedimetra-batch: 警告：地址中的密码在命令启动时可被本机"
+                                               "其他用户看到（进程列表），现已隐去；请改用 PGPASSWORD "
+                                               "或 ~/.pgpass")));
     QCoreApplication app(argc, argv);
-    const QStringList args = app.arguments().mid(1);
     if (args.isEmpty())
         return usageError(QStringLiteral("no command given"));
+    if (args.front() == QLatin1String("--help") || args.front() == QLatin1String("-h")) {
+        std::printf("%s", usage);
+        return 0;
+    }
+    {
+        // The server waits as the settings say, when there are settings.
+        SettingsStore settings;
+        QString ignored;
+        if (settings.open(systemDatabasePath(programDirectoryOf(QCoreApplication::applicationDirPath())),
+                          &ignored))
+            setServerWaits(settings);
+    }
     if (args.front() == QLatin1String("curves"))
         return curves(args.mid(1));
     if (args.front() == QLatin1String("import"))

@@ -2,7 +2,11 @@
 
 #include "gui/messages.h"
 
+#include <QComboBox>
 #include <QDialogButtonBox>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QTableWidget>
 #include <QFormLayout>
 #include <QLabel>
 #include <QLineEdit>
@@ -47,6 +51,9 @@ ServerProjectDialog::ServerProjectDialog(const QString &remembered, QWidget *par
     buttons->button(QDialogButtonBox::Ok)->setText(QStringLiteral("打开"));
     buttons->button(QDialogButtonBox::Cancel)->setText(QStringLiteral("取消"));
     buttons->button(QDialogButtonBox::Ok)->setEnabled(false);
+    auto *rights = buttons->addButton(QStringLiteral("权限…"), QDialogButtonBox::ActionRole);
+    rights->setObjectName(QStringLiteral("Rights"));
+    rights->setEnabled(false);
 
     auto *layout = new QVBoxLayout(this);
     layout->addLayout(form);
@@ -57,8 +64,13 @@ ServerProjectDialog::ServerProjectDialog(const QString &remembered, QWidget *par
     resize(420, 460);
 
     connect(list, &QPushButton::clicked, this, &ServerProjectDialog::listProjects);
-    connect(m_projects, &QListWidget::currentRowChanged, this, [buttons](int row) {
+    connect(m_projects, &QListWidget::currentRowChanged, this, [buttons, rights](int row) {
         buttons->button(QDialogButtonBox::Ok)->setEnabled(row >= 0);
+        rights->setEnabled(row >= 0);
+    });
+    connect(rights, &QPushButton::clicked, this, [this] {
+        ProjectRightsDialog dialog(chosen(), this);
+        dialog.exec();
     });
     connect(m_projects, &QListWidget::itemDoubleClicked, this, &QDialog::accept);
     connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
@@ -110,4 +122,85 @@ QString ServerProjectDialog::serverUrl() const
     ServerAddress server = address();
     server.password.clear();
     return displayUrl(server);
+}
+
+ProjectRightsDialog::ProjectRightsDialog(const ServerAddress &project, QWidget *parent)
+    : QDialog(parent)
+    , m_project(project)
+{
+    setWindowTitle(QStringLiteral("工程权限 - %1").arg(project.project));
+    setObjectName(QStringLiteral("ProjectRightsDialog"));
+    m_members = new QTableWidget(0, 2);
+    m_members->setObjectName(QStringLiteral("Members"));
+    m_members->setHorizontalHeaderLabels({QStringLiteral("用户或角色"), QStringLiteral("权限")});
+    m_members->horizontalHeader()->setStretchLastSection(true);
+    m_members->verticalHeader()->hide();
+    m_members->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    m_members->setSelectionBehavior(QAbstractItemView::SelectRows);
+    m_member = new QLineEdit;
+    m_member->setObjectName(QStringLiteral("Member"));
+    m_member->setPlaceholderText(QStringLiteral("登录名或组角色"));
+    m_rights = new QComboBox;
+    m_rights->setObjectName(QStringLiteral("RightsChoice"));
+    m_rights->addItem(QStringLiteral("读写"), QStringLiteral("write"));
+    m_rights->addItem(QStringLiteral("只读"), QStringLiteral("read"));
+    m_rights->addItem(QStringLiteral("无"), QStringLiteral("none"));
+    auto *apply = new QPushButton(QStringLiteral("授权"));
+    apply->setObjectName(QStringLiteral("Grant"));
+    apply->setAutoDefault(false);
+    auto *row = new QHBoxLayout;
+    row->addWidget(m_member, 1);
+    row->addWidget(m_rights);
+    row->addWidget(apply);
+    auto *close = new QDialogButtonBox(QDialogButtonBox::Close);
+    close->button(QDialogButtonBox::Close)->setText(QStringLiteral("关闭"));
+
+    auto *layout = new QVBoxLayout(this);
+    layout->addWidget(new QLabel(QStringLiteral(
+        "sedimetra_read 的成员读全部工程，sedimetra_admin 的成员管理全部工程；"
+        "此外，下列用户或角色读或写本工程。只有 sedimetra_admin 的成员能授权。")));
+    layout->itemAt(0)->widget()->setProperty("wordWrap", true);
+    layout->addWidget(m_members, 1);
+    layout->addLayout(row);
+    layout->addWidget(close);
+    resize(440, 360);
+    connect(apply, &QPushButton::clicked, this, &ProjectRightsDialog::grant);
+    connect(m_members, &QTableWidget::cellClicked, this, [this](int row) {
+        if (const QTableWidgetItem *item = m_members->item(row, 0))
+            m_member->setText(item->text());
+    });
+    connect(close, &QDialogButtonBox::rejected, this, &QDialog::reject);
+    refresh();
+}
+
+void ProjectRightsDialog::refresh()
+{
+    m_members->setRowCount(0);
+    const auto members = projectMembers(m_project);
+    if (!members) {
+        showMessage(this, members.error(), windowTitle());
+        return;
+    }
+    for (const ProjectMember &m : *members) {
+        const int row = m_members->rowCount();
+        m_members->insertRow(row);
+        m_members->setItem(row, 0, new QTableWidgetItem(m.member));
+        m_members->setItem(row, 1, new QTableWidgetItem(m.canWrite ? QStringLiteral("读写")
+                                                                   : QStringLiteral("只读")));
+    }
+}
+
+void ProjectRightsDialog::grant()
+{
+    const QString member = m_member->text().trimmed();
+    if (member.isEmpty()) {
+        showMessage(this, QStringLiteral("请填写用户或角色！"), windowTitle());
+        return;
+    }
+    const auto granted = grantProject(m_project, member, m_rights->currentData().toString());
+    if (!granted) {
+        showMessage(this, granted.error(), windowTitle());
+        return;
+    }
+    refresh();
 }

@@ -4,9 +4,11 @@
 
 #include <QDialog>
 
+class QComboBox;
 class QLineEdit;
 class QListWidget;
 class QSpinBox;
+class QTableWidget;
 
 // "打开服务器工程": the server's address (host, port, database, user, and a
 // password kept only while the program runs), the list of its projects, and
@@ -33,4 +35,24 @@ private:
     QLineEdit *m_user;
     QLineEdit *m_password;
     QListWidget *m_projects;
+};
+
+// "工程权限": who reads and who writes one server project, and, for a
+// member of sedimetra_admin, giving a login or group role read, write or no
+// rights on it.
+class ProjectRightsDialog : public QDialog
+{
+public:
+    ProjectRightsDialog(const ServerAddress &project, QWidget *parent);
+
+    // Gives the member typed the rights chosen; says why when it cannot.
+    void grant();
+    // The members as the server has them now.
+    void refresh();
+
+private:
+    ServerAddress m_project;
+    QTableWidget *m_members;
+    QLineEdit *m_member;
+    QComboBox *m_rights;
 };

@@ -5,6 +5,7 @@
 #include "gui/messages.h"
 #include "base/programfiles.h"
 #include "base/settings.h"
+#include "project/serverstore.h"
 
 #include <QApplication>
 #include <QLibraryInfo>
@@ -25,6 +26,7 @@ std::unique_ptr<MainWindow> startup(const QString &programDir)
                     QMessageBox::Critical);
         return nullptr;
     }
+    setServerWaits(*settings);
     const QString unit = unitFromSetting(settings->readSetting(SettingKey::ElevationUnit));
     const int pointCount = pointCountFromSetting(settings->readSetting(SettingKey::PointCount));
 

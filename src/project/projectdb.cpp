@@ -135,53 +135,32 @@ Result<void> ProjectDatabase::openServer(const QString &url, const QString &pass
     }
     m_db = *db;
     m_server = true;
+    if (auto schema = checkServerSchema(m_db, *address); !schema)
+        return schema;
     QSqlQuery query(m_db);
-    if (!query.exec(QStringLiteral("SELECT version FROM sedimetra.schema_version")))
-        return fail(QStringLiteral("服务器 %1 上没有沉降工程库（先运行 sedimetra-batch server init）")
-                        .arg(displayUrl(*address)));
-    if (!query.next() || query.value(0).toInt() != serverSchemaVersion)
-        return fail(QStringLiteral("服务器上的沉降工程库版本不符（本程序认第 %1 版）")
-                        .arg(serverSchemaVersion));
-    query.prepare(QStringLiteral("SELECT id FROM sedimetra.projects WHERE name = ?"));
+    // A project this role may not read is not seen at all.
+    if (!query.prepare(QStringLiteral("SELECT id, sedimetra.may_write(id) FROM sedimetra.projects "
+                                      "WHERE name = ?")))
+        return fail(query.lastError().text());
     query.addBindValue(address->project);
     if (!query.exec())
         return fail(query.lastError().text());
     if (!query.next())
-        return fail(QStringLiteral("服务器上没有工程“%1”").arg(address->project));
+        return fail(QStringLiteral("服务器上没有工程“%1”，或你没有读它的权限").arg(address->project));
     m_projectId = query.value(0).toInt();
+    m_readOnly = !query.value(1).toBool();
     query.finish();
     // The session sees its project's records under the file's table names:
-    // views in its own temporary schema, found before the shared tables,
-    // that add the project id to every record written and refuse any other.
-    const QString id = QString::number(m_projectId);
+    // the server's permanent views over the project the session names, found
+    // before the shared tables. Nothing is written to open a project, so a
+    // server whose disk is full still lets everyone read.
     const QStringList setup{
-        QStringLiteral("SET search_path TO sedimetra"),
-        QStringLiteral("SELECT set_config('sedimetra.project', '%1', false)").arg(id),
-        QStringLiteral("CREATE TEMP VIEW sur1 AS SELECT project_id, cjno, mydate, name, layers "
-                       "FROM sedimetra.sur1 WHERE project_id = %1 WITH CASCADED CHECK OPTION")
-            .arg(id),
-        QStringLiteral("CREATE TEMP VIEW sur2 AS SELECT project_id, cjno, cjdno, pointh "
-                       "FROM sedimetra.sur2 WHERE project_id = %1 WITH CASCADED CHECK OPTION")
-            .arg(id),
-        QStringLiteral("CREATE TEMP VIEW sur3 AS SELECT project_id, cjdno, pointname, aci, mark "
-                       "FROM sedimetra.sur3 WHERE project_id = %1 WITH CASCADED CHECK OPTION")
-            .arg(id),
-        QStringLiteral("CREATE TEMP VIEW headerfields AS SELECT project_id, name, value "
-                       "FROM sedimetra.header_fields WHERE project_id = %1 "
-                       "WITH CASCADED CHECK OPTION")
-            .arg(id),
+        QStringLiteral("SET search_path TO sedimetra_project, sedimetra"),
+        QStringLiteral("SELECT set_config('sedimetra.project', '%1', false)").arg(m_projectId),
     };
     for (const QString &sql : setup)
         if (!query.exec(sql))
             return fail(query.lastError().text());
-    for (const char *view : {"sur1", "sur2", "sur3", "headerfields"})
-        if (!query.exec(QStringLiteral("ALTER VIEW %1 ALTER COLUMN project_id SET DEFAULT %2")
-                            .arg(QLatin1String(view), id)))
-            return fail(query.lastError().text());
-    if (!query.exec(QStringLiteral("SELECT has_table_privilege('sedimetra.sur2', 'INSERT')"))
-        || !query.next())
-        return fail(query.lastError().text());
-    m_readOnly = !query.value(0).toBool();
     m_path = displayUrl(*address);
     return success();
 }
@@ -308,9 +287,10 @@ QSqlQuery &ProjectDatabase::statement(const char *key, const QString &sql)
         QString serverSql = sql;
         serverSql.replace(nocase, QStringLiteral("lower(\\1) = lower(?)"));
         serverSql.replace(QStringLiteral("BEGIN IMMEDIATE"), QStringLiteral("BEGIN"));
-        query->prepare(serverSql);
-    } else {
-        query->prepare(sql);
+        if (!query->prepare(serverSql))
+            m_unprepared[query.get()] = query->lastError().text();
+    } else if (!query->prepare(sql)) {
+        m_unprepared[query.get()] = query->lastError().text();
     }
     m_statements.emplace_back(key, std::move(query));
     return *m_statements.back().second;
@@ -320,14 +300,18 @@ Result<void> ProjectDatabase::run(QSqlQuery &query)
 {
     if (!m_db.isOpen())
         return fail(QStringLiteral("没有打开的沉降工程"));
+    if (const auto unprepared = m_unprepared.find(&query); unprepared != m_unprepared.end())
+        return fail(QStringLiteral("数据库不接受语句：%1").arg(unprepared->second));
     if (!query.exec()) {
         noteFailure(query.lastError());
         // Which wait ran out, when one did.
         const QString code = query.lastError().nativeErrorCode();
         if (code == QLatin1String("55P03"))
-            return fail(QStringLiteral("等待另一位用户释放工程超过 10 秒（服务器的 lock_timeout），请稍后再试"));
+            return fail(QStringLiteral("等待另一位用户释放工程超过 %1 秒（服务器的 lock_timeout），请稍后再试")
+                            .arg(serverLockWait()));
         if (code == QLatin1String("57014"))
-            return fail(QStringLiteral("服务器上的一条语句执行超过 60 秒（statement_timeout），已中止"));
+            return fail(QStringLiteral("服务器上的一条语句执行超过 %1 秒（statement_timeout），已中止")
+                            .arg(serverStatementWait()));
         return fail(query.lastError().text());
     }
     return success();

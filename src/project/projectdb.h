@@ -217,6 +217,9 @@ private:
     struct FileIdentity;
     std::unique_ptr<FileIdentity> m_identity;
     std::vector<std::pair<const char *, std::unique_ptr<QSqlQuery>>> m_statements;
+    // Statements the database refused to prepare, with its reason: told
+    // when they are run, never a confusing failure of the run itself.
+    std::map<const QSqlQuery *, QString> m_unprepared;
 };
 
 // True when `path` names the same file as one of `programFiles` (the system
