@@ -252,16 +252,24 @@ class StabilityAnalysis(unittest.TestCase):
 
         def limit():
             resource.setrlimit(resource.RLIMIT_AS, (1 << 30, 1 << 30))
-        for args in (("analyse", self.project, "--format", "json", "--step", "1"), ("table", self.project)):
+        sheet, drawing = self.project.with_suffix(".xlsx"), self.project.with_suffix(".dxf")
+        for args in (("analyse", self.project, "--format", "json", "--step", "1"),
+                     ("table", self.project, "--out", sheet),
+                     ("curves", self.project, "--kind", "settlement", "--out", drawing)):
             with self.subTest(command=args[0]):
                 start = time.monotonic()
                 run = subprocess.run([str(self.program / "sedimetra-batch"), *map(str, args)],
                                      capture_output=True, timeout=120, preexec_fn=limit)
                 self.assertEqual(run.returncode, 0, run.stderr.decode())
                 self.assertLess(time.monotonic() - start, 20)
+                self.assertIn("“远”的日期“2147483647-01-01”不在 1900–2200 年之间，不列入分析、曲线和成果表",
+                              run.stderr.decode())
                 if args[0] == "analyse":
                     notes = json.loads(run.stdout)["notes"]
                     self.assertTrue(any("远" in n and "未列入分析" in n for n in notes), notes)
+        book = openpyxl.load_workbook(sheet)
+        texts = [str(c.value) for ws in book.worksheets for row in ws.iter_rows() for c in row if c.value]
+        self.assertFalse([t for t in texts if "2147483647" in t or t == "远"])
 
     def test_refusals(self):
         for args, code in ((("--limit", "0"), 2), (("--window", "-5"), 2), (("--step", "x"), 2),

@@ -186,6 +186,8 @@ int curves(const QStringList &args)
     const auto snapshot = openInputs(programDir, projectPath, &settings, &headerFields);
     if (!snapshot)
         return failure(snapshot.error());
+    // Epochs of an unusable date stay off the sheets (the loader said so).
+    const ProjectSnapshot sheets = snapshot->withUsableDates();
 
     CurveRunSettings in;
     in.kind = kind;
@@ -206,7 +208,7 @@ int curves(const QStringList &args)
     in.marks.supportDir = programDir + QStringLiteral("Support/");
     // An axis not given takes the range fitted to the data, as the window's
     // boxes show it for the project.
-    const AxisRanges fitted = fittedAxisRanges(in.layout, kind, *snapshot, in.pointCount);
+    const AxisRanges fitted = fittedAxisRanges(in.layout, kind, sheets, in.pointCount);
     const int curveDecimals = curveAxisDecimals(kind);
     CurveBoxTexts texts;
     texts.time = options.value(QStringLiteral("--time"), formatFixed(fitted.time, 0));
@@ -223,10 +225,10 @@ int curves(const QStringList &args)
         return failure(sane.error());
     in.font = settings.readSettingOr(SettingKey::Font1).trimmed();
     in.bigFont = settings.readSettingOr(SettingKey::Font2).trimmed();
-    in.titleValues = titleBlockValues(headerFields, *snapshot);
-    if (snapshot->hasElevations()) {
+    in.titleValues = titleBlockValues(headerFields, sheets);
+    if (sheets.hasElevations()) {
         // A range given too small is drawn as asked, with a word.
-        for (const AxisShortfall &s : axisShortfalls(in, *snapshot)) {
+        for (const AxisShortfall &s : axisShortfalls(in, sheets)) {
             const char *option = s.axis == AxisShortfall::Time    ? "--time"
                                  : s.axis == AxisShortfall::Curve ? "--curve"
                                                                   : "--aux";
@@ -241,12 +243,12 @@ int curves(const QStringList &args)
     }
 
     const QString out = options.value(QStringLiteral("--out"), drawingPathOf(projectPath));
-    const ProtectedFiles keep = curveRunProtectedFiles(programDir, projectPath, in, *snapshot);
+    const ProtectedFiles keep = curveRunProtectedFiles(programDir, projectPath, in, sheets);
     if (auto allowed = keep.checkOutput(out); !allowed)
         return failure(allowed.error());
     Drawing drawing([base](const QString &, CadPoint) { return std::optional<CadPoint>(base); });
     drawing.setOutputPath(out);
-    const auto status = runCurveSheets(drawing, *snapshot, in);
+    const auto status = runCurveSheets(drawing, sheets, in);
     if (!status)
         return failure(status.error());
     switch (*status) {
@@ -291,7 +293,8 @@ int table(const QStringList &args)
     keep.add(QStringLiteral("表格模板"), templatePath);
     if (auto allowed = keep.checkOutput(output); !allowed)
         return failure(allowed.error());
-    const auto status = runResultsTable(*snapshot, tableSettings, templatePath, output);
+    const auto status =
+        runResultsTable(snapshot->withUsableDates(), tableSettings, templatePath, output);
     if (!status)
         return failure(status.error());
     switch (*status) {

@@ -84,7 +84,7 @@ void CurveKindControls::fitAxisBoxes()
     const CurveKind kind = m_session.curveKind();
     const AxisRanges ranges =
         m_session.project()
-            ? fittedAxisRanges(m_session.curveLayout(), kind, m_session.snapshot(),
+            ? fittedAxisRanges(m_session.curveLayout(), kind, m_session.snapshot().withUsableDates(),
                                m_session.pointCount())
             : defaultAxisRanges(m_session.curveLayout(), kind);
     showInBox(m_w.time, formatFixed(ranges.time, 0));

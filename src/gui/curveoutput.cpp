@@ -117,15 +117,17 @@ void CurveOutput::drawCurveSheets()
                        m_w.split->isChecked(), m_w.lines->text(), m_w.perRow->text()});
     in.font = m_w.font->text();
     in.bigFont = m_w.bigFont->text();
+    // Epochs of an unusable date stay off the sheets (told when loaded).
+    const ProjectSnapshot sheets = m_session.snapshot().withUsableDates();
     in.titleValues = titleBlockValues(
-        effectiveHeaderFields(m_session.settings(), m_session.project()), m_session.snapshot());
-    const ProtectedFiles keep = curveRunProtectedFiles(programDir, m_session.projectPath(), in, m_session.snapshot());
+        effectiveHeaderFields(m_session.settings(), m_session.project()), sheets);
+    const ProtectedFiles keep = curveRunProtectedFiles(programDir, m_session.projectPath(), in, sheets);
     if (auto allowed = keep.checkOutput(output); !allowed) {
         showMessage(m_w.window, QStringLiteral("曲线图未能保存：%1").arg(allowed.error()));
         return;
     }
-    if (m_session.snapshot().hasElevations()) {
-        if (const auto shortfalls = axisShortfalls(in, m_session.snapshot()); !shortfalls.empty()) {
+    if (sheets.hasElevations()) {
+        if (const auto shortfalls = axisShortfalls(in, sheets); !shortfalls.empty()) {
             switch (askAboutShortfalls(shortfalls, in.kind)) {
             case QMessageBox::Yes:
                 widenAxes(in, shortfalls);
@@ -141,7 +143,7 @@ void CurveOutput::drawCurveSheets()
         }
     }
 
-    const auto status = runCurveSheets(*m_drawing, m_session.snapshot(), in);
+    const auto status = runCurveSheets(*m_drawing, sheets, in);
     if (!status) {
         showMessage(m_w.window, status.error());
         return;

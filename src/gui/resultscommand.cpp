@@ -45,7 +45,7 @@ void ResultsCommand::writeResultsTable()
         m_session.pointCount(), m_session.unit(),
         resultsHeader(effectiveHeaderFields(m_session.settings(), m_session.project())),
         stabilitySettingsFrom(m_session.settings())};
-    const auto status = runResultsTable(m_session.snapshot(), settings, templatePath, output);
+    const auto status = runResultsTable(m_session.snapshot().withUsableDates(), settings, templatePath, output);
     if (!status) {
         showMessage(m_w.window, QStringLiteral("成果表未能生成：%1").arg(status.error()), title);
         return;

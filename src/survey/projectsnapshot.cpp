@@ -162,6 +162,12 @@ Result<ProjectSnapshot> ProjectSnapshot::fromRecords(std::vector<Epoch> epochs, 
     s.m_dayNumbers.reserve(s.m_epochs.size());
     for (const Epoch &epoch : s.m_epochs)
         s.m_dayNumbers.push_back(dayNumber(epoch.date));
+    for (int e = 0; e < s.epochCount(); ++e)
+        if (!s.hasUsableDate(e))
+            s.m_warnings << QStringLiteral("观测“%1”的日期“%2”不在 %3–%4 年之间，不列入分析、曲线和成果表")
+                                .arg(s.m_epochs[size_t(e)].name, s.m_epochs[size_t(e)].date)
+                                .arg(firstUsableYear)
+                                .arg(lastUsableYear);
 
     for (const Point &point : s.m_points)
         s.m_numbers.push_back(point.cjdNo);
@@ -231,4 +237,36 @@ Result<ProjectSnapshot> loadSnapshot(ProjectDatabase &project)
     if (!snapshot)
         return failed(snapshot.error());
     return snapshot;
+}
+
+bool ProjectSnapshot::hasUsableDate(int index) const
+{
+    const auto day = calendarDate(m_epochs[size_t(index)].date);
+    return day && day->year() >= firstUsableYear && day->year() <= lastUsableYear;
+}
+
+ProjectSnapshot ProjectSnapshot::withUsableDates() const
+{
+    ProjectSnapshot usable = *this;
+    const size_t columns = m_numbers.size();
+    usable.m_epochs.clear();
+    usable.m_dayNumbers.clear();
+    usable.m_heights.clear();
+    std::fill(usable.m_observations.begin(), usable.m_observations.end(), 0);
+    usable.m_elevationCount = 0;
+    for (int e = 0; e < epochCount(); ++e) {
+        if (!hasUsableDate(e))
+            continue;
+        usable.m_epochs.push_back(m_epochs[size_t(e)]);
+        usable.m_dayNumbers.push_back(m_dayNumbers[size_t(e)]);
+        for (size_t c = 0; c < columns; ++c) {
+            const double h = m_heights[size_t(e) * columns + c];
+            usable.m_heights.push_back(h);
+            if (present(h)) {
+                ++usable.m_observations[c];
+                ++usable.m_elevationCount;
+            }
+        }
+    }
+    return usable;
 }

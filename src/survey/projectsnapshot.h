@@ -25,6 +25,12 @@
 // and are left out. The window keeps one snapshot and changes it with each
 // write it makes, so that it never reads the project again for its own
 // changes.
+// Epochs dated outside these years are left out of the analysis and the
+// sheets (and told when the project is loaded): a day count from such a
+// date is no campaign's, and would stretch a time axis or the resampling of
+// the prediction without end.
+constexpr int firstUsableYear = 1900, lastUsableYear = 2200;
+
 class ProjectSnapshot
 {
 public:
@@ -82,6 +88,12 @@ public:
     void setPoint(const Point &point);
     // Adds the epoch, or replaces the one of its number.
     void setEpoch(const Epoch &epoch);
+
+    // Whether the epoch at `index` is dated within the usable years.
+    bool hasUsableDate(int index) const;
+    // This snapshot without the epochs dated outside the usable years: what
+    // the curve sheets and the results table are made of.
+    ProjectSnapshot withUsableDates() const;
 
     // Builds a snapshot from records already read (any order); the loader
     // and tests use it. Refused when the table would be absurdly large.

@@ -84,10 +84,6 @@ struct StabilityAnalysis
     QStringList notes;
 };
 
-// Epochs dated outside these years are left out of the analysis: a day count
-// from such a date is no campaign's (and would make the resampling of the
-// prediction endless).
-constexpr int firstUsableYear = 1900, lastUsableYear = 2200;
 // The most samples the Asaoka resampling takes; a larger need is refused.
 constexpr long long maxAsaokaSamples = 10'000;
 
