@@ -396,5 +396,5 @@ void LevellingTest::listingsForPeople()
     QVERIFY(!result.repeatsALine(other));
 }
 
-QTEST_MAIN(LevellingTest)
+QTEST_GUILESS_MAIN(LevellingTest)
 #include "tst_levelling.moc"

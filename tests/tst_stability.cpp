@@ -236,5 +236,5 @@ void StabilityTest::overTheSnapshot()
              QStringLiteral("未稳定"));
 }
 
-QTEST_MAIN(StabilityTest)
+QTEST_GUILESS_MAIN(StabilityTest)
 #include "tst_stability.moc"
