@@ -1,0 +1,54 @@
+#pragma once
+
+// What the server's own files share (address and connection, schema and
+// rights, moves); used only inside project/.
+
+#include "base/result.h"
+
+#include <QSqlDatabase>
+#include <QSqlQuery>
+#include <QString>
+#include <QStringList>
+#include <QUuid>
+#include <QVariantList>
+
+#include <vector>
+
+namespace serverparts {
+
+// Runs statements one after another on `db`; the first failure's reason.
+Result<void> runAll(QSqlDatabase &db, const QStringList &statements);
+
+// The server connection of a move, closed and removed with it.
+struct Connection
+{
+    QString name = QStringLiteral("server-") + QUuid::createUuid().toString(QUuid::Id128);
+    QSqlDatabase db;
+    Connection() = default;
+    Connection(const Connection &) = delete;
+    Connection &operator=(const Connection &) = delete;
+    ~Connection()
+    {
+        if (db.isValid()) {
+            db.close();
+            db = QSqlDatabase();
+            QSqlDatabase::removeDatabase(name);
+        }
+    }
+};
+
+// Inserts rows of `columns` values into `table`, many rows a statement.
+Result<void> insertRows(QSqlDatabase &db, const QString &table, int columns,
+                        const std::vector<QVariantList> &rows);
+
+// A prepared statement on the server, or the reason it could not be
+// prepared (never an "EXECUTE" error later).
+Result<void> prepared(QSqlQuery &query, const QString &sql);
+
+// The SQLSTATE of the query's last error.
+QString sqlState(const QSqlQuery &query);
+
+// The record tables a project owns, in the order every writer touches them.
+inline const char *const recordTables[] = {"sur1", "sur2", "sur3", "header_fields"};
+
+} // namespace serverparts

@@ -1,0 +1,553 @@
+// The schema on the server: its tables, the change counter, rights per
+// project and the views a session works through; making and upgrading it,
+// and giving rights.
+#include "project/serverstore.h"
+
+#include "project/serverparts.h"
+#include "project/projectdb.h"
+
+#include <QDir>
+#include <QSqlError>
+
+#include <algorithm>
+
+using namespace serverparts;
+
+Result<void> serverparts::runAll(QSqlDatabase &db, const QStringList &statements)
+{
+    for (const QString &sql : statements) {
+        QSqlQuery query(db);
+        if (!query.exec(sql))
+            return fail(query.lastError().text());
+    }
+    return success();
+}
+
+Result<void> serverparts::insertRows(QSqlDatabase &db, const QString &table, int columns,
+                                     const std::vector<QVariantList> &rows)
+{
+    constexpr int rowsPerStatement = 500;
+    for (size_t first = 0; first < rows.size(); first += rowsPerStatement) {
+        const size_t count = std::min(rows.size() - first, size_t(rowsPerStatement));
+        QStringList placeholders;
+        const QString row =
+            QLatin1Char('(') + QStringList(columns, QStringLiteral("?")).join(QLatin1Char(','))
+            + QLatin1Char(')');
+        for (size_t i = 0; i < count; ++i)
+            placeholders << row;
+        QSqlQuery query(db);
+        if (!query.prepare(QStringLiteral("INSERT INTO %1 VALUES %2")
+                               .arg(table, placeholders.join(QLatin1Char(',')))))
+            return fail(query.lastError().text());
+        for (size_t i = 0; i < count; ++i)
+            for (const QVariant &value : rows[first + i])
+                query.addBindValue(value);
+        if (!query.exec())
+            return fail(query.lastError().text());
+    }
+    return success();
+}
+
+Result<void> serverparts::prepared(QSqlQuery &query, const QString &sql)
+{
+    if (!query.prepare(sql))
+        return fail(query.lastError().text());
+    return success();
+}
+
+QString serverparts::sqlState(const QSqlQuery &query)
+{
+    return query.lastError().nativeErrorCode();
+}
+
+Result<QStringList> listServerProjects(const ServerAddress &address)
+{
+    Connection server;
+    auto db = connectToServer(address, server.name);
+    if (!db)
+        return db.failure();
+    server.db = *db;
+    if (auto schema = checkServerSchema(server.db, address); !schema)
+        return schema.failure();
+    QSqlQuery query(server.db);
+    if (!query.exec(QStringLiteral("SELECT name FROM sedimetra.projects ORDER BY name")))
+        return fail(query.lastError().text());
+    QStringList names;
+    while (query.next())
+        names << query.value(0).toString();
+    return names;
+}
+
+namespace {
+
+// The change counter of every project: once per statement that changes
+// rows of a project, whoever makes it (the program, or plain SQL), each
+// project whose rows the statement touched counts a change; the session
+// counts those of its own project (sedimetra.project) as its own, so that it
+// never reloads for its own writes. Both go back with a rollback. Made anew
+// by every `server init`, so an older server gets it too. It runs with its
+// owner's rights: nobody else may move a counter.
+QStringList changeCounting()
+{
+    QStringList statements{QStringLiteral(
+        "CREATE OR REPLACE FUNCTION sedimetra.count_change() RETURNS trigger LANGUAGE plpgsql "
+        "SECURITY DEFINER SET search_path = pg_catalog, pg_temp AS $$\n"
+        "DECLARE\n"
+        "  own integer := nullif(current_setting('sedimetra.project', true), '')::integer;\n"
+        "  touched integer[];\n"
+        "BEGIN\n"
+        "  IF TG_OP = 'INSERT' THEN\n"
+        "    SELECT array_agg(DISTINCT project_id) INTO touched FROM new_rows;\n"
+        "  ELSIF TG_OP = 'DELETE' THEN\n"
+        "    SELECT array_agg(DISTINCT project_id) INTO touched FROM old_rows;\n"
+        "  ELSE\n"
+        "    SELECT array_agg(DISTINCT project_id) INTO touched\n"
+        "      FROM (SELECT project_id FROM new_rows UNION SELECT project_id FROM old_rows) r;\n"
+        "  END IF;\n"
+        "  IF touched IS NULL THEN\n"
+        "    RETURN NULL;\n"
+        "  END IF;\n"
+        "  UPDATE sedimetra.projects SET change_seq = change_seq + 1 WHERE id = ANY (touched);\n"
+        "  IF own = ANY (touched) THEN\n"
+        "    PERFORM set_config('sedimetra.own_changes', (coalesce(nullif(current_setting("
+        "'sedimetra.own_changes', true), ''), '0')::bigint + 1)::text, false);\n"
+        "  END IF;\n"
+        "  RETURN NULL;\n"
+        "END $$")};
+    const std::pair<const char *, const char *> tables[] = {
+        {"sur1", "sur1"}, {"sur2", "sur2"}, {"sur3", "sur3"}, {"header", "header_fields"}};
+    for (const auto &[prefix, table] : tables) {
+        const QString name = QLatin1String(prefix), on = QStringLiteral("sedimetra.") + QLatin1String(table);
+        statements << QStringLiteral("DROP TRIGGER IF EXISTS %1_changed ON %2").arg(name, on);
+        const std::pair<const char *, const char *> events[] = {
+            {"inserted", "INSERT ON %1 REFERENCING NEW TABLE AS new_rows"},
+            {"updated", "UPDATE ON %1 REFERENCING OLD TABLE AS old_rows NEW TABLE AS new_rows"},
+            {"deleted", "DELETE ON %1 REFERENCING OLD TABLE AS old_rows"}};
+        for (const auto &[suffix, event] : events) {
+            statements << QStringLiteral("DROP TRIGGER IF EXISTS %1_%2 ON %3").arg(name, QLatin1String(suffix), on);
+            statements << QStringLiteral("CREATE TRIGGER %1_%2 AFTER %3 FOR EACH STATEMENT "
+                                         "EXECUTE FUNCTION sedimetra.count_change()")
+                              .arg(name, QLatin1String(suffix), QString::fromLatin1(event).arg(on));
+        }
+    }
+    return statements;
+}
+
+} // namespace
+
+namespace {
+
+
+// Who may do what, per project. The roles: sedimetra_read reads every
+// project of the firm; sedimetra_write may create projects and write those
+// it is a writer of; sedimetra_admin grants, replaces and removes any. The
+// table `members` says which login or group role reads or writes a project
+// (whoever creates one becomes its writer); row-level security on every
+// shared table holds each session to it, whatever SQL it sends. The
+// projects table and its counters change only through the administrator or
+// the functions below, which run with their owner's rights and check first.
+QStringList rightsStatements()
+{
+    QStringList statements{
+        QStringLiteral("DO $$ BEGIN\n"
+                       "  IF NOT EXISTS (SELECT FROM pg_roles WHERE rolname = 'sedimetra_read') "
+                       "THEN CREATE ROLE sedimetra_read NOLOGIN; END IF;\n"
+                       "  IF NOT EXISTS (SELECT FROM pg_roles WHERE rolname = 'sedimetra_write') "
+                       "THEN CREATE ROLE sedimetra_write NOLOGIN; END IF;\n"
+                       "  IF NOT EXISTS (SELECT FROM pg_roles WHERE rolname = 'sedimetra_admin') "
+                       "THEN CREATE ROLE sedimetra_admin NOLOGIN; END IF;\n"
+                       "END $$"),
+        QStringLiteral("CREATE TABLE IF NOT EXISTS sedimetra.members (project_id integer NOT NULL "
+                       "REFERENCES sedimetra.projects ON DELETE CASCADE, member name NOT NULL, "
+                       "can_write boolean NOT NULL, PRIMARY KEY (project_id, member))"),
+        // Whether the current role is (through any group) a member of the
+        // project, as a reader or as a writer.
+        QStringLiteral(
+            "CREATE OR REPLACE FUNCTION sedimetra.is_member(project integer, writing boolean) "
+            "RETURNS boolean LANGUAGE sql STABLE SET search_path = pg_catalog, pg_temp AS $$\n"
+            "  SELECT EXISTS (SELECT FROM sedimetra.members m JOIN pg_catalog.pg_roles r "
+            "ON r.rolname = m.member WHERE m.project_id = project AND (m.can_write OR NOT writing) "
+            "AND pg_catalog.pg_has_role(r.oid, 'MEMBER'))\n"
+            "$$"),
+        QStringLiteral(
+            "CREATE OR REPLACE FUNCTION sedimetra.may_read(project integer) RETURNS boolean "
+            "LANGUAGE sql STABLE SET search_path = pg_catalog, pg_temp AS $$\n"
+            "  SELECT pg_catalog.pg_has_role('sedimetra_read', 'MEMBER') "
+            "OR pg_catalog.pg_has_role('sedimetra_admin', 'MEMBER') "
+            "OR sedimetra.is_member(project, false)\n"
+            "$$"),
+        QStringLiteral(
+            "CREATE OR REPLACE FUNCTION sedimetra.may_write(project integer) RETURNS boolean "
+            "LANGUAGE sql STABLE SET search_path = pg_catalog, pg_temp AS $$\n"
+            "  SELECT pg_catalog.pg_has_role('sedimetra_admin', 'MEMBER') "
+            "OR sedimetra.is_member(project, true)\n"
+            "$$"),
+        // A new project, its creator (the login) its first writer.
+        QStringLiteral(
+            "CREATE OR REPLACE FUNCTION sedimetra.create_project(project_name text) "
+            "RETURNS integer LANGUAGE plpgsql SECURITY DEFINER "
+            "SET search_path = pg_catalog, pg_temp AS $$\n"
+            "DECLARE\n"
+            "  made integer;\n"
+            "BEGIN\n"
+            "  INSERT INTO sedimetra.projects (name) VALUES (project_name) RETURNING id INTO made;\n"
+            "  INSERT INTO sedimetra.members VALUES (made, session_user, true);\n"
+            "  RETURN made;\n"
+            "END $$"),
+        QStringLiteral(
+            "CREATE OR REPLACE FUNCTION sedimetra.grant_project(project_name text, "
+            "member_name text, rights text) RETURNS void LANGUAGE plpgsql SECURITY DEFINER "
+            "SET search_path = pg_catalog, pg_temp AS $$\n"
+            "DECLARE\n"
+            "  project integer;\n"
+            "BEGIN\n"
+            "  IF rights NOT IN ('read', 'write', 'none') THEN\n"
+            "    RAISE EXCEPTION 'rights must be read, write or none' USING ERRCODE = '22023';\n"
+            "  END IF;\n"
+            "  SELECT id INTO project FROM sedimetra.projects WHERE name = project_name;\n"
+            "  IF project IS NULL THEN\n"
+            "    RAISE EXCEPTION 'no project %', project_name USING ERRCODE = 'P0002';\n"
+            "  END IF;\n"
+            "  IF rights = 'none' THEN\n"
+            "    DELETE FROM sedimetra.members WHERE project_id = project AND member = member_name;\n"
+            "    RETURN;\n"
+            "  END IF;\n"
+            "  IF NOT EXISTS (SELECT FROM pg_roles WHERE rolname = member_name) THEN\n"
+            "    RAISE EXCEPTION 'no role %', member_name USING ERRCODE = '42704';\n"
+            "  END IF;\n"
+            "  INSERT INTO sedimetra.members VALUES (project, member_name, rights = 'write')\n"
+            "    ON CONFLICT (project_id, member) DO UPDATE SET can_write = EXCLUDED.can_write;\n"
+            "END $$"),
+        QStringLiteral("REVOKE ALL ON FUNCTION sedimetra.create_project(text), "
+                       "sedimetra.grant_project(text, text, text) FROM PUBLIC"),
+        QStringLiteral("GRANT EXECUTE ON FUNCTION sedimetra.create_project(text) "
+                       "TO sedimetra_write, sedimetra_admin"),
+        QStringLiteral("GRANT EXECUTE ON FUNCTION sedimetra.grant_project(text, text, text) "
+                       "TO sedimetra_admin"),
+        // The grants from scratch: a writer no longer reads every project,
+        // nor adds, removes or counts projects itself.
+        QStringLiteral("REVOKE ALL ON ALL TABLES IN SCHEMA sedimetra "
+                       "FROM sedimetra_read, sedimetra_write, sedimetra_admin"),
+        QStringLiteral("REVOKE ALL ON ALL SEQUENCES IN SCHEMA sedimetra "
+                       "FROM sedimetra_read, sedimetra_write, sedimetra_admin"),
+        QStringLiteral("REVOKE sedimetra_read FROM sedimetra_write"),
+        QStringLiteral("GRANT USAGE ON SCHEMA sedimetra "
+                       "TO sedimetra_read, sedimetra_write, sedimetra_admin"),
+        QStringLiteral("GRANT SELECT ON ALL TABLES IN SCHEMA sedimetra "
+                       "TO sedimetra_read, sedimetra_write, sedimetra_admin"),
+        QStringLiteral("GRANT INSERT, UPDATE, DELETE ON sedimetra.sur1, sedimetra.sur2, "
+                       "sedimetra.sur3, sedimetra.header_fields TO sedimetra_write, sedimetra_admin"),
+        QStringLiteral("GRANT DELETE ON sedimetra.projects TO sedimetra_admin"),
+        QStringLiteral("GRANT INSERT, UPDATE, DELETE ON sedimetra.members TO sedimetra_admin"),
+        // A project is seen by those who may read it.
+        QStringLiteral("ALTER TABLE sedimetra.projects ENABLE ROW LEVEL SECURITY"),
+        QStringLiteral("DROP POLICY IF EXISTS project_read ON sedimetra.projects"),
+        QStringLiteral("CREATE POLICY project_read ON sedimetra.projects FOR SELECT "
+                       "USING (sedimetra.may_read(id))"),
+        QStringLiteral("DROP POLICY IF EXISTS project_remove ON sedimetra.projects"),
+        QStringLiteral("CREATE POLICY project_remove ON sedimetra.projects FOR DELETE "
+                       "TO sedimetra_admin USING (true)"),
+    };
+    // A project's records: read where the project is seen, written where
+    // the role is its writer. The list of projects is made once a
+    // statement, not once a row.
+    const QString readable = QStringLiteral("project_id IN (SELECT id FROM sedimetra.projects)");
+    const QString writable = QStringLiteral(
+        "project_id IN (SELECT id FROM sedimetra.projects WHERE sedimetra.may_write(id))");
+    for (const char *name : recordTables) {
+        const QString table = QStringLiteral("sedimetra.") + QLatin1String(name);
+        statements << QStringLiteral("ALTER TABLE %1 ENABLE ROW LEVEL SECURITY").arg(table);
+        const std::pair<const char *, QString> policies[] = {
+            {"records_read", QStringLiteral("FOR SELECT USING (%1)").arg(readable)},
+            {"records_insert", QStringLiteral("FOR INSERT WITH CHECK (%1)").arg(writable)},
+            {"records_update",
+             QStringLiteral("FOR UPDATE USING (%1) WITH CHECK (%1)").arg(writable)},
+            {"records_delete", QStringLiteral("FOR DELETE USING (%1)").arg(writable)},
+        };
+        for (const auto &[policy, rule] : policies) {
+            statements << QStringLiteral("DROP POLICY IF EXISTS %1 ON %2")
+                              .arg(QLatin1String(policy), table);
+            statements << QStringLiteral("CREATE POLICY %1 ON %2 %3")
+                              .arg(QLatin1String(policy), table, rule);
+        }
+    }
+    return statements;
+}
+
+// The views a session works through: the file's table names over the
+// records of the project named by the session setting sedimetra.project,
+// adding its id to every record written and refusing any other. Permanent,
+// so that opening a project writes nothing to the server's catalog; with
+// the rights of the session's own role, so that row-level security holds.
+QStringList sessionViews()
+{
+    const QString project = QStringLiteral("current_setting('sedimetra.project', true)::integer");
+    QStringList statements{QStringLiteral("CREATE SCHEMA IF NOT EXISTS sedimetra_project")};
+    const std::pair<const char *, const char *> views[] = {
+        {"sur1", "SELECT project_id, cjno, mydate, name, layers FROM sedimetra.sur1"},
+        {"sur2", "SELECT project_id, cjno, cjdno, pointh FROM sedimetra.sur2"},
+        {"sur3", "SELECT project_id, cjdno, pointname, aci, mark FROM sedimetra.sur3"},
+        {"headerfields", "SELECT project_id, name, value FROM sedimetra.header_fields"},
+    };
+    for (const auto &[name, select] : views) {
+        const QString view = QStringLiteral("sedimetra_project.") + QLatin1String(name);
+        statements << QStringLiteral("CREATE OR REPLACE VIEW %1 WITH (security_invoker = true) AS "
+                                     "%2 WHERE project_id = %3 WITH CASCADED CHECK OPTION")
+                          .arg(view, QLatin1String(select), project);
+        statements << QStringLiteral("ALTER VIEW %1 ALTER COLUMN project_id SET DEFAULT %2")
+                          .arg(view, project);
+    }
+    statements << QStringLiteral("GRANT USAGE ON SCHEMA sedimetra_project "
+                                 "TO sedimetra_read, sedimetra_write, sedimetra_admin")
+               << QStringLiteral("GRANT SELECT ON ALL TABLES IN SCHEMA sedimetra_project "
+                                 "TO sedimetra_read, sedimetra_write, sedimetra_admin")
+               << QStringLiteral("GRANT INSERT, UPDATE, DELETE ON ALL TABLES IN SCHEMA "
+                                 "sedimetra_project TO sedimetra_write, sedimetra_admin");
+    return statements;
+}
+
+// Runs `statements` in one transaction on `db`.
+Result<void> runTransaction(QSqlDatabase &db, const QStringList &statements)
+{
+    if (!db.transaction())
+        return fail(db.lastError().text());
+    if (auto done = runAll(db, statements); !done) {
+        db.rollback();
+        return done;
+    }
+    if (!db.commit())
+        return fail(db.lastError().text());
+    return success();
+}
+
+} // namespace
+
+Result<int> serverSchemaOf(QSqlDatabase &db)
+{
+    QSqlQuery query(db);
+    // Asked of the catalog first: a query of a missing table would leave
+    // the session's transaction (if any) aborted.
+    if (!query.exec(QStringLiteral("SELECT to_regclass('sedimetra.schema_version') IS NOT NULL"))
+        || !query.next())
+        return fail(query.lastError().text());
+    if (!query.value(0).toBool())
+        return 0;
+    if (!query.exec(QStringLiteral("SELECT max(version) FROM sedimetra.schema_version"))
+        || !query.next())
+        return fail(query.lastError().text());
+    return query.value(0).toInt();
+}
+
+Result<void> checkServerSchema(QSqlDatabase &db, const ServerAddress &address)
+{
+    const auto version = serverSchemaOf(db);
+    if (!version)
+        return version.failure();
+    if (*version == 0)
+        return fail(QStringLiteral("服务器 %1 的数据库里没有沉降工程库（用 sedimetra-batch server "
+                                   "init 建立）")
+                        .arg(displayUrl(address)));
+    if (*version < serverSchemaVersion)
+        return fail(QStringLiteral("服务器 %1 的沉降工程库是第 %2 版，本程序用第 %3 版（用 "
+                                   "sedimetra-batch server init 升级）")
+                        .arg(displayUrl(address))
+                        .arg(*version)
+                        .arg(serverSchemaVersion));
+    if (*version > serverSchemaVersion)
+        return fail(QStringLiteral("服务器 %1 的沉降工程库是第 %2 版，比本程序新（本程序认第 %3 版）")
+                        .arg(displayUrl(address))
+                        .arg(*version)
+                        .arg(serverSchemaVersion));
+    return success();
+}
+
+Result<QString> initialiseServer(const ServerAddress &address, const QString &templatePath)
+{
+    Connection server;
+    auto db = connectToServer(address, server.name);
+    if (!db)
+        return db.failure();
+    server.db = *db;
+    const auto version = serverSchemaOf(server.db);
+    if (!version)
+        return version.failure();
+    if (*version == serverSchemaVersion) {
+        // The tables stay; the rules, counter and views are made anew.
+        if (auto done = runTransaction(server.db,
+                                       rightsStatements() + changeCounting() + sessionViews());
+            !done)
+            return done.failure();
+        return QStringLiteral("服务器 %1 的沉降工程库已是第 %2 版，表未作修改；权限、变更计数和视图已更新。")
+            .arg(displayUrl(address))
+            .arg(serverSchemaVersion);
+    }
+    if (*version == 1) {
+        // In place: whoever could write before (every member of
+        // sedimetra_write) becomes a writer of every project there is;
+        // projects made from now on follow the new rule.
+        const QStringList upgrade =
+            QStringList{
+                QStringLiteral("CREATE TABLE sedimetra.members (project_id integer NOT NULL "
+                               "REFERENCES sedimetra.projects ON DELETE CASCADE, member name NOT "
+                               "NULL, can_write boolean NOT NULL, PRIMARY KEY (project_id, member))"),
+                QStringLiteral("INSERT INTO sedimetra.members SELECT p.id, r.rolname, true "
+                               "FROM sedimetra.projects p, pg_auth_members a "
+                               "JOIN pg_roles r ON r.oid = a.member "
+                               "WHERE a.roleid = 'sedimetra_write'::regrole"),
+                QStringLiteral("UPDATE sedimetra.schema_version SET version = %1")
+                    .arg(serverSchemaVersion)}
+            + rightsStatements() + changeCounting() + sessionViews();
+        if (auto done = runTransaction(server.db, upgrade); !done)
+            return done.failure();
+        QSqlQuery counts(server.db);
+        QString members = QStringLiteral("?");
+        if (counts.exec(QStringLiteral("SELECT count(DISTINCT member) FROM sedimetra.members"))
+            && counts.next())
+            members = counts.value(0).toString();
+        return QStringLiteral("已把服务器 %1 的沉降工程库从第 1 版升级到第 %2 版：原有的 %3 个"
+                              "写入角色成员成为每个已有工程的写入者；新建的工程只由建立者写入，"
+                              "其他人需由 sedimetra_admin 授权。")
+            .arg(displayUrl(address))
+            .arg(serverSchemaVersion)
+            .arg(members);
+    }
+    if (*version != 0)
+        return fail(QStringLiteral("服务器 %1 的沉降工程库是第 %2 版，本程序只认第 %3 版")
+                        .arg(displayUrl(address))
+                        .arg(*version)
+                        .arg(serverSchemaVersion));
+    if (!server.db.transaction())
+        return fail(server.db.lastError().text());
+    const QStringList schema{
+        QStringLiteral("CREATE SCHEMA sedimetra"),
+        QStringLiteral("CREATE TABLE sedimetra.schema_version (version integer NOT NULL)"),
+        QStringLiteral("INSERT INTO sedimetra.schema_version VALUES (%1)").arg(serverSchemaVersion),
+        // change_seq counts the commits to a project's records: a program
+        // that read the project sees from it whether another one has written.
+        QStringLiteral("CREATE TABLE sedimetra.projects (id serial PRIMARY KEY, "
+                       "name text NOT NULL UNIQUE, created timestamptz NOT NULL DEFAULT now(), "
+                       "change_seq bigint NOT NULL DEFAULT 0)"),
+        QStringLiteral("CREATE TABLE sedimetra.header_fields (project_id integer NOT NULL "
+                       "REFERENCES sedimetra.projects ON DELETE CASCADE, name text NOT NULL, "
+                       "value text, PRIMARY KEY (project_id, name))"),
+        QStringLiteral("CREATE TABLE sedimetra.sur1 (project_id integer NOT NULL "
+                       "REFERENCES sedimetra.projects ON DELETE CASCADE, cjno integer NOT NULL, "
+                       "mydate text, name text, layers text, PRIMARY KEY (project_id, cjno))"),
+        QStringLiteral("CREATE TABLE sedimetra.sur2 (project_id integer NOT NULL "
+                       "REFERENCES sedimetra.projects ON DELETE CASCADE, cjno integer NOT NULL, "
+                       "cjdno integer NOT NULL, pointh double precision, "
+                       "PRIMARY KEY (project_id, cjno, cjdno))"),
+        QStringLiteral("CREATE INDEX sur2_point ON sedimetra.sur2 (project_id, cjdno, cjno)"),
+        QStringLiteral("CREATE TABLE sedimetra.sur3 (project_id integer NOT NULL "
+                       "REFERENCES sedimetra.projects ON DELETE CASCADE, cjdno integer NOT NULL, "
+                       "pointname text, aci integer, mark text, PRIMARY KEY (project_id, cjdno))"),
+        QStringLiteral("CREATE TABLE sedimetra.acirgb (aci_color integer PRIMARY KEY, "
+                       "rgb_r integer NOT NULL, rgb_g integer NOT NULL, rgb_b integer NOT NULL)"),
+    };
+    if (auto made = runAll(server.db, schema + rightsStatements() + changeCounting() + sessionViews());
+        !made) {
+        server.db.rollback();
+        return made.failure();
+    }
+    // The colour table, from the project template.
+    ProjectDatabase colourSource;
+    if (auto opened = colourSource.open(templatePath); !opened) {
+        server.db.rollback();
+        return fail(QStringLiteral("无法读取工程模板 %1：%2")
+                        .arg(QDir::toNativeSeparators(templatePath), opened.error()));
+    }
+    const auto colours = colourSource.colours();
+    if (!colours) {
+        server.db.rollback();
+        return colours.failure();
+    }
+    std::vector<QVariantList> rows;
+    for (const auto &[aci, rgb] : *colours)
+        rows.push_back({aci, rgb.r, rgb.g, rgb.b});
+    if (auto inserted = insertRows(server.db, QStringLiteral("sedimetra.acirgb"), 4, rows);
+        !inserted) {
+        server.db.rollback();
+        return inserted.failure();
+    }
+    if (!server.db.commit())
+        return fail(server.db.lastError().text());
+    return QStringLiteral("已在服务器 %1 建立沉降工程库（第 %2 版），角色 sedimetra_read（读全部工程）、"
+                          "sedimetra_write（建立工程、写自己有权的工程）、sedimetra_admin（授权、替换、删除）已设好。")
+        .arg(displayUrl(address))
+        .arg(serverSchemaVersion);
+}
+
+Result<QString> grantProject(const ServerAddress &address, const QString &member,
+                             const QString &rights)
+{
+    if (address.project.isEmpty())
+        return fail(QStringLiteral("地址中没有工程名（?project=…）"));
+    if (rights != QLatin1String("read") && rights != QLatin1String("write")
+        && rights != QLatin1String("none"))
+        return fail(QStringLiteral("权限应为 read、write 或 none"));
+    Connection server;
+    auto db = connectToServer(address, server.name);
+    if (!db)
+        return db.failure();
+    server.db = *db;
+    if (auto schema = checkServerSchema(server.db, address); !schema)
+        return schema.failure();
+    QSqlQuery query(server.db);
+    if (auto ready = prepared(query, QStringLiteral("SELECT sedimetra.grant_project(?, ?, ?)"));
+        !ready)
+        return ready.failure();
+    query.addBindValue(address.project);
+    query.addBindValue(member);
+    query.addBindValue(rights);
+    if (!query.exec()) {
+        const QString state = sqlState(query);
+        if (state == QLatin1String("42501"))
+            return fail(QStringLiteral("只有 sedimetra_admin 的成员才能授权"));
+        if (state == QLatin1String("P0002"))
+            return fail(QStringLiteral("服务器上没有工程“%1”").arg(address.project));
+        if (state == QLatin1String("42704"))
+            return fail(QStringLiteral("服务器上没有用户或角色“%1”").arg(member));
+        return fail(query.lastError().text());
+    }
+    const QString what = rights == QLatin1String("write")  ? QStringLiteral("读写")
+                         : rights == QLatin1String("read") ? QStringLiteral("只读")
+                                                           : QString();
+    if (what.isEmpty())
+        return QStringLiteral("已取消 %1 对工程“%2”的权限。").arg(member, address.project);
+    return QStringLiteral("%1 对工程“%2”的权限：%3。").arg(member, address.project, what);
+}
+
+Result<std::vector<ProjectMember>> projectMembers(const ServerAddress &address)
+{
+    if (address.project.isEmpty())
+        return fail(QStringLiteral("地址中没有工程名（?project=…）"));
+    Connection server;
+    auto db = connectToServer(address, server.name);
+    if (!db)
+        return db.failure();
+    server.db = *db;
+    if (auto schema = checkServerSchema(server.db, address); !schema)
+        return schema.failure();
+    QSqlQuery query(server.db);
+    if (auto ready = prepared(query, QStringLiteral("SELECT id FROM sedimetra.projects WHERE name = ?"));
+        !ready)
+        return ready.failure();
+    query.addBindValue(address.project);
+    if (!query.exec())
+        return fail(query.lastError().text());
+    if (!query.next())
+        return fail(QStringLiteral("服务器上没有工程“%1”，或你没有读它的权限").arg(address.project));
+    const int id = query.value(0).toInt();
+    query.finish();
+    if (auto ready = prepared(query, QStringLiteral("SELECT member, can_write FROM sedimetra.members "
+                                                    "WHERE project_id = ? ORDER BY member"));
+        !ready)
+        return ready.failure();
+    query.addBindValue(id);
+    if (!query.exec())
+        return fail(query.lastError().text());
+    std::vector<ProjectMember> members;
+    while (query.next())
+        members.push_back({query.value(0).toString(), query.value(1).toBool()});
+    return members;
+}
