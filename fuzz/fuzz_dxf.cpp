@@ -13,7 +13,7 @@ extern "C" int LLVMFuzzerInitialize(int *, char ***)
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     const QString path = fuzzsupport::asFile(data, size, QStringLiteral("frame.dxf"));
-    Drawing drawing;
+    Drawing drawing(readDxfFile);
     const int frame = drawing.insertBlock({10, 20}, path);
     if (frame != 0) {
         drawing.explode(frame, {{QStringLiteral("工程名称"), QStringLiteral("楼")}});

@@ -75,7 +75,7 @@ bool makeMarks(const QString &dir)
          }},
     };
     for (const auto &[name, draw] : marks) {
-        Drawing drawing;
+        Drawing drawing(readDxfFile);
         draw(drawing);
         if (!save(drawing,
                   dir + QLatin1Char('/') + QString::fromUtf16(name) + QStringLiteral(".dxf")))
@@ -100,7 +100,7 @@ void label(Drawing &d, const QString &text, CadPoint at, double height, int hori
 
 bool makeFrame(const CurveLayout &l, const QString &title, const QString &path)
 {
-    Drawing d;
+    Drawing d(readDxfFile);
     // Captions in a shape font with the Chinese big font CAD programs ship.
     const QString style = QStringLiteral("图框");
     d.addTextStyle(style);

@@ -246,7 +246,7 @@ int curves(const QStringList &args)
     const ProtectedFiles keep = curveRunProtectedFiles(programDir, projectPath, in, sheets);
     if (auto allowed = keep.checkOutput(out); !allowed)
         return failure(allowed.error());
-    Drawing drawing([base](const QString &, CadPoint) { return std::optional<CadPoint>(base); });
+    Drawing drawing(readDxfFile, [base](const QString &, CadPoint) { return std::optional<CadPoint>(base); });
     drawing.setOutputPath(out);
     const auto status = runCurveSheets(drawing, sheets, in);
     if (!status)

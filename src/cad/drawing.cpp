@@ -1,7 +1,6 @@
 #include "cad/drawing.h"
 
 #include "base/savefile.h"
-#include "cad/dxffile.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -19,8 +18,9 @@ CadPoint moved(CadPoint p, CadPoint by)
 
 } // namespace
 
-Drawing::Drawing(PointPicker picker)
-    : m_picker(std::move(picker))
+Drawing::Drawing(BlockReader readBlockFile, PointPicker picker)
+    : m_readBlockFile(std::move(readBlockFile))
+    , m_picker(std::move(picker))
 {
     m_layers[QStringLiteral("0")] = 7;
     m_styles[QStringLiteral("Standard")] = Style{QStringLiteral("txt"), QString(), 1, false};
@@ -172,7 +172,7 @@ const Drawing::Block *Drawing::readBlock(const QString &file)
     const auto cached = m_blocksByFile.find(key);
     if (cached != m_blocksByFile.end())
         return cached->second.get();
-    auto contents = readDxfFile(file);
+    auto contents = m_readBlockFile ? m_readBlockFile(file) : Result<BlockFile>(fail(QString()));
     if (!contents)
         return nullptr;
     // The drawing's text styles come along; a style the drawing has keeps
@@ -339,3 +339,12 @@ int Drawing::addSolid(CadPoint a, CadPoint b, CadPoint c, CadPoint d)
     return add(std::move(e));
 }
 
+QString validSymbolName(const QString &name)
+{
+    static const QString forbidden = QStringLiteral("<>/\\\":;?*|=`,");
+    QString out = name;
+    for (QChar &c : out)
+        if (c.unicode() < 32 || c.unicode() == 127 || forbidden.contains(c))
+            c = QLatin1Char('_');
+    return out;
+}

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "base/result.h"
 #include "cad/cadinterface.h"
 
 #include <QString>
@@ -56,7 +57,16 @@ public:
         bool trueType = false;
     };
 
-    explicit Drawing(PointPicker picker = {});
+    // The entities and text styles of a drawing file a block is made of.
+    struct BlockFile
+    {
+        std::vector<Entity> entities;
+        std::map<QString, Style> styles;
+    };
+    // How a block's drawing file is read (the DXF reader, in the program).
+    using BlockReader = std::function<Result<BlockFile>(const QString &file)>;
+
+    explicit Drawing(BlockReader readBlockFile, PointPicker picker = {});
     ~Drawing() override;
 
     // The file the drawing will be written to: attaching checks that it can be.
@@ -114,6 +124,7 @@ private:
     int add(Entity entity);
     Entity *entity(int id);
 
+    BlockReader m_readBlockFile;
     PointPicker m_picker;
     QString m_outputPath;
     std::vector<Entity> m_model;
@@ -124,3 +135,8 @@ private:
     std::map<QString, std::unique_ptr<Block>> m_blocksByFile;
     std::map<QString, const Block *> m_blocksByName; // by the path as inserted
 };
+
+// A name CAD programs take for a layer, text style or block: the characters
+// DXF forbids in symbol names (< > / \ " : ; ? * | = ` and commas) and
+// control characters become "_".
+QString validSymbolName(const QString &name);

@@ -152,16 +152,6 @@ QString dxfDecoded(std::string_view bytes, bool gbk)
     return out;
 }
 
-QString validSymbolName(const QString &name)
-{
-    static const QString forbidden = QStringLiteral("<>/\\\":;?*|=`,");
-    QString out = name;
-    for (QChar &c : out)
-        if (c.unicode() < 32 || c.unicode() == 127 || forbidden.contains(c))
-            c = QLatin1Char('_');
-    return out;
-}
-
 namespace {
 
 // ---------------------------------------------------------------- reading

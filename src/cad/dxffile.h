@@ -18,14 +18,9 @@
 // and its owner.
 
 // What a frame or mark drawing holds for the curve sheets.
-struct DxfContents
-{
-    // The model-space lines, polylines, circles, arcs, texts, solids and
-    // attribute definitions.
-    std::vector<Drawing::Entity> entities;
-    // The text styles of the STYLE table.
-    std::map<QString, Drawing::Style> styles;
-};
+// The model-space lines, polylines, circles, arcs, texts, solids and
+// attribute definitions, and the text styles of the STYLE table.
+using DxfContents = Drawing::BlockFile;
 
 // Reads a DXF file; fails naming the file when it is missing or unreadable.
 Result<DxfContents> readDxfFile(const QString &file);
@@ -47,7 +42,3 @@ std::string dxfEncoded(const QString &text);
 // escapes and "^ " carets read back into text.
 QString dxfDecoded(std::string_view bytes, bool gbk);
 
-// A name CAD programs take for a layer, text style or block: the characters
-// DXF forbids in symbol names (< > / \ " : ; ? * | = ` and commas) and
-// control characters become "_".
-QString validSymbolName(const QString &name);

@@ -89,7 +89,7 @@ void CurveOutput::drawCurveSheets()
     m_w.bigFont->setText(m_w.bigFont->text().trimmed());
 
     if (!m_drawing) {
-        m_drawing = std::make_unique<Drawing>([this](const QString &, CadPoint suggested) {
+        m_drawing = std::make_unique<Drawing>(readDxfFile, [this](const QString &, CadPoint suggested) {
             // The window is moved aside while the point is picked, and put
             // back when the pick is cancelled.
             moveAside(m_w.window);
