@@ -18,405 +18,6 @@
 
 namespace {
 
-// One iconv conversion, opened once per thread.
-class Converter
-{
-public:
-    Converter(const char *to, const char *from)
-        : m_cd(iconv_open(to, from))
-    {}
-    ~Converter()
-    {
-        if (m_cd != iconv_t(-1))
-            iconv_close(m_cd);
-    }
-    Converter(const Converter &) = delete;
-    Converter &operator=(const Converter &) = delete;
-
-    // Converts as much of `in` as converts; returns false at the first byte
-    // sequence that does not, with `in` left at it.
-    bool convert(std::string_view &in, std::string &out)
-    {
-        if (m_cd == iconv_t(-1))
-            return false;
-        iconv(m_cd, nullptr, nullptr, nullptr, nullptr);
-        char buffer[256];
-        while (!in.empty()) {
-            char *source = const_cast<char *>(in.data());
-            size_t sourceLeft = in.size();
-            char *target = buffer;
-            size_t targetLeft = sizeof buffer;
-            const size_t result = iconv(m_cd, &source, &sourceLeft, &target, &targetLeft);
-            out.append(buffer, size_t(target - buffer));
-            in.remove_prefix(in.size() - sourceLeft);
-            if (result == size_t(-1) && errno != E2BIG)
-                return false;
-        }
-        return true;
-    }
-
-private:
-    iconv_t m_cd;
-};
-
-// The GBK bytes of one character, or nothing when GBK lacks it.
-const std::string &gbkBytes(char32_t c)
-{
-    thread_local std::unordered_map<char32_t, std::string> known;
-    thread_local Converter toGbk("GBK", "UTF-32LE");
-    const auto found = known.find(c);
-    if (found != known.end())
-        return found->second;
-    const char32_t source[1] = {c};
-    std::string_view in(reinterpret_cast<const char *>(source), sizeof source);
-    std::string out;
-    if (!toGbk.convert(in, out))
-        out.clear();
-    return known.emplace(c, std::move(out)).first->second;
-}
-
-void appendEscape(std::string &out, unsigned code)
-{
-    char escape[12];
-    std::snprintf(escape, sizeof escape, "\\U+%04X", code & 0xFFFFu);
-    out += escape;
-}
-
-} // namespace
-
-std::string dxfEncoded(const QString &text)
-{
-    std::string out;
-    out.reserve(size_t(text.size()));
-    for (qsizetype i = 0; i < text.size(); ++i) {
-        const char16_t u = text[i].unicode();
-        if (u == '^') {
-            out += "^ ";
-        } else if (u >= 32 && u < 127) {
-            out.push_back(char(u));
-        } else if (u < 32 || u == 127) {
-            out.push_back(' '); // a control character would break the file's lines
-        } else if (QChar::isHighSurrogate(u) && i + 1 < text.size()
-                   && text[i + 1].isLowSurrogate()) {
-            // Beyond the escapes' four digits: both halves escaped.
-            appendEscape(out, u);
-            appendEscape(out, text[++i].unicode());
-        } else if (const std::string &gbk = gbkBytes(u); !gbk.empty()) {
-            out += gbk;
-        } else {
-            appendEscape(out, u);
-        }
-    }
-    return out;
-}
-
-QString dxfDecoded(std::string_view bytes, bool gbk)
-{
-    QString raw;
-    if (std::all_of(bytes.begin(), bytes.end(), [](char c) { return uchar(c) < 128; })) {
-        raw = QString::fromLatin1(bytes.data(), qsizetype(bytes.size()));
-    } else if (gbk) {
-        thread_local Converter fromGbk("UTF-8", "GBK");
-        std::string utf8;
-        std::string_view in = bytes;
-        while (!fromGbk.convert(in, utf8)) {
-            utf8 += "\xEF\xBF\xBD"; // a byte GBK does not know
-            in.remove_prefix(1);
-        }
-        raw = QString::fromUtf8(utf8.data(), qsizetype(utf8.size()));
-    } else {
-        raw = QString::fromUtf8(bytes.data(), qsizetype(bytes.size()));
-    }
-    if (!raw.contains(QLatin1Char('\\')) && !raw.contains(QLatin1Char('^')))
-        return raw;
-    QString out;
-    out.reserve(raw.size());
-    for (qsizetype i = 0; i < raw.size(); ++i) {
-        if (raw[i] == QLatin1Char('^') && i + 1 < raw.size() && raw[i + 1] == QLatin1Char(' ')) {
-            out += QLatin1Char('^');
-            ++i;
-            continue;
-        }
-        if (raw[i] == QLatin1Char('\\') && i + 6 < raw.size()
-            && raw.mid(i + 1, 2).compare(QLatin1String("U+"), Qt::CaseInsensitive) == 0) {
-            bool ok = false;
-            const ushort code = raw.mid(i + 3, 4).toUShort(&ok, 16);
-            if (ok) {
-                out += QChar(code);
-                i += 6;
-                continue;
-            }
-        }
-        out += raw[i];
-    }
-    return out;
-}
-
-namespace {
-
-// ---------------------------------------------------------------- reading
-
-// The group code / value pairs of a DXF file.
-class PairReader
-{
-public:
-    explicit PairReader(std::string_view text)
-        : m_rest(text)
-    {}
-
-    bool next(int &code, std::string_view &value)
-    {
-        std::string_view codeLine;
-        if (!line(codeLine) || !line(value))
-            return false;
-        codeLine = trimmed(codeLine);
-        const auto parsed = std::from_chars(codeLine.data(), codeLine.data() + codeLine.size(), code);
-        return parsed.ec == std::errc() && parsed.ptr == codeLine.data() + codeLine.size();
-    }
-
-    static std::string_view trimmed(std::string_view s)
-    {
-        while (!s.empty() && (s.front() == ' ' || s.front() == '\t'))
-            s.remove_prefix(1);
-        while (!s.empty() && (s.back() == ' ' || s.back() == '\t' || s.back() == '\r'))
-            s.remove_suffix(1);
-        return s;
-    }
-
-private:
-    bool line(std::string_view &out)
-    {
-        if (m_rest.empty())
-            return false;
-        const size_t end = m_rest.find('\n');
-        out = m_rest.substr(0, end);
-        m_rest.remove_prefix(end == std::string_view::npos ? m_rest.size() : end + 1);
-        if (!out.empty() && out.back() == '\r')
-            out.remove_suffix(1);
-        return true;
-    }
-
-    std::string_view m_rest;
-};
-
-double number(std::string_view value)
-{
-    value = PairReader::trimmed(value);
-    double d = 0;
-    const auto parsed = std::from_chars(value.data(), value.data() + value.size(), d);
-    return parsed.ec == std::errc() && std::isfinite(d) ? d : 0;
-}
-
-int integer(std::string_view value)
-{
-    value = PairReader::trimmed(value);
-    long long n = 0;
-    std::from_chars(value.data(), value.data() + value.size(), n);
-    return int(std::clamp<long long>(n, std::numeric_limits<int>::min(),
-                                     std::numeric_limits<int>::max()));
-}
-
-// The groups of one entity or table record.
-struct Record
-{
-    std::string_view type;
-    std::vector<std::pair<int, std::string_view>> groups;
-
-    std::string_view value(int code) const
-    {
-        for (const auto &[c, v] : groups)
-            if (c == code)
-                return v;
-        return {};
-    }
-    bool has(int code) const
-    {
-        return std::any_of(groups.begin(), groups.end(),
-                           [code](const auto &g) { return g.first == code; });
-    }
-    double real(int code, double otherwise = 0) const
-    {
-        return has(code) ? number(value(code)) : otherwise;
-    }
-    int whole(int code, int otherwise = 0) const
-    {
-        return has(code) ? integer(value(code)) : otherwise;
-    }
-    CadPoint point(int code) const { return {real(code), real(code + 10)}; }
-};
-
-class ContentsBuilder
-{
-public:
-    DxfContents contents;
-    bool gbk = false;
-
-    void entity(const Record &r)
-    {
-        using Entity = Drawing::Entity;
-        if (r.whole(67) == 1) // paper space
-            return;
-        if (r.type == "VERTEX") {
-            if (m_polyline && !contents.entities.empty())
-                contents.entities.back().points.push_back(r.point(10));
-            return;
-        }
-        if (r.type == "SEQEND") {
-            m_polyline = false;
-            return;
-        }
-        m_polyline = false;
-        Entity e;
-        const int colour = r.whole(62, 256);
-        e.colour = colour >= 0 && colour <= 256 ? colour : 256;
-        if (r.type == "LINE") {
-            e.kind = Entity::Line;
-            e.points = {r.point(10), r.point(11)};
-        } else if (r.type == "LWPOLYLINE") {
-            e.kind = Entity::Polyline;
-            e.closed = r.whole(70) & 1;
-            // Vertices: each 10 with the 20 after it.
-            for (size_t i = 0; i < r.groups.size(); ++i)
-                if (r.groups[i].first == 10) {
-                    const double y = i + 1 < r.groups.size() && r.groups[i + 1].first == 20
-                                         ? number(r.groups[i + 1].second)
-                                         : 0;
-                    e.points.push_back({number(r.groups[i].second), y});
-                }
-        } else if (r.type == "POLYLINE") {
-            e.kind = Entity::Polyline;
-            e.closed = r.whole(70) & 1;
-            m_polyline = true;
-        } else if (r.type == "CIRCLE" || r.type == "ARC") {
-            e.kind = r.type == "ARC" ? Entity::Arc : Entity::Circle;
-            e.points = {r.point(10)};
-            e.radius = r.real(40);
-            e.startAngle = r.real(50);
-            e.endAngle = r.real(51);
-        } else if (r.type == "SOLID") {
-            e.kind = Entity::Solid;
-            e.points = {r.point(10), r.point(11), r.point(12), r.point(13)};
-        } else if (r.type == "TEXT" || r.type == "ATTDEF") {
-            const bool definition = r.type == "ATTDEF";
-            e.kind = definition ? Entity::Attdef : Entity::Text;
-            e.points = {r.point(10)};
-            e.height = r.real(40);
-            e.scale = r.real(41, 1);
-            e.text = dxfDecoded(r.value(1), gbk);
-            e.style = r.has(7) ? dxfDecoded(r.value(7), gbk) : QStringLiteral("Standard");
-            e.horizontal = r.whole(72);
-            e.vertical = r.whole(definition ? 74 : 73);
-            e.alignment = e.horizontal || e.vertical ? r.point(11) : e.points.front();
-            if (definition)
-                e.tag = dxfDecoded(r.value(2), gbk);
-        } else {
-            return;
-        }
-        contents.entities.push_back(std::move(e));
-    }
-
-    void style(const Record &r)
-    {
-        const QString name = dxfDecoded(r.value(2), gbk);
-        if (name.isEmpty())
-            return;
-        Drawing::Style style;
-        style.fontFile = dxfDecoded(r.value(3), gbk);
-        style.bigFontFile = dxfDecoded(r.value(4), gbk);
-        style.width = r.real(41, 1);
-        // A TrueType face: its file named in group 3, its face in the ACAD data.
-        if (style.fontFile.endsWith(QLatin1String(".ttf"), Qt::CaseInsensitive)) {
-            style.trueType = true;
-            style.bigFontFile.clear();
-            const QString face = dxfDecoded(r.value(1000), gbk);
-            style.fontFile = face.isEmpty() ? style.fontFile.chopped(4) : face;
-        }
-        contents.styles[name] = style;
-    }
-
-private:
-    bool m_polyline = false;
-};
-
-} // namespace
-
-Result<DxfContents> readDxfFile(const QString &file)
-{
-    const auto unreadable = [&] {
-        return fail(QStringLiteral("无法读取图形文件 %1").arg(QDir::toNativeSeparators(file)));
-    };
-    if (!QFileInfo(file).isFile())
-        return fail(QStringLiteral("找不到图形文件 %1").arg(QDir::toNativeSeparators(file)));
-    QFile in(file);
-    if (!in.open(QIODevice::ReadOnly))
-        return unreadable();
-    const QByteArray bytes = in.readAll();
-    PairReader reader(std::string_view(bytes.constData(), size_t(bytes.size())));
-
-    ContentsBuilder builder;
-    std::string_view section;
-    std::string_view headerVariable;
-    Record record;
-    bool sawEof = false;
-    bool utf8Version = false;
-    // Hands the record collected so far to the builder.
-    auto finish = [&] {
-        if (record.type.empty())
-            return;
-        if (section == "ENTITIES")
-            builder.entity(record);
-        else if (section == "TABLES" && record.type == "STYLE")
-            builder.style(record);
-        record = Record();
-    };
-    int code = 0;
-    std::string_view value;
-    while (reader.next(code, value)) {
-        if (code == 0) {
-            finish();
-            const std::string_view type = PairReader::trimmed(value);
-            if (type == "EOF") {
-                sawEof = true;
-                break;
-            }
-            if (type == "ENDSEC") {
-                section = {};
-            } else if (type == "TABLE" || type == "ENDTAB") {
-            } else if (type != "SECTION" && !section.empty()) {
-                record.type = type;
-            }
-            continue;
-        }
-        if (code == 2 && section.empty() && record.type.empty()) {
-            section = PairReader::trimmed(value);
-            continue;
-        }
-        if (section == "HEADER") {
-            if (code == 9) {
-                headerVariable = PairReader::trimmed(value);
-            } else if (headerVariable == "$DWGCODEPAGE") {
-                const auto page = PairReader::trimmed(value);
-                builder.gbk = page == "ANSI_936" || page == "ansi_936";
-            } else if (headerVariable == "$ACADVER") {
-                // From R2007 on, DXF text is UTF-8 whatever the code page.
-                utf8Version = PairReader::trimmed(value) >= std::string_view("AC1021");
-            }
-            continue;
-        }
-        if (!record.type.empty())
-            record.groups.emplace_back(code, value);
-    }
-    finish();
-    if (!sawEof && builder.contents.entities.empty())
-        return unreadable();
-    if (utf8Version)
-        builder.gbk = false;
-    return std::move(builder.contents);
-}
-
-namespace {
-
-// ---------------------------------------------------------------- writing
 
 // Group code / value pairs with the handles of a DXF R2000 file.
 class DxfOut
@@ -683,92 +284,103 @@ struct Extents
 
 } // namespace
 
-QByteArray dxfText(const Drawing &drawing)
+namespace {
+
+// What the entities use: layers (beside those made), blocks, styles, and
+// how far they reach.
+struct Used
+{
+    std::map<QString, int, Drawing::NameLess> layers;
+    std::map<QString, Drawing::Style, Drawing::NameLess> styles;
+    std::set<QString> blocks;
+    Extents extents;
+};
+
+Used usedBy(const Drawing &drawing)
 {
     using Entity = Drawing::Entity;
-    // What the entities use: layers (beside those made), blocks, styles.
-    std::map<QString, int, Drawing::NameLess> layers;
+    Used used;
     for (const auto &[name, colour] : drawing.layers())
-        layers.try_emplace(validSymbolName(name), colour);
-    std::map<QString, Drawing::Style, Drawing::NameLess> styles;
+        used.layers.try_emplace(validSymbolName(name), colour);
     for (const auto &[name, style] : drawing.styles())
-        styles.try_emplace(validSymbolName(name), style);
+        used.styles.try_emplace(validSymbolName(name), style);
     // A text in a style the drawing does not define gets one with the
     // standard font.
-    const auto useStyleOf = [&styles](const Entity &e) {
+    const auto useStyleOf = [&used](const Entity &e) {
         if (e.kind == Entity::Text || e.kind == Entity::Attdef)
-            styles.try_emplace(validSymbolName(e.style),
-                               Drawing::Style{QStringLiteral("txt"), {}, 1, false});
+            used.styles.try_emplace(validSymbolName(e.style),
+                                    Drawing::Style{QStringLiteral("txt"), {}, 1, false});
     };
-    std::set<QString> usedBlocks;
     std::set<QString> entityLayers; // as the entities name them, each made valid once
-    Extents extents;
     for (const Entity &e : drawing.entities()) {
         if (e.erased)
             continue;
         if (entityLayers.insert(e.layer).second)
-            layers.try_emplace(validSymbolName(e.layer), 7);
+            used.layers.try_emplace(validSymbolName(e.layer), 7);
         if (e.kind == Entity::Insert)
-            usedBlocks.insert(e.block);
+            used.blocks.insert(e.block);
         useStyleOf(e);
         for (const CadPoint &p : e.points)
-            extents.add(p);
+            used.extents.add(p);
     }
     for (const auto &[file, block] : drawing.blocks())
-        if (usedBlocks.count(block->name))
+        if (used.blocks.count(block->name))
             for (const Entity &e : block->entities)
                 useStyleOf(e);
+    return used;
+}
 
-    // About a hundred and fifty bytes an entity.
-    DxfOut body(drawing.entities().size() * 160 + (1 << 16));
-    NameCache names;
+// A block as written: its name, its record's handle, its entities (none
+// for the two spaces).
+struct BlockOut
+{
+    QString name;
+    std::string record;
+    const std::vector<Drawing::Entity> *entities = nullptr;
+};
+
+// The one viewport, centred on what is drawn.
+void writeViewport(DxfOut &body, const Extents &extents, const std::string &owner)
+{
+    recordHead(body, "VPORT", owner, "AcDbViewportTableRecord");
+    body.text(2, "*Active");
+    body.whole(70, 0);
+    const CadPoint centre = extents.empty() ? CadPoint{210, 148.5}
+                                            : CadPoint{(extents.minX + extents.maxX) / 2,
+                                                       (extents.minY + extents.maxY) / 2};
+    const double height =
+        extents.empty() ? 297 : std::max(10.0, (extents.maxY - extents.minY) * 1.1);
+    for (const auto &[code, value] : {std::pair{10, 0.0}, {20, 0.0}, {11, 1.0}, {21, 1.0}})
+        body.real(code, value);
+    body.real(12, centre.x);
+    body.real(22, centre.y);
+    for (const auto &[code, value] :
+         {std::pair{13, 0.0}, {23, 0.0}, {14, 10.0}, {24, 10.0}, {15, 10.0}, {25, 10.0}})
+        body.real(code, value);
+    body.point(16, {0, 0});
+    body.real(36, 1.0);
+    body.point(17, {0, 0});
+    body.real(37, 0.0);
+    body.real(40, height);
+    for (const auto &[code, value] :
+         {std::pair{41, 1.5}, {42, 50.0}, {43, 0.0}, {44, 0.0}, {50, 0.0}, {51, 0.0}})
+        body.real(code, value);
+    for (const auto &[code, value] : {std::pair{71, 0}, {72, 100}, {73, 1}, {74, 3}, {75, 0},
+                                      {76, 0}, {77, 0}, {78, 0}})
+        body.whole(code, value);
+}
+
+// The CLASSES and TABLES sections; the blocks to write, with the handles of
+// their records.
+std::vector<BlockOut> writeTables(DxfOut &body, const Used &used, const Drawing &drawing)
+{
     body.text(0, "SECTION");
     body.text(2, "CLASSES");
     body.text(0, "ENDSEC");
-
     body.text(0, "SECTION");
     body.text(2, "TABLES");
-    table(body, "VPORT", 1, [&](const std::string &owner) {
-        recordHead(body, "VPORT", owner, "AcDbViewportTableRecord");
-        body.text(2, "*Active");
-        body.whole(70, 0);
-        const CadPoint centre = extents.empty() ? CadPoint{210, 148.5}
-                                                : CadPoint{(extents.minX + extents.maxX) / 2,
-                                                           (extents.minY + extents.maxY) / 2};
-        const double height =
-            extents.empty() ? 297 : std::max(10.0, (extents.maxY - extents.minY) * 1.1);
-        body.real(10, 0.0);
-        body.real(20, 0.0);
-        body.real(11, 1.0);
-        body.real(21, 1.0);
-        body.real(12, centre.x);
-        body.real(22, centre.y);
-        body.real(13, 0.0);
-        body.real(23, 0.0);
-        body.real(14, 10.0);
-        body.real(24, 10.0);
-        body.real(15, 10.0);
-        body.real(25, 10.0);
-        body.point(16, {0, 0});
-        body.real(36, 1.0);
-        body.point(17, {0, 0});
-        body.real(37, 0.0);
-        body.real(40, height);
-        body.real(41, 1.5);
-        body.real(42, 50.0);
-        body.real(43, 0.0);
-        body.real(44, 0.0);
-        body.real(50, 0.0);
-        body.real(51, 0.0);
-        body.whole(71, 0);
-        body.whole(72, 100);
-        body.whole(73, 1);
-        body.whole(74, 3);
-        body.whole(75, 0);
-        body.whole(76, 0);
-        body.whole(77, 0);
-        body.whole(78, 0);
-    });
+    table(body, "VPORT", 1,
+          [&](const std::string &owner) { writeViewport(body, used.extents, owner); });
     table(body, "LTYPE", 3, [&](const std::string &owner) {
         for (const auto &[name, description] :
              {std::pair{"ByBlock", ""}, {"ByLayer", ""}, {"Continuous", "Solid line"}}) {
@@ -781,8 +393,8 @@ QByteArray dxfText(const Drawing &drawing)
             body.real(40, 0.0);
         }
     });
-    table(body, "LAYER", int(layers.size()), [&](const std::string &owner) {
-        for (const auto &[name, colour] : layers) {
+    table(body, "LAYER", int(used.layers.size()), [&](const std::string &owner) {
+        for (const auto &[name, colour] : used.layers) {
             recordHead(body, "LAYER", owner, "AcDbLayerTableRecord");
             body.text(2, name);
             body.whole(70, 0);
@@ -791,8 +403,8 @@ QByteArray dxfText(const Drawing &drawing)
             body.whole(370, -3);
         }
     });
-    table(body, "STYLE", int(styles.size()), [&](const std::string &owner) {
-        for (const auto &[name, style] : styles)
+    table(body, "STYLE", int(used.styles.size()), [&](const std::string &owner) {
+        for (const auto &[name, style] : used.styles)
             writeTextStyle(body, owner, name, style);
     });
     table(body, "VIEW", 0, [](const std::string &) {});
@@ -810,18 +422,11 @@ QByteArray dxfText(const Drawing &drawing)
             body.whole(70, 0);
         },
         "AcDbDimStyleTable");
-
     // Block records: the two spaces, then each block inserted.
-    struct BlockOut
-    {
-        QString name;
-        std::string record;
-        const std::vector<Entity> *entities = nullptr;
-    };
     std::vector<BlockOut> blocks = {{QStringLiteral("*Model_Space"), {}, nullptr},
                                     {QStringLiteral("*Paper_Space"), {}, nullptr}};
     for (const auto &[file, block] : drawing.blocks())
-        if (usedBlocks.count(block->name))
+        if (used.blocks.count(block->name))
             blocks.push_back({block->name, {}, &block->entities});
     table(body, "BLOCK_RECORD", int(blocks.size()), [&](const std::string &owner) {
         for (BlockOut &block : blocks) {
@@ -831,7 +436,11 @@ QByteArray dxfText(const Drawing &drawing)
         }
     });
     body.text(0, "ENDSEC");
+    return blocks;
+}
 
+void writeBlocks(DxfOut &body, const std::vector<BlockOut> &blocks, NameCache &names)
+{
     body.text(0, "SECTION");
     body.text(2, "BLOCKS");
     for (const BlockOut &block : blocks) {
@@ -845,7 +454,7 @@ QByteArray dxfText(const Drawing &drawing)
         body.text(3, block.name);
         body.text(1, "");
         if (block.entities)
-            for (const Entity &e : *block.entities)
+            for (const Drawing::Entity &e : *block.entities)
                 writeEntity(body, e, block.record, "0", names);
         body.start("ENDBLK", block.record);
         body.text(100, "AcDbEntity");
@@ -853,15 +462,22 @@ QByteArray dxfText(const Drawing &drawing)
         body.text(100, "AcDbBlockEnd");
     }
     body.text(0, "ENDSEC");
+}
 
+void writeEntities(DxfOut &body, const Drawing &drawing, const std::string &modelSpace,
+                   NameCache &names)
+{
     body.text(0, "SECTION");
     body.text(2, "ENTITIES");
-    const std::string &modelSpace = blocks.front().record;
-    for (const Entity &e : drawing.entities())
+    for (const Drawing::Entity &e : drawing.entities())
         if (!e.erased)
             writeEntity(body, e, modelSpace, names(e.layer), names);
     body.text(0, "ENDSEC");
+}
 
+// The root dictionary and its empty group dictionary, and the file's end.
+void writeObjects(DxfOut &body)
+{
     body.text(0, "SECTION");
     body.text(2, "OBJECTS");
     body.text(0, "DICTIONARY");
@@ -880,8 +496,11 @@ QByteArray dxfText(const Drawing &drawing)
     body.whole(281, 1);
     body.text(0, "ENDSEC");
     body.text(0, "EOF");
+}
 
-    DxfOut head;
+// The HEADER section: written last, as it names the next free handle.
+void writeHeader(DxfOut &head, const Extents &extents, const std::string &handleSeed)
+{
     head.text(0, "SECTION");
     head.text(2, "HEADER");
     head.text(9, "$ACADVER");
@@ -899,9 +518,24 @@ QByteArray dxfText(const Drawing &drawing)
     head.text(9, "$MEASUREMENT");
     head.whole(70, 1);
     head.text(9, "$HANDSEED");
-    head.text(5, body.handle());
+    head.text(5, handleSeed);
     head.text(0, "ENDSEC");
+}
 
+} // namespace
+
+QByteArray dxfText(const Drawing &drawing)
+{
+    const Used used = usedBy(drawing);
+    // About a hundred and fifty bytes an entity.
+    DxfOut body(drawing.entities().size() * 160 + (1 << 16));
+    NameCache names;
+    const std::vector<BlockOut> blocks = writeTables(body, used, drawing);
+    writeBlocks(body, blocks, names);
+    writeEntities(body, drawing, blocks.front().record, names);
+    writeObjects(body);
+    DxfOut head;
+    writeHeader(head, used.extents, body.handle());
     std::string text = head.take();
     text += body.take();
     return QByteArray(text.data(), qsizetype(text.size()));
@@ -956,3 +590,4 @@ Result<void> writeDxfFile(const Drawing &drawing, const QString &path,
     writtenThisRun->insert(absolute);
     return success();
 }
+
