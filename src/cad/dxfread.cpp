@@ -2,7 +2,6 @@
 // block or frame drawing brings.
 #include "cad/dxffile.h"
 
-#include "base/inputfile.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,6 +1,5 @@
 #include "gui/resultscommand.h"
 
-#include "base/outputguard.h"
 #include "gui/messages.h"
 #include "gui/session.h"
 #include "report/resultsrun.h"
@@ -32,20 +31,23 @@ void ResultsCommand::writeResultsTable()
         showMessage(m_w.window, reloaded.error(), title);
         return;
     }
-    const QString output = m_session.outputPath(resultsPathOf(m_session.projectPath()));
-    const QString templatePath =
-        tableTemplatePath(m_session.programDir(), m_w.tableTemplates->currentText());
-    ProtectedFiles keep = programFiles(m_session.programDir(), m_session.projectPath());
-    keep.add(QStringLiteral("表格模板"), templatePath);
-    if (auto allowed = keep.checkOutput(output); !allowed) {
-        showMessage(m_w.window, QStringLiteral("成果表未能生成：%1").arg(allowed.error()), title);
+    ResultsRequest request;
+    request.settings = &m_session.settings();
+    request.headerFields = effectiveHeaderFields(m_session.settings(), m_session.project());
+    request.programDir = m_session.programDir();
+    request.projectPath = m_session.projectPath();
+    request.templateName = m_w.tableTemplates->currentText();
+    request.output = m_session.outputPath(resultsPathOf(m_session.projectPath()));
+    request.pointCount = m_session.pointCount();
+    request.unit = m_session.unit();
+    const auto run = prepareResultsRun(request);
+    if (!run) {
+        showMessage(m_w.window, QStringLiteral("成果表未能生成：%1").arg(run.error()), title);
         return;
     }
-    const ResultsSettings settings{
-        m_session.pointCount(), m_session.unit(),
-        resultsHeader(effectiveHeaderFields(m_session.settings(), m_session.project())),
-        stabilitySettingsFrom(m_session.settings())};
-    const auto status = runResultsTable(m_session.snapshot().withUsableDates(), settings, templatePath, output);
+    const QString output = run->output;
+    const auto status = runResultsTable(m_session.snapshot().withUsableDates(), run->settings,
+                                        run->templatePath, output);
     if (!status) {
         showMessage(m_w.window, QStringLiteral("成果表未能生成：%1").arg(status.error()), title);
         return;

@@ -1,6 +1,8 @@
 #include "report/resultsrun.h"
 
+#include "base/outputguard.h"
 #include "base/programfiles.h"
+#include "survey/stability.h"
 #include "base/settings.h"
 #include "xlsx/workbook.h"
 
@@ -75,6 +77,29 @@ void writeStabilitySheet(XlsxSheet &sheet, const StabilityAnalysis &analysis)
 }
 
 } // namespace
+
+Result<ResultsRun> prepareResultsRun(const ResultsRequest &request)
+{
+    const SettingsStore &settings = *request.settings;
+    ResultsRun run;
+    run.templateName = !request.templateName.isEmpty()
+                           ? request.templateName
+                           : settings.readSetting(SettingKey::TableTemplate)
+                                 .value_or(tableTemplateEntries(tableTemplatesDir(request.programDir))
+                                               .value(0));
+    run.templatePath = tableTemplatePath(request.programDir, run.templateName);
+    run.output = request.output.isEmpty() ? resultsPathOf(request.projectPath) : request.output;
+    ProtectedFiles keep = programFiles(request.programDir, request.projectPath);
+    keep.add(QStringLiteral("表格模板"), run.templatePath);
+    if (auto allowed = keep.checkOutput(run.output); !allowed)
+        return allowed.failure();
+    run.settings = ResultsSettings{
+        request.pointCount.value_or(pointCountFromSetting(settings.readSetting(SettingKey::PointCount))),
+        request.unit.value_or(unitFromSetting(settings.readSetting(SettingKey::ElevationUnit))),
+        resultsHeader(request.headerFields),
+        stabilitySettingsFrom(settings)};
+    return run;
+}
 
 Result<ResultsRunStatus> runResultsTable(const ProjectSnapshot &snapshot,
                                          const ResultsSettings &settings,

@@ -13,6 +13,32 @@
 
 class SettingsStore;
 
+// What a results run is asked for, as the window and sedimetra-batch both
+// have it.
+struct ResultsRequest
+{
+    const SettingsStore *settings = nullptr;
+    std::map<QString, QString> headerFields; // see effectiveHeaderFields
+    QString programDir, projectPath;
+    QString templateName; // empty: the setting 表格模板, else the first template
+    QString output;       // empty: beside the project, named after it
+    // The window's own; empty: from the settings.
+    std::optional<int> pointCount;
+    std::optional<QString> unit;
+};
+
+// Everything one run needs: its settings (header fields, stability), the
+// template and where the workbook goes.
+struct ResultsRun
+{
+    ResultsSettings settings;
+    QString templateName, templatePath, output;
+};
+
+// The run of a request; refused, with the reason, when the output would
+// replace the project, a file of the program or the template itself.
+Result<ResultsRun> prepareResultsRun(const ResultsRequest &request);
+
 // One results-table run, shared by the window and sedimetra-batch: the
 // template copied into a new workbook, the sheet "沉降观测成果表" filled from
 // the snapshot, the workbook written to `output` (replacing an earlier one

@@ -1,0 +1,70 @@
+#pragma once
+
+// What every command of sedimetra-batch shares: its command line (Qt's
+// parser, --help of its own), the way it says a failure, and the inputs of
+// a run on a project.
+
+#include "base/result.h"
+#include "survey/projectsnapshot.h"
+
+#include <QCommandLineParser>
+#include <QString>
+#include <QStringList>
+
+#include <map>
+#include <optional>
+
+class SettingsStore;
+
+// Exit codes: 0 done, 1 failed (the reason on stderr), 2 the command line
+// is not of the command's form, 3 a push written but not confirmed.
+int usageError(const QString &why, const QString &synopsis = QString());
+int failure(const QString &why);
+
+// One command's line: options with a value or without, positional
+// arguments, and --help.
+class CommandLine
+{
+public:
+    // `synopsis`: the command's form, as --help and a usage error show it.
+    explicit CommandLine(QString synopsis);
+
+    void option(const QString &name, const QString &valueName, const QString &description);
+    void flag(const QString &name, const QString &description);
+
+    // Parses the command's arguments (after its name). Nothing when the
+    // command goes on; else the exit code, having printed the help (0) or
+    // the usage error (2).
+    std::optional<int> parse(const QStringList &args, int minPositional, int maxPositional);
+
+    bool isSet(const QString &name) const { return m_parser.isSet(name); }
+    QString value(const QString &name, const QString &fallback = QString()) const;
+    QStringList values(const QString &name) const { return m_parser.values(name); }
+    QStringList positional() const { return m_parser.positionalArguments(); }
+    // A usage error of this command.
+    int wrong(const QString &why) const { return usageError(why, m_synopsis); }
+
+private:
+    QString m_synopsis;
+    QCommandLineParser m_parser;
+};
+
+// The program's folder (where Sdmx.mdb and Support/ are).
+QString programDir();
+
+// The settings beside the program and the whole project of a run, with the
+// header fields its outputs carry: a project that cannot be read whole is a
+// failure, never a run on half of it. The loader's warnings go to stderr.
+Result<ProjectSnapshot> openInputs(const QString &projectPath, SettingsStore *settings,
+                                   std::map<QString, QString> *headerFields);
+
+// Writes `bytes` to standard output; false when it cannot.
+bool writeOut(const QByteArray &bytes);
+
+// The commands, each given the arguments after its name.
+int curvesCommand(const QStringList &args);
+int tableCommand(const QStringList &args);
+int importCommand(const QStringList &args);
+int analyseCommand(const QStringList &args);
+int levelCommand(const QStringList &args);
+int serverCommand(const QStringList &args);

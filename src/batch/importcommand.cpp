@@ -1,0 +1,70 @@
+// sedimetra-batch import: the elevations of a workbook into one epoch, as
+// the window's "调入数据" takes them (one transaction).
+#include "batch/commandline.h"
+
+#include "base/programfiles.h"
+#include "base/settings.h"
+#include "project/projectdb.h"
+#include "project/serverstore.h"
+#include "survey/observationimport.h"
+#include "survey/settlementrules.h"
+
+#include <QDir>
+#include <QFileInfo>
+
+#include <cstdio>
+
+int importCommand(const QStringList &args)
+{
+    CommandLine line(QStringLiteral("import PROJECT.mdb --epoch N FILE.xls|FILE.xlsx"));
+    line.option(QStringLiteral("epoch"), QStringLiteral("N"), QStringLiteral("the epoch the elevations go into"));
+    if (const auto done = line.parse(args, 2, 2))
+        return *done;
+    if (!line.isSet(QStringLiteral("epoch")))
+        return line.wrong(QStringLiteral("import takes --epoch N"));
+    const QString projectPath = line.positional()[0];
+    bool isNumber = false;
+    const int epoch = line.value(QStringLiteral("epoch")).toInt(&isNumber);
+    if (!isNumber)
+        return line.wrong(QStringLiteral("--epoch takes an epoch number"));
+    const QString workbook = line.positional()[1];
+
+    const QString programDir = ::programDir();
+    SettingsStore settings;
+    QString reason;
+    if (!settings.open(systemDatabasePath(programDir), &reason))
+        return failure(QStringLiteral("cannot open the system database %1: %2")
+                           .arg(QDir::toNativeSeparators(systemDatabasePath(programDir)), reason));
+    ProjectDatabase project;
+    if (auto opened = project.open(projectPath); !opened)
+        return failure(QStringLiteral("cannot open the project %1: %2")
+                           .arg(QDir::toNativeSeparators(shownProjectPath(projectPath)), opened.error()));
+    const auto known = project.epochByNumber(epoch);
+    if (!known)
+        return failure(known.error());
+    if (!*known)
+        return failure(QStringLiteral("the project %1 has no epoch %2")
+                           .arg(QDir::toNativeSeparators(shownProjectPath(projectPath)))
+                           .arg(epoch));
+
+    std::vector<ImportRow> rows;
+    QString error;
+    switch (readObservationRows(workbook, &rows, &error)) {
+    case ImportSource::NotFound:
+        return failure(QStringLiteral("找不到数据源！ (%1)").arg(error));
+    case ImportSource::Empty:
+        return failure(QStringLiteral("数据源为空！ (%1)").arg(QDir::toNativeSeparators(workbook)));
+    case ImportSource::Unreadable:
+        return failure(error);
+    case ImportSource::Read:
+        break;
+    }
+    const ImportResult result =
+        importObservations(project, epoch, rows, unitFromSetting(settings.readSetting(SettingKey::ElevationUnit)),
+                           ChangeLimit(settings));
+    if (!result.written)
+        return failure(QStringLiteral("调入失败，工程未作任何修改：%1 %2")
+                           .arg(QDir::toNativeSeparators(shownProjectPath(projectPath)), result.error));
+    std::printf("%s\n", qPrintable(importSummary(QFileInfo(workbook).fileName(), result)));
+    return 0;
+}

@@ -1,0 +1,154 @@
+// sedimetra-batch level: the digital level's raw files checked and
+// adjusted; with --into, the heights of the project's points go into an
+// epoch as an import does, and the report beside the project.
+#include "batch/commandline.h"
+
+#include "base/outputguard.h"
+#include "base/programfiles.h"
+#include "base/savefile.h"
+#include "base/settings.h"
+#include "project/projectdb.h"
+#include "project/serverstore.h"
+#include "report/levelreport.h"
+#include "survey/levelling.h"
+#include "survey/observationimport.h"
+#include "survey/settlementrules.h"
+
+#include <QDir>
+#include <QFileInfo>
+
+#include <algorithm>
+#include <cstdio>
+
+int levelCommand(const QStringList &args)
+{
+    LevelSettings settings;
+    const QString programDir = ::programDir();
+    const auto grades = readGrades(levelGradesPath(programDir));
+    if (!grades)
+        return failure(grades.error());
+    settings.grade = grades->front();
+    CommandLine line(QStringLiteral(
+        "level FILE... [--fixed ID=H ...] [--grade NAME] [--distribute stations|distance]\n"
+        "       [--format text|json] [--into PROJECT.mdb --epoch N] [--report FILE.xlsx]"));
+    line.option(QStringLiteral("fixed"), QStringLiteral("ID=H"), QStringLiteral("a fixed point and its height, m (again for more)"));
+    line.option(QStringLiteral("grade"), QStringLiteral("NAME"), QStringLiteral("the levelling grade (its name or the start of it)"));
+    line.option(QStringLiteral("distribute"), QStringLiteral("stations|distance"), QStringLiteral("how corrections are shared"));
+    line.option(QStringLiteral("format"), QStringLiteral("text|json"), QStringLiteral("the output's form"));
+    line.option(QStringLiteral("into"), QStringLiteral("PROJECT.mdb"), QStringLiteral("the project the heights go into"));
+    line.option(QStringLiteral("epoch"), QStringLiteral("N"), QStringLiteral("the epoch they go into"));
+    line.option(QStringLiteral("report"), QStringLiteral("FILE.xlsx"), QStringLiteral("the adjustment report"));
+    if (const auto done = line.parse(args, 0, -1))
+        return *done;
+    const QStringList paths = line.positional();
+    for (const QString &value : line.values(QStringLiteral("fixed"))) {
+        const qsizetype equals = value.lastIndexOf(QLatin1Char('='));
+        bool ok = false;
+        const double h = equals > 0 ? value.mid(equals + 1).toDouble(&ok) : 0;
+        if (!ok || !usableElevation(h) || equals <= 0)
+            return line.wrong(QStringLiteral("--fixed takes ID=HEIGHT (metres, a usable elevation)"));
+        settings.fixed[value.left(equals)] = h;
+    }
+    if (line.isSet(QStringLiteral("grade"))) {
+        const QString value = line.value(QStringLiteral("grade"));
+        const auto chosen = std::find_if(grades->begin(), grades->end(), [&](const LevelGrade &grade) {
+            return grade.name == value || grade.name.startsWith(value);
+        });
+        if (chosen == grades->end())
+            return line.wrong(QStringLiteral("no grade %1").arg(value));
+        settings.grade = *chosen;
+    }
+    const QString distribute = line.value(QStringLiteral("distribute"), QStringLiteral("stations"));
+    if (distribute != QLatin1String("stations") && distribute != QLatin1String("distance"))
+        return line.wrong(QStringLiteral("--distribute takes stations or distance"));
+    settings.byDistance = distribute == QLatin1String("distance");
+    const QString format = line.value(QStringLiteral("format"), QStringLiteral("text"));
+    if (format != QLatin1String("text") && format != QLatin1String("json"))
+        return line.wrong(QStringLiteral("--format must be text or json"));
+    const QString into = line.value(QStringLiteral("into"));
+    QString report = line.value(QStringLiteral("report"));
+    std::optional<int> epoch;
+    if (line.isSet(QStringLiteral("epoch"))) {
+        bool ok = false;
+        epoch = line.value(QStringLiteral("epoch")).toInt(&ok);
+        if (!ok)
+            return line.wrong(QStringLiteral("--epoch takes an epoch number"));
+    }
+    if (paths.isEmpty())
+        return line.wrong(QStringLiteral("no level file given"));
+    if (into.isEmpty() != !epoch.has_value())
+        return line.wrong(QStringLiteral("--into and --epoch go together"));
+
+    ProjectDatabase project;
+    SettingsStore programSettings;
+    if (!into.isEmpty()) {
+        QString reason;
+        if (!programSettings.open(systemDatabasePath(programDir), &reason))
+            return failure(reason);
+        if (auto opened = project.open(into); !opened)
+            return failure(QStringLiteral("cannot open the project %1: %2")
+                               .arg(shownProjectPath(into), opened.error()));
+        const auto points = project.points();
+        if (!points)
+            return failure(points.error());
+        for (const Point &point : *points)
+            settings.knownPoints.insert(point.name);
+        // The project's reference point is the fixed one unless others are given.
+        if (settings.fixed.empty())
+            settings.fixed = projectBenchmark(effectiveHeaderFields(programSettings, &project));
+    }
+    std::vector<LevelFile> files;
+    for (const QString &path : paths) {
+        auto file = readLevelFile(path);
+        if (!file)
+            return failure(file.error());
+        files.push_back(std::move(*file));
+    }
+    const auto result = adjustLevelling(files, settings);
+    if (!result)
+        return failure(result.error());
+
+    QByteArray out = format == QLatin1String("json") ? levelJson(*result) : levelText(*result).toUtf8();
+    // Everything is checked and the report made before the project is
+    // touched: a failure leaves it as it was.
+    ProtectedFiles keep = programFiles(programDir, into);
+    for (const QString &path : paths)
+        keep.add(QStringLiteral("水准原始数据"), path);
+    LevelWrite write;
+    if (!into.isEmpty()) {
+        auto prepared = prepareLevelWrite(project, *epoch, *result, ChangeLimit(programSettings));
+        if (!prepared)
+            return failure(QStringLiteral("调入失败，工程未作任何修改：%1 %2")
+                               .arg(shownProjectPath(into), prepared.error()));
+        write = std::move(*prepared);
+        // The adjustment report goes beside the project, named after the epoch.
+        if (report.isEmpty())
+            if (const auto known = project.epochByNumber(*epoch); known && *known)
+                report = levelReportPath(outputPathOf(into, QString()), (*known)->name);
+    }
+    if (!report.isEmpty())
+        if (auto ready = prepareLevelReport(write, *result, settings.grade,
+                                            into.isEmpty() ? QString() : QFileInfo(outputPathOf(into, QString())).fileName(),
+                                            report, keep);
+            !ready)
+            return failure(into.isEmpty() ? ready.error()
+                                          : QStringLiteral("调入失败，工程未作任何修改：%1").arg(ready.error()));
+    if (!into.isEmpty()) {
+        const auto written = commitLevelWrite(project, write);
+        if (!written)
+            return failure(QStringLiteral("%1 %2").arg(shownProjectPath(into), written.error()));
+        out += (importSummary(paths.join(QStringLiteral("、")), *written) + QLatin1Char('\n')).toUtf8();
+        if (!write.reportError.isEmpty()) {
+            std::fwrite(out.constData(), 1, size_t(out.size()), stdout);
+            return failure(QStringLiteral("高程已写入，但平差报告未能保存：%1").arg(write.reportError));
+        }
+    } else if (write.report) {
+        if (auto placed = write.report->commit(); !placed)
+            return failure(placed.error());
+    }
+    if (!report.isEmpty() && format != QLatin1String("json"))
+        out += QStringLiteral("平差报告：%1\n").arg(QDir::toNativeSeparators(report)).toUtf8();
+    if (std::fwrite(out.constData(), 1, size_t(out.size()), stdout) != size_t(out.size()))
+        return failure(QStringLiteral("cannot write to standard output"));
+    return 0;
+}
