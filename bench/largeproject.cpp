@@ -87,8 +87,12 @@ bool copyProgramDirectory(const QString &from, const QString &to)
 bool setPointCount(const QString &sdmx, int count, QString *error)
 {
     SettingsStore settings;
-    return settings.open(sdmx, error)
-           && settings.writeSetting(SettingKey::PointCount, QString::number(count), error);
+    auto done = settings.open(sdmx);
+    if (done)
+        done = settings.writeSetting(SettingKey::PointCount, QString::number(count));
+    if (!done)
+        *error = done.error();
+    return done.ok();
 }
 
 bool prepareBatchBenchmark(const QString &dir, QString *program, QString *project, QString *error)

@@ -27,12 +27,12 @@ std::vector<const RecordingCad::Insert *> RecordingCad::insertsOf(const QString 
     return found;
 }
 
-bool RecordingCad::attach(QString *error)
+Result<void> RecordingCad::attach()
 {
     calls << QStringLiteral("attach");
     if (attachFails)
-        *error = QStringLiteral("cannot write the drawing");
-    return !attachFails;
+        return fail(QStringLiteral("cannot write the drawing"));
+    return success();
 }
 
 long RecordingCad::setVariable(const QString &name, const QString &value)

@@ -56,7 +56,7 @@ public:
     std::vector<const Polyline *> polylinesOn(const QString &layer) const;
     std::vector<const Insert *> insertsOf(const QString &fileEnding) const;
 
-    bool attach(QString *error) override;
+    Result<void> attach() override;
     long setVariable(const QString &name, const QString &value) override;
     std::optional<CadPoint> getPoint(const QString &prompt) override;
     void addLayer(const QString &name, int colour) override;

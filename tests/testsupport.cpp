@@ -72,12 +72,11 @@ bool makeProject(const QString &path)
 bool makeSystemDatabase(const QString &dir)
 {
     return withConnection(dir + QStringLiteral("/Sdmx.mdb"), [](QSqlDatabase &db) {
-        QString error;
-        const bool ok =
-            runSqlScript(db, QStringLiteral(SEDIMETRA_SOURCE_DIR "/Support/Db/sdmx.sql"), &error);
-        if (!ok)
-            qWarning("%s", qPrintable(error));
-        return ok;
+        const auto ran =
+            runSqlScript(db, QStringLiteral(SEDIMETRA_SOURCE_DIR "/Support/Db/sdmx.sql"));
+        if (!ran)
+            qWarning("%s", qPrintable(ran.error()));
+        return ran.ok();
     });
 }
 

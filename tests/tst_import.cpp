@@ -294,16 +294,15 @@ void ImportTest::failureLeavesTheProjectAsItWas()
     const std::vector<ImportRow> rows{{2, "J1", "100", true}, {3, "J2", "50", true}};
     // The file vanishes under the program: the first write is refused, nothing stays.
     QVERIFY(QFile::rename(path, path + QStringLiteral(".moved")));
-    const ImportResult failed = importObservations(project, 0, rows, QStringLiteral("m"));
-    QVERIFY(!failed.written);
-    QVERIFY(!failed.error.isEmpty());
+    const auto failed = importObservations(project, 0, rows, QStringLiteral("m"));
+    QVERIFY(!failed);
+    QVERIFY(!failed.error().isEmpty());
     QVERIFY(QFile::rename(path + QStringLiteral(".moved"), path));
     // A write that fails part-way: the transaction holds nothing of it.
     ExclusiveLock lock(path);
     QVERIFY(lock.locked());
-    const ImportResult locked = importObservations(project, 0, rows, QStringLiteral("m"));
-    QVERIFY(!locked.written);
-    QCOMPARE(locked.imported, 0);
+    const auto locked = importObservations(project, 0, rows, QStringLiteral("m"));
+    QVERIFY(!locked);
 }
 
 void ImportTest::askedBeforeReplacing()
@@ -394,8 +393,8 @@ void ImportTest::levelLoopIntoAnEpoch()
     const QString report = session.besideProject(QStringLiteral("-B-水准.xlsx"));
     QVERIFY2(watcher.seen().back().text.contains(QStringLiteral("平差报告")), qPrintable(report));
     XlsxWorkbook book;
-    QString error;
-    QVERIFY2(book.open(report, &error), qPrintable(error));
+    const auto opened = book.open(report);
+    QVERIFY2(opened, qPrintable(opened.error()));
     QCOMPARE(book.sheetNames(), QStringList({QStringLiteral("测站检核"), QStringLiteral("平差结果")}));
     // The next import starts where this one chose its file, and with its type.
     QCOMPARE(storedSetting(session.program.sdmx(), QStringLiteral("调入目录")),

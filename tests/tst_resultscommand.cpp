@@ -77,10 +77,11 @@ void ResultsCommandTest::writesNextToTheProject()
     QCOMPARE(watcher.seen()[0].title, QStringLiteral("沉降观测"));
     QVERIFY(watcher.seen()[0].text.contains(QDir::toNativeSeparators(session.workbook())));
     XlsxWorkbook workbook;
-    QString error;
-    QVERIFY2(workbook.open(session.workbook(), &error), qPrintable(error));
-    XlsxSheet *sheet = workbook.sheet(QStringLiteral("沉降观测成果表"), &error);
-    QVERIFY(sheet);
+    const auto opened = workbook.open(session.workbook());
+    QVERIFY2(opened, qPrintable(opened.error()));
+    const auto found = workbook.sheet(QStringLiteral("沉降观测成果表"));
+    QVERIFY(found);
+    XlsxSheet *sheet = *found;
     QCOMPARE(sheet->text("B1"), QStringLiteral("某楼"));
     // Numbers, as the table shows them rounded.
     QCOMPARE(sheet->value(7, 3).kind, XlsxSheet::Value::Number);
@@ -136,10 +137,10 @@ void ResultsCommandTest::headerEditorFieldsReachTheTable()
         QCOMPARE(watcher.seen().size(), 1);
     }
     XlsxWorkbook workbook;
-    QString error;
-    QVERIFY(workbook.open(session.workbook(), &error));
-    XlsxSheet *sheet = workbook.sheet(QStringLiteral("沉降观测成果表"), &error);
-    QVERIFY(sheet);
+    QVERIFY(workbook.open(session.workbook()));
+    const auto found = workbook.sheet(QStringLiteral("沉降观测成果表"));
+    QVERIFY(found);
+    XlsxSheet *sheet = *found;
     QCOMPARE(sheet->text("B1"), QStringLiteral("某小区'3#楼"));
     QCOMPARE(sheet->text("H1"), QStringLiteral("甲方"));
     QCOMPARE(sheet->text("H2"), QStringLiteral("框架"));
@@ -169,8 +170,10 @@ void ResultsCommandTest::headerEditorFieldsReachTheTable()
         session.click();
     }
     XlsxWorkbook second;
-    QVERIFY(second.open(session.workbook(), &error));
-    QCOMPARE(second.sheet(QStringLiteral("沉降观测成果表"), &error)->text("B1"), QStringLiteral("某楼"));
+    QVERIFY(second.open(session.workbook()));
+    const auto again = second.sheet(QStringLiteral("沉降观测成果表"));
+    QVERIFY(again);
+    QCOMPARE((*again)->text("B1"), QStringLiteral("某楼"));
 }
 
 void ResultsCommandTest::neverOntoTheProject()

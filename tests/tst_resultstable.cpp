@@ -240,12 +240,11 @@ void ResultsTableTest::workbookLayer()
 {
     QTemporaryDir dir;
     XlsxWorkbook workbook;
-    QString error;
-    QVERIFY2(workbook.open(QStringLiteral(SEDIMETRA_SOURCE_DIR "/Support/Tab/沉降观测成果表.xlsx"),
-                           &error),
-             qPrintable(error));
-    XlsxSheet *sheet = workbook.sheet(QStringLiteral("沉降观测成果表"), &error);
-    QVERIFY2(sheet, qPrintable(error));
+    const auto opened = workbook.open(QStringLiteral(SEDIMETRA_SOURCE_DIR "/Support/Tab/沉降观测成果表.xlsx"));
+    QVERIFY2(opened, qPrintable(opened.error()));
+    const auto found = workbook.sheet(QStringLiteral("沉降观测成果表"));
+    QVERIFY2(found, qPrintable(found.error()));
+    XlsxSheet *sheet = *found;
     QCOMPARE(sheet->text("A4"), QStringLiteral("观测日期"));
     QCOMPARE(sheet->text("A22"), QStringLiteral("平均"));
     sheet->setText("B1", QStringLiteral("工程 <&\"'>"));
@@ -258,11 +257,11 @@ void ResultsTableTest::workbookLayer()
     QVERIFY2(saved, qPrintable(saved.error()));
 
     XlsxWorkbook again;
-    QVERIFY(again.open(out, &error));
-    XlsxSheet *reread = again.sheet(QStringLiteral("沉降观测成果表"), &error);
+    QVERIFY(again.open(out));
+    const auto reread = again.sheet(QStringLiteral("沉降观测成果表"));
     QVERIFY(reread);
-    QCOMPARE(reread->text("B1"), QStringLiteral("工程 <&\"'>"));
-    QCOMPARE(reread->text("A26"), QStringLiteral("观测日期"));
+    QCOMPARE((*reread)->text("B1"), QStringLiteral("工程 <&\"'>"));
+    QCOMPARE((*reread)->text("A26"), QStringLiteral("观测日期"));
     QCOMPARE(columnNumber("N"), 14);
     QCOMPARE(columnNumber("AB"), 28);
     QCOMPARE(columnLetters(28), "AB");
@@ -271,18 +270,18 @@ void ResultsTableTest::workbookLayer()
 void ResultsTableTest::workbookRefusals()
 {
     QTemporaryDir dir;
-    QString error;
     XlsxWorkbook text;
     QVERIFY(writeFile(dir.filePath("text.xlsx"), "not a workbook"));
-    QVERIFY(!text.open(dir.filePath("text.xlsx"), &error));
-    QVERIFY(error.contains(QStringLiteral("text.xlsx")));
+    const auto notWorkbook = text.open(dir.filePath("text.xlsx"));
+    QVERIFY(!notWorkbook);
+    QVERIFY(notWorkbook.error().contains(QStringLiteral("text.xlsx")));
     XlsxWorkbook missing;
-    QVERIFY(!missing.open(dir.filePath("none.xlsx"), &error));
+    QVERIFY(!missing.open(dir.filePath("none.xlsx")));
     XlsxWorkbook workbook;
-    QVERIFY(workbook.open(QStringLiteral(SEDIMETRA_SOURCE_DIR "/Support/Tab/沉降观测成果表.xlsx"),
-                          &error));
-    QVERIFY(!workbook.sheet(QStringLiteral("Sheet1"), &error));
-    QVERIFY(error.contains(QStringLiteral("Sheet1")));
+    QVERIFY(workbook.open(QStringLiteral(SEDIMETRA_SOURCE_DIR "/Support/Tab/沉降观测成果表.xlsx")));
+    const auto noSheet = workbook.sheet(QStringLiteral("Sheet1"));
+    QVERIFY(!noSheet);
+    QVERIFY(noSheet.error().contains(QStringLiteral("Sheet1")));
     // The workbook cannot be written where a folder stands.
     QVERIFY(QDir().mkpath(dir.filePath("folder.xlsx")));
     QVERIFY(!workbook.save(dir.filePath("folder.xlsx")));

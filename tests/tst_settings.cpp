@@ -48,9 +48,9 @@ void SettingsTest::refusesWhatIsNoSystemDatabase()
     const QByteArray before = exists ? digestOf(path) : QByteArray();
 
     SettingsStore store;
-    QString error;
-    QVERIFY(!store.open(path, &error));
-    QVERIFY(!error.isEmpty());
+    const auto opened = store.open(path);
+    QVERIFY(!opened);
+    QVERIFY(!opened.error().isEmpty());
     QCOMPARE(QFile::exists(path), exists);
     if (exists) {
         QCOMPARE(QFileInfo(path).size(), qint64(content.size()));
@@ -79,8 +79,8 @@ void SettingsTest::defaults()
     QTemporaryDir dir;
     QVERIFY(makeSystemDatabase(dir.path()));
     SettingsStore store;
-    QString error;
-    QVERIFY2(store.open(dir.filePath(QStringLiteral("Sdmx.mdb")), &error), qPrintable(error));
+    const auto opened = store.open(dir.filePath(QStringLiteral("Sdmx.mdb")));
+    QVERIFY2(opened, qPrintable(opened.error()));
     QVERIFY(!store.readSetting(key).has_value());
     QCOMPARE(store.readSettingOr(key), expected);
 }
@@ -107,10 +107,9 @@ void SettingsTest::roundTripsAnyText()
     QVERIFY(makeSystemDatabase(dir.path()));
     const QString path = dir.filePath(QStringLiteral("Sdmx.mdb"));
     SettingsStore store;
-    QString error;
-    QVERIFY(store.open(path, &error));
-    QVERIFY2(store.writeSetting(key, QStringLiteral("first"), &error), qPrintable(error));
-    QVERIFY2(store.writeSetting(key, value, &error), qPrintable(error));
+    QVERIFY(store.open(path));
+    QVERIFY(store.writeSetting(key, QStringLiteral("first")));
+    QVERIFY(store.writeSetting(key, value));
 
     QCOMPARE(store.readSetting(key).value_or(QStringLiteral("<absent>")), value);
     QCOMPARE(storedSetting(path, key).value_or(QStringLiteral("<absent>")), value);
@@ -124,17 +123,16 @@ void SettingsTest::writesThroughAtOnce()
     QVERIFY(makeSystemDatabase(dir.path()));
     const QString path = dir.filePath(QStringLiteral("Sdmx.mdb"));
     SettingsStore store;
-    QString error;
-    QVERIFY(store.open(path, &error));
+    QVERIFY(store.open(path));
 
-    QVERIFY(store.writeSetting(SettingKey::LinesPerSheet, QStringLiteral("8"), &error));
+    QVERIFY(store.writeSetting(SettingKey::LinesPerSheet, QStringLiteral("8")));
     QCOMPARE(storedSetting(path, SettingKey::LinesPerSheet), std::optional<QString>("8"));
-    QVERIFY(store.writeSetting(SettingKey::LinesPerSheet, QStringLiteral("9"), &error));
+    QVERIFY(store.writeSetting(SettingKey::LinesPerSheet, QStringLiteral("9")));
     QCOMPARE(storedSetting(path, SettingKey::LinesPerSheet), std::optional<QString>("9"));
 
     // One row per key, however often it is written.
-    QVERIFY(store.writeSetting(SettingKey::SheetsPerRow, QStringLiteral("2"), &error));
-    QVERIFY(store.writeSetting(SettingKey::SheetsPerRow, QStringLiteral("3"), &error));
+    QVERIFY(store.writeSetting(SettingKey::SheetsPerRow, QStringLiteral("2")));
+    QVERIFY(store.writeSetting(SettingKey::SheetsPerRow, QStringLiteral("3")));
     QCOMPARE(readWithPython(path, QStringLiteral("SELECT COUNT(*) FROM Para1")),
              QJsonArray({QJsonArray({2})}));
 }
@@ -145,17 +143,16 @@ void SettingsTest::reportsFailedWrite()
     QVERIFY(makeSystemDatabase(dir.path()));
     const QString path = dir.filePath(QStringLiteral("Sdmx.mdb"));
     SettingsStore store;
-    QString error;
-    QVERIFY(store.open(path, &error));
-    QVERIFY(store.writeSetting(SettingKey::Font1, QStringLiteral("txt"), &error));
+    QVERIFY(store.open(path));
+    QVERIFY(store.writeSetting(SettingKey::Font1, QStringLiteral("txt")));
 
     {
         // Another program holds the file locked for writing.
         ExclusiveLock lock(path);
         QVERIFY(lock.locked());
-        error.clear();
-        QVERIFY(!store.writeSetting(SettingKey::Font1, QStringLiteral("simplex"), &error));
-        QVERIFY(error.contains(QStringLiteral("locked"), Qt::CaseInsensitive));
+        const auto written = store.writeSetting(SettingKey::Font1, QStringLiteral("simplex"));
+        QVERIFY(!written);
+        QVERIFY(written.error().contains(QStringLiteral("locked"), Qt::CaseInsensitive));
     }
     QCOMPARE(store.readSetting(SettingKey::Font1), std::optional<QString>("txt"));
 }

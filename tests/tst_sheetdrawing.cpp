@@ -144,8 +144,9 @@ void SheetDrawingTest::connect()
     QFETCH(int, result);
     QFETCH(QString, fontCall);
     RecordingCad cad;
-    QString error;
-    QCOMPARE(int(ConnectCad(cad, font, QStringLiteral("hztxt"), &error)), result);
+    const auto connected = ConnectCad(cad, font, QStringLiteral("hztxt"));
+    QVERIFY(connected);
+    QCOMPARE(int(*connected), result);
     QCOMPARE(cad.calls.mid(0, 7),
              (QStringList{"attach", "SetVariable OsMode 0", "SetVariable UcsIcon 1",
                           "SetVariable CelType ByLayer", "SetVariable CeColor ByLayer",
@@ -156,9 +157,10 @@ void SheetDrawingTest::connect()
 
     RecordingCad closed;
     closed.attachFails = true;
-    QCOMPARE(ConnectCad(closed, font, QString(), &error), ConnectResult::AttachFailed);
+    const auto failed = ConnectCad(closed, font, QString());
+    QVERIFY(!failed);
     QCOMPARE(closed.calls, QStringList{"attach"});
-    QVERIFY(!error.isEmpty());
+    QVERIFY(!failed.error().isEmpty());
 }
 
 void SheetDrawingTest::tiling()

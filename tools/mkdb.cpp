@@ -33,7 +33,10 @@ bool build(const QString &output, const QStringList &sqlFiles, QString *error)
             ok = false;
         }
         for (const QString &sqlFile : sqlFiles) {
-            if (!ok || !runSqlScript(db, sqlFile, error)) {
+            if (!ok)
+                break;
+            if (auto ran = runSqlScript(db, sqlFile); !ran) {
+                *error = ran.error();
                 ok = false;
                 break;
             }

@@ -68,12 +68,11 @@ SettingsStore::~SettingsStore()
     }
 }
 
-bool SettingsStore::open(const QString &path, QString *error)
+Result<void> SettingsStore::open(const QString &path)
 {
     const QFileInfo info(path);
     if (!info.isFile()) {
-        *error = QStringLiteral("文件不存在");
-        return false;
+        return fail(QStringLiteral("文件不存在"));
     }
     m_connection = QStringLiteral("sdmx-") + QUuid::createUuid().toString(QUuid::WithoutBraces);
     m_db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), m_connection);
@@ -83,29 +82,25 @@ bool SettingsStore::open(const QString &path, QString *error)
                          + QStringLiteral("?mode=rw"));
     m_db.setConnectOptions(QStringLiteral("QSQLITE_OPEN_URI;QSQLITE_BUSY_TIMEOUT=3000"));
     if (!m_db.open()) {
-        *error = m_db.lastError().text();
-        return false;
+        return fail(m_db.lastError().text());
     }
     QSqlQuery probe(m_db);
     if (!probe.exec(QStringLiteral("SELECT Name, Value FROM Para1 LIMIT 1"))) {
-        *error = probe.lastError().text();
+        const QString reason = probe.lastError().text();
         m_db.close();
-        return false;
+        return fail(reason);
     }
     m_path = path;
-    return true;
+    return success();
 }
 
-std::optional<QString> SettingsStore::readSetting(const QString &key, QString *error) const
+std::optional<QString> SettingsStore::readSetting(const QString &key) const
 {
     QSqlQuery query(m_db);
     query.prepare(QStringLiteral("SELECT Value FROM Para1 WHERE Name = ?"));
     query.addBindValue(key);
-    if (!query.exec()) {
-        if (error)
-            *error = query.lastError().text();
+    if (!query.exec())
         return std::nullopt;
-    }
     if (!query.next())
         return std::nullopt;
     const QVariant value = query.value(0);
@@ -117,7 +112,7 @@ QString SettingsStore::readSettingOr(const QString &key) const
     return readSetting(key).value_or(settingDefault(key));
 }
 
-bool SettingsStore::writeSetting(const QString &key, const QString &value, QString *error)
+Result<void> SettingsStore::writeSetting(const QString &key, const QString &value)
 {
     // Update the row, and add it when there was none: the same upsert works
     // on a Para1 made without a key constraint.
@@ -125,23 +120,17 @@ bool SettingsStore::writeSetting(const QString &key, const QString &value, QStri
     update.prepare(QStringLiteral("UPDATE Para1 SET Value = ? WHERE Name = ?"));
     update.addBindValue(value);
     update.addBindValue(key);
-    if (!update.exec()) {
-        if (error)
-            *error = update.lastError().text();
-        return false;
-    }
+    if (!update.exec())
+        return fail(update.lastError().text());
     if (update.numRowsAffected() > 0)
-        return true;
+        return success();
     QSqlQuery insert(m_db);
     insert.prepare(QStringLiteral("INSERT INTO Para1 (Name, Value) VALUES (?, ?)"));
     insert.addBindValue(key);
     insert.addBindValue(value);
-    if (!insert.exec()) {
-        if (error)
-            *error = insert.lastError().text();
-        return false;
-    }
-    return true;
+    if (!insert.exec())
+        return fail(insert.lastError().text());
+    return success();
 }
 
 double positiveSetting(const SettingsStore &settings, const QString &key, double fallback)

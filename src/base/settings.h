@@ -1,5 +1,7 @@
 #pragma once
 
+#include "base/result.h"
+
 #include <QSqlDatabase>
 #include <QString>
 
@@ -77,20 +79,20 @@ public:
     // Opens the system database at `path` and checks that it holds Para1.
     // Never creates or changes the file: a missing file, a file that is not a
     // database and a database without Para1 are all refused with the reason.
-    bool open(const QString &path, QString *error);
+    Result<void> open(const QString &path);
     bool isOpen() const { return m_db.isValid() && m_db.isOpen(); }
     QString path() const { return m_path; }
 
     // The stored value of `key`, or nothing when the key has no row (or the
-    // row cannot be read; `error` then says why).
-    std::optional<QString> readSetting(const QString &key, QString *error = nullptr) const;
+    // row cannot be read).
+    std::optional<QString> readSetting(const QString &key) const;
 
     // The stored value, or the key's default when it has no row.
     QString readSettingOr(const QString &key) const;
 
     // Stores `value` under `key`, adding the row when it is absent, and commits
-    // at once. On failure nothing is stored and `error` names the reason.
-    bool writeSetting(const QString &key, const QString &value, QString *error);
+    // at once. On failure nothing is stored, and the reason is given.
+    Result<void> writeSetting(const QString &key, const QString &value);
 
 private:
     QString m_connection;

@@ -80,10 +80,9 @@ Result<ProjectSnapshot> openInputs(const QString &projectPath, SettingsStore *se
                                    std::map<QString, QString> *headerFields)
 {
     const QString dir = programDir();
-    QString reason;
-    if (!settings->open(systemDatabasePath(dir), &reason))
+    if (auto opened = settings->open(systemDatabasePath(dir)); !opened)
         return fail(QStringLiteral("cannot open the system database %1: %2")
-                        .arg(QDir::toNativeSeparators(systemDatabasePath(dir)), reason));
+                        .arg(QDir::toNativeSeparators(systemDatabasePath(dir)), opened.error()));
     ProjectDatabase project;
     if (auto opened = project.open(projectPath); !opened)
         return fail(QStringLiteral("cannot open the project %1: %2")

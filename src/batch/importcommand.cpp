@@ -31,10 +31,10 @@ int importCommand(const QStringList &args)
 
     const QString programDir = ::programDir();
     SettingsStore settings;
-    QString reason;
-    if (!settings.open(systemDatabasePath(programDir), &reason))
+    if (auto opened = settings.open(systemDatabasePath(programDir)); !opened)
         return failure(QStringLiteral("cannot open the system database %1: %2")
-                           .arg(QDir::toNativeSeparators(systemDatabasePath(programDir)), reason));
+                           .arg(QDir::toNativeSeparators(systemDatabasePath(programDir)),
+                                opened.error()));
     ProjectDatabase project;
     if (auto opened = project.open(projectPath); !opened)
         return failure(QStringLiteral("cannot open the project %1: %2")
@@ -47,24 +47,23 @@ int importCommand(const QStringList &args)
                            .arg(QDir::toNativeSeparators(shownProjectPath(projectPath)))
                            .arg(epoch));
 
-    std::vector<ImportRow> rows;
-    QString error;
-    switch (readObservationRows(workbook, &rows, &error)) {
+    const auto read = readObservationRows(workbook);
+    if (!read)
+        return failure(read.error());
+    switch (read->source) {
     case ImportSource::NotFound:
-        return failure(QStringLiteral("找不到数据源！ (%1)").arg(error));
+        return failure(QStringLiteral("找不到数据源！ (%1)").arg(read->detail));
     case ImportSource::Empty:
         return failure(QStringLiteral("数据源为空！ (%1)").arg(QDir::toNativeSeparators(workbook)));
-    case ImportSource::Unreadable:
-        return failure(error);
     case ImportSource::Read:
         break;
     }
-    const ImportResult result =
-        importObservations(project, epoch, rows, unitFromSetting(settings.readSetting(SettingKey::ElevationUnit)),
-                           ChangeLimit(settings));
-    if (!result.written)
+    const auto result = importObservations(
+        project, epoch, read->rows, unitFromSetting(settings.readSetting(SettingKey::ElevationUnit)),
+        ChangeLimit(settings));
+    if (!result)
         return failure(QStringLiteral("调入失败，工程未作任何修改：%1 %2")
-                           .arg(QDir::toNativeSeparators(shownProjectPath(projectPath)), result.error));
-    std::printf("%s\n", qPrintable(importSummary(QFileInfo(workbook).fileName(), result)));
+                           .arg(QDir::toNativeSeparators(shownProjectPath(projectPath)), result.error()));
+    std::printf("%s\n", qPrintable(importSummary(QFileInfo(workbook).fileName(), *result)));
     return 0;
 }

@@ -82,9 +82,8 @@ int levelCommand(const QStringList &args)
     ProjectDatabase project;
     SettingsStore programSettings;
     if (!into.isEmpty()) {
-        QString reason;
-        if (!programSettings.open(systemDatabasePath(programDir), &reason))
-            return failure(reason);
+        if (auto opened = programSettings.open(systemDatabasePath(programDir)); !opened)
+            return failure(opened.error());
         if (auto opened = project.open(into); !opened)
             return failure(QStringLiteral("cannot open the project %1: %2")
                                .arg(shownProjectPath(into), opened.error()));

@@ -101,8 +101,7 @@ int main(int argc, char *argv[])
     {
         // The server waits as the settings say, when there are settings.
         SettingsStore settings;
-        QString ignored;
-        if (settings.open(systemDatabasePath(programDir()), &ignored))
+        if (settings.open(systemDatabasePath(programDir())))
             setServerWaits(settings);
     }
     const std::pair<const char *, int (*)(const QStringList &)> commands[] = {

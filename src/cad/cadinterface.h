@@ -1,5 +1,7 @@
 #pragma once
 
+#include "base/result.h"
+
 // cad/: the CAD interface, the drawing held in memory, DXF reading and
 // writing, the sheet drawing and the curve-sheet run. Uses base/, layout/
 // and survey/.
@@ -40,9 +42,9 @@ class CadInterface
 public:
     virtual ~CadInterface() = default;
 
-    // Makes the drawing ready to receive a run; false with the reason when it
-    // cannot be (for the product: the drawing file cannot be written).
-    virtual bool attach(QString *error) = 0;
+    // Makes the drawing ready to receive a run; the reason when it cannot be
+    // (for the product: the drawing file cannot be written).
+    virtual Result<void> attach() = 0;
     // Sets a system variable; returns an error number (LayerMissing for
     // "Clayer" with an unknown layer), 0 when set.
     virtual long setVariable(const QString &name, const QString &value) = 0;

@@ -180,10 +180,10 @@ Result<CurveRunStatus> runCurveSheets(CadInterface &cad, const ProjectSnapshot &
 {
     if (auto sane = checkCurveNumbers(in); !sane)
         return sane.failure();
-    QString error;
-    switch (ConnectCad(cad, in.font, in.bigFont, &error)) {
-    case ConnectResult::AttachFailed:
-        return fail(error);
+    const auto connected = ConnectCad(cad, in.font, in.bigFont);
+    if (!connected)
+        return connected.failure();
+    switch (*connected) {
     case ConnectResult::FontMissing:
         return CurveRunStatus::FontMissing;
     case ConnectResult::Ready:

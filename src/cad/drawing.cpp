@@ -68,24 +68,20 @@ CadPoint Drawing::clearPoint() const
     return {std::ceil(maxX / 10) * 10 + 20, std::floor(minY / 10) * 10};
 }
 
-bool Drawing::attach(QString *error)
+Result<void> Drawing::attach()
 {
     if (m_outputPath.isEmpty())
-        return true;
+        return success();
     const QFileInfo target(m_outputPath);
-    if (target.exists() && !target.isFile()) {
-        *error = QStringLiteral("无法写入曲线图文件 %1：这不是一个文件")
-                     .arg(QDir::toNativeSeparators(m_outputPath));
-        return false;
-    }
+    if (target.exists() && !target.isFile())
+        return fail(QStringLiteral("无法写入曲线图文件 %1：这不是一个文件")
+                        .arg(QDir::toNativeSeparators(m_outputPath)));
     // The drawing can be written when a new file can be made beside it.
     SaveFile probe(m_outputPath);
-    if (auto opened = probe.open(); !opened) {
-        *error = QStringLiteral("无法写入曲线图文件 %1：%2")
-                     .arg(QDir::toNativeSeparators(m_outputPath), opened.error());
-        return false;
-    }
-    return true;
+    if (auto opened = probe.open(); !opened)
+        return fail(QStringLiteral("无法写入曲线图文件 %1：%2")
+                        .arg(QDir::toNativeSeparators(m_outputPath), opened.error()));
+    return success();
 }
 
 long Drawing::setVariable(const QString &name, const QString &value)

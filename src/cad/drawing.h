@@ -87,7 +87,7 @@ public:
     int addAttributeDefinition(const QString &tag, const QString &defaultValue, CadPoint at,
                                double height);
 
-    bool attach(QString *error) override;
+    Result<void> attach() override;
     long setVariable(const QString &name, const QString &value) override;
     std::optional<CadPoint> getPoint(const QString &prompt) override;
     void addLayer(const QString &name, int colour) override;

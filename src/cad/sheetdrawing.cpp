@@ -135,11 +135,10 @@ QString frameFileName(CurveKind kind)
     return QStringLiteral("曲线图框.dxf");
 }
 
-ConnectResult ConnectCad(CadInterface &cad, const QString &font, const QString &bigFont,
-                         QString *error)
+Result<ConnectResult> ConnectCad(CadInterface &cad, const QString &font, const QString &bigFont)
 {
-    if (!cad.attach(error))
-        return ConnectResult::AttachFailed;
+    if (auto attached = cad.attach(); !attached)
+        return attached.failure();
     cad.setVariable(QStringLiteral("OsMode"), QStringLiteral("0"));
     cad.setVariable(QStringLiteral("UcsIcon"), QStringLiteral("1"));
     cad.setVariable(QStringLiteral("CelType"), QStringLiteral("ByLayer"));

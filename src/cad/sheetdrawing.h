@@ -13,15 +13,15 @@
 // curves with their marks and legends. The curve-sheet run (curvesrun.h)
 // puts them together into sheets.
 
-enum class ConnectResult { Ready, AttachFailed, FontMissing };
+enum class ConnectResult { Ready, FontMissing };
 
 // Prepares the drawing for a run: object snap off, colour and line type by
 // layer, the text style "沉降" with the user's fonts. `font` is either a font
 // file ("romans", ".shx" added when there is no extension) or a TrueType face
 // between "[" and "]"; an empty font or "[]" is a missing font, reported to
-// the caller, who tells the user. `error` says why attaching failed.
-ConnectResult ConnectCad(CadInterface &cad, const QString &font, const QString &bigFont,
-                         QString *error);
+// the caller, who tells the user. A drawing that cannot be attached is a
+// failure with the reason.
+Result<ConnectResult> ConnectCad(CadInterface &cad, const QString &font, const QString &bigFont);
 
 // A layer made current, created with `colour` when the drawing lacks it; an
 // existing layer keeps its colour.

@@ -104,21 +104,22 @@ void ImportCommand::importObservations()
         return;
     }
 
-    std::vector<ImportRow> rows;
-    QString error;
-    switch (readObservationRows(path, &rows, &error)) {
+    const auto read = readObservationRows(path);
+    if (!read) {
+        showMessage(m_window, read.error(), title);
+        return;
+    }
+    switch (read->source) {
     case ImportSource::NotFound:
         showMessage(m_window, QStringLiteral("找不到数据源！"), title);
         return;
     case ImportSource::Empty:
         showMessage(m_window, QStringLiteral("数据源为空！"), title);
         return;
-    case ImportSource::Unreadable:
-        showMessage(m_window, error, title);
-        return;
     case ImportSource::Read:
         break;
     }
+    const std::vector<ImportRow> &rows = read->rows;
     const int epoch = m_session.currentEpoch();
     auto plan = planImport(*project, epoch, rows, m_session.unit(), m_session.changeLimit());
     if (!plan) {
@@ -131,11 +132,11 @@ void ImportCommand::importObservations()
     if (!implausibleAnswered(m_window, *plan, title)
         || !replacingAnswered(m_window, *plan, m_session.epochLabel(epoch), QStringLiteral("调入"), title))
         return;
-    const ImportResult result = writeImport(*project, *plan);
-    if (!result.written) {
+    const auto result = writeImport(*project, *plan);
+    if (!result) {
         showMessage(m_window,
                     QStringLiteral("调入失败，工程未作任何修改：%1\n%2")
-                        .arg(QDir::toNativeSeparators(project->path()), result.error),
+                        .arg(QDir::toNativeSeparators(project->path()), result.error()),
                     title);
         return;
     }
@@ -145,7 +146,7 @@ void ImportCommand::importObservations()
         showMessage(m_window, reloaded.error(), title);
     m_session.requestRefresh();
 
-    showMessage(m_window, importSummary(QFileInfo(path).fileName(), result), title,
+    showMessage(m_window, importSummary(QFileInfo(path).fileName(), *result), title,
                 QMessageBox::Information);
 }
 

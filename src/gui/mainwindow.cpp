@@ -301,12 +301,8 @@ void MainWindow::loadMainWindow()
     }
     ui->Combo3->setCurrentIndex(ui->Combo3->findText(QString::number(pointCount)));
 
-    ui->Text15->setText(QStringLiteral("Romans"));
-    ui->Text14->setText(QStringLiteral("Htj_S"));
-    if (const auto font1 = m_session->settings().readSetting(SettingKey::Font1))
-        ui->Text15->setText(*font1);
-    if (const auto font2 = m_session->settings().readSetting(SettingKey::Font2))
-        ui->Text14->setText(*font2);
+    ui->Text15->setText(m_session->settings().readSettingOr(SettingKey::Font1));
+    ui->Text14->setText(m_session->settings().readSettingOr(SettingKey::Font2));
 
     fillFrameTemplates();
     fillTableTemplates();
@@ -406,9 +402,8 @@ void MainWindow::storeExitSettings()
         {SettingKey::Font2, ui->Text14->text()},
     };
     for (const auto &[key, value] : values) {
-        QString error;
-        if (!m_session->settings().writeSetting(key, value, &error))
-            failures << QStringLiteral("%1：%2").arg(key, error);
+        if (auto written = m_session->settings().writeSetting(key, value); !written)
+            failures << QStringLiteral("%1：%2").arg(key, written.error());
     }
     m_exitStored = true;
     if (!failures.isEmpty())

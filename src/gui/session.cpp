@@ -234,8 +234,5 @@ Result<void> Session::removePoint(int cjdNo)
 
 Result<void> Session::storeSetting(const QString &key, const QString &value)
 {
-    QString error;
-    if (m_settings->writeSetting(key, value, &error))
-        return success();
-    return fail(error);
+    return m_settings->writeSetting(key, value);
 }

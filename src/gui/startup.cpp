@@ -20,8 +20,7 @@
 std::unique_ptr<MainWindow> startup(const QString &programDir)
 {
     auto settings = std::make_unique<SettingsStore>();
-    QString error;
-    if (!settings->open(systemDatabasePath(programDir), &error)) {
+    if (!settings->open(systemDatabasePath(programDir))) {
         showMessage(nullptr, QStringLiteral("系统文件不全！"), QStringLiteral("Sedimetra"),
                     QMessageBox::Critical);
         return nullptr;

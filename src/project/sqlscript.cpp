@@ -23,30 +23,24 @@ QStringList sqlStatements(const QString &script)
     return statements;
 }
 
-bool runSqlScript(QSqlDatabase &db, const QString &scriptFile, QString *error)
+Result<void> runSqlScript(QSqlDatabase &db, const QString &scriptFile)
 {
     QFile file(scriptFile);
-    if (!file.open(QIODevice::ReadOnly)) {
-        *error = QStringLiteral("cannot read %1: %2").arg(scriptFile, file.errorString());
-        return false;
-    }
+    if (!file.open(QIODevice::ReadOnly))
+        return fail(QStringLiteral("cannot read %1: %2").arg(scriptFile, file.errorString()));
     const QString script = QString::fromUtf8(file.readAll());
-    if (!db.transaction()) {
-        *error = QStringLiteral("%1: %2").arg(scriptFile, db.lastError().text());
-        return false;
-    }
+    if (!db.transaction())
+        return fail(QStringLiteral("%1: %2").arg(scriptFile, db.lastError().text()));
     for (const QString &statement : sqlStatements(script)) {
         QSqlQuery query(db);
         if (!query.exec(statement)) {
-            *error = QStringLiteral("%1: %2\n%3")
-                         .arg(scriptFile, query.lastError().text(), statement.left(200));
+            const QString reason = QStringLiteral("%1: %2\n%3")
+                                       .arg(scriptFile, query.lastError().text(), statement.left(200));
             db.rollback();
-            return false;
+            return fail(reason);
         }
     }
-    if (!db.commit()) {
-        *error = QStringLiteral("%1: %2").arg(scriptFile, db.lastError().text());
-        return false;
-    }
-    return true;
+    if (!db.commit())
+        return fail(QStringLiteral("%1: %2").arg(scriptFile, db.lastError().text()));
+    return success();
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "base/result.h"
+
 #include <QSqlDatabase>
 #include <QString>
 #include <QStringList>
@@ -10,6 +12,6 @@
 QStringList sqlStatements(const QString &script);
 
 // Runs every statement of the script file in one transaction. On failure the
-// transaction is rolled back and `error` names the file, the reason and the
-// statement.
-bool runSqlScript(QSqlDatabase &db, const QString &scriptFile, QString *error);
+// transaction is rolled back and the reason names the file, the database's
+// words and the statement.
+Result<void> runSqlScript(QSqlDatabase &db, const QString &scriptFile);

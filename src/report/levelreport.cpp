@@ -49,17 +49,18 @@ QString levelReportPath(const QString &projectOutputBase, const QString &epochNa
 Result<QByteArray> levelReportBytes(const LevelResult &result, const LevelGrade &grade, const QString &project)
 {
     XlsxWorkbook workbook;
-    QString error;
-    if (!workbook.create(QStringLiteral("测站检核"), {6, 10, 10, 11, 11, 11, 11, 11, 11, 10, 10, 10, 10, 60},
-                         &error))
-        return fail(error);
-    XlsxSheet *stations = workbook.sheet(QStringLiteral("测站检核"), &error);
-    XlsxSheet *adjusted = stations ? workbook.addSheet(QStringLiteral("平差结果"),
-                                                       QStringLiteral("测站检核"),
-                                                       {14, 14, 10, 12, 12, 12, 10}, &error)
-                                   : nullptr;
-    if (!stations || !adjusted)
-        return fail(error);
+    if (auto made = workbook.create(QStringLiteral("测站检核"),
+                                    {6, 10, 10, 11, 11, 11, 11, 11, 11, 10, 10, 10, 10, 60});
+        !made)
+        return made.failure();
+    const auto first = workbook.sheet(QStringLiteral("测站检核"));
+    if (!first)
+        return first.failure();
+    const auto second = workbook.addSheet(QStringLiteral("平差结果"), QStringLiteral("测站检核"),
+                                          {14, 14, 10, 12, 12, 12, 10});
+    if (!second)
+        return second.failure();
+    XlsxSheet *stations = *first, *adjusted = *second;
 
     const QString heading = project.isEmpty() ? QStringLiteral("等级：%1").arg(grade.name)
                                               : QStringLiteral("工程：%1　等级：%2").arg(project, grade.name);
@@ -67,8 +68,8 @@ Result<QByteArray> levelReportBytes(const LevelResult &result, const LevelGrade 
     const QString pageHeader = project.isEmpty() ? QStringLiteral("水准测量平差") : project + QStringLiteral("　水准测量平差");
     stations->setPrintSetup(true, pageHeader);
     adjusted->setPrintSetup(true, pageHeader);
-    if (!workbook.setPrintTitles(QStringLiteral("测站检核"), 1, 2, &error))
-        return fail(error);
+    if (auto titled = workbook.setPrintTitles(QStringLiteral("测站检核"), 1, 2); !titled)
+        return titled.failure();
     row(*stations, 1, {heading});
     row(*stations, 2,
         {QStringLiteral("测站"), QStringLiteral("后视点"), QStringLiteral("前视点"),
@@ -193,10 +194,10 @@ Result<void> prepareLevelReport(LevelWrite &write, const LevelResult &result, co
 
 Result<ImportResult> commitLevelWrite(ProjectDatabase &project, LevelWrite &write)
 {
-    const ImportResult written = writeImport(project, write.plan);
-    if (!written.written) {
+    const auto written = writeImport(project, write.plan);
+    if (!written) {
         write.report.reset();
-        return fail(QStringLiteral("写入失败，工程未作任何修改：%1").arg(written.error));
+        return fail(QStringLiteral("写入失败，工程未作任何修改：%1").arg(written.error()));
     }
     if (write.report) {
         const Result<void> placed = write.report->commit();

@@ -111,32 +111,32 @@ Result<ResultsRunStatus> runResultsTable(const ProjectSnapshot &snapshot,
         return ResultsRunStatus::TemplateMissing;
 
     XlsxWorkbook workbook;
-    QString error;
-    if (!workbook.open(templatePath, &error))
-        return fail(error);
-    XlsxSheet *sheet = workbook.sheet(QStringLiteral("沉降观测成果表"), &error);
+    if (auto opened = workbook.open(templatePath); !opened)
+        return opened.failure();
+    const auto inTemplate = [&](const QString &reason) {
+        return fail(QStringLiteral("表格模板 %1：%2").arg(QDir::toNativeSeparators(templatePath), reason));
+    };
+    const auto sheet = workbook.sheet(QStringLiteral("沉降观测成果表"));
     if (!sheet)
-        return fail(
-            QStringLiteral("表格模板 %1：%2").arg(QDir::toNativeSeparators(templatePath), error));
-    WriteResultsTable(*sheet, snapshot, settings);
+        return inTemplate(sheet.error());
+    WriteResultsTable(**sheet, snapshot, settings);
     // A template of its own may lay the sheet out already.
     const QString stabilityName = QStringLiteral("稳定性分析");
-    XlsxSheet *stability =
-        workbook.sheetNames().contains(stabilityName)
-            ? workbook.sheet(stabilityName, &error)
-            : workbook.addSheet(stabilityName, QStringLiteral("沉降观测成果表"),
-                                {6, 10, 11, 12, 14, 14, 10, 16, 8, 16}, &error);
-    if (!stability)
-        return fail(
-            QStringLiteral("表格模板 %1：%2").arg(QDir::toNativeSeparators(templatePath), error));
+    const auto found = workbook.sheetNames().contains(stabilityName)
+                           ? workbook.sheet(stabilityName)
+                           : workbook.addSheet(stabilityName, QStringLiteral("沉降观测成果表"),
+                                               {6, 10, 11, 12, 14, 14, 10, 16, 8, 16});
+    if (!found)
+        return inTemplate(found.error());
+    XlsxSheet *stability = *found;
     writeStabilitySheet(*stability,
                         analyseStability(snapshot, settings.stability, settings.pointCount));
     // Printed landscape, one page wide, its headings on every page, the
     // project named at the top.
     const QString project = !settings.header.empty() && settings.header.front() ? *settings.header.front() : QString();
     stability->setPrintSetup(true, project);
-    if (!workbook.setPrintTitles(stabilityName, 1, 5, &error))
-        return fail(error);
+    if (auto titled = workbook.setPrintTitles(stabilityName, 1, 5); !titled)
+        return titled.failure();
     if (auto saved = workbook.save(output); !saved)
         return saved.failure();
     return ResultsRunStatus::Written;

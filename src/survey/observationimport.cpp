@@ -57,11 +57,10 @@ QString xlsReaderPath()
 
 // The .xls rows, read by sedimetra-xlsreader in a process of its own: a
 // damaged file can make it crash or hang, never the program.
-ImportSource readXls(const QString &path, std::vector<ImportRow> *rows, QString *error)
+Result<ObservationRows> readXls(const QString &path)
 {
-    const auto unreadable = [&](const QString &why) {
-        *error = QStringLiteral("无法读取工作簿：%1（%2）").arg(QDir::toNativeSeparators(path), why);
-        return ImportSource::Unreadable;
+    const auto unreadable = [&](const QString &why) -> Result<ObservationRows> {
+        return fail(QStringLiteral("无法读取工作簿：%1（%2）").arg(QDir::toNativeSeparators(path), why));
     };
     QProcess reader;
     reader.start(xlsReaderPath(), {path});
@@ -89,13 +88,14 @@ ImportSource readXls(const QString &path, std::vector<ImportRow> *rows, QString 
     case 0:
         break;
     case 4:
-        return ImportSource::Empty;
+        return ObservationRows{ImportSource::Empty, {}, {}};
     case 3:
-        *error = QStringLiteral("%1：%2").arg(QDir::toNativeSeparators(path), reason);
-        return ImportSource::NotFound;
+        return ObservationRows{ImportSource::NotFound, {},
+                               QStringLiteral("%1：%2").arg(QDir::toNativeSeparators(path), reason)};
     default:
         return unreadable(QStringLiteral("工作簿已损坏，读取程序异常结束"));
     }
+    ObservationRows read;
     for (const QByteArray &line : output.split('\n')) {
         const QList<QByteArray> fields = line.split('\t');
         if (fields.size() != 4)
@@ -107,28 +107,30 @@ ImportSource readXls(const QString &path, std::vector<ImportRow> *rows, QString 
         // 1: a finite number, 2: a number cell of no finite value.
         row.numeric = fields[3] == "1" || fields[3] == "2" || isNumeric(row.elevation);
         row.finite = fields[3] != "2";
-        rows->push_back(row);
+        read.rows.push_back(row);
     }
-    return rows->empty() ? ImportSource::Empty : ImportSource::Read;
+    read.source = read.rows.empty() ? ImportSource::Empty : ImportSource::Read;
+    return read;
 }
 
-ImportSource readXlsx(const QString &path, std::vector<ImportRow> *rows, QString *error)
+Result<ObservationRows> readXlsx(const QString &path)
 {
     XlsxWorkbook workbook;
-    if (!workbook.open(path, error))
-        return ImportSource::NotFound;
+    if (auto opened = workbook.open(path); !opened)
+        return ObservationRows{ImportSource::NotFound, {}, opened.error()};
     QString name;
     for (const QString &sheet : workbook.sheetNames())
         if (sheet.compare(QLatin1String("Sheet1"), Qt::CaseInsensitive) == 0) {
             name = sheet;
             break;
         }
-    XlsxSheet *sheet = name.isEmpty() ? nullptr : workbook.sheet(name, error);
-    if (!sheet) {
-        *error =
-            QStringLiteral("工作簿 %1 中没有工作表 Sheet1").arg(QDir::toNativeSeparators(path));
-        return ImportSource::NotFound;
-    }
+    const auto found = name.isEmpty() ? Result<XlsxSheet *>(fail(QString())) : workbook.sheet(name);
+    if (!found)
+        return ObservationRows{
+            ImportSource::NotFound, {},
+            QStringLiteral("工作簿 %1 中没有工作表 Sheet1").arg(QDir::toNativeSeparators(path))};
+    XlsxSheet *sheet = *found;
+    ObservationRows read;
     const int last = sheet->lastRow();
     for (int r = 2; r <= last; ++r) {
         ImportRow row;
@@ -142,31 +144,29 @@ ImportSource readXlsx(const QString &path, std::vector<ImportRow> *rows, QString
         row.numeric = elevation.kind == XlsxSheet::Value::Number
                       || (elevation.kind == XlsxSheet::Value::Text && isNumeric(row.elevation));
         row.finite = elevation.kind != XlsxSheet::Value::Number || finiteNumber(row.elevation);
-        rows->push_back(row);
+        read.rows.push_back(row);
     }
-    return rows->empty() ? ImportSource::Empty : ImportSource::Read;
+    read.source = read.rows.empty() ? ImportSource::Empty : ImportSource::Read;
+    return read;
 }
 
 } // namespace
 
-ImportSource readObservationRows(const QString &path, std::vector<ImportRow> *rows, QString *error)
+Result<ObservationRows> readObservationRows(const QString &path)
 {
-    rows->clear();
     // Only a regular file: a FIFO would block the reading, a device never end.
     auto file = openInputFile(path, qint64(1) << 30);
-    if (!file) {
-        *error = file.error();
-        return ImportSource::NotFound;
-    }
+    if (!file)
+        return ObservationRows{ImportSource::NotFound, {}, file.error()};
     // The content decides, not the name: a zip is an .xlsx, an OLE file an .xls.
     const QByteArray magic = (*file)->read(8);
     (*file)->close();
     if (magic.startsWith("PK"))
-        return readXlsx(path, rows, error);
+        return readXlsx(path);
     if (magic.startsWith("\xD0\xCF\x11\xE0"))
-        return readXls(path, rows, error);
-    *error = QStringLiteral("%1 不是 Excel 工作簿").arg(QDir::toNativeSeparators(path));
-    return ImportSource::NotFound;
+        return readXls(path);
+    return ObservationRows{ImportSource::NotFound, {},
+                           QStringLiteral("%1 不是 Excel 工作簿").arg(QDir::toNativeSeparators(path))};
 }
 
 Result<ImportPlan> planImport(ProjectDatabase &project, int epoch,
@@ -280,7 +280,7 @@ void skipImplausible(ImportPlan &plan)
     plan.implausible.assign(plan.writes.size(), false);
 }
 
-ImportResult writeImport(ProjectDatabase &project, const ImportPlan &plan)
+Result<ImportResult> writeImport(ProjectDatabase &project, const ImportPlan &plan)
 {
     ImportResult result = plan.result;
     // By point number, whatever the sheet's order: two imports of one epoch
@@ -295,22 +295,19 @@ ImportResult writeImport(ProjectDatabase &project, const ImportPlan &plan)
                 return stored;
         return success();
     });
-    result.written = written.ok();
-    result.imported = written ? int(plan.writes.size()) : 0;
     if (!written)
-        result.error = written.error();
+        return written.failure();
+    result.imported = int(plan.writes.size());
     return result;
 }
 
-ImportResult importObservations(ProjectDatabase &project, int epoch,
-                                const std::vector<ImportRow> &rows, const QString &unit, double changeLimit)
+Result<ImportResult> importObservations(ProjectDatabase &project, int epoch,
+                                        const std::vector<ImportRow> &rows, const QString &unit,
+                                        double changeLimit)
 {
     auto plan = planImport(project, epoch, rows, unit, changeLimit);
-    if (!plan) {
-        ImportResult failed;
-        failed.error = plan.error();
-        return failed;
-    }
+    if (!plan)
+        return plan.failure();
     return writeImport(project, *plan);
 }
 

@@ -22,20 +22,26 @@ struct ImportRow
     bool finite = true;   // false for a number cell of no finite value (1e999, nan)
 };
 
-// Unreadable: the workbook is damaged (or its reader crashed or hung);
-// `error` says so as "无法读取工作簿：…".
-enum class ImportSource { Read, NotFound, Empty, Unreadable };
+enum class ImportSource { Read, NotFound, Empty };
+
+// What a workbook gave: its rows (Read); NotFound: the file is no workbook
+// we can read, or has no such sheet (`detail` says which); Empty: the sheet
+// has no data row.
+struct ObservationRows
+{
+    ImportSource source = ImportSource::Read;
+    std::vector<ImportRow> rows;
+    QString detail;
+};
 
 // Reads the data rows (every row after the first) of the sheet "Sheet1",
-// matched without regard to case, of an .xls (FreeXL) or .xlsx workbook.
-// NotFound: the file is no workbook we can read, or has no such sheet
-// (`error` says which); Empty: the sheet has no data row.
-ImportSource readObservationRows(const QString &path, std::vector<ImportRow> *rows, QString *error);
+// matched without regard to case, of an .xls (FreeXL) or .xlsx workbook. A
+// damaged workbook (or a reader that crashed or hung) is a failure,
+// "无法读取工作簿：…".
+Result<ObservationRows> readObservationRows(const QString &path);
 
 struct ImportResult
 {
-    bool written = false; // false: nothing was written, `error` says why
-    QString error;
     int imported = 0;      // rows written
     int skipped = 0;       // rows without a name or a numeric elevation
     int invalid = 0;       // rows whose elevation is no finite number (1e999, -1e400)
@@ -70,13 +76,14 @@ Result<ImportPlan> planImport(ProjectDatabase &project, int epoch, const std::ve
 void skipImplausible(ImportPlan &plan);
 // Writes a plan in one transaction: a failure part-way leaves the project
 // as it was.
-ImportResult writeImport(ProjectDatabase &project, const ImportPlan &plan);
+Result<ImportResult> writeImport(ProjectDatabase &project, const ImportPlan &plan);
 
 // Plans and writes: the elevations of the rows into epoch `epoch` for the
 // points of those names (the first point of a name), in metres. A later row
 // of a name overwrites an earlier one.
-ImportResult importObservations(ProjectDatabase &project, int epoch, const std::vector<ImportRow> &rows,
-                                const QString &unit, double changeLimit = plausibleChange);
+Result<ImportResult> importObservations(ProjectDatabase &project, int epoch,
+                                        const std::vector<ImportRow> &rows,
+                                        const QString &unit, double changeLimit = plausibleChange);
 
 // What an import did, for the user: how many elevations came from `file`,
 // the rows skipped and why, and the names of no point (the first twenty).

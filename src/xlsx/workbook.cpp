@@ -266,19 +266,17 @@ QString columnLetters(int number)
     return letters;
 }
 
-bool XlsxSheet::load(const QByteArray &xml, QString *error)
+Result<void> XlsxSheet::load(const QByteArray &xml)
 {
     pugi::xml_document doc;
     const pugi::xml_parse_result parsed = doc.load_buffer(xml.constData(), size_t(xml.size()));
     if (!parsed) {
-        *error = QStringLiteral("工作表无法读取：%1").arg(QString::fromUtf8(parsed.description()));
-        return false;
+        return fail(QStringLiteral("工作表无法读取：%1").arg(QString::fromUtf8(parsed.description())));
     }
     pugi::xml_node root = doc.child("worksheet");
     pugi::xml_node data = root.child("sheetData");
     if (!root || !data) {
-        *error = QStringLiteral("工作表无法读取：缺少 sheetData");
-        return false;
+        return fail(QStringLiteral("工作表无法读取：缺少 sheetData"));
     }
     int lastRowNumber = 0;
     for (const pugi::xml_node &rowNode : data.children("row")) {
@@ -288,10 +286,9 @@ bool XlsxSheet::load(const QByteArray &xml, QString *error)
         if (r <= 0)
             continue;
         if (r > maxRows) {
-            *error = QStringLiteral("工作表无法读取：行号 %1 超出了工作表的范围（最多 %2 行）")
+            return fail(QStringLiteral("工作表无法读取：行号 %1 超出了工作表的范围（最多 %2 行）")
                          .arg(r)
-                         .arg(maxRows);
-            return false;
+                         .arg(maxRows));
         }
         lastRowNumber = int(r);
         Row &row = this->row(int(r));
@@ -303,13 +300,11 @@ bool XlsxSheet::load(const QByteArray &xml, QString *error)
             if (cellNode.attribute("r")
                 && !parseAddress(QString::fromUtf8(cellNode.attribute("r").value()), &cellRow,
                                  &column)) {
-                *error = QStringLiteral("工作表无法读取：单元格地址“%1”无效或超出了工作表的范围")
-                             .arg(QString::fromUtf8(cellNode.attribute("r").value()).left(40));
-                return false;
+                return fail(QStringLiteral("工作表无法读取：单元格地址“%1”无效或超出了工作表的范围")
+                             .arg(QString::fromUtf8(cellNode.attribute("r").value()).left(40)));
             }
             if (column > maxColumns) {
-                *error = QStringLiteral("工作表无法读取：一行的单元格超出了 XFD 列");
-                return false;
+                return fail(QStringLiteral("工作表无法读取：一行的单元格超出了 XFD 列"));
             }
             nextColumn = column + 1;
             Cell c;
@@ -345,7 +340,7 @@ bool XlsxSheet::load(const QByteArray &xml, QString *error)
     doc.save(out, "",
              pugi::format_raw | pugi::format_no_declaration | pugi::format_no_empty_element_tags);
     m_xml = out.str();
-    return true;
+    return success();
 }
 
 XlsxSheet::Row &XlsxSheet::row(int number)
@@ -696,21 +691,19 @@ QByteArray XlsxSheet::save() const
 XlsxWorkbook::XlsxWorkbook() = default;
 XlsxWorkbook::~XlsxWorkbook() = default;
 
-bool XlsxWorkbook::open(const QString &path, QString *error)
+Result<void> XlsxWorkbook::open(const QString &path)
 {
     QuaZip zip(path);
     if (!zip.open(QuaZip::mdUnzip)) {
-        *error = QStringLiteral("无法打开工作簿 %1（不是 .xlsx 文件或已损坏）")
-                     .arg(QDir::toNativeSeparators(path));
-        return false;
+        return fail(QStringLiteral("无法打开工作簿 %1（不是 .xlsx 文件或已损坏）")
+                     .arg(QDir::toNativeSeparators(path)));
     }
     qint64 total = 0;
     for (bool more = zip.goToFirstFile(); more; more = zip.goToNextFile()) {
         QuaZipFile file(&zip);
         if (!file.open(QIODevice::ReadOnly)) {
-            *error = QStringLiteral("无法读取工作簿 %1：%2")
-                         .arg(QDir::toNativeSeparators(path), zip.getCurrentFileName());
-            return false;
+            return fail(QStringLiteral("无法读取工作簿 %1：%2")
+                         .arg(QDir::toNativeSeparators(path), zip.getCurrentFileName()));
         }
         // An entry is read only up to a bound, whatever its header claims:
         // a small file must not unpack into gigabytes.
@@ -721,17 +714,15 @@ bool XlsxWorkbook::open(const QString &path, QString *error)
         for (;;) {
             const qint64 got = file.read(buffer, sizeof buffer);
             if (got < 0) {
-                *error = QStringLiteral("无法读取工作簿 %1：%2 已损坏")
-                             .arg(QDir::toNativeSeparators(path), zip.getCurrentFileName());
-                return false;
+                return fail(QStringLiteral("无法读取工作簿 %1：%2 已损坏")
+                             .arg(QDir::toNativeSeparators(path), zip.getCurrentFileName()));
             }
             if (got == 0)
                 break;
             if (data.size() + got > bound || total + data.size() + got > 2 * maxEntrySize) {
-                *error = QStringLiteral("无法读取工作簿 %1：%2 解压后过大（超过 %3 MB 或压缩比异常）")
+                return fail(QStringLiteral("无法读取工作簿 %1：%2 解压后过大（超过 %3 MB 或压缩比异常）")
                              .arg(QDir::toNativeSeparators(path), zip.getCurrentFileName())
-                             .arg(bound >> 20);
-                return false;
+                             .arg(bound >> 20));
             }
             data.append(buffer, qsizetype(got));
         }
@@ -739,11 +730,11 @@ bool XlsxWorkbook::open(const QString &path, QString *error)
         m_entries.emplace_back(zip.getCurrentFileName(), std::move(data));
         file.close();
     }
-    return loadParts(path, error);
+    return loadParts(path);
 }
 
-bool XlsxWorkbook::create(const QString &sheetName, const std::vector<double> &columnWidths,
-                          QString *error)
+Result<void> XlsxWorkbook::create(const QString &sheetName,
+                                  const std::vector<double> &columnWidths)
 {
     const QByteArray main = "http://schemas.openxmlformats.org/spreadsheetml/2006/main";
     const QByteArray relations =
@@ -812,10 +803,10 @@ bool XlsxWorkbook::create(const QString &sheetName, const std::vector<double> &c
     }
     sheetXml += "<sheetData/></worksheet>";
     m_entries.emplace_back(QStringLiteral("xl/worksheets/sheet1.xml"), declaration + sheetXml);
-    return loadParts(QStringLiteral("（新工作簿）"), error);
+    return loadParts(QStringLiteral("（新工作簿）"));
 }
 
-bool XlsxWorkbook::loadParts(const QString &path, QString *error)
+Result<void> XlsxWorkbook::loadParts(const QString &path)
 {
     auto entry = [this](const QString &name) -> const QByteArray * {
         for (const auto &[n, data] : m_entries)
@@ -826,8 +817,7 @@ bool XlsxWorkbook::loadParts(const QString &path, QString *error)
     const QByteArray *workbook = entry(QStringLiteral("xl/workbook.xml"));
     const QByteArray *rels = entry(QStringLiteral("xl/_rels/workbook.xml.rels"));
     if (!workbook || !rels) {
-        *error = QStringLiteral("%1 不是 Excel 工作簿").arg(QDir::toNativeSeparators(path));
-        return false;
+        return fail(QStringLiteral("%1 不是 Excel 工作簿").arg(QDir::toNativeSeparators(path)));
     }
     pugi::xml_document relsDoc;
     relsDoc.load_buffer(rels->constData(), size_t(rels->size()));
@@ -879,15 +869,14 @@ bool XlsxWorkbook::loadParts(const QString &path, QString *error)
             m_sharedStrings.push_back(text);
         }
     }
-    return true;
+    return success();
 }
 
-XlsxSheet *XlsxWorkbook::sheet(const QString &name, QString *error)
+Result<XlsxSheet *> XlsxWorkbook::sheet(const QString &name)
 {
     const auto found = m_sheetEntries.find(name);
     if (found == m_sheetEntries.end()) {
-        *error = QStringLiteral("工作簿中没有工作表“%1”").arg(name);
-        return nullptr;
+        return fail(QStringLiteral("工作簿中没有工作表“%1”").arg(name));
     }
     const QString &entryName = found->second;
     if (const auto loaded = m_sheets.find(entryName); loaded != m_sheets.end())
@@ -899,12 +888,11 @@ XlsxSheet *XlsxWorkbook::sheet(const QString &name, QString *error)
         sheet->m_sharedStrings = &m_sharedStrings;
         sheet->m_dateStyles = &m_dateStyles;
         sheet->m_styles = m_styles.get();
-        if (!sheet->load(data, error))
-            return nullptr;
+        if (auto loaded = sheet->load(data); !loaded)
+            return loaded.failure();
         return (m_sheets[entryName] = std::move(sheet)).get();
     }
-    *error = QStringLiteral("工作簿中缺少工作表“%1”的内容").arg(name);
-    return nullptr;
+    return fail(QStringLiteral("工作簿中缺少工作表“%1”的内容").arg(name));
 }
 
 namespace {
@@ -920,7 +908,7 @@ QByteArray xmlPart(const pugi::xml_document &doc)
 
 } // namespace
 
-bool XlsxWorkbook::setPrintTitles(const QString &name, int first, int last, QString *error)
+Result<void> XlsxWorkbook::setPrintTitles(const QString &name, int first, int last)
 {
     QByteArray *workbookPart = nullptr;
     for (auto &[entry, data] : m_entries)
@@ -928,8 +916,7 @@ bool XlsxWorkbook::setPrintTitles(const QString &name, int first, int last, QStr
             workbookPart = &data;
     pugi::xml_document workbook;
     if (!workbookPart || !workbook.load_buffer(workbookPart->constData(), size_t(workbookPart->size()))) {
-        *error = QStringLiteral("工作簿无法读取：缺少 xl/workbook.xml");
-        return false;
+        return fail(QStringLiteral("工作簿无法读取：缺少 xl/workbook.xml"));
     }
     pugi::xml_node root = workbook.child("workbook");
     pugi::xml_node sheets = root.child("sheets");
@@ -940,8 +927,7 @@ bool XlsxWorkbook::setPrintTitles(const QString &name, int first, int last, QStr
         ++index;
     }
     if (found < 0) {
-        *error = QStringLiteral("工作簿中没有工作表“%1”").arg(name);
-        return false;
+        return fail(QStringLiteral("工作簿中没有工作表“%1”").arg(name));
     }
     pugi::xml_node names = root.child("definedNames");
     if (!names) {
@@ -965,11 +951,11 @@ bool XlsxWorkbook::setPrintTitles(const QString &name, int first, int last, QStr
     quoted.replace(QLatin1Char('\''), QStringLiteral("''"));
     titles.text().set(QStringLiteral("'%1'!$%2:$%3").arg(quoted).arg(first).arg(last).toUtf8().constData());
     *workbookPart = xmlPart(workbook);
-    return true;
+    return success();
 }
 
-XlsxSheet *XlsxWorkbook::addSheet(const QString &name, const QString &after,
-                                  const std::vector<double> &columnWidths, QString *error)
+Result<XlsxSheet *> XlsxWorkbook::addSheet(const QString &name, const QString &after,
+                                          const std::vector<double> &columnWidths)
 {
     const auto part = [this](const QString &entryName) -> QByteArray * {
         for (auto &[n, data] : m_entries)
@@ -982,8 +968,7 @@ XlsxSheet *XlsxWorkbook::addSheet(const QString &name, const QString &after,
     QByteArray *typesPart = part(QStringLiteral("[Content_Types].xml"));
     const qsizetype position = m_sheetOrder.indexOf(after);
     if (m_sheetEntries.count(name) || position < 0 || !workbookPart || !relsPart || !typesPart) {
-        *error = QStringLiteral("无法在工作簿中添加工作表“%1”").arg(name);
-        return nullptr;
+        return fail(QStringLiteral("无法在工作簿中添加工作表“%1”").arg(name));
     }
     pugi::xml_document workbook, rels, types;
     workbook.load_buffer(workbookPart->constData(), size_t(workbookPart->size()));
@@ -993,8 +978,7 @@ XlsxSheet *XlsxWorkbook::addSheet(const QString &name, const QString &after,
     pugi::xml_node relationships = rels.child("Relationships");
     pugi::xml_node typeList = types.child("Types");
     if (!sheets || !relationships || !typeList) {
-        *error = QStringLiteral("无法在工作簿中添加工作表“%1”").arg(name);
-        return nullptr;
+        return fail(QStringLiteral("无法在工作簿中添加工作表“%1”").arg(name));
     }
     // A sheet number, a relationship id and a part name nobody uses yet.
     unsigned sheetId = 0;
@@ -1070,7 +1054,7 @@ XlsxSheet *XlsxWorkbook::addSheet(const QString &name, const QString &after,
     m_entries.emplace_back(entryName, sheetXml);
     m_sheetEntries[name] = entryName;
     m_sheetOrder.insert(position + 1, name);
-    return sheet(name, error);
+    return sheet(name);
 }
 
 bool XlsxWorkbook::writeZip(QIODevice &device) const

@@ -93,7 +93,7 @@ private:
         int firstRow, firstColumn, lastRow, lastColumn;
     };
 
-    bool load(const QByteArray &xml, QString *error);
+    Result<void> load(const QByteArray &xml);
     QByteArray save() const;
     Cell &cell(const QString &address);
     Row &row(int number);
@@ -120,21 +120,21 @@ public:
     XlsxWorkbook();
     ~XlsxWorkbook();
 
-    bool open(const QString &path, QString *error);
+    Result<void> open(const QString &path);
     // A new workbook in memory with one empty sheet of that name and the
     // given column widths (characters, from column A).
-    bool create(const QString &sheetName, const std::vector<double> &columnWidths, QString *error);
-    // The sheet of that name, or null.
-    XlsxSheet *sheet(const QString &name, QString *error);
+    Result<void> create(const QString &sheetName, const std::vector<double> &columnWidths);
+    // The sheet of that name (never null), or why there is none.
+    Result<XlsxSheet *> sheet(const QString &name);
     // Adds an empty sheet of that name right after the sheet `after`, with
-    // the given column widths (in characters, from column A); null, with
-    // `error` set, when the name is taken or `after` is not a sheet.
-    XlsxSheet *addSheet(const QString &name, const QString &after,
-                        const std::vector<double> &columnWidths, QString *error);
+    // the given column widths (in characters, from column A); refused when
+    // the name is taken or `after` is not a sheet.
+    Result<XlsxSheet *> addSheet(const QString &name, const QString &after,
+                                 const std::vector<double> &columnWidths);
     // The names of the sheets, in workbook order.
     QStringList sheetNames() const { return m_sheetOrder; }
     // Rows `first` to `last` of sheet `name` printed at the top of every page.
-    bool setPrintTitles(const QString &name, int first, int last, QString *error);
+    Result<void> setPrintTitles(const QString &name, int first, int last);
     // Writes the workbook to `path`, replacing a file there only once the
     // new one is complete.
     Result<void> save(const QString &path) const;
@@ -144,7 +144,7 @@ public:
 private:
     bool writeZip(QIODevice &device) const;
     // Reads the workbook's parts from m_entries: sheets, styles, strings.
-    bool loadParts(const QString &path, QString *error);
+    Result<void> loadParts(const QString &path);
 
     std::vector<std::pair<QString, QByteArray>> m_entries; // in zip order
     std::vector<QString> m_sharedStrings;
