@@ -530,7 +530,8 @@ void SheetDrawingTest::fittedRanges()
                       {1, QDate(2018, 1, 1).addDays(qint64(days)).toString(Qt::ISODate), "B", floors}};
     records.elevations = {{0, 1, 100}, {1, 1, 100 - sinkingMm / 1000}};
     const ProjectSnapshot snapshot = snapshotOf(records);
-    const AxisRanges fitted = fittedAxisRanges(layout, CurveKind(kind), snapshot, 15);
+    const DataFit fit = fitData(layout, CurveKind(kind), snapshot, 15);
+    const AxisRanges fitted = fit.fitted;
     QCOMPARE(fitted.time, ranges[0]);
     QVERIFY2(qAbs(fitted.curve - ranges[1]) < 1e-9, qPrintable(QString::number(fitted.curve)));
     QCOMPARE(fitted.aux, ranges[2]);
@@ -541,14 +542,14 @@ void SheetDrawingTest::fittedRanges()
     in.kind = CurveKind(kind);
     in.layout = layout;
     in.ranges = fitted;
-    QVERIFY(axisShortfalls(in, snapshot).empty());
+    QVERIFY(axisShortfalls(in, fit).empty());
     in.ranges = defaultAxisRanges(layout, in.kind);
-    const auto shortfalls = axisShortfalls(in, snapshot);
+    const auto shortfalls = axisShortfalls(in, fit);
     const size_t expected = (fitted.time > in.ranges.time) + (fitted.curve > in.ranges.curve + 1e-9)
                             + (fitted.aux > in.ranges.aux);
     QCOMPARE(shortfalls.size(), expected);
     widenAxes(in, shortfalls);
-    QVERIFY(axisShortfalls(in, snapshot).empty());
+    QVERIFY(axisShortfalls(in, fit).empty());
 }
 
 QTEST_GUILESS_MAIN(SheetDrawingTest)

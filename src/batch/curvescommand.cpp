@@ -89,7 +89,8 @@ int curvesCommand(const QStringList &args)
     in.marks.supportDir = programDir + QStringLiteral("Support/");
     // An axis not given takes the range fitted to the data, as the window's
     // boxes show it for the project.
-    const AxisRanges fitted = fittedAxisRanges(in.layout, kind, sheets, in.pointCount);
+    const DataFit fit = fitData(in.layout, kind, sheets, in.pointCount);
+    const AxisRanges &fitted = fit.fitted;
     const int curveDecimals = curveAxisDecimals(kind);
     CurveBoxTexts texts;
     texts.time = line.value(QStringLiteral("time"), formatFixed(fitted.time, 0));
@@ -102,14 +103,12 @@ int curvesCommand(const QStringList &args)
     texts.perRow = line.value(QStringLiteral("per-row"),
                                  settings.readSettingOr(SettingKey::SheetsPerRow));
     applyBoxTexts(in, texts);
-    if (auto sane = checkCurveNumbers(in); !sane)
-        return failure(sane.error());
     in.font = settings.readSettingOr(SettingKey::Font1).trimmed();
     in.bigFont = settings.readSettingOr(SettingKey::Font2).trimmed();
     in.titleValues = titleBlockValues(headerFields, sheets);
     if (sheets.hasElevations()) {
         // A range given too small is drawn as asked, with a word.
-        for (const AxisShortfall &s : axisShortfalls(in, sheets)) {
+        for (const AxisShortfall &s : axisShortfalls(in, fit)) {
             const char *option = s.axis == AxisShortfall::Time    ? "--time"
                                  : s.axis == AxisShortfall::Curve ? "--curve"
                                                                   : "--aux";

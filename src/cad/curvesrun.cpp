@@ -89,8 +89,8 @@ AxisRanges dataExtents(const ProjectSnapshot &snapshot, CurveKind kind, int poin
     return extents;
 }
 
-AxisRanges fittedAxisRanges(const CurveLayout &layout, CurveKind kind,
-                            const ProjectSnapshot &snapshot, int pointCount)
+DataFit fitData(const CurveLayout &layout, CurveKind kind, const ProjectSnapshot &snapshot,
+                int pointCount)
 {
     const AxisRanges defaults = defaultAxisRanges(layout, kind);
     const AxisRanges extents = dataExtents(snapshot, kind, pointCount);
@@ -103,14 +103,12 @@ AxisRanges fittedAxisRanges(const CurveLayout &layout, CurveKind kind,
     if (kind == CurveKind::Settlement && layout.AuxRange != 0)
         fitted.aux = std::max(defaults.aux, roundedUp(extents.aux, AxisKind::Aux,
                                                       layout.AuxLength, layout.AuxRange));
-    return fitted;
+    return {extents, fitted};
 }
 
-std::vector<AxisShortfall> axisShortfalls(const CurveRunSettings &in,
-                                          const ProjectSnapshot &snapshot)
+std::vector<AxisShortfall> axisShortfalls(const CurveRunSettings &in, const DataFit &fit)
 {
-    const AxisRanges extents = dataExtents(snapshot, in.kind, in.pointCount);
-    const AxisRanges fitted = fittedAxisRanges(in.layout, in.kind, snapshot, in.pointCount);
+    const AxisRanges &extents = fit.extents, &fitted = fit.fitted;
     std::vector<AxisShortfall> shortfalls;
     auto check = [&](AxisShortfall::Axis axis, double extent, double given, double layoutRange,
                      double fit) {

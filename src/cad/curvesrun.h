@@ -32,11 +32,20 @@ int curveAxisDecimals(CurveKind kind);
 // (1 to the point count), the largest mean sinking rate, or the most floors;
 // on the auxiliary axis of settlement sheets the most floors.
 AxisRanges dataExtents(const ProjectSnapshot &snapshot, CurveKind kind, int pointCount);
-// The ranges the axis boxes show for a project: on each axis the larger of
-// the layout's range and the data's extent rounded up to the axis's label
-// step.
-AxisRanges fittedAxisRanges(const CurveLayout &layout, CurveKind kind,
-                            const ProjectSnapshot &snapshot, int pointCount);
+// How far the data reach, and the ranges the axis boxes show for them: on
+// each axis the larger of the layout's range and the data's extent rounded
+// up to the axis's label step. Made once an output.
+struct DataFit
+{
+    AxisRanges extents, fitted;
+};
+DataFit fitData(const CurveLayout &layout, CurveKind kind, const ProjectSnapshot &snapshot,
+                int pointCount);
+inline AxisRanges fittedAxisRanges(const CurveLayout &layout, CurveKind kind,
+                                   const ProjectSnapshot &snapshot, int pointCount)
+{
+    return fitData(layout, kind, snapshot, pointCount).fitted;
+}
 
 
 // Everything a run draws with.
@@ -66,8 +75,7 @@ struct AxisShortfall
 };
 // The axes of `settings` that the data exceed: each axis draws the larger
 // of its given range and the layout's, and the data must fit in that.
-std::vector<AxisShortfall> axisShortfalls(const CurveRunSettings &settings,
-                                          const ProjectSnapshot &snapshot);
+std::vector<AxisShortfall> axisShortfalls(const CurveRunSettings &settings, const DataFit &fit);
 // Widens the axes of `settings` to the fitted ranges of the shortfalls.
 void widenAxes(CurveRunSettings &settings, const std::vector<AxisShortfall> &shortfalls);
 

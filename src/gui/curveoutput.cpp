@@ -127,7 +127,7 @@ void CurveOutput::drawCurveSheets()
         return;
     }
     if (sheets.hasElevations()) {
-        if (const auto shortfalls = axisShortfalls(in, sheets); !shortfalls.empty()) {
+        if (const auto shortfalls = axisShortfalls(in, fitData(in.layout, in.kind, sheets, in.pointCount)); !shortfalls.empty()) {
             switch (askAboutShortfalls(shortfalls, in.kind)) {
             case QMessageBox::Yes:
                 widenAxes(in, shortfalls);

@@ -545,10 +545,14 @@ void MainWindow::makeCompact()
 // and written, with their boxes.
 std::vector<std::pair<QString, QLineEdit *>> MainWindow::headerFields() const
 {
-    return {{SettingKey::ProjectName, ui->Text9}, {SettingKey::Client, ui->Text16},
-            {SettingKey::Surveyor, ui->Text17},   {SettingKey::Structure, ui->Text18},
-            {SettingKey::Storeys, ui->Text19},    {SettingKey::Instrument, ui->Text20},
-            {SettingKey::Benchmark, ui->Text21},  {SettingKey::BenchmarkElevation, ui->Text22}};
+    QLineEdit *const boxes[] = {ui->Text9,  ui->Text16, ui->Text17, ui->Text18,
+                                ui->Text19, ui->Text20, ui->Text21, ui->Text22};
+    const std::vector<QString> keys = headerFieldKeys();
+    Q_ASSERT(keys.size() == std::size(boxes));
+    std::vector<std::pair<QString, QLineEdit *>> fields;
+    for (size_t i = 0; i < keys.size(); ++i)
+        fields.emplace_back(keys[i], boxes[i]);
+    return fields;
 }
 
 void MainWindow::openHeaderEditor()

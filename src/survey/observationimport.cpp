@@ -187,23 +187,25 @@ Result<ImportPlan> planImport(ProjectDatabase &project, int epoch,
         pointOf.emplace(key, &point);
         ++pointsNamed[key];
     }
-    // Each point's latest elevation before this epoch (0 counts as none,
-    // as in the grid), and the points this epoch has an elevation for.
+    // The project as the grid sees it, for each point's previous elevation;
+    // the records this epoch holds, and what it will hold, by point.
+    const auto epochs = project.epochs();
+    if (!epochs)
+        return epochs.failure();
     const auto elevations = project.allElevations();
     if (!elevations)
         return elevations.failure();
-    std::unordered_map<int, double> previous;
+    const auto snapshot = ProjectSnapshot::fromRecords(*epochs, *points, *elevations, {});
+    if (!snapshot)
+        return snapshot.failure();
     std::unordered_map<int, bool> held;
-    std::unordered_map<int, double> inEpoch; // what the epoch will hold, by point
-    for (const Elevation &e : *elevations) {
-        if (e.cjNo < epoch && e.pointH != 0 && usableElevation(e.pointH))
-            previous[e.cjdNo] = e.pointH;
-        else if (e.cjNo == epoch) {
+    std::unordered_map<int, double> inEpoch;
+    for (const Elevation &e : *elevations)
+        if (e.cjNo == epoch) {
             held[e.cjdNo] = false;
-            if (e.pointH != 0 && usableElevation(e.pointH))
+            if (isMeasured(e.pointH) && usableElevation(e.pointH))
                 inEpoch[e.cjdNo] = e.pointH;
         }
-    }
     plan.held = int(held.size());
     for (const auto &[cjdNo, replaced] : held)
         plan.heldPoints.insert(cjdNo);
@@ -249,16 +251,16 @@ Result<ImportPlan> planImport(ProjectDatabase &project, int epoch,
     plan.implausible.assign(plan.writes.size(), false);
     for (size_t i = 0; i < plan.writes.size(); ++i) {
         const auto [cjdNo, metres] = plan.writes[i];
-        const auto before = previous.find(cjdNo);
+        const std::optional<double> before = PreviousElevation(*snapshot, epoch, cjdNo);
         const std::optional<double> reference =
-            before != previous.end() ? std::optional(before->second) : MedianOfOthers(epochValues, inEpoch[cjdNo]);
+            before ? before : MedianOfOthers(epochValues, inEpoch[cjdNo]);
         if (!ImplausibleElevation(reference, metres, changeLimit))
             continue;
         plan.implausible[i] = true;
         result.implausible << QStringLiteral("第 %1 行 %2：%3%4 → %5")
                                   .arg(rowOf[i]->row)
                                   .arg(rowOf[i]->name,
-                                       before == previous.end() ? QStringLiteral("本次中数 ") : QString(),
+                                       before ? QString() : QStringLiteral("本次中数 "),
                                        FormatElevation(*reference, unit), FormatElevation(metres, unit));
     }
     return plan;

@@ -84,17 +84,15 @@ PointValues PointEpochValues(int k, std::optional<double> first, std::optional<d
         return values;
     values.previous = previous;
     values.current = current;
-    const double hc = current.value_or(0);
-    const double hp = previous.value_or(0);
-    const double h0 = first.value_or(0);
-    if (hc == 0)
+    if (!isMeasured(current))
         return values;
-    if (hp != 0) {
-        values.thisSettlement = hc - hp;
+    const double hc = *current;
+    if (isMeasured(previous)) {
+        values.thisSettlement = hc - *previous;
         if (dayCount >= 1)
-            values.rate = (hc - hp) / dayCount;
+            values.rate = (hc - *previous) / dayCount;
     }
-    if (h0 != 0)
-        values.cumulative = hc - h0;
+    if (isMeasured(first))
+        values.cumulative = hc - *first;
     return values;
 }

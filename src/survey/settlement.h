@@ -3,6 +3,7 @@
 #include <QDate>
 #include <QString>
 
+#include <cmath>
 #include <optional>
 
 // Day counts and the settlement quantities of one point in one epoch. Every
@@ -53,6 +54,17 @@ struct PointValues
     std::optional<double> cumulative;     // Hc - H0, metres
     std::optional<double> rate;           // (Hc - Hp) / D, metres per day
 };
+
+// Whether a stored height is a measurement: present (not NaN) and not 0.
+// A stored 0 counts as missing, everywhere the program looks at heights.
+inline bool isMeasured(double h)
+{
+    return !std::isnan(h) && h != 0;
+}
+inline bool isMeasured(std::optional<double> h)
+{
+    return h && isMeasured(*h);
+}
 
 // The values of a point in epoch k from its records in epochs 0, k - 1 and k,
 // with D the day count of epoch k. A rate needs D >= 1: a day count of 0

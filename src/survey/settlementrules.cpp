@@ -87,7 +87,7 @@ std::optional<double> PreviousElevation(const ProjectSnapshot &snapshot, int cjN
         if (epochs[size_t(index)].cjNo >= cjNo)
             continue;
         const double h = snapshot.at(index, column);
-        if (ProjectSnapshot::present(h) && h != 0)
+        if (isMeasured(h))
             return h;
     }
     return std::nullopt;
@@ -115,7 +115,7 @@ double ChangeLimit(const SettingsStore &settings)
 
 bool ImplausibleElevation(std::optional<double> reference, double metres, double limit)
 {
-    if (!reference || *reference == 0)
+    if (!isMeasured(reference))
         return false;
     // In whole hundredths of a millimetre, so that a change of exactly the
     // limit is not made more by the binary fractions of the metres.
@@ -150,7 +150,7 @@ std::optional<PlausibilityReference> ReferenceElevation(const ProjectSnapshot &s
     std::vector<double> others;
     for (int column = 0; column < int(snapshot.pointNumbers().size()); ++column) {
         const double h = snapshot.at(index, column);
-        if (column != own && ProjectSnapshot::present(h) && h != 0)
+        if (column != own && isMeasured(h))
             others.push_back(h);
     }
     if (others.empty())

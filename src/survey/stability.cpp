@@ -17,11 +17,6 @@ namespace {
 // through rounding alone, relative to the data.
 constexpr double negligible = 1e-9;
 
-bool presentElevation(double h)
-{
-    return ProjectSnapshot::present(h) && h != 0;
-}
-
 // Loaded floors compared as numbers when both are numbers ("6" and "6.0"),
 // else as the texts typed.
 bool sameFloors(const QString &a, const QString &b)
@@ -282,12 +277,12 @@ StabilityAnalysis analyseStability(const ProjectSnapshot &snapshot,
             continue;
         const int column = snapshot.columnOf(number);
         const double first = snapshot.at(0, column);
-        if (!presentElevation(first)) {
+        if (!isMeasured(first)) {
             // Settlement counts from the first epoch: a point first observed
             // later has none to judge, and is told as such.
             bool observed = false;
             for (int k = 1; k < epochs && !observed; ++k)
-                observed = presentElevation(snapshot.at(k, column));
+                observed = isMeasured(snapshot.at(k, column));
             if (observed)
                 analysis.leftOut.emplace_back(snapshot.point(number) ? snapshot.point(number)->name
                                                                    : QString::number(number),
@@ -300,7 +295,7 @@ StabilityAnalysis analyseStability(const ProjectSnapshot &snapshot,
             point.name = record->name;
         for (int k = 0; k < epochs; ++k) {
             const double h = snapshot.at(k, column);
-            if (usable[size_t(k)] && presentElevation(h))
+            if (usable[size_t(k)] && isMeasured(h))
                 point.series.push_back({days[size_t(k)], (h - first) * 1000, k});
         }
         point.tLast = point.series.back().t;
