@@ -103,14 +103,23 @@ QString frameLayoutFile(const QString &programDir, const QString &templateName)
     return file.isEmpty() || !QFileInfo(file).isFile() ? QString() : file;
 }
 
+bool isServerUrl(const QString &text)
+{
+    return text.startsWith(QLatin1String("postgresql://"), Qt::CaseInsensitive)
+           || text.startsWith(QLatin1String("postgres://"), Qt::CaseInsensitive);
+}
+
+QString safeFileName(const QString &name)
+{
+    static const QRegularExpression unsafe(QStringLiteral("[\\\\/:*?\"<>|\\x00-\\x1f]"));
+    return QString(name).replace(unsafe, QStringLiteral("_"));
+}
+
 QString outputPathOf(const QString &projectPath, const QString &suffix)
 {
-    if (projectPath.startsWith(QLatin1String("postgresql://"), Qt::CaseInsensitive)
-        || projectPath.startsWith(QLatin1String("postgres://"), Qt::CaseInsensitive)) {
-        QString name = QUrlQuery(QUrl(projectPath)).queryItemValue(QStringLiteral("project"),
-                                                                   QUrl::FullyDecoded);
-        static const QRegularExpression unsafe(QStringLiteral("[\\\\/:*?\"<>|\\x00-\\x1f]"));
-        name.replace(unsafe, QStringLiteral("_"));
+    if (isServerUrl(projectPath)) {
+        QString name = safeFileName(QUrlQuery(QUrl(projectPath))
+                                        .queryItemValue(QStringLiteral("project"), QUrl::FullyDecoded));
         if (name.isEmpty() || name == QLatin1String(".") || name == QLatin1String(".."))
             name = QStringLiteral("server-project");
         return QDir::currentPath() + QLatin1Char('/') + name + suffix;

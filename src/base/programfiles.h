@@ -47,3 +47,10 @@ QString frameLayoutFile(const QString &programDir, const QString &templateName);
 // (postgresql://…?project=NAME) in the current folder, named after the
 // project with the characters a file name cannot hold replaced by "_".
 QString outputPathOf(const QString &projectPath, const QString &suffix);
+
+// True for a text that names a project on a server (postgresql:// or
+// postgres://) rather than a file.
+bool isServerUrl(const QString &text);
+// A name made fit for a file name on every system: the characters no file
+// system takes (\ / : * ? " < > | and control characters) become "_".
+QString safeFileName(const QString &name);

@@ -36,7 +36,6 @@ public:
     Result<void> open();
     // Where the new content is written; valid after a successful open().
     QFile &device() { return *m_file; }
-    QString temporaryPath() const { return m_temporary; }
     // Flushes and syncs the temporary file, renames it over the target and
     // syncs the folder. On failure the target is left as it was.
     Result<void> commit();

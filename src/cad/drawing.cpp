@@ -327,14 +327,6 @@ int Drawing::addCircle(CadPoint centre, double radius)
     return add(std::move(e));
 }
 
-int Drawing::addSolid(CadPoint a, CadPoint b, CadPoint c, CadPoint d)
-{
-    Entity e;
-    e.kind = Entity::Solid;
-    e.points = {a, b, c, d};
-    return add(std::move(e));
-}
-
 QString validSymbolName(const QString &name)
 {
     static const QString forbidden = QStringLiteral("<>/\\\":;?*|=`,");

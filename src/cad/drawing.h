@@ -81,7 +81,6 @@ public:
 
     // Shapes for making frame and mark drawings.
     int addCircle(CadPoint centre, double radius);
-    int addSolid(CadPoint a, CadPoint b, CadPoint c, CadPoint d);
     void setTextStyleOf(int text, const QString &style);
     // An attribute definition (for frame drawings) with the current style.
     int addAttributeDefinition(const QString &tag, const QString &defaultValue, CadPoint at,

@@ -26,7 +26,6 @@ public:
     explicit DxfOut(size_t expected = 1 << 16) { m_text.reserve(expected); }
 
     std::string take() { return std::move(m_text); }
-    unsigned nextHandle() const { return m_nextHandle; }
 
     std::string handle()
     {

@@ -415,15 +415,6 @@ bool ObservationGrid::eventFilter(QObject *watched, QEvent *event)
     return false;
 }
 
-QString ObservationGrid::elevationText(const QString &typed) const
-{
-    // The value as typed, in the unit it was typed in.
-    if (typed.isEmpty())
-        return QString();
-    return formatFixed(leadingNumber(typed),
-                       m_session.unit() == QLatin1String("m") ? 5 : 2);
-}
-
 void ObservationGrid::commitElevation()
 {
     const int row = m_editRow;

@@ -80,7 +80,6 @@ private:
     // Day count between the current epoch and the one before it; 0 for the
     // first epoch or a malformed date.
     int dayCountOf(int epoch);
-    QString elevationText(const QString &typed) const;
 
     Session &m_session;
     Widgets m_w;

@@ -320,9 +320,7 @@ void StabilityDialog::exportChartAsked()
         return;
     // Beside the project, or for a server project in the session's output
     // folder: never a path made of the address.
-    static const QRegularExpression unsafe(QStringLiteral("[\\\\/:*?\"<>|\\x00-\\x1f]"));
-    QString pointName = m_analysis.points[size_t(row)].name;
-    pointName.replace(unsafe, QStringLiteral("_"));
+    const QString pointName = safeFileName(m_analysis.points[size_t(row)].name);
     const QFileInfo proposed(m_session.outputPath(
         outputPathOf(m_session.projectPath(), QLatin1Char('_') + pointName + QStringLiteral(".png"))));
     QFileDialog dialog(this, QStringLiteral("导出沉降曲线图片"));

@@ -11,12 +11,6 @@
 #include <algorithm>
 #include <cmath>
 
-bool isServerUrl(const QString &text)
-{
-    return text.startsWith(QLatin1String("postgresql://"), Qt::CaseInsensitive)
-           || text.startsWith(QLatin1String("postgres://"), Qt::CaseInsensitive);
-}
-
 Result<ServerAddress> parseServerUrl(const QString &text)
 {
     const QUrl url(text, QUrl::TolerantMode);

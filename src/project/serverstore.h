@@ -4,6 +4,7 @@
 // moves between a project file and the server. Uses base/ and the project
 // store.
 
+#include "base/programfiles.h"
 #include "base/result.h"
 
 #include <QSqlDatabase>
@@ -22,8 +23,6 @@ struct ServerAddress
     QString project;
 };
 
-// True for a text that names a server project rather than a file.
-bool isServerUrl(const QString &text);
 // The address in the text; a reason for one that is not of the form above.
 Result<ServerAddress> parseServerUrl(const QString &text);
 // The address as it may be shown: never with a password.

@@ -1,5 +1,6 @@
 #include "report/levelreport.h"
 
+#include "base/programfiles.h"
 #include "base/savefile.h"
 #include "base/textnumber.h"
 #include "xlsx/workbook.h"
@@ -34,9 +35,7 @@ void figure(XlsxSheet &sheet, int r, int c, const std::optional<double> &value, 
 
 QString levelReportPath(const QString &projectOutputBase, const QString &epochName)
 {
-    static const QRegularExpression unsafe(QStringLiteral("[\\\\/:*?\"<>|\\x00-\\x1f]"));
-    QString name = epochName;
-    name.replace(unsafe, QStringLiteral("_"));
+    QString name = safeFileName(epochName);
     // A file name holds at most 255 bytes: a long epoch name is shortened.
     const QString base = QFileInfo(projectOutputBase).fileName();
     const QString suffix = QStringLiteral("-水准.xlsx");
