@@ -4,34 +4,21 @@
 #include "base/savefile.h"
 #include "base/settings.h"
 #include "project/serverstore.h"
+#include "project/storedialect.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QRegularExpression>
 #include <QSqlError>
 #include <QSqlRecord>
-#include <QUrl>
 #include <QUuid>
 
 #include <cmath>
 #include <limits>
 
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cstring>
-#include <limits>
 
 namespace {
-
-// The tables and fields the program reads and writes.
-const std::pair<const char *, std::vector<const char *>> requiredTables[] = {
-    {"Sur1", {"CjNo", "MyDate", "Name", "Layers"}},
-    {"Sur2", {"CjNo", "CjdNo", "PointH"}},
-    {"Sur3", {"CjdNo", "PointName", "Aci", "Mark"}},
-    {"AciRgb", {"Aci_Color", "Rgb_R", "Rgb_G", "Rgb_B"}},
-};
 
 QString textOf(const QVariant &value)
 {
@@ -75,28 +62,12 @@ std::pair<int, Rgb> colourFrom(const QSqlQuery &query)
 
 } // namespace
 
-// Device and inode of the open file: a project deleted or replaced behind the
-// program's back must not take its writes into a file nobody will see again.
-struct ProjectDatabase::FileIdentity
-{
-    dev_t device = 0;
-    ino_t inode = 0;
-
-    static std::optional<FileIdentity> of(const QString &path)
-    {
-        struct stat info;
-        if (::stat(QFile::encodeName(path).constData(), &info) != 0)
-            return std::nullopt;
-        return FileIdentity{info.st_dev, info.st_ino};
-    }
-    bool operator==(const FileIdentity &) const = default;
-};
-
 ProjectDatabase::ProjectDatabase() = default;
 
 ProjectDatabase::~ProjectDatabase()
 {
     m_statements.clear();
+    m_dialect.reset(); // its statements go before the connection
     if (!m_connection.isEmpty()) {
         m_db.close();
         m_db = QSqlDatabase();
@@ -118,159 +89,49 @@ Result<void> ProjectDatabase::createFromTemplate(const QString &templatePath, co
     return saveFileContents(path, content);
 }
 
-Result<void> ProjectDatabase::openServer(const QString &url, const QString &password)
+Result<void> ProjectDatabase::open(const QString &path, const QString &password)
 {
-    auto address = parseServerUrl(url);
-    if (!address)
-        return address.failure();
-    if (!password.isEmpty())
-        address->password = password;
-    if (address->project.isEmpty())
-        return fail(QStringLiteral("地址中没有工程名（?project=…）"));
+    m_dialect = isServerUrl(path) ? serverDialect() : fileDialect();
     m_connection = QStringLiteral("project-") + QUuid::createUuid().toString(QUuid::Id128);
-    auto db = connectToServer(*address, m_connection);
+    auto db = m_dialect->open(path, password, m_connection);
     if (!db) {
+        // The failed connection goes with its name.
+        if (QSqlDatabase::contains(m_connection))
+            QSqlDatabase::removeDatabase(m_connection);
         m_connection.clear();
         return db.failure();
     }
     m_db = *db;
-    m_server = true;
-    if (auto schema = checkServerSchema(m_db, *address); !schema)
-        return schema;
-    QSqlQuery query(m_db);
-    // A project this role may not read is not seen at all.
-    if (!query.prepare(QStringLiteral("SELECT id, sedimetra.may_write(id) FROM sedimetra.projects "
-                                      "WHERE name = ?")))
-        return fail(query.lastError().text());
-    query.addBindValue(address->project);
-    if (!query.exec())
-        return fail(query.lastError().text());
-    if (!query.next())
-        return fail(QStringLiteral("服务器上没有工程“%1”，或你没有读它的权限").arg(address->project));
-    m_projectId = query.value(0).toInt();
-    m_readOnly = !query.value(1).toBool();
-    query.finish();
-    // The session sees its project's records under the file's table names:
-    // the server's permanent views over the project the session names, found
-    // before the shared tables. Nothing is written to open a project, so a
-    // server whose disk is full still lets everyone read.
-    const QStringList setup{
-        QStringLiteral("SET search_path TO sedimetra_project, sedimetra"),
-        QStringLiteral("SELECT set_config('sedimetra.project', '%1', false)").arg(m_projectId),
-    };
-    for (const QString &sql : setup)
-        if (!query.exec(sql))
-            return fail(query.lastError().text());
-    m_path = displayUrl(*address);
     return success();
 }
 
-Result<void> ProjectDatabase::open(const QString &path, const QString &password)
+QString ProjectDatabase::path() const
 {
-    if (isServerUrl(path))
-        return openServer(path, password);
-    const QFileInfo info(path);
-    if (!info.exists())
-        return fail(QStringLiteral("文件不存在"));
-    if (!info.isFile())
-        return fail(QStringLiteral("这不是一个文件"));
-    // The file's own marks, not whether this user could write anyway: a
-    // project marked read-only stays unchanged even for an administrator.
-    const auto writeBits = QFile::WriteOwner | QFile::WriteGroup | QFile::WriteOther;
-    m_readOnly = !(info.permissions() & writeBits);
+    return m_dialect ? m_dialect->path() : QString();
+}
 
-    m_connection = QStringLiteral("project-") + QUuid::createUuid().toString(QUuid::Id128);
-    m_db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), m_connection);
-    // By URI: mode=rw never makes a new empty database of a vanished path.
-    m_db.setDatabaseName(QUrl::fromLocalFile(info.absoluteFilePath()).toString(QUrl::FullyEncoded)
-                         + (m_readOnly ? QStringLiteral("?mode=ro") : QStringLiteral("?mode=rw")));
-    // Another program writing the same project makes this one wait its turn.
-    m_db.setConnectOptions(QStringLiteral("QSQLITE_OPEN_URI;QSQLITE_BUSY_TIMEOUT=5000"));
-    if (!m_db.open())
-        return fail(m_db.lastError().text());
+bool ProjectDatabase::isServer() const
+{
+    return m_dialect && m_dialect->isServer();
+}
 
-    for (const auto &[table, fields] : requiredTables) {
-        QSqlQuery query(m_db);
-        if (!query.exec(QStringLiteral("PRAGMA table_info(%1)").arg(QLatin1String(table))))
-            return fail(query.lastError().text());
-        QStringList present;
-        while (query.next())
-            present << query.value(1).toString();
-        if (present.isEmpty())
-            return fail(QStringLiteral("不是沉降工程数据库（缺少表 %1）").arg(QLatin1String(table)));
-        for (const char *field : fields) {
-            if (!present.contains(QLatin1String(field), Qt::CaseInsensitive))
-                return fail(QStringLiteral("不是沉降工程数据库（表 %1 缺少字段 %2）")
-                                .arg(QLatin1String(table), QLatin1String(field)));
-        }
-        // A view of that name (perhaps one that never ends) is no table.
-        QSqlQuery kind(m_db);
-        if (!kind.prepare(
-                QStringLiteral("SELECT type FROM sqlite_master WHERE name = ? COLLATE NOCASE")))
-            return fail(kind.lastError().text());
-        kind.addBindValue(QLatin1String(table));
-        if (!kind.exec())
-            return fail(kind.lastError().text());
-        const bool isTable = kind.next() && kind.value(0).toString() == QLatin1String("table");
-        kind.finish();
-        if (!isTable)
-            return fail(QStringLiteral("不是沉降工程数据库（%1 不是数据表）").arg(QLatin1String(table)));
-    }
-
-    if (!m_readOnly) {
-        // A rollback journal, and every commit synced to the disk before it
-        // returns: a crash right after a commit loses nothing.
-        QSqlQuery pragma(m_db);
-        if (!pragma.exec(QStringLiteral("PRAGMA journal_mode=DELETE"))
-            || !pragma.exec(QStringLiteral("PRAGMA synchronous=FULL")))
-            return fail(pragma.lastError().text());
-    }
-    const auto identity = FileIdentity::of(info.absoluteFilePath());
-    if (!identity)
-        return fail(QStringLiteral("文件不存在"));
-    m_identity = std::make_unique<FileIdentity>(*identity);
-    m_path = info.absoluteFilePath();
-    return success();
+bool ProjectDatabase::isReadOnly() const
+{
+    return m_dialect && m_dialect->readOnly();
 }
 
 Result<ProjectDatabase::Durability> ProjectDatabase::durability()
 {
-    if (m_server)
-        return Durability{QStringLiteral("postgresql"), 2};
-    QSqlQuery query(m_db);
-    Durability durability;
-    if (!query.exec(QStringLiteral("PRAGMA journal_mode")) || !query.next())
-        return fail(query.lastError().text());
-    durability.journalMode = query.value(0).toString().toLower();
-    if (!query.exec(QStringLiteral("PRAGMA synchronous")) || !query.next())
-        return fail(query.lastError().text());
-    durability.synchronous = query.value(0).toInt();
-    return durability;
+    if (!m_db.isOpen())
+        return fail(QStringLiteral("没有打开的沉降工程"));
+    return m_dialect->durability(m_db);
 }
 
 Result<qint64> ProjectDatabase::dataVersion()
 {
-    if (m_server) {
-        // The project's change counter less this session's own changes: it
-        // moves only when another program commits.
-        QSqlQuery &query = statement(
-            "serverVersion",
-            QStringLiteral("SELECT change_seq - coalesce(nullif(current_setting("
-                           "'sedimetra.own_changes', true), '')::bigint, 0) "
-                           "FROM sedimetra.projects WHERE id = ?"));
-        query.bindValue(0, m_projectId);
-        const auto version = firstRow(query, firstValue);
-        if (!version)
-            return version.failure();
-        if (!*version)
-            return fail(QStringLiteral("工程已从服务器上删除"));
-        return (*version)->toLongLong();
-    }
-    QSqlQuery &query = statement("dataVersion", QStringLiteral("PRAGMA data_version"));
-    const auto version = firstRow(query, firstValue);
-    if (!version)
-        return version.failure();
-    return *version ? (*version)->toLongLong() : 0;
+    if (!m_db.isOpen())
+        return fail(QStringLiteral("没有打开的沉降工程"));
+    return m_dialect->dataVersion(m_db);
 }
 
 QSqlQuery &ProjectDatabase::statement(const char *key, const QString &sql)
@@ -280,18 +141,8 @@ QSqlQuery &ProjectDatabase::statement(const char *key, const QString &sql)
             return *query;
     auto query = std::make_unique<QSqlQuery>(m_db);
     query->setForwardOnly(true);
-    if (m_server) {
-        // The same statements on the server: names compared without case
-        // by lower(), and a plain BEGIN.
-        static const QRegularExpression nocase(QStringLiteral("(\\w+) = \\? COLLATE NOCASE"));
-        QString serverSql = sql;
-        serverSql.replace(nocase, QStringLiteral("lower(\\1) = lower(?)"));
-        serverSql.replace(QStringLiteral("BEGIN IMMEDIATE"), QStringLiteral("BEGIN"));
-        if (!query->prepare(serverSql))
-            m_unprepared[query.get()] = query->lastError().text();
-    } else if (!query->prepare(sql)) {
+    if (!query->prepare(sql))
         m_unprepared[query.get()] = query->lastError().text();
-    }
     m_statements.emplace_back(key, std::move(query));
     return *m_statements.back().second;
 }
@@ -304,67 +155,43 @@ Result<void> ProjectDatabase::run(QSqlQuery &query)
         return fail(QStringLiteral("数据库不接受语句：%1").arg(unprepared->second));
     if (!query.exec()) {
         noteFailure(query.lastError());
-        // Which wait ran out, when one did.
-        const QString code = query.lastError().nativeErrorCode();
-        if (code == QLatin1String("55P03"))
-            return fail(QStringLiteral("等待另一位用户释放工程超过 %1 秒（服务器的 lock_timeout），请稍后再试")
-                            .arg(serverLockWait()));
-        if (code == QLatin1String("57014"))
-            return fail(QStringLiteral("服务器上的一条语句执行超过 %1 秒（statement_timeout），已中止")
-                            .arg(serverStatementWait()));
-        return fail(query.lastError().text());
+        return fail(m_dialect->failure(query.lastError()));
     }
     return success();
 }
 
 void ProjectDatabase::noteFailure(const QSqlError &error)
 {
-    // SQLSTATE 40P01: deadlock detected; 40001: serialization failure.
-    const QString code = error.nativeErrorCode();
-    m_retryable = m_server && (code == QLatin1String("40P01") || code == QLatin1String("40001"));
+    m_retryable = m_dialect->retryable(error);
 }
 
 Result<void> ProjectDatabase::checkWritable()
 {
-    if (m_readOnly)
-        return fail(QStringLiteral("工程文件是只读的"));
-    if (m_server)
-        return success();
-    const auto identity = FileIdentity::of(m_path);
-    if (!identity || !m_identity || !(*identity == *m_identity))
-        return fail(QStringLiteral("工程文件已被删除、移动或替换"));
-    return success();
+    if (!m_dialect)
+        return fail(QStringLiteral("没有打开的沉降工程"));
+    return m_dialect->checkWritable();
 }
 
 Result<void> ProjectDatabase::beginTransaction()
 {
     if (auto writable = checkWritable(); !writable)
         return writable;
-    if (m_server) // the server's own transaction calls: BEGIN is no statement to prepare there
-        return m_db.transaction() ? success() : fail(m_db.lastError().text());
-    return run(statement("begin", QStringLiteral("BEGIN IMMEDIATE")));
+    return m_dialect->begin(m_db);
 }
 
 Result<void> ProjectDatabase::commitTransaction()
 {
-    Result<void> committed = success();
-    if (!m_server) {
-        committed = run(statement("commit", QStringLiteral("COMMIT")));
-    } else if (!m_db.commit()) {
+    Result<void> committed = m_dialect->commit(m_db);
+    if (!committed) {
         noteFailure(m_db.lastError());
-        committed = fail(m_db.lastError().text());
-    }
-    if (!committed)
         rollbackTransaction();
+    }
     return committed;
 }
 
 void ProjectDatabase::rollbackTransaction()
 {
-    if (m_server)
-        m_db.rollback();
-    else
-        statement("rollback", QStringLiteral("ROLLBACK")).exec();
+    m_dialect->rollback(m_db);
 }
 
 template <typename Make>
@@ -421,7 +248,8 @@ Result<std::optional<Epoch>> ProjectDatabase::epochByDate(const QString &date)
 {
     QSqlQuery &query = statement(
         "epochByDate", QStringLiteral("SELECT CjNo, MyDate, Name, Layers FROM Sur1 "
-                                      "WHERE MyDate = ? COLLATE NOCASE ORDER BY CjNo LIMIT 1"));
+                                      "WHERE %1 ORDER BY CjNo LIMIT 1")
+                           .arg(m_dialect->caseless("MyDate")));
     query.bindValue(0, date);
     return firstRow(query, epochFrom);
 }
@@ -430,7 +258,8 @@ Result<std::optional<Epoch>> ProjectDatabase::epochByName(const QString &name)
 {
     QSqlQuery &query = statement(
         "epochByName", QStringLiteral("SELECT CjNo, MyDate, Name, Layers FROM Sur1 "
-                                      "WHERE Name = ? COLLATE NOCASE ORDER BY CjNo LIMIT 1"));
+                                      "WHERE %1 ORDER BY CjNo LIMIT 1")
+                           .arg(m_dialect->caseless("Name")));
     query.bindValue(0, name);
     return firstRow(query, epochFrom);
 }
@@ -551,18 +380,12 @@ Result<void> ProjectDatabase::setElevation(int cjNo, int cjdNo, double metres)
         return fail(QStringLiteral("高程 %1 不是有效的高程（须为有限的数，绝对值小于 %2 m），未保存")
                         .arg(metres, 0, 'g', 6)
                         .arg(maxElevation, 0, 'g', 6));
-    if (m_server) {
-        // One statement: of two programs writing the same record at once,
-        // the later commit's value stays, and neither fails.
-        QSqlQuery &upsert = statement(
-            "upsertElevation",
-            QStringLiteral("INSERT INTO Sur2 (CjNo, CjdNo, PointH) VALUES (?, ?, ?) "
-                           "ON CONFLICT (project_id, cjno, cjdno) DO UPDATE SET pointh = "
-                           "EXCLUDED.pointh"));
-        upsert.bindValue(0, cjNo);
-        upsert.bindValue(1, cjdNo);
-        upsert.bindValue(2, metres);
-        return run(upsert);
+    if (const QString upsert = m_dialect->upsertElevation(); !upsert.isEmpty()) {
+        QSqlQuery &query = statement("upsertElevation", upsert);
+        query.bindValue(0, cjNo);
+        query.bindValue(1, cjdNo);
+        query.bindValue(2, metres);
+        return run(query);
     }
     // Update the record, and add it when there was none.
     QSqlQuery &update =
@@ -626,16 +449,14 @@ Result<std::vector<Elevation>> ProjectDatabase::allElevations()
 Result<std::map<QString, QString>> ProjectDatabase::headerFields()
 {
     std::map<QString, QString> fields;
-    QSqlQuery query(m_db);
-    bool present = m_server; // a server project always has them
-    if (!m_server) {
-        if (!query.exec(QStringLiteral("SELECT type FROM sqlite_master WHERE name = 'HeaderFields'")))
-            return fail(query.lastError().text());
-        present = query.next() && query.value(0).toString() == QLatin1String("table");
-        query.finish();
-    }
+    if (!m_db.isOpen())
+        return fail(QStringLiteral("没有打开的沉降工程"));
+    const auto present = m_dialect->hasHeaderFields(m_db);
     if (!present)
+        return present.failure();
+    if (!*present)
         return fields;
+    QSqlQuery query(m_db);
     if (!query.exec(QStringLiteral("SELECT Name, Value FROM HeaderFields")))
         return fail(query.lastError().text());
     while (query.next())
@@ -650,17 +471,12 @@ Result<void> ProjectDatabase::setHeaderFields(const std::map<QString, QString> &
     if (auto writable = checkWritable(); !writable)
         return writable;
     return inTransaction([&]() -> Result<void> {
+        if (auto made = m_dialect->makeHeaderFields(m_db); !made)
+            return made;
         QSqlQuery query(m_db);
-        if (!m_server
-            && !query.exec(QStringLiteral("CREATE TABLE IF NOT EXISTS HeaderFields "
-                                          "(Name TEXT NOT NULL PRIMARY KEY, Value TEXT)")))
-            return fail(query.lastError().text());
         for (const auto &[name, value] : fields) {
-            query.prepare(m_server ? QStringLiteral("INSERT INTO HeaderFields (Name, Value) "
-                                                    "VALUES (?, ?) ON CONFLICT (project_id, name) "
-                                                    "DO UPDATE SET value = EXCLUDED.value")
-                                   : QStringLiteral("INSERT OR REPLACE INTO HeaderFields "
-                                                    "(Name, Value) VALUES (?, ?)"));
+            if (!query.prepare(m_dialect->upsertHeaderField()))
+                return fail(query.lastError().text());
             query.addBindValue(name);
             query.addBindValue(value);
             if (!query.exec())
@@ -672,26 +488,9 @@ Result<void> ProjectDatabase::setHeaderFields(const std::map<QString, QString> &
 
 Result<void> ProjectDatabase::checkKeys()
 {
-    if (m_server)
-        return success(); // the server's columns are 32-bit integers
-    // Epoch and point numbers are 32-bit: one beyond would be read as
-    // another number (4294967298 as 2).
-    const std::pair<const char *, const char *> keys[] = {
-        {"Sur1", "CjNo"}, {"Sur2", "CjNo"}, {"Sur2", "CjdNo"}, {"Sur3", "CjdNo"}};
-    for (const auto &[table, column] : keys) {
-        QSqlQuery query(m_db);
-        if (!query.exec(QStringLiteral("SELECT %2 FROM %1 WHERE %2 > 2147483647 OR %2 < -2147483648 "
-                                       "LIMIT 1")
-                            .arg(QLatin1String(table), QLatin1String(column))))
-            return fail(query.lastError().text());
-        if (query.next())
-            return fail(QStringLiteral("工程已损坏：表 %1 的 %2 有超出范围的编号 %3")
-                            .arg(QLatin1String(table), QLatin1String(column),
-                                 query.value(0).toString().left(40)));
-        if (query.lastError().isValid())
-            return fail(query.lastError().text());
-    }
-    return success();
+    if (!m_db.isOpen())
+        return fail(QStringLiteral("没有打开的沉降工程"));
+    return m_dialect->checkKeys(m_db);
 }
 
 Result<std::optional<int>> ProjectDatabase::maxPointNumber()
@@ -725,7 +524,8 @@ Result<std::optional<Point>> ProjectDatabase::pointByName(const QString &name)
 {
     QSqlQuery &query = statement(
         "pointByName", QStringLiteral("SELECT CjdNo, PointName, Aci, Mark FROM Sur3 "
-                                      "WHERE PointName = ? COLLATE NOCASE ORDER BY CjdNo LIMIT 1"));
+                                      "WHERE %1 ORDER BY CjdNo LIMIT 1")
+                           .arg(m_dialect->caseless("PointName")));
     query.bindValue(0, name);
     return firstRow(query, pointFrom);
 }

@@ -65,6 +65,8 @@ struct Rgb
 // Every call returns a Result: a failed read or write carries a sentence
 // with the reason (a damaged file, a lock held too long, a read-only file),
 // and a lookup that finds nothing succeeds with an empty optional.
+class StoreDialect;
+
 class ProjectDatabase
 {
 public:
@@ -91,9 +93,9 @@ public:
     // or ~/.pgpass; it is never kept in path().
     Result<void> open(const QString &path, const QString &password = QString());
     // The file's full path, or the server project's address without any password.
-    QString path() const { return m_path; }
-    bool isServer() const { return m_server; }
-    bool isReadOnly() const { return m_readOnly; }
+    QString path() const;
+    bool isServer() const;
+    bool isReadOnly() const;
 
     // How the connection really keeps commits: the journal mode and the
     // synchronous level as SQLite reports them ("delete", 2 = FULL).
@@ -206,16 +208,10 @@ private:
     template <typename Make>
     auto firstRow(QSqlQuery &query, Make make) -> Result<std::optional<decltype(make(query))>>;
 
-    Result<void> openServer(const QString &url, const QString &password);
-
     QString m_connection;
     QSqlDatabase m_db;
-    bool m_server = false;
-    int m_projectId = 0;
-    QString m_path;
-    bool m_readOnly = false;
-    struct FileIdentity;
-    std::unique_ptr<FileIdentity> m_identity;
+    // What a file and a server project do differently.
+    std::unique_ptr<StoreDialect> m_dialect;
     std::vector<std::pair<const char *, std::unique_ptr<QSqlQuery>>> m_statements;
     // Statements the database refused to prepare, with its reason: told
     // when they are run, never a confusing failure of the run itself.

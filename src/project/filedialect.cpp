@@ -1,0 +1,218 @@
+// A project file: SQLite, a rollback journal and every commit synced; the
+// file's identity checked before each write.
+#include "project/storedialect.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QUrl>
+
+#include <optional>
+
+#include <sys/stat.h>
+
+namespace {
+
+// The tables and fields the program reads and writes.
+const std::pair<const char *, std::vector<const char *>> requiredTables[] = {
+    {"Sur1", {"CjNo", "MyDate", "Name", "Layers"}},
+    {"Sur2", {"CjNo", "CjdNo", "PointH"}},
+    {"Sur3", {"CjdNo", "PointName", "Aci", "Mark"}},
+    {"AciRgb", {"Aci_Color", "Rgb_R", "Rgb_G", "Rgb_B"}},
+};
+
+// Device and inode of the open file: a project deleted or replaced behind the
+// program's back must not take its writes into a file nobody will see again.
+struct FileIdentity
+{
+    dev_t device = 0;
+    ino_t inode = 0;
+
+    static std::optional<FileIdentity> of(const QString &path)
+    {
+        struct stat info;
+        if (::stat(QFile::encodeName(path).constData(), &info) != 0)
+            return std::nullopt;
+        return FileIdentity{info.st_dev, info.st_ino};
+    }
+    bool operator==(const FileIdentity &) const = default;
+};
+
+Result<void> exec(QSqlDatabase &db, const QString &sql)
+{
+    QSqlQuery query(db);
+    if (!query.exec(sql))
+        return fail(query.lastError().text());
+    return success();
+}
+
+// Every table the program needs, with its fields, and a table, not a view
+// (perhaps one that never ends) of that name.
+Result<void> checkTables(QSqlDatabase &db)
+{
+    for (const auto &[table, fields] : requiredTables) {
+        QSqlQuery query(db);
+        if (!query.exec(QStringLiteral("PRAGMA table_info(%1)").arg(QLatin1String(table))))
+            return fail(query.lastError().text());
+        QStringList present;
+        while (query.next())
+            present << query.value(1).toString();
+        if (present.isEmpty())
+            return fail(QStringLiteral("不是沉降工程数据库（缺少表 %1）").arg(QLatin1String(table)));
+        for (const char *field : fields)
+            if (!present.contains(QLatin1String(field), Qt::CaseInsensitive))
+                return fail(QStringLiteral("不是沉降工程数据库（表 %1 缺少字段 %2）")
+                                .arg(QLatin1String(table), QLatin1String(field)));
+        QSqlQuery kind(db);
+        if (!kind.prepare(
+                QStringLiteral("SELECT type FROM sqlite_master WHERE name = ? COLLATE NOCASE")))
+            return fail(kind.lastError().text());
+        kind.addBindValue(QLatin1String(table));
+        if (!kind.exec())
+            return fail(kind.lastError().text());
+        const bool isTable = kind.next() && kind.value(0).toString() == QLatin1String("table");
+        kind.finish();
+        if (!isTable)
+            return fail(QStringLiteral("不是沉降工程数据库（%1 不是数据表）").arg(QLatin1String(table)));
+    }
+    return success();
+}
+
+class FileDialect : public StoreDialect
+{
+public:
+    Result<QSqlDatabase> open(const QString &path, const QString &, const QString &connection) override
+    {
+        const QFileInfo info(path);
+        if (!info.exists())
+            return fail(QStringLiteral("文件不存在"));
+        if (!info.isFile())
+            return fail(QStringLiteral("这不是一个文件"));
+        // The file's own marks, not whether this user could write anyway: a
+        // project marked read-only stays unchanged even for an administrator.
+        const auto writeBits = QFile::WriteOwner | QFile::WriteGroup | QFile::WriteOther;
+        m_readOnly = !(info.permissions() & writeBits);
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), connection);
+        // By URI: mode=rw never makes a new empty database of a vanished path.
+        db.setDatabaseName(QUrl::fromLocalFile(info.absoluteFilePath()).toString(QUrl::FullyEncoded)
+                           + (m_readOnly ? QStringLiteral("?mode=ro") : QStringLiteral("?mode=rw")));
+        // Another program writing the same project makes this one wait its turn.
+        db.setConnectOptions(QStringLiteral("QSQLITE_OPEN_URI;QSQLITE_BUSY_TIMEOUT=5000"));
+        if (!db.open())
+            return fail(db.lastError().text());
+        if (auto checked = checkTables(db); !checked)
+            return checked.failure();
+        // A rollback journal, and every commit synced to the disk before it
+        // returns: a crash right after a commit loses nothing.
+        if (!m_readOnly)
+            for (const char *pragma : {"PRAGMA journal_mode=DELETE", "PRAGMA synchronous=FULL"})
+                if (auto set = exec(db, QLatin1String(pragma)); !set)
+                    return set.failure();
+        m_identity = FileIdentity::of(info.absoluteFilePath());
+        if (!m_identity)
+            return fail(QStringLiteral("文件不存在"));
+        m_path = info.absoluteFilePath();
+        return db;
+    }
+    bool isServer() const override { return false; }
+    bool readOnly() const override { return m_readOnly; }
+    QString path() const override { return m_path; }
+
+    QString caseless(const char *column) const override
+    {
+        return QStringLiteral("%1 = ? COLLATE NOCASE").arg(QLatin1String(column));
+    }
+    Result<void> checkWritable() const override
+    {
+        if (m_readOnly)
+            return fail(QStringLiteral("工程文件是只读的"));
+        const auto identity = FileIdentity::of(m_path);
+        if (!identity || !m_identity || !(*identity == *m_identity))
+            return fail(QStringLiteral("工程文件已被删除、移动或替换"));
+        return success();
+    }
+    Result<void> begin(QSqlDatabase &db) override { return exec(db, QStringLiteral("BEGIN IMMEDIATE")); }
+    Result<void> commit(QSqlDatabase &db) override { return exec(db, QStringLiteral("COMMIT")); }
+    void rollback(QSqlDatabase &db) override { (void)exec(db, QStringLiteral("ROLLBACK")); }
+    bool retryable(const QSqlError &) const override { return false; }
+    QString failure(const QSqlError &error) const override { return error.text(); }
+
+    Result<ProjectDatabase::Durability> durability(QSqlDatabase &db) const override
+    {
+        QSqlQuery query(db);
+        ProjectDatabase::Durability durability;
+        if (!query.exec(QStringLiteral("PRAGMA journal_mode")) || !query.next())
+            return fail(query.lastError().text());
+        durability.journalMode = query.value(0).toString().toLower();
+        if (!query.exec(QStringLiteral("PRAGMA synchronous")) || !query.next())
+            return fail(query.lastError().text());
+        durability.synchronous = query.value(0).toInt();
+        return durability;
+    }
+    Result<qint64> dataVersion(QSqlDatabase &db) override
+    {
+        if (!m_version) {
+            m_version.emplace(db);
+            m_version->setForwardOnly(true);
+            if (!m_version->prepare(QStringLiteral("PRAGMA data_version")))
+                return fail(m_version->lastError().text());
+        }
+        if (!m_version->exec())
+            return fail(m_version->lastError().text());
+        const qint64 version = m_version->next() ? m_version->value(0).toLongLong() : 0;
+        m_version->finish();
+        return version;
+    }
+    QString upsertElevation() const override { return QString(); }
+    Result<bool> hasHeaderFields(QSqlDatabase &db) const override
+    {
+        QSqlQuery query(db);
+        if (!query.exec(QStringLiteral("SELECT type FROM sqlite_master WHERE name = 'HeaderFields'")))
+            return fail(query.lastError().text());
+        return query.next() && query.value(0).toString() == QLatin1String("table");
+    }
+    Result<void> makeHeaderFields(QSqlDatabase &db) const override
+    {
+        return exec(db, QStringLiteral("CREATE TABLE IF NOT EXISTS HeaderFields "
+                                       "(Name TEXT NOT NULL PRIMARY KEY, Value TEXT)"));
+    }
+    QString upsertHeaderField() const override
+    {
+        return QStringLiteral("INSERT OR REPLACE INTO HeaderFields (Name, Value) VALUES (?, ?)");
+    }
+    Result<void> checkKeys(QSqlDatabase &db) const override
+    {
+        // Epoch and point numbers are 32-bit: one beyond would be read as
+        // another number (4294967298 as 2).
+        const std::pair<const char *, const char *> keys[] = {
+            {"Sur1", "CjNo"}, {"Sur2", "CjNo"}, {"Sur2", "CjdNo"}, {"Sur3", "CjdNo"}};
+        for (const auto &[table, column] : keys) {
+            QSqlQuery query(db);
+            if (!query.exec(QStringLiteral("SELECT %2 FROM %1 WHERE %2 > 2147483647 OR %2 < "
+                                           "-2147483648 LIMIT 1")
+                                .arg(QLatin1String(table), QLatin1String(column))))
+                return fail(query.lastError().text());
+            if (query.next())
+                return fail(QStringLiteral("工程已损坏：表 %1 的 %2 有超出范围的编号 %3")
+                                .arg(QLatin1String(table), QLatin1String(column),
+                                     query.value(0).toString().left(40)));
+            if (query.lastError().isValid())
+                return fail(query.lastError().text());
+        }
+        return success();
+    }
+
+private:
+    bool m_readOnly = false;
+    QString m_path;
+    std::optional<FileIdentity> m_identity;
+    std::optional<QSqlQuery> m_version;
+};
+
+} // namespace
+
+std::unique_ptr<StoreDialect> fileDialect()
+{
+    return std::make_unique<FileDialect>();
+}

@@ -1,0 +1,61 @@
+#pragma once
+
+// What a project file (SQLite) and a project on a server (PostgreSQL) do
+// differently, behind one small interface: ProjectDatabase writes every
+// other statement once, for both. Used only inside project/.
+
+#include "base/result.h"
+#include "project/projectdb.h"
+
+#include <QSqlDatabase>
+#include <QString>
+
+#include <memory>
+
+class QSqlError;
+
+class StoreDialect
+{
+public:
+    virtual ~StoreDialect() = default;
+
+    // Connects `connection` (a fresh name) to the store at `path`, with the
+    // store's own checks: the tables and fields of a project file; the
+    // schema, the project and this role's rights on a server.
+    virtual Result<QSqlDatabase> open(const QString &path, const QString &password,
+                                      const QString &connection) = 0;
+    virtual bool isServer() const = 0;
+    virtual bool readOnly() const = 0;
+    // The file's full path, or the server project's address without password.
+    virtual QString path() const = 0;
+
+    // "column = ?", compared without regard to letter case.
+    virtual QString caseless(const char *column) const = 0;
+    // Whether a write may go ahead: not read-only, and a file still the one
+    // opened.
+    virtual Result<void> checkWritable() const = 0;
+    virtual Result<void> begin(QSqlDatabase &db) = 0;
+    virtual Result<void> commit(QSqlDatabase &db) = 0;
+    virtual void rollback(QSqlDatabase &db) = 0;
+    // A failure worth running the transaction again for (a deadlock).
+    virtual bool retryable(const QSqlError &error) const = 0;
+    // The sentence for a failed statement.
+    virtual QString failure(const QSqlError &error) const = 0;
+
+    virtual Result<ProjectDatabase::Durability> durability(QSqlDatabase &db) const = 0;
+    // A number that moves when another program commits to the project.
+    virtual Result<qint64> dataVersion(QSqlDatabase &db) = 0;
+    // One statement writing an elevation (CjNo, CjdNo, PointH) whether or not
+    // it has a record; empty where there is none (then: update, else insert).
+    virtual QString upsertElevation() const = 0;
+    // The header-field table: whether it is there, making it, and one
+    // statement writing a field (Name, Value).
+    virtual Result<bool> hasHeaderFields(QSqlDatabase &db) const = 0;
+    virtual Result<void> makeHeaderFields(QSqlDatabase &db) const = 0;
+    virtual QString upsertHeaderField() const = 0;
+    // Epoch and point numbers within 32 bits.
+    virtual Result<void> checkKeys(QSqlDatabase &db) const = 0;
+};
+
+std::unique_ptr<StoreDialect> fileDialect();
+std::unique_ptr<StoreDialect> serverDialect();
