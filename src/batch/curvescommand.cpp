@@ -61,7 +61,6 @@ int curvesCommand(const QStringList &args)
                                .arg(line.value(QStringLiteral("base"))));
     }
 
-    const QString programDir = ::programDir();
     SettingsStore settings;
     std::map<QString, QString> headerFields;
     const auto snapshot = openInputs(projectPath, &settings, &headerFields);
@@ -69,46 +68,33 @@ int curvesCommand(const QStringList &args)
         return failure(snapshot.error());
     // Epochs of an unusable date stay off the sheets (the loader said so).
     const ProjectSnapshot sheets = snapshot->withUsableDates();
-
-    CurveRunSettings in;
-    in.kind = kind;
-    in.pointCount = pointCountFromSetting(settings.readSetting(SettingKey::PointCount));
-    const QString frame =
-        line.value(QStringLiteral("frame"),
-                      settings.readSetting(SettingKey::FrameTemplate)
-                          .value_or(frameTemplateEntries(frameTemplatesDir(programDir)).value(0)));
-    if (!frame.isEmpty()) {
-        const QString folder = findIgnoringCase(frameTemplatesDir(programDir), frame);
-        if (folder.isEmpty())
-            return failure(
-                QStringLiteral("no frame template %1 in %2")
-                    .arg(frame, QDir::toNativeSeparators(frameTemplatesDir(programDir))));
-        in.frameDir = folder;
-        in.layout = LoadCurveLayout(frameLayoutFile(programDir, frame), kind);
-    }
-    in.marks.supportDir = programDir + QStringLiteral("Support/");
-    // An axis not given takes the range fitted to the data, as the window's
-    // boxes show it for the project.
-    const DataFit fit = fitData(in.layout, kind, sheets, in.pointCount);
-    const AxisRanges &fitted = fit.fitted;
-    const int curveDecimals = curveAxisDecimals(kind);
-    CurveBoxTexts texts;
-    texts.time = line.value(QStringLiteral("time"), formatFixed(fitted.time, 0));
-    texts.curve =
-        line.value(QStringLiteral("curve"), formatFixed(fitted.curve, curveDecimals));
-    texts.aux = line.value(QStringLiteral("aux"), formatFixed(fitted.aux, 0));
-    texts.split = !line.isSet(QStringLiteral("no-split"));
-    texts.lines =
-        line.value(QStringLiteral("lines"), settings.readSettingOr(SettingKey::LinesPerSheet));
-    texts.perRow = line.value(QStringLiteral("per-row"),
-                                 settings.readSettingOr(SettingKey::SheetsPerRow));
-    applyBoxTexts(in, texts);
-    in.font = settings.readSettingOr(SettingKey::Font1).trimmed();
-    in.bigFont = settings.readSettingOr(SettingKey::Font2).trimmed();
-    in.titleValues = titleBlockValues(headerFields, sheets);
+    CurveRequest request;
+    request.settings = &settings;
+    request.headerFields = headerFields;
+    request.programDir = programDir();
+    request.projectPath = projectPath;
+    request.output = line.value(QStringLiteral("out"));
+    request.kind = kind;
+    const auto given = [&](const char *name) -> std::optional<QString> {
+        if (!line.isSet(QLatin1String(name)))
+            return std::nullopt;
+        return line.value(QLatin1String(name));
+    };
+    request.frameName = given("frame");
+    request.time = given("time");
+    request.curve = given("curve");
+    request.aux = given("aux");
+    request.lines = given("lines");
+    request.perRow = given("per-row");
+    request.split = !line.isSet(QStringLiteral("no-split"));
+    const auto run = prepareCurveRun(request, sheets);
+    if (!run)
+        return failure(run.error());
+    const CurveRunSettings &in = run->settings;
     if (sheets.hasElevations()) {
         // A range given too small is drawn as asked, with a word.
-        for (const AxisShortfall &s : axisShortfalls(in, fit)) {
+        const int curveDecimals = curveAxisDecimals(kind);
+        for (const AxisShortfall &s : axisShortfalls(in, run->fit)) {
             const char *option = s.axis == AxisShortfall::Time    ? "--time"
                                  : s.axis == AxisShortfall::Curve ? "--curve"
                                                                   : "--aux";
@@ -121,11 +107,7 @@ int curvesCommand(const QStringList &args)
                          qPrintable(formatFixed(s.fitted, decimals)));
         }
     }
-
-    const QString out = line.value(QStringLiteral("out"), drawingPathOf(projectPath));
-    const ProtectedFiles keep = curveRunProtectedFiles(programDir, projectPath, in, sheets);
-    if (auto allowed = keep.checkOutput(out); !allowed)
-        return failure(allowed.error());
+    const QString &out = run->output;
     Drawing drawing(readDxfFile, [base](const QString &, CadPoint) { return std::optional<CadPoint>(base); });
     drawing.setOutputPath(out);
     const auto status = runCurveSheets(drawing, sheets, in);

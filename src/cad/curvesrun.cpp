@@ -7,6 +7,7 @@
 
 #include "survey/settlementrules.h"
 
+#include <QDir>
 #include <QFileInfo>
 
 #include <algorithm>
@@ -290,4 +291,48 @@ ProtectedFiles curveRunProtectedFiles(const QString &programDir, const QString &
 QString drawingPathOf(const QString &projectPath)
 {
     return outputPathOf(projectPath, QStringLiteral(".dxf"));
+}
+
+Result<CurveRun> prepareCurveRun(const CurveRequest &request, const ProjectSnapshot &sheets)
+{
+    const SettingsStore &settings = *request.settings;
+    const QString &programDir = request.programDir;
+    CurveRun run;
+    CurveRunSettings &in = run.settings;
+    in.kind = request.kind;
+    in.pointCount = request.pointCount.value_or(
+        pointCountFromSetting(settings.readSetting(SettingKey::PointCount)));
+    const QString frame = request.frameName.value_or(
+        settings.readSetting(SettingKey::FrameTemplate)
+            .value_or(frameTemplateEntries(frameTemplatesDir(programDir)).value(0)));
+    if (!frame.isEmpty()) {
+        const QString folder = findIgnoringCase(frameTemplatesDir(programDir), frame);
+        if (folder.isEmpty())
+            return fail(QStringLiteral("没有图框模板“%1”（%2）")
+                            .arg(frame, QDir::toNativeSeparators(frameTemplatesDir(programDir))));
+        in.frameDir = folder;
+    }
+    in.layout = request.layout ? *request.layout
+                : frame.isEmpty()
+                    ? CurveLayout()
+                    : LoadCurveLayout(frameLayoutFile(programDir, frame), request.kind);
+    in.marks.supportDir = programDir + QStringLiteral("Support/");
+    run.fit = fitData(in.layout, in.kind, sheets, in.pointCount);
+    const AxisRanges &fitted = run.fit.fitted;
+    CurveBoxTexts texts;
+    texts.time = request.time.value_or(formatFixed(fitted.time, 0));
+    texts.curve = request.curve.value_or(formatFixed(fitted.curve, curveAxisDecimals(in.kind)));
+    texts.aux = request.aux.value_or(formatFixed(fitted.aux, 0));
+    texts.split = request.split;
+    texts.lines = request.lines.value_or(settings.readSettingOr(SettingKey::LinesPerSheet));
+    texts.perRow = request.perRow.value_or(settings.readSettingOr(SettingKey::SheetsPerRow));
+    applyBoxTexts(in, texts);
+    in.font = request.font.value_or(settings.readSettingOr(SettingKey::Font1)).trimmed();
+    in.bigFont = request.bigFont.value_or(settings.readSettingOr(SettingKey::Font2)).trimmed();
+    in.titleValues = titleBlockValues(request.headerFields, sheets);
+    run.output = request.output.isEmpty() ? drawingPathOf(request.projectPath) : request.output;
+    const ProtectedFiles keep = curveRunProtectedFiles(programDir, request.projectPath, in, sheets);
+    if (auto allowed = keep.checkOutput(run.output); !allowed)
+        return allowed.failure();
+    return run;
 }

@@ -10,6 +10,7 @@
 #include <QString>
 
 #include <map>
+#include <optional>
 
 class SettingsStore;
 
@@ -128,3 +129,39 @@ ProtectedFiles curveRunProtectedFiles(const QString &programDir, const QString &
 // Where a project's curve sheets are written: the project's path with the
 // extension .dxf instead of .mdb.
 QString drawingPathOf(const QString &projectPath);
+
+class SettingsStore;
+
+// What a curve run is asked for, as the window and sedimetra-batch both
+// have it; what is not given comes from the settings and the data.
+struct CurveRequest
+{
+    const SettingsStore *settings = nullptr;
+    std::map<QString, QString> headerFields; // see effectiveHeaderFields
+    QString programDir, projectPath;
+    QString output; // empty: beside the project
+    CurveKind kind = CurveKind::Settlement;
+    // Not given: the setting 图框模板, else the first template; empty: none.
+    std::optional<QString> frameName;
+    std::optional<CurveLayout> layout; // the window's own; else read with the frame
+    std::optional<int> pointCount;     // the window's own; else the setting
+    // The boxes: an axis not given takes the range fitted to the data, as
+    // the window's boxes show it; lines and sheets a row the settings'.
+    std::optional<QString> time, curve, aux, lines, perRow;
+    bool split = true;
+    std::optional<QString> font, bigFont; // else the settings' fonts
+};
+
+// Everything one run needs, with how far the data reach and where the
+// drawing goes.
+struct CurveRun
+{
+    CurveRunSettings settings;
+    DataFit fit;
+    QString output;
+};
+
+// The run of a request on the sheets' snapshot; refused, with the reason,
+// for a frame template that is not there or an output that would replace
+// the project, a file of the program or one the run reads.
+Result<CurveRun> prepareCurveRun(const CurveRequest &request, const ProjectSnapshot &sheets);

@@ -102,32 +102,34 @@ void CurveOutput::drawCurveSheets()
     const QString output = m_session.outputPath(drawingPathOf(m_session.projectPath()));
     m_drawing->setOutputPath(output);
 
-    CurveRunSettings in;
-    in.kind = m_session.curveKind();
-    in.layout = m_session.curveLayout();
-    const QString programDir = m_session.programDir();
-    const QString templateName = m_w.frameTemplates->currentText();
-    if (!templateName.isEmpty()) {
-        const QString folder = findIgnoringCase(frameTemplatesDir(programDir), templateName);
-        in.frameDir = folder.isEmpty() ? frameTemplatesDir(programDir) + templateName : folder;
-    }
-    in.marks.supportDir = programDir + QStringLiteral("Support/");
-    in.pointCount = m_session.pointCount();
-    applyBoxTexts(in, {m_w.time->text(), m_w.curve->text(), m_w.aux->text(),
-                       m_w.split->isChecked(), m_w.lines->text(), m_w.perRow->text()});
-    in.font = m_w.font->text();
-    in.bigFont = m_w.bigFont->text();
     // Epochs of an unusable date stay off the sheets (told when loaded).
     const ProjectSnapshot sheets = m_session.snapshot().withUsableDates();
-    in.titleValues = titleBlockValues(
-        effectiveHeaderFields(m_session.settings(), m_session.project()), sheets);
-    const ProtectedFiles keep = curveRunProtectedFiles(programDir, m_session.projectPath(), in, sheets);
-    if (auto allowed = keep.checkOutput(output); !allowed) {
-        showMessage(m_w.window, QStringLiteral("曲线图未能保存：%1").arg(allowed.error()));
+    CurveRequest request;
+    request.settings = &m_session.settings();
+    request.headerFields = effectiveHeaderFields(m_session.settings(), m_session.project());
+    request.programDir = m_session.programDir();
+    request.projectPath = m_session.projectPath();
+    request.output = output;
+    request.kind = m_session.curveKind();
+    request.frameName = m_w.frameTemplates->currentText();
+    request.layout = m_session.curveLayout();
+    request.pointCount = m_session.pointCount();
+    request.time = m_w.time->text();
+    request.curve = m_w.curve->text();
+    request.aux = m_w.aux->text();
+    request.lines = m_w.lines->text();
+    request.perRow = m_w.perRow->text();
+    request.split = m_w.split->isChecked();
+    request.font = m_w.font->text();
+    request.bigFont = m_w.bigFont->text();
+    auto run = prepareCurveRun(request, sheets);
+    if (!run) {
+        showMessage(m_w.window, QStringLiteral("曲线图未能保存：%1").arg(run.error()));
         return;
     }
+    CurveRunSettings &in = run->settings;
     if (sheets.hasElevations()) {
-        if (const auto shortfalls = axisShortfalls(in, fitData(in.layout, in.kind, sheets, in.pointCount)); !shortfalls.empty()) {
+        if (const auto shortfalls = axisShortfalls(in, run->fit); !shortfalls.empty()) {
             switch (askAboutShortfalls(shortfalls, in.kind)) {
             case QMessageBox::Yes:
                 widenAxes(in, shortfalls);
