@@ -4,6 +4,7 @@
 // rights, moves); used only inside project/.
 
 #include "base/result.h"
+#include "project/serverstore.h"
 
 #include <QSqlDatabase>
 #include <QSqlQuery>
@@ -25,6 +26,9 @@ struct Connection
     QString name = QStringLiteral("server-") + QUuid::createUuid().toString(QUuid::Id128);
     QSqlDatabase db;
     Connection() = default;
+    // Connects to the server of `address` and checks that its database
+    // holds this program's schema.
+    Result<void> open(const ServerAddress &address);
     Connection(const Connection &) = delete;
     Connection &operator=(const Connection &) = delete;
     ~Connection()

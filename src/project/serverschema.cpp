@@ -23,6 +23,15 @@ Result<void> serverparts::runAll(QSqlDatabase &db, const QStringList &statements
     return success();
 }
 
+Result<void> Connection::open(const ServerAddress &address)
+{
+    auto connected = connectToServer(address, name);
+    if (!connected)
+        return connected.failure();
+    db = *connected;
+    return checkServerSchema(db, address);
+}
+
 Result<void> serverparts::insertRows(QSqlDatabase &db, const QString &table, int columns,
                                      const std::vector<QVariantList> &rows)
 {
@@ -63,12 +72,8 @@ QString serverparts::sqlState(const QSqlQuery &query)
 Result<QStringList> listServerProjects(const ServerAddress &address)
 {
     Connection server;
-    auto db = connectToServer(address, server.name);
-    if (!db)
-        return db.failure();
-    server.db = *db;
-    if (auto schema = checkServerSchema(server.db, address); !schema)
-        return schema.failure();
+    if (auto opened = server.open(address); !opened)
+        return opened.failure();
     QSqlQuery query(server.db);
     if (!query.exec(QStringLiteral("SELECT name FROM sedimetra.projects ORDER BY name")))
         return fail(query.lastError().text());
@@ -486,12 +491,8 @@ Result<QString> grantProject(const ServerAddress &address, const QString &member
         && rights != QLatin1String("none"))
         return fail(QStringLiteral("权限应为 read、write 或 none"));
     Connection server;
-    auto db = connectToServer(address, server.name);
-    if (!db)
-        return db.failure();
-    server.db = *db;
-    if (auto schema = checkServerSchema(server.db, address); !schema)
-        return schema.failure();
+    if (auto opened = server.open(address); !opened)
+        return opened.failure();
     QSqlQuery query(server.db);
     if (auto ready = prepared(query, QStringLiteral("SELECT sedimetra.grant_project(?, ?, ?)"));
         !ready)
@@ -522,12 +523,8 @@ Result<std::vector<ProjectMember>> projectMembers(const ServerAddress &address)
     if (address.project.isEmpty())
         return fail(QStringLiteral("地址中没有工程名（?project=…）"));
     Connection server;
-    auto db = connectToServer(address, server.name);
-    if (!db)
-        return db.failure();
-    server.db = *db;
-    if (auto schema = checkServerSchema(server.db, address); !schema)
-        return schema.failure();
+    if (auto opened = server.open(address); !opened)
+        return opened.failure();
     QSqlQuery query(server.db);
     if (auto ready = prepared(query, QStringLiteral("SELECT id FROM sedimetra.projects WHERE name = ?"));
         !ready)

@@ -120,12 +120,8 @@ Result<PushReport> pushProject(const QString &file, const ServerAddress &address
     const RecordDigest sourceDigest = digestOf(*records);
 
     Connection server;
-    auto db = connectToServer(address, server.name);
-    if (!db)
-        return db.failure();
-    server.db = *db;
-    if (auto schema = checkServerSchema(server.db, address); !schema)
-        return schema.failure();
+    if (auto opened = server.open(address); !opened)
+        return opened.failure();
     if (!server.db.transaction())
         return fail(server.db.lastError().text());
     const auto failed = [&](const QString &reason) -> Result<PushReport> {
