@@ -259,8 +259,19 @@ Result<QString> pullProject(const ServerAddress &address, const QString &templat
             QFile::remove(path + QStringLiteral("-journal"));
         }
     } cleanup{scratch};
-    if (auto made = ProjectDatabase::createFromTemplate(templatePath, scratch); !made)
-        return made.failure();
+    // The scratch file is written in place (it is a temporary itself): no
+    // second temporary beside it that a kill could leave.
+    {
+        QFile source(templatePath);
+        if (!source.open(QIODevice::ReadOnly))
+            return fail(QStringLiteral("无法读取工程模板 %1：%2")
+                            .arg(QDir::toNativeSeparators(templatePath), source.errorString()));
+        QFile made(scratch);
+        if (!made.open(QIODevice::WriteOnly | QIODevice::NewOnly)
+            || made.write(source.readAll()) != source.size() || !made.flush())
+            return fail(QStringLiteral("无法写入 %1：%2")
+                            .arg(QDir::toNativeSeparators(scratch), made.errorString()));
+    }
     {
         ProjectDatabase copy;
         if (auto opened = copy.open(scratch); !opened)
