@@ -93,7 +93,9 @@ void WriteResultsTable(ResultsSheet &sheet, const ProjectSnapshot &snapshot,
         const int group = (k - 1) / 3;
         const Epoch *epoch = snapshot.epochByNumber(k);
         const Epoch *before = snapshot.epochByNumber(k - 1);
-        const int interval = epoch && before ? DayCount(epoch->date, before->date) : 0;
+        // The day count from the dates the snapshot read once.
+        const int interval =
+            epoch && before ? snapshot.dayCount(snapshot.epochIndex(k), snapshot.epochIndex(k - 1)) : 0;
 
         // Pass 1: the averages over every point of the epoch.
         const EpochAverages averages = TableEpochAverages(snapshot, k, n, interval);

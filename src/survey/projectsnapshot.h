@@ -10,6 +10,7 @@
 #include "survey/settlement.h"
 
 #include <QString>
+#include <QtGlobal>
 #include <QStringList>
 
 #include <cmath>
@@ -65,6 +66,8 @@ public:
     // H by place: NaN where there is no record.
     double at(int epochIndex, int column) const
     {
+        Q_ASSERT(epochIndex >= 0 && epochIndex < epochCount());
+        Q_ASSERT(column >= 0 && size_t(column) < m_numbers.size());
         return m_heights[size_t(epochIndex) * m_numbers.size() + size_t(column)];
     }
     static bool present(double h) { return !std::isnan(h); }
