@@ -55,7 +55,6 @@ int main(int argc, char *argv[])
     measure("elevationsOfEpoch up to point 15", runs,
             [&](int i) { return project.elevationsOfEpoch(epochOf(i), 15).ok(); });
     measure("allElevations (45,000 rows)", 20, [&](int) { return project.allElevations().ok(); });
-    measure("maxPointNumber", runs, [&](int) { return project.maxPointNumber().ok(); });
     measure("points() (150 rows)", runs, [&](int) { return project.points().ok(); });
     measure("pointByNumber", runs, [&](int i) { return project.pointByNumber(1 + i % 150).ok(); });
     measure("pointByName", runs,

@@ -85,7 +85,8 @@ void LevellingTest::gsiWords()
     QFETCH(double, distance);
     const auto file = parseGsi(line + "\r\n", QStringLiteral("t.gsi"));
     QVERIFY2(file, file ? "" : qPrintable(file.error()));
-    QCOMPARE(file->readingCount(), size_t(1));
+    QCOMPARE(file->lines.size(), size_t(1));
+    QCOMPARE(file->lines.front().readings.size(), size_t(1));
     const LevelReading &r = file->lines.front().readings.front();
     QCOMPARE(r.point, point);
     QVERIFY(std::fabs(r.reading - reading) < 1e-12);

@@ -9,6 +9,7 @@
 #include <QUuid>
 
 #include <algorithm>
+#include <map>
 #include <cmath>
 
 namespace {
@@ -25,25 +26,21 @@ std::vector<QString> headerFieldKeys()
 
 QString settingDefault(const QString &key)
 {
-    if (key == SettingKey::ElevationUnit)
-        return QStringLiteral("m");
-    if (key == SettingKey::PointCount)
-        return QString::number(defaultPointCount);
-    if (key == SettingKey::LinesPerSheet)
-        return QStringLiteral("5");
-    if (key == SettingKey::SheetsPerRow)
-        return QStringLiteral("1");
-    if (key == SettingKey::Font1)
-        return QStringLiteral("Romans");
-    if (key == SettingKey::Font2)
-        return QStringLiteral("Htj_S");
-    if (key == SettingKey::StableRate)
-        return QStringLiteral("0.04");
-    if (key == SettingKey::StableDays)
-        return QStringLiteral("100");
-    if (key == SettingKey::PredictionStep)
-        return QStringLiteral("30");
-    return QString();
+    // Every setting with a value of its own when its row is absent; the
+    // rest have none (an empty text).
+    static const std::map<QString, QString> defaults{
+        {SettingKey::ElevationUnit, QStringLiteral("m")},
+        {SettingKey::PointCount, QString::number(defaultPointCount)},
+        {SettingKey::LinesPerSheet, QStringLiteral("5")},
+        {SettingKey::SheetsPerRow, QStringLiteral("1")},
+        {SettingKey::Font1, QStringLiteral("Romans")},
+        {SettingKey::Font2, QStringLiteral("Htj_S")},
+        {SettingKey::StableRate, QStringLiteral("0.04")},
+        {SettingKey::StableDays, QStringLiteral("100")},
+        {SettingKey::PredictionStep, QStringLiteral("30")},
+    };
+    const auto found = defaults.find(key);
+    return found == defaults.end() ? QString() : found->second;
 }
 
 int pointCountFromSetting(const std::optional<QString> &stored)

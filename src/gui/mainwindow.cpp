@@ -402,7 +402,7 @@ void MainWindow::storeExitSettings()
         {SettingKey::Font2, ui->Text14->text()},
     };
     for (const auto &[key, value] : values) {
-        if (auto written = m_session->settings().writeSetting(key, value); !written)
+        if (auto written = m_session->storeSetting(key, value); !written)
             failures << QStringLiteral("%1：%2").arg(key, written.error());
     }
     m_exitStored = true;

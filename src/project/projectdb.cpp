@@ -493,17 +493,6 @@ Result<void> ProjectDatabase::checkKeys()
     return m_dialect->checkKeys(m_db);
 }
 
-Result<std::optional<int>> ProjectDatabase::maxPointNumber()
-{
-    QSqlQuery &query = statement("maxPoint", QStringLiteral("SELECT MAX(CjdNo) FROM Sur2"));
-    const auto highest = firstRow(query, firstValue);
-    if (!highest)
-        return highest.failure();
-    if (!*highest || (*highest)->isNull())
-        return std::optional<int>();
-    return std::optional<int>((*highest)->toInt());
-}
-
 Result<std::vector<Point>> ProjectDatabase::points()
 {
     QSqlQuery &query = statement(

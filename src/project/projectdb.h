@@ -149,8 +149,6 @@ public:
     Result<std::map<QString, QString>> headerFields();
     // Stores the fields in one transaction, making the table the first time.
     Result<void> setHeaderFields(const std::map<QString, QString> &fields);
-    // Highest point number in Sur2; nothing when Sur2 is empty.
-    Result<std::optional<int>> maxPointNumber();
 
     // Points (Sur3).
     Result<std::vector<Point>> points(); // in CjdNo order

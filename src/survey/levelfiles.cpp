@@ -537,14 +537,6 @@ Result<LevelFile> parseWith(Result<LevelFile> (*read)(LineReader &, const QStrin
 
 } // namespace
 
-size_t LevelFile::readingCount() const
-{
-    size_t n = 0;
-    for (const RecordedLine &line : lines)
-        n += line.readings.size();
-    return n;
-}
-
 Result<LevelFile> parseGsi(const QByteArray &content, const QString &path)
 {
     return parseWith(readGsi, content, path);

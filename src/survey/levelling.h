@@ -58,7 +58,6 @@ struct LevelFile
     std::vector<RecordedLine> lines;
     std::vector<EnteredHeight> enteredHeights; // in file order
     QStringList warnings;
-    size_t readingCount() const;
 };
 
 // Reads a GSI-8, GSI-16 or DiNi M5 file, told apart by their content. Only
