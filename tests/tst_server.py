@@ -135,13 +135,7 @@ class ServerProjects(unittest.TestCase):
 
     def test_every_change_is_counted_whoever_makes_it(self):
         for name in ("计数楼一", "计数楼二"):
-            small = self.root / f"{name}.mdb"
-            shutil.copy(BIN / "Support/Db/数据库模板.mdb", small)
-            with sqlite3.connect(small) as db:
-                db.execute("INSERT INTO Sur1 VALUES (0, '2020-01-01', 'A', 1)")
-                db.execute("INSERT INTO Sur3 VALUES (1, 'J1', 1, 'A')")
-                db.execute("INSERT INTO Sur2 VALUES (0, 1, 10.0)")
-            self.assertEqual(batch("server", "push", small, url(name)).returncode, 0)
+            self.assertEqual(batch("server", "push", self.small(name), url(name)).returncode, 0)
         seq = "SELECT string_agg(change_seq::text, ',' ORDER BY name) FROM sedimetra.projects " \
               "WHERE name IN ('计数楼一', '计数楼二')"
         before = [int(v) for v in CLUSTER.sql(seq).split(",")]
