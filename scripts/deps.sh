@@ -6,10 +6,10 @@ set -euo pipefail
 SEDIMETRA_PACKAGES=(
   g++ cmake make
   qt6-base-dev qt6-base-dev-tools libqt6sql6-sqlite libgl-dev qt6-translations-l10n
-  qt6-charts-dev libqt6sql6-psql postgresql libeigen3-dev
+  qt6-charts-dev libqt6sql6-psql postgresql libeigen3-dev libcgal-dev
   libquazip1-qt6-dev libpugixml-dev zlib1g-dev libfreexl-dev
   fonts-wqy-microhei
-  python3 python3-ezdxf python3-openpyxl python3-matplotlib
+  python3 python3-ezdxf python3-openpyxl python3-matplotlib python3-scipy
   librecad libreoffice-calc-nogui
   xvfb xauth
 )

@@ -1,0 +1,200 @@
+// The building's deformation at one epoch, at the core seam: positions and
+// settlements in, tilt, neighbour differences and contours out.
+#include "survey/deformation.h"
+
+#include <QTest>
+
+#include <cmath>
+
+namespace {
+
+std::vector<PlanPoint> onPlane(const std::vector<std::pair<double, double>> &positions)
+{
+    std::vector<PlanPoint> points;
+    int number = 1;
+    for (const auto &[x, y] : positions)
+        points.push_back({number++, QStringLiteral("J%1").arg(number), x, y, 5 + 0.3 * x - 0.2 * y});
+    return points;
+}
+
+// Points spread without order (a linear congruential walk), none four on a
+// circle by construction of chance.
+std::vector<PlanPoint> scattered(int count)
+{
+    std::vector<PlanPoint> points;
+    unsigned state = 12345;
+    const auto next = [&] {
+        state = state * 1103515245u + 12345u;
+        return double((state >> 8) % 100000) / 1000.0;
+    };
+    for (int i = 0; i < count; ++i) {
+        const double x = next(), y = next();
+        points.push_back({i + 1, QStringLiteral("P%1").arg(i + 1), x, y, -0.1 * x - 0.05 * y});
+    }
+    return points;
+}
+
+} // namespace
+
+class DeformationTest : public QObject
+{
+    Q_OBJECT
+private slots:
+    void planeGivesItsTilt();
+    void noPlaneWithoutThreePointsOffALine_data();
+    void noPlaneWithoutThreePointsOffALine();
+    void triangulationIsDelaunay();
+    void neighboursAndExclusions();
+    void contourThroughAKnownTriangle();
+    void contourLevelsAtOneTwoFive();
+    void daysToStability_data();
+    void daysToStability();
+};
+
+void DeformationTest::planeGivesItsTilt()
+{
+    // Far from the grid's origin, as a local grid may be.
+    std::vector<std::pair<double, double>> positions{{0, 0}, {30, 0}, {30, 20}, {0, 20}, {12, 7}, {21, 15}};
+    for (auto &[x, y] : positions) {
+        x += 4000;
+        y += 2500;
+    }
+    const auto tilt = fitTilt(onPlane(positions));
+    QVERIFY(tilt);
+    QVERIFY(std::fabs(tilt->b - 0.3) < 1e-9);
+    QVERIFY(std::fabs(tilt->c + 0.2) < 1e-9);
+    QVERIFY(std::fabs(tilt->a - 5) < 1e-6);
+    QVERIFY(std::fabs(tilt->value - std::sqrt(0.13) / 1000) < 1e-12);
+    // Sinking most toward −∇s = (−0.3, 0.2): 146.31° from +X.
+    QVERIFY(std::fabs(tilt->directionDeg - std::atan2(0.2, -0.3) * 180 / M_PI) < 1e-6);
+    QVERIFY(tilt->rmsMm < 1e-9);
+
+    // A point off the plane: the residuals tell.
+    auto points = onPlane({{0, 0}, {30, 0}, {30, 20}, {0, 20}});
+    points[2].sMm += 4;
+    const auto bent = fitTilt(points);
+    QVERIFY(bent);
+    QVERIFY(std::fabs(bent->rmsMm - 1) < 1e-9); // residuals ±1 at the four corners
+}
+
+void DeformationTest::noPlaneWithoutThreePointsOffALine_data()
+{
+    QTest::addColumn<std::vector<PlanPoint>>("points");
+    QTest::addRow("two points") << onPlane({{0, 0}, {10, 0}});
+    QTest::addRow("on one line") << onPlane({{0, 0}, {10, 10}, {20, 20}, {35, 35}});
+    QTest::addRow("all at one place") << onPlane({{3, 3}, {3, 3}, {3, 3}});
+}
+
+void DeformationTest::noPlaneWithoutThreePointsOffALine()
+{
+    QFETCH(std::vector<PlanPoint>, points);
+    QVERIFY(!fitTilt(points));
+}
+
+void DeformationTest::triangulationIsDelaunay()
+{
+    const auto points = scattered(40);
+    const PlanTriangulation t = triangulate(points);
+    QVERIFY(!t.triangles.empty());
+    // No point inside any triangle's circumcircle, and every triangle
+    // counter-clockwise: checked here without the library.
+    for (const auto &tri : t.triangles) {
+        const PlanPoint &a = points[size_t(tri[0])], &b = points[size_t(tri[1])], &c = points[size_t(tri[2])];
+        const double orientation = (b.x - a.x) * (c.y - a.y) - (b.y - a.y) * (c.x - a.x);
+        QVERIFY(orientation > 0);
+        for (const PlanPoint &d : points) {
+            const double ax = a.x - d.x, ay = a.y - d.y, bx = b.x - d.x, by = b.y - d.y,
+                         cx = c.x - d.x, cy = c.y - d.y;
+            const double inCircle = (ax * ax + ay * ay) * (bx * cy - cx * by)
+                                    - (bx * bx + by * by) * (ax * cy - cx * ay)
+                                    + (cx * cx + cy * cy) * (ax * by - bx * ay);
+            QVERIFY2(inCircle <= 1e-6, qPrintable(d.name));
+        }
+    }
+    // Euler: a triangulation of n points with h on the hull has 2n − 2 − h
+    // triangles and 3n − 3 − h edges.
+    const int n = int(points.size());
+    const int h = 3 * n - 3 - int(t.edges.size());
+    QCOMPARE(int(t.triangles.size()), 2 * n - 2 - h);
+}
+
+void DeformationTest::neighboursAndExclusions()
+{
+    const std::vector<PlanPoint> points{{1, "A", 0, 0, -10}, {2, "B", 20, 0, -14}, {3, "C", 0, 10, -9}};
+    const PlanTriangulation t = triangulate(points);
+    QCOMPARE(t.edges.size(), size_t(3));
+    const auto all = neighbourDifferences(points, t);
+    QCOMPARE(all.size(), size_t(3));
+    const auto ab = std::find_if(all.begin(), all.end(), [](const NeighbourPair &p) {
+        return p.from == 0 && p.to == 1;
+    });
+    QVERIFY(ab != all.end());
+    QCOMPARE(ab->dsMm, -4.0);
+    QCOMPARE(ab->lengthM, 20.0);
+    QCOMPARE(ab->ratio, 0.0002);
+    // A pair the user marks as no neighbours, in either order.
+    QCOMPARE(neighbourDifferences(points, t, {{2, 1}}).size(), size_t(2));
+}
+
+void DeformationTest::contourThroughAKnownTriangle()
+{
+    const std::vector<PlanPoint> points{{1, "A", 0, 0, 0}, {2, "B", 10, 0, 10}, {3, "C", 0, 10, 20}};
+    const auto lines = contourLines(points, triangulate(points), {5, 25});
+    QCOMPARE(lines.size(), size_t(2));
+    QCOMPARE(lines[0].polylines.size(), size_t(1));
+    auto line = lines[0].polylines.front();
+    std::sort(line.begin(), line.end());
+    QCOMPARE(line, (std::vector<std::pair<double, double>>{{0, 2.5}, {5, 0}}));
+    // A level beyond every value draws nothing: no extrapolation.
+    QVERIFY(lines[1].polylines.empty());
+
+    // Across two triangles (the diagonal A–C is the Delaunay edge of this
+    // kite) the pieces join into one line.
+    const std::vector<PlanPoint> kite{{1, "A", 0, 0, 0}, {2, "B", 10, -6, 10}, {3, "C", 4, 4, 20}, {4, "D", -6, 10, 10}};
+    const auto joined = contourLines(kite, triangulate(kite), {5});
+    QCOMPARE(joined.front().polylines.size(), size_t(1));
+    QCOMPARE(joined.front().polylines.front().size(), size_t(3));
+}
+
+void DeformationTest::contourLevelsAtOneTwoFive()
+{
+    // From −23.4 to −1.2 mm a step of 5 gives four levels, of 2 eleven.
+    const auto levels = contourLevels(-23.4, -1.2);
+    QCOMPARE(levels.size(), size_t(11));
+    QCOMPARE(levels.front(), -22.0);
+    QCOMPARE(levels.back(), -2.0);
+    QCOMPARE(contourLevels(0, 100).size(), size_t(6)); // step 20
+    QCOMPARE(contourLevels(-3, 3, 0.5).size(), size_t(13));
+    QVERIFY(contourLevels(5, 1).empty());
+}
+
+void DeformationTest::daysToStability_data()
+{
+    QTest::addColumn<double>("a");
+    QTest::addColumn<double>("b");
+    QTest::addColumn<double>("r");
+    QTest::addColumn<double>("days"); // < 0: none
+    QTest::addRow("slows to the limit") << 0.01 << 2.0 << 0.04 << (std::sqrt(50.0) - 2) / 0.01;
+    QTest::addRow("already slower") << 0.01 << 100.0 << 0.04 << -1.0;
+    QTest::addRow("no fit") << 0.0 << 2.0 << 0.04 << -1.0;
+}
+
+void DeformationTest::daysToStability()
+{
+    QFETCH(double, a);
+    QFETCH(double, b);
+    QFETCH(double, r);
+    QFETCH(double, days);
+    const auto tau = ::daysToStability(a, b, r);
+    if (days < 0) {
+        QVERIFY(!tau);
+        return;
+    }
+    QVERIFY(tau);
+    QVERIFY(std::fabs(*tau - days) < 1e-9);
+    // At τ* the fit's rate b / (aτ + b)² is the limit.
+    QVERIFY(std::fabs(b / std::pow(a * *tau + b, 2) - r) < 1e-12);
+}
+
+QTEST_GUILESS_MAIN(DeformationTest)
+#include "tst_deformation.moc"
