@@ -3,7 +3,6 @@
 #include "base/programfiles.h"
 #include "base/savefile.h"
 #include "base/settings.h"
-#include "project/serverstore.h"
 #include "project/storedialect.h"
 
 #include <QDir>

@@ -259,10 +259,9 @@ StabilityAnalysis analyseStability(const ProjectSnapshot &snapshot,
     // Epochs of an unusable date are left out, and told.
     std::vector<bool> usable(size_t(epochs), true);
     for (int k = 0; k < epochs; ++k) {
-        const Epoch &epoch = snapshot.epochs()[size_t(k)];
-        const auto day = calendarDate(epoch.date);
-        if (day && day->year() >= firstUsableYear && day->year() <= lastUsableYear)
+        if (snapshot.hasUsableDate(k))
             continue;
+        const Epoch &epoch = snapshot.epochs()[size_t(k)];
         usable[size_t(k)] = false;
         analysis.notes << QStringLiteral("观测“%1”的日期“%2”不在 %3–%4 年之间，未列入分析")
                               .arg(epoch.name, epoch.date)
