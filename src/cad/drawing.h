@@ -62,6 +62,9 @@ public:
     {
         std::vector<Entity> entities;
         std::map<QString, Style> styles;
+        // The entities drawn, by their kind in the file ("LINE", "ELLIPSE",
+        // …), blocks exploded; and those of kinds not drawn ("HATCH", …).
+        std::map<QString, int> drawn, skipped;
     };
     // How a block's drawing file is read (the DXF reader, in the program).
     using BlockReader = std::function<Result<BlockFile>(const QString &file)>;

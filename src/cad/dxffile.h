@@ -22,8 +22,18 @@
 // attribute definitions, and the text styles of the STYLE table.
 using DxfContents = Drawing::BlockFile;
 
-// Reads a DXF file; fails naming the file when it is missing or unreadable.
+// Reads a DXF file (R12 to R2018, ASCII); fails naming the file when it is
+// missing or unreadable. Blocks are exploded to any depth with their
+// insertion's scale, rotation and array; polylines' bulges, ellipses and
+// splines become polylines within 0.1 % of their size; MTEXT becomes text,
+// a line each, its formatting stripped.
 Result<DxfContents> readDxfFile(const QString &file);
+// The same from a drawing's bytes; `name` names it in messages.
+Result<DxfContents> readDxfBytes(const QByteArray &bytes, const QString &name);
+// The kinds the reader draws, as DXF names them.
+const std::vector<QString> &dxfDrawnKinds();
+// MTEXT's text without its formatting codes: paragraphs as line breaks.
+QString plainMtext(const QString &text);
 
 // The whole drawing as DXF R2000 text.
 QByteArray dxfText(const Drawing &drawing);

@@ -12,7 +12,8 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
-#include <unordered_map>
+#include <functional>
+#include <optional>
 
 namespace {
 
@@ -106,74 +107,432 @@ struct Record
     CadPoint point(int code) const { return {real(code), real(code + 10)}; }
 };
 
+// Where a block's entities land: x' = m00·x + m01·y + tx, y' = m10·x + m11·y + ty.
+struct Placement
+{
+    double m00 = 1, m01 = 0, m10 = 0, m11 = 1, tx = 0, ty = 0;
+
+    CadPoint operator()(CadPoint p) const
+    {
+        return {m00 * p.x + m01 * p.y + tx, m10 * p.x + m11 * p.y + ty};
+    }
+    // This placement after `inner`.
+    Placement after(const Placement &inner) const
+    {
+        Placement r;
+        r.m00 = m00 * inner.m00 + m01 * inner.m10;
+        r.m01 = m00 * inner.m01 + m01 * inner.m11;
+        r.m10 = m10 * inner.m00 + m11 * inner.m10;
+        r.m11 = m10 * inner.m01 + m11 * inner.m11;
+        r.tx = m00 * inner.tx + m01 * inner.ty + tx;
+        r.ty = m10 * inner.tx + m11 * inner.ty + ty;
+        return r;
+    }
+    double determinant() const { return m00 * m11 - m01 * m10; }
+    // The scale of lengths when it is the same in every direction (a
+    // rotation, mirror and uniform scale), else nothing.
+    std::optional<double> uniformScale() const
+    {
+        const double sx = std::hypot(m00, m10), sy = std::hypot(m01, m11);
+        const double dot = m00 * m01 + m10 * m11;
+        if (std::abs(sx - sy) > 1e-9 * std::max(sx, sy) || std::abs(dot) > 1e-9 * sx * sy)
+            return std::nullopt;
+        return sx;
+    }
+    double rotationDeg() const { return std::atan2(m10, m00) * 180 / M_PI; }
+    double lengthScale() const { return std::sqrt(std::abs(determinant())); }
+};
+
+// An entity with what follows it: a POLYLINE's vertices, an INSERT's attributes.
+struct Unit
+{
+    Record head;
+    std::vector<Record> vertices;
+};
+
+struct BlockDefinition
+{
+    CadPoint base;
+    std::vector<Unit> units;
+};
+
+constexpr double twoPi = 2 * M_PI;
+// The largest angle one chord may span to stay within 0.1 % of the radius
+// (sagitta r·(1 − cos(Δ/2)) ≤ 0.001·r).
+const double chordAngle = 2 * std::acos(0.999);
+// Past this many entities a drawing is refused (a block arrayed without end).
+constexpr size_t maxEntities = 4'000'000;
+constexpr int maxBlockDepth = 64;
+
+// Points along an arc from angle a0 sweeping `sweep` radians (signed).
+void arcPoints(std::vector<CadPoint> &out, CadPoint centre, double rx, double ry, double rotation,
+               double a0, double sweep, bool includeStart)
+{
+    const int n = std::max(1, int(std::ceil(std::abs(sweep) / chordAngle)));
+    const double c = std::cos(rotation), s = std::sin(rotation);
+    for (int i = includeStart ? 0 : 1; i <= n; ++i) {
+        const double a = a0 + sweep * i / n;
+        const double x = rx * std::cos(a), y = ry * std::sin(a);
+        out.push_back({centre.x + c * x - s * y, centre.y + s * x + c * y});
+    }
+}
+
+// A polyline's vertices with the arcs of its bulges (a vertex's bulge bends
+// the segment to the next vertex: tan(included angle / 4)).
+std::vector<CadPoint> bulgedVertices(const std::vector<CadPoint> &points,
+                                     const std::vector<double> &bulges, bool closed)
+{
+    const bool any = std::any_of(bulges.begin(), bulges.end(), [](double b) { return b != 0; });
+    if (!any || points.size() < 2)
+        return points;
+    std::vector<CadPoint> out;
+    const size_t segments = closed ? points.size() : points.size() - 1;
+    out.push_back(points.front());
+    for (size_t i = 0; i < segments; ++i) {
+        const CadPoint p = points[i], q = points[(i + 1) % points.size()];
+        const double b = i < bulges.size() ? bulges[i] : 0;
+        const double chord = std::hypot(q.x - p.x, q.y - p.y);
+        if (b == 0 || chord == 0 || !std::isfinite(b)) {
+            out.push_back(q);
+            continue;
+        }
+        const double theta = 4 * std::atan(b);               // signed included angle
+        const double r = chord / (2 * std::sin(std::abs(theta) / 2));
+        // Centre: from the chord's middle along its normal.
+        const double mx = (p.x + q.x) / 2, my = (p.y + q.y) / 2;
+        const double d = r * std::cos(std::abs(theta) / 2);  // middle to centre
+        const double nx = -(q.y - p.y) / chord, ny = (q.x - p.x) / chord;
+        const double side = (b > 0) == (std::abs(theta) < M_PI) ? 1 : -1;
+        const CadPoint centre{mx + side * d * nx, my + side * d * ny};
+        const double a0 = std::atan2(p.y - centre.y, p.x - centre.x);
+        arcPoints(out, centre, r, r, 0, a0, theta, false);
+        out.back() = q; // exactly on the vertex
+    }
+    if (closed)
+        out.pop_back(); // back at the first vertex; the polyline stays closed
+    return out;
+}
+
+// Evaluates a NURBS curve by de Boor's algorithm at u.
+CadPoint nurbsPoint(const std::vector<CadPoint> &control, const std::vector<double> &weights,
+                    const std::vector<double> &knots, int degree, double u)
+{
+    const int n = int(control.size());
+    int k = degree;
+    while (k < n - 1 && u >= knots[size_t(k + 1)])
+        ++k;
+    std::vector<double> x(size_t(degree + 1)), y(size_t(degree + 1)), w(size_t(degree + 1));
+    for (int j = 0; j <= degree; ++j) {
+        const int i = std::clamp(k - degree + j, 0, n - 1);
+        const double wi = weights.empty() ? 1 : weights[size_t(i)];
+        x[size_t(j)] = control[size_t(i)].x * wi;
+        y[size_t(j)] = control[size_t(i)].y * wi;
+        w[size_t(j)] = wi;
+    }
+    for (int r = 1; r <= degree; ++r)
+        for (int j = degree; j >= r; --j) {
+            const double lo = knots[size_t(j + k - degree)], hi = knots[size_t(j + 1 + k - r)];
+            const double a = hi > lo ? (u - lo) / (hi - lo) : 0;
+            const auto mix = [&](std::vector<double> &v) {
+                v[size_t(j)] = (1 - a) * v[size_t(j - 1)] + a * v[size_t(j)];
+            };
+            mix(x);
+            mix(y);
+            mix(w);
+        }
+    const double wd = w[size_t(degree)] != 0 ? w[size_t(degree)] : 1;
+    return {x[size_t(degree)] / wd, y[size_t(degree)] / wd};
+}
+
+// A spline as a polyline: halves each piece until its middle lies within
+// `tolerance` of the chord.
+std::vector<CadPoint> splinePoints(const std::vector<CadPoint> &control,
+                                   const std::vector<double> &weights,
+                                   const std::vector<double> &knots, int degree)
+{
+    const int n = int(control.size());
+    if (degree < 1 || n < degree + 1 || int(knots.size()) != n + degree + 1
+        || (!weights.empty() && int(weights.size()) != n)
+        || !std::is_sorted(knots.begin(), knots.end()))
+        return control; // not a valid curve: its control polygon
+    double minX = control[0].x, maxX = minX, minY = control[0].y, maxY = minY;
+    for (const CadPoint &p : control) {
+        minX = std::min(minX, p.x), maxX = std::max(maxX, p.x);
+        minY = std::min(minY, p.y), maxY = std::max(maxY, p.y);
+    }
+    const double tolerance = 0.001 * std::hypot(maxX - minX, maxY - minY);
+    const double u0 = knots[size_t(degree)], u1 = knots[size_t(n)];
+    if (!(u1 > u0))
+        return control;
+    const auto at = [&](double u) { return nurbsPoint(control, weights, knots, degree, u); };
+    std::vector<CadPoint> out;
+    // Start from one sample per knot span, so no span is skipped.
+    std::vector<double> starts;
+    for (int i = degree; i <= n; ++i)
+        if (starts.empty() || knots[size_t(i)] > starts.back())
+            starts.push_back(knots[size_t(i)]);
+    const std::function<void(double, CadPoint, double, CadPoint, int)> refine =
+        [&](double ua, CadPoint a, double ub, CadPoint b, int depth) {
+            const double um = (ua + ub) / 2;
+            const CadPoint m = at(um);
+            const double cx = (a.x + b.x) / 2, cy = (a.y + b.y) / 2;
+            if (depth < 16 && (depth < 2 || std::hypot(m.x - cx, m.y - cy) > tolerance)) {
+                refine(ua, a, um, m, depth + 1);
+                refine(um, m, ub, b, depth + 1);
+            } else {
+                out.push_back(b);
+            }
+        };
+    out.push_back(at(starts.front()));
+    for (size_t i = 0; i + 1 < starts.size(); ++i)
+        refine(starts[i], at(starts[i]), starts[i + 1], at(starts[i + 1]), 0);
+    return out;
+}
+
 class ContentsBuilder
 {
 public:
     DxfContents contents;
     bool gbk = false;
+    std::map<std::string, BlockDefinition> blocks; // by upper-case name
+    bool tooLarge = false;
 
-    void entity(const Record &r)
+    QString text(std::string_view v) const { return dxfDecoded(v, gbk); }
+
+    // Draws a model-space entity, or a block's entity where `place` puts it,
+    // on the insertion's layer and colour where it has its own by block.
+    void draw(const Unit &unit, const Placement &place, const QString &parentLayer,
+              int parentColour, int depth, std::vector<std::string> &stack)
     {
         using Entity = Drawing::Entity;
-        if (r.whole(67) == 1) // paper space
+        const Record &r = unit.head;
+        if (tooLarge)
             return;
-        if (r.type == "VERTEX") {
-            if (m_polyline && !contents.entities.empty())
-                contents.entities.back().points.push_back(r.point(10));
-            return;
-        }
-        if (r.type == "SEQEND") {
-            m_polyline = false;
+        if (contents.entities.size() >= maxEntities) {
+            tooLarge = true;
             return;
         }
-        m_polyline = false;
+        const QString kind = QString::fromLatin1(r.type.data(), qsizetype(r.type.size()));
         Entity e;
         const int colour = r.whole(62, 256);
         e.colour = colour >= 0 && colour <= 256 ? colour : 256;
+        if (e.colour == 0)
+            e.colour = parentColour;
+        e.layer = r.has(8) ? text(r.value(8)) : QStringLiteral("0");
+        if (e.layer == QLatin1String("0") && !parentLayer.isEmpty())
+            e.layer = parentLayer;
+        // An entity in its own plane (OCS) whose extrusion points down is
+        // drawn mirrored; lines, ellipses, splines and MTEXT are in world
+        // coordinates.
+        Placement p = place;
+        const bool planar = r.type == "CIRCLE" || r.type == "ARC" || r.type == "LWPOLYLINE"
+                            || r.type == "TEXT" || r.type == "SOLID"
+                            || (r.type == "POLYLINE" && !(r.whole(70) & (8 | 16 | 64)));
+        if (planar && r.real(230, 1) < 0) {
+            p.m00 = -p.m00;
+            p.m10 = -p.m10;
+        }
+        const auto polyline = [&](std::vector<CadPoint> points, bool closed) {
+            e.kind = Entity::Polyline;
+            e.closed = closed;
+            for (CadPoint &pt : points)
+                pt = p(pt);
+            e.points = std::move(points);
+        };
         if (r.type == "LINE") {
             e.kind = Entity::Line;
-            e.points = {r.point(10), r.point(11)};
+            e.points = {p(r.point(10)), p(r.point(11))};
         } else if (r.type == "LWPOLYLINE") {
-            e.kind = Entity::Polyline;
-            e.closed = r.whole(70) & 1;
-            // Vertices: each 10 with the 20 after it.
-            for (size_t i = 0; i < r.groups.size(); ++i)
-                if (r.groups[i].first == 10) {
+            std::vector<CadPoint> points;
+            std::vector<double> bulges;
+            for (size_t i = 0; i < r.groups.size(); ++i) {
+                const int c = r.groups[i].first;
+                if (c == 10) {
                     const double y = i + 1 < r.groups.size() && r.groups[i + 1].first == 20
                                          ? number(r.groups[i + 1].second)
                                          : 0;
-                    e.points.push_back({number(r.groups[i].second), y});
+                    points.push_back({number(r.groups[i].second), y});
+                    bulges.push_back(0);
+                } else if (c == 42 && !bulges.empty()) {
+                    bulges.back() = number(r.groups[i].second);
                 }
+            }
+            const bool closed = r.whole(70) & 1;
+            polyline(bulgedVertices(points, bulges, closed), closed);
         } else if (r.type == "POLYLINE") {
-            e.kind = Entity::Polyline;
-            e.closed = r.whole(70) & 1;
-            m_polyline = true;
+            const int flags = r.whole(70);
+            std::vector<CadPoint> points;
+            std::vector<double> bulges;
+            for (const Record &v : unit.vertices) {
+                const int vflags = v.whole(70);
+                if ((flags & 64) && !(vflags & 64))
+                    continue; // a polyface mesh's face record, not a vertex
+                if (vflags & 16)
+                    continue; // a spline's control point; its fitted vertices follow
+                points.push_back(v.point(10));
+                bulges.push_back(v.real(42));
+            }
+            const bool closed = flags & 1;
+            polyline(bulgedVertices(points, bulges, closed), closed);
         } else if (r.type == "CIRCLE" || r.type == "ARC") {
-            e.kind = r.type == "ARC" ? Entity::Arc : Entity::Circle;
-            e.points = {r.point(10)};
-            e.radius = r.real(40);
-            e.startAngle = r.real(50);
-            e.endAngle = r.real(51);
+            const CadPoint centre = r.point(10);
+            const double radius = std::abs(r.real(40));
+            const bool arc = r.type == "ARC";
+            double start = r.real(50), end = r.real(51);
+            if (const auto scale = p.uniformScale()) {
+                e.kind = arc ? Entity::Arc : Entity::Circle;
+                e.points = {p(centre)};
+                e.radius = radius * *scale;
+                if (arc) {
+                    const double turn = p.rotationDeg();
+                    if (p.determinant() < 0) {
+                        // Mirrored: the arc runs the other way round.
+                        const double mirrorAxis = std::atan2(p.m10, p.m00) * 180 / M_PI;
+                        const double s = mirrorAxis - end, t = mirrorAxis - start;
+                        start = s, end = t;
+                    } else {
+                        start += turn, end += turn;
+                    }
+                    e.startAngle = std::fmod(std::fmod(start, 360) + 360, 360);
+                    e.endAngle = std::fmod(std::fmod(end, 360) + 360, 360);
+                }
+            } else {
+                std::vector<CadPoint> points;
+                double a0 = 0, sweep = twoPi;
+                if (arc) {
+                    a0 = start * M_PI / 180;
+                    sweep = std::fmod(std::fmod(end - start, 360) + 360, 360) * M_PI / 180;
+                    if (sweep == 0)
+                        sweep = twoPi;
+                }
+                arcPoints(points, centre, radius, radius, 0, a0, sweep, true);
+                if (!arc)
+                    points.pop_back();
+                polyline(std::move(points), !arc);
+            }
+        } else if (r.type == "ELLIPSE") {
+            const CadPoint centre = r.point(10), major = r.point(11);
+            const double ratio = r.real(40, 1);
+            double t0 = r.real(41, 0), t1 = r.real(42, twoPi);
+            double sweep = std::fmod(std::fmod(t1 - t0, twoPi) + twoPi, twoPi);
+            const bool whole = sweep < 1e-9 || std::abs(sweep - twoPi) < 1e-9;
+            if (whole)
+                sweep = twoPi;
+            std::vector<CadPoint> points;
+            arcPoints(points, centre, std::hypot(major.x, major.y),
+                      std::hypot(major.x, major.y) * ratio, std::atan2(major.y, major.x), t0, sweep,
+                      true);
+            if (whole)
+                points.pop_back();
+            polyline(std::move(points), whole);
+        } else if (r.type == "SPLINE") {
+            std::vector<CadPoint> control, fit;
+            std::vector<double> knots, weights;
+            for (size_t i = 0; i < r.groups.size(); ++i) {
+                const int c = r.groups[i].first;
+                const double v = number(r.groups[i].second);
+                const double y = i + 1 < r.groups.size() && r.groups[i + 1].first == c + 10
+                                     ? number(r.groups[i + 1].second)
+                                     : 0;
+                if (c == 10)
+                    control.push_back({v, y});
+                else if (c == 11)
+                    fit.push_back({v, y});
+                else if (c == 40)
+                    knots.push_back(v);
+                else if (c == 41)
+                    weights.push_back(v);
+            }
+            std::vector<CadPoint> points =
+                control.empty() ? fit : splinePoints(control, weights, knots, r.whole(71, 3));
+            polyline(std::move(points), r.whole(70) & 1);
         } else if (r.type == "SOLID") {
             e.kind = Entity::Solid;
-            e.points = {r.point(10), r.point(11), r.point(12), r.point(13)};
+            e.points = {p(r.point(10)), p(r.point(11)), p(r.point(12)), p(r.point(13))};
         } else if (r.type == "TEXT" || r.type == "ATTDEF") {
+            if (r.type == "ATTDEF" && depth > 0)
+                return; // a block's attribute definition shows only through its attribute
             const bool definition = r.type == "ATTDEF";
             e.kind = definition ? Entity::Attdef : Entity::Text;
-            e.points = {r.point(10)};
-            e.height = r.real(40);
+            e.points = {p(r.point(10))};
+            e.height = r.real(40) * p.lengthScale();
             e.scale = r.real(41, 1);
-            e.text = dxfDecoded(r.value(1), gbk);
-            e.style = r.has(7) ? dxfDecoded(r.value(7), gbk) : QStringLiteral("Standard");
+            e.text = text(r.value(1));
+            e.style = r.has(7) ? text(r.value(7)) : QStringLiteral("Standard");
             e.horizontal = r.whole(72);
             e.vertical = r.whole(definition ? 74 : 73);
-            e.alignment = e.horizontal || e.vertical ? r.point(11) : e.points.front();
+            e.alignment = e.horizontal || e.vertical ? p(r.point(11)) : e.points.front();
             if (definition)
-                e.tag = dxfDecoded(r.value(2), gbk);
+                e.tag = text(r.value(2));
+        } else if (r.type == "MTEXT") {
+            QString raw;
+            for (const auto &[c, v] : r.groups)
+                if (c == 3)
+                    raw += text(v);
+            raw += text(r.value(1));
+            const QStringList lines = plainMtext(raw).split(QLatin1Char('\n'));
+            const double height = r.real(40) * p.lengthScale();
+            const CadPoint at = p(r.point(10));
+            // The attachment point (1 top left … 9 bottom right) as TEXT's alignment.
+            const int attachment = std::clamp(r.whole(71, 1), 1, 9);
+            const int horizontal = (attachment - 1) % 3, vertical = 3 - (attachment - 1) / 3;
+            for (int i = 0; i < lines.size(); ++i) {
+                Entity line = e;
+                line.kind = Entity::Text;
+                line.text = lines[i];
+                line.height = height;
+                line.style = r.has(7) ? text(r.value(7)) : QStringLiteral("Standard");
+                line.points = {{at.x, at.y - i * height * 5 / 3}};
+                line.horizontal = horizontal;
+                line.vertical = vertical;
+                line.alignment = line.points.front();
+                contents.entities.push_back(std::move(line));
+            }
+            ++contents.drawn[kind];
+            return;
+        } else if (r.type == "INSERT") {
+            insert(r, place, e.layer, e.colour, depth, stack);
+            return;
         } else {
+            ++contents.skipped[kind];
             return;
         }
+        ++contents.drawn[kind];
         contents.entities.push_back(std::move(e));
+    }
+
+    // Explodes a block reference (an array of them, for MINSERT's columns and rows).
+    void insert(const Record &r, const Placement &place, const QString &layer, int colour,
+                int depth, std::vector<std::string> &stack)
+    {
+        const std::string name = upper(text(r.value(2)));
+        const auto block = blocks.find(name);
+        if (block == blocks.end() || depth >= maxBlockDepth
+            || std::find(stack.begin(), stack.end(), name) != stack.end()) {
+            ++contents.skipped[QStringLiteral("INSERT")];
+            return;
+        }
+        const CadPoint at = r.point(10);
+        const double sx = r.real(41, 1), sy = r.real(42, 1);
+        const double angle = r.real(50) * M_PI / 180;
+        const int columns = std::max(1, r.whole(70, 1)), rows = std::max(1, r.whole(71, 1));
+        const double columnSpacing = r.real(44), rowSpacing = r.real(45);
+        const double c = std::cos(angle), s = std::sin(angle);
+        stack.push_back(name);
+        for (int row = 0; row < rows && !tooLarge; ++row)
+            for (int column = 0; column < columns && !tooLarge; ++column) {
+                const double ox = column * columnSpacing, oy = row * rowSpacing;
+                Placement local;
+                local.m00 = c * sx, local.m01 = -s * sy;
+                local.m10 = s * sx, local.m11 = c * sy;
+                const double bx = -block->second.base.x * sx + ox, by = -block->second.base.y * sy + oy;
+                local.tx = at.x + c * bx - s * by;
+                local.ty = at.y + s * bx + c * by;
+                Placement whole = place.after(r.real(230, 1) < 0 ? mirrored(local) : local);
+                for (const Unit &unit : block->second.units)
+                    draw(unit, whole, layer, colour, depth + 1, stack);
+            }
+        stack.pop_back();
     }
 
     void style(const Record &r)
@@ -195,39 +554,136 @@ public:
         contents.styles[name] = style;
     }
 
+    static std::string upper(const QString &name) { return name.toUpper().toStdString(); }
+
 private:
-    bool m_polyline = false;
+    // An insertion in a plane seen from below: x mirrored.
+    static Placement mirrored(Placement p)
+    {
+        p.m00 = -p.m00, p.m01 = -p.m01, p.tx = -p.tx;
+        return p;
+    }
 };
+
+// Groups a section's records into entities with their vertices and attributes.
+void addRecord(std::vector<Unit> &units, Record record)
+{
+    if (record.type == "VERTEX" || record.type == "ATTRIB") {
+        if (!units.empty())
+            units.back().vertices.push_back(std::move(record));
+        return;
+    }
+    if (record.type == "SEQEND")
+        return;
+    units.push_back({std::move(record), {}});
+}
 
 } // namespace
 
+QString plainMtext(const QString &raw)
+{
+    QString out;
+    out.reserve(raw.size());
+    for (qsizetype i = 0; i < raw.size(); ++i) {
+        const QChar ch = raw[i];
+        if (ch == QLatin1Char('{') || ch == QLatin1Char('}'))
+            continue;
+        if (ch != QLatin1Char('\\') || i + 1 >= raw.size()) {
+            out += ch;
+            continue;
+        }
+        const QChar code = raw[++i];
+        switch (code.unicode()) {
+        case 'P':
+        case 'X':
+            out += QLatin1Char('\n');
+            break;
+        case '~':
+            out += QLatin1Char(' ');
+            break;
+        case '\\':
+        case '{':
+        case '}':
+            out += code;
+            break;
+        case 'L': case 'l': case 'O': case 'o': case 'K': case 'k': case 'N':
+            break; // underline, overline, strike-through and column switches
+        case 'S': {
+            // Stacked text "\Sa^b;" as "a/b".
+            const qsizetype end = raw.indexOf(QLatin1Char(';'), i + 1);
+            QString stacked = raw.mid(i + 1, end < 0 ? -1 : end - i - 1);
+            stacked.replace(QLatin1Char('^'), QLatin1Char('/')).replace(QLatin1Char('#'), QLatin1Char('/'));
+            out += stacked;
+            i = end < 0 ? raw.size() : end;
+            break;
+        }
+        case 'U':
+        case 'M':
+            out += QLatin1Char('\\');
+            out += code;
+            break;
+        default: {
+            // A code with a value up to ";" (\A1; \H2.5x; \fArial|b0; \C1; …).
+            const qsizetype end = raw.indexOf(QLatin1Char(';'), i + 1);
+            i = end < 0 ? raw.size() : end;
+        }
+        }
+    }
+    return out;
+}
+
+const std::vector<QString> &dxfDrawnKinds()
+{
+    static const std::vector<QString> kinds = {
+        QStringLiteral("LINE"),   QStringLiteral("LWPOLYLINE"), QStringLiteral("POLYLINE"),
+        QStringLiteral("ARC"),    QStringLiteral("CIRCLE"),     QStringLiteral("ELLIPSE"),
+        QStringLiteral("SPLINE"), QStringLiteral("SOLID"),      QStringLiteral("TEXT"),
+        QStringLiteral("MTEXT"),  QStringLiteral("ATTDEF")};
+    return kinds;
+}
+
 Result<DxfContents> readDxfFile(const QString &file)
 {
-    const auto unreadable = [&] {
-        return fail(QStringLiteral("无法读取图形文件 %1").arg(QDir::toNativeSeparators(file)));
-    };
     if (!QFileInfo(file).isFile())
         return fail(QStringLiteral("找不到图形文件 %1").arg(QDir::toNativeSeparators(file)));
     QFile in(file);
     if (!in.open(QIODevice::ReadOnly))
-        return unreadable();
-    const QByteArray bytes = in.readAll();
+        return fail(QStringLiteral("无法读取图形文件 %1").arg(QDir::toNativeSeparators(file)));
+    return readDxfBytes(in.readAll(), file);
+}
+
+Result<DxfContents> readDxfBytes(const QByteArray &bytes, const QString &name)
+{
     PairReader reader(std::string_view(bytes.constData(), size_t(bytes.size())));
 
     ContentsBuilder builder;
+    std::vector<Unit> model;
+    BlockDefinition *block = nullptr;
     std::string_view section;
     std::string_view headerVariable;
     Record record;
     bool sawEof = false;
     bool utf8Version = false;
-    // Hands the record collected so far to the builder.
+    // Files the record collected so far where it belongs.
     auto finish = [&] {
         if (record.type.empty())
             return;
-        if (section == "ENTITIES")
-            builder.entity(record);
-        else if (section == "TABLES" && record.type == "STYLE")
+        if (section == "ENTITIES") {
+            addRecord(model, std::move(record));
+        } else if (section == "TABLES" && record.type == "STYLE") {
             builder.style(record);
+        } else if (section == "BLOCKS") {
+            if (record.type == "BLOCK") {
+                const std::string key =
+                    ContentsBuilder::upper(dxfDecoded(record.value(2), builder.gbk));
+                block = &builder.blocks[key];
+                *block = BlockDefinition{record.point(10), {}};
+            } else if (record.type == "ENDBLK") {
+                block = nullptr;
+            } else if (block) {
+                addRecord(block->units, std::move(record));
+            }
+        }
         record = Record();
     };
     int code = 0;
@@ -250,6 +706,8 @@ Result<DxfContents> readDxfFile(const QString &file)
         }
         if (code == 2 && section.empty() && record.type.empty()) {
             section = PairReader::trimmed(value);
+            if (section != "HEADER")
+                builder.gbk = builder.gbk && !utf8Version; // header read: settle the encoding
             continue;
         }
         if (section == "HEADER") {
@@ -268,9 +726,19 @@ Result<DxfContents> readDxfFile(const QString &file)
             record.groups.emplace_back(code, value);
     }
     finish();
-    if (!sawEof && builder.contents.entities.empty())
-        return unreadable();
+    if (!sawEof && model.empty())
+        return fail(QStringLiteral("无法读取图形文件 %1").arg(QDir::toNativeSeparators(name)));
     if (utf8Version)
         builder.gbk = false;
+    std::vector<std::string> stack;
+    for (const Unit &unit : model) {
+        if (unit.head.whole(67) == 1) // paper space
+            continue;
+        builder.draw(unit, Placement(), QString(), 256, 0, stack);
+    }
+    if (builder.tooLarge)
+        return fail(QStringLiteral("图形文件 %1 的图元超过 %2 个（块的阵列过大），无法读取")
+                        .arg(QDir::toNativeSeparators(name))
+                        .arg(maxEntities));
     return std::move(builder.contents);
 }
