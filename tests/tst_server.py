@@ -127,7 +127,7 @@ class ServerProjects(unittest.TestCase):
         cls.tmp.cleanup()
 
     def test_init_is_versioned_and_idempotent(self):
-        self.assertEqual(CLUSTER.sql("SELECT version FROM sedimetra.schema_version"), "2")
+        self.assertEqual(CLUSTER.sql("SELECT version FROM sedimetra.schema_version"), "3")
         again = batch("server", "init", url())
         self.assertEqual(again.returncode, 0, again.stderr)
         self.assertIn("表未作修改", again.stdout)
@@ -420,8 +420,8 @@ class ServerProjects(unittest.TestCase):
         self.assertIn("server init 升级", refused.stderr)
         upgrade = batch("server", "init", url().replace("/firm", "/oldfirm"))
         self.assertEqual(upgrade.returncode, 0, upgrade.stderr)
-        self.assertIn("升级到第 2 版", upgrade.stdout)
-        self.assertEqual(CLUSTER.sql("SELECT version FROM sedimetra.schema_version", database="oldfirm"), "2")
+        self.assertIn("从第 1 版升级到第 3 版", upgrade.stdout)
+        self.assertEqual(CLUSTER.sql("SELECT version FROM sedimetra.schema_version", database="oldfirm"), "3")
         book = self.root / "旧楼.xlsx"
         workbook(book, [("J1", 9.99)])
         run = batch("import", old, "--epoch", "0", book, password=PASSWORDS["dave"])

@@ -35,6 +35,11 @@ QString levelGradesPath(const QString &programDir)
     return programDir + QStringLiteral("Support/水准等级.json");
 }
 
+QString deformationLimitsPath(const QString &programDir)
+{
+    return programDir + QStringLiteral("Support/变形限值.json");
+}
+
 QString tableTemplatesDir(const QString &programDir)
 {
     return programDir + QStringLiteral("Support/Tab/");

@@ -15,6 +15,7 @@ QString projectTemplatePath(const QString &programDir); // Support/Db/数据库�
 QString frameTemplatesDir(const QString &programDir);   // Support/TK/
 QString tableTemplatesDir(const QString &programDir);   // Support/Tab/
 QString levelGradesPath(const QString &programDir);     // Support/水准等级.json
+QString deformationLimitsPath(const QString &programDir); // Support/变形限值.json
 
 // The entries of the frame-template list: every folder and file of `dir`,
 // sorted by name without regard to case, in upper case, without "." and ".." and without names

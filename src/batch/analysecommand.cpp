@@ -2,13 +2,19 @@
 // prediction of a project, as text, CSV or JSON.
 #include "batch/commandline.h"
 
+#include "base/programfiles.h"
 #include "base/settings.h"
+#include "survey/buildingdeformation.h"
 #include "survey/stability.h"
+
+#include <QJsonDocument>
+#include <QJsonObject>
 
 #include <QByteArray>
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 
 namespace {
 
@@ -104,7 +110,17 @@ int analyseCommand(const QStringList &args)
 
     QByteArray out;
     if (format == QLatin1String("json")) {
-        out = stabilityJson(analysis);
+        // The building's deformation and the alarms beside the stability.
+        const DeformationSettings deformation =
+            deformationSettings(deformationLimitsPath(programDir()), headerFields, *snapshot);
+        if (!deformation.problem.isEmpty())
+            std::fprintf(stderr, "%s\n", qPrintable(deformation.problem));
+        const DeformationReport report = analyseDeformation(
+            *snapshot, deformation.thresholds, deformation.notNeighbours, &analysis);
+        QJsonObject root = QJsonDocument::fromJson(stabilityJson(analysis)).object();
+        root.insert(QStringLiteral("deformation"), deformationJson(report, *snapshot));
+        root.insert(QStringLiteral("alarms"), alarmsJson(report.alarms, *snapshot));
+        out = QJsonDocument(root).toJson(QJsonDocument::Indented);
     } else if (format == QLatin1String("csv")) {
         // With a byte-order mark, so that spreadsheet programs read it as UTF-8.
         out = "\xEF\xBB\xBF";

@@ -68,3 +68,5 @@ int importCommand(const QStringList &args);
 int analyseCommand(const QStringList &args);
 int levelCommand(const QStringList &args);
 int serverCommand(const QStringList &args);
+int coordsCommand(const QStringList &args);
+int planCommand(const QStringList &args);

@@ -51,8 +51,12 @@ const char *usage =
     "       sedimetra-batch curves PROJECT.mdb --kind settlement|rate|load [--frame NAME]\n"
     "       [--base X,Y] [--time T] [--curve S] [--aux A] [--lines N | --no-split]\n"
     "       [--per-row R] [--out FILE.dxf]\n"
+    "       sedimetra-batch curves PROJECT.mdb --kind plan [--epoch N] [--scale 200]\n"
+    "       [--frame NAME] [--out FILE.dxf]\n"
     "       sedimetra-batch table PROJECT.mdb [--template NAME] [--out FILE.xlsx]\n"
     "       sedimetra-batch import PROJECT.mdb --epoch N FILE.xls|FILE.xlsx\n"
+    "       sedimetra-batch coords PROJECT.mdb FILE.csv|FILE.xlsx|FILE.dxf\n"
+    "       sedimetra-batch plan PROJECT.mdb [--epoch N] [--step MM] --format json\n"
     "       sedimetra-batch analyse PROJECT.mdb [--window D] [--limit R] [--step D]\n"
     "       [--format text|csv|json]\n"
     "       sedimetra-batch level FILE... [--fixed ID=H ...] [--grade NAME]\n"
@@ -106,7 +110,8 @@ int main(int argc, char *argv[])
     }
     const std::pair<const char *, int (*)(const QStringList &)> commands[] = {
         {"curves", curvesCommand}, {"table", tableCommand},   {"import", importCommand},
-        {"analyse", analyseCommand}, {"level", levelCommand}, {"server", serverCommand}};
+        {"analyse", analyseCommand}, {"level", levelCommand}, {"server", serverCommand},
+        {"coords", coordsCommand}, {"plan", planCommand}};
     for (const auto &[name, run] : commands)
         if (command == QLatin1String(name))
             return run(args.mid(1));

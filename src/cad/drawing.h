@@ -65,6 +65,9 @@ public:
         // The entities drawn, by their kind in the file ("LINE", "ELLIPSE",
         // …), blocks exploded; and those of kinds not drawn ("HATCH", …).
         std::map<QString, int> drawn, skipped;
+        // Where each block reference (each cell of an array) put its block's
+        // base point.
+        std::vector<CadPoint> insertions;
     };
     // How a block's drawing file is read (the DXF reader, in the program).
     using BlockReader = std::function<Result<BlockFile>(const QString &file)>;

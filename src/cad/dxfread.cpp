@@ -529,6 +529,7 @@ public:
                 local.tx = at.x + c * bx - s * by;
                 local.ty = at.y + s * bx + c * by;
                 Placement whole = place.after(r.real(230, 1) < 0 ? mirrored(local) : local);
+                contents.insertions.push_back(whole(block->second.base));
                 for (const Unit &unit : block->second.units)
                     draw(unit, whole, layer, colour, depth + 1, stack);
             }

@@ -181,6 +181,31 @@ public:
     {
         return QStringLiteral("INSERT OR REPLACE INTO HeaderFields (Name, Value) VALUES (?, ?)");
     }
+    Result<bool> hasPositions(QSqlDatabase &db) const override
+    {
+        QSqlQuery query(db);
+        if (!query.exec(QStringLiteral(
+                "SELECT (SELECT count(*) FROM pragma_table_info('Sur3') WHERE name IN ('X', 'Y')), "
+                "(SELECT count(*) FROM sqlite_master WHERE type = 'table' AND name = 'PlanDrawing')")))
+            return fail(query.lastError().text());
+        return query.next() && query.value(0).toInt() == 2 && query.value(1).toInt() == 1;
+    }
+    Result<void> makePositions(QSqlDatabase &db) const override
+    {
+        QSqlQuery query(db);
+        if (!query.exec(QStringLiteral("SELECT name FROM pragma_table_info('Sur3')")))
+            return fail(query.lastError().text());
+        QStringList columns;
+        while (query.next())
+            columns << query.value(0).toString().toUpper();
+        for (const char *column : {"X", "Y"})
+            if (!columns.contains(QLatin1String(column)))
+                if (auto added = exec(db, QStringLiteral("ALTER TABLE Sur3 ADD COLUMN %1 REAL")
+                                              .arg(QLatin1String(column)));
+                    !added)
+                    return added;
+        return exec(db, QStringLiteral("CREATE TABLE IF NOT EXISTS PlanDrawing (Name TEXT, Data BLOB)"));
+    }
     Result<void> checkKeys(QSqlDatabase &db) const override
     {
         // Epoch and point numbers are 32-bit: one beyond would be read as

@@ -34,8 +34,14 @@ Epoch epochFrom(const QSqlQuery &query)
 // The current row of a query over CjdNo, PointName, Aci, Mark.
 Point pointFrom(const QSqlQuery &query)
 {
-    return Point{query.value(0).toInt(), textOf(query.value(1)), query.value(2).toInt(),
-                 textOf(query.value(3))};
+    Point point{query.value(0).toInt(), textOf(query.value(1)), query.value(2).toInt(),
+                textOf(query.value(3)), std::nullopt};
+    bool xOk = false, yOk = false;
+    const double x = query.value(4).toDouble(&xOk), y = query.value(5).toDouble(&yOk);
+    if (xOk && yOk && !query.value(4).isNull() && !query.value(5).isNull() && std::isfinite(x)
+        && std::isfinite(y))
+        point.position = Position{x, y};
+    return point;
 }
 
 // An elevation that is no number (a text, NULL) reads as NaN: missing, never 0.
@@ -492,30 +498,117 @@ Result<void> ProjectDatabase::checkKeys()
     return m_dialect->checkKeys(m_db);
 }
 
+Result<QString> ProjectDatabase::pointColumns()
+{
+    if (!m_db.isOpen())
+        return fail(QStringLiteral("没有打开的沉降工程"));
+    const auto positions = m_dialect->hasPositions(m_db);
+    if (!positions)
+        return positions.failure();
+    return *positions ? QStringLiteral("CjdNo, PointName, Aci, Mark, X, Y")
+                      : QStringLiteral("CjdNo, PointName, Aci, Mark, NULL, NULL");
+}
+
 Result<std::vector<Point>> ProjectDatabase::points()
 {
-    QSqlQuery &query = statement(
-        "points", QStringLiteral("SELECT CjdNo, PointName, Aci, Mark FROM Sur3 ORDER BY CjdNo"));
+    const auto columns = pointColumns();
+    if (!columns)
+        return columns.failure();
+    QSqlQuery query(m_db);
+    query.setForwardOnly(true);
+    if (!query.prepare(QStringLiteral("SELECT %1 FROM Sur3 ORDER BY CjdNo").arg(*columns)))
+        return fail(m_dialect->failure(query.lastError()));
     return allRows(query, pointFrom);
 }
 
 Result<std::optional<Point>> ProjectDatabase::pointByNumber(int cjdNo)
 {
-    QSqlQuery &query = statement(
-        "pointByNumber",
-        QStringLiteral("SELECT CjdNo, PointName, Aci, Mark FROM Sur3 WHERE CjdNo = ? LIMIT 1"));
+    const auto columns = pointColumns();
+    if (!columns)
+        return columns.failure();
+    QSqlQuery query(m_db);
+    if (!query.prepare(QStringLiteral("SELECT %1 FROM Sur3 WHERE CjdNo = ? LIMIT 1").arg(*columns)))
+        return fail(m_dialect->failure(query.lastError()));
     query.bindValue(0, cjdNo);
     return firstRow(query, pointFrom);
 }
 
 Result<std::optional<Point>> ProjectDatabase::pointByName(const QString &name)
 {
-    QSqlQuery &query = statement(
-        "pointByName", QStringLiteral("SELECT CjdNo, PointName, Aci, Mark FROM Sur3 "
-                                      "WHERE %1 ORDER BY CjdNo LIMIT 1")
-                           .arg(m_dialect->caseless("PointName")));
+    const auto columns = pointColumns();
+    if (!columns)
+        return columns.failure();
+    QSqlQuery query(m_db);
+    if (!query.prepare(QStringLiteral("SELECT %1 FROM Sur3 WHERE %2 ORDER BY CjdNo LIMIT 1")
+                           .arg(*columns, m_dialect->caseless("PointName"))))
+        return fail(m_dialect->failure(query.lastError()));
     query.bindValue(0, name);
     return firstRow(query, pointFrom);
+}
+
+Result<void> ProjectDatabase::setPositions(
+    const std::vector<std::pair<int, std::optional<Position>>> &positions)
+{
+    if (auto writable = checkWritable(); !writable)
+        return writable;
+    return inTransaction([&]() -> Result<void> {
+        if (auto made = m_dialect->makePositions(m_db); !made)
+            return made;
+        QSqlQuery query(m_db);
+        if (!query.prepare(QStringLiteral("UPDATE Sur3 SET X = ?, Y = ? WHERE CjdNo = ?")))
+            return fail(m_dialect->failure(query.lastError()));
+        for (const auto &[number, position] : positions) {
+            query.bindValue(0, position ? QVariant(position->x) : QVariant());
+            query.bindValue(1, position ? QVariant(position->y) : QVariant());
+            query.bindValue(2, number);
+            if (auto ran = run(query); !ran)
+                return ran;
+            if (query.numRowsAffected() < 1)
+                return fail(QStringLiteral("找不到第 %1 号观测点").arg(number));
+        }
+        return success();
+    });
+}
+
+Result<std::optional<PlanDrawingFile>> ProjectDatabase::planDrawing()
+{
+    if (!m_db.isOpen())
+        return fail(QStringLiteral("没有打开的沉降工程"));
+    const auto present = m_dialect->hasPositions(m_db);
+    if (!present)
+        return present.failure();
+    if (!*present)
+        return std::optional<PlanDrawingFile>();
+    QSqlQuery query(m_db);
+    query.setForwardOnly(true);
+    if (!query.prepare(QStringLiteral("SELECT Name, Data FROM PlanDrawing")))
+        return fail(m_dialect->failure(query.lastError()));
+    return firstRow(query, [](const QSqlQuery &row) {
+        return PlanDrawingFile{textOf(row.value(0)), row.value(1).toByteArray()};
+    });
+}
+
+Result<void> ProjectDatabase::setPlanDrawing(const PlanDrawingFile &drawing)
+{
+    if (auto writable = checkWritable(); !writable)
+        return writable;
+    if (drawing.data.size() > maxPlanDrawingBytes)
+        return fail(QStringLiteral("平面图 %1 有 %2 MB，超过 %3 MB，不能存入工程")
+                        .arg(drawing.name)
+                        .arg(double(drawing.data.size()) / (1024 * 1024), 0, 'f', 1)
+                        .arg(maxPlanDrawingBytes / (1024 * 1024)));
+    return inTransaction([&]() -> Result<void> {
+        if (auto made = m_dialect->makePositions(m_db); !made)
+            return made;
+        QSqlQuery query(m_db);
+        if (!query.exec(QStringLiteral("DELETE FROM PlanDrawing")))
+            return fail(m_dialect->failure(query.lastError()));
+        if (!query.prepare(QStringLiteral("INSERT INTO PlanDrawing (Name, Data) VALUES (?, ?)")))
+            return fail(m_dialect->failure(query.lastError()));
+        query.bindValue(0, drawing.name);
+        query.bindValue(1, drawing.data);
+        return run(query);
+    });
 }
 
 Result<void> ProjectDatabase::addPoint(const Point &point)
@@ -529,7 +622,15 @@ Result<void> ProjectDatabase::addPoint(const Point &point)
     query.bindValue(1, point.name);
     query.bindValue(2, point.aci);
     query.bindValue(3, point.mark);
-    return run(query);
+    if (!point.position)
+        return run(query);
+    // A point placed as it is added (a copy of a project): its position in
+    // the same transaction.
+    return inTransaction([&]() -> Result<void> {
+        if (auto ran = run(query); !ran)
+            return ran;
+        return setPositions({{point.cjdNo, point.position}});
+    });
 }
 
 Result<void> ProjectDatabase::setPointStyle(int cjdNo, int aci, const QString &mark)

@@ -5,6 +5,7 @@
 
 #include "base/result.h"
 
+#include <QByteArray>
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QString>
@@ -38,14 +39,35 @@ struct Elevation
     double pointH = 0;
 };
 
-// One settlement point, a row of Sur3.
+// Where a point stands in the building's own grid: metres, X to the right,
+// Y up (any local system).
+struct Position
+{
+    double x = 0;
+    double y = 0;
+    bool operator==(const Position &) const = default;
+};
+
+// One settlement point, a row of Sur3; its position from the nullable X and
+// Y (none in a project file written before positions were kept).
 struct Point
 {
     int cjdNo = 0;
     QString name;
     int aci = 0;
     QString mark;
+    std::optional<Position> position = std::nullopt;
 };
+
+// The building's plan drawing as it came (a DXF file's bytes), shown behind
+// the points on the plan.
+struct PlanDrawingFile
+{
+    QString name;    // the file's name, for the user
+    QByteArray data; // the DXF file's bytes
+};
+// A plan drawing larger than this is not kept.
+constexpr qint64 maxPlanDrawingBytes = 20 * 1024 * 1024;
 
 struct Rgb
 {
@@ -159,6 +181,14 @@ public:
     Result<void> renamePoint(int cjdNo, const QString &name);
     // A point's colour (CAD colour index) and mark.
     Result<void> setPointStyle(int cjdNo, int aci, const QString &mark);
+    // Sets or clears the positions of points (by number) in one
+    // transaction, adding the X and Y fields to an older project file first.
+    Result<void> setPositions(const std::vector<std::pair<int, std::optional<Position>>> &positions);
+    // The plan drawing kept with the project, if any; setting it replaces
+    // the one there was (in the same transaction as positions, when run
+    // inside inTransaction).
+    Result<std::optional<PlanDrawingFile>> planDrawing();
+    Result<void> setPlanDrawing(const PlanDrawingFile &drawing);
     // Removes point `cjdNo` and all its elevations, in one transaction; the
     // other points keep their numbers (a point's number is its grid row).
     Result<void> deletePoint(int cjdNo);
@@ -173,13 +203,23 @@ public:
     // the project as it was. The failure of `work` is passed on. On a server,
     // a transaction another one deadlocked with (or that could not be
     // serialised) is run once more, whole.
+    // Inside a transaction already, `work` simply joins it.
     template <typename Work> Result<void> inTransaction(Work work)
     {
+        if (m_inTransaction)
+            return work();
+        struct Within
+        {
+            bool &flag;
+            ~Within() { flag = false; }
+        };
         for (int attempt = 0;; ++attempt) {
             m_retryable = false;
             Result<void> outcome = [&]() -> Result<void> {
                 if (auto begun = beginTransaction(); !begun)
                     return begun;
+                m_inTransaction = true;
+                const Within within{m_inTransaction};
                 if (Result<void> done = work(); !done) {
                     rollbackTransaction();
                     return done;
@@ -192,9 +232,12 @@ public:
     }
 
 private:
+    bool m_inTransaction = false;
     bool m_retryable = false; // the last failure was a deadlock or serialisation failure
     void noteFailure(const QSqlError &error);
     QSqlQuery &statement(const char *key, const QString &sql);
+    // The fields a point is read from; its position NULL without X and Y.
+    Result<QString> pointColumns();
     Result<void> run(QSqlQuery &query);
     Result<void> checkWritable();
     Result<void> beginTransaction();

@@ -135,6 +135,8 @@ public:
                               "EXCLUDED.pointh");
     }
     Result<bool> hasHeaderFields(QSqlDatabase &) const override { return true; }
+    Result<bool> hasPositions(QSqlDatabase &) const override { return true; }
+    Result<void> makePositions(QSqlDatabase &) const override { return success(); }
     Result<void> makeHeaderFields(QSqlDatabase &) const override { return success(); }
     QString upsertHeaderField() const override
     {

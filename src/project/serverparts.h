@@ -53,6 +53,6 @@ Result<void> prepared(QSqlQuery &query, const QString &sql);
 QString sqlState(const QSqlQuery &query);
 
 // The record tables a project owns, in the order every writer touches them.
-inline const char *const recordTables[] = {"sur1", "sur2", "sur3", "header_fields"};
+inline const char *const recordTables[] = {"sur1", "sur2", "sur3", "header_fields", "plan_drawings"};
 
 } // namespace serverparts

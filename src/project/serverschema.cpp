@@ -120,7 +120,8 @@ QStringList changeCounting()
         "  RETURN NULL;\n"
         "END $$")};
     const std::pair<const char *, const char *> tables[] = {
-        {"sur1", "sur1"}, {"sur2", "sur2"}, {"sur3", "sur3"}, {"header", "header_fields"}};
+        {"sur1", "sur1"}, {"sur2", "sur2"}, {"sur3", "sur3"}, {"header", "header_fields"},
+        {"plan", "plan_drawings"}};
     for (const auto &[prefix, table] : tables) {
         const QString name = QLatin1String(prefix), on = QStringLiteral("sedimetra.") + QLatin1String(table);
         statements << QStringLiteral("DROP TRIGGER IF EXISTS %1_changed ON %2").arg(name, on);
@@ -241,7 +242,8 @@ QStringList rightsStatements()
         QStringLiteral("GRANT SELECT ON ALL TABLES IN SCHEMA sedimetra "
                        "TO sedimetra_read, sedimetra_write, sedimetra_admin"),
         QStringLiteral("GRANT INSERT, UPDATE, DELETE ON sedimetra.sur1, sedimetra.sur2, "
-                       "sedimetra.sur3, sedimetra.header_fields TO sedimetra_write, sedimetra_admin"),
+                       "sedimetra.sur3, sedimetra.header_fields, sedimetra.plan_drawings "
+                       "TO sedimetra_write, sedimetra_admin"),
         QStringLiteral("GRANT DELETE ON sedimetra.projects TO sedimetra_admin"),
         QStringLiteral("GRANT INSERT, UPDATE, DELETE ON sedimetra.members TO sedimetra_admin"),
         // A project is seen by those who may read it.
@@ -291,8 +293,9 @@ QStringList sessionViews()
     const std::pair<const char *, const char *> views[] = {
         {"sur1", "SELECT project_id, cjno, mydate, name, layers FROM sedimetra.sur1"},
         {"sur2", "SELECT project_id, cjno, cjdno, pointh FROM sedimetra.sur2"},
-        {"sur3", "SELECT project_id, cjdno, pointname, aci, mark FROM sedimetra.sur3"},
+        {"sur3", "SELECT project_id, cjdno, pointname, aci, mark, x, y FROM sedimetra.sur3"},
         {"headerfields", "SELECT project_id, name, value FROM sedimetra.header_fields"},
+        {"plandrawing", "SELECT project_id, name, data FROM sedimetra.plan_drawings"},
     };
     for (const auto &[name, select] : views) {
         const QString view = QStringLiteral("sedimetra_project.") + QLatin1String(name);
@@ -309,6 +312,17 @@ QStringList sessionViews()
                << QStringLiteral("GRANT INSERT, UPDATE, DELETE ON ALL TABLES IN SCHEMA "
                                  "sedimetra_project TO sedimetra_write, sedimetra_admin");
     return statements;
+}
+
+// The points' positions and the plan drawing (version 3): added in place
+// to an older schema, part of a new one.
+QStringList positionStatements()
+{
+    return {QStringLiteral("ALTER TABLE sedimetra.sur3 ADD COLUMN IF NOT EXISTS x double precision, "
+                           "ADD COLUMN IF NOT EXISTS y double precision"),
+            QStringLiteral("CREATE TABLE IF NOT EXISTS sedimetra.plan_drawings (project_id integer "
+                           "PRIMARY KEY REFERENCES sedimetra.projects ON DELETE CASCADE, "
+                           "name text, data bytea)")};
 }
 
 // Runs `statements` in one transaction on `db`.
@@ -386,35 +400,40 @@ Result<QString> initialiseServer(const ServerAddress &address, const QString &te
             .arg(displayUrl(address))
             .arg(serverSchemaVersion);
     }
-    if (*version == 1) {
-        // In place: whoever could write before (every member of
-        // sedimetra_write) becomes a writer of every project there is;
-        // projects made from now on follow the new rule.
-        const QStringList upgrade =
-            QStringList{
-                QStringLiteral("CREATE TABLE sedimetra.members (project_id integer NOT NULL "
-                               "REFERENCES sedimetra.projects ON DELETE CASCADE, member name NOT "
-                               "NULL, can_write boolean NOT NULL, PRIMARY KEY (project_id, member))"),
-                QStringLiteral("INSERT INTO sedimetra.members SELECT p.id, r.rolname, true "
-                               "FROM sedimetra.projects p, pg_auth_members a "
-                               "JOIN pg_roles r ON r.oid = a.member "
-                               "WHERE a.roleid = 'sedimetra_write'::regrole"),
-                QStringLiteral("UPDATE sedimetra.schema_version SET version = %1")
-                    .arg(serverSchemaVersion)}
-            + rightsStatements() + changeCounting() + sessionViews();
+    if (*version == 1 || *version == 2) {
+        // In place. From version 1, whoever could write before (every
+        // member of sedimetra_write) becomes a writer of every project there
+        // is; projects made from now on follow the new rule. Version 3 adds
+        // the points' positions and the plan drawing.
+        QStringList upgrade;
+        if (*version == 1)
+            upgrade << QStringLiteral("CREATE TABLE sedimetra.members (project_id integer NOT NULL "
+                                      "REFERENCES sedimetra.projects ON DELETE CASCADE, member name NOT "
+                                      "NULL, can_write boolean NOT NULL, PRIMARY KEY (project_id, member))")
+                    << QStringLiteral("INSERT INTO sedimetra.members SELECT p.id, r.rolname, true "
+                                      "FROM sedimetra.projects p, pg_auth_members a "
+                                      "JOIN pg_roles r ON r.oid = a.member "
+                                      "WHERE a.roleid = 'sedimetra_write'::regrole");
+        upgrade << positionStatements()
+                << QStringLiteral("UPDATE sedimetra.schema_version SET version = %1").arg(serverSchemaVersion);
+        upgrade += rightsStatements() + changeCounting() + sessionViews();
         if (auto done = runTransaction(server.db, upgrade); !done)
             return done.failure();
+        const QString upgraded = QStringLiteral("已把服务器 %1 的沉降工程库从第 %2 版升级到第 %3 版")
+                                     .arg(displayUrl(address))
+                                     .arg(*version)
+                                     .arg(serverSchemaVersion);
+        if (*version == 2)
+            return upgraded + QStringLiteral("：测点可存坐标，工程可存平面图。");
         QSqlQuery counts(server.db);
         QString members = QStringLiteral("?");
         if (counts.exec(QStringLiteral("SELECT count(DISTINCT member) FROM sedimetra.members"))
             && counts.next())
             members = counts.value(0).toString();
-        return QStringLiteral("已把服务器 %1 的沉降工程库从第 1 版升级到第 %2 版：原有的 %3 个"
-                              "写入角色成员成为每个已有工程的写入者；新建的工程只由建立者写入，"
-                              "其他人需由 sedimetra_admin 授权。")
-            .arg(displayUrl(address))
-            .arg(serverSchemaVersion)
-            .arg(members);
+        return upgraded
+               + QStringLiteral("：原有的 %1 个写入角色成员成为每个已有工程的写入者；新建的工程只由建立者写入，"
+                                "其他人需由 sedimetra_admin 授权；测点可存坐标，工程可存平面图。")
+                     .arg(members);
     }
     if (*version != 0)
         return fail(QStringLiteral("服务器 %1 的沉降工程库是第 %2 版，本程序只认第 %3 版")
@@ -449,7 +468,8 @@ Result<QString> initialiseServer(const ServerAddress &address, const QString &te
         QStringLiteral("CREATE TABLE sedimetra.acirgb (aci_color integer PRIMARY KEY, "
                        "rgb_r integer NOT NULL, rgb_g integer NOT NULL, rgb_b integer NOT NULL)"),
     };
-    if (auto made = runAll(server.db, schema + rightsStatements() + changeCounting() + sessionViews());
+    if (auto made = runAll(server.db, schema + positionStatements() + rightsStatements()
+                                          + changeCounting() + sessionViews());
         !made) {
         server.db.rollback();
         return made.failure();

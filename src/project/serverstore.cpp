@@ -44,6 +44,7 @@ struct ProjectRecords
     std::vector<Point> points;
     std::vector<Elevation> elevations;
     std::map<QString, QString> fields;
+    std::optional<PlanDrawingFile> plan;
 };
 
 Result<ProjectRecords> readRecords(ProjectDatabase &project)
@@ -60,8 +61,11 @@ Result<ProjectRecords> readRecords(ProjectDatabase &project)
     auto fields = project.headerFields();
     if (!fields)
         return fields.failure();
+    auto plan = project.planDrawing();
+    if (!plan)
+        return plan.failure();
     return ProjectRecords{std::move(*epochs), std::move(*points), std::move(*elevations),
-                          std::move(*fields)};
+                          std::move(*fields), std::move(*plan)};
 }
 
 RecordDigest digestOf(const ProjectRecords &records)
@@ -72,9 +76,13 @@ RecordDigest digestOf(const ProjectRecords &records)
                          .arg(e.cjNo)
                          .arg(e.date, e.name, e.layers)
                          .toUtf8());
-    for (const Point &p : records.points)
-        hash.addData(
-            QStringLiteral("P|%1|%2|%3|%4\n").arg(p.cjdNo).arg(p.name).arg(p.aci).arg(p.mark).toUtf8());
+    for (const Point &p : records.points) {
+        QString line = QStringLiteral("P|%1|%2|%3|%4").arg(p.cjdNo).arg(p.name).arg(p.aci).arg(p.mark);
+        if (p.position)
+            line += QStringLiteral("|%1|%2").arg(QString::number(p.position->x, 'g', 17),
+                                                 QString::number(p.position->y, 'g', 17));
+        hash.addData((line + QLatin1Char('\n')).toUtf8());
+    }
     int elevations = 0;
     for (const Elevation &e : records.elevations) {
         // A record without a height is no measurement: not carried, not counted.
@@ -89,6 +97,12 @@ RecordDigest digestOf(const ProjectRecords &records)
     }
     for (const auto &[name, value] : records.fields)
         hash.addData(QStringLiteral("F|%1|%2\n").arg(name, value).toUtf8());
+    if (records.plan)
+        hash.addData(QStringLiteral("D|%1|%2\n")
+                         .arg(records.plan->name,
+                              QString::fromLatin1(QCryptographicHash::hash(
+                                  records.plan->data, QCryptographicHash::Sha256).toHex()))
+                         .toUtf8());
     return RecordDigest{int(records.epochs.size()), int(records.points.size()), elevations,
                         int(records.fields.size()),
                         hash.result().toHex()};
@@ -188,8 +202,15 @@ Result<PushReport> pushProject(const QString &file, const ServerAddress &address
         return failed(done.error());
     rows.clear();
     for (const Point &p : records->points)
-        rows.push_back({id, p.cjdNo, p.name, p.aci, p.mark});
-    if (auto done = insertRows(server.db, QStringLiteral("sedimetra.sur3"), 5, rows); !done)
+        rows.push_back({id, p.cjdNo, p.name, p.aci, p.mark,
+                        p.position ? QVariant(p.position->x) : QVariant(),
+                        p.position ? QVariant(p.position->y) : QVariant()});
+    if (auto done = insertRows(server.db, QStringLiteral("sedimetra.sur3"), 7, rows); !done)
+        return failed(done.error());
+    rows.clear();
+    if (records->plan)
+        rows.push_back({id, records->plan->name, records->plan->data});
+    if (auto done = insertRows(server.db, QStringLiteral("sedimetra.plan_drawings"), 3, rows); !done)
         return failed(done.error());
     rows.clear();
     for (const Elevation &e : records->elevations)
@@ -293,6 +314,9 @@ Result<QString> pullProject(const ServerAddress &address, const QString &templat
             return filled.failure();
         if (!records->fields.empty())
             if (auto done = copy.setHeaderFields(records->fields); !done)
+                return done.failure();
+        if (records->plan)
+            if (auto done = copy.setPlanDrawing(*records->plan); !done)
                 return done.failure();
         const auto copied = digestOf(copy);
         if (!copied)

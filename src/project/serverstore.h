@@ -57,7 +57,7 @@ Result<QSqlDatabase> connectToServer(const ServerAddress &address, const QString
 Result<QStringList> listServerProjects(const ServerAddress &address);
 
 // The schema this program version writes: 2 (1 had no rights per project).
-constexpr int serverSchemaVersion = 2;
+constexpr int serverSchemaVersion = 3;
 // The version of the schema on the server `db` is connected to; 0 when it
 // has none.
 Result<int> serverSchemaOf(QSqlDatabase &db);

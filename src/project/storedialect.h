@@ -53,6 +53,10 @@ public:
     virtual Result<bool> hasHeaderFields(QSqlDatabase &db) const = 0;
     virtual Result<void> makeHeaderFields(QSqlDatabase &db) const = 0;
     virtual QString upsertHeaderField() const = 0;
+    // The points' positions (Sur3's X and Y) and the plan drawing's table:
+    // whether they are there, and making them.
+    virtual Result<bool> hasPositions(QSqlDatabase &db) const = 0;
+    virtual Result<void> makePositions(QSqlDatabase &db) const = 0;
     // Epoch and point numbers within 32 bits.
     virtual Result<void> checkKeys(QSqlDatabase &db) const = 0;
 };

@@ -77,6 +77,14 @@ std::vector<ContourLine> contourLines(const std::vector<PlanPoint> &points,
                                       const PlanTriangulation &triangulation,
                                       const std::vector<double> &levels);
 
+// The building's plan drawn behind the points: its lines, polylines, arcs
+// and circles as polylines (arcs traced), in the points' coordinates.
+struct PlanBackground
+{
+    std::vector<std::vector<std::pair<double, double>>> lines;
+    bool empty() const { return lines.empty(); }
+};
+
 // The days from the first epoch (τ = t − t0) at which a hyperbolic fit y =
 // τ / (a·τ + b), on sinking magnitudes (a, b > 0), slows to the rate `r`
 // (mm/d): τ* = (√(b / r) − b) / a. Nothing without such a fit, or when the

@@ -2,6 +2,8 @@
 
 #include "base/settings.h"
 #include "base/textnumber.h"
+#include "survey/deformation.h"
+#include "survey/projectsnapshot.h"
 #include "survey/settlement.h"
 
 #include <QJsonArray>
@@ -10,6 +12,10 @@
 
 #include <algorithm>
 #include <cmath>
+
+// The day the hyperbolic fit slows to the stable rate.
+static std::optional<QDate> stableDate(const PointStability &point, const ProjectSnapshot &snapshot,
+                                       const StabilitySettings &settings);
 
 namespace {
 
@@ -313,6 +319,7 @@ StabilityAnalysis analyseStability(const ProjectSnapshot &snapshot,
             point.loadStart = period.front();
             point.hyperbolic = fitHyperbolic(period);
             point.asaoka = fitAsaoka(period, settings.step);
+            point.stableDate = stableDate(point, snapshot, settings);
             if (!point.asaoka && tooManySamples(period, settings.step))
                 analysis.notes << QStringLiteral("测点 %1：阿萨奥卡法需取样超过 %2 个（预测步长 %3 d），未计算")
                                       .arg(point.name)
@@ -342,6 +349,20 @@ QJsonValue numberOrNull(const std::optional<double> &value)
 
 } // namespace
 
+static std::optional<QDate> stableDate(const PointStability &point, const ProjectSnapshot &snapshot,
+                                       const StabilitySettings &settings)
+{
+    if (!point.hyperbolic || !point.loadStart || point.verdict == Verdict::Stable)
+        return std::nullopt;
+    // The fit y = a·τ + b on y = τ / (s − s0) with s negative when sinking
+    // is, on sinking magnitudes, τ / (−a·τ − b).
+    const auto days = daysToStability(-point.hyperbolic->a, -point.hyperbolic->b, settings.limit);
+    const auto first = calendarDate(snapshot.epochs().front().date);
+    if (!days || !first || !(*days < 1e6))
+        return std::nullopt;
+    return first->addDays(std::llround(point.loadStart->t + *days));
+}
+
 QStringList stabilityHeadings()
 {
     return {QStringLiteral("点号"),
@@ -353,7 +374,8 @@ QStringList stabilityHeadings()
             QStringLiteral("稳定性"),
             QStringLiteral("双曲线法预测(mm)"),
             QStringLiteral("R²"),
-            QStringLiteral("Asaoka法预测(mm)")};
+            QStringLiteral("Asaoka法预测(mm)"),
+            QStringLiteral("预计稳定日期")};
 }
 
 std::vector<QStringList> stabilityRows(const StabilityAnalysis &analysis)
@@ -366,7 +388,8 @@ std::vector<QStringList> stabilityRows(const StabilityAnalysis &analysis)
                         fixedOrNone(p.meanRate, 4), verdictText(p.verdict),
                         fixedOrNone(p.hyperbolic ? std::optional(p.hyperbolic->sInf) : std::nullopt, 2),
                         fixedOrNone(p.hyperbolic ? std::optional(p.hyperbolic->r2) : std::nullopt, 4),
-                        fixedOrNone(p.asaoka ? std::optional(p.asaoka->sInf) : std::nullopt, 2)});
+                        fixedOrNone(p.asaoka ? std::optional(p.asaoka->sInf) : std::nullopt, 2),
+                        p.stableDate ? p.stableDate->toString(Qt::ISODate) : none});
     }
     return rows;
 }
@@ -394,7 +417,10 @@ QByteArray stabilityJson(const StabilityAnalysis &analysis)
                      p.hyperbolic ? QJsonValue(QJsonObject{{QStringLiteral("a"), p.hyperbolic->a},
                                                            {QStringLiteral("b"), p.hyperbolic->b},
                                                            {QStringLiteral("s_inf"), p.hyperbolic->sInf},
-                                                           {QStringLiteral("r2"), p.hyperbolic->r2}})
+                                                           {QStringLiteral("r2"), p.hyperbolic->r2},
+                                                           {QStringLiteral("stable_date"),
+                                                            p.stableDate ? QJsonValue(p.stableDate->toString(Qt::ISODate))
+                                                                         : QJsonValue()}})
                                   : QJsonValue());
         point.insert(QStringLiteral("asaoka"),
                      p.asaoka ? QJsonValue(QJsonObject{{QStringLiteral("beta0"), p.asaoka->beta0},

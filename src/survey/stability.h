@@ -2,6 +2,7 @@
 
 #include "survey/projectsnapshot.h"
 
+#include <QDate>
 #include <QString>
 #include <QStringList>
 
@@ -71,6 +72,9 @@ struct PointStability
     std::optional<SeriesPoint> loadStart;
     std::optional<HyperbolicFit> hyperbolic;
     std::optional<AsaokaFit> asaoka;
+    // When the hyperbolic fit says the rate falls to the stable limit; none
+    // without a fit, or for a point already stable.
+    std::optional<QDate> stableDate;
 };
 
 struct StabilityAnalysis

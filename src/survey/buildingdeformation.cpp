@@ -1,0 +1,571 @@
+#include "survey/buildingdeformation.h"
+
+#include "base/inputfile.h"
+#include "base/savefile.h"
+#include "base/textnumber.h"
+#include "survey/projectsnapshot.h"
+#include "survey/settlement.h"
+#include "survey/stability.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QRegularExpression>
+
+#include <cmath>
+
+QString quantityText(DeformationLimit::Quantity quantity)
+{
+    switch (quantity) {
+    case DeformationLimit::Tilt:
+        return QStringLiteral("整体倾斜");
+    case DeformationLimit::Differential:
+        return QStringLiteral("相邻柱基沉降差");
+    case DeformationLimit::LocalTilt:
+        return QStringLiteral("局部倾斜");
+    case DeformationLimit::Average:
+        return QStringLiteral("平均沉降量");
+    }
+    return QString();
+}
+
+namespace {
+
+const QString codeSource = QStringLiteral("GB 50007-2011 表 5.3.4（据二手资料）");
+
+const char *const quantityKeys[] = {"tilt", "differential", "local_tilt", "average"};
+
+std::optional<double> numberField(const std::map<QString, QString> &fields, const QString &key)
+{
+    const auto found = fields.find(key);
+    if (found == fields.end())
+        return std::nullopt;
+    bool ok = false;
+    const double value = found->second.trimmed().toDouble(&ok);
+    if (!ok || !std::isfinite(value) || value <= 0)
+        return std::nullopt;
+    return value;
+}
+
+QString field(const std::map<QString, QString> &fields, const QString &key)
+{
+    const auto found = fields.find(key);
+    return found == fields.end() ? QString() : found->second.trimmed();
+}
+
+// The row of a quantity that the structure, soil and height choose.
+std::optional<DeformationLimit> chosenLimit(const std::vector<DeformationLimit> &limits,
+                                            DeformationLimit::Quantity quantity,
+                                            const QString &structure, const QString &soil,
+                                            std::optional<double> height)
+{
+    for (const DeformationLimit &limit : limits) {
+        if (limit.quantity != quantity)
+            continue;
+        if (!limit.match.isEmpty() && !structure.contains(limit.match))
+            continue;
+        if (!limit.soil.isEmpty() && limit.soil != soil)
+            continue;
+        if (limit.heightMin || limit.heightMax) {
+            if (!height)
+                continue;
+            if (limit.heightMin && !(*height > *limit.heightMin))
+                continue;
+            if (limit.heightMax && !(*height <= *limit.heightMax))
+                continue;
+        }
+        return limit;
+    }
+    return std::nullopt;
+}
+
+} // namespace
+
+std::vector<DeformationLimit> defaultDeformationLimits()
+{
+    const QString building = QStringLiteral("多层和高层建筑");
+    std::vector<DeformationLimit> rows;
+    const std::pair<std::optional<double>, std::optional<double>> heights[] = {
+        {std::nullopt, 24}, {24, 60}, {60, 100}, {100, std::nullopt}};
+    const double tilts[] = {0.004, 0.003, 0.0025, 0.002};
+    for (int i = 0; i < 4; ++i)
+        rows.push_back({DeformationLimit::Tilt, building, QString(), QString(), heights[i].first,
+                        heights[i].second, tilts[i], codeSource});
+    const QString lowSoil = QStringLiteral("中、低压缩性土"), highSoil = QStringLiteral("高压缩性土");
+    rows.push_back({DeformationLimit::Differential, QStringLiteral("框架结构"), QStringLiteral("框架"),
+                    lowSoil, std::nullopt, std::nullopt, 0.002, codeSource});
+    rows.push_back({DeformationLimit::Differential, QStringLiteral("框架结构"), QStringLiteral("框架"),
+                    highSoil, std::nullopt, std::nullopt, 0.003, codeSource});
+    rows.push_back({DeformationLimit::LocalTilt, QStringLiteral("砌体承重结构"), QStringLiteral("砌体"),
+                    lowSoil, std::nullopt, std::nullopt, 0.002, codeSource});
+    rows.push_back({DeformationLimit::LocalTilt, QStringLiteral("砌体承重结构"), QStringLiteral("砌体"),
+                    highSoil, std::nullopt, std::nullopt, 0.003, codeSource});
+    rows.push_back({DeformationLimit::Average, QStringLiteral("体型简单的高层建筑基础"), QString(),
+                    QString(), std::nullopt, std::nullopt, 200, codeSource});
+    return rows;
+}
+
+QString deformationLimitsNote()
+{
+    return QStringLiteral("表中限值摘自二手资料所引 GB 50007-2011 表 5.3.4，仅供参考；"
+                          "使用前须与规范原文及设计文件核对。");
+}
+
+Result<std::vector<DeformationLimit>> readDeformationLimits(const QString &path)
+{
+    if (!QFileInfo::exists(path))
+        return defaultDeformationLimits();
+    auto file = openInputFile(path, 4 << 20);
+    if (!file)
+        return file.failure();
+    QJsonParseError error;
+    const QJsonDocument document = QJsonDocument::fromJson((*file)->readAll(), &error);
+    const auto broken = [&](const QString &why) {
+        return fail(QStringLiteral("变形限值表 %1 有误：%2").arg(QDir::toNativeSeparators(path), why));
+    };
+    if (error.error != QJsonParseError::NoError)
+        return broken(error.errorString());
+    if (!document.isArray())
+        return broken(QStringLiteral("应是一个数组"));
+    std::vector<DeformationLimit> limits;
+    for (const QJsonValue &value : document.array()) {
+        const QJsonObject row = value.toObject();
+        DeformationLimit limit;
+        const QString quantity = row.value(QLatin1String("quantity")).toString();
+        int index = -1;
+        for (int i = 0; i < 4; ++i)
+            if (quantity == QLatin1String(quantityKeys[i]))
+                index = i;
+        if (index < 0)
+            return broken(QStringLiteral("未知的限值种类“%1”").arg(quantity));
+        limit.quantity = DeformationLimit::Quantity(index);
+        limit.structure = row.value(QLatin1String("structure")).toString();
+        limit.match = row.value(QLatin1String("match")).toString();
+        limit.soil = row.value(QLatin1String("soil")).toString();
+        if (row.value(QLatin1String("height_min_m")).isDouble())
+            limit.heightMin = row.value(QLatin1String("height_min_m")).toDouble();
+        if (row.value(QLatin1String("height_max_m")).isDouble())
+            limit.heightMax = row.value(QLatin1String("height_max_m")).toDouble();
+        const QJsonValue allowed = row.value(QLatin1String("value"));
+        if (!allowed.isDouble() || !(allowed.toDouble() > 0))
+            return broken(QStringLiteral("限值应为正数"));
+        limit.value = allowed.toDouble();
+        limit.source = row.value(QLatin1String("source")).toString();
+        limits.push_back(limit);
+    }
+    return limits;
+}
+
+Result<void> writeDeformationLimits(const QString &path, const std::vector<DeformationLimit> &limits)
+{
+    QJsonArray rows;
+    for (const DeformationLimit &limit : limits) {
+        QJsonObject row{{QStringLiteral("quantity"), QLatin1String(quantityKeys[limit.quantity])},
+                        {QStringLiteral("structure"), limit.structure},
+                        {QStringLiteral("match"), limit.match},
+                        {QStringLiteral("soil"), limit.soil},
+                        {QStringLiteral("value"), limit.value},
+                        {QStringLiteral("source"), limit.source}};
+        if (limit.heightMin)
+            row.insert(QStringLiteral("height_min_m"), *limit.heightMin);
+        if (limit.heightMax)
+            row.insert(QStringLiteral("height_max_m"), *limit.heightMax);
+        rows.append(row);
+    }
+    return saveFileContents(path, QJsonDocument(rows).toJson(QJsonDocument::Indented));
+}
+
+AlarmThresholds alarmThresholds(const std::map<QString, QString> &fields,
+                                const std::vector<DeformationLimit> &limits)
+{
+    AlarmThresholds thresholds;
+    thresholds.cumulativeMm = numberField(fields, DeformationKey::CumulativeAlarm);
+    thresholds.rateMmPerDay = numberField(fields, DeformationKey::RateAlarm);
+    const QString structure = field(fields, DeformationKey::Structure);
+    const QString soil = field(fields, DeformationKey::Soil);
+    const auto height = numberField(fields, DeformationKey::BuildingHeight);
+    thresholds.tiltLimit = chosenLimit(limits, DeformationLimit::Tilt, structure, soil, height);
+    // Neighbours' Δs / L: the frame's column foundations, else the local
+    // tilt of a masonry wall.
+    thresholds.differentialLimit =
+        chosenLimit(limits, DeformationLimit::Differential, structure, soil, height);
+    if (!thresholds.differentialLimit)
+        thresholds.differentialLimit =
+            chosenLimit(limits, DeformationLimit::LocalTilt, structure, soil, height);
+    thresholds.differential = numberField(fields, DeformationKey::DifferentialAlarm);
+    if (!thresholds.differential && thresholds.differentialLimit)
+        thresholds.differential = thresholds.differentialLimit->value;
+    thresholds.tilt = numberField(fields, DeformationKey::TiltAlarm);
+    if (!thresholds.tilt && thresholds.tiltLimit)
+        thresholds.tilt = thresholds.tiltLimit->value;
+    return thresholds;
+}
+
+std::set<std::pair<int, int>> notNeighbours(const std::map<QString, QString> &fields,
+                                            const ProjectSnapshot &snapshot)
+{
+    std::set<std::pair<int, int>> pairs;
+    const auto numberOf = [&](const QString &name) -> std::optional<int> {
+        for (const Point &p : snapshot.points())
+            if (p.name.trimmed().compare(name.trimmed(), Qt::CaseInsensitive) == 0)
+                return p.cjdNo;
+        return std::nullopt;
+    };
+    static const QRegularExpression separators(QStringLiteral("[;；,，\\n]"));
+    for (const QString &item : field(fields, DeformationKey::NotNeighbours).split(separators, Qt::SkipEmptyParts)) {
+        const QStringList ends = item.split(QLatin1Char('-'));
+        if (ends.size() != 2)
+            continue;
+        const auto a = numberOf(ends[0]), b = numberOf(ends[1]);
+        if (a && b)
+            pairs.insert({std::min(*a, *b), std::max(*a, *b)});
+    }
+    return pairs;
+}
+
+DeformationSettings deformationSettings(const QString &limitsPath,
+                                        const std::map<QString, QString> &fields,
+                                        const ProjectSnapshot &snapshot)
+{
+    DeformationSettings settings;
+    auto limits = readDeformationLimits(limitsPath);
+    if (!limits)
+        settings.problem = limits.error();
+    settings.thresholds = alarmThresholds(fields, limits ? *limits : defaultDeformationLimits());
+    settings.notNeighbours = notNeighbours(fields, snapshot);
+    return settings;
+}
+
+int placedPointCount(const ProjectSnapshot &snapshot)
+{
+    int placed = 0;
+    for (const Point &p : snapshot.points())
+        placed += p.position ? 1 : 0;
+    return placed;
+}
+
+EpochDeformation deformationAt(const ProjectSnapshot &snapshot, int epochIndex,
+                               const std::set<std::pair<int, int>> &notNeighbours)
+{
+    EpochDeformation d;
+    d.epochIndex = epochIndex;
+    d.cjNo = snapshot.epochs()[size_t(epochIndex)].cjNo;
+    const int dayCount = epochIndex >= 1 ? snapshot.dayCount(epochIndex - 1, epochIndex) : 0;
+    double sum = 0;
+    for (const Point &p : snapshot.points()) {
+        const int column = snapshot.columnOf(p.cjdNo);
+        if (column < 0)
+            continue;
+        const auto at = [&](int k) -> std::optional<double> {
+            const double h = snapshot.at(k, column);
+            return snapshot.present(h) ? std::optional(h) : std::nullopt;
+        };
+        std::optional<double> cumulative, rate;
+        if (epochIndex == 0) {
+            if (isMeasured(at(0)))
+                cumulative = 0.0;
+        } else {
+            const PointValues v = PointEpochValues(epochIndex, at(0), at(epochIndex - 1),
+                                                   at(epochIndex), dayCount);
+            cumulative = v.cumulative;
+            rate = v.rate;
+        }
+        if (!cumulative)
+            continue;
+        d.settled.push_back({p.cjdNo, *cumulative * 1000, rate ? std::optional(*rate * 1000) : std::nullopt});
+        if (!p.position)
+            continue;
+        d.points.push_back({p.cjdNo, p.name, p.position->x, p.position->y, *cumulative * 1000});
+        sum += *cumulative * 1000;
+        if (d.largest < 0 || d.points.back().sMm < d.points[size_t(d.largest)].sMm)
+            d.largest = int(d.points.size()) - 1;
+    }
+    if (!d.points.empty())
+        d.averageMm = sum / double(d.points.size());
+    d.tilt = fitTilt(d.points);
+    d.triangulation = triangulate(d.points);
+    d.pairs = neighbourDifferences(d.points, d.triangulation, notNeighbours);
+    for (size_t i = 0; i < d.pairs.size(); ++i)
+        if (d.largestPair < 0 || d.pairs[i].ratio > d.pairs[size_t(d.largestPair)].ratio)
+            d.largestPair = int(i);
+    return d;
+}
+
+QString alarmKindKey(Alarm::Kind kind)
+{
+    static const char *const keys[] = {"cumulative", "rate", "differential", "tilt", "predicted"};
+    return QLatin1String(keys[kind]);
+}
+
+QString alarmKindText(Alarm::Kind kind)
+{
+    static const char *const texts[] = {"累计沉降", "沉降速率", "差异沉降", "倾斜", "预测最终沉降"};
+    return QString::fromUtf8(texts[kind]);
+}
+
+std::vector<Alarm> alarmsAt(const EpochDeformation &d, const AlarmThresholds &thresholds)
+{
+    std::vector<Alarm> alarms;
+    const auto add = [&](Alarm::Kind kind, std::optional<int> point,
+                         std::optional<std::pair<int, int>> pair, double value, double threshold) {
+        alarms.push_back({d.epochIndex, d.cjNo, kind, point, pair, value, threshold});
+    };
+    for (const EpochDeformation::Settled &p : d.settled) {
+        if (thresholds.cumulativeMm && std::abs(p.sMm) > *thresholds.cumulativeMm)
+            add(Alarm::Cumulative, p.number, std::nullopt, p.sMm, *thresholds.cumulativeMm);
+        if (thresholds.rateMmPerDay && p.rate && std::abs(*p.rate) > *thresholds.rateMmPerDay)
+            add(Alarm::Rate, p.number, std::nullopt, *p.rate, *thresholds.rateMmPerDay);
+    }
+    if (thresholds.differential)
+        for (const NeighbourPair &pair : d.pairs)
+            if (pair.ratio > *thresholds.differential)
+                add(Alarm::Differential, std::nullopt,
+                    std::pair(d.points[size_t(pair.from)].number, d.points[size_t(pair.to)].number),
+                    pair.ratio, *thresholds.differential);
+    if (thresholds.tilt && d.tilt && d.tilt->value > *thresholds.tilt)
+        add(Alarm::TiltKind, std::nullopt, std::nullopt, d.tilt->value, *thresholds.tilt);
+    return alarms;
+}
+
+std::vector<Alarm> predictedAlarms(const ProjectSnapshot &snapshot, const StabilityAnalysis &analysis,
+                                   const AlarmThresholds &thresholds)
+{
+    std::vector<Alarm> alarms;
+    if (!thresholds.cumulativeMm || snapshot.epochCount() == 0)
+        return alarms;
+    const int last = snapshot.epochCount() - 1;
+    for (const PointStability &p : analysis.points) {
+        if (!p.hyperbolic || !std::isfinite(p.hyperbolic->sInf))
+            continue;
+        if (std::abs(p.sLast) <= *thresholds.cumulativeMm
+            && std::abs(p.hyperbolic->sInf) > *thresholds.cumulativeMm)
+            alarms.push_back({last, snapshot.epochs()[size_t(last)].cjNo, Alarm::Predicted, p.number,
+                              std::nullopt, p.hyperbolic->sInf, *thresholds.cumulativeMm});
+    }
+    return alarms;
+}
+
+QString alarmText(const Alarm &alarm, const ProjectSnapshot &snapshot)
+{
+    const auto name = [&](int number) {
+        const Point *p = snapshot.point(number);
+        return p && !p->name.isEmpty() ? p->name : QString::number(number);
+    };
+    QString where;
+    if (alarm.point)
+        where = QStringLiteral("测点 %1").arg(name(*alarm.point));
+    else if (alarm.pair)
+        where = QStringLiteral("测点 %1–%2").arg(name(alarm.pair->first), name(alarm.pair->second));
+    else
+        where = QStringLiteral("建筑");
+    QString value, threshold;
+    switch (alarm.kind) {
+    case Alarm::Cumulative:
+    case Alarm::Predicted:
+        value = formatFixed(alarm.value, 2) + QStringLiteral(" mm");
+        threshold = formatFixed(alarm.threshold, 2) + QStringLiteral(" mm");
+        break;
+    case Alarm::Rate:
+        value = formatFixed(alarm.value, 3) + QStringLiteral(" mm/d");
+        threshold = formatFixed(alarm.threshold, 3) + QStringLiteral(" mm/d");
+        break;
+    case Alarm::Differential:
+    case Alarm::TiltKind:
+        value = formatFixed(alarm.value * 1000, 3) + QStringLiteral("‰");
+        threshold = formatFixed(alarm.threshold * 1000, 3) + QStringLiteral("‰");
+        break;
+    }
+    return QStringLiteral("%1%2 %3 超过预警值 %4").arg(where, alarmKindText(alarm.kind), value, threshold);
+}
+
+DeformationReport analyseDeformation(const ProjectSnapshot &snapshot, const AlarmThresholds &thresholds,
+                                     const std::set<std::pair<int, int>> &excluded,
+                                     const StabilityAnalysis *stability)
+{
+    DeformationReport report;
+    report.thresholds = thresholds;
+    for (int k = 0; k < snapshot.epochCount(); ++k) {
+        report.epochs.push_back(deformationAt(snapshot, k, excluded));
+        const auto alarms = alarmsAt(report.epochs.back(), thresholds);
+        report.alarms.insert(report.alarms.end(), alarms.begin(), alarms.end());
+    }
+    if (stability) {
+        const auto predicted = predictedAlarms(snapshot, *stability, thresholds);
+        report.alarms.insert(report.alarms.end(), predicted.begin(), predicted.end());
+    }
+    return report;
+}
+
+QStringList deformationHeadings()
+{
+    return {QStringLiteral("观测"),          QStringLiteral("日期"),
+            QStringLiteral("测点数"),        QStringLiteral("平均沉降(mm)"),
+            QStringLiteral("最大沉降(mm)"),  QStringLiteral("最大沉降点"),
+            QStringLiteral("倾斜(‰)"),       QStringLiteral("倾斜方向(°)"),
+            QStringLiteral("平面拟合中误差(mm)"), QStringLiteral("最大差异沉降 Δs/L(‰)"),
+            QStringLiteral("最大差异沉降点对"), QStringLiteral("倾斜限值(‰)"),
+            QStringLiteral("差异沉降限值(‰)"), QStringLiteral("预警")};
+}
+
+std::vector<QStringList> deformationRows(const DeformationReport &report, const ProjectSnapshot &snapshot)
+{
+    const QString none = QStringLiteral("—");
+    const auto perMille = [&](std::optional<double> v) {
+        return v ? formatFixed(*v * 1000, 3) : none;
+    };
+    std::vector<QStringList> rows;
+    for (const EpochDeformation &d : report.epochs) {
+        const Epoch &epoch = snapshot.epochs()[size_t(d.epochIndex)];
+        QStringList alarms;
+        for (const Alarm &alarm : report.alarms)
+            if (alarm.epochIndex == d.epochIndex)
+                alarms << alarmText(alarm, snapshot);
+        const NeighbourPair *pair = d.largestPair >= 0 ? &d.pairs[size_t(d.largestPair)] : nullptr;
+        rows.push_back(
+            {epoch.name, epoch.date, QString::number(d.points.size()),
+             d.averageMm ? formatFixed(*d.averageMm, 2) : none,
+             d.largest >= 0 ? formatFixed(d.points[size_t(d.largest)].sMm, 2) : none,
+             d.largest >= 0 ? d.points[size_t(d.largest)].name : none,
+             d.tilt ? perMille(d.tilt->value) : none,
+             d.tilt && d.tilt->value > 0 ? formatFixed(d.tilt->directionDeg, 1) : none,
+             d.tilt ? formatFixed(d.tilt->rmsMm, 2) : none,
+             pair ? perMille(pair->ratio) : none,
+             pair ? QStringLiteral("%1–%2").arg(d.points[size_t(pair->from)].name,
+                                                d.points[size_t(pair->to)].name)
+                  : none,
+             perMille(report.thresholds.tilt), perMille(report.thresholds.differential),
+             alarms.isEmpty() ? QStringLiteral("无") : alarms.join(QStringLiteral("；"))});
+    }
+    return rows;
+}
+
+PlanFigures planFigures(const ProjectSnapshot &snapshot, int epochIndex,
+                        const AlarmThresholds &thresholds,
+                        const std::set<std::pair<int, int>> &excluded,
+                        std::optional<double> contourStep, const StabilityAnalysis *stability)
+{
+    PlanFigures figures;
+    figures.deformation = deformationAt(snapshot, epochIndex, excluded);
+    const EpochDeformation &d = figures.deformation;
+    if (!d.points.empty()) {
+        double low = d.points.front().sMm, high = low;
+        for (const PlanPoint &p : d.points) {
+            low = std::min(low, p.sMm);
+            high = std::max(high, p.sMm);
+        }
+        if (high > low)
+            figures.levels = contourLevels(low, high, contourStep);
+        figures.contours = contourLines(d.points, d.triangulation, figures.levels);
+    }
+    figures.alarms = alarmsAt(d, thresholds);
+    if (stability && epochIndex == snapshot.epochCount() - 1) {
+        const auto predicted = predictedAlarms(snapshot, *stability, thresholds);
+        figures.alarms.insert(figures.alarms.end(), predicted.begin(), predicted.end());
+    }
+    return figures;
+}
+
+namespace {
+
+QString pointName(const ProjectSnapshot &snapshot, int number)
+{
+    const Point *p = snapshot.point(number);
+    return p ? p->name : QString::number(number);
+}
+
+QJsonValue numberOrNull(std::optional<double> value)
+{
+    return value && std::isfinite(*value) ? QJsonValue(*value) : QJsonValue();
+}
+
+QJsonValue tiltJson(const std::optional<Tilt> &tilt)
+{
+    if (!tilt)
+        return QJsonValue();
+    return QJsonObject{{QStringLiteral("value"), tilt->value},
+                       {QStringLiteral("direction_deg"), tilt->directionDeg},
+                       {QStringLiteral("rms_mm"), tilt->rmsMm}};
+}
+
+QJsonObject pairJson(const EpochDeformation &d, const NeighbourPair &pair)
+{
+    return {{QStringLiteral("from"), d.points[size_t(pair.from)].name},
+            {QStringLiteral("to"), d.points[size_t(pair.to)].name},
+            {QStringLiteral("ds_mm"), pair.dsMm},
+            {QStringLiteral("length_m"), pair.lengthM},
+            {QStringLiteral("ratio"), pair.ratio}};
+}
+
+} // namespace
+
+QJsonArray alarmsJson(const std::vector<Alarm> &alarms, const ProjectSnapshot &snapshot)
+{
+    QJsonArray out;
+    for (const Alarm &alarm : alarms)
+        out.append(QJsonObject{
+            {QStringLiteral("epoch"), alarm.cjNo},
+            {QStringLiteral("kind"), alarmKindKey(alarm.kind)},
+            {QStringLiteral("point"), alarm.point ? QJsonValue(pointName(snapshot, *alarm.point)) : QJsonValue()},
+            {QStringLiteral("pair"), alarm.pair ? QJsonValue(QJsonArray{pointName(snapshot, alarm.pair->first),
+                                                                        pointName(snapshot, alarm.pair->second)})
+                                                : QJsonValue()},
+            {QStringLiteral("value"), alarm.value},
+            {QStringLiteral("threshold"), alarm.threshold}});
+    return out;
+}
+
+QByteArray planJson(const PlanFigures &figures, const ProjectSnapshot &snapshot)
+{
+    const EpochDeformation &d = figures.deformation;
+    QJsonArray points, pairs, contours;
+    for (const PlanPoint &p : d.points)
+        points.append(QJsonObject{{QStringLiteral("number"), p.number},
+                                  {QStringLiteral("name"), p.name},
+                                  {QStringLiteral("x"), p.x},
+                                  {QStringLiteral("y"), p.y},
+                                  {QStringLiteral("s_mm"), p.sMm}});
+    for (const NeighbourPair &pair : d.pairs)
+        pairs.append(pairJson(d, pair));
+    for (const ContourLine &line : figures.contours) {
+        QJsonArray polylines;
+        for (const auto &polyline : line.polylines) {
+            QJsonArray vertices;
+            for (const auto &[x, y] : polyline)
+                vertices.append(QJsonArray{x, y});
+            polylines.append(vertices);
+        }
+        contours.append(QJsonObject{{QStringLiteral("level_mm"), line.levelMm},
+                                    {QStringLiteral("polylines"), polylines}});
+    }
+    const QJsonObject root{{QStringLiteral("epoch"), d.cjNo},
+                           {QStringLiteral("points"), points},
+                           {QStringLiteral("tilt"), tiltJson(d.tilt)},
+                           {QStringLiteral("pairs"), pairs},
+                           {QStringLiteral("contours"), contours},
+                           {QStringLiteral("alarms"), alarmsJson(figures.alarms, snapshot)}};
+    return QJsonDocument(root).toJson(QJsonDocument::Indented);
+}
+
+QJsonArray deformationJson(const DeformationReport &report, const ProjectSnapshot &snapshot)
+{
+    QJsonArray epochs;
+    for (const EpochDeformation &d : report.epochs) {
+        const Epoch &epoch = snapshot.epochs()[size_t(d.epochIndex)];
+        epochs.append(QJsonObject{
+            {QStringLiteral("epoch"), d.cjNo},
+            {QStringLiteral("name"), epoch.name},
+            {QStringLiteral("date"), epoch.date},
+            {QStringLiteral("points"), int(d.points.size())},
+            {QStringLiteral("average_mm"), numberOrNull(d.averageMm)},
+            {QStringLiteral("largest"),
+             d.largest >= 0 ? QJsonValue(QJsonObject{{QStringLiteral("point"), d.points[size_t(d.largest)].name},
+                                                     {QStringLiteral("s_mm"), d.points[size_t(d.largest)].sMm}})
+                            : QJsonValue()},
+            {QStringLiteral("tilt"), tiltJson(d.tilt)},
+            {QStringLiteral("largest_pair"),
+             d.largestPair >= 0 ? QJsonValue(pairJson(d, d.pairs[size_t(d.largestPair)])) : QJsonValue()}});
+    }
+    return epochs;
+}

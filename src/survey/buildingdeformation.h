@@ -1,0 +1,173 @@
+#pragma once
+
+// The building's deformation epoch by epoch, from the points' positions and
+// their cumulative settlement: average and largest sinking, the overall tilt,
+// the differential settlement of neighbouring points, checked against the
+// limits of the foundation code and the project's alarm values (预警).
+
+#include "base/result.h"
+#include "survey/deformation.h"
+
+#include <QJsonArray>
+#include <QString>
+#include <QStringList>
+
+#include <map>
+#include <optional>
+#include <set>
+#include <utility>
+#include <vector>
+
+class ProjectSnapshot;
+struct StabilityAnalysis;
+
+// The project's header fields this uses.
+namespace DeformationKey {
+inline const QString BuildingHeight = QStringLiteral("建筑高度");     // m
+inline const QString Structure = QStringLiteral("结构形式");
+inline const QString Soil = QStringLiteral("地基土");
+inline const QString CumulativeAlarm = QStringLiteral("累计沉降预警值"); // mm
+inline const QString RateAlarm = QStringLiteral("沉降速率预警值");       // mm/d
+inline const QString DifferentialAlarm = QStringLiteral("差异沉降预警值"); // Δs/L
+inline const QString TiltAlarm = QStringLiteral("倾斜预警值");           // dimensionless
+// Pairs of points that are not neighbours (across a settlement joint):
+// "A-B; C-D" by point name.
+inline const QString NotNeighbours = QStringLiteral("非相邻测点对");
+} // namespace DeformationKey
+
+// One row of the limits table: a quantity's allowed value for a kind of
+// structure, soil and height.
+struct DeformationLimit
+{
+    enum Quantity { Tilt, Differential, LocalTilt, Average };
+    Quantity quantity = Tilt;
+    QString structure; // the structure it is for; chosen when 结构形式 contains `match`
+    QString match;     // empty: any structure
+    QString soil;      // "中、低压缩性土", "高压缩性土", or empty: any soil
+    std::optional<double> heightMin, heightMax; // m, H in (min, max]
+    double value = 0;  // dimensionless (Δs/L, tilt), or mm for an average settlement
+    QString source;
+};
+QString quantityText(DeformationLimit::Quantity quantity);
+
+// The rows shipped: GB 50007-2011 Table 5.3.4 as secondary sources quote it.
+std::vector<DeformationLimit> defaultDeformationLimits();
+// The program-wide table (a JSON file); the shipped rows when there is no file.
+Result<std::vector<DeformationLimit>> readDeformationLimits(const QString &path);
+Result<void> writeDeformationLimits(const QString &path, const std::vector<DeformationLimit> &limits);
+// What the dialog says of the table's origin.
+QString deformationLimitsNote();
+
+// The thresholds an epoch is checked against: the project's alarm values;
+// where it has none, the Δs/L and tilt limits of the rows its height,
+// structure and soil choose. Nothing: no check.
+struct AlarmThresholds
+{
+    std::optional<double> cumulativeMm, rateMmPerDay, differential, tilt;
+    // The limit rows chosen (shown beside the figures), if any.
+    std::optional<DeformationLimit> differentialLimit, tiltLimit;
+};
+AlarmThresholds alarmThresholds(const std::map<QString, QString> &fields,
+                                const std::vector<DeformationLimit> &limits);
+// The pairs of point numbers the field NotNeighbours names.
+std::set<std::pair<int, int>> notNeighbours(const std::map<QString, QString> &fields,
+                                            const ProjectSnapshot &snapshot);
+
+// The thresholds and the pairs that are no neighbours of a project, from
+// its header fields and the limits table at `limitsPath` (its shipped rows
+// when it cannot be read: `problem` says why).
+struct DeformationSettings
+{
+    AlarmThresholds thresholds;
+    std::set<std::pair<int, int>> notNeighbours;
+    QString problem;
+};
+DeformationSettings deformationSettings(const QString &limitsPath,
+                                        const std::map<QString, QString> &fields,
+                                        const ProjectSnapshot &snapshot);
+
+// The deformation at one epoch, over the points with a position and a
+// cumulative settlement there.
+struct EpochDeformation
+{
+    int epochIndex = 0, cjNo = 0;
+    // Every point with a cumulative settlement here (placed or not), with
+    // its rate in mm/d over the interval ending here: what the cumulative
+    // and rate alarms look at.
+    struct Settled
+    {
+        int number = 0;
+        double sMm = 0;
+        std::optional<double> rate;
+    };
+    std::vector<Settled> settled;
+    // The points with a position among them: the plan's.
+    std::vector<PlanPoint> points;
+    std::optional<double> averageMm;
+    int largest = -1; // place in points of the largest sinking (most negative s)
+    std::optional<Tilt> tilt;
+    PlanTriangulation triangulation;
+    std::vector<NeighbourPair> pairs;
+    int largestPair = -1; // place in pairs of the largest |Δs| / L
+};
+EpochDeformation deformationAt(const ProjectSnapshot &snapshot, int epochIndex,
+                               const std::set<std::pair<int, int>> &notNeighbours = {});
+// Points with a position: the plan can be drawn from three.
+int placedPointCount(const ProjectSnapshot &snapshot);
+
+struct Alarm
+{
+    enum Kind { Cumulative, Rate, Differential, TiltKind, Predicted };
+    int epochIndex = 0, cjNo = 0;
+    Kind kind = Cumulative;
+    std::optional<int> point;              // number
+    std::optional<std::pair<int, int>> pair; // numbers
+    double value = 0, threshold = 0;
+};
+QString alarmKindKey(Alarm::Kind kind);  // "cumulative", …
+QString alarmKindText(Alarm::Kind kind); // "累计沉降", …
+// The alarms of one epoch: values whose magnitude exceeds the threshold.
+std::vector<Alarm> alarmsAt(const EpochDeformation &deformation, const AlarmThresholds &thresholds);
+// Points whose predicted final settlement (the hyperbolic fit) passes the
+// cumulative threshold while the observed one is under it, at the last epoch.
+std::vector<Alarm> predictedAlarms(const ProjectSnapshot &snapshot, const StabilityAnalysis &analysis,
+                                   const AlarmThresholds &thresholds);
+// An alarm in one sentence for the user, names from the snapshot.
+QString alarmText(const Alarm &alarm, const ProjectSnapshot &snapshot);
+
+// Every epoch's deformation and every alarm: what the workbook and the
+// analysis give.
+struct DeformationReport
+{
+    AlarmThresholds thresholds;
+    std::vector<EpochDeformation> epochs;
+    std::vector<Alarm> alarms;
+};
+DeformationReport analyseDeformation(const ProjectSnapshot &snapshot, const AlarmThresholds &thresholds,
+                                     const std::set<std::pair<int, int>> &notNeighbours,
+                                     const StabilityAnalysis *stability);
+
+// The deformation table for people: headings and a row per epoch (the
+// workbook's sheet "差异沉降与倾斜").
+QStringList deformationHeadings();
+std::vector<QStringList> deformationRows(const DeformationReport &report, const ProjectSnapshot &snapshot);
+
+// What the plan view, the plan sheet and `plan --format json` draw for one
+// epoch: the deformation, the contour lines of cumulative settlement, and
+// the epoch's alarms (with the predicted ones at the last epoch).
+struct PlanFigures
+{
+    EpochDeformation deformation;
+    std::vector<double> levels;
+    std::vector<ContourLine> contours;
+    std::vector<Alarm> alarms;
+};
+PlanFigures planFigures(const ProjectSnapshot &snapshot, int epochIndex,
+                        const AlarmThresholds &thresholds,
+                        const std::set<std::pair<int, int>> &notNeighbours,
+                        std::optional<double> contourStep, const StabilityAnalysis *stability);
+QByteArray planJson(const PlanFigures &figures, const ProjectSnapshot &snapshot);
+// Alarms as JSON objects {"epoch", "kind", "point", "pair", "value", "threshold"}.
+QJsonArray alarmsJson(const std::vector<Alarm> &alarms, const ProjectSnapshot &snapshot);
+// The deformation of every epoch as JSON, numbers unrounded.
+QJsonArray deformationJson(const DeformationReport &report, const ProjectSnapshot &snapshot);

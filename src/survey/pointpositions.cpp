@@ -1,0 +1,192 @@
+#include "survey/pointpositions.h"
+
+#include "base/inputfile.h"
+#include "xlsx/workbook.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QRegularExpression>
+
+#include <cmath>
+#include <set>
+
+QString positionKey(const QString &name)
+{
+    return name.trimmed().toCaseFolded();
+}
+
+namespace {
+
+std::optional<double> coordinate(const QString &text)
+{
+    bool ok = false;
+    const double value = text.trimmed().toDouble(&ok);
+    return ok && std::isfinite(value) ? std::optional(value) : std::nullopt;
+}
+
+// Rows of cells into positions; a first row that is not numbers is headings.
+PositionTable positionsFrom(const std::vector<std::pair<int, QStringList>> &lines)
+{
+    PositionTable table;
+    bool first = true;
+    for (const auto &[line, cells] : lines) {
+        const bool blank = std::all_of(cells.begin(), cells.end(),
+                                       [](const QString &c) { return c.trimmed().isEmpty(); });
+        if (blank)
+            continue;
+        const auto x = cells.size() > 1 ? coordinate(cells[1]) : std::nullopt;
+        const auto y = cells.size() > 2 ? coordinate(cells[2]) : std::nullopt;
+        const QString name = cells.value(0).trimmed();
+        if (first && (!x || !y)) {
+            first = false;
+            continue; // headings
+        }
+        first = false;
+        if (name.isEmpty() || !x || !y) {
+            table.rejected << QStringLiteral("第 %1 行").arg(line);
+            continue;
+        }
+        table.rows.push_back({line, name, {*x, *y}});
+    }
+    return table;
+}
+
+} // namespace
+
+PositionTable parsePositionText(const QString &text)
+{
+    std::vector<std::pair<int, QStringList>> lines;
+    int number = 0;
+    for (QString line : text.split(QLatin1Char('\n'))) {
+        ++number;
+        if (line.endsWith(QLatin1Char('\r')))
+            line.chop(1);
+        lines.emplace_back(number, line.split(line.contains(QLatin1Char('\t')) ? QLatin1Char('\t')
+                                                                              : QLatin1Char(',')));
+    }
+    return positionsFrom(lines);
+}
+
+Result<PositionTable> readPositionTable(const QString &path)
+{
+    auto file = openInputFile(path, qint64(64) << 20);
+    if (!file)
+        return file.failure();
+    const QByteArray bytes = (*file)->readAll();
+    (*file)->close();
+    if (bytes.startsWith("PK")) {
+        XlsxWorkbook workbook;
+        if (auto opened = workbook.open(path); !opened)
+            return opened.failure();
+        const QStringList sheets = workbook.sheetNames();
+        if (sheets.isEmpty())
+            return fail(QStringLiteral("工作簿 %1 中没有工作表").arg(QDir::toNativeSeparators(path)));
+        const auto sheet = workbook.sheet(sheets.front());
+        if (!sheet)
+            return sheet.failure();
+        std::vector<std::pair<int, QStringList>> lines;
+        for (int r = 1; r <= (*sheet)->lastRow(); ++r) {
+            QStringList cells;
+            for (int c = 1; c <= 3; ++c)
+                cells << (*sheet)->value(r, c).text;
+            lines.emplace_back(r, cells);
+        }
+        return positionsFrom(lines);
+    }
+    if (bytes.startsWith("\xD0\xCF\x11\xE0"))
+        return fail(QStringLiteral("%1 是 .xls 工作簿：请另存为 .xlsx 或 CSV 再读入坐标")
+                        .arg(QDir::toNativeSeparators(path)));
+    QString text = QString::fromUtf8(bytes);
+    if (text.startsWith(QChar(0xFEFF)))
+        text.remove(0, 1);
+    return parsePositionText(text);
+}
+
+Result<PositionSummary> placePoints(ProjectDatabase &project, const std::vector<PositionRow> &rows,
+                                    const std::optional<PlanDrawingFile> &plan, PositionSummary summary)
+{
+    const auto points = project.points();
+    if (!points)
+        return points.failure();
+    std::map<QString, std::vector<const Point *>> byName;
+    for (const Point &p : *points)
+        if (!p.name.trimmed().isEmpty())
+            byName[positionKey(p.name)].push_back(&p);
+    std::map<QString, int> given;
+    for (const PositionRow &row : rows)
+        ++given[positionKey(row.name)];
+
+    std::vector<std::pair<int, std::optional<Position>>> writes;
+    std::set<QString> told;
+    for (const PositionRow &row : rows) {
+        const QString key = positionKey(row.name);
+        const auto found = byName.find(key);
+        if (found == byName.end()) {
+            if (told.insert(key).second)
+                summary.unknown << row.name.trimmed();
+            continue;
+        }
+        if (given[key] > 1 || found->second.size() > 1) {
+            if (told.insert(key).second)
+                summary.twice << row.name.trimmed();
+            continue;
+        }
+        const Point &point = *found->second.front();
+        if (point.position && *point.position == row.at) {
+            ++summary.unchanged;
+            continue;
+        }
+        writes.emplace_back(point.cjdNo, row.at);
+    }
+    std::optional<PlanDrawingFile> kept = plan;
+    if (kept && kept->data.size() > maxPlanDrawingBytes) {
+        summary.planRefused = QStringLiteral("平面图超过 %1 MB，未存入工程").arg(maxPlanDrawingBytes >> 20);
+        kept.reset();
+    }
+    const Result<void> written = project.inTransaction([&]() -> Result<void> {
+        if (!writes.empty())
+            if (auto done = project.setPositions(writes); !done)
+                return done;
+        if (kept)
+            return project.setPlanDrawing(*kept);
+        return success();
+    });
+    if (!written)
+        return written.failure();
+    summary.set = int(writes.size());
+    if (kept)
+        summary.plan = kept->name;
+    return summary;
+}
+
+QString positionSummaryText(const QString &file, const PositionSummary &s)
+{
+    const auto list = [](const QStringList &names) {
+        return names.size() > 20 ? names.mid(0, 20).join(QStringLiteral("、")) + QStringLiteral(" 等 %1 个").arg(names.size())
+                                 : names.join(QStringLiteral("、"));
+    };
+    QStringList lines;
+    lines << QStringLiteral("从 %1 设置了 %2 个测点的坐标，%3 个不变。")
+                 .arg(QDir::toNativeSeparators(file))
+                 .arg(s.set)
+                 .arg(s.unchanged);
+    if (!s.unknown.isEmpty())
+        lines << QStringLiteral("工程中没有的点名：%1").arg(list(s.unknown));
+    if (!s.twice.isEmpty())
+        lines << QStringLiteral("出现两次的点名（未设置）：%1").arg(list(s.twice));
+    if (!s.missing.isEmpty())
+        lines << QStringLiteral("图中找不到的测点：%1").arg(list(s.missing));
+    if (!s.rejected.isEmpty())
+        lines << QStringLiteral("不是“点名, X, Y”的行：%1").arg(list(s.rejected));
+    if (!s.notDrawn.empty()) {
+        QStringList kinds;
+        for (const auto &[kind, count] : s.notDrawn)
+            kinds << QStringLiteral("%1 个 %2").arg(count).arg(kind);
+        lines << QStringLiteral("未绘制：%1").arg(kinds.join(QStringLiteral("，")));
+    }
+    if (!s.plan.isEmpty())
+        lines << QStringLiteral("平面图 %1 已存入工程。").arg(s.plan);
+    if (!s.planRefused.isEmpty())
+        lines << s.planRefused;
+    return lines.join(QLatin1Char('\n'));
+}
