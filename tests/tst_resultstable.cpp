@@ -50,7 +50,7 @@ struct ResultsInputs : Records
 
 void WriteResultsTable(ResultsSheet &sheet, const ResultsInputs &in)
 {
-    ::WriteResultsTable(sheet, snapshotOf(in), ResultsSettings{in.pointCount, in.unit, in.header, {}});
+    ::WriteResultsTable(sheet, snapshotOf(in), ResultsSettings{in.pointCount, in.unit, in.header, {}, {}, {}});
 }
 
 ResultsInputs twoEpochs()

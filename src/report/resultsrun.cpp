@@ -2,6 +2,9 @@
 
 #include "base/outputguard.h"
 #include "base/programfiles.h"
+#include "base/textnumber.h"
+#include "survey/buildingdeformation.h"
+#include "survey/projectsnapshot.h"
 #include "survey/stability.h"
 #include "base/settings.h"
 #include "xlsx/workbook.h"
@@ -76,6 +79,47 @@ void writeStabilitySheet(XlsxSheet &sheet, const StabilityAnalysis &analysis)
         sheet.setText(QStringLiteral("A%1").arg(++row), note);
 }
 
+// The sheet "差异沉降与倾斜": the thresholds, then a row per epoch.
+void writeDeformationSheet(XlsxSheet &sheet, const DeformationReport &report,
+                           const ProjectSnapshot &snapshot)
+{
+    sheet.setText(QStringLiteral("A1"), QStringLiteral("差异沉降与倾斜"));
+    const AlarmThresholds &t = report.thresholds;
+    const auto limit = [](const std::optional<DeformationLimit> &row) {
+        return row ? QStringLiteral("（%1 %2，%3）").arg(row->structure, quantityText(row->quantity), row->source)
+                   : QString();
+    };
+    const auto value = [](std::optional<double> v, double scale, int decimals, const QString &unit) {
+        return v ? formatFixed(*v * scale, decimals) + unit : QStringLiteral("无");
+    };
+    sheet.setText(QStringLiteral("A2"),
+                  QStringLiteral("预警值：累计沉降 %1，沉降速率 %2，差异沉降 %3%4，倾斜 %5%6")
+                      .arg(value(t.cumulativeMm, 1, 2, QStringLiteral(" mm")),
+                           value(t.rateMmPerDay, 1, 3, QStringLiteral(" mm/d")),
+                           value(t.differential, 1000, 3, QStringLiteral("‰")), limit(t.differentialLimit),
+                           value(t.tilt, 1000, 3, QStringLiteral("‰")), limit(t.tiltLimit)));
+    sheet.setText(QStringLiteral("A3"), deformationLimitsNote());
+    const QStringList headings = deformationHeadings();
+    for (qsizetype c = 0; c < headings.size(); ++c)
+        sheet.setText(columnLetters(int(c) + 1) + QStringLiteral("5"), headings[c]);
+    const std::map<int, QString> formats{{2, QStringLiteral("0")},     {3, QStringLiteral("0.00")},
+                                         {4, QStringLiteral("0.00")},  {6, QStringLiteral("0.000")},
+                                         {7, QStringLiteral("0.0")},   {8, QStringLiteral("0.00")},
+                                         {9, QStringLiteral("0.000")}, {11, QStringLiteral("0.000")},
+                                         {12, QStringLiteral("0.000")}};
+    int row = 6;
+    for (const QStringList &fields : deformationRows(report, snapshot)) {
+        for (qsizetype c = 0; c < fields.size(); ++c) {
+            const QString cell = columnLetters(int(c) + 1) + QString::number(row);
+            if (const auto format = formats.find(int(c)); format != formats.end())
+                sheet.setShownNumber(cell, fields[c], format->second);
+            else
+                sheet.setText(cell, fields[c]);
+        }
+        ++row;
+    }
+}
+
 } // namespace
 
 Result<ResultsRun> prepareResultsRun(const ResultsRequest &request)
@@ -97,7 +141,9 @@ Result<ResultsRun> prepareResultsRun(const ResultsRequest &request)
         request.pointCount.value_or(pointCountFromSetting(settings.readSetting(SettingKey::PointCount))),
         request.unit.value_or(unitFromSetting(settings.readSetting(SettingKey::ElevationUnit))),
         resultsHeader(request.headerFields),
-        stabilitySettingsFrom(settings)};
+        stabilitySettingsFrom(settings),
+        request.headerFields,
+        deformationLimitsPath(request.programDir)};
     return run;
 }
 
@@ -129,14 +175,33 @@ Result<ResultsRunStatus> runResultsTable(const ProjectSnapshot &snapshot,
     if (!found)
         return inTemplate(found.error());
     XlsxSheet *stability = *found;
-    writeStabilitySheet(*stability,
-                        analyseStability(snapshot, settings.stability, settings.pointCount));
+    const StabilityAnalysis analysis = analyseStability(snapshot, settings.stability, settings.pointCount);
+    writeStabilitySheet(*stability, analysis);
     // Printed landscape, one page wide, its headings on every page, the
     // project named at the top.
     const QString project = !settings.header.empty() && settings.header.front() ? *settings.header.front() : QString();
     stability->setPrintSetup(true, project);
     if (auto titled = workbook.setPrintTitles(stabilityName, 1, 5); !titled)
         return titled.failure();
+    // Where the points stand is known: how the building deforms.
+    if (placedPointCount(snapshot) >= 3) {
+        const QString name = QStringLiteral("差异沉降与倾斜");
+        const auto made = workbook.sheetNames().contains(name)
+                              ? workbook.sheet(name)
+                              : workbook.addSheet(name, stabilityName,
+                                                  {10, 12, 7, 12, 12, 11, 9, 11, 12, 14, 14, 11, 12, 40});
+        if (!made)
+            return inTemplate(made.error());
+        const DeformationSettings deformation =
+            deformationSettings(settings.limitsPath, settings.fields, snapshot);
+        writeDeformationSheet(**made,
+                              analyseDeformation(snapshot, deformation.thresholds,
+                                                 deformation.notNeighbours, &analysis),
+                              snapshot);
+        (*made)->setPrintSetup(true, project);
+        if (auto titled = workbook.setPrintTitles(name, 1, 5); !titled)
+            return titled.failure();
+    }
     if (auto saved = workbook.save(output); !saved)
         return saved.failure();
     return ResultsRunStatus::Written;

@@ -8,6 +8,7 @@
 
 #include <optional>
 #include <utility>
+#include <map>
 #include <vector>
 
 // The results table (沉降观测成果表) written into a worksheet from the project
@@ -23,6 +24,10 @@ struct ResultsSettings
     std::vector<std::optional<QString>> header;
     // What the sheet "稳定性分析" is worked out with.
     StabilitySettings stability;
+    // What the sheet "差异沉降与倾斜" is worked out with: the project's header
+    // fields (alarm values, height, structure, soil) and the limits table.
+    std::map<QString, QString> fields;
+    QString limitsPath;
 };
 
 // The rounded point count: the highest point number with an elevation, or the
