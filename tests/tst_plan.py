@@ -1,0 +1,272 @@
+#!/usr/bin/python3
+"""Where the points stand, end to end: positions set by sedimetra-batch
+coords from a CSV file and from a plan drawing written by ezdxf (blocks
+nested, rotated and scaled, labelled circles, a name shown twice); the
+figures of `plan --format json` checked against numpy's least squares and
+scipy's Delaunay triangulation; alarms, the predicted date of stability
+and the workbook's sheet 差异沉降与倾斜; a project without positions left
+as it was.
+
+usage: tst_plan.py BIN_DIR SOURCE_DIR
+"""
+import datetime
+import json
+import math
+import pathlib
+import shutil
+import sqlite3
+import subprocess
+import sys
+import tempfile
+import unittest
+
+import ezdxf
+import numpy as np
+import openpyxl
+from scipy.spatial import Delaunay
+
+BIN = pathlib.Path(sys.argv[1])
+SOURCE = pathlib.Path(sys.argv[2])
+
+START = datetime.date(2021, 4, 1)
+DAYS = [0, 30, 60, 90, 120, 150, 200]
+# Positions that are not co-circular (a perturbed grid), metres.
+RNG = np.random.default_rng(7)
+GRID = [(x * 7.5 + RNG.uniform(-1.5, 1.5), y * 6.0 + RNG.uniform(-1.2, 1.2))
+        for y in range(3) for x in range(4)]
+NAMES = [f"J{i + 1}" for i in range(len(GRID))]
+
+
+def settlement(j, t):
+    """mm at day t: a tilting plane with a bump, and point J1 sinking along a
+    hyperbola that is still faster than 0.04 mm/d at the end."""
+    x, y = GRID[j]
+    if j == 0:
+        return -t / (0.01 * t + 20)
+    return -(0.02 * x + 0.05 * y + 0.5) * t / 30 - (3.0 if j == 5 else 0.0) * t / 200
+
+
+def make_program(root):
+    program = root / "program"
+    program.mkdir()
+    shutil.copy(BIN / "sedimetra-batch", program)
+    shutil.copytree(BIN / "Support", program / "Support")
+    with sqlite3.connect(program / "Sdmx.mdb") as db:
+        db.executescript((SOURCE / "Support/Db/sdmx.sql").read_text(encoding="utf-8"))
+    return program
+
+
+def make_project(path, points=len(GRID)):
+    shutil.copy(BIN / "Support/Db/数据库模板.mdb", path)
+    with sqlite3.connect(path) as db:
+        for k, day in enumerate(DAYS):
+            db.execute("INSERT INTO Sur1 VALUES (?, ?, ?, ?)",
+                       (k, (START + datetime.timedelta(days=day)).isoformat(), f"第{k + 1}次", "5"))
+        for j in range(points):
+            db.execute("INSERT INTO Sur3 VALUES (?, ?, ?, ?)", (j + 1, NAMES[j], 1, "圆形"))
+            for k, day in enumerate(DAYS):
+                db.execute("INSERT INTO Sur2 VALUES (?, ?, ?)",
+                           (k, j + 1, round(20 + settlement(j, day) / 1000, 5)))
+
+
+class Plan(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.tmp = tempfile.TemporaryDirectory()
+        cls.root = pathlib.Path(cls.tmp.name)
+        cls.program = make_program(cls.root)
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.tmp.cleanup()
+
+    def batch(self, *args):
+        return subprocess.run([str(self.program / "sedimetra-batch"), *map(str, args)],
+                              capture_output=True, text=True, timeout=120)
+
+    def placed_project(self, name):
+        project = self.root / f"{name}.mdb"
+        make_project(project)
+        csv = self.root / f"{name}.csv"
+        csv.write_text("点名,X,Y\n" + "".join(f"{n},{x!r},{y!r}\n" for n, (x, y) in zip(NAMES, GRID)),
+                       encoding="utf-8")
+        run = self.batch("coords", project, csv)
+        self.assertEqual(run.returncode, 0, run.stderr)
+        return project
+
+    def plan(self, project, *args):
+        run = self.batch("plan", project, *args, "--format", "json")
+        self.assertEqual(run.returncode, 0, run.stderr)
+        return json.loads(run.stdout)
+
+    def test_figures_agree_with_numpy_and_scipy(self):
+        project = self.placed_project("甲楼")
+        k = len(DAYS) - 1
+        plan = self.plan(project, "--epoch", k)
+        self.assertEqual(plan["epoch"], k)
+        xy = np.array(GRID)
+        h0 = np.array([round(20 + settlement(j, 0) / 1000, 5) for j in range(len(GRID))])
+        hk = np.array([round(20 + settlement(j, DAYS[k]) / 1000, 5) for j in range(len(GRID))])
+        s = (hk - h0) * 1000
+        got = {p["name"]: p for p in plan["points"]}
+        for j, name in enumerate(NAMES):
+            self.assertAlmostEqual(got[name]["s_mm"], s[j], places=6)
+            self.assertAlmostEqual(got[name]["x"], GRID[j][0], places=9)
+        # The plane s = a + b·x + c·y by least squares.
+        A = np.column_stack([np.ones(len(s)), xy])
+        (a, b, c), *_ = np.linalg.lstsq(A, s, rcond=None)
+        rms = math.sqrt(np.mean((A @ [a, b, c] - s) ** 2))
+        self.assertAlmostEqual(plan["tilt"]["value"], math.hypot(b, c) / 1000, places=12)
+        self.assertAlmostEqual(plan["tilt"]["direction_deg"],
+                               math.degrees(math.atan2(-c, -b)) % 360, places=6)
+        self.assertAlmostEqual(plan["tilt"]["rms_mm"], rms, places=6)
+        # Neighbours: the edges of scipy's Delaunay triangulation.
+        tri = Delaunay(xy)
+        edges = set()
+        for simplex in tri.simplices:
+            for i in range(3):
+                u, v = sorted((NAMES[simplex[i]], NAMES[simplex[(i + 1) % 3]]))
+                edges.add((u, v))
+        pairs = {tuple(sorted((p["from"], p["to"]))): p for p in plan["pairs"]}
+        self.assertEqual(set(pairs), edges)
+        for (u, v), p in pairs.items():
+            i, j = NAMES.index(u), NAMES.index(v)
+            length = math.dist(GRID[i], GRID[j])
+            self.assertAlmostEqual(p["length_m"], length, places=9)
+            self.assertAlmostEqual(abs(p["ds_mm"]), abs(s[j] - s[i]), places=6)
+            self.assertAlmostEqual(p["ratio"], abs(s[j] - s[i]) / 1000 / length, places=12)
+        # Every contour vertex lies on a Delaunay edge, where the settlement
+        # interpolated along it is the level.
+        self.assertTrue(5 <= len(plan["contours"]) <= 15)
+        on_edge = 0
+        for contour in plan["contours"]:
+            for polyline in contour["polylines"]:
+                for x, y in polyline:
+                    found = False
+                    for u, v in edges:
+                        i, j = NAMES.index(u), NAMES.index(v)
+                        p, q = np.array(GRID[i]), np.array(GRID[j])
+                        t = np.dot([x, y] - p, q - p) / np.dot(q - p, q - p)
+                        if -1e-9 <= t <= 1 + 1e-9 and np.linalg.norm(p + t * (q - p) - [x, y]) < 1e-7:
+                            if abs(s[i] + t * (s[j] - s[i]) - contour["level_mm"]) < 1e-6:
+                                found = True
+                                break
+                    self.assertTrue(found, (contour["level_mm"], x, y))
+                    on_edge += 1
+        self.assertGreater(on_edge, 10)
+
+    def test_alarms_and_the_predicted_date(self):
+        project = self.placed_project("乙楼")
+        with sqlite3.connect(project) as db:
+            db.execute("CREATE TABLE IF NOT EXISTS HeaderFields (Name TEXT NOT NULL PRIMARY KEY, Value TEXT)")
+            db.executemany("INSERT OR REPLACE INTO HeaderFields VALUES (?, ?)",
+                           [("累计沉降预警值", "9.5"), ("沉降速率预警值", "0.12"),
+                            ("差异沉降预警值", "0.0003"), ("建筑高度", "30")])
+        analysis = json.loads(self.batch("analyse", project, "--format", "json").stdout)
+        last = len(DAYS) - 1
+        s_last = {j: round(20 + settlement(j, DAYS[last]) / 1000, 5) * 1000 - round(20 + settlement(j, 0) / 1000, 5) * 1000
+                  for j in range(len(GRID))}
+        cumulative = {(a["epoch"], a["point"]) for a in analysis["alarms"] if a["kind"] == "cumulative"}
+        expected = set()
+        for k, day in enumerate(DAYS):
+            for j in range(len(GRID)):
+                s = (round(20 + settlement(j, day) / 1000, 5) - round(20 + settlement(j, 0) / 1000, 5)) * 1000
+                if abs(s) > 9.5:
+                    expected.add((k, NAMES[j]))
+        self.assertEqual(cumulative, expected)
+        self.assertTrue(expected)
+        # The tilt threshold is the code's row for a height of 30 m: 0.003.
+        tilts = [a for a in analysis["alarms"] if a["kind"] == "tilt"]
+        for epoch in analysis["deformation"]:
+            over = epoch["tilt"] is not None and epoch["tilt"]["value"] > 0.003
+            self.assertEqual(over, any(a["epoch"] == epoch["epoch"] for a in tilts))
+        for a in analysis["alarms"]:
+            if a["kind"] == "differential":
+                self.assertGreater(a["value"], 0.0003)
+                self.assertEqual(len(a["pair"]), 2)
+        # J1 follows s = −τ / (0.01·τ + 20): its rate falls to 0.04 mm/d at
+        # τ* = (√(20 / 0.04) − 20) / 0.01 days, still ahead, and its
+        # predicted final settlement (100 mm) passes the threshold while
+        # the observed one does not.
+        j1 = next(p for p in analysis["points"] if p["name"] == "J1")
+        tau = (math.sqrt(20 / 0.04) - 20) / 0.01
+        expected_date = START + datetime.timedelta(days=round(tau))
+        got = datetime.date.fromisoformat(j1["hyperbolic"]["stable_date"])
+        self.assertLessEqual(abs((got - expected_date).days), 1)
+        predicted = [a for a in analysis["alarms"] if a["kind"] == "predicted"]
+        self.assertIn("J1", [a["point"] for a in predicted])
+        self.assertLess(abs(s_last[0]), 9.5)
+        # The workbook's sheet shows the same tilt as the JSON.
+        book = self.root / "乙楼.xlsx"
+        run = self.batch("table", project, "--out", book)
+        self.assertEqual(run.returncode, 0, run.stderr)
+        sheet = openpyxl.load_workbook(book)["差异沉降与倾斜"]
+        rows = [r for r in sheet.iter_rows(min_row=6, values_only=True) if r[0]]
+        self.assertEqual(len(rows), len(DAYS))
+        self.assertAlmostEqual(rows[-1][6], analysis["deformation"][-1]["tilt"]["value"] * 1000, places=3)
+
+    def test_a_plan_drawing_places_the_points(self):
+        project = self.root / "丙楼.mdb"
+        make_project(project)
+        doc = ezdxf.new("R2010")
+        msp = doc.modelspace()
+        # A survey mark: a circle in a block, inside another block that is
+        # scaled and rotated; its name beside it.
+        mark = doc.blocks.new("MARK", base_point=(1, 1))
+        mark.add_circle((1, 1), 0.2)
+        outer = doc.blocks.new("MARKSET", base_point=(0, 0))
+        outer.add_blockref("MARK", (2, 0), dxfattribs={"xscale": 2, "yscale": 2})
+        placed = {}
+        for j, (x, y) in enumerate(GRID):
+            name = NAMES[j]
+            if j % 3 == 0:
+                # Mark at (x, y): outer rotated 90° at (x, y + 2) puts the
+                # inner reference's base at (x, y + 2) + R90·(2, 0) = (x, y + 4)…
+                # so place outer so that its mark lands on (x, y).
+                msp.add_blockref("MARKSET", (x, y - 2), dxfattribs={"rotation": 90})
+                msp.add_text(name.lower() + " ", dxfattribs={"height": 0.5}).set_placement((x + 0.3, y + 0.3))
+                placed[name] = (x, y)
+            elif j % 3 == 1:
+                msp.add_circle((x, y), 0.25)
+                msp.add_mtext("{\\fSimSun|b0;" + name + "}", dxfattribs={"char_height": 0.4, "insert": (x + 0.5, y)})
+                placed[name] = (x, y)
+            elif j != 11:
+                # No circle near: the text's insertion point.
+                msp.add_text(name, dxfattribs={"height": 0.3}).set_placement((x, y))
+                placed[name] = (x, y)
+        msp.add_text("J12", dxfattribs={"height": 0.3}).set_placement((0, 0))
+        msp.add_text("j12", dxfattribs={"height": 0.3}).set_placement((5, 5))
+        msp.add_lwpolyline([(0, 0), (30, 0), (30, 15), (0, 15)], close=True,
+                           dxfattribs={"flags": 1}).set_points([(0, 0, 0, 0, 0.5), (30, 0), (30, 15), (0, 15)])
+        msp.add_point((3, 3))
+        drawing = self.root / "丙楼平面.dxf"
+        doc.saveas(drawing)
+        run = self.batch("coords", project, drawing)
+        self.assertEqual(run.returncode, 0, run.stderr)
+        self.assertIn("J12", run.stdout.split("出现两次的点名（未设置）：")[1].splitlines()[0])
+        self.assertIn("1 个 POINT", run.stdout)
+        with sqlite3.connect(project) as db:
+            got = {n: (x, y) for n, x, y in db.execute("SELECT PointName, X, Y FROM Sur3")}
+            stored = db.execute("SELECT Name, length(Data) FROM PlanDrawing").fetchall()
+        self.assertEqual(stored, [("丙楼平面.dxf", drawing.stat().st_size)])
+        self.assertEqual(got["J12"], (None, None))
+        for name, (x, y) in placed.items():
+            self.assertAlmostEqual(got[name][0], x, places=6, msg=name)
+            self.assertAlmostEqual(got[name][1], y, places=6, msg=name)
+
+    def test_a_project_without_positions_is_left_as_it_was(self):
+        project = self.root / "丁楼.mdb"
+        make_project(project)
+        run = self.batch("plan", project, "--format", "json")
+        self.assertEqual(run.returncode, 1)
+        self.assertIn("不足 3 个", run.stderr)
+        book = self.root / "丁楼.xlsx"
+        self.assertEqual(self.batch("table", project, "--out", book).returncode, 0)
+        self.assertNotIn("差异沉降与倾斜", openpyxl.load_workbook(book).sheetnames)
+        with sqlite3.connect(project) as db:
+            columns = [r[1] for r in db.execute("PRAGMA table_info(Sur3)")]
+        self.assertNotIn("X", columns)
+
+
+if __name__ == "__main__":
+    unittest.main(argv=sys.argv[:1])
