@@ -162,6 +162,12 @@ int main(int argc, char *argv[])
                            args[2] + QLatin1Char('/') + frameFileName(kind)))
                 return 1;
         }
+        // The plan sheet's frame: the settlement sheet's size, inserted at
+        // its lower left corner.
+        CurveLayout plan = LoadCurveLayout(args[1], CurveKind::Settlement);
+        plan.BaseOffsetX = plan.BaseOffsetY = 0;
+        if (!makeFrame(plan, QStringLiteral("沉降平面图"), args[2] + QLatin1Char('/') + planFrameFileName()))
+            return 1;
         return 0;
     }
     std::fprintf(stderr, "usage: sedimetra-mkdrawings marks OUTDIR | frames LAYOUT.ini OUTDIR\n");

@@ -21,8 +21,12 @@ int curvesCommand(const QStringList &args)
 {
     CommandLine line(QStringLiteral(
         "curves PROJECT.mdb --kind settlement|rate|load [--frame NAME] [--base X,Y] [--time T]\n"
-        "       [--curve S] [--aux A] [--lines N | --no-split] [--per-row R] [--out FILE.dxf]"));
-    line.option(QStringLiteral("kind"), QStringLiteral("settlement|rate|load"), QStringLiteral("the kind of curve"));
+        "       [--curve S] [--aux A] [--lines N | --no-split] [--per-row R] [--out FILE.dxf]\n"
+        "       curves PROJECT.mdb --kind plan [--epoch N] [--scale 200] [--frame NAME] [--base X,Y]\n"
+        "       [--out FILE.dxf]"));
+    line.option(QStringLiteral("kind"), QStringLiteral("settlement|rate|load|plan"), QStringLiteral("the kind of curve, or the plan"));
+    line.option(QStringLiteral("epoch"), QStringLiteral("N"), QStringLiteral("the plan's epoch (default: the last)"));
+    line.option(QStringLiteral("scale"), QStringLiteral("S"), QStringLiteral("the plan's scale 1:S (default: one that fits)"));
     line.option(QStringLiteral("frame"), QStringLiteral("NAME"), QStringLiteral("the frame template (Support/Frame)"));
     line.option(QStringLiteral("base"), QStringLiteral("X,Y"), QStringLiteral("the base point of the first sheet"));
     line.option(QStringLiteral("time"), QStringLiteral("T"), QStringLiteral("the time axis, days"));
@@ -36,15 +40,15 @@ int curvesCommand(const QStringList &args)
         return *done;
     const QString projectPath = line.positional().front();
     const QString kindName = line.value(QStringLiteral("kind"));
-    CurveKind kind;
+    CurveKind kind = CurveKind::Settlement;
     if (kindName == QLatin1String("settlement"))
         kind = CurveKind::Settlement;
     else if (kindName == QLatin1String("rate"))
         kind = CurveKind::Rate;
     else if (kindName == QLatin1String("load"))
         kind = CurveKind::Load;
-    else
-        return line.wrong(QStringLiteral("--kind must be settlement, rate or load"));
+    else if (kindName != QLatin1String("plan"))
+        return line.wrong(QStringLiteral("--kind must be settlement, rate, load or plan"));
     CadPoint base;
     if (line.isSet(QStringLiteral("base"))) {
         const QStringList xy = line.value(QStringLiteral("base")).split(QLatin1Char(','));
@@ -60,6 +64,9 @@ int curvesCommand(const QStringList &args)
                                           "(finite, within ±1e9)")
                                .arg(line.value(QStringLiteral("base"))));
     }
+
+    if (kindName == QLatin1String("plan"))
+        return planSheetCommand(line, projectPath, base);
 
     SettingsStore settings;
     std::map<QString, QString> headerFields;

@@ -5,7 +5,11 @@
 
 #include "base/programfiles.h"
 #include "base/settings.h"
+#include "cad/curvesrun.h"
+#include "cad/drawing.h"
+#include "cad/dxffile.h"
 #include "cad/planpositions.h"
+#include "cad/plansheet.h"
 #include "project/projectdb.h"
 #include "project/serverstore.h"
 #include "survey/buildingdeformation.h"
@@ -16,6 +20,7 @@
 #include <QFileInfo>
 
 #include <cstdio>
+#include <set>
 
 int coordsCommand(const QStringList &args)
 {
@@ -51,6 +56,119 @@ int coordsCommand(const QStringList &args)
     return 0;
 }
 
+namespace {
+
+// The epoch an --epoch option names (its place), the last without one; -1
+// with the failure told.
+int chosenEpoch(const CommandLine &line, const ProjectSnapshot &snapshot, int *exitCode)
+{
+    if (snapshot.epochCount() == 0) {
+        *exitCode = failure(QStringLiteral("工程中没有观测"));
+        return -1;
+    }
+    if (!line.isSet(QStringLiteral("epoch")))
+        return snapshot.epochCount() - 1;
+    bool ok = false;
+    const int cjNo = line.value(QStringLiteral("epoch")).toInt(&ok);
+    if (!ok) {
+        *exitCode = line.wrong(QStringLiteral("--epoch takes an epoch number"));
+        return -1;
+    }
+    const int index = snapshot.epochIndex(cjNo);
+    if (index < 0)
+        *exitCode = failure(QStringLiteral("工程中没有第 %1 次观测").arg(cjNo));
+    return index;
+}
+
+// The figures of the plan at one epoch, with the deformation settings and
+// stability analysis of the project.
+PlanFigures figuresOf(const ProjectSnapshot &snapshot, int epochIndex, const SettingsStore &settings,
+                      const std::map<QString, QString> &fields, std::optional<double> step)
+{
+    const DeformationSettings deformation =
+        deformationSettings(deformationLimitsPath(programDir()), fields, snapshot);
+    if (!deformation.problem.isEmpty())
+        std::fprintf(stderr, "%s\n", qPrintable(deformation.problem));
+    const StabilityAnalysis stability =
+        analyseStability(snapshot, stabilitySettingsFrom(settings),
+                         pointCountFromSetting(settings.readSetting(SettingKey::PointCount)));
+    return planFigures(snapshot, epochIndex, deformation.thresholds, deformation.notNeighbours, step,
+                       &stability);
+}
+
+const QString tooFewPlaced =
+    QStringLiteral("有坐标的测点不足 3 个，没有沉降平面图（用 coords 设置坐标）");
+
+} // namespace
+
+int planSheetCommand(const CommandLine &line, const QString &projectPath, CadPoint base)
+{
+    std::optional<int> scale;
+    if (line.isSet(QStringLiteral("scale"))) {
+        bool ok = false;
+        QString given = line.value(QStringLiteral("scale"));
+        if (given.startsWith(QLatin1String("1:")))
+            given.remove(0, 2);
+        scale = given.toInt(&ok);
+        if (!ok || *scale < 1 || *scale > 1'000'000)
+            return line.wrong(QStringLiteral("--scale takes the scale's denominator, 1 to 1000000"));
+    }
+    SettingsStore settings;
+    std::map<QString, QString> fields;
+    const auto snapshot = openInputs(projectPath, &settings, &fields);
+    if (!snapshot)
+        return failure(snapshot.error());
+    int exitCode = 1;
+    const int epochIndex = chosenEpoch(line, *snapshot, &exitCode);
+    if (epochIndex < 0)
+        return exitCode;
+    if (placedPointCount(*snapshot) < 3)
+        return failure(tooFewPlaced);
+    CurveRequest request;
+    request.settings = &settings;
+    request.headerFields = fields;
+    request.programDir = programDir();
+    request.projectPath = projectPath;
+    request.output = line.value(QStringLiteral("out"));
+    if (line.isSet(QStringLiteral("frame")))
+        request.frameName = line.value(QStringLiteral("frame"));
+    const auto run = prepareCurveRun(request, *snapshot);
+    if (!run)
+        return failure(run.error());
+    ProjectDatabase project;
+    if (auto opened = project.open(projectPath); !opened)
+        return failure(opened.error());
+    const auto background = storedPlanBackground(project);
+    if (!background)
+        return failure(QStringLiteral("工程中的平面图无法读取：%1").arg(background.error()));
+    PlanSheetSettings sheet = planSheetSettings(run->settings);
+    sheet.scale = scale;
+    const PlanFigures figures = figuresOf(*snapshot, epochIndex, settings, fields, std::nullopt);
+    Drawing drawing(readDxfFile, [base](const QString &, CadPoint) { return std::optional<CadPoint>(base); });
+    drawing.setOutputPath(run->output);
+    int used = 0;
+    const auto status = runPlanSheet(drawing, *snapshot, figures, *background, sheet, &used);
+    if (!status)
+        return failure(status.error());
+    switch (*status) {
+    case PlanSheetStatus::FontMissing:
+        return failure(QStringLiteral("对不起，字库没找到！ (font settings 字体1/字体2)"));
+    case PlanSheetStatus::NoPlan:
+        return failure(QStringLiteral("第 %1 次观测中有坐标且有高程的测点不足 3 个")
+                           .arg(snapshot->epochs()[size_t(epochIndex)].cjNo));
+    case PlanSheetStatus::Cancelled:
+    case PlanSheetStatus::Drawn:
+        break;
+    }
+    std::set<QString> written;
+    if (auto saved = writeDxfFile(drawing, run->output, &written); !saved)
+        return failure(saved.error());
+    std::printf("%s\n", qPrintable(QStringLiteral("沉降平面图（比例 1:%1）已写入 %2")
+                                         .arg(used)
+                                         .arg(QDir::toNativeSeparators(run->output))));
+    return 0;
+}
+
 int planCommand(const QStringList &args)
 {
     CommandLine line(QStringLiteral("plan PROJECT.mdb [--epoch N] [--step MM] --format json"));
@@ -73,28 +191,12 @@ int planCommand(const QStringList &args)
     const auto snapshot = openInputs(line.positional().front(), &settings, &fields);
     if (!snapshot)
         return failure(snapshot.error());
-    if (snapshot->epochCount() == 0)
-        return failure(QStringLiteral("工程中没有观测"));
-    int epochIndex = snapshot->epochCount() - 1;
-    if (line.isSet(QStringLiteral("epoch"))) {
-        bool ok = false;
-        const int cjNo = line.value(QStringLiteral("epoch")).toInt(&ok);
-        if (!ok)
-            return line.wrong(QStringLiteral("--epoch takes an epoch number"));
-        epochIndex = snapshot->epochIndex(cjNo);
-        if (epochIndex < 0)
-            return failure(QStringLiteral("工程中没有第 %1 次观测").arg(cjNo));
-    }
+    int exitCode = 1;
+    const int epochIndex = chosenEpoch(line, *snapshot, &exitCode);
+    if (epochIndex < 0)
+        return exitCode;
     if (placedPointCount(*snapshot) < 3)
-        return failure(QStringLiteral("有坐标的测点不足 3 个，没有沉降平面图（用 coords 设置坐标）"));
-    const DeformationSettings deformation =
-        deformationSettings(deformationLimitsPath(programDir()), fields, *snapshot);
-    if (!deformation.problem.isEmpty())
-        std::fprintf(stderr, "%s\n", qPrintable(deformation.problem));
-    const StabilityAnalysis stability =
-        analyseStability(*snapshot, stabilitySettingsFrom(settings),
-                         pointCountFromSetting(settings.readSetting(SettingKey::PointCount)));
-    const PlanFigures figures = planFigures(*snapshot, epochIndex, deformation.thresholds,
-                                            deformation.notNeighbours, step, &stability);
+        return failure(tooFewPlaced);
+    const PlanFigures figures = figuresOf(*snapshot, epochIndex, settings, fields, step);
     return writeOut(planJson(figures, *snapshot)) ? 0 : failure(QStringLiteral("cannot write the output"));
 }

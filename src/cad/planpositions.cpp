@@ -119,3 +119,13 @@ Result<PlanBackground> planBackground(const PlanDrawingFile &drawing)
         return contents.failure();
     return planBackground(*contents);
 }
+
+Result<PlanBackground> storedPlanBackground(ProjectDatabase &project)
+{
+    const auto stored = project.planDrawing();
+    if (!stored)
+        return stored.failure();
+    if (!*stored)
+        return PlanBackground();
+    return planBackground(**stored);
+}

@@ -29,3 +29,5 @@ PlanReading planPositions(const DxfContents &contents, const std::vector<Point> 
 // 0.1 % of their radius.
 PlanBackground planBackground(const DxfContents &contents);
 Result<PlanBackground> planBackground(const PlanDrawingFile &drawing);
+// The plan drawing kept with the project, as lines; none without one.
+Result<PlanBackground> storedPlanBackground(ProjectDatabase &project);

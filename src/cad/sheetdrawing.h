@@ -79,3 +79,5 @@ double axisScale(double length, double layoutRange, double boxValue);
 
 // The frame drawing of a kind: 曲线图框.dxf, 速率图框.dxf or 荷载图框.dxf.
 QString frameFileName(CurveKind kind);
+// The frame drawing of the plan sheet, inserted at the sheet's lower left corner.
+inline QString planFrameFileName() { return QStringLiteral("平面图框.dxf"); }
