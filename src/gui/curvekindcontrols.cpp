@@ -9,7 +9,9 @@
 #include "gui/messages.h"
 #include "gui/previewwidget.h"
 #include "gui/session.h"
+#include "preview/planpicture.h"
 #include "preview/previewcurves.h"
+#include "survey/buildingdeformation.h"
 
 #include <QComboBox>
 #include <QLabel>
@@ -125,6 +127,8 @@ void CurveKindControls::showKind(CurveKind kind)
     m_w.auxCaption->setText(QStringLiteral("辅助轴："));
     m_w.auxUnit->setText(QStringLiteral("T/m"));
     m_w.output->setText(QString::fromUtf16(axis.button));
+    m_w.time->setEnabled(true);
+    m_w.curve->setEnabled(true);
 
     // The auxiliary axis and the sheet tiling are for settlement sheets only.
     const bool settlement = kind == CurveKind::Settlement;
@@ -185,8 +189,44 @@ void CurveKindControls::zoomIn()
         m_w.zoomOut->setEnabled(true);
     if (level == 4)
         m_w.zoomIn->setEnabled(false);
-    if (m_session.project())
+    if (planSelected())
+        showPlan();
+    else if (m_session.project())
         showKind(CurveKind::Settlement);
+}
+
+void CurveKindControls::updatePlanOption()
+{
+    const bool placed = m_session.project() && placedPointCount(m_session.snapshot()) >= 3;
+    m_w.plan->setEnabled(placed);
+    m_w.plan->setToolTip(placed ? QString()
+                                : QStringLiteral("至少 3 个测点有坐标时可用（测点表右键菜单“测点坐标…”）"));
+    if (!placed && m_w.plan->isChecked())
+        showSettlementPreview();
+}
+
+bool CurveKindControls::planSelected() const
+{
+    return m_w.plan->isChecked() && m_w.plan->isEnabled();
+}
+
+void CurveKindControls::showPlan()
+{
+    // The axes and the tiling are for curves; the zoom buttons act on the plan.
+    for (QWidget *control : m_w.settlementOnly)
+        control->setEnabled(false);
+    for (QWidget *box : {static_cast<QWidget *>(m_w.time), static_cast<QWidget *>(m_w.curve)})
+        box->setEnabled(false);
+    m_w.output->setText(QStringLiteral("输出平面图"));
+    m_w.zoomIn->setEnabled(m_session.zoomLevel() < 4);
+    m_w.zoomOut->setEnabled(m_session.zoomLevel() > 1);
+    const auto figures = m_session.planFiguresAtCurrentEpoch();
+    if (!figures) {
+        m_w.preview->clearPicture();
+        return;
+    }
+    m_w.preview->setPlan(planPicture(m_session.snapshot(), *figures, m_session.planBackground()),
+                         m_session.zoomLevel());
 }
 
 void CurveKindControls::zoomOut()
@@ -198,12 +238,19 @@ void CurveKindControls::zoomOut()
         m_w.zoomOut->setEnabled(false);
     if (level < 4)
         m_w.zoomIn->setEnabled(true);
-    if (m_session.project())
+    if (planSelected())
+        showPlan();
+    else if (m_session.project())
         showKind(CurveKind::Settlement);
 }
 
 void CurveKindControls::showSettlementPreview()
 {
+    // The plan, when chosen, follows the shown epoch and every change.
+    if (planSelected()) {
+        showPlan();
+        return;
+    }
     {
         const QSignalBlocker blocker(m_w.settlement);
         m_w.settlement->setChecked(true);

@@ -28,6 +28,7 @@ public:
         QWidget *window;                         // Form1, for messages
         QComboBox *frameTemplates;               // Combo1
         QRadioButton *settlement, *rate, *load;  // Option1 to Option3
+        QRadioButton *plan;                      // Option4, 沉降平面图
         QLineEdit *time, *curve, *aux;           // Text6, Text7, Text8
         QLabel *timeCaption, *timeUnit;          // Label5, Label12
         QLabel *curveCaption, *curveUnit;        // Label6, Label8
@@ -56,6 +57,12 @@ public:
 
     // The kind whose option is selected.
     CurveKind selectedKind() const;
+
+    // The plan view: its option is enabled while at least three points have
+    // positions; chosen, the preview shows the plan at the shown epoch.
+    void updatePlanOption();
+    bool planSelected() const;
+    void showPlan();
 
 private:
     QString layoutFile() const;

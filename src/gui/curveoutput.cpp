@@ -2,6 +2,7 @@
 
 #include "base/programfiles.h"
 #include "cad/curvesrun.h"
+#include "cad/plansheet.h"
 #include "cad/drawing.h"
 #include "cad/dxffile.h"
 #include "base/textnumber.h"
@@ -71,18 +72,18 @@ CurveOutput::askAboutShortfalls(const std::vector<AxisShortfall> &shortfalls, Cu
     return QMessageBox::StandardButton(box.exec());
 }
 
-void CurveOutput::drawCurveSheets()
+std::optional<QString> CurveOutput::begin()
 {
     if (!m_session.project()) {
         showMessage(m_w.window, QStringLiteral("请先新建或打开沉降工程文件！"));
         m_w.firstBox->setFocus();
-        return;
+        return std::nullopt;
     }
     if (!m_session.leaveBoxes())
-        return;
+        return std::nullopt;
     if (auto reloaded = m_session.reloadIfChanged(); !reloaded) {
         showMessage(m_w.window, reloaded.error());
-        return;
+        return std::nullopt;
     }
     // The font boxes are trimmed in place.
     m_w.font->setText(m_w.font->text().trimmed());
@@ -101,9 +102,11 @@ void CurveOutput::drawCurveSheets()
     }
     const QString output = m_session.outputPath(drawingPathOf(m_session.projectPath()));
     m_drawing->setOutputPath(output);
+    return output;
+}
 
-    // Epochs of an unusable date stay off the sheets (told when loaded).
-    const ProjectSnapshot sheets = m_session.snapshot().withUsableDates();
+CurveRequest CurveOutput::request(const QString &output) const
+{
     CurveRequest request;
     request.settings = &m_session.settings();
     request.headerFields = effectiveHeaderFields(m_session.settings(), m_session.project());
@@ -122,6 +125,58 @@ void CurveOutput::drawCurveSheets()
     request.split = m_w.split->isChecked();
     request.font = m_w.font->text();
     request.bigFont = m_w.bigFont->text();
+    return request;
+}
+
+void CurveOutput::drawPlanSheet()
+{
+    const auto output = begin();
+    if (!output)
+        return;
+    const auto figures = m_session.planFiguresAtCurrentEpoch();
+    if (!figures || figures->deformation.points.size() < 3) {
+        showMessage(m_w.window, QStringLiteral("本次观测中有坐标且有高程的测点不足 3 个，无法输出沉降平面图。"));
+        return;
+    }
+    CurveRequest asked = request(*output);
+    asked.kind = CurveKind::Settlement;
+    asked.layout.reset();
+    const auto run = prepareCurveRun(asked, m_session.snapshot());
+    if (!run) {
+        showMessage(m_w.window, QStringLiteral("平面图未能保存：%1").arg(run.error()));
+        return;
+    }
+    int scale = 0;
+    const auto status = runPlanSheet(*m_drawing, m_session.snapshot(), *figures, m_session.planBackground(),
+                                     planSheetSettings(run->settings), &scale);
+    if (!status) {
+        showMessage(m_w.window, status.error());
+        return;
+    }
+    if (*status == PlanSheetStatus::FontMissing) {
+        showMessage(m_w.window, QStringLiteral("对不起，字库没找到！"));
+        return;
+    }
+    if (*status != PlanSheetStatus::Drawn)
+        return;
+    if (auto saved = writeDxfFile(*m_drawing, *output, &m_written); !saved) {
+        showMessage(m_w.window, QStringLiteral("平面图未能保存：%1").arg(saved.error()));
+        return;
+    }
+    showMessage(m_w.window,
+                QStringLiteral("沉降平面图（比例 1:%1）已保存：%2").arg(scale).arg(QDir::toNativeSeparators(*output)),
+                QStringLiteral("Sedimetra"), QMessageBox::Information);
+    emit drawingWritten(*output);
+}
+
+void CurveOutput::drawCurveSheets()
+{
+    const auto output = begin();
+    if (!output)
+        return;
+    // Epochs of an unusable date stay off the sheets (told when loaded).
+    const ProjectSnapshot sheets = m_session.snapshot().withUsableDates();
+    const CurveRequest request = this->request(*output);
     auto run = prepareCurveRun(request, sheets);
     if (!run) {
         showMessage(m_w.window, QStringLiteral("曲线图未能保存：%1").arg(run.error()));
@@ -156,12 +211,12 @@ void CurveOutput::drawCurveSheets()
     }
     if (*status != CurveRunStatus::Drawn)
         return;
-    if (auto saved = writeDxfFile(*m_drawing, output, &m_written); !saved) {
+    if (auto saved = writeDxfFile(*m_drawing, *output, &m_written); !saved) {
         showMessage(m_w.window, QStringLiteral("曲线图未能保存：%1").arg(saved.error()));
         return;
     }
     showMessage(m_w.window,
-                QStringLiteral("曲线图已保存：%1").arg(QDir::toNativeSeparators(output)),
+                QStringLiteral("曲线图已保存：%1").arg(QDir::toNativeSeparators(*output)),
                 QStringLiteral("Sedimetra"), QMessageBox::Information);
-    emit drawingWritten(output);
+    emit drawingWritten(*output);
 }

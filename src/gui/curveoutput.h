@@ -7,6 +7,7 @@
 #include <QString>
 
 #include <memory>
+#include <optional>
 #include <set>
 
 class Drawing;
@@ -36,12 +37,18 @@ public:
     ~CurveOutput() override;
 
     void drawCurveSheets();
+    // "输出平面图": the plan sheet of the shown epoch into the same drawing.
+    void drawPlanSheet();
 
 signals:
     // The drawing was written to `path`.
     void drawingWritten(const QString &path);
 
 private:
+    // The checks and the drawing every output starts with; the drawing's
+    // path, or nothing when the output does not go ahead.
+    std::optional<QString> begin();
+    CurveRequest request(const QString &output) const;
     // Asks whether axes too small for the data are widened (Yes), kept (No)
     // or the output is given up (Cancel).
     QMessageBox::StandardButton askAboutShortfalls(const std::vector<AxisShortfall> &shortfalls,

@@ -85,6 +85,7 @@ MainWindow::MainWindow(const QString &programDir, std::unique_ptr<SettingsStore>
                                    ui->Option1,
                                    ui->Option2,
                                    ui->Option3,
+                                   ui->Option4,
                                    ui->Text6,
                                    ui->Text7,
                                    ui->Text8,
@@ -161,6 +162,7 @@ void MainWindow::connectControls()
         }
         m_epochs->showProject();
         m_curveKinds->fitAxisBoxes();
+        m_curveKinds->updatePlanOption();
     });
     connect(session, &Session::refreshRequested, this, [this] { m_epochs->selectEpoch(); });
     connect(session, &Session::epochShown, this, [this] {
@@ -239,10 +241,18 @@ void MainWindow::connectControls()
         if (on)
             m_curveKinds->selectCurveKind(CurveKind::Load);
     });
+    connect(ui->Option4, &QRadioButton::toggled, this, [this](bool on) {
+        if (on)
+            m_curveKinds->showPlan();
+    });
     connect(ui->Command10, &QPushButton::clicked, this, [this] { m_import->importObservations(); });
     connect(ui->Command4, &QPushButton::clicked, this, [this] { m_results->writeResultsTable(); });
-    connect(ui->Command3, &QPushButton::clicked, this,
-            [this] { m_curveOutput->drawCurveSheets(); });
+    connect(ui->Command3, &QPushButton::clicked, this, [this] {
+        if (m_curveKinds->planSelected())
+            m_curveOutput->drawPlanSheet();
+        else
+            m_curveOutput->drawCurveSheets();
+    });
     connect(ui->Command8, &QPushButton::clicked, this, [this] { m_curveKinds->zoomIn(); });
     connect(ui->Command9, &QPushButton::clicked, this, [this] { m_curveKinds->zoomOut(); });
     connect(ui->Label19, &ClickableLabel::clicked, this, &MainWindow::openHeaderEditor);

@@ -5,6 +5,7 @@
 #include "gui/messages.h"
 #include "gui/session.h"
 #include "gui/twips.h"
+#include "survey/buildingdeformation.h"
 #include "survey/keyrules.h"
 #include "survey/pointstyle.h"
 #include "survey/settlement.h"
@@ -17,6 +18,8 @@
 #include <QPixmap>
 #include <QScrollBar>
 #include <QTableWidget>
+
+#include <set>
 
 namespace {
 
@@ -76,6 +79,9 @@ void ObservationGrid::showCellMenu(const QPoint &position)
         connect(action, &QAction::triggered, this, [this, row, aci, mark] { restylePoint(row, aci, mark); });
     }
     menu.addSeparator();
+    if (m_openPositions)
+        connect(menu.addAction(QStringLiteral("测点坐标…")), &QAction::triggered, this,
+                [this] { m_openPositions(); });
     connect(menu.addAction(QStringLiteral("删除测点")), &QAction::triggered, this,
             [this, row] { removePoint(row); });
     menu.exec(m_w.grid->viewport()->mapToGlobal(position));
@@ -167,9 +173,60 @@ void ObservationGrid::fill()
         return;
     const int points = std::min(m_session.pointCount(), m_w.grid->rowCount());
     m_w.grid->setUpdatesEnabled(false);
+    refreshAlarms();
     for (int n = 1; n <= points; ++n)
         fillRow(n);
     m_w.grid->setUpdatesEnabled(true);
+}
+
+void ObservationGrid::refreshAlarms()
+{
+    const std::map<int, QString> before = std::move(m_alarmReasons);
+    m_alarmReasons.clear();
+    const ProjectSnapshot &snapshot = m_session.snapshot();
+    const int index = snapshot.epochIndex(m_session.currentEpoch());
+    if (m_session.project() && index >= 0) {
+        const DeformationSettings &deformation = m_session.deformation();
+        const EpochDeformation d = deformationAt(snapshot, index, deformation.notNeighbours);
+        for (const Alarm &alarm : alarmsAt(d, deformation.thresholds)) {
+            const QString text = alarmText(alarm, snapshot);
+            for (const std::optional<int> number :
+                 {alarm.point, alarm.pair ? std::optional(alarm.pair->first) : std::nullopt,
+                  alarm.pair ? std::optional(alarm.pair->second) : std::nullopt})
+                if (number) {
+                    QString &reason = m_alarmReasons[*number];
+                    reason += (reason.isEmpty() ? QString() : QStringLiteral("\n")) + text;
+                }
+        }
+    }
+    // Rows whose alarm came or went, or changed, are coloured again.
+    std::set<int> changed;
+    for (const auto &[number, reason] : before)
+        if (const auto now = m_alarmReasons.find(number); now == m_alarmReasons.end() || now->second != reason)
+            changed.insert(number);
+    for (const auto &[number, reason] : m_alarmReasons)
+        if (!before.count(number))
+            changed.insert(number);
+    for (const int number : changed)
+        if (number >= 1 && number <= m_w.grid->rowCount())
+            colourRow(number);
+}
+
+void ObservationGrid::colourRow(int n)
+{
+    const auto reason = m_alarmReasons.find(n);
+    for (int column = 1; column <= 5; ++column) {
+        QTableWidgetItem *item = m_w.grid->item(n - 1, column);
+        if (!item)
+            continue;
+        if (reason == m_alarmReasons.end()) {
+            item->setData(Qt::ForegroundRole, QVariant());
+            item->setToolTip(item->text());
+        } else {
+            item->setForeground(QColor(Qt::red));
+            item->setToolTip(item->text() + QStringLiteral("\n预警：") + reason->second);
+        }
+    }
 }
 
 void ObservationGrid::fillRow(int n)
@@ -188,6 +245,7 @@ void ObservationGrid::fillRow(int n)
     setCell(n, 3, v.thisSettlement ? FormatSettlement(*v.thisSettlement) : QString());
     setCell(n, 4, v.cumulative ? FormatSettlement(*v.cumulative) : QString());
     setCell(n, 5, v.rate ? FormatRate(*v.rate) : QString());
+    colourRow(n);
 }
 
 void ObservationGrid::loadPointRows(bool setRowHeights)
@@ -448,8 +506,10 @@ void ObservationGrid::commitElevation()
 
     // The row as a fresh fill of the epoch shows it (the box's epoch is the
     // one shown: another selection would have closed it).
-    if (k == m_session.currentEpoch())
+    if (k == m_session.currentEpoch()) {
+        refreshAlarms();
         fillRow(row);
+    }
 
     const int next = row >= m_session.pointCount() ? 1 : row + 1;
     m_editRow = next; // before any scrolling, which keeps the edit row in view

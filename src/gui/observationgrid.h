@@ -1,6 +1,9 @@
 #pragma once
 
 #include <QObject>
+
+#include <functional>
+#include <map>
 #include <QString>
 
 class QLineEdit;
@@ -46,6 +49,11 @@ public:
     bool leaveBoxes();
     // Recomputes one row from the snapshot, as fill() does.
     void fillRow(int row);
+    // The alarms of the shown epoch, worked out again: a point in alarm has
+    // its figures in red and the reason as their tooltip.
+    void refreshAlarms();
+    // What "测点坐标…" of a name cell's menu opens.
+    void setPositionsOpener(std::function<void()> open) { m_openPositions = std::move(open); }
     // "删除测点" from a point-name cell's context menu: after the user
     // agrees, the point's record and all its elevations go, and the grid and
     // the preview show the project as it is now.
@@ -69,6 +77,9 @@ protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
+    std::function<void()> m_openPositions;
+    std::map<int, QString> m_alarmReasons; // by point number
+    void colourRow(int row);
     void cellClicked(int tableRow, int column);
     void showCellMenu(const QPoint &position);
     void scrolled();

@@ -1,9 +1,12 @@
 #include "gui/session.h"
 
+#include "base/programfiles.h"
+#include "cad/planpositions.h"
 #include "survey/pointstyle.h"
 #include "survey/settlement.h"
 #include "survey/settlementrules.h"
 
+#include <QCryptographicHash>
 #include <QDir>
 #include <QFileInfo>
 
@@ -52,7 +55,69 @@ Result<void> Session::readSnapshot()
         return snapshot.failure();
     m_snapshot = std::move(*snapshot);
     m_dataVersion = *version;
+    // The plan drawing is read again only when it changed.
+    const auto drawing = m_project->planDrawing();
+    if (!drawing)
+        return drawing.failure();
+    const QByteArray digest =
+        *drawing ? QCryptographicHash::hash((*drawing)->data, QCryptographicHash::Sha1) : QByteArray();
+    if (digest != m_planDigest) {
+        m_planBackground = {};
+        m_planDigest = digest;
+        if (*drawing) {
+            // A drawing that cannot be read leaves the plan without background.
+            if (auto background = ::planBackground(**drawing))
+                m_planBackground = std::move(*background);
+        }
+    }
+    refreshDeformationSettings();
     return success();
+}
+
+void Session::refreshDeformationSettings()
+{
+    std::map<QString, QString> fields;
+    if (m_project)
+        fields = effectiveHeaderFields(*m_settings, m_project.get());
+    m_deformation = deformationSettings(deformationLimitsPath(m_programDir), fields, m_snapshot);
+}
+
+std::optional<PlanFigures> Session::planFiguresAtCurrentEpoch(std::optional<double> contourStep) const
+{
+    const int index = m_snapshot.epochIndex(m_currentEpoch);
+    if (!m_project || index < 0 || placedPointCount(m_snapshot) < 3)
+        return std::nullopt;
+    return planFigures(m_snapshot, index, m_deformation.thresholds, m_deformation.notNeighbours,
+                       contourStep, nullptr);
+}
+
+Result<void> Session::setPositions(const std::vector<std::pair<int, std::optional<Position>>> &positions)
+{
+    if (!m_project)
+        return fail(QStringLiteral("没有打开的沉降工程"));
+    if (auto set = m_project->setPositions(positions); !set)
+        return set;
+    for (const auto &[number, position] : positions)
+        if (const Point *point = m_snapshot.point(number)) {
+            Point changed = *point;
+            changed.position = position;
+            m_snapshot.setPoint(changed);
+        }
+    return success();
+}
+
+Result<PositionSummary> Session::placePoints(const std::vector<PositionRow> &rows,
+                                             const std::optional<PlanDrawingFile> &plan,
+                                             PositionSummary summary)
+{
+    if (!m_project)
+        return fail(QStringLiteral("没有打开的沉降工程"));
+    auto placed = ::placePoints(*m_project, rows, plan, std::move(summary));
+    if (!placed)
+        return placed;
+    if (auto read = reload(); !read)
+        return read.failure();
+    return placed;
 }
 
 Result<void> Session::openProject(std::unique_ptr<ProjectDatabase> project)
@@ -69,6 +134,8 @@ void Session::closeProject()
 {
     m_project.reset();
     m_snapshot = ProjectSnapshot();
+    m_planBackground = {};
+    m_planDigest.clear();
     m_dataVersion = 0;
     m_typed.clear();
     m_overwritten.clear();

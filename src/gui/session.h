@@ -4,9 +4,12 @@
 #include "base/settings.h"
 #include "layout/curvelayout.h"
 #include "project/projectdb.h"
+#include "survey/buildingdeformation.h"
+#include "survey/pointpositions.h"
 #include "survey/projectsnapshot.h"
 
 #include <QObject>
+#include <QByteArray>
 
 #include <functional>
 #include <QString>
@@ -100,6 +103,23 @@ public:
     // read it whole again.
     Result<void> reload();
 
+    // The building's plan: the drawing kept with the project as lines, and
+    // the alarm values, limits and pairs that are no neighbours, read with
+    // the project and after its header fields change.
+    const PlanBackground &planBackground() const { return m_planBackground; }
+    const DeformationSettings &deformation() const { return m_deformation; }
+    void refreshDeformationSettings();
+    // The deformation of the building at the shown epoch: what the plan view
+    // draws and the grid colours by; none without three placed points.
+    std::optional<PlanFigures> planFiguresAtCurrentEpoch(std::optional<double> contourStep = {}) const;
+    // Sets or clears points' positions, the snapshot kept up to date.
+    Result<void> setPositions(const std::vector<std::pair<int, std::optional<Position>>> &positions);
+    // Positions (and a plan drawing) from a file, through the one core
+    // function; the project is read again.
+    Result<PositionSummary> placePoints(const std::vector<PositionRow> &rows,
+                                        const std::optional<PlanDrawingFile> &plan,
+                                        PositionSummary summary);
+
     // Stores a setting at once.
     Result<void> storeSetting(const QString &key, const QString &value);
 
@@ -143,6 +163,9 @@ private:
     CurveLayout m_curveLayout;
     std::unique_ptr<ProjectDatabase> m_project;
     ProjectSnapshot m_snapshot;
+    PlanBackground m_planBackground;
+    QByteArray m_planDigest; // of the drawing the background was read from
+    DeformationSettings m_deformation;
     qint64 m_dataVersion = 0;
     QString m_lastProjectDir;
     // Elevations written here since the last read (none: deleted), by
