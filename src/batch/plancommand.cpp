@@ -92,8 +92,8 @@ PlanFigures figuresOf(const ProjectSnapshot &snapshot, int epochIndex, const Set
     const StabilityAnalysis stability =
         analyseStability(snapshot, stabilitySettingsFrom(settings),
                          pointCountFromSetting(settings.readSetting(SettingKey::PointCount)));
-    return planFigures(snapshot, epochIndex, deformation.thresholds, deformation.notNeighbours, step,
-                       &stability);
+    return planFigures(snapshot, epochIndex, deformation.thresholds, deformation.notNeighbours,
+                       step ? step : deformation.contourStep, &stability);
 }
 
 const QString tooFewPlaced =

@@ -9,6 +9,7 @@
 #include "gui/inputrules.h"
 #include "gui/messages.h"
 #include "gui/observationgrid.h"
+#include "gui/plandialogs.h"
 #include "gui/projectcommands.h"
 #include "gui/resultscommand.h"
 #include "gui/session.h"
@@ -257,6 +258,19 @@ void MainWindow::connectControls()
     connect(ui->Command9, &QPushButton::clicked, this, [this] { m_curveKinds->zoomOut(); });
     connect(ui->Label19, &ClickableLabel::clicked, this, &MainWindow::openHeaderEditor);
     connect(ui->Command14, &QPushButton::clicked, this, &MainWindow::openStabilityDialog);
+    m_grid->setPositionsOpener([this] { openPositionsDialog(); });
+    // The plan view's own menu.
+    ui->Pic1->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(ui->Pic1, &QWidget::customContextMenuRequested, this, [this](const QPoint &at) {
+        if (!m_session->project())
+            return;
+        QMenu menu(ui->Pic1);
+        connect(menu.addAction(QStringLiteral("测点坐标…")), &QAction::triggered, this,
+                &MainWindow::openPositionsDialog);
+        connect(menu.addAction(QStringLiteral("平面图设置…")), &QAction::triggered, this,
+                &MainWindow::openPlanSettings);
+        menu.exec(ui->Pic1->mapToGlobal(at));
+    });
     connect(ui->Command11, &QPushButton::clicked, this, &MainWindow::saveHeaderEditor);
     connect(ui->Command12, &QPushButton::clicked, this, &MainWindow::cancelHeaderEditor);
 }
@@ -541,6 +555,37 @@ void MainWindow::openStabilityDialog()
     }
     StabilityDialog dialog(*m_session, this);
     dialog.exec();
+}
+
+void MainWindow::openPositionsDialog()
+{
+    if (!m_session->project() || !m_session->leaveBoxes())
+        return;
+    if (auto reloaded = m_session->reloadIfChanged(); !reloaded) {
+        showMessage(this, reloaded.error());
+        return;
+    }
+    PositionsDialog dialog(*m_session, this);
+    dialog.exec();
+    // A file read in the dialog is written at once, even when it is then
+    // cancelled: the window shows the project as it is.
+    showPlanChanges();
+}
+
+void MainWindow::openPlanSettings()
+{
+    if (!m_session->project() || !m_session->leaveBoxes())
+        return;
+    PlanSettingsDialog dialog(*m_session, this);
+    if (dialog.exec() == QDialog::Accepted)
+        showPlanChanges();
+}
+
+void MainWindow::showPlanChanges()
+{
+    m_curveKinds->updatePlanOption();
+    m_grid->fill();
+    m_curveKinds->showSettlementPreview();
 }
 
 void MainWindow::makeCompact()

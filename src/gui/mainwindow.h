@@ -81,6 +81,12 @@ private:
     void openHeaderEditor();
     // "稳定性分析": the verdict and the predictions of the open project.
     void openStabilityDialog();
+    // "测点坐标" and "平面图设置": where the points stand, and what the plan
+    // is judged against; the grid and the preview show the result.
+    void openPositionsDialog();
+    void openPlanSettings();
+    // The plan's dialogs have changed what the plan shows.
+    void showPlanChanges();
     void saveHeaderEditor();
     void cancelHeaderEditor();
 

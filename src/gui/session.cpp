@@ -88,7 +88,7 @@ std::optional<PlanFigures> Session::planFiguresAtCurrentEpoch(std::optional<doub
     if (!m_project || index < 0 || placedPointCount(m_snapshot) < 3)
         return std::nullopt;
     return planFigures(m_snapshot, index, m_deformation.thresholds, m_deformation.notNeighbours,
-                       contourStep, nullptr);
+                       contourStep ? contourStep : m_deformation.contourStep, nullptr);
 }
 
 Result<void> Session::setPositions(const std::vector<std::pair<int, std::optional<Position>>> &positions)

@@ -171,7 +171,8 @@ void drawPlan(QPainter &painter, const QRectF &area, const PlanPicture &picture,
     painter.drawText(QPointF(area.left() + 4, area.top() + 13), line);
     if (picture.tilt && picture.tilt->value > 0) {
         const double a = picture.tilt->directionDeg * M_PI / 180;
-        const QPointF from(area.right() - 24, area.top() + 28);
+        // Lower right, clear of the zoom buttons.
+        const QPointF from(area.right() - 22, area.bottom() - 22);
         const QPointF to = from + QPointF(14 * std::cos(a), -14 * std::sin(a));
         painter.setPen(QPen(Qt::blue, 1.5));
         painter.drawLine(from, to);

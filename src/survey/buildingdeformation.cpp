@@ -235,6 +235,7 @@ DeformationSettings deformationSettings(const QString &limitsPath,
         settings.problem = limits.error();
     settings.thresholds = alarmThresholds(fields, limits ? *limits : defaultDeformationLimits());
     settings.notNeighbours = notNeighbours(fields, snapshot);
+    settings.contourStep = numberField(fields, DeformationKey::ContourStep);
     return settings;
 }
 

@@ -33,6 +33,8 @@ inline const QString TiltAlarm = QStringLiteral("倾斜预警值");           //
 // Pairs of points that are not neighbours (across a settlement joint):
 // "A-B; C-D" by point name.
 inline const QString NotNeighbours = QStringLiteral("非相邻测点对");
+// The contour interval the user typed (mm); empty: a 1-2-5 step.
+inline const QString ContourStep = QStringLiteral("等值线间距");
 } // namespace DeformationKey
 
 // One row of the limits table: a quantity's allowed value for a kind of
@@ -80,6 +82,7 @@ struct DeformationSettings
 {
     AlarmThresholds thresholds;
     std::set<std::pair<int, int>> notNeighbours;
+    std::optional<double> contourStep;
     QString problem;
 };
 DeformationSettings deformationSettings(const QString &limitsPath,

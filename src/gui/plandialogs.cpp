@@ -1,0 +1,383 @@
+#include "gui/plandialogs.h"
+
+#include "base/programfiles.h"
+#include "base/textnumber.h"
+#include "cad/planpositions.h"
+#include "gui/messages.h"
+#include "gui/session.h"
+#include "survey/buildingdeformation.h"
+#include "survey/pointpositions.h"
+
+#include <QApplication>
+#include <QClipboard>
+#include <QComboBox>
+#include <QDialogButtonBox>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QFormLayout>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTableWidget>
+#include <QVBoxLayout>
+
+#include <cmath>
+
+namespace {
+
+QString coordinateText(const std::optional<Position> &position, bool x)
+{
+    if (!position)
+        return QString();
+    return QString::number(x ? position->x : position->y, 'f', 4);
+}
+
+std::optional<double> cellNumber(const QTableWidget *table, int row, int column, bool *blank)
+{
+    const QTableWidgetItem *item = table->item(row, column);
+    const QString text = item ? item->text().trimmed() : QString();
+    *blank = text.isEmpty();
+    bool ok = false;
+    const double value = text.toDouble(&ok);
+    return ok && std::isfinite(value) ? std::optional(value) : std::nullopt;
+}
+
+} // namespace
+
+PositionsDialog::PositionsDialog(Session &session, QWidget *parent)
+    : QDialog(parent)
+    , m_session(session)
+    , m_table(new QTableWidget(this))
+{
+    setWindowTitle(QStringLiteral("测点坐标"));
+    setObjectName(QStringLiteral("PositionsDialog"));
+    resize(520, 560);
+    m_table->setObjectName(QStringLiteral("Positions"));
+    m_table->setColumnCount(4);
+    m_table->setHorizontalHeaderLabels(
+        {QStringLiteral("点号"), QStringLiteral("点名"), QStringLiteral("X (m)"), QStringLiteral("Y (m)")});
+    m_table->verticalHeader()->hide();
+    m_table->verticalHeader()->setDefaultSectionSize(m_table->fontMetrics().height() + 6);
+    m_table->horizontalHeader()->setSectionResizeMode(QHeaderView::Stretch);
+    fillRows();
+
+    auto *note = new QLabel(QStringLiteral("建筑物自身坐标系，单位 m，X 向右，Y 向上。可从电子表格复制“点名、X、Y”三列后按 Ctrl+V 粘贴；"
+                                           "也可读入 CSV、xlsx 文件或建筑平面图（DXF，按点名文字定位）。"),
+                            this);
+    note->setWordWrap(true);
+    auto *read = new QPushButton(QStringLiteral("读入文件…"), this);
+    read->setObjectName(QStringLiteral("ReadPositions"));
+    auto *paste = new QPushButton(QStringLiteral("粘贴"), this);
+    connect(read, &QPushButton::clicked, this, [this] {
+        const QString path = QFileDialog::getOpenFileName(
+            this, QStringLiteral("读入测点坐标"), m_session.lastProjectDir(),
+            QStringLiteral("坐标或平面图 (*.csv *.txt *.xlsx *.dxf);;所有文件 (*)"));
+        if (!path.isEmpty())
+            readFile(path);
+    });
+    connect(paste, &QPushButton::clicked, this,
+            [this] { this->paste(QApplication::clipboard()->text()); });
+    auto *buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
+    buttons->button(QDialogButtonBox::Ok)->setText(QStringLiteral("确定"));
+    buttons->button(QDialogButtonBox::Cancel)->setText(QStringLiteral("取消"));
+    connect(buttons, &QDialogButtonBox::accepted, this, [this] {
+        if (save())
+            accept();
+    });
+    connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+    auto *tools = new QHBoxLayout;
+    tools->addWidget(read);
+    tools->addWidget(paste);
+    tools->addStretch();
+    auto *layout = new QVBoxLayout(this);
+    layout->addWidget(note);
+    layout->addWidget(m_table);
+    layout->addLayout(tools);
+    layout->addWidget(buttons);
+}
+
+void PositionsDialog::fillRows()
+{
+    const auto &points = m_session.snapshot().points();
+    m_table->setRowCount(int(points.size()));
+    for (int row = 0; row < int(points.size()); ++row) {
+        const Point &p = points[size_t(row)];
+        const QString cells[] = {QString::number(p.cjdNo), p.name, coordinateText(p.position, true),
+                                 coordinateText(p.position, false)};
+        for (int column = 0; column < 4; ++column) {
+            auto *item = new QTableWidgetItem(cells[column]);
+            if (column < 2)
+                item->setFlags(item->flags() & ~Qt::ItemIsEditable);
+            item->setTextAlignment((column == 1 ? Qt::AlignLeft : Qt::AlignRight) | Qt::AlignVCenter);
+            m_table->setItem(row, column, item);
+        }
+    }
+}
+
+void PositionsDialog::keyPressEvent(QKeyEvent *event)
+{
+    if (event->matches(QKeySequence::Paste)) {
+        paste(QApplication::clipboard()->text());
+        return;
+    }
+    QDialog::keyPressEvent(event);
+}
+
+void PositionsDialog::paste(const QString &text)
+{
+    const PositionTable pasted = parsePositionText(text);
+    QStringList unknown;
+    for (const PositionRow &row : pasted.rows) {
+        bool found = false;
+        for (int r = 0; r < m_table->rowCount(); ++r)
+            if (positionKey(m_table->item(r, 1)->text()) == positionKey(row.name)) {
+                m_table->item(r, 2)->setText(QString::number(row.at.x, 'f', 4));
+                m_table->item(r, 3)->setText(QString::number(row.at.y, 'f', 4));
+                found = true;
+            }
+        if (!found)
+            unknown << row.name;
+    }
+    if (!unknown.isEmpty() || !pasted.rejected.isEmpty())
+        showMessage(this, QStringLiteral("已粘贴 %1 行。%2%3")
+                              .arg(pasted.rows.size() - unknown.size())
+                              .arg(unknown.isEmpty() ? QString()
+                                                     : QStringLiteral("工程中没有的点名：%1。").arg(unknown.join(QStringLiteral("、"))))
+                              .arg(pasted.rejected.isEmpty() ? QString()
+                                                             : QStringLiteral("不是“点名、X、Y”的行：%1。")
+                                                                   .arg(pasted.rejected.join(QStringLiteral("、")))));
+}
+
+bool PositionsDialog::save()
+{
+    std::vector<std::pair<int, std::optional<Position>>> changes;
+    for (int r = 0; r < m_table->rowCount(); ++r) {
+        const int number = m_table->item(r, 0)->text().toInt();
+        bool xBlank = false, yBlank = false;
+        const auto x = cellNumber(m_table, r, 2, &xBlank);
+        const auto y = cellNumber(m_table, r, 3, &yBlank);
+        std::optional<Position> position;
+        if (x && y) {
+            position = Position{*x, *y};
+        } else if (!(xBlank && yBlank)) {
+            m_table->setCurrentCell(r, x ? 3 : 2);
+            showMessage(this, QStringLiteral("测点“%1”的坐标不完整或不是数字：X、Y 都填数字，或都空着。")
+                                  .arg(m_table->item(r, 1)->text()));
+            return false;
+        }
+        const Point *point = m_session.snapshot().point(number);
+        if (point && point->position != position)
+            changes.emplace_back(number, position);
+    }
+    if (changes.empty())
+        return true;
+    if (auto saved = m_session.setPositions(changes); !saved) {
+        reportWriteFailure(this, m_session.projectPath(), saved.error());
+        return false;
+    }
+    return true;
+}
+
+void PositionsDialog::readFile(const QString &path)
+{
+    Result<PositionSummary> placed = fail(QString());
+    if (path.endsWith(QLatin1String(".dxf"), Qt::CaseInsensitive)) {
+        const auto reading = readPlanPositions(path, m_session.snapshot().points());
+        if (!reading) {
+            showMessage(this, reading.error());
+            return;
+        }
+        placed = m_session.placePoints(reading->rows, reading->file, reading->summary);
+    } else {
+        const auto table = readPositionTable(path);
+        if (!table) {
+            showMessage(this, table.error());
+            return;
+        }
+        PositionSummary summary;
+        summary.rejected = table->rejected;
+        placed = m_session.placePoints(table->rows, std::nullopt, summary);
+    }
+    if (!placed) {
+        reportWriteFailure(this, m_session.projectPath(), placed.error());
+        return;
+    }
+    fillRows();
+    showMessage(this, positionSummaryText(QFileInfo(path).fileName(), *placed), QStringLiteral("测点坐标"),
+                QMessageBox::Information);
+}
+
+PlanSettingsDialog::PlanSettingsDialog(Session &session, QWidget *parent)
+    : QDialog(parent)
+    , m_session(session)
+{
+    setWindowTitle(QStringLiteral("平面图设置"));
+    setObjectName(QStringLiteral("PlanSettingsDialog"));
+    std::map<QString, QString> fields;
+    if (session.project())
+        if (auto stored = session.project()->headerFields())
+            fields = *stored;
+    const auto value = [&](const QString &key) {
+        const auto found = fields.find(key);
+        return found == fields.end() ? QString() : found->second;
+    };
+    auto *form = new QFormLayout;
+    const auto line = [&](const QString &key, const QString &caption, const QString &hint) {
+        auto *edit = new QLineEdit(value(key), this);
+        edit->setObjectName(key);
+        edit->setPlaceholderText(hint);
+        form->addRow(caption, edit);
+        m_fields.emplace_back(key, edit);
+    };
+    line(DeformationKey::BuildingHeight, QStringLiteral("建筑高度 (m)："), QStringLiteral("选择倾斜限值"));
+    line(DeformationKey::Structure, QStringLiteral("结构形式："), QStringLiteral("如：框架结构、砌体承重结构"));
+    auto *soil = new QComboBox(this);
+    soil->setObjectName(DeformationKey::Soil);
+    soil->addItems({QString(), QStringLiteral("中、低压缩性土"), QStringLiteral("高压缩性土")});
+    soil->setCurrentText(value(DeformationKey::Soil));
+    form->addRow(QStringLiteral("地基土："), soil);
+    m_fields.emplace_back(DeformationKey::Soil, soil);
+    line(DeformationKey::CumulativeAlarm, QStringLiteral("累计沉降预警值 (mm)："), QStringLiteral("空：不预警"));
+    line(DeformationKey::RateAlarm, QStringLiteral("沉降速率预警值 (mm/d)："), QStringLiteral("空：不预警"));
+    line(DeformationKey::DifferentialAlarm, QStringLiteral("差异沉降预警值 (Δs/L)："),
+         QStringLiteral("空：按限值表"));
+    line(DeformationKey::TiltAlarm, QStringLiteral("倾斜预警值："), QStringLiteral("空：按限值表"));
+    line(DeformationKey::NotNeighbours, QStringLiteral("非相邻测点对："), QStringLiteral("如：J3-J4; J7-J8（沉降缝两侧）"));
+    line(DeformationKey::ContourStep, QStringLiteral("等值线间距 (mm)："), QStringLiteral("空：自动"));
+    const AlarmThresholds &t = session.deformation().thresholds;
+    const auto chosen = [](const std::optional<DeformationLimit> &row) {
+        return row ? QStringLiteral("%1 %2 %3").arg(row->structure, quantityText(row->quantity),
+                                                   formatFixed(row->value * 1000, 2) + QStringLiteral("‰"))
+                   : QStringLiteral("无");
+    };
+    auto *limits = new QLabel(QStringLiteral("按限值表选用：倾斜 %1；差异沉降 %2。\n%3")
+                                  .arg(chosen(t.tiltLimit), chosen(t.differentialLimit), deformationLimitsNote()),
+                              this);
+    limits->setWordWrap(true);
+    auto *table = new QPushButton(QStringLiteral("变形限值表…"), this);
+    connect(table, &QPushButton::clicked, this, [this] {
+        LimitsDialog dialog(m_session, this);
+        dialog.exec();
+    });
+    auto *buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
+    buttons->button(QDialogButtonBox::Ok)->setText(QStringLiteral("确定"));
+    buttons->button(QDialogButtonBox::Cancel)->setText(QStringLiteral("取消"));
+    connect(buttons, &QDialogButtonBox::accepted, this, [this] {
+        if (save())
+            accept();
+    });
+    connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+    auto *layout = new QVBoxLayout(this);
+    layout->addLayout(form);
+    layout->addWidget(limits);
+    layout->addWidget(table, 0, Qt::AlignLeft);
+    layout->addWidget(buttons);
+}
+
+bool PlanSettingsDialog::save()
+{
+    std::map<QString, QString> fields;
+    for (const auto &[key, editor] : m_fields) {
+        const QString text = qobject_cast<QLineEdit *>(editor)
+                                 ? qobject_cast<QLineEdit *>(editor)->text().trimmed()
+                                 : qobject_cast<QComboBox *>(editor)->currentText();
+        // Numbers must be numbers: an alarm value that is no number would
+        // silently check nothing.
+        const bool numeric = key != DeformationKey::Structure && key != DeformationKey::Soil
+                             && key != DeformationKey::NotNeighbours;
+        bool ok = true;
+        if (numeric && !text.isEmpty() && !(text.toDouble(&ok) > 0 && ok)) {
+            editor->setFocus();
+            showMessage(this, QStringLiteral("“%1”应为正数，或空着。").arg(key));
+            return false;
+        }
+        fields[key] = text;
+    }
+    if (!m_session.project())
+        return true;
+    if (auto saved = m_session.project()->setHeaderFields(fields); !saved) {
+        reportWriteFailure(this, m_session.projectPath(), saved.error());
+        return false;
+    }
+    m_session.refreshDeformationSettings();
+    return true;
+}
+
+LimitsDialog::LimitsDialog(Session &session, QWidget *parent)
+    : QDialog(parent)
+    , m_session(session)
+    , m_table(new QTableWidget(this))
+{
+    setWindowTitle(QStringLiteral("变形限值"));
+    resize(760, 380);
+    m_table->setColumnCount(7);
+    m_table->setHorizontalHeaderLabels({QStringLiteral("项目"), QStringLiteral("结构"), QStringLiteral("地基土"),
+                                        QStringLiteral("高度下限 (m)"), QStringLiteral("高度上限 (m)"),
+                                        QStringLiteral("限值"), QStringLiteral("来源")});
+    m_table->verticalHeader()->hide();
+    m_table->horizontalHeader()->setStretchLastSection(true);
+    const auto limits = readDeformationLimits(deformationLimitsPath(session.programDir()));
+    if (!limits)
+        showMessage(this, limits.error() + QStringLiteral("\n显示随程序提供的限值。"));
+    showRows(limits ? *limits : defaultDeformationLimits());
+    auto *note = new QLabel(deformationLimitsNote() + QStringLiteral("\n只有“限值”一栏可改；差异沉降、倾斜为无量纲（Δs/L），平均沉降为 mm。"),
+                            this);
+    note->setWordWrap(true);
+    auto *defaults = new QPushButton(QStringLiteral("恢复默认"), this);
+    connect(defaults, &QPushButton::clicked, this, [this] { showRows(defaultDeformationLimits()); });
+    auto *buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
+    buttons->button(QDialogButtonBox::Ok)->setText(QStringLiteral("确定"));
+    buttons->button(QDialogButtonBox::Cancel)->setText(QStringLiteral("取消"));
+    connect(buttons, &QDialogButtonBox::accepted, this, [this] {
+        if (save())
+            accept();
+    });
+    connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+    auto *layout = new QVBoxLayout(this);
+    layout->addWidget(note);
+    layout->addWidget(m_table);
+    layout->addWidget(defaults, 0, Qt::AlignLeft);
+    layout->addWidget(buttons);
+}
+
+void LimitsDialog::showRows(const std::vector<DeformationLimit> &limits)
+{
+    m_table->setRowCount(int(limits.size()));
+    m_rows = limits;
+    for (int r = 0; r < int(limits.size()); ++r) {
+        const DeformationLimit &l = limits[size_t(r)];
+        const auto bound = [](std::optional<double> v) { return v ? formatFixed(*v, 0) : QString(); };
+        const QString cells[] = {quantityText(l.quantity), l.structure, l.soil.isEmpty() ? QStringLiteral("—") : l.soil,
+                                 bound(l.heightMin), bound(l.heightMax), QString::number(l.value), l.source};
+        for (int c = 0; c < 7; ++c) {
+            auto *item = new QTableWidgetItem(cells[c]);
+            if (c != 5)
+                item->setFlags(item->flags() & ~Qt::ItemIsEditable);
+            m_table->setItem(r, c, item);
+        }
+    }
+}
+
+bool LimitsDialog::save()
+{
+    std::vector<DeformationLimit> limits = m_rows;
+    for (int r = 0; r < int(limits.size()); ++r) {
+        bool ok = false;
+        const double value = m_table->item(r, 5)->text().trimmed().toDouble(&ok);
+        if (!ok || !(value > 0) || !std::isfinite(value)) {
+            m_table->setCurrentCell(r, 5);
+            showMessage(this, QStringLiteral("第 %1 行的限值应为正数。").arg(r + 1));
+            return false;
+        }
+        limits[size_t(r)].value = value;
+    }
+    if (auto saved = writeDeformationLimits(deformationLimitsPath(m_session.programDir()), limits); !saved) {
+        showMessage(this, QStringLiteral("变形限值表未能保存：%1").arg(saved.error()));
+        return false;
+    }
+    m_session.refreshDeformationSettings();
+    return true;
+}

@@ -1,0 +1,66 @@
+#pragma once
+
+// The plan's dialogs: "测点坐标" (where the points stand: typed, pasted
+// from a spreadsheet, or read from a CSV file, a workbook or the building's
+// plan drawing), "平面图设置" (the building's height, structure and soil,
+// the alarm values, pairs that are no neighbours, the contour interval) and
+// "变形限值" (the program-wide limits table).
+
+#include "survey/buildingdeformation.h"
+
+#include <QDialog>
+
+#include <vector>
+
+class QTableWidget;
+class Session;
+
+class PositionsDialog : public QDialog
+{
+public:
+    PositionsDialog(Session &session, QWidget *parent);
+
+    // Writes the typed positions; false (the dialog stays) when a row is
+    // incomplete or the project refuses the write.
+    bool save();
+    // Fills X and Y of the rows named in `text` ("name<TAB>X<TAB>Y" lines);
+    // the names it does not know are told.
+    void paste(const QString &text);
+    // Reads a CSV file, workbook or plan drawing and writes its positions at
+    // once, through the one core function; the summary is shown.
+    void readFile(const QString &path);
+    QTableWidget *table() const { return m_table; }
+
+protected:
+    void keyPressEvent(QKeyEvent *event) override;
+
+private:
+    void fillRows();
+
+    Session &m_session;
+    QTableWidget *m_table;
+};
+
+class PlanSettingsDialog : public QDialog
+{
+public:
+    PlanSettingsDialog(Session &session, QWidget *parent);
+    bool save();
+
+private:
+    Session &m_session;
+    std::vector<std::pair<QString, QWidget *>> m_fields; // header field, its editor
+};
+
+class LimitsDialog : public QDialog
+{
+public:
+    LimitsDialog(Session &session, QWidget *parent);
+    bool save();
+
+private:
+    void showRows(const std::vector<DeformationLimit> &limits);
+    Session &m_session;
+    QTableWidget *m_table;
+    std::vector<DeformationLimit> m_rows;
+};
