@@ -1,0 +1,165 @@
+// The plan in the window: positions typed and pasted into "测点坐标" from
+// the grid's menu, the option 沉降平面图 coming alive, the plan view and
+// the grid showing the alarm; an incomplete position refused.
+#include "gui/mainwindow.h"
+#include "gui/previewwidget.h"
+#include "gui/session.h"
+#include "project/projectdb.h"
+#include "windowsupport.h"
+
+#include <QApplication>
+#include <QClipboard>
+#include <QDialog>
+#include <QLineEdit>
+#include <QMenu>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTableWidget>
+#include <QTest>
+#include <QTimer>
+
+using namespace testsupport;
+
+class PlanWindowTest : public QObject
+{
+    Q_OBJECT
+private slots:
+    void positionsBringThePlanAndItsAlarms();
+    void anIncompletePositionIsRefused();
+};
+
+namespace {
+
+// Four points: J1 to J4; J4 sinks 12 mm by epoch 1, the others 2 mm.
+bool makeFourPoints(WindowSession &session, bool withAlarm)
+{
+    return session.makeProjectFile(QStringLiteral("楼.mdb"), [withAlarm](ProjectDatabase &db) -> Result<void> {
+        for (int n = 1; n <= 4; ++n) {
+            if (auto added = db.addPoint({n, QStringLiteral("J%1").arg(n), 1, QStringLiteral("圆形")}); !added)
+                return added;
+            if (auto set = db.setElevation(0, n, 50); !set)
+                return set;
+            if (auto set = db.setElevation(1, n, n == 4 ? 49.988 : 49.998); !set)
+                return set;
+        }
+        if (withAlarm)
+            return db.setHeaderFields({{QStringLiteral("累计沉降预警值"), QStringLiteral("10")}});
+        return success();
+    });
+}
+
+// Opens "测点坐标" from the name cell of row 1 and runs `inDialog` in it.
+void openPositions(WindowSession &session, const std::function<void(QDialog *)> &inDialog)
+{
+    auto *grid = control<QTableWidget>(session.window.get(), "Flex1");
+    QTimer::singleShot(0, [inDialog] {
+        auto *menu = qobject_cast<QMenu *>(QApplication::activePopupWidget());
+        QVERIFY(menu);
+        for (QAction *action : menu->actions())
+            if (action->text() == QStringLiteral("测点坐标…")) {
+                QTimer::singleShot(0, [inDialog] {
+                    auto *dialog = qobject_cast<QDialog *>(QApplication::activeModalWidget());
+                    QVERIFY(dialog);
+                    QCOMPARE(dialog->windowTitle(), QStringLiteral("测点坐标"));
+                    inDialog(dialog);
+                });
+                action->trigger();
+                menu->close();
+                return;
+            }
+        QFAIL("no 测点坐标 in the menu");
+    });
+    const QRect cell = grid->visualItemRect(grid->item(0, 0));
+    emit grid->customContextMenuRequested(cell.center());
+}
+
+} // namespace
+
+void PlanWindowTest::positionsBringThePlanAndItsAlarms()
+{
+    WindowSession session;
+    QVERIFY(session.makeProgram());
+    QVERIFY(makeFourPoints(session, true));
+    QVERIFY(session.openWindow());
+    auto *option = control<QRadioButton>(session.window.get(), "Option4");
+    QVERIFY(!option->isEnabled());
+    DialogWatcher watcher(session.window.get());
+    openPositions(session, [](QDialog *dialog) {
+        auto *table = dialog->findChild<QTableWidget *>(QStringLiteral("Positions"));
+        // Three rows pasted from a spreadsheet, the fourth typed.
+        QApplication::clipboard()->setText(QStringLiteral("j1\t0\t0\r\nJ2\t10\t0\r\nJ3\t0\t8\r\n"));
+        table->setFocus();
+        QTest::keyClick(dialog, Qt::Key_V, Qt::ControlModifier);
+        for (const auto &[column, text] : {std::pair{2, "10"}, std::pair{3, "8"}}) {
+            table->setCurrentCell(3, column);
+            table->editItem(table->item(3, column));
+            QLineEdit *editor = nullptr;
+            for (QLineEdit *box : table->viewport()->findChildren<QLineEdit *>())
+                if (!box->isHidden())
+                    editor = box;
+            if (!editor)
+                break; // the check of J4 below fails
+            QTest::keyClicks(editor, QString::fromLatin1(text));
+            QTest::keyClick(editor, Qt::Key_Tab);
+        }
+        const auto buttons = dialog->findChildren<QPushButton *>();
+        for (QPushButton *button : buttons)
+            if (button->text() == QStringLiteral("确定"))
+                QTest::mouseClick(button, Qt::LeftButton);
+    });
+    QCOMPARE(watcher.seen().size(), 0);
+    QVERIFY(option->isEnabled());
+    const Point *j4 = session.window->session().snapshot().point(4);
+    QVERIFY(j4 && j4->position);
+    QCOMPARE(*j4->position, (Position{10, 8}));
+
+    option->click();
+    auto *preview = control<PreviewWidget>(session.window.get(), "Pic1");
+    QVERIFY(preview->plan());
+    QCOMPARE(preview->plan()->points.size(), size_t(4));
+    QCOMPARE(preview->plan()->points[3].value, QStringLiteral("-12.00"));
+    QVERIFY(preview->plan()->points[3].alarm);
+    QVERIFY(!preview->plan()->points[0].alarm);
+    QVERIFY(preview->plan()->tilt);
+    QVERIFY(!preview->plan()->contours.empty());
+    // The grid shows J4's figures in red, with the reason.
+    auto *grid = control<QTableWidget>(session.window.get(), "Flex1");
+    QCOMPARE(grid->item(3, 4)->foreground().color(), QColor(Qt::red));
+    QVERIFY(grid->item(3, 4)->toolTip().contains(QStringLiteral("累计沉降")));
+    QVERIFY(grid->item(0, 4)->foreground().color() != QColor(Qt::red));
+    // The positions are in the project file.
+    ProjectDatabase stored;
+    QVERIFY(stored.open(session.project));
+    const auto point = stored.pointByNumber(3);
+    QVERIFY(point && *point && (*point)->position);
+    QCOMPARE(*(*point)->position, (Position{0, 8}));
+}
+
+void PlanWindowTest::anIncompletePositionIsRefused()
+{
+    WindowSession session;
+    QVERIFY(session.makeProgram());
+    QVERIFY(makeFourPoints(session, false));
+    QVERIFY(session.openWindow());
+    DialogWatcher watcher(session.window.get());
+    bool stayed = false;
+    openPositions(session, [&stayed](QDialog *dialog) {
+        auto *table = dialog->findChild<QTableWidget *>(QStringLiteral("Positions"));
+        table->item(1, 2)->setText(QStringLiteral("5"));
+        for (QPushButton *button : dialog->findChildren<QPushButton *>())
+            if (button->text() == QStringLiteral("确定"))
+                QTest::mouseClick(button, Qt::LeftButton);
+        stayed = dialog->isVisible();
+        dialog->reject();
+    });
+    QVERIFY(stayed);
+    QCOMPARE(watcher.seen().size(), 1);
+    QVERIFY(watcher.seen()[0].text.contains(QStringLiteral("坐标不完整")));
+    ProjectDatabase stored;
+    QVERIFY(stored.open(session.project));
+    const auto point = stored.pointByNumber(2);
+    QVERIFY(point && *point && !(*point)->position);
+}
+
+QTEST_MAIN(PlanWindowTest)
+#include "tst_planwindow.moc"
