@@ -1,10 +1,13 @@
 // The building's deformation at one epoch, at the core seam: positions and
 // settlements in, tilt, neighbour differences and contours out.
+#include "cad/dxffile.h"
+#include "survey/buildingdeformation.h"
 #include "survey/deformation.h"
 
 #include <QTest>
 
 #include <cmath>
+#include <tuple>
 
 namespace {
 
@@ -49,6 +52,11 @@ private slots:
     void contourLevelsAtOneTwoFive();
     void daysToStability_data();
     void daysToStability();
+    void thresholdsFromTheLimits_data();
+    void thresholdsFromTheLimits();
+    void alarmsPassTheirThresholds();
+    void mtextLosesItsFormatting_data();
+    void mtextLosesItsFormatting();
 };
 
 void DeformationTest::planeGivesItsTilt()
@@ -194,6 +202,93 @@ void DeformationTest::daysToStability()
     QVERIFY(std::fabs(*tau - days) < 1e-9);
     // At τ* the fit's rate b / (aτ + b)² is the limit.
     QVERIFY(std::fabs(b / std::pow(a * *tau + b, 2) - r) < 1e-12);
+}
+
+void DeformationTest::thresholdsFromTheLimits_data()
+{
+    QTest::addColumn<QString>("height");
+    QTest::addColumn<QString>("structure");
+    QTest::addColumn<QString>("soil");
+    QTest::addColumn<QString>("typedTilt");
+    QTest::addColumn<double>("tilt");         // 0: none
+    QTest::addColumn<double>("differential"); // 0: none
+    QTest::newRow("24 m is the lowest band") << "24" << "" << "" << "" << 0.004 << 0.0;
+    QTest::newRow("just above 24 m") << "24.5" << "" << "" << "" << 0.003 << 0.0;
+    QTest::newRow("100 m") << "100" << "" << "" << "" << 0.0025 << 0.0;
+    QTest::newRow("above 100 m") << "150" << "" << "" << "" << 0.002 << 0.0;
+    QTest::newRow("frame on soft soil") << "30" << "钢筋混凝土框架结构" << "高压缩性土" << "" << 0.003 << 0.003;
+    QTest::newRow("frame, soil not said") << "30" << "框架" << "" << "" << 0.003 << 0.0;
+    QTest::newRow("masonry walls") << "" << "砌体承重结构" << "中、低压缩性土" << "" << 0.0 << 0.002;
+    QTest::newRow("typed tilt wins") << "30" << "" << "" << "0.001" << 0.001 << 0.0;
+    QTest::newRow("no number is no height") << "三十" << "" << "" << "" << 0.0 << 0.0;
+}
+
+void DeformationTest::thresholdsFromTheLimits()
+{
+    QFETCH(QString, height);
+    QFETCH(QString, structure);
+    QFETCH(QString, soil);
+    QFETCH(QString, typedTilt);
+    QFETCH(double, tilt);
+    QFETCH(double, differential);
+    const AlarmThresholds t = alarmThresholds({{DeformationKey::BuildingHeight, height},
+                                               {DeformationKey::Structure, structure},
+                                               {DeformationKey::Soil, soil},
+                                               {DeformationKey::TiltAlarm, typedTilt}},
+                                              defaultDeformationLimits());
+    QCOMPARE(t.tilt.value_or(0), tilt);
+    QCOMPARE(t.differential.value_or(0), differential);
+    QVERIFY(!t.cumulativeMm && !t.rateMmPerDay);
+}
+
+void DeformationTest::alarmsPassTheirThresholds()
+{
+    // Three placed points and one without a position: its cumulative alarm
+    // counts all the same; only magnitudes beyond the threshold alarm.
+    EpochDeformation d;
+    d.cjNo = 4;
+    d.settled = {{1, -10.0, -0.5}, {2, -12.0, 0.1}, {3, 10.0, std::nullopt}, {4, -15.0, std::nullopt}};
+    d.points = {{1, "A", 0, 0, -10}, {2, "B", 10, 0, -12}, {3, "C", 0, 10, 10}};
+    d.triangulation = triangulate(d.points);
+    d.pairs = neighbourDifferences(d.points, d.triangulation);
+    d.tilt = fitTilt(d.points);
+    AlarmThresholds t;
+    t.cumulativeMm = 10;
+    t.rateMmPerDay = 0.4;
+    t.differential = 0.0015;
+    t.tilt = 1.0;
+    std::vector<std::tuple<QString, int, double>> got;
+    for (const Alarm &a : alarmsAt(d, t))
+        got.emplace_back(alarmKindKey(a.kind), a.point.value_or(a.pair ? a.pair->first * 10 + a.pair->second : 0),
+                         a.value);
+    const std::vector<std::tuple<QString, int, double>> expected{
+        {"rate", 1, -0.5}, {"cumulative", 2, -12.0}, {"cumulative", 4, -15.0},
+        // A–C: 20 mm over 10 m; B–C: 22 mm over 14.1 m; A–B: 2 mm over 10 m, under.
+        {"differential", 13, 0.002}, {"differential", 23, 22 / (1000 * std::sqrt(200.0))}};
+    QCOMPARE(got.size(), expected.size());
+    for (size_t i = 0; i < got.size(); ++i) {
+        QCOMPARE(std::get<0>(got[i]), std::get<0>(expected[i]));
+        QCOMPARE(std::get<1>(got[i]), std::get<1>(expected[i]));
+        QVERIFY(std::fabs(std::get<2>(got[i]) - std::get<2>(expected[i])) < 1e-12);
+    }
+}
+
+void DeformationTest::mtextLosesItsFormatting_data()
+{
+    QTest::addColumn<QString>("raw");
+    QTest::addColumn<QString>("plain");
+    QTest::newRow("font and height") << "{\\fSimSun|b0|i0;\\H2.5x;J12}" << "J12";
+    QTest::newRow("paragraphs") << "沉降点\\PJ3" << "沉降点\nJ3";
+    QTest::newRow("stacked") << "\\S1^2;" << "1/2";
+    QTest::newRow("non-breaking space and braces") << "A\\~B\\{C\\}" << "A B{C}";
+    QTest::newRow("underline toggles") << "\\LJ7\\l" << "J7";
+}
+
+void DeformationTest::mtextLosesItsFormatting()
+{
+    QFETCH(QString, raw);
+    QFETCH(QString, plain);
+    QCOMPARE(plainMtext(raw), plain);
 }
 
 QTEST_GUILESS_MAIN(DeformationTest)
