@@ -182,6 +182,33 @@ class ServerProjects(unittest.TestCase):
             for table, sql in query.items():
                 self.assertEqual(a.execute(sql).fetchall(), b.execute(sql).fetchall(), table)
 
+    def test_positions_and_the_plan_drawing_move_both_ways(self):
+        small = self.small("坐标楼")
+        with sqlite3.connect(small) as db:
+            db.execute("INSERT INTO Sur3 VALUES (3, 'J3', 1, 'A')")
+            db.execute("INSERT INTO Sur2 VALUES (0, 3, 12.5)")
+        coords = self.root / "坐标楼.csv"
+        coords.write_text("J1,0,0\nJ2,12.25,0\nJ3,0.5,9.75\n", encoding="utf-8")
+        self.assertEqual(batch("coords", small, coords).returncode, 0)
+        drawing = b"0\nSECTION\n2\nENTITIES\n0\nLINE\n8\n0\n10\n0\n20\n0\n11\n12\n21\n0\n0\nENDSEC\n0\nEOF\n"
+        with sqlite3.connect(small) as db:
+            db.execute("INSERT INTO PlanDrawing VALUES ('平面.dxf', ?)", (drawing,))
+        run = batch("server", "push", small, url("坐标楼"))
+        self.assertEqual(run.returncode, 0, run.stderr)
+        self.assertEqual(CLUSTER.sql("SELECT string_agg(x || ',' || y, ';' ORDER BY cjdno) FROM sedimetra.sur3 "
+                                     "WHERE project_id = (SELECT id FROM sedimetra.projects WHERE name = '坐标楼')"),
+                         "0,0;12.25,0;0.5,9.75")
+        on_server = batch("plan", url("坐标楼"), "--format", "json")
+        self.assertEqual(on_server.returncode, 0, on_server.stderr)
+        pulled = self.root / "坐标楼拉回.mdb"
+        run = batch("server", "pull", url("坐标楼"), pulled)
+        self.assertEqual(run.returncode, 0, run.stderr)
+        with sqlite3.connect(pulled) as db:
+            self.assertEqual(db.execute("SELECT CjdNo, X, Y FROM Sur3 ORDER BY 1").fetchall(),
+                             [(1, 0.0, 0.0), (2, 12.25, 0.0), (3, 0.5, 9.75)])
+            self.assertEqual(db.execute("SELECT Name, Data FROM PlanDrawing").fetchall(), [("平面.dxf", drawing)])
+        self.assertEqual(batch("plan", pulled, "--format", "json").stdout, on_server.stdout)
+
     def test_a_record_without_a_height_moves_both_ways(self):
         small = self.root / "空高程.mdb"
         shutil.copy(BIN / "Support/Db/数据库模板.mdb", small)
