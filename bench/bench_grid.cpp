@@ -2,7 +2,7 @@
 // epochs): filling the grid for one epoch, redrawing the settlement preview,
 // and committing one typed elevation (write-through, the row's values, the
 // move down and the preview, painted), as the user's Enter does; opening the
-// stability dialog.
+// stability dialog; the plan view redrawn, and a commit with the plan shown.
 //
 //   bench_grid            (runs on the offscreen platform without a display)
 #include "gui/mainwindow.h"
@@ -18,6 +18,7 @@
 #include <QComboBox>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QRadioButton>
 #include <QTableWidget>
 #include <QTemporaryDir>
 #include <QTest>
@@ -98,5 +99,43 @@ int main(int argc, char *argv[])
             QCoreApplication::processEvents();
         },
         100);
+
+    // The plan view: every point placed on a jittered grid of the building,
+    // alarm values that some points pass, the plan shown.
+    std::vector<std::pair<int, std::optional<Position>>> placed;
+    for (int n = 1; n <= 150; ++n)
+        placed.emplace_back(n, Position{(n - 1) % 15 * 6.0 + (n * 37 % 11) / 10.0,
+                                        (n - 1) / 15 * 5.0 + (n * 53 % 7) / 10.0});
+    if (auto set = window->session().setPositions(placed); !set) {
+        std::fprintf(stderr, "cannot place the points: %s\n", qPrintable(set.error()));
+        return 1;
+    }
+    if (!window->session().project()->setHeaderFields({{QStringLiteral("累计沉降预警值"), QStringLiteral("40")}}))
+        return 1;
+    window->session().refreshDeformationSettings();
+    auto *planOption = window->findChild<QRadioButton *>(QStringLiteral("Option4"));
+    auto *kinds = window->findChild<QRadioButton *>(QStringLiteral("Option1"));
+    Q_UNUSED(kinds);
+    planOption->setEnabled(true);
+    planOption->click();
+    measure(
+        "plan view redraw (deformation, contours, alarms, paint)", 200,
+        [&](int) {
+            window->session().announceElevationStored(299, 1);
+            preview->repaint();
+        },
+        10);
+    QTest::mouseClick(table->viewport(), Qt::LeftButton, {}, table->visualRect(first).center());
+    measure(
+        "elevation commit with the plan shown", 150,
+        [&](int i) {
+            const int row = window->grid().editRow();
+            const double last = window->session().snapshot().elevation(298, row).value_or(100.0);
+            box->setText(QString::number(last - (i % 10) / 10000.0, 'f', 5));
+            QTest::keyClick(box, Qt::Key_Return);
+            preview->repaint();
+            table->viewport()->repaint();
+        },
+        8);
     return 0;
 }
