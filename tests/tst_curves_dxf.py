@@ -358,7 +358,7 @@ class CurveSheets(unittest.TestCase):
     def test_usage_and_failures(self):
         self.assertEqual(self.run_batch().returncode, 2)
         self.assertEqual(self.run_batch("curves", str(self.project)).returncode, 2)
-        self.assertEqual(self.run_batch("curves", str(self.project), "--kind", "plan").returncode, 2)
+        self.assertEqual(self.run_batch("curves", str(self.project), "--kind", "contour").returncode, 2)
         self.assertEqual(self.run_batch("curves", str(self.project), "--kind", "rate", "--base", "x").returncode, 2)
         missing = self.run_batch("curves", str(self.project.with_name("无.mdb")), "--kind", "rate")
         self.assertEqual(missing.returncode, 1)

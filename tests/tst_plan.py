@@ -12,6 +12,7 @@ usage: tst_plan.py BIN_DIR SOURCE_DIR
 import datetime
 import json
 import math
+import os
 import pathlib
 import shutil
 import sqlite3
@@ -253,6 +254,38 @@ class Plan(unittest.TestCase):
         for name, (x, y) in placed.items():
             self.assertAlmostEqual(got[name][0], x, places=6, msg=name)
             self.assertAlmostEqual(got[name][1], y, places=6, msg=name)
+
+    def test_the_plan_sheet_opens_clean(self):
+        project = self.placed_project("戊楼")
+        doc = ezdxf.new("R2000")
+        doc.modelspace().add_lwpolyline([(-2, -2), (25, -2), (25, 14), (-2, 14)], close=True)
+        doc.modelspace().add_arc((11, 14), 4, 0, 180)
+        drawing = self.root / "戊楼平面.dxf"
+        doc.saveas(drawing)
+        self.assertEqual(self.batch("coords", project, drawing).returncode, 0)
+        sheet = self.root / "戊楼.dxf"
+        run = self.batch("curves", project, "--kind", "plan", "--out", sheet)
+        self.assertEqual(run.returncode, 0, run.stderr)
+        self.assertIn("1:100", run.stdout)
+        read = ezdxf.readfile(sheet)
+        auditor = read.audit()
+        self.assertEqual([str(e.message) for e in auditor.errors], [])
+        layers = {e.dxf.layer for e in read.modelspace()}
+        self.assertTrue({"平面图", "等值线", "沉_J1", "沉_J12"} <= layers, layers)
+        # The points land at 1:100 (10 mm a metre) relative to each other.
+        marks = {}
+        for e in read.modelspace().query("INSERT"):
+            if e.dxf.layer.startswith("沉_"):
+                marks[e.dxf.layer[2:]] = (e.dxf.insert.x, e.dxf.insert.y)
+        for name in ("J2", "J7", "J12"):
+            j = NAMES.index(name)
+            self.assertAlmostEqual(marks[name][0] - marks["J1"][0], (GRID[j][0] - GRID[0][0]) * 10, places=6)
+            self.assertAlmostEqual(marks[name][1] - marks["J1"][1], (GRID[j][1] - GRID[0][1]) * 10, places=6)
+        pdf = self.root / "戊楼.pdf"
+        printed = subprocess.run(["librecad", "dxf2pdf", "-o", str(pdf), str(sheet)], capture_output=True,
+                                 text=True, timeout=120, env=dict(os.environ, QT_QPA_PLATFORM="offscreen"))
+        self.assertEqual(printed.returncode, 0, printed.stderr)
+        self.assertTrue(pdf.read_bytes().startswith(b"%PDF"))
 
     def test_a_project_without_positions_is_left_as_it_was(self):
         project = self.root / "丁楼.mdb"

@@ -171,7 +171,7 @@ Result<ResultsRunStatus> runResultsTable(const ProjectSnapshot &snapshot,
     const auto found = workbook.sheetNames().contains(stabilityName)
                            ? workbook.sheet(stabilityName)
                            : workbook.addSheet(stabilityName, QStringLiteral("沉降观测成果表"),
-                                               {6, 10, 11, 12, 14, 14, 10, 16, 8, 16});
+                                               {6, 10, 11, 12, 14, 14, 10, 16, 8, 16, 13});
     if (!found)
         return inTemplate(found.error());
     XlsxSheet *stability = *found;
