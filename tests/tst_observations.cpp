@@ -1113,7 +1113,7 @@ void ObservationsTest::removingAnEpochAndAPoint()
         DialogWatcher watcher(window);
         watcher.setMessageAnswer(QMessageBox::Yes);
         chooseFromMenu(table->viewport(),
-                       table->visualRect(table->model()->index(0, 0)).center(), 3);
+                       table->visualRect(table->model()->index(0, 0)).center(), 4);
         QCOMPARE(watcher.seen().size(), 1);
         QCOMPARE(watcher.seen()[0].text, QStringLiteral("删除第 1 号测点“J1”及其全部 2 个高程？"));
     }

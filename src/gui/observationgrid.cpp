@@ -78,10 +78,11 @@ void ObservationGrid::showCellMenu(const QPoint &position)
         const int aci = point->aci;
         connect(action, &QAction::triggered, this, [this, row, aci, mark] { restylePoint(row, aci, mark); });
     }
-    menu.addSeparator();
+    // Where the points stand, for the plan.
     if (m_openPositions)
         connect(menu.addAction(QStringLiteral("测点坐标…")), &QAction::triggered, this,
                 [this] { m_openPositions(); });
+    menu.addSeparator();
     connect(menu.addAction(QStringLiteral("删除测点")), &QAction::triggered, this,
             [this, row] { removePoint(row); });
     menu.exec(m_w.grid->viewport()->mapToGlobal(position));
