@@ -142,7 +142,7 @@ int planSheetCommand(const CommandLine &line, const QString &projectPath, CadPoi
     if (!background)
         return failure(QStringLiteral("工程中的平面图无法读取：%1").arg(background.error()));
     PlanSheetSettings sheet = planSheetSettings(run->settings);
-    sheet.scale = scale;
+    sheet.scale = scale ? scale : deformationSettings(deformationLimitsPath(programDir()), fields, *snapshot).planScale;
     const PlanFigures figures = figuresOf(*snapshot, epochIndex, settings, fields, std::nullopt);
     Drawing drawing(readDxfFile, [base](const QString &, CadPoint) { return std::optional<CadPoint>(base); });
     drawing.setOutputPath(run->output);

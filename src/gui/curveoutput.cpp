@@ -147,8 +147,10 @@ void CurveOutput::drawPlanSheet()
         return;
     }
     int scale = 0;
+    PlanSheetSettings sheet = planSheetSettings(run->settings);
+    sheet.scale = m_session.deformation().planScale;
     const auto status = runPlanSheet(*m_drawing, m_session.snapshot(), *figures, m_session.planBackground(),
-                                     planSheetSettings(run->settings), &scale);
+                                     sheet, &scale);
     if (!status) {
         showMessage(m_w.window, status.error());
         return;

@@ -247,6 +247,7 @@ PlanSettingsDialog::PlanSettingsDialog(Session &session, QWidget *parent)
     line(DeformationKey::TiltAlarm, QStringLiteral("倾斜预警值："), QStringLiteral("空：按限值表"));
     line(DeformationKey::NotNeighbours, QStringLiteral("非相邻测点对："), QStringLiteral("如：J3-J4; J7-J8（沉降缝两侧）"));
     line(DeformationKey::ContourStep, QStringLiteral("等值线间距 (mm)："), QStringLiteral("空：自动"));
+    line(DeformationKey::PlanScale, QStringLiteral("平面图比例 1:"), QStringLiteral("空：取能放下的 1:100、1:200、1:500…"));
     const AlarmThresholds &t = session.deformation().thresholds;
     const auto chosen = [](const std::optional<DeformationLimit> &row) {
         return row ? QStringLiteral("%1 %2 %3").arg(row->structure, quantityText(row->quantity),
@@ -288,6 +289,17 @@ bool PlanSettingsDialog::save()
         // silently check nothing.
         const bool numeric = key != DeformationKey::Structure && key != DeformationKey::Soil
                              && key != DeformationKey::NotNeighbours;
+        if (key == DeformationKey::PlanScale) {
+            bool whole = false;
+            const int scale = QString(text).remove(QStringLiteral("1:")).toInt(&whole);
+            if (!text.isEmpty() && (!whole || scale < 1 || scale > 1'000'000)) {
+                editor->setFocus();
+                showMessage(this, QStringLiteral("平面图比例应为 1 到 1000000 的整数（如 200 表示 1:200），或空着。"));
+                return false;
+            }
+            fields[key] = text;
+            continue;
+        }
         bool ok = true;
         if (numeric && !text.isEmpty() && !(text.toDouble(&ok) > 0 && ok)) {
             editor->setFocus();

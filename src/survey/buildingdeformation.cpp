@@ -236,6 +236,13 @@ DeformationSettings deformationSettings(const QString &limitsPath,
     settings.thresholds = alarmThresholds(fields, limits ? *limits : defaultDeformationLimits());
     settings.notNeighbours = notNeighbours(fields, snapshot);
     settings.contourStep = numberField(fields, DeformationKey::ContourStep);
+    QString scale = field(fields, DeformationKey::PlanScale);
+    if (scale.startsWith(QLatin1String("1:")))
+        scale.remove(0, 2);
+    bool ok = false;
+    const int denominator = scale.toInt(&ok);
+    if (ok && denominator >= 1 && denominator <= 1'000'000)
+        settings.planScale = denominator;
     return settings;
 }
 

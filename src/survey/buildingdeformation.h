@@ -35,6 +35,8 @@ inline const QString TiltAlarm = QStringLiteral("倾斜预警值");           //
 inline const QString NotNeighbours = QStringLiteral("非相邻测点对");
 // The contour interval the user typed (mm); empty: a 1-2-5 step.
 inline const QString ContourStep = QStringLiteral("等值线间距");
+// The plan sheet's scale as typed ("200" or "1:200"); empty: one that fits.
+inline const QString PlanScale = QStringLiteral("平面图比例");
 } // namespace DeformationKey
 
 // One row of the limits table: a quantity's allowed value for a kind of
@@ -83,6 +85,7 @@ struct DeformationSettings
     AlarmThresholds thresholds;
     std::set<std::pair<int, int>> notNeighbours;
     std::optional<double> contourStep;
+    std::optional<int> planScale;
     QString problem;
 };
 DeformationSettings deformationSettings(const QString &limitsPath,
