@@ -247,6 +247,16 @@ bool ProjectSnapshot::hasUsableDate(int index) const
 
 ProjectSnapshot ProjectSnapshot::withUsableDates() const
 {
+    return keepingEpochs([this](int e) { return hasUsableDate(e); });
+}
+
+ProjectSnapshot ProjectSnapshot::upToEpoch(int index) const
+{
+    return keepingEpochs([index](int e) { return e <= index; });
+}
+
+ProjectSnapshot ProjectSnapshot::keepingEpochs(const std::function<bool(int)> &keep) const
+{
     ProjectSnapshot usable = *this;
     const size_t columns = m_numbers.size();
     usable.m_epochs.clear();
@@ -255,7 +265,7 @@ ProjectSnapshot ProjectSnapshot::withUsableDates() const
     std::fill(usable.m_observations.begin(), usable.m_observations.end(), 0);
     usable.m_elevationCount = 0;
     for (int e = 0; e < epochCount(); ++e) {
-        if (!hasUsableDate(e))
+        if (!keep(e))
             continue;
         usable.m_epochs.push_back(m_epochs[size_t(e)]);
         usable.m_dayNumbers.push_back(m_dayNumbers[size_t(e)]);

@@ -14,6 +14,7 @@
 #include <QStringList>
 
 #include <cmath>
+#include <functional>
 #include <optional>
 #include <vector>
 
@@ -97,6 +98,9 @@ public:
     // This snapshot without the epochs dated outside the usable years: what
     // the curve sheets and the results table are made of.
     ProjectSnapshot withUsableDates() const;
+    // This snapshot with the epochs up to the one at `index` only: the
+    // project as it stood then (a report up to that epoch).
+    ProjectSnapshot upToEpoch(int index) const;
 
     // Builds a snapshot from records already read (any order); the loader
     // and tests use it. Refused when the table would be absurdly large.
@@ -106,6 +110,7 @@ public:
 
 private:
     void addColumn(int cjdNo);
+    ProjectSnapshot keepingEpochs(const std::function<bool(int)> &keep) const;
 
     std::vector<Epoch> m_epochs;
     std::vector<DayNumber> m_dayNumbers;
