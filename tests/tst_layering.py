@@ -23,8 +23,9 @@ FLOORS = {
     "preview": {"base", "project", "survey", "layout"},
     "report": {"base", "project", "survey", "layout", "xlsx"},
     "cad": {"base", "project", "survey", "layout"},
-    "gui": {"base", "project", "survey", "layout", "xlsx", "preview", "report", "cad"},
-    "batch": {"base", "project", "survey", "layout", "xlsx", "preview", "report", "cad"},
+    "pdfreport": {"base", "project", "survey", "layout", "xlsx", "preview", "report", "cad"},
+    "gui": {"base", "project", "survey", "layout", "xlsx", "preview", "report", "cad", "pdfreport"},
+    "batch": {"base", "project", "survey", "layout", "xlsx", "preview", "report", "cad", "pdfreport"},
 }
 WIDGET_MODULES = ("QtWidgets", "QtCharts", "QtPrintSupport", "QtOpenGLWidgets", "QtSvgWidgets",
                   "QtQuickWidgets")

@@ -70,6 +70,7 @@ int levelCommand(const QStringList &args);
 int serverCommand(const QStringList &args);
 int coordsCommand(const QStringList &args);
 int planCommand(const QStringList &args);
+int reportCommand(const QStringList &args);
 // curves --kind plan: the plan sheet of one epoch into the project's drawing.
 struct CadPoint;
 int planSheetCommand(const CommandLine &line, const QString &projectPath, CadPoint base);

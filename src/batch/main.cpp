@@ -41,8 +41,11 @@
 #include "project/serverstore.h"
 
 #include <QCoreApplication>
+#include <QGuiApplication>
 
 #include <cstdio>
+#include <cstring>
+#include <memory>
 
 namespace {
 
@@ -57,6 +60,7 @@ const char *usage =
     "       sedimetra-batch import PROJECT.mdb --epoch N FILE.xls|FILE.xlsx\n"
     "       sedimetra-batch coords PROJECT.mdb FILE.csv|FILE.xlsx|FILE.dxf\n"
     "       sedimetra-batch plan PROJECT.mdb [--epoch N] [--step MM] --format json\n"
+    "       sedimetra-batch report PROJECT.mdb [--out FILE.pdf] [--epoch N] [--date YYYY-MM-DD]\n"
     "       sedimetra-batch analyse PROJECT.mdb [--window D] [--limit R] [--step D]\n"
     "       [--format text|csv|json]\n"
     "       sedimetra-batch level FILE... [--fixed ID=H ...] [--grade NAME]\n"
@@ -86,7 +90,13 @@ int main(int argc, char *argv[])
                      qPrintable(QStringLiteral("sedimetra-batch: 警告：地址中的密码在命令启动时可被本机"
                                                "其他用户看到（进程列表），现已隐去；请改用 PGPASSWORD "
                                                "或 ~/.pgpass")));
-    QCoreApplication app(argc, argv);
+    // The report paints its pages with fonts: that takes a GUI application,
+    // on the offscreen platform where there is no display.
+    const bool paints = argc > 1 && std::strcmp(argv[1], "report") == 0;
+    if (paints && !qEnvironmentVariableIsSet("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    std::unique_ptr<QCoreApplication> application =
+        paints ? std::make_unique<QGuiApplication>(argc, argv) : std::make_unique<QCoreApplication>(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("sedimetra-batch"));
     QCoreApplication::setApplicationVersion(QStringLiteral(SEDIMETRA_VERSION));
     if (args.isEmpty()) {
@@ -111,7 +121,7 @@ int main(int argc, char *argv[])
     const std::pair<const char *, int (*)(const QStringList &)> commands[] = {
         {"curves", curvesCommand}, {"table", tableCommand},   {"import", importCommand},
         {"analyse", analyseCommand}, {"level", levelCommand}, {"server", serverCommand},
-        {"coords", coordsCommand}, {"plan", planCommand}};
+        {"coords", coordsCommand}, {"plan", planCommand}, {"report", reportCommand}};
     for (const auto &[name, run] : commands)
         if (command == QLatin1String(name))
             return run(args.mid(1));

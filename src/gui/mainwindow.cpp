@@ -248,6 +248,7 @@ void MainWindow::connectControls()
     });
     connect(ui->Command10, &QPushButton::clicked, this, [this] { m_import->importObservations(); });
     connect(ui->Command4, &QPushButton::clicked, this, [this] { m_results->writeResultsTable(); });
+    connect(ui->Command15, &QPushButton::clicked, this, [this] { m_results->writeReport(); });
     connect(ui->Command3, &QPushButton::clicked, this, [this] {
         if (m_curveKinds->planSelected())
             m_curveOutput->drawPlanSheet();

@@ -2,11 +2,14 @@
 
 #include "gui/messages.h"
 #include "gui/session.h"
+#include "pdfreport/monitoringreport.h"
 #include "report/resultsrun.h"
 
 #include <QComboBox>
 #include <QDesktopServices>
 #include <QDir>
+#include <QFileDialog>
+#include <QProgressDialog>
 #include <QUrl>
 
 namespace {
@@ -66,4 +69,56 @@ void ResultsCommand::writeResultsTable()
     showMessage(m_w.window,
                 QStringLiteral("成果表已保存：%1").arg(QDir::toNativeSeparators(output)), title,
                 QMessageBox::Information);
+}
+
+void ResultsCommand::writeReport()
+{
+    const QString reportTitle = QStringLiteral("沉降观测报告");
+    if (!m_session.project()) {
+        showMessage(m_w.window, QStringLiteral("请先新建或打开沉降工程文件！"), reportTitle);
+        m_w.firstBox->setFocus();
+        return;
+    }
+    if (!m_session.leaveBoxes())
+        return;
+    if (auto reloaded = m_session.reloadIfChanged(); !reloaded) {
+        showMessage(m_w.window, reloaded.error(), reportTitle);
+        return;
+    }
+    const QString output = QFileDialog::getSaveFileName(
+        m_w.window, QStringLiteral("生成沉降观测报告"), m_session.outputPath(reportPathOf(m_session.projectPath())),
+        QStringLiteral("PDF 文件 (*.pdf)"));
+    if (output.isEmpty())
+        return;
+    ReportRequest request;
+    request.settings = &m_session.settings();
+    request.headerFields = effectiveHeaderFields(m_session.settings(), m_session.project());
+    request.programDir = m_session.programDir();
+    request.projectPath = m_session.projectPath();
+    request.output = output;
+    request.planBackground = m_session.planBackground();
+    request.pointCount = m_session.pointCount();
+    request.templateName = m_w.tableTemplates->currentText();
+    request.unit = m_session.unit();
+    // A report that takes longer than half a second shows its progress.
+    QProgressDialog progress(QStringLiteral("正在生成报告…"), QString(), 0, 1, m_w.window);
+    progress.setWindowTitle(reportTitle);
+    progress.setWindowModality(Qt::WindowModal);
+    progress.setMinimumDuration(500);
+    request.progress = [&progress](int page, int pages) {
+        progress.setMaximum(pages);
+        progress.setValue(page);
+        progress.setLabelText(QStringLiteral("正在生成报告：第 %1 页，共 %2 页").arg(page + 1).arg(pages));
+    };
+    const auto written = writeMonitoringReport(m_session.snapshot(), request);
+    progress.reset();
+    if (!written) {
+        showMessage(m_w.window, QStringLiteral("报告未能生成：%1").arg(written.error()), reportTitle);
+        return;
+    }
+    showMessage(m_w.window,
+                QStringLiteral("沉降观测报告（%1 页）已保存：%2")
+                    .arg(written->pages)
+                    .arg(QDir::toNativeSeparators(written->output)),
+                reportTitle, QMessageBox::Information);
 }

@@ -17,6 +17,8 @@ public:
     };
     ResultsCommand(Session &session, const Widgets &widgets);
     void writeResultsTable();
+    // "生成报告": the monitoring report as one PDF, where the user says.
+    void writeReport();
     // Tests turn off opening the workbook in another program.
     void setOpensWorkbook(bool open) { m_opensWorkbook = open; }
 

@@ -1,0 +1,611 @@
+#include "pdfreport/monitoringreport.h"
+
+#include "base/outputguard.h"
+#include "base/programfiles.h"
+#include "base/savefile.h"
+#include "base/settings.h"
+#include "base/textnumber.h"
+#include "cad/curvesrun.h"
+#include "cad/drawing.h"
+#include "cad/drawingpainter.h"
+#include "cad/dxffile.h"
+#include "cad/plansheet.h"
+#include "pdfreport/reporttexts.h"
+#include "preview/planpicture.h"
+#include "report/resultsrun.h"
+#include "report/resultstable.h"
+#include "survey/buildingdeformation.h"
+#include "survey/stability.h"
+#include "xlsx/workbook.h"
+
+#include <QBuffer>
+#include <QDate>
+#include <QDir>
+#include <QFileInfo>
+#include <QFont>
+#include <QFontMetricsF>
+#include <QPainter>
+#include <QPdfWriter>
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <functional>
+#include <map>
+#include <memory>
+
+QString reportPathOf(const QString &projectPath)
+{
+    return outputPathOf(projectPath, QStringLiteral("-沉降观测报告.pdf"));
+}
+
+namespace {
+
+constexpr double dpi = 300;
+double mm(double millimetres)
+{
+    return millimetres * dpi / 25.4;
+}
+
+const QString fontFamily = QStringLiteral("WenQuanYi Micro Hei");
+
+QFont font(double points, bool bold = false)
+{
+    QFont f(fontFamily);
+    f.setPointSizeF(points);
+    f.setBold(bold);
+    return f;
+}
+
+// One page: its orientation and what it draws into its body.
+struct Page
+{
+    bool landscape = false;
+    std::function<void(QPainter &, const QRectF &body)> draw;
+};
+
+// The results sheet as the workbook's writer fills it, every text kept as
+// written (numbers as shown), over the template's own cells.
+class RecordingSheet : public ResultsSheet
+{
+public:
+    explicit RecordingSheet(XlsxSheet &inner)
+        : m_inner(inner)
+    {}
+    void setText(const QString &cell, const QString &text) override
+    {
+        m_inner.setText(cell, text);
+        m_texts[cellOf(cell)] = text;
+    }
+    void setNumber(const QString &cell, double value) override
+    {
+        m_inner.setNumber(cell, value);
+        m_texts[cellOf(cell)] = QString::number(value);
+    }
+    void setShownNumber(const QString &cell, const QString &shown, const QString &format) override
+    {
+        m_inner.setShownNumber(cell, shown, format);
+        m_texts[cellOf(cell)] = shown;
+    }
+    void copyRows(int first, int last, int destination) override
+    {
+        m_inner.copyRows(first, last, destination);
+        std::map<std::pair<int, int>, QString> copied;
+        for (const auto &[at, text] : m_texts)
+            if (at.first >= first && at.first <= last)
+                copied[{at.first - first + destination, at.second}] = text;
+        for (auto &[at, text] : copied)
+            m_texts[at] = text;
+    }
+    // The cell's text as the workbook shows it.
+    QString text(int row, int column) const
+    {
+        const auto found = m_texts.find({row, column});
+        if (found != m_texts.end())
+            return found->second;
+        const XlsxSheet::Value v = m_inner.value(row, column);
+        return v.kind == XlsxSheet::Value::Number ? QString::number(v.text.toDouble(), 'g', 15) : v.text;
+    }
+    int lastRow() const { return m_inner.lastRow(); }
+
+private:
+    static std::pair<int, int> cellOf(const QString &address)
+    {
+        int column = 0, i = 0;
+        while (i < address.size() && address[i].isLetter())
+            column = column * 26 + (address[i++].toUpper().unicode() - 'A' + 1);
+        return {address.mid(i).toInt(), column};
+    }
+    XlsxSheet &m_inner;
+    std::map<std::pair<int, int>, QString> m_texts;
+};
+
+// A table of texts drawn in a rectangle from `top`: a heading row, then the
+// rows, every column as wide as `weights` share out; returns the bottom.
+double drawTable(QPainter &p, const QRectF &body, double top, const QStringList &headings,
+                 const std::vector<QStringList> &rows, const std::vector<double> &weights, double points)
+{
+    const double rowHeight = mm(points * 0.62);
+    double total = 0;
+    for (const double w : weights)
+        total += w;
+    std::vector<double> x{body.left()};
+    for (const double w : weights)
+        x.push_back(x.back() + body.width() * w / total);
+    const QFont plain = font(points), bold = font(points, true);
+    const QFontMetricsF plainMetrics(plain, p.device()), boldMetrics(bold, p.device());
+    const double baseline = (rowHeight + plainMetrics.ascent() - plainMetrics.descent()) / 2;
+    // Figures are most of a table: their widths from the advances of their
+    // characters, measured once, instead of shaping each text twice.
+    std::array<double, 128> advances{};
+    for (int c = 32; c < 128; ++c)
+        advances[size_t(c)] = plainMetrics.horizontalAdvance(QChar(c));
+    const auto widthOf = [&](const QString &text, const QFontMetricsF &metrics, bool heading) {
+        if (heading)
+            return metrics.horizontalAdvance(text);
+        double width = 0;
+        for (const QChar ch : text) {
+            if (ch.unicode() < 32 || ch.unicode() >= 128)
+                return metrics.horizontalAdvance(text);
+            width += advances[ch.unicode()];
+        }
+        return width;
+    };
+    // Heading cells shaded first, the grid over them.
+    p.fillRect(QRectF(x.front(), top, x.back() - x.front(), rowHeight), QColor(235, 235, 235));
+    const auto drawRow = [&](const QStringList &cells, double y, bool heading) {
+        const QFontMetricsF &metrics = heading ? boldMetrics : plainMetrics;
+        p.setFont(heading ? bold : plain);
+        for (int c = 0; c < int(weights.size()); ++c) {
+            const QRectF cell(x[size_t(c)], y, x[size_t(c) + 1] - x[size_t(c)], rowHeight);
+            const QString text = cells.value(c);
+            if (text.isEmpty())
+                continue;
+            // Centred; a text wider than its cell is cut with "…".
+            const double room = cell.width() - mm(1.6);
+            double width = widthOf(text, metrics, heading);
+            QString shown = text;
+            if (width > room) {
+                shown = metrics.elidedText(text, Qt::ElideRight, room);
+                width = metrics.horizontalAdvance(shown);
+            }
+            p.drawText(QPointF(cell.center().x() - width / 2, y + baseline), shown);
+        }
+    };
+    // The grid: one line a row and a column, not a rectangle a cell.
+    const int count = int(rows.size()) + 1;
+    p.setPen(QPen(Qt::black, mm(0.15)));
+    for (int r = 0; r <= count; ++r)
+        p.drawLine(QPointF(x.front(), top + r * rowHeight), QPointF(x.back(), top + r * rowHeight));
+    for (const double at : x)
+        p.drawLine(QPointF(at, top), QPointF(at, top + count * rowHeight));
+    double y = top;
+    drawRow(headings, y, true);
+    y += rowHeight;
+    for (const QStringList &row : rows) {
+        drawRow(row, y, false);
+        y += rowHeight;
+    }
+    return y;
+}
+
+// Adds pages for a table, the heading repeated on each, `title` on the first.
+void addTablePages(std::vector<Page> &pages, const QString &title, const QStringList &intro,
+                   const QStringList &headings, const std::vector<QStringList> &rows,
+                   const std::vector<double> &weights, bool landscape, double points = 9)
+{
+    // The body's height is known only at drawing time: rows per page from
+    // an A4 body (the page minus header, footer and margins).
+    const double bodyHeight = landscape ? mm(210 - 2 * 12 - 20) : mm(297 - 2 * 12 - 20);
+    const double introHeight = (title.isEmpty() ? 0 : mm(10)) + intro.size() * mm(6);
+    const int firstFits = std::max(1, int((bodyHeight - introHeight) / mm(points * 0.62)) - 1);
+    const int laterFits = std::max(1, int(bodyHeight / mm(points * 0.62)) - 1);
+    size_t start = 0;
+    bool first = true;
+    do {
+        const size_t count = std::min(rows.size() - start, size_t(first ? firstFits : laterFits));
+        std::vector<QStringList> slice(rows.begin() + long(start), rows.begin() + long(start + count));
+        pages.push_back({landscape, [=](QPainter &p, const QRectF &body) {
+                             double y = body.top();
+                             if (first) {
+                                 if (!title.isEmpty()) {
+                                     p.setFont(font(14, true));
+                                     p.drawText(QRectF(body.left(), y, body.width(), mm(9)), Qt::AlignLeft | Qt::AlignVCenter, title);
+                                     y += mm(10);
+                                 }
+                                 p.setFont(font(10));
+                                 for (const QString &line : intro) {
+                                     p.drawText(QRectF(body.left(), y, body.width(), mm(6)), Qt::AlignLeft | Qt::AlignVCenter, line);
+                                     y += mm(6);
+                                 }
+                             }
+                             drawTable(p, body, y, headings, slice, weights, points);
+                         }});
+        start += count;
+        first = false;
+    } while (start < rows.size());
+}
+
+QColor paperColour(const ProjectSnapshot &snapshot, int aci)
+{
+    if (aci == 7 || aci == 255 || aci == 256 || aci == 0)
+        return Qt::black;
+    const auto rgb = snapshot.colour(aci);
+    if (!rgb)
+        return Qt::black;
+    QColor c(rgb->r, rgb->g, rgb->b);
+    // Pale colours vanish on white paper.
+    return c.lightness() > 200 ? c.darker(160) : c;
+}
+
+// The sheets of a drawing: cells of the sheet size from (0, 0) rightwards
+// and downwards that hold anything.
+std::vector<QRectF> sheetsOf(const Drawing &drawing, double width, double height, int perRow)
+{
+    std::vector<QRectF> sheets;
+    for (int row = 0; row < 10000; ++row) {
+        bool any = false;
+        for (int column = 0; column < std::max(1, perRow); ++column) {
+            const QRectF cell(column * width, -row * height, width, height);
+            const bool used = std::any_of(drawing.entities().begin(), drawing.entities().end(), [&](const Drawing::Entity &e) {
+                return !e.erased && !e.points.empty() && cell.contains(QPointF(e.points.front().x, e.points.front().y));
+            });
+            if (used) {
+                sheets.push_back(cell);
+                any = true;
+            }
+        }
+        if (!any)
+            break;
+    }
+    return sheets;
+}
+
+} // namespace
+
+Result<ReportOutcome> writeMonitoringReport(const ProjectSnapshot &whole, const ReportRequest &request)
+{
+    const ReportTexts &t = reportTexts();
+    const SettingsStore &settings = *request.settings;
+    ReportOutcome outcome;
+    outcome.output = request.output.isEmpty() ? reportPathOf(request.projectPath) : request.output;
+    if (auto allowed = programFiles(request.programDir, request.projectPath).checkOutput(outcome.output); !allowed)
+        return allowed.failure();
+    if (whole.epochCount() == 0 || !whole.hasElevations())
+        return fail(QStringLiteral("工程中没有观测数据，无法生成报告"));
+    int last = whole.epochCount() - 1;
+    if (request.upToEpoch) {
+        last = whole.epochIndex(*request.upToEpoch);
+        if (last < 0)
+            return fail(QStringLiteral("工程中没有第 %1 次观测").arg(*request.upToEpoch));
+    }
+    const ProjectSnapshot snapshot = whole.upToEpoch(last).withUsableDates();
+    if (snapshot.epochCount() == 0)
+        return fail(QStringLiteral("报告所含观测的日期都不可用"));
+    const int lastIndex = snapshot.epochCount() - 1;
+    const Epoch &lastEpoch = snapshot.epochs().back();
+    const auto field = [&](const QString &key) {
+        const auto found = request.headerFields.find(key);
+        return found == request.headerFields.end() ? QString() : found->second;
+    };
+    const QString reportDate =
+        request.reportDate.isEmpty() ? QDate::currentDate().toString(Qt::ISODate) : request.reportDate;
+    const int pointCount =
+        request.pointCount.value_or(pointCountFromSetting(settings.readSetting(SettingKey::PointCount)));
+    const auto colour = [&](int aci) { return paperColour(snapshot, aci); };
+
+    std::vector<Page> pages;
+    // 1. Cover.
+    pages.push_back({false, [&](QPainter &p, const QRectF &body) {
+                         p.setFont(font(30, true));
+                         p.drawText(QRectF(body.left(), body.top() + mm(50), body.width(), mm(20)), Qt::AlignCenter, t.title);
+                         p.setFont(font(16));
+                         p.drawText(QRectF(body.left(), body.top() + mm(80), body.width(), mm(12)), Qt::AlignCenter,
+                                    field(SettingKey::ProjectName));
+                         p.setFont(font(12));
+                         const QStringList lines{
+                             QStringLiteral("委托单位：%1").arg(field(SettingKey::Client)),
+                             QStringLiteral("测量单位：%1").arg(field(SettingKey::Surveyor)),
+                             t.coverPeriod.arg(snapshot.epochs().front().date, lastEpoch.date).arg(snapshot.epochCount()),
+                             t.coverDate.arg(reportDate)};
+                         double y = body.top() + mm(120);
+                         for (const QString &line : lines) {
+                             p.drawText(QRectF(body.left() + mm(30), y, body.width() - mm(60), mm(9)), Qt::AlignLeft | Qt::AlignVCenter, line);
+                             y += mm(11);
+                         }
+                         y += mm(20);
+                         for (const QString &sign : t.coverSignatures) {
+                             p.drawText(QRectF(body.left() + mm(30), y, mm(25), mm(9)), Qt::AlignLeft | Qt::AlignVCenter, sign);
+                             p.drawLine(QPointF(body.left() + mm(55), y + mm(8)), QPointF(body.left() + mm(120), y + mm(8)));
+                             y += mm(13);
+                         }
+                     }});
+
+    // 2. Overview: the header fields, the points, the epochs.
+    {
+        QStringList intro;
+        for (const QString &key : headerFieldKeys())
+            if (!field(key).isEmpty())
+                intro << QStringLiteral("%1：%2").arg(key, field(key));
+        for (const QString &key : {DeformationKey::BuildingHeight, DeformationKey::Soil})
+            if (!field(key).isEmpty())
+                intro << QStringLiteral("%1：%2").arg(key, field(key));
+        int observed = 0;
+        for (const int n : snapshot.pointNumbers())
+            observed += snapshot.isObserved(n) ? 1 : 0;
+        intro << t.pointCount.arg(observed).arg(snapshot.epochCount());
+        std::vector<QStringList> rows;
+        for (int k = 0; k < snapshot.epochCount(); ++k) {
+            const Epoch &e = snapshot.epochs()[size_t(k)];
+            rows.push_back({QString::number(k + 1), e.date, e.name, e.layers});
+        }
+        addTablePages(pages, t.overview, intro,
+                      {t.epochHeadings[0], t.epochHeadings[1], t.epochHeadings[2], t.epochHeadings[3]}, rows,
+                      {1, 2, 2, 1}, false);
+    }
+
+    // 3. The points' layout: the plan at the last epoch, or the list.
+    const DeformationSettings deformation =
+        deformationSettings(deformationLimitsPath(request.programDir), request.headerFields, snapshot);
+    const StabilityAnalysis analysis = analyseStability(snapshot, stabilitySettingsFrom(settings), pointCount);
+    const bool placed = placedPointCount(snapshot) >= 3;
+    const PlanFigures figures = planFigures(snapshot, lastIndex, deformation.thresholds, deformation.notNeighbours,
+                                            deformation.contourStep, &analysis);
+    if (placed) {
+        const PlanPicture picture = planPicture(snapshot, figures, request.planBackground);
+        pages.push_back({true, [=](QPainter &p, const QRectF &body) {
+                             p.setFont(font(14, true));
+                             p.drawText(QRectF(body.left(), body.top(), body.width(), mm(9)), Qt::AlignLeft | Qt::AlignVCenter, t.layout);
+                             const QRectF area = body.adjusted(0, mm(11), 0, 0);
+                             // The plan view's painting, scaled for paper.
+                             p.save();
+                             const double s = std::min(area.width() / 770.0, area.height() / 520.0);
+                             p.translate(area.left(), area.top());
+                             p.scale(s, s);
+                             drawPlan(p, QRectF(0, 0, area.width() / s, area.height() / s), picture, 1);
+                             p.restore();
+                         }});
+    } else {
+        std::vector<QStringList> rows;
+        for (const Point &point : snapshot.points())
+            rows.push_back({QString::number(point.cjdNo), point.name, point.mark});
+        addTablePages(pages, t.layout, {}, {t.pointHeadings[0], t.pointHeadings[1], t.pointHeadings[2]}, rows,
+                      {1, 2, 2}, false);
+    }
+
+    // 4. The results table, cell for cell as the workbook's writer fills it.
+    {
+        ResultsRequest asked;
+        asked.settings = &settings;
+        asked.headerFields = request.headerFields;
+        asked.programDir = request.programDir;
+        asked.projectPath = request.projectPath;
+        asked.pointCount = request.pointCount;
+        asked.unit = request.unit;
+        asked.templateName = request.templateName;
+        asked.output = outcome.output + QStringLiteral(".xlsx"); // never written
+        const auto run = prepareResultsRun(asked);
+        if (!run)
+            return run.failure();
+        if (run->templatePath.isEmpty())
+            return fail(QStringLiteral("找不到成果表模板“%1”").arg(run->templateName));
+        auto workbook = std::make_shared<XlsxWorkbook>();
+        if (auto opened = workbook->open(run->templatePath); !opened)
+            return opened.failure();
+        const auto sheet = workbook->sheet(QStringLiteral("沉降观测成果表"));
+        if (!sheet)
+            return sheet.failure();
+        auto recorder = std::make_shared<RecordingSheet>(**sheet);
+        WriteResultsTable(*recorder, snapshot, run->settings);
+        int columns = 1;
+        for (int r = 1; r <= std::min(recorder->lastRow(), 30); ++r)
+            for (int c = 1; c <= 40; ++c)
+                if (!recorder->text(r, c).isEmpty())
+                    columns = std::max(columns, c);
+        const int lastRow = recorder->lastRow();
+        for (int first = 4; first <= lastRow; first += 22) {
+            pages.push_back({true, [=, &t](QPainter &p, const QRectF &body) {
+                                 double y = body.top();
+                                 if (first == 4) {
+                                     p.setFont(font(14, true));
+                                     p.drawText(QRectF(body.left(), y, body.width(), mm(9)), Qt::AlignLeft | Qt::AlignVCenter, t.results);
+                                     y += mm(10);
+                                 }
+                                 const auto rowTexts = [&](int r) {
+                                     QStringList cells;
+                                     for (int c = 1; c <= columns; ++c)
+                                         cells << recorder->text(r, c);
+                                     return cells;
+                                 };
+                                 // The header rows 1 to 3 on every page, then the page's rows.
+                                 std::vector<QStringList> rows;
+                                 for (int r = 2; r <= 3; ++r)
+                                     rows.push_back(rowTexts(r));
+                                 for (int r = first; r < first + 22 && r <= lastRow; ++r)
+                                     rows.push_back(rowTexts(r));
+                                 (void)workbook;
+                                 drawTable(p, body, y, rowTexts(1), rows, std::vector<double>(size_t(columns), 1.0), 7.5);
+                             }});
+        }
+    }
+
+    // 5. The curve sheets and the plan, rendered from the drawings that
+    // become the DXF.
+    std::vector<std::shared_ptr<Drawing>> drawings;
+    const auto sheetPages = [&](std::shared_ptr<Drawing> drawing, double width, double height, int perRow,
+                                const QString &caption) {
+        for (const QRectF &cell : sheetsOf(*drawing, width, height, perRow))
+            pages.push_back({true, [=, &t](QPainter &p, const QRectF &body) {
+                                 p.setFont(font(12, true));
+                                 p.drawText(QRectF(body.left(), body.top(), body.width(), mm(8)), Qt::AlignLeft | Qt::AlignVCenter,
+                                            t.curves + QStringLiteral("：") + caption);
+                                 paintDrawing(p, *drawing, cell, body.adjusted(0, mm(9), 0, 0), colour, fontFamily);
+                             }});
+    };
+    for (const auto &[kind, caption] : {std::pair{CurveKind::Settlement, QStringLiteral("沉降曲线")},
+                                        std::pair{CurveKind::Rate, QStringLiteral("沉降速率曲线")},
+                                        std::pair{CurveKind::Load, QStringLiteral("荷载曲线")}}) {
+        CurveRequest asked;
+        asked.settings = &settings;
+        asked.headerFields = request.headerFields;
+        asked.programDir = request.programDir;
+        asked.projectPath = request.projectPath;
+        asked.output = outcome.output + QStringLiteral(".dxf"); // never written
+        asked.kind = kind;
+        asked.pointCount = request.pointCount;
+        const auto run = prepareCurveRun(asked, snapshot);
+        if (!run)
+            return run.failure();
+        auto drawing = std::make_shared<Drawing>(readDxfFile, [](const QString &, CadPoint) {
+            return std::optional<CadPoint>(CadPoint{0, 0});
+        });
+        const auto status = runCurveSheets(*drawing, snapshot, run->settings);
+        if (!status)
+            return status.failure();
+        if (*status != CurveRunStatus::Drawn)
+            continue;
+        sheetPages(drawing, run->settings.layout.SheetWidth, run->settings.layout.SheetHeight,
+                   kind == CurveKind::Settlement ? run->settings.sheetsPerRow : 1, caption);
+        if (kind == CurveKind::Settlement && placed) {
+            auto plan = std::make_shared<Drawing>(readDxfFile, [](const QString &, CadPoint) {
+                return std::optional<CadPoint>(CadPoint{0, 0});
+            });
+            PlanSheetSettings sheet = planSheetSettings(run->settings);
+            sheet.scale = deformation.planScale;
+            const auto drawn = runPlanSheet(*plan, snapshot, figures, request.planBackground, sheet);
+            if (!drawn)
+                return drawn.failure();
+            if (*drawn == PlanSheetStatus::Drawn)
+                sheetPages(plan, sheet.sheetWidth, sheet.sheetHeight, 1, QStringLiteral("沉降平面图"));
+        }
+    }
+
+    // 6. Stability and prediction.
+    {
+        std::vector<QStringList> rows = stabilityRows(analysis);
+        addTablePages(pages, t.stability,
+                      {QStringLiteral("建筑物稳定性：%1").arg(verdictText(analysis.building)),
+                       stabilitySettingsLine(analysis.settings)},
+                      stabilityHeadings(), rows, {0.7, 1, 1, 1.1, 1.2, 1.2, 0.9, 1.4, 0.8, 1.4, 1.3}, true, 8);
+    }
+
+    // 7. Deformation, when the points are placed.
+    DeformationReport deformationReport;
+    if (placed) {
+        deformationReport = analyseDeformation(snapshot, deformation.thresholds, deformation.notNeighbours, &analysis);
+        addTablePages(pages, t.deformation, {deformationLimitsNote()}, deformationHeadings(),
+                      deformationRows(deformationReport, snapshot),
+                      {1, 1.2, 0.6, 1, 1, 0.9, 0.8, 0.9, 1.1, 1.2, 1.2, 0.9, 1, 3}, true, 7);
+    }
+
+    // 8. The conclusion: sentences from the numbers above.
+    {
+        QStringList sentences;
+        const EpochDeformation at = deformationAt(snapshot, lastIndex, deformation.notNeighbours);
+        if (!at.settled.empty()) {
+            const auto largest = std::min_element(at.settled.begin(), at.settled.end(),
+                                                  [](const auto &a, const auto &b) { return a.sMm < b.sMm; });
+            double sum = 0;
+            for (const auto &s : at.settled)
+                sum += s.sMm;
+            const Point *point = snapshot.point(largest->number);
+            sentences << t.largest.arg(lastEpoch.name, lastEpoch.date,
+                                       point ? point->name : QString::number(largest->number),
+                                       formatFixed(largest->sMm, 2))
+                             .arg(at.settled.size())
+                             .arg(formatFixed(sum / double(at.settled.size()), 2));
+        }
+        const PointStability *fastest = nullptr;
+        for (const PointStability &p : analysis.points)
+            if (p.maxRate && (!fastest || std::abs(*p.maxRate) > std::abs(*fastest->maxRate)))
+                fastest = &p;
+        if (fastest)
+            sentences << t.largestRate.arg(analysis.settings.window).arg(fastest->name, formatFixed(*fastest->maxRate, 4));
+        sentences << t.verdict.arg(limitText(analysis.settings.limit), verdictText(analysis.building));
+        if (placed && figures.deformation.tilt) {
+            const auto &limit = deformation.thresholds.tilt;
+            sentences << t.tilt.arg(formatFixed(figures.deformation.tilt->value * 1000, 3),
+                                    formatFixed(figures.deformation.tilt->directionDeg, 1),
+                                    limit ? t.tiltLimit.arg(formatFixed(*limit * 1000, 3),
+                                                            deformation.thresholds.tiltLimit
+                                                                ? deformation.thresholds.tiltLimit->source
+                                                                : QStringLiteral("预警值"))
+                                          : t.tiltNoLimit);
+        }
+        std::vector<Alarm> alarms = alarmsAt(at, deformation.thresholds);
+        const auto predicted = predictedAlarms(snapshot, analysis, deformation.thresholds);
+        alarms.insert(alarms.end(), predicted.begin(), predicted.end());
+        if (alarms.empty()) {
+            sentences << t.noAlarms;
+        } else {
+            QStringList named;
+            for (const Alarm &alarm : alarms)
+                named << alarmText(alarm, snapshot);
+            sentences << t.alarms.arg(alarms.size()).arg(named.join(QStringLiteral("；")));
+        }
+        pages.push_back({false, [=, &t](QPainter &p, const QRectF &body) {
+                             p.setFont(font(14, true));
+                             p.drawText(QRectF(body.left(), body.top(), body.width(), mm(9)), Qt::AlignLeft | Qt::AlignVCenter, t.conclusion);
+                             p.setFont(font(11));
+                             double y = body.top() + mm(14);
+                             for (int i = 0; i < sentences.size(); ++i) {
+                                 const QRectF box(body.left(), y, body.width(), body.bottom() - y);
+                                 QRectF used;
+                                 p.drawText(box, Qt::TextWordWrap | Qt::AlignLeft | Qt::AlignTop,
+                                            QStringLiteral("%1. %2").arg(i + 1).arg(sentences[i]), &used);
+                                 y += used.height() + mm(4);
+                             }
+                         }});
+    }
+
+    // Every page with its header and footer, through SaveFile.
+    QBuffer buffer;
+    buffer.open(QIODevice::WriteOnly);
+    {
+        QPdfWriter writer(&buffer);
+        writer.setResolution(int(dpi));
+        writer.setCreator(QStringLiteral("Sedimetra"));
+        writer.setTitle(t.title + QStringLiteral(" ") + field(SettingKey::ProjectName));
+        writer.setPageSize(QPageSize(QPageSize::A4));
+        writer.setPageMargins(QMarginsF(0, 0, 0, 0));
+        writer.setPageOrientation(pages.front().landscape ? QPageLayout::Landscape : QPageLayout::Portrait);
+        QPainter painter;
+        if (!painter.begin(&writer))
+            return fail(QStringLiteral("无法生成 PDF"));
+        const int total = int(pages.size());
+        for (int i = 0; i < total; ++i) {
+            if (request.progress)
+                request.progress(i, total);
+            if (i > 0) {
+                writer.setPageOrientation(pages[size_t(i)].landscape ? QPageLayout::Landscape : QPageLayout::Portrait);
+                writer.newPage();
+            }
+            const bool landscape = pages[size_t(i)].landscape;
+            const QRectF page(0, 0, mm(landscape ? 297 : 210), mm(landscape ? 210 : 297));
+            const QRectF inner = page.adjusted(mm(15), mm(12), -mm(12), -mm(12));
+            painter.setPen(Qt::black);
+            if (i > 0) {
+                painter.setFont(font(8));
+                painter.drawText(QRectF(inner.left(), inner.top(), inner.width(), mm(6)), Qt::AlignLeft | Qt::AlignVCenter,
+                                 field(SettingKey::ProjectName));
+                painter.drawText(QRectF(inner.left(), inner.top(), inner.width(), mm(6)), Qt::AlignRight | Qt::AlignVCenter,
+                                 t.title + QStringLiteral("  ") + reportDate);
+                painter.setPen(QPen(Qt::black, mm(0.2)));
+                painter.drawLine(QPointF(inner.left(), inner.top() + mm(7)), QPointF(inner.right(), inner.top() + mm(7)));
+            }
+            painter.setPen(Qt::black);
+            painter.setFont(font(8));
+            painter.drawText(QRectF(inner.left(), inner.bottom() - mm(6), inner.width(), mm(6)), Qt::AlignCenter,
+                             t.pageFooter.arg(i + 1).arg(total));
+            const QRectF body = inner.adjusted(0, mm(10), 0, -mm(10));
+            painter.save();
+            pages[size_t(i)].draw(painter, body);
+            painter.restore();
+        }
+        painter.end();
+        outcome.pages = total;
+    }
+    if (auto saved = saveFileContents(outcome.output, buffer.data()); !saved)
+        return saved.failure();
+    return outcome;
+}

@@ -1,0 +1,51 @@
+#pragma once
+
+// pdfreport/: the monitoring report (沉降观测报告) as one PDF: cover,
+// overview, the points' layout, the results table, the curve sheets and
+// the plan rendered from the drawing that becomes the DXF, the stability
+// analysis, the deformation and the conclusion. Every number comes from
+// the computation the workbook and the drawing use; nothing is computed
+// here again.
+
+#include "base/result.h"
+#include "survey/deformation.h"
+#include "survey/projectsnapshot.h"
+
+#include <QString>
+
+#include <functional>
+#include <map>
+#include <optional>
+
+class SettingsStore;
+
+struct ReportRequest
+{
+    const SettingsStore *settings = nullptr;
+    std::map<QString, QString> headerFields; // see effectiveHeaderFields
+    QString programDir, projectPath;
+    QString output;                 // empty: <project>-沉降观测报告.pdf beside the project
+    std::optional<int> upToEpoch;   // an epoch number; nothing: the last
+    QString reportDate;             // yyyy-mm-dd; empty: today
+    PlanBackground planBackground;  // the plan drawing kept with the project
+    std::optional<int> pointCount;  // the window's own; else the setting
+    QString templateName;           // the results table's; empty: the setting's
+    std::optional<QString> unit;    // the window's elevation unit; else the setting
+    // Told as each page is painted (page, pages), so a window can show it.
+    std::function<void(int, int)> progress;
+};
+
+struct ReportOutcome
+{
+    QString output;
+    int pages = 0;
+};
+
+// Where a project's report goes by default.
+QString reportPathOf(const QString &projectPath);
+
+// Writes the report of `snapshot` (the whole project) as the request asks,
+// through SaveFile; refused, with the reason, for an output that would
+// replace the project or a program file, a project without epochs or
+// elevations, or an epoch it does not hold.
+Result<ReportOutcome> writeMonitoringReport(const ProjectSnapshot &snapshot, const ReportRequest &request);

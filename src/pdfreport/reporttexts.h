@@ -1,0 +1,39 @@
+#pragma once
+
+// The monitoring report's own words, in one place, so that a firm can adapt
+// them: the headings, the captions and the sentences of the conclusion
+// (each sentence takes its numbers as %1, %2 … and never says more than
+// they show).
+
+#include <QString>
+
+struct ReportTexts
+{
+    QString title = QStringLiteral("沉降观测报告");
+    QString pageFooter = QStringLiteral("第 %1 页 共 %2 页");
+    QString coverPeriod = QStringLiteral("观测期：%1 至 %2，共 %3 次观测");
+    QString coverDate = QStringLiteral("报告日期：%1");
+    QString coverSignatures[3] = {QStringLiteral("编制："), QStringLiteral("审核："), QStringLiteral("批准：")};
+    QString overview = QStringLiteral("一、工程概况");
+    QString pointCount = QStringLiteral("沉降观测点 %1 个，观测 %2 次。");
+    QString epochHeadings[4] = {QStringLiteral("观测次序"), QStringLiteral("观测日期"), QStringLiteral("观测名称"),
+                                QStringLiteral("荷载层数")};
+    QString layout = QStringLiteral("二、测点布置");
+    QString pointHeadings[3] = {QStringLiteral("点号"), QStringLiteral("点名"), QStringLiteral("标志")};
+    QString results = QStringLiteral("三、观测成果表");
+    QString curves = QStringLiteral("四、沉降曲线");
+    QString stability = QStringLiteral("五、稳定性分析与预测");
+    QString deformation = QStringLiteral("六、差异沉降与倾斜");
+    QString conclusion = QStringLiteral("七、结论");
+    QString largest = QStringLiteral("截至%1（%2），累计沉降最大的测点为 %3，累计沉降 %4 mm；"
+                                     "%5 个测点的平均累计沉降为 %6 mm。");
+    QString largestRate = QStringLiteral("最近 %1 天内沉降速率绝对值最大的为测点 %2，%3 mm/d。");
+    QString verdict = QStringLiteral("按稳定速率 %1 mm/d 判定，建筑物%2。");
+    QString tilt = QStringLiteral("建筑物整体倾斜 %1‰，倾向 %2°；%3");
+    QString tiltLimit = QStringLiteral("限值 %1‰（%2）。");
+    QString tiltNoLimit = QStringLiteral("未设倾斜限值。");
+    QString alarms = QStringLiteral("本期出现预警 %1 项：%2。");
+    QString noAlarms = QStringLiteral("本期未出现预警。");
+};
+
+const ReportTexts &reportTexts();

@@ -1,0 +1,151 @@
+#!/usr/bin/python3
+"""The monitoring report end to end: sedimetra-batch report of a 12-point,
+20-epoch project read back with poppler (pdftotext, pdffonts, pdfinfo): the
+cover's fields, every point's cumulative settlement as the results table
+shows it, the conclusion's numbers against a computation written here,
+every font embedded, the page count as the footer says; a report up to an
+earlier epoch; and with positions, the plan and the deformation pages.
+
+usage: tst_report.py BIN_DIR SOURCE_DIR
+"""
+import datetime
+import pathlib
+import re
+import shutil
+import sqlite3
+import subprocess
+import sys
+import tempfile
+import unittest
+
+BIN = pathlib.Path(sys.argv[1])
+SOURCE = pathlib.Path(sys.argv[2])
+START = datetime.date(2022, 3, 1)
+POINTS, EPOCHS = 12, 20
+FIELDS = {"工程名称": "滨江花园 3 号楼", "委托单位": "滨江置业有限公司", "测量单位": "市勘测院",
+          "结构形式": "框架结构", "建筑高度": "45"}
+
+
+def elevation(j, k):
+    # Hundredths of a millimetre: the differences have no rounding ties.
+    sinking = round((0.35 + 0.04 * j) * k * (1 - k / 50) * 100) / 100  # mm
+    return round(30 + j * 0.1 - sinking / 1000, 5)
+
+
+def date(k):
+    return START + datetime.timedelta(days=15 * k)
+
+
+def make_program(root):
+    program = root / "program"
+    program.mkdir()
+    shutil.copy(BIN / "sedimetra-batch", program)
+    shutil.copytree(BIN / "Support", program / "Support")
+    with sqlite3.connect(program / "Sdmx.mdb") as db:
+        db.executescript((SOURCE / "Support/Db/sdmx.sql").read_text(encoding="utf-8"))
+        db.execute("UPDATE Para1 SET Value = '15' WHERE Name = '支持点数'")
+    return program
+
+
+def make_project(path, placed):
+    shutil.copy(BIN / "Support/Db/数据库模板.mdb", path)
+    with sqlite3.connect(path) as db:
+        for k in range(EPOCHS):
+            db.execute("INSERT INTO Sur1 VALUES (?, ?, ?, ?)", (k, date(k).isoformat(), f"第{k + 1}次", str(2 + k)))
+        for j in range(1, POINTS + 1):
+            db.execute("INSERT INTO Sur3 VALUES (?, ?, ?, ?)", (j, f"S{j}", j % 7 + 1, "圆形"))
+            for k in range(EPOCHS):
+                db.execute("INSERT INTO Sur2 VALUES (?, ?, ?)", (k, j, elevation(j, k)))
+        db.execute("CREATE TABLE HeaderFields (Name TEXT NOT NULL PRIMARY KEY, Value TEXT)")
+        db.executemany("INSERT INTO HeaderFields VALUES (?, ?)", FIELDS.items())
+    if placed:
+        csv = path.with_suffix(".csv")
+        csv.write_text("".join(f"S{j},{(j - 1) % 4 * 8 + j * 0.13},{(j - 1) // 4 * 6 - j * 0.07}\n"
+                               for j in range(1, POINTS + 1)), encoding="utf-8")
+        return csv
+
+
+class Report(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.tmp = tempfile.TemporaryDirectory()
+        cls.root = pathlib.Path(cls.tmp.name)
+        cls.program = make_program(cls.root)
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.tmp.cleanup()
+
+    def batch(self, *args):
+        return subprocess.run([str(self.program / "sedimetra-batch"), *map(str, args)],
+                              capture_output=True, text=True, timeout=120)
+
+    def report(self, project, *args):
+        pdf = project.with_suffix(".pdf")
+        run = self.batch("report", project, "--out", pdf, "--date", "2026-12-01", *args)
+        self.assertEqual(run.returncode, 0, run.stderr)
+        text = subprocess.run(["pdftotext", "-layout", pdf, "-"], capture_output=True, text=True,
+                              check=True).stdout
+        return pdf, text
+
+    def test_the_report_reads_back_with_the_projects_numbers(self):
+        project = self.root / "滨江.mdb"
+        make_project(project, placed=False)
+        pdf, text = self.report(project)
+        flat = re.sub(r"\s+", " ", text)
+        for value in FIELDS.values():
+            self.assertIn(value, flat)
+        self.assertIn(f"观测期：{date(0)} 至 {date(EPOCHS - 1)}，共 {EPOCHS} 次观测", flat)
+        self.assertIn("报告日期：2026-12-01", flat)
+        # Every point's cumulative settlement at the last epoch, as the
+        # results table shows it (two decimals).
+        last = EPOCHS - 1
+        cumulative = {j: (elevation(j, last) - elevation(j, 0)) * 1000 for j in range(1, POINTS + 1)}
+        table = text[text.index("三、观测成果表"):text.index("四、沉降曲线")]
+        for j, s in cumulative.items():
+            self.assertIn(f"{s:.2f}", table, f"S{j}")
+        # The conclusion: the largest settlement, its point and the average.
+        conclusion = re.sub(r"\s+", "", text[text.index("七、结论"):])
+        worst = min(cumulative, key=cumulative.get)
+        average = sum(cumulative.values()) / POINTS
+        self.assertIn(f"累计沉降最大的测点为S{worst}，累计沉降{cumulative[worst]:.2f}mm", conclusion)
+        self.assertIn(f"{POINTS}个测点的平均累计沉降为{average:.2f}mm", conclusion)
+        self.assertIn("本期未出现预警", conclusion)
+        # Every font embedded; the page count as the footer says.
+        fonts = subprocess.run(["pdffonts", pdf], capture_output=True, text=True, check=True).stdout
+        rows = fonts.splitlines()[2:]
+        self.assertTrue(rows)
+        for row in rows:
+            self.assertEqual(row.split()[-5], "yes", row)
+        pages = int(re.search(r"Pages:\s+(\d+)", subprocess.run(
+            ["pdfinfo", pdf], capture_output=True, text=True, check=True).stdout).group(1))
+        self.assertIn(f"第 {pages} 页 共 {pages} 页", text)
+        # No positions: no plan, no deformation pages.
+        self.assertNotIn("六、差异沉降与倾斜", text)
+
+    def test_a_report_up_to_an_earlier_epoch_and_with_the_plan(self):
+        project = self.root / "江畔.mdb"
+        csv = make_project(project, placed=True)
+        self.assertEqual(self.batch("coords", project, csv).returncode, 0)
+        _, text = self.report(project, "--epoch", 9)
+        flat = re.sub(r"\s+", " ", text)
+        self.assertIn(f"观测期：{date(0)} 至 {date(9)}，共 10 次观测", flat)
+        self.assertNotIn(f"第{EPOCHS}次", flat)
+        self.assertIn("二、测点布置", text)
+        self.assertIn("六、差异沉降与倾斜", text)
+        self.assertIn("沉降平面图", text)
+        conclusion = re.sub(r"\s+", "", text[text.index("七、结论"):])
+        self.assertIn("建筑物整体倾斜", conclusion)
+        self.assertIn("限值3.000‰", conclusion)  # 24 m < H ≤ 60 m
+
+    def test_an_epoch_the_project_lacks_is_refused(self):
+        project = self.root / "无此.mdb"
+        make_project(project, placed=False)
+        run = self.batch("report", project, "--epoch", 99, "--out", self.root / "无此.pdf")
+        self.assertEqual(run.returncode, 1)
+        self.assertIn("没有第 99 次观测", run.stderr)
+        self.assertFalse((self.root / "无此.pdf").exists())
+
+
+if __name__ == "__main__":
+    unittest.main(argv=sys.argv[:1])
