@@ -261,6 +261,88 @@ std::vector<QRectF> sheetsOf(const Drawing &drawing, double width, double height
     return sheets;
 }
 
+// The chart of one point's settlement: observed with its marks, the
+// hyperbolic and Asaoka curves a year past the last epoch, their s∞ dashed.
+void drawStabilityChart(QPainter &p, const QRectF &box, const PointStability &point, int step)
+{
+    const double tEnd = point.tLast + 365;
+    double sMin = 0, sMax = 0;
+    for (const SeriesPoint &q : point.series) {
+        sMin = std::min(sMin, q.s);
+        sMax = std::max(sMax, q.s);
+    }
+    std::vector<std::pair<QColor, std::vector<QPointF>>> fits;
+    std::vector<std::pair<QColor, double>> limits;
+    if (point.loadStart) {
+        const auto trace = [&](const QColor &colour, const std::function<double(double)> &at) {
+            std::vector<QPointF> line;
+            for (int i = 0; i <= 60; ++i) {
+                const double t = point.loadStart->t + (tEnd - point.loadStart->t) * i / 60;
+                const double s = at(t);
+                if (std::isfinite(s))
+                    line.emplace_back(t, s);
+            }
+            fits.emplace_back(colour, line);
+        };
+        if (point.hyperbolic) {
+            trace(QColor(0, 90, 200), [&](double t) { return hyperbolicAt(*point.hyperbolic, *point.loadStart, t); });
+            limits.emplace_back(QColor(0, 90, 200), point.hyperbolic->sInf);
+        }
+        if (point.asaoka) {
+            trace(QColor(0, 150, 60), [&](double t) { return asaokaAt(*point.asaoka, *point.loadStart, step, t); });
+            limits.emplace_back(QColor(0, 150, 60), point.asaoka->sInf);
+        }
+    }
+    for (const auto &[colour, value] : limits)
+        if (std::isfinite(value) && std::abs(value) < 10 * std::max(1.0, std::abs(sMin) + std::abs(sMax))) {
+            sMin = std::min(sMin, value);
+            sMax = std::max(sMax, value);
+        }
+    if (sMax - sMin < 1)
+        sMin = sMax - 1;
+    const QRectF plot = box.adjusted(mm(12), mm(7), -mm(3), -mm(8));
+    const auto at = [&](double t, double s) {
+        return QPointF(plot.left() + t / tEnd * plot.width(),
+                       plot.top() + (sMax - s) / (sMax - sMin) * plot.height());
+    };
+    p.save();
+    p.setClipRect(box);
+    p.setPen(QPen(Qt::black, mm(0.2)));
+    p.drawRect(plot);
+    p.setFont(font(8, true));
+    p.drawText(QRectF(box.left(), box.top(), box.width(), mm(6)), Qt::AlignCenter,
+               QStringLiteral("%1（%2）").arg(point.name, verdictText(point.verdict)));
+    p.setFont(font(6.5));
+    p.drawText(QRectF(plot.left(), plot.bottom() + mm(1), plot.width(), mm(5)), Qt::AlignCenter,
+               QStringLiteral("0 — %1 d").arg(formatFixed(tEnd, 0)));
+    p.drawText(QRectF(box.left(), plot.top() - mm(1), mm(11), mm(4)), Qt::AlignRight | Qt::AlignVCenter,
+               formatFixed(sMax, 1));
+    p.drawText(QRectF(box.left(), plot.bottom() - mm(3), mm(11), mm(4)), Qt::AlignRight | Qt::AlignVCenter,
+               formatFixed(sMin, 1));
+    for (const auto &[colour, value] : limits) {
+        if (!std::isfinite(value) || value < sMin || value > sMax)
+            continue;
+        p.setPen(QPen(colour, mm(0.2), Qt::DashLine));
+        p.drawLine(at(0, value), at(tEnd, value));
+    }
+    for (const auto &[colour, line] : fits) {
+        p.setPen(QPen(colour, mm(0.25)));
+        QPolygonF polygon;
+        for (const QPointF &q : line)
+            polygon << at(q.x(), q.y());
+        p.drawPolyline(polygon);
+    }
+    p.setPen(QPen(Qt::red, mm(0.3)));
+    QPolygonF observed;
+    for (const SeriesPoint &q : point.series)
+        observed << at(q.t, q.s);
+    p.drawPolyline(observed);
+    p.setBrush(Qt::red);
+    for (const QPointF &q : observed)
+        p.drawEllipse(q, mm(0.5), mm(0.5));
+    p.restore();
+}
+
 } // namespace
 
 Result<ReportOutcome> writeMonitoringReport(const ProjectSnapshot &whole, const ReportRequest &request)
@@ -487,6 +569,37 @@ Result<ReportOutcome> writeMonitoringReport(const ProjectSnapshot &whole, const 
                       {QStringLiteral("建筑物稳定性：%1").arg(verdictText(analysis.building)),
                        stabilitySettingsLine(analysis.settings)},
                       stabilityHeadings(), rows, {0.7, 1, 1, 1.1, 1.2, 1.2, 0.9, 1.4, 0.8, 1.4, 1.3}, true, 8);
+    }
+
+    // The charts of the points not stable, the largest sinking first, at most 12.
+    {
+        std::vector<const PointStability *> unstable;
+        for (const PointStability &point : analysis.points)
+            if (point.verdict == Verdict::Unstable)
+                unstable.push_back(&point);
+        std::sort(unstable.begin(), unstable.end(),
+                  [](const PointStability *a, const PointStability *b) { return a->sLast < b->sLast; });
+        if (unstable.size() > 12)
+            unstable.resize(12);
+        const int step = analysis.settings.step;
+        for (size_t first = 0; first < unstable.size(); first += 6) {
+            std::vector<const PointStability *> six(unstable.begin() + long(first),
+                                                    unstable.begin() + long(std::min(unstable.size(), first + 6)));
+            pages.push_back({true, [six, step, &t](QPainter &p, const QRectF &body) {
+                                 p.setFont(font(12, true));
+                                 p.drawText(QRectF(body.left(), body.top(), body.width(), mm(8)), Qt::AlignLeft | Qt::AlignVCenter,
+                                            t.stability + QStringLiteral("：未稳定测点的沉降曲线与预测"));
+                                 p.setFont(font(8));
+                                 p.drawText(QRectF(body.left(), body.top() + mm(8), body.width(), mm(5)), Qt::AlignLeft | Qt::AlignVCenter,
+                                            QStringLiteral("红：实测；蓝：双曲线法；绿：Asaoka 法；虚线：预测最终沉降"));
+                                 const QRectF area = body.adjusted(0, mm(14), 0, 0);
+                                 const double w = area.width() / 3, h = area.height() / 2;
+                                 for (size_t i = 0; i < six.size(); ++i)
+                                     drawStabilityChart(p, QRectF(area.left() + double(i % 3) * w, area.top() + double(i / 3) * h,
+                                                                  w - mm(4), h - mm(4)),
+                                                        *six[i], step);
+                             }});
+        }
     }
 
     // 7. Deformation, when the points are placed.
