@@ -120,6 +120,10 @@ class Report(unittest.TestCase):
         pages = int(re.search(r"Pages:\s+(\d+)", subprocess.run(
             ["pdfinfo", pdf], capture_output=True, text=True, check=True).stdout).group(1))
         self.assertIn(f"第 {pages} 页 共 {pages} 页", text)
+        # The results table: a page for each three epochs after the first
+        # (one group of 15 points), each with the heading rows repeated.
+        results = [page for page in text.split("\f") if re.search(r"点号\s+(初始|上次)高程", page)]
+        self.assertEqual(len(results), -(-(EPOCHS - 1) // 3))
         # No positions: no plan, no deformation pages.
         self.assertNotIn("六、差异沉降与倾斜", text)
 

@@ -41,11 +41,16 @@
 #include "project/serverstore.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QGuiApplication>
 
 #include <cstdio>
+#include <cerrno>
 #include <cstring>
 #include <memory>
+
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -95,6 +100,13 @@ int main(int argc, char *argv[])
     const bool paints = argc > 1 && std::strcmp(argv[1], "report") == 0;
     if (paints && !qEnvironmentVariableIsSet("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
+    // The runtime folder Qt wants, made private as it expects, so that a
+    // run from cron or a shell without a session says nothing of it.
+    if (paints && !qEnvironmentVariableIsSet("XDG_RUNTIME_DIR")) {
+        const QByteArray runtime = QDir::tempPath().toLocal8Bit() + "/runtime-" + QByteArray::number(getuid());
+        if (::mkdir(runtime.constData(), 0700) == 0 || errno == EEXIST)
+            qputenv("XDG_RUNTIME_DIR", runtime);
+    }
     std::unique_ptr<QCoreApplication> application =
         paints ? std::make_unique<QGuiApplication>(argc, argv) : std::make_unique<QCoreApplication>(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("sedimetra-batch"));
