@@ -386,8 +386,8 @@ Result<ReportOutcome> writeMonitoringReport(const ProjectSnapshot &whole, const 
                                     field(SettingKey::ProjectName));
                          p.setFont(font(12));
                          const QStringList lines{
-                             QStringLiteral("委托单位：%1").arg(field(SettingKey::Client)),
-                             QStringLiteral("测量单位：%1").arg(field(SettingKey::Surveyor)),
+                             t.coverClient.arg(field(SettingKey::Client)),
+                             t.coverSurveyor.arg(field(SettingKey::Surveyor)),
                              t.coverPeriod.arg(snapshot.epochs().front().date, lastEpoch.date).arg(snapshot.epochCount()),
                              t.coverDate.arg(reportDate)};
                          double y = body.top() + mm(120);
@@ -524,9 +524,9 @@ Result<ReportOutcome> writeMonitoringReport(const ProjectSnapshot &whole, const 
                                  paintDrawing(p, *drawing, cell, body.adjusted(0, mm(9), 0, 0), colour, fontFamily);
                              }});
     };
-    for (const auto &[kind, caption] : {std::pair{CurveKind::Settlement, QStringLiteral("沉降曲线")},
-                                        std::pair{CurveKind::Rate, QStringLiteral("沉降速率曲线")},
-                                        std::pair{CurveKind::Load, QStringLiteral("荷载曲线")}}) {
+    for (const auto &[kind, caption] : {std::pair{CurveKind::Settlement, t.curveKinds[0]},
+                                        std::pair{CurveKind::Rate, t.curveKinds[1]},
+                                        std::pair{CurveKind::Load, t.curveKinds[2]}}) {
         CurveRequest asked;
         asked.settings = &settings;
         asked.headerFields = request.headerFields;
@@ -558,7 +558,7 @@ Result<ReportOutcome> writeMonitoringReport(const ProjectSnapshot &whole, const 
             if (!drawn)
                 return drawn.failure();
             if (*drawn == PlanSheetStatus::Drawn)
-                sheetPages(plan, sheet.sheetWidth, sheet.sheetHeight, 1, QStringLiteral("沉降平面图"));
+                sheetPages(plan, sheet.sheetWidth, sheet.sheetHeight, 1, t.curveKinds[3]);
         }
     }
 
@@ -566,7 +566,7 @@ Result<ReportOutcome> writeMonitoringReport(const ProjectSnapshot &whole, const 
     {
         std::vector<QStringList> rows = stabilityRows(analysis);
         addTablePages(pages, t.stability,
-                      {QStringLiteral("建筑物稳定性：%1").arg(verdictText(analysis.building)),
+                      {t.buildingVerdict.arg(verdictText(analysis.building)),
                        stabilitySettingsLine(analysis.settings)},
                       stabilityHeadings(), rows, {0.7, 1, 1, 1.1, 1.2, 1.2, 0.9, 1.4, 0.8, 1.4, 1.3}, true, 8);
     }
@@ -588,10 +588,10 @@ Result<ReportOutcome> writeMonitoringReport(const ProjectSnapshot &whole, const 
             pages.push_back({true, [six, step, &t](QPainter &p, const QRectF &body) {
                                  p.setFont(font(12, true));
                                  p.drawText(QRectF(body.left(), body.top(), body.width(), mm(8)), Qt::AlignLeft | Qt::AlignVCenter,
-                                            t.stability + QStringLiteral("：未稳定测点的沉降曲线与预测"));
+                                            t.stability + t.charts);
                                  p.setFont(font(8));
                                  p.drawText(QRectF(body.left(), body.top() + mm(8), body.width(), mm(5)), Qt::AlignLeft | Qt::AlignVCenter,
-                                            QStringLiteral("红：实测；蓝：双曲线法；绿：Asaoka 法；虚线：预测最终沉降"));
+                                            t.chartsKey);
                                  const QRectF area = body.adjusted(0, mm(14), 0, 0);
                                  const double w = area.width() / 3, h = area.height() / 2;
                                  for (size_t i = 0; i < six.size(); ++i)
@@ -642,7 +642,7 @@ Result<ReportOutcome> writeMonitoringReport(const ProjectSnapshot &whole, const 
                                     limit ? t.tiltLimit.arg(formatFixed(*limit * 1000, 3),
                                                             deformation.thresholds.tiltLimit
                                                                 ? deformation.thresholds.tiltLimit->source
-                                                                : QStringLiteral("预警值"))
+                                                                : t.tiltAlarmValue)
                                           : t.tiltNoLimit);
         }
         std::vector<Alarm> alarms = alarmsAt(at, deformation.thresholds);

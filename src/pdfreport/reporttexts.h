@@ -13,6 +13,8 @@ struct ReportTexts
     QString pageFooter = QStringLiteral("第 %1 页 共 %2 页");
     QString coverPeriod = QStringLiteral("观测期：%1 至 %2，共 %3 次观测");
     QString coverDate = QStringLiteral("报告日期：%1");
+    QString coverClient = QStringLiteral("委托单位：%1");
+    QString coverSurveyor = QStringLiteral("测量单位：%1");
     QString coverSignatures[3] = {QStringLiteral("编制："), QStringLiteral("审核："), QStringLiteral("批准：")};
     QString overview = QStringLiteral("一、工程概况");
     QString pointCount = QStringLiteral("沉降观测点 %1 个，观测 %2 次。");
@@ -22,7 +24,12 @@ struct ReportTexts
     QString pointHeadings[3] = {QStringLiteral("点号"), QStringLiteral("点名"), QStringLiteral("标志")};
     QString results = QStringLiteral("三、观测成果表");
     QString curves = QStringLiteral("四、沉降曲线");
+    QString curveKinds[4] = {QStringLiteral("沉降曲线"), QStringLiteral("沉降速率曲线"), QStringLiteral("荷载曲线"),
+                             QStringLiteral("沉降平面图")};
     QString stability = QStringLiteral("五、稳定性分析与预测");
+    QString buildingVerdict = QStringLiteral("建筑物稳定性：%1");
+    QString charts = QStringLiteral("：未稳定测点的沉降曲线与预测");
+    QString chartsKey = QStringLiteral("红：实测；蓝：双曲线法；绿：Asaoka 法；虚线：预测最终沉降");
     QString deformation = QStringLiteral("六、差异沉降与倾斜");
     QString conclusion = QStringLiteral("七、结论");
     QString largest = QStringLiteral("截至%1（%2），累计沉降最大的测点为 %3，累计沉降 %4 mm；"
@@ -32,6 +39,7 @@ struct ReportTexts
     QString tilt = QStringLiteral("建筑物整体倾斜 %1‰，倾向 %2°；%3");
     QString tiltLimit = QStringLiteral("限值 %1‰（%2）。");
     QString tiltNoLimit = QStringLiteral("未设倾斜限值。");
+    QString tiltAlarmValue = QStringLiteral("倾斜预警值");
     QString alarms = QStringLiteral("本期出现预警 %1 项：%2。");
     QString noAlarms = QStringLiteral("本期未出现预警。");
 };
