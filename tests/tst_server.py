@@ -209,6 +209,16 @@ class ServerProjects(unittest.TestCase):
             self.assertEqual(db.execute("SELECT Name, Data FROM PlanDrawing").fetchall(), [("平面.dxf", drawing)])
         self.assertEqual(batch("plan", pulled, "--format", "json").stdout, on_server.stdout)
 
+    def test_a_report_of_a_server_project(self):
+        self.assertEqual(batch("server", "push", self.small("报告楼"), url("报告楼")).returncode, 0)
+        pdf = self.root / "报告楼.pdf"
+        run = batch("report", url("报告楼"), "--out", pdf)
+        self.assertEqual(run.returncode, 0, run.stderr)
+        self.assertTrue(pdf.read_bytes().startswith(b"%PDF"))
+        text = subprocess.run(["pdftotext", pdf, "-"], capture_output=True, text=True, check=True).stdout
+        self.assertIn("沉降观测报告", text)
+        self.assertIn("J2", text)
+
     def test_a_record_without_a_height_moves_both_ways(self):
         small = self.root / "空高程.mdb"
         shutil.copy(BIN / "Support/Db/数据库模板.mdb", small)
