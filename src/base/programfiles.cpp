@@ -1,8 +1,10 @@
 #include "base/programfiles.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
+#include <QStandardPaths>
 #include <QUrl>
 #include <QUrlQuery>
 
@@ -15,9 +17,62 @@ QString programDirectoryOf(const QString &executableDir)
     return dir;
 }
 
+namespace {
+
+// The user's own folder for the files the program writes, when it runs
+// installed; empty when it runs from a folder of its own.
+QString &userFilesDir()
+{
+    static QString dir;
+    return dir;
+}
+
+// Where the writable files of a program directory are.
+QString writableDir(const QString &programDir)
+{
+    return userFilesDir().isEmpty() ? programDir : userFilesDir();
+}
+
+// The files the program writes, shipped as their first contents.
+const char *const userFiles[] = {"Sdmx.mdb", "Support/水准等级.json", "Support/变形限值.json"};
+
+} // namespace
+
+QString locateProgram(const QString &executableDir, const QString &userDataDir)
+{
+    const QString beside = programDirectoryOf(executableDir);
+    userFilesDir().clear();
+    // A folder of its own (the build folder, a portable copy): as it is.
+    const QFileInfo database(beside + QStringLiteral("Sdmx.mdb"));
+    if (database.isFile() && database.isWritable())
+        return beside;
+    const QString shared = programDirectoryOf(QDir::cleanPath(beside + QStringLiteral("../share/sedimetra")));
+    if (!QFileInfo(shared).isDir() || userDataDir.isEmpty())
+        return beside;
+    // Installed: the shipped files read where they are, each user's own
+    // settings and tables in their data folder, seeded from the shipped ones.
+    const QString user = programDirectoryOf(userDataDir);
+    QDir().mkpath(user + QStringLiteral("Support"));
+    for (const char *name : userFiles) {
+        const QString file = QString::fromUtf8(name);
+        if (QFileInfo::exists(user + file) || !QFileInfo(shared + file).isFile())
+            continue;
+        if (QFile::copy(shared + file, user + file))
+            QFile::setPermissions(user + file, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+    }
+    userFilesDir() = user;
+    return shared;
+}
+
+QString defaultUserDataDir()
+{
+    const QString data = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
+    return data.isEmpty() ? QString() : data + QStringLiteral("/sedimetra");
+}
+
 QString systemDatabasePath(const QString &programDir)
 {
-    return programDir + QStringLiteral("Sdmx.mdb");
+    return writableDir(programDir) + QStringLiteral("Sdmx.mdb");
 }
 
 QString projectTemplatePath(const QString &programDir)
@@ -32,12 +87,12 @@ QString frameTemplatesDir(const QString &programDir)
 
 QString levelGradesPath(const QString &programDir)
 {
-    return programDir + QStringLiteral("Support/水准等级.json");
+    return writableDir(programDir) + QStringLiteral("Support/水准等级.json");
 }
 
 QString deformationLimitsPath(const QString &programDir)
 {
-    return programDir + QStringLiteral("Support/变形限值.json");
+    return writableDir(programDir) + QStringLiteral("Support/变形限值.json");
 }
 
 QString tableTemplatesDir(const QString &programDir)

@@ -9,7 +9,19 @@
 // "/" (a root that already ends in one gets no second).
 QString programDirectoryOf(const QString &executableDir);
 
-// Files and folders relative to the program directory.
+// The program directory of a running program, and where it writes. When the
+// folder of the executable holds a writable Sdmx.mdb (the build folder, a
+// portable copy) that folder is both. Otherwise, installed (bin/ beside
+// share/sedimetra/), the shipped files are read from share/sedimetra/ and
+// the files the program writes (Sdmx.mdb, the grade and limit tables) live
+// in `userDataDir`, seeded from the shipped copies the first time; the
+// paths below then point there. The one place that decides the layout.
+QString locateProgram(const QString &executableDir, const QString &userDataDir);
+// The user's data folder for an installed program: ~/.local/share/sedimetra.
+QString defaultUserDataDir();
+
+// Files and folders relative to the program directory (the writable ones
+// in the user's folder when the program runs installed).
 QString systemDatabasePath(const QString &programDir);  // Sdmx.mdb
 QString projectTemplatePath(const QString &programDir); // Support/Db/数据库模板.mdb
 QString frameTemplatesDir(const QString &programDir);   // Support/TK/

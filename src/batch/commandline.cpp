@@ -73,7 +73,8 @@ QString CommandLine::value(const QString &name, const QString &fallback) const
 
 QString programDir()
 {
-    return programDirectoryOf(QCoreApplication::applicationDirPath());
+    static const QString dir = locateProgram(QCoreApplication::applicationDirPath(), defaultUserDataDir());
+    return dir;
 }
 
 Result<ProjectSnapshot> openInputs(const QString &projectPath, SettingsStore *settings,

@@ -8,6 +8,9 @@
 #include "project/serverstore.h"
 
 #include <QApplication>
+#include <QIcon>
+#include <QPainter>
+#include <QPixmap>
 #include <QLibraryInfo>
 #include <QLocale>
 #include <QTranslator>
@@ -56,6 +59,46 @@ bool haveDisplay()
 
 } // namespace
 
+// The program's icon, as packaging/sedimetra.svg draws it: a building
+// leaning with the baseline that settled under one side, and the arrow of
+// the settlement.
+static QIcon programIcon()
+{
+    QIcon icon;
+    for (const int size : {16, 32, 48, 64, 128}) {
+        QPixmap pixmap(size, size);
+        pixmap.fill(Qt::transparent);
+        QPainter p(&pixmap);
+        p.setRenderHint(QPainter::Antialiasing);
+        p.scale(size / 64.0, size / 64.0);
+        p.setPen(Qt::NoPen);
+        p.setBrush(QColor(0xf4, 0xf6, 0xf8));
+        p.drawRoundedRect(QRectF(0, 0, 64, 64), 10, 10);
+        p.setPen(QPen(QColor(0x3b, 0x4a, 0x5a), 2.5));
+        p.drawLine(QPointF(6, 50), QPointF(58, 56));
+        p.save();
+        p.translate(32, 53);
+        p.rotate(6.6);
+        p.translate(-32, -53);
+        p.setPen(Qt::NoPen);
+        p.setBrush(QColor(0x2f, 0x6d, 0xb5));
+        p.drawRect(QRectF(20, 14, 24, 38));
+        p.setBrush(QColor(0xdc, 0xe9, 0xf7));
+        for (const double y : {19.0, 28.0, 37.0})
+            for (const double x : {24.0, 35.0})
+                p.drawRect(QRectF(x, y, 5, 5));
+        p.drawRect(QRectF(29, 44, 6, 8));
+        p.restore();
+        p.setPen(QPen(QColor(0xd2, 0x34, 0x2b), 2.5, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+        p.drawLine(QPointF(53, 30), QPointF(53, 44));
+        const QPointF head[] = {{49, 40}, {53, 45}, {57, 40}};
+        p.drawPolyline(head, 3);
+        p.end();
+        icon.addPixmap(pixmap);
+    }
+    return icon;
+}
+
 int runSedimetra(int argc, char *argv[], const QString &programDir,
                  const std::function<void(MainWindow &)> &onShown)
 {
@@ -78,9 +121,11 @@ int runSedimetra(int argc, char *argv[], const QString &programDir,
     QFont font(QStringLiteral("WenQuanYi Micro Hei"));
     font.setPixelSize(12);
     QApplication::setFont(font);
+    QApplication::setWindowIcon(programIcon());
 
-    const auto window = startup(
-        programDirectoryOf(programDir.isEmpty() ? QApplication::applicationDirPath() : programDir));
+    const auto window = startup(programDir.isEmpty()
+                                    ? locateProgram(QApplication::applicationDirPath(), defaultUserDataDir())
+                                    : programDirectoryOf(programDir));
     if (!window)
         return 1;
     if (onShown)
