@@ -11,6 +11,7 @@ SEDIMETRA_PACKAGES=(
   fonts-wqy-microhei
   python3 python3-ezdxf python3-openpyxl python3-matplotlib python3-scipy
   librecad libreoffice-calc-nogui poppler-utils
+  dpkg-dev desktop-file-utils appstream
   xvfb xauth
 )
 

@@ -260,6 +260,19 @@ void MainWindow::connectControls()
     connect(ui->Label19, &ClickableLabel::clicked, this, &MainWindow::openHeaderEditor);
     connect(ui->Command14, &QPushButton::clicked, this, &MainWindow::openStabilityDialog);
     m_grid->setPositionsOpener([this] { openPositionsDialog(); });
+    // The program's version: the date label's menu.
+    ui->Label15->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(ui->Label15, &QWidget::customContextMenuRequested, this, [this](const QPoint &at) {
+        QMenu menu(ui->Label15);
+        connect(menu.addAction(QStringLiteral("关于 Sedimetra…")), &QAction::triggered, this, [this] {
+            showMessage(this,
+                        QStringLiteral("Sedimetra 建筑物沉降观测\n版本 %1\n程序文件：%2")
+                            .arg(QStringLiteral(SEDIMETRA_VERSION),
+                                 QDir::toNativeSeparators(m_session->programDir())),
+                        QStringLiteral("关于 Sedimetra"), QMessageBox::Information);
+        });
+        menu.exec(ui->Label15->mapToGlobal(at));
+    });
     // The plan view's own menu.
     ui->Pic1->setContextMenuPolicy(Qt::CustomContextMenu);
     connect(ui->Pic1, &QWidget::customContextMenuRequested, this, [this](const QPoint &at) {
