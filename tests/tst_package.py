@@ -105,6 +105,15 @@ class Package(unittest.TestCase):
                                 work / "楼.dxf", timeout=120)
         self.assertEqual(curves.returncode, 0, curves.stderr)
         self.assertTrue((work / "楼.xlsx").is_file() and (work / "楼.dxf").is_file())
+        # A frame template of the user's own, in their data folder.
+        own = home / ".local/share/sedimetra/Support/TK/MINE"
+        shutil.copytree(self.root / "usr/share/sedimetra/Support/TK/A3", own)
+        (own / "A3.ini").rename(own / "MINE.ini")
+        subprocess.run(["chown", "-R", "nobody", str(own)], check=True)
+        mine = self.as_nobody(home, batch, "curves", project, "--kind", "settlement", "--frame", "MINE",
+                              "--out", work / "自己.dxf", timeout=120)
+        self.assertEqual(mine.returncode, 0, mine.stderr)
+        self.assertTrue((work / "自己.dxf").is_file())
         settings = home / ".local/share/sedimetra/Sdmx.mdb"
         self.assertTrue(settings.is_file())
         self.assertEqual(settings.stat().st_uid, pwd_uid("nobody"))

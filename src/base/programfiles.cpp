@@ -8,6 +8,8 @@
 #include <QUrl>
 #include <QUrlQuery>
 
+#include <algorithm>
+
 
 QString programDirectoryOf(const QString &executableDir)
 {
@@ -52,7 +54,7 @@ QString locateProgram(const QString &executableDir, const QString &userDataDir)
     // Installed: the shipped files read where they are, each user's own
     // settings and tables in their data folder, seeded from the shipped ones.
     const QString user = programDirectoryOf(userDataDir);
-    QDir().mkpath(user + QStringLiteral("Support"));
+    QDir().mkpath(user + QStringLiteral("Support/TK"));
     for (const char *name : userFiles) {
         const QString file = QString::fromUtf8(name);
         if (QFileInfo::exists(user + file) || !QFileInfo(shared + file).isFile())
@@ -154,9 +156,31 @@ QString findIgnoringCase(const QString &dir, const QString &name)
     return index < 0 ? QString() : directory.filePath(names[index]);
 }
 
+QStringList allFrameTemplateEntries(const QString &programDir)
+{
+    QStringList entries = frameTemplateEntries(frameTemplatesDir(programDir));
+    if (!userFilesDir().isEmpty())
+        for (const QString &own : frameTemplateEntries(userFilesDir() + QStringLiteral("Support/TK/")))
+            if (indexIgnoringCase(entries, own) < 0)
+                entries << own;
+    std::sort(entries.begin(), entries.end(),
+              [](const QString &a, const QString &b) { return a.compare(b, Qt::CaseInsensitive) < 0; });
+    return entries;
+}
+
+QString frameTemplateFolder(const QString &programDir, const QString &templateName)
+{
+    if (!userFilesDir().isEmpty()) {
+        const QString own = findIgnoringCase(userFilesDir() + QStringLiteral("Support/TK/"), templateName);
+        if (!own.isEmpty())
+            return own;
+    }
+    return findIgnoringCase(frameTemplatesDir(programDir), templateName);
+}
+
 QString frameLayoutFile(const QString &programDir, const QString &templateName)
 {
-    const QString folder = findIgnoringCase(frameTemplatesDir(programDir), templateName);
+    const QString folder = frameTemplateFolder(programDir, templateName);
     if (folder.isEmpty() || !QFileInfo(folder).isDir())
         return QString();
     const QString file = findIgnoringCase(folder, templateName + QStringLiteral(".ini"));

@@ -51,6 +51,13 @@ int indexIgnoringCase(const QStringList &entries, const QString &value);
 // the program's folders.
 QString findIgnoringCase(const QString &dir, const QString &name);
 
+// The frame templates of the list: the shipped ones and, when the program
+// runs installed, the user's own in their data folder (Support/TK/ there),
+// sorted as frameTemplateEntries sorts; and a template's folder, the
+// user's own first.
+QStringList allFrameTemplateEntries(const QString &programDir);
+QString frameTemplateFolder(const QString &programDir, const QString &templateName);
+
 // The layout file of a frame template: Support/TK/<T>/<T>.ini, folder and file
 // matched without regard to case; empty when it does not exist.
 QString frameLayoutFile(const QString &programDir, const QString &templateName);

@@ -304,9 +304,9 @@ Result<CurveRun> prepareCurveRun(const CurveRequest &request, const ProjectSnaps
         pointCountFromSetting(settings.readSetting(SettingKey::PointCount)));
     const QString frame = request.frameName.value_or(
         settings.readSetting(SettingKey::FrameTemplate)
-            .value_or(frameTemplateEntries(frameTemplatesDir(programDir)).value(0)));
+            .value_or(allFrameTemplateEntries(programDir).value(0)));
     if (!frame.isEmpty()) {
-        const QString folder = findIgnoringCase(frameTemplatesDir(programDir), frame);
+        const QString folder = frameTemplateFolder(programDir, frame);
         if (folder.isEmpty())
             return fail(QStringLiteral("没有图框模板“%1”（%2）")
                             .arg(frame, QDir::toNativeSeparators(frameTemplatesDir(programDir))));

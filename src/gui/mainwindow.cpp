@@ -351,7 +351,7 @@ void MainWindow::loadMainWindow()
 
 void MainWindow::fillFrameTemplates()
 {
-    const QStringList entries = frameTemplateEntries(frameTemplatesDir(m_session->programDir()));
+    const QStringList entries = allFrameTemplateEntries(m_session->programDir());
     {
         const QSignalBlocker blocker(ui->Combo1);
         ui->Combo1->clear();
