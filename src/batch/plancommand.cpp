@@ -80,15 +80,21 @@ int chosenEpoch(const CommandLine &line, const ProjectSnapshot &snapshot, int *e
     return index;
 }
 
-// The figures of the plan at one epoch, with the deformation settings and
-// stability analysis of the project.
-PlanFigures figuresOf(const ProjectSnapshot &snapshot, int epochIndex, const SettingsStore &settings,
-                      const std::map<QString, QString> &fields, std::optional<double> step)
+// The project's deformation settings, read once a run; a limits table that
+// cannot be read is told, and its shipped rows used.
+DeformationSettings deformationOf(const ProjectSnapshot &snapshot, const std::map<QString, QString> &fields)
 {
-    const DeformationSettings deformation =
-        deformationSettings(deformationLimitsPath(programDir()), fields, snapshot);
+    DeformationSettings deformation = deformationSettings(deformationLimitsPath(programDir()), fields, snapshot);
     if (!deformation.problem.isEmpty())
         std::fprintf(stderr, "%s\n", qPrintable(deformation.problem));
+    return deformation;
+}
+
+// The figures of the plan at one epoch, with the stability analysis of the
+// project.
+PlanFigures figuresOf(const ProjectSnapshot &snapshot, int epochIndex, const SettingsStore &settings,
+                      const DeformationSettings &deformation, std::optional<double> step)
+{
     const StabilityAnalysis stability =
         analyseStability(snapshot, stabilitySettingsFrom(settings),
                          pointCountFromSetting(settings.readSetting(SettingKey::PointCount)));
@@ -135,15 +141,13 @@ int planSheetCommand(const CommandLine &line, const QString &projectPath, CadPoi
     const auto run = prepareCurveRun(request, *snapshot);
     if (!run)
         return failure(run.error());
-    ProjectDatabase project;
-    if (auto opened = project.open(projectPath); !opened)
-        return failure(opened.error());
-    const auto background = storedPlanBackground(project);
+    const auto background = storedPlanBackground(projectPath);
     if (!background)
-        return failure(QStringLiteral("工程中的平面图无法读取：%1").arg(background.error()));
+        return failure(background.error());
+    const DeformationSettings deformation = deformationOf(*snapshot, fields);
     PlanSheetSettings sheet = planSheetSettings(run->settings);
-    sheet.scale = scale ? scale : deformationSettings(deformationLimitsPath(programDir()), fields, *snapshot).planScale;
-    const PlanFigures figures = figuresOf(*snapshot, epochIndex, settings, fields, std::nullopt);
+    sheet.scale = scale ? scale : deformation.planScale;
+    const PlanFigures figures = figuresOf(*snapshot, epochIndex, settings, deformation, std::nullopt);
     Drawing drawing(readDxfFile, [base](const QString &, CadPoint) { return std::optional<CadPoint>(base); });
     drawing.setOutputPath(run->output);
     int used = 0;
@@ -197,6 +201,6 @@ int planCommand(const QStringList &args)
         return exitCode;
     if (placedPointCount(*snapshot) < 3)
         return failure(tooFewPlaced);
-    const PlanFigures figures = figuresOf(*snapshot, epochIndex, settings, fields, step);
+    const PlanFigures figures = figuresOf(*snapshot, epochIndex, settings, deformationOf(*snapshot, fields), step);
     return writeOut(planJson(figures, *snapshot)) ? 0 : failure(QStringLiteral("cannot write the output"));
 }

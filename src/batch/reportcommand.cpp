@@ -37,15 +37,10 @@ int reportCommand(const QStringList &args)
     const auto snapshot = openInputs(projectPath, &settings, &request.headerFields);
     if (!snapshot)
         return failure(snapshot.error());
-    {
-        ProjectDatabase project;
-        if (auto opened = project.open(projectPath); !opened)
-            return failure(opened.error());
-        const auto background = storedPlanBackground(project);
-        if (!background)
-            return failure(QStringLiteral("工程中的平面图无法读取：%1").arg(background.error()));
-        request.planBackground = *background;
-    }
+    const auto background = storedPlanBackground(projectPath);
+    if (!background)
+        return failure(background.error());
+    request.planBackground = *background;
     request.settings = &settings;
     request.programDir = programDir();
     request.projectPath = projectPath;

@@ -129,3 +129,14 @@ Result<PlanBackground> storedPlanBackground(ProjectDatabase &project)
         return PlanBackground();
     return planBackground(**stored);
 }
+
+Result<PlanBackground> storedPlanBackground(const QString &projectPath)
+{
+    ProjectDatabase project;
+    if (auto opened = project.open(projectPath); !opened)
+        return opened.failure();
+    auto background = storedPlanBackground(project);
+    if (!background)
+        return fail(QStringLiteral("工程中的平面图无法读取：%1").arg(background.error()));
+    return background;
+}

@@ -31,3 +31,6 @@ PlanBackground planBackground(const DxfContents &contents);
 Result<PlanBackground> planBackground(const PlanDrawingFile &drawing);
 // The plan drawing kept with the project, as lines; none without one.
 Result<PlanBackground> storedPlanBackground(ProjectDatabase &project);
+// The same of the project at `projectPath` (a file or a server address),
+// opened for it; a failure names what could not be read.
+Result<PlanBackground> storedPlanBackground(const QString &projectPath);
