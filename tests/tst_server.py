@@ -127,10 +127,13 @@ class ServerProjects(unittest.TestCase):
         cls.tmp.cleanup()
 
     def test_init_is_versioned_and_idempotent(self):
-        self.assertEqual(CLUSTER.sql("SELECT version FROM sedimetra.schema_version"), "3")
+        self.assertEqual(CLUSTER.sql("SELECT version FROM sedimetra.schema_version"), "4")
         again = batch("server", "init", url())
         self.assertEqual(again.returncode, 0, again.stderr)
         self.assertIn("表未作修改", again.stdout)
+        # Quiet unless something is wrong: one line, nothing on stderr.
+        self.assertEqual(again.stderr, "")
+        self.assertEqual(len(again.stdout.strip().splitlines()), 1)
         self.assertEqual(CLUSTER.sql("SELECT count(*) FROM sedimetra.acirgb"), "256")
 
     def test_every_change_is_counted_whoever_makes_it(self):
@@ -416,7 +419,7 @@ class ServerProjects(unittest.TestCase):
         replace = batch("server", "push", self.small("乙楼"), url("乙楼", user="alice"), "--replace",
                         password=PASSWORDS["alice"])
         self.assertEqual(replace.returncode, 1)
-        self.assertIn("没有它的权限", replace.stderr)
+        self.assertIn("这个名称不能使用", replace.stderr)
         opened = batch("analyse", url("乙楼", user="alice"), password=PASSWORDS["alice"])
         self.assertEqual(opened.returncode, 1)
         self.assertIn("没有读它的权限", opened.stderr)
@@ -443,6 +446,109 @@ class ServerProjects(unittest.TestCase):
         grant("none")
         self.assertEqual(batch("analyse", url("乙楼", user="alice"), password=PASSWORDS["alice"]).returncode, 1)
 
+    def test_no_login_reaches_around_the_rights(self):
+        """A viewer, and a writer of another project, try to run SQL with the
+        schema owner's rights through the change counter: by a trigger of
+        their own on a temporary table, and by a cast of a type of their own
+        that the counter would run. Both fail; the project, its counter and
+        the members stay as they were."""
+        target, state = self.guarded_project()
+        before = state()
+        for who in ("viola", "frank"):
+            for route, sql in ATTACKS.items():
+                with self.subTest(who=who, route=route):
+                    with self.assertRaises(RuntimeError):
+                        as_user(who, sql.format(target=target))
+                    self.assertEqual(state(), before)
+
+    def test_what_a_login_learns_of_others(self):
+        target, _ = self.guarded_project()
+        # Who works on which building: a viewer sees no one's rows but its
+        # own; a writer sees the members of its own projects only.
+        self.assertEqual(as_user("viola", "SELECT count(*) FROM sedimetra.members"), "0")
+        mine = "SELECT r.rolname FROM pg_roles r WHERE pg_has_role('frank', r.oid, 'MEMBER')"
+        visible = ("SELECT string_agg(project_id || ':' || member, ',' ORDER BY project_id, member) "
+                   "FROM sedimetra.members")
+        self.assertEqual(as_user("frank", visible), CLUSTER.sql(
+            visible + f" WHERE member IN ({mine}) OR project_id IN (SELECT project_id FROM "
+            f"sedimetra.members WHERE can_write AND member IN ({mine}))"))
+        self.assertNotIn(target, {row.split(":")[0] for row in as_user("frank", visible).split(",")})
+        # A project one may not see answers as any name one may not use.
+        errors = []
+        for name in ("防护楼", " "):
+            with self.assertRaises(RuntimeError) as refused:
+                as_user("frank", f"SELECT sedimetra.create_project('{name}')")
+            errors.append(str(refused.exception))
+        self.assertEqual(errors[0], errors[1])
+        pushed = batch("server", "push", self.small("防护楼"), url("防护楼", user="frank"),
+                       password=PASSWORDS["frank"])
+        self.assertEqual(pushed.returncode, 1)
+        self.assertIn("这个名称不能使用", pushed.stderr)
+        self.assertNotIn("已有", pushed.stderr)
+        # Rights for a role that does not exist are refused, naming it.
+        for rights in ("write", "none"):
+            granted = batch("server", "grant", url("防护楼"), "no_such_crew", rights)
+            self.assertEqual(granted.returncode, 1, rights)
+            self.assertIn("没有用户或角色“no_such_crew”", granted.stderr)
+        # server init by someone else than the schema's owner: told in words.
+        init = batch("server", "init", url(user="frank"), password=PASSWORDS["frank"])
+        self.assertEqual(init.returncode, 1)
+        self.assertIn("只有沉降工程库的所有者 admin", init.stderr)
+        self.assertNotIn("ERROR", init.stderr)
+        self.assertNotIn("must be owner", init.stderr)
+
+    def test_upgrade_from_version_3_closes_the_counter(self):
+        # A version-3 schema: every function of it executable by anyone, the
+        # members table open to every login.
+        CLUSTER.sql("DROP DATABASE IF EXISTS v3firm", database="postgres")
+        CLUSTER.sql("CREATE DATABASE v3firm", database="postgres")
+        v3 = url().replace("/firm", "/v3firm")
+        self.assertEqual(batch("server", "init", v3).returncode, 0)
+        CLUSTER.sql("UPDATE sedimetra.schema_version SET version = 3; "
+                    "GRANT EXECUTE ON ALL FUNCTIONS IN SCHEMA sedimetra TO PUBLIC; "
+                    "DROP POLICY members_read ON sedimetra.members; "
+                    "ALTER TABLE sedimetra.members DISABLE ROW LEVEL SECURITY", database="v3firm")
+        CLUSTER.sql("DO $$ BEGIN IF NOT EXISTS (SELECT FROM pg_roles WHERE rolname = 'outsider') "
+                    "THEN CREATE ROLE outsider NOLOGIN; END IF; END $$", database="v3firm")
+        executable = ("SELECT count(*) FROM pg_proc WHERE pronamespace = 'sedimetra'::regnamespace "
+                      "AND has_function_privilege('outsider', oid, 'EXECUTE')")
+        self.assertNotEqual(CLUSTER.sql(executable, database="v3firm"), "0")
+        upgrade = batch("server", "init", v3)
+        self.assertEqual(upgrade.returncode, 0, upgrade.stderr)
+        self.assertIn("从第 3 版升级到第 4 版", upgrade.stdout)
+        self.assertEqual(upgrade.stderr, "")
+        self.assertEqual(CLUSTER.sql(executable, database="v3firm"), "0")
+        self.assertEqual(CLUSTER.sql("SELECT relrowsecurity FROM pg_class WHERE oid = 'sedimetra.members'::regclass",
+                                     database="v3firm"), "t")
+        for function, callers in (("count_change()", ""),
+                                  ("create_project(text)", "sedimetra_admin,sedimetra_write"),
+                                  ("grant_project(text,text,text)", "sedimetra_admin")):
+            with self.subTest(function=function):
+                self.assertEqual(CLUSTER.sql(
+                    "SELECT coalesce(string_agg(rolname, ',' ORDER BY rolname), '') FROM pg_roles "
+                    f"WHERE rolname LIKE 'sedimetra%' AND has_function_privilege(oid, 'sedimetra.{function}', "
+                    "'EXECUTE')", database="v3firm"), callers)
+
+    def guarded_project(self):
+        """A project of the administrator's, a viewer (viola) and a writer
+        of another project (frank); its id and a look at what must not
+        change: its heights, its counter, the members."""
+        login("viola", "sedimetra_read")
+        login("frank", "sedimetra_write")
+        for name, who in (("防护楼", "admin"), ("弗楼", "frank")):
+            if CLUSTER.sql(f"SELECT count(*) FROM sedimetra.projects WHERE name = '{name}'") == "0":
+                pushed = batch("server", "push", self.small(name), url(name, user=who),
+                               password=PASSWORDS.get(who, ADMIN_PASSWORD))
+                self.assertEqual(pushed.returncode, 0, pushed.stderr)
+        target = CLUSTER.sql("SELECT id FROM sedimetra.projects WHERE name = '防护楼'")
+
+        def state():
+            return (CLUSTER.sql(f"SELECT sum(pointh) FROM sedimetra.sur2 WHERE project_id = {target}"),
+                    CLUSTER.sql(f"SELECT change_seq FROM sedimetra.projects WHERE id = {target}"),
+                    CLUSTER.sql("SELECT string_agg(project_id || ':' || member || ':' || can_write, ',' "
+                                "ORDER BY project_id, member) FROM sedimetra.members"))
+        return target, state
+
     def test_upgrade_from_version_1_keeps_what_writers_could_do(self):
         CLUSTER.sql("DROP DATABASE IF EXISTS oldfirm", database="postgres")
         CLUSTER.sql("CREATE DATABASE oldfirm", database="postgres")
@@ -457,8 +563,8 @@ class ServerProjects(unittest.TestCase):
         self.assertIn("server init 升级", refused.stderr)
         upgrade = batch("server", "init", url().replace("/firm", "/oldfirm"))
         self.assertEqual(upgrade.returncode, 0, upgrade.stderr)
-        self.assertIn("从第 1 版升级到第 3 版", upgrade.stdout)
-        self.assertEqual(CLUSTER.sql("SELECT version FROM sedimetra.schema_version", database="oldfirm"), "3")
+        self.assertIn("从第 1 版升级到第 4 版", upgrade.stdout)
+        self.assertEqual(CLUSTER.sql("SELECT version FROM sedimetra.schema_version", database="oldfirm"), "4")
         book = self.root / "旧楼.xlsx"
         workbook(book, [("J1", 9.99)])
         run = batch("import", old, "--epoch", "0", book, password=PASSWORDS["dave"])
@@ -576,6 +682,27 @@ def as_user(who, statement):
     if done.returncode != 0:
         raise RuntimeError(done.stderr)
     return done.stdout.strip()
+
+
+# Ways a login might try to run SQL with the rights of the schema's owner:
+# the change counter (which runs with them) as a trigger of a temporary
+# table of its own, with a plain project column, and with a column of a
+# type of its own whose assignment cast to integer the counter would run.
+_COUNTED = ("CREATE TEMP TABLE t (project_id {type}); "
+            "CREATE TRIGGER t_counted AFTER INSERT ON t REFERENCING NEW TABLE AS new_rows "
+            "FOR EACH STATEMENT EXECUTE FUNCTION sedimetra.count_change(); "
+            "INSERT INTO t VALUES ({value})")
+ATTACKS = {
+    "plain trigger": _COUNTED.format(type="integer", value="{target}"),
+    "type and cast": (
+        "CREATE TYPE pg_temp.held AS (id integer); "
+        "CREATE FUNCTION pg_temp.held_id(pg_temp.held) RETURNS integer LANGUAGE sql AS $$ "
+        "UPDATE sedimetra.sur2 SET pointh = pointh + 0.05 WHERE project_id = {target}; "
+        "INSERT INTO sedimetra.members VALUES ({target}, session_user, true) ON CONFLICT DO NOTHING; "
+        "SELECT {target} $$; "
+        "CREATE CAST (pg_temp.held AS integer) WITH FUNCTION pg_temp.held_id(pg_temp.held) AS ASSIGNMENT; "
+        + _COUNTED.format(type="pg_temp.held", value="ROW({target})::pg_temp.held")),
+}
 
 
 # The schema as the program's first server version made it: what an

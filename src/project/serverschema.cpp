@@ -91,16 +91,28 @@ namespace {
 // counts those of its own project (sedimetra.project) as its own, so that it
 // never reloads for its own writes. Both go back with a rollback. Made anew
 // by every `server init`, so an older server gets it too. It runs with its
-// owner's rights: nobody else may move a counter.
+// owner's rights, so that nobody else may move a counter; nobody may call it
+// (functionRights) or attach it to a table of their own, and it refuses to
+// count for any table but the schema's record tables, before it reads a
+// row: a row of a type of the caller's could run the caller's cast inside.
 QStringList changeCounting()
 {
+    QStringList tables;
+    for (const char *table : recordTables)
+        tables << QStringLiteral("'%1'").arg(QLatin1String(table));
     QStringList statements{QStringLiteral(
         "CREATE OR REPLACE FUNCTION sedimetra.count_change() RETURNS trigger LANGUAGE plpgsql "
         "SECURITY DEFINER SET search_path = pg_catalog, pg_temp AS $$\n"
         "DECLARE\n"
-        "  own integer := nullif(current_setting('sedimetra.project', true), '')::integer;\n"
+        "  own integer;\n"
         "  touched integer[];\n"
         "BEGIN\n"
+        "  IF TG_TABLE_SCHEMA <> 'sedimetra' OR TG_TABLE_NAME NOT IN (%1) OR TG_LEVEL <> 'STATEMENT'\n"
+        "     OR TG_WHEN <> 'AFTER' THEN\n"
+        "    RAISE EXCEPTION 'sedimetra.count_change() counts the changes of the sedimetra record "
+        "tables only' USING ERRCODE = '42501';\n"
+        "  END IF;\n"
+        "  own := nullif(current_setting('sedimetra.project', true), '')::integer;\n"
         "  IF TG_OP = 'INSERT' THEN\n"
         "    SELECT array_agg(DISTINCT project_id) INTO touched FROM new_rows;\n"
         "  ELSIF TG_OP = 'DELETE' THEN\n"
@@ -118,11 +130,11 @@ QStringList changeCounting()
         "'sedimetra.own_changes', true), ''), '0')::bigint + 1)::text, false);\n"
         "  END IF;\n"
         "  RETURN NULL;\n"
-        "END $$")};
-    const std::pair<const char *, const char *> tables[] = {
+        "END $$").arg(tables.join(QStringLiteral(", ")))};
+    const std::pair<const char *, const char *> triggers[] = {
         {"sur1", "sur1"}, {"sur2", "sur2"}, {"sur3", "sur3"}, {"header", "header_fields"},
         {"plan", "plan_drawings"}};
-    for (const auto &[prefix, table] : tables) {
+    for (const auto &[prefix, table] : triggers) {
         const QString name = QLatin1String(prefix), on = QStringLiteral("sedimetra.") + QLatin1String(table);
         statements << QStringLiteral("DROP TRIGGER IF EXISTS %1_changed ON %2").arg(name, on);
         const std::pair<const char *, const char *> events[] = {
@@ -188,7 +200,20 @@ QStringList rightsStatements()
             "  SELECT pg_catalog.pg_has_role('sedimetra_admin', 'MEMBER') "
             "OR sedimetra.is_member(project, true)\n"
             "$$"),
-        // A new project, its creator (the login) its first writer.
+        // The projects the login writes (through any of its roles): whose
+        // members it may see. With the owner's rights, since the members
+        // table shows a role only its own rows; the login is session_user,
+        // which no statement of the caller's can change.
+        QStringLiteral(
+            "CREATE OR REPLACE FUNCTION sedimetra.login_writes() RETURNS integer[] "
+            "LANGUAGE sql STABLE SECURITY DEFINER SET search_path = pg_catalog, pg_temp AS $$\n"
+            "  SELECT coalesce(array_agg(DISTINCT m.project_id), '{}') FROM sedimetra.members m "
+            "JOIN pg_catalog.pg_roles r ON r.rolname = m.member "
+            "WHERE m.can_write AND pg_catalog.pg_has_role(session_user, r.oid, 'MEMBER')\n"
+            "$$"),
+        // A new project, its creator (the login) its first writer. A name
+        // that is taken by a project the login may not see is refused as
+        // any name it may not use is: nobody learns of a project this way.
         QStringLiteral(
             "CREATE OR REPLACE FUNCTION sedimetra.create_project(project_name text) "
             "RETURNS integer LANGUAGE plpgsql SECURITY DEFINER "
@@ -196,9 +221,16 @@ QStringList rightsStatements()
             "DECLARE\n"
             "  made integer;\n"
             "BEGIN\n"
+            "  IF project_name IS NULL OR btrim(project_name) = '' OR length(project_name) > 200\n"
+            "     OR project_name ~ '[[:cntrl:]]'\n"
+            "     OR EXISTS (SELECT FROM sedimetra.projects WHERE name = project_name) THEN\n"
+            "    RAISE EXCEPTION 'this project name cannot be used' USING ERRCODE = 'SD001';\n"
+            "  END IF;\n"
             "  INSERT INTO sedimetra.projects (name) VALUES (project_name) RETURNING id INTO made;\n"
             "  INSERT INTO sedimetra.members VALUES (made, session_user, true);\n"
             "  RETURN made;\n"
+            "EXCEPTION WHEN unique_violation THEN\n"
+            "  RAISE EXCEPTION 'this project name cannot be used' USING ERRCODE = 'SD001';\n"
             "END $$"),
         QStringLiteral(
             "CREATE OR REPLACE FUNCTION sedimetra.grant_project(project_name text, "
@@ -216,27 +248,30 @@ QStringList rightsStatements()
             "  END IF;\n"
             "  IF rights = 'none' THEN\n"
             "    DELETE FROM sedimetra.members WHERE project_id = project AND member = member_name;\n"
-            "    RETURN;\n"
+            "    IF FOUND THEN\n"
+            "      RETURN;\n"
+            "    END IF;\n"
             "  END IF;\n"
-            "  IF NOT EXISTS (SELECT FROM pg_roles WHERE rolname = member_name) THEN\n"
+            "  IF NOT EXISTS (SELECT FROM pg_catalog.pg_roles WHERE rolname = member_name) THEN\n"
             "    RAISE EXCEPTION 'no role %', member_name USING ERRCODE = '42704';\n"
+            "  END IF;\n"
+            "  IF rights = 'none' THEN\n"
+            "    RETURN;\n"
             "  END IF;\n"
             "  INSERT INTO sedimetra.members VALUES (project, member_name, rights = 'write')\n"
             "    ON CONFLICT (project_id, member) DO UPDATE SET can_write = EXCLUDED.can_write;\n"
             "END $$"),
-        QStringLiteral("REVOKE ALL ON FUNCTION sedimetra.create_project(text), "
-                       "sedimetra.grant_project(text, text, text) FROM PUBLIC"),
-        QStringLiteral("GRANT EXECUTE ON FUNCTION sedimetra.create_project(text) "
-                       "TO sedimetra_write, sedimetra_admin"),
-        QStringLiteral("GRANT EXECUTE ON FUNCTION sedimetra.grant_project(text, text, text) "
-                       "TO sedimetra_admin"),
         // The grants from scratch: a writer no longer reads every project,
         // nor adds, removes or counts projects itself.
         QStringLiteral("REVOKE ALL ON ALL TABLES IN SCHEMA sedimetra "
                        "FROM sedimetra_read, sedimetra_write, sedimetra_admin"),
         QStringLiteral("REVOKE ALL ON ALL SEQUENCES IN SCHEMA sedimetra "
                        "FROM sedimetra_read, sedimetra_write, sedimetra_admin"),
-        QStringLiteral("REVOKE sedimetra_read FROM sedimetra_write"),
+        QStringLiteral("DO $$ BEGIN\n"
+                       "  IF pg_catalog.pg_has_role('sedimetra_write', 'sedimetra_read', 'MEMBER') THEN\n"
+                       "    REVOKE sedimetra_read FROM sedimetra_write;\n"
+                       "  END IF;\n"
+                       "END $$"),
         QStringLiteral("GRANT USAGE ON SCHEMA sedimetra "
                        "TO sedimetra_read, sedimetra_write, sedimetra_admin"),
         QStringLiteral("GRANT SELECT ON ALL TABLES IN SCHEMA sedimetra "
@@ -254,6 +289,19 @@ QStringList rightsStatements()
         QStringLiteral("DROP POLICY IF EXISTS project_remove ON sedimetra.projects"),
         QStringLiteral("CREATE POLICY project_remove ON sedimetra.projects FOR DELETE "
                        "TO sedimetra_admin USING (true)"),
+        // Who works on which building is seen by the administrators, by
+        // each role of its own rows, and by the writers of a project of
+        // that project's members.
+        QStringLiteral("ALTER TABLE sedimetra.members ENABLE ROW LEVEL SECURITY"),
+        QStringLiteral("DROP POLICY IF EXISTS members_read ON sedimetra.members"),
+        QStringLiteral("CREATE POLICY members_read ON sedimetra.members FOR SELECT USING ("
+                       "pg_catalog.pg_has_role('sedimetra_admin', 'MEMBER') "
+                       "OR member IN (SELECT rolname FROM pg_catalog.pg_roles "
+                       "WHERE pg_catalog.pg_has_role(oid, 'MEMBER')) "
+                       "OR project_id = ANY (sedimetra.login_writes()))"),
+        QStringLiteral("DROP POLICY IF EXISTS members_change ON sedimetra.members"),
+        QStringLiteral("CREATE POLICY members_change ON sedimetra.members FOR ALL TO sedimetra_admin "
+                       "USING (true) WITH CHECK (true)"),
     };
     // A project's records: read where the project is seen, written where
     // the role is its writer. The list of projects is made once a
@@ -325,6 +373,31 @@ QStringList positionStatements()
                            "name text, data bytea)")};
 }
 
+// Who may call the schema's functions: nobody by default (PostgreSQL
+// grants EXECUTE to PUBLIC on every new function), then each role what it
+// must. The rules' helpers are called by the policies with the caller's
+// rights; count_change is called by its triggers alone, which needs no
+// EXECUTE right, and without that right nobody can attach it to a table.
+QStringList functionRights()
+{
+    return {QStringLiteral("REVOKE ALL ON ALL FUNCTIONS IN SCHEMA sedimetra "
+                           "FROM PUBLIC, sedimetra_read, sedimetra_write, sedimetra_admin"),
+            QStringLiteral("GRANT EXECUTE ON FUNCTION sedimetra.is_member(integer, boolean), "
+                           "sedimetra.may_read(integer), sedimetra.may_write(integer), "
+                           "sedimetra.login_writes() TO sedimetra_read, sedimetra_write, sedimetra_admin"),
+            QStringLiteral("GRANT EXECUTE ON FUNCTION sedimetra.create_project(text) "
+                           "TO sedimetra_write, sedimetra_admin"),
+            QStringLiteral("GRANT EXECUTE ON FUNCTION sedimetra.grant_project(text, text, text) "
+                           "TO sedimetra_admin")};
+}
+
+// The rules of the schema, made anew by every `server init`: the rights,
+// the change counter, the session views and who may call what.
+QStringList rules()
+{
+    return rightsStatements() + changeCounting() + sessionViews() + functionRights();
+}
+
 // Runs `statements` in one transaction on `db`.
 Result<void> runTransaction(QSqlDatabase &db, const QStringList &statements)
 {
@@ -380,6 +453,49 @@ Result<void> checkServerSchema(QSqlDatabase &db, const ServerAddress &address)
     return success();
 }
 
+namespace {
+
+// Whether the login may make or renew the schema, asked before any change:
+// renewing its rules takes its owner (or a member of the owning role, or a
+// superuser); making it takes the right to create schemas in the database
+// and, for roles not there yet, to create roles.
+Result<void> mayInitialise(QSqlDatabase &db, const ServerAddress &address, int version)
+{
+    QSqlQuery query(db);
+    if (version > 0) {
+        if (!query.exec(QStringLiteral(
+                "SELECT pg_catalog.pg_get_userbyid(nspowner), pg_catalog.pg_has_role(nspowner, 'USAGE'), "
+                "current_user FROM pg_catalog.pg_namespace WHERE nspname = 'sedimetra'"))
+            || !query.next())
+            return fail(query.lastError().text());
+        if (query.value(1).toBool())
+            return success();
+        return fail(QStringLiteral("只有沉降工程库的所有者 %1（或其角色的成员、超级用户）才能在服务器 %2 上运行 "
+                                   "server init；当前用户 %3 不能。")
+                        .arg(query.value(0).toString(), displayUrl(address), query.value(2).toString()));
+    }
+    if (!query.exec(QStringLiteral(
+            "SELECT pg_catalog.has_database_privilege(current_database(), 'CREATE'), "
+            "(SELECT rolsuper OR rolcreaterole FROM pg_catalog.pg_roles WHERE rolname = current_user) "
+            "OR (SELECT count(*) FROM pg_catalog.pg_roles WHERE rolname IN "
+            "('sedimetra_read', 'sedimetra_write', 'sedimetra_admin')) = 3, "
+            "current_user, current_database()"))
+        || !query.next())
+        return fail(query.lastError().text());
+    QStringList missing;
+    if (!query.value(0).toBool())
+        missing << QStringLiteral("在数据库 %1 中建立模式的权限（CREATE）").arg(query.value(3).toString());
+    if (!query.value(1).toBool())
+        missing << QStringLiteral("建立角色的权限（CREATEROLE）");
+    if (missing.isEmpty())
+        return success();
+    return fail(QStringLiteral("在服务器 %1 上建立沉降工程库需要%2；当前用户 %3 没有。请由数据库的所有者或超级用户运行 "
+                               "server init。")
+                    .arg(displayUrl(address), missing.join(QStringLiteral("和")), query.value(2).toString()));
+}
+
+} // namespace
+
 Result<QString> initialiseServer(const ServerAddress &address, const QString &templatePath)
 {
     Connection server;
@@ -387,24 +503,34 @@ Result<QString> initialiseServer(const ServerAddress &address, const QString &te
     if (!db)
         return db.failure();
     server.db = *db;
+    // Quiet unless something is wrong: the rules are made anew with
+    // "DROP ... IF EXISTS", which tells of each thing not there.
+    if (QSqlQuery quiet(server.db); !quiet.exec(QStringLiteral("SET client_min_messages = warning")))
+        return fail(quiet.lastError().text());
     const auto version = serverSchemaOf(server.db);
     if (!version)
         return version.failure();
+    if (auto allowed = mayInitialise(server.db, address, *version); !allowed)
+        return allowed.failure();
+    const auto failed = [&](const QString &reason) {
+        return fail(QStringLiteral("服务器 %1 的沉降工程库未能建立或更新（未作任何修改）：%2")
+                        .arg(displayUrl(address), reason));
+    };
     if (*version == serverSchemaVersion) {
         // The tables stay; the rules, counter and views are made anew.
-        if (auto done = runTransaction(server.db,
-                                       rightsStatements() + changeCounting() + sessionViews());
-            !done)
-            return done.failure();
+        if (auto done = runTransaction(server.db, rules()); !done)
+            return failed(done.error());
         return QStringLiteral("服务器 %1 的沉降工程库已是第 %2 版，表未作修改；权限、变更计数和视图已更新。")
             .arg(displayUrl(address))
             .arg(serverSchemaVersion);
     }
-    if (*version == 1 || *version == 2) {
+    if (*version >= 1 && *version < serverSchemaVersion) {
         // In place. From version 1, whoever could write before (every
         // member of sedimetra_write) becomes a writer of every project there
         // is; projects made from now on follow the new rule. Version 3 adds
-        // the points' positions and the plan drawing.
+        // the points' positions and the plan drawing; version 4 takes the
+        // schema's functions from those who need not call them, and shows
+        // the members table only as far as each role may see it.
         QStringList upgrade;
         if (*version == 1)
             upgrade << QStringLiteral("CREATE TABLE sedimetra.members (project_id integer NOT NULL "
@@ -416,15 +542,18 @@ Result<QString> initialiseServer(const ServerAddress &address, const QString &te
                                       "WHERE a.roleid = 'sedimetra_write'::regrole");
         upgrade << positionStatements()
                 << QStringLiteral("UPDATE sedimetra.schema_version SET version = %1").arg(serverSchemaVersion);
-        upgrade += rightsStatements() + changeCounting() + sessionViews();
+        upgrade += rules();
         if (auto done = runTransaction(server.db, upgrade); !done)
-            return done.failure();
+            return failed(done.error());
         const QString upgraded = QStringLiteral("已把服务器 %1 的沉降工程库从第 %2 版升级到第 %3 版")
                                      .arg(displayUrl(address))
                                      .arg(*version)
                                      .arg(serverSchemaVersion);
+        const QString rights = QStringLiteral("库中函数只由需要的角色调用，成员表只对管理员、本人和该工程的写入者可见。");
+        if (*version == 3)
+            return upgraded + QStringLiteral("：") + rights;
         if (*version == 2)
-            return upgraded + QStringLiteral("：测点可存坐标，工程可存平面图。");
+            return upgraded + QStringLiteral("：测点可存坐标，工程可存平面图；") + rights;
         QSqlQuery counts(server.db);
         QString members = QStringLiteral("?");
         if (counts.exec(QStringLiteral("SELECT count(DISTINCT member) FROM sedimetra.members"))
@@ -432,8 +561,8 @@ Result<QString> initialiseServer(const ServerAddress &address, const QString &te
             members = counts.value(0).toString();
         return upgraded
                + QStringLiteral("：原有的 %1 个写入角色成员成为每个已有工程的写入者；新建的工程只由建立者写入，"
-                                "其他人需由 sedimetra_admin 授权；测点可存坐标，工程可存平面图。")
-                     .arg(members);
+                                "其他人需由 sedimetra_admin 授权；测点可存坐标，工程可存平面图；%2")
+                     .arg(members, rights);
     }
     if (*version != 0)
         return fail(QStringLiteral("服务器 %1 的沉降工程库是第 %2 版，本程序只认第 %3 版")
@@ -468,11 +597,10 @@ Result<QString> initialiseServer(const ServerAddress &address, const QString &te
         QStringLiteral("CREATE TABLE sedimetra.acirgb (aci_color integer PRIMARY KEY, "
                        "rgb_r integer NOT NULL, rgb_g integer NOT NULL, rgb_b integer NOT NULL)"),
     };
-    if (auto made = runAll(server.db, schema + positionStatements() + rightsStatements()
-                                          + changeCounting() + sessionViews());
+    if (auto made = runAll(server.db, schema + positionStatements() + rules());
         !made) {
         server.db.rollback();
-        return made.failure();
+        return failed(made.error());
     }
     // The colour table, from the project template.
     ProjectDatabase colourSource;

@@ -184,9 +184,11 @@ Result<PushReport> pushProject(const QString &file, const ServerAddress &address
         add.addBindValue(address.project);
         if (!add.exec() || !add.next()) {
             const QString state = sqlState(add);
-            if (state == QLatin1String("23505"))
-                return failed(QStringLiteral("服务器上已有工程“%1”，但你没有它的权限（请 "
-                                             "sedimetra_admin 授权，或换一个工程名）")
+            // A name taken by a project this login may not see is told as
+            // any name it may not use: nobody learns of a project so.
+            if (state == QLatin1String("SD001") || state == QLatin1String("23505"))
+                return failed(QStringLiteral("不能在服务器上建立名为“%1”的工程：这个名称不能使用（请换一个工程名，"
+                                             "或请 sedimetra_admin 授权）")
                                   .arg(address.project));
             if (state == QLatin1String("42501"))
                 return failed(QStringLiteral("你没有在服务器上建立工程的权限（需要角色 sedimetra_write）"));
