@@ -301,7 +301,7 @@ class Hostile(unittest.TestCase):
                         ("table", self.project)):
             result = self.run_batch(*command)
             self.assertEqual(result.returncode, 0, result.stderr)
-            self.assertIn("日期“2000000000-01-01”不在 1900–2200 年之间", result.stderr)
+            self.assertIn("日期“2000000000-01-01”不是 1900–2200 年间的年-月-日", result.stderr)
 
     # ------------------------------------------------------------ projects
 

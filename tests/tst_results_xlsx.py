@@ -49,10 +49,10 @@ def make_program(root, template=None):
     return program
 
 
-def make_project(path):
+def make_project(path, dates=DATES):
     shutil.copy(BIN / "Support/Db/数据库模板.mdb", path)
     with sqlite3.connect(path) as db:
-        for k, date in enumerate(DATES):
+        for k, date in enumerate(dates):
             db.execute("INSERT INTO Sur1 VALUES (?, ?, ?, ?)", (k, date, f"第{k}次", k))
             for j in range(1, 17):
                 h = elevation(k, j)
@@ -228,6 +228,44 @@ class ResultsWorkbook(unittest.TestCase):
             self.assertEqual(ws[f"D{6 + page * 22}"].value, "本次沉降\n(mm)")
         self.assertEqual(ws["A1"].value, "工程名称：")
         self.assertEqual(ws["B1"].value, HEADER["工程名称"][1])
+
+    def test_every_epoch_whatever_the_calendar(self):
+        # Dates that are no calendar day ("2018-06-31") or cross the rule's
+        # year 2000 are listed with the rule's own day counts, and drawn.
+        dates = ["1999-12-31", "2000-01-01", "2018-06-31", "2018-07-01", "2100-02-28", "2100-03-01"]
+
+        def day_number(text):
+            year, month, day = (int(part) for part in text.split("-"))
+            years = year - 2000 if year > 2000 else 0
+            lengths = [31, 29 if year % 4 == 0 else 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31]
+            return years * 365 + (years + 3) // 4 + sum(lengths[:month - 1]) + day
+
+        self.project.unlink()
+        make_project(self.project, dates)
+        program = make_program(self.root)
+        result = self.run_table(program)
+        self.assertEqual(result.returncode, 0, result.stderr)
+        ws = openpyxl.load_workbook(self.project.with_suffix(".xlsx"))[SHEET]
+        slots = {1: "C", 2: "G", 0: "K"}
+        for k in range(1, 6):
+            top = 4 + (k - 1) // 3 * 2 * 22
+            days = abs(day_number(dates[k]) - day_number(dates[k - 1])) or 1
+            self.assertEqual(ws[f"{slots[k % 3]}{top}"].value, dates[k])
+            self.assertEqual(ws[f"{slots[k % 3]}{top + 19}"].value, days, dates[k])
+            # Point 1 sinks 0.1 mm an epoch: its cumulative settlement.
+            self.assertAlmostEqual(ws[f"{chr(ord(slots[k % 3]) + 2)}{top + 3}"].value, -0.1 * k, places=6)
+        self.assertEqual(ws["B4"].value, dates[0])
+
+        import ezdxf
+        drawing = self.root / "曲线.dxf"
+        curves = subprocess.run([str(program / "sedimetra-batch"), "curves", str(self.project), "--kind",
+                                 "settlement", "--out", str(drawing)], capture_output=True, text=True,
+                                timeout=120)
+        self.assertEqual(curves.returncode, 0, curves.stderr)
+        self.assertNotIn("不列入", curves.stderr)
+        j1 = [p for p in ezdxf.readfile(drawing).modelspace().query("LWPOLYLINE")
+              if p.dxf.layer == "沉_J1" and len(p) > 2]
+        self.assertEqual([len(p) for p in j1], [6])
 
     def test_refusals(self):
         program = make_program(self.root)

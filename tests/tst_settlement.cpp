@@ -25,6 +25,8 @@ private slots:
     void meanSinkingRate();
     void dayCount_data();
     void dayCount();
+    void boundedDate_data();
+    void boundedDate();
     void workedExample_data();
     void workedExample();
     void pointValues_data();
@@ -41,6 +43,8 @@ private slots:
     void pointNameKeys();
     void plausibility_data();
     void plausibility();
+    void firstEpochPlausibility_data();
+    void firstEpochPlausibility();
 };
 
 
@@ -116,6 +120,32 @@ void SettlementTest::meanSinkingRate()
     if (rate)
         QVERIFY2(qAbs(*got - *rate) < 1e-9, qPrintable(QString::number(*got)));
     QVERIFY(!MeanSinkingRate(snapshot, 0, lastPoint)); // epoch 0 has none
+}
+
+void SettlementTest::boundedDate_data()
+{
+    QTest::addColumn<QString>("date");
+    QTest::addColumn<bool>("bounded");
+    QTest::addRow("June 31st, no calendar day") << "2018-06-31" << true;
+    QTest::addRow("the last day before the rule's 2000") << "1999-12-31" << true;
+    QTest::addRow("2100's 29th of February by the rule") << "2100-02-29" << true;
+    QTest::addRow("digits without leading zeros") << "2018-7-5" << true;
+    QTest::addRow("first year") << "1900-01-01" << true;
+    QTest::addRow("last year") << "2200-12-31" << true;
+    QTest::addRow("year before") << "1899-12-31" << false;
+    QTest::addRow("year after") << "2201-01-01" << false;
+    QTest::addRow("a far year") << "2147483647-01-01" << false;
+    QTest::addRow("month 13") << "2018-13-01" << false;
+    QTest::addRow("day 0") << "2018-06-00" << false;
+    QTest::addRow("day beyond any month") << "2018-06-3100" << false;
+    QTest::addRow("no dashes") << "2018/06/30" << false;
+}
+
+void SettlementTest::boundedDate()
+{
+    QFETCH(QString, date);
+    QFETCH(bool, bounded);
+    QCOMPARE(dayNumber(date).bounded, bounded);
 }
 
 void SettlementTest::dayCount_data()
@@ -457,6 +487,38 @@ void SettlementTest::plausibility()
                     {}});
     QCOMPARE(PreviousElevation(snapshot, epoch, point), previous);
     QCOMPARE(ImplausibleElevation(previous, typed), implausible);
+}
+
+void SettlementTest::firstEpochPlausibility_data()
+{
+    // Epoch 0 holds 50.100, 50.110 and 50.400 (a column base a floor below
+    // the others); point 4 is typed against their median, 50.110.
+    QTest::addColumn<double>("typed");
+    QTest::addColumn<bool>("implausible");
+    QTest::addRow("decimetres from the others") << 49.85 << false;
+    QTest::addRow("a storey below, within 5 m") << 46.0 << false;
+    QTest::addRow("a slip of a leading digit") << 40.11 << true;
+    QTest::addRow("millimetres typed into a metre grid") << 50100.0 << true;
+    QTest::addRow("metres typed into a millimetre grid") << 0.0501 << true;
+}
+
+void SettlementTest::firstEpochPlausibility()
+{
+    QFETCH(double, typed);
+    QFETCH(bool, implausible);
+    const ProjectSnapshot snapshot = snapshotOf(
+        {{{0, "2018-01-01", "A", "1"}, {1, "2018-01-11", "B", "1"}},
+         {{0, 1, 50.1}, {0, 2, 50.11}, {0, 3, 50.4}, {1, 1, 50.09}},
+         {},
+         {}});
+    const auto reference = ReferenceElevation(snapshot, 0, 4);
+    QVERIFY(reference && reference->median);
+    QCOMPARE(reference->elevation, 50.11);
+    QCOMPARE(ImplausibleElevation(*reference, typed, PlausibilityLimits{}), implausible);
+    // A change between epochs keeps its own limit: 0.3 m is questioned there.
+    const auto previous = ReferenceElevation(snapshot, 1, 3);
+    QVERIFY(previous && !previous->median);
+    QVERIFY(ImplausibleElevation(*previous, 50.1, PlausibilityLimits{}));
 }
 
 QTEST_GUILESS_MAIN(SettlementTest)

@@ -33,7 +33,7 @@ int tableCommand(const QStringList &args)
     if (!run)
         return failure(run.error());
     const auto status =
-        runResultsTable(snapshot->withUsableDates(), run->settings, run->templatePath, run->output);
+        runResultsTable(*snapshot, run->settings, run->templatePath, run->output);
     if (!status)
         return failure(status.error());
     switch (*status) {

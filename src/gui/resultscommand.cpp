@@ -49,7 +49,7 @@ void ResultsCommand::writeResultsTable()
         return;
     }
     const QString output = run->output;
-    const auto status = runResultsTable(m_session.snapshot().withUsableDates(), run->settings,
+    const auto status = runResultsTable(m_session.snapshot(), run->settings,
                                         run->templatePath, output);
     if (!status) {
         showMessage(m_w.window, QStringLiteral("成果表未能生成：%1").arg(status.error()), title);

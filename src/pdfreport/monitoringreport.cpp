@@ -361,7 +361,10 @@ Result<ReportOutcome> writeMonitoringReport(const ProjectSnapshot &whole, const 
         if (last < 0)
             return fail(QStringLiteral("工程中没有第 %1 次观测").arg(*request.upToEpoch));
     }
-    const ProjectSnapshot snapshot = whole.upToEpoch(last).withUsableDates();
+    // The results table and the list of epochs hold every epoch; the
+    // analysis, the sheets and the plan only those of a bounded day count.
+    const ProjectSnapshot every = whole.upToEpoch(last);
+    const ProjectSnapshot snapshot = every.withUsableDates();
     if (snapshot.epochCount() == 0)
         return fail(QStringLiteral("报告所含观测的日期都不可用"));
     const int lastIndex = snapshot.epochCount() - 1;
@@ -415,11 +418,13 @@ Result<ReportOutcome> writeMonitoringReport(const ProjectSnapshot &whole, const 
         int observed = 0;
         for (const int n : snapshot.pointNumbers())
             observed += snapshot.isObserved(n) ? 1 : 0;
-        intro << t.pointCount.arg(observed).arg(snapshot.epochCount());
+        intro << t.pointCount.arg(observed).arg(every.epochCount());
         std::vector<QStringList> rows;
-        for (int k = 0; k < snapshot.epochCount(); ++k) {
-            const Epoch &e = snapshot.epochs()[size_t(k)];
+        for (int k = 0; k < every.epochCount(); ++k) {
+            const Epoch &e = every.epochs()[size_t(k)];
             rows.push_back({QString::number(k + 1), e.date, e.name, e.layers});
+            if (!every.hasUsableDate(k))
+                intro << t.epochLeftOut.arg(e.name, e.date).arg(firstUsableYear).arg(lastUsableYear);
         }
         addTablePages(pages, t.overview, intro,
                       {t.epochHeadings[0], t.epochHeadings[1], t.epochHeadings[2], t.epochHeadings[3]}, rows,
@@ -478,7 +483,7 @@ Result<ReportOutcome> writeMonitoringReport(const ProjectSnapshot &whole, const 
         if (!sheet)
             return sheet.failure();
         auto recorder = std::make_shared<RecordingSheet>(**sheet);
-        WriteResultsTable(*recorder, snapshot, run->settings);
+        WriteResultsTable(*recorder, every, run->settings);
         int columns = 1;
         for (int r = 1; r <= std::min(recorder->lastRow(), 30); ++r)
             for (int c = 1; c <= 40; ++c)

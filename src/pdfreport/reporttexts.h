@@ -18,6 +18,7 @@ struct ReportTexts
     QString coverSignatures[3] = {QStringLiteral("编制："), QStringLiteral("审核："), QStringLiteral("批准：")};
     QString overview = QStringLiteral("一、工程概况");
     QString pointCount = QStringLiteral("沉降观测点 %1 个，观测 %2 次。");
+    QString epochLeftOut = QStringLiteral("观测“%1”的日期“%2”不是 %3–%4 年间的年-月-日，列入成果表，不列入分析和曲线图。");
     QString epochHeadings[4] = {QStringLiteral("观测次序"), QStringLiteral("观测日期"), QStringLiteral("观测名称"),
                                 QStringLiteral("荷载层数")};
     QString layout = QStringLiteral("二、测点布置");

@@ -164,7 +164,7 @@ Result<ProjectSnapshot> ProjectSnapshot::fromRecords(std::vector<Epoch> epochs, 
         s.m_dayNumbers.push_back(dayNumber(epoch.date));
     for (int e = 0; e < s.epochCount(); ++e)
         if (!s.hasUsableDate(e))
-            s.m_warnings << QStringLiteral("观测“%1”的日期“%2”不在 %3–%4 年之间，不列入分析、曲线和成果表")
+            s.m_warnings << QStringLiteral("观测“%1”的日期“%2”不是 %3–%4 年间的年-月-日，不列入分析和曲线图（成果表照列）")
                                 .arg(s.m_epochs[size_t(e)].name, s.m_epochs[size_t(e)].date)
                                 .arg(firstUsableYear)
                                 .arg(lastUsableYear);
@@ -237,12 +237,6 @@ Result<ProjectSnapshot> loadSnapshot(ProjectDatabase &project)
     if (!snapshot)
         return failed(snapshot.error());
     return snapshot;
-}
-
-bool ProjectSnapshot::hasUsableDate(int index) const
-{
-    const auto day = calendarDate(m_epochs[size_t(index)].date);
-    return day && day->year() >= firstUsableYear && day->year() <= lastUsableYear;
 }
 
 ProjectSnapshot ProjectSnapshot::withUsableDates() const

@@ -27,11 +27,12 @@
 // and are left out. The window keeps one snapshot and changes it with each
 // write it makes, so that it never reads the project again for its own
 // changes.
-// Epochs dated outside these years are left out of the analysis and the
-// sheets (and told when the project is loaded): a day count from such a
-// date is no campaign's, and would stretch a time axis or the resampling of
-// the prediction without end.
-constexpr int firstUsableYear = 1900, lastUsableYear = 2200;
+// Epochs whose date gives no bounded day count (DayNumber::bounded) are
+// left out of the analysis and the sheets' time axes (and told when the
+// project is loaded): a day count from such a date is no campaign's, and
+// would stretch a time axis or the resampling of the prediction without
+// end. The results table lists every epoch, with its day counts as the rule
+// reads them, whatever the calendar says.
 
 class ProjectSnapshot
 {
@@ -93,10 +94,10 @@ public:
     // Adds the epoch, or replaces the one of its number.
     void setEpoch(const Epoch &epoch);
 
-    // Whether the epoch at `index` is dated within the usable years.
-    bool hasUsableDate(int index) const;
-    // This snapshot without the epochs dated outside the usable years: what
-    // the curve sheets and the results table are made of.
+    // Whether the epoch at `index` has a bounded day count.
+    bool hasUsableDate(int index) const { return m_dayNumbers[size_t(index)].bounded; }
+    // This snapshot without the epochs of no bounded day count: what the
+    // curve sheets and the fitted axes are made of.
     ProjectSnapshot withUsableDates() const;
     // This snapshot with the epochs up to the one at `index` only: the
     // project as it stood then (a report up to that epoch).

@@ -23,7 +23,9 @@ DayNumber dayNumber(const QString &date)
     static const int lengths[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
     for (int m = 1; m < month && m <= 12; ++m)
         days += (m == 2 && leap) ? 29 : lengths[m - 1];
-    return DayNumber{days + day, true};
+    const bool bounded = year >= firstUsableYear && year <= lastUsableYear && month >= 1
+                         && month <= 12 && day >= 1 && day <= 31;
+    return DayNumber{days + day, true, bounded};
 }
 
 std::optional<QDate> calendarDate(const QString &text)

@@ -22,8 +22,13 @@ struct DayNumber
 {
     long long days = 0;
     bool ok = false;
+    // Whether the date, read by the rule above, lies on a time axis at all:
+    // a year between 1900 and 2200, a month 1–12 and a day 1–31 ("2018-06-31"
+    // is such a date, read as 2018-07-01; "2018-06-3100" is none).
+    bool bounded = false;
 };
 DayNumber dayNumber(const QString &date);
+constexpr int firstUsableYear = 1900, lastUsableYear = 2200;
 // A date written year-month-day (four-digit year, "2018-07-10") that names a
 // real calendar day; "2026", "2026-02-31" and "2026-2-3" name none.
 std::optional<QDate> calendarDate(const QString &text);

@@ -269,7 +269,7 @@ StabilityAnalysis analyseStability(const ProjectSnapshot &snapshot,
             continue;
         const Epoch &epoch = snapshot.epochs()[size_t(k)];
         usable[size_t(k)] = false;
-        analysis.notes << QStringLiteral("观测“%1”的日期“%2”不在 %3–%4 年之间，未列入分析")
+        analysis.notes << QStringLiteral("观测“%1”的日期“%2”不是 %3–%4 年间的年-月-日，未列入分析")
                               .arg(epoch.name, epoch.date)
                               .arg(firstUsableYear)
                               .arg(lastUsableYear);
