@@ -275,13 +275,13 @@ class Levelling(unittest.TestCase):
     def test_real_layout_dini_as_the_level_summed_it(self):
         """Each line's station count and sum against the level's own KD2
         records, read here by their columns."""
-        for name in ("dini_bf.dat", "dini_lines.dat", "dini_abffb.dat"):
+        for name in ("dini_bf.dat", "dini_lines.dat", "dini_abffb.dat", "dini_station_repeated.dat"):
             with self.subTest(file=name):
                 path = FIXTURES / name
                 level_says = {}
                 for record in path.read_text(encoding="latin-1").splitlines():
                     if record[17:20] == "KD2" and record[49:51] == "Sh":
-                        level_says[int(record[42:48])] = (int(record[29:34]), float(record[52:66]))
+                        level_says[int(record[38:48])] = (int(record[29:38]), float(record[52:66]))
                 got = self.level(path)
                 self.assertEqual(got["warnings"], [])
                 self.assertEqual(sorted(line["number"] for line in got["lines"]), sorted(level_says))

@@ -157,6 +157,8 @@ void LevellingTest::diniAsTheLevelSummedIt_data()
         << "dini_lines.dat" << QList<int>{1, 2} << QList<int>{4, 2} << QList<double>{0.00001, 0.0};
     QTest::addRow("aBFFB from a dummy 0, an invalid reading followed by E327")
         << "dini_abffb.dat" << QList<int>{7} << QList<int>{3} << QList<double>{-0.00021};
+    QTest::addRow("a station whose readings the level all invalidated, then repeated")
+        << "dini_station_repeated.dat" << QList<int>{2} << QList<int>{3} << QList<double>{0.00002};
 }
 
 void LevellingTest::diniAsTheLevelSummedIt()

@@ -246,15 +246,17 @@ struct DiniColumns
 };
 
 // The station being read on one DiNi line: where its readings start in the
-// line, how many back and fore sights it has, and whether the level asked
-// for the next reading to replace one.
+// line and how many back and fore sights it has.
+//
+// The level marks every reading it invalidated itself ("#####" after the
+// point id); "Measurement repeated" and "Station repeated" only tell what
+// the operator did, and the records they concern are already marked.
+// "Station repeated" forgets the station not yet complete; a station
+// already complete is never undone by it.
 struct DiniLineState
 {
     size_t stationStart = 0;
-    size_t previousStart = 0;
     int backs = 0, fores = 0;
-    bool repeat = false;
-    QByteArray invalidated; // type of the reading the level invalidated last
 };
 
 bool isBack(LevelReading::Kind kind)
@@ -358,17 +360,12 @@ Result<LevelFile> readDini(LineReader &reader, const QString &path)
                                          .arg(number.value_or(0));
                 }
             } else if (first == "station" && words.value(1).toLower() == "repeated" && current) {
-                // The station is measured again: its readings so far go,
-                // or, with none yet, those of the station just finished.
+                // The station is measured again: its valid readings so far
+                // (back sights without their fore sights) go.
                 RecordedLine &line = file.lines[*current];
                 DiniLineState &state = states[*current];
-                if (line.readings.size() == state.stationStart)
-                    state.stationStart = state.previousStart;
                 line.readings.resize(state.stationStart);
                 state.backs = state.fores = 0;
-                state.repeat = false;
-            } else if (first == "measurement" && words.value(1).toLower() == "repeated" && current) {
-                states[*current].repeat = true;
             }
             continue;
         }
@@ -417,12 +414,8 @@ Result<LevelFile> readDini(LineReader &reader, const QString &path)
         for (const char *type : {"Rb", "Rf", "Rz"})
             if (values.count(type))
                 readingType = type;
-        if (code.trimmed() == "#####") {
-            // Invalidated by the level; the reading is taken again.
-            if (current)
-                states[*current].invalidated = readingType;
-            continue;
-        }
+        if (code.trimmed() == "#####")
+            continue; // invalidated by the level; the reading is taken again
         if (readingType.isEmpty()) {
             // The level's own results: a height entered at the start of a
             // line, the line's sum of height differences and station count.
@@ -431,8 +424,9 @@ Result<LevelFile> readDini(LineReader &reader, const QString &path)
             if (current && values.count("Sh"))
                 file.lines[*current].levelSumDh = values["Sh"];
             if (current && info.startsWith("KD2")) {
+                // The level's station count, right-aligned in columns 30–38.
                 bool ok = false;
-                const int stations = code.trimmed().toInt(&ok);
+                const int stations = info.mid(12, 9).trimmed().toInt(&ok);
                 if (ok && stations >= 0)
                     file.lines[*current].levelStations = stations;
             }
@@ -453,17 +447,6 @@ Result<LevelFile> readDini(LineReader &reader, const QString &path)
             continue;
         }
         const bool back = readingType == "Rb";
-        if (state.repeat && state.invalidated != readingType) {
-            // The reading repeated was not marked: it is the station's
-            // latest of this kind, or the finished station's.
-            if (line.readings.size() == state.stationStart && state.stationStart > state.previousStart) {
-                state.stationStart = state.previousStart;
-                recount(line, state);
-            }
-            dropLatest(line, state, back);
-        }
-        state.repeat = false;
-        state.invalidated.clear();
         const int perSight = line.perSight > 0 ? line.perSight : 2;
         if ((back ? state.backs : state.fores) >= perSight)
             dropLatest(line, state, back); // read once more than the method has: the later counts
@@ -473,7 +456,6 @@ Result<LevelFile> readDini(LineReader &reader, const QString &path)
         ++sights;
         line.readings.push_back({kind, point, values[readingType], distance, lineNo});
         if (state.backs == perSight && state.fores == perSight) {
-            state.previousStart = state.stationStart;
             state.stationStart = line.readings.size();
             state.backs = state.fores = 0;
         }
