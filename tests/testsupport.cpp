@@ -138,9 +138,10 @@ bool TestProgram::make(const QList<std::pair<QString, QString>> &settings)
         || !makeSystemDatabase(QDir::cleanPath(programDir()))
         || !QFile::copy(projectTemplate(), templatePath()))
         return false;
-    // The odd-change question belongs to the tests about it: a wide limit
-    // unless the settings give one.
-    if (!storeSettingDirectly(sdmx(), QStringLiteral("高程突变限值"), QStringLiteral("1000000")))
+    // The odd-change question belongs to the tests about it: wide limits
+    // unless the settings give them.
+    if (!storeSettingDirectly(sdmx(), QStringLiteral("高程突变限值"), QStringLiteral("1000000"))
+        || !storeSettingDirectly(sdmx(), QStringLiteral("首次高程偏差限值"), QStringLiteral("1000000")))
         return false;
     for (const auto &[key, value] : settings)
         if (!storeSettingDirectly(sdmx(), key, value))
@@ -214,6 +215,8 @@ void DialogWatcher::poll()
         m_answering = nullptr;
         m_seen << SeenMessage{box->windowTitle(), box->text(), box->icon(),
                               m_window ? m_window->pos() : QPoint()};
+        if (!m_typed.isEmpty())
+            QTest::keyClicks(box, m_typed);
         if (m_key)
             QTest::keyClick(box, *m_key);
         else if (QAbstractButton *answer = box->button(m_answer))

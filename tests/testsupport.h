@@ -137,6 +137,9 @@ public:
     // Message boxes answered by a key (Enter, Esc) instead, as a user at the
     // keyboard answers them.
     void answerWithKey(Qt::Key key) { m_key = key; }
+    // Keys typed into a message box before its answer key: what a fast
+    // typist sends on without looking at the screen.
+    void typeIntoMessages(const QString &keys) { m_typed = keys; }
 
     QList<SeenMessage> seen() const { return m_seen; }
     QStringList fileDialogTitles() const { return m_fileTitles; }
@@ -155,6 +158,7 @@ private:
     QStringList m_suggestions;
     QMessageBox::StandardButton m_answer = QMessageBox::Ok;
     std::optional<Qt::Key> m_key;
+    QString m_typed;
     QWidget *m_answering = nullptr;
     class QTimer *m_timer;
 };

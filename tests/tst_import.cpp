@@ -46,10 +46,14 @@ void whenLevelDialogShows(QTimer &poll, const std::function<void(QDialog *)> &ac
 
 struct TestSession : WindowSession
 {
-    // `changeLimit` (mm): the odd-change question is for the tests about it.
-    bool start(const QString &unit = QStringLiteral("m"), const QString &changeLimit = QStringLiteral("1000000"))
+    // `changeLimit` (mm) and `firstDeviation` (m): the odd-change question
+    // is for the tests about it.
+    bool start(const QString &unit = QStringLiteral("m"), const QString &changeLimit = QStringLiteral("1000000"),
+               const QString &firstDeviation = QStringLiteral("1000000"))
     {
-        return makeProgram({{QStringLiteral("高程单位"), unit}, {QStringLiteral("高程突变限值"), changeLimit}})
+        return makeProgram({{QStringLiteral("高程单位"), unit},
+                            {QStringLiteral("高程突变限值"), changeLimit},
+                            {QStringLiteral("首次高程偏差限值"), firstDeviation}})
                && makeProjectFile(QStringLiteral("楼.mdb"),
                                   [](ProjectDatabase &db) -> Result<void> {
                                       const char *names[] = {"J1", "J2", "沉'3", "J4",
@@ -343,12 +347,13 @@ void ImportTest::oddRowsAskedBeforeWriting_data()
 
 void ImportTest::oddRowsAskedBeforeWriting()
 {
-    // Every row is odd at a 1 mm limit: J1 against its previous elevation,
-    // the points without one against the median of the epoch's others.
+    // Every row is odd at limits of 1 mm: J1 against its previous
+    // elevation, the points without one against the median of the epoch's
+    // others.
     QFETCH(int, answer);
     QFETCH(int, written);
     TestSession session;
-    QVERIFY(session.start(QStringLiteral("m"), QStringLiteral("1")));
+    QVERIFY(session.start(QStringLiteral("m"), QStringLiteral("1"), QStringLiteral("0.001")));
     const auto seen = session.import(fixture("obs_m.xlsx"), QMessageBox::StandardButton(answer));
     QVERIFY(!seen.isEmpty());
     QVERIFY2(seen[0].text.startsWith(QStringLiteral("5 行高程变化异常")), qPrintable(seen[0].text));

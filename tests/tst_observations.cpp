@@ -961,30 +961,49 @@ void ObservationsTest::aSecondPointOfOneNameIsAsked()
 
 void ObservationsTest::oddChangeIsAsked()
 {
-    // The limit is the setting 高程突变限值 (60 mm here).
+    // The limits are the settings 高程突变限值 (60 mm here) and
+    // 首次高程偏差限值 (5 m, its default).
     TestSession session;
-    QVERIFY(session.start({{QStringLiteral("高程突变限值"), QStringLiteral("60")}}));
+    QVERIFY(session.start({{QStringLiteral("高程突变限值"), QStringLiteral("60")},
+                           {QStringLiteral("首次高程偏差限值"), QStringLiteral("5")}}));
     MainWindow *window = session.window.get();
     session.addEpoch("2018-07-10", "A", "1");
     auto *box = control<QLineEdit>(window, "Text4");
     clickCell(window, 1, 1);
-    typeText(box, "10");
-    enter(box);
-    typeText(box, "10.02");
-    enter(box);
     {
-        // The first epoch: against the median of the other points (10.02).
+        // The first epoch of a building whose points differ by decimetres,
+        // typed value, Enter, value, Enter: no question, each on its point.
         DialogWatcher watcher(window);
-        typeText(box, "10.1");
+        for (int point = 1; point <= 14; ++point) {
+            typeText(box, QString::number(10 + ((point - 1) * 7 % 15) * 0.02, 'f', 2));
+            enter(box);
+        }
+        QVERIFY(watcher.seen().isEmpty());
+        for (int point = 1; point <= 14; ++point)
+            QCOMPARE(storedElevation(session.project, 0, point).toDouble(), 10 + ((point - 1) * 7 % 15) * 0.02);
+    }
+    {
+        // Millimetres typed into the metre grid are asked about, against the
+        // median of the others. The next value, typed on without looking,
+        // goes into the question (its Enter answers 否) and into no cell;
+        // typing goes on in the cell the answer leaves active.
+        DialogWatcher watcher(window);
+        watcher.typeIntoMessages(QStringLiteral("10.170"));
+        watcher.answerWithKey(Qt::Key_Return);
+        typeText(box, "10010");
         enter(box);
         QCOMPARE(watcher.seen().size(), 1);
-        QVERIFY2(watcher.seen()[0].text.contains(QStringLiteral("本次其他测点高程的中数为 10.01000")),
+        QVERIFY2(watcher.seen()[0].text.contains(QStringLiteral("本次其他测点高程的中数为 10.13000")),
                  qPrintable(watcher.seen()[0].text));
-        QCOMPARE(storedElevation(session.project, 0, 3), "none");
+        QCOMPARE(storedElevation(session.project, 0, 15), "none");
+        QCOMPARE(window->focusWidget(), box);
+        QCOMPARE(box->text(), "10010");
+        for (int point = 1; point <= 14; ++point)
+            QVERIFY(storedElevation(session.project, 0, point) != "10.17");
         replaceText(box, "10.05");
         enter(box);
         QCOMPARE(watcher.seen().size(), 1);
-        QCOMPARE(storedElevation(session.project, 0, 3), "10.05");
+        QCOMPARE(storedElevation(session.project, 0, 15), "10.05");
     }
     session.addEpoch("2018-07-20", "B", "2");
     clickCell(window, 1, 2);

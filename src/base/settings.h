@@ -38,6 +38,9 @@ inline const QString StableRate = QStringLiteral("稳定速率");
 inline const QString StableDays = QStringLiteral("稳定天数");
 inline const QString PredictionStep = QStringLiteral("预测步长");
 inline const QString ChangeLimit = QStringLiteral("高程突变限值");
+// How far (m) a point's first elevation may lie from the median of the other
+// points of its epoch without a question.
+inline const QString FirstDeviation = QStringLiteral("首次高程偏差限值");
 // How long a server session waits for another user's lock, in seconds
 // (statements may run six times as long).
 inline const QString ServerWait = QStringLiteral("服务器等待秒数");

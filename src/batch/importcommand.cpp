@@ -60,7 +60,7 @@ int importCommand(const QStringList &args)
     }
     const auto result = importObservations(
         project, epoch, read->rows, unitFromSetting(settings.readSetting(SettingKey::ElevationUnit)),
-        ChangeLimit(settings));
+        plausibilityLimits(settings));
     if (!result)
         return failure(QStringLiteral("调入失败，工程未作任何修改：%1 %2")
                            .arg(QDir::toNativeSeparators(shownProjectPath(projectPath)), result.error()));

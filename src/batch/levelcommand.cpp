@@ -115,7 +115,7 @@ int levelCommand(const QStringList &args)
         keep.add(QStringLiteral("水准原始数据"), path);
     LevelWrite write;
     if (!into.isEmpty()) {
-        auto prepared = prepareLevelWrite(project, *epoch, *result, ChangeLimit(programSettings));
+        auto prepared = prepareLevelWrite(project, *epoch, *result, plausibilityLimits(programSettings));
         if (!prepared)
             return failure(QStringLiteral("调入失败，工程未作任何修改：%1 %2")
                                .arg(shownProjectPath(into), prepared.error()));

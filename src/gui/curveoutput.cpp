@@ -92,11 +92,11 @@ std::optional<QString> CurveOutput::begin()
     if (!m_drawing) {
         m_drawing = std::make_unique<Drawing>(readDxfFile, [this](const QString &, CadPoint suggested) {
             // The window is moved aside while the point is picked, and put
-            // back when the pick is cancelled.
-            moveAside(m_w.window);
+            // back after it: the drawing is made at once, and the compact
+            // window that follows remembers where the full one stood.
+            const QPoint place = moveAside(m_w.window);
             const auto point = PointPickDialog::pick(suggested, m_w.window);
-            if (!point)
-                moveBack(m_w.window);
+            moveBack(m_w.window, place);
             return point;
         });
     }

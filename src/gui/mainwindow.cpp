@@ -547,9 +547,18 @@ void MainWindow::resizeEvent(QResizeEvent *event)
 
 void MainWindow::restoreWindow()
 {
-    useFullSize();
+    // The button goes first, so that the resize lays the controls out for
+    // the size the window takes again.
     ui->Command13->hide();
-    placeWindow();
+    useFullSize();
+    if (!m_beforeCompact) {
+        placeWindow();
+        return;
+    }
+    const auto [place, size] = *m_beforeCompact;
+    m_beforeCompact.reset();
+    resize(size.expandedTo(minimumSize()));
+    move(place);
 }
 
 void MainWindow::openStabilityDialog()
@@ -604,6 +613,8 @@ void MainWindow::showPlanChanges()
 
 void MainWindow::makeCompact()
 {
+    if (ui->Command13->isHidden())
+        m_beforeCompact = std::pair(pos(), size());
     ui->Command13->show();
     ui->Command13->raise();
     setFixedSize(ui->Command13->size());

@@ -5,6 +5,7 @@
 #include <QWidget>
 
 #include <memory>
+#include <optional>
 #include <utility>
 #include <vector>
 
@@ -101,6 +102,9 @@ private:
     std::unique_ptr<ImportCommand> m_import;
     bool m_exitStored = false;
     bool m_placedWithFrame = false;
+    // Where the full window stood and how large it was when it was made
+    // compact: the button gives it back as it was.
+    std::optional<std::pair<QPoint, QSize>> m_beforeCompact;
     // The designed geometry of the window's controls, for growing from it.
     std::vector<std::pair<QWidget *, QRect>> m_designed;
     void useFullSize();

@@ -25,40 +25,38 @@ QRect screenRect(const QWidget *window)
     return screen ? screen->geometry() : QRect(0, 0, 1024, 768);
 }
 
-void moveAside(QWidget *window)
+QPoint moveAside(QWidget *window)
 {
     if (!window)
-        return;
+        return {};
+    const QPoint place = window->pos();
     const QRect screen = screenRect(window);
-    window->move(screen.right() + 1 - twips(300), window->pos().y());
+    window->move(screen.right() + 1 - twips(300), place.y());
+    return place;
 }
 
-void moveBack(QWidget *window)
+void moveBack(QWidget *window, QPoint place)
 {
-    if (!window)
-        return;
-    const QRect screen = screenRect(window);
-    window->move(screen.right() + 1 - outerSize(window).width() - twips(300), window->pos().y());
+    if (window)
+        window->move(place);
 }
 
+// A message box leaves the window where it stands: it is centred over the
+// window, which the user may have moved or enlarged.
 void showMessage(QWidget *window, const QString &text, const QString &title, QMessageBox::Icon icon)
 {
-    moveAside(window);
     QMessageBox box(icon, title, text, QMessageBox::Ok, window);
     box.exec();
-    moveBack(window);
 }
 
 bool askYesNo(QWidget *window, const QString &text, const QString &title, Answer preset)
 {
-    moveAside(window);
     QMessageBox box(QMessageBox::Question, title, text, QMessageBox::Yes | QMessageBox::No, window);
     box.button(QMessageBox::Yes)->setText(QStringLiteral("是"));
     box.button(QMessageBox::No)->setText(QStringLiteral("否"));
     box.setDefaultButton(preset == Answer::Yes ? QMessageBox::Yes : QMessageBox::No);
     box.setEscapeButton(QMessageBox::No);
     const bool yes = box.exec() == QMessageBox::Yes;
-    moveBack(window);
     return yes;
 }
 
@@ -67,14 +65,12 @@ int askChoice(QWidget *window, const QString &text, const QStringList &choices, 
 {
     const QMessageBox::StandardButton buttons[] = {QMessageBox::Yes, QMessageBox::No, QMessageBox::Cancel};
     const int count = std::clamp(int(choices.size()), 2, 3);
-    moveAside(window);
     QMessageBox box(QMessageBox::Question, title, text, QMessageBox::NoButton, window);
     for (int i = 0; i < count; ++i)
         box.addButton(buttons[i])->setText(choices.value(i));
     box.setDefaultButton(buttons[std::clamp(preset, 0, count - 1)]);
     box.setEscapeButton(buttons[count - 1]);
     const int answer = box.exec();
-    moveBack(window);
     for (int i = 0; i < count; ++i)
         if (answer == buttons[i])
             return i;

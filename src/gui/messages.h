@@ -28,10 +28,10 @@ int askChoice(QWidget *window, const QString &text, const QStringList &choices, 
               const QString &title = QStringLiteral("Sedimetra"));
 
 // The main window moved aside (its left edge 300 twips from the screen's
-// right edge) while a box or a pick is up, and back to its place beside the
-// right edge after it; its top and size are kept.
-void moveAside(QWidget *window);
-void moveBack(QWidget *window);
+// right edge) while a point is picked, and back to where it stood (the
+// place moveAside returned) after it; its top and size are kept.
+QPoint moveAside(QWidget *window);
+void moveBack(QWidget *window, QPoint place);
 
 // Tells the user that a change could not be written to the project.
 void reportWriteFailure(QWidget *window, const QString &projectPath, const QString &reason);

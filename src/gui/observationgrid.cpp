@@ -530,7 +530,7 @@ void ObservationGrid::commitElevation()
 bool ObservationGrid::plausibleOrConfirmed(int epoch, int row, double metres)
 {
     const auto reference = ReferenceElevation(m_session.snapshot(), epoch, row);
-    if (!reference || !ImplausibleElevation(reference->elevation, metres, m_session.changeLimit()))
+    if (!reference || !ImplausibleElevation(*reference, metres, m_session.plausibility()))
         return true;
     const QString unit = m_session.unit();
     const Point *point = m_session.snapshot().point(row);

@@ -16,7 +16,7 @@ Session::Session(const QString &programDir, std::unique_ptr<SettingsStore> setti
 {
     if (m_settings && m_settings->isOpen()) {
         m_lastProjectDir = m_settings->readSettingOr(SettingKey::ProjectFolder);
-        m_changeLimit = ChangeLimit(*m_settings);
+        m_limits = plausibilityLimits(*m_settings);
     }
 }
 

@@ -7,6 +7,7 @@
 #include "survey/buildingdeformation.h"
 #include "survey/pointpositions.h"
 #include "survey/projectsnapshot.h"
+#include "survey/settlementrules.h"
 
 #include <QObject>
 #include <QByteArray>
@@ -82,9 +83,10 @@ public:
     Result<int> addEpoch(const QString &date, const QString &name, const QString &layers);
     // A point's colour and mark, in the project and the snapshot.
     Result<void> stylePoint(int cjdNo, int aci, const QString &mark);
-    // The change of an elevation that passes without a question (m), from
-    // the setting 高程突变限值, read once at start: not on every commit.
-    double changeLimit() const { return m_changeLimit; }
+    // What an elevation may differ from its reference without a question,
+    // from the settings 高程突变限值 and 首次高程偏差限值, read once at start:
+    // not on every commit.
+    const PlausibilityLimits &plausibility() const { return m_limits; }
     // An epoch as messages name it: by its name and date ("观测“B”（2018-07-20）"),
     // never by its number alone, which starts at 0.
     QString epochLabel(int cjNo) const;
@@ -150,7 +152,7 @@ signals:
 
 private:
     std::function<bool()> m_boxLeaver;
-    double m_changeLimit = 0.05;
+    PlausibilityLimits m_limits;
     Result<void> readSnapshot();
 
     QString m_programDir;

@@ -147,7 +147,7 @@ Result<void> writeLevelReport(const LevelResult &result, const LevelGrade &grade
 }
 
 Result<LevelWrite> prepareLevelWrite(ProjectDatabase &project, int epoch, const LevelResult &result,
-                                    double changeLimit)
+                                    const PlausibilityLimits &limits)
 {
     const auto known = project.epochByNumber(epoch);
     if (!known)
@@ -160,7 +160,7 @@ Result<LevelWrite> prepareLevelWrite(ProjectDatabase &project, int epoch, const 
     const auto rows = levelImportRows(result, projectPointsOf(result, *points));
     if (!rows)
         return rows.failure();
-    auto plan = planImport(project, epoch, *rows, QStringLiteral("m"), changeLimit);
+    auto plan = planImport(project, epoch, *rows, QStringLiteral("m"), limits);
     if (!plan)
         return plan.failure();
     LevelWrite write;

@@ -47,7 +47,7 @@ struct LevelWrite
     QString reportError;              // why the report could not be put in place after all
 };
 Result<LevelWrite> prepareLevelWrite(ProjectDatabase &project, int epoch, const LevelResult &result,
-                                    double changeLimit = plausibleChange);
+                                    const PlausibilityLimits &limits = {});
 Result<void> prepareLevelReport(LevelWrite &write, const LevelResult &result, const LevelGrade &grade,
                                 const QString &project, const QString &path, const ProtectedFiles &keep);
 Result<ImportResult> commitLevelWrite(ProjectDatabase &project, LevelWrite &write);

@@ -170,7 +170,8 @@ Result<ObservationRows> readObservationRows(const QString &path)
 }
 
 Result<ImportPlan> planImport(ProjectDatabase &project, int epoch,
-                              const std::vector<ImportRow> &rows, const QString &unit, double changeLimit)
+                              const std::vector<ImportRow> &rows, const QString &unit,
+                              const PlausibilityLimits &limits)
 {
     ImportPlan plan;
     plan.epoch = epoch;
@@ -254,7 +255,7 @@ Result<ImportPlan> planImport(ProjectDatabase &project, int epoch,
         const std::optional<double> before = PreviousElevation(*snapshot, epoch, cjdNo);
         const std::optional<double> reference =
             before ? before : MedianOfOthers(epochValues, inEpoch[cjdNo]);
-        if (!ImplausibleElevation(reference, metres, changeLimit))
+        if (!ImplausibleElevation(reference, metres, before ? limits.change : limits.firstDeviation))
             continue;
         plan.implausible[i] = true;
         result.implausible << QStringLiteral("第 %1 行 %2：%3%4 → %5")
@@ -305,9 +306,9 @@ Result<ImportResult> writeImport(ProjectDatabase &project, const ImportPlan &pla
 
 Result<ImportResult> importObservations(ProjectDatabase &project, int epoch,
                                         const std::vector<ImportRow> &rows, const QString &unit,
-                                        double changeLimit)
+                                        const PlausibilityLimits &limits)
 {
-    auto plan = planImport(project, epoch, rows, unit, changeLimit);
+    auto plan = planImport(project, epoch, rows, unit, limits);
     if (!plan)
         return plan.failure();
     return writeImport(project, *plan);

@@ -69,9 +69,9 @@ struct ImportPlan
     int held = 0;
     std::set<int> heldPoints;
 };
-// `changeLimit` (m): the change that passes without a question (ChangeLimit).
+// `limits`: what passes without a question (plausibilityLimits).
 Result<ImportPlan> planImport(ProjectDatabase &project, int epoch, const std::vector<ImportRow> &rows,
-                              const QString &unit, double changeLimit = plausibleChange);
+                              const QString &unit, const PlausibilityLimits &limits = {});
 // Leaves the implausible rows out of the plan.
 void skipImplausible(ImportPlan &plan);
 // Writes a plan in one transaction: a failure part-way leaves the project
@@ -83,7 +83,7 @@ Result<ImportResult> writeImport(ProjectDatabase &project, const ImportPlan &pla
 // of a name overwrites an earlier one.
 Result<ImportResult> importObservations(ProjectDatabase &project, int epoch,
                                         const std::vector<ImportRow> &rows,
-                                        const QString &unit, double changeLimit = plausibleChange);
+                                        const QString &unit, const PlausibilityLimits &limits = {});
 
 // What an import did, for the user: how many elevations came from `file`,
 // the rows skipped and why, and the names of no point (the first twenty).

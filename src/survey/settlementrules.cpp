@@ -108,9 +108,16 @@ std::vector<CurvePoint> SettlementCurve(const ProjectSnapshot &snapshot, int col
     return curve;
 }
 
-double ChangeLimit(const SettingsStore &settings)
+PlausibilityLimits plausibilityLimits(const SettingsStore &settings)
 {
-    return positiveSetting(settings, SettingKey::ChangeLimit, plausibleChange * 1000) / 1000;
+    return {positiveSetting(settings, SettingKey::ChangeLimit, plausibleChange * 1000) / 1000,
+            positiveSetting(settings, SettingKey::FirstDeviation, plausibleFirstDeviation)};
+}
+
+bool ImplausibleElevation(const PlausibilityReference &reference, double metres, const PlausibilityLimits &limits)
+{
+    return ImplausibleElevation(reference.elevation, metres,
+                                reference.median ? limits.firstDeviation : limits.change);
 }
 
 bool ImplausibleElevation(std::optional<double> reference, double metres, double limit)

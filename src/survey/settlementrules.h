@@ -44,11 +44,21 @@ std::optional<double> MeanSinkingRate(const ProjectSnapshot &snapshot, int index
 // in the grid); nothing when no earlier epoch has it.
 std::optional<double> PreviousElevation(const ProjectSnapshot &snapshot, int cjNo, int cjdNo);
 
-// The largest change of a point's elevation from one epoch to the next that
-// passes without a question, in metres: the setting "高程突变限值" (mm),
-// plausibleChange when it is absent or no positive number.
+// What passes without a question, in metres. A point's change from one
+// epoch to the next: the setting "高程突变限值" (mm), plausibleChange when it
+// is absent or no positive number. A point's first elevation, against the
+// median of the other points of its epoch: the setting "首次高程偏差限值" (m),
+// plausibleFirstDeviation likewise. Points of one building differ by
+// decimetres (a slab step, a column base below a floor), so the first
+// epoch is checked only for slips of unit or digits.
 constexpr double plausibleChange = 0.05;
-double ChangeLimit(const SettingsStore &settings);
+constexpr double plausibleFirstDeviation = 5;
+struct PlausibilityLimits
+{
+    double change = plausibleChange;
+    double firstDeviation = plausibleFirstDeviation;
+};
+PlausibilityLimits plausibilityLimits(const SettingsStore &settings);
 // An elevation that is likely a slip rather than a settlement: it differs
 // from `reference` by more than `limit` (m), or is more than 100 times or
 // less than a hundredth of it (millimetres typed for metres, or the
@@ -77,6 +87,8 @@ struct PlausibilityReference
     bool median = false;
 };
 std::optional<PlausibilityReference> ReferenceElevation(const ProjectSnapshot &snapshot, int cjNo, int cjdNo);
+// ImplausibleElevation against that reference with the limit that fits it.
+bool ImplausibleElevation(const PlausibilityReference &reference, double metres, const PlausibilityLimits &limits);
 // The median of `values` without one element equal to `except`, or none
 // when nothing is left.
 std::optional<double> MedianOfOthers(std::vector<double> values, double except);
