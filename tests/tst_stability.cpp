@@ -45,6 +45,8 @@ private slots:
     void asaokaGivesBackTheExponentialsEnd();
     void tooLittleToPredict_data();
     void tooLittleToPredict();
+    void forecastRule_data();
+    void forecastRule();
     void overTheSnapshot();
 };
 
@@ -161,6 +163,44 @@ void StabilityTest::asaokaGivesBackTheExponentialsEnd()
     QVERIFY2(near(fit->sInf, s0 + total, 1e-9), qPrintable(QString::number(fit->sInf, 'g', 17)));
     QVERIFY(near(fit->beta1, std::exp(-step / tau)));
     QVERIFY(near(asaokaAt(*fit, period.front(), step, period[5].t), period[5].s, 1e-9));
+}
+
+void StabilityTest::forecastRule_data()
+{
+    // A constant-load period and what the rule says of its hyperbolic fit:
+    // nothing when it is trusted, else the start of the reason.
+    QTest::addColumn<Series>("period");
+    QTest::addColumn<QString>("reason");
+    QTest::addRow("a good fit")
+        << seriesOf({{0, 0}, {30, -5.4545}, {60, -8.5714}, {90, -10.5882}, {120, -12}, {150, -13.0435}, {180, -13.8462}})
+        << QString();
+    // s = x ÷ (0.01·x − 4): faster and faster, a pole at x = 400.
+    QTest::addRow("accelerating point")
+        << seriesOf({{0, 0}, {50, -14.2857}, {100, -33.3333}, {150, -60}, {200, -100}, {250, -166.667}, {300, -300}})
+        << QStringLiteral("曲线有奇点");
+    // Came to rest at −29 mm, then 5.6 mm more at the last epoch: the fit
+    // ends at −34.1 mm, above the −35 mm already observed.
+    QTest::addRow("short of the observed settlement")
+        << seriesOf({{0, 0}, {30, -20}, {60, -25}, {90, -27}, {120, -28}, {150, -28.5}, {180, -29}, {210, -29.2},
+                     {240, -29.3}, {270, -29.4}, {300, -35}})
+        << QStringLiteral("预测值小于已发生沉降");
+    QTest::addRow("4 epochs") << seriesOf({{0, 0}, {30, -5.4545}, {60, -8.5714}, {90, -10.5882}})
+                              << QStringLiteral("拟合点数不足（4 次观测，至少 5 次）");
+    QTest::addRow("R² 0.07") << seriesOf({{0, 0}, {30, -5}, {60, -20}, {90, -12}, {120, -30}, {150, -18}, {180, -33}})
+                             << QStringLiteral("拟合优度 R² = 0.07 低于 0.90");
+}
+
+void StabilityTest::forecastRule()
+{
+    QFETCH(Series, period);
+    QFETCH(QString, reason);
+    const auto fitted = fitHyperbolic(period);
+    const QString said = hyperbolicRejection(fitted, period, 0.90);
+    QCOMPARE(said, reason);
+    if (reason.isEmpty()) {
+        QVERIFY(fitted);
+        QVERIFY(near(fitted->sInf, -20, 1e-3)); // s = x ÷ (0.05·x + 4) ends at −20 mm
+    }
 }
 
 void StabilityTest::tooLittleToPredict_data()

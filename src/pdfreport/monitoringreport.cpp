@@ -319,6 +319,8 @@ void drawStabilityChart(QPainter &p, const QRectF &box, const PointStability &po
                formatFixed(sMax, 1));
     p.drawText(QRectF(box.left(), plot.bottom() - mm(3), mm(11), mm(4)), Qt::AlignRight | Qt::AlignVCenter,
                formatFixed(sMin, 1));
+    // The fitted curves stay inside the frame, whatever they reach.
+    p.setClipRect(plot);
     for (const auto &[colour, value] : limits) {
         if (!std::isfinite(value) || value < sMin || value > sMax)
             continue;
@@ -332,6 +334,13 @@ void drawStabilityChart(QPainter &p, const QRectF &box, const PointStability &po
             polygon << at(q.x(), q.y());
         p.drawPolyline(polygon);
     }
+    // A forecast not trusted is not drawn: its reason is written instead.
+    if (const QString note = forecastNote(point); !note.isEmpty()) {
+        p.setPen(Qt::black);
+        p.setFont(font(5.5));
+        p.drawText(plot.adjusted(mm(1), mm(0.5), -mm(1), 0), Qt::AlignLeft | Qt::AlignTop | Qt::TextWordWrap, note);
+    }
+    p.setClipRect(box);
     p.setPen(QPen(Qt::red, mm(0.3)));
     QPolygonF observed;
     for (const SeriesPoint &q : point.series)
@@ -573,7 +582,7 @@ Result<ReportOutcome> writeMonitoringReport(const ProjectSnapshot &whole, const 
         addTablePages(pages, t.stability,
                       {t.buildingVerdict.arg(verdictText(analysis.building)),
                        stabilitySettingsLine(analysis.settings)},
-                      stabilityHeadings(), rows, {0.7, 1, 1, 1.1, 1.2, 1.2, 0.9, 1.4, 0.8, 1.4, 1.3}, true, 8);
+                      stabilityHeadings(), rows, {0.7, 1, 1, 1.1, 1.2, 1.2, 0.9, 1.3, 0.7, 1.3, 1.2, 3.2}, true, 8);
     }
 
     // The charts of the points not stable, the largest sinking first, at most 12.

@@ -80,6 +80,8 @@ StabilitySettings stabilitySettingsFrom(const SettingsStore &settings)
         positiveSetting(settings, SettingKey::StableDays, result.window)));
     result.limit = positiveSetting(settings, SettingKey::StableRate, result.limit);
     result.step = int(std::lround(positiveSetting(settings, SettingKey::PredictionStep, result.step)));
+    if (const double r2 = positiveSetting(settings, SettingKey::MinFitR2, result.minR2); r2 <= 1)
+        result.minR2 = r2;
     // A count of days rounds to at least one.
     result.window = std::max(result.window, 1);
     result.step = std::max(result.step, 1);
@@ -183,7 +185,10 @@ bool tooManySamples(const std::vector<SeriesPoint> &period, int step)
 
 } // namespace
 
-std::optional<AsaokaFit> fitAsaoka(const std::vector<SeriesPoint> &period, int step)
+namespace {
+
+// The regression of Asaoka's method on the samples every `step` days.
+std::optional<LineFit> asaokaLine(const std::vector<SeriesPoint> &period, int step)
 {
     if (period.empty() || step <= 0)
         return std::nullopt;
@@ -219,7 +224,14 @@ std::optional<AsaokaFit> fitAsaoka(const std::vector<SeriesPoint> &period, int s
         return std::nullopt;
     std::vector<double> previous(samples.begin(), samples.end() - 1);
     std::vector<double> next(samples.begin() + 1, samples.end());
-    const auto line = fitLine(previous, next);
+    return fitLine(previous, next);
+}
+
+} // namespace
+
+std::optional<AsaokaFit> fitAsaoka(const std::vector<SeriesPoint> &period, int step)
+{
+    const auto line = asaokaLine(period, step);
     // β1 within rounding of 1 is 1: no end.
     if (!line || !(line->slope > 0 && line->slope < 1 - negligible))
         return std::nullopt;
@@ -227,7 +239,83 @@ std::optional<AsaokaFit> fitAsaoka(const std::vector<SeriesPoint> &period, int s
     fit.beta1 = line->slope;
     fit.beta0 = line->intercept;
     fit.sInf = fit.beta0 / (1 - fit.beta1);
+    fit.r2 = line->r2;
     return fit;
+}
+
+namespace {
+
+// How many epochs of the period a fit could use: those after its start
+// with a day and a settlement of their own.
+int fitEpochs(const std::vector<SeriesPoint> &period)
+{
+    int count = period.empty() ? 0 : 1;
+    for (size_t i = 1; i < period.size(); ++i)
+        count += period[i].t > period.front().t ? 1 : 0;
+    return count;
+}
+
+QString tooFewEpochs(const std::vector<SeriesPoint> &period)
+{
+    return QStringLiteral("拟合点数不足（%1 次观测，至少 %2 次）").arg(fitEpochs(period)).arg(minimumFitEpochs);
+}
+
+// A final settlement short of, or on the other side of, what the point has
+// already done: its last settlement from the period's start, in the
+// direction it has moved, by more than the hundredth of a millimetre the
+// settlements are read to (a point at rest is predicted where it is).
+constexpr double settlementResolution = 0.01; // mm
+bool shortOfObserved(double sInf, const std::vector<SeriesPoint> &period)
+{
+    const double start = period.front().s, last = period.back().s;
+    const double moved = last - start;
+    if (moved == 0)
+        return false;
+    return (sInf - last) * (moved > 0 ? 1 : -1) < -settlementResolution;
+}
+
+QString lowR2(double r2, double minR2)
+{
+    return QStringLiteral("拟合优度 R² = %1 低于 %2").arg(formatFixed(r2, 2), formatFixed(minR2, 2));
+}
+
+} // namespace
+
+QString hyperbolicRejection(const std::optional<HyperbolicFit> &fitted, const std::vector<SeriesPoint> &period,
+                            double minR2)
+{
+    if (fitEpochs(period) < minimumFitEpochs)
+        return tooFewEpochs(period);
+    if (!fitted || !std::isfinite(fitted->sInf))
+        return QStringLiteral("沉降速率不减，曲线无终值");
+    // y = a·x + b: the curve s − s0 = x ÷ (a·x + b) has a pole at x = −b/a,
+    // in the fit period or the future unless a and b have one sign.
+    if (!(fitted->a * fitted->b > 0))
+        return QStringLiteral("曲线有奇点");
+    if (shortOfObserved(fitted->sInf, period))
+        return QStringLiteral("预测值小于已发生沉降");
+    if (!(fitted->r2 >= minR2))
+        return lowR2(fitted->r2, minR2);
+    return {};
+}
+
+QString asaokaRejection(const std::vector<SeriesPoint> &period, int step, double minR2)
+{
+    if (fitEpochs(period) < minimumFitEpochs)
+        return tooFewEpochs(period);
+    if (period.empty() || tooManySamples(period, step))
+        return QStringLiteral("取样过多，未计算");
+    const auto line = asaokaLine(period, step);
+    if (!line)
+        return QStringLiteral("按预测步长 %1 d 取样不足 4 个").arg(step);
+    if (!(line->slope > 0 && line->slope < 1 - negligible))
+        return QStringLiteral("β₁ = %1 不在 0 与 1 之间，曲线无终值").arg(formatFixed(line->slope, 4));
+    const double sInf = line->intercept / (1 - line->slope);
+    if (!std::isfinite(sInf) || shortOfObserved(sInf, period))
+        return QStringLiteral("预测值小于已发生沉降");
+    if (!(line->r2 >= minR2))
+        return lowR2(line->r2, minR2);
+    return {};
 }
 
 double hyperbolicAt(const HyperbolicFit &fit, SeriesPoint start, double t)
@@ -315,10 +403,27 @@ StabilityAnalysis analyseStability(const ProjectSnapshot &snapshot,
         for (const SeriesPoint &p : point.series)
             if (p.epoch >= periodStart)
                 period.push_back(p);
-        if (!period.empty()) {
+        if (period.empty()) {
+            point.hyperbolicReason = point.asaokaReason = tooFewEpochs(period);
+        } else {
             point.loadStart = period.front();
             point.hyperbolic = fitHyperbolic(period);
-            point.asaoka = fitAsaoka(period, settings.step);
+            point.hyperbolicReason = hyperbolicRejection(point.hyperbolic, period, settings.minR2);
+            if (!point.hyperbolicReason.isEmpty())
+                point.hyperbolic.reset();
+            point.asaokaReason = asaokaRejection(period, settings.step, settings.minR2);
+            if (point.asaokaReason.isEmpty())
+                point.asaoka = fitAsaoka(period, settings.step);
+            if (point.hyperbolic && point.verdict == Verdict::Unstable && point.hyperbolic->a < 0) {
+                // A sinking point's fit that says its rate fell below the
+                // limit before the last epoch, which the observed rate
+                // denies, is not trusted.
+                const auto days = daysToStability(-point.hyperbolic->a, -point.hyperbolic->b, settings.limit);
+                if (!days || point.loadStart->t + *days < point.tLast) {
+                    point.hyperbolic.reset();
+                    point.hyperbolicReason = QStringLiteral("拟合所示稳定日期早于末次观测，与实测速率不符");
+                }
+            }
             point.stableDate = stableDate(point, snapshot, settings);
             if (!point.asaoka && tooManySamples(period, settings.step))
                 analysis.notes << QStringLiteral("测点 %1：阿萨奥卡法需取样超过 %2 个（预测步长 %3 d），未计算")
@@ -360,7 +465,12 @@ static std::optional<QDate> stableDate(const PointStability &point, const Projec
     const auto first = calendarDate(snapshot.epochs().front().date);
     if (!days || !first || !(*days < 1e6))
         return std::nullopt;
-    return first->addDays(std::llround(point.loadStart->t + *days));
+    // A date before the last epoch is never shown: the observed rate says
+    // the point has not come to rest.
+    const double t = point.loadStart->t + *days;
+    if (t < point.tLast)
+        return std::nullopt;
+    return first->addDays(std::llround(t));
 }
 
 QStringList stabilityHeadings()
@@ -375,7 +485,18 @@ QStringList stabilityHeadings()
             QStringLiteral("双曲线法预测(mm)"),
             QStringLiteral("R²"),
             QStringLiteral("Asaoka法预测(mm)"),
-            QStringLiteral("预计稳定日期")};
+            QStringLiteral("预计稳定日期"),
+            QStringLiteral("预测说明")};
+}
+
+QString forecastNote(const PointStability &point)
+{
+    QStringList reasons;
+    if (!point.hyperbolicReason.isEmpty())
+        reasons << QStringLiteral("双曲线法：") + point.hyperbolicReason;
+    if (!point.asaokaReason.isEmpty())
+        reasons << QStringLiteral("Asaoka法：") + point.asaokaReason;
+    return reasons.join(QStringLiteral("；"));
 }
 
 std::vector<QStringList> stabilityRows(const StabilityAnalysis &analysis)
@@ -389,17 +510,19 @@ std::vector<QStringList> stabilityRows(const StabilityAnalysis &analysis)
                         fixedOrNone(p.hyperbolic ? std::optional(p.hyperbolic->sInf) : std::nullopt, 2),
                         fixedOrNone(p.hyperbolic ? std::optional(p.hyperbolic->r2) : std::nullopt, 4),
                         fixedOrNone(p.asaoka ? std::optional(p.asaoka->sInf) : std::nullopt, 2),
-                        p.stableDate ? p.stableDate->toString(Qt::ISODate) : none});
+                        p.stableDate ? p.stableDate->toString(Qt::ISODate) : none,
+                        forecastNote(p)});
     }
     return rows;
 }
 
 QString stabilitySettingsLine(const StabilitySettings &settings)
 {
-    return QStringLiteral("稳定天数 %1 d，稳定速率 %2 mm/d，预测步长 %3 d")
+    return QStringLiteral("稳定天数 %1 d，稳定速率 %2 mm/d，预测步长 %3 d，拟合优度下限 %4")
         .arg(settings.window)
         .arg(limitText(settings.limit))
-        .arg(settings.step);
+        .arg(settings.step)
+        .arg(formatFixed(settings.minR2, 2));
 }
 
 QByteArray stabilityJson(const StabilityAnalysis &analysis)
@@ -425,8 +548,13 @@ QByteArray stabilityJson(const StabilityAnalysis &analysis)
         point.insert(QStringLiteral("asaoka"),
                      p.asaoka ? QJsonValue(QJsonObject{{QStringLiteral("beta0"), p.asaoka->beta0},
                                                        {QStringLiteral("beta1"), p.asaoka->beta1},
-                                                       {QStringLiteral("s_inf"), p.asaoka->sInf}})
+                                                       {QStringLiteral("s_inf"), p.asaoka->sInf},
+                                                       {QStringLiteral("r2"), p.asaoka->r2}})
                               : QJsonValue());
+        // Why a forecast is not given: null when it is.
+        const auto reason = [](const QString &text) { return text.isEmpty() ? QJsonValue() : QJsonValue(text); };
+        point.insert(QStringLiteral("hyperbolic_reason"), reason(p.hyperbolicReason));
+        point.insert(QStringLiteral("asaoka_reason"), reason(p.asaokaReason));
         points.append(point);
     }
     const QJsonObject root{
@@ -435,7 +563,8 @@ QByteArray stabilityJson(const StabilityAnalysis &analysis)
         {QStringLiteral("settings"),
          QJsonObject{{QStringLiteral("window"), analysis.settings.window},
                      {QStringLiteral("limit"), analysis.settings.limit},
-                     {QStringLiteral("step"), analysis.settings.step}}},
+                     {QStringLiteral("step"), analysis.settings.step},
+                     {QStringLiteral("min_r2"), analysis.settings.minR2}}},
         {QStringLiteral("points"), points},
         {QStringLiteral("notes"), QJsonArray::fromStringList(analysis.notes)}};
     return QJsonDocument(root).toJson(QJsonDocument::Indented);

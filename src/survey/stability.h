@@ -28,10 +28,12 @@ struct StabilitySettings
     int window = 100;    // W, days: the stretch the largest rate is taken over
     double limit = 0.04; // L, mm/d: below it a point is stable
     int step = 30;       // Δ, days: the resampling step of Asaoka's method
+    double minR2 = 0.90; // the least R² of a forecast that is trusted
 };
 
-// The settings "稳定天数", "稳定速率" and "预测步长"; a value that is absent or
-// no positive number takes its default.
+// The settings "稳定天数", "稳定速率", "预测步长" and "拟合优度下限"; a value that
+// is absent or no positive number (for the last, none of at most 1) takes
+// its default.
 StabilitySettings stabilitySettingsFrom(const SettingsStore &settings);
 // A setting's text as it is stored and shown.
 QString limitText(double limit);
@@ -49,8 +51,15 @@ struct HyperbolicFit
 // s_inf = β0 ÷ (1 − β1).
 struct AsaokaFit
 {
-    double beta0 = 0, beta1 = 0, sInf = 0;
+    double beta0 = 0, beta1 = 0, sInf = 0, r2 = 0;
 };
+
+// A forecast is trusted (accepted) only when its curve has no pole over the
+// fit period and the future, its final settlement lies beyond the last
+// observed one in the direction the point moves, it is fitted to at least
+// minimumFitEpochs epochs of the constant-load period, and its R² reaches
+// the setting. Otherwise no figure of it is shown, only the reason.
+constexpr int minimumFitEpochs = 5;
 
 struct SeriesPoint
 {
@@ -70,10 +79,14 @@ struct PointStability
     // The start of the constant-load period for this point: its first
     // present epoch there (none when the period holds none).
     std::optional<SeriesPoint> loadStart;
+    // The accepted forecasts only; where there is none, why, in words
+    // ("拟合点数不足（3 次观测，至少 5 次）", "曲线有奇点" ...).
     std::optional<HyperbolicFit> hyperbolic;
     std::optional<AsaokaFit> asaoka;
-    // When the hyperbolic fit says the rate falls to the stable limit; none
-    // without a fit, or for a point already stable.
+    QString hyperbolicReason, asaokaReason;
+    // When the accepted hyperbolic fit says the rate falls to the stable
+    // limit, never before the last epoch; none without an accepted fit, or
+    // for a point already stable.
     std::optional<QDate> stableDate;
 };
 
@@ -108,6 +121,12 @@ Verdict pointVerdict(const std::vector<SeriesPoint> &series, const StabilitySett
 // settlement has no end, not one of −10¹³ mm.
 std::optional<HyperbolicFit> fitHyperbolic(const std::vector<SeriesPoint> &period);
 std::optional<AsaokaFit> fitAsaoka(const std::vector<SeriesPoint> &period, int step);
+// The rule above over a point's constant-load period: the reason a
+// forecast is not trusted, or empty when it is. `fitted` is the fit as
+// made (none when none could be made).
+QString hyperbolicRejection(const std::optional<HyperbolicFit> &fitted, const std::vector<SeriesPoint> &period,
+                            double minR2);
+QString asaokaRejection(const std::vector<SeriesPoint> &period, int step, double minR2);
 
 // The fitted curves as the chart draws them, s at day t.
 double hyperbolicAt(const HyperbolicFit &fit, SeriesPoint start, double t);
@@ -118,6 +137,8 @@ double asaokaAt(const AsaokaFit &fit, SeriesPoint start, int step, double t);
 // the workbook and the batch's text and CSV show this one table.
 QStringList stabilityHeadings();
 std::vector<QStringList> stabilityRows(const StabilityAnalysis &analysis);
+// Why a point's forecasts are not given, in words; empty when both are.
+QString forecastNote(const PointStability &point);
 // The settings as one line: "稳定天数 100 d，稳定速率 0.04 mm/d，预测步长 30 d".
 QString stabilitySettingsLine(const StabilitySettings &settings);
 // The analysis as JSON, every number unrounded, null for an absent value.
