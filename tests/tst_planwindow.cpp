@@ -4,6 +4,8 @@
 #include "gui/mainwindow.h"
 #include "gui/previewwidget.h"
 #include "gui/session.h"
+#include "survey/buildingdeformation.h"
+#include "survey/stability.h"
 #include "project/projectdb.h"
 #include "windowsupport.h"
 
@@ -11,6 +13,7 @@
 #include <QClipboard>
 #include <QDialog>
 #include <QLineEdit>
+#include <QListWidget>
 #include <QMenu>
 #include <QPushButton>
 #include <QRadioButton>
@@ -26,6 +29,7 @@ class PlanWindowTest : public QObject
 private slots:
     void positionsBringThePlanAndItsAlarms();
     void anIncompletePositionIsRefused();
+    void theGridShowsTheAlarmsThePlanGives();
 };
 
 namespace {
@@ -159,6 +163,67 @@ void PlanWindowTest::anIncompletePositionIsRefused()
     QVERIFY(stored.open(session.project));
     const auto point = stored.pointByNumber(2);
     QVERIFY(point && *point && !(*point)->position);
+}
+
+void PlanWindowTest::theGridShowsTheAlarmsThePlanGives()
+{
+    // Four placed points over nine epochs, the load constant from epoch 1:
+    // J4 sinks past the 10 mm alarm; J3 sinks as s = −x ÷ (0.07·x + 8), x
+    // days after epoch 1, to −9.3 mm, under the alarm, towards −14.3 mm,
+    // over it: a predicted alarm at the last epoch, which the grid shows as
+    // the plan and the report do.
+    WindowSession session;
+    QVERIFY(session.makeProgram());
+    QVERIFY(session.makeProjectFile(QStringLiteral("楼.mdb"), [](ProjectDatabase &db) -> Result<void> {
+        const std::pair<int, double> places[] = {{0, 0}, {10, 0}, {0, 8}, {10, 8}};
+        for (int k = 2; k <= 8; ++k)
+            if (auto added = db.addEpoch({k, QStringLiteral("2018-%1-11").arg(k, 2, 10, QLatin1Char('0')),
+                                          QStringLiteral("第%1次").arg(k), QStringLiteral("4")});
+                !added)
+                return added;
+        std::vector<std::pair<int, std::optional<Position>>> positions;
+        for (int n = 1; n <= 4; ++n) {
+            if (auto added = db.addPoint({n, QStringLiteral("J%1").arg(n), 1, QStringLiteral("圆形")}); !added)
+                return added;
+            positions.emplace_back(n, Position{double(places[n - 1].first), places[n - 1].second});
+            const double days[] = {0, 0, 31, 59, 90, 120, 151, 181, 212};
+            for (int k = 0; k <= 8; ++k) {
+                const double x = days[k];
+                const double mm = n == 4 ? -1.6 * k : n == 3 ? -x / (0.07 * x + 8) : -0.3 * k;
+                if (auto set = db.setElevation(k, n, 50 + mm / 1000); !set)
+                    return set;
+            }
+        }
+        if (auto placed = db.setPositions(positions); !placed)
+            return placed;
+        return db.setHeaderFields({{QStringLiteral("累计沉降预警值"), QStringLiteral("10")}});
+    }));
+    QVERIFY(session.openWindow());
+    Session &s = session.window->session();
+    const ProjectSnapshot &snapshot = s.snapshot();
+    auto *grid = control<QTableWidget>(session.window.get(), "Flex1");
+    auto *epochs = control<QListWidget>(session.window.get(), "List1");
+    const StabilityAnalysis stability =
+        analyseStability(snapshot, stabilitySettingsFrom(s.settings()), s.pointCount());
+    bool predicted = false;
+    for (int k = 0; k < snapshot.epochCount(); ++k) {
+        epochs->setCurrentRow(k);
+        const PlanFigures figures = planFigures(snapshot, k, s.deformation().thresholds,
+                                                s.deformation().notNeighbours, std::nullopt, &stability);
+        QSet<QString> expected, shown;
+        for (const Alarm &alarm : figures.alarms) {
+            expected << alarmText(alarm, snapshot);
+            predicted |= alarm.kind == Alarm::Predicted;
+        }
+        for (int row = 0; row < 4; ++row) {
+            const QString tip = grid->item(row, 4)->toolTip();
+            if (const qsizetype at = tip.indexOf(QStringLiteral("\n预警：")); at >= 0)
+                for (const QString &line : tip.mid(at + 4).split(QLatin1Char('\n')))
+                    shown << line;
+        }
+        QCOMPARE(shown, expected);
+    }
+    QVERIFY(predicted); // the last epoch holds J3's predicted alarm
 }
 
 QTEST_MAIN(PlanWindowTest)

@@ -187,9 +187,7 @@ void ObservationGrid::refreshAlarms()
     const ProjectSnapshot &snapshot = m_session.snapshot();
     const int index = snapshot.epochIndex(m_session.currentEpoch());
     if (m_session.project() && index >= 0) {
-        const DeformationSettings &deformation = m_session.deformation();
-        const EpochDeformation d = deformationAt(snapshot, index, deformation.notNeighbours);
-        for (const Alarm &alarm : alarmsAt(d, deformation.thresholds)) {
+        for (const Alarm &alarm : m_session.alarmsAtCurrentEpoch()) {
             const QString text = alarmText(alarm, snapshot);
             for (const std::optional<int> number :
                  {alarm.point, alarm.pair ? std::optional(alarm.pair->first) : std::nullopt,

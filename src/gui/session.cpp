@@ -54,6 +54,7 @@ Result<void> Session::readSnapshot()
     if (!snapshot)
         return snapshot.failure();
     m_snapshot = std::move(*snapshot);
+    m_stability.reset();
     m_dataVersion = *version;
     // The plan drawing is read again only when it changed.
     const auto drawing = m_project->planDrawing();
@@ -88,7 +89,32 @@ std::optional<PlanFigures> Session::planFiguresAtCurrentEpoch(std::optional<doub
     if (!m_project || index < 0 || placedPointCount(m_snapshot) < 3)
         return std::nullopt;
     return planFigures(m_snapshot, index, m_deformation.thresholds, m_deformation.notNeighbours,
-                       contourStep ? contourStep : m_deformation.contourStep, nullptr);
+                       contourStep ? contourStep : m_deformation.contourStep, &stability());
+}
+
+const StabilityAnalysis &Session::stability() const
+{
+    const StabilitySettings settings =
+        m_settings && m_settings->isOpen() ? stabilitySettingsFrom(*m_settings) : StabilitySettings();
+    const auto same = [&](const StabilitySettings &a) {
+        return a.window == settings.window && a.limit == settings.limit && a.step == settings.step
+               && a.minR2 == settings.minR2;
+    };
+    if (!m_stability || !same(m_stability->first))
+        m_stability.emplace(settings, analyseStability(m_snapshot, settings, m_pointCount));
+    return m_stability->second;
+}
+
+std::vector<Alarm> Session::alarmsAtCurrentEpoch() const
+{
+    const int index = m_snapshot.epochIndex(m_currentEpoch);
+    if (!m_project || index < 0)
+        return {};
+    const EpochDeformation d = deformationAt(m_snapshot, index, m_deformation.notNeighbours);
+    // The forecasts count only at the last epoch: the analysis is made
+    // only then.
+    const bool last = index == m_snapshot.epochCount() - 1;
+    return epochAlarms(m_snapshot, index, d, m_deformation.thresholds, last ? &stability() : nullptr);
 }
 
 Result<void> Session::setPositions(const std::vector<std::pair<int, std::optional<Position>>> &positions)
@@ -102,6 +128,7 @@ Result<void> Session::setPositions(const std::vector<std::pair<int, std::optiona
             Point changed = *point;
             changed.position = position;
             m_snapshot.setPoint(changed);
+            m_stability.reset();
         }
     return success();
 }
@@ -134,6 +161,7 @@ void Session::closeProject()
 {
     m_project.reset();
     m_snapshot = ProjectSnapshot();
+    m_stability.reset();
     m_planBackground = {};
     m_planDigest.clear();
     m_dataVersion = 0;
@@ -189,6 +217,7 @@ Result<void> Session::storeElevation(int cjNo, int cjdNo, std::optional<double> 
                                        : m_project->deleteElevation(cjNo, cjdNo);
     if (stored) {
         m_snapshot.setElevation(cjNo, cjdNo, metres);
+        m_stability.reset();
         m_typed[{cjNo, cjdNo}] = metres;
     }
     return stored;
@@ -205,6 +234,7 @@ Result<void> Session::stylePoint(int cjdNo, int aci, const QString &mark)
     changed.aci = aci;
     changed.mark = mark;
     m_snapshot.setPoint(changed);
+    m_stability.reset();
     return success();
 }
 
@@ -219,6 +249,7 @@ Result<void> Session::namePoint(int cjdNo, const QString &name)
         Point point = **existing;
         point.name = name;
         m_snapshot.setPoint(point);
+        m_stability.reset();
         return success();
     }
     const PointStyle style = defaultPointStyle(cjdNo);
@@ -226,6 +257,7 @@ Result<void> Session::namePoint(int cjdNo, const QString &name)
     if (auto added = m_project->addPoint(point); !added)
         return added;
     m_snapshot.setPoint(point);
+    m_stability.reset();
     return success();
 }
 
@@ -238,6 +270,7 @@ Result<int> Session::addEpoch(const QString &date, const QString &name, const QS
     if (auto added = m_project->addEpoch(epoch); !added)
         return added.failure();
     m_snapshot.setEpoch(epoch);
+    m_stability.reset();
     return *number;
 }
 
@@ -274,6 +307,7 @@ Result<void> Session::updateEpoch(const Epoch &epoch)
     if (auto updated = m_project->updateEpoch(epoch); !updated)
         return updated;
     m_snapshot.setEpoch(epoch);
+    m_stability.reset();
     return success();
 }
 

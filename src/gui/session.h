@@ -8,6 +8,7 @@
 #include "survey/pointpositions.h"
 #include "survey/projectsnapshot.h"
 #include "survey/settlementrules.h"
+#include "survey/stability.h"
 
 #include <QObject>
 #include <QByteArray>
@@ -42,7 +43,11 @@ public:
     QString unit() const { return m_unit; }
     void setUnit(const QString &unit) { m_unit = unit; }
     int pointCount() const { return m_pointCount; }
-    void setPointCount(int count) { m_pointCount = count; }
+    void setPointCount(int count)
+    {
+        m_pointCount = count;
+        m_stability.reset();
+    }
     int currentEpoch() const { return m_currentEpoch; }
     void setCurrentEpoch(int number) { m_currentEpoch = number; }
     int zoomLevel() const { return m_zoomLevel; }
@@ -114,6 +119,14 @@ public:
     // The deformation of the building at the shown epoch: what the plan view
     // draws and the grid colours by; none without three placed points.
     std::optional<PlanFigures> planFiguresAtCurrentEpoch(std::optional<double> contourStep = {}) const;
+    // The stability analysis of the project as it stands (points 1 to the
+    // point count, the settings as stored): made when first asked for after
+    // a change, as the report and the batch make it.
+    const StabilityAnalysis &stability() const;
+    // The alarms of the shown epoch, measured and, at the last epoch,
+    // predicted: what the grid colours, as the plan view, the plan sheet,
+    // the report and `plan` show.
+    std::vector<Alarm> alarmsAtCurrentEpoch() const;
     // Sets or clears points' positions, the snapshot kept up to date.
     Result<void> setPositions(const std::vector<std::pair<int, std::optional<Position>>> &positions);
     // Positions (and a plan drawing) from a file, through the one core
@@ -159,6 +172,9 @@ private:
     std::unique_ptr<SettingsStore> m_settings;
     QString m_unit = QStringLiteral("m");
     int m_pointCount = 15;
+    // The analysis made for the snapshot as it is, with its settings; reset
+    // by every change of the snapshot or the point count.
+    mutable std::optional<std::pair<StabilitySettings, StabilityAnalysis>> m_stability;
     int m_currentEpoch = -1;
     int m_zoomLevel = 2;
     CurveKind m_curveKind = CurveKind::Settlement;

@@ -467,12 +467,19 @@ PlanFigures planFigures(const ProjectSnapshot &snapshot, int epochIndex,
             figures.levels = contourLevels(low, high, contourStep);
         figures.contours = contourLines(d.points, d.triangulation, figures.levels);
     }
-    figures.alarms = alarmsAt(d, thresholds);
+    figures.alarms = epochAlarms(snapshot, epochIndex, d, thresholds, stability);
+    return figures;
+}
+
+std::vector<Alarm> epochAlarms(const ProjectSnapshot &snapshot, int epochIndex, const EpochDeformation &d,
+                               const AlarmThresholds &thresholds, const StabilityAnalysis *stability)
+{
+    std::vector<Alarm> alarms = alarmsAt(d, thresholds);
     if (stability && epochIndex == snapshot.epochCount() - 1) {
         const auto predicted = predictedAlarms(snapshot, *stability, thresholds);
-        figures.alarms.insert(figures.alarms.end(), predicted.begin(), predicted.end());
+        alarms.insert(alarms.end(), predicted.begin(), predicted.end());
     }
-    return figures;
+    return alarms;
 }
 
 namespace {

@@ -168,6 +168,11 @@ struct PlanFigures
     std::vector<ContourLine> contours;
     std::vector<Alarm> alarms;
 };
+// The alarms of one epoch, of the deformation `d` computed for it: those
+// measured, and at the last epoch the predicted ones of the accepted
+// forecasts of `stability`. What every view of an epoch's alarms shows.
+std::vector<Alarm> epochAlarms(const ProjectSnapshot &snapshot, int epochIndex, const EpochDeformation &d,
+                               const AlarmThresholds &thresholds, const StabilityAnalysis *stability);
 PlanFigures planFigures(const ProjectSnapshot &snapshot, int epochIndex,
                         const AlarmThresholds &thresholds,
                         const std::set<std::pair<int, int>> &notNeighbours,
