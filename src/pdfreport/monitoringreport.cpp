@@ -120,18 +120,49 @@ private:
     std::map<std::pair<int, int>, QString> m_texts;
 };
 
+// The lines a text takes in a column `width` wide at `points`, wrapped
+// anywhere: from a width that a Chinese character takes in full and any
+// other in a little over half, so that the pages are laid out before they
+// are painted and a cell is never too low for its text (at most 24).
+int linesOf(const QString &text, double width, double points)
+{
+    const double em = mm(points * 25.4 / 72);
+    double needed = 0;
+    for (const QChar ch : text)
+        needed += ch.unicode() >= 0x2e80 ? em : 0.6 * em;
+    const double room = std::max(width - mm(1.6), em);
+    return std::clamp(int(std::ceil(needed / room - 1e-9)), 1, 24);
+}
+
+// The columns' left edges and the right edge of the last, over `width`.
+std::vector<double> columnEdges(double left, double width, const std::vector<double> &weights)
+{
+    double total = 0;
+    for (const double w : weights)
+        total += w;
+    std::vector<double> x{left};
+    for (const double w : weights)
+        x.push_back(x.back() + width * w / total);
+    return x;
+}
+
+// How high a row is drawn: its tallest cell's lines.
+double rowHeightOf(const QStringList &cells, const std::vector<double> &x, double points)
+{
+    int lines = 1;
+    for (int c = 0; c + 1 < int(x.size()); ++c)
+        lines = std::max(lines, linesOf(cells.value(c), x[size_t(c) + 1] - x[size_t(c)], points));
+    return lines * mm(points * 0.62);
+}
+
 // A table of texts drawn in a rectangle from `top`: a heading row, then the
-// rows, every column as wide as `weights` share out; returns the bottom.
+// rows, every column as wide as `weights` share out, a text too wide for its
+// cell wrapped onto more lines (never cut); returns the bottom.
 double drawTable(QPainter &p, const QRectF &body, double top, const QStringList &headings,
                  const std::vector<QStringList> &rows, const std::vector<double> &weights, double points)
 {
     const double rowHeight = mm(points * 0.62);
-    double total = 0;
-    for (const double w : weights)
-        total += w;
-    std::vector<double> x{body.left()};
-    for (const double w : weights)
-        x.push_back(x.back() + body.width() * w / total);
+    const std::vector<double> x = columnEdges(body.left(), body.width(), weights);
     const QFont plain = font(points), bold = font(points, true);
     const QFontMetricsF plainMetrics(plain, p.device()), boldMetrics(bold, p.device());
     const double baseline = (rowHeight + plainMetrics.ascent() - plainMetrics.descent()) / 2;
@@ -151,40 +182,48 @@ double drawTable(QPainter &p, const QRectF &body, double top, const QStringList 
         }
         return width;
     };
+    // The rows' heights, the heading's first.
+    std::vector<double> heights{rowHeightOf(headings, x, points)};
+    for (const QStringList &row : rows)
+        heights.push_back(rowHeightOf(row, x, points));
     // Heading cells shaded first, the grid over them.
-    p.fillRect(QRectF(x.front(), top, x.back() - x.front(), rowHeight), QColor(235, 235, 235));
-    const auto drawRow = [&](const QStringList &cells, double y, bool heading) {
+    p.fillRect(QRectF(x.front(), top, x.back() - x.front(), heights.front()), QColor(235, 235, 235));
+    const auto drawRow = [&](const QStringList &cells, double y, double height, bool heading) {
         const QFontMetricsF &metrics = heading ? boldMetrics : plainMetrics;
         p.setFont(heading ? bold : plain);
         for (int c = 0; c < int(weights.size()); ++c) {
-            const QRectF cell(x[size_t(c)], y, x[size_t(c) + 1] - x[size_t(c)], rowHeight);
+            const QRectF cell(x[size_t(c)], y, x[size_t(c) + 1] - x[size_t(c)], height);
             const QString text = cells.value(c);
             if (text.isEmpty())
                 continue;
-            // Centred; a text wider than its cell is cut with "…".
+            // Centred on one line where it fits, else wrapped in its cell.
             const double room = cell.width() - mm(1.6);
-            double width = widthOf(text, metrics, heading);
-            QString shown = text;
-            if (width > room) {
-                shown = metrics.elidedText(text, Qt::ElideRight, room);
-                width = metrics.horizontalAdvance(shown);
-            }
-            p.drawText(QPointF(cell.center().x() - width / 2, y + baseline), shown);
+            const double width = widthOf(text, metrics, heading);
+            if (width <= room && height == rowHeight)
+                p.drawText(QPointF(cell.center().x() - width / 2, y + baseline), text);
+            else
+                p.drawText(cell.adjusted(mm(0.8), 0, -mm(0.8), 0), Qt::AlignCenter | Qt::TextWrapAnywhere, text);
         }
     };
     // The grid: one line a row and a column, not a rectangle a cell.
-    const int count = int(rows.size()) + 1;
+    double bottom = top;
+    for (const double h : heights)
+        bottom += h;
     p.setPen(QPen(Qt::black, mm(0.15)));
-    for (int r = 0; r <= count; ++r)
-        p.drawLine(QPointF(x.front(), top + r * rowHeight), QPointF(x.back(), top + r * rowHeight));
-    for (const double at : x)
-        p.drawLine(QPointF(at, top), QPointF(at, top + count * rowHeight));
     double y = top;
-    drawRow(headings, y, true);
-    y += rowHeight;
-    for (const QStringList &row : rows) {
-        drawRow(row, y, false);
-        y += rowHeight;
+    p.drawLine(QPointF(x.front(), y), QPointF(x.back(), y));
+    for (const double h : heights) {
+        y += h;
+        p.drawLine(QPointF(x.front(), y), QPointF(x.back(), y));
+    }
+    for (const double at : x)
+        p.drawLine(QPointF(at, top), QPointF(at, bottom));
+    y = top;
+    drawRow(headings, y, heights.front(), true);
+    y += heights.front();
+    for (size_t r = 0; r < rows.size(); ++r) {
+        drawRow(rows[r], y, heights[r + 1], false);
+        y += heights[r + 1];
     }
     return y;
 }
@@ -197,13 +236,26 @@ void addTablePages(std::vector<Page> &pages, const QString &title, const QString
     // The body's height is known only at drawing time: rows per page from
     // an A4 body (the page minus header, footer and margins).
     const double bodyHeight = landscape ? mm(210 - 2 * 12 - 20) : mm(297 - 2 * 12 - 20);
-    const double introHeight = (title.isEmpty() ? 0 : mm(10)) + intro.size() * mm(6);
-    const int firstFits = std::max(1, int((bodyHeight - introHeight) / mm(points * 0.62)) - 1);
-    const int laterFits = std::max(1, int(bodyHeight / mm(points * 0.62)) - 1);
+    // A line of the intro wraps: a long one takes two lines' room.
+    double introHeight = title.isEmpty() ? 0 : mm(10);
+    for (const QString &line : intro)
+        introHeight += line.size() > 60 ? mm(11) : mm(6);
+    // Rows of the heights drawTable gives them, as many as the page holds.
+    const double bodyWidth = landscape ? mm(297 - 2 * 12) : mm(210 - 2 * 12);
+    const std::vector<double> x = columnEdges(0, bodyWidth, weights);
+    const double headingHeight = rowHeightOf(headings, x, points);
     size_t start = 0;
     bool first = true;
     do {
-        const size_t count = std::min(rows.size() - start, size_t(first ? firstFits : laterFits));
+        double room = (first ? bodyHeight - introHeight : bodyHeight) - headingHeight;
+        size_t count = 0;
+        while (start + count < rows.size()) {
+            const double h = rowHeightOf(rows[start + count], x, points);
+            if (h > room && count > 0)
+                break;
+            room -= h;
+            ++count;
+        }
         std::vector<QStringList> slice(rows.begin() + long(start), rows.begin() + long(start + count));
         pages.push_back({landscape, [=](QPainter &p, const QRectF &body) {
                              double y = body.top();
@@ -215,8 +267,10 @@ void addTablePages(std::vector<Page> &pages, const QString &title, const QString
                                  }
                                  p.setFont(font(10));
                                  for (const QString &line : intro) {
-                                     p.drawText(QRectF(body.left(), y, body.width(), mm(6)), Qt::AlignLeft | Qt::AlignVCenter, line);
-                                     y += mm(6);
+                                     QRectF used;
+                                     p.drawText(QRectF(body.left(), y, body.width(), mm(11)),
+                                                Qt::AlignLeft | Qt::AlignTop | Qt::TextWordWrap, line, &used);
+                                     y += std::max(used.height(), mm(5)) + mm(1);
                                  }
                              }
                              drawTable(p, body, y, headings, slice, weights, points);
@@ -239,16 +293,32 @@ QColor paperColour(const ProjectSnapshot &snapshot, int aci)
 }
 
 // The sheets of a drawing: cells of the sheet size from (0, 0) rightwards
-// and downwards that hold anything.
+// and downwards that hold anything. An entity belongs to the cell holding
+// the middle of its extent, each cell taking its left and bottom edges
+// only: a frame's corner or edge on the line between two sheets makes no
+// sheet of its own.
 std::vector<QRectF> sheetsOf(const Drawing &drawing, double width, double height, int perRow)
 {
+    std::vector<QPointF> middles;
+    for (const Drawing::Entity &e : drawing.entities()) {
+        if (e.erased || e.points.empty())
+            continue;
+        double left = e.points.front().x, right = left, bottom = e.points.front().y, top = bottom;
+        for (const auto &q : e.points) {
+            left = std::min(left, q.x);
+            right = std::max(right, q.x);
+            bottom = std::min(bottom, q.y);
+            top = std::max(top, q.y);
+        }
+        middles.emplace_back((left + right) / 2, (bottom + top) / 2);
+    }
     std::vector<QRectF> sheets;
     for (int row = 0; row < 10000; ++row) {
         bool any = false;
         for (int column = 0; column < std::max(1, perRow); ++column) {
             const QRectF cell(column * width, -row * height, width, height);
-            const bool used = std::any_of(drawing.entities().begin(), drawing.entities().end(), [&](const Drawing::Entity &e) {
-                return !e.erased && !e.points.empty() && cell.contains(QPointF(e.points.front().x, e.points.front().y));
+            const bool used = std::any_of(middles.begin(), middles.end(), [&](const QPointF &m) {
+                return m.x() >= cell.left() && m.x() < cell.right() && m.y() >= cell.top() && m.y() < cell.bottom();
             });
             if (used) {
                 sheets.push_back(cell);
@@ -620,28 +690,30 @@ Result<ReportOutcome> writeMonitoringReport(const ProjectSnapshot &whole, const 
     DeformationReport deformationReport;
     if (placed) {
         deformationReport = analyseDeformation(snapshot, deformation.thresholds, deformation.notNeighbours, &analysis);
-        addTablePages(pages, t.deformation, {deformationLimitsNote()}, deformationHeadings(),
+        addTablePages(pages, t.deformation, {thresholdsLine(deformation.thresholds)}, deformationHeadings(),
                       deformationRows(deformationReport, snapshot),
                       {1, 1.2, 0.6, 1, 1, 0.9, 0.8, 0.9, 1.1, 1.2, 1.2, 0.9, 1, 3}, true, 7);
     }
 
     // 8. The conclusion: sentences from the numbers above.
     {
+        // The last epoch's figures as the plan and the deformation section
+        // have them, each sentence naming the points it is over.
         QStringList sentences;
-        const EpochDeformation at = deformationAt(snapshot, lastIndex, deformation.notNeighbours);
-        if (!at.settled.empty()) {
-            const auto largest = std::min_element(at.settled.begin(), at.settled.end(),
-                                                  [](const auto &a, const auto &b) { return a.sMm < b.sMm; });
-            double sum = 0;
-            for (const auto &s : at.settled)
-                sum += s.sMm;
-            const Point *point = snapshot.point(largest->number);
+        const EpochDeformation &at = figures.deformation;
+        if (at.settledLargest >= 0 && at.settledAverageMm) {
+            const auto &largest = at.settled[size_t(at.settledLargest)];
+            const Point *point = snapshot.point(largest.number);
             sentences << t.largest.arg(lastEpoch.name, lastEpoch.date,
-                                       point ? point->name : QString::number(largest->number),
-                                       formatFixed(largest->sMm, 2))
+                                       point ? point->name : QString::number(largest.number),
+                                       formatFixed(largest.sMm, 2))
                              .arg(at.settled.size())
-                             .arg(formatFixed(sum / double(at.settled.size()), 2));
+                             .arg(formatFixed(*at.settledAverageMm, 2));
         }
+        if (placed && at.largest >= 0 && at.averageMm && at.points.size() < at.settled.size())
+            sentences << t.largestPlaced.arg(at.points.size())
+                             .arg(at.points[size_t(at.largest)].name, formatFixed(at.points[size_t(at.largest)].sMm, 2),
+                                  formatFixed(*at.averageMm, 2));
         const PointStability *fastest = nullptr;
         for (const PointStability &p : analysis.points)
             if (p.maxRate && (!fastest || std::abs(*p.maxRate) > std::abs(*fastest->maxRate)))
@@ -657,11 +729,11 @@ Result<ReportOutcome> writeMonitoringReport(const ProjectSnapshot &whole, const 
                                                             deformation.thresholds.tiltLimit
                                                                 ? deformation.thresholds.tiltLimit->source
                                                                 : t.tiltAlarmValue)
-                                          : t.tiltNoLimit);
+                                          : t.tiltNoLimit)
+                             .arg(figures.deformation.points.size());
         }
-        std::vector<Alarm> alarms = alarmsAt(at, deformation.thresholds);
-        const auto predicted = predictedAlarms(snapshot, analysis, deformation.thresholds);
-        alarms.insert(alarms.end(), predicted.begin(), predicted.end());
+        // The alarms the plan shows: the one computation of them.
+        const std::vector<Alarm> &alarms = figures.alarms;
         if (alarms.empty()) {
             sentences << t.noAlarms;
         } else {

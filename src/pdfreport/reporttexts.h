@@ -33,11 +33,13 @@ struct ReportTexts
     QString chartsKey = QStringLiteral("红：实测；蓝：双曲线法；绿：Asaoka 法；虚线：预测最终沉降");
     QString deformation = QStringLiteral("六、差异沉降与倾斜");
     QString conclusion = QStringLiteral("七、结论");
-    QString largest = QStringLiteral("截至%1（%2），累计沉降最大的测点为 %3，累计沉降 %4 mm；"
-                                     "%5 个测点的平均累计沉降为 %6 mm。");
+    QString largest = QStringLiteral("截至%1（%2），本期有累计沉降的 %5 个测点中，累计沉降最大的为 %3，"
+                                     "累计沉降 %4 mm；这 %5 个测点的平均累计沉降为 %6 mm。");
+    QString largestPlaced = QStringLiteral("已测定坐标的 %1 个测点（差异沉降与倾斜据此计算）中，累计沉降最大的为 %2，"
+                                           "累计沉降 %3 mm，平均累计沉降 %4 mm。");
     QString largestRate = QStringLiteral("最近 %1 天内沉降速率绝对值最大的为测点 %2，%3 mm/d。");
     QString verdict = QStringLiteral("按稳定速率 %1 mm/d 判定，建筑物%2。");
-    QString tilt = QStringLiteral("建筑物整体倾斜 %1‰，倾向 %2°；%3");
+    QString tilt = QStringLiteral("由已测定坐标的 %4 个测点拟合，建筑物整体倾斜 %1‰，倾向 %2°；%3");
     QString tiltLimit = QStringLiteral("限值 %1‰（%2）。");
     QString tiltNoLimit = QStringLiteral("未设倾斜限值。");
     QString tiltAlarmValue = QStringLiteral("倾斜预警值");

@@ -84,21 +84,7 @@ void writeDeformationSheet(XlsxSheet &sheet, const DeformationReport &report,
                            const ProjectSnapshot &snapshot)
 {
     sheet.setText(QStringLiteral("A1"), QStringLiteral("差异沉降与倾斜"));
-    const AlarmThresholds &t = report.thresholds;
-    const auto limit = [](const std::optional<DeformationLimit> &row) {
-        return row ? QStringLiteral("（%1 %2，%3）").arg(row->structure, quantityText(row->quantity), row->source)
-                   : QString();
-    };
-    const auto value = [](std::optional<double> v, double scale, int decimals, const QString &unit) {
-        return v ? formatFixed(*v * scale, decimals) + unit : QStringLiteral("无");
-    };
-    sheet.setText(QStringLiteral("A2"),
-                  QStringLiteral("预警值：累计沉降 %1，沉降速率 %2，差异沉降 %3%4，倾斜 %5%6")
-                      .arg(value(t.cumulativeMm, 1, 2, QStringLiteral(" mm")),
-                           value(t.rateMmPerDay, 1, 3, QStringLiteral(" mm/d")),
-                           value(t.differential, 1000, 3, QStringLiteral("‰")), limit(t.differentialLimit),
-                           value(t.tilt, 1000, 3, QStringLiteral("‰")), limit(t.tiltLimit)));
-    sheet.setText(QStringLiteral("A3"), deformationLimitsNote());
+    sheet.setText(QStringLiteral("A2"), thresholdsLine(report.thresholds));
     const QStringList headings = deformationHeadings();
     for (qsizetype c = 0; c < headings.size(); ++c)
         sheet.setText(columnLetters(int(c) + 1) + QStringLiteral("5"), headings[c]);

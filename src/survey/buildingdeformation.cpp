@@ -261,7 +261,7 @@ EpochDeformation deformationAt(const ProjectSnapshot &snapshot, int epochIndex,
     d.epochIndex = epochIndex;
     d.cjNo = snapshot.epochs()[size_t(epochIndex)].cjNo;
     const int dayCount = epochIndex >= 1 ? snapshot.dayCount(epochIndex - 1, epochIndex) : 0;
-    double sum = 0;
+    double sum = 0, settledSum = 0;
     for (const Point &p : snapshot.points()) {
         const int column = snapshot.columnOf(p.cjdNo);
         if (column < 0)
@@ -283,6 +283,9 @@ EpochDeformation deformationAt(const ProjectSnapshot &snapshot, int epochIndex,
         if (!cumulative)
             continue;
         d.settled.push_back({p.cjdNo, *cumulative * 1000, rate ? std::optional(*rate * 1000) : std::nullopt});
+        settledSum += *cumulative * 1000;
+        if (d.settledLargest < 0 || d.settled.back().sMm < d.settled[size_t(d.settledLargest)].sMm)
+            d.settledLargest = int(d.settled.size()) - 1;
         if (!p.position)
             continue;
         d.points.push_back({p.cjdNo, p.name, p.position->x, p.position->y, *cumulative * 1000});
@@ -292,6 +295,8 @@ EpochDeformation deformationAt(const ProjectSnapshot &snapshot, int epochIndex,
     }
     if (!d.points.empty())
         d.averageMm = sum / double(d.points.size());
+    if (!d.settled.empty())
+        d.settledAverageMm = settledSum / double(d.settled.size());
     d.tilt = fitTilt(d.points);
     d.triangulation = triangulate(d.points);
     d.pairs = neighbourDifferences(d.points, d.triangulation, notNeighbours);
@@ -386,6 +391,21 @@ QString alarmText(const Alarm &alarm, const ProjectSnapshot &snapshot)
         break;
     }
     return QStringLiteral("%1%2 %3 超过预警值 %4").arg(where, alarmKindText(alarm.kind), value, threshold);
+}
+
+QString thresholdsLine(const AlarmThresholds &t)
+{
+    const auto limit = [](const std::optional<DeformationLimit> &row) {
+        return row ? QStringLiteral("（%1 %2，%3）").arg(row->structure, quantityText(row->quantity), row->source)
+                   : QString();
+    };
+    const auto value = [](std::optional<double> v, double scale, int decimals, const QString &unit) {
+        return v ? formatFixed(*v * scale, decimals) + unit : QStringLiteral("无");
+    };
+    return QStringLiteral("预警值：累计沉降 %1，沉降速率 %2，差异沉降 %3%4，倾斜 %5%6")
+        .arg(value(t.cumulativeMm, 1, 2, QStringLiteral(" mm")), value(t.rateMmPerDay, 1, 3, QStringLiteral(" mm/d")),
+             value(t.differential, 1000, 3, QStringLiteral("‰")), limit(t.differentialLimit),
+             value(t.tilt, 1000, 3, QStringLiteral("‰")), limit(t.tiltLimit));
 }
 
 DeformationReport analyseDeformation(const ProjectSnapshot &snapshot, const AlarmThresholds &thresholds,

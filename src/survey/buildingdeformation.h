@@ -59,7 +59,8 @@ std::vector<DeformationLimit> defaultDeformationLimits();
 // The program-wide table (a JSON file); the shipped rows when there is no file.
 Result<std::vector<DeformationLimit>> readDeformationLimits(const QString &path);
 Result<void> writeDeformationLimits(const QString &path, const std::vector<DeformationLimit> &limits);
-// What the dialog says of the table's origin.
+// What the limits dialog says of the table's origin (for the firm that
+// checks its table; a client's report states the limits applied instead).
 QString deformationLimitsNote();
 
 // The thresholds an epoch is checked against: the project's alarm values;
@@ -107,7 +108,11 @@ struct EpochDeformation
         std::optional<double> rate;
     };
     std::vector<Settled> settled;
-    // The points with a position among them: the plan's.
+    // Their average and the place in `settled` of the largest sinking.
+    std::optional<double> settledAverageMm;
+    int settledLargest = -1;
+    // The points with a position among them: the plan's, and the population
+    // of the figures below (tilt, differential settlement) and of these two.
     std::vector<PlanPoint> points;
     std::optional<double> averageMm;
     int largest = -1; // place in points of the largest sinking (most negative s)
@@ -138,6 +143,9 @@ std::vector<Alarm> alarmsAt(const EpochDeformation &deformation, const AlarmThre
 // cumulative threshold while the observed one is under it, at the last epoch.
 std::vector<Alarm> predictedAlarms(const ProjectSnapshot &snapshot, const StabilityAnalysis &analysis,
                                    const AlarmThresholds &thresholds);
+// The alarm values and limits applied, with the source of each limit as
+// the firm's table names it: "预警值：累计沉降 10.00 mm，…".
+QString thresholdsLine(const AlarmThresholds &thresholds);
 // An alarm in one sentence for the user, names from the snapshot.
 QString alarmText(const Alarm &alarm, const ProjectSnapshot &snapshot);
 
