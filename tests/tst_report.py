@@ -186,6 +186,35 @@ class Report(unittest.TestCase):
         self.assertEqual(row.split()[2:6], ["6", f"{sum(placed.values()) / 6:.2f}", f"{placed[worst_placed]:.2f}",
                                             f"S{worst_placed}"])
 
+    def test_an_output_never_replaces_what_is_no_report(self):
+        # Another project, the program's own database, a device and a pipe:
+        # each refused before anything is written, each left as it was. The
+        # device is made here (as /dev/null is), so that a fault replaces it
+        # and not the system's.
+        import os
+        import stat
+        project = self.root / "输出楼.mdb"
+        make_project(project, placed=False)
+        other = self.root / "别的楼.mdb"
+        make_project(other, placed=False)
+        pipe = self.root / "管道"
+        os.mkfifo(pipe)
+        targets = [other, self.program / "Sdmx.mdb", pipe]
+        if os.geteuid() == 0:
+            device = self.root / "null"
+            os.mknod(device, 0o666 | stat.S_IFCHR, os.makedev(1, 3))
+            targets.append(device)
+        for target in targets:
+            with self.subTest(target=target.name):
+                before = target.read_bytes() if target.is_file() else None
+                kind = stat.S_IFMT(os.stat(target).st_mode)
+                run = self.batch("report", project, "--out", target, "--date", "2026-12-01")
+                self.assertEqual(run.returncode, 1, run.stdout)
+                self.assertIn("不能", run.stderr)
+                self.assertEqual(stat.S_IFMT(os.stat(target).st_mode), kind)
+                if before is not None:
+                    self.assertEqual(target.read_bytes(), before)
+
     def test_an_epoch_the_project_lacks_is_refused(self):
         project = self.root / "无此.mdb"
         make_project(project, placed=False)

@@ -39,7 +39,7 @@ void ProtectedFiles::add(const QString &what, const QString &path)
         m_files.emplace_back(what, path);
 }
 
-Result<void> ProtectedFiles::checkOutput(const QString &output) const
+Result<void> ProtectedFiles::checkOutput(const QString &output, bool mayReplaceDatabase) const
 {
     const QString target = resolved(output);
     for (const auto &[what, path] : m_files) {
@@ -55,6 +55,18 @@ Result<void> ProtectedFiles::checkOutput(const QString &output) const
     if (existing.exists() && existing.isFile() && !(existing.permissions() & writeBits))
         return fail(QStringLiteral("文件 %1 是只读的，没有替换它。")
                         .arg(QDir::toNativeSeparators(output)));
+    struct stat kind;
+    if (::stat(QFile::encodeName(output).constData(), &kind) == 0 && !S_ISREG(kind.st_mode))
+        return fail(QStringLiteral("%1 不是普通文件（文件夹、设备、管道或套接字），不能把输出写到那里。")
+                        .arg(QDir::toNativeSeparators(output)));
+    if (!mayReplaceDatabase && existing.exists()) {
+        // A database begins with these 16 bytes: a project of this program,
+        // or of any other.
+        QFile file(output);
+        if (file.open(QIODevice::ReadOnly) && file.read(16) == QByteArray("SQLite format 3", 16))
+            return fail(QStringLiteral("文件 %1 是一个数据库（可能是另一个工程），不能用输出覆盖它；请另选输出文件名。")
+                            .arg(QDir::toNativeSeparators(output)));
+    }
     return success();
 }
 

@@ -19,8 +19,12 @@ public:
 
     // Fails, naming both files, when `output` is one of the protected files;
     // fails too when an earlier output of that name is write-protected, which
-    // is kept as it is, as a write-protected project is.
-    Result<void> checkOutput(const QString &output) const;
+    // is kept as it is, as a write-protected project is; when it is no
+    // regular file (a device such as /dev/null, a pipe, a folder); and, unless
+    // `mayReplaceDatabase` (a project pulled over its earlier copy), when it
+    // is a database — another project, say — which no report or drawing
+    // replaces.
+    Result<void> checkOutput(const QString &output, bool mayReplaceDatabase = false) const;
 
 private:
     std::vector<std::pair<QString, QString>> m_files;

@@ -114,10 +114,13 @@ Result<void> SaveFile::open()
     if (target.isDir())
         return fail(cannotWrite(m_target, QStringLiteral("这是一个文件夹")));
     // The permissions of the file it replaces, or the usual ones of a new file.
+    // Only a regular file is replaced: a rename over a device (/dev/null), a
+    // pipe or a socket would put a file in its place.
     struct stat existing;
-    const mode_t mode = ::stat(QFile::encodeName(m_target).constData(), &existing) == 0
-                            ? (existing.st_mode & 07777)
-                            : 0666;
+    const bool exists = ::stat(QFile::encodeName(m_target).constData(), &existing) == 0;
+    if (exists && !S_ISREG(existing.st_mode))
+        return fail(cannotWrite(m_target, QStringLiteral("这不是普通文件（设备、管道或套接字），不能用输出替换它")));
+    const mode_t mode = exists ? (existing.st_mode & 07777) : 0666;
     // What a killed save of this target left behind goes first.
     removeAbandonedScratch(m_target);
     int code = 0;

@@ -76,7 +76,7 @@ int serverCommand(const QStringList &args)
         if (!address)
             return line.wrong(address.error());
         // Never over a file of the program.
-        if (auto allowed = programFiles(programDir, QString()).checkOutput(words[2]); !allowed)
+        if (auto allowed = programFiles(programDir, QString()).checkOutput(words[2], true); !allowed)
             return failure(allowed.error());
         return say(pullProject(*address, projectTemplatePath(programDir), words[2]));
     }
