@@ -463,19 +463,23 @@ Result<ReportOutcome> writeMonitoringReport(const ProjectSnapshot &whole, const 
     pages.push_back({false, [&](QPainter &p, const QRectF &body) {
                          p.setFont(font(30, true));
                          p.drawText(QRectF(body.left(), body.top() + mm(50), body.width(), mm(20)), Qt::AlignCenter, t.title);
+                         // A long or many-line field wraps and pushes what
+                         // follows down: nothing is drawn over anything.
                          p.setFont(font(16));
-                         p.drawText(QRectF(body.left(), body.top() + mm(80), body.width(), mm(12)), Qt::AlignCenter,
-                                    field(SettingKey::ProjectName));
+                         QRectF used;
+                         p.drawText(QRectF(body.left(), body.top() + mm(80), body.width(), mm(30)),
+                                    Qt::AlignHCenter | Qt::AlignTop | Qt::TextWordWrap, field(SettingKey::ProjectName), &used);
                          p.setFont(font(12));
                          const QStringList lines{
                              t.coverClient.arg(field(SettingKey::Client)),
                              t.coverSurveyor.arg(field(SettingKey::Surveyor)),
                              t.coverPeriod.arg(snapshot.epochs().front().date, lastEpoch.date).arg(snapshot.epochCount()),
                              t.coverDate.arg(reportDate)};
-                         double y = body.top() + mm(120);
+                         double y = std::max(body.top() + mm(120), used.bottom() + mm(10));
                          for (const QString &line : lines) {
-                             p.drawText(QRectF(body.left() + mm(30), y, body.width() - mm(60), mm(9)), Qt::AlignLeft | Qt::AlignVCenter, line);
-                             y += mm(11);
+                             p.drawText(QRectF(body.left() + mm(30), y, body.width() - mm(60), mm(30)),
+                                        Qt::AlignLeft | Qt::AlignTop | Qt::TextWordWrap, line, &used);
+                             y += std::max(used.height(), mm(9)) + mm(2);
                          }
                          y += mm(20);
                          for (const QString &sign : t.coverSignatures) {
@@ -784,11 +788,27 @@ Result<ReportOutcome> writeMonitoringReport(const ProjectSnapshot &whole, const 
             const QRectF inner = page.adjusted(mm(15), mm(12), -mm(12), -mm(12));
             painter.setPen(Qt::black);
             if (i > 0) {
+                // The title and date at the right; the project's name in
+                // the room left of them, on two lines if it must, smaller
+                // if even that is not enough.
                 painter.setFont(font(8));
-                painter.drawText(QRectF(inner.left(), inner.top(), inner.width(), mm(6)), Qt::AlignLeft | Qt::AlignVCenter,
-                                 field(SettingKey::ProjectName));
+                const QString right = t.title + QStringLiteral("  ") + reportDate;
+                const double rightWidth = QFontMetricsF(painter.font(), painter.device()).horizontalAdvance(right);
                 painter.drawText(QRectF(inner.left(), inner.top(), inner.width(), mm(6)), Qt::AlignRight | Qt::AlignVCenter,
-                                 t.title + QStringLiteral("  ") + reportDate);
+                                 right);
+                const QRectF nameBox(inner.left(), inner.top() - mm(1), inner.width() - rightWidth - mm(6), mm(7.5));
+                const QString name = field(SettingKey::ProjectName).simplified();
+                for (const double size : {8.0, 6.5, 5.0}) {
+                    painter.setFont(font(size));
+                    const QRectF needed = QFontMetricsF(painter.font(), painter.device())
+                                              .boundingRect(nameBox, Qt::TextWrapAnywhere, name);
+                    if (needed.height() <= nameBox.height() || size == 5.0)
+                        break;
+                }
+                painter.save();
+                painter.setClipRect(nameBox);
+                painter.drawText(nameBox, Qt::AlignLeft | Qt::AlignVCenter | Qt::TextWrapAnywhere, name);
+                painter.restore();
                 painter.setPen(QPen(Qt::black, mm(0.2)));
                 painter.drawLine(QPointF(inner.left(), inner.top() + mm(7)), QPointF(inner.right(), inner.top() + mm(7)));
             }
