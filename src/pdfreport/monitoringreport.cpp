@@ -62,6 +62,9 @@ struct Page
 {
     bool landscape = false;
     std::function<void(QPainter &, const QRectF &body)> draw;
+    // An A3 page, for a sheet drawn for A3: its text keeps the height it
+    // was drawn at, as a client reads it on paper.
+    bool a3 = false;
 };
 
 // The results sheet as the workbook's writer fills it, every text kept as
@@ -604,13 +607,16 @@ Result<ReportOutcome> writeMonitoringReport(const ProjectSnapshot &whole, const 
     std::vector<std::shared_ptr<Drawing>> drawings;
     const auto sheetPages = [&](std::shared_ptr<Drawing> drawing, double width, double height, int perRow,
                                 const QString &caption) {
+        // A sheet wider than an A4 page holds (an A3 frame) goes on A3.
+        const bool a3 = width > 297 - 27 || height > 210 - 43;
         for (const QRectF &cell : sheetsOf(*drawing, width, height, perRow))
             pages.push_back({true, [=, &t](QPainter &p, const QRectF &body) {
                                  p.setFont(font(12, true));
                                  p.drawText(QRectF(body.left(), body.top(), body.width(), mm(8)), Qt::AlignLeft | Qt::AlignVCenter,
                                             t.curves + QStringLiteral("：") + caption);
                                  paintDrawing(p, *drawing, cell, body.adjusted(0, mm(9), 0, 0), colour, fontFamily);
-                             }});
+                             },
+                             a3});
     };
     for (const auto &[kind, caption] : {std::pair{CurveKind::Settlement, t.curveKinds[0]},
                                         std::pair{CurveKind::Rate, t.curveKinds[1]},
@@ -780,11 +786,13 @@ Result<ReportOutcome> writeMonitoringReport(const ProjectSnapshot &whole, const 
             if (request.progress)
                 request.progress(i, total);
             if (i > 0) {
+                writer.setPageSize(QPageSize(pages[size_t(i)].a3 ? QPageSize::A3 : QPageSize::A4));
                 writer.setPageOrientation(pages[size_t(i)].landscape ? QPageLayout::Landscape : QPageLayout::Portrait);
                 writer.newPage();
             }
             const bool landscape = pages[size_t(i)].landscape;
-            const QRectF page(0, 0, mm(landscape ? 297 : 210), mm(landscape ? 210 : 297));
+            const double shortSide = pages[size_t(i)].a3 ? 297 : 210, longSide = pages[size_t(i)].a3 ? 420 : 297;
+            const QRectF page(0, 0, mm(landscape ? longSide : shortSide), mm(landscape ? shortSide : longSide));
             const QRectF inner = page.adjusted(mm(15), mm(12), -mm(12), -mm(12));
             painter.setPen(Qt::black);
             if (i > 0) {
