@@ -154,6 +154,13 @@ class Report(unittest.TestCase):
         self.assertIn("建筑物整体倾斜", conclusion)
         self.assertIn("限值3.000‰", conclusion)  # 24 m < H ≤ 60 m
         self.assertNoBlankPage(text)
+        # The sheets drawn for A3 are on A3 pages, the rest on A4.
+        sizes = re.findall(r"Page\s+(\d+) size:\s+([\d.]+) x ([\d.]+) pts", subprocess.run(
+            ["pdfinfo", "-f", "1", "-l", "999", project.with_suffix(".pdf")], capture_output=True, text=True,
+            check=True).stdout)
+        for (number, width, height), page in zip(sizes, text.split("\f")):
+            a3 = "四、沉降曲线" in page
+            self.assertEqual(round(max(float(width), float(height))), 1191 if a3 else 842, number)
 
     def test_a_partly_placed_project_names_each_population(self):
         # Six of the twelve points placed: the conclusion gives the figures
