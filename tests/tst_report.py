@@ -114,6 +114,9 @@ class Report(unittest.TestCase):
         table = text[text.index("三、观测成果表"):text.index("四、沉降曲线")]
         for j, s in cumulative.items():
             self.assertIn(f"{s:.2f}", table, f"S{j}")
+            self.assertRegex(table, rf"\bS{j}\b")
+        # Nothing is cut short: names, units and dates wrap in their cells.
+        self.assertNotIn("…", text)
         # The conclusion: the largest settlement, its point and the average.
         conclusion = re.sub(r"\s+", "", text[text.index("七、结论"):])
         worst = min(cumulative, key=cumulative.get)

@@ -231,6 +231,81 @@ double drawTable(QPainter &p, const QRectF &body, double top, const QStringList 
     return y;
 }
 
+// Rows of a sheet drawn as the sheet lays them out: columns as wide as the
+// sheet's own share of `body`, merged cells drawn as one with their text
+// centred in the whole block and wrapped where it does not fit, each row as
+// high as its tallest text. `rows` are the sheet's row numbers in the order
+// drawn; a merged block is drawn where its first row is among them.
+double drawSheetRows(QPainter &p, const QRectF &body, double top, const std::vector<int> &rows,
+                     const std::function<QString(int, int)> &text, const std::vector<XlsxSheet::Range> &merges,
+                     const std::vector<double> &widths, double points)
+{
+    const int columns = int(widths.size());
+    const std::vector<double> x = columnEdges(body.left(), body.width(), widths);
+    std::map<int, size_t> place; // sheet row → place in `rows`
+    for (size_t i = 0; i < rows.size(); ++i)
+        place.emplace(rows[i], i);
+    // The block each drawn cell belongs to: its first cell and its extent
+    // in drawn rows and columns.
+    struct Block
+    {
+        int row, column; // the sheet's
+        size_t firstPlace, lastPlace;
+        int lastColumn;
+    };
+    std::vector<Block> blocks;
+    std::set<std::pair<size_t, int>> covered;
+    for (const XlsxSheet::Range &m : merges) {
+        const auto first = place.find(m.firstRow);
+        if (first == place.end() || m.firstColumn > columns)
+            continue;
+        size_t last = first->second;
+        while (last + 1 < rows.size() && rows[last + 1] <= m.lastRow && rows[last + 1] == rows[last] + 1)
+            ++last;
+        const int lastColumn = std::min(m.lastColumn, columns);
+        blocks.push_back({m.firstRow, m.firstColumn, first->second, last, lastColumn});
+        for (size_t r = first->second; r <= last; ++r)
+            for (int c = m.firstColumn; c <= lastColumn; ++c)
+                covered.emplace(r, c);
+    }
+    for (size_t r = 0; r < rows.size(); ++r)
+        for (int c = 1; c <= columns; ++c)
+            if (!covered.count({r, c}))
+                blocks.push_back({rows[r], c, r, r, c});
+    // Row heights from the texts of the blocks that lie in one row, in
+    // lines of the block's width; a text's own line breaks count.
+    const double line = mm(points * 0.62);
+    std::vector<double> heights(rows.size(), line);
+    const auto linesIn = [&](const QString &t, double width) {
+        int lines = 0;
+        for (const QString &part : t.split(QLatin1Char('\n')))
+            lines += linesOf(QString(part).remove(QLatin1Char('\r')), width, points);
+        return lines;
+    };
+    for (const Block &b : blocks) {
+        const QString t = text(b.row, b.column);
+        if (t.isEmpty() || b.firstPlace != b.lastPlace)
+            continue;
+        heights[b.firstPlace] =
+            std::max(heights[b.firstPlace], linesIn(t, x[size_t(b.lastColumn)] - x[size_t(b.column - 1)]) * line);
+    }
+    std::vector<double> y{top};
+    for (const double h : heights)
+        y.push_back(y.back() + h);
+    p.setFont(font(points));
+    p.setPen(QPen(Qt::black, mm(0.15)));
+    for (const Block &b : blocks) {
+        const QRectF cell(QPointF(x[size_t(b.column - 1)], y[b.firstPlace]),
+                          QPointF(x[size_t(b.lastColumn)], y[b.lastPlace + 1]));
+        p.drawRect(cell);
+        const QString t = text(b.row, b.column);
+        if (!t.isEmpty())
+            p.drawText(cell.adjusted(mm(0.6), 0, -mm(0.6), 0), Qt::AlignCenter | Qt::TextWrapAnywhere,
+                       QString(t).remove(QLatin1Char('\r')));
+    }
+    return y.back();
+}
+
 // Adds pages for a table, the heading repeated on each, `title` on the first.
 void addTablePages(std::vector<Page> &pages, const QString &title, const QStringList &intro,
                    const QStringList &headings, const std::vector<QStringList> &rows,
@@ -576,6 +651,8 @@ Result<ReportOutcome> writeMonitoringReport(const ProjectSnapshot &whole, const 
                 if (!recorder->text(r, c).isEmpty())
                     columns = std::max(columns, c);
         const int lastRow = recorder->lastRow();
+        const std::vector<double> widths = (*sheet)->columnWidths(columns);
+        const auto mergedRanges = std::make_shared<std::vector<XlsxSheet::Range>>((*sheet)->mergedRanges());
         for (int first = 4; first <= lastRow; first += 22) {
             pages.push_back({true, [=, &t](QPainter &p, const QRectF &body) {
                                  double y = body.top();
@@ -584,20 +661,18 @@ Result<ReportOutcome> writeMonitoringReport(const ProjectSnapshot &whole, const 
                                      p.drawText(QRectF(body.left(), y, body.width(), mm(9)), Qt::AlignLeft | Qt::AlignVCenter, t.results);
                                      y += mm(10);
                                  }
-                                 const auto rowTexts = [&](int r) {
-                                     QStringList cells;
-                                     for (int c = 1; c <= columns; ++c)
-                                         cells << recorder->text(r, c);
-                                     return cells;
-                                 };
-                                 // The header rows 1 to 3 on every page, then the page's rows.
-                                 std::vector<QStringList> rows;
-                                 for (int r = 2; r <= 3; ++r)
-                                     rows.push_back(rowTexts(r));
+                                 // The header rows 1 to 3 on every page, then the
+                                 // page's rows, as the template lays them out.
+                                 std::vector<int> rows{1, 2, 3};
                                  for (int r = first; r < first + 22 && r <= lastRow; ++r)
-                                     rows.push_back(rowTexts(r));
+                                     rows.push_back(r);
+                                 std::vector<XlsxSheet::Range> merges;
+                                 for (const XlsxSheet::Range &m : *mergedRanges)
+                                     if (m.firstRow <= 3 || (m.firstRow >= first && m.firstRow < first + 22))
+                                         merges.push_back(m);
                                  (void)workbook;
-                                 drawTable(p, body, y, rowTexts(1), rows, std::vector<double>(size_t(columns), 1.0), 7.5);
+                                 drawSheetRows(p, body, y, rows, [&](int r, int c) { return recorder->text(r, c); },
+                                               merges, widths, 7.5);
                              }});
         }
     }

@@ -525,6 +525,26 @@ const std::string &lettersOf(int column)
 
 } // namespace
 
+std::vector<double> XlsxSheet::columnWidths(int count) const
+{
+    pugi::xml_document doc;
+    double standard = 8.43;
+    std::vector<double> widths(size_t(std::max(count, 0)), standard);
+    if (!doc.load_buffer(m_xml.data(), m_xml.size()))
+        return widths;
+    const pugi::xml_node root = doc.child("worksheet");
+    if (const pugi::xml_attribute given = root.child("sheetFormatPr").attribute("defaultColWidth"))
+        standard = given.as_double(standard);
+    std::fill(widths.begin(), widths.end(), standard);
+    for (const pugi::xml_node col : root.child("cols").children("col")) {
+        const int first = col.attribute("min").as_int(0), last = col.attribute("max").as_int(0);
+        const double width = col.attribute("width").as_double(standard);
+        for (int c = std::max(first, 1); c <= std::min(last, count); ++c)
+            widths[size_t(c - 1)] = width > 0 ? width : standard;
+    }
+    return widths;
+}
+
 int XlsxSheet::lastRow() const
 {
     for (size_t r = m_rows.size(); r-- > 1;)

@@ -68,6 +68,16 @@ public:
     // wide, `header` centred at the top of every page ("" for none).
     void setPrintSetup(bool landscape, const QString &header);
 
+    // A block of merged cells, rows and columns counted from 1.
+    struct Range
+    {
+        int firstRow, firstColumn, lastRow, lastColumn;
+    };
+    const std::vector<Range> &mergedRanges() const { return m_merges; }
+    // The widths of columns 1 to `count` in characters, as the sheet sets
+    // them (its default width where it sets none).
+    std::vector<double> columnWidths(int count) const;
+
 private:
     friend class XlsxWorkbook;
     // A cell as read (its attributes and inner XML kept as they were), or as
@@ -88,11 +98,6 @@ private:
         std::string attributes;  // every attribute but r and spans
         std::vector<Cell> cells; // in column order
     };
-    struct Range
-    {
-        int firstRow, firstColumn, lastRow, lastColumn;
-    };
-
     Result<void> load(const QByteArray &xml);
     QByteArray save() const;
     Cell &cell(const QString &address);
