@@ -6,11 +6,16 @@ header, and base/ includes nothing of the project above it. The widget
 headers are those the installed Qt has, not a list kept by hand; the check
 is first shown to catch one planted in survey/.
 
-Usage: tst_layering.py SOURCE_DIR (the src/ folder)."""
+With the folder of the built libraries as well, the same floors are read off
+the objects: a floor's library may leave undefined only symbols that its own
+floors below define (or that come from outside the project).
+
+Usage: tst_layering.py SOURCE_DIR (the src/ folder) [LIBRARY_DIR]."""
 import glob
 import pathlib
 import re
 import shutil
+import subprocess
 import sys
 import tempfile
 
@@ -79,6 +84,34 @@ def problems_in(src, widgets):
     return problems
 
 
+def symbols(library, *flags):
+    """The symbols nm lists for a static library, mangled."""
+    done = subprocess.run(["nm", "--format=posix", *flags, str(library)], capture_output=True, text=True,
+                          check=True)
+    names = set()
+    for line in done.stdout.splitlines():
+        parts = line.split()
+        if len(parts) >= 2 and not line.endswith(":") and parts[1] != "":
+            names.add(parts[0])
+    return names
+
+
+def link_problems(libraries):
+    """Undefined symbols of a floor's library that a floor it may not use defines."""
+    floors = [f for f in FLOORS if (libraries / f"libsedimetra_{f}.a").exists()]
+    if not floors:
+        return [f"no floor libraries in {libraries}"]
+    defined = {f: symbols(libraries / f"libsedimetra_{f}.a", "--defined-only") for f in floors}
+    problems = []
+    for floor in floors:
+        allowed = FLOORS[floor] | {floor}
+        for symbol in sorted(symbols(libraries / f"libsedimetra_{floor}.a", "--undefined-only")):
+            owners = [f for f in floors if symbol in defined[f]]
+            if owners and not any(o in allowed for o in owners):
+                problems.append(f"libsedimetra_{floor}.a uses {symbol} of {owners[0]}/")
+    return problems
+
+
 def main():
     src = pathlib.Path(sys.argv[1])
     widgets = widget_headers()
@@ -93,6 +126,8 @@ def main():
             print("the check missed widget headers planted in survey/:", found)
             return 1
     problems = problems_in(src, widgets)
+    if len(sys.argv) > 2:
+        problems += link_problems(pathlib.Path(sys.argv[2]))
     for problem in problems:
         print(problem)
     print(f"{0 if problems else 1} passed, {1 if problems else 0} failed")
