@@ -151,6 +151,11 @@ class Report(unittest.TestCase):
         self.assertIn(f"观测期：{date(0)} 至 {date(9)}，共 10 次观测", flat)
         self.assertNotIn(f"第{EPOCHS}次", flat)
         self.assertIn("二、测点布置", text)
+        # The plan page carries its north, its scale, the tilt and a key.
+        layout = re.sub(r"\s+", "", text[text.index("二、测点布置"):text.index("三、观测成果表")])
+        for word in ("北", "等沉线，间距", "红色：超过预警值", "整体倾斜"):
+            self.assertIn(word, layout)
+        self.assertRegex(layout, r"\d+m（约1:\d+）")
         self.assertIn("六、差异沉降与倾斜", text)
         self.assertIn("沉降平面图", text)
         conclusion = re.sub(r"\s+", "", text[text.index("七、结论"):])

@@ -306,6 +306,84 @@ double drawSheetRows(QPainter &p, const QRectF &body, double top, const std::vec
     return y.back();
 }
 
+// Beside the plan on paper: a north arrow (the plan's +Y), a scale bar of a
+// round length with its ratio, the tilt with its value and direction, and
+// the key to the marks, the contours (with their interval) and the alarm
+// colour. `metre` is how long a metre of the building is on the page.
+void drawPlanLegend(QPainter &p, const QRectF &box, const PlanPicture &picture, const PlanFigures &figures,
+                    double metre, const ReportTexts &t)
+{
+    p.save();
+    p.setPen(QPen(Qt::black, mm(0.25)));
+    double y = box.top() + mm(2);
+    // North.
+    const QPointF tip(box.left() + mm(10), y);
+    const QPointF foot = tip + QPointF(0, mm(14));
+    p.drawLine(foot, tip);
+    p.setBrush(Qt::black);
+    p.drawPolygon(QPolygonF{tip, tip + QPointF(-mm(2.5), mm(6)), tip + QPointF(mm(2.5), mm(6))});
+    p.setBrush(Qt::NoBrush);
+    p.setFont(font(10, true));
+    p.drawText(QRectF(tip.x() + mm(4), y, mm(20), mm(6)), Qt::AlignLeft | Qt::AlignVCenter, t.north);
+    y += mm(20);
+    // Scale: a bar of 1, 2 or 5 times a power of ten metres, about 3 cm.
+    p.setFont(font(8));
+    if (metre > 0 && std::isfinite(metre)) {
+        const double wanted = mm(30) / metre;
+        double length = std::pow(10.0, std::floor(std::log10(wanted)));
+        for (const double step : {2.0, 5.0, 10.0})
+            if (length * step <= wanted)
+                length = std::pow(10.0, std::floor(std::log10(wanted))) * step;
+        const double bar = length * metre;
+        p.drawRect(QRectF(box.left(), y, bar, mm(1.5)));
+        p.fillRect(QRectF(box.left(), y, bar / 2, mm(1.5)), Qt::black);
+        p.drawText(QRectF(box.left(), y + mm(2), box.width(), mm(4)), Qt::AlignLeft | Qt::AlignVCenter,
+                   t.scaleBar.arg(formatFixed(length, length < 1 ? 1 : 0))
+                       .arg(formatFixed(1000.0 / (metre / mm(1)), 0)));
+        y += mm(10);
+    }
+    // The tilt.
+    if (picture.tilt && picture.tilt->value > 0) {
+        const double a = picture.tilt->directionDeg * M_PI / 180;
+        const QPointF from(box.left() + mm(8), y + mm(8));
+        const QPointF to = from + QPointF(mm(7) * std::cos(a), -mm(7) * std::sin(a));
+        p.setPen(QPen(Qt::blue, mm(0.4)));
+        p.drawLine(from, to);
+        for (const double side : {2.6, -2.6}) {
+            const double head = a + M_PI + side * 0.2;
+            p.drawLine(to, to + QPointF(mm(2) * std::cos(head), -mm(2) * std::sin(head)));
+        }
+        p.setPen(Qt::black);
+        p.drawText(QRectF(box.left() + mm(18), y, box.width() - mm(18), mm(16)),
+                   Qt::AlignLeft | Qt::AlignVCenter | Qt::TextWordWrap,
+                   t.tiltLegend.arg(formatFixed(picture.tilt->value * 1000, 3),
+                                    formatFixed(picture.tilt->directionDeg, 1)));
+        y += mm(20);
+    }
+    // The key.
+    const auto keyLine = [&](const QColor &colour, const QString &text, bool line) {
+        p.setPen(QPen(colour, mm(0.3)));
+        if (line)
+            p.drawLine(QPointF(box.left(), y + mm(2)), QPointF(box.left() + mm(6), y + mm(2)));
+        else
+            p.drawEllipse(QPointF(box.left() + mm(3), y + mm(2)), mm(1.2), mm(1.2));
+        p.setPen(Qt::black);
+        QRectF used;
+        p.drawText(QRectF(box.left() + mm(8), y, box.width() - mm(8), mm(12)),
+                   Qt::AlignLeft | Qt::AlignTop | Qt::TextWordWrap, text, &used);
+        y += std::max(used.height(), mm(4)) + mm(2);
+    };
+    keyLine(QColor(60, 60, 60), t.pointKey, false);
+    if (!figures.contours.empty()) {
+        const double interval = figures.levels.size() >= 2 ? std::abs(figures.levels[1] - figures.levels[0]) : 0;
+        keyLine(QColor(0, 150, 60), interval > 0 ? t.contourKey.arg(formatFixed(interval, 2)) : t.contourKeyPlain, true);
+    }
+    keyLine(Qt::red, t.alarmKey, false);
+    if (!picture.background.lines.empty())
+        keyLine(QColor(170, 170, 170), t.backgroundKey, true);
+    p.restore();
+}
+
 // Adds pages for a table, the heading repeated on each, `title` on the first.
 void addTablePages(std::vector<Page> &pages, const QString &title, const QStringList &intro,
                    const QStringList &headings, const std::vector<QStringList> &rows,
@@ -605,13 +683,19 @@ Result<ReportOutcome> writeMonitoringReport(const ProjectSnapshot &whole, const 
                              p.setFont(font(14, true));
                              p.drawText(QRectF(body.left(), body.top(), body.width(), mm(9)), Qt::AlignLeft | Qt::AlignVCenter, t.layout);
                              const QRectF area = body.adjusted(0, mm(11), 0, 0);
-                             // The plan view's painting, scaled for paper.
+                             // The plan view's painting, scaled for paper, with
+                             // the legend in a column at the right.
+                             const QRectF plan = area.adjusted(0, 0, -mm(55), 0);
                              p.save();
-                             const double s = std::min(area.width() / 770.0, area.height() / 520.0);
-                             p.translate(area.left(), area.top());
+                             const double s = std::min(plan.width() / 770.0, plan.height() / 520.0);
+                             p.translate(plan.left(), plan.top());
                              p.scale(s, s);
-                             drawPlan(p, QRectF(0, 0, area.width() / s, area.height() / s), picture, 1);
+                             const QRectF logical(0, 0, plan.width() / s, plan.height() / s);
+                             drawPlan(p, logical, picture, 1);
+                             const double metre = planMapping(logical, picture, 1).scale * s; // device units a metre
                              p.restore();
+                             drawPlanLegend(p, QRectF(plan.right() + mm(5), area.top(), mm(50), area.height()), picture,
+                                            figures, metre, t);
                          }});
     } else {
         std::vector<QStringList> rows;

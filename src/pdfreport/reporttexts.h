@@ -33,6 +33,15 @@ struct ReportTexts
     QString chartsKey = QStringLiteral("红：实测；蓝：双曲线法；绿：Asaoka 法；虚线：预测最终沉降");
     QString deformation = QStringLiteral("六、差异沉降与倾斜");
     QString conclusion = QStringLiteral("七、结论");
+    // Beside the plan.
+    QString north = QStringLiteral("北");
+    QString scaleBar = QStringLiteral("%1 m（约 1:%2）");
+    QString tiltLegend = QStringLiteral("整体倾斜 %1‰，方向 %2°（自 X 轴逆时针）");
+    QString pointKey = QStringLiteral("测点：点名与累计沉降（mm）");
+    QString contourKey = QStringLiteral("等沉线，间距 %1 mm");
+    QString contourKeyPlain = QStringLiteral("等沉线");
+    QString alarmKey = QStringLiteral("红色：超过预警值");
+    QString backgroundKey = QStringLiteral("建筑平面");
     QString largest = QStringLiteral("截至%1（%2），本期有累计沉降的 %5 个测点中，累计沉降最大的为 %3，"
                                      "累计沉降 %4 mm；这 %5 个测点的平均累计沉降为 %6 mm。");
     QString largestPlaced = QStringLiteral("已测定坐标的 %1 个测点（差异沉降与倾斜据此计算）中，累计沉降最大的为 %2，"

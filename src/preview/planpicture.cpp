@@ -47,6 +47,10 @@ PlanPicture planPicture(const ProjectSnapshot &snapshot, const PlanFigures &figu
         // White marks vanish on the white preview.
         if (mark.colour.lightness() > 230)
             mark.colour = Qt::black;
+        // Red says an alarm, and nothing else: a point styled red is drawn
+        // in a dark red-brown that no reader takes for one.
+        if (mark.colour.red() > 180 && mark.colour.green() < 90 && mark.colour.blue() < 90)
+            mark.colour = QColor(120, 60, 40);
         mark.mark = record ? record->mark : QString();
         mark.name = p.name;
         mark.value = formatFixed(p.sMm, 2);
