@@ -5,6 +5,7 @@
 #include "base/programfiles.h"
 #include "base/settings.h"
 #include "survey/buildingdeformation.h"
+#include "survey/monitoringmodel.h"
 #include "survey/stability.h"
 
 #include <QJsonDocument>
@@ -105,21 +106,25 @@ int analyseCommand(const QStringList &args)
             return line.wrong(QStringLiteral("--limit takes a rate in mm/d above 0"));
         chosen.limit = limit;
     }
-    const StabilityAnalysis analysis = analyseStability(
-        *snapshot, chosen, pointCountFromSetting(settings.readSetting(SettingKey::PointCount)));
+    // The one model of the project; the deformation of every epoch only for
+    // the JSON, which gives it.
+    MonitoringRequest asked;
+    asked.stability = chosen;
+    asked.lastPoint = pointCountFromSetting(settings.readSetting(SettingKey::PointCount));
+    asked.history = format == QLatin1String("json");
+    const DeformationSettings deformation =
+        deformationSettings(deformationLimitsPath(programDir()), headerFields, *snapshot);
+    if (asked.history && !deformation.problem.isEmpty())
+        std::fprintf(stderr, "%s\n", qPrintable(deformation.problem));
+    const MonitoringModel model = monitoringModel(*snapshot, deformation, asked);
+    const StabilityAnalysis &analysis = model.stability;
 
     QByteArray out;
-    if (format == QLatin1String("json")) {
+    if (format == QLatin1String("json") && model.history) {
         // The building's deformation and the alarms beside the stability.
-        const DeformationSettings deformation =
-            deformationSettings(deformationLimitsPath(programDir()), headerFields, *snapshot);
-        if (!deformation.problem.isEmpty())
-            std::fprintf(stderr, "%s\n", qPrintable(deformation.problem));
-        const DeformationReport report = analyseDeformation(
-            *snapshot, deformation.thresholds, deformation.notNeighbours, &analysis);
         QJsonObject root = QJsonDocument::fromJson(stabilityJson(analysis)).object();
-        root.insert(QStringLiteral("deformation"), deformationJson(report, *snapshot));
-        root.insert(QStringLiteral("alarms"), alarmsJson(report.alarms, *snapshot));
+        root.insert(QStringLiteral("deformation"), deformationJson(*model.history, *snapshot));
+        root.insert(QStringLiteral("alarms"), alarmsJson(model.history->alarms, *snapshot));
         out = QJsonDocument(root).toJson(QJsonDocument::Indented);
     } else if (format == QLatin1String("csv")) {
         // With a byte-order mark, so that spreadsheet programs read it as UTF-8.

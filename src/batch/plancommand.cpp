@@ -13,6 +13,7 @@
 #include "project/projectdb.h"
 #include "project/serverstore.h"
 #include "survey/buildingdeformation.h"
+#include "survey/monitoringmodel.h"
 #include "survey/pointpositions.h"
 #include "survey/stability.h"
 
@@ -95,11 +96,13 @@ DeformationSettings deformationOf(const ProjectSnapshot &snapshot, const std::ma
 PlanFigures figuresOf(const ProjectSnapshot &snapshot, int epochIndex, const SettingsStore &settings,
                       const DeformationSettings &deformation, std::optional<double> step)
 {
-    const StabilityAnalysis stability =
-        analyseStability(snapshot, stabilitySettingsFrom(settings),
-                         pointCountFromSetting(settings.readSetting(SettingKey::PointCount)));
-    return planFigures(snapshot, epochIndex, deformation.thresholds, deformation.notNeighbours,
-                       step ? step : deformation.contourStep, &stability);
+    MonitoringRequest asked;
+    asked.stability = stabilitySettingsFrom(settings);
+    asked.lastPoint = pointCountFromSetting(settings.readSetting(SettingKey::PointCount));
+    asked.epochIndex = epochIndex;
+    asked.contourStep = step;
+    asked.history = false;
+    return monitoringModel(snapshot, deformation, asked).figures;
 }
 
 const QString tooFewPlaced =

@@ -15,6 +15,7 @@
 #include "report/resultsrun.h"
 #include "report/resultstable.h"
 #include "survey/buildingdeformation.h"
+#include "survey/monitoringmodel.h"
 #include "survey/stability.h"
 #include "xlsx/workbook.h"
 
@@ -671,12 +672,18 @@ Result<ReportOutcome> writeMonitoringReport(const ProjectSnapshot &whole, const 
     }
 
     // 3. The points' layout: the plan at the last epoch, or the list.
-    const DeformationSettings deformation =
-        deformationSettings(deformationLimitsPath(request.programDir), request.headerFields, snapshot);
-    const StabilityAnalysis analysis = analyseStability(snapshot, stabilitySettingsFrom(settings), pointCount);
-    const bool placed = placedPointCount(snapshot) >= 3;
-    const PlanFigures figures = planFigures(snapshot, lastIndex, deformation.thresholds, deformation.notNeighbours,
-                                            deformation.contourStep, &analysis);
+    // Every figure of the report from the one model of the project.
+    MonitoringRequest asked;
+    asked.stability = stabilitySettingsFrom(settings);
+    asked.lastPoint = pointCount;
+    asked.epochIndex = lastIndex;
+    const MonitoringModel model = monitoringModel(
+        snapshot, deformationSettings(deformationLimitsPath(request.programDir), request.headerFields, snapshot),
+        asked);
+    const DeformationSettings &deformation = model.deformation;
+    const StabilityAnalysis &analysis = model.stability;
+    const bool placed = model.placed;
+    const PlanFigures &figures = model.figures;
     if (placed) {
         const PlanPicture picture = planPicture(snapshot, figures, request.planBackground);
         pages.push_back({true, [=](QPainter &p, const QRectF &body) {
@@ -856,11 +863,9 @@ Result<ReportOutcome> writeMonitoringReport(const ProjectSnapshot &whole, const 
     }
 
     // 7. Deformation, when the points are placed.
-    DeformationReport deformationReport;
-    if (placed) {
-        deformationReport = analyseDeformation(snapshot, deformation.thresholds, deformation.notNeighbours, &analysis);
+    if (placed && model.history) {
         addTablePages(pages, t.deformation, {thresholdsLine(deformation.thresholds)}, deformationHeadings(),
-                      deformationRows(deformationReport, snapshot),
+                      deformationRows(*model.history, snapshot),
                       {1, 1.2, 0.6, 1, 1, 0.9, 0.8, 0.9, 1.1, 1.2, 1.2, 0.9, 1, 3}, true, 7);
     }
 

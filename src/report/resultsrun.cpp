@@ -4,6 +4,7 @@
 #include "base/programfiles.h"
 #include "base/textnumber.h"
 #include "survey/buildingdeformation.h"
+#include "survey/monitoringmodel.h"
 #include "survey/projectsnapshot.h"
 #include "survey/stability.h"
 #include "base/settings.h"
@@ -161,8 +162,14 @@ Result<ResultsRunStatus> runResultsTable(const ProjectSnapshot &snapshot,
     if (!found)
         return inTemplate(found.error());
     XlsxSheet *stability = *found;
-    const StabilityAnalysis analysis = analyseStability(snapshot, settings.stability, settings.pointCount);
-    writeStabilitySheet(*stability, analysis);
+    // The sheets' figures from the one model of the project.
+    MonitoringRequest asked;
+    asked.stability = settings.stability;
+    asked.lastPoint = settings.pointCount;
+    asked.history = placedPointCount(snapshot) >= 3;
+    const MonitoringModel model =
+        monitoringModel(snapshot, deformationSettings(settings.limitsPath, settings.fields, snapshot), asked);
+    writeStabilitySheet(*stability, model.stability);
     // Printed landscape, one page wide, its headings on every page, the
     // project named at the top.
     const QString project = !settings.header.empty() && settings.header.front() ? *settings.header.front() : QString();
@@ -170,7 +177,7 @@ Result<ResultsRunStatus> runResultsTable(const ProjectSnapshot &snapshot,
     if (auto titled = workbook.setPrintTitles(stabilityName, 1, 5); !titled)
         return titled.failure();
     // Where the points stand is known: how the building deforms.
-    if (placedPointCount(snapshot) >= 3) {
+    if (model.placed && model.history) {
         const QString name = QStringLiteral("差异沉降与倾斜");
         const auto made = workbook.sheetNames().contains(name)
                               ? workbook.sheet(name)
@@ -178,12 +185,7 @@ Result<ResultsRunStatus> runResultsTable(const ProjectSnapshot &snapshot,
                                                   {10, 12, 7, 12, 12, 11, 9, 11, 12, 14, 14, 11, 12, 40});
         if (!made)
             return inTemplate(made.error());
-        const DeformationSettings deformation =
-            deformationSettings(settings.limitsPath, settings.fields, snapshot);
-        writeDeformationSheet(**made,
-                              analyseDeformation(snapshot, deformation.thresholds,
-                                                 deformation.notNeighbours, &analysis),
-                              snapshot);
+        writeDeformationSheet(**made, *model.history, snapshot);
         (*made)->setPrintSetup(true, project);
         if (auto titled = workbook.setPrintTitles(name, 1, 5); !titled)
             return titled.failure();

@@ -1,0 +1,41 @@
+#pragma once
+
+// The monitoring figures of a project as it stands at one epoch, made once
+// by one function: the stability analysis with its accepted forecasts and
+// the reasons for the others, the building's deformation at the epoch (over
+// every point with a settlement and over the placed ones, each population
+// counted), its contours and alarms of every kind, every epoch's
+// deformation when asked for, and what the user is to be told. The
+// workbook, the JSON, the plan sheet and the report format it; none of them
+// computes a figure again, so they can never disagree.
+
+#include "survey/buildingdeformation.h"
+#include "survey/projectsnapshot.h"
+#include "survey/stability.h"
+
+#include <QStringList>
+
+#include <optional>
+
+struct MonitoringRequest
+{
+    StabilitySettings stability;
+    int lastPoint = 15;                     // the points analysed: 1 to this
+    std::optional<int> epochIndex;          // the epoch of the figures; the last by default
+    std::optional<double> contourStep;      // mm; the project's, else one chosen from the range
+    bool history = true;                    // every epoch's deformation too
+};
+
+struct MonitoringModel
+{
+    int epochIndex = -1;
+    StabilityAnalysis stability;
+    DeformationSettings deformation;
+    bool placed = false; // three points or more have a position: a plan
+    PlanFigures figures; // at the epoch
+    std::optional<DeformationReport> history;
+    QStringList warnings; // the limits table's problem, the analysis's notes
+};
+
+MonitoringModel monitoringModel(const ProjectSnapshot &snapshot, const DeformationSettings &deformation,
+                                const MonitoringRequest &request);
