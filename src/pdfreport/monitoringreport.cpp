@@ -293,14 +293,36 @@ double drawSheetRows(QPainter &p, const QRectF &body, double top, const std::vec
     std::vector<double> y{top};
     for (const double h : heights)
         y.push_back(y.back() + h);
-    p.setFont(font(points));
+    const QFont plain = font(points);
+    p.setFont(plain);
     p.setPen(QPen(Qt::black, mm(0.15)));
+    // Figures are most of the table: a text of plain characters that fits
+    // its cell is placed from the advances of its characters, measured
+    // once, without laying it out as a paragraph.
+    const QFontMetricsF metrics(plain, p.device());
+    std::array<double, 128> advances{};
+    for (int c = 32; c < 128; ++c)
+        advances[size_t(c)] = metrics.horizontalAdvance(QChar(c));
+    const double baseline = (line + metrics.ascent() - metrics.descent()) / 2;
     for (const Block &b : blocks) {
         const QRectF cell(QPointF(x[size_t(b.column - 1)], y[b.firstPlace]),
                           QPointF(x[size_t(b.lastColumn)], y[b.lastPlace + 1]));
         p.drawRect(cell);
         const QString t = text(b.row, b.column);
-        if (!t.isEmpty())
+        if (t.isEmpty())
+            continue;
+        double width = 0;
+        bool plainText = true;
+        for (const QChar ch : t) {
+            if (ch.unicode() < 32 || ch.unicode() >= 128) {
+                plainText = false;
+                break;
+            }
+            width += advances[ch.unicode()];
+        }
+        if (plainText && width <= cell.width() - mm(1.2))
+            p.drawText(QPointF(cell.center().x() - width / 2, cell.center().y() - line / 2 + baseline), t);
+        else
             p.drawText(cell.adjusted(mm(0.6), 0, -mm(0.6), 0), Qt::AlignCenter | Qt::TextWrapAnywhere,
                        QString(t).remove(QLatin1Char('\r')));
     }
