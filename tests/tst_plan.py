@@ -205,6 +205,19 @@ class Plan(unittest.TestCase):
         rows = [r for r in sheet.iter_rows(min_row=6, values_only=True) if r[0]]
         self.assertEqual(len(rows), len(DAYS))
         self.assertAlmostEqual(rows[-1][6], analysis["deformation"][-1]["tilt"]["value"] * 1000, places=3)
+        # Every alarm of an epoch is in its cell, wrapped, the row high
+        # enough; the headings wrap too.
+        told = 0
+        for r in range(6, sheet.max_row + 1):
+            cell = sheet.cell(r, 14)
+            if cell.value and cell.value != "无":
+                self.assertTrue(cell.alignment.wrap_text, cell.coordinate)
+                self.assertEqual(cell.value.count("；") + 1,
+                                 len([a for a in analysis["alarms"] if a["epoch"] == r - 6]), cell.coordinate)
+                told += cell.value.count("；") + 1
+        self.assertEqual(told, len(analysis["alarms"]))
+        self.assertTrue(sheet["A5"].alignment.wrap_text)
+        self.assertGreaterEqual(sheet.row_dimensions[5].height, 30)
 
     def test_a_plan_drawing_places_the_points(self):
         project = self.root / "丙楼.mdb"

@@ -12,6 +12,8 @@
 
 #include <QDir>
 
+#include <cmath>
+
 #include <map>
 #include <QFileInfo>
 
@@ -81,14 +83,35 @@ void writeStabilitySheet(XlsxSheet &sheet, const StabilityAnalysis &analysis)
 }
 
 // The sheet "差异沉降与倾斜": the thresholds, then a row per epoch.
+// The columns of the sheet "差异沉降与倾斜", in characters: narrow enough that
+// the sheet prints on A4 landscape at a size one reads, the headings and the
+// alarms wrapped in their cells.
+const std::vector<double> deformationColumns{8, 11, 6, 9, 9, 8, 7, 8, 9, 10, 11, 8, 8, 26};
+
+// The lines a text takes in a column `width` characters wide: a Chinese
+// character is two wide.
+int wrappedLines(const QString &text, double width)
+{
+    double needed = 0;
+    for (const QChar ch : text)
+        needed += ch.unicode() >= 0x2e80 ? 2 : 1;
+    return std::max(1, int(std::ceil(needed / std::max(width - 1, 1.0))));
+}
+
 void writeDeformationSheet(XlsxSheet &sheet, const DeformationReport &report,
                            const ProjectSnapshot &snapshot)
 {
     sheet.setText(QStringLiteral("A1"), QStringLiteral("差异沉降与倾斜"));
     sheet.setText(QStringLiteral("A2"), thresholdsLine(report.thresholds));
     const QStringList headings = deformationHeadings();
-    for (qsizetype c = 0; c < headings.size(); ++c)
-        sheet.setText(columnLetters(int(c) + 1) + QStringLiteral("5"), headings[c]);
+    int headingLines = 1;
+    for (qsizetype c = 0; c < headings.size(); ++c) {
+        const QString cell = columnLetters(int(c) + 1) + QStringLiteral("5");
+        sheet.setText(cell, headings[c]);
+        sheet.setWrapped(cell);
+        headingLines = std::max(headingLines, wrappedLines(headings[c], deformationColumns[size_t(c)]));
+    }
+    sheet.setRowHeight(5, 15 * headingLines);
     const std::map<int, QString> formats{{2, QStringLiteral("0")},     {3, QStringLiteral("0.00")},
                                          {4, QStringLiteral("0.00")},  {6, QStringLiteral("0.000")},
                                          {7, QStringLiteral("0.0")},   {8, QStringLiteral("0.00")},
@@ -103,6 +126,11 @@ void writeDeformationSheet(XlsxSheet &sheet, const DeformationReport &report,
             else
                 sheet.setText(cell, fields[c]);
         }
+        // Every alarm of the epoch, wrapped in its cell, the row as high
+        // as they need.
+        const QString alarms = columnLetters(int(fields.size())) + QString::number(row);
+        sheet.setWrapped(alarms);
+        sheet.setRowHeight(row, 15 * wrappedLines(fields.back(), deformationColumns.back()));
         ++row;
     }
 }
@@ -181,8 +209,7 @@ Result<ResultsRunStatus> runResultsTable(const ProjectSnapshot &snapshot,
         const QString name = QStringLiteral("差异沉降与倾斜");
         const auto made = workbook.sheetNames().contains(name)
                               ? workbook.sheet(name)
-                              : workbook.addSheet(name, stabilityName,
-                                                  {10, 12, 7, 12, 12, 11, 9, 11, 12, 14, 14, 11, 12, 40});
+                              : workbook.addSheet(name, stabilityName, deformationColumns);
         if (!made)
             return inTemplate(made.error());
         writeDeformationSheet(**made, *model.history, snapshot);

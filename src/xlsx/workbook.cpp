@@ -19,6 +19,8 @@
 
 #include <algorithm>
 #include <charconv>
+#include <cmath>
+#include <cstring>
 #include <sstream>
 
 namespace {
@@ -205,6 +207,33 @@ public:
         return m_made[key] = index;
     }
 
+    // The style that is `style` (-1: the default) with its text wrapped in
+    // the cell and centred.
+    int wrapped(int style)
+    {
+        if (const auto made = m_wrapped.find(style); made != m_wrapped.end())
+            return made->second;
+        pugi::xml_node xfs = m_doc.child("styleSheet").child("cellXfs");
+        if (!xfs)
+            return style;
+        std::vector<pugi::xml_node> all;
+        for (pugi::xml_node xf : xfs.children("xf"))
+            all.push_back(xf);
+        const size_t base = style >= 0 && size_t(style) < all.size() ? size_t(style) : 0;
+        pugi::xml_node xf = all.empty() ? xfs.append_child("xf") : xfs.append_copy(all[base]);
+        setAttribute(xf, "applyAlignment", "1");
+        pugi::xml_node alignment = xf.child("alignment");
+        if (!alignment)
+            alignment = xf.prepend_child("alignment"); // before protection, as the schema orders
+        setAttribute(alignment, "wrapText", "1");
+        setAttribute(alignment, "horizontal", "center");
+        setAttribute(alignment, "vertical", "center");
+        const int index = int(all.size());
+        setAttribute(xfs, "count", std::to_string(index + 1));
+        m_changed = true;
+        return m_wrapped[style] = index;
+    }
+
 private:
     static void setAttribute(pugi::xml_node node, const char *name, const std::string &value)
     {
@@ -238,6 +267,7 @@ private:
 
     pugi::xml_document m_doc;
     std::map<std::pair<int, QString>, int> m_made;
+    std::map<int, int> m_wrapped;
     bool m_changed = false;
 };
 
@@ -388,6 +418,37 @@ void XlsxSheet::setText(const QString &address, const QString &text)
     c.attributes.clear();
     c.value.clear();
     appendEscaped(c.value, text);
+}
+
+void XlsxSheet::setWrapped(const QString &address)
+{
+    Cell &c = cell(address);
+    if (!m_styles)
+        return;
+    if (c.kind == Cell::Raw) {
+        // A cell as read keeps its value; its style goes in its attributes.
+        const int style = m_styles->wrapped(styleNumber(c.attributes));
+        const auto at = c.attributes.find(" s=\"");
+        if (at != std::string::npos)
+            c.attributes.erase(at, c.attributes.find('"', at + 4) - at + 1);
+        c.attributes += " s=\"" + std::to_string(style) + "\"";
+        return;
+    }
+    c.style = m_styles->wrapped(c.style);
+}
+
+void XlsxSheet::setRowHeight(int number, double points)
+{
+    Row &r = row(number);
+    r.used = true;
+    for (const char *name : {" ht=\"", " customHeight=\""}) {
+        const auto at = r.attributes.find(name);
+        if (at != std::string::npos)
+            r.attributes.erase(at, r.attributes.find('"', at + std::strlen(name)) - at + 1);
+    }
+    char text[32];
+    const auto end = std::to_chars(text, text + sizeof text, std::round(points * 4) / 4);
+    r.attributes += " ht=\"" + std::string(text, end.ptr) + "\" customHeight=\"1\"";
 }
 
 void XlsxSheet::setNumber(const QString &address, double value)

@@ -67,6 +67,10 @@ public:
     // How the sheet prints: A4 landscape (or portrait), fitted to one page
     // wide, `header` centred at the top of every page ("" for none).
     void setPrintSetup(bool landscape, const QString &header);
+    // The cell's text wrapped within its width and centred.
+    void setWrapped(const QString &cell);
+    // A row's height in points, as the sheet keeps it.
+    void setRowHeight(int row, double points);
 
     // A block of merged cells, rows and columns counted from 1.
     struct Range
