@@ -766,22 +766,25 @@ Result<ReportOutcome> writeMonitoringReport(const ProjectSnapshot &whole, const 
         const int lastRow = recorder->lastRow();
         const std::vector<double> widths = (*sheet)->columnWidths(columns);
         const auto mergedRanges = std::make_shared<std::vector<XlsxSheet::Range>>((*sheet)->mergedRanges());
-        for (int first = 4; first <= lastRow; first += 22) {
+        for (int first = resultsFirstPageRow; first <= lastRow; first += resultsPageRows) {
             pages.push_back({true, [=, &t](QPainter &p, const QRectF &body) {
                                  double y = body.top();
-                                 if (first == 4) {
+                                 if (first == resultsFirstPageRow) {
                                      p.setFont(font(14, true));
                                      p.drawText(QRectF(body.left(), y, body.width(), mm(9)), Qt::AlignLeft | Qt::AlignVCenter, t.results);
                                      y += mm(10);
                                  }
                                  // The header rows 1 to 3 on every page, then the
                                  // page's rows, as the template lays them out.
-                                 std::vector<int> rows{1, 2, 3};
-                                 for (int r = first; r < first + 22 && r <= lastRow; ++r)
+                                 std::vector<int> rows;
+                                 for (int r = 1; r <= resultsHeaderRows; ++r)
+                                     rows.push_back(r);
+                                 for (int r = first; r < first + resultsPageRows && r <= lastRow; ++r)
                                      rows.push_back(r);
                                  std::vector<XlsxSheet::Range> merges;
                                  for (const XlsxSheet::Range &m : *mergedRanges)
-                                     if (m.firstRow <= 3 || (m.firstRow >= first && m.firstRow < first + 22))
+                                     if (m.firstRow <= resultsHeaderRows
+                                         || (m.firstRow >= first && m.firstRow < first + resultsPageRows))
                                          merges.push_back(m);
                                  (void)workbook;
                                  drawSheetRows(p, body, y, rows, [&](int r, int c) { return recorder->text(r, c); },

@@ -7,8 +7,8 @@
 
 namespace {
 
-constexpr int pageRows = 22;
-constexpr int firstPageRow = 4;
+constexpr int pageRows = resultsPageRows;
+constexpr int firstPageRow = resultsFirstPageRow;
 constexpr int pointsPerPage = 15;
 
 const char *const headerCells[] = {"B1", "H1", "B2", "H2", "M2", "B3", "H3", "M3"};

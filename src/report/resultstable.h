@@ -30,6 +30,12 @@ struct ResultsSettings
     QString limitsPath;
 };
 
+// The results sheet's layout, which the report draws as the workbook has
+// it: the header in rows 1 to 3, then pages of 22 rows from row 4.
+constexpr int resultsHeaderRows = 3;
+constexpr int resultsFirstPageRow = 4;
+constexpr int resultsPageRows = 22;
+
 // The rounded point count: the highest point number with an elevation, or the
 // point count when that is lower, rounded up to a multiple of 15.
 int roundedPointCount(const ProjectSnapshot &snapshot, int pointCount);
