@@ -55,6 +55,8 @@ private slots:
     void thresholdsFromTheLimits_data();
     void thresholdsFromTheLimits();
     void alarmsPassTheirThresholds();
+    void perMilleAlarmTyped_data();
+    void perMilleAlarmTyped();
     void mtextLosesItsFormatting_data();
     void mtextLosesItsFormatting();
 };
@@ -220,6 +222,11 @@ void DeformationTest::thresholdsFromTheLimits_data()
     QTest::newRow("frame, soil not said") << "30" << "框架" << "" << "" << 0.003 << 0.0;
     QTest::newRow("masonry walls") << "" << "砌体承重结构" << "中、低压缩性土" << "" << 0.0 << 0.002;
     QTest::newRow("typed tilt wins") << "30" << "" << "" << "0.001" << 0.001 << 0.0;
+    QTest::newRow("tilt typed in per mille") << "30" << "" << "" << "1.5‰" << 0.0015 << 0.0;
+    // "3" meant 3‰: as a ratio it would be 3000‰, credited to the code and
+    // never reached; refused, the table's row stands.
+    QTest::newRow("a plain 3 is no ratio") << "30" << "" << "" << "3" << 0.003 << 0.0;
+    QTest::newRow("60 per mille is beyond any building") << "30" << "" << "" << "60‰" << 0.003 << 0.0;
     QTest::newRow("no number is no height") << "三十" << "" << "" << "" << 0.0 << 0.0;
 }
 
@@ -231,14 +238,51 @@ void DeformationTest::thresholdsFromTheLimits()
     QFETCH(QString, typedTilt);
     QFETCH(double, tilt);
     QFETCH(double, differential);
+    QStringList problems;
     const AlarmThresholds t = alarmThresholds({{DeformationKey::BuildingHeight, height},
                                                {DeformationKey::Structure, structure},
                                                {DeformationKey::Soil, soil},
                                                {DeformationKey::TiltAlarm, typedTilt}},
-                                              defaultDeformationLimits());
+                                              defaultDeformationLimits(), &problems);
     QCOMPARE(t.tilt.value_or(0), tilt);
+    // A value refused is told, naming it.
+    const bool refused = typedTilt == QStringLiteral("3") || typedTilt == QStringLiteral("60‰");
+    QCOMPARE(problems.size(), refused ? 1 : 0);
+    if (refused)
+        QVERIFY2(problems.front().contains(typedTilt), qPrintable(problems.front()));
     QCOMPARE(t.differential.value_or(0), differential);
     QVERIFY(!t.cumulativeMm && !t.rateMmPerDay);
+}
+
+void DeformationTest::perMilleAlarmTyped_data()
+{
+    QTest::addColumn<QString>("typed");
+    QTest::addColumn<QString>("stored"); // empty: refused
+    QTest::addColumn<QString>("shown");
+    QTest::newRow("2 is 2‰") << "2" << "2‰" << "2";
+    QTest::newRow("with its sign") << " 1.5‰ " << "1.5‰" << "1.5";
+    QTest::newRow("the least") << "0.1" << "0.1‰" << "0.1";
+    QTest::newRow("the largest") << "50" << "50‰" << "50";
+    QTest::newRow("a ratio typed as such is too small") << "0.002" << "" << "";
+    QTest::newRow("beyond") << "51" << "" << "";
+    QTest::newRow("no number") << "二" << "" << "";
+}
+
+void DeformationTest::perMilleAlarmTyped()
+{
+    QFETCH(QString, typed);
+    QFETCH(QString, stored);
+    QFETCH(QString, shown);
+    const auto text = perMilleAlarmText(typed);
+    QCOMPARE(bool(text), !stored.isEmpty());
+    if (!text) {
+        QVERIFY2(text.error().contains(QStringLiteral("0.1‰ 到 50‰")), qPrintable(text.error()));
+        return;
+    }
+    QCOMPARE(*text, stored);
+    QCOMPARE(perMilleAlarmShown(*text), shown);
+    // An older project's ratio is shown in ‰ as well.
+    QCOMPARE(perMilleAlarmShown(QStringLiteral("0.002")), QStringLiteral("2"));
 }
 
 void DeformationTest::alarmsPassTheirThresholds()

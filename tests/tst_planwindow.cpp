@@ -2,6 +2,7 @@
 // the grid's menu, the option 沉降平面图 coming alive, the plan view and
 // the grid showing the alarm; an incomplete position refused.
 #include "gui/mainwindow.h"
+#include "gui/plandialogs.h"
 #include "gui/previewwidget.h"
 #include "gui/session.h"
 #include "survey/buildingdeformation.h"
@@ -30,6 +31,7 @@ private slots:
     void positionsBringThePlanAndItsAlarms();
     void anIncompletePositionIsRefused();
     void theGridShowsTheAlarmsThePlanGives();
+    void ratioAlarmsAreTypedInPerMille();
 };
 
 namespace {
@@ -224,6 +226,43 @@ void PlanWindowTest::theGridShowsTheAlarmsThePlanGives()
         QCOMPARE(shown, expected);
     }
     QVERIFY(predicted); // the last epoch holds J3's predicted alarm
+}
+
+void PlanWindowTest::ratioAlarmsAreTypedInPerMille()
+{
+    // 差异沉降预警值 "2" is 2‰, stored so; a ratio typed as such (0.002) is
+    // refused with the range, and nothing is stored.
+    WindowSession session;
+    QVERIFY(session.makeProgram());
+    QVERIFY(makeFourPoints(session, false));
+    QVERIFY(session.openWindow());
+    const auto stored = [&] {
+        ProjectDatabase project;
+        if (!project.open(session.project))
+            return std::map<QString, QString>();
+        const auto fields = project.headerFields();
+        return fields ? *fields : std::map<QString, QString>();
+    };
+    {
+        PlanSettingsDialog dialog(session.window->session(), session.window.get());
+        auto *differential = dialog.findChild<QLineEdit *>(DeformationKey::DifferentialAlarm);
+        QVERIFY(differential);
+        differential->setText(QStringLiteral("2"));
+        DialogWatcher watcher(session.window.get());
+        QVERIFY(dialog.save());
+        QVERIFY(watcher.seen().isEmpty());
+    }
+    QCOMPARE(stored()[DeformationKey::DifferentialAlarm], QStringLiteral("2‰"));
+    QCOMPARE(session.window->session().deformation().thresholds.differential, std::optional<double>(0.002));
+    PlanSettingsDialog dialog(session.window->session(), session.window.get());
+    auto *differential = dialog.findChild<QLineEdit *>(DeformationKey::DifferentialAlarm);
+    QCOMPARE(differential->text(), QStringLiteral("2"));
+    differential->setText(QStringLiteral("0.002"));
+    DialogWatcher watcher(session.window.get());
+    QVERIFY(!dialog.save());
+    QCOMPARE(watcher.seen().size(), 1);
+    QVERIFY2(watcher.seen()[0].text.contains(QStringLiteral("0.1‰ 到 50‰")), qPrintable(watcher.seen()[0].text));
+    QCOMPARE(stored()[DeformationKey::DifferentialAlarm], QStringLiteral("2‰"));
 }
 
 QTEST_MAIN(PlanWindowTest)

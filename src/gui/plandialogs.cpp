@@ -242,9 +242,14 @@ PlanSettingsDialog::PlanSettingsDialog(Session &session, QWidget *parent)
     m_fields.emplace_back(DeformationKey::Soil, soil);
     line(DeformationKey::CumulativeAlarm, QStringLiteral("累计沉降预警值 (mm)："), QStringLiteral("空：不预警"));
     line(DeformationKey::RateAlarm, QStringLiteral("沉降速率预警值 (mm/d)："), QStringLiteral("空：不预警"));
-    line(DeformationKey::DifferentialAlarm, QStringLiteral("差异沉降预警值 (Δs/L)："),
-         QStringLiteral("空：按限值表"));
-    line(DeformationKey::TiltAlarm, QStringLiteral("倾斜预警值："), QStringLiteral("空：按限值表"));
+    // The ratios are typed and shown in ‰, as the limits are.
+    line(DeformationKey::DifferentialAlarm, QStringLiteral("差异沉降预警值 (‰)："),
+         QStringLiteral("空：按限值表；如 2 表示 Δs/L = 2‰"));
+    line(DeformationKey::TiltAlarm, QStringLiteral("倾斜预警值 (‰)："), QStringLiteral("空：按限值表；如 3 表示 3‰"));
+    for (const QString &key : {DeformationKey::DifferentialAlarm, DeformationKey::TiltAlarm})
+        for (const auto &[name, editor] : m_fields)
+            if (name == key)
+                qobject_cast<QLineEdit *>(editor)->setText(perMilleAlarmShown(value(key)));
     line(DeformationKey::NotNeighbours, QStringLiteral("非相邻测点对："), QStringLiteral("如：J3-J4; J7-J8（沉降缝两侧）"));
     line(DeformationKey::ContourStep, QStringLiteral("等值线间距 (mm)："), QStringLiteral("空：自动"));
     line(DeformationKey::PlanScale, QStringLiteral("平面图比例 1:"), QStringLiteral("空：取能放下的 1:100、1:200、1:500…"));
@@ -298,6 +303,16 @@ bool PlanSettingsDialog::save()
                 return false;
             }
             fields[key] = text;
+            continue;
+        }
+        if (key == DeformationKey::DifferentialAlarm || key == DeformationKey::TiltAlarm) {
+            const auto stored = perMilleAlarmText(text);
+            if (!stored) {
+                editor->setFocus();
+                showMessage(this, QStringLiteral("%1：%2").arg(key, stored.error()));
+                return false;
+            }
+            fields[key] = *stored;
             continue;
         }
         bool ok = true;

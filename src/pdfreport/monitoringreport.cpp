@@ -926,6 +926,8 @@ Result<ReportOutcome> writeMonitoringReport(const ProjectSnapshot &whole, const 
                                     formatFixed(figures.deformation.tilt->directionDeg, 1),
                                     limit ? t.tiltLimit.arg(formatFixed(*limit * 1000, 3),
                                                             deformation.thresholds.tiltLimit
+                                                                    && std::abs(deformation.thresholds.tiltLimit->value
+                                                                                - *limit) <= 1e-12
                                                                 ? deformation.thresholds.tiltLimit->source
                                                                 : t.tiltAlarmValue)
                                           : t.tiltNoLimit)

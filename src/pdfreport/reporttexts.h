@@ -51,7 +51,7 @@ struct ReportTexts
     QString tilt = QStringLiteral("由已测定坐标的 %4 个测点拟合，建筑物整体倾斜 %1‰，倾向 %2°；%3");
     QString tiltLimit = QStringLiteral("限值 %1‰（%2）。");
     QString tiltNoLimit = QStringLiteral("未设倾斜限值。");
-    QString tiltAlarmValue = QStringLiteral("倾斜预警值");
+    QString tiltAlarmValue = QStringLiteral("本工程倾斜预警值");
     QString alarms = QStringLiteral("本期出现预警 %1 项：%2。");
     QString noAlarms = QStringLiteral("本期未出现预警。");
 };

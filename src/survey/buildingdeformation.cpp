@@ -177,8 +177,58 @@ Result<void> writeDeformationLimits(const QString &path, const std::vector<Defor
     return saveFileContents(path, QJsonDocument(rows).toJson(QJsonDocument::Indented));
 }
 
+Result<QString> perMilleAlarmText(const QString &typed)
+{
+    QString text = typed.trimmed();
+    if (text.isEmpty())
+        return text;
+    if (text.endsWith(QChar(0x2030)))
+        text.chop(1);
+    bool ok = false;
+    const double value = text.trimmed().toDouble(&ok);
+    if (!ok || !std::isfinite(value) || value < leastPerMilleAlarm || value > largestPerMilleAlarm)
+        return fail(QStringLiteral("“%1”不是 %2‰ 到 %3‰ 之间的数（以 ‰ 输入，如 2 表示 2‰，即 Δs/L = 0.002）")
+                        .arg(typed.trimmed(), formatFixed(leastPerMilleAlarm, 1), formatFixed(largestPerMilleAlarm, 0)));
+    return text.trimmed() + QChar(0x2030);
+}
+
+namespace {
+
+// A ratio alarm value as stored: "2‰", or a plain ratio of an older project.
+std::optional<double> ratioField(const std::map<QString, QString> &fields, const QString &key,
+                                 QStringList *problems)
+{
+    const auto found = fields.find(key);
+    if (found == fields.end() || found->second.trimmed().isEmpty())
+        return std::nullopt;
+    QString text = found->second.trimmed();
+    const bool perMille = text.endsWith(QChar(0x2030));
+    if (perMille)
+        text.chop(1);
+    bool ok = false;
+    const double value = text.trimmed().toDouble(&ok);
+    const double ratio = perMille ? value / 1000 : value;
+    if (ok && std::isfinite(ratio) && ratio >= leastPerMilleAlarm / 1000 && ratio <= largestPerMilleAlarm / 1000)
+        return ratio;
+    if (problems)
+        *problems << QStringLiteral("%1“%2”不是 %3‰ 到 %4‰ 之间的值，未采用（按限值表）；请在平面图设置中以 ‰ 重新输入")
+                         .arg(key, found->second.trimmed(), formatFixed(leastPerMilleAlarm, 1),
+                              formatFixed(largestPerMilleAlarm, 0));
+    return std::nullopt;
+}
+
+} // namespace
+
+QString perMilleAlarmShown(const QString &stored)
+{
+    const auto ratio = ratioField({{QStringLiteral("v"), stored}}, QStringLiteral("v"), nullptr);
+    if (!ratio)
+        return stored.trimmed();
+    return QString::number(*ratio * 1000, 'g', 12);
+}
+
 AlarmThresholds alarmThresholds(const std::map<QString, QString> &fields,
-                                const std::vector<DeformationLimit> &limits)
+                                const std::vector<DeformationLimit> &limits, QStringList *problems)
 {
     AlarmThresholds thresholds;
     thresholds.cumulativeMm = numberField(fields, DeformationKey::CumulativeAlarm);
@@ -194,10 +244,10 @@ AlarmThresholds alarmThresholds(const std::map<QString, QString> &fields,
     if (!thresholds.differentialLimit)
         thresholds.differentialLimit =
             chosenLimit(limits, DeformationLimit::LocalTilt, structure, soil, height);
-    thresholds.differential = numberField(fields, DeformationKey::DifferentialAlarm);
+    thresholds.differential = ratioField(fields, DeformationKey::DifferentialAlarm, problems);
     if (!thresholds.differential && thresholds.differentialLimit)
         thresholds.differential = thresholds.differentialLimit->value;
-    thresholds.tilt = numberField(fields, DeformationKey::TiltAlarm);
+    thresholds.tilt = ratioField(fields, DeformationKey::TiltAlarm, problems);
     if (!thresholds.tilt && thresholds.tiltLimit)
         thresholds.tilt = thresholds.tiltLimit->value;
     return thresholds;
@@ -231,9 +281,11 @@ DeformationSettings deformationSettings(const QString &limitsPath,
 {
     DeformationSettings settings;
     auto limits = readDeformationLimits(limitsPath);
+    QStringList problems;
     if (!limits)
-        settings.problem = limits.error();
-    settings.thresholds = alarmThresholds(fields, limits ? *limits : defaultDeformationLimits());
+        problems << limits.error();
+    settings.thresholds = alarmThresholds(fields, limits ? *limits : defaultDeformationLimits(), &problems);
+    settings.problem = problems.join(QLatin1Char('\n'));
     settings.notNeighbours = notNeighbours(fields, snapshot);
     settings.contourStep = numberField(fields, DeformationKey::ContourStep);
     QString scale = field(fields, DeformationKey::PlanScale);
@@ -395,17 +447,22 @@ QString alarmText(const Alarm &alarm, const ProjectSnapshot &snapshot)
 
 QString thresholdsLine(const AlarmThresholds &t)
 {
-    const auto limit = [](const std::optional<DeformationLimit> &row) {
-        return row ? QStringLiteral("（%1 %2，%3）").arg(row->structure, quantityText(row->quantity), row->source)
-                   : QString();
+    // A limit row is credited only for the value it gave; a value of the
+    // project's own is said to be so.
+    const auto limit = [](const std::optional<DeformationLimit> &row, std::optional<double> value) {
+        if (!value)
+            return QString();
+        if (!row || std::abs(row->value - *value) > 1e-12)
+            return QStringLiteral("（本工程预警值）");
+        return QStringLiteral("（%1 %2，%3）").arg(row->structure, quantityText(row->quantity), row->source);
     };
     const auto value = [](std::optional<double> v, double scale, int decimals, const QString &unit) {
         return v ? formatFixed(*v * scale, decimals) + unit : QStringLiteral("无");
     };
     return QStringLiteral("预警值：累计沉降 %1，沉降速率 %2，差异沉降 %3%4，倾斜 %5%6")
         .arg(value(t.cumulativeMm, 1, 2, QStringLiteral(" mm")), value(t.rateMmPerDay, 1, 3, QStringLiteral(" mm/d")),
-             value(t.differential, 1000, 3, QStringLiteral("‰")), limit(t.differentialLimit),
-             value(t.tilt, 1000, 3, QStringLiteral("‰")), limit(t.tiltLimit));
+             value(t.differential, 1000, 3, QStringLiteral("‰")), limit(t.differentialLimit, t.differential),
+             value(t.tilt, 1000, 3, QStringLiteral("‰")), limit(t.tiltLimit, t.tilt));
 }
 
 DeformationReport analyseDeformation(const ProjectSnapshot &snapshot, const AlarmThresholds &thresholds,

@@ -72,8 +72,20 @@ struct AlarmThresholds
     // The limit rows chosen (shown beside the figures), if any.
     std::optional<DeformationLimit> differentialLimit, tiltLimit;
 };
+// The alarm values of a ratio (差异沉降预警值 Δs/L, 倾斜预警值) are typed and
+// stored in ‰, as "2‰"; a plain number, as older projects hold, is taken as
+// a ratio when it is a plausible one. A value outside 0.1–50‰ is no alarm
+// value (it would credit a wrong limit and switch the alarm off): it is
+// refused, in words, and the limits table's row applies instead.
+constexpr double leastPerMilleAlarm = 0.1, largestPerMilleAlarm = 50;
+// The text stored for a value typed in ‰ ("2" → "2‰"), or why it cannot be
+// one; empty stays empty.
+Result<QString> perMilleAlarmText(const QString &typed);
+// A stored value as the user types it, in ‰ ("2‰" and "0.002" give "2").
+QString perMilleAlarmShown(const QString &stored);
+// `problems`, when given, gets a sentence for each value refused.
 AlarmThresholds alarmThresholds(const std::map<QString, QString> &fields,
-                                const std::vector<DeformationLimit> &limits);
+                                const std::vector<DeformationLimit> &limits, QStringList *problems = nullptr);
 // The pairs of point numbers the field NotNeighbours names.
 std::set<std::pair<int, int>> notNeighbours(const std::map<QString, QString> &fields,
                                             const ProjectSnapshot &snapshot);
