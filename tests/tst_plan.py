@@ -300,6 +300,34 @@ class Plan(unittest.TestCase):
         self.assertEqual(printed.returncode, 0, printed.stderr)
         self.assertTrue(pdf.read_bytes().startswith(b"%PDF"))
 
+    def test_a_contour_step_too_fine_or_too_coarse_is_told(self):
+        # A step that would ask for more levels than memory holds draws none
+        # and says so, in bounded time; one with no level in the range says
+        # that; the same stored as the project's step reaches the report.
+        import resource
+        import time
+        project = self.placed_project("丁楼")
+
+        def limit():
+            resource.setrlimit(resource.RLIMIT_AS, (1 << 30, 1 << 30))
+        for step, said in (("1e-320", "太小"), ("0.0001", "太小"), ("1e6", "没有等值线")):
+            with self.subTest(step=step):
+                start = time.monotonic()
+                run = subprocess.run([str(self.program / "sedimetra-batch"), "plan", str(project), "--step", step,
+                                      "--format", "json"], capture_output=True, text=True, timeout=60,
+                                     preexec_fn=limit)
+                self.assertEqual(run.returncode, 0, run.stderr)
+                self.assertLess(time.monotonic() - start, 10)
+                self.assertIn(said, run.stderr)
+                self.assertEqual(json.loads(run.stdout)["contours"], [])
+        with sqlite3.connect(project) as db:
+            db.execute("CREATE TABLE IF NOT EXISTS HeaderFields (Name TEXT NOT NULL PRIMARY KEY, Value TEXT)")
+            db.execute("INSERT OR REPLACE INTO HeaderFields VALUES ('等值线间距', '1e-320')")
+        pdf = self.root / "丁楼.pdf"
+        run = subprocess.run([str(self.program / "sedimetra-batch"), "report", str(project), "--out", str(pdf)],
+                             capture_output=True, text=True, timeout=60, preexec_fn=limit)
+        self.assertEqual(run.returncode, 0, run.stderr)
+
     def test_a_project_without_positions_is_left_as_it_was(self):
         project = self.root / "丁楼.mdb"
         make_project(project)

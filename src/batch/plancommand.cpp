@@ -20,6 +20,7 @@
 #include <QDir>
 #include <QFileInfo>
 
+#include <cmath>
 #include <cstdio>
 #include <set>
 
@@ -190,7 +191,7 @@ int planCommand(const QStringList &args)
     if (line.isSet(QStringLiteral("step"))) {
         bool ok = false;
         step = line.value(QStringLiteral("step")).toDouble(&ok);
-        if (!ok || !(*step > 0))
+        if (!ok || !(*step > 0) || !std::isfinite(*step))
             return line.wrong(QStringLiteral("--step takes a positive number of mm"));
     }
     SettingsStore settings;
@@ -205,5 +206,7 @@ int planCommand(const QStringList &args)
     if (placedPointCount(*snapshot) < 3)
         return failure(tooFewPlaced);
     const PlanFigures figures = figuresOf(*snapshot, epochIndex, settings, deformationOf(*snapshot, fields), step);
+    if (!figures.contourNote.isEmpty())
+        std::fprintf(stderr, "%s\n", qPrintable(figures.contourNote));
     return writeOut(planJson(figures, *snapshot)) ? 0 : failure(QStringLiteral("cannot write the output"));
 }

@@ -305,6 +305,16 @@ bool PlanSettingsDialog::save()
             fields[key] = text;
             continue;
         }
+        if (key == DeformationKey::ContourStep && !text.isEmpty()) {
+            // A step of a hundredth of a millimetre is the finest a plan shows.
+            bool ok = false;
+            const double step = text.toDouble(&ok);
+            if (!ok || !std::isfinite(step) || step < 0.01 || step > 10000) {
+                editor->setFocus();
+                showMessage(this, QStringLiteral("等值线间距应为 0.01 到 10000 mm 之间的数，或空着（自动）。"));
+                return false;
+            }
+        }
         if (key == DeformationKey::DifferentialAlarm || key == DeformationKey::TiltAlarm) {
             const auto stored = perMilleAlarmText(text);
             if (!stored) {

@@ -78,6 +78,8 @@ PlanPicture planPicture(const ProjectSnapshot &snapshot, const PlanFigures &figu
     picture.tilt = d.tilt;
     const Epoch &epoch = snapshot.epochs()[size_t(d.epochIndex)];
     picture.caption = QStringLiteral("%1（%2）累计沉降 mm").arg(epoch.name, epoch.date);
+    if (!figures.contourNote.isEmpty())
+        picture.caption += QStringLiteral("；") + figures.contourNote;
     picture.extents = extents;
     return picture;
 }

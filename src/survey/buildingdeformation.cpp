@@ -540,8 +540,19 @@ PlanFigures planFigures(const ProjectSnapshot &snapshot, int epochIndex,
             low = std::min(low, p.sMm);
             high = std::max(high, p.sMm);
         }
-        if (high > low)
+        if (high > low) {
             figures.levels = contourLevels(low, high, contourStep);
+            if (figures.levels.empty() && contourStep) {
+                const double count = std::floor(high / *contourStep) - std::ceil(low / *contourStep) + 1;
+                figures.contourNote =
+                    !(count < maxContourLevels)
+                        ? QStringLiteral("等值线间距 %1 mm 太小：沉降 %2 至 %3 mm 之间会有多于 %4 条等值线，未画等值线")
+                              .arg(QString::number(*contourStep, 'g', 6), formatFixed(low, 2), formatFixed(high, 2))
+                              .arg(maxContourLevels)
+                        : QStringLiteral("等值线间距 %1 mm：沉降 %2 至 %3 mm 之间没有等值线")
+                              .arg(QString::number(*contourStep, 'g', 6), formatFixed(low, 2), formatFixed(high, 2));
+            }
+        }
         figures.contours = contourLines(d.points, d.triangulation, figures.levels);
     }
     figures.alarms = epochAlarms(snapshot, epochIndex, d, thresholds, stability);

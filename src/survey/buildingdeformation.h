@@ -187,6 +187,9 @@ struct PlanFigures
     std::vector<double> levels;
     std::vector<ContourLine> contours;
     std::vector<Alarm> alarms;
+    // Why there are no contours though the settlements differ: a step that
+    // gives more than maxContourLevels, or none within the range.
+    QString contourNote;
 };
 // The alarms of one epoch, of the deformation `d` computed for it: those
 // measured, and at the last epoch the predicted ones of the accepted

@@ -162,7 +162,7 @@ std::vector<double> contourLevels(double low, double high, std::optional<double>
         return levels;
     const double first = std::ceil(low / *step - 1e-9);
     const double last = std::floor(high / *step + 1e-9);
-    if (last - first > 1000)
+    if (!std::isfinite(first) || !std::isfinite(last) || !(last - first < maxContourLevels))
         return levels;
     for (double k = first; k <= last; ++k)
         levels.push_back(k * *step);

@@ -62,7 +62,10 @@ std::vector<NeighbourPair> neighbourDifferences(const std::vector<PlanPoint> &po
                                                 const std::set<std::pair<int, int>> &excluded = {});
 
 // Contour levels at a 1-2-5 step (…, 0.5, 1, 2, 5, 10 … mm) giving 5 to 15
-// levels within [low, high]; with `step` given, every multiple of it there.
+// levels within [low, high]; with `step` given, every multiple of it there,
+// none when that would be more than maxContourLevels (a step of 1e-320 mm
+// would ask for more levels than memory holds).
+constexpr int maxContourLevels = 200;
 std::vector<double> contourLevels(double low, double high, std::optional<double> step = std::nullopt);
 
 // The contour lines of settlement at a level: linear interpolation on the
