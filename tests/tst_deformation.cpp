@@ -44,6 +44,8 @@ class DeformationTest : public QObject
     Q_OBJECT
 private slots:
     void planeGivesItsTilt();
+    void azimuthOfTheTilt_data();
+    void azimuthOfTheTilt();
     void noPlaneWithoutThreePointsOffALine_data();
     void noPlaneWithoutThreePointsOffALine();
     void triangulationIsDelaunay();
@@ -61,6 +63,44 @@ private slots:
     void mtextLosesItsFormatting();
 };
 
+void DeformationTest::azimuthOfTheTilt_data()
+{
+    // A plane s = b·x + c·y (x east, y north) over a 30 m × 20 m building:
+    // the azimuth it sinks toward, and its word.
+    QTest::addColumn<double>("b");
+    QTest::addColumn<double>("c");
+    QTest::addColumn<double>("azimuth");
+    QTest::addColumn<QString>("word");
+    QTest::newRow("sinking toward the north") << 0.0 << -0.5 << 0.0 << "北";
+    QTest::newRow("toward the north-east") << -0.5 << -0.5 << 45.0 << "东北";
+    QTest::newRow("toward the east") << -0.5 << 0.0 << 90.0 << "东";
+    QTest::newRow("toward the south") << 0.0 << 0.5 << 180.0 << "南";
+    QTest::newRow("toward the south-west") << 0.5 << 0.5 << 225.0 << "西南";
+    QTest::newRow("toward the west") << 0.5 << 0.0 << 270.0 << "西";
+    // All settled alike, as rounding leaves them: no slope, no direction.
+    QTest::newRow("all alike") << 1e-13 << -1e-13 << -1.0 << "";
+}
+
+void DeformationTest::azimuthOfTheTilt()
+{
+    QFETCH(double, b);
+    QFETCH(double, c);
+    QFETCH(double, azimuth);
+    QFETCH(QString, word);
+    std::vector<PlanPoint> points;
+    for (const auto &[x, y] : {std::pair{0.0, 0.0}, {30.0, 0.0}, {30.0, 20.0}, {0.0, 20.0}, {12.0, 7.0}})
+        points.push_back({int(points.size()) + 1, QStringLiteral("P"), x + 500, y + 800, -12.34 + b * x + c * y});
+    const auto tilt = fitTilt(points);
+    QVERIFY(tilt);
+    if (azimuth < 0) {
+        QCOMPARE(tilt->value, 0.0);
+        QCOMPARE(tilt->azimuthDeg, 0.0);
+        return;
+    }
+    QVERIFY2(std::fabs(tilt->azimuthDeg - azimuth) < 1e-6, qPrintable(QString::number(tilt->azimuthDeg)));
+    QCOMPARE(compassWord(tilt->azimuthDeg), word);
+}
+
 void DeformationTest::planeGivesItsTilt()
 {
     // Far from the grid's origin, as a local grid may be.
@@ -75,8 +115,10 @@ void DeformationTest::planeGivesItsTilt()
     QVERIFY(std::fabs(tilt->c + 0.2) < 1e-9);
     QVERIFY(std::fabs(tilt->a - 5) < 1e-6);
     QVERIFY(std::fabs(tilt->value - std::sqrt(0.13) / 1000) < 1e-12);
-    // Sinking most toward −∇s = (−0.3, 0.2): 146.31° from +X.
-    QVERIFY(std::fabs(tilt->directionDeg - std::atan2(0.2, -0.3) * 180 / M_PI) < 1e-6);
+    // Sinking most toward −∇s = (−0.3, 0.2), west-north-west: the azimuth
+    // clockwise from north, atan2(east, north) = 303.69°.
+    QVERIFY(std::fabs(tilt->azimuthDeg - (std::atan2(-0.3, 0.2) * 180 / M_PI + 360)) < 1e-6);
+    QCOMPARE(compassWord(tilt->azimuthDeg), QStringLiteral("西北"));
     QVERIFY(tilt->rmsMm < 1e-9);
 
     // A point off the plane: the residuals tell.

@@ -14,6 +14,7 @@ import json
 import math
 import os
 import pathlib
+import re
 import shutil
 import sqlite3
 import subprocess
@@ -120,6 +121,11 @@ class Plan(unittest.TestCase):
         self.assertAlmostEqual(plan["tilt"]["value"], math.hypot(b, c) / 1000, places=12)
         self.assertAlmostEqual(plan["tilt"]["direction_deg"],
                                math.degrees(math.atan2(-c, -b)) % 360, places=6)
+        # Clockwise from north (x east, y north), with its compass word.
+        azimuth = math.degrees(math.atan2(-b, -c)) % 360
+        self.assertAlmostEqual(plan["tilt"]["azimuth_deg"], azimuth, places=6)
+        words = ["北", "东北", "东", "东南", "南", "西南", "西", "西北"]
+        self.assertEqual(plan["tilt"]["compass"], words[int((azimuth + 22.5) // 45) % 8])
         self.assertAlmostEqual(plan["tilt"]["rms_mm"], rms, places=6)
         # Neighbours: the edges of scipy's Delaunay triangulation.
         tri = Delaunay(xy)
@@ -294,6 +300,10 @@ class Plan(unittest.TestCase):
             j = NAMES.index(name)
             self.assertAlmostEqual(marks[name][0] - marks["J1"][0], (GRID[j][0] - GRID[0][0]) * 10, places=6)
             self.assertAlmostEqual(marks[name][1] - marks["J1"][1], (GRID[j][1] - GRID[0][1]) * 10, places=6)
+        # North is marked, and the tilt is given as an azimuth with its word.
+        texts = [e.dxf.text for e in read.modelspace().query("TEXT")]
+        self.assertIn("北", texts)
+        self.assertTrue(any(re.search(r"倾向方位角 [\d.]+°（[东南西北]+）", t) for t in texts), texts)
         pdf = self.root / "戊楼.pdf"
         printed = subprocess.run(["librecad", "dxf2pdf", "-o", str(pdf), str(sheet)], capture_output=True,
                                  text=True, timeout=120, env=dict(os.environ, QT_QPA_PLATFORM="offscreen"))

@@ -202,6 +202,13 @@ Result<PlanSheetStatus> runPlanSheet(CadInterface &cad, const ProjectSnapshot &s
     const double legendRight = o.x + in.sheetWidth - margin - titleWidth - 8;
     text(cad, QStringLiteral("沉降平面图  %1（%2）累计沉降 (mm)").arg(epoch.name, epoch.date), {lx, ly}, 3,
          CadAlign::Top, CadAlign::Left);
+    // North: the plan's +y, an arrow with its word right of the title.
+    {
+        const CadPoint foot{legendRight - 4, ly - 10}, tip{legendRight - 4, ly};
+        polyline(cad, {foot, tip});
+        polyline(cad, {{tip.x - 1.5, tip.y - 4}, tip, {tip.x + 1.5, tip.y - 4}});
+        text(cad, QStringLiteral("北"), {tip.x + 2, tip.y}, 3, CadAlign::Top, CadAlign::Left);
+    }
     ly -= 6;
     text(cad, QStringLiteral("比例 1:%1").arg(scale), {lx, ly}, 2.5, CadAlign::Top, CadAlign::Left);
     const double bar = barLength((legendRight - lx - 60) / k);
@@ -215,13 +222,16 @@ Result<PlanSheetStatus> runPlanSheet(CadInterface &cad, const ProjectSnapshot &s
         text(cad, QStringLiteral("等值线间距 %1 mm").arg(formatFixed(figures.levels[1] - figures.levels[0], 1)),
              {lx, ly}, 2.5, CadAlign::Top, CadAlign::Left);
     if (d.tilt) {
-        const QString tilt = QStringLiteral("倾斜 %1‰  方向 %2°  平面拟合中误差 %3 mm")
-                                 .arg(formatFixed(d.tilt->value * 1000, 3), formatFixed(d.tilt->directionDeg, 1),
-                                      formatFixed(d.tilt->rmsMm, 2));
+        const QString tilt = d.tilt->value > 0
+                                 ? QStringLiteral("倾斜 %1‰  倾向方位角 %2  平面拟合中误差 %3 mm")
+                                       .arg(formatFixed(d.tilt->value * 1000, 3), azimuthText(d.tilt->azimuthDeg),
+                                            formatFixed(d.tilt->rmsMm, 2))
+                                 : QStringLiteral("无倾斜（各点沉降一致）  平面拟合中误差 %1 mm")
+                                       .arg(formatFixed(d.tilt->rmsMm, 2));
         text(cad, tilt, {lx + 60, ly}, 2.5, CadAlign::Top, CadAlign::Left);
         // The arrow toward which the building sinks most.
         if (d.tilt->value > 0) {
-            const double a = d.tilt->directionDeg * M_PI / 180;
+            const double a = (90 - d.tilt->azimuthDeg) * M_PI / 180; // from the +x axis
             const CadPoint from{legendRight - 12, ly - 1}, to{from.x + 10 * std::cos(a), from.y + 10 * std::sin(a)};
             polyline(cad, {from, to});
             for (const double side : {2.6, -2.6}) {

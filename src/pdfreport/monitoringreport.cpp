@@ -367,7 +367,7 @@ void drawPlanLegend(QPainter &p, const QRectF &box, const PlanPicture &picture, 
     }
     // The tilt.
     if (picture.tilt && picture.tilt->value > 0) {
-        const double a = picture.tilt->directionDeg * M_PI / 180;
+        const double a = (90 - picture.tilt->azimuthDeg) * M_PI / 180; // from the +x axis
         const QPointF from(box.left() + mm(8), y + mm(8));
         const QPointF to = from + QPointF(mm(7) * std::cos(a), -mm(7) * std::sin(a));
         p.setPen(QPen(Qt::blue, mm(0.4)));
@@ -380,7 +380,7 @@ void drawPlanLegend(QPainter &p, const QRectF &box, const PlanPicture &picture, 
         p.drawText(QRectF(box.left() + mm(18), y, box.width() - mm(18), mm(16)),
                    Qt::AlignLeft | Qt::AlignVCenter | Qt::TextWordWrap,
                    t.tiltLegend.arg(formatFixed(picture.tilt->value * 1000, 3),
-                                    formatFixed(picture.tilt->directionDeg, 1)));
+                                    azimuthText(picture.tilt->azimuthDeg)));
         y += mm(20);
     }
     // The key.
@@ -920,10 +920,12 @@ Result<ReportOutcome> writeMonitoringReport(const ProjectSnapshot &whole, const 
         if (fastest)
             sentences << t.largestRate.arg(analysis.settings.window).arg(fastest->name, formatFixed(*fastest->maxRate, 4));
         sentences << t.verdict.arg(limitText(analysis.settings.limit), verdictText(analysis.building));
-        if (placed && figures.deformation.tilt) {
+        if (placed && figures.deformation.tilt && !(figures.deformation.tilt->value > 0)) {
+            sentences << t.noTilt.arg(figures.deformation.points.size());
+        } else if (placed && figures.deformation.tilt) {
             const auto &limit = deformation.thresholds.tilt;
             sentences << t.tilt.arg(formatFixed(figures.deformation.tilt->value * 1000, 3),
-                                    formatFixed(figures.deformation.tilt->directionDeg, 1),
+                                    azimuthText(figures.deformation.tilt->azimuthDeg),
                                     limit ? t.tiltLimit.arg(formatFixed(*limit * 1000, 3),
                                                             deformation.thresholds.tiltLimit
                                                                     && std::abs(deformation.thresholds.tiltLimit->value

@@ -36,7 +36,7 @@ struct ReportTexts
     // Beside the plan.
     QString north = QStringLiteral("北");
     QString scaleBar = QStringLiteral("%1 m（约 1:%2）");
-    QString tiltLegend = QStringLiteral("整体倾斜 %1‰，方向 %2°（自 X 轴逆时针）");
+    QString tiltLegend = QStringLiteral("整体倾斜 %1‰，倾向方位角 %2（自北顺时针）");
     QString pointKey = QStringLiteral("测点：点名与累计沉降（mm）");
     QString contourKey = QStringLiteral("等沉线，间距 %1 mm");
     QString contourKeyPlain = QStringLiteral("等沉线");
@@ -48,7 +48,8 @@ struct ReportTexts
                                            "累计沉降 %3 mm，平均累计沉降 %4 mm。");
     QString largestRate = QStringLiteral("最近 %1 天内沉降速率绝对值最大的为测点 %2，%3 mm/d。");
     QString verdict = QStringLiteral("按稳定速率 %1 mm/d 判定，建筑物%2。");
-    QString tilt = QStringLiteral("由已测定坐标的 %4 个测点拟合，建筑物整体倾斜 %1‰，倾向 %2°；%3");
+    QString tilt = QStringLiteral("由已测定坐标的 %4 个测点拟合，建筑物整体倾斜 %1‰，倾向方位角 %2；%3");
+    QString noTilt = QStringLiteral("由已测定坐标的 %1 个测点拟合，各点沉降一致，建筑物无整体倾斜。");
     QString tiltLimit = QStringLiteral("限值 %1‰（%2）。");
     QString tiltNoLimit = QStringLiteral("未设倾斜限值。");
     QString tiltAlarmValue = QStringLiteral("本工程倾斜预警值");

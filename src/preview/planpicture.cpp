@@ -165,6 +165,19 @@ void drawPlan(QPainter &painter, const QRectF &area, const PlanPicture &picture,
         painter.drawText(at + QPointF(4, 9), mark.value);
     }
 
+    // North, the plan's +y: a small arrow at the lower left.
+    {
+        const QPointF foot(area.left() + 12, area.bottom() - 8), tip(area.left() + 12, area.bottom() - 26);
+        painter.setPen(QPen(Qt::black, 1));
+        painter.drawLine(foot, tip);
+        painter.drawLine(tip, tip + QPointF(-3, 6));
+        painter.drawLine(tip, tip + QPointF(3, 6));
+        QFont word = painter.font();
+        word.setPixelSize(10);
+        painter.setFont(word);
+        painter.drawText(tip + QPointF(5, 8), QStringLiteral("北"));
+    }
+
     // The caption and the tilt: an arrow toward which the building sinks most.
     QFont caption = painter.font();
     caption.setPixelSize(11);
@@ -172,11 +185,13 @@ void drawPlan(QPainter &painter, const QRectF &area, const PlanPicture &picture,
     painter.setPen(Qt::black);
     QString line = picture.caption;
     if (picture.tilt)
-        line += QStringLiteral("  倾斜 %1‰ 方向 %2°")
-                    .arg(formatFixed(picture.tilt->value * 1000, 3), formatFixed(picture.tilt->directionDeg, 1));
+        line += picture.tilt->value > 0
+                    ? QStringLiteral("  倾斜 %1‰ 方位角 %2")
+                          .arg(formatFixed(picture.tilt->value * 1000, 3), azimuthText(picture.tilt->azimuthDeg))
+                    : QStringLiteral("  无倾斜");
     painter.drawText(QPointF(area.left() + 4, area.top() + 13), line);
     if (picture.tilt && picture.tilt->value > 0) {
-        const double a = picture.tilt->directionDeg * M_PI / 180;
+        const double a = (90 - picture.tilt->azimuthDeg) * M_PI / 180; // from the +x axis
         // Lower right, clear of the zoom buttons.
         const QPointF from(area.right() - 22, area.bottom() - 22);
         const QPointF to = from + QPointF(14 * std::cos(a), -14 * std::sin(a));

@@ -488,7 +488,7 @@ QStringList deformationHeadings()
     return {QStringLiteral("观测"),          QStringLiteral("日期"),
             QStringLiteral("测点数"),        QStringLiteral("平均沉降(mm)"),
             QStringLiteral("最大沉降(mm)"),  QStringLiteral("最大沉降点"),
-            QStringLiteral("倾斜(‰)"),       QStringLiteral("倾斜方向(°)"),
+            QStringLiteral("倾斜(‰)"),       QStringLiteral("倾向方位角(°)"),
             QStringLiteral("平面拟合中误差(mm)"), QStringLiteral("最大差异沉降 Δs/L(‰)"),
             QStringLiteral("最大差异沉降点对"), QStringLiteral("倾斜限值(‰)"),
             QStringLiteral("差异沉降限值(‰)"), QStringLiteral("预警")};
@@ -514,7 +514,7 @@ std::vector<QStringList> deformationRows(const DeformationReport &report, const 
              d.largest >= 0 ? formatFixed(d.points[size_t(d.largest)].sMm, 2) : none,
              d.largest >= 0 ? d.points[size_t(d.largest)].name : none,
              d.tilt ? perMille(d.tilt->value) : none,
-             d.tilt && d.tilt->value > 0 ? formatFixed(d.tilt->directionDeg, 1) : none,
+             d.tilt && d.tilt->value > 0 ? azimuthText(d.tilt->azimuthDeg) : none,
              d.tilt ? formatFixed(d.tilt->rmsMm, 2) : none,
              pair ? perMille(pair->ratio) : none,
              pair ? QStringLiteral("%1–%2").arg(d.points[size_t(pair->from)].name,
@@ -587,8 +587,19 @@ QJsonValue tiltJson(const std::optional<Tilt> &tilt)
 {
     if (!tilt)
         return QJsonValue();
+    // The azimuth clockwise from north with its compass word; direction_deg,
+    // counter-clockwise from the x axis, as earlier versions gave it. No
+    // direction without a slope.
+    if (!(tilt->value > 0))
+        return QJsonObject{{QStringLiteral("value"), 0.0},
+                           {QStringLiteral("azimuth_deg"), QJsonValue()},
+                           {QStringLiteral("compass"), QJsonValue()},
+                           {QStringLiteral("direction_deg"), QJsonValue()},
+                           {QStringLiteral("rms_mm"), tilt->rmsMm}};
     return QJsonObject{{QStringLiteral("value"), tilt->value},
-                       {QStringLiteral("direction_deg"), tilt->directionDeg},
+                       {QStringLiteral("azimuth_deg"), tilt->azimuthDeg},
+                       {QStringLiteral("compass"), compassWord(tilt->azimuthDeg)},
+                       {QStringLiteral("direction_deg"), std::fmod(450 - tilt->azimuthDeg, 360.0)},
                        {QStringLiteral("rms_mm"), tilt->rmsMm}};
 }
 

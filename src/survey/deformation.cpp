@@ -1,5 +1,7 @@
 #include "survey/deformation.h"
 
+#include "base/textnumber.h"
+
 #include <CGAL/Delaunay_triangulation_2.h>
 #include <CGAL/Exact_predicates_inexact_constructions_kernel.h>
 #include <CGAL/Triangulation_vertex_base_with_info_2.h>
@@ -58,15 +60,38 @@ std::optional<Tilt> fitTilt(const std::vector<PlanPoint> &points)
     tilt.b = fit(1);
     tilt.c = fit(2);
     tilt.a = fit(0) - tilt.b * cx - tilt.c * cy;
+    // A slope that changes s by less than half a hundredth of a millimetre
+    // across the building is none: all points settled alike.
+    if (std::hypot(tilt.b, tilt.c) * extent * 2 < 0.005) {
+        tilt.a = fit(0);
+        tilt.b = tilt.c = 0;
+    }
     tilt.value = std::hypot(tilt.b, tilt.c) / 1000;
-    // Toward the steepest fall of s: sinking is negative.
-    double direction = std::atan2(-tilt.c, -tilt.b) * 180 / pi;
-    if (direction < 0)
-        direction += 360;
-    tilt.directionDeg = tilt.value > 0 ? direction : 0;
+    // Toward the steepest fall of s (sinking is negative), clockwise from
+    // north: atan2 of the east and north parts of −∇s.
+    double azimuth = std::atan2(-tilt.b, -tilt.c) * 180 / pi;
+    if (azimuth < 0)
+        azimuth += 360;
+    if (azimuth >= 360) // a hair west of north
+        azimuth -= 360;
+    tilt.azimuthDeg = tilt.value > 0 ? azimuth : 0;
     const Eigen::VectorXd residual = A * fit - s;
     tilt.rmsMm = std::sqrt(residual.squaredNorm() / double(n));
     return tilt;
+}
+
+QString compassWord(double azimuthDeg)
+{
+    static const char16_t *const words[] = {u"北", u"东北", u"东", u"东南", u"南", u"西南", u"西", u"西北"};
+    double a = std::fmod(azimuthDeg, 360.0);
+    if (a < 0)
+        a += 360;
+    return QString::fromUtf16(words[int(std::floor((a + 22.5) / 45)) % 8]);
+}
+
+QString azimuthText(double azimuthDeg)
+{
+    return QStringLiteral("%1°（%2）").arg(formatFixed(azimuthDeg, 1), compassWord(azimuthDeg));
 }
 
 PlanTriangulation triangulate(const std::vector<PlanPoint> &points)

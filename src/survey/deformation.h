@@ -28,13 +28,22 @@ struct PlanPoint
 // / 1000 (dimensionless), the direction the building sinks most toward
 // (degrees counter-clockwise from +X, 0 to 360), and the RMS of the
 // residuals (mm): how far the foundation is from a rigid plane.
+// The plane s = a + b·x + c·y (mm, x to the east and y to the north in
+// metres) fitted to the points' settlements: its slope `value` (Δs/L) and
+// the azimuth toward which it sinks most, in degrees clockwise from north
+// (0–360; 0 when there is no slope: all points settled alike, within the
+// hundredth of a millimetre settlements are read to).
 struct Tilt
 {
     double a = 0, b = 0, c = 0;
     double value = 0;
-    double directionDeg = 0;
+    double azimuthDeg = 0;
     double rmsMm = 0;
 };
+// The compass word of an azimuth: 北, 东北, 东, 东南, 南, 西南, 西, 西北.
+QString compassWord(double azimuthDeg);
+// An azimuth as shown: "45.0°（东北）".
+QString azimuthText(double azimuthDeg);
 // Nothing for fewer than three points, or points on one line.
 std::optional<Tilt> fitTilt(const std::vector<PlanPoint> &points);
 
