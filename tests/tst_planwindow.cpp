@@ -226,6 +226,18 @@ void PlanWindowTest::theGridShowsTheAlarmsThePlanGives()
         QCOMPARE(shown, expected);
     }
     QVERIFY(predicted); // the last epoch holds J3's predicted alarm
+
+    // J3 typed 16 mm down at the last epoch: its cumulative settlement is
+    // an alarm at once; the forecast is worked out again once typing pauses,
+    // and its predicted alarm, now moot, goes.
+    const QModelIndex j3 = grid->model()->index(2, 2);
+    QTest::mouseClick(grid->viewport(), Qt::LeftButton, {}, grid->visualRect(j3).center());
+    auto *box = control<QLineEdit>(session.window.get(), "Text4");
+    box->selectAll();
+    QTest::keyClicks(box, QStringLiteral("49.984"));
+    QTest::keyClick(box, Qt::Key_Return);
+    QVERIFY(grid->item(2, 4)->toolTip().contains(QStringLiteral("累计沉降 -16.00 mm")));
+    QTRY_VERIFY(!grid->item(2, 4)->toolTip().contains(QStringLiteral("预测")));
 }
 
 void PlanWindowTest::ratioAlarmsAreTypedInPerMille()

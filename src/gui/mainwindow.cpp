@@ -172,6 +172,12 @@ void MainWindow::connectControls()
     });
     connect(session, &Session::elevationStored, this,
             [this] { m_curveKinds->showSettlementPreview(); });
+    // Once typing pauses the forecasts are worked out again: the grid's
+    // alarms and the plan follow.
+    connect(session, &Session::forecastsChanged, this, [this] {
+        m_grid->refreshAlarms();
+        m_curveKinds->showSettlementPreview();
+    });
     connect(session, &Session::pointCountChanged, this, [this] {
         ui->Flex1->setRowCount(m_session->pointCount());
         m_grid->loadPointRows(true);

@@ -9,11 +9,19 @@
 #include <QCryptographicHash>
 #include <QDir>
 #include <QFileInfo>
+#include <QTimer>
 
 Session::Session(const QString &programDir, std::unique_ptr<SettingsStore> settings)
     : m_programDir(programDir)
     , m_settings(std::move(settings))
 {
+    m_forecastPause = new QTimer(this);
+    m_forecastPause->setSingleShot(true);
+    m_forecastPause->setInterval(300);
+    connect(m_forecastPause, &QTimer::timeout, this, [this] {
+        forecastAlarms();
+        emit forecastsChanged();
+    });
     if (m_settings && m_settings->isOpen()) {
         m_lastProjectDir = m_settings->readSettingOr(SettingKey::ProjectFolder);
         m_limits = plausibilityLimits(*m_settings);
@@ -88,8 +96,13 @@ std::optional<PlanFigures> Session::planFiguresAtCurrentEpoch(std::optional<doub
     const int index = m_snapshot.epochIndex(m_currentEpoch);
     if (!m_project || index < 0 || placedPointCount(m_snapshot) < 3)
         return std::nullopt;
-    return planFigures(m_snapshot, index, m_deformation.thresholds, m_deformation.notNeighbours,
-                       contourStep ? contourStep : m_deformation.contourStep, &stability());
+    PlanFigures figures = planFigures(m_snapshot, index, m_deformation.thresholds, m_deformation.notNeighbours,
+                                      contourStep ? contourStep : m_deformation.contourStep, nullptr);
+    if (index == m_snapshot.epochCount() - 1)
+        for (const Alarm &alarm : forecastAlarms())
+            if (alarm.epochIndex == index)
+                figures.alarms.push_back(alarm);
+    return figures;
 }
 
 const StabilityAnalysis &Session::stability() const
@@ -105,16 +118,27 @@ const StabilityAnalysis &Session::stability() const
     return m_stability->second;
 }
 
+std::vector<Alarm> Session::forecastAlarms() const
+{
+    if (!m_stability && m_forecastPause->isActive())
+        return m_lastPredicted; // typing: worked out again once it pauses
+    m_lastPredicted = predictedAlarms(m_snapshot, stability(), m_deformation.thresholds);
+    return m_lastPredicted;
+}
+
 std::vector<Alarm> Session::alarmsAtCurrentEpoch() const
 {
     const int index = m_snapshot.epochIndex(m_currentEpoch);
     if (!m_project || index < 0)
         return {};
     const EpochDeformation d = deformationAt(m_snapshot, index, m_deformation.notNeighbours);
-    // The forecasts count only at the last epoch: the analysis is made
-    // only then.
-    const bool last = index == m_snapshot.epochCount() - 1;
-    return epochAlarms(m_snapshot, index, d, m_deformation.thresholds, last ? &stability() : nullptr);
+    std::vector<Alarm> alarms = epochAlarms(m_snapshot, index, d, m_deformation.thresholds, nullptr);
+    // The forecasts count only at the last epoch.
+    if (index == m_snapshot.epochCount() - 1)
+        for (const Alarm &alarm : forecastAlarms())
+            if (alarm.epochIndex == index)
+                alarms.push_back(alarm);
+    return alarms;
 }
 
 Result<void> Session::setPositions(const std::vector<std::pair<int, std::optional<Position>>> &positions)
@@ -218,6 +242,7 @@ Result<void> Session::storeElevation(int cjNo, int cjdNo, std::optional<double> 
     if (stored) {
         m_snapshot.setElevation(cjNo, cjdNo, metres);
         m_stability.reset();
+        m_forecastPause->start();
         m_typed[{cjNo, cjdNo}] = metres;
     }
     return stored;

@@ -125,7 +125,10 @@ public:
     const StabilityAnalysis &stability() const;
     // The alarms of the shown epoch, measured and, at the last epoch,
     // predicted: what the grid colours, as the plan view, the plan sheet,
-    // the report and `plan` show.
+    // the report and `plan` show. While elevations are being typed the
+    // predicted ones are those of the analysis before the last commit; the
+    // analysis is made again once typing pauses (forecastsChanged), never on
+    // an Enter.
     std::vector<Alarm> alarmsAtCurrentEpoch() const;
     // Sets or clears points' positions, the snapshot kept up to date.
     Result<void> setPositions(const std::vector<std::pair<int, std::optional<Position>>> &positions);
@@ -162,6 +165,9 @@ signals:
     // An elevation was committed by the grid.
     void elevationStored(int cjNo, int cjdNo);
     void pointCountChanged();
+    // The forecasts were worked out again after typing paused: the alarms
+    // the grid and the plan show may have changed.
+    void forecastsChanged();
 
 private:
     std::function<bool()> m_boxLeaver;
@@ -175,6 +181,11 @@ private:
     // The analysis made for the snapshot as it is, with its settings; reset
     // by every change of the snapshot or the point count.
     mutable std::optional<std::pair<StabilitySettings, StabilityAnalysis>> m_stability;
+    // The predicted alarms as last worked out, and the pause after a commit
+    // before they are worked out again.
+    std::vector<Alarm> forecastAlarms() const;
+    mutable std::vector<Alarm> m_lastPredicted;
+    class QTimer *m_forecastPause = nullptr;
     int m_currentEpoch = -1;
     int m_zoomLevel = 2;
     CurveKind m_curveKind = CurveKind::Settlement;
