@@ -13,6 +13,7 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QDialog>
+#include <QFile>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMenu>
@@ -32,6 +33,7 @@ private slots:
     void anIncompletePositionIsRefused();
     void theGridShowsTheAlarmsThePlanGives();
     void ratioAlarmsAreTypedInPerMille();
+    void aFileReadJoinsWhatWasPasted();
 };
 
 namespace {
@@ -275,6 +277,46 @@ void PlanWindowTest::ratioAlarmsAreTypedInPerMille()
     QCOMPARE(watcher.seen().size(), 1);
     QVERIFY2(watcher.seen()[0].text.contains(QStringLiteral("0.1‰ 到 50‰")), qPrintable(watcher.seen()[0].text));
     QCOMPARE(stored()[DeformationKey::DifferentialAlarm], QStringLiteral("2‰"));
+}
+
+void PlanWindowTest::aFileReadJoinsWhatWasPasted()
+{
+    // J1 and J2 pasted, then a file with J3 and J4 read: the table holds
+    // all four, nothing is written until 确定, which writes all four.
+    WindowSession session;
+    QVERIFY(session.makeProgram());
+    QVERIFY(makeFourPoints(session, false));
+    QVERIFY(session.openWindow());
+    const QString csv = session.besideProject(QStringLiteral("csv"));
+    QFile file(csv);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write("点名,X,Y\nJ3,0,8\nJ4,10,8\n");
+    file.close();
+    const auto placedInFile = [&] {
+        ProjectDatabase stored;
+        int placed = 0;
+        if (stored.open(session.project))
+            for (int n = 1; n <= 4; ++n)
+                if (const auto point = stored.pointByNumber(n); point && *point && (*point)->position)
+                    ++placed;
+        return placed;
+    };
+    PositionsDialog dialog(session.window->session(), session.window.get());
+    dialog.paste(QStringLiteral("J1\t0\t0\nJ2\t10\t0\n"));
+    {
+        DialogWatcher watcher(session.window.get());
+        dialog.readFile(csv);
+        QCOMPARE(watcher.seen().size(), 1);
+        QVERIFY2(watcher.seen()[0].text.contains(QStringLiteral("读入了 2 个测点的坐标")), qPrintable(watcher.seen()[0].text));
+    }
+    QCOMPARE(placedInFile(), 0);
+    for (int row = 0; row < 4; ++row)
+        QVERIFY(!dialog.table()->item(row, 2)->text().isEmpty());
+    QVERIFY(dialog.save());
+    QCOMPARE(placedInFile(), 4);
+    const Point *j4 = session.window->session().snapshot().point(4);
+    QVERIFY(j4 && j4->position);
+    QCOMPARE(*j4->position, (Position{10, 8}));
 }
 
 QTEST_MAIN(PlanWindowTest)

@@ -596,8 +596,8 @@ void MainWindow::openPositionsDialog()
     }
     PositionsDialog dialog(*m_session, this);
     dialog.exec();
-    // A file read in the dialog is written at once, even when it is then
-    // cancelled: the window shows the project as it is.
+    // What 确定 wrote (positions, a plan drawing): the window shows the
+    // project as it is.
     showPlanChanges();
 }
 

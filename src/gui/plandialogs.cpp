@@ -172,6 +172,25 @@ bool PositionsDialog::save()
         if (point && point->position != position)
             changes.emplace_back(number, position);
     }
+    if (m_plan) {
+        // The positions set and the drawing read, in one transaction; a
+        // position cleared goes after.
+        std::vector<PositionRow> rows;
+        std::vector<std::pair<int, std::optional<Position>>> cleared;
+        for (const auto &[number, position] : changes)
+            if (position)
+                rows.push_back({0, m_session.snapshot().point(number)->name, *position});
+            else
+                cleared.emplace_back(number, position);
+        const auto placed = m_session.placePoints(rows, m_plan, {});
+        if (!placed) {
+            reportWriteFailure(this, m_session.projectPath(), placed.error());
+            return false;
+        }
+        if (!placed->planRefused.isEmpty())
+            showMessage(this, placed->planRefused);
+        changes = std::move(cleared);
+    }
     if (changes.empty())
         return true;
     if (auto saved = m_session.setPositions(changes); !saved) {
@@ -183,31 +202,58 @@ bool PositionsDialog::save()
 
 void PositionsDialog::readFile(const QString &path)
 {
-    Result<PositionSummary> placed = fail(QString());
+    std::vector<PositionRow> rows;
+    PositionSummary summary;
+    std::optional<PlanDrawingFile> plan;
     if (path.endsWith(QLatin1String(".dxf"), Qt::CaseInsensitive)) {
-        const auto reading = readPlanPositions(path, m_session.snapshot().points());
+        auto reading = readPlanPositions(path, m_session.snapshot().points());
         if (!reading) {
             showMessage(this, reading.error());
             return;
         }
-        placed = m_session.placePoints(reading->rows, reading->file, reading->summary);
+        rows = std::move(reading->rows);
+        summary = reading->summary;
+        plan = std::move(reading->file);
     } else {
-        const auto table = readPositionTable(path);
+        auto table = readPositionTable(path);
         if (!table) {
             showMessage(this, table.error());
             return;
         }
-        PositionSummary summary;
+        rows = std::move(table->rows);
         summary.rejected = table->rejected;
-        placed = m_session.placePoints(table->rows, std::nullopt, summary);
     }
-    if (!placed) {
-        reportWriteFailure(this, m_session.projectPath(), placed.error());
-        return;
+    // Into the table beside what was typed or pasted; a name given twice is
+    // set from neither row, as the core would have it.
+    std::map<QString, int> given;
+    for (const PositionRow &row : rows)
+        ++given[positionKey(row.name)];
+    int filled = 0;
+    for (const PositionRow &row : rows) {
+        if (given[positionKey(row.name)] > 1) {
+            if (!summary.twice.contains(row.name.trimmed()))
+                summary.twice << row.name.trimmed();
+            continue;
+        }
+        bool found = false;
+        for (int r = 0; r < m_table->rowCount() && !found; ++r)
+            if (positionKey(m_table->item(r, 1)->text()) == positionKey(row.name)) {
+                m_table->item(r, 2)->setText(QString::number(row.at.x, 'f', 4));
+                m_table->item(r, 3)->setText(QString::number(row.at.y, 'f', 4));
+                found = true;
+                ++filled;
+            }
+        if (!found && !summary.unknown.contains(row.name.trimmed()))
+            summary.unknown << row.name.trimmed();
     }
-    fillRows();
-    showMessage(this, positionSummaryText(QFileInfo(path).fileName(), *placed), QStringLiteral("测点坐标"),
-                QMessageBox::Information);
+    if (plan)
+        m_plan = std::move(plan);
+    // The file's summary, its first line saying what happened here.
+    QStringList lines = positionSummaryText(QFileInfo(path).fileName(), summary).split(QLatin1Char('\n'));
+    lines[0] = QStringLiteral("从 %1 读入了 %2 个测点的坐标，按“确定”后写入工程。").arg(QFileInfo(path).fileName()).arg(filled);
+    if (m_plan)
+        lines << QStringLiteral("平面图 %1 在按“确定”后存入工程。").arg(m_plan->name);
+    showMessage(this, lines.join(QLatin1Char('\n')), QStringLiteral("测点坐标"), QMessageBox::Information);
 }
 
 PlanSettingsDialog::PlanSettingsDialog(Session &session, QWidget *parent)

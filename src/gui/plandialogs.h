@@ -2,14 +2,16 @@
 
 // The plan's dialogs: "测点坐标" (where the points stand: typed, pasted
 // from a spreadsheet, or read from a CSV file, a workbook or the building's
-// plan drawing), "平面图设置" (the building's height, structure and soil,
+// plan drawing, all written at 确定), "平面图设置" (the building's height, structure and soil,
 // the alarm values, pairs that are no neighbours, the contour interval) and
 // "变形限值" (the program-wide limits table).
 
+#include "project/projectdb.h"
 #include "survey/buildingdeformation.h"
 
 #include <QDialog>
 
+#include <optional>
 #include <vector>
 
 class QTableWidget;
@@ -26,8 +28,9 @@ public:
     // Fills X and Y of the rows named in `text` ("name<TAB>X<TAB>Y" lines);
     // the names it does not know are told.
     void paste(const QString &text);
-    // Reads a CSV file, workbook or plan drawing and writes its positions at
-    // once, through the one core function; the summary is shown.
+    // Reads a CSV file, workbook or plan drawing into the table, as a paste
+    // adds its rows: nothing is written before 确定, when the positions and
+    // a drawing read go to the project in one transaction.
     void readFile(const QString &path);
     QTableWidget *table() const { return m_table; }
 
@@ -39,6 +42,7 @@ private:
 
     Session &m_session;
     QTableWidget *m_table;
+    std::optional<PlanDrawingFile> m_plan; // read, to be kept at 确定
 };
 
 class PlanSettingsDialog : public QDialog
