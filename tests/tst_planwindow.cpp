@@ -287,7 +287,7 @@ void PlanWindowTest::aFileReadJoinsWhatWasPasted()
     QVERIFY(session.makeProgram());
     QVERIFY(makeFourPoints(session, false));
     QVERIFY(session.openWindow());
-    const QString csv = session.besideProject(QStringLiteral("csv"));
+    const QString csv = session.besideProject(QStringLiteral(".csv"));
     QFile file(csv);
     QVERIFY(file.open(QIODevice::WriteOnly));
     file.write("点名,X,Y\nJ3,0,8\nJ4,10,8\n");
@@ -317,6 +317,43 @@ void PlanWindowTest::aFileReadJoinsWhatWasPasted()
     const Point *j4 = session.window->session().snapshot().point(4);
     QVERIFY(j4 && j4->position);
     QCOMPARE(*j4->position, (Position{10, 8}));
+
+    // A plan drawing read, then cancelled: neither its positions nor the
+    // drawing reach the project; read again and 确定: both do.
+    const QString dxf = session.besideProject(QStringLiteral(".dxf"));
+    runPython(QStringLiteral("import ezdxf, sys\n"
+                             "doc = ezdxf.new('R2000')\n"
+                             "msp = doc.modelspace()\n"
+                             "msp.add_lwpolyline([(0, 0), (20, 0), (20, 16), (0, 16)], close=True)\n"
+                             "for name, x, y in (('J1', 2, 2), ('J2', 18, 2), ('J3', 2, 14), ('J4', 18, 14)):\n"
+                             "    msp.add_text(name, dxfattribs={'height': 0.5, 'insert': (x, y)})\n"
+                             "doc.saveas(sys.argv[1])\n"),
+              {dxf});
+    const auto storedPlan = [&] {
+        ProjectDatabase stored;
+        if (!stored.open(session.project))
+            return false;
+        const auto plan = stored.planDrawing();
+        return plan && *plan;
+    };
+    {
+        PositionsDialog cancelled(session.window->session(), session.window.get());
+        DialogWatcher watcher(session.window.get());
+        cancelled.readFile(dxf);
+        QCOMPARE(watcher.seen().size(), 1);
+        QVERIFY2(watcher.seen()[0].text.contains(QStringLiteral("读入了 4 个测点的坐标")), qPrintable(watcher.seen()[0].text));
+        cancelled.reject();
+    }
+    QVERIFY(!storedPlan());
+    QCOMPARE(*session.window->session().snapshot().point(4)->position, (Position{10, 8}));
+    PositionsDialog fromDrawing(session.window->session(), session.window.get());
+    {
+        DialogWatcher watcher(session.window.get());
+        fromDrawing.readFile(dxf);
+    }
+    QVERIFY(fromDrawing.save());
+    QVERIFY(storedPlan());
+    QCOMPARE(*session.window->session().snapshot().point(4)->position, (Position{18, 14}));
 }
 
 QTEST_MAIN(PlanWindowTest)
