@@ -126,21 +126,25 @@ void PositionsDialog::keyPressEvent(QKeyEvent *event)
     QDialog::keyPressEvent(event);
 }
 
+bool PositionsDialog::showPosition(const PositionRow &row)
+{
+    bool found = false;
+    for (int r = 0; r < m_table->rowCount(); ++r)
+        if (positionKey(m_table->item(r, 1)->text()) == positionKey(row.name)) {
+            m_table->item(r, 2)->setText(QString::number(row.at.x, 'f', 4));
+            m_table->item(r, 3)->setText(QString::number(row.at.y, 'f', 4));
+            found = true;
+        }
+    return found;
+}
+
 void PositionsDialog::paste(const QString &text)
 {
     const PositionTable pasted = parsePositionText(text);
     QStringList unknown;
-    for (const PositionRow &row : pasted.rows) {
-        bool found = false;
-        for (int r = 0; r < m_table->rowCount(); ++r)
-            if (positionKey(m_table->item(r, 1)->text()) == positionKey(row.name)) {
-                m_table->item(r, 2)->setText(QString::number(row.at.x, 'f', 4));
-                m_table->item(r, 3)->setText(QString::number(row.at.y, 'f', 4));
-                found = true;
-            }
-        if (!found)
+    for (const PositionRow &row : pasted.rows)
+        if (!showPosition(row))
             unknown << row.name;
-    }
     if (!unknown.isEmpty() || !pasted.rejected.isEmpty())
         showMessage(this, QStringLiteral("已粘贴 %1 行。%2%3")
                               .arg(pasted.rows.size() - unknown.size())
@@ -235,15 +239,9 @@ void PositionsDialog::readFile(const QString &path)
                 summary.twice << row.name.trimmed();
             continue;
         }
-        bool found = false;
-        for (int r = 0; r < m_table->rowCount() && !found; ++r)
-            if (positionKey(m_table->item(r, 1)->text()) == positionKey(row.name)) {
-                m_table->item(r, 2)->setText(QString::number(row.at.x, 'f', 4));
-                m_table->item(r, 3)->setText(QString::number(row.at.y, 'f', 4));
-                found = true;
-                ++filled;
-            }
-        if (!found && !summary.unknown.contains(row.name.trimmed()))
+        if (showPosition(row))
+            ++filled;
+        else if (!summary.unknown.contains(row.name.trimmed()))
             summary.unknown << row.name.trimmed();
     }
     if (plan)

@@ -8,6 +8,7 @@
 
 #include "project/projectdb.h"
 #include "survey/buildingdeformation.h"
+#include "survey/pointpositions.h"
 
 #include <QDialog>
 
@@ -39,6 +40,8 @@ protected:
 
 private:
     void fillRows();
+    // X and Y of the table's rows of that name; false when none has it.
+    bool showPosition(const PositionRow &row);
 
     Session &m_session;
     QTableWidget *m_table;

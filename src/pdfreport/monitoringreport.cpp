@@ -124,6 +124,32 @@ private:
     std::map<std::pair<int, int>, QString> m_texts;
 };
 
+// Figures are most of a table: their widths from the advances of their
+// characters, measured once, instead of shaping each text. Nothing for a
+// text with a character beyond plain ASCII.
+class PlainWidths
+{
+public:
+    explicit PlainWidths(const QFontMetricsF &metrics)
+    {
+        for (int c = 32; c < 128; ++c)
+            m_advances[size_t(c)] = metrics.horizontalAdvance(QChar(c));
+    }
+    std::optional<double> operator()(const QString &text) const
+    {
+        double width = 0;
+        for (const QChar ch : text) {
+            if (ch.unicode() < 32 || ch.unicode() >= 128)
+                return std::nullopt;
+            width += m_advances[ch.unicode()];
+        }
+        return width;
+    }
+
+private:
+    std::array<double, 128> m_advances{};
+};
+
 // The lines a text takes in a column `width` wide at `points`, wrapped
 // anywhere: from a width that a Chinese character takes in full and any
 // other in a little over half, so that the pages are laid out before they
@@ -170,21 +196,11 @@ double drawTable(QPainter &p, const QRectF &body, double top, const QStringList 
     const QFont plain = font(points), bold = font(points, true);
     const QFontMetricsF plainMetrics(plain, p.device()), boldMetrics(bold, p.device());
     const double baseline = (rowHeight + plainMetrics.ascent() - plainMetrics.descent()) / 2;
-    // Figures are most of a table: their widths from the advances of their
-    // characters, measured once, instead of shaping each text twice.
-    std::array<double, 128> advances{};
-    for (int c = 32; c < 128; ++c)
-        advances[size_t(c)] = plainMetrics.horizontalAdvance(QChar(c));
+    const PlainWidths plainWidth(plainMetrics);
     const auto widthOf = [&](const QString &text, const QFontMetricsF &metrics, bool heading) {
         if (heading)
             return metrics.horizontalAdvance(text);
-        double width = 0;
-        for (const QChar ch : text) {
-            if (ch.unicode() < 32 || ch.unicode() >= 128)
-                return metrics.horizontalAdvance(text);
-            width += advances[ch.unicode()];
-        }
-        return width;
+        return plainWidth(text).value_or(metrics.horizontalAdvance(text));
     };
     // The rows' heights, the heading's first.
     std::vector<double> heights{rowHeightOf(headings, x, points)};
@@ -296,13 +312,10 @@ double drawSheetRows(QPainter &p, const QRectF &body, double top, const std::vec
     const QFont plain = font(points);
     p.setFont(plain);
     p.setPen(QPen(Qt::black, mm(0.15)));
-    // Figures are most of the table: a text of plain characters that fits
-    // its cell is placed from the advances of its characters, measured
-    // once, without laying it out as a paragraph.
+    // A text of plain characters that fits its cell is placed without
+    // laying it out as a paragraph.
     const QFontMetricsF metrics(plain, p.device());
-    std::array<double, 128> advances{};
-    for (int c = 32; c < 128; ++c)
-        advances[size_t(c)] = metrics.horizontalAdvance(QChar(c));
+    const PlainWidths plainWidth(metrics);
     const double baseline = (line + metrics.ascent() - metrics.descent()) / 2;
     for (const Block &b : blocks) {
         const QRectF cell(QPointF(x[size_t(b.column - 1)], y[b.firstPlace]),
@@ -311,17 +324,8 @@ double drawSheetRows(QPainter &p, const QRectF &body, double top, const std::vec
         const QString t = text(b.row, b.column);
         if (t.isEmpty())
             continue;
-        double width = 0;
-        bool plainText = true;
-        for (const QChar ch : t) {
-            if (ch.unicode() < 32 || ch.unicode() >= 128) {
-                plainText = false;
-                break;
-            }
-            width += advances[ch.unicode()];
-        }
-        if (plainText && width <= cell.width() - mm(1.2))
-            p.drawText(QPointF(cell.center().x() - width / 2, cell.center().y() - line / 2 + baseline), t);
+        if (const auto width = plainWidth(t); width && *width <= cell.width() - mm(1.2))
+            p.drawText(QPointF(cell.center().x() - *width / 2, cell.center().y() - line / 2 + baseline), t);
         else
             p.drawText(cell.adjusted(mm(0.6), 0, -mm(0.6), 0), Qt::AlignCenter | Qt::TextWrapAnywhere,
                        QString(t).remove(QLatin1Char('\r')));
