@@ -1,7 +1,10 @@
 #include "survey/stability.h"
 
+#include "base/settings.h"
+
 #include "testsupport.h"
 
+#include <QTemporaryDir>
 #include <QTest>
 
 #include <cmath>
@@ -48,6 +51,8 @@ private slots:
     void forecastRule_data();
     void forecastRule();
     void overTheSnapshot();
+    void buildingSettingsOverTheProgram_data();
+    void buildingSettingsOverTheProgram();
 };
 
 void StabilityTest::rates_data()
@@ -274,6 +279,51 @@ void StabilityTest::overTheSnapshot()
     strict.limit = 0.03;
     QCOMPARE(verdictText(analyseStability(snapshot, strict, 3).building),
              QStringLiteral("未稳定"));
+}
+
+void StabilityTest::buildingSettingsOverTheProgram_data()
+{
+    // The program-wide settings say 0.03 mm/d, 0.85 and 120 d; the project may hold its own.
+    QTest::addColumn<QString>("key");
+    QTest::addColumn<QString>("own");
+    QTest::addColumn<double>("limit");
+    QTest::addColumn<double>("minR2");
+    QTest::addColumn<int>("window");
+    QTest::newRow("none of its own") << QString() << QString() << 0.03 << 0.85 << 120;
+    QTest::newRow("its own rate") << QStringLiteral("稳定速率") << QStringLiteral("0.02") << 0.02 << 0.85 << 120;
+    QTest::newRow("its own R²") << QStringLiteral("拟合优度下限") << QStringLiteral("0.95") << 0.03 << 0.95 << 120;
+    QTest::newRow("its own days") << QStringLiteral("稳定天数") << QStringLiteral("60") << 0.03 << 0.85 << 60;
+    QTest::newRow("a word: the program's") << QStringLiteral("稳定速率") << QStringLiteral("快") << 0.03 << 0.85 << 120;
+    QTest::newRow("negative: the program's") << QStringLiteral("稳定速率") << QStringLiteral("-0.02") << 0.03 << 0.85
+                                             << 120;
+    QTest::newRow("an R² above 1: the default") << QStringLiteral("拟合优度下限") << QStringLiteral("1.5") << 0.03
+                                                << 0.90 << 120;
+    QTest::newRow("days beyond any count: bounded") << QStringLiteral("稳定天数") << QStringLiteral("1e300") << 0.03
+                                                    << 0.85 << 1000000;
+}
+
+void StabilityTest::buildingSettingsOverTheProgram()
+{
+    QFETCH(QString, key);
+    QFETCH(QString, own);
+    QFETCH(double, limit);
+    QFETCH(double, minR2);
+    QFETCH(int, window);
+    QTemporaryDir dir;
+    QVERIFY(makeSystemDatabase(dir.path()));
+    SettingsStore program;
+    QVERIFY(program.open(dir.filePath(QStringLiteral("Sdmx.mdb"))));
+    QVERIFY(program.writeSetting(QStringLiteral("稳定速率"), QStringLiteral("0.03")));
+    QVERIFY(program.writeSetting(QStringLiteral("拟合优度下限"), QStringLiteral("0.85")));
+    QVERIFY(program.writeSetting(QStringLiteral("稳定天数"), QStringLiteral("120")));
+    std::map<QString, QString> fields{{QStringLiteral("工程名称"), QStringLiteral("甲楼")}};
+    if (!key.isEmpty())
+        fields[key] = own;
+    const StabilitySettings settings = stabilitySettingsFrom(program, fields);
+    QCOMPARE(settings.limit, limit);
+    QCOMPARE(settings.minR2, minR2);
+    QCOMPARE(settings.window, window);
+    QCOMPARE(settings.step, 30);
 }
 
 QTEST_GUILESS_MAIN(StabilityTest)

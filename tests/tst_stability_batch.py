@@ -263,6 +263,22 @@ class StabilityAnalysis(unittest.TestCase):
             else:
                 self.assertAlmostEqual(hyperbolic, round(point["hyperbolic"]["s_inf"], 2), places=9)
 
+    def test_the_buildings_own_settings_are_used_and_stated(self):
+        # This building is judged at 0.02 mm/d; the program-wide value stays 0.04.
+        with sqlite3.connect(self.project) as db:
+            db.execute("CREATE TABLE IF NOT EXISTS HeaderFields (Name TEXT PRIMARY KEY, Value TEXT)")
+            db.execute("INSERT OR REPLACE INTO HeaderFields VALUES ('稳定速率', '0.02')")
+        got = json.loads(self.batch("analyse", self.project, "--format", "json").stdout)
+        self.assertEqual(got["settings"]["limit"], 0.02)
+        for point in got["points"]:
+            self.assertEqual(point["verdict"], expected(point["number"], 100, 0.02, 30)["verdict"])
+        self.assertEqual(self.batch("table", self.project).returncode, 0)
+        sheet = openpyxl.load_workbook(self.root / "楼.xlsx")["稳定性分析"]
+        self.assertIn("稳定速率 0.02 mm/d", sheet["A3"].value)
+        # An option still rules a run.
+        got = json.loads(self.batch("analyse", self.project, "--limit", "0.05", "--format", "json").stdout)
+        self.assertEqual(got["settings"]["limit"], 0.05)
+
     def test_a_forecast_not_trusted_is_told_not_shown(self):
         # 沉7 sinks under load, comes to rest at −29.4 mm, then drops to
         # −35 mm at the last epoch: a hyperbola through the period ends short

@@ -82,9 +82,13 @@ void StabilityWindowTest::limitChangesTheVerdict()
     QCOMPARE(shown, QStringList({QStringLiteral("建筑物稳定性：稳定"),
                                  QStringLiteral("建筑物稳定性：未稳定"),
                                  QStringLiteral("未稳定")}));
-    // The limit is kept for the next analysis, and the chart was saved.
-    QCOMPARE(session.window->session().settings().readSetting(SettingKey::StableRate),
-             std::optional<QString>(QStringLiteral("0.01")));
+    // The limit is this building's, kept with the project for the next
+    // analysis; the program-wide value is unchanged. The chart was saved.
+    const auto fields = session.window->session().project()->headerFields();
+    QVERIFY(fields);
+    QCOMPARE(fields->at(SettingKey::StableRate), QStringLiteral("0.01"));
+    QCOMPARE(session.window->session().settings().readSetting(SettingKey::StableRate), std::nullopt);
+    QCOMPARE(session.window->session().stabilitySettings().limit, 0.01);
     // Only the button exports: Enter in the limit box does not.
     QCOMPARE(watcher.fileDialogTitles(), QStringList{QStringLiteral("导出沉降曲线图片")});
     const QImage image(picture);

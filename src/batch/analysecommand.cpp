@@ -83,7 +83,7 @@ int analyseCommand(const QStringList &args)
     const auto snapshot = openInputs(projectPath, &settings, &headerFields);
     if (!snapshot)
         return failure(snapshot.error());
-    StabilitySettings chosen = stabilitySettingsFrom(settings);
+    StabilitySettings chosen = stabilitySettingsFrom(settings, headerFields);
     // Whole days of at least one, and a limit above zero.
     const auto days = [&](const char *option, int *value) {
         if (!line.isSet(QLatin1String(option)))

@@ -95,10 +95,11 @@ DeformationSettings deformationOf(const ProjectSnapshot &snapshot, const std::ma
 // The figures of the plan at one epoch, with the stability analysis of the
 // project.
 PlanFigures figuresOf(const ProjectSnapshot &snapshot, int epochIndex, const SettingsStore &settings,
-                      const DeformationSettings &deformation, std::optional<double> step)
+                      const std::map<QString, QString> &fields, const DeformationSettings &deformation,
+                      std::optional<double> step)
 {
     MonitoringRequest asked;
-    asked.stability = stabilitySettingsFrom(settings);
+    asked.stability = stabilitySettingsFrom(settings, fields);
     asked.lastPoint = pointCountFromSetting(settings.readSetting(SettingKey::PointCount));
     asked.epochIndex = epochIndex;
     asked.contourStep = step;
@@ -151,7 +152,7 @@ int planSheetCommand(const CommandLine &line, const QString &projectPath, CadPoi
     const DeformationSettings deformation = deformationOf(*snapshot, fields);
     PlanSheetSettings sheet = planSheetSettings(run->settings);
     sheet.scale = scale ? scale : deformation.planScale;
-    const PlanFigures figures = figuresOf(*snapshot, epochIndex, settings, deformation, std::nullopt);
+    const PlanFigures figures = figuresOf(*snapshot, epochIndex, settings, fields, deformation, std::nullopt);
     Drawing drawing(readDxfFile, [base](const QString &, CadPoint) { return std::optional<CadPoint>(base); });
     drawing.setOutputPath(run->output);
     int used = 0;
@@ -205,7 +206,7 @@ int planCommand(const QStringList &args)
         return exitCode;
     if (placedPointCount(*snapshot) < 3)
         return failure(tooFewPlaced);
-    const PlanFigures figures = figuresOf(*snapshot, epochIndex, settings, deformationOf(*snapshot, fields), step);
+    const PlanFigures figures = figuresOf(*snapshot, epochIndex, settings, fields, deformationOf(*snapshot, fields), step);
     if (!figures.contourNote.isEmpty())
         std::fprintf(stderr, "%s\n", qPrintable(figures.contourNote));
     return writeOut(planJson(figures, *snapshot)) ? 0 : failure(QStringLiteral("cannot write the output"));

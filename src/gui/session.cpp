@@ -85,10 +85,10 @@ Result<void> Session::readSnapshot()
 
 void Session::refreshDeformationSettings()
 {
-    std::map<QString, QString> fields;
+    m_fields.clear();
     if (m_project)
-        fields = effectiveHeaderFields(*m_settings, m_project.get());
-    m_deformation = deformationSettings(deformationLimitsPath(m_programDir), fields, m_snapshot);
+        m_fields = effectiveHeaderFields(*m_settings, m_project.get());
+    m_deformation = deformationSettings(deformationLimitsPath(m_programDir), m_fields, m_snapshot);
 }
 
 std::optional<PlanFigures> Session::planFiguresAtCurrentEpoch(std::optional<double> contourStep) const
@@ -105,10 +105,14 @@ std::optional<PlanFigures> Session::planFiguresAtCurrentEpoch(std::optional<doub
     return figures;
 }
 
+StabilitySettings Session::stabilitySettings() const
+{
+    return m_settings && m_settings->isOpen() ? stabilitySettingsFrom(*m_settings, m_fields) : StabilitySettings();
+}
+
 const StabilityAnalysis &Session::stability() const
 {
-    const StabilitySettings settings =
-        m_settings && m_settings->isOpen() ? stabilitySettingsFrom(*m_settings) : StabilitySettings();
+    const StabilitySettings settings = stabilitySettings();
     const auto same = [&](const StabilitySettings &a) {
         return a.window == settings.window && a.limit == settings.limit && a.step == settings.step
                && a.minR2 == settings.minR2;

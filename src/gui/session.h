@@ -123,6 +123,8 @@ public:
     // point count, the settings as stored): made when first asked for after
     // a change, as the report and the batch make it.
     const StabilityAnalysis &stability() const;
+    // The settings it is made with: the project's own, else the program's.
+    StabilitySettings stabilitySettings() const;
     // The alarms of the shown epoch, measured and, at the last epoch,
     // predicted: what the grid colours, as the plan view, the plan sheet,
     // the report and `plan` show. While elevations are being typed the
@@ -195,6 +197,7 @@ private:
     PlanBackground m_planBackground;
     QByteArray m_planDigest; // of the drawing the background was read from
     DeformationSettings m_deformation;
+    std::map<QString, QString> m_fields; // the header fields in effect, the project's own first
     qint64 m_dataVersion = 0;
     QString m_lastProjectDir;
     // Elevations written here since the last read (none: deleted), by

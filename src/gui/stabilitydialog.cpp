@@ -7,6 +7,7 @@
 #include "base/textnumber.h"
 #include "gui/messages.h"
 #include "gui/session.h"
+#include "project/projectdb.h"
 
 #include <QChart>
 #include <QChartView>
@@ -74,7 +75,7 @@ StabilityDialog::StabilityDialog(Session &session, QWidget *parent)
 {
     setWindowTitle(title);
     setObjectName(QStringLiteral("StabilityDialog"));
-    const StabilitySettings stored = stabilitySettingsFrom(session.settings());
+    const StabilitySettings stored = session.stabilitySettings();
 
     m_building = new QLabel;
     m_building->setObjectName(QStringLiteral("Building"));
@@ -100,16 +101,30 @@ StabilityDialog::StabilityDialog(Session &session, QWidget *parent)
     m_step->setRange(1, 3650);
     m_step->setValue(stored.step);
     m_step->setSuffix(QStringLiteral(" d"));
+    m_minR2 = new QDoubleSpinBox;
+    m_minR2->setObjectName(QStringLiteral("MinR2"));
+    m_minR2->setDecimals(2);
+    m_minR2->setRange(0.50, 1.00);
+    m_minR2->setSingleStep(0.01);
+    m_minR2->setValue(stored.minR2);
     auto *settingsRow = new QHBoxLayout;
     for (const auto &[label, box] : std::initializer_list<std::pair<QString, QWidget *>>{
              {QStringLiteral("稳定天数："), m_window},
              {QStringLiteral("稳定速率："), m_limit},
-             {QStringLiteral("预测步长："), m_step}}) {
+             {QStringLiteral("预测步长："), m_step},
+             {QStringLiteral("拟合优度下限："), m_minR2}}) {
         settingsRow->addWidget(new QLabel(label));
         settingsRow->addWidget(box);
         settingsRow->addSpacing(12);
     }
     settingsRow->addStretch();
+    // The settings are this building's; the button makes them what a
+    // building without its own starts from.
+    auto *asDefault = new QPushButton(QStringLiteral("设为默认值"));
+    asDefault->setObjectName(QStringLiteral("AsDefault"));
+    asDefault->setAutoDefault(false);
+    asDefault->setToolTip(QStringLiteral("没有自己设置的工程按这些值分析"));
+    settingsRow->addWidget(asDefault);
 
     m_table = new QTableWidget;
     m_table->setObjectName(QStringLiteral("Points"));
@@ -159,6 +174,8 @@ StabilityDialog::StabilityDialog(Session &session, QWidget *parent)
     connect(m_window, &QSpinBox::valueChanged, this, &StabilityDialog::settingChanged);
     connect(m_step, &QSpinBox::valueChanged, this, &StabilityDialog::settingChanged);
     connect(m_limit, &QDoubleSpinBox::valueChanged, this, &StabilityDialog::settingChanged);
+    connect(m_minR2, &QDoubleSpinBox::valueChanged, this, &StabilityDialog::settingChanged);
+    connect(asDefault, &QPushButton::clicked, this, &StabilityDialog::storeAsDefault);
     connect(m_table, &QTableWidget::currentCellChanged, this,
             [this](int row) { showPoint(row); });
     connect(exportButton, &QPushButton::clicked, this, &StabilityDialog::exportChartAsked);
@@ -166,22 +183,42 @@ StabilityDialog::StabilityDialog(Session &session, QWidget *parent)
     analyse();
 }
 
+std::map<QString, QString> StabilityDialog::shownSettings() const
+{
+    return {{SettingKey::StableDays, QString::number(m_window->value())},
+            {SettingKey::StableRate, limitText(m_limit->value())},
+            {SettingKey::PredictionStep, QString::number(m_step->value())},
+            {SettingKey::MinFitR2, limitText(m_minR2->value())}};
+}
+
 void StabilityDialog::settingChanged()
 {
-    // Each setting is stored as it changes: the next dialog, the workbook and
-    // the batch work with it.
-    const bool stored =
-        storeSettingOrTell(this, m_session, SettingKey::StableDays, QString::number(m_window->value()))
-        && storeSettingOrTell(this, m_session, SettingKey::StableRate, limitText(m_limit->value()))
-        && storeSettingOrTell(this, m_session, SettingKey::PredictionStep,
-                              QString::number(m_step->value()));
-    Q_UNUSED(stored); // told to the user; the analysis follows the boxes all the same
+    // Each setting is stored with the project as it changes: the next dialog,
+    // the grid's alarms, the workbook, the report and the batch work with it,
+    // for this building only. A project that cannot be written (a reader's
+    // server project) is told once; the analysis follows the boxes all the same.
+    ProjectDatabase *project = m_session.project();
+    if (project && !m_toldUnstored) {
+        if (auto saved = project->setHeaderFields(shownSettings()); !saved) {
+            m_toldUnstored = true;
+            reportWriteFailure(this, m_session.projectPath(), saved.error());
+        } else {
+            m_session.refreshDeformationSettings();
+        }
+    }
     analyse();
+}
+
+void StabilityDialog::storeAsDefault()
+{
+    for (const auto &[key, value] : shownSettings())
+        if (!storeSettingOrTell(this, m_session, key, value))
+            return;
 }
 
 void StabilityDialog::analyse()
 {
-    const StabilitySettings settings{m_window->value(), m_limit->value(), m_step->value()};
+    const StabilitySettings settings{m_window->value(), m_limit->value(), m_step->value(), m_minR2->value()};
     m_analysis = analyseStability(m_session.snapshot(), settings, m_session.pointCount());
     m_building->setText(QStringLiteral("建筑物稳定性：%1").arg(verdictText(m_analysis.building)));
     m_building->setStyleSheet(

@@ -4,6 +4,8 @@
 
 #include <QDialog>
 
+#include <map>
+
 class QChart;
 class QChartView;
 class QDoubleSpinBox;
@@ -12,8 +14,8 @@ class QSpinBox;
 class QTableWidget;
 class Session;
 
-// "稳定性分析": the building's verdict, the three settings (stored as they
-// are changed), a table of the points and the chart of the selected one —
+// "稳定性分析": the building's verdict, the four settings (stored with the
+// project as they are changed; "设为默认值" makes them the program's), a table of the points and the chart of the selected one —
 // observed settlement against days with both predictions drawn a year past
 // the last epoch and their final settlements as dashed lines. The chart can
 // be saved as PNG.
@@ -30,6 +32,8 @@ public:
 private:
     void analyse();
     void settingChanged();
+    void storeAsDefault();
+    std::map<QString, QString> shownSettings() const;
     void showPoint(int row);
     void exportChartAsked();
 
@@ -39,6 +43,8 @@ private:
     QSpinBox *m_window;
     QDoubleSpinBox *m_limit;
     QSpinBox *m_step;
+    QDoubleSpinBox *m_minR2;
+    bool m_toldUnstored = false;
     QTableWidget *m_table;
     QChart *m_chart;
     QChartView *m_chartView;

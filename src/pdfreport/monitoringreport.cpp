@@ -700,7 +700,7 @@ Result<ReportOutcome> writeMonitoringReport(const ProjectSnapshot &whole, const 
     // 3. The points' layout: the plan at the last epoch, or the list.
     // Every figure of the report from the one model of the project.
     MonitoringRequest asked;
-    asked.stability = stabilitySettingsFrom(settings);
+    asked.stability = stabilitySettingsFrom(settings, request.headerFields);
     asked.lastPoint = pointCount;
     asked.epochIndex = lastIndex;
     const MonitoringModel model = monitoringModel(

@@ -156,7 +156,7 @@ Result<ResultsRun> prepareResultsRun(const ResultsRequest &request)
         request.pointCount.value_or(pointCountFromSetting(settings.readSetting(SettingKey::PointCount))),
         request.unit.value_or(unitFromSetting(settings.readSetting(SettingKey::ElevationUnit))),
         resultsHeader(request.headerFields),
-        stabilitySettingsFrom(settings),
+        stabilitySettingsFrom(settings, request.headerFields),
         request.headerFields,
         deformationLimitsPath(request.programDir)};
     return run;

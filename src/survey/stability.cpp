@@ -75,12 +75,31 @@ std::optional<LineFit> fitLine(const std::vector<double> &x, const std::vector<d
 
 StabilitySettings stabilitySettingsFrom(const SettingsStore &settings)
 {
+    return stabilitySettingsFrom(settings, {});
+}
+
+QStringList stabilitySettingKeys()
+{
+    return {SettingKey::StableDays, SettingKey::StableRate, SettingKey::PredictionStep, SettingKey::MinFitR2};
+}
+
+StabilitySettings stabilitySettingsFrom(const SettingsStore &settings,
+                                        const std::map<QString, QString> &projectFields)
+{
+    // The project's value where it is a positive number, else the program's.
+    const auto value = [&](const QString &key, double fallback) {
+        const double programWide = positiveSetting(settings, key, fallback);
+        const auto own = projectFields.find(key);
+        if (own == projectFields.end() || !isNumeric(own->second.trimmed()))
+            return programWide;
+        const double number = leadingNumber(own->second);
+        return std::isfinite(number) && number > 0 ? number : programWide;
+    };
     StabilitySettings result;
-    result.window = int(std::lround(
-        positiveSetting(settings, SettingKey::StableDays, result.window)));
-    result.limit = positiveSetting(settings, SettingKey::StableRate, result.limit);
-    result.step = int(std::lround(positiveSetting(settings, SettingKey::PredictionStep, result.step)));
-    if (const double r2 = positiveSetting(settings, SettingKey::MinFitR2, result.minR2); r2 <= 1)
+    result.window = int(std::lround(std::min(value(SettingKey::StableDays, result.window), 1e6)));
+    result.limit = value(SettingKey::StableRate, result.limit);
+    result.step = int(std::lround(std::min(value(SettingKey::PredictionStep, result.step), 1e6)));
+    if (const double r2 = value(SettingKey::MinFitR2, result.minR2); r2 <= 1)
         result.minR2 = r2;
     // A count of days rounds to at least one.
     result.window = std::max(result.window, 1);

@@ -8,6 +8,7 @@
 
 #include <utility>
 
+#include <map>
 #include <optional>
 #include <vector>
 
@@ -35,6 +36,13 @@ struct StabilitySettings
 // is absent or no positive number (for the last, none of at most 1) takes
 // its default.
 StabilitySettings stabilitySettingsFrom(const SettingsStore &settings);
+// A building's own: the project's header fields of the same names, where
+// they hold a usable value, over the program-wide settings (a building on
+// soft clay is judged apart from the one next door).
+StabilitySettings stabilitySettingsFrom(const SettingsStore &settings,
+                                        const std::map<QString, QString> &projectFields);
+// The four keys, in the order the dialog shows them.
+QStringList stabilitySettingKeys();
 // A setting's text as it is stored and shown.
 QString limitText(double limit);
 
