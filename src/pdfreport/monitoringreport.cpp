@@ -1,5 +1,7 @@
 #include "pdfreport/monitoringreport.h"
 
+#include "pdfreport/pdfdeflate.h"
+
 #include "base/outputguard.h"
 #include "base/programfiles.h"
 #include "base/savefile.h"
@@ -25,8 +27,10 @@
 #include <QFileInfo>
 #include <QFont>
 #include <QFontMetricsF>
+#include <QGlyphRun>
 #include <QPainter>
 #include <QPdfWriter>
+#include <QRawFont>
 
 #include <algorithm>
 #include <array>
@@ -95,9 +99,8 @@ public:
     {
         m_inner.copyRows(first, last, destination);
         std::map<std::pair<int, int>, QString> copied;
-        for (const auto &[at, text] : m_texts)
-            if (at.first >= first && at.first <= last)
-                copied[{at.first - first + destination, at.second}] = text;
+        for (auto at = m_texts.lower_bound({first, 0}); at != m_texts.end() && at->first.first <= last; ++at)
+            copied[{at->first.first - first + destination, at->first.second}] = at->second;
         for (auto &[at, text] : copied)
             m_texts[at] = text;
     }
@@ -145,9 +148,66 @@ public:
         }
         return width;
     }
+    double advance(QChar ch) const { return m_advances[ch.unicode()]; }
 
 private:
     std::array<double, 128> m_advances{};
+};
+
+// Plain texts drawn from their glyphs, placed by the same advances as
+// PlainWidths measures, without laying each out: a thousand pages of a
+// results table are mostly figures.
+class PlainGlyphs
+{
+public:
+    PlainGlyphs(const QFont &font, QPaintDevice *device, const PlainWidths &widths)
+        : m_font(QRawFont::fromFont(QFont(font, device)))
+        , m_widths(widths)
+    {
+        QString ascii;
+        for (int c = 32; c < 128; ++c)
+            ascii += QChar(c);
+        const QList<quint32> glyphs = m_font.glyphIndexesForString(ascii);
+        m_usable = m_font.isValid() && glyphs.size() == ascii.size();
+        for (int i = 0; m_usable && i < glyphs.size(); ++i)
+            m_glyphs[size_t(32 + i)] = glyphs[i];
+    }
+    // Draws `text` (plain ASCII, as PlainWidths accepts) with its baseline
+    // starting at `origin`; false when it must be laid out instead.
+    bool draw(QPainter &p, const QPointF &origin, const QString &text)
+    {
+        if (!m_usable)
+            return false;
+        m_indexes.clear();
+        m_positions.clear();
+        double x = 0;
+        for (const QChar ch : text) {
+            if (ch != QLatin1Char(' ')) {
+                // A character the font lacks is laid out the slow way, with its fallback.
+                if (m_glyphs[ch.unicode()] == 0)
+                    return false;
+                m_indexes.push_back(m_glyphs[ch.unicode()]);
+                m_positions.push_back(QPointF(x, 0));
+            }
+            x += m_widths.advance(ch);
+        }
+        if (m_indexes.isEmpty())
+            return true;
+        QGlyphRun run;
+        run.setRawFont(m_font);
+        run.setGlyphIndexes(m_indexes);
+        run.setPositions(m_positions);
+        p.drawGlyphRun(origin, run);
+        return true;
+    }
+
+private:
+    QRawFont m_font;
+    const PlainWidths &m_widths;
+    std::array<quint32, 128> m_glyphs{};
+    bool m_usable = false;
+    QList<quint32> m_indexes;
+    QList<QPointF> m_positions;
 };
 
 // The lines a text takes in a column `width` wide at `points`, wrapped
@@ -316,17 +376,28 @@ double drawSheetRows(QPainter &p, const QRectF &body, double top, const std::vec
     // laying it out as a paragraph.
     const QFontMetricsF metrics(plain, p.device());
     const PlainWidths plainWidth(metrics);
+    PlainGlyphs glyphs(plain, p.device(), plainWidth);
     const double baseline = (line + metrics.ascent() - metrics.descent()) / 2;
+    const auto cellOf = [&](const Block &b) {
+        return QRectF(QPointF(x[size_t(b.column - 1)], y[b.firstPlace]),
+                      QPointF(x[size_t(b.lastColumn)], y[b.lastPlace + 1]));
+    };
+    // The rules in one go, then the texts.
+    std::vector<QRectF> cells;
+    cells.reserve(blocks.size());
+    for (const Block &b : blocks)
+        cells.push_back(cellOf(b));
+    p.drawRects(cells.data(), int(cells.size()));
     for (const Block &b : blocks) {
-        const QRectF cell(QPointF(x[size_t(b.column - 1)], y[b.firstPlace]),
-                          QPointF(x[size_t(b.lastColumn)], y[b.lastPlace + 1]));
-        p.drawRect(cell);
+        const QRectF cell = cellOf(b);
         const QString t = text(b.row, b.column);
         if (t.isEmpty())
             continue;
-        if (const auto width = plainWidth(t); width && *width <= cell.width() - mm(1.2))
-            p.drawText(QPointF(cell.center().x() - *width / 2, cell.center().y() - line / 2 + baseline), t);
-        else
+        if (const auto width = plainWidth(t); width && *width <= cell.width() - mm(1.2)) {
+            const QPointF origin(cell.center().x() - *width / 2, cell.center().y() - line / 2 + baseline);
+            if (!glyphs.draw(p, origin, t))
+                p.drawText(origin, t);
+        } else
             p.drawText(cell.adjusted(mm(0.6), 0, -mm(0.6), 0), Qt::AlignCenter | Qt::TextWrapAnywhere,
                        QString(t).remove(QLatin1Char('\r')));
     }
@@ -968,6 +1039,7 @@ Result<ReportOutcome> writeMonitoringReport(const ProjectSnapshot &whole, const 
     QBuffer buffer;
     buffer.open(QIODevice::WriteOnly);
     {
+        const FastPdfDeflate fast;
         QPdfWriter writer(&buffer);
         writer.setResolution(int(dpi));
         writer.setCreator(QStringLiteral("Sedimetra"));
