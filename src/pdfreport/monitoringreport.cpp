@@ -155,8 +155,8 @@ private:
 };
 
 // Plain texts drawn from their glyphs, placed by the same advances as
-// PlainWidths measures, without laying each out: a thousand pages of a
-// results table are mostly figures.
+// PlainWidths measures, without laying each out, and all of a page's as one
+// run of glyphs: a thousand pages of a results table are mostly figures.
 class PlainGlyphs
 {
 public:
@@ -172,33 +172,38 @@ public:
         for (int i = 0; m_usable && i < glyphs.size(); ++i)
             m_glyphs[size_t(32 + i)] = glyphs[i];
     }
-    // Draws `text` (plain ASCII, as PlainWidths accepts) with its baseline
+    // Adds `text` (plain ASCII, as PlainWidths accepts) with its baseline
     // starting at `origin`; false when it must be laid out instead.
-    bool draw(QPainter &p, const QPointF &origin, const QString &text)
+    bool add(const QPointF &origin, const QString &text)
     {
         if (!m_usable)
             return false;
-        m_indexes.clear();
-        m_positions.clear();
-        double x = 0;
+        for (const QChar ch : text)
+            // A character the font lacks is laid out the slow way, with its fallback.
+            if (ch != QLatin1Char(' ') && m_glyphs[ch.unicode()] == 0)
+                return false;
+        double x = origin.x();
         for (const QChar ch : text) {
             if (ch != QLatin1Char(' ')) {
-                // A character the font lacks is laid out the slow way, with its fallback.
-                if (m_glyphs[ch.unicode()] == 0)
-                    return false;
                 m_indexes.push_back(m_glyphs[ch.unicode()]);
-                m_positions.push_back(QPointF(x, 0));
+                m_positions.push_back(QPointF(x, origin.y()));
             }
             x += m_widths.advance(ch);
         }
+        return true;
+    }
+    // Draws what was added.
+    void draw(QPainter &p)
+    {
         if (m_indexes.isEmpty())
-            return true;
+            return;
         QGlyphRun run;
         run.setRawFont(m_font);
         run.setGlyphIndexes(m_indexes);
         run.setPositions(m_positions);
-        p.drawGlyphRun(origin, run);
-        return true;
+        p.drawGlyphRun(QPointF(0, 0), run);
+        m_indexes.clear();
+        m_positions.clear();
     }
 
 private:
@@ -395,12 +400,13 @@ double drawSheetRows(QPainter &p, const QRectF &body, double top, const std::vec
             continue;
         if (const auto width = plainWidth(t); width && *width <= cell.width() - mm(1.2)) {
             const QPointF origin(cell.center().x() - *width / 2, cell.center().y() - line / 2 + baseline);
-            if (!glyphs.draw(p, origin, t))
+            if (!glyphs.add(origin, t))
                 p.drawText(origin, t);
         } else
             p.drawText(cell.adjusted(mm(0.6), 0, -mm(0.6), 0), Qt::AlignCenter | Qt::TextWrapAnywhere,
                        QString(t).remove(QLatin1Char('\r')));
     }
+    glyphs.draw(p);
     return y.back();
 }
 
