@@ -201,6 +201,23 @@ class Report(unittest.TestCase):
         self.assertEqual(row.split()[2:6], ["6", f"{sum(placed.values()) / 6:.2f}", f"{placed[worst_placed]:.2f}",
                                             f"S{worst_placed}"])
 
+    def test_many_alarms_are_all_listed_on_pages_of_their_own(self):
+        # An alarm value every point exceeds: twelve alarms, more than a
+        # sentence names; the conclusion names ten and the table all twelve.
+        project = self.root / "警楼.mdb"
+        make_project(project, placed=False)
+        with sqlite3.connect(project) as db:
+            db.execute("INSERT OR REPLACE INTO HeaderFields VALUES ('累计沉降预警值', '0.5')")
+        _, text = self.report(project)
+        self.assertNoBlankPage(text)
+        conclusion = re.sub(r"\s+", "", text[text.index("七、结论"):text.index("附表", text.index("七、结论"))])
+        self.assertIn(f"本期出现预警{POINTS}项，前10项为：", conclusion)
+        self.assertIn("全部列于“附表预警一览”", conclusion + re.sub(r"\s+", "", text[text.index("附表"):]))
+        table = text[text.index("预警一览", text.index("附表") + 2):]
+        listed = re.findall(r"^\s*(\d+)\s+.*?(S\d+)", table, re.M)
+        self.assertEqual([int(n) for n, _ in listed], list(range(1, POINTS + 1)))
+        self.assertEqual(sorted(name for _, name in listed), sorted(f"S{j}" for j in range(1, POINTS + 1)))
+
     def test_an_output_never_replaces_what_is_no_report(self):
         # Another project, the program's own database, a device and a pipe:
         # each refused before anything is written, each left as it was. The

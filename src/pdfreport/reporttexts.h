@@ -54,6 +54,11 @@ struct ReportTexts
     QString tiltNoLimit = QStringLiteral("未设倾斜限值。");
     QString tiltAlarmValue = QStringLiteral("本工程倾斜预警值");
     QString alarms = QStringLiteral("本期出现预警 %1 项：%2。");
+    // More alarms than a sentence reads well with: the first of them, and
+    // every one in a table of their own.
+    QString manyAlarms = QStringLiteral("本期出现预警 %1 项，前 %2 项为：%3；全部列于“%4”。");
+    QString alarmList = QStringLiteral("附表　预警一览");
+    QString alarmHeadings[2] = {QStringLiteral("序号"), QStringLiteral("预警")};
     QString noAlarms = QStringLiteral("本期未出现预警。");
 };
 

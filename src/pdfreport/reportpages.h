@@ -1,0 +1,105 @@
+#pragma once
+
+// The report's pages, each painted by a function of what it shows, a
+// painter and the page's body: a PDF page, or an image in a test. Lengths
+// are device units of reportDpi (mm() converts); a painter onto another
+// device scales to it. The pages take their figures ready made (from the
+// project's one model) and only lay them out.
+
+#include "pdfreport/reporttexts.h"
+#include "survey/buildingdeformation.h"
+#include "survey/stability.h"
+#include "xlsx/workbook.h"
+
+#include <QColor>
+#include <QFont>
+#include <QRectF>
+#include <QStringList>
+
+#include <functional>
+#include <vector>
+
+class Drawing;
+class ProjectSnapshot;
+class QPainter;
+struct PlanPicture;
+
+constexpr double reportDpi = 300;
+// Millimetres on paper in device units.
+inline double mm(double millimetres)
+{
+    return millimetres * reportDpi / 25.4;
+}
+QFont reportFont(double points, bool bold = false);
+extern const QString reportFontFamily;
+
+// The cover: the title, the project's name (wrapped, pushing what follows
+// down), the lines under it and the signature lines.
+struct CoverPage
+{
+    QString title, projectName;
+    QStringList lines;
+    QStringList signatures;
+};
+void paintCover(QPainter &p, const QRectF &body, const CoverPage &cover);
+
+// A page of a table: its title and intro on the first page only, the
+// headings on every page, the rows this page holds.
+struct TablePage
+{
+    QString title;
+    QStringList intro;
+    QStringList headings;
+    std::vector<QStringList> rows;
+    std::vector<double> weights; // the columns' shares of the width
+    double points = 9;
+};
+// The pages of a table on A4 (landscape or not): as many rows on each as
+// its body holds at the heights the rows are drawn at.
+std::vector<TablePage> tablePages(const QString &title, const QStringList &intro, const QStringList &headings,
+                                  const std::vector<QStringList> &rows, const std::vector<double> &weights,
+                                  bool landscape, double points = 9);
+void paintTablePage(QPainter &p, const QRectF &body, const TablePage &page);
+
+// The plan at the epoch, scaled for paper, with its legend at the right.
+void paintPlanPage(QPainter &p, const QRectF &body, const QString &title, const PlanPicture &picture,
+                   const PlanFigures &figures);
+
+// A page of the results table as the template lays it out: the header
+// rows then the page's rows, merged cells drawn as one.
+struct ResultsPage
+{
+    QString title; // on the first page only
+    std::vector<int> rows;
+    std::vector<XlsxSheet::Range> merges;
+    std::vector<double> widths;
+    std::function<QString(int, int)> text; // a cell's text as the workbook shows it
+};
+void paintResultsPage(QPainter &p, const QRectF &body, const ResultsPage &page);
+
+// One sheet of a drawing (`cell`, in drawing units) under its caption.
+void paintSheetPage(QPainter &p, const QRectF &body, const QString &caption, const Drawing &drawing,
+                    const QRectF &cell, const std::function<QColor(int)> &colour);
+// The cells of the sheet size from (0, 0) rightwards and downwards that
+// hold anything, each entity in the one holding the middle of its extent.
+std::vector<QRectF> sheetsOf(const Drawing &drawing, double width, double height, int perRow);
+// A drawing's colour number as it prints on white paper.
+QColor paperColour(const ProjectSnapshot &snapshot, int aci);
+
+// Up to six points' settlement charts, three to a row: observed, and the
+// accepted forecasts only, each clipped to its frame.
+void paintStabilityCharts(QPainter &p, const QRectF &body, const QString &title, const QString &key,
+                          const std::vector<const PointStability *> &points, int step);
+
+// The conclusion's numbered sentences, each wrapped below the last.
+void paintConclusion(QPainter &p, const QRectF &body, const QString &title, const QStringList &sentences);
+
+// What every page carries: after the cover, a header with the project's
+// name at the left (smaller, then cut, if long) and the title and date at
+// the right; the page's number at the foot. Returns the body between them.
+struct PageFrame
+{
+    QString title, projectName, date, footer; // footer: "第 %1 页 共 %2 页"
+    int page = 1, pages = 1;
+};
+QRectF paintPageFrame(QPainter &p, const QRectF &page, const PageFrame &frame);
