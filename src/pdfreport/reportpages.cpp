@@ -557,9 +557,15 @@ QColor paperColour(const ProjectSnapshot &snapshot, int aci)
     const auto rgb = snapshot.colour(aci);
     if (!rgb)
         return Qt::black;
-    QColor c(rgb->r, rgb->g, rgb->b);
-    // Pale colours vanish on white paper.
-    return c.lightness() > 200 ? c.darker(160) : c;
+    return onPaper(QColor(rgb->r, rgb->g, rgb->b));
+}
+
+QColor onPaper(const QColor &c)
+{
+    // Bright colours vanish on white paper (yellow, cyan): by how bright
+    // the eye sees them, not by their lightness, which calls yellow middling.
+    const int brightness = qGray(c.rgb());
+    return brightness > 150 ? c.darker(100 + (brightness - 100)) : c;
 }
 
 // An entity belongs to the cell holding the middle of its extent, each cell
@@ -639,7 +645,12 @@ void paintPlanPage(QPainter &p, const QRectF &body, const QString &title, const 
     p.translate(plan.left(), plan.top());
     p.scale(s, s);
     const QRectF logical(0, 0, plan.width() / s, plan.height() / s);
-    drawPlan(p, logical, picture, 1);
+    PlanPicture onPage = picture;
+    onPage.keyedBeside = true;
+    for (PlanPicture::Mark &mark : onPage.points)
+        if (!mark.alarm)
+            mark.colour = onPaper(mark.colour);
+    drawPlan(p, logical, onPage, 1);
     const double metre = planMapping(logical, picture, 1).scale * s; // device units a metre
     p.restore();
     drawPlanLegend(p, QRectF(plan.right() + mm(5), area.top(), mm(50), area.height()), picture, figures, metre,

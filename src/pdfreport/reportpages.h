@@ -85,6 +85,8 @@ void paintSheetPage(QPainter &p, const QRectF &body, const QString &caption, con
 std::vector<QRectF> sheetsOf(const Drawing &drawing, double width, double height, int perRow);
 // A drawing's colour number as it prints on white paper.
 QColor paperColour(const ProjectSnapshot &snapshot, int aci);
+// A colour as it reads on white paper: a bright one (yellow, cyan) darker.
+QColor onPaper(const QColor &colour);
 
 // Up to six points' settlement charts, three to a row: observed, and the
 // accepted forecasts only, each clipped to its frame.

@@ -166,7 +166,7 @@ void drawPlan(QPainter &painter, const QRectF &area, const PlanPicture &picture,
     }
 
     // North, the plan's +y: a small arrow at the lower left.
-    {
+    if (!picture.keyedBeside) {
         const QPointF foot(area.left() + 12, area.bottom() - 8), tip(area.left() + 12, area.bottom() - 26);
         painter.setPen(QPen(Qt::black, 1));
         painter.drawLine(foot, tip);
@@ -190,7 +190,7 @@ void drawPlan(QPainter &painter, const QRectF &area, const PlanPicture &picture,
                           .arg(formatFixed(picture.tilt->value * 1000, 3), azimuthText(picture.tilt->azimuthDeg))
                     : QStringLiteral("  无倾斜");
     painter.drawText(QPointF(area.left() + 4, area.top() + 13), line);
-    if (picture.tilt && picture.tilt->value > 0) {
+    if (picture.tilt && picture.tilt->value > 0 && !picture.keyedBeside) {
         const double a = (90 - picture.tilt->azimuthDeg) * M_PI / 180; // from the +x axis
         // Lower right, clear of the zoom buttons.
         const QPointF from(area.right() - 22, area.bottom() - 22);

@@ -41,6 +41,9 @@ struct PlanPicture
     std::optional<Tilt> tilt;
     QString caption; // the epoch shown
     QRectF extents;  // of points and background, m
+    // On paper a legend beside the plan carries the north arrow and the
+    // tilt's arrow: the plan does not draw its own.
+    bool keyedBeside = false;
 };
 
 PlanPicture planPicture(const ProjectSnapshot &snapshot, const PlanFigures &figures,

@@ -86,7 +86,7 @@ void writeStabilitySheet(XlsxSheet &sheet, const StabilityAnalysis &analysis)
 // The columns of the sheet "差异沉降与倾斜", in characters: narrow enough that
 // the sheet prints on A4 landscape at a size one reads, the headings and the
 // alarms wrapped in their cells.
-const std::vector<double> deformationColumns{8, 11, 6, 9, 9, 8, 7, 8, 9, 10, 11, 8, 8, 26};
+const std::vector<double> deformationColumns{8, 11, 6, 9, 9, 8, 7, 12, 9, 10, 11, 8, 8, 22};
 
 // The lines a text takes in a column `width` characters wide: a Chinese
 // character is two wide.
