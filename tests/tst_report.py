@@ -18,6 +18,8 @@ import sys
 import tempfile
 import unittest
 
+import openpyxl
+
 BIN = pathlib.Path(sys.argv[1])
 SOURCE = pathlib.Path(sys.argv[2])
 START = datetime.date(2022, 3, 1)
@@ -217,6 +219,37 @@ class Report(unittest.TestCase):
         listed = re.findall(r"^\s*(\d+)\s+.*?(S\d+)", table, re.M)
         self.assertEqual([int(n) for n, _ in listed], list(range(1, POINTS + 1)))
         self.assertEqual(sorted(name for _, name in listed), sorted(f"S{j}" for j in range(1, POINTS + 1)))
+
+    def test_a_limits_table_that_cannot_be_read_is_told_and_not_replaced(self):
+        # The firm's table is broken: no output judges against the shipped
+        # rows instead, and every one says why.
+        project = self.root / "限值楼.mdb"
+        csv = make_project(project, placed=True)
+        self.assertEqual(self.batch("coords", project, csv).returncode, 0)
+        limits = self.program / "Support" / "变形限值.json"
+        limits.write_text("[{broken", encoding="utf-8")
+        try:
+            pdf = project.with_suffix(".pdf")
+            run = self.batch("report", project, "--out", pdf)
+            self.assertEqual(run.returncode, 0, run.stderr)
+            self.assertIn("变形限值表", run.stderr)
+            self.assertIn("未按限值判定", run.stderr)
+            text = subprocess.run(["pdftotext", pdf, "-"], capture_output=True, text=True, check=True).stdout
+            flat = re.sub(r"\s+", "", text)
+            self.assertIn("倾斜和差异沉降未按限值判定", flat[flat.index("六、差异沉降与倾斜"):])
+            conclusion = flat[flat.index("七、结论"):]
+            self.assertIn("建筑物整体倾斜", conclusion)
+            self.assertNotIn("GB50007", conclusion)
+            self.assertNotIn("限值3.000‰", conclusion)
+            run = self.batch("table", project)
+            self.assertEqual(run.returncode, 0, run.stderr)
+            self.assertIn("未按限值判定", run.stderr)
+            sheet = openpyxl.load_workbook(project.with_suffix(".xlsx"))["差异沉降与倾斜"]
+            self.assertIn("未按限值判定", sheet["A3"].value)
+            self.assertTrue(all(row[0] in (None, "—") for row in sheet.iter_rows(min_row=6, min_col=12, max_col=13,
+                                                                                   values_only=True)))
+        finally:
+            limits.unlink()
 
     def test_an_output_never_replaces_what_is_no_report(self):
         # Another project, the program's own database, a device and a pipe:

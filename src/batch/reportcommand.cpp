@@ -48,6 +48,8 @@ int reportCommand(const QStringList &args)
     const auto written = writeMonitoringReport(*snapshot, request);
     if (!written)
         return failure(QStringLiteral("报告未能生成：%1").arg(written.error()));
+    for (const QString &line : written->told)
+        std::fprintf(stderr, "%s\n", qPrintable(line));
     std::printf("%s\n", qPrintable(QStringLiteral("沉降观测报告（%1 页）已写入 %2")
                                        .arg(written->pages)
                                        .arg(QDir::toNativeSeparators(written->output))));

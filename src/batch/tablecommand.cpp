@@ -9,6 +9,8 @@
 
 #include <QDir>
 
+#include <cstdio>
+
 int tableCommand(const QStringList &args)
 {
     CommandLine line(QStringLiteral("table PROJECT.mdb [--template NAME] [--out FILE.xlsx]"));
@@ -32,10 +34,12 @@ int tableCommand(const QStringList &args)
     const auto run = prepareResultsRun(request);
     if (!run)
         return failure(run.error());
-    const auto status =
-        runResultsTable(*snapshot, run->settings, run->templatePath, run->output);
+    QStringList told;
+    const auto status = runResultsTable(*snapshot, run->settings, run->templatePath, run->output, &told);
     if (!status)
         return failure(status.error());
+    for (const QString &line : told)
+        std::fprintf(stderr, "%s\n", qPrintable(line));
     switch (*status) {
     case ResultsRunStatus::Written:
         return 0;

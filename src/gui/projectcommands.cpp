@@ -91,6 +91,9 @@ bool ProjectCommands::makeCurrent(const QString &path, const QString &titlePrefi
             shown << QStringLiteral("……共 %1 处").arg(warnings.size());
         showMessage(m_window, QStringLiteral("沉降工程中有无效的高程：\n%1").arg(shown.join(u'\n')));
     }
+    // The alarms the grid and the plan show are judged with the limits table.
+    if (m_session.deformation().limitsUnusable)
+        showMessage(m_window, m_session.deformation().problem);
     return true;
 }
 

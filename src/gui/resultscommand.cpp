@@ -49,8 +49,8 @@ void ResultsCommand::writeResultsTable()
         return;
     }
     const QString output = run->output;
-    const auto status = runResultsTable(m_session.snapshot(), run->settings,
-                                        run->templatePath, output);
+    QStringList told;
+    const auto status = runResultsTable(m_session.snapshot(), run->settings, run->templatePath, output, &told);
     if (!status) {
         showMessage(m_w.window, QStringLiteral("成果表未能生成：%1").arg(status.error()), title);
         return;
@@ -66,9 +66,13 @@ void ResultsCommand::writeResultsTable()
     }
     if (m_opensWorkbook)
         QDesktopServices::openUrl(QUrl::fromLocalFile(output));
-    showMessage(m_w.window,
-                QStringLiteral("成果表已保存：%1").arg(QDir::toNativeSeparators(output)), title,
-                QMessageBox::Information);
+    if (!told.isEmpty())
+        showMessage(m_w.window,
+                    QStringLiteral("成果表已保存：%1\n%2").arg(QDir::toNativeSeparators(output), told.join(u'\n')),
+                    title);
+    else
+        showMessage(m_w.window, QStringLiteral("成果表已保存：%1").arg(QDir::toNativeSeparators(output)), title,
+                    QMessageBox::Information);
 }
 
 void ResultsCommand::writeReport()
@@ -116,9 +120,11 @@ void ResultsCommand::writeReport()
         showMessage(m_w.window, QStringLiteral("报告未能生成：%1").arg(written.error()), reportTitle);
         return;
     }
-    showMessage(m_w.window,
-                QStringLiteral("沉降观测报告（%1 页）已保存：%2")
-                    .arg(written->pages)
-                    .arg(QDir::toNativeSeparators(written->output)),
-                reportTitle, QMessageBox::Information);
+    const QString saved = QStringLiteral("沉降观测报告（%1 页）已保存：%2")
+                              .arg(written->pages)
+                              .arg(QDir::toNativeSeparators(written->output));
+    if (!written->told.isEmpty())
+        showMessage(m_w.window, saved + u'\n' + written->told.join(u'\n'), reportTitle);
+    else
+        showMessage(m_w.window, saved, reportTitle, QMessageBox::Information);
 }

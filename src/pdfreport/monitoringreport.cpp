@@ -202,6 +202,8 @@ Result<ReportOutcome> writeMonitoringReport(const ProjectSnapshot &whole, const 
         snapshot, deformationSettings(deformationLimitsPath(request.programDir), request.headerFields, snapshot),
         asked);
     const DeformationSettings &deformation = model.deformation;
+    if (!deformation.problem.isEmpty())
+        outcome.told << deformation.problem;
     const StabilityAnalysis &analysis = model.stability;
     const bool placed = model.placed;
     const PlanFigures &figures = model.figures;
@@ -357,7 +359,10 @@ Result<ReportOutcome> writeMonitoringReport(const ProjectSnapshot &whole, const 
 
     // 7. Deformation, when the points are placed.
     if (placed && model.history) {
-        addTable(tablePages(t.deformation, {thresholdsLine(deformation.thresholds)}, deformationHeadings(),
+        QStringList intro{thresholdsLine(deformation.thresholds)};
+        if (deformation.limitsUnusable)
+            intro << deformation.problem;
+        addTable(tablePages(t.deformation, intro, deformationHeadings(),
                             deformationRows(*model.history, snapshot),
                             {1, 1.2, 0.6, 1, 1, 0.9, 0.8, 0.9, 1.1, 1.2, 1.2, 0.9, 1, 3}, true, 7),
                  true);

@@ -12,6 +12,7 @@
 #include "survey/projectsnapshot.h"
 
 #include <QString>
+#include <QStringList>
 
 #include <functional>
 #include <map>
@@ -39,6 +40,7 @@ struct ReportOutcome
 {
     QString output;
     int pages = 0;
+    QStringList told; // what the user is to be told (a limits table that cannot be used)
 };
 
 // Where a project's report goes by default.

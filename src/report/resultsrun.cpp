@@ -164,7 +164,8 @@ Result<ResultsRun> prepareResultsRun(const ResultsRequest &request)
 
 Result<ResultsRunStatus> runResultsTable(const ProjectSnapshot &snapshot,
                                          const ResultsSettings &settings,
-                                         const QString &templatePath, const QString &output)
+                                         const QString &templatePath, const QString &output,
+                                         QStringList *told)
 {
     if (snapshot.epochs().empty() || !snapshot.hasElevations())
         return ResultsRunStatus::NothingToWrite;
@@ -198,6 +199,8 @@ Result<ResultsRunStatus> runResultsTable(const ProjectSnapshot &snapshot,
     const MonitoringModel model =
         monitoringModel(snapshot, deformationSettings(settings.limitsPath, settings.fields, snapshot), asked);
     writeStabilitySheet(*stability, model.stability);
+    if (told && !model.deformation.problem.isEmpty())
+        *told << model.deformation.problem;
     // Printed landscape, one page wide, its headings on every page, the
     // project named at the top.
     const QString project = !settings.header.empty() && settings.header.front() ? *settings.header.front() : QString();
@@ -213,6 +216,8 @@ Result<ResultsRunStatus> runResultsTable(const ProjectSnapshot &snapshot,
         if (!made)
             return inTemplate(made.error());
         writeDeformationSheet(**made, *model.history, snapshot);
+        if (model.deformation.limitsUnusable)
+            (*made)->setText(QStringLiteral("A3"), model.deformation.problem);
         (*made)->setPrintSetup(true, project);
         if (auto titled = workbook.setPrintTitles(name, 1, 5); !titled)
             return titled.failure();

@@ -8,6 +8,7 @@
 #include "survey/projectsnapshot.h"
 
 #include <QString>
+#include <QStringList>
 
 #include <map>
 
@@ -47,9 +48,12 @@ Result<ResultsRun> prepareResultsRun(const ResultsRequest &request);
 // the sheet, or a workbook that cannot be written, fails with the reason.
 enum class ResultsRunStatus { Written, NothingToWrite, TemplateMissing };
 
+// `told`, when given, gets what the user is to be told of the written
+// workbook (a limits table that cannot be used).
 Result<ResultsRunStatus> runResultsTable(const ProjectSnapshot &snapshot,
                                          const ResultsSettings &settings,
-                                         const QString &templatePath, const QString &output);
+                                         const QString &templatePath, const QString &output,
+                                         QStringList *told = nullptr);
 
 // The header fields (see effectiveHeaderFields) in the order of
 // ResultsSettings::header; nothing for a field without a value.

@@ -282,9 +282,14 @@ DeformationSettings deformationSettings(const QString &limitsPath,
     DeformationSettings settings;
     auto limits = readDeformationLimits(limitsPath);
     QStringList problems;
-    if (!limits)
-        problems << limits.error();
-    settings.thresholds = alarmThresholds(fields, limits ? *limits : defaultDeformationLimits(), &problems);
+    // A table the firm meant to use but that cannot be read is not replaced
+    // by the shipped rows: no tilt or differential settlement is judged
+    // against a limit then, only against the project's own alarm values.
+    if (!limits) {
+        problems << QStringLiteral("%1；倾斜和差异沉降未按限值判定（本工程的预警值照用）").arg(limits.error());
+        settings.limitsUnusable = true;
+    }
+    settings.thresholds = alarmThresholds(fields, limits ? *limits : std::vector<DeformationLimit>(), &problems);
     settings.problem = problems.join(QLatin1Char('\n'));
     settings.notNeighbours = notNeighbours(fields, snapshot);
     settings.contourStep = numberField(fields, DeformationKey::ContourStep);

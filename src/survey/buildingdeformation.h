@@ -92,7 +92,7 @@ std::set<std::pair<int, int>> notNeighbours(const std::map<QString, QString> &fi
 
 // The thresholds and the pairs that are no neighbours of a project, from
 // its header fields and the limits table at `limitsPath` (its shipped rows
-// when it cannot be read: `problem` says why).
+// when there is no file; none when it cannot be read: `problem` says why).
 struct DeformationSettings
 {
     AlarmThresholds thresholds;
@@ -100,6 +100,7 @@ struct DeformationSettings
     std::optional<double> contourStep;
     std::optional<int> planScale;
     QString problem;
+    bool limitsUnusable = false; // the table at limitsPath could not be read: no limit applies
 };
 DeformationSettings deformationSettings(const QString &limitsPath,
                                         const std::map<QString, QString> &fields,
