@@ -115,6 +115,60 @@ class Hostile(unittest.TestCase):
             self.assertIn(says, result.stderr)
         return result
 
+    # ------------------------------------------------------------ drawings
+
+    def test_drawings_that_would_cost_without_bound(self):
+        # Small files that ask for more than any memory or patience holds,
+        # and numbers no drawing has: each refused in 2 s and 200 MB, naming
+        # what it refused, and the project is not touched.
+        def dxf(blocks, entities, eof=True):
+            return ("0\nSECTION\n2\nHEADER\n9\n$INSUNITS\n70\n6\n0\nENDSEC\n"
+                    f"0\nSECTION\n2\nBLOCKS\n{blocks}0\nENDSEC\n"
+                    f"0\nSECTION\n2\nENTITIES\n{entities}0\nENDSEC\n" + ("0\nEOF\n" if eof else ""))
+
+        def block(name, body=""):
+            return f"0\nBLOCK\n2\n{name}\n10\n0\n20\n0\n{body}0\nENDBLK\n"
+
+        def insert(name, columns=1, rows=1, scale=1):
+            return (f"0\nINSERT\n2\n{name}\n10\n0\n20\n0\n41\n{scale}\n42\n{scale}\n"
+                    f"70\n{columns}\n71\n{rows}\n44\n1\n45\n1\n")
+
+        names = "0\nTEXT\n10\n1\n20\n1\n40\n0.3\n1\nJ1\n0\nTEXT\n10\n5\n20\n1\n40\n0.3\n1\nJ2\n"
+        nested = "".join(block(f"B{i}", insert(f"B{i + 1}") * 2) for i in range(62)) + block("B62")
+        spline = ("0\nSPLINE\n71\n1500\n" + "".join(f"40\n{k}\n" for k in range(3002))
+                  + "".join(f"10\n{i}\n20\n{i % 7}\n" for i in range(1501)))
+        cases = {
+            "an array of 2³¹ × 2³¹ empty blocks": (dxf(block("E"), insert("E", 2**31 - 1, 2**31 - 1) + names), "E"),
+            "63 levels each inserting the next twice": (dxf(nested, insert("B0") + names), "B0"),
+            "a spline of degree 1500": (dxf("", spline + names), "SPLINE"),
+            "an MTEXT of 5 million paragraphs": (dxf("", "0\nMTEXT\n10\n0\n20\n0\n40\n1\n1\n" + "\\P" * 5_000_000
+                                                   + "\n" + names), "MTEXT"),
+            "a text at (nan, inf)": (dxf("", "0\nTEXT\n10\nnan\n20\ninf\n40\n0.3\n1\nJ3\n" + names), "TEXT"),
+            "a block scaled by 1e300": (dxf(block("T", "0\nTEXT\n10\n1\n20\n1\n40\n0.3\n1\nJ3\n"),
+                                            insert("T", scale="1e300") + names), "INSERT"),
+            "an ellipse of ratio 1e300": (dxf("", "0\nELLIPSE\n10\n0\n20\n0\n11\n1\n21\n0\n40\n1e300\n" + names),
+                                          "ELLIPSE"),
+            "a file cut in half": (dxf("", names, eof=False), "EOF"),
+        }
+        before = digest(self.project)
+        for case, (text, says) in cases.items():
+            with self.subTest(case):
+                path = self.root / "平面.dxf"
+                path.write_text(text, encoding="ascii")
+                started = time.monotonic()
+                with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as errors:
+                    run = subprocess.Popen([str(self.program / "sedimetra-batch"), "coords", self.project, path],
+                                           stdout=out, stderr=errors, preexec_fn=limited)
+                    _, status, usage = os.wait4(run.pid, 0)
+                    run.returncode = os.waitstatus_to_exitcode(status)
+                    errors.seek(0)
+                    err = errors.read().decode("utf-8")
+                self.assertLess(time.monotonic() - started, 2, case)
+                self.assertLess(usage.ru_maxrss, 200 * 1024, case)
+                self.assertEqual(run.returncode, 1, err)
+                self.assertIn(says, err)
+                self.assertEqual(digest(self.project), before)
+
     # ------------------------------------------------------------ outputs
 
     def test_outputs_never_replace_what_must_stay(self):

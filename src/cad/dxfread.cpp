@@ -36,6 +36,9 @@ public:
         return parsed.ec == std::errc() && parsed.ptr == codeLine.data() + codeLine.size();
     }
 
+    // The number of the line read last (the first is 1).
+    size_t lineNumber() const { return m_line; }
+
     static std::string_view trimmed(std::string_view s)
     {
         while (!s.empty() && (s.front() == ' ' || s.front() == '\t'))
@@ -50,6 +53,7 @@ private:
     {
         if (m_rest.empty())
             return false;
+        ++m_line;
         const size_t end = m_rest.find('\n');
         out = m_rest.substr(0, end);
         m_rest.remove_prefix(end == std::string_view::npos ? m_rest.size() : end + 1);
@@ -59,6 +63,7 @@ private:
     }
 
     std::string_view m_rest;
+    size_t m_line = 0;
 };
 
 double number(std::string_view value)
@@ -66,7 +71,11 @@ double number(std::string_view value)
     value = PairReader::trimmed(value);
     double d = 0;
     const auto parsed = std::from_chars(value.data(), value.data() + value.size(), d);
-    return parsed.ec == std::errc() && std::isfinite(d) ? d : 0;
+    if (parsed.ec == std::errc::result_out_of_range)
+        return std::numeric_limits<double>::infinity();
+    // "nan" and "inf" stay what they are, for the entity to be refused;
+    // what is no number at all reads as 0, as CAD programs read it.
+    return parsed.ec == std::errc() ? d : 0;
 }
 
 int integer(std::string_view value)
@@ -82,6 +91,7 @@ int integer(std::string_view value)
 struct Record
 {
     std::string_view type;
+    size_t line = 0; // of its "0" group code in the file
     std::vector<std::pair<int, std::string_view>> groups;
 
     std::string_view value(int code) const
@@ -160,6 +170,12 @@ constexpr double twoPi = 2 * M_PI;
 // The largest angle one chord may span to stay within 0.1 % of the radius
 // (sagitta r·(1 − cos(Δ/2)) ≤ 0.001·r).
 const double chordAngle = 2 * std::acos(0.999);
+// What a drawing may ask for, whatever its size in bytes: coordinates (in
+// drawing units: a survey plan in millimetres reaches 10⁹), a spline's
+// degree and control points.
+constexpr double maxCoordinate = 1e10;
+constexpr int maxSplineDegree = 25;
+constexpr size_t maxSplineControlPoints = 100'000;
 // Past this many entities a drawing is refused (a block arrayed without end).
 constexpr size_t maxEntities = 4'000'000;
 constexpr int maxBlockDepth = 64;
@@ -296,8 +312,66 @@ public:
     bool gbk = false;
     std::map<std::string, BlockDefinition> blocks; // by upper-case name
     bool tooLarge = false;
+    // Why the drawing is refused: an entity with a number no drawing has,
+    // or more than the reader expands.
+    QString refused;
 
     QString text(std::string_view v) const { return dxfDecoded(v, gbk); }
+
+    void refuse(const Record &r, const QString &why)
+    {
+        if (refused.isEmpty())
+            refused = QStringLiteral("第 %1 行的 %2：%3")
+                          .arg(r.line)
+                          .arg(QString::fromLatin1(r.type.data(), qsizetype(r.type.size())), why);
+        tooLarge = true;
+    }
+    static bool usable(double v) { return std::isfinite(v) && std::abs(v) <= maxCoordinate; }
+    // An entity whose points and sizes are numbers a drawing can hold.
+    bool usable(const Drawing::Entity &e) const
+    {
+        for (const CadPoint &q : e.points)
+            if (!usable(q.x) || !usable(q.y))
+                return false;
+        return usable(e.radius) && usable(e.height) && usable(e.alignment.x) && usable(e.alignment.y);
+    }
+    // The entities a block expands to, its nested insertions and every cell
+    // of their arrays counted (an empty block's insertion counts one), at
+    // most 10¹⁸: known before anything is expanded.
+    double expandedCount(const std::string &name, int depth)
+    {
+        if (const auto known = m_expanded.find(name); known != m_expanded.end())
+            return known->second;
+        const auto block = blocks.find(name);
+        if (block == blocks.end() || depth >= maxBlockDepth)
+            return 0;
+        m_expanded[name] = 0; // a block inserting itself expands to nothing more
+        double count = 0;
+        for (const Unit &unit : block->second.units) {
+            const Record &r = unit.head;
+            if (r.type == "INSERT") {
+                const double cells = double(std::max(1, r.whole(70, 1))) * double(std::max(1, r.whole(71, 1)));
+                count += cells * (1 + expandedCount(upper(text(r.value(2))), depth + 1));
+            } else if (r.type == "MTEXT") {
+                count += 1 + paragraphBreaks(r);
+            } else {
+                count += 1;
+            }
+            count = std::min(count, 1e18);
+        }
+        m_expanded[name] = count;
+        return count;
+    }
+    static double paragraphBreaks(const Record &r)
+    {
+        double breaks = 0;
+        for (const auto &[c, v] : r.groups)
+            if (c == 1 || c == 3)
+                for (size_t at = v.find("\\P"); at != std::string_view::npos; at = v.find("\\P", at + 2))
+                    ++breaks;
+        return breaks;
+    }
+    size_t used() const { return contents.entities.size() + contents.insertions.size(); }
 
     // Draws a model-space entity, or a block's entity where `place` puts it,
     // on the insertion's layer and colour where it has its own by block.
@@ -308,7 +382,7 @@ public:
         const Record &r = unit.head;
         if (tooLarge)
             return;
-        if (contents.entities.size() >= maxEntities) {
+        if (used() >= maxEntities) {
             tooLarge = true;
             return;
         }
@@ -443,8 +517,17 @@ public:
                 else if (c == 41)
                     weights.push_back(v);
             }
-            std::vector<CadPoint> points =
-                control.empty() ? fit : splinePoints(control, weights, knots, r.whole(71, 3));
+            const int degree = r.whole(71, 3);
+            if (degree > maxSplineDegree || control.size() > maxSplineControlPoints
+                || fit.size() > maxSplineControlPoints) {
+                refuse(r, QStringLiteral("阶数 %1、控制点 %2 个，超过 %3 阶或 %4 个的上限")
+                              .arg(degree)
+                              .arg(control.size())
+                              .arg(maxSplineDegree)
+                              .arg(maxSplineControlPoints));
+                return;
+            }
+            std::vector<CadPoint> points = control.empty() ? fit : splinePoints(control, weights, knots, degree);
             polyline(std::move(points), r.whole(70) & 1);
         } else if (r.type == "SOLID") {
             e.kind = Entity::Solid;
@@ -470,6 +553,10 @@ public:
                 if (c == 3)
                     raw += text(v);
             raw += text(r.value(1));
+            if (used() + size_t(1 + paragraphBreaks(r)) > maxEntities) {
+                refuse(r, QStringLiteral("有 %1 个段落，图元超过 %2 个的上限").arg(paragraphBreaks(r) + 1, 0, 'f', 0).arg(maxEntities));
+                return;
+            }
             const QStringList lines = plainMtext(raw).split(QLatin1Char('\n'));
             const double height = r.real(40) * p.lengthScale();
             const CadPoint at = p(r.point(10));
@@ -486,6 +573,10 @@ public:
                 line.horizontal = horizontal;
                 line.vertical = vertical;
                 line.alignment = line.points.front();
+                if (!usable(line)) {
+                    refuse(r, QStringLiteral("坐标或字高不是可用的数"));
+                    return;
+                }
                 contents.entities.push_back(std::move(line));
             }
             ++contents.drawn[kind];
@@ -495,6 +586,10 @@ public:
             return;
         } else {
             ++contents.skipped[kind];
+            return;
+        }
+        if (!usable(e)) {
+            refuse(r, QStringLiteral("坐标或尺寸不是可用的数（无穷、非数或超过 %1）").arg(maxCoordinate, 0, 'g'));
             return;
         }
         ++contents.drawn[kind];
@@ -516,6 +611,23 @@ public:
         const double sx = r.real(41, 1), sy = r.real(42, 1);
         const double angle = r.real(50) * M_PI / 180;
         const int columns = std::max(1, r.whole(70, 1)), rows = std::max(1, r.whole(71, 1));
+        // Counted before it is expanded: an array of nested blocks can ask
+        // for more than any memory holds.
+        const double needed = double(columns) * double(rows) * (1 + expandedCount(name, depth + 1));
+        if (needed > double(maxEntities - std::min(maxEntities, used()))) {
+            refuse(r, QStringLiteral("块“%1”（%2 列 × %3 行）展开后约有 %4 个图元，超过 %5 个的上限")
+                          .arg(QString::fromStdString(name))
+                          .arg(columns)
+                          .arg(rows)
+                          .arg(needed, 0, 'g', 3)
+                          .arg(maxEntities));
+            return;
+        }
+        if (!usable(at.x) || !usable(at.y) || !std::isfinite(sx) || !std::isfinite(sy) || !std::isfinite(angle)
+            || std::abs(sx) > maxCoordinate || std::abs(sy) > maxCoordinate) {
+            refuse(r, QStringLiteral("插入点或比例不是可用的数"));
+            return;
+        }
         const double columnSpacing = r.real(44), rowSpacing = r.real(45);
         const double c = std::cos(angle), s = std::sin(angle);
         stack.push_back(name);
@@ -529,7 +641,12 @@ public:
                 local.tx = at.x + c * bx - s * by;
                 local.ty = at.y + s * bx + c * by;
                 Placement whole = place.after(r.real(230, 1) < 0 ? mirrored(local) : local);
-                contents.insertions.push_back(whole(block->second.base));
+                const CadPoint base = whole(block->second.base);
+                if (!usable(base.x) || !usable(base.y)) {
+                    refuse(r, QStringLiteral("插入后的坐标不是可用的数"));
+                    return;
+                }
+                contents.insertions.push_back(base);
                 for (const Unit &unit : block->second.units)
                     draw(unit, whole, layer, colour, depth + 1, stack);
             }
@@ -558,6 +675,7 @@ public:
     static std::string upper(const QString &name) { return name.toUpper().toStdString(); }
 
 private:
+    std::map<std::string, double> m_expanded; // by block, see expandedCount
     // An insertion in a plane seen from below: x mirrored.
     static Placement mirrored(Placement p)
     {
@@ -702,6 +820,7 @@ Result<DxfContents> readDxfBytes(const QByteArray &bytes, const QString &name)
             } else if (type == "TABLE" || type == "ENDTAB") {
             } else if (type != "SECTION" && !section.empty()) {
                 record.type = type;
+                record.line = reader.lineNumber() - 1;
             }
             continue;
         }
@@ -729,6 +848,10 @@ Result<DxfContents> readDxfBytes(const QByteArray &bytes, const QString &name)
     finish();
     if (!sawEof && model.empty())
         return fail(QStringLiteral("无法读取图形文件 %1").arg(QDir::toNativeSeparators(name)));
+    // A file cut off (no EOF) would give part of the drawing as if it were all.
+    if (!sawEof)
+        return fail(QStringLiteral("图形文件 %1 不完整（没有结尾的 EOF），可能只复制了一部分")
+                        .arg(QDir::toNativeSeparators(name)));
     if (utf8Version)
         builder.gbk = false;
     std::vector<std::string> stack;
@@ -737,6 +860,8 @@ Result<DxfContents> readDxfBytes(const QByteArray &bytes, const QString &name)
             continue;
         builder.draw(unit, Placement(), QString(), 256, 0, stack);
     }
+    if (!builder.refused.isEmpty())
+        return fail(QStringLiteral("图形文件 %1 无法使用：%2").arg(QDir::toNativeSeparators(name), builder.refused));
     if (builder.tooLarge)
         return fail(QStringLiteral("图形文件 %1 的图元超过 %2 个（块的阵列过大），无法读取")
                         .arg(QDir::toNativeSeparators(name))
