@@ -90,11 +90,95 @@ class Plan(unittest.TestCase):
         project = self.root / f"{name}.mdb"
         make_project(project)
         csv = self.root / f"{name}.csv"
-        csv.write_text("点名,X,Y\n" + "".join(f"{n},{x!r},{y!r}\n" for n, (x, y) in zip(NAMES, GRID)),
+        csv.write_text("点名,东坐标,北坐标\n" + "".join(f"{n},{x!r},{y!r}\n" for n, (x, y) in zip(NAMES, GRID)),
                        encoding="utf-8")
         run = self.batch("coords", project, csv)
         self.assertEqual(run.returncode, 0, run.stderr)
+        self.assertIn("按东、北坐标读入", run.stdout)
         return project
+
+    def test_a_plan_in_millimetres_or_centimetres_places_in_metres(self):
+        # The same plan drawn in millimetres, in centimetres, and in
+        # millimetres without a unit in its header: positions in metres,
+        # and the figures of the project placed from a table in metres.
+        reference = self.plan(self.placed_project("米楼"))["tilt"]
+        for units, per_metre, says in ((4, 1000, "图形单位：毫米"), (5, 100, "图形单位：厘米"),
+                                       (0, 1000, "没有注明单位，按毫米读取")):
+            with self.subTest(units=units):
+                doc = ezdxf.new("R2010")
+                doc.header["$INSUNITS"] = units
+                msp = doc.modelspace()
+                for n, (x, y) in zip(NAMES, GRID):
+                    msp.add_circle((x * per_metre, y * per_metre), 0.25 * per_metre)
+                    msp.add_text(n, dxfattribs={"height": 0.3 * per_metre}).set_placement(
+                        ((x + 0.3) * per_metre, (y + 0.3) * per_metre))
+                msp.add_lwpolyline([(-2 * per_metre, -2 * per_metre), (25 * per_metre, -2 * per_metre)])
+                drawing = self.root / f"平面{units}.dxf"
+                doc.saveas(drawing)
+                project = self.root / f"单位{units}.mdb"
+                make_project(project)
+                run = self.batch("coords", project, drawing)
+                self.assertEqual(run.returncode, 0, run.stderr)
+                self.assertIn(says, run.stdout + run.stderr)
+                with sqlite3.connect(project) as db:
+                    got = {n: (x, y) for n, x, y in db.execute("SELECT PointName, X, Y FROM Sur3")}
+                for n, (x, y) in zip(NAMES, GRID):
+                    self.assertAlmostEqual(got[n][0], x, places=6)
+                    self.assertAlmostEqual(got[n][1], y, places=6)
+                tilt = self.plan(project)["tilt"]
+                self.assertAlmostEqual(tilt["value"], reference["value"], places=12)
+                self.assertAlmostEqual(tilt["azimuth_deg"], reference["azimuth_deg"], places=9)
+        # A drawing without a unit, read as the user says.
+        project = self.root / "单位指定.mdb"
+        make_project(project)
+        run = self.batch("coords", project, self.root / "平面0.dxf", "--unit", "m")
+        self.assertEqual(run.returncode, 0, run.stderr)
+        with sqlite3.connect(project) as db:
+            x = db.execute("SELECT X FROM Sur3 WHERE PointName = 'J1'").fetchone()[0]
+        self.assertAlmostEqual(x, GRID[0][0] * 1000, places=6)
+
+    def test_survey_coordinates_and_a_cass_file_give_the_same_place(self):
+        # The same points as a total station writes them ("点号,X,Y": X
+        # north), without headings, and as CASS keeps them (name, code,
+        # east, north, height): the same east and north are stored.
+        east = {n: 500000 + x for n, (x, y) in zip(NAMES, GRID)}
+        north = {n: 3400000 + y for n, (x, y) in zip(NAMES, GRID)}
+        stored = []
+        for name, text in (("测站.csv", "".join(f"{n},{north[n]!r},{east[n]!r}\n" for n in NAMES)),
+                           ("测站.dat", "".join(f"{n},,{east[n]!r},{north[n]!r},12.5\n" for n in NAMES))):
+            project = self.root / f"{name}.mdb"
+            make_project(project)
+            source = self.root / name
+            source.write_text(text, encoding="utf-8")
+            run = self.batch("coords", project, source)
+            self.assertEqual(run.returncode, 0, run.stderr)
+            self.assertIn("设置了 12 个测点的坐标", run.stdout)
+            with sqlite3.connect(project) as db:
+                stored.append({n: (x, y) for n, x, y in db.execute("SELECT PointName, X, Y FROM Sur3")})
+        self.assertEqual(stored[0], stored[1])
+        for n in NAMES:
+            self.assertAlmostEqual(stored[0][n][0], east[n], places=6)
+            self.assertAlmostEqual(stored[0][n][1], north[n], places=6)
+
+    def test_a_plane_sinking_to_the_north_east_tilts_at_45_degrees(self):
+        # Settlement growing by 1 mm a metre toward the north-east, the
+        # points given as survey coordinates: the direction is a bearing
+        # from north, 45°, 东北.
+        project = self.root / "东北楼.mdb"
+        make_project(project)
+        with sqlite3.connect(project) as db:
+            last = db.execute("SELECT MAX(CjNo) FROM Sur1").fetchone()[0]
+            for j, (x, y) in enumerate(GRID, start=1):
+                first = db.execute("SELECT PointH FROM Sur2 WHERE CjNo = 0 AND CjdNo = ?", (j,)).fetchone()[0]
+                db.execute("UPDATE Sur2 SET PointH = ? WHERE CjNo = ? AND CjdNo = ?",
+                           (first - 0.0001 * (x + y), last, j))
+        csv = self.root / "东北楼.csv"
+        csv.write_text("点号,X,Y\n" + "".join(f"{n},{3400000 + y!r},{500000 + x!r}\n" for n, (x, y) in zip(NAMES, GRID)),
+                       encoding="utf-8")
+        self.assertEqual(self.batch("coords", project, csv).returncode, 0)
+        got = self.plan(project)
+        self.assertAlmostEqual(got["tilt"]["azimuth_deg"], 45, delta=1e-6)
+        self.assertEqual(got["tilt"]["compass"], "东北")
 
     def plan(self, project, *args):
         run = self.batch("plan", project, *args, "--format", "json")
@@ -267,8 +351,19 @@ class Plan(unittest.TestCase):
         self.assertIn("1 个 POINT", run.stdout)
         with sqlite3.connect(project) as db:
             got = {n: (x, y) for n, x, y in db.execute("SELECT PointName, X, Y FROM Sur3")}
-            stored = db.execute("SELECT Name, length(Data) FROM PlanDrawing").fetchall()
-        self.assertEqual(stored, [("丙楼平面.dxf", drawing.stat().st_size)])
+            stored = db.execute("SELECT Name, Data FROM PlanDrawing").fetchall()
+        # Kept: the drawing's lines in metres, under the file's name.
+        self.assertEqual([name for name, _ in stored], ["丙楼平面.dxf"])
+        copy = self.root / "kept.dxf"
+        copy.write_bytes(stored[0][1])
+        kept = ezdxf.readfile(copy)
+        self.assertEqual(kept.header["$INSUNITS"], 6)
+        self.assertEqual([str(e.message) for e in kept.audit().errors], [])
+        corners = [(round(x, 6), round(y, 6)) for e in kept.modelspace().query("LWPOLYLINE")
+                   for x, y in e.get_points("xy")]
+        for corner in ((30, 0), (30, 15), (0, 15)):
+            self.assertIn(corner, corners)
+        self.assertIn("图形单位：米", run.stdout)
         self.assertEqual(got["J12"], (None, None))
         for name, (x, y) in placed.items():
             self.assertAlmostEqual(got[name][0], x, places=6, msg=name)

@@ -95,7 +95,8 @@ void PlanWindowTest::positionsBringThePlanAndItsAlarms()
     openPositions(session, [](QDialog *dialog) {
         auto *table = dialog->findChild<QTableWidget *>(QStringLiteral("Positions"));
         // Three rows pasted from a spreadsheet, the fourth typed.
-        QApplication::clipboard()->setText(QStringLiteral("j1\t0\t0\r\nJ2\t10\t0\r\nJ3\t0\t8\r\n"));
+        // As a surveyor copies them: X (north), Y (east).
+        QApplication::clipboard()->setText(QStringLiteral("j1\t0\t0\r\nJ2\t0\t10\r\nJ3\t8\t0\r\n"));
         table->setFocus();
         QTest::keyClick(dialog, Qt::Key_V, Qt::ControlModifier);
         for (const auto &[column, text] : {std::pair{2, "10"}, std::pair{3, "8"}}) {
@@ -290,7 +291,7 @@ void PlanWindowTest::aFileReadJoinsWhatWasPasted()
     const QString csv = session.besideProject(QStringLiteral(".csv"));
     QFile file(csv);
     QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write("点名,X,Y\nJ3,0,8\nJ4,10,8\n");
+    file.write("点名,东,北\nJ3,0,8\nJ4,10,8\n");
     file.close();
     const auto placedInFile = [&] {
         ProjectDatabase stored;

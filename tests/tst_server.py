@@ -191,7 +191,7 @@ class ServerProjects(unittest.TestCase):
             db.execute("INSERT INTO Sur3 VALUES (3, 'J3', 1, 'A')")
             db.execute("INSERT INTO Sur2 VALUES (0, 3, 12.5)")
         coords = self.root / "坐标楼.csv"
-        coords.write_text("J1,0,0\nJ2,12.25,0\nJ3,0.5,9.75\n", encoding="utf-8")
+        coords.write_text("点名,E,N\nJ1,0,0\nJ2,12.25,0\nJ3,0.5,9.75\n", encoding="utf-8")
         self.assertEqual(batch("coords", small, coords).returncode, 0)
         drawing = b"0\nSECTION\n2\nENTITIES\n0\nLINE\n8\n0\n10\n0\n20\n0\n11\n12\n21\n0\n0\nENDSEC\n0\nEOF\n"
         with sqlite3.connect(small) as db:

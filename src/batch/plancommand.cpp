@@ -26,9 +26,30 @@
 
 int coordsCommand(const QStringList &args)
 {
-    CommandLine line(QStringLiteral("coords PROJECT.mdb FILE.csv|FILE.xlsx|FILE.dxf"));
+    CommandLine line(QStringLiteral("coords PROJECT.mdb FILE.csv|FILE.xlsx|FILE.dat|FILE.dxf [--axes xy|en] [--unit mm|cm|m]"));
+    line.option(QStringLiteral("axes"), QStringLiteral("xy|en"),
+                QStringLiteral("a table's two columns: xy survey X (north), Y (east), the default unless the "
+                               "headings name east and north; en east, north"));
+    line.option(QStringLiteral("unit"), QStringLiteral("mm|cm|m"),
+                QStringLiteral("a drawing's unit where its header gives none (else judged, and said)"));
     if (const auto done = line.parse(args, 2, 2))
         return *done;
+    std::optional<PositionAxes> axes;
+    if (line.isSet(QStringLiteral("axes"))) {
+        const QString given = line.value(QStringLiteral("axes"));
+        if (given == QLatin1String("xy"))
+            axes = PositionAxes::NorthEast;
+        else if (given == QLatin1String("en"))
+            axes = PositionAxes::EastNorth;
+        else
+            return line.wrong(QStringLiteral("--axes must be xy or en"));
+    }
+    std::optional<PlanUnit> unit;
+    if (line.isSet(QStringLiteral("unit"))) {
+        unit = planUnitNamed(line.value(QStringLiteral("unit")));
+        if (!unit)
+            return line.wrong(QStringLiteral("--unit must be mm, cm or m"));
+    }
     const QString projectPath = line.positional()[0];
     const QString source = line.positional()[1];
     ProjectDatabase project;
@@ -40,16 +61,21 @@ int coordsCommand(const QStringList &args)
         const auto points = project.points();
         if (!points)
             return failure(points.error());
-        const auto reading = readPlanPositions(source, *points);
+        const auto reading = readPlanPositions(source, *points, unit);
         if (!reading)
             return failure(reading.error());
+        if (!reading->unitStated)
+            std::fprintf(stderr, "%s\n",
+                         qPrintable(QStringLiteral("%1没有注明单位，按%2读取；不对时用 --unit mm|cm|m 指定")
+                                        .arg(QFileInfo(source).fileName(), reading->unit.name)));
         placed = placePoints(project, reading->rows, reading->file, reading->summary);
     } else {
-        const auto table = readPositionTable(source);
+        const auto table = readPositionTable(source, axes);
         if (!table)
             return failure(table.error());
         PositionSummary summary;
         summary.rejected = table->rejected;
+        summary.axes = table->axesNote;
         placed = placePoints(project, table->rows, std::nullopt, summary);
     }
     if (!placed)

@@ -68,6 +68,9 @@ public:
         // Where each block reference (each cell of an array) put its block's
         // base point.
         std::vector<CadPoint> insertions;
+        // The header's $INSUNITS (0: none given) and $MEASUREMENT (0
+        // imperial, 1 metric, -1: none given).
+        int insUnits = 0, measurement = -1;
     };
     // How a block's drawing file is read (the DXF reader, in the program).
     using BlockReader = std::function<Result<BlockFile>(const QString &file)>;

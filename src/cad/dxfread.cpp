@@ -836,6 +836,10 @@ Result<DxfContents> readDxfBytes(const QByteArray &bytes, const QString &name)
             } else if (headerVariable == "$DWGCODEPAGE") {
                 const auto page = PairReader::trimmed(value);
                 builder.gbk = page == "ANSI_936" || page == "ansi_936";
+            } else if (headerVariable == "$INSUNITS" && code == 70) {
+                builder.contents.insUnits = integer(value);
+            } else if (headerVariable == "$MEASUREMENT" && code == 70) {
+                builder.contents.measurement = integer(value);
             } else if (headerVariable == "$ACADVER") {
                 // From R2007 on, DXF text is UTF-8 whatever the code page.
                 utf8Version = PairReader::trimmed(value) >= std::string_view("AC1021");

@@ -5,6 +5,7 @@
 #include <QDir>
 #include <QFileInfo>
 
+#include <algorithm>
 #include <cmath>
 
 namespace {
@@ -16,7 +17,78 @@ double distance(CadPoint a, CadPoint b)
 
 } // namespace
 
-PlanReading planPositions(const DxfContents &contents, const std::vector<Point> &points)
+std::optional<PlanUnit> planUnitNamed(const QString &word)
+{
+    const QString w = word.trimmed().toLower();
+    if (w == QLatin1String("mm") || w == QStringLiteral("毫米"))
+        return PlanUnit{0.001, QStringLiteral("毫米")};
+    if (w == QLatin1String("cm") || w == QStringLiteral("厘米"))
+        return PlanUnit{0.01, QStringLiteral("厘米")};
+    if (w == QLatin1String("dm") || w == QStringLiteral("分米"))
+        return PlanUnit{0.1, QStringLiteral("分米")};
+    if (w == QLatin1String("m") || w == QStringLiteral("米"))
+        return PlanUnit{1, QStringLiteral("米")};
+    return std::nullopt;
+}
+
+std::optional<PlanUnit> statedPlanUnit(const DxfContents &contents)
+{
+    switch (contents.insUnits) {
+    case 1:
+        return PlanUnit{0.0254, QStringLiteral("英寸")};
+    case 2:
+        return PlanUnit{0.3048, QStringLiteral("英尺")};
+    case 4:
+        return PlanUnit{0.001, QStringLiteral("毫米")};
+    case 5:
+        return PlanUnit{0.01, QStringLiteral("厘米")};
+    case 6:
+        return PlanUnit{1, QStringLiteral("米")};
+    case 7:
+        return PlanUnit{1000, QStringLiteral("千米")};
+    case 10:
+        return PlanUnit{0.9144, QStringLiteral("码")};
+    case 14:
+        return PlanUnit{0.1, QStringLiteral("分米")};
+    default:
+        // Unitless (0) or a unit no building plan uses: $MEASUREMENT says
+        // metric or imperial, not which length, so the extent decides.
+        return std::nullopt;
+    }
+}
+
+PlanUnit likelyPlanUnit(const std::vector<PositionRow> &drawn)
+{
+    if (drawn.size() < 2)
+        return PlanUnit{};
+    double left = drawn.front().at.x, right = left, bottom = drawn.front().at.y, top = bottom;
+    for (const PositionRow &row : drawn) {
+        left = std::min(left, row.at.x), right = std::max(right, row.at.x);
+        bottom = std::min(bottom, row.at.y), top = std::max(top, row.at.y);
+    }
+    // No building is a kilometre wide; in millimetres every one over a metre is.
+    return std::max(right - left, top - bottom) > 1000 ? *planUnitNamed(QStringLiteral("mm")) : PlanUnit{};
+}
+
+PlanReading inPlanUnit(PlanReading reading, const PlanUnit &unit, bool stated)
+{
+    reading.unit = unit;
+    reading.unitStated = stated;
+    reading.rows = reading.drawn;
+    for (PositionRow &row : reading.rows)
+        row.at = {row.at.x * unit.metres, row.at.y * unit.metres};
+    PlanBackground metres = simplifiedBackground(reading.background);
+    for (auto &line : metres.lines)
+        for (auto &[x, y] : line)
+            x *= unit.metres, y *= unit.metres;
+    reading.file.data = planBackgroundDxf(metres);
+    reading.summary.unit = stated ? QStringLiteral("图形单位：%1").arg(unit.name)
+                                  : QStringLiteral("图形未注明单位，按%1读取").arg(unit.name);
+    return reading;
+}
+
+PlanReading planPositions(const DxfContents &contents, const std::vector<Point> &points,
+                          std::optional<PlanUnit> asked)
 {
     using Entity = Drawing::Entity;
     PlanReading reading;
@@ -52,12 +124,16 @@ PlanReading planPositions(const DxfContents &contents, const std::vector<Point> 
                 nearest = d;
                 place = centre;
             }
-        reading.rows.push_back({0, point.name, {place.x, place.y}});
+        reading.drawn.push_back({0, point.name, {place.x, place.y}});
     }
-    return reading;
+    reading.background = planBackground(contents);
+    const auto stated = statedPlanUnit(contents);
+    const PlanUnit unit = asked ? *asked : stated ? *stated : likelyPlanUnit(reading.drawn);
+    return inPlanUnit(std::move(reading), unit, asked || stated);
 }
 
-Result<PlanReading> readPlanPositions(const QString &path, const std::vector<Point> &points)
+Result<PlanReading> readPlanPositions(const QString &path, const std::vector<Point> &points,
+                                     std::optional<PlanUnit> asked)
 {
     auto file = openInputFile(path, qint64(1) << 30);
     if (!file)
@@ -66,8 +142,8 @@ Result<PlanReading> readPlanPositions(const QString &path, const std::vector<Poi
     const auto contents = readDxfBytes(bytes, path);
     if (!contents)
         return contents.failure();
-    PlanReading reading = planPositions(*contents, points);
-    reading.file = {QFileInfo(path).fileName(), bytes};
+    PlanReading reading = planPositions(*contents, points, asked);
+    reading.file.name = QFileInfo(path).fileName();
     return reading;
 }
 
@@ -117,7 +193,63 @@ Result<PlanBackground> planBackground(const PlanDrawingFile &drawing)
     const auto contents = readDxfBytes(drawing.data, drawing.name);
     if (!contents)
         return contents.failure();
-    return planBackground(*contents);
+    // A drawing kept by an older version is its file as read: thinned here.
+    return simplifiedBackground(planBackground(*contents));
+}
+
+PlanBackground simplifiedBackground(const PlanBackground &background, size_t maxSegments)
+{
+    size_t segments = 0;
+    double left = 0, right = 0, bottom = 0, top = 0;
+    bool any = false;
+    for (const auto &line : background.lines) {
+        segments += line.size() - 1;
+        for (const auto &[x, y] : line) {
+            if (!any)
+                left = right = x, bottom = top = y, any = true;
+            left = std::min(left, x), right = std::max(right, x);
+            bottom = std::min(bottom, y), top = std::max(top, y);
+        }
+    }
+    if (segments <= maxSegments)
+        return background;
+    double tolerance = std::max(right - left, top - bottom) / 4000;
+    for (;;) {
+        PlanBackground thinned;
+        size_t kept = 0;
+        for (const auto &line : background.lines) {
+            std::vector<std::pair<double, double>> out{line.front()};
+            for (size_t i = 1; i < line.size(); ++i) {
+                const auto &[x, y] = line[i];
+                const bool last = i + 1 == line.size();
+                if (std::hypot(x - out.back().first, y - out.back().second) >= tolerance
+                    || (last && out.size() > 1))
+                    out.push_back(line[i]);
+            }
+            if (out.size() < 2)
+                continue; // smaller than the tolerance: not seen on the plan
+            kept += out.size() - 1;
+            thinned.lines.push_back(std::move(out));
+        }
+        if (kept <= maxSegments || !(tolerance > 0))
+            return thinned;
+        tolerance *= 2;
+    }
+}
+
+QByteArray planBackgroundDxf(const PlanBackground &background)
+{
+    QByteArray out = "0\nSECTION\n2\nHEADER\n9\n$ACADVER\n1\nAC1015\n9\n$INSUNITS\n70\n6\n0\nENDSEC\n"
+                     "0\nSECTION\n2\nENTITIES\n";
+    out.reserve(qsizetype(background.lines.size()) * 64);
+    for (const auto &line : background.lines) {
+        out += "0\nLWPOLYLINE\n100\nAcDbEntity\n8\n0\n100\nAcDbPolyline\n90\n"
+               + QByteArray::number(qsizetype(line.size())) + "\n70\n0\n";
+        for (const auto &[x, y] : line)
+            out += "10\n" + QByteArray::number(x, 'g', 15) + "\n20\n" + QByteArray::number(y, 'g', 15) + "\n";
+    }
+    out += "0\nENDSEC\n0\nEOF\n";
+    return out;
 }
 
 Result<PlanBackground> storedPlanBackground(ProjectDatabase &project)

@@ -16,14 +16,56 @@
 // twice places nothing and is listed, as are points it does not show and
 // the kinds of entity not drawn. The drawing's bytes come along, to be kept
 // with the project.
+//
+// A drawing's lengths are in its unit: $INSUNITS says which (Chinese
+// architectural plans are drawn in millimetres). Where the header says
+// nothing, the unit is judged from the placed points' extent (a building
+// wider than 1,000 units is drawn in millimetres) and the reading says it
+// assumed it. The positions and the copy of the drawing kept with the
+// project are in metres.
+struct PlanUnit
+{
+    double metres = 1; // a drawing unit's length in metres
+    QString name = QStringLiteral("米");
+    bool operator==(const PlanUnit &other) const { return metres == other.metres; }
+};
+// "mm", "cm", "m" (and 毫米, 厘米, 米); nothing for another word.
+std::optional<PlanUnit> planUnitNamed(const QString &word);
+// The unit the header gives ($INSUNITS), if it gives a length.
+std::optional<PlanUnit> statedPlanUnit(const DxfContents &contents);
+// The unit a drawing without one is most likely in, from the extent of
+// what places the points.
+PlanUnit likelyPlanUnit(const std::vector<PositionRow> &drawn);
+
 struct PlanReading
 {
-    std::vector<PositionRow> rows;
-    PositionSummary summary; // missing, twice and notDrawn filled in
+    std::vector<PositionRow> rows; // in metres
+    PositionSummary summary;       // missing, twice, notDrawn and the unit filled in
+    // What is kept with the project: the drawing's lines in metres, thinned
+    // to what the plan shows (see simplifiedBackground), under the file's name.
     PlanDrawingFile file;
+    PlanUnit unit;
+    bool unitStated = false;
+    // As read, in drawing units, for another unit to be chosen.
+    std::vector<PositionRow> drawn;
+    PlanBackground background;
 };
-Result<PlanReading> readPlanPositions(const QString &path, const std::vector<Point> &points);
-PlanReading planPositions(const DxfContents &contents, const std::vector<Point> &points);
+// `asked` the unit the user chose; else the header's, else the likely one.
+Result<PlanReading> readPlanPositions(const QString &path, const std::vector<Point> &points,
+                                     std::optional<PlanUnit> asked = std::nullopt);
+PlanReading planPositions(const DxfContents &contents, const std::vector<Point> &points,
+                          std::optional<PlanUnit> asked = std::nullopt);
+// The same reading in another unit.
+PlanReading inPlanUnit(PlanReading reading, const PlanUnit &unit, bool stated);
+
+// At most `maxSegments` segments of the lines: vertices closer than a
+// tolerance to the last one kept are dropped and lines smaller than it
+// left out, the tolerance growing from 1/4000 of the extent until the
+// rest fits (4 million lines of a drawing become what a plan can show).
+constexpr size_t maxPlanSegments = 200'000;
+PlanBackground simplifiedBackground(const PlanBackground &background, size_t maxSegments = maxPlanSegments);
+// The lines as a DXF drawing in metres ($INSUNITS 6), one LWPOLYLINE each.
+QByteArray planBackgroundDxf(const PlanBackground &background);
 
 // The lines, polylines, arcs and circles of a drawing, arcs traced within
 // 0.1 % of their radius.

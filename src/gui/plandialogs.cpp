@@ -20,6 +20,7 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QTableWidget>
 #include <QVBoxLayout>
@@ -58,23 +59,28 @@ PositionsDialog::PositionsDialog(Session &session, QWidget *parent)
     m_table->setObjectName(QStringLiteral("Positions"));
     m_table->setColumnCount(4);
     m_table->setHorizontalHeaderLabels(
-        {QStringLiteral("点号"), QStringLiteral("点名"), QStringLiteral("X (m)"), QStringLiteral("Y (m)")});
+        {QStringLiteral("点号"), QStringLiteral("点名"), QStringLiteral("东坐标 (m)"), QStringLiteral("北坐标 (m)")});
     m_table->verticalHeader()->hide();
     m_table->verticalHeader()->setDefaultSectionSize(m_table->fontMetrics().height() + 6);
     m_table->horizontalHeader()->setSectionResizeMode(QHeaderView::Stretch);
     fillRows();
 
-    auto *note = new QLabel(QStringLiteral("建筑物自身坐标系，单位 m，X 向右，Y 向上。可从电子表格复制“点名、X、Y”三列后按 Ctrl+V 粘贴；"
-                                           "也可读入 CSV、xlsx 文件或建筑平面图（DXF，按点名文字定位）。"),
+    auto *note = new QLabel(QStringLiteral("单位 m，东坐标向右（东），北坐标向上（北）。可从电子表格复制“点名、X、Y”三列后按 Ctrl+V 粘贴："
+                                           "X、Y 按测量坐标读入（X 北、Y 东），表头写明“东、北”（E、N）时按表头；"
+                                           "也可读入 CSV、xlsx、CASS 坐标文件（.dat）或建筑平面图（DXF，按点名文字定位，"
+                                           "换算为米）。读反了可按“交换东、北”。"),
                             this);
     note->setWordWrap(true);
     auto *read = new QPushButton(QStringLiteral("读入文件…"), this);
     read->setObjectName(QStringLiteral("ReadPositions"));
     auto *paste = new QPushButton(QStringLiteral("粘贴"), this);
+    auto *swap = new QPushButton(QStringLiteral("交换东、北"), this);
+    swap->setObjectName(QStringLiteral("SwapAxes"));
+    connect(swap, &QPushButton::clicked, this, &PositionsDialog::swapAxes);
     connect(read, &QPushButton::clicked, this, [this] {
         const QString path = QFileDialog::getOpenFileName(
             this, QStringLiteral("读入测点坐标"), m_session.lastProjectDir(),
-            QStringLiteral("坐标或平面图 (*.csv *.txt *.xlsx *.dxf);;所有文件 (*)"));
+            QStringLiteral("坐标或平面图 (*.csv *.txt *.xlsx *.dat *.dxf);;所有文件 (*)"));
         if (!path.isEmpty())
             readFile(path);
     });
@@ -91,6 +97,7 @@ PositionsDialog::PositionsDialog(Session &session, QWidget *parent)
     auto *tools = new QHBoxLayout;
     tools->addWidget(read);
     tools->addWidget(paste);
+    tools->addWidget(swap);
     tools->addStretch();
     auto *layout = new QVBoxLayout(this);
     layout->addWidget(note);
@@ -136,6 +143,15 @@ bool PositionsDialog::showPosition(const PositionRow &row)
             found = true;
         }
     return found;
+}
+
+void PositionsDialog::swapAxes()
+{
+    for (int r = 0; r < m_table->rowCount(); ++r) {
+        const QString east = m_table->item(r, 2)->text();
+        m_table->item(r, 2)->setText(m_table->item(r, 3)->text());
+        m_table->item(r, 3)->setText(east);
+    }
 }
 
 void PositionsDialog::paste(const QString &text)
@@ -204,6 +220,26 @@ bool PositionsDialog::save()
     return true;
 }
 
+std::optional<PlanUnit> PositionsDialog::askPlanUnit(const PlanUnit &likely)
+{
+    QMessageBox box(QMessageBox::Question, QStringLiteral("测点坐标"),
+                    QStringLiteral("平面图没有注明图形单位。按点位的范围看，像是以%1绘制。图中的一个单位是：").arg(likely.name),
+                    QMessageBox::NoButton, this);
+    std::vector<std::pair<QAbstractButton *, PlanUnit>> choices;
+    for (const char *word : {"mm", "cm", "m"}) {
+        const PlanUnit unit = *planUnitNamed(QString::fromLatin1(word));
+        QPushButton *button = box.addButton(unit.name, QMessageBox::AcceptRole);
+        choices.emplace_back(button, unit);
+        if (unit == likely)
+            box.setDefaultButton(button);
+    }
+    box.exec();
+    for (const auto &[button, unit] : choices)
+        if (box.clickedButton() == button)
+            return unit;
+    return std::nullopt; // closed: the likely one stands, as the summary says
+}
+
 void PositionsDialog::readFile(const QString &path)
 {
     std::vector<PositionRow> rows;
@@ -215,6 +251,10 @@ void PositionsDialog::readFile(const QString &path)
             showMessage(this, reading.error());
             return;
         }
+        // A drawing that does not say its unit: asked, the likely one first.
+        if (!reading->unitStated)
+            if (const auto chosen = askPlanUnit(reading->unit))
+                reading = inPlanUnit(std::move(*reading), *chosen, true);
         rows = std::move(reading->rows);
         summary = reading->summary;
         plan = std::move(reading->file);
@@ -226,6 +266,7 @@ void PositionsDialog::readFile(const QString &path)
         }
         rows = std::move(table->rows);
         summary.rejected = table->rejected;
+        summary.axes = table->axesNote;
     }
     // Into the table beside what was typed or pasted; a name given twice is
     // set from neither row, as the core would have it.

@@ -6,6 +6,7 @@
 // the alarm values, pairs that are no neighbours, the contour interval) and
 // "变形限值" (the program-wide limits table).
 
+#include "cad/planpositions.h"
 #include "project/projectdb.h"
 #include "survey/buildingdeformation.h"
 #include "survey/pointpositions.h"
@@ -40,6 +41,8 @@ protected:
 
 private:
     void fillRows();
+    void swapAxes();
+    std::optional<PlanUnit> askPlanUnit(const PlanUnit &likely);
     // X and Y of the table's rows of that name; false when none has it.
     bool showPosition(const PositionRow &row);
 

@@ -24,36 +24,58 @@ std::optional<double> coordinate(const QString &text)
     return ok && std::isfinite(value) ? std::optional(value) : std::nullopt;
 }
 
-// Rows of cells into positions; a first row that is not numbers is headings.
-PositionTable positionsFrom(const std::vector<std::pair<int, QStringList>> &lines)
+// The axis a heading names: 'E' east, 'N' north, 0 neither (X and Y say
+// nothing sure: a surveyor's X is north, an architect's east).
+char axisOf(const QString &heading)
+{
+    const QString h = heading.trimmed().toUpper();
+    if (h.contains(QStringLiteral("东")) || h == QLatin1String("E") || h.startsWith(QLatin1String("EAST")))
+        return 'E';
+    if (h.contains(QStringLiteral("北")) || h == QLatin1String("N") || h.startsWith(QLatin1String("NORTH")))
+        return 'N';
+    return 0;
+}
+
+// Rows of cells into positions; a first row that is not numbers is
+// headings. `x` and `y` are the columns of the two coordinates.
+PositionTable positionsFrom(const std::vector<std::pair<int, QStringList>> &lines,
+                            std::optional<PositionAxes> asked, int xColumn = 1, int yColumn = 2)
 {
     PositionTable table;
+    table.axes = asked.value_or(PositionAxes::NorthEast);
     bool first = true;
     for (const auto &[line, cells] : lines) {
         const bool blank = std::all_of(cells.begin(), cells.end(),
                                        [](const QString &c) { return c.trimmed().isEmpty(); });
         if (blank)
             continue;
-        const auto x = cells.size() > 1 ? coordinate(cells[1]) : std::nullopt;
-        const auto y = cells.size() > 2 ? coordinate(cells[2]) : std::nullopt;
+        const auto x = cells.size() > xColumn ? coordinate(cells[xColumn]) : std::nullopt;
+        const auto y = cells.size() > yColumn ? coordinate(cells[yColumn]) : std::nullopt;
         const QString name = cells.value(0).trimmed();
         if (first && (!x || !y)) {
             first = false;
-            continue; // headings
+            // Headings: they may name the axes.
+            const char a = axisOf(cells.value(xColumn)), b = axisOf(cells.value(yColumn));
+            if (!asked && a == 'E' && b == 'N')
+                table.axes = PositionAxes::EastNorth;
+            continue;
         }
         first = false;
         if (name.isEmpty() || !x || !y) {
             table.rejected << QStringLiteral("第 %1 行").arg(line);
             continue;
         }
-        table.rows.push_back({line, name, {*x, *y}});
+        table.rows.push_back({line, name,
+                              table.axes == PositionAxes::NorthEast ? Position{*y, *x} : Position{*x, *y}});
     }
+    table.axesNote = table.axes == PositionAxes::NorthEast ? QStringLiteral("按测量坐标读入：X 为北坐标，Y 为东坐标")
+                                                           : QStringLiteral("按东、北坐标读入");
     return table;
 }
 
 } // namespace
 
-PositionTable parsePositionText(const QString &text)
+PositionTable parsePositionText(const QString &text, std::optional<PositionAxes> asked)
 {
     std::vector<std::pair<int, QStringList>> lines;
     int number = 0;
@@ -64,10 +86,10 @@ PositionTable parsePositionText(const QString &text)
         lines.emplace_back(number, line.split(line.contains(QLatin1Char('\t')) ? QLatin1Char('\t')
                                                                               : QLatin1Char(',')));
     }
-    return positionsFrom(lines);
+    return positionsFrom(lines, asked);
 }
 
-Result<PositionTable> readPositionTable(const QString &path)
+Result<PositionTable> readPositionTable(const QString &path, std::optional<PositionAxes> asked)
 {
     auto file = openInputFile(path, qint64(64) << 20);
     if (!file)
@@ -91,7 +113,7 @@ Result<PositionTable> readPositionTable(const QString &path)
                 cells << (*sheet)->value(r, c).text;
             lines.emplace_back(r, cells);
         }
-        return positionsFrom(lines);
+        return positionsFrom(lines, asked);
     }
     if (bytes.startsWith("\xD0\xCF\x11\xE0"))
         return fail(QStringLiteral("%1 是 .xls 工作簿：请另存为 .xlsx 或 CSV 再读入坐标")
@@ -99,7 +121,22 @@ Result<PositionTable> readPositionTable(const QString &path)
     QString text = QString::fromUtf8(bytes);
     if (text.startsWith(QChar(0xFEFF)))
         text.remove(0, 1);
-    return parsePositionText(text);
+    if (path.endsWith(QLatin1String(".dat"), Qt::CaseInsensitive)) {
+        // CASS: name, code, east, north, height; the east before the north.
+        std::vector<std::pair<int, QStringList>> lines;
+        int number = 0;
+        for (QString line : text.split(QLatin1Char('\n'))) {
+            ++number;
+            if (line.endsWith(QLatin1Char('\r')))
+                line.chop(1);
+            lines.emplace_back(number, line.split(QLatin1Char(',')));
+        }
+        PositionTable table = positionsFrom(lines, asked.value_or(PositionAxes::EastNorth), 2, 3);
+        if (!asked)
+            table.axesNote = QStringLiteral("按 CASS 坐标文件读入：点名、编码、东坐标、北坐标、高程");
+        return table;
+    }
+    return parsePositionText(text, asked);
 }
 
 Result<PositionSummary> placePoints(ProjectDatabase &project, const std::vector<PositionRow> &rows,
@@ -178,6 +215,10 @@ QString positionSummaryText(const QString &file, const PositionSummary &s)
         lines << QStringLiteral("图中找不到的测点：%1").arg(list(s.missing));
     if (!s.rejected.isEmpty())
         lines << QStringLiteral("不是“点名, X, Y”的行：%1").arg(list(s.rejected));
+    if (!s.unit.isEmpty())
+        lines << s.unit;
+    if (!s.axes.isEmpty())
+        lines << s.axes;
     if (!s.notDrawn.empty()) {
         QStringList kinds;
         for (const auto &[kind, count] : s.notDrawn)

@@ -32,6 +32,8 @@ struct PositionSummary
     QStringList missing;   // (a drawing) points whose names it does not show
     QStringList rejected;  // rows of a file that are no name with two numbers
     std::map<QString, int> notDrawn; // (a drawing) its entities of kinds not drawn
+    QString unit;          // (a drawing) the unit its lengths were read in, in words
+    QString axes;          // (a table) how its columns were read, in words
     QString plan;          // the plan drawing kept with the project, if any
     QString planRefused;   // why the drawing was not kept
 };
@@ -43,17 +45,30 @@ Result<PositionSummary> placePoints(ProjectDatabase &project, const std::vector<
                                     const std::optional<PlanDrawingFile> &plan = std::nullopt,
                                     PositionSummary summary = {});
 
+// A position is kept as east and north (Position::x east, y north, in
+// metres), whatever came in. A file's two columns are read as a surveyor
+// gives them, X north and Y east ("点号,X,Y" of a total station), unless
+// its headings name their axes (E/N, 东/北, Easting/Northing) or the user
+// says otherwise.
+enum class PositionAxes {
+    NorthEast, // the columns are X (north), Y (east): survey coordinates
+    EastNorth  // the columns are east, north: a plan's x and y
+};
+
 // The rows of a CSV file (UTF-8, comma or tab) or of the first sheet of an
 // .xlsx workbook: columns name, X, Y; a first row that is not numbers is
-// headings. Rows that are not a name with two numbers go to `rejected`.
+// headings. A CASS coordinate file (.dat) holds "name,code,east,north,height"
+// a line. Rows that are not a name with two numbers go to `rejected`.
 struct PositionTable
 {
-    std::vector<PositionRow> rows;
+    std::vector<PositionRow> rows; // east and north
     QStringList rejected;
+    PositionAxes axes = PositionAxes::NorthEast;
+    QString axesNote; // how the columns were read, in words
 };
-Result<PositionTable> readPositionTable(const QString &path);
+Result<PositionTable> readPositionTable(const QString &path, std::optional<PositionAxes> asked = std::nullopt);
 // Rows pasted from a spreadsheet: "name<TAB>X<TAB>Y" a line.
-PositionTable parsePositionText(const QString &text);
+PositionTable parsePositionText(const QString &text, std::optional<PositionAxes> asked = std::nullopt);
 
 // The comparison key of a point name.
 QString positionKey(const QString &name);
