@@ -177,7 +177,7 @@ constexpr double maxCoordinate = 1e10;
 constexpr int maxSplineDegree = 25;
 constexpr size_t maxSplineControlPoints = 100'000;
 // Past this many entities a drawing is refused (a block arrayed without end).
-constexpr size_t maxEntities = 4'000'000;
+constexpr size_t maxEntities = 1'000'000;
 constexpr int maxBlockDepth = 64;
 
 // Points along an arc from angle a0 sweeping `sweep` radians (signed).

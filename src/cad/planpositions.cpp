@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <set>
 
 namespace {
 
@@ -213,21 +214,28 @@ PlanBackground simplifiedBackground(const PlanBackground &background, size_t max
     }
     if (segments <= maxSegments)
         return background;
+    // Vertices snapped to a grid of the tolerance, a vertex on the last
+    // one's cell dropped, a line left on one cell dropped, and a line that
+    // snaps onto another one kept once: what the plan cannot tell apart.
     double tolerance = std::max(right - left, top - bottom) / 4000;
     for (;;) {
         PlanBackground thinned;
+        std::set<std::vector<std::pair<qint64, qint64>>> seen;
         size_t kept = 0;
         for (const auto &line : background.lines) {
-            std::vector<std::pair<double, double>> out{line.front()};
-            for (size_t i = 1; i < line.size(); ++i) {
-                const auto &[x, y] = line[i];
-                const bool last = i + 1 == line.size();
-                if (std::hypot(x - out.back().first, y - out.back().second) >= tolerance
-                    || (last && out.size() > 1))
-                    out.push_back(line[i]);
+            std::vector<std::pair<qint64, qint64>> cells;
+            for (const auto &[x, y] : line) {
+                const std::pair<qint64, qint64> cell{qint64(std::llround((x - left) / tolerance)),
+                                                     qint64(std::llround((y - bottom) / tolerance))};
+                if (cells.empty() || cells.back() != cell)
+                    cells.push_back(cell);
             }
-            if (out.size() < 2)
-                continue; // smaller than the tolerance: not seen on the plan
+            if (cells.size() < 2 || !seen.insert(cells).second)
+                continue;
+            std::vector<std::pair<double, double>> out;
+            out.reserve(cells.size());
+            for (const auto &[i, j] : cells)
+                out.emplace_back(left + double(i) * tolerance, bottom + double(j) * tolerance);
             kept += out.size() - 1;
             thinned.lines.push_back(std::move(out));
         }
