@@ -2,6 +2,7 @@
 // land where the drawing puts them, at one scale, Y up.
 #include "cad/drawing.h"
 #include "cad/drawingpainter.h"
+#include "cad/dxffile.h"
 
 #include <QImage>
 #include <QPainter>
@@ -12,6 +13,7 @@ class DrawingPainterTest : public QObject
     Q_OBJECT
 private slots:
     void entitiesLandWhereTheDrawingPutsThem();
+    void aRotatedTextKeepsItsRotation();
 };
 
 namespace {
@@ -62,6 +64,34 @@ void DrawingPainterTest::entitiesLandWhereTheDrawingPutsThem()
     QCOMPARE(darkPixels(image, QRect(40, 163, 60, 30)), 0);
     QCOMPARE(darkPixels(image, QRect(0, 130, 36, 40)), 0);
     QCOMPARE(darkPixels(image, QRect(40, 100, 60, 30)), 0);
+}
+
+void DrawingPainterTest::aRotatedTextKeepsItsRotation()
+{
+    // A frame whose text "HHHH" (height 10 at (20, 20)) is turned 90°: it
+    // reads upward from its insertion point, nothing of it to the right.
+    Drawing::BlockFile frame;
+    Drawing::Entity text;
+    text.kind = Drawing::Entity::Text;
+    text.points = {{20, 20}};
+    text.alignment = {20, 20};
+    text.height = 10;
+    text.rotation = 90;
+    text.text = QStringLiteral("HHHH");
+    frame.entities.push_back(text);
+    Drawing drawing([&](const QString &) -> Result<Drawing::BlockFile> { return frame; });
+    drawing.explode(drawing.insertBlock({0, 0}, QStringLiteral("frame.dxf")), {});
+    QImage image(400, 200, QImage::Format_RGB32);
+    image.fill(Qt::white);
+    {
+        QPainter painter(&image);
+        paintDrawing(painter, drawing, QRectF(0, 0, 200, 100), QRectF(0, 0, 400, 200),
+                     [](int) { return QColor(Qt::black); }, QStringLiteral("WenQuanYi Micro Hei"));
+    }
+    // The insertion point is at pixel (40, 160); the text runs up from it,
+    // its capitals left of it.
+    QVERIFY(darkPixels(image, QRect(18, 70, 24, 88)) > 60);
+    QCOMPARE(darkPixels(image, QRect(46, 120, 150, 60)), 0);
 }
 
 QTEST_MAIN(DrawingPainterTest)

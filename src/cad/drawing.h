@@ -44,6 +44,7 @@ public:
         double radius = 0, startAngle = 0, endAngle = 0;
         QString text, style;
         double height = 0, scale = 1;
+        double rotation = 0; // a text's, degrees counter-clockwise
         int vertical = 0, horizontal = 0;
         CadPoint alignment;
         QString block;

@@ -103,7 +103,8 @@ void paintEntity(QPainter &painter, const Drawing &drawing, const Drawing::Entit
         const double width = fitted.horizontalAdvance(e.text) * e.scale;
         const bool aligned = e.horizontal != 0 || e.vertical != 0;
         const QPointF anchor = at(aligned ? e.alignment : e.points.front());
-        double x = anchor.x(), y = anchor.y();
+        // Offsets from the anchor along the text's own direction.
+        double x = 0, y = 0;
         if (e.horizontal == 1 || e.horizontal == 4)
             x -= width / 2;
         else if (e.horizontal == 2)
@@ -116,6 +117,8 @@ void paintEntity(QPainter &painter, const Drawing &drawing, const Drawing::Entit
             y += pixels;
         painter.save();
         painter.setFont(font);
+        painter.translate(anchor);
+        painter.rotate(-e.rotation); // the page's y runs down
         painter.translate(x, y);
         painter.scale(e.scale, 1);
         painter.drawText(QPointF(0, 0), e.text);

@@ -189,6 +189,8 @@ void writeEntity(DxfOut &out, const Drawing::Entity &e, const std::string &owner
         out.point(10, e.points[0]);
         out.real(40, e.height);
         out.text(1, textValue(e.text));
+        if (e.rotation != 0)
+            out.real(50, e.rotation);
         if (e.scale != 1)
             out.real(41, e.scale);
         out.text(7, names(e.style));

@@ -540,6 +540,9 @@ public:
             e.points = {p(r.point(10))};
             e.height = r.real(40) * p.lengthScale();
             e.scale = r.real(41, 1);
+            e.rotation = std::fmod(r.real(50) + p.rotationDeg(), 360);
+            if (!std::isfinite(e.rotation))
+                e.rotation = 0;
             e.text = text(r.value(1));
             e.style = r.has(7) ? text(r.value(7)) : QStringLiteral("Standard");
             e.horizontal = r.whole(72);
