@@ -3,7 +3,12 @@
 #include "cad/dxffile.h"
 #include "survey/buildingdeformation.h"
 #include "survey/deformation.h"
+#include "survey/pointpositions.h"
+#include "testsupport.h"
 
+#include <QFile>
+#include <QStringEncoder>
+#include <QTemporaryDir>
 #include <QTest>
 
 #include <cmath>
@@ -61,6 +66,10 @@ private slots:
     void perMilleAlarmTyped();
     void mtextLosesItsFormatting_data();
     void mtextLosesItsFormatting();
+    void pairsThatAreNoNeighbours_data();
+    void pairsThatAreNoNeighbours();
+    void positionTablesAsTheyComeIn_data();
+    void positionTablesAsTheyComeIn();
 };
 
 void DeformationTest::azimuthOfTheTilt_data()
@@ -375,6 +384,76 @@ void DeformationTest::mtextLosesItsFormatting()
     QFETCH(QString, raw);
     QFETCH(QString, plain);
     QCOMPARE(plainMtext(raw), plain);
+}
+
+void DeformationTest::pairsThatAreNoNeighbours_data()
+{
+    QTest::addColumn<QString>("typed");
+    QTest::addColumn<bool>("paired");   // J1 and J2 are no neighbours
+    QTest::addColumn<QString>("told");  // a word of the problem, or nothing
+    QTest::newRow("hyphen") << QStringLiteral("J1-J2") << true << QString();
+    QTest::newRow("em dash") << QStringLiteral("J1—J2") << true << QString();
+    QTest::newRow("full-width hyphen") << QStringLiteral("J1－J2") << true << QString();
+    QTest::newRow("wave dash") << QStringLiteral("J1～J2") << true << QString();
+    QTest::newRow("padded name") << QStringLiteral("j01 - J2") << true << QString();
+    QTest::newRow("unknown point") << QStringLiteral("J1-J9") << false << QStringLiteral("“J9”不是工程中的点名");
+    QTest::newRow("no dash") << QStringLiteral("J1J2") << false << QStringLiteral("应写成");
+}
+
+void DeformationTest::pairsThatAreNoNeighbours()
+{
+    QFETCH(QString, typed);
+    QFETCH(bool, paired);
+    QFETCH(QString, told);
+    const ProjectSnapshot snapshot =
+        testsupport::snapshotOf({{{0, "2018-01-01", "A", "1"}}, {}, {{1, "J1", 1, "圆形"}, {2, "J2", 1, "圆形"}}});
+    QStringList problems;
+    const auto pairs = notNeighbours({{QStringLiteral("非相邻测点对"), typed}}, snapshot, &problems);
+    QCOMPARE(pairs.count({1, 2}) == 1, paired);
+    QCOMPARE(problems.isEmpty(), told.isEmpty());
+    if (!told.isEmpty())
+        QVERIFY2(problems.front().contains(told), qPrintable(problems.front()));
+}
+
+void DeformationTest::positionTablesAsTheyComeIn_data()
+{
+    // Every file gives J1 at 500010 east, 3400020 north.
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<QString>("suffix");
+    QTest::addColumn<QString>("name");
+    const QByteArray survey = "J1,3400020,500010\n";
+    QTest::newRow("survey X, Y without headings") << survey << QStringLiteral(".csv") << QStringLiteral("J1");
+    QTest::newRow("headings X, Y") << QByteArray("点号,X,Y\n" + survey) << QStringLiteral(".csv") << QStringLiteral("J1");
+    QTest::newRow("headings E, N") << QByteArray("name,E,N\nJ1,500010,3400020\n") << QStringLiteral(".csv")
+                                   << QStringLiteral("J1");
+    QTest::newRow("headings 东, 北") << QByteArray("点名,东坐标,北坐标\nJ1,500010,3400020\n") << QStringLiteral(".csv")
+                                     << QStringLiteral("J1");
+    QTest::newRow("CASS") << QByteArray("J1,,500010,3400020,12.5\n") << QStringLiteral(".dat") << QStringLiteral("J1");
+    QTest::newRow("quoted fields") << QByteArray("\"J 1, east wing\",\"3400020\",500010\n") << QStringLiteral(".csv")
+                                   << QStringLiteral("J 1, east wing");
+    QStringEncoder gbk("GB18030");
+    QTest::newRow("GBK") << QByteArray(gbk.encode(QStringLiteral("点名,东,北\n沉降点1,500010,3400020\n")))
+                         << QStringLiteral(".csv") << QStringLiteral("沉降点1");
+}
+
+void DeformationTest::positionTablesAsTheyComeIn()
+{
+    QFETCH(QByteArray, bytes);
+    QFETCH(QString, suffix);
+    QFETCH(QString, name);
+    QTemporaryDir dir;
+    QFile file(dir.filePath(QStringLiteral("坐标") + suffix));
+    QVERIFY(file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size());
+    file.close();
+    const auto table = readPositionTable(file.fileName());
+    QVERIFY2(table, table ? "" : qPrintable(table.error()));
+    QCOMPARE(table->rows.size(), size_t(1));
+    QCOMPARE(table->rows.front().name, name);
+    QCOMPARE(table->rows.front().at, (Position{500010, 3400020}));
+    QVERIFY(!table->axesNote.isEmpty());
+    // Names as every import matches them, and shown without what a terminal obeys.
+    QCOMPARE(positionKey(QStringLiteral(" j02 ")), positionKey(QStringLiteral("J2")));
+    QCOMPARE(shownName(QStringLiteral("J\x1b[31m1")), QStringLiteral("J\\x1b[31m1"));
 }
 
 QTEST_GUILESS_MAIN(DeformationTest)

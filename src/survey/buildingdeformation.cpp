@@ -3,6 +3,7 @@
 #include "base/inputfile.h"
 #include "base/savefile.h"
 #include "base/textnumber.h"
+#include "survey/keyrules.h"
 #include "survey/projectsnapshot.h"
 #include "survey/settlement.h"
 #include "survey/stability.h"
@@ -254,23 +255,36 @@ AlarmThresholds alarmThresholds(const std::map<QString, QString> &fields,
 }
 
 std::set<std::pair<int, int>> notNeighbours(const std::map<QString, QString> &fields,
-                                            const ProjectSnapshot &snapshot)
+                                            const ProjectSnapshot &snapshot, QStringList *problems)
 {
     std::set<std::pair<int, int>> pairs;
+    // Names matched as every import matches them (J02 is J2).
+    std::map<QString, int> numbers;
+    for (const Point &p : snapshot.points())
+        numbers.emplace(pointNameKey(p.name.trimmed()), p.cjdNo);
     const auto numberOf = [&](const QString &name) -> std::optional<int> {
-        for (const Point &p : snapshot.points())
-            if (p.name.trimmed().compare(name.trimmed(), Qt::CaseInsensitive) == 0)
-                return p.cjdNo;
-        return std::nullopt;
+        const auto found = numbers.find(pointNameKey(name.trimmed()));
+        return found == numbers.end() ? std::nullopt : std::optional<int>(found->second);
     };
     static const QRegularExpression separators(QStringLiteral("[;；,，\\n]"));
+    // A pair's two names joined as people type the dash: - — － ～ ~.
+    static const QRegularExpression dash(QStringLiteral("[-—－～~]"));
     for (const QString &item : field(fields, DeformationKey::NotNeighbours).split(separators, Qt::SkipEmptyParts)) {
-        const QStringList ends = item.split(QLatin1Char('-'));
-        if (ends.size() != 2)
+        if (item.trimmed().isEmpty())
             continue;
+        const QStringList ends = item.split(dash);
+        if (ends.size() != 2) {
+            if (problems)
+                *problems << QStringLiteral("非相邻测点对“%1”应写成“点名-点名”，未用").arg(item.trimmed());
+            continue;
+        }
         const auto a = numberOf(ends[0]), b = numberOf(ends[1]);
-        if (a && b)
+        if (a && b) {
             pairs.insert({std::min(*a, *b), std::max(*a, *b)});
+        } else if (problems) {
+            *problems << QStringLiteral("非相邻测点对“%1”中的“%2”不是工程中的点名，未用")
+                             .arg(item.trimmed(), (a ? ends[1] : ends[0]).trimmed());
+        }
     }
     return pairs;
 }
@@ -290,8 +304,8 @@ DeformationSettings deformationSettings(const QString &limitsPath,
         settings.limitsUnusable = true;
     }
     settings.thresholds = alarmThresholds(fields, limits ? *limits : std::vector<DeformationLimit>(), &problems);
+    settings.notNeighbours = notNeighbours(fields, snapshot, &problems);
     settings.problem = problems.join(QLatin1Char('\n'));
-    settings.notNeighbours = notNeighbours(fields, snapshot);
     settings.contourStep = numberField(fields, DeformationKey::ContourStep);
     QString scale = field(fields, DeformationKey::PlanScale);
     if (scale.startsWith(QLatin1String("1:")))

@@ -87,8 +87,10 @@ QString perMilleAlarmShown(const QString &stored);
 AlarmThresholds alarmThresholds(const std::map<QString, QString> &fields,
                                 const std::vector<DeformationLimit> &limits, QStringList *problems = nullptr);
 // The pairs of point numbers the field NotNeighbours names.
+// `problems`, when given, gets a sentence for a pair not written as two
+// names or naming a point the project lacks.
 std::set<std::pair<int, int>> notNeighbours(const std::map<QString, QString> &fields,
-                                            const ProjectSnapshot &snapshot);
+                                            const ProjectSnapshot &snapshot, QStringList *problems = nullptr);
 
 // The thresholds and the pairs that are no neighbours of a project, from
 // its header fields and the limits table at `limitsPath` (its shipped rows

@@ -1,18 +1,21 @@
 #include "survey/pointpositions.h"
 
 #include "base/inputfile.h"
+#include "survey/keyrules.h"
 #include "xlsx/workbook.h"
 
 #include <QDir>
 #include <QFileInfo>
 #include <QRegularExpression>
+#include <QStringDecoder>
 
 #include <cmath>
 #include <set>
 
 QString positionKey(const QString &name)
 {
-    return name.trimmed().toCaseFolded();
+    // As every import matches names: J02 is J2, j2 is J2.
+    return pointNameKey(name.trimmed());
 }
 
 namespace {
@@ -75,6 +78,36 @@ PositionTable positionsFrom(const std::vector<std::pair<int, QStringList>> &line
 
 } // namespace
 
+// The fields of a CSV line: separated by `separator`, a field in double
+// quotes may hold it, and "" in quotes is one quote.
+QStringList csvFields(const QString &line, QChar separator)
+{
+    QStringList fields;
+    QString field;
+    bool quoted = false;
+    for (qsizetype i = 0; i < line.size(); ++i) {
+        const QChar c = line[i];
+        if (quoted) {
+            if (c == QLatin1Char('"') && i + 1 < line.size() && line[i + 1] == QLatin1Char('"'))
+                field += c, ++i;
+            else if (c == QLatin1Char('"'))
+                quoted = false;
+            else
+                field += c;
+        } else if (c == QLatin1Char('"') && field.trimmed().isEmpty()) {
+            quoted = true;
+            field.clear();
+        } else if (c == separator) {
+            fields << field;
+            field.clear();
+        } else {
+            field += c;
+        }
+    }
+    fields << field;
+    return fields;
+}
+
 PositionTable parsePositionText(const QString &text, std::optional<PositionAxes> asked)
 {
     std::vector<std::pair<int, QStringList>> lines;
@@ -83,8 +116,8 @@ PositionTable parsePositionText(const QString &text, std::optional<PositionAxes>
         ++number;
         if (line.endsWith(QLatin1Char('\r')))
             line.chop(1);
-        lines.emplace_back(number, line.split(line.contains(QLatin1Char('\t')) ? QLatin1Char('\t')
-                                                                              : QLatin1Char(',')));
+        lines.emplace_back(number, csvFields(line, line.contains(QLatin1Char('\t')) ? QLatin1Char('\t')
+                                                                                     : QLatin1Char(',')));
     }
     return positionsFrom(lines, asked);
 }
@@ -118,7 +151,16 @@ Result<PositionTable> readPositionTable(const QString &path, std::optional<Posit
     if (bytes.startsWith("\xD0\xCF\x11\xE0"))
         return fail(QStringLiteral("%1 是 .xls 工作簿：请另存为 .xlsx 或 CSV 再读入坐标")
                         .arg(QDir::toNativeSeparators(path)));
-    QString text = QString::fromUtf8(bytes);
+    // UTF-8, else GBK (GB18030) as Chinese Excel and CASS save it.
+    QStringDecoder utf8(QStringConverter::Utf8, QStringConverter::Flag::Stateless);
+    QString text = utf8.decode(bytes);
+    if (utf8.hasError()) {
+        QStringDecoder gbk("GB18030", QStringConverter::Flag::Stateless);
+        text = gbk.isValid() ? gbk.decode(bytes) : QString();
+        if (!gbk.isValid() || gbk.hasError())
+            return fail(QStringLiteral("%1 既不是 UTF-8 也不是 GBK 编码的文本，无法读入坐标")
+                            .arg(QDir::toNativeSeparators(path)));
+    }
     if (text.startsWith(QChar(0xFEFF)))
         text.remove(0, 1);
     if (path.endsWith(QLatin1String(".dat"), Qt::CaseInsensitive)) {
@@ -129,7 +171,7 @@ Result<PositionTable> readPositionTable(const QString &path, std::optional<Posit
             ++number;
             if (line.endsWith(QLatin1Char('\r')))
                 line.chop(1);
-            lines.emplace_back(number, line.split(QLatin1Char(',')));
+            lines.emplace_back(number, csvFields(line, QLatin1Char(',')));
         }
         PositionTable table = positionsFrom(lines, asked.value_or(PositionAxes::EastNorth), 2, 3);
         if (!asked)
@@ -196,11 +238,32 @@ Result<PositionSummary> placePoints(ProjectDatabase &project, const std::vector<
     return summary;
 }
 
+QString shownName(const QString &name)
+{
+    // A name from a file may hold anything: control characters (a terminal's
+    // escape sequences) are shown as \xNN, and a name is cut at 40 characters.
+    QString shown;
+    for (const QChar c : name) {
+        if (shown.size() >= 40) {
+            shown += QStringLiteral("…");
+            break;
+        }
+        if (c.category() == QChar::Other_Control || c.category() == QChar::Other_Format)
+            shown += QStringLiteral("\\x%1").arg(c.unicode(), 2, 16, QLatin1Char('0'));
+        else
+            shown += c;
+    }
+    return shown;
+}
+
 QString positionSummaryText(const QString &file, const PositionSummary &s)
 {
     const auto list = [](const QStringList &names) {
-        return names.size() > 20 ? names.mid(0, 20).join(QStringLiteral("、")) + QStringLiteral(" 等 %1 个").arg(names.size())
-                                 : names.join(QStringLiteral("、"));
+        QStringList shown;
+        for (const QString &name : names.mid(0, 20))
+            shown << shownName(name);
+        return names.size() > 20 ? shown.join(QStringLiteral("、")) + QStringLiteral(" 等 %1 个").arg(names.size())
+                                 : shown.join(QStringLiteral("、"));
     };
     QStringList lines;
     lines << QStringLiteral("从 %1 设置了 %2 个测点的坐标，%3 个不变。")

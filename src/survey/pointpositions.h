@@ -70,8 +70,11 @@ Result<PositionTable> readPositionTable(const QString &path, std::optional<Posit
 // Rows pasted from a spreadsheet: "name<TAB>X<TAB>Y" a line.
 PositionTable parsePositionText(const QString &text, std::optional<PositionAxes> asked = std::nullopt);
 
-// The comparison key of a point name.
+// The comparison key of a point name (as imports match names: J02 is J2).
 QString positionKey(const QString &name);
+// A name from a file as it is shown: control characters escaped, at most
+// 40 characters.
+QString shownName(const QString &name);
 
 // What setting positions from `file` did, for the user.
 QString positionSummaryText(const QString &file, const PositionSummary &summary);
