@@ -168,6 +168,13 @@ class Hostile(unittest.TestCase):
                 self.assertEqual(run.returncode, 1, err)
                 self.assertIn(says, err)
                 self.assertEqual(digest(self.project), before)
+        # The same as a frame: the sheets are drawn without it, and it is said.
+        frame = self.program / "Support/TK/A3/曲线图框.dxf"
+        frame.write_text(cases["an array of 2³¹ × 2³¹ empty blocks"][0], encoding="ascii")
+        run = self.run_batch("curves", self.project, "--kind", "settlement", "--frame", "A3",
+                             "--out", self.root / "曲线.dxf", seconds=2)
+        self.assertEqual(run.returncode, 0, run.stderr)
+        self.assertIn("曲线图框.dxf 未画入", run.stderr)
 
     def test_a_drawing_near_the_bound_is_kept_thinned(self):
         # 490,000 lines from one array of a block (near the bound of a million

@@ -133,5 +133,7 @@ int curvesCommand(const QStringList &args)
     std::set<QString> written;
     if (auto saved = writeDxfFile(drawing, out, &written); !saved)
         return failure(saved.error());
+    if (const QString unread = drawing.unreadBlocksText(); !unread.isEmpty())
+        std::fprintf(stderr, "%s\n", qPrintable(unread));
     return 0;
 }

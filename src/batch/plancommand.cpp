@@ -198,6 +198,8 @@ int planSheetCommand(const CommandLine &line, const QString &projectPath, CadPoi
     std::set<QString> written;
     if (auto saved = writeDxfFile(drawing, run->output, &written); !saved)
         return failure(saved.error());
+    if (const QString unread = drawing.unreadBlocksText(); !unread.isEmpty())
+        std::fprintf(stderr, "%s\n", qPrintable(unread));
     std::printf("%s\n", qPrintable(QStringLiteral("沉降平面图（比例 1:%1）已写入 %2")
                                          .arg(used)
                                          .arg(QDir::toNativeSeparators(run->output))));

@@ -150,6 +150,14 @@ void Drawing::sendCommand(const QString &)
     // A drawing file runs no commands.
 }
 
+QString Drawing::unreadBlocksText() const
+{
+    QStringList lines;
+    for (const auto &[file, why] : m_unread)
+        lines << QStringLiteral("%1 未画入：%2").arg(QFileInfo(file).fileName(), why.isEmpty() ? QStringLiteral("无法读取") : why);
+    return lines.join(QLatin1Char('\n'));
+}
+
 const Drawing::Block *Drawing::loadBlock(const QString &file)
 {
     // A mark is inserted at every vertex: the path as given is looked up
@@ -169,8 +177,10 @@ const Drawing::Block *Drawing::readBlock(const QString &file)
     if (cached != m_blocksByFile.end())
         return cached->second.get();
     auto contents = m_readBlockFile ? m_readBlockFile(file) : Result<BlockFile>(fail(QString()));
-    if (!contents)
+    if (!contents) {
+        m_unread.emplace(file, contents.error());
         return nullptr;
+    }
     // The drawing's text styles come along; a style the drawing has keeps
     // its fonts.
     for (const auto &[name, style] : contents->styles)

@@ -126,6 +126,11 @@ public:
     const std::map<QString, Style, NameLess> &styles() const { return m_styles; }
     // The blocks read so far, by the absolute path of their drawing file.
     const std::map<QString, std::unique_ptr<Block>> &blocks() const { return m_blocksByFile; }
+    // The drawing files that could not be read when inserted (a frame, a
+    // mark), each with why: nothing of them is in the drawing.
+    const std::map<QString, QString> &unreadBlocks() const { return m_unread; }
+    // The same as sentences, for the user; empty when every file was read.
+    QString unreadBlocksText() const;
 
 private:
     const Block *loadBlock(const QString &file);
@@ -143,6 +148,7 @@ private:
     QString m_activeStyle = QStringLiteral("Standard");
     std::map<QString, std::unique_ptr<Block>> m_blocksByFile;
     std::map<QString, const Block *> m_blocksByName; // by the path as inserted
+    std::map<QString, QString> m_unread;             // by the path as inserted
 };
 
 // A name CAD programs take for a layer, text style or block: the characters

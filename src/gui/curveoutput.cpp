@@ -165,9 +165,11 @@ void CurveOutput::drawPlanSheet()
         showMessage(m_w.window, QStringLiteral("平面图未能保存：%1").arg(saved.error()));
         return;
     }
+    const QString unread = m_drawing->unreadBlocksText();
     showMessage(m_w.window,
-                QStringLiteral("沉降平面图（比例 1:%1）已保存：%2").arg(scale).arg(QDir::toNativeSeparators(*output)),
-                QStringLiteral("Sedimetra"), QMessageBox::Information);
+                QStringLiteral("沉降平面图（比例 1:%1）已保存：%2").arg(scale).arg(QDir::toNativeSeparators(*output))
+                    + (unread.isEmpty() ? QString() : u'\n' + unread),
+                QStringLiteral("Sedimetra"), unread.isEmpty() ? QMessageBox::Information : QMessageBox::Warning);
     emit drawingWritten(*output);
 }
 
@@ -217,8 +219,10 @@ void CurveOutput::drawCurveSheets()
         showMessage(m_w.window, QStringLiteral("曲线图未能保存：%1").arg(saved.error()));
         return;
     }
+    const QString unread = m_drawing->unreadBlocksText();
     showMessage(m_w.window,
-                QStringLiteral("曲线图已保存：%1").arg(QDir::toNativeSeparators(*output)),
-                QStringLiteral("Sedimetra"), QMessageBox::Information);
+                QStringLiteral("曲线图已保存：%1").arg(QDir::toNativeSeparators(*output))
+                    + (unread.isEmpty() ? QString() : u'\n' + unread),
+                QStringLiteral("Sedimetra"), unread.isEmpty() ? QMessageBox::Information : QMessageBox::Warning);
     emit drawingWritten(*output);
 }

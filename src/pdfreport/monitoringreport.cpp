@@ -310,6 +310,8 @@ Result<ReportOutcome> writeMonitoringReport(const ProjectSnapshot &whole, const 
             return status.failure();
         if (*status != CurveRunStatus::Drawn)
             continue;
+        if (const QString unread = drawing->unreadBlocksText(); !unread.isEmpty())
+            outcome.told << unread;
         sheetPages(drawing, run->settings.layout.SheetWidth, run->settings.layout.SheetHeight,
                    kind == CurveKind::Settlement ? run->settings.sheetsPerRow : 1, caption);
         if (kind == CurveKind::Settlement && placed) {
