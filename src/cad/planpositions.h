@@ -61,9 +61,9 @@ PlanReading inPlanUnit(PlanReading reading, const PlanUnit &unit, bool stated);
 // At most `maxSegments` segments of the lines: vertices snapped to a grid
 // of a tolerance, lines within one cell left out and lines that snap onto
 // each other kept once, the tolerance growing from 1/4000 of the extent
-// until the rest fits (4 million lines of a drawing become what a plan can
+// until the rest fits (a million lines of a drawing become what a plan can
 // show). Lines that fit already are kept as they are.
-constexpr size_t maxPlanSegments = 200'000;
+constexpr size_t maxPlanSegments = 60'000;
 PlanBackground simplifiedBackground(const PlanBackground &background, size_t maxSegments = maxPlanSegments);
 // The lines as a DXF drawing in metres ($INSUNITS 6), one LWPOLYLINE each.
 QByteArray planBackgroundDxf(const PlanBackground &background);
