@@ -71,6 +71,11 @@ int serverCommand(const QStringList &args);
 int coordsCommand(const QStringList &args);
 int planCommand(const QStringList &args);
 int reportCommand(const QStringList &args);
+// A project made and kept from a script.
+int newCommand(const QStringList &args);
+int epochCommand(const QStringList &args);
+int pointsCommand(const QStringList &args);
+int headerCommand(const QStringList &args);
 // curves --kind plan: the plan sheet of one epoch into the project's drawing.
 struct CadPoint;
 int planSheetCommand(const CommandLine &line, const QString &projectPath, CadPoint base);

@@ -63,7 +63,12 @@ const char *usage =
     "       [--frame NAME] [--out FILE.dxf]\n"
     "       sedimetra-batch table PROJECT.mdb [--template NAME] [--out FILE.xlsx]\n"
     "       sedimetra-batch import PROJECT.mdb --epoch N FILE.xls|FILE.xlsx\n"
-    "       sedimetra-batch coords PROJECT.mdb FILE.csv|FILE.xlsx|FILE.dxf\n"
+    "       sedimetra-batch coords PROJECT.mdb FILE.csv|FILE.xlsx|FILE.dat|FILE.dxf [--axes xy|en] [--unit mm|cm|m]\n"
+    "       sedimetra-batch new PROJECT.mdb [--template FILE.mdb]\n"
+    "       sedimetra-batch epoch PROJECT.mdb add --date YYYY-MM-DD --name NAME --layers N\n"
+    "       sedimetra-batch epoch PROJECT.mdb list [--format text|json] | remove N\n"
+    "       sedimetra-batch points PROJECT.mdb add NAME... | list [--format text|json]\n"
+    "       sedimetra-batch header PROJECT.mdb [KEY=VALUE ...] [--format text|json]\n"
     "       sedimetra-batch plan PROJECT.mdb [--epoch N] [--step MM] --format json\n"
     "       sedimetra-batch report PROJECT.mdb [--out FILE.pdf] [--epoch N] [--date YYYY-MM-DD]\n"
     "       sedimetra-batch analyse PROJECT.mdb [--window D] [--limit R] [--step D]\n"
@@ -133,7 +138,8 @@ int main(int argc, char *argv[])
     const std::pair<const char *, int (*)(const QStringList &)> commands[] = {
         {"curves", curvesCommand}, {"table", tableCommand},   {"import", importCommand},
         {"analyse", analyseCommand}, {"level", levelCommand}, {"server", serverCommand},
-        {"coords", coordsCommand}, {"plan", planCommand}, {"report", reportCommand}};
+        {"coords", coordsCommand}, {"plan", planCommand}, {"report", reportCommand},
+        {"new", newCommand}, {"epoch", epochCommand}, {"points", pointsCommand}, {"header", headerCommand}};
     for (const auto &[name, run] : commands)
         if (command == QLatin1String(name))
             return run(args.mid(1));

@@ -1,0 +1,96 @@
+#!/usr/bin/python3
+"""A project made and kept from a script with sedimetra-batch: new, points,
+epochs in date order, the header, and the report of it.
+
+usage: tst_project_script.py BIN_DIR SOURCE_DIR
+"""
+import hashlib
+import json
+import pathlib
+import shutil
+import sqlite3
+import subprocess
+import sys
+import tempfile
+import unittest
+
+BIN = pathlib.Path(sys.argv[1])
+SOURCE = pathlib.Path(sys.argv[2])
+
+
+class ProjectScript(unittest.TestCase):
+    def setUp(self):
+        self.tmp = tempfile.TemporaryDirectory()
+        self.root = pathlib.Path(self.tmp.name)
+        self.program = self.root / "program"
+        self.program.mkdir()
+        shutil.copy(BIN / "sedimetra-batch", self.program)
+        shutil.copytree(BIN / "Support", self.program / "Support")
+        with sqlite3.connect(self.program / "Sdmx.mdb") as db:
+            db.executescript((SOURCE / "Support/Db/sdmx.sql").read_text(encoding="utf-8"))
+
+    def tearDown(self):
+        self.tmp.cleanup()
+
+    def batch(self, *args, code=0):
+        run = subprocess.run([str(self.program / "sedimetra-batch"), *map(str, args)],
+                             capture_output=True, text=True, timeout=60)
+        self.assertEqual(run.returncode, code, run.stdout + run.stderr)
+        return run
+
+    def test_from_nothing_to_the_report(self):
+        project = self.root / "楼.mdb"
+        self.batch("new", project)
+        before = hashlib.sha256(project.read_bytes()).hexdigest()
+        self.assertIn("已存在", self.batch("new", project, code=1).stderr)
+        self.assertEqual(hashlib.sha256(project.read_bytes()).hexdigest(), before)
+
+        self.batch("points", project, "add", "j1", "J2", "J3")
+        self.assertIn("已存在", self.batch("points", project, "add", "J02", code=1).stderr)
+        points = json.loads(self.batch("points", project, "list", "--format", "json").stdout)
+        self.assertEqual([(p["number"], p["name"]) for p in points], [(1, "J1"), (2, "J2"), (3, "J3")])
+
+        # Entered out of order: each goes in its place by date.
+        for date, name, layers in (("2024-03-01", "首次", 2), ("2024-05-01", "第三次", 6),
+                                   ("2024/04/01", "第二次", 4)):
+            self.batch("epoch", project, "add", "--date", date, "--name", name, "--layers", layers)
+        self.batch("epoch", project, "add", "--date", "2024-06-31", "--name", "坏", "--layers", 1, code=2)
+        self.assertIn("名称已存在",
+                      self.batch("epoch", project, "add", "--date", "2024-07-01", "--name", "首次",
+                                 "--layers", 1, code=1).stderr)
+        epochs = json.loads(self.batch("epoch", project, "list", "--format", "json").stdout)
+        self.assertEqual([(e["number"], e["date"], e["name"], e["layers"]) for e in epochs],
+                         [(0, "2024-03-01", "首次", "2"), (1, "2024-04-01", "第二次", "4"),
+                          (2, "2024-05-01", "第三次", "6")])
+
+        self.batch("header", project, "工程名称=阳光花园 1 号楼", "倾斜预警值=3", "稳定速率=0.02")
+        self.assertIn("0.1", self.batch("header", project, "倾斜预警值=3000", code=1).stderr)
+        self.batch("header", project, "颜色=红", code=2)
+        header = json.loads(self.batch("header", project, "--format", "json").stdout)
+        self.assertEqual(header, {"工程名称": "阳光花园 1 号楼", "倾斜预警值": "3‰", "稳定速率": "0.02"})
+
+        with sqlite3.connect(project) as db:
+            db.executemany("INSERT INTO Sur2 VALUES (?, ?, ?)",
+                           [(k, j, 20 + j - 0.001 * k * j) for k in range(3) for j in (1, 2, 3)])
+        pdf = self.root / "楼.pdf"
+        self.batch("report", project, "--out", pdf)
+        text = subprocess.run(["pdftotext", "-layout", pdf, "-"], capture_output=True, text=True,
+                              check=True).stdout
+        self.assertIn("阳光花园 1 号楼", text)
+        self.assertIn("稳定速率 0.02 mm/d", text)
+        overview = text[text.index("一、工程概况"):text.index("二、")]
+        self.assertLess(overview.index("2024-03-01"), overview.index("2024-04-01"))
+        self.assertLess(overview.index("2024-04-01"), overview.index("2024-05-01"))
+
+        # Removing an epoch takes its elevations; later ones move down by one.
+        self.batch("epoch", project, "remove", 1)
+        self.batch("epoch", project, "remove", 9, code=1)
+        with sqlite3.connect(project) as db:
+            self.assertEqual(db.execute("SELECT CjNo, Name FROM Sur1 ORDER BY CjNo").fetchall(),
+                             [(0, "首次"), (1, "第三次")])
+            self.assertEqual(db.execute("SELECT PointH FROM Sur2 WHERE CjNo = 1 AND CjdNo = 3").fetchone()[0],
+                             20 + 3 - 0.001 * 2 * 3)
+
+
+if __name__ == "__main__":
+    unittest.main(argv=sys.argv[:1], verbosity=2)
