@@ -229,6 +229,47 @@ class Levelling(unittest.TestCase):
         results = {r[0]: r[1] for r in book["平差结果"].iter_rows(values_only=True) if r[0]}
         self.assertAlmostEqual(results["J2"], round(got["heights"]["J2"], 5), places=9)
 
+    def test_heights_into_a_new_epoch_made_with_them(self):
+        # The epoch is made where its date puts it, in the transaction that
+        # writes the heights; a failure leaves neither.
+        import shutil
+        import sqlite3
+        stations = level_files.loop_stations(LOOP, TRUE, NOISE)
+        gsi = self.files(stations)["gsi8"]
+        project = self.root / "新楼.mdb"
+        shutil.copy(BIN / "Support/Db/数据库模板.mdb", project)
+        with sqlite3.connect(project) as db:
+            db.executemany("INSERT INTO Sur1 VALUES (?, ?, ?, ?)", [(0, "2020-01-01", "A", 1), (1, "2020-03-01", "C", 3)])
+            db.executemany("INSERT INTO Sur2 VALUES (?, ?, ?)", [(1, 1, 9.9)])
+            for number, name in ((1, "J1"), (2, "J2"), (3, "J3")):
+                db.execute("INSERT INTO Sur3 VALUES (?, ?, 1, 'A')", (number, name))
+        got = self.level(gsi, "--fixed", "BM1=10")
+
+        def into(*extra):
+            return subprocess.run([str(BIN / "sedimetra-batch"), "level", str(gsi), "--fixed", "BM1=10",
+                                   "--into", str(project), "--new-epoch", *extra],
+                                  capture_output=True, text=True, timeout=60)
+
+        run = into("--date", "2020-02-01", "--name", "B", "--layers", "2")
+        self.assertEqual(run.returncode, 0, run.stderr)
+        self.assertIn("按日期插入", run.stdout)
+        with sqlite3.connect(project) as db:
+            self.assertEqual(db.execute("SELECT CjNo, Name FROM Sur1 ORDER BY CjNo").fetchall(),
+                             [(0, "A"), (1, "B"), (2, "C")])
+            stored = dict(db.execute("SELECT CjdNo, PointH FROM Sur2 WHERE CjNo = 1"))
+            self.assertEqual(db.execute("SELECT PointH FROM Sur2 WHERE CjNo = 2 AND CjdNo = 1").fetchone()[0], 9.9)
+        for number, point in ((1, "J1"), (2, "J2"), (3, "J3")):
+            self.assertAlmostEqual(stored[number], got["heights"][point], places=9)
+        before = project.read_bytes()
+        # A name already used, and a report that cannot be written: nothing changes.
+        self.assertEqual(into("--date", "2020-04-01", "--name", "B", "--layers", "4").returncode, 1)
+        blocked = self.root / "报告目录"
+        blocked.mkdir()
+        run = into("--date", "2020-04-01", "--name", "D", "--layers", "4", "--report", str(blocked))
+        self.assertEqual(run.returncode, 1, run.stdout)
+        self.assertEqual(project.read_bytes(), before)
+        self.assertEqual(into("--date", "2020-02-30", "--name", "E", "--layers", "4").returncode, 2)
+
     def test_a_grade_of_the_users_own(self):
         import shutil
         program = self.root / "program"

@@ -71,6 +71,20 @@ int serverCommand(const QStringList &args);
 int coordsCommand(const QStringList &args);
 int planCommand(const QStringList &args);
 int reportCommand(const QStringList &args);
+// A new epoch as the window makes one: checked (`malformed` set when the
+// fields are not of their form, as against a name already used) and placed
+// in date order; written, it is inserted there or added at the end.
+class ProjectDatabase;
+struct NewEpoch
+{
+    Epoch epoch;
+    bool inserted = false; // later epochs move up by one number
+};
+Result<NewEpoch> newEpochOf(const std::vector<Epoch> &epochs, const QString &date, const QString &name,
+                            const QString &layers, bool *malformed);
+Result<void> writeNewEpoch(ProjectDatabase &project, const NewEpoch &planned);
+// "已加入第 2 次观测“第三次”（2024-05-01）".
+QString newEpochText(const NewEpoch &planned);
 // A project made and kept from a script.
 int newCommand(const QStringList &args);
 int epochCommand(const QStringList &args);

@@ -30,7 +30,8 @@ int levelCommand(const QStringList &args)
     settings.grade = grades->front();
     CommandLine line(QStringLiteral(
         "level FILE... [--fixed ID=H ...] [--grade NAME] [--distribute stations|distance]\n"
-        "       [--format text|json] [--into PROJECT.mdb --epoch N] [--report FILE.xlsx]"));
+        "       [--format text|json] [--into PROJECT.mdb --epoch N | --into PROJECT.mdb --new-epoch\n"
+        "       --date YYYY-MM-DD --name NAME --layers N] [--report FILE.xlsx]"));
     line.option(QStringLiteral("fixed"), QStringLiteral("ID=H"), QStringLiteral("a fixed point and its height, m (again for more)"));
     line.option(QStringLiteral("grade"), QStringLiteral("NAME"), QStringLiteral("the levelling grade (its name or the start of it)"));
     line.option(QStringLiteral("distribute"), QStringLiteral("stations|distance"), QStringLiteral("how corrections are shared"));
@@ -38,6 +39,10 @@ int levelCommand(const QStringList &args)
     line.option(QStringLiteral("into"), QStringLiteral("PROJECT.mdb"), QStringLiteral("the project the heights go into"));
     line.option(QStringLiteral("epoch"), QStringLiteral("N"), QStringLiteral("the epoch they go into"));
     line.option(QStringLiteral("report"), QStringLiteral("FILE.xlsx"), QStringLiteral("the adjustment report"));
+    line.flag(QStringLiteral("new-epoch"), QStringLiteral("make the epoch the heights go into, in one transaction with them"));
+    line.option(QStringLiteral("date"), QStringLiteral("YYYY-MM-DD"), QStringLiteral("the new epoch's date"));
+    line.option(QStringLiteral("name"), QStringLiteral("NAME"), QStringLiteral("the new epoch's name"));
+    line.option(QStringLiteral("layers"), QStringLiteral("N"), QStringLiteral("the new epoch's load floors"));
     if (const auto done = line.parse(args, 0, -1))
         return *done;
     const QStringList paths = line.positional();
@@ -76,7 +81,11 @@ int levelCommand(const QStringList &args)
     }
     if (paths.isEmpty())
         return line.wrong(QStringLiteral("no level file given"));
-    if (into.isEmpty() != !epoch.has_value())
+    const bool newEpoch = line.isSet(QStringLiteral("new-epoch"));
+    if (newEpoch && (into.isEmpty() || epoch || !line.isSet(QStringLiteral("date")) || !line.isSet(QStringLiteral("name"))
+                     || !line.isSet(QStringLiteral("layers"))))
+        return line.wrong(QStringLiteral("--new-epoch goes with --into, --date, --name and --layers, not --epoch"));
+    if (!newEpoch && into.isEmpty() != !epoch.has_value())
         return line.wrong(QStringLiteral("--into and --epoch go together"));
 
     ProjectDatabase project;
@@ -96,6 +105,19 @@ int levelCommand(const QStringList &args)
         if (settings.fixed.empty())
             settings.fixed = projectBenchmark(effectiveHeaderFields(programSettings, &project));
     }
+    std::optional<NewEpoch> made;
+    if (newEpoch) {
+        const auto epochs = project.epochs();
+        if (!epochs)
+            return failure(epochs.error());
+        bool malformed = false;
+        auto planned = newEpochOf(*epochs, line.value(QStringLiteral("date")), line.value(QStringLiteral("name")),
+                                  line.value(QStringLiteral("layers")), &malformed);
+        if (!planned)
+            return malformed ? line.wrong(planned.error()) : failure(planned.error());
+        made = *planned;
+        epoch = made->epoch.cjNo;
+    }
     std::vector<LevelFile> files;
     for (const QString &path : paths) {
         auto file = readLevelFile(path);
@@ -114,29 +136,46 @@ int levelCommand(const QStringList &args)
     for (const QString &path : paths)
         keep.add(QStringLiteral("水准原始数据"), path);
     LevelWrite write;
+    // A new epoch, the heights and the report are one piece of work: the
+    // epoch is made in the transaction that writes the heights, and nothing
+    // stays of it when any part fails.
+    std::optional<Result<ImportResult>> written;
+    const auto prepareAndWrite = [&]() -> Result<void> {
+        if (made)
+            if (auto added = writeNewEpoch(project, *made); !added)
+                return fail(QStringLiteral("调入失败，工程未作任何修改：%1").arg(added.error()));
+        if (!into.isEmpty()) {
+            auto prepared = prepareLevelWrite(project, *epoch, *result, plausibilityLimits(programSettings));
+            if (!prepared)
+                return fail(QStringLiteral("调入失败，工程未作任何修改：%1 %2")
+                                .arg(shownProjectPath(into), prepared.error()));
+            write = std::move(*prepared);
+            // The adjustment report goes beside the project, named after the epoch.
+            if (report.isEmpty())
+                if (const auto known = project.epochByNumber(*epoch); known && *known)
+                    report = levelReportPath(outputPathOf(into, QString()), (*known)->name);
+        }
+        if (!report.isEmpty())
+            if (auto ready = prepareLevelReport(write, *result, settings.grade,
+                                                into.isEmpty() ? QString()
+                                                               : QFileInfo(outputPathOf(into, QString())).fileName(),
+                                                report, keep);
+                !ready)
+                return fail(into.isEmpty() ? ready.error()
+                                           : QStringLiteral("调入失败，工程未作任何修改：%1").arg(ready.error()));
+        if (into.isEmpty())
+            return success();
+        written = commitLevelWrite(project, write);
+        if (!*written)
+            return fail(QStringLiteral("%1 %2").arg(shownProjectPath(into), written->error()));
+        return success();
+    };
+    if (auto done = made ? project.inTransaction(prepareAndWrite) : prepareAndWrite(); !done)
+        return failure(done.error());
     if (!into.isEmpty()) {
-        auto prepared = prepareLevelWrite(project, *epoch, *result, plausibilityLimits(programSettings));
-        if (!prepared)
-            return failure(QStringLiteral("调入失败，工程未作任何修改：%1 %2")
-                               .arg(shownProjectPath(into), prepared.error()));
-        write = std::move(*prepared);
-        // The adjustment report goes beside the project, named after the epoch.
-        if (report.isEmpty())
-            if (const auto known = project.epochByNumber(*epoch); known && *known)
-                report = levelReportPath(outputPathOf(into, QString()), (*known)->name);
-    }
-    if (!report.isEmpty())
-        if (auto ready = prepareLevelReport(write, *result, settings.grade,
-                                            into.isEmpty() ? QString() : QFileInfo(outputPathOf(into, QString())).fileName(),
-                                            report, keep);
-            !ready)
-            return failure(into.isEmpty() ? ready.error()
-                                          : QStringLiteral("调入失败，工程未作任何修改：%1").arg(ready.error()));
-    if (!into.isEmpty()) {
-        const auto written = commitLevelWrite(project, write);
-        if (!written)
-            return failure(QStringLiteral("%1 %2").arg(shownProjectPath(into), written.error()));
-        out += (importSummary(paths.join(QStringLiteral("、")), *written) + QLatin1Char('\n')).toUtf8();
+        if (made)
+            out += (newEpochText(*made) + QLatin1Char('\n')).toUtf8();
+        out += (importSummary(paths.join(QStringLiteral("、")), **written) + QLatin1Char('\n')).toUtf8();
         if (!write.reportError.isEmpty()) {
             std::fwrite(out.constData(), 1, size_t(out.size()), stdout);
             return failure(QStringLiteral("高程已写入，但平差报告未能保存：%1").arg(write.reportError));

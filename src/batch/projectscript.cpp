@@ -51,6 +51,51 @@ QJsonObject epochJson(const Epoch &e)
 
 } // namespace
 
+Result<NewEpoch> newEpochOf(const std::vector<Epoch> &epochs, const QString &dateGiven, const QString &nameGiven,
+                            const QString &layersGiven, bool *malformed)
+{
+    // The window's rules: a date it would take, a name without blanks that
+    // no other epoch has, load floors in digits.
+    *malformed = true;
+    const auto date = normalisedDate(dateGiven.trimmed());
+    if (!date || !calendarDate(*date))
+        return fail(QStringLiteral("--date takes a date, YYYY-MM-DD"));
+    const QString name = nameGiven.trimmed();
+    if (name.isEmpty() || name.contains(QLatin1Char(' ')))
+        return fail(QStringLiteral("--name takes a name without blanks"));
+    const QString layers = layersGiven.trimmed();
+    if (layers.isEmpty() || !std::all_of(layers.begin(), layers.end(), [](QChar c) { return loadFloorKeyAccepted(c); }))
+        return fail(QStringLiteral("--layers takes a whole number of floors"));
+    *malformed = false;
+    for (const Epoch &e : epochs)
+        if (e.name == name)
+            return fail(QStringLiteral("“%1”名称已存在，请修改！").arg(name));
+    // In date order: before the first epoch dated later, as the window
+    // inserts a campaign entered late (later ones move up by one number).
+    const QDate day = *calendarDate(*date);
+    NewEpoch planned{{epochs.empty() ? 0 : epochs.back().cjNo + 1, *date, name, layers}, false};
+    for (const Epoch &e : epochs)
+        if (const auto other = calendarDate(e.date); other && *other > day) {
+            planned.epoch.cjNo = e.cjNo;
+            planned.inserted = true;
+            break;
+        }
+    return planned;
+}
+
+QString newEpochText(const NewEpoch &planned)
+{
+    return QStringLiteral("已加入第 %1 次观测“%2”（%3）%4")
+        .arg(planned.epoch.cjNo)
+        .arg(planned.epoch.name, planned.epoch.date,
+             planned.inserted ? QStringLiteral("，按日期插入，以后各次的次序号依次加一") : QString());
+}
+
+Result<void> writeNewEpoch(ProjectDatabase &project, const NewEpoch &planned)
+{
+    return planned.inserted ? project.insertEpoch(planned.epoch) : project.addEpoch(planned.epoch);
+}
+
 int newCommand(const QStringList &args)
 {
     CommandLine line(QStringLiteral("new PROJECT.mdb [--template FILE.mdb]"));
@@ -125,39 +170,14 @@ int epochCommand(const QStringList &args)
     for (const char *needed : {"date", "name", "layers"})
         if (!line.isSet(QLatin1String(needed)))
             return line.wrong(QStringLiteral("add needs --date, --name and --layers"));
-    // The window's rules: a date it would take, a name without blanks that
-    // no other epoch has, load floors in digits.
-    const auto date = normalisedDate(line.value(QStringLiteral("date")).trimmed());
-    if (!date || !calendarDate(*date))
-        return line.wrong(QStringLiteral("--date takes a date, YYYY-MM-DD"));
-    const QString name = line.value(QStringLiteral("name")).trimmed();
-    if (name.isEmpty() || name.contains(QLatin1Char(' ')))
-        return line.wrong(QStringLiteral("--name takes a name without blanks"));
-    const QString layers = line.value(QStringLiteral("layers")).trimmed();
-    if (layers.isEmpty() || !std::all_of(layers.begin(), layers.end(), [](QChar c) { return loadFloorKeyAccepted(c); }))
-        return line.wrong(QStringLiteral("--layers takes a whole number of floors"));
-    for (const Epoch &e : *epochs)
-        if (e.name == name)
-            return failure(QStringLiteral("“%1”名称已存在，请修改！").arg(name));
-    // In date order: before the first epoch dated later, as the window
-    // inserts a campaign entered late (later ones move up by one number).
-    const QDate day = *calendarDate(*date);
-    int number = epochs->empty() ? 0 : epochs->back().cjNo + 1;
-    bool inserted = false;
-    for (const Epoch &e : *epochs)
-        if (const auto other = calendarDate(e.date); other && *other > day) {
-            number = e.cjNo;
-            inserted = true;
-            break;
-        }
-    const Epoch epoch{number, *date, name, layers};
-    if (auto added = inserted ? project.insertEpoch(epoch) : project.addEpoch(epoch); !added)
+    bool malformed = false;
+    const auto planned = newEpochOf(*epochs, line.value(QStringLiteral("date")), line.value(QStringLiteral("name")),
+                                    line.value(QStringLiteral("layers")), &malformed);
+    if (!planned)
+        return malformed ? line.wrong(planned.error()) : failure(planned.error());
+    if (auto added = writeNewEpoch(project, *planned); !added)
         return failure(QStringLiteral("观测未能写入，工程未作任何修改：%1").arg(added.error()));
-    std::printf("%s\n", qPrintable(QStringLiteral("已加入第 %1 次观测“%2”（%3）%4")
-                                       .arg(number)
-                                       .arg(name, *date,
-                                            inserted ? QStringLiteral("，按日期插入，以后各次的次序号依次加一")
-                                                     : QString())));
+    std::printf("%s\n", qPrintable(newEpochText(*planned)));
     return 0;
 }
 
