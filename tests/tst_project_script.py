@@ -91,6 +91,36 @@ class ProjectScript(unittest.TestCase):
             self.assertEqual(db.execute("SELECT PointH FROM Sur2 WHERE CjNo = 1 AND CjdNo = 3").fetchone()[0],
                              20 + 3 - 0.001 * 2 * 3)
 
+    def test_a_levels_raw_files_to_the_clients_pdf(self):
+        # The README's script on a GSI file of a levelling loop from BM1:
+        # the second campaign with BM1 2 mm lower, so every point has sunk
+        # 2.00 mm, which the report's results table shows.
+        gsi = SOURCE / "tests/fixtures/loop_bm1.gsi"
+        script = self.root / "job.sh"
+        script.write_text(f"""set -e
+B="{self.program / 'sedimetra-batch'}"
+cd "{self.root}"
+$B new 示例楼.mdb
+$B points 示例楼.mdb add J1 J2 J4
+$B header 示例楼.mdb 工程名称=示例楼 起算点号=BM1 起算高程=10
+$B level "{gsi}" --into 示例楼.mdb --new-epoch --date 2024-03-01 --name 首次 --layers 2
+$B level "{gsi}" --fixed BM1=9.998 --into 示例楼.mdb --new-epoch --date 2024-04-01 --name 第二次 --layers 4
+$B report 示例楼.mdb --out 示例楼.pdf --date 2024-04-02
+""", encoding="utf-8")
+        run = subprocess.run(["bash", str(script)], capture_output=True, text=True, timeout=120)
+        self.assertEqual(run.returncode, 0, run.stdout + run.stderr)
+        text = subprocess.run(["pdftotext", "-layout", self.root / "示例楼.pdf", "-"], capture_output=True,
+                              text=True, check=True).stdout
+        rows = {line.split()[0]: line.split() for line in text.splitlines()
+                if line.split() and line.split()[0] in ("J1", "J2", "J4") and len(line.split()) >= 6}
+        # The heights the level's loop gives from BM1 = 10 m, then 2 mm lower.
+        for name, first in (("J1", "10.25010"), ("J2", "9.79950"), ("J4", "10.11970")):
+            self.assertEqual(rows[name][1], first)
+            self.assertEqual(rows[name][2], f"{float(first) - 0.002:.5f}")
+            self.assertEqual(rows[name][3:5], ["-2.00", "-2.00"])
+        self.assertIn("示例楼", text)
+        self.assertTrue((self.root / "示例楼-首次-水准.xlsx").exists())
+
 
 if __name__ == "__main__":
     unittest.main(argv=sys.argv[:1], verbosity=2)
