@@ -108,7 +108,9 @@ QStringList csvFields(const QString &line, QChar separator)
     return fields;
 }
 
-PositionTable parsePositionText(const QString &text, std::optional<PositionAxes> asked)
+// The lines of a text, numbered from 1, each as its CSV fields: split at
+// `separator`, or for none given at a tab where the line has one, else a comma.
+std::vector<std::pair<int, QStringList>> csvLines(const QString &text, std::optional<QChar> separator = {})
 {
     std::vector<std::pair<int, QStringList>> lines;
     int number = 0;
@@ -116,10 +118,15 @@ PositionTable parsePositionText(const QString &text, std::optional<PositionAxes>
         ++number;
         if (line.endsWith(QLatin1Char('\r')))
             line.chop(1);
-        lines.emplace_back(number, csvFields(line, line.contains(QLatin1Char('\t')) ? QLatin1Char('\t')
-                                                                                     : QLatin1Char(',')));
+        const QChar by = separator ? *separator : line.contains(QLatin1Char('\t')) ? QLatin1Char('\t') : QLatin1Char(',');
+        lines.emplace_back(number, csvFields(line, by));
     }
-    return positionsFrom(lines, asked);
+    return lines;
+}
+
+PositionTable parsePositionText(const QString &text, std::optional<PositionAxes> asked)
+{
+    return positionsFrom(csvLines(text), asked);
 }
 
 Result<PositionTable> readPositionTable(const QString &path, std::optional<PositionAxes> asked)
@@ -165,15 +172,8 @@ Result<PositionTable> readPositionTable(const QString &path, std::optional<Posit
         text.remove(0, 1);
     if (path.endsWith(QLatin1String(".dat"), Qt::CaseInsensitive)) {
         // CASS: name, code, east, north, height; the east before the north.
-        std::vector<std::pair<int, QStringList>> lines;
-        int number = 0;
-        for (QString line : text.split(QLatin1Char('\n'))) {
-            ++number;
-            if (line.endsWith(QLatin1Char('\r')))
-                line.chop(1);
-            lines.emplace_back(number, csvFields(line, QLatin1Char(',')));
-        }
-        PositionTable table = positionsFrom(lines, asked.value_or(PositionAxes::EastNorth), 2, 3);
+        PositionTable table =
+            positionsFrom(csvLines(text, QLatin1Char(',')), asked.value_or(PositionAxes::EastNorth), 2, 3);
         if (!asked)
             table.axesNote = QStringLiteral("按 CASS 坐标文件读入：点名、编码、东坐标、北坐标、高程");
         return table;
