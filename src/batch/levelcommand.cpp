@@ -165,13 +165,22 @@ int levelCommand(const QStringList &args)
                                            : QStringLiteral("调入失败，工程未作任何修改：%1").arg(ready.error()));
         if (into.isEmpty())
             return success();
-        written = commitLevelWrite(project, write);
+        // With a new epoch the heights join its transaction, and the report
+        // is put in place once that is committed.
+        written = made ? writeImport(project, write.plan) : commitLevelWrite(project, write);
         if (!*written)
             return fail(QStringLiteral("%1 %2").arg(shownProjectPath(into), written->error()));
         return success();
     };
-    if (auto done = made ? project.inTransaction(prepareAndWrite) : prepareAndWrite(); !done)
+    if (auto done = made ? project.inTransaction(prepareAndWrite) : prepareAndWrite(); !done) {
+        write.report.reset();
         return failure(done.error());
+    }
+    if (made && write.report) {
+        if (auto placed = write.report->commit(); !placed)
+            write.reportError = placed.error();
+        write.report.reset();
+    }
     if (!into.isEmpty()) {
         if (made)
             out += (newEpochText(*made) + QLatin1Char('\n')).toUtf8();
