@@ -77,6 +77,14 @@ QString programDir()
     return dir;
 }
 
+Result<void> openProject(ProjectDatabase &project, const QString &path)
+{
+    if (auto opened = project.open(path); !opened)
+        return fail(QStringLiteral("cannot open the project %1: %2")
+                        .arg(QDir::toNativeSeparators(shownProjectPath(path)), opened.error()));
+    return success();
+}
+
 Result<ProjectSnapshot> openInputs(const QString &projectPath, SettingsStore *settings,
                                    std::map<QString, QString> *headerFields)
 {
@@ -85,9 +93,8 @@ Result<ProjectSnapshot> openInputs(const QString &projectPath, SettingsStore *se
         return fail(QStringLiteral("cannot open the system database %1: %2")
                         .arg(QDir::toNativeSeparators(systemDatabasePath(dir)), opened.error()));
     ProjectDatabase project;
-    if (auto opened = project.open(projectPath); !opened)
-        return fail(QStringLiteral("cannot open the project %1: %2")
-                        .arg(QDir::toNativeSeparators(shownProjectPath(projectPath)), opened.error()));
+    if (auto opened = openProject(project, projectPath); !opened)
+        return opened.failure();
     auto snapshot = loadSnapshot(project);
     *headerFields = effectiveHeaderFields(*settings, &project);
     if (snapshot)

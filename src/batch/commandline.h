@@ -58,6 +58,11 @@ QString programDir();
 Result<ProjectSnapshot> openInputs(const QString &projectPath, SettingsStore *settings,
                                    std::map<QString, QString> *headerFields);
 
+// Opens the project at `path` (a file or a server address); the failure
+// names it.
+class ProjectDatabase;
+Result<void> openProject(ProjectDatabase &project, const QString &path);
+
 // Writes `bytes` to standard output; false when it cannot.
 bool writeOut(const QByteArray &bytes);
 

@@ -36,9 +36,8 @@ int importCommand(const QStringList &args)
                            .arg(QDir::toNativeSeparators(systemDatabasePath(programDir)),
                                 opened.error()));
     ProjectDatabase project;
-    if (auto opened = project.open(projectPath); !opened)
-        return failure(QStringLiteral("cannot open the project %1: %2")
-                           .arg(QDir::toNativeSeparators(shownProjectPath(projectPath)), opened.error()));
+    if (auto opened = openProject(project, projectPath); !opened)
+        return failure(opened.error());
     const auto known = project.epochByNumber(epoch);
     if (!known)
         return failure(known.error());

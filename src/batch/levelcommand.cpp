@@ -93,9 +93,8 @@ int levelCommand(const QStringList &args)
     if (!into.isEmpty()) {
         if (auto opened = programSettings.open(systemDatabasePath(programDir)); !opened)
             return failure(opened.error());
-        if (auto opened = project.open(into); !opened)
-            return failure(QStringLiteral("cannot open the project %1: %2")
-                               .arg(shownProjectPath(into), opened.error()));
+        if (auto opened = openProject(project, into); !opened)
+            return failure(opened.error());
         const auto points = project.points();
         if (!points)
             return failure(points.error());

@@ -53,9 +53,8 @@ int coordsCommand(const QStringList &args)
     const QString projectPath = line.positional()[0];
     const QString source = line.positional()[1];
     ProjectDatabase project;
-    if (auto opened = project.open(projectPath); !opened)
-        return failure(QStringLiteral("cannot open the project %1: %2")
-                           .arg(QDir::toNativeSeparators(shownProjectPath(projectPath)), opened.error()));
+    if (auto opened = openProject(project, projectPath); !opened)
+        return failure(opened.error());
     Result<PositionSummary> placed = fail(QString());
     if (source.endsWith(QLatin1String(".dxf"), Qt::CaseInsensitive)) {
         const auto points = project.points();

@@ -25,15 +25,6 @@
 
 namespace {
 
-// The project at `path`, open for writing; the failure told.
-std::optional<int> openProject(ProjectDatabase &project, const QString &path)
-{
-    if (auto opened = project.open(path); !opened)
-        return failure(QStringLiteral("cannot open the project %1: %2")
-                           .arg(QDir::toNativeSeparators(shownProjectPath(path)), opened.error()));
-    return std::nullopt;
-}
-
 bool printJson(const QJsonValue &value)
 {
     const QByteArray text = value.isArray() ? QJsonDocument(value.toArray()).toJson(QJsonDocument::Indented)
@@ -129,8 +120,8 @@ int epochCommand(const QStringList &args)
     const QStringList positional = line.positional();
     const QString action = positional[1];
     ProjectDatabase project;
-    if (const auto failed = openProject(project, positional[0]))
-        return *failed;
+    if (auto opened = openProject(project, positional[0]); !opened)
+        return failure(opened.error());
     const auto epochs = project.epochs();
     if (!epochs)
         return failure(epochs.error());
@@ -189,8 +180,8 @@ int pointsCommand(const QStringList &args)
         return *done;
     const QStringList positional = line.positional();
     ProjectDatabase project;
-    if (const auto failed = openProject(project, positional[0]))
-        return *failed;
+    if (auto opened = openProject(project, positional[0]); !opened)
+        return failure(opened.error());
     const auto points = project.points();
     if (!points)
         return failure(points.error());
@@ -256,8 +247,8 @@ int headerCommand(const QStringList &args)
         return *done;
     const QStringList positional = line.positional();
     ProjectDatabase project;
-    if (const auto failed = openProject(project, positional[0]))
-        return *failed;
+    if (auto opened = openProject(project, positional[0]); !opened)
+        return failure(opened.error());
     // The keys a project's header holds: the results table's, the
     // deformation settings and the building's stability settings.
     QStringList keys;

@@ -18,44 +18,48 @@ double distance(CadPoint a, CadPoint b)
 
 } // namespace
 
+namespace {
+
+// The lengths a drawing may be in: its $INSUNITS code, the word a user
+// types for it (only the metric lengths of a building plan), a unit's
+// length in metres and its name.
+struct KnownUnit
+{
+    int insUnits;
+    const char *word; // nullptr: not typed
+    double metres;
+    const char16_t *name;
+};
+constexpr KnownUnit knownUnits[] = {
+    {4, "mm", 0.001, u"毫米"},     {5, "cm", 0.01, u"厘米"},       {14, "dm", 0.1, u"分米"},
+    {6, "m", 1, u"米"},            {7, nullptr, 1000, u"千米"},    {1, nullptr, 0.0254, u"英寸"},
+    {2, nullptr, 0.3048, u"英尺"}, {10, nullptr, 0.9144, u"码"},
+};
+
+PlanUnit planUnitOf(const KnownUnit &known)
+{
+    return {known.metres, QString::fromUtf16(known.name)};
+}
+
+} // namespace
+
 std::optional<PlanUnit> planUnitNamed(const QString &word)
 {
     const QString w = word.trimmed().toLower();
-    if (w == QLatin1String("mm") || w == QStringLiteral("毫米"))
-        return PlanUnit{0.001, QStringLiteral("毫米")};
-    if (w == QLatin1String("cm") || w == QStringLiteral("厘米"))
-        return PlanUnit{0.01, QStringLiteral("厘米")};
-    if (w == QLatin1String("dm") || w == QStringLiteral("分米"))
-        return PlanUnit{0.1, QStringLiteral("分米")};
-    if (w == QLatin1String("m") || w == QStringLiteral("米"))
-        return PlanUnit{1, QStringLiteral("米")};
+    for (const KnownUnit &known : knownUnits)
+        if (known.word && (w == QLatin1String(known.word) || w == QString::fromUtf16(known.name)))
+            return planUnitOf(known);
     return std::nullopt;
 }
 
 std::optional<PlanUnit> statedPlanUnit(const DxfContents &contents)
 {
-    switch (contents.insUnits) {
-    case 1:
-        return PlanUnit{0.0254, QStringLiteral("英寸")};
-    case 2:
-        return PlanUnit{0.3048, QStringLiteral("英尺")};
-    case 4:
-        return PlanUnit{0.001, QStringLiteral("毫米")};
-    case 5:
-        return PlanUnit{0.01, QStringLiteral("厘米")};
-    case 6:
-        return PlanUnit{1, QStringLiteral("米")};
-    case 7:
-        return PlanUnit{1000, QStringLiteral("千米")};
-    case 10:
-        return PlanUnit{0.9144, QStringLiteral("码")};
-    case 14:
-        return PlanUnit{0.1, QStringLiteral("分米")};
-    default:
-        // Unitless (0) or a unit no building plan uses: $MEASUREMENT says
-        // metric or imperial, not which length, so the extent decides.
-        return std::nullopt;
-    }
+    for (const KnownUnit &known : knownUnits)
+        if (known.insUnits == contents.insUnits)
+            return planUnitOf(known);
+    // Unitless (0) or a unit no building plan uses: $MEASUREMENT says metric
+    // or imperial, not which length, so the extent decides.
+    return std::nullopt;
 }
 
 PlanUnit likelyPlanUnit(const std::vector<PositionRow> &drawn)
