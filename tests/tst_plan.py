@@ -369,6 +369,26 @@ class Plan(unittest.TestCase):
             self.assertAlmostEqual(got[name][0], x, places=6, msg=name)
             self.assertAlmostEqual(got[name][1], y, places=6, msg=name)
 
+    def test_a_frames_turned_text_stays_turned(self):
+        # A frame written by ezdxf with a text turned 90° (group 50): the
+        # plan sheet drawn in it keeps the turn.
+        project = self.placed_project("转楼")
+        frame = self.program / "Support/TK/A3/平面图框.dxf"
+        kept = frame.read_bytes()
+        try:
+            doc = ezdxf.new("R2000")
+            doc.modelspace().add_lwpolyline([(0, 0), (420, 0), (420, 297), (0, 297)], close=True)
+            doc.modelspace().add_text("装订线", dxfattribs={"height": 5, "rotation": 90, "insert": (10, 100)})
+            doc.saveas(frame)
+            sheet = self.root / "转楼.dxf"
+            run = self.batch("curves", project, "--kind", "plan", "--frame", "A3", "--out", sheet)
+            self.assertEqual(run.returncode, 0, run.stderr)
+            texts = [e for e in ezdxf.readfile(sheet).modelspace().query("TEXT") if e.dxf.text == "装订线"]
+            self.assertEqual(len(texts), 1)
+            self.assertAlmostEqual(texts[0].dxf.rotation, 90, places=9)
+        finally:
+            frame.write_bytes(kept)
+
     def test_the_plan_sheet_opens_clean(self):
         project = self.placed_project("戊楼")
         doc = ezdxf.new("R2000")
