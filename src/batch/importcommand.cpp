@@ -59,7 +59,7 @@ int importCommand(const QStringList &args)
     }
     const auto result = importObservations(
         project, epoch, read->rows, unitFromSetting(settings.readSetting(SettingKey::ElevationUnit)),
-        plausibilityLimits(settings));
+        plausibilityLimits(settings), read->provenance);
     if (!result)
         return failure(QStringLiteral("调入失败，工程未作任何修改：%1 %2")
                            .arg(QDir::toNativeSeparators(shownProjectPath(projectPath)), result.error()));

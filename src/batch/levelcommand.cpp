@@ -144,7 +144,7 @@ int levelCommand(const QStringList &args)
             if (auto added = writeNewEpoch(project, *made); !added)
                 return fail(QStringLiteral("调入失败，工程未作任何修改：%1").arg(added.error()));
         if (!into.isEmpty()) {
-            auto prepared = prepareLevelWrite(project, *epoch, *result, plausibilityLimits(programSettings));
+            auto prepared = prepareLevelWrite(project, *epoch, *result, files, plausibilityLimits(programSettings));
             if (!prepared)
                 return fail(QStringLiteral("调入失败，工程未作任何修改：%1 %2")
                                 .arg(shownProjectPath(into), prepared.error()));

@@ -69,6 +69,7 @@ const char *usage =
     "       sedimetra-batch epoch PROJECT.mdb list [--format text|json] | remove N\n"
     "       sedimetra-batch points PROJECT.mdb add NAME... | list [--format text|json]\n"
     "       sedimetra-batch header PROJECT.mdb [KEY=VALUE ...] [--format text|json]\n"
+    "       sedimetra-batch history PROJECT.mdb [--epoch N] [--point NAME] [--format text|json]\n"
     "       sedimetra-batch plan PROJECT.mdb [--epoch N] [--step MM] --format json\n"
     "       sedimetra-batch report PROJECT.mdb [--out FILE.pdf] [--epoch N] [--date YYYY-MM-DD]\n"
     "       sedimetra-batch analyse PROJECT.mdb [--window D] [--limit R] [--step D]\n"
@@ -139,7 +140,8 @@ int main(int argc, char *argv[])
         {"curves", curvesCommand}, {"table", tableCommand},   {"import", importCommand},
         {"analyse", analyseCommand}, {"level", levelCommand}, {"server", serverCommand},
         {"coords", coordsCommand}, {"plan", planCommand}, {"report", reportCommand},
-        {"new", newCommand}, {"epoch", epochCommand}, {"points", pointsCommand}, {"header", headerCommand}};
+        {"new", newCommand}, {"epoch", epochCommand}, {"points", pointsCommand}, {"header", headerCommand},
+        {"history", historyCommand}};
     for (const auto &[name, run] : commands)
         if (command == QLatin1String(name))
             return run(args.mid(1));

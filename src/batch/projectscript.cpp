@@ -10,6 +10,7 @@
 #include "project/serverstore.h"
 #include "survey/buildingdeformation.h"
 #include "survey/keyrules.h"
+#include "survey/provenanceview.h"
 #include "survey/settlement.h"
 #include "survey/stability.h"
 
@@ -294,4 +295,133 @@ int headerCommand(const QStringList &args)
         if (const auto found = stored->find(key); found != stored->end())
             std::printf("%s=%s\n", qPrintable(key), qPrintable(found->second));
     return 0;
+}
+
+namespace {
+
+QJsonValue jsonOf(const QVariant &value)
+{
+    if (value.isNull())
+        return QJsonValue();
+    bool ok = false;
+    const double number = value.toDouble(&ok);
+    if (value.metaType().id() == QMetaType::Double && ok)
+        return number;
+    return value.toString();
+}
+
+QJsonObject originJson(const ElevationOrigin &o, const std::vector<StoredSource> &sources)
+{
+    QJsonObject origin{{QStringLiteral("how"), o.entry.how},
+                       {QStringLiteral("who"), o.entry.who},
+                       {QStringLiteral("at"), o.entry.at}};
+    for (const StoredSource &s : sources)
+        if (o.entry.sourceId && s.id == *o.entry.sourceId) {
+            origin.insert(QStringLiteral("file"), s.name);
+            origin.insert(QStringLiteral("sha256"), s.sha256);
+        }
+    if (!o.entry.sheet.isEmpty())
+        origin.insert(QStringLiteral("sheet"), o.entry.sheet);
+    if (o.detail.line > 0)
+        origin.insert(QStringLiteral("line"), o.detail.line);
+    if (!o.detail.station.isEmpty())
+        origin.insert(QStringLiteral("station"), o.detail.station);
+    if (o.detail.adjusted)
+        origin.insert(QStringLiteral("adjusted_m"), *o.detail.adjusted);
+    if (o.detail.sigmaMm)
+        origin.insert(QStringLiteral("sigma_mm"), *o.detail.sigmaMm);
+    return origin;
+}
+
+} // namespace
+
+int historyCommand(const QStringList &args)
+{
+    CommandLine line(QStringLiteral("history PROJECT.mdb [--epoch N] [--point NAME] [--format text|json]"));
+    line.option(QStringLiteral("epoch"), QStringLiteral("N"), QStringLiteral("only this epoch's history"));
+    line.option(QStringLiteral("point"), QStringLiteral("NAME"), QStringLiteral("only this point's history"));
+    line.option(QStringLiteral("format"), QStringLiteral("text|json"), QStringLiteral("the output's form"));
+    if (const auto done = line.parse(args, 1, 1))
+        return *done;
+    const QString format = line.value(QStringLiteral("format"), QStringLiteral("text"));
+    if (format != QLatin1String("text") && format != QLatin1String("json"))
+        return line.wrong(QStringLiteral("--format must be text or json"));
+    std::optional<int> epoch, point;
+    if (line.isSet(QStringLiteral("epoch"))) {
+        bool ok = false;
+        epoch = line.value(QStringLiteral("epoch")).toInt(&ok);
+        if (!ok)
+            return line.wrong(QStringLiteral("--epoch takes an epoch number"));
+    }
+    ProjectDatabase project;
+    if (auto opened = openProject(project, line.positional()[0]); !opened)
+        return failure(opened.error());
+    if (line.isSet(QStringLiteral("point"))) {
+        const QString name = line.value(QStringLiteral("point"));
+        const auto points = project.points();
+        if (!points)
+            return failure(points.error());
+        for (const Point &p : *points)
+            if (pointNameKey(p.name.trimmed()) == pointNameKey(name.trimmed())) {
+                point = p.cjdNo;
+                break;
+            }
+        if (!point)
+            return failure(QStringLiteral("工程中没有测点“%1”").arg(name));
+    }
+    const auto lines = historyLines(project, epoch, point);
+    if (!lines)
+        return failure(lines.error());
+    // For one elevation, where it came from too.
+    std::optional<ElevationOrigin> origin;
+    std::optional<QString> originWords;
+    if (epoch && point) {
+        const auto found = project.origin(*epoch, *point);
+        if (!found)
+            return failure(found.error());
+        origin = *found;
+        const auto words = originText(project, *epoch, *point);
+        if (!words)
+            return failure(words.error());
+        originWords = *words;
+    }
+    if (format == QLatin1String("json")) {
+        const auto sources = project.sources();
+        if (!sources)
+            return failure(sources.error());
+        QJsonArray rows;
+        for (const HistoryLine &l : *lines) {
+            QJsonObject row{{QStringLiteral("id"), l.row.id},
+                            {QStringLiteral("at"), l.row.entry.at},
+                            {QStringLiteral("who"), l.row.entry.who},
+                            {QStringLiteral("how"), l.row.entry.how},
+                            {QStringLiteral("kind"), kindKey(l.row.kind)},
+                            {QStringLiteral("what"), l.what},
+                            {QStringLiteral("epoch"), l.row.cjNo ? QJsonValue(*l.row.cjNo) : QJsonValue()},
+                            {QStringLiteral("point"), l.point},
+                            {QStringLiteral("old"), jsonOf(l.row.oldValue)},
+                            {QStringLiteral("new"), jsonOf(l.row.newValue)}};
+            if (!l.row.label.isEmpty())
+                row.insert(QStringLiteral("deleted"), l.row.label);
+            if (!l.source.isEmpty())
+                row.insert(QStringLiteral("file"), l.source);
+            if (!l.row.entry.sheet.isEmpty())
+                row.insert(QStringLiteral("sheet"), l.row.entry.sheet);
+            rows.append(row);
+        }
+        QJsonObject out{{QStringLiteral("history"), rows}};
+        if (origin)
+            out.insert(QStringLiteral("origin"), originJson(*origin, *sources));
+        return printJson(out) ? 0 : failure(QStringLiteral("cannot write the output"));
+    }
+    QString text;
+    if (epoch && point)
+        text += QStringLiteral("来历：%1\n").arg(originWords ? *originWords : QStringLiteral("未记录（在记录来历之前存入）"));
+    if (lines->empty())
+        text += QStringLiteral("没有修改记录\n");
+    for (const HistoryLine &l : *lines)
+        text += QStringLiteral("%1\t%2\t%3\t%4\t%5\t%6\t%7 → %8%9\n")
+                    .arg(l.at, l.who, l.how, l.what, l.epoch, l.point, l.oldText, l.newText,
+                         l.source.isEmpty() ? QString() : QStringLiteral("\t") + l.source);
+    return writeOut(text.toUtf8()) ? 0 : failure(QStringLiteral("cannot write the output"));
 }

@@ -121,7 +121,7 @@ void ImportCommand::importObservations()
     }
     const std::vector<ImportRow> &rows = read->rows;
     const int epoch = m_session.currentEpoch();
-    auto plan = planImport(*project, epoch, rows, m_session.unit(), m_session.plausibility());
+    auto plan = planImport(*project, epoch, rows, m_session.unit(), m_session.plausibility(), read->provenance);
     if (!plan) {
         showMessage(m_window,
                     QStringLiteral("调入失败，工程未作任何修改：%1\n%2")

@@ -440,7 +440,7 @@ bool LevelDialog::writeIntoEpoch()
                                .arg(doubts.join(QStringLiteral("，")), m_session.epochLabel(epoch)),
                      title))
         return false;
-    auto prepared = prepareLevelWrite(*project, epoch, *m_result, m_session.plausibility());
+    auto prepared = prepareLevelWrite(*project, epoch, *m_result, m_files, m_session.plausibility());
     if (!prepared) {
         showMessage(this, QStringLiteral("写入失败，工程未作任何修改：%1").arg(prepared.error()), title);
         return false;

@@ -2,6 +2,9 @@
 // file's identity checked before each write.
 #include "project/storedialect.h"
 
+#include "project/projectdb.h"
+
+#include <QDateTime>
 #include <QFile>
 #include <QFileInfo>
 #include <QSqlError>
@@ -21,6 +24,70 @@ const std::pair<const char *, std::vector<const char *>> requiredTables[] = {
     {"Sur3", {"CjdNo", "PointName", "Aci", "Mark"}},
     {"AciRgb", {"Aci_Color", "Rgb_R", "Rgb_G", "Rgb_B"}},
 };
+
+// Where the values came from, added to a project on its first write: the
+// files kept, the acts of writing, the origin of each elevation and the
+// history of every change. The history's values keep their own type
+// (elevations as numbers, dates and names as text).
+const char *const provenanceTables[] = {
+    "CREATE TABLE IF NOT EXISTS Sources (Id INTEGER PRIMARY KEY, Name TEXT NOT NULL, "
+    "Sha256 TEXT NOT NULL UNIQUE, Size INTEGER NOT NULL, ReadAt TEXT, ReadBy TEXT, "
+    "Instrument TEXT, Closure REAL, Tolerance REAL, Data BLOB)",
+    "CREATE TABLE IF NOT EXISTS Entries (Id INTEGER PRIMARY KEY, WrittenAt TEXT NOT NULL, "
+    "Who TEXT, How TEXT NOT NULL, SourceId INTEGER, Sheet TEXT)",
+    "CREATE TABLE IF NOT EXISTS Origins (CjNo INTEGER NOT NULL, CjdNo INTEGER NOT NULL, "
+    "EntryId INTEGER, Line INTEGER, Station TEXT, Adjusted REAL, Sigma REAL, "
+    "PRIMARY KEY (CjNo, CjdNo)) WITHOUT ROWID",
+    "CREATE TABLE IF NOT EXISTS History (Id INTEGER PRIMARY KEY, EntryId INTEGER, Kind TEXT NOT NULL, "
+    "CjNo INTEGER, CjdNo INTEGER, OldValue, NewValue, Label TEXT)",
+    "CREATE TEMP TABLE IF NOT EXISTS SdWriting (EntryId INTEGER)",
+};
+
+// The history, written as the records change. An epoch's renumbering (its
+// CjNo alone) is no change; the program moves its history with it. A
+// deleted epoch or point leaves its rows, named in Label.
+#define SD_ENTRY "(SELECT EntryId FROM temp.SdWriting)"
+#define SD_CHANGE "INSERT INTO History (EntryId, Kind, CjNo, CjdNo, OldValue, NewValue) "
+#define SD_HISTORY SD_CHANGE "VALUES "
+const char *const historyTriggers[] = {
+    "CREATE TEMP TRIGGER IF NOT EXISTS SdElevationAdded AFTER INSERT ON main.Sur2 BEGIN "
+    SD_HISTORY "(" SD_ENTRY ", 'H', new.CjNo, new.CjdNo, NULL, new.PointH); END",
+    "CREATE TEMP TRIGGER IF NOT EXISTS SdElevationChanged AFTER UPDATE OF PointH ON main.Sur2 "
+    "WHEN old.PointH IS NOT new.PointH BEGIN "
+    SD_HISTORY "(" SD_ENTRY ", 'H', new.CjNo, new.CjdNo, old.PointH, new.PointH); END",
+    "CREATE TEMP TRIGGER IF NOT EXISTS SdElevationDeleted AFTER DELETE ON main.Sur2 BEGIN "
+    SD_HISTORY "(" SD_ENTRY ", 'H', old.CjNo, old.CjdNo, old.PointH, NULL); "
+    "DELETE FROM Origins WHERE CjNo = old.CjNo AND CjdNo = old.CjdNo; END",
+    "CREATE TEMP TRIGGER IF NOT EXISTS SdEpochChanged AFTER UPDATE ON main.Sur1 BEGIN "
+    SD_CHANGE "SELECT " SD_ENTRY ", 'D', new.CjNo, NULL, old.MyDate, new.MyDate WHERE old.MyDate IS NOT new.MyDate; "
+    SD_CHANGE "SELECT " SD_ENTRY ", 'N', new.CjNo, NULL, old.Name, new.Name WHERE old.Name IS NOT new.Name; "
+    SD_CHANGE "SELECT " SD_ENTRY ", 'L', new.CjNo, NULL, old.Layers, new.Layers WHERE old.Layers IS NOT new.Layers; "
+    "END",
+    "CREATE TEMP TRIGGER IF NOT EXISTS SdEpochDeleted AFTER DELETE ON main.Sur1 BEGIN "
+    SD_HISTORY "(" SD_ENTRY ", 'E', old.CjNo, NULL, "
+    "  trim(coalesce(old.MyDate, '') || ' ' || coalesce(old.Name, '') || ' ' || coalesce(old.Layers, '')), NULL); "
+    "UPDATE History SET CjNo = NULL, Label = trim(coalesce(Label || ' ', '') || coalesce(old.MyDate, '') "
+    "  || ' ' || coalesce(old.Name, '')) WHERE CjNo = old.CjNo; "
+    "DELETE FROM Origins WHERE CjNo = old.CjNo; END",
+    "CREATE TEMP TRIGGER IF NOT EXISTS SdPointRenamed AFTER UPDATE OF PointName ON main.Sur3 "
+    "WHEN old.PointName IS NOT new.PointName BEGIN "
+    SD_HISTORY "(" SD_ENTRY ", 'P', NULL, new.CjdNo, old.PointName, new.PointName); END",
+    "CREATE TEMP TRIGGER IF NOT EXISTS SdPointDeleted AFTER DELETE ON main.Sur3 BEGIN "
+    SD_HISTORY "(" SD_ENTRY ", 'T', NULL, old.CjdNo, old.PointName, NULL); "
+    "UPDATE History SET CjdNo = NULL, Label = trim(coalesce(Label || ' ', '') || coalesce(old.PointName, '')) "
+    "  WHERE CjdNo = old.CjdNo; "
+    "DELETE FROM Origins WHERE CjdNo = old.CjdNo; END",
+};
+// A point's position, once Sur3 has X and Y: east and north as text.
+const char *const positionTrigger =
+    "CREATE TEMP TRIGGER IF NOT EXISTS SdPointMoved AFTER UPDATE OF X, Y ON main.Sur3 "
+    "WHEN old.X IS NOT new.X OR old.Y IS NOT new.Y BEGIN "
+    SD_HISTORY "(" SD_ENTRY ", 'XY', NULL, new.CjdNo, "
+    "  CASE WHEN old.X IS NULL OR old.Y IS NULL THEN NULL ELSE printf('%!.15g,%!.15g', old.X, old.Y) END, "
+    "  CASE WHEN new.X IS NULL OR new.Y IS NULL THEN NULL ELSE printf('%!.15g,%!.15g', new.X, new.Y) END); END";
+#undef SD_HISTORY
+#undef SD_CHANGE
+#undef SD_ENTRY
 
 // Device and inode of the open file: a project deleted or replaced behind the
 // program's back must not take its writes into a file nobody will see again.
@@ -190,7 +257,7 @@ public:
             return fail(query.lastError().text());
         return query.next() && query.value(0).toInt() == 2 && query.value(1).toInt() == 1;
     }
-    Result<void> makePositions(QSqlDatabase &db) const override
+    Result<void> makePositions(QSqlDatabase &db) override
     {
         QSqlQuery query(db);
         if (!query.exec(QStringLiteral("SELECT name FROM pragma_table_info('Sur3')")))
@@ -204,7 +271,71 @@ public:
                                               .arg(QLatin1String(column)));
                     !added)
                     return added;
-        return exec(db, QStringLiteral("CREATE TABLE IF NOT EXISTS PlanDrawing (Name TEXT, Data BLOB)"));
+        if (auto made = exec(db, QStringLiteral("CREATE TABLE IF NOT EXISTS PlanDrawing (Name TEXT, Data BLOB)"));
+            !made)
+            return made;
+        return m_triggersMade ? exec(db, QString::fromUtf8(positionTrigger)) : success();
+    }
+    Result<bool> hasProvenance(QSqlDatabase &db) const override
+    {
+        QSqlQuery query(db);
+        if (!query.exec(QStringLiteral("SELECT count(*) FROM sqlite_master WHERE type = 'table' AND "
+                                       "name IN ('Sources', 'Entries', 'Origins', 'History')")))
+            return fail(query.lastError().text());
+        return query.next() && query.value(0).toInt() == 4;
+    }
+    Result<void> makeProvenance(QSqlDatabase &db) override
+    {
+        for (const char *sql : provenanceTables)
+            if (auto made = exec(db, QString::fromUtf8(sql)); !made)
+                return made;
+        if (m_triggersMade)
+            return success();
+        // The history is written by triggers of this connection (temporary:
+        // the file stays readable by any SQLite program and by older
+        // versions of this one), under the entry SdWriting names.
+        for (const char *sql : historyTriggers)
+            if (auto made = exec(db, QString::fromUtf8(sql)); !made)
+                return made;
+        m_triggersMade = true;
+        const auto positions = hasPositions(db);
+        if (!positions)
+            return positions.failure();
+        return *positions ? exec(db, QString::fromUtf8(positionTrigger)) : success();
+    }
+    Result<qint64> beginEntry(QSqlDatabase &db, const QString &how, std::optional<qint64> source,
+                              const QString &sheet) override
+    {
+        QSqlQuery query(db);
+        if (!query.prepare(QStringLiteral("INSERT INTO Entries (WrittenAt, Who, How, SourceId, Sheet) "
+                                          "VALUES (?, ?, ?, ?, ?) RETURNING Id")))
+            return fail(query.lastError().text());
+        query.addBindValue(QDateTime::currentDateTimeUtc().toString(Qt::ISODate));
+        query.addBindValue(ProjectDatabase::localUser());
+        query.addBindValue(how);
+        query.addBindValue(source ? QVariant(*source) : QVariant());
+        query.addBindValue(sheet.isEmpty() ? QVariant() : QVariant(sheet));
+        if (!query.exec() || !query.next())
+            return fail(query.lastError().text());
+        const qint64 id = query.value(0).toLongLong();
+        query.finish();
+        if (auto cleared = exec(db, QStringLiteral("DELETE FROM temp.SdWriting")); !cleared)
+            return cleared.failure();
+        if (auto set = exec(db, QStringLiteral("INSERT INTO temp.SdWriting VALUES (%1)").arg(id)); !set)
+            return set.failure();
+        return id;
+    }
+    QString upsertOrigin() const override
+    {
+        return QStringLiteral("INSERT OR REPLACE INTO Origins (CjNo, CjdNo, EntryId, Line, Station, "
+                              "Adjusted, Sigma) VALUES (?, ?, ?, ?, ?, ?, ?)");
+    }
+    QStringList epochNumberedTables(bool provenance) const override
+    {
+        QStringList tables{QStringLiteral("Sur1"), QStringLiteral("Sur2")};
+        if (provenance)
+            tables << QStringLiteral("Origins") << QStringLiteral("History");
+        return tables;
     }
     Result<void> checkKeys(QSqlDatabase &db) const override
     {
@@ -233,6 +364,7 @@ private:
     QString m_path;
     std::optional<FileIdentity> m_identity;
     std::optional<QSqlQuery> m_version;
+    bool m_triggersMade = false;
 };
 
 } // namespace

@@ -4,6 +4,7 @@
 #include "base/savefile.h"
 #include "base/settings.h"
 #include "project/storedialect.h"
+#include "project/queryrows.h"
 
 #include <QDir>
 #include <QFile>
@@ -197,40 +198,9 @@ Result<void> ProjectDatabase::commitTransaction()
 void ProjectDatabase::rollbackTransaction()
 {
     m_dialect->rollback(m_db);
-}
-
-template <typename Make>
-auto ProjectDatabase::allRows(QSqlQuery &query, Make make)
-    -> Result<std::vector<decltype(make(query))>>
-{
-    if (auto ran = run(query); !ran)
-        return ran.failure();
-    std::vector<decltype(make(query))> rows;
-    while (query.next())
-        rows.push_back(make(query));
-    // A row that cannot be read (a damaged page) is a failure, never the
-    // end of the data.
-    const QSqlError error = query.lastError();
-    query.finish();
-    if (error.isValid())
-        return fail(error.text());
-    return rows;
-}
-
-template <typename Make>
-auto ProjectDatabase::firstRow(QSqlQuery &query, Make make)
-    -> Result<std::optional<decltype(make(query))>>
-{
-    if (auto ran = run(query); !ran)
-        return ran.failure();
-    std::optional<decltype(make(query))> row;
-    if (query.next())
-        row = make(query);
-    const QSqlError error = query.lastError();
-    query.finish();
-    if (error.isValid())
-        return fail(error.text());
-    return row;
+    // Tables and triggers made in the transaction went with it.
+    m_provenanceReady = false;
+    m_hasProvenance.reset();
 }
 
 Result<std::vector<Epoch>> ProjectDatabase::epochs()
@@ -294,27 +264,32 @@ Result<void> ProjectDatabase::addEpoch(const Epoch &epoch)
 
 Result<void> ProjectDatabase::updateEpoch(const Epoch &epoch)
 {
-    if (auto writable = checkWritable(); !writable)
-        return writable;
-    QSqlQuery &query = statement(
-        "updateEpoch",
-        QStringLiteral("UPDATE Sur1 SET MyDate = ?, Name = ?, Layers = ? WHERE CjNo = ?"));
-    query.bindValue(0, epoch.date);
-    query.bindValue(1, epoch.name);
-    query.bindValue(2, epoch.layers);
-    query.bindValue(3, epoch.cjNo);
-    if (auto ran = run(query); !ran)
-        return ran;
-    if (query.numRowsAffected() < 1)
-        return fail(QStringLiteral("找不到第 %1 次观测").arg(epoch.cjNo));
-    return success();
+    return recorded([&]() -> Result<void> {
+        QSqlQuery &query = statement(
+            "updateEpoch",
+            QStringLiteral("UPDATE Sur1 SET MyDate = ?, Name = ?, Layers = ? WHERE CjNo = ?"));
+        query.bindValue(0, epoch.date);
+        query.bindValue(1, epoch.name);
+        query.bindValue(2, epoch.layers);
+        query.bindValue(3, epoch.cjNo);
+        if (auto ran = run(query); !ran)
+            return ran;
+        if (query.numRowsAffected() < 1)
+            return fail(QStringLiteral("找不到第 %1 次观测").arg(epoch.cjNo));
+        return success();
+    });
 }
 
 Result<void> ProjectDatabase::deleteEpoch(int cjNo)
 {
-    if (auto writable = checkWritable(); !writable)
-        return writable;
-    return inTransaction([&]() -> Result<void> {
+    return recorded([&]() -> Result<void> {
+        // The elevations first: their deletions are recorded while the
+        // epoch is still there to name them.
+        QSqlQuery &removeElevations =
+            statement("deleteEpochElevations", QStringLiteral("DELETE FROM Sur2 WHERE CjNo = ?"));
+        removeElevations.bindValue(0, cjNo);
+        if (auto ran = run(removeElevations); !ran)
+            return ran;
         QSqlQuery &removeEpoch =
             statement("deleteEpoch", QStringLiteral("DELETE FROM Sur1 WHERE CjNo = ?"));
         removeEpoch.bindValue(0, cjNo);
@@ -322,47 +297,42 @@ Result<void> ProjectDatabase::deleteEpoch(int cjNo)
             return ran;
         if (removeEpoch.numRowsAffected() < 1)
             return fail(QStringLiteral("找不到第 %1 次观测").arg(cjNo));
-        QSqlQuery &removeElevations =
-            statement("deleteEpochElevations", QStringLiteral("DELETE FROM Sur2 WHERE CjNo = ?"));
-        removeElevations.bindValue(0, cjNo);
-        if (auto ran = run(removeElevations); !ran)
-            return ran;
         // The numbers are unique, and SQLite checks that row by row in no
         // given order: the later epochs go to negative numbers first, then
         // to their new ones.
-        for (const char *table : {"Sur1", "Sur2"}) {
-            for (const char *step : {"SET CjNo = -CjNo WHERE CjNo > ?",
-                                     "SET CjNo = -CjNo - 1 WHERE CjNo < 0 AND -CjNo > ?"}) {
-                QSqlQuery move(m_db);
-                if (!move.prepare(QStringLiteral("UPDATE %1 %2")
-                                      .arg(QLatin1String(table), QLatin1String(step))))
-                    return fail(move.lastError().text());
-                move.bindValue(0, cjNo);
-                if (auto ran = run(move); !ran)
-                    return ran;
-            }
-        }
-        return success();
+        return renumberEpochs({"SET CjNo = -CjNo WHERE CjNo > ?",
+                               "SET CjNo = -CjNo - 1 WHERE CjNo < 0 AND -CjNo > ?"},
+                              cjNo);
     });
+}
+
+Result<void> ProjectDatabase::renumberEpochs(std::initializer_list<const char *> steps, int cjNo)
+{
+    const auto provenance = hasProvenance();
+    if (!provenance)
+        return provenance.failure();
+    for (const QString &table : m_dialect->epochNumberedTables(*provenance)) {
+        for (const char *step : steps) {
+            QSqlQuery move(m_db);
+            if (!move.prepare(QStringLiteral("UPDATE %1 %2").arg(table, QLatin1String(step))))
+                return fail(move.lastError().text());
+            if (QLatin1String(step).contains(QLatin1Char('?')))
+                move.bindValue(0, cjNo);
+            if (auto ran = run(move); !ran)
+                return ran;
+        }
+    }
+    return success();
 }
 
 Result<void> ProjectDatabase::insertEpoch(const Epoch &epoch)
 {
-    if (auto writable = checkWritable(); !writable)
-        return writable;
-    return inTransaction([&]() -> Result<void> {
+    return recorded([&]() -> Result<void> {
         // Up by one through negative numbers, as deleteEpoch moves them down.
-        for (const char *table : {"Sur1", "Sur2"}) {
-            for (const char *step : {"SET CjNo = -CjNo - 1 WHERE CjNo >= ?", "SET CjNo = -CjNo WHERE CjNo < 0"}) {
-                QSqlQuery move(m_db);
-                if (!move.prepare(QStringLiteral("UPDATE %1 %2").arg(QLatin1String(table), QLatin1String(step))))
-                    return fail(move.lastError().text());
-                if (QLatin1String(step).contains(QLatin1Char('?')))
-                    move.bindValue(0, epoch.cjNo);
-                if (auto ran = run(move); !ran)
-                    return ran;
-            }
-        }
+        if (auto moved = renumberEpochs({"SET CjNo = -CjNo - 1 WHERE CjNo >= ?", "SET CjNo = -CjNo WHERE CjNo < 0"},
+                                        epoch.cjNo);
+            !moved)
+            return moved;
         return addEpoch(epoch);
     });
 }
@@ -377,50 +347,62 @@ Result<std::optional<double>> ProjectDatabase::elevation(int cjNo, int cjdNo)
     return firstRow(query, [](const QSqlQuery &row) { return row.value(0).toDouble(); });
 }
 
-Result<void> ProjectDatabase::setElevation(int cjNo, int cjdNo, double metres)
+Result<void> ProjectDatabase::setElevation(int cjNo, int cjdNo, double metres, const ElevationDetail &detail)
 {
-    if (auto writable = checkWritable(); !writable)
-        return writable;
     if (!usableElevation(metres))
         return fail(QStringLiteral("高程 %1 不是有效的高程（须为有限的数，绝对值小于 %2 m），未保存")
                         .arg(metres, 0, 'g', 6)
                         .arg(maxElevation, 0, 'g', 6));
-    if (const QString upsert = m_dialect->upsertElevation(); !upsert.isEmpty()) {
-        QSqlQuery &query = statement("upsertElevation", upsert);
-        query.bindValue(0, cjNo);
-        query.bindValue(1, cjdNo);
-        query.bindValue(2, metres);
-        return run(query);
-    }
-    // Update the record, and add it when there was none.
-    QSqlQuery &update =
-        statement("updateElevation",
-                  QStringLiteral("UPDATE Sur2 SET PointH = ? WHERE CjNo = ? AND CjdNo = ?"));
-    update.bindValue(0, metres);
-    update.bindValue(1, cjNo);
-    update.bindValue(2, cjdNo);
-    if (auto ran = run(update); !ran)
-        return ran;
-    if (update.numRowsAffected() > 0)
-        return success();
-    QSqlQuery &insert =
-        statement("insertElevation",
-                  QStringLiteral("INSERT INTO Sur2 (CjNo, CjdNo, PointH) VALUES (?, ?, ?)"));
-    insert.bindValue(0, cjNo);
-    insert.bindValue(1, cjdNo);
-    insert.bindValue(2, metres);
-    return run(insert);
+    return recorded([&]() -> Result<void> {
+        // Its origin first: the value's history row is written as it lands.
+        QSqlQuery &origin = statement("upsertOrigin", m_dialect->upsertOrigin());
+        origin.bindValue(0, cjNo);
+        origin.bindValue(1, cjdNo);
+        origin.bindValue(2, *m_entry);
+        origin.bindValue(3, detail.line > 0 ? QVariant(detail.line) : QVariant(QMetaType(QMetaType::Int)));
+        origin.bindValue(4, detail.station.isEmpty() ? QVariant(QMetaType(QMetaType::QString))
+                                                     : QVariant(detail.station));
+        origin.bindValue(5, detail.adjusted ? QVariant(*detail.adjusted) : QVariant(QMetaType(QMetaType::Double)));
+        origin.bindValue(6, detail.sigmaMm ? QVariant(*detail.sigmaMm) : QVariant(QMetaType(QMetaType::Double)));
+        if (auto ran = run(origin); !ran)
+            return ran;
+        if (const QString upsert = m_dialect->upsertElevation(); !upsert.isEmpty()) {
+            QSqlQuery &query = statement("upsertElevation", upsert);
+            query.bindValue(0, cjNo);
+            query.bindValue(1, cjdNo);
+            query.bindValue(2, metres);
+            return run(query);
+        }
+        // Update the record, and add it when there was none.
+        QSqlQuery &update =
+            statement("updateElevation",
+                      QStringLiteral("UPDATE Sur2 SET PointH = ? WHERE CjNo = ? AND CjdNo = ?"));
+        update.bindValue(0, metres);
+        update.bindValue(1, cjNo);
+        update.bindValue(2, cjdNo);
+        if (auto ran = run(update); !ran)
+            return ran;
+        if (update.numRowsAffected() > 0)
+            return success();
+        QSqlQuery &insert =
+            statement("insertElevation",
+                      QStringLiteral("INSERT INTO Sur2 (CjNo, CjdNo, PointH) VALUES (?, ?, ?)"));
+        insert.bindValue(0, cjNo);
+        insert.bindValue(1, cjdNo);
+        insert.bindValue(2, metres);
+        return run(insert);
+    });
 }
 
 Result<void> ProjectDatabase::deleteElevation(int cjNo, int cjdNo)
 {
-    if (auto writable = checkWritable(); !writable)
-        return writable;
-    QSqlQuery &query = statement("deleteElevation",
-                                 QStringLiteral("DELETE FROM Sur2 WHERE CjNo = ? AND CjdNo = ?"));
-    query.bindValue(0, cjNo);
-    query.bindValue(1, cjdNo);
-    return run(query);
+    return recorded([&]() -> Result<void> {
+        QSqlQuery &query = statement("deleteElevation",
+                                     QStringLiteral("DELETE FROM Sur2 WHERE CjNo = ? AND CjdNo = ?"));
+        query.bindValue(0, cjNo);
+        query.bindValue(1, cjdNo);
+        return run(query);
+    });
 }
 
 Result<std::vector<Elevation>> ProjectDatabase::elevationsOfPoint(int cjdNo)
@@ -549,9 +531,7 @@ Result<std::optional<Point>> ProjectDatabase::pointByName(const QString &name)
 Result<void> ProjectDatabase::setPositions(
     const std::vector<std::pair<int, std::optional<Position>>> &positions)
 {
-    if (auto writable = checkWritable(); !writable)
-        return writable;
-    return inTransaction([&]() -> Result<void> {
+    return recorded([&]() -> Result<void> {
         if (auto made = m_dialect->makePositions(m_db); !made)
             return made;
         QSqlQuery query(m_db);
@@ -651,33 +631,32 @@ Result<void> ProjectDatabase::setPointStyle(int cjdNo, int aci, const QString &m
 
 Result<void> ProjectDatabase::renamePoint(int cjdNo, const QString &name)
 {
-    if (auto writable = checkWritable(); !writable)
-        return writable;
-    QSqlQuery &query =
-        statement("renamePoint", QStringLiteral("UPDATE Sur3 SET PointName = ? WHERE CjdNo = ?"));
-    query.bindValue(0, name);
-    query.bindValue(1, cjdNo);
-    if (auto ran = run(query); !ran)
-        return ran;
-    if (query.numRowsAffected() < 1)
-        return fail(QStringLiteral("找不到第 %1 号观测点").arg(cjdNo));
-    return success();
+    return recorded([&]() -> Result<void> {
+        QSqlQuery &query =
+            statement("renamePoint", QStringLiteral("UPDATE Sur3 SET PointName = ? WHERE CjdNo = ?"));
+        query.bindValue(0, name);
+        query.bindValue(1, cjdNo);
+        if (auto ran = run(query); !ran)
+            return ran;
+        if (query.numRowsAffected() < 1)
+            return fail(QStringLiteral("找不到第 %1 号观测点").arg(cjdNo));
+        return success();
+    });
 }
 
 Result<void> ProjectDatabase::deletePoint(int cjdNo)
 {
-    if (auto writable = checkWritable(); !writable)
-        return writable;
-    return inTransaction([&]() -> Result<void> {
-        QSqlQuery &removePoint =
-            statement("deletePoint", QStringLiteral("DELETE FROM Sur3 WHERE CjdNo = ?"));
-        removePoint.bindValue(0, cjdNo);
-        if (auto ran = run(removePoint); !ran)
-            return ran;
+    return recorded([&]() -> Result<void> {
+        // The elevations first, recorded while the point still names them.
         QSqlQuery &removeElevations = statement(
             "deletePointElevations", QStringLiteral("DELETE FROM Sur2 WHERE CjdNo = ?"));
         removeElevations.bindValue(0, cjdNo);
-        return run(removeElevations);
+        if (auto ran = run(removeElevations); !ran)
+            return ran;
+        QSqlQuery &removePoint =
+            statement("deletePoint", QStringLiteral("DELETE FROM Sur3 WHERE CjdNo = ?"));
+        removePoint.bindValue(0, cjdNo);
+        return run(removePoint);
     });
 }
 

@@ -4,12 +4,14 @@
 // typed calls over SQLite (Qt SQL). Uses base/.
 
 #include "base/result.h"
+#include "project/provenance.h"
 
 #include <QByteArray>
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QString>
 
+#include <initializer_list>
 #include <map>
 #include <memory>
 #include <optional>
@@ -152,8 +154,9 @@ public:
 
     // Elevations (Sur2), in metres.
     Result<std::optional<double>> elevation(int cjNo, int cjdNo);
-    // Finds the record of (cjNo, cjdNo), adds it when absent, sets PointH.
-    Result<void> setElevation(int cjNo, int cjdNo, double metres);
+    // Finds the record of (cjNo, cjdNo), adds it when absent, sets PointH;
+    // its origin is the current write (writingAs) and `detail`.
+    Result<void> setElevation(int cjNo, int cjdNo, double metres, const ElevationDetail &detail = {});
     // Removes the record if there is one; no record is no error.
     Result<void> deleteElevation(int cjNo, int cjdNo);
     // The elevations of a point in CjNo order.
@@ -198,6 +201,59 @@ public:
     // The whole colour table in Aci_Color order.
     Result<std::vector<std::pair<int, Rgb>>> colours();
 
+    // Where the values came from. Every write is recorded: an entry (when,
+    // who, how, from which file), the origin of each elevation written, and
+    // a history row for each value changed or deleted. An older project
+    // gets the tables on its first write. The history is written by the
+    // store itself (triggers), so no write of the program's escapes it; on
+    // a server, neither does one made with plain SQL.
+    //
+    // The writes that follow, until the scope returned ends, are recorded as
+    // `how`, from the kept file `source` (and its `sheet`); by default they
+    // are typed.
+    class Writing
+    {
+    public:
+        Writing(Writing &&other) noexcept;
+        Writing(const Writing &) = delete;
+        Writing &operator=(const Writing &) = delete;
+        Writing &operator=(Writing &&) = delete;
+        ~Writing();
+
+    private:
+        friend class ProjectDatabase;
+        struct Way
+        {
+            WriteHow how = WriteHow::Typed;
+            std::optional<qint64> source;
+            QString sheet;
+            bool operator==(const Way &) const = default;
+        };
+        Writing(ProjectDatabase *project, Way before) : m_project(project), m_before(std::move(before)) {}
+        ProjectDatabase *m_project;
+        Way m_before;
+    };
+    [[nodiscard]] Writing writingAs(WriteHow how, std::optional<qint64> source = {},
+                                    const QString &sheet = QString());
+    // Keeps a file that brings values in, once: a file whose SHA-256 is
+    // kept already gives that one's id. Over maxSourceBytes, only its name,
+    // size and SHA-256 are kept.
+    Result<qint64> keepSource(const SourceFile &file);
+    Result<std::vector<StoredSource>> sources();
+    // A kept file's bytes; none when only its description was kept.
+    Result<std::optional<QByteArray>> sourceData(qint64 id);
+    Result<std::optional<ElevationOrigin>> origin(int cjNo, int cjdNo);
+    // The origins of an epoch's elevations, by point number.
+    Result<std::vector<std::pair<int, ElevationOrigin>>> originsOfEpoch(int cjNo);
+    // The history, oldest first; only that of an epoch, a point, or a cell.
+    Result<std::vector<HistoryRow>> history(std::optional<int> cjNo = {}, std::optional<int> cjdNo = {});
+    // Puts back the value an elevation had before the change `row` records
+    // (none: the elevation is deleted), recorded as an undo.
+    Result<void> restore(const HistoryRow &row);
+    // The name the program records as the writer of a project file: the
+    // user logged in to the computer.
+    static QString localUser();
+
     // Runs `work` (returning Result<void>) as one transaction: committed when
     // it succeeds, rolled back otherwise, so that a failure part-way leaves
     // the project as it was. The failure of `work` is passed on. On a server,
@@ -211,7 +267,12 @@ public:
         struct Within
         {
             bool &flag;
-            ~Within() { flag = false; }
+            std::optional<qint64> &entry;
+            ~Within()
+            {
+                flag = false;
+                entry.reset(); // the next transaction records its own entry
+            }
         };
         for (int attempt = 0;; ++attempt) {
             m_retryable = false;
@@ -219,7 +280,7 @@ public:
                 if (auto begun = beginTransaction(); !begun)
                     return begun;
                 m_inTransaction = true;
-                const Within within{m_inTransaction};
+                const Within within{m_inTransaction, m_entry};
                 if (Result<void> done = work(); !done) {
                     rollbackTransaction();
                     return done;
@@ -233,6 +294,30 @@ public:
 
 private:
     bool m_inTransaction = false;
+    // The entry of the transaction under way, made by its first write.
+    std::optional<qint64> m_entry;
+    Writing::Way m_way, m_entryWay;
+    std::optional<bool> m_hasProvenance;
+    bool m_provenanceReady = false; // tables there, and this connection's triggers made
+    Result<void> makeProvenance();
+    // Inside a transaction: makes the provenance tables when missing and
+    // the entry the writes of this transaction are recorded under.
+    Result<void> recordWrites();
+    Result<bool> hasProvenance();
+    // Moves the epochs' numbers (and what follows them) by `steps`.
+    Result<void> renumberEpochs(std::initializer_list<const char *> steps, int cjNo);
+    // Writes in one transaction, recorded: the body of every public write.
+    template <typename Work> Result<void> recorded(Work work)
+    {
+        if (auto writable = checkWritable(); !writable)
+            return writable;
+        return inTransaction([&]() -> Result<void> {
+            if (auto ready = recordWrites(); !ready)
+                return ready;
+            return work();
+        });
+    }
+
     bool m_retryable = false; // the last failure was a deadlock or serialisation failure
     void noteFailure(const QSqlError &error);
     QSqlQuery &statement(const char *key, const QString &sql);

@@ -136,12 +136,50 @@ public:
     }
     Result<bool> hasHeaderFields(QSqlDatabase &) const override { return true; }
     Result<bool> hasPositions(QSqlDatabase &) const override { return true; }
-    Result<void> makePositions(QSqlDatabase &) const override { return success(); }
+    Result<void> makePositions(QSqlDatabase &) override { return success(); }
     Result<void> makeHeaderFields(QSqlDatabase &) const override { return success(); }
     QString upsertHeaderField() const override
     {
         return QStringLiteral("INSERT INTO HeaderFields (Name, Value) VALUES (?, ?) "
                               "ON CONFLICT (project_id, name) DO UPDATE SET value = EXCLUDED.value");
+    }
+    // The schema holds the tables and writes the history itself.
+    Result<bool> hasProvenance(QSqlDatabase &) const override { return true; }
+    Result<void> makeProvenance(QSqlDatabase &) override { return success(); }
+    // The server stamps the entry with the login and its own time; the
+    // triggers find it through the transaction's setting sedimetra.entry.
+    Result<qint64> beginEntry(QSqlDatabase &db, const QString &how, std::optional<qint64> source,
+                              const QString &sheet) override
+    {
+        QSqlQuery query(db);
+        if (!query.prepare(QStringLiteral("INSERT INTO Entries (How, SourceId, Sheet) VALUES (?, ?, ?) "
+                                          "RETURNING Id")))
+            return fail(failure(query.lastError()));
+        query.addBindValue(how);
+        query.addBindValue(source ? QVariant(*source) : QVariant(QMetaType(QMetaType::LongLong)));
+        query.addBindValue(sheet.isEmpty() ? QVariant(QMetaType(QMetaType::QString)) : QVariant(sheet));
+        if (!query.exec() || !query.next())
+            return fail(failure(query.lastError()));
+        const qint64 id = query.value(0).toLongLong();
+        query.finish();
+        if (!query.prepare(QStringLiteral("SELECT set_config('sedimetra.entry', ?, true)")))
+            return fail(failure(query.lastError()));
+        query.addBindValue(QString::number(id));
+        if (!query.exec())
+            return fail(failure(query.lastError()));
+        return id;
+    }
+    QString upsertOrigin() const override
+    {
+        return QStringLiteral("INSERT INTO Origins (CjNo, CjdNo, EntryId, Line, Station, Adjusted, Sigma) "
+                              "VALUES (?, ?, ?, ?, ?, ?, ?) ON CONFLICT (project_id, cjno, cjdno) DO UPDATE "
+                              "SET entryid = EXCLUDED.entryid, line = EXCLUDED.line, "
+                              "station = EXCLUDED.station, adjusted = EXCLUDED.adjusted, "
+                              "sigma = EXCLUDED.sigma");
+    }
+    QStringList epochNumberedTables(bool) const override
+    {
+        return {QStringLiteral("Sur1"), QStringLiteral("Sur2")};
     }
     // The server's columns are 32-bit integers.
     Result<void> checkKeys(QSqlDatabase &) const override { return success(); }

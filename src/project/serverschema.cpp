@@ -10,6 +10,7 @@
 #include <QSqlError>
 
 #include <algorithm>
+#include <cstring>
 
 using namespace serverparts;
 
@@ -279,6 +280,12 @@ QStringList rightsStatements()
         QStringLiteral("GRANT INSERT, UPDATE, DELETE ON sedimetra.sur1, sedimetra.sur2, "
                        "sedimetra.sur3, sedimetra.header_fields, sedimetra.plan_drawings "
                        "TO sedimetra_write, sedimetra_admin"),
+        // The files kept and the entries are added, never changed; the
+        // history is written by the server alone.
+        QStringLiteral("GRANT INSERT ON sedimetra.sources, sedimetra.entries TO sedimetra_write, sedimetra_admin"),
+        QStringLiteral("GRANT USAGE ON SEQUENCE sedimetra.sources_id_seq, sedimetra.entries_id_seq "
+                       "TO sedimetra_write, sedimetra_admin"),
+        QStringLiteral("GRANT INSERT, UPDATE, DELETE ON sedimetra.origins TO sedimetra_write, sedimetra_admin"),
         QStringLiteral("GRANT DELETE ON sedimetra.projects TO sedimetra_admin"),
         QStringLiteral("GRANT INSERT, UPDATE, DELETE ON sedimetra.members TO sedimetra_admin"),
         // A project is seen by those who may read it.
@@ -309,6 +316,20 @@ QStringList rightsStatements()
     const QString readable = QStringLiteral("project_id IN (SELECT id FROM sedimetra.projects)");
     const QString writable = QStringLiteral(
         "project_id IN (SELECT id FROM sedimetra.projects WHERE sedimetra.may_write(id))");
+    for (const char *name : provenanceTables) {
+        const QString table = QStringLiteral("sedimetra.") + QLatin1String(name);
+        statements << QStringLiteral("ALTER TABLE %1 ENABLE ROW LEVEL SECURITY").arg(table);
+        for (const char *policy : {"records_read", "records_insert", "records_update", "records_delete"})
+            statements << QStringLiteral("DROP POLICY IF EXISTS %1 ON %2").arg(QLatin1String(policy), table);
+        statements << QStringLiteral("CREATE POLICY records_read ON %1 FOR SELECT USING (%2)").arg(table, readable);
+        if (std::strcmp(name, "history") != 0)
+            statements << QStringLiteral("CREATE POLICY records_insert ON %1 FOR INSERT WITH CHECK (%2)")
+                              .arg(table, writable);
+        if (std::strcmp(name, "origins") == 0)
+            statements << QStringLiteral("CREATE POLICY records_update ON %1 FOR UPDATE USING (%2) WITH CHECK (%2)")
+                              .arg(table, writable)
+                       << QStringLiteral("CREATE POLICY records_delete ON %1 FOR DELETE USING (%2)").arg(table, writable);
+    }
     for (const char *name : recordTables) {
         const QString table = QStringLiteral("sedimetra.") + QLatin1String(name);
         statements << QStringLiteral("ALTER TABLE %1 ENABLE ROW LEVEL SECURITY").arg(table);
@@ -344,6 +365,13 @@ QStringList sessionViews()
         {"sur3", "SELECT project_id, cjdno, pointname, aci, mark, x, y FROM sedimetra.sur3"},
         {"headerfields", "SELECT project_id, name, value FROM sedimetra.header_fields"},
         {"plandrawing", "SELECT project_id, name, data FROM sedimetra.plan_drawings"},
+        {"sources", "SELECT project_id, id, name, sha256, size, readat, readby, instrument, closure, "
+                    "tolerance, data FROM sedimetra.sources"},
+        {"entries", "SELECT project_id, id, writtenat, who, how, sourceid, sheet FROM sedimetra.entries"},
+        {"origins", "SELECT project_id, cjno, cjdno, entryid, line, station, adjusted, sigma "
+                    "FROM sedimetra.origins"},
+        {"history", "SELECT project_id, id, entryid, kind, cjno, cjdno, oldvalue, newvalue, label "
+                    "FROM sedimetra.history"},
     };
     for (const auto &[name, select] : views) {
         const QString view = QStringLiteral("sedimetra_project.") + QLatin1String(name);
@@ -373,6 +401,160 @@ QStringList positionStatements()
                            "name text, data bytea)")};
 }
 
+// Where the values came from (version 5): the files kept, the entries (who
+// wrote, when, how), the origin of each elevation and the history of every
+// change. Added in place to an older schema, part of a new one.
+QStringList provenanceStatements()
+{
+    const QString project =
+        QStringLiteral("project_id integer NOT NULL REFERENCES sedimetra.projects ON DELETE CASCADE");
+    return {QStringLiteral("CREATE TABLE IF NOT EXISTS sedimetra.sources (%1, id bigserial, name text NOT NULL, "
+                           "sha256 text NOT NULL, size bigint NOT NULL, readat timestamptz, readby text, "
+                           "instrument text, closure double precision, tolerance double precision, data bytea, "
+                           "PRIMARY KEY (project_id, id), UNIQUE (project_id, sha256))")
+                .arg(project),
+            QStringLiteral("CREATE TABLE IF NOT EXISTS sedimetra.entries (%1, id bigserial, "
+                           "writtenat timestamptz NOT NULL DEFAULT now(), who text NOT NULL DEFAULT session_user, "
+                           "how text NOT NULL, sourceid bigint, sheet text, txid bigint, PRIMARY KEY (project_id, id))")
+                .arg(project),
+            QStringLiteral("CREATE TABLE IF NOT EXISTS sedimetra.origins (%1, cjno integer NOT NULL, "
+                           "cjdno integer NOT NULL, entryid bigint, line integer, station text, "
+                           "adjusted double precision, sigma double precision, PRIMARY KEY (project_id, cjno, cjdno))")
+                .arg(project),
+            QStringLiteral("CREATE TABLE IF NOT EXISTS sedimetra.history (%1, id bigserial, entryid bigint, "
+                           "kind text NOT NULL, cjno integer, cjdno integer, oldvalue text, newvalue text, "
+                           "label text, PRIMARY KEY (project_id, id))")
+                .arg(project),
+            QStringLiteral("CREATE INDEX IF NOT EXISTS history_cell ON sedimetra.history (project_id, cjno, cjdno)")};
+}
+
+// The history, written by the server as the records change, whoever
+// changes them: the program, or plain SQL. With its owner's rights, since
+// nobody else may write the history; it refuses to run for any table but
+// the three record tables. A write is recorded under the entry the
+// transaction made (sedimetra.entry), when that entry is this
+// transaction's and this project's; otherwise under an entry of its own,
+// "sql". An epoch's renumbering is no change: its history and origins move
+// with it. A deleted epoch or point leaves its rows, named in label.
+// Entries and kept files are stamped with the login and the server's time,
+// whatever the insert says.
+QStringList historyRecording()
+{
+    QStringList statements{
+        QStringLiteral(
+            "CREATE OR REPLACE FUNCTION sedimetra.stamp_row() RETURNS trigger LANGUAGE plpgsql "
+            "SET search_path = pg_catalog, pg_temp AS $$\n"
+            "BEGIN\n"
+            "  IF TG_TABLE_NAME = 'entries' THEN\n"
+            "    IF NEW.how IS NULL OR NEW.how NOT IN ('typed', 'import', 'level', 'server', 'undo', 'sql') THEN\n"
+            "      RAISE EXCEPTION 'unknown way of writing: %', NEW.how USING ERRCODE = '22023';\n"
+            "    END IF;\n"
+            "    NEW.writtenat := now();\n"
+            "    NEW.who := session_user;\n"
+            "    NEW.txid := txid_current();\n"
+            "  ELSE\n"
+            "    NEW.readat := now();\n"
+            "    NEW.readby := session_user;\n"
+            "  END IF;\n"
+            "  RETURN NEW;\n"
+            "END $$"),
+        QStringLiteral("DROP TRIGGER IF EXISTS entries_stamped ON sedimetra.entries"),
+        QStringLiteral("CREATE TRIGGER entries_stamped BEFORE INSERT ON sedimetra.entries FOR EACH ROW "
+                       "EXECUTE FUNCTION sedimetra.stamp_row()"),
+        QStringLiteral("DROP TRIGGER IF EXISTS sources_stamped ON sedimetra.sources"),
+        QStringLiteral("CREATE TRIGGER sources_stamped BEFORE INSERT ON sedimetra.sources FOR EACH ROW "
+                       "EXECUTE FUNCTION sedimetra.stamp_row()"),
+        QStringLiteral(
+            "CREATE OR REPLACE FUNCTION sedimetra.record_history() RETURNS trigger LANGUAGE plpgsql "
+            "SECURITY DEFINER SET search_path = pg_catalog, pg_temp AS $$\n"
+            "DECLARE\n"
+            "  project integer;\n"
+            "  entry bigint;\n"
+            "BEGIN\n"
+            "  IF TG_TABLE_SCHEMA <> 'sedimetra' OR TG_TABLE_NAME NOT IN ('sur1', 'sur2', 'sur3')\n"
+            "     OR TG_LEVEL <> 'ROW' OR TG_WHEN <> 'AFTER' THEN\n"
+            "    RAISE EXCEPTION 'sedimetra.record_history() records the changes of the sedimetra record "
+            "tables only' USING ERRCODE = '42501';\n"
+            "  END IF;\n"
+            "  IF TG_OP = 'DELETE' THEN project := OLD.project_id; ELSE project := NEW.project_id; END IF;\n"
+            "  -- A project being removed takes its history with it.\n"
+            "  IF NOT EXISTS (SELECT FROM sedimetra.projects WHERE id = project) THEN\n"
+            "    RETURN NULL;\n"
+            "  END IF;\n"
+            "  IF TG_TABLE_NAME = 'sur1' AND TG_OP = 'UPDATE' THEN\n"
+            "    IF OLD.cjno <> NEW.cjno THEN\n"
+            "      UPDATE sedimetra.history SET cjno = NEW.cjno WHERE project_id = project AND cjno = OLD.cjno;\n"
+            "      UPDATE sedimetra.origins SET cjno = NEW.cjno WHERE project_id = project AND cjno = OLD.cjno;\n"
+            "    END IF;\n"
+            "  END IF;\n"
+            "  entry := nullif(current_setting('sedimetra.entry', true), '')::bigint;\n"
+            "  IF entry IS NULL OR NOT EXISTS (SELECT FROM sedimetra.entries WHERE project_id = project\n"
+            "                                   AND id = entry AND txid = txid_current()) THEN\n"
+            "    INSERT INTO sedimetra.entries (project_id, how) VALUES (project, 'sql') RETURNING id INTO entry;\n"
+            "    PERFORM set_config('sedimetra.entry', entry::text, true);\n"
+            "  END IF;\n"
+            "  IF TG_TABLE_NAME = 'sur2' THEN\n"
+            "    IF TG_OP = 'INSERT' THEN\n"
+            "      INSERT INTO sedimetra.history (project_id, entryid, kind, cjno, cjdno, oldvalue, newvalue)\n"
+            "        VALUES (project, entry, 'H', NEW.cjno, NEW.cjdno, NULL, NEW.pointh::text);\n"
+            "    ELSIF TG_OP = 'UPDATE' THEN\n"
+            "      IF OLD.pointh IS DISTINCT FROM NEW.pointh OR OLD.cjdno <> NEW.cjdno THEN\n"
+            "        INSERT INTO sedimetra.history (project_id, entryid, kind, cjno, cjdno, oldvalue, newvalue)\n"
+            "          VALUES (project, entry, 'H', NEW.cjno, NEW.cjdno, OLD.pointh::text, NEW.pointh::text);\n"
+            "      END IF;\n"
+            "    ELSE\n"
+            "      INSERT INTO sedimetra.history (project_id, entryid, kind, cjno, cjdno, oldvalue, newvalue)\n"
+            "        VALUES (project, entry, 'H', OLD.cjno, OLD.cjdno, OLD.pointh::text, NULL);\n"
+            "      DELETE FROM sedimetra.origins WHERE project_id = project AND cjno = OLD.cjno AND cjdno = OLD.cjdno;\n"
+            "    END IF;\n"
+            "  ELSIF TG_TABLE_NAME = 'sur1' THEN\n"
+            "    IF TG_OP = 'UPDATE' THEN\n"
+            "      INSERT INTO sedimetra.history (project_id, entryid, kind, cjno, oldvalue, newvalue)\n"
+            "        SELECT project, entry, k, NEW.cjno, o, n FROM (VALUES ('D', OLD.mydate, NEW.mydate),\n"
+            "          ('N', OLD.name, NEW.name), ('L', OLD.layers, NEW.layers)) c(k, o, n)\n"
+            "        WHERE o IS DISTINCT FROM n;\n"
+            "    ELSIF TG_OP = 'DELETE' THEN\n"
+            "      INSERT INTO sedimetra.history (project_id, entryid, kind, cjno, oldvalue)\n"
+            "        VALUES (project, entry, 'E', OLD.cjno, btrim(coalesce(OLD.mydate, '') || ' ' ||\n"
+            "                coalesce(OLD.name, '') || ' ' || coalesce(OLD.layers, '')));\n"
+            "      UPDATE sedimetra.history SET cjno = NULL, label = btrim(coalesce(label || ' ', '') ||\n"
+            "             coalesce(OLD.mydate, '') || ' ' || coalesce(OLD.name, ''))\n"
+            "        WHERE project_id = project AND cjno = OLD.cjno;\n"
+            "      DELETE FROM sedimetra.origins WHERE project_id = project AND cjno = OLD.cjno;\n"
+            "    END IF;\n"
+            "  ELSE\n"
+            "    IF TG_OP = 'UPDATE' THEN\n"
+            "      IF OLD.pointname IS DISTINCT FROM NEW.pointname THEN\n"
+            "        INSERT INTO sedimetra.history (project_id, entryid, kind, cjdno, oldvalue, newvalue)\n"
+            "          VALUES (project, entry, 'P', NEW.cjdno, OLD.pointname, NEW.pointname);\n"
+            "      END IF;\n"
+            "      IF OLD.x IS DISTINCT FROM NEW.x OR OLD.y IS DISTINCT FROM NEW.y THEN\n"
+            "        INSERT INTO sedimetra.history (project_id, entryid, kind, cjdno, oldvalue, newvalue)\n"
+            "          VALUES (project, entry, 'XY', NEW.cjdno, OLD.x::text || ',' || OLD.y::text,\n"
+            "                  NEW.x::text || ',' || NEW.y::text);\n"
+            "      END IF;\n"
+            "    ELSIF TG_OP = 'DELETE' THEN\n"
+            "      INSERT INTO sedimetra.history (project_id, entryid, kind, cjdno, oldvalue)\n"
+            "        VALUES (project, entry, 'T', OLD.cjdno, OLD.pointname);\n"
+            "      UPDATE sedimetra.history SET cjdno = NULL, label = btrim(coalesce(label || ' ', '') ||\n"
+            "             coalesce(OLD.pointname, '')) WHERE project_id = project AND cjdno = OLD.cjdno;\n"
+            "      DELETE FROM sedimetra.origins WHERE project_id = project AND cjdno = OLD.cjdno;\n"
+            "    END IF;\n"
+            "  END IF;\n"
+            "  RETURN NULL;\n"
+            "END $$")};
+    const std::pair<const char *, const char *> recorded[] = {
+        {"sur1", "UPDATE OR DELETE"}, {"sur2", "INSERT OR UPDATE OR DELETE"}, {"sur3", "UPDATE OR DELETE"}};
+    for (const auto &[table, events] : recorded) {
+        const QString name = QLatin1String(table);
+        statements << QStringLiteral("DROP TRIGGER IF EXISTS %1_history ON sedimetra.%1").arg(name)
+                   << QStringLiteral("CREATE TRIGGER %1_history AFTER %2 ON sedimetra.%1 FOR EACH ROW "
+                                     "EXECUTE FUNCTION sedimetra.record_history()")
+                          .arg(name, QLatin1String(events));
+    }
+    return statements;
+}
+
 // Who may call the schema's functions: nobody by default (PostgreSQL
 // grants EXECUTE to PUBLIC on every new function), then each role what it
 // must. The rules' helpers are called by the policies with the caller's
@@ -395,7 +577,7 @@ QStringList functionRights()
 // the change counter, the session views and who may call what.
 QStringList rules()
 {
-    return rightsStatements() + changeCounting() + sessionViews() + functionRights();
+    return rightsStatements() + changeCounting() + historyRecording() + sessionViews() + functionRights();
 }
 
 // Runs `statements` in one transaction on `db`.
@@ -540,7 +722,7 @@ Result<QString> initialiseServer(const ServerAddress &address, const QString &te
                                       "FROM sedimetra.projects p, pg_auth_members a "
                                       "JOIN pg_roles r ON r.oid = a.member "
                                       "WHERE a.roleid = 'sedimetra_write'::regrole");
-        upgrade << positionStatements()
+        upgrade << positionStatements() << provenanceStatements()
                 << QStringLiteral("UPDATE sedimetra.schema_version SET version = %1").arg(serverSchemaVersion);
         upgrade += rules();
         if (auto done = runTransaction(server.db, upgrade); !done)
@@ -549,7 +731,12 @@ Result<QString> initialiseServer(const ServerAddress &address, const QString &te
                                      .arg(displayUrl(address))
                                      .arg(*version)
                                      .arg(serverSchemaVersion);
-        const QString rights = QStringLiteral("库中函数只由需要的角色调用，成员表只对管理员、本人和该工程的写入者可见。");
+        const QString provenance = QStringLiteral("每个高程记下来历，每次修改由服务器记入历史（写入者不能改写历史），"
+                                                  "调入的原始文件存入工程。");
+        if (*version == 4)
+            return upgraded + QStringLiteral("：") + provenance;
+        const QString rights = QStringLiteral("库中函数只由需要的角色调用，成员表只对管理员、本人和该工程的写入者可见；")
+                               + provenance;
         if (*version == 3)
             return upgraded + QStringLiteral("：") + rights;
         if (*version == 2)
@@ -597,7 +784,7 @@ Result<QString> initialiseServer(const ServerAddress &address, const QString &te
         QStringLiteral("CREATE TABLE sedimetra.acirgb (aci_color integer PRIMARY KEY, "
                        "rgb_r integer NOT NULL, rgb_g integer NOT NULL, rgb_b integer NOT NULL)"),
     };
-    if (auto made = runAll(server.db, schema + positionStatements() + rules());
+    if (auto made = runAll(server.db, schema + positionStatements() + provenanceStatements() + rules());
         !made) {
         server.db.rollback();
         return failed(made.error());

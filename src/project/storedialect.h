@@ -11,6 +11,7 @@
 #include <QString>
 
 #include <memory>
+#include <optional>
 
 class QSqlError;
 
@@ -56,7 +57,22 @@ public:
     // The points' positions (Sur3's X and Y) and the plan drawing's table:
     // whether they are there, and making them.
     virtual Result<bool> hasPositions(QSqlDatabase &db) const = 0;
-    virtual Result<void> makePositions(QSqlDatabase &db) const = 0;
+    virtual Result<void> makePositions(QSqlDatabase &db) = 0;
+    // Where the values came from (Sources, Entries, Origins, History):
+    // whether the store has the tables; making them, with the triggers that
+    // write the history (on a server they are part of the schema).
+    virtual Result<bool> hasProvenance(QSqlDatabase &db) const = 0;
+    virtual Result<void> makeProvenance(QSqlDatabase &db) = 0;
+    // Starts the entry the writes of the transaction under way are recorded
+    // under, and gives its id.
+    virtual Result<qint64> beginEntry(QSqlDatabase &db, const QString &how,
+                                      std::optional<qint64> source, const QString &sheet) = 0;
+    // One statement writing an elevation's origin (CjNo, CjdNo, EntryId,
+    // Line, Station, Adjusted, Sigma) whether or not it has one.
+    virtual QString upsertOrigin() const = 0;
+    // The tables the program renumbers with the epochs; on a server, the
+    // origins and the history follow the epochs by trigger.
+    virtual QStringList epochNumberedTables(bool provenance) const = 0;
     // Epoch and point numbers within 32 bits.
     virtual Result<void> checkKeys(QSqlDatabase &db) const = 0;
 };

@@ -10,6 +10,8 @@
 #include <QFileInfo>
 #include <QRegularExpression>
 
+#include <cmath>
+
 namespace {
 
 void row(XlsxSheet &sheet, int r, const QStringList &cells)
@@ -147,7 +149,7 @@ Result<void> writeLevelReport(const LevelResult &result, const LevelGrade &grade
 }
 
 Result<LevelWrite> prepareLevelWrite(ProjectDatabase &project, int epoch, const LevelResult &result,
-                                    const PlausibilityLimits &limits)
+                                    const std::vector<LevelFile> &files, const PlausibilityLimits &limits)
 {
     const auto known = project.epochByNumber(epoch);
     if (!known)
@@ -160,7 +162,29 @@ Result<LevelWrite> prepareLevelWrite(ProjectDatabase &project, int epoch, const 
     const auto rows = levelImportRows(result, projectPointsOf(result, *points));
     if (!rows)
         return rows.failure();
-    auto plan = planImport(project, epoch, *rows, QStringLiteral("m"), limits);
+    // The closure that says most about the levelling: the line or loop
+    // nearest its tolerance (or furthest beyond it).
+    std::optional<double> closure, tolerance;
+    const auto weigh = [&](double misclosure, double limit) {
+        if (limit > 0 && (!closure || std::fabs(misclosure) / limit > std::fabs(*closure) / *tolerance)) {
+            closure = misclosure;
+            tolerance = limit;
+        }
+    };
+    for (const LevelLine &line : result.lines)
+        if (line.misclosureMm && line.toleranceMm)
+            weigh(*line.misclosureMm, *line.toleranceMm);
+    for (const LevelLoop &loop : result.loops)
+        weigh(loop.misclosureMm, loop.toleranceMm);
+    ImportProvenance from;
+    from.how = WriteHow::Level;
+    for (const LevelFile &file : files) {
+        SourceFile source = file.source;
+        source.closureMm = closure;
+        source.toleranceMm = tolerance;
+        from.sources.push_back(std::move(source));
+    }
+    auto plan = planImport(project, epoch, *rows, QStringLiteral("m"), limits, from);
     if (!plan)
         return plan.failure();
     LevelWrite write;

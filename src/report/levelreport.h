@@ -46,8 +46,10 @@ struct LevelWrite
     std::shared_ptr<SaveFile> report; // the report, written and not yet in place
     QString reportError;              // why the report could not be put in place after all
 };
+// `files` are those adjusted: kept with the heights, each with the worst
+// misclosure of the adjustment against its tolerance.
 Result<LevelWrite> prepareLevelWrite(ProjectDatabase &project, int epoch, const LevelResult &result,
-                                    const PlausibilityLimits &limits = {});
+                                    const std::vector<LevelFile> &files, const PlausibilityLimits &limits = {});
 Result<void> prepareLevelReport(LevelWrite &write, const LevelResult &result, const LevelGrade &grade,
                                 const QString &project, const QString &path, const ProtectedFiles &keep);
 Result<ImportResult> commitLevelWrite(ProjectDatabase &project, LevelWrite &write);

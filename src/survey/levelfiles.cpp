@@ -534,5 +534,13 @@ Result<LevelFile> readLevelFile(const QString &path)
     auto file = openInputFile(path, qint64(256) << 20);
     if (!file)
         return file.failure();
-    return readFrom(**file, path);
+    auto read = readFrom(**file, path);
+    if (!read)
+        return read;
+    // The file as read, kept with the heights that come from it.
+    auto source = readSourceFile(path);
+    if (!source)
+        return source.failure();
+    read->source = std::move(*source);
+    return read;
 }

@@ -136,7 +136,35 @@ Result<std::vector<ImportRow>> levelImportRows(const LevelResult &result,
         const double h = result.heights.at(id);
         if (!usableElevation(h))
             return fail(QStringLiteral("点 %1 的高程不是有效的高程").arg(id));
-        rows.push_back({int(rows.size()) + 1, point->name, QString::number(h, 'g', 17), true, true});
+        ElevationDetail detail;
+        detail.adjusted = h;
+        if (const auto sigma = result.sigmaMm.find(id); sigma != result.sigmaMm.end())
+            detail.sigmaMm = sigma->second;
+        // The first station that sighted the point: as a foresight, else as
+        // a backsight.
+        const Station *seen = nullptr;
+        for (const bool fore : {true, false}) {
+            for (const Station &s : result.stations)
+                if (pointKey(fore ? s.fore : s.back) == pointKey(id)) {
+                    seen = &s;
+                    detail.line = fore ? s.foreLine : s.backLine;
+                    break;
+                }
+            if (seen)
+                break;
+        }
+        for (size_t k = 0; !seen && k < result.stations.size(); ++k)
+            for (const LevelReading &r : result.stations[k].intermediates)
+                if (pointKey(r.point) == pointKey(id)) {
+                    seen = &result.stations[k];
+                    detail.line = r.line;
+                    break;
+                }
+        if (seen) {
+            detail.station = QString::number(seen->no);
+            detail.sourceIndex = seen->fileIndex;
+        }
+        rows.push_back({int(rows.size()) + 1, point->name, QString::number(h, 'g', 17), true, true, detail});
     }
     return rows;
 }

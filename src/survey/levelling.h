@@ -55,6 +55,7 @@ struct EnteredHeight
 struct LevelFile
 {
     QString path;
+    SourceFile source; // the file as read, kept with the heights written from it
     std::vector<RecordedLine> lines;
     std::vector<EnteredHeight> enteredHeights; // in file order
     QStringList warnings;
@@ -106,6 +107,10 @@ struct Station
     double cumSightDiff = 0;              // m, over the line
     QStringList violations;
     int lineIndex = 0;
+    // Where it was read: the file (its place among the files adjusted) and
+    // the lines of its first back and fore readings.
+    int fileIndex = 0;
+    int backLine = 0, foreLine = 0;
     double length() const { return backDistance.value_or(0) + foreDistance.value_or(0); }
 };
 
@@ -214,7 +219,9 @@ Result<LevelResult> adjustLevelling(const std::vector<LevelFile> &files,
 // ids no point has are left out.
 std::map<QString, const Point *> projectPointsOf(const LevelResult &result,
                                                  const std::vector<Point> &points);
-// Those points' heights as rows for the observation import, in metres.
+// Those points' heights as rows for the observation import, in metres,
+// each with where it was read: the file, its line and station (the first
+// station that sighted the point), the adjusted height and its σ.
 // Refused, naming the part, when a point's height is only relative, or not
 // a usable elevation.
 Result<std::vector<ImportRow>> levelImportRows(const LevelResult &result,

@@ -57,7 +57,7 @@ bool looksLikeTurningPoint(const QString &key)
 namespace {
 
 // The stations of one recorded line, with their values and checks.
-void buildStations(const RecordedLine &recorded, int lineIndex, const LevelGrade &grade,
+void buildStations(const RecordedLine &recorded, int lineIndex, int fileIndex, const LevelGrade &grade,
                    std::vector<Station> *stations)
 {
     bool doubleRead = recorded.perSight == 2;
@@ -74,6 +74,9 @@ void buildStations(const RecordedLine &recorded, int lineIndex, const LevelGrade
         Station s;
         s.no = int(stations->size()) + 1;
         s.lineIndex = lineIndex;
+        s.fileIndex = fileIndex;
+        s.backLine = open.b1->line;
+        s.foreLine = open.f1->line;
         s.back = open.b1->point;
         s.fore = open.f1->point;
         s.b1 = open.b1->reading;
@@ -252,11 +255,12 @@ std::vector<LineSpan> stationsOfLines(const std::vector<LevelFile> &files,
                                       const LevelSettings &settings, LevelResult &result)
 {
     std::vector<LineSpan> spans;
-    for (const LevelFile &file : files) {
+    for (size_t f = 0; f < files.size(); ++f) {
+        const LevelFile &file = files[f];
         result.warnings << file.warnings;
         for (const RecordedLine &recorded : file.lines) {
             const size_t before = result.stations.size();
-            buildStations(recorded, int(spans.size()), settings.grade, &result.stations);
+            buildStations(recorded, int(spans.size()), int(f), settings.grade, &result.stations);
             const int built = int(result.stations.size() - before);
             double sum = 0;
             for (size_t i = before; i < result.stations.size(); ++i)

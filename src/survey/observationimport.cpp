@@ -96,6 +96,7 @@ Result<ObservationRows> readXls(const QString &path)
         return unreadable(QStringLiteral("工作簿已损坏，读取程序异常结束"));
     }
     ObservationRows read;
+    read.provenance.sheet = QStringLiteral("Sheet1"); // as the reader matched it
     for (const QByteArray &line : output.split('\n')) {
         const QList<QByteArray> fields = line.split('\t');
         if (fields.size() != 4)
@@ -131,6 +132,7 @@ Result<ObservationRows> readXlsx(const QString &path)
             QStringLiteral("工作簿 %1 中没有工作表 Sheet1").arg(QDir::toNativeSeparators(path))};
     XlsxSheet *sheet = *found;
     ObservationRows read;
+    read.provenance.sheet = name;
     const int last = sheet->lastRow();
     for (int r = 2; r <= last; ++r) {
         ImportRow row;
@@ -161,20 +163,32 @@ Result<ObservationRows> readObservationRows(const QString &path)
     // The content decides, not the name: a zip is an .xlsx, an OLE file an .xls.
     const QByteArray magic = (*file)->read(8);
     (*file)->close();
+    // The workbook as it was read is kept with the elevations it brings.
+    const auto withSource = [&](Result<ObservationRows> read) -> Result<ObservationRows> {
+        if (!read || read->source != ImportSource::Read)
+            return read;
+        auto source = readSourceFile(path);
+        if (!source)
+            return source.failure();
+        read->provenance.how = WriteHow::Import;
+        read->provenance.sources = {*source};
+        return read;
+    };
     if (magic.startsWith("PK"))
-        return readXlsx(path);
+        return withSource(readXlsx(path));
     if (magic.startsWith("\xD0\xCF\x11\xE0"))
-        return readXls(path);
+        return withSource(readXls(path));
     return ObservationRows{ImportSource::NotFound, {},
                            QStringLiteral("%1 不是 Excel 工作簿").arg(QDir::toNativeSeparators(path))};
 }
 
 Result<ImportPlan> planImport(ProjectDatabase &project, int epoch,
                               const std::vector<ImportRow> &rows, const QString &unit,
-                              const PlausibilityLimits &limits)
+                              const PlausibilityLimits &limits, const ImportProvenance &from)
 {
     ImportPlan plan;
     plan.epoch = epoch;
+    plan.provenance = from;
     ImportResult &result = plan.result;
     const auto points = project.points();
     if (!points)
@@ -241,6 +255,10 @@ Result<ImportPlan> planImport(ProjectDatabase &project, int epoch,
             ++result.overwritten;
         }
         plan.writes.emplace_back(cjdNo, metres);
+        ElevationDetail detail = row.detail;
+        if (detail.line == 0 && from.how == WriteHow::Import)
+            detail.line = row.row; // a workbook's row
+        plan.details.push_back(detail);
         rowOf.push_back(&row);
         inEpoch[cjdNo] = metres;
     }
@@ -270,11 +288,15 @@ Result<ImportPlan> planImport(ProjectDatabase &project, int epoch,
 void skipImplausible(ImportPlan &plan)
 {
     std::vector<std::pair<int, double>> kept;
+    std::vector<ElevationDetail> keptDetails;
     for (size_t i = 0; i < plan.writes.size(); ++i)
-        if (!plan.implausible[i])
+        if (!plan.implausible[i]) {
             kept.push_back(plan.writes[i]);
+            keptDetails.push_back(plan.details[i]);
+        }
     plan.result.implausibleSkipped = int(plan.writes.size() - kept.size());
     plan.writes = std::move(kept);
+    plan.details = std::move(keptDetails);
     std::set<int> replaced;
     for (const auto &[cjdNo, metres] : plan.writes)
         if (plan.heldPoints.count(cjdNo))
@@ -289,13 +311,36 @@ Result<ImportResult> writeImport(ProjectDatabase &project, const ImportPlan &pla
     // By point number, whatever the sheet's order: two imports of one epoch
     // take the rows' locks in the same order and never deadlock. A later row
     // of a point still comes after an earlier one.
-    std::vector<std::pair<int, double>> writes = plan.writes;
-    std::stable_sort(writes.begin(), writes.end(),
-                     [](const auto &a, const auto &b) { return a.first < b.first; });
+    std::vector<size_t> order(plan.writes.size());
+    for (size_t i = 0; i < order.size(); ++i)
+        order[i] = i;
+    std::stable_sort(order.begin(), order.end(),
+                     [&](size_t a, size_t b) { return plan.writes[a].first < plan.writes[b].first; });
+    const ImportProvenance &from = plan.provenance;
     const Result<void> written = project.inTransaction([&]() -> Result<void> {
-        for (const auto &[cjdNo, metres] : writes)
-            if (auto stored = project.setElevation(plan.epoch, cjdNo, metres); !stored)
+        // The files first, then each elevation recorded as read from its one.
+        std::vector<std::optional<qint64>> kept;
+        for (const SourceFile &source : from.sources) {
+            const auto id = project.keepSource(source);
+            if (!id)
+                return id.failure();
+            kept.push_back(*id);
+        }
+        std::optional<ProjectDatabase::Writing> writing;
+        int writingSource = -1;
+        for (const size_t i : order) {
+            const auto [cjdNo, metres] = plan.writes[i];
+            const ElevationDetail detail = i < plan.details.size() ? plan.details[i] : ElevationDetail();
+            const int source = detail.sourceIndex < int(kept.size()) ? detail.sourceIndex : -1;
+            if (!writing || source != writingSource) {
+                writing.reset();
+                writing.emplace(project.writingAs(from.how, source >= 0 ? kept[size_t(source)] : std::nullopt,
+                                                  from.sheet));
+                writingSource = source;
+            }
+            if (auto stored = project.setElevation(plan.epoch, cjdNo, metres, detail); !stored)
                 return stored;
+        }
         return success();
     });
     if (!written)
@@ -306,9 +351,9 @@ Result<ImportResult> writeImport(ProjectDatabase &project, const ImportPlan &pla
 
 Result<ImportResult> importObservations(ProjectDatabase &project, int epoch,
                                         const std::vector<ImportRow> &rows, const QString &unit,
-                                        const PlausibilityLimits &limits)
+                                        const PlausibilityLimits &limits, const ImportProvenance &from)
 {
-    auto plan = planImport(project, epoch, rows, unit, limits);
+    auto plan = planImport(project, epoch, rows, unit, limits, from);
     if (!plan)
         return plan.failure();
     return writeImport(project, *plan);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "base/result.h"
+#include "project/provenance.h"
 #include "survey/settlementrules.h"
 
 #include <QString>
@@ -20,6 +21,18 @@ struct ImportRow
     QString elevation;    // the cell as text
     bool numeric = false; // a number (not a date, not text that is no number)
     bool finite = true;   // false for a number cell of no finite value (1e999, nan)
+    // Where the value was read, beyond the row (a level file's line and
+    // station); a workbook's row is its line.
+    ElevationDetail detail = {};
+};
+
+// What rows came from, recorded with each elevation written: the files
+// (kept in the project; a row's detail names its one) and the sheet.
+struct ImportProvenance
+{
+    WriteHow how = WriteHow::Import;
+    std::vector<SourceFile> sources;
+    QString sheet;
 };
 
 enum class ImportSource { Read, NotFound, Empty };
@@ -32,6 +45,7 @@ struct ObservationRows
     ImportSource source = ImportSource::Read;
     std::vector<ImportRow> rows;
     QString detail;
+    ImportProvenance provenance = {};
 };
 
 // Reads the data rows (every row after the first) of the sheet "Sheet1",
@@ -64,6 +78,8 @@ struct ImportPlan
 {
     int epoch = 0;
     std::vector<std::pair<int, double>> writes; // point number, metres
+    std::vector<ElevationDetail> details;       // for each write
+    ImportProvenance provenance;
     std::vector<bool> implausible;              // for each write
     ImportResult result;
     int held = 0;
@@ -71,7 +87,8 @@ struct ImportPlan
 };
 // `limits`: what passes without a question (plausibilityLimits).
 Result<ImportPlan> planImport(ProjectDatabase &project, int epoch, const std::vector<ImportRow> &rows,
-                              const QString &unit, const PlausibilityLimits &limits = {});
+                              const QString &unit, const PlausibilityLimits &limits = {},
+                              const ImportProvenance &from = {});
 // Leaves the implausible rows out of the plan.
 void skipImplausible(ImportPlan &plan);
 // Writes a plan in one transaction: a failure part-way leaves the project
@@ -83,7 +100,8 @@ Result<ImportResult> writeImport(ProjectDatabase &project, const ImportPlan &pla
 // of a name overwrites an earlier one.
 Result<ImportResult> importObservations(ProjectDatabase &project, int epoch,
                                         const std::vector<ImportRow> &rows,
-                                        const QString &unit, const PlausibilityLimits &limits = {});
+                                        const QString &unit, const PlausibilityLimits &limits = {},
+                                        const ImportProvenance &from = {});
 
 // What an import did, for the user: how many elevations came from `file`,
 // the rows skipped and why, and the names of no point (the first twenty).

@@ -1,0 +1,100 @@
+#pragma once
+
+// Where the stored values came from: the files that brought elevations in
+// (kept whole), the origin of every elevation and the history of every
+// change. Plain records; ProjectDatabase reads and writes them.
+
+#include "base/result.h"
+
+#include <QByteArray>
+#include <QString>
+#include <QVariant>
+
+#include <optional>
+
+// How a write came about. Stored as its key; a change made on a server
+// outside the program is recorded there as "sql".
+enum class WriteHow { Typed, Import, Level, Server, Undo };
+QString howKey(WriteHow how);
+// The words a surveyor reads for a stored key (and for a deletion).
+QString howWords(const QString &key);
+
+// A file that brought elevations in, as it was read.
+struct SourceFile
+{
+    QString name;    // the file's name, without folders
+    QByteArray data; // its bytes (none kept beyond maxSourceBytes)
+    QString sha256;  // hex, of the whole file
+    qint64 size = 0;
+    // Read from a level file's header and its adjustment, where they say.
+    QString instrument;
+    std::optional<double> closureMm;   // the worst line or loop misclosure
+    std::optional<double> toleranceMm; // its tolerance
+};
+// A file larger than this is recorded (name, size, SHA-256) without its bytes.
+constexpr qint64 maxSourceBytes = 50 * 1024 * 1024;
+// The file at `path` as it is now, to be kept: read through once.
+Result<SourceFile> readSourceFile(const QString &path);
+// Bytes from elsewhere (a test, a server) as a file to be kept.
+SourceFile sourceFileOf(const QString &name, const QByteArray &data);
+
+// A kept file, without its bytes.
+struct StoredSource
+{
+    qint64 id = 0;
+    QString name;
+    QString sha256; // hex
+    qint64 size = 0;
+    QString readAt; // UTC, yyyy-mm-ddThh:mm:ssZ
+    QString readBy;
+    QString instrument;
+    std::optional<double> closureMm, toleranceMm;
+    bool bytesKept = true;
+};
+
+// One act of writing: when, by whom, how, from which file (and sheet).
+struct WriteEntry
+{
+    qint64 id = 0;
+    QString at; // UTC, yyyy-mm-ddThh:mm:ssZ
+    QString who;
+    QString how; // a howKey, or "sql"
+    std::optional<qint64> sourceId;
+    QString sheet;
+};
+
+// Where in its source an elevation was read: a workbook's row, or a level
+// file's line with the station and the adjustment's height and σ.
+struct ElevationDetail
+{
+    int line = 0; // the sheet's row or the file's line; 0: none
+    QString station;
+    std::optional<double> adjusted; // m
+    std::optional<double> sigmaMm;
+    int sourceIndex = 0; // which of a write's sources (several level files)
+};
+
+// The origin of a stored elevation: the write that put it there and where
+// in its source it was read.
+struct ElevationOrigin
+{
+    WriteEntry entry;
+    ElevationDetail detail;
+};
+
+// One row of the history: a change of one value, or a deletion.
+struct HistoryRow
+{
+    enum Kind { Elevation, EpochDate, EpochName, EpochLayers, EpochDeleted, PointName,
+                PointPosition, PointDeleted };
+    qint64 id = 0;
+    Kind kind = Elevation;
+    WriteEntry entry;
+    std::optional<int> cjNo, cjdNo; // none once the epoch or point is deleted
+    QVariant oldValue, newValue;    // null: none (a first entry, a deletion)
+    QString label;                  // the epoch or point a row belonged to, once deleted
+};
+QString kindKey(HistoryRow::Kind kind);
+std::optional<HistoryRow::Kind> kindOfKey(const QString &key);
+// What changed, in words: "高程", "观测日期" …
+QString kindWords(HistoryRow::Kind kind);
