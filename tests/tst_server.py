@@ -8,6 +8,8 @@ usage: tst_server.py BIN_DIR BENCH_DIR SERVER_WINDOW_TEST
 """
 import contextlib
 import glob
+import hashlib
+import json
 import os
 import pathlib
 import pwd
@@ -648,6 +650,62 @@ class ServerProjects(unittest.TestCase):
             pull.wait()
         self.assertEqual(batch("server", "pull", url("拉取楼"), target).returncode, 0)
         self.assertEqual(sorted(p.name for p in folder.iterdir()), ["拉取.mdb"])
+
+    def test_the_history_is_the_servers_own(self):
+        """A push carries the file's origins and history; the server records
+        a writer's plain UPDATE under the writer's login; no writer changes
+        or removes a history row; a writer of another project sees none of
+        it; a pull brings it all back to a file."""
+        login("hank", "sedimetra_write")
+        login("iris", "sedimetra_write")
+        project = self.root / "来历.mdb"
+        gsi = pathlib.Path(__file__).parent / "fixtures" / "loop_bm1.gsi"
+        for step in (("new", project), ("points", project, "add", "BM1", "J1", "J2", "J3"),
+                     ("level", gsi, "--into", project, "--new-epoch", "--date", "2024-01-01", "--name", "首次",
+                      "--layers", "1", "--fixed", "BM1=10")):
+            run = batch(*step)
+            self.assertEqual(run.returncode, 0, run.stderr)
+        pushed = batch("server", "push", project, url("来历", user="hank"), password=PASSWORDS["hank"])
+        self.assertEqual(pushed.returncode, 0, pushed.stderr)
+        pushed = batch("server", "push", self.small("别处"), url("别处", user="iris"), password=PASSWORDS["iris"])
+        self.assertEqual(pushed.returncode, 0, pushed.stderr)
+        p = CLUSTER.sql("SELECT id FROM sedimetra.projects WHERE name = '来历'")
+        j1 = "project_id = {} AND cjno = 0 AND cjdno = 2".format(p)
+        as_user("hank", f"UPDATE sedimetra.sur2 SET pointh = 10.2601 WHERE {j1}")
+        last = CLUSTER.sql("SELECT e.who || '|' || e.how || '|' || h.oldvalue || '|' || h.newvalue "
+                           "FROM sedimetra.history h JOIN sedimetra.entries e ON e.project_id = h.project_id "
+                           f"AND e.id = h.entryid WHERE h.{j1} ORDER BY h.id DESC LIMIT 1")
+        self.assertEqual(last, "hank|sql|10.2501|10.2601")
+        rows = f"SELECT count(*), string_agg(oldvalue || '>' || newvalue, ',') FROM sedimetra.history WHERE project_id = {p}"
+        before = CLUSTER.sql(rows)
+        for refused in (f"UPDATE sedimetra.history SET newvalue = '1' WHERE project_id = {p}",
+                        f"DELETE FROM sedimetra.history WHERE project_id = {p}",
+                        f"INSERT INTO sedimetra.history (project_id, kind) VALUES ({p}, 'H')",
+                        f"UPDATE sedimetra.entries SET who = 'nobody' WHERE project_id = {p}",
+                        f"DELETE FROM sedimetra.sources WHERE project_id = {p}"):
+            with self.assertRaises(RuntimeError, msg=refused):
+                as_user("hank", refused)
+        # An entry says who wrote, whatever its insert claims.
+        as_user("hank", f"INSERT INTO sedimetra.entries (project_id, how, who) VALUES ({p}, 'typed', 'someone')")
+        self.assertEqual(CLUSTER.sql(f"SELECT who FROM sedimetra.entries WHERE project_id = {p} "
+                                     "ORDER BY id DESC LIMIT 1"), "hank")
+        self.assertEqual(CLUSTER.sql(rows), before)
+        self.assertEqual(as_user("iris", f"SELECT count(*) FROM sedimetra.history WHERE project_id = {p}"), "0")
+        self.assertNotEqual(as_user("iris", "SELECT count(*) FROM sedimetra.history"), "0")
+
+        back = self.root / "来历-拉取.mdb"
+        pulled = batch("server", "pull", url("来历", user="hank"), back, password=PASSWORDS["hank"])
+        self.assertEqual(pulled.returncode, 0, pulled.stderr)
+        shown = batch("history", back, "--epoch", "0", "--point", "J1", "--format", "json")
+        self.assertEqual(shown.returncode, 0, shown.stderr)
+        record = json.loads(shown.stdout)
+        self.assertEqual([(r["how"], r["old"], r["new"]) for r in record["history"]],
+                         [("level", None, 10.2501), ("server", None, 10.2501), ("sql", 10.2501, 10.2601)])
+        self.assertEqual((record["origin"]["file"], record["origin"]["line"], record["origin"]["station"]),
+                         ("loop_bm1.gsi", 8, "2"))
+        with sqlite3.connect(back) as db:
+            kept = db.execute("SELECT Data FROM Sources WHERE Name = 'loop_bm1.gsi'").fetchone()[0]
+        self.assertEqual(hashlib.sha256(kept).hexdigest(), hashlib.sha256(gsi.read_bytes()).hexdigest())
 
     def small(self, name):
         """A project file of one epoch and two points."""

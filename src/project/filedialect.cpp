@@ -284,12 +284,12 @@ public:
             return fail(query.lastError().text());
         return query.next() && query.value(0).toInt() == 4;
     }
-    Result<void> makeProvenance(QSqlDatabase &db) override
+    Result<void> makeProvenance(QSqlDatabase &db, bool recording) override
     {
         for (const char *sql : provenanceTables)
             if (auto made = exec(db, QString::fromUtf8(sql)); !made)
                 return made;
-        if (m_triggersMade)
+        if (m_triggersMade || !recording)
             return success();
         // The history is written by triggers of this connection (temporary:
         // the file stays readable by any SQLite program and by older

@@ -355,6 +355,9 @@ Result<void> ProjectDatabase::setElevation(int cjNo, int cjdNo, double metres, c
                         .arg(maxElevation, 0, 'g', 6));
     return recorded([&]() -> Result<void> {
         // Its origin first: the value's history row is written as it lands.
+        // (A copy brings its origins along.)
+        if (!m_entry)
+            return writeElevation(cjNo, cjdNo, metres);
         QSqlQuery &origin = statement("upsertOrigin", m_dialect->upsertOrigin());
         origin.bindValue(0, cjNo);
         origin.bindValue(1, cjdNo);
@@ -366,32 +369,37 @@ Result<void> ProjectDatabase::setElevation(int cjNo, int cjdNo, double metres, c
         origin.bindValue(6, detail.sigmaMm ? QVariant(*detail.sigmaMm) : QVariant(QMetaType(QMetaType::Double)));
         if (auto ran = run(origin); !ran)
             return ran;
-        if (const QString upsert = m_dialect->upsertElevation(); !upsert.isEmpty()) {
-            QSqlQuery &query = statement("upsertElevation", upsert);
-            query.bindValue(0, cjNo);
-            query.bindValue(1, cjdNo);
-            query.bindValue(2, metres);
-            return run(query);
-        }
-        // Update the record, and add it when there was none.
-        QSqlQuery &update =
-            statement("updateElevation",
-                      QStringLiteral("UPDATE Sur2 SET PointH = ? WHERE CjNo = ? AND CjdNo = ?"));
-        update.bindValue(0, metres);
-        update.bindValue(1, cjNo);
-        update.bindValue(2, cjdNo);
-        if (auto ran = run(update); !ran)
-            return ran;
-        if (update.numRowsAffected() > 0)
-            return success();
-        QSqlQuery &insert =
-            statement("insertElevation",
-                      QStringLiteral("INSERT INTO Sur2 (CjNo, CjdNo, PointH) VALUES (?, ?, ?)"));
-        insert.bindValue(0, cjNo);
-        insert.bindValue(1, cjdNo);
-        insert.bindValue(2, metres);
-        return run(insert);
+        return writeElevation(cjNo, cjdNo, metres);
     });
+}
+
+Result<void> ProjectDatabase::writeElevation(int cjNo, int cjdNo, double metres)
+{
+    if (const QString upsert = m_dialect->upsertElevation(); !upsert.isEmpty()) {
+        QSqlQuery &query = statement("upsertElevation", upsert);
+        query.bindValue(0, cjNo);
+        query.bindValue(1, cjdNo);
+        query.bindValue(2, metres);
+        return run(query);
+    }
+    // Update the record, and add it when there was none.
+    QSqlQuery &update =
+        statement("updateElevation",
+                  QStringLiteral("UPDATE Sur2 SET PointH = ? WHERE CjNo = ? AND CjdNo = ?"));
+    update.bindValue(0, metres);
+    update.bindValue(1, cjNo);
+    update.bindValue(2, cjdNo);
+    if (auto ran = run(update); !ran)
+        return ran;
+    if (update.numRowsAffected() > 0)
+        return success();
+    QSqlQuery &insert =
+        statement("insertElevation",
+                  QStringLiteral("INSERT INTO Sur2 (CjNo, CjdNo, PointH) VALUES (?, ?, ?)"));
+    insert.bindValue(0, cjNo);
+    insert.bindValue(1, cjdNo);
+    insert.bindValue(2, metres);
+    return run(insert);
 }
 
 Result<void> ProjectDatabase::deleteElevation(int cjNo, int cjdNo)

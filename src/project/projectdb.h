@@ -250,6 +250,13 @@ public:
     // Puts back the value an elevation had before the change `row` records
     // (none: the elevation is deleted), recorded as an undo.
     Result<void> restore(const HistoryRow &row);
+    // Everything, for a copy of the project; and, into a file just made,
+    // everything written as it was (ids kept). While a copy is made its
+    // records are written unrecorded (setRecording(false)): they come with
+    // their history.
+    Result<ProvenanceRecords> provenanceRecords();
+    Result<void> writeProvenanceRecords(const ProvenanceRecords &records);
+    void setRecording(bool recording) { m_recording = recording; }
     // The name the program records as the writer of a project file: the
     // user logged in to the computer.
     static QString localUser();
@@ -298,12 +305,15 @@ private:
     std::optional<qint64> m_entry;
     Writing::Way m_way, m_entryWay;
     std::optional<bool> m_hasProvenance;
+    bool m_recording = true;
     bool m_provenanceReady = false; // tables there, and this connection's triggers made
     Result<void> makeProvenance();
     // Inside a transaction: makes the provenance tables when missing and
     // the entry the writes of this transaction are recorded under.
     Result<void> recordWrites();
     Result<bool> hasProvenance();
+    // PointH of (cjNo, cjdNo), the record added when absent.
+    Result<void> writeElevation(int cjNo, int cjdNo, double metres);
     // Moves the epochs' numbers (and what follows them) by `steps`.
     Result<void> renumberEpochs(std::initializer_list<const char *> steps, int cjNo);
     // Writes in one transaction, recorded: the body of every public write.

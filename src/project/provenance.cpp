@@ -78,6 +78,18 @@ ElevationOrigin originFrom(const QSqlQuery &query, int first)
     return origin;
 }
 
+// A history value as a file keeps it: an elevation as a number (a server
+// gives it as text), anything else as text.
+QVariant storedValue(HistoryRow::Kind kind, const QVariant &value)
+{
+    if (value.isNull())
+        return QVariant(QMetaType(QMetaType::QString));
+    if (kind == HistoryRow::Elevation)
+        if (const auto number = optionalNumber(value))
+            return *number;
+    return value.toString();
+}
+
 } // namespace
 
 Result<SourceFile> readSourceFile(const QString &path)
@@ -214,7 +226,7 @@ Result<void> ProjectDatabase::makeProvenance()
 {
     if (m_provenanceReady)
         return success();
-    if (auto made = m_dialect->makeProvenance(m_db); !made)
+    if (auto made = m_dialect->makeProvenance(m_db, m_recording); !made)
         return made;
     m_provenanceReady = true;
     m_hasProvenance = true;
@@ -225,7 +237,7 @@ Result<void> ProjectDatabase::recordWrites()
 {
     if (auto made = makeProvenance(); !made)
         return made;
-    if (m_entry && m_entryWay == m_way)
+    if (!m_recording || (m_entry && m_entryWay == m_way))
         return success();
     const auto entry = m_dialect->beginEntry(m_db, howKey(m_way.how), m_way.source, m_way.sheet);
     if (!entry)
@@ -396,4 +408,117 @@ Result<void> ProjectDatabase::restore(const HistoryRow &row)
     if (!ok)
         return fail(QStringLiteral("历史记录中的原值 %1 不是高程").arg(row.oldValue.toString().left(40)));
     return setElevation(*row.cjNo, *row.cjdNo, metres);
+}
+
+Result<ProvenanceRecords> ProjectDatabase::provenanceRecords()
+{
+    ProvenanceRecords records;
+    const auto present = hasProvenance();
+    if (!present)
+        return present.failure();
+    if (!*present)
+        return records;
+    QSqlQuery query(m_db);
+    query.setForwardOnly(true);
+    const auto read = [&](const QString &sql, auto take) -> Result<void> {
+        if (!query.prepare(sql))
+            return fail(m_dialect->failure(query.lastError()));
+        const auto rows = allRows(query, [&](const QSqlQuery &row) {
+            take(row);
+            return 0;
+        });
+        return rows ? success() : Result<void>(rows.failure());
+    };
+    if (auto done = read(QStringLiteral("SELECT Id, Name, Sha256, Size, ReadAt, ReadBy, Instrument, Closure, "
+                                        "Tolerance, Data FROM Sources ORDER BY Id"),
+                         [&](const QSqlQuery &row) {
+                             const QVariant data = row.value(9);
+                             records.sources.emplace_back(
+                                 StoredSource{row.value(0).toLongLong(), row.value(1).toString(),
+                                              row.value(2).toString(), row.value(3).toLongLong(),
+                                              timeText(row.value(4)), row.value(5).toString(),
+                                              row.value(6).toString(), optionalNumber(row.value(7)),
+                                              optionalNumber(row.value(8)), !data.isNull()},
+                                 data.toByteArray());
+                         });
+        !done)
+        return done.failure();
+    if (auto done = read(QStringLiteral("SELECT %1 FROM Entries e ORDER BY e.Id").arg(QLatin1String(entryColumns)),
+                         [&](const QSqlQuery &row) { records.entries.push_back(entryFrom(row, 0)); });
+        !done)
+        return done.failure();
+    if (auto done = read(QStringLiteral("SELECT o.CjNo, o.CjdNo, o.Line, o.Station, o.Adjusted, o.Sigma, %1 "
+                                        "FROM Origins o LEFT JOIN Entries e ON e.Id = o.EntryId "
+                                        "ORDER BY o.CjNo, o.CjdNo")
+                             .arg(QLatin1String(entryColumns)),
+                         [&](const QSqlQuery &row) {
+                             records.origins.push_back({row.value(0).toInt(), row.value(1).toInt(), originFrom(row, 2)});
+                         });
+        !done)
+        return done.failure();
+    auto history = this->history();
+    if (!history)
+        return history.failure();
+    records.history = std::move(*history);
+    return records;
+}
+
+Result<void> ProjectDatabase::writeProvenanceRecords(const ProvenanceRecords &records)
+{
+    if (auto writable = checkWritable(); !writable)
+        return writable;
+    return inTransaction([&]() -> Result<void> {
+        if (auto made = makeProvenance(); !made)
+            return made;
+        const auto insert = [&](const QString &sql, const QVariantList &values) -> Result<void> {
+            QSqlQuery query(m_db);
+            if (!query.prepare(sql))
+                return fail(m_dialect->failure(query.lastError()));
+            for (int i = 0; i < values.size(); ++i)
+                query.bindValue(i, values[i]);
+            return run(query);
+        };
+        const auto orNull = [](const QString &text) {
+            return text.isEmpty() ? QVariant(QMetaType(QMetaType::QString)) : QVariant(text);
+        };
+        const auto idOrNull = [](const std::optional<qint64> &id) {
+            return id ? QVariant(*id) : QVariant(QMetaType(QMetaType::LongLong));
+        };
+        for (const auto &[s, data] : records.sources)
+            if (auto done = insert(QStringLiteral("INSERT INTO Sources (Id, Name, Sha256, Size, ReadAt, ReadBy, "
+                                                  "Instrument, Closure, Tolerance, Data) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"),
+                                   {s.id, s.name, s.sha256, s.size, s.readAt, s.readBy, orNull(s.instrument),
+                                    nullOr(s.closureMm), nullOr(s.toleranceMm),
+                                    s.bytesKept ? QVariant(data) : QVariant(QMetaType(QMetaType::QByteArray))});
+                !done)
+                return done;
+        for (const WriteEntry &e : records.entries)
+            if (auto done = insert(QStringLiteral("INSERT INTO Entries (Id, WrittenAt, Who, How, SourceId, Sheet) "
+                                                  "VALUES (?, ?, ?, ?, ?, ?)"),
+                                   {e.id, e.at, e.who, e.how, idOrNull(e.sourceId), orNull(e.sheet)});
+                !done)
+                return done;
+        for (const ProvenanceRecords::Cell &c : records.origins) {
+            const ElevationDetail &d = c.origin.detail;
+            if (auto done = insert(m_dialect->upsertOrigin(),
+                                   {c.cjNo, c.cjdNo, c.origin.entry.id,
+                                    d.line > 0 ? QVariant(d.line) : QVariant(QMetaType(QMetaType::Int)),
+                                    orNull(d.station), nullOr(d.adjusted), nullOr(d.sigmaMm)});
+                !done)
+                return done;
+        }
+        for (const HistoryRow &h : records.history) {
+            const auto key = [](const std::optional<int> &k) {
+                return k ? QVariant(*k) : QVariant(QMetaType(QMetaType::Int));
+            };
+            if (auto done = insert(QStringLiteral("INSERT INTO History (Id, EntryId, Kind, CjNo, CjdNo, OldValue, "
+                                                  "NewValue, Label) VALUES (?, ?, ?, ?, ?, ?, ?, ?)"),
+                                   {h.id, h.entry.id, kindKey(h.kind), key(h.cjNo), key(h.cjdNo),
+                                    storedValue(h.kind, h.oldValue), storedValue(h.kind, h.newValue),
+                                    orNull(h.label)});
+                !done)
+                return done;
+        }
+        return success();
+    });
 }

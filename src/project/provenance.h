@@ -11,6 +11,8 @@
 #include <QVariant>
 
 #include <optional>
+#include <utility>
+#include <vector>
 
 // How a write came about. Stored as its key; a change made on a server
 // outside the program is recorded there as "sql".
@@ -98,3 +100,18 @@ QString kindKey(HistoryRow::Kind kind);
 std::optional<HistoryRow::Kind> kindOfKey(const QString &key);
 // What changed, in words: "高程", "观测日期" …
 QString kindWords(HistoryRow::Kind kind);
+
+// The whole record of where a project's values came from, as stored: what
+// a push or a pull carries to the other store.
+struct ProvenanceRecords
+{
+    std::vector<std::pair<StoredSource, QByteArray>> sources; // with their bytes, when kept
+    std::vector<WriteEntry> entries;
+    struct Cell
+    {
+        int cjNo = 0, cjdNo = 0;
+        ElevationOrigin origin; // its entry by id only
+    };
+    std::vector<Cell> origins;
+    std::vector<HistoryRow> history; // its entry by id only
+};

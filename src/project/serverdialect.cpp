@@ -145,7 +145,7 @@ public:
     }
     // The schema holds the tables and writes the history itself.
     Result<bool> hasProvenance(QSqlDatabase &) const override { return true; }
-    Result<void> makeProvenance(QSqlDatabase &) override { return success(); }
+    Result<void> makeProvenance(QSqlDatabase &, bool) override { return success(); }
     // The server stamps the entry with the login and its own time; the
     // triggers find it through the transaction's setting sedimetra.entry.
     Result<qint64> beginEntry(QSqlDatabase &db, const QString &how, std::optional<qint64> source,

@@ -367,7 +367,7 @@ QStringList sessionViews()
         {"plandrawing", "SELECT project_id, name, data FROM sedimetra.plan_drawings"},
         {"sources", "SELECT project_id, id, name, sha256, size, readat, readby, instrument, closure, "
                     "tolerance, data FROM sedimetra.sources"},
-        {"entries", "SELECT project_id, id, writtenat, who, how, sourceid, sheet FROM sedimetra.entries"},
+        {"entries", "SELECT project_id, id, writtenat, who, how, sourceid, sheet, carriedby FROM sedimetra.entries"},
         {"origins", "SELECT project_id, cjno, cjdno, entryid, line, station, adjusted, sigma "
                     "FROM sedimetra.origins"},
         {"history", "SELECT project_id, id, entryid, kind, cjno, cjdno, oldvalue, newvalue, label "
@@ -415,7 +415,8 @@ QStringList provenanceStatements()
                 .arg(project),
             QStringLiteral("CREATE TABLE IF NOT EXISTS sedimetra.entries (%1, id bigserial, "
                            "writtenat timestamptz NOT NULL DEFAULT now(), who text NOT NULL DEFAULT session_user, "
-                           "how text NOT NULL, sourceid bigint, sheet text, txid bigint, PRIMARY KEY (project_id, id))")
+                           "how text NOT NULL, sourceid bigint, sheet text, txid bigint DEFAULT txid_current(), carriedby text, "
+                           "PRIMARY KEY (project_id, id))")
                 .arg(project),
             QStringLiteral("CREATE TABLE IF NOT EXISTS sedimetra.origins (%1, cjno integer NOT NULL, "
                            "cjdno integer NOT NULL, entryid bigint, line integer, station text, "
@@ -445,7 +446,14 @@ QStringList historyRecording()
             "CREATE OR REPLACE FUNCTION sedimetra.stamp_row() RETURNS trigger LANGUAGE plpgsql "
             "SET search_path = pg_catalog, pg_temp AS $$\n"
             "BEGIN\n"
+            "  -- The schema's own functions (the history, a carried project) write\n"
+            "  -- as the owner, with what they were given.\n"
+            "  IF current_user = (SELECT r.rolname FROM pg_catalog.pg_class c JOIN pg_catalog.pg_roles r\n"
+            "                     ON r.oid = c.relowner WHERE c.oid = TG_RELID) THEN\n"
+            "    RETURN NEW;\n"
+            "  END IF;\n"
             "  IF TG_TABLE_NAME = 'entries' THEN\n"
+            "    NEW.carriedby := NULL;\n"
             "    IF NEW.how IS NULL OR NEW.how NOT IN ('typed', 'import', 'level', 'server', 'undo', 'sql') THEN\n"
             "      RAISE EXCEPTION 'unknown way of writing: %', NEW.how USING ERRCODE = '22023';\n"
             "    END IF;\n"
@@ -543,6 +551,53 @@ QStringList historyRecording()
             "  END IF;\n"
             "  RETURN NULL;\n"
             "END $$")};
+    // A project's own record of where its values came from, carried from
+    // a file by a push: the files, entries (marked as carried, by whom),
+    // origins and history, with their ids made the server's. Only a writer
+    // of the project may carry into it; the server's own history of the
+    // push stands beside it.
+    statements << QStringLiteral(
+        "CREATE OR REPLACE FUNCTION sedimetra.carry_provenance(project integer, carried jsonb) "
+        "RETURNS void LANGUAGE plpgsql SECURITY DEFINER SET search_path = pg_catalog, pg_temp AS $$\n"
+        "BEGIN\n"
+        "  IF NOT (project = ANY (sedimetra.login_writes())\n"
+        "          OR pg_catalog.pg_has_role(session_user, 'sedimetra_admin', 'MEMBER')) THEN\n"
+        "    RAISE EXCEPTION 'no right to write project %', project USING ERRCODE = '42501';\n"
+        "  END IF;\n"
+        "  CREATE TEMP TABLE IF NOT EXISTS carried_sources (old bigint PRIMARY KEY, new bigint) ON COMMIT DROP;\n"
+        "  CREATE TEMP TABLE IF NOT EXISTS carried_entries (old bigint PRIMARY KEY, new bigint) ON COMMIT DROP;\n"
+        "  DELETE FROM pg_temp.carried_sources;\n"
+        "  DELETE FROM pg_temp.carried_entries;\n"
+        "  INSERT INTO sedimetra.sources (project_id, name, sha256, size, readat, readby, instrument, closure,\n"
+        "                                 tolerance, data)\n"
+        "    SELECT project, x.name, x.sha256, x.size, x.readat::timestamptz, x.readby, x.instrument, x.closure,\n"
+        "           x.tolerance, decode(x.data, 'base64')\n"
+        "    FROM jsonb_to_recordset(carried->'sources') AS x(id bigint, name text, sha256 text, size bigint,\n"
+        "         readat text, readby text, instrument text, closure float8, tolerance float8, data text)\n"
+        "    ON CONFLICT (project_id, sha256) DO NOTHING;\n"
+        "  INSERT INTO pg_temp.carried_sources SELECT x.id, s.id\n"
+        "    FROM jsonb_to_recordset(carried->'sources') AS x(id bigint, sha256 text)\n"
+        "    JOIN sedimetra.sources s ON s.project_id = project AND s.sha256 = x.sha256;\n"
+        "  INSERT INTO pg_temp.carried_entries SELECT x.id, nextval('sedimetra.entries_id_seq')\n"
+        "    FROM jsonb_to_recordset(carried->'entries') AS x(id bigint) ORDER BY x.id;\n"
+        "  INSERT INTO sedimetra.entries (project_id, id, writtenat, who, how, sourceid, sheet, carriedby)\n"
+        "    SELECT project, m.new, x.writtenat::timestamptz, x.who, x.how, s.new, x.sheet, session_user\n"
+        "    FROM jsonb_to_recordset(carried->'entries') AS x(id bigint, writtenat text, who text, how text,\n"
+        "         sourceid bigint, sheet text)\n"
+        "    JOIN pg_temp.carried_entries m ON m.old = x.id LEFT JOIN pg_temp.carried_sources s ON s.old = x.sourceid;\n"
+        "  INSERT INTO sedimetra.origins (project_id, cjno, cjdno, entryid, line, station, adjusted, sigma)\n"
+        "    SELECT project, x.cjno, x.cjdno, m.new, x.line, x.station, x.adjusted, x.sigma\n"
+        "    FROM jsonb_to_recordset(carried->'origins') AS x(cjno integer, cjdno integer, entryid bigint,\n"
+        "         line integer, station text, adjusted float8, sigma float8)\n"
+        "    LEFT JOIN pg_temp.carried_entries m ON m.old = x.entryid\n"
+        "    ON CONFLICT (project_id, cjno, cjdno) DO UPDATE SET entryid = EXCLUDED.entryid, line = EXCLUDED.line,\n"
+        "      station = EXCLUDED.station, adjusted = EXCLUDED.adjusted, sigma = EXCLUDED.sigma;\n"
+        "  INSERT INTO sedimetra.history (project_id, entryid, kind, cjno, cjdno, oldvalue, newvalue, label)\n"
+        "    SELECT project, m.new, x.kind, x.cjno, x.cjdno, x.oldvalue, x.newvalue, x.label\n"
+        "    FROM jsonb_to_recordset(carried->'history') AS x(id bigint, entryid bigint, kind text, cjno integer,\n"
+        "         cjdno integer, oldvalue text, newvalue text, label text)\n"
+        "    LEFT JOIN pg_temp.carried_entries m ON m.old = x.entryid ORDER BY x.id;\n"
+        "END $$");
     const std::pair<const char *, const char *> recorded[] = {
         {"sur1", "UPDATE OR DELETE"}, {"sur2", "INSERT OR UPDATE OR DELETE"}, {"sur3", "UPDATE OR DELETE"}};
     for (const auto &[table, events] : recorded) {
@@ -567,8 +622,8 @@ QStringList functionRights()
             QStringLiteral("GRANT EXECUTE ON FUNCTION sedimetra.is_member(integer, boolean), "
                            "sedimetra.may_read(integer), sedimetra.may_write(integer), "
                            "sedimetra.login_writes() TO sedimetra_read, sedimetra_write, sedimetra_admin"),
-            QStringLiteral("GRANT EXECUTE ON FUNCTION sedimetra.create_project(text) "
-                           "TO sedimetra_write, sedimetra_admin"),
+            QStringLiteral("GRANT EXECUTE ON FUNCTION sedimetra.create_project(text), "
+                           "sedimetra.carry_provenance(integer, jsonb) TO sedimetra_write, sedimetra_admin"),
             QStringLiteral("GRANT EXECUTE ON FUNCTION sedimetra.grant_project(text, text, text) "
                            "TO sedimetra_admin")};
 }

@@ -7,6 +7,9 @@
 #include "project/projectdb.h"
 
 #include <QCryptographicHash>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -117,6 +120,86 @@ Result<RecordDigest> digestOf(ProjectDatabase &project)
     return digestOf(*records);
 }
 
+// The entry the server records a push under: the records the push writes
+// (and, replacing, removes) are in the project's history as its own.
+Result<void> beginPushEntry(QSqlDatabase &db, int project)
+{
+    QSqlQuery query(db);
+    if (auto ready = prepared(query, QStringLiteral("INSERT INTO sedimetra.entries (project_id, how) "
+                                                    "VALUES (?, 'server') RETURNING id"));
+        !ready)
+        return ready;
+    query.addBindValue(project);
+    if (!query.exec() || !query.next())
+        return fail(query.lastError().text());
+    const QString entry = query.value(0).toString();
+    query.finish();
+    if (auto ready = prepared(query, QStringLiteral("SELECT set_config('sedimetra.entry', ?, true)")); !ready)
+        return ready;
+    query.addBindValue(entry);
+    if (!query.exec())
+        return fail(query.lastError().text());
+    return success();
+}
+
+// A file's record of where its values came from, into the server project.
+Result<void> carryProvenance(QSqlDatabase &db, int project, const ProvenanceRecords &records)
+{
+    const auto number = [](const std::optional<double> &v) { return v ? QJsonValue(*v) : QJsonValue(); };
+    const auto key = [](const std::optional<int> &v) { return v ? QJsonValue(*v) : QJsonValue(); };
+    const auto text = [](const QVariant &v) { return v.isNull() ? QJsonValue() : QJsonValue(v.toString()); };
+    QJsonArray sources, entries, origins, history;
+    for (const auto &[s, data] : records.sources)
+        sources.append(QJsonObject{{QStringLiteral("id"), s.id}, {QStringLiteral("name"), s.name},
+                                   {QStringLiteral("sha256"), s.sha256}, {QStringLiteral("size"), s.size},
+                                   {QStringLiteral("readat"), s.readAt}, {QStringLiteral("readby"), s.readBy},
+                                   {QStringLiteral("instrument"), s.instrument},
+                                   {QStringLiteral("closure"), number(s.closureMm)},
+                                   {QStringLiteral("tolerance"), number(s.toleranceMm)},
+                                   {QStringLiteral("data"), s.bytesKept ? QJsonValue(QString::fromLatin1(data.toBase64()))
+                                                                        : QJsonValue()}});
+    for (const WriteEntry &e : records.entries)
+        entries.append(QJsonObject{{QStringLiteral("id"), e.id}, {QStringLiteral("writtenat"), e.at},
+                                   {QStringLiteral("who"), e.who}, {QStringLiteral("how"), e.how},
+                                   {QStringLiteral("sourceid"), e.sourceId ? QJsonValue(*e.sourceId) : QJsonValue()},
+                                   {QStringLiteral("sheet"), e.sheet.isEmpty() ? QJsonValue() : QJsonValue(e.sheet)}});
+    for (const ProvenanceRecords::Cell &c : records.origins)
+        origins.append(QJsonObject{{QStringLiteral("cjno"), c.cjNo}, {QStringLiteral("cjdno"), c.cjdNo},
+                                   {QStringLiteral("entryid"), c.origin.entry.id},
+                                   {QStringLiteral("line"), c.origin.detail.line > 0 ? QJsonValue(c.origin.detail.line)
+                                                                                     : QJsonValue()},
+                                   {QStringLiteral("station"), c.origin.detail.station.isEmpty()
+                                                                   ? QJsonValue()
+                                                                   : QJsonValue(c.origin.detail.station)},
+                                   {QStringLiteral("adjusted"), number(c.origin.detail.adjusted)},
+                                   {QStringLiteral("sigma"), number(c.origin.detail.sigmaMm)}});
+    for (const HistoryRow &h : records.history) {
+        // Elevations as the shortest text that reads back as the same number.
+        const auto value = [&](const QVariant &v) {
+            if (h.kind == HistoryRow::Elevation && !v.isNull())
+                return QJsonValue(QString::number(v.toDouble(), 'g', 17));
+            return text(v);
+        };
+        history.append(QJsonObject{{QStringLiteral("id"), h.id}, {QStringLiteral("entryid"), h.entry.id},
+                                   {QStringLiteral("kind"), kindKey(h.kind)}, {QStringLiteral("cjno"), key(h.cjNo)},
+                                   {QStringLiteral("cjdno"), key(h.cjdNo)}, {QStringLiteral("oldvalue"), value(h.oldValue)},
+                                   {QStringLiteral("newvalue"), value(h.newValue)},
+                                   {QStringLiteral("label"), h.label.isEmpty() ? QJsonValue() : QJsonValue(h.label)}});
+    }
+    if (sources.isEmpty() && entries.isEmpty() && origins.isEmpty() && history.isEmpty())
+        return success();
+    const QJsonObject carried{{QStringLiteral("sources"), sources}, {QStringLiteral("entries"), entries},
+                              {QStringLiteral("origins"), origins}, {QStringLiteral("history"), history}};
+    QSqlQuery query(db);
+    if (auto ready = prepared(query, QStringLiteral("SELECT sedimetra.carry_provenance(?, ?::jsonb)")); !ready)
+        return ready;
+    query.addBindValue(project);
+    query.addBindValue(QString::fromUtf8(QJsonDocument(carried).toJson(QJsonDocument::Compact)));
+    if (!query.exec())
+        return fail(query.lastError().text());
+    return success();
+}
+
 } // namespace
 
 Result<PushReport> pushProject(const QString &file, const ServerAddress &address, bool replace)
@@ -132,6 +215,10 @@ Result<PushReport> pushProject(const QString &file, const ServerAddress &address
         return fail(QStringLiteral("无法读取工程 %1：%2")
                         .arg(QDir::toNativeSeparators(file), records.error()));
     const RecordDigest sourceDigest = digestOf(*records);
+    const auto provenance = source.provenanceRecords();
+    if (!provenance)
+        return fail(QStringLiteral("无法读取工程 %1 的来历记录：%2")
+                        .arg(QDir::toNativeSeparators(file), provenance.error()));
 
     Connection server;
     if (auto opened = server.open(address); !opened)
@@ -162,6 +249,8 @@ Result<PushReport> pushProject(const QString &file, const ServerAddress &address
                               .arg(address.project));
         id = query.value(0).toInt();
         query.finish();
+        if (auto begun = beginPushEntry(server.db, id); !begun)
+            return failed(begun.error());
         // Its records go, the project with its members and counter stays:
         // a window open on it sees the change at its next look.
         for (const char *table : recordTables) {
@@ -195,7 +284,12 @@ Result<PushReport> pushProject(const QString &file, const ServerAddress &address
             return failed(add.lastError().text());
         }
         id = add.value(0).toInt();
+        if (auto begun = beginPushEntry(server.db, id); !begun)
+            return failed(begun.error());
     }
+    // Where the file's values came from goes with them.
+    if (auto carried = carryProvenance(server.db, id, *provenance); !carried)
+        return failed(carried.error());
 
     std::vector<QVariantList> rows;
     for (const Epoch &e : records->epochs)
@@ -265,6 +359,9 @@ Result<QString> pullProject(const ServerAddress &address, const QString &templat
     if (!records)
         return fail(QStringLiteral("无法读取服务器工程 %1：%2").arg(url, records.error()));
     const RecordDigest sourceDigest = digestOf(*records);
+    const auto provenance = source.provenanceRecords();
+    if (!provenance)
+        return fail(QStringLiteral("无法读取服务器工程 %1 的来历记录：%2").arg(url, provenance.error()));
 
     // Made beside the target under a name of its own, filled in one
     // transaction, checked, and only then put in the target's place.
@@ -299,6 +396,8 @@ Result<QString> pullProject(const ServerAddress &address, const QString &templat
         ProjectDatabase copy;
         if (auto opened = copy.open(scratch); !opened)
             return opened.failure();
+        // The records come with their history: copied, not recorded again.
+        copy.setRecording(false);
         const Result<void> filled = copy.inTransaction([&]() -> Result<void> {
             for (const Epoch &e : records->epochs)
                 if (auto done = copy.addEpoch(e); !done)
@@ -310,7 +409,7 @@ Result<QString> pullProject(const ServerAddress &address, const QString &templat
                 if (!std::isnan(e.pointH))
                     if (auto done = copy.setElevation(e.cjNo, e.cjdNo, e.pointH); !done)
                         return done;
-            return success();
+            return copy.writeProvenanceRecords(*provenance);
         });
         if (!filled)
             return filled.failure();

@@ -62,7 +62,7 @@ public:
     // whether the store has the tables; making them, with the triggers that
     // write the history (on a server they are part of the schema).
     virtual Result<bool> hasProvenance(QSqlDatabase &db) const = 0;
-    virtual Result<void> makeProvenance(QSqlDatabase &db) = 0;
+    virtual Result<void> makeProvenance(QSqlDatabase &db, bool recording) = 0;
     // Starts the entry the writes of the transaction under way are recorded
     // under, and gives its id.
     virtual Result<qint64> beginEntry(QSqlDatabase &db, const QString &how,
