@@ -41,6 +41,15 @@ int reportCommand(const QStringList &args)
     if (!background)
         return failure(background.error());
     request.planBackground = *background;
+    {
+        ProjectDatabase project;
+        if (auto opened = openProject(project, projectPath); !opened)
+            return failure(opened.error());
+        auto records = epochRecords(project);
+        if (!records)
+            return failure(records.error());
+        request.records = std::move(*records);
+    }
     request.settings = &settings;
     request.programDir = programDir();
     request.projectPath = projectPath;

@@ -3,6 +3,7 @@
 #include "base/textnumber.h"
 #include "gui/keys.h"
 #include "gui/messages.h"
+#include "gui/provenancedialog.h"
 #include "gui/session.h"
 #include "gui/twips.h"
 #include "survey/buildingdeformation.h"
@@ -47,8 +48,15 @@ ObservationGrid::ObservationGrid(Session &session, const Widgets &widgets)
 void ObservationGrid::showCellMenu(const QPoint &position)
 {
     const QModelIndex cell = m_w.grid->indexAt(position);
-    if (!m_session.project() || !cell.isValid() || cell.column() != 0
-        || !m_session.snapshot().point(cell.row() + 1))
+    if (!m_session.project() || !cell.isValid() || !m_session.snapshot().point(cell.row() + 1))
+        return;
+    // An elevation's cell: the first epoch's, or the current one's.
+    const int k = m_session.currentEpoch();
+    if ((cell.column() == 1 && k >= 0) || (cell.column() == 2 && k >= 1)) {
+        showElevationMenu(cell.column() == 1 ? 0 : k, cell.row() + 1, position);
+        return;
+    }
+    if (cell.column() != 0)
         return;
     const int row = cell.row() + 1;
     const Point *point = m_session.snapshot().point(row);
@@ -86,6 +94,56 @@ void ObservationGrid::showCellMenu(const QPoint &position)
     connect(menu.addAction(QStringLiteral("删除测点")), &QAction::triggered, this,
             [this, row] { removePoint(row); });
     menu.exec(m_w.grid->viewport()->mapToGlobal(position));
+}
+
+void ObservationGrid::showElevationMenu(int cjNo, int row, const QPoint &position)
+{
+    if (!leaveBoxes())
+        return;
+    QMenu menu(m_w.grid);
+    connect(menu.addAction(QStringLiteral("高程来历…")), &QAction::triggered, this, [this, cjNo, row] {
+        ProvenanceDialog dialog(m_session, cjNo, row, [this](const HistoryRow &change) { return undoChange(change); },
+                                m_w.window);
+        dialog.exec();
+    });
+    QAction *undo = menu.addAction(QStringLiteral("撤销修改"));
+    const auto history = m_session.project()->history(cjNo, row);
+    const std::optional<HistoryRow> last =
+        history && !history->empty() ? std::optional(history->back()) : std::nullopt;
+    undo->setEnabled(last && !m_session.project()->isReadOnly());
+    connect(undo, &QAction::triggered, this, [this, last] {
+        if (last)
+            undoChange(*last);
+    });
+    menu.exec(m_w.grid->viewport()->mapToGlobal(position));
+}
+
+bool ObservationGrid::undoChange(const HistoryRow &change)
+{
+    if (change.kind != HistoryRow::Elevation || !change.cjNo || !change.cjdNo)
+        return false;
+    const Point *point = m_session.snapshot().point(*change.cjdNo);
+    std::optional<double> metres;
+    if (!change.oldValue.isNull())
+        metres = change.oldValue.toDouble();
+    const QString unit = m_session.unit();
+    const auto shown = [&](const QVariant &v) {
+        return v.isNull() ? QStringLiteral("（无）") : FormatElevation(v.toDouble(), unit);
+    };
+    if (!askYesNo(m_w.window, QStringLiteral("把 %1 在%2的高程从 %3 恢复为 %4？\n（这次撤销也记入历史）")
+                                  .arg(point ? point->name : QString::number(*change.cjdNo),
+                                       m_session.epochLabel(*change.cjNo), shown(change.newValue),
+                                       shown(change.oldValue))))
+        return false;
+    const auto asUndo = m_session.project()->writingAs(WriteHow::Undo);
+    if (auto stored = m_session.storeElevation(*change.cjNo, *change.cjdNo, metres); !stored) {
+        reportWriteFailure(m_w.window, m_session.projectPath(), stored.error());
+        return false;
+    }
+    if (*change.cjNo == m_session.currentEpoch() || *change.cjNo == 0)
+        fillRow(*change.cjdNo);
+    m_session.announceElevationStored(*change.cjNo, *change.cjdNo);
+    return true;
 }
 
 void ObservationGrid::removePoint(int row)

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "project/provenance.h"
+
 #include <QObject>
 
 #include <functional>
@@ -82,6 +84,11 @@ private:
     void colourRow(int row);
     void cellClicked(int tableRow, int column);
     void showCellMenu(const QPoint &position);
+    // "高程来历…" and "撤销修改" for the elevation of epoch `cjNo` in `row`.
+    void showElevationMenu(int cjNo, int row, const QPoint &position);
+    // Puts back the value `change` replaced, once the user agrees; recorded
+    // as an undo.
+    bool undoChange(const HistoryRow &change);
     void scrolled();
     void commitElevation();
     void commitName();

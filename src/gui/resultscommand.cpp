@@ -104,6 +104,12 @@ void ResultsCommand::writeReport()
     request.pointCount = m_session.pointCount();
     request.templateName = m_w.tableTemplates->currentText();
     request.unit = m_session.unit();
+    if (auto records = epochRecords(*m_session.project()); records)
+        request.records = std::move(*records);
+    else {
+        showMessage(m_w.window, QStringLiteral("报告未能生成：%1").arg(records.error()), reportTitle);
+        return;
+    }
     // A report that takes longer than half a second shows its progress.
     QProgressDialog progress(QStringLiteral("正在生成报告…"), QString(), 0, 1, m_w.window);
     progress.setWindowTitle(reportTitle);

@@ -439,6 +439,39 @@ Result<ReportOutcome> writeMonitoringReport(const ProjectSnapshot &whole, const 
         }
     }
 
+    // The original records the figures rest on, and the changes since.
+    {
+        const int lastNumber = lastEpoch.cjNo;
+        std::vector<QStringList> sources, changes;
+        if (request.records)
+            for (const EpochRecords &epoch : *request.records) {
+                if (epoch.cjNo > lastNumber)
+                    continue;
+                if (epoch.sources.empty())
+                    sources.push_back({epoch.epoch, t.recordsNone, QString(), QString(), QString()});
+                for (const StoredSource &s : epoch.sources) {
+                    QString closure;
+                    if (s.closureMm && s.toleranceMm)
+                        closure = QStringLiteral("%1 / ±%2").arg(*s.closureMm, 0, 'f', 2).arg(*s.toleranceMm, 0, 'f', 2);
+                    sources.push_back({epoch.epoch, s.name, s.sha256, s.instrument.isEmpty() ? QStringLiteral("—") : s.instrument,
+                                       closure.isEmpty() ? QStringLiteral("—") : closure});
+                }
+                for (const HistoryLine &l : epoch.changed)
+                    changes.push_back({epoch.epoch, l.point, l.oldText, l.newText, l.at, l.who, l.how});
+            }
+        addTable(tablePages(t.records, {request.records ? t.recordsIntro : t.recordsUnkept},
+                            {t.recordHeadings[0], t.recordHeadings[1], t.recordHeadings[2], t.recordHeadings[3],
+                             t.recordHeadings[4]},
+                            sources, {3, 3, 5, 1.5, 2}, true),
+                 true);
+        if (request.records)
+            addTable(tablePages(t.changes, {changes.empty() ? t.changesNone : t.changesIntro},
+                                {t.changeHeadings[0], t.changeHeadings[1], t.changeHeadings[2], t.changeHeadings[3],
+                                 t.changeHeadings[4], t.changeHeadings[5], t.changeHeadings[6]},
+                                changes, {3, 1.2, 1.6, 1.6, 2, 1, 1.6}, true),
+                     true);
+    }
+
     // Every page with its header and footer, through SaveFile.
     QBuffer buffer;
     buffer.open(QIODevice::WriteOnly);

@@ -14,6 +14,8 @@
 #include <QString>
 #include <QStringList>
 
+#include "survey/provenanceview.h"
+
 #include <functional>
 #include <map>
 #include <optional>
@@ -32,6 +34,9 @@ struct ReportRequest
     std::optional<int> pointCount;  // the window's own; else the setting
     QString templateName;           // the results table's; empty: the setting's
     std::optional<QString> unit;    // the window's elevation unit; else the setting
+    // Where the figures came from (epochRecords): the report's 原始记录;
+    // none for a project that kept none.
+    std::optional<std::vector<EpochRecords>> records;
     // Told as each page is painted (page, pages), so a window can show it.
     std::function<void(int, int)> progress;
 };

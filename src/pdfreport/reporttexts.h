@@ -60,6 +60,20 @@ struct ReportTexts
     QString alarmList = QStringLiteral("附表　预警一览");
     QString alarmHeadings[2] = {QStringLiteral("序号"), QStringLiteral("预警")};
     QString noAlarms = QStringLiteral("本期未出现预警。");
+    // The original records: the files each epoch rests on, and every
+    // elevation changed after its first entry.
+    QString records = QStringLiteral("附录　原始记录");
+    QString recordsIntro = QStringLiteral("各次观测所据的原始文件（存于工程中，SHA-256 可核对），及其水准闭合差与限差。");
+    QString recordsNone = QStringLiteral("键入，无原始文件");
+    QString recordsUnkept = QStringLiteral("本工程未记录高程来历（在记录来历的版本之前建立）。");
+    QString recordHeadings[5] = {QStringLiteral("观测"), QStringLiteral("原始文件"), QStringLiteral("SHA-256"),
+                                 QStringLiteral("仪器"), QStringLiteral("闭合差 / 限差（mm）")};
+    QString changes = QStringLiteral("附录　高程修改记录");
+    QString changesIntro = QStringLiteral("首次录入后被修改或删除的高程，按时间先后。");
+    QString changesNone = QStringLiteral("首次录入后没有高程被修改或删除。");
+    QString changeHeadings[7] = {QStringLiteral("观测"), QStringLiteral("点名"), QStringLiteral("原值"),
+                                 QStringLiteral("新值"), QStringLiteral("时间"), QStringLiteral("用户"),
+                                 QStringLiteral("方式")};
 };
 
 const ReportTexts &reportTexts();
