@@ -118,6 +118,34 @@ $B report 示例楼.mdb --out 示例楼.pdf --date 2024-04-02
             self.assertEqual(rows[name][1], first)
             self.assertEqual(rows[name][2], f"{float(first) - 0.002:.5f}")
             self.assertEqual(rows[name][3:5], ["-2.00", "-2.00"])
+
+        # Every height knows the file, line and station it was read at.
+        origin = json.loads(self.batch("history", self.root / "示例楼.mdb", "--epoch", 0, "--point", "J1",
+                                       "--format", "json").stdout)["origin"]
+        self.assertEqual((origin["how"], origin["file"], origin["line"], origin["station"]),
+                         ("level", "loop_bm1.gsi", 8, "2"))
+        self.assertEqual(origin["sha256"], hashlib.sha256(gsi.read_bytes()).hexdigest())
+        self.assertAlmostEqual(origin["adjusted_m"], 10.2501, places=9)
+
+        # A correction from a workbook: the report's appendix names both
+        # files and lists the change with its old and new value.
+        book = self.root / "改正.xlsx"
+        subprocess.run(["/usr/bin/python3", "-c",
+                        "import openpyxl, sys\n"
+                        "b = openpyxl.Workbook(); s = b.active; s.title = 'Sheet1'\n"
+                        "s.append(['点名', '高程']); s.append(['J2', 9.7971]); b.save(sys.argv[1])", book],
+                       check=True)
+        self.batch("import", self.root / "示例楼.mdb", "--epoch", 1, book)
+        self.batch("report", self.root / "示例楼.mdb", "--out", self.root / "改正.pdf")
+        text = subprocess.run(["pdftotext", "-layout", self.root / "改正.pdf", "-"], capture_output=True,
+                              text=True, check=True).stdout
+        records = text[text.index("附录 原始记录"):]
+        self.assertIn("loop_bm1.gsi", records)
+        self.assertIn("改正.xlsx", records)
+        changes = records[records.index("附录 高程修改记录"):]
+        line = next(l for l in changes.splitlines() if " J2 " in l)
+        self.assertEqual(line.split()[5:10], ["J2", "9.79750", "m", "9.79710", "m"])
+        self.assertIn("工作簿调入", line)
         self.assertIn("示例楼", text)
         self.assertTrue((self.root / "示例楼-首次-水准.xlsx").exists())
 

@@ -1,4 +1,5 @@
 #include "project/projectdb.h"
+#include "survey/observationimport.h"
 #include "testsupport.h"
 
 #include <QCryptographicHash>
@@ -51,6 +52,8 @@ private slots:
     void programFilesAreRecognised();
     void removingAnEpochOrAPoint_data();
     void removingAnEpochOrAPoint();
+    void historyOfOneElevation();
+    void historyFollowsEpochsAndOutlivesDeletions();
 };
 
 void ProjectDatabaseTest::refusesWhatIsNoProject_data()
@@ -600,6 +603,120 @@ void ProjectDatabaseTest::removingAnEpochOrAPoint()
             "'SELECT CjdNo, PointName FROM Sur3 ORDER BY CjdNo')))"),
         {path});
     QCOMPARE(QString::fromUtf8(seen).trimmed(), records);
+}
+
+namespace {
+
+// "how old→new" of each history row, elevations in metres.
+QStringList changesOf(const std::vector<HistoryRow> &rows)
+{
+    const auto value = [](const QVariant &v) { return v.isNull() ? QStringLiteral("—") : QString::number(v.toDouble()); };
+    QStringList changes;
+    for (const HistoryRow &row : rows)
+        changes << QStringLiteral("%1 %2→%3").arg(row.entry.how, value(row.oldValue), value(row.newValue));
+    return changes;
+}
+
+} // namespace
+
+void ProjectDatabaseTest::historyOfOneElevation()
+{
+    // A value typed, changed twice, imported over from a workbook, then
+    // restored: five rows in order, each with who and how; the workbook is
+    // kept byte for byte.
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("来历.mdb"));
+    QVERIFY(makeProject(path));
+    ProjectDatabase project;
+    QVERIFY(project.open(path));
+    QVERIFY(project.addEpoch({0, QStringLiteral("2024-01-01"), QStringLiteral("首次"), QStringLiteral("1")}));
+    QVERIFY(project.addPoint({2, QStringLiteral("J2"), 7, QStringLiteral("圆形")}));
+    for (const double typed : {99.9, 99.95, 99.97})
+        QVERIFY(project.setElevation(0, 2, typed));
+    const QString workbook = QStringLiteral(SEDIMETRA_SOURCE_DIR "/tests/fixtures/obs_m.xlsx");
+    const auto read = readObservationRows(workbook);
+    QVERIFY(read);
+    std::vector<ImportRow> rowsOfJ2;
+    for (const ImportRow &row : read->rows)
+        if (row.name == QLatin1String("J2"))
+            rowsOfJ2.push_back(row);
+    QVERIFY(importObservations(project, 0, rowsOfJ2, QStringLiteral("m"), {}, read->provenance));
+    const auto afterImport = project.history(0, 2);
+    QVERIFY(afterImport);
+    QVERIFY(project.restore(afterImport->back()));
+
+    const auto history = project.history(0, 2);
+    QVERIFY(history);
+    QCOMPARE(changesOf(*history), QStringList({"typed —→99.9", "typed 99.9→99.95", "typed 99.95→99.97",
+                                               "import 99.97→99.998", "undo 99.998→99.97"}));
+    for (const HistoryRow &row : *history)
+        QCOMPARE(row.entry.who, ProjectDatabase::localUser());
+    QCOMPARE(*project.elevation(0, 2), std::optional<double>(99.97));
+    // The import's row names the workbook and its sheet; the file is kept whole.
+    QCOMPARE((*history)[3].entry.sheet, QStringLiteral("Sheet1"));
+    const auto sources = project.sources();
+    QVERIFY(sources && sources->size() == 1);
+    QFile original(workbook);
+    QVERIFY(original.open(QIODevice::ReadOnly));
+    const QByteArray bytes = original.readAll();
+    QCOMPARE(**project.sourceData(sources->front().id), bytes);
+    const QJsonArray stored = readWithPython(path, QStringLiteral("SELECT Sha256, Size FROM Sources"));
+    QCOMPARE(stored.at(0).toArray().at(0).toString(),
+             QString::fromLatin1(QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex()));
+    // Read twice, kept once.
+    QVERIFY(importObservations(project, 0, rowsOfJ2, QStringLiteral("m"), {}, read->provenance));
+    QCOMPARE(project.sources()->size(), size_t(1));
+    // The origin of the value now is the workbook's row.
+    const auto origin = project.origin(0, 2);
+    QVERIFY(origin && *origin);
+    QCOMPARE((*origin)->entry.how, QStringLiteral("import"));
+    QCOMPARE((*origin)->detail.line, 3);
+}
+
+void ProjectDatabaseTest::historyFollowsEpochsAndOutlivesDeletions()
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("移动.mdb"));
+    QVERIFY(makeProject(path));
+    ProjectDatabase project;
+    QVERIFY(project.open(path));
+    for (int k = 0; k < 3; ++k)
+        QVERIFY(project.addEpoch({k, QStringLiteral("2024-0%1-01").arg(k + 2), QStringLiteral("E%1").arg(k),
+                                  QStringLiteral("1")}));
+    for (int n = 1; n <= 2; ++n)
+        QVERIFY(project.addPoint({n, QStringLiteral("J%1").arg(n), 7, QStringLiteral("圆形")}));
+    for (int k = 0; k < 3; ++k)
+        for (int n = 1; n <= 2; ++n)
+            QVERIFY(project.setElevation(k, n, 10 + k + n / 10.0));
+    QVERIFY(project.updateEpoch({2, QStringLiteral("2024-04-02"), QStringLiteral("E2"), QStringLiteral("3")}));
+    // An epoch put in before all others: every history moves up with its epoch.
+    QVERIFY(project.insertEpoch({0, QStringLiteral("2024-01-01"), QStringLiteral("早"), QStringLiteral("1")}));
+    for (int k = 1; k <= 3; ++k) {
+        const auto cell = project.history(k, 1);
+        QVERIFY(cell && cell->size() == 1);
+        QCOMPARE(cell->front().newValue.toDouble(), 10 + (k - 1) + 0.1);
+    }
+    const auto epoch3 = project.history(3);
+    QVERIFY(epoch3);
+    QCOMPARE(epoch3->size(), size_t(4)); // two elevations, the date and the load floors
+    // An epoch removed: its elevations' deletions are kept, named, never
+    // taken over by the epoch that moves into its number.
+    QVERIFY(project.deleteEpoch(1));
+    const auto moved = project.history(1, 1);
+    QVERIFY(moved && moved->size() == 1);
+    QCOMPARE(moved->front().newValue.toDouble(), 11.1);
+    int named = 0;
+    for (const HistoryRow &row : *project.history())
+        named += !row.cjNo && row.label.contains(QStringLiteral("E0")) ? 1 : 0;
+    QCOMPARE(named, 5); // two entries, two deletions, the epoch
+    // A point removed: its rows stay with its name.
+    QVERIFY(project.deletePoint(2));
+    QVERIFY(project.history({}, 2)->empty());
+    int ofJ2 = 0;
+    for (const HistoryRow &row : *project.history())
+        ofJ2 += row.label.contains(QStringLiteral("J2")) ? 1 : 0;
+    QVERIFY(ofJ2 >= 5);
+    QVERIFY(project.origin(1, 2)->has_value() == false);
 }
 
 QTEST_GUILESS_MAIN(ProjectDatabaseTest)
