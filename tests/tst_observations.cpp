@@ -7,7 +7,9 @@
 
 #include <QComboBox>
 #include <QLineEdit>
+#include <QLabel>
 #include <QListWidget>
+#include <QMenu>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QRadioButton>
@@ -68,6 +70,50 @@ QString storedElevation(const QString &project, int cjNo, int cjdNo)
         {project, QString::number(cjNo), QString::number(cjdNo)}));
 }
 
+// Runs the action `text` of the menu of cell (row, column), telling
+// whether it was enabled; `inDialog` is run in a dialog the action opens.
+void cellMenu(QWidget *window, int row, int column, const QString &text, bool *enabled,
+              const std::function<void(QDialog *)> &inDialog = {})
+{
+    QTableWidget *table = grid(window);
+    *enabled = false;
+    bool found = false;
+    QTimer::singleShot(0, [&] {
+        auto *menu = qobject_cast<QMenu *>(QApplication::activePopupWidget());
+        QVERIFY(menu);
+        for (QAction *action : menu->actions())
+            if (action->text() == text) {
+                found = true;
+                *enabled = action->isEnabled();
+                if (inDialog)
+                    QTimer::singleShot(0, [&] {
+                        auto *dialog = qobject_cast<QDialog *>(QApplication::activeModalWidget());
+                        QVERIFY(dialog);
+                        inDialog(dialog);
+                    });
+                menu->close();
+                if (*enabled)
+                    action->trigger();
+                return;
+            }
+        menu->close();
+    });
+    const QModelIndex index = table->model()->index(row - 1, column);
+    emit table->customContextMenuRequested(table->visualRect(index).center());
+    QVERIFY2(found, qPrintable(text));
+}
+
+// The history table of the 高程来历 dialog: "how old→new" a row.
+QStringList historyShown(QDialog *dialog)
+{
+    auto *table = dialog->findChild<QTableWidget *>(QStringLiteral("HistoryTable"));
+    QStringList rows;
+    for (int r = 0; r < table->rowCount(); ++r)
+        rows << table->item(r, 2)->text() + QLatin1Char(' ') + table->item(r, 4)->text() + QStringLiteral("→")
+                    + table->item(r, 5)->text();
+    return rows;
+}
+
 // The shown forms, computed here the plain way: round half away from zero
 // at the given decimals of the value in the shown unit.
 QString fixed(double value, int decimals)
@@ -116,6 +162,8 @@ class ObservationsTest : public QObject
 {
     Q_OBJECT
 private slots:
+    void elevationHistoryAndUndo();
+    void anElevationWithoutHistory();
     void dateTypedKeyByKey_data();
     void dateTypedKeyByKey();
     void epochsAddedAndRefused();
@@ -422,6 +470,62 @@ void ObservationsTest::quantitiesMatchAnIndependentComputation()
     QCOMPARE(cell(window, 1, 3), "-1.50");
     QCOMPARE(cell(window, 1, 4), "-3.50");
     QCOMPARE(cell(window, 1, 5), "-0.075");
+}
+
+void ObservationsTest::elevationHistoryAndUndo()
+{
+    TestSession session;
+    QVERIFY(session.start());
+    MainWindow *window = session.window.get();
+    session.addEpoch("2018-07-10", "A", "1");
+    auto *box = control<QLineEdit>(window, "Text4");
+    for (const char *typed : {"100", "100.004"}) {
+        clickCell(window, 1, 1);
+        replaceText(box, QString::fromLatin1(typed));
+        enter(box);
+    }
+    QCOMPARE(storedElevation(session.project, 0, 1), "100.004");
+    bool enabled = false;
+    {
+        DialogWatcher watcher(window);
+        watcher.setMessageAnswer(QMessageBox::Yes);
+        cellMenu(window, 1, 1, QStringLiteral("撤销修改"), &enabled);
+        QVERIFY(enabled);
+        QCOMPARE(watcher.seen().size(), 1);
+    }
+    QCOMPARE(storedElevation(session.project, 0, 1), "100.0");
+    QCOMPARE(cell(window, 1, 1), "100.00000");
+    QStringList rows;
+    QString origin;
+    cellMenu(window, 1, 1, QStringLiteral("高程来历…"), &enabled, [&](QDialog *dialog) {
+        rows = historyShown(dialog);
+        origin = dialog->findChild<QLabel *>(QStringLiteral("OriginText"))->text();
+        dialog->reject();
+    });
+    QCOMPARE(rows, QStringList({"键入 —→100.00000 m", "键入 100.00000 m→100.00400 m",
+                                "撤销修改 100.00400 m→100.00000 m"}));
+    QVERIFY2(origin.startsWith(QStringLiteral("来历：撤销修改")), qPrintable(origin));
+}
+
+void ObservationsTest::anElevationWithoutHistory()
+{
+    TestSession session;
+    QVERIFY(session.start());
+    MainWindow *window = session.window.get();
+    session.addEpoch("2018-07-10", "A", "1");
+    bool enabled = true;
+    cellMenu(window, 1, 1, QStringLiteral("撤销修改"), &enabled);
+    QVERIFY(!enabled);
+    QStringList rows{QStringLiteral("unread")};
+    QString origin;
+    cellMenu(window, 1, 1, QStringLiteral("高程来历…"), &enabled, [&](QDialog *dialog) {
+        rows = historyShown(dialog);
+        origin = dialog->findChild<QLabel *>(QStringLiteral("OriginText"))->text();
+        QVERIFY(!dialog->findChild<QPushButton *>(QStringLiteral("SaveSource"))->isEnabled());
+        dialog->reject();
+    });
+    QVERIFY(rows.isEmpty());
+    QVERIFY2(origin.contains(QStringLiteral("未记录")), qPrintable(origin));
 }
 
 void ObservationsTest::clearingACellDeletesTheRecord()

@@ -48,15 +48,16 @@ ObservationGrid::ObservationGrid(Session &session, const Widgets &widgets)
 void ObservationGrid::showCellMenu(const QPoint &position)
 {
     const QModelIndex cell = m_w.grid->indexAt(position);
-    if (!m_session.project() || !cell.isValid() || !m_session.snapshot().point(cell.row() + 1))
+    if (!m_session.project() || !cell.isValid())
         return;
-    // An elevation's cell: the first epoch's, or the current one's.
+    // An elevation's cell: the first epoch's, or the current one's (a row
+    // takes elevations before its point is named).
     const int k = m_session.currentEpoch();
     if ((cell.column() == 1 && k >= 0) || (cell.column() == 2 && k >= 1)) {
         showElevationMenu(cell.column() == 1 ? 0 : k, cell.row() + 1, position);
         return;
     }
-    if (cell.column() != 0)
+    if (cell.column() != 0 || !m_session.snapshot().point(cell.row() + 1))
         return;
     const int row = cell.row() + 1;
     const Point *point = m_session.snapshot().point(row);
