@@ -41,7 +41,8 @@ ProvenanceDialog::ProvenanceDialog(Session &session, int cjNo, int cjdNo,
     m_table->verticalHeader()->hide();
     m_table->horizontalHeader()->setStretchLastSection(true);
     layout->addWidget(m_table);
-    auto *buttons = new QDialogButtonBox(QDialogButtonBox::Close, this);
+    auto *buttons = new QDialogButtonBox(this);
+    buttons->addButton(QStringLiteral("关闭"), QDialogButtonBox::RejectRole);
     m_save = buttons->addButton(QStringLiteral("保存原始文件…"), QDialogButtonBox::ActionRole);
     m_save->setObjectName(QStringLiteral("SaveSource"));
     m_undoButton = buttons->addButton(QStringLiteral("撤销所选修改"), QDialogButtonBox::ActionRole);
