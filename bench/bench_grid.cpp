@@ -78,7 +78,7 @@ int main(int argc, char *argv[])
     const QModelIndex first = table->model()->index(0, 2);
     QTest::mouseClick(table->viewport(), Qt::LeftButton, {}, table->visualRect(first).center());
     measure(
-        "elevation commit (Enter: write, row, move, preview painted)", 150,
+        "elevation commit with its history row (Enter: write, row, move, preview painted)", 150,
         [&](int i) {
             // Values a level would give: within a millimetre of the point's
             // last one, so that no plausibility question stops the run.
