@@ -243,10 +243,13 @@ public:
     // A kept file's bytes; none when only its description was kept.
     Result<std::optional<QByteArray>> sourceData(qint64 id);
     Result<std::optional<ElevationOrigin>> origin(int cjNo, int cjdNo);
-    // The origins of an epoch's elevations, by point number.
-    Result<std::vector<std::pair<int, ElevationOrigin>>> originsOfEpoch(int cjNo);
-    // The history, oldest first; only that of an epoch, a point, or a cell.
-    Result<std::vector<HistoryRow>> history(std::optional<int> cjNo = {}, std::optional<int> cjdNo = {});
+    // The history, oldest first; only that of an epoch, a point, or a cell;
+    // with `changesOnly`, only elevations changed or deleted after their
+    // first entry.
+    Result<std::vector<HistoryRow>> history(std::optional<int> cjNo = {}, std::optional<int> cjdNo = {},
+                                            bool changesOnly = false);
+    // The kept files each epoch's elevations came from: (epoch, file id).
+    Result<std::vector<std::pair<int, qint64>>> sourcesOfEpochs();
     // Puts back the value an elevation had before the change `row` records
     // (none: the elevation is deleted), recorded as an undo.
     Result<void> restore(const HistoryRow &row);

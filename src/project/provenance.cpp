@@ -345,22 +345,23 @@ Result<std::optional<ElevationOrigin>> ProjectDatabase::origin(int cjNo, int cjd
     return firstRow(query, [](const QSqlQuery &row) { return originFrom(row, 0); });
 }
 
-Result<std::vector<std::pair<int, ElevationOrigin>>> ProjectDatabase::originsOfEpoch(int cjNo)
+Result<std::vector<std::pair<int, qint64>>> ProjectDatabase::sourcesOfEpochs()
 {
     const auto present = hasProvenance();
     if (!present)
         return present.failure();
     if (!*present)
-        return std::vector<std::pair<int, ElevationOrigin>>();
+        return std::vector<std::pair<int, qint64>>();
     QSqlQuery &query = statement(
-        "originsOfEpoch", QStringLiteral("SELECT o.CjdNo, o.Line, o.Station, o.Adjusted, o.Sigma, %1 FROM Origins o "
-                                         "LEFT JOIN Entries e ON e.Id = o.EntryId WHERE o.CjNo = ? ORDER BY o.CjdNo")
-                              .arg(QLatin1String(entryColumns)));
-    query.bindValue(0, cjNo);
-    return allRows(query, [](const QSqlQuery &row) { return std::pair(row.value(0).toInt(), originFrom(row, 1)); });
+        "sourcesOfEpochs", QStringLiteral("SELECT DISTINCT o.CjNo, e.SourceId FROM Origins o JOIN Entries e "
+                                          "ON e.Id = o.EntryId WHERE e.SourceId IS NOT NULL ORDER BY o.CjNo, e.SourceId"));
+    return allRows(query, [](const QSqlQuery &row) {
+        return std::pair(row.value(0).toInt(), row.value(1).toLongLong());
+    });
 }
 
-Result<std::vector<HistoryRow>> ProjectDatabase::history(std::optional<int> cjNo, std::optional<int> cjdNo)
+Result<std::vector<HistoryRow>> ProjectDatabase::history(std::optional<int> cjNo, std::optional<int> cjdNo,
+                                                         bool changesOnly)
 {
     const auto present = hasProvenance();
     if (!present)
@@ -372,6 +373,8 @@ Result<std::vector<HistoryRow>> ProjectDatabase::history(std::optional<int> cjNo
         conditions << QStringLiteral("h.CjNo = %1").arg(*cjNo);
     if (cjdNo)
         conditions << QStringLiteral("h.CjdNo = %1").arg(*cjdNo);
+    if (changesOnly)
+        conditions << QStringLiteral("h.Kind = 'H' AND h.OldValue IS NOT NULL");
     QSqlQuery query(m_db);
     query.setForwardOnly(true);
     if (!query.prepare(QStringLiteral("SELECT h.Id, h.Kind, h.CjNo, h.CjdNo, h.OldValue, h.NewValue, h.Label, %1 "

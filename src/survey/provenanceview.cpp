@@ -2,7 +2,6 @@
 
 #include <QDateTime>
 
-#include <set>
 
 namespace {
 
@@ -159,33 +158,25 @@ Result<std::vector<EpochRecords>> epochRecords(ProjectDatabase &project)
     const auto epochs = project.epochs();
     if (!epochs)
         return epochs.failure();
-    const auto rows = project.history();
+    const auto rows = project.history({}, {}, true);
     if (!rows)
         return rows.failure();
+    const auto used = project.sourcesOfEpochs();
+    if (!used)
+        return used.failure();
     std::vector<EpochRecords> records;
+    std::map<int, size_t> indexOf;
     for (const Epoch &e : *epochs) {
-        EpochRecords epoch;
-        epoch.cjNo = e.cjNo;
-        epoch.epoch = epochWords(e);
-        const auto origins = project.originsOfEpoch(e.cjNo);
-        if (!origins)
-            return origins.failure();
-        std::set<qint64> used;
-        for (const auto &[cjdNo, origin] : *origins)
-            if (origin.entry.sourceId)
-                used.insert(*origin.entry.sourceId);
-        for (const qint64 id : used)
+        indexOf[e.cjNo] = records.size();
+        records.push_back({e.cjNo, epochWords(e), {}, {}});
+    }
+    for (const auto &[cjNo, id] : *used)
+        if (const auto epoch = indexOf.find(cjNo); epoch != indexOf.end())
             if (const auto s = names->sources.find(id); s != names->sources.end())
-                epoch.sources.push_back(s->second);
-        records.push_back(std::move(epoch));
-    }
+                records[epoch->second].sources.push_back(s->second);
     // An elevation changed after its first entry: a row that had a value before.
-    for (const HistoryRow &row : *rows) {
-        if (row.kind != HistoryRow::Elevation || !row.cjNo || row.oldValue.isNull())
-            continue;
-        for (EpochRecords &epoch : records)
-            if (epoch.cjNo == *row.cjNo)
-                epoch.changed.push_back(lineOf(row, *names));
-    }
+    for (const HistoryRow &row : *rows)
+        if (const auto epoch = row.cjNo ? indexOf.find(*row.cjNo) : indexOf.end(); epoch != indexOf.end())
+            records[epoch->second].changed.push_back(lineOf(row, *names));
     return records;
 }
