@@ -18,6 +18,8 @@
 #include <zlib.h>
 
 #include <algorithm>
+#include <functional>
+#include <string_view>
 #include <charconv>
 #include <cmath>
 #include <cstring>
@@ -686,64 +688,88 @@ void XlsxSheet::setPrintSetup(bool landscape, const QString &header)
     m_xml = out.str();
 }
 
-QByteArray XlsxSheet::save() const
+bool XlsxSheet::writeTo(const std::function<bool(std::string_view)> &sink) const
 {
+    // Written out as it is made, a block at a time: the sheet's XML is never
+    // held whole.
+    constexpr size_t block = 256 * 1024;
     std::string data;
-    data.reserve(m_rows.size() * 900);
+    data.reserve(block + 64 * 1024);
+    const auto flush = [&](bool always) {
+        if (!always && data.size() < block)
+            return true;
+        const bool written = sink(data);
+        data.clear();
+        return written;
+    };
+    const std::string sheetData = "<sheetData></sheetData>";
+    const size_t split = m_xml.find(sheetData);
+    data += "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\n";
+    if (split == std::string::npos) {
+        data += m_xml;
+        return flush(true);
+    }
+    data.append(m_xml, 0, split);
+    data += "<sheetData>";
+    char number[16];
+    char style[16];
     for (size_t r = 0; r < m_rows.size(); ++r) {
         if (!m_rows[r] || !m_rows[r]->used)
             continue;
         const Row &row = *m_rows[r];
-        const std::string number = std::to_string(r);
+        const std::string_view rowNumber(number, size_t(std::to_chars(number, number + sizeof number, r).ptr - number));
         data += "<row r=\"";
-        data += number;
+        data += rowNumber;
         data += '"';
         data += row.attributes;
         if (row.cells.empty()) {
             data += "/>";
-            continue;
-        }
-        data += '>';
-        for (const Cell &c : row.cells) {
-            data += "<c r=\"";
-            data += lettersOf(c.column);
-            data += number;
-            data += '"';
-            if (c.kind != Cell::Raw && c.style >= 0) {
-                data += " s=\"";
-                data += std::to_string(c.style);
+        } else {
+            data += '>';
+            for (const Cell &c : row.cells) {
+                data += "<c r=\"";
+                data += lettersOf(c.column);
+                data += rowNumber;
                 data += '"';
-            }
-            switch (c.kind) {
-            case Cell::Raw:
-                data += c.attributes;
-                if (c.value.empty()) {
-                    data += "/>";
-                } else {
-                    data += '>';
-                    data += c.value;
-                    data += "</c>";
+                if (c.kind != Cell::Raw && c.style >= 0) {
+                    data += " s=\"";
+                    data.append(style, size_t(std::to_chars(style, style + sizeof style, c.style).ptr - style));
+                    data += '"';
                 }
-                break;
-            case Cell::Inline: {
-                const bool blanks = !c.value.empty()
-                                    && (c.value.front() == ' ' || c.value.back() == ' '
-                                        || c.value.find('\n') != std::string::npos);
-                data += blanks ? " t=\"inlineStr\"><is><t xml:space=\"preserve\">"
-                               : " t=\"inlineStr\"><is><t>";
-                data += c.value;
-                data += "</t></is></c>";
-                break;
+                switch (c.kind) {
+                case Cell::Raw:
+                    data += c.attributes;
+                    if (c.value.empty()) {
+                        data += "/>";
+                    } else {
+                        data += '>';
+                        data += c.value;
+                        data += "</c>";
+                    }
+                    break;
+                case Cell::Inline: {
+                    const bool blanks = !c.value.empty()
+                                        && (c.value.front() == ' ' || c.value.back() == ' '
+                                            || c.value.find('\n') != std::string::npos);
+                    data += blanks ? " t=\"inlineStr\"><is><t xml:space=\"preserve\">"
+                                   : " t=\"inlineStr\"><is><t>";
+                    data += c.value;
+                    data += "</t></is></c>";
+                    break;
+                }
+                case Cell::Number:
+                    data += "><v>";
+                    data += c.value;
+                    data += "</v></c>";
+                    break;
+                }
             }
-            case Cell::Number:
-                data += "><v>";
-                data += c.value;
-                data += "</v></c>";
-                break;
-            }
+            data += "</row>";
         }
-        data += "</row>";
+        if (!flush(false))
+            return false;
     }
+    data += "</sheetData>";
     std::string merges;
     if (!m_merges.empty()) {
         merges = "<mergeCells count=\"" + std::to_string(m_merges.size()) + "\">";
@@ -761,12 +787,21 @@ QByteArray XlsxSheet::save() const
             breaks += "<brk id=\"" + std::to_string(b) + "\" max=\"16383\" man=\"1\"/>";
         breaks += "</rowBreaks>";
     }
-    std::string xml = m_xml;
-    replacePlaceholder(xml, "<sheetData></sheetData>", "<sheetData>" + data + "</sheetData>");
-    replacePlaceholder(xml, mergesPlaceholder, merges);
-    replacePlaceholder(xml, breaksPlaceholder, breaks);
-    return QByteArray("<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\n")
-           + QByteArray::fromStdString(xml);
+    std::string tail = m_xml.substr(split + sheetData.size());
+    replacePlaceholder(tail, mergesPlaceholder, merges);
+    replacePlaceholder(tail, breaksPlaceholder, breaks);
+    data += tail;
+    return flush(true);
+}
+
+QByteArray XlsxSheet::save() const
+{
+    QByteArray xml;
+    writeTo([&](std::string_view part) {
+        xml.append(part.data(), qsizetype(part.size()));
+        return true;
+    });
+    return xml;
 }
 
 XlsxWorkbook::XlsxWorkbook() = default;
@@ -1149,23 +1184,26 @@ bool XlsxWorkbook::writeZip(QIODevice &device) const
         // Excel rebuilds it anyway.
         if (name == QLatin1String("xl/calcChain.xml"))
             continue;
-        QByteArray data = original;
-        if (const auto sheet = m_sheets.find(name); sheet != m_sheets.end())
-            data = sheet->second->save();
-        else if (name == QLatin1String("xl/styles.xml") && m_styles && m_styles->changed())
-            data = m_styles->save();
-        else if (name == QLatin1String("[Content_Types].xml")
-                 || name.endsWith(QLatin1String(".rels")))
-            data.replace("<Override PartName=\"/xl/calcChain.xml\" "
-                         "ContentType=\"application/"
-                         "vnd.openxmlformats-officedocument.spreadsheetml.calcChain+xml\"/>",
-                         "");
         QuaZipFile file(&zip);
-        // Large sheets are compressed fast rather than small.
-        const int level = data.size() > (1 << 20) ? 1 : Z_DEFAULT_COMPRESSION;
-        if (!file.open(QIODevice::WriteOnly, QuaZipNewInfo(name), nullptr, 0, Z_DEFLATED, level)
-            || file.write(data) != data.size()) {
-            ok = false;
+        if (const auto sheet = m_sheets.find(name); sheet != m_sheets.end()) {
+            // A sheet goes into its entry as it is written, compressed fast.
+            ok = file.open(QIODevice::WriteOnly, QuaZipNewInfo(name), nullptr, 0, Z_DEFLATED, 1)
+                 && sheet->second->writeTo([&](std::string_view part) {
+                        return file.write(part.data(), qint64(part.size())) == qint64(part.size());
+                    });
+        } else {
+            QByteArray data = original;
+            if (name == QLatin1String("xl/styles.xml") && m_styles && m_styles->changed())
+                data = m_styles->save();
+            else if (name == QLatin1String("[Content_Types].xml")
+                     || name.endsWith(QLatin1String(".rels")))
+                data.replace("<Override PartName=\"/xl/calcChain.xml\" "
+                             "ContentType=\"application/"
+                             "vnd.openxmlformats-officedocument.spreadsheetml.calcChain+xml\"/>",
+                             "");
+            ok = file.open(QIODevice::WriteOnly, QuaZipNewInfo(name), nullptr, 0, Z_DEFLATED,
+                           Z_DEFAULT_COMPRESSION)
+                 && file.write(data) == data.size();
         }
         file.close();
         if (!ok || file.getZipError() != 0) {

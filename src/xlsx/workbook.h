@@ -10,10 +10,12 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
 #include <map>
 #include <memory>
 #include <set>
 #include <string>
+#include <string_view>
 #include <vector>
 
 // The few worksheet operations the results table needs.
@@ -104,6 +106,9 @@ private:
     };
     Result<void> load(const QByteArray &xml);
     QByteArray save() const;
+    // The sheet's XML, given to `sink` a block at a time; false when the
+    // sink refused a block.
+    bool writeTo(const std::function<bool(std::string_view)> &sink) const;
     Cell &cell(const QString &address);
     Row &row(int number);
     const Row *findRow(int number) const;
