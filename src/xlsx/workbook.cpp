@@ -23,6 +23,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstring>
+#include <limits>
 #include <sstream>
 
 namespace {
@@ -72,10 +73,14 @@ std::string escapeXml(const QString &text)
 }
 
 // The number of a style attribute (s="...") among attributes, or -1.
-int styleNumber(const std::string &attributes)
+int styleNumber(std::string_view attributes)
 {
     const auto at = attributes.find(" s=\"");
-    return at == std::string::npos ? -1 : std::atoi(attributes.c_str() + at + 4);
+    if (at == std::string_view::npos)
+        return -1;
+    int style = 0;
+    std::from_chars(attributes.data() + at + 4, attributes.data() + attributes.size(), style);
+    return style;
 }
 
 std::string innerXml(const pugi::xml_node &node)
@@ -341,8 +346,8 @@ Result<void> XlsxSheet::load(const QByteArray &xml)
             nextColumn = column + 1;
             Cell c;
             c.column = column;
-            c.attributes = attributesExcept(cellNode, {"r"});
-            c.value = innerXml(cellNode);
+            c.attributes = keep(attributesExcept(cellNode, {"r"}));
+            c.value = keep(innerXml(cellNode));
             row.cells.push_back(std::move(c));
         }
         std::sort(row.cells.begin(), row.cells.end(),
@@ -411,15 +416,27 @@ XlsxSheet::Cell &XlsxSheet::cell(const QString &address)
     return *at;
 }
 
+XlsxSheet::Piece XlsxSheet::keep(std::string_view text)
+{
+    if (text.empty())
+        return Piece{};
+    if (m_texts.size() + text.size() > std::numeric_limits<std::uint32_t>::max())
+        qFatal("a worksheet's texts exceed 4 GB");
+    const Piece piece{std::uint32_t(m_texts.size()), std::uint32_t(text.size())};
+    m_texts.append(text);
+    return piece;
+}
+
 void XlsxSheet::setText(const QString &address, const QString &text)
 {
     Cell &c = cell(address);
     if (c.kind == Cell::Raw)
-        c.style = styleNumber(c.attributes);
+        c.style = styleNumber(view(c.attributes));
     c.kind = Cell::Inline;
-    c.attributes.clear();
-    c.value.clear();
-    appendEscaped(c.value, text);
+    c.attributes = Piece{};
+    std::string escaped;
+    appendEscaped(escaped, text);
+    c.value = keep(escaped);
 }
 
 void XlsxSheet::setWrapped(const QString &address)
@@ -429,11 +446,13 @@ void XlsxSheet::setWrapped(const QString &address)
         return;
     if (c.kind == Cell::Raw) {
         // A cell as read keeps its value; its style goes in its attributes.
-        const int style = m_styles->wrapped(styleNumber(c.attributes));
-        const auto at = c.attributes.find(" s=\"");
+        std::string attributes(view(c.attributes));
+        const int style = m_styles->wrapped(styleNumber(attributes));
+        const auto at = attributes.find(" s=\"");
         if (at != std::string::npos)
-            c.attributes.erase(at, c.attributes.find('"', at + 4) - at + 1);
-        c.attributes += " s=\"" + std::to_string(style) + "\"";
+            attributes.erase(at, attributes.find('"', at + 4) - at + 1);
+        attributes += " s=\"" + std::to_string(style) + "\"";
+        c.attributes = keep(attributes);
         return;
     }
     c.style = m_styles->wrapped(c.style);
@@ -457,12 +476,12 @@ void XlsxSheet::setNumber(const QString &address, double value)
 {
     Cell &c = cell(address);
     if (c.kind == Cell::Raw)
-        c.style = styleNumber(c.attributes);
+        c.style = styleNumber(view(c.attributes));
     c.kind = Cell::Number;
-    c.attributes.clear();
+    c.attributes = Piece{};
     char text[64];
     const auto result = std::to_chars(text, text + sizeof text, value);
-    c.value.assign(text, result.ptr);
+    c.value = keep(std::string_view(text, size_t(result.ptr - text)));
 }
 
 void XlsxSheet::setShownNumber(const QString &address, const QString &shown,
@@ -490,12 +509,14 @@ void XlsxSheet::setShownNumber(const QString &address, const QString &shown,
     }
     Cell &c = cell(address);
     if (c.kind == Cell::Raw)
-        c.style = styleNumber(c.attributes);
+        c.style = styleNumber(view(c.attributes));
     c.kind = Cell::Number;
-    c.attributes.clear();
-    c.value.resize(size_t(number.size()));
-    for (qsizetype i = 0; i < number.size(); ++i)
-        c.value[size_t(i)] = char(number[i].unicode());
+    c.attributes = Piece{};
+    char ascii[64];
+    const size_t length = std::min(size_t(number.size()), sizeof ascii);
+    for (size_t i = 0; i < length; ++i)
+        ascii[i] = char(number[qsizetype(i)].unicode());
+    c.value = keep(std::string_view(ascii, length));
     if (m_styles)
         c.style = m_styles->withFormat(c.style, format);
 }
@@ -542,15 +563,15 @@ const XlsxSheet::Cell *XlsxSheet::findCell(int row, int column) const
 QString XlsxSheet::textOf(const Cell &c) const
 {
     if (c.kind == Cell::Number)
-        return QString::fromStdString(c.value);
+        return QString::fromUtf8(view(c.value));
     pugi::xml_document doc;
     if (c.kind == Cell::Inline) {
-        doc.load_string(("<t>" + c.value + "</t>").c_str());
+        doc.load_string(("<t>" + std::string(view(c.value)) + "</t>").c_str());
         return QString::fromUtf8(doc.child("t").text().get());
     }
-    doc.load_string(("<c>" + c.value + "</c>").c_str());
+    doc.load_string(("<c>" + std::string(view(c.value)) + "</c>").c_str());
     const pugi::xml_node node = doc.child("c");
-    if (c.attributes.find("t=\"s\"") != std::string::npos && m_sharedStrings) {
+    if (view(c.attributes).find("t=\"s\"") != std::string_view::npos && m_sharedStrings) {
         const size_t index = size_t(node.child("v").text().as_int());
         return index < m_sharedStrings->size() ? (*m_sharedStrings)[index] : QString();
     }
@@ -622,14 +643,15 @@ XlsxSheet::Value XlsxSheet::value(int row, int column) const
     if (!c)
         return {};
     if (c->kind == Cell::Number)
-        return {Value::Number, QString::fromStdString(c->value)};
+        return {Value::Number, QString::fromUtf8(view(c->value))};
     if (c->kind == Cell::Inline)
         return {Value::Text, textOf(*c)};
-    const auto typeAt = c->attributes.find(" t=\"");
+    const std::string attributes(view(c->attributes));
+    const auto typeAt = attributes.find(" t=\"");
     const std::string type =
         typeAt == std::string::npos
             ? std::string("n")
-            : c->attributes.substr(typeAt + 4, c->attributes.find('"', typeAt + 4) - typeAt - 4);
+            : attributes.substr(typeAt + 4, attributes.find('"', typeAt + 4) - typeAt - 4);
     const QString text = textOf(*c);
     if (type == "s" || type == "inlineStr" || type == "str")
         return {text.isEmpty() ? Value::Empty : Value::Text, text};
@@ -637,7 +659,7 @@ XlsxSheet::Value XlsxSheet::value(int row, int column) const
         return {};
     if (type == "b" || type == "e")
         return {Value::Text, text};
-    const int style = styleNumber(c->attributes);
+    const int style = styleNumber(attributes);
     const bool date = m_dateStyles && style >= 0 && size_t(style) < m_dateStyles->size()
                       && (*m_dateStyles)[size_t(style)];
     return {date ? Value::Date : Value::Number, text};
@@ -738,28 +760,29 @@ bool XlsxSheet::writeTo(const std::function<bool(std::string_view)> &sink) const
                 }
                 switch (c.kind) {
                 case Cell::Raw:
-                    data += c.attributes;
-                    if (c.value.empty()) {
+                    data += view(c.attributes);
+                    if (c.value.size == 0) {
                         data += "/>";
                     } else {
                         data += '>';
-                        data += c.value;
+                        data += view(c.value);
                         data += "</c>";
                     }
                     break;
                 case Cell::Inline: {
-                    const bool blanks = !c.value.empty()
-                                        && (c.value.front() == ' ' || c.value.back() == ' '
-                                            || c.value.find('\n') != std::string::npos);
+                    const std::string_view value = view(c.value);
+                    const bool blanks = !value.empty()
+                                        && (value.front() == ' ' || value.back() == ' '
+                                            || value.find('\n') != std::string_view::npos);
                     data += blanks ? " t=\"inlineStr\"><is><t xml:space=\"preserve\">"
                                    : " t=\"inlineStr\"><is><t>";
-                    data += c.value;
+                    data += value;
                     data += "</t></is></c>";
                     break;
                 }
                 case Cell::Number:
                     data += "><v>";
-                    data += c.value;
+                    data += view(c.value);
                     data += "</v></c>";
                     break;
                 }

@@ -11,6 +11,7 @@
 #include <QStringList>
 
 #include <functional>
+#include <cstdint>
 #include <map>
 #include <memory>
 #include <set>
@@ -86,18 +87,27 @@ public:
 
 private:
     friend class XlsxWorkbook;
+    // A piece of text kept in the sheet's store of texts (m_texts): a cell
+    // holds two, and a cell copied shares its texts, so that a sheet of
+    // hundreds of thousands of cells copies them without allocating.
+    struct Piece
+    {
+        std::uint32_t offset = 0;
+        std::uint32_t size = 0;
+    };
     // A cell as read (its attributes and inner XML kept as they were), or as
     // written here: an inline string or a number, with the style it had.
-    // Most values fit a short string, so a cell seldom allocates.
     struct Cell
     {
         enum Kind : char { Raw, Inline, Number };
         int column = 0; // 1 = A
         Kind kind = Raw;
-        int style = -1;         // Inline and Number: the s attribute, -1 for none
-        std::string attributes; // Raw: every attribute but r
-        std::string value;      // Raw: inner XML; Inline: escaped text; Number: the number
+        int style = -1;   // Inline and Number: the s attribute, -1 for none
+        Piece attributes; // Raw: every attribute but r
+        Piece value;      // Raw: inner XML; Inline: escaped text; Number: the number
     };
+    Piece keep(std::string_view text);
+    std::string_view view(Piece piece) const { return std::string_view(m_texts).substr(piece.offset, piece.size); }
     struct Row
     {
         bool used = false;
@@ -116,6 +126,7 @@ private:
     QString textOf(const Cell &cell) const;
 
     std::string m_xml;       // the sheet with an empty sheetData, merges and breaks left out
+    std::string m_texts;     // the cells' texts, one after another (a text replaced stays)
     // By row number, a row only where one is present: at most a pointer a
     // row number up to the last row (the rows are bounded by the sheet's
     // 1,048,576).
