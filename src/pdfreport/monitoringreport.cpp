@@ -80,6 +80,16 @@ public:
         m_inner.setShownNumber(cell, shown, format);
         m_texts[cellOf(cell)] = shown;
     }
+    void setTextAt(int row, int column, const QString &text) override
+    {
+        m_inner.setTextAt(row, column, text);
+        m_texts[{row, column}] = text;
+    }
+    void setShownNumberAt(int row, int column, const QString &shown, const QString &format) override
+    {
+        m_inner.setShownNumberAt(row, column, shown, format);
+        m_texts[{row, column}] = shown;
+    }
     void copyRows(int first, int last, int destination) override
     {
         m_inner.copyRows(first, last, destination);

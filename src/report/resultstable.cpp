@@ -16,9 +16,13 @@ const char *const headerCells[] = {"B1", "H1", "B2", "H2", "M2", "B3", "H3", "M3
 struct Slot
 {
     const char *elevation, *thisTime, *cumulative, *rate;
+    int elevationColumn, thisTimeColumn, cumulativeColumn, rateColumn; // 1 = A
 };
 // Epoch k goes to the slot of k mod 3: 1 the first, 2 the second, 0 the third.
-const Slot epochSlots[] = {{"K", "L", "M", "N"}, {"C", "D", "E", "F"}, {"G", "H", "I", "J"}};
+const Slot epochSlots[] = {{"K", "L", "M", "N", 11, 12, 13, 14},
+                           {"C", "D", "E", "F", 3, 4, 5, 6},
+                           {"G", "H", "I", "J", 7, 8, 9, 10}};
+constexpr int nameColumn = 1, previousColumn = 2; // A, B
 
 QString cell(const char *column, int row)
 {
@@ -75,6 +79,7 @@ void WriteResultsTable(ResultsSheet &sheet, const ProjectSnapshot &snapshot,
     const int pages = groups * pagesPerGroup;
 
     const QString heading = QStringLiteral("本次高程\r\n(") + in.unit + QLatin1Char(')');
+    const QString shownElevation = elevationFormat(in.unit);
     for (int page = 0; page < pages; ++page) {
         const int top = firstPageRow + page * pageRows;
         if (page > 0)
@@ -133,25 +138,20 @@ void WriteResultsTable(ResultsSheet &sheet, const ProjectSnapshot &snapshot,
             const auto hp = elevation(k - 1, j);
             if (firstSlot) {
                 if (const Point *point = snapshot.point(j); point && snapshot.isObserved(j))
-                    sheet.setText(cell("A", row), point->name);
+                    sheet.setTextAt(row, nameColumn, point->name);
                 if (hp)
-                    sheet.setShownNumber(cell("B", row), FormatElevation(*hp, in.unit),
-                                         elevationFormat(in.unit));
+                    sheet.setShownNumberAt(row, previousColumn, FormatElevation(*hp, in.unit), shownElevation);
             }
             const PointValues v = TablePointValues(elevation(0, j), hp, elevation(k, j), interval);
             if (!v.current)
                 continue;
-            sheet.setShownNumber(cell(slot.elevation, row), FormatElevation(*v.current, in.unit),
-                                 elevationFormat(in.unit));
+            sheet.setShownNumberAt(row, slot.elevationColumn, FormatElevation(*v.current, in.unit), shownElevation);
             if (v.cumulative)
-                sheet.setShownNumber(cell(slot.cumulative, row),
-                                     signedText(*v.cumulative * 1000, 2), signed2);
+                sheet.setShownNumberAt(row, slot.cumulativeColumn, signedText(*v.cumulative * 1000, 2), signed2);
             if (v.thisSettlement)
-                sheet.setShownNumber(cell(slot.thisTime, row),
-                                     signedText(*v.thisSettlement * 1000, 2), signed2);
+                sheet.setShownNumberAt(row, slot.thisTimeColumn, signedText(*v.thisSettlement * 1000, 2), signed2);
             if (v.rate)
-                sheet.setShownNumber(cell(slot.rate, row), signedText(*v.rate * 1000, 3),
-                                     signed3);
+                sheet.setShownNumberAt(row, slot.rateColumn, signedText(*v.rate * 1000, 3), signed3);
         }
     }
 }

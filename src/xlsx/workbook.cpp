@@ -403,6 +403,16 @@ XlsxSheet::Cell &XlsxSheet::cell(const QString &address)
         nowhere = Cell();
         return nowhere;
     }
+    return cell(r, column);
+}
+
+XlsxSheet::Cell &XlsxSheet::cell(int r, int column)
+{
+    if (r < 1 || r > maxRows || column < 1 || column > maxColumns) {
+        static Cell nowhere;
+        nowhere = Cell();
+        return nowhere;
+    }
     Row &target = row(r);
     target.used = true;
     std::vector<Cell> &cells = target.cells;
@@ -429,7 +439,16 @@ XlsxSheet::Piece XlsxSheet::keep(std::string_view text)
 
 void XlsxSheet::setText(const QString &address, const QString &text)
 {
-    Cell &c = cell(address);
+    writeText(cell(address), text);
+}
+
+void XlsxSheet::setTextAt(int row, int column, const QString &text)
+{
+    writeText(cell(row, column), text);
+}
+
+void XlsxSheet::writeText(Cell &c, const QString &text)
+{
     if (c.kind == Cell::Raw)
         c.style = styleNumber(view(c.attributes));
     c.kind = Cell::Inline;
@@ -487,6 +506,16 @@ void XlsxSheet::setNumber(const QString &address, double value)
 void XlsxSheet::setShownNumber(const QString &address, const QString &shown,
                                const QString &format)
 {
+    writeShownNumber(cell(address), shown, format);
+}
+
+void XlsxSheet::setShownNumberAt(int row, int column, const QString &shown, const QString &format)
+{
+    writeShownNumber(cell(row, column), shown, format);
+}
+
+void XlsxSheet::writeShownNumber(Cell &c, const QString &shown, const QString &format)
+{
     // The shown text is the number as stored, without a plus sign: a plain
     // decimal keeps every digit it shows, trailing zeros included.
     QStringView number = shown;
@@ -504,10 +533,9 @@ void XlsxSheet::setShownNumber(const QString &address, const QString &shown,
             plain = i == 0 && c == QLatin1Char('-');
     }
     if (!plain || digits == 0) {
-        setText(address, shown);
+        writeText(c, shown);
         return;
     }
-    Cell &c = cell(address);
     if (c.kind == Cell::Raw)
         c.style = styleNumber(view(c.attributes));
     c.kind = Cell::Number;

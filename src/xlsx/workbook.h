@@ -19,6 +19,11 @@
 #include <string_view>
 #include <vector>
 
+
+// "A" -> 1, "AB" -> 28; and back.
+int columnNumber(const QString &letters);
+QString columnLetters(int number);
+
 // The few worksheet operations the results table needs.
 class ResultsSheet
 {
@@ -32,6 +37,16 @@ public:
     // number format `format`, which shows it as that text.
     virtual void setShownNumber(const QString &cell, const QString &shown,
                                 const QString &format) = 0;
+    // The same by row and column (1 = A), for the many cells of a table:
+    // no address is made to be read again.
+    virtual void setTextAt(int row, int column, const QString &text)
+    {
+        setText(columnLetters(column) + QString::number(row), text);
+    }
+    virtual void setShownNumberAt(int row, int column, const QString &shown, const QString &format)
+    {
+        setShownNumber(columnLetters(column) + QString::number(row), shown, format);
+    }
     // Copies rows first..last (values, styles, row heights, merged cells and
     // page breaks inside them) to start at row `destination`.
     virtual void copyRows(int first, int last, int destination) = 0;
@@ -50,6 +65,8 @@ public:
     void setShownNumber(const QString &cell, const QString &shown,
                         const QString &format) override;
     void copyRows(int first, int last, int destination) override;
+    void setTextAt(int row, int column, const QString &text) override;
+    void setShownNumberAt(int row, int column, const QString &shown, const QString &format) override;
 
     // What a cell holds as text (an inline string, a shared string or a
     // number), for checks.
@@ -120,6 +137,9 @@ private:
     // sink refused a block.
     bool writeTo(const std::function<bool(std::string_view)> &sink) const;
     Cell &cell(const QString &address);
+    Cell &cell(int row, int column);
+    void writeText(Cell &c, const QString &text);
+    void writeShownNumber(Cell &c, const QString &shown, const QString &format);
     Row &row(int number);
     const Row *findRow(int number) const;
     const Cell *findCell(int row, int column) const;
@@ -180,6 +200,3 @@ private:
     QStringList m_sheetOrder;
 };
 
-// "A" -> 1, "AB" -> 28; and back.
-int columnNumber(const QString &letters);
-QString columnLetters(int number);
