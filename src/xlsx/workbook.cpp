@@ -560,20 +560,26 @@ void XlsxSheet::copyRows(int first, int last, int destination)
     }
     const int destinationLast = last + shift;
     // Merged cells of the block, moved; any that lay where the block lands go.
-    std::vector<Range> kept;
+    // A block copied below every merge (a table growing page by page) keeps
+    // them all and adds its own.
     std::vector<Range> copied;
+    int lowest = 0;
     for (const Range &m : m_merges) {
         if (m.firstRow >= first && m.lastRow <= last)
             copied.push_back({m.firstRow + shift, m.firstColumn, m.lastRow + shift, m.lastColumn});
-        if (m.lastRow < destination || m.firstRow > destinationLast)
-            kept.push_back(m);
+        lowest = std::max(lowest, m.lastRow);
     }
-    kept.insert(kept.end(), copied.begin(), copied.end());
-    m_merges = std::move(kept);
+    if (lowest >= destination) {
+        std::vector<Range> kept;
+        for (const Range &m : m_merges)
+            if (m.lastRow < destination || m.firstRow > destinationLast)
+                kept.push_back(m);
+        m_merges = std::move(kept);
+    }
+    m_merges.insert(m_merges.end(), copied.begin(), copied.end());
     std::vector<int> breaks;
-    for (const int b : m_rowBreaks)
-        if (b >= first && b <= last)
-            breaks.push_back(b + shift);
+    for (auto b = m_rowBreaks.lower_bound(first); b != m_rowBreaks.end() && *b <= last; ++b)
+        breaks.push_back(*b + shift);
     m_rowBreaks.insert(breaks.begin(), breaks.end());
 }
 
