@@ -392,7 +392,7 @@ int historyCommand(const QStringList &args)
         QJsonArray rows;
         for (const HistoryLine &l : *lines) {
             QJsonObject row{{QStringLiteral("id"), l.row.id},
-                            {QStringLiteral("at"), l.row.entry.at},
+                            {QStringLiteral("at"), l.row.at.isEmpty() ? l.row.entry.at : l.row.at},
                             {QStringLiteral("who"), l.row.entry.who},
                             {QStringLiteral("how"), l.row.entry.how},
                             {QStringLiteral("kind"), kindKey(l.row.kind)},

@@ -38,16 +38,20 @@ const char *const provenanceTables[] = {
     "CREATE TABLE IF NOT EXISTS Origins (CjNo INTEGER NOT NULL, CjdNo INTEGER NOT NULL, "
     "EntryId INTEGER, Line INTEGER, Station TEXT, Adjusted REAL, Sigma REAL, "
     "PRIMARY KEY (CjNo, CjdNo)) WITHOUT ROWID",
-    "CREATE TABLE IF NOT EXISTS History (Id INTEGER PRIMARY KEY, EntryId INTEGER, Kind TEXT NOT NULL, "
-    "CjNo INTEGER, CjdNo INTEGER, OldValue, NewValue, Label TEXT)",
-    "CREATE TEMP TABLE IF NOT EXISTS SdWriting (EntryId INTEGER)",
+    "CREATE TABLE IF NOT EXISTS History (Id INTEGER PRIMARY KEY, EntryId INTEGER, WrittenAt INTEGER, "
+    "Kind TEXT NOT NULL, CjNo INTEGER, CjdNo INTEGER, OldValue, NewValue, Label TEXT)",
+    // The entry the writes go under, and whether each change keeps its own
+    // time (typing, whose entry serves many commits) or the entry's.
+    "CREATE TEMP TABLE IF NOT EXISTS SdWriting (EntryId INTEGER, Stamped INTEGER)",
 };
 
 // The history, written as the records change. An epoch's renumbering (its
 // CjNo alone) is no change; the program moves its history with it. A
 // deleted epoch or point leaves its rows, named in Label.
-#define SD_ENTRY "(SELECT EntryId FROM temp.SdWriting)"
-#define SD_CHANGE "INSERT INTO History (EntryId, Kind, CjNo, CjdNo, OldValue, NewValue) "
+// The entry of the writing under way, and the time (seconds since 1970, UTC).
+#define SD_ENTRY "(SELECT EntryId FROM temp.SdWriting), " \
+                 "(SELECT CASE WHEN Stamped THEN CAST(strftime('%s', 'now') AS INTEGER) END FROM temp.SdWriting)"
+#define SD_CHANGE "INSERT INTO History (EntryId, WrittenAt, Kind, CjNo, CjdNo, OldValue, NewValue) "
 #define SD_HISTORY SD_CHANGE "VALUES "
 const char *const historyTriggers[] = {
     "CREATE TEMP TRIGGER IF NOT EXISTS SdElevationAdded AFTER INSERT ON main.Sur2 BEGIN "
@@ -321,7 +325,9 @@ public:
         query.finish();
         if (auto cleared = exec(db, QStringLiteral("DELETE FROM temp.SdWriting")); !cleared)
             return cleared.failure();
-        if (auto set = exec(db, QStringLiteral("INSERT INTO temp.SdWriting VALUES (%1)").arg(id)); !set)
+        const bool typing = how == QLatin1String("typed") || how == QLatin1String("undo");
+        if (auto set = exec(db, QStringLiteral("INSERT INTO temp.SdWriting VALUES (%1, %2)").arg(id).arg(typing ? 1 : 0));
+            !set)
             return set.failure();
         return id;
     }

@@ -198,9 +198,10 @@ Result<void> ProjectDatabase::commitTransaction()
 void ProjectDatabase::rollbackTransaction()
 {
     m_dialect->rollback(m_db);
-    // Tables and triggers made in the transaction went with it.
+    // Tables, triggers and the entry made in the transaction went with it.
     m_provenanceReady = false;
     m_hasProvenance.reset();
+    m_entry.reset();
 }
 
 Result<std::vector<Epoch>> ProjectDatabase::epochs()
@@ -355,9 +356,19 @@ Result<void> ProjectDatabase::setElevation(int cjNo, int cjdNo, double metres, c
                         .arg(maxElevation, 0, 'g', 6));
     return recorded([&]() -> Result<void> {
         // Its origin first: the value's history row is written as it lands.
-        // (A copy brings its origins along.)
+        // (A copy brings its origins along.) A value typed has no origin
+        // row: its history row says who typed it and when.
         if (!m_entry)
             return writeElevation(cjNo, cjdNo, metres);
+        if (m_way.how == WriteHow::Typed || m_way.how == WriteHow::Undo) {
+            QSqlQuery &forget = statement(
+                "forgetOrigin", QStringLiteral("DELETE FROM Origins WHERE CjNo = ? AND CjdNo = ?"));
+            forget.bindValue(0, cjNo);
+            forget.bindValue(1, cjdNo);
+            if (auto ran = run(forget); !ran)
+                return ran;
+            return writeElevation(cjNo, cjdNo, metres);
+        }
         QSqlQuery &origin = statement("upsertOrigin", m_dialect->upsertOrigin());
         origin.bindValue(0, cjNo);
         origin.bindValue(1, cjdNo);

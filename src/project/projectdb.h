@@ -276,13 +276,8 @@ public:
             return work();
         struct Within
         {
-            bool &flag;
-            std::optional<qint64> &entry;
-            ~Within()
-            {
-                flag = false;
-                entry.reset(); // the next transaction records its own entry
-            }
+            ProjectDatabase &db;
+            ~Within() { db.transactionEnded(); }
         };
         for (int attempt = 0;; ++attempt) {
             m_retryable = false;
@@ -290,7 +285,7 @@ public:
                 if (auto begun = beginTransaction(); !begun)
                     return begun;
                 m_inTransaction = true;
-                const Within within{m_inTransaction, m_entry};
+                const Within within{*this};
                 if (Result<void> done = work(); !done) {
                     rollbackTransaction();
                     return done;
@@ -304,7 +299,8 @@ public:
 
 private:
     bool m_inTransaction = false;
-    // The entry of the transaction under way, made by its first write.
+    // The entry the writes are recorded under: made by the first write of
+    // a way of writing (on a server, of each transaction).
     std::optional<qint64> m_entry;
     Writing::Way m_way, m_entryWay;
     std::optional<bool> m_hasProvenance;
@@ -315,6 +311,10 @@ private:
     // the entry the writes of this transaction are recorded under.
     Result<void> recordWrites();
     Result<bool> hasProvenance();
+    // Out of the transaction: an entry of a file's typing serves the next
+    // ones too (each change keeps its own time); any other entry belongs to
+    // its transaction.
+    void transactionEnded();
     // PointH of (cjNo, cjdNo), the record added when absent.
     Result<void> writeElevation(int cjNo, int cjdNo, double metres);
     // Moves the epochs' numbers (and what follows them) by `steps`.

@@ -32,9 +32,15 @@ QString timeText(const QVariant &value)
 {
     if (value.isNull())
         return QString();
-    if (value.metaType().id() == QMetaType::QDateTime)
+    switch (value.metaType().id()) {
+    case QMetaType::QDateTime:
         return value.toDateTime().toUTC().toString(Qt::ISODate);
-    return value.toString();
+    case QMetaType::Int:
+    case QMetaType::LongLong:
+        return QDateTime::fromSecsSinceEpoch(value.toLongLong(), Qt::UTC).toString(Qt::ISODate);
+    default:
+        return value.toString();
+    }
 }
 
 std::optional<double> optionalNumber(const QVariant &value)
@@ -233,6 +239,14 @@ Result<void> ProjectDatabase::makeProvenance()
     return success();
 }
 
+void ProjectDatabase::transactionEnded()
+{
+    m_inTransaction = false;
+    const bool typing = m_entryWay.how == WriteHow::Typed || m_entryWay.how == WriteHow::Undo;
+    if (isServer() || !typing)
+        m_entry.reset();
+}
+
 Result<void> ProjectDatabase::recordWrites()
 {
     if (auto made = makeProvenance(); !made)
@@ -336,13 +350,35 @@ Result<std::optional<ElevationOrigin>> ProjectDatabase::origin(int cjNo, int cjd
         return present.failure();
     if (!*present)
         return std::optional<ElevationOrigin>();
+    // Read from a file: its origin row. Typed: its last change says it all.
     QSqlQuery &query = statement(
         "origin", QStringLiteral("SELECT o.Line, o.Station, o.Adjusted, o.Sigma, %1 FROM Origins o "
                                  "LEFT JOIN Entries e ON e.Id = o.EntryId WHERE o.CjNo = ? AND o.CjdNo = ?")
                       .arg(QLatin1String(entryColumns)));
     query.bindValue(0, cjNo);
     query.bindValue(1, cjdNo);
-    return firstRow(query, [](const QSqlQuery &row) { return originFrom(row, 0); });
+    const auto read = firstRow(query, [](const QSqlQuery &row) { return originFrom(row, 0); });
+    if (!read || *read)
+        return read;
+    QSqlQuery &last = statement(
+        "lastChange", QStringLiteral("SELECT h.WrittenAt, h.NewValue IS NULL, %1 FROM History h LEFT JOIN Entries e "
+                                     "ON e.Id = h.EntryId WHERE h.CjNo = ? AND h.CjdNo = ? AND h.Kind = 'H' "
+                                     "ORDER BY h.Id DESC LIMIT 1")
+                          .arg(QLatin1String(entryColumns)));
+    last.bindValue(0, cjNo);
+    last.bindValue(1, cjdNo);
+    const auto change = firstRow(last, [](const QSqlQuery &row) {
+        ElevationOrigin origin;
+        origin.entry = entryFrom(row, 2);
+        if (!row.value(0).isNull())
+            origin.entry.at = timeText(row.value(0));
+        return std::pair(origin, row.value(1).toBool());
+    });
+    if (!change)
+        return change.failure();
+    if (!*change || (*change)->second)
+        return std::optional<ElevationOrigin>();
+    return std::optional<ElevationOrigin>((*change)->first);
 }
 
 Result<std::vector<std::pair<int, qint64>>> ProjectDatabase::sourcesOfEpochs()
@@ -377,7 +413,7 @@ Result<std::vector<HistoryRow>> ProjectDatabase::history(std::optional<int> cjNo
         conditions << QStringLiteral("h.Kind = 'H' AND h.OldValue IS NOT NULL");
     QSqlQuery query(m_db);
     query.setForwardOnly(true);
-    if (!query.prepare(QStringLiteral("SELECT h.Id, h.Kind, h.CjNo, h.CjdNo, h.OldValue, h.NewValue, h.Label, %1 "
+    if (!query.prepare(QStringLiteral("SELECT h.Id, h.Kind, h.CjNo, h.CjdNo, h.OldValue, h.NewValue, h.Label, h.WrittenAt, %1 "
                                       "FROM History h LEFT JOIN Entries e ON e.Id = h.EntryId %2 ORDER BY h.Id")
                            .arg(QLatin1String(entryColumns),
                                 conditions.isEmpty() ? QString()
@@ -394,7 +430,8 @@ Result<std::vector<HistoryRow>> ProjectDatabase::history(std::optional<int> cjNo
         history.oldValue = row.value(4);
         history.newValue = row.value(5);
         history.label = row.value(6).toString();
-        history.entry = entryFrom(row, 7);
+        history.at = timeText(row.value(7));
+        history.entry = entryFrom(row, 8);
         return history;
     });
 }
@@ -514,9 +551,12 @@ Result<void> ProjectDatabase::writeProvenanceRecords(const ProvenanceRecords &re
             const auto key = [](const std::optional<int> &k) {
                 return k ? QVariant(*k) : QVariant(QMetaType(QMetaType::Int));
             };
-            if (auto done = insert(QStringLiteral("INSERT INTO History (Id, EntryId, Kind, CjNo, CjdNo, OldValue, "
-                                                  "NewValue, Label) VALUES (?, ?, ?, ?, ?, ?, ?, ?)"),
-                                   {h.id, h.entry.id, kindKey(h.kind), key(h.cjNo), key(h.cjdNo),
+            const QDateTime at = QDateTime::fromString(h.at, Qt::ISODate);
+            if (auto done = insert(QStringLiteral("INSERT INTO History (Id, EntryId, WrittenAt, Kind, CjNo, CjdNo, "
+                                                  "OldValue, NewValue, Label) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?)"),
+                                   {h.id, h.entry.id,
+                                    at.isValid() ? QVariant(at.toSecsSinceEpoch()) : QVariant(QMetaType(QMetaType::LongLong)),
+                                    kindKey(h.kind), key(h.cjNo), key(h.cjdNo),
                                     storedValue(h.kind, h.oldValue), storedValue(h.kind, h.newValue),
                                     orNull(h.label)});
                 !done)

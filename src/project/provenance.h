@@ -91,6 +91,7 @@ struct HistoryRow
                 PointPosition, PointDeleted };
     qint64 id = 0;
     Kind kind = Elevation;
+    QString at; // when the change was made: UTC, yyyy-mm-ddThh:mm:ssZ
     WriteEntry entry;
     std::optional<int> cjNo, cjdNo; // none once the epoch or point is deleted
     QVariant oldValue, newValue;    // null: none (a first entry, a deletion)

@@ -370,7 +370,7 @@ QStringList sessionViews()
         {"entries", "SELECT project_id, id, writtenat, who, how, sourceid, sheet, carriedby FROM sedimetra.entries"},
         {"origins", "SELECT project_id, cjno, cjdno, entryid, line, station, adjusted, sigma "
                     "FROM sedimetra.origins"},
-        {"history", "SELECT project_id, id, entryid, kind, cjno, cjdno, oldvalue, newvalue, label "
+        {"history", "SELECT project_id, id, entryid, writtenat, kind, cjno, cjdno, oldvalue, newvalue, label "
                     "FROM sedimetra.history"},
     };
     for (const auto &[name, select] : views) {
@@ -423,7 +423,7 @@ QStringList provenanceStatements()
                            "adjusted double precision, sigma double precision, PRIMARY KEY (project_id, cjno, cjdno))")
                 .arg(project),
             QStringLiteral("CREATE TABLE IF NOT EXISTS sedimetra.history (%1, id bigserial, entryid bigint, "
-                           "kind text NOT NULL, cjno integer, cjdno integer, oldvalue text, newvalue text, "
+                           "writtenat timestamptz NOT NULL DEFAULT now(), kind text NOT NULL, cjno integer, cjdno integer, oldvalue text, newvalue text, "
                            "label text, PRIMARY KEY (project_id, id))")
                 .arg(project),
             QStringLiteral("CREATE INDEX IF NOT EXISTS history_cell ON sedimetra.history (project_id, cjno, cjdno)")};
@@ -592,10 +592,12 @@ QStringList historyRecording()
         "    LEFT JOIN pg_temp.carried_entries m ON m.old = x.entryid\n"
         "    ON CONFLICT (project_id, cjno, cjdno) DO UPDATE SET entryid = EXCLUDED.entryid, line = EXCLUDED.line,\n"
         "      station = EXCLUDED.station, adjusted = EXCLUDED.adjusted, sigma = EXCLUDED.sigma;\n"
-        "  INSERT INTO sedimetra.history (project_id, entryid, kind, cjno, cjdno, oldvalue, newvalue, label)\n"
-        "    SELECT project, m.new, x.kind, x.cjno, x.cjdno, x.oldvalue, x.newvalue, x.label\n"
-        "    FROM jsonb_to_recordset(carried->'history') AS x(id bigint, entryid bigint, kind text, cjno integer,\n"
-        "         cjdno integer, oldvalue text, newvalue text, label text)\n"
+        "  INSERT INTO sedimetra.history (project_id, entryid, writtenat, kind, cjno, cjdno, oldvalue, newvalue,\n"
+        "                                 label)\n"
+        "    SELECT project, m.new, coalesce(x.writtenat::timestamptz, now()), x.kind, x.cjno, x.cjdno, x.oldvalue,\n"
+        "           x.newvalue, x.label\n"
+        "    FROM jsonb_to_recordset(carried->'history') AS x(id bigint, entryid bigint, writtenat text, kind text,\n"
+        "         cjno integer, cjdno integer, oldvalue text, newvalue text, label text)\n"
         "    LEFT JOIN pg_temp.carried_entries m ON m.old = x.entryid ORDER BY x.id;\n"
         "END $$");
     const std::pair<const char *, const char *> recorded[] = {

@@ -181,6 +181,7 @@ Result<void> carryProvenance(QSqlDatabase &db, int project, const ProvenanceReco
             return text(v);
         };
         history.append(QJsonObject{{QStringLiteral("id"), h.id}, {QStringLiteral("entryid"), h.entry.id},
+                                   {QStringLiteral("writtenat"), h.at.isEmpty() ? h.entry.at : h.at},
                                    {QStringLiteral("kind"), kindKey(h.kind)}, {QStringLiteral("cjno"), key(h.cjNo)},
                                    {QStringLiteral("cjdno"), key(h.cjdNo)}, {QStringLiteral("oldvalue"), value(h.oldValue)},
                                    {QStringLiteral("newvalue"), value(h.newValue)},

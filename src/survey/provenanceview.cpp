@@ -60,7 +60,7 @@ HistoryLine lineOf(const HistoryRow &row, const Names &names)
 {
     HistoryLine line;
     line.row = row;
-    line.at = localTime(row.entry.at);
+    line.at = localTime(row.at.isEmpty() ? row.entry.at : row.at);
     line.who = row.entry.who.isEmpty() ? QStringLiteral("未记录") : row.entry.who;
     const bool deletion = row.newValue.isNull() && !row.oldValue.isNull();
     line.how = howWords(row.entry.how);
