@@ -472,6 +472,68 @@ QStringList historyRecording()
         QStringLiteral("DROP TRIGGER IF EXISTS sources_stamped ON sedimetra.sources"),
         QStringLiteral("CREATE TRIGGER sources_stamped BEFORE INSERT ON sedimetra.sources FOR EACH ROW "
                        "EXECUTE FUNCTION sedimetra.stamp_row()"),
+        // The entry a change of `project` is recorded under: the one this
+        // transaction made for it, else one of its own ("sql").
+        QStringLiteral(
+            "CREATE OR REPLACE FUNCTION sedimetra.entry_for(project integer) RETURNS bigint LANGUAGE plpgsql "
+            "SECURITY DEFINER SET search_path = pg_catalog, pg_temp AS $$\n"
+            "DECLARE\n"
+            "  entry bigint;\n"
+            "BEGIN\n"
+            "  entry := nullif(current_setting('sedimetra.entry', true), '')::bigint;\n"
+            "  IF entry IS NULL OR NOT EXISTS (SELECT FROM sedimetra.entries WHERE project_id = project\n"
+            "                                   AND id = entry AND txid = txid_current()) THEN\n"
+            "    INSERT INTO sedimetra.entries (project_id, how) VALUES (project, 'sql') RETURNING id INTO entry;\n"
+            "    PERFORM set_config('sedimetra.entry', entry::text, true);\n"
+            "  END IF;\n"
+            "  RETURN entry;\n"
+            "END $$"),
+        // The elevations' history, a statement at a time: a push of tens of
+        // thousands of heights is one insert into the history, not one each.
+        QStringLiteral(
+            "CREATE OR REPLACE FUNCTION sedimetra.record_elevations() RETURNS trigger LANGUAGE plpgsql "
+            "SECURITY DEFINER SET search_path = pg_catalog, pg_temp AS $$\n"
+            "DECLARE\n"
+            "  project integer;\n"
+            "  entry bigint;\n"
+            "BEGIN\n"
+            "  IF TG_TABLE_SCHEMA <> 'sedimetra' OR TG_TABLE_NAME <> 'sur2' OR TG_LEVEL <> 'STATEMENT'\n"
+            "     OR TG_WHEN <> 'AFTER' THEN\n"
+            "    RAISE EXCEPTION 'sedimetra.record_elevations() records the changes of sedimetra.sur2 only' "
+            "USING ERRCODE = '42501';\n"
+            "  END IF;\n"
+            "  IF TG_OP = 'INSERT' THEN\n"
+            "    FOR project IN SELECT DISTINCT n.project_id FROM new_rows n\n"
+            "                   JOIN sedimetra.projects p ON p.id = n.project_id LOOP\n"
+            "      entry := sedimetra.entry_for(project);\n"
+            "      INSERT INTO sedimetra.history (project_id, entryid, kind, cjno, cjdno, oldvalue, newvalue)\n"
+            "        SELECT project, entry, 'H', n.cjno, n.cjdno, NULL, n.pointh::text FROM new_rows n\n"
+            "        WHERE n.project_id = project ORDER BY n.cjno, n.cjdno;\n"
+            "    END LOOP;\n"
+            "  ELSIF TG_OP = 'UPDATE' THEN\n"
+            "    FOR project IN SELECT DISTINCT n.project_id FROM new_rows n\n"
+            "                   JOIN old_rows o ON o.project_id = n.project_id AND o.cjno = n.cjno\n"
+            "                   AND o.cjdno = n.cjdno AND o.pointh IS DISTINCT FROM n.pointh\n"
+            "                   JOIN sedimetra.projects p ON p.id = n.project_id LOOP\n"
+            "      entry := sedimetra.entry_for(project);\n"
+            "      INSERT INTO sedimetra.history (project_id, entryid, kind, cjno, cjdno, oldvalue, newvalue)\n"
+            "        SELECT project, entry, 'H', n.cjno, n.cjdno, o.pointh::text, n.pointh::text FROM new_rows n\n"
+            "        JOIN old_rows o ON o.project_id = n.project_id AND o.cjno = n.cjno AND o.cjdno = n.cjdno\n"
+            "        WHERE n.project_id = project AND o.pointh IS DISTINCT FROM n.pointh ORDER BY n.cjno, n.cjdno;\n"
+            "    END LOOP;\n"
+            "  ELSE\n"
+            "    FOR project IN SELECT DISTINCT o.project_id FROM old_rows o\n"
+            "                   JOIN sedimetra.projects p ON p.id = o.project_id LOOP\n"
+            "      entry := sedimetra.entry_for(project);\n"
+            "      INSERT INTO sedimetra.history (project_id, entryid, kind, cjno, cjdno, oldvalue, newvalue)\n"
+            "        SELECT project, entry, 'H', o.cjno, o.cjdno, o.pointh::text, NULL FROM old_rows o\n"
+            "        WHERE o.project_id = project ORDER BY o.cjno, o.cjdno;\n"
+            "      DELETE FROM sedimetra.origins g USING old_rows o WHERE o.project_id = project\n"
+            "        AND g.project_id = project AND g.cjno = o.cjno AND g.cjdno = o.cjdno;\n"
+            "    END LOOP;\n"
+            "  END IF;\n"
+            "  RETURN NULL;\n"
+            "END $$"),
         QStringLiteral(
             "CREATE OR REPLACE FUNCTION sedimetra.record_history() RETURNS trigger LANGUAGE plpgsql "
             "SECURITY DEFINER SET search_path = pg_catalog, pg_temp AS $$\n"
@@ -479,7 +541,7 @@ QStringList historyRecording()
             "  project integer;\n"
             "  entry bigint;\n"
             "BEGIN\n"
-            "  IF TG_TABLE_SCHEMA <> 'sedimetra' OR TG_TABLE_NAME NOT IN ('sur1', 'sur2', 'sur3')\n"
+            "  IF TG_TABLE_SCHEMA <> 'sedimetra' OR TG_TABLE_NAME NOT IN ('sur1', 'sur3')\n"
             "     OR TG_LEVEL <> 'ROW' OR TG_WHEN <> 'AFTER' THEN\n"
             "    RAISE EXCEPTION 'sedimetra.record_history() records the changes of the sedimetra record "
             "tables only' USING ERRCODE = '42501';\n"
@@ -495,27 +557,8 @@ QStringList historyRecording()
             "      UPDATE sedimetra.origins SET cjno = NEW.cjno WHERE project_id = project AND cjno = OLD.cjno;\n"
             "    END IF;\n"
             "  END IF;\n"
-            "  entry := nullif(current_setting('sedimetra.entry', true), '')::bigint;\n"
-            "  IF entry IS NULL OR NOT EXISTS (SELECT FROM sedimetra.entries WHERE project_id = project\n"
-            "                                   AND id = entry AND txid = txid_current()) THEN\n"
-            "    INSERT INTO sedimetra.entries (project_id, how) VALUES (project, 'sql') RETURNING id INTO entry;\n"
-            "    PERFORM set_config('sedimetra.entry', entry::text, true);\n"
-            "  END IF;\n"
-            "  IF TG_TABLE_NAME = 'sur2' THEN\n"
-            "    IF TG_OP = 'INSERT' THEN\n"
-            "      INSERT INTO sedimetra.history (project_id, entryid, kind, cjno, cjdno, oldvalue, newvalue)\n"
-            "        VALUES (project, entry, 'H', NEW.cjno, NEW.cjdno, NULL, NEW.pointh::text);\n"
-            "    ELSIF TG_OP = 'UPDATE' THEN\n"
-            "      IF OLD.pointh IS DISTINCT FROM NEW.pointh OR OLD.cjdno <> NEW.cjdno THEN\n"
-            "        INSERT INTO sedimetra.history (project_id, entryid, kind, cjno, cjdno, oldvalue, newvalue)\n"
-            "          VALUES (project, entry, 'H', NEW.cjno, NEW.cjdno, OLD.pointh::text, NEW.pointh::text);\n"
-            "      END IF;\n"
-            "    ELSE\n"
-            "      INSERT INTO sedimetra.history (project_id, entryid, kind, cjno, cjdno, oldvalue, newvalue)\n"
-            "        VALUES (project, entry, 'H', OLD.cjno, OLD.cjdno, OLD.pointh::text, NULL);\n"
-            "      DELETE FROM sedimetra.origins WHERE project_id = project AND cjno = OLD.cjno AND cjdno = OLD.cjdno;\n"
-            "    END IF;\n"
-            "  ELSIF TG_TABLE_NAME = 'sur1' THEN\n"
+            "  entry := sedimetra.entry_for(project);\n"
+            "  IF TG_TABLE_NAME = 'sur1' THEN\n"
             "    IF TG_OP = 'UPDATE' THEN\n"
             "      INSERT INTO sedimetra.history (project_id, entryid, kind, cjno, oldvalue, newvalue)\n"
             "        SELECT project, entry, k, NEW.cjno, o, n FROM (VALUES ('D', OLD.mydate, NEW.mydate),\n"
@@ -600,8 +643,8 @@ QStringList historyRecording()
         "         cjno integer, cjdno integer, oldvalue text, newvalue text, label text)\n"
         "    LEFT JOIN pg_temp.carried_entries m ON m.old = x.entryid ORDER BY x.id;\n"
         "END $$");
-    const std::pair<const char *, const char *> recorded[] = {
-        {"sur1", "UPDATE OR DELETE"}, {"sur2", "INSERT OR UPDATE OR DELETE"}, {"sur3", "UPDATE OR DELETE"}};
+    const std::pair<const char *, const char *> recorded[] = {{"sur1", "UPDATE OR DELETE"},
+                                                              {"sur3", "UPDATE OR DELETE"}};
     for (const auto &[table, events] : recorded) {
         const QString name = QLatin1String(table);
         statements << QStringLiteral("DROP TRIGGER IF EXISTS %1_history ON sedimetra.%1").arg(name)
@@ -609,6 +652,16 @@ QStringList historyRecording()
                                      "EXECUTE FUNCTION sedimetra.record_history()")
                           .arg(name, QLatin1String(events));
     }
+    statements << QStringLiteral("DROP TRIGGER IF EXISTS sur2_history ON sedimetra.sur2");
+    const std::pair<const char *, const char *> elevationEvents[] = {
+        {"inserted", "INSERT ON sedimetra.sur2 REFERENCING NEW TABLE AS new_rows"},
+        {"updated", "UPDATE ON sedimetra.sur2 REFERENCING OLD TABLE AS old_rows NEW TABLE AS new_rows"},
+        {"deleted", "DELETE ON sedimetra.sur2 REFERENCING OLD TABLE AS old_rows"}};
+    for (const auto &[suffix, event] : elevationEvents)
+        statements << QStringLiteral("DROP TRIGGER IF EXISTS sur2_history_%1 ON sedimetra.sur2").arg(QLatin1String(suffix))
+                   << QStringLiteral("CREATE TRIGGER sur2_history_%1 AFTER %2 FOR EACH STATEMENT "
+                                     "EXECUTE FUNCTION sedimetra.record_elevations()")
+                          .arg(QLatin1String(suffix), QLatin1String(event));
     return statements;
 }
 
