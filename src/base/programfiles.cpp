@@ -82,6 +82,24 @@ QString projectTemplatePath(const QString &programDir)
     return programDir + QStringLiteral("Support/Db/数据库模板.mdb");
 }
 
+bool isProgramFile(const QString &programDir, const QString &path)
+{
+    const auto resolved = [](const QString &file) {
+        const QFileInfo info(file);
+        const QString canonical = info.canonicalFilePath();
+        return QDir::cleanPath(canonical.isEmpty() ? info.absoluteFilePath() : canonical);
+    };
+    const QString chosen = resolved(path);
+    if (chosen.compare(resolved(systemDatabasePath(programDir)), Qt::CaseInsensitive) == 0)
+        return true;
+    for (const QString &folder : {programDir, writableDir(programDir)}) {
+        const QString support = resolved(folder + QStringLiteral("Support")) + QLatin1Char('/');
+        if (chosen.startsWith(support, Qt::CaseInsensitive))
+            return true;
+    }
+    return false;
+}
+
 QString frameTemplatesDir(const QString &programDir)
 {
     return programDir + QStringLiteral("Support/TK/");

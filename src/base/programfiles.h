@@ -29,6 +29,13 @@ QString tableTemplatesDir(const QString &programDir);   // Support/Tab/
 QString levelGradesPath(const QString &programDir);     // Support/水准等级.json
 QString deformationLimitsPath(const QString &programDir); // Support/变形限值.json
 
+// True when `path` is one of the program's own files, never a project: the
+// system database, or anything in a Support folder of the program (the
+// project template among them), shipped or in the user's data folder.
+// Compared as full paths after resolving links, without regard to letter
+// case.
+bool isProgramFile(const QString &programDir, const QString &path);
+
 // The entries of the frame-template list: every folder and file of `dir`,
 // sorted by name without regard to case, in upper case, without "." and ".." and without names
 // ending in ".DWG" or ".DXF" (frame drawings are not templates). A missing folder gives an empty

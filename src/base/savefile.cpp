@@ -64,9 +64,12 @@ int removeAbandonedScratch(const QString &target)
     const QDir folder(info.absolutePath());
     const QDateTime dayAgo = QDateTime::currentDateTimeUtc().addDays(-1);
     int removed = 0;
-    const auto entries = folder.entryInfoList({prefix + QLatin1Char('*')},
-                                              QDir::Files | QDir::Hidden | QDir::System);
+    // Compared as text: a name filter would read "[" or "*" in the
+    // project's name as a wildcard.
+    const auto entries = folder.entryInfoList(QDir::Files | QDir::Hidden | QDir::System);
     for (const QFileInfo &entry : entries) {
+        if (!entry.fileName().startsWith(prefix))
+            continue;
         const auto match = name.match(entry.fileName().mid(prefix.size()));
         if (!match.hasMatch())
             continue;

@@ -79,6 +79,9 @@ QString programDir()
 
 Result<void> openProject(ProjectDatabase &project, const QString &path)
 {
+    if (!isServerUrl(path) && isProgramFile(programDir(), path))
+        return fail(QStringLiteral("“%1”是本程序自己的文件，不能用作沉降工程")
+                        .arg(QDir::toNativeSeparators(path)));
     if (auto opened = project.open(path); !opened)
         return fail(QStringLiteral("cannot open the project %1: %2")
                         .arg(QDir::toNativeSeparators(shownProjectPath(path)), opened.error()));

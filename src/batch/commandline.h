@@ -87,7 +87,7 @@ struct NewEpoch
 };
 Result<NewEpoch> newEpochOf(const std::vector<Epoch> &epochs, const QString &date, const QString &name,
                             const QString &layers, bool *malformed);
-Result<void> writeNewEpoch(ProjectDatabase &project, const NewEpoch &planned);
+Result<void> writeNewEpoch(ProjectDatabase &project, NewEpoch &planned);
 // "已加入第 2 次观测“第三次”（2024-05-01）".
 QString newEpochText(const NewEpoch &planned);
 // A project made and kept from a script.

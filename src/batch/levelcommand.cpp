@@ -140,9 +140,11 @@ int levelCommand(const QStringList &args)
     // stays of it when any part fails.
     std::optional<Result<ImportResult>> written;
     const auto prepareAndWrite = [&]() -> Result<void> {
-        if (made)
+        if (made) {
             if (auto added = writeNewEpoch(project, *made); !added)
                 return fail(QStringLiteral("调入失败，工程未作任何修改：%1").arg(added.error()));
+            epoch = made->epoch.cjNo;
+        }
         if (!into.isEmpty()) {
             auto prepared = prepareLevelWrite(project, *epoch, *result, files, plausibilityLimits(programSettings));
             if (!prepared)

@@ -42,6 +42,7 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QStringDecoder>
 #include <QGuiApplication>
 
 #include <cstdio>
@@ -92,6 +93,17 @@ const char *usage =
 
 int main(int argc, char *argv[])
 {
+    // An argument that is no UTF-8 text would be read with U+FFFD in place
+    // of its bytes, silently another name or number: refused instead.
+    for (int i = 1; i < argc; ++i) {
+        QStringDecoder utf8(QStringDecoder::Utf8);
+        const QString decoded = utf8(QByteArrayView(argv[i]));
+        Q_UNUSED(decoded);
+        if (utf8.hasError()) {
+            std::fprintf(stderr, "sedimetra-batch: 第 %d 个参数不是有效的 UTF-8 文本，未作任何修改\n", i);
+            return 2;
+        }
+    }
     // Before anything else: a password in an address stops being visible in
     // the process list (it was until now).
     bool passwordShown = false;

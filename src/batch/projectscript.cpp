@@ -9,6 +9,7 @@
 #include "project/projectdb.h"
 #include "project/serverstore.h"
 #include "survey/buildingdeformation.h"
+#include "survey/fieldrules.h"
 #include "survey/keyrules.h"
 #include "survey/provenanceview.h"
 #include "survey/settlement.h"
@@ -52,16 +53,22 @@ Result<NewEpoch> newEpochOf(const std::vector<Epoch> &epochs, const QString &dat
     const auto date = normalisedDate(dateGiven.trimmed());
     if (!date || !calendarDate(*date))
         return fail(QStringLiteral("--date takes a date, YYYY-MM-DD"));
-    const QString name = nameGiven.trimmed();
-    if (name.isEmpty() || name.contains(QLatin1Char(' ')))
-        return fail(QStringLiteral("--name takes a name without blanks"));
-    const QString layers = layersGiven.trimmed();
-    if (layers.isEmpty() || !std::all_of(layers.begin(), layers.end(), [](QChar c) { return loadFloorKeyAccepted(c); }))
-        return fail(QStringLiteral("--layers takes a whole number of floors"));
     *malformed = false;
-    for (const Epoch &e : epochs)
-        if (e.name == name)
+    const auto named = epochNameRule(nameGiven);
+    if (!named)
+        return named.failure();
+    const QString name = *named;
+    const auto floors = loadFloorsRule(layersGiven);
+    if (!floors)
+        return floors.failure();
+    const QString layers = QString::number(*floors);
+    // Unique as the window holds them: names without regard to case.
+    for (const Epoch &e : epochs) {
+        if (e.name.compare(name, Qt::CaseInsensitive) == 0)
             return fail(QStringLiteral("“%1”名称已存在，请修改！").arg(name));
+        if (e.date == *date)
+            return fail(QStringLiteral("“%1”日期已存在，请修改！").arg(*date));
+    }
     // In date order: before the first epoch dated later, as the window
     // inserts a campaign entered late (later ones move up by one number).
     const QDate day = *calendarDate(*date);
@@ -83,9 +90,15 @@ QString newEpochText(const NewEpoch &planned)
              planned.inserted ? QStringLiteral("，按日期插入，以后各次的次序号依次加一") : QString());
 }
 
-Result<void> writeNewEpoch(ProjectDatabase &project, const NewEpoch &planned)
+Result<void> writeNewEpoch(ProjectDatabase &project, NewEpoch &planned)
 {
-    return planned.inserted ? project.insertEpoch(planned.epoch) : project.addEpoch(planned.epoch);
+    // Its place is chosen again where it is written: another program may
+    // have added an epoch since the plan was made.
+    const auto added = project.addEpochByDate(planned.epoch.date, planned.epoch.name, planned.epoch.layers);
+    if (!added)
+        return added.failure();
+    planned = NewEpoch{added->first, added->second};
+    return success();
 }
 
 int newCommand(const QStringList &args)
@@ -102,6 +115,13 @@ int newCommand(const QStringList &args)
         return failure(QStringLiteral("%1 已存在，不会被新工程替换").arg(QDir::toNativeSeparators(path)));
     if (!QFileInfo(templatePath).isFile())
         return failure(QStringLiteral("找不到工程模板：%1").arg(QDir::toNativeSeparators(templatePath)));
+    // A template is a project: read as one before anything is made of it.
+    {
+        ProjectDatabase probe;
+        if (auto opened = probe.open(templatePath); !opened)
+            return failure(QStringLiteral("%1 不是沉降工程模板：%2")
+                               .arg(QDir::toNativeSeparators(templatePath), opened.error()));
+    }
     if (auto made = ProjectDatabase::createFromTemplate(templatePath, path); !made)
         return failure(QStringLiteral("无法新建沉降工程 %1：%2").arg(QDir::toNativeSeparators(path), made.error()));
     std::printf("%s\n", qPrintable(QStringLiteral("已新建沉降工程 %1").arg(QDir::toNativeSeparators(path))));
@@ -167,9 +187,10 @@ int epochCommand(const QStringList &args)
                                     line.value(QStringLiteral("layers")), &malformed);
     if (!planned)
         return malformed ? line.wrong(planned.error()) : failure(planned.error());
-    if (auto added = writeNewEpoch(project, *planned); !added)
+    NewEpoch written = *planned;
+    if (auto added = writeNewEpoch(project, written); !added)
         return failure(QStringLiteral("观测未能写入，工程未作任何修改：%1").arg(added.error()));
-    std::printf("%s\n", qPrintable(newEpochText(*planned)));
+    std::printf("%s\n", qPrintable(newEpochText(written)));
     return 0;
 }
 
@@ -221,9 +242,10 @@ int pointsCommand(const QStringList &args)
     int number = points->empty() ? 1 : points->back().cjdNo + 1;
     std::vector<Point> added;
     for (const QString &given : positional.mid(2)) {
-        const QString name = given.trimmed().toUpper();
-        if (name.isEmpty() || !isAcceptablePointName(name))
-            return failure(QStringLiteral("点名“%1”含有不能用的字符").arg(given));
+        const auto named = pointNameRule(given);
+        if (!named)
+            return failure(named.error());
+        const QString name = *named;
         if (!taken.insert(pointNameKey(name)).second)
             return failure(QStringLiteral("点名“%1”已存在或重复").arg(name));
         added.push_back({number++, name, 7, QStringLiteral("圆形")});
@@ -278,6 +300,8 @@ int headerCommand(const QStringList &args)
             }
             fields[key] = value;
         }
+        if (auto allowed = headerFieldsRule(fields); !allowed)
+            return failure(allowed.error());
         if (auto saved = project.setHeaderFields(fields); !saved)
             return failure(QStringLiteral("表头未能写入，工程未作任何修改：%1").arg(saved.error()));
     }
@@ -315,6 +339,8 @@ QJsonObject originJson(const ElevationOrigin &o, const std::vector<StoredSource>
     QJsonObject origin{{QStringLiteral("how"), o.entry.how},
                        {QStringLiteral("who"), o.entry.who},
                        {QStringLiteral("at"), o.entry.at}};
+    if (!o.entry.carriedBy.isEmpty())
+        origin.insert(QStringLiteral("carried_by"), o.entry.carriedBy);
     for (const StoredSource &s : sources)
         if (o.entry.sourceId && s.id == *o.entry.sourceId) {
             origin.insert(QStringLiteral("file"), s.name);
@@ -403,6 +429,8 @@ int historyCommand(const QStringList &args)
                             {QStringLiteral("new"), jsonOf(l.row.newValue)}};
             if (!l.row.label.isEmpty())
                 row.insert(QStringLiteral("deleted"), l.row.label);
+            if (!l.row.entry.carriedBy.isEmpty())
+                row.insert(QStringLiteral("carried_by"), l.row.entry.carriedBy);
             if (!l.source.isEmpty())
                 row.insert(QStringLiteral("file"), l.source);
             if (!l.row.entry.sheet.isEmpty())

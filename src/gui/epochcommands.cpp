@@ -1,5 +1,7 @@
 #include "gui/epochcommands.h"
 
+#include "survey/fieldrules.h"
+
 #include "base/textnumber.h"
 #include "gui/keys.h"
 #include "gui/messages.h"
@@ -298,6 +300,11 @@ bool EpochCommands::acceptableDate(const QString &date, int exceptEpoch, std::op
 bool EpochCommands::acceptableName(const QString &name, int exceptEpoch)
 {
     if (name.contains(QLatin1Char(' '))) {
+        focusBox(m_w.name);
+        return false;
+    }
+    if (auto rule = epochNameRule(name); !rule) {
+        showMessage(m_w.window, rule.error());
         focusBox(m_w.name);
         return false;
     }

@@ -1,5 +1,7 @@
 #include "gui/mainwindow.h"
 
+#include "survey/fieldrules.h"
+
 #include "base/programfiles.h"
 #include "base/textnumber.h"
 #include "gui/curvekindcontrols.h"
@@ -662,7 +664,12 @@ void MainWindow::saveHeaderEditor()
         std::map<QString, QString> fields;
         for (const auto &[key, box] : headerFields())
             fields[key] = box->text();
-        // A failed write keeps the panel open so that nothing typed is lost.
+        // A refused or failed write keeps the panel open so that nothing
+        // typed is lost.
+        if (auto allowed = headerFieldsRule(fields); !allowed) {
+            showMessage(this, allowed.error());
+            return;
+        }
         if (auto stored = project->setHeaderFields(fields); !stored) {
             reportWriteFailure(this, m_session->projectPath(), stored.error());
             return;

@@ -1,5 +1,7 @@
 #include "gui/plandialogs.h"
 
+#include "survey/fieldrules.h"
+
 #include "base/programfiles.h"
 #include "base/textnumber.h"
 #include "cad/planpositions.h"
@@ -420,6 +422,10 @@ bool PlanSettingsDialog::save()
     }
     if (!m_session.project())
         return true;
+    if (auto allowed = headerFieldsRule(fields); !allowed) {
+        showMessage(this, allowed.error());
+        return false;
+    }
     if (auto saved = m_session.project()->setHeaderFields(fields); !saved) {
         reportWriteFailure(this, m_session.projectPath(), saved.error());
         return false;

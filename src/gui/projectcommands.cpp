@@ -56,8 +56,7 @@ QString ProjectCommands::askProjectFile(bool forNew)
 bool ProjectCommands::refuseProgramFile(const QString &path)
 {
     const QString programDir = m_session.programDir();
-    if (!isSameFileIgnoringCase(path,
-                                {systemDatabasePath(programDir), projectTemplatePath(programDir)}))
+    if (!isProgramFile(programDir, path))
         return false;
     showMessage(m_window, QStringLiteral("“%1”是本程序的系统文件，不能用作沉降工程。")
                                .arg(QDir::toNativeSeparators(path)));

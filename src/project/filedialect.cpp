@@ -34,7 +34,7 @@ const char *const provenanceTables[] = {
     "Sha256 TEXT NOT NULL UNIQUE, Size INTEGER NOT NULL, ReadAt TEXT, ReadBy TEXT, "
     "Instrument TEXT, Closure REAL, Tolerance REAL, Data BLOB)",
     "CREATE TABLE IF NOT EXISTS Entries (Id INTEGER PRIMARY KEY, WrittenAt TEXT NOT NULL, "
-    "Who TEXT, How TEXT NOT NULL, SourceId INTEGER, Sheet TEXT)",
+    "Who TEXT, How TEXT NOT NULL, SourceId INTEGER, Sheet TEXT, CarriedBy TEXT)",
     "CREATE TABLE IF NOT EXISTS Origins (CjNo INTEGER NOT NULL, CjdNo INTEGER NOT NULL, "
     "EntryId INTEGER, Line INTEGER, Station TEXT, Adjusted REAL, Sigma REAL, "
     "PRIMARY KEY (CjNo, CjdNo)) WITHOUT ROWID",
@@ -288,11 +288,26 @@ public:
             return fail(query.lastError().text());
         return query.next() && query.value(0).toInt() == 4;
     }
+    Result<bool> entriesCarried(QSqlDatabase &db) const override
+    {
+        QSqlQuery query(db);
+        if (!query.exec(QStringLiteral("SELECT count(*) FROM pragma_table_info('Entries') WHERE name = 'CarriedBy'")))
+            return fail(query.lastError().text());
+        return query.next() && query.value(0).toInt() == 1;
+    }
     Result<void> makeProvenance(QSqlDatabase &db, bool recording) override
     {
         for (const char *sql : provenanceTables)
             if (auto made = exec(db, QString::fromUtf8(sql)); !made)
                 return made;
+        // Entries carried from elsewhere are marked (a file of an earlier
+        // version has no mark yet).
+        const auto carried = entriesCarried(db);
+        if (!carried)
+            return carried.failure();
+        if (!*carried)
+            if (auto added = exec(db, QStringLiteral("ALTER TABLE Entries ADD COLUMN CarriedBy TEXT")); !added)
+                return added;
         if (m_triggersMade || !recording)
             return success();
         // The history is written by triggers of this connection (temporary:
@@ -336,13 +351,34 @@ public:
         return QStringLiteral("INSERT OR REPLACE INTO Origins (CjNo, CjdNo, EntryId, Line, Station, "
                               "Adjusted, Sigma) VALUES (?, ?, ?, ?, ?, ?, ?)");
     }
-    QStringList epochNumberedTables(bool provenance) const override
+    Result<void> renumberEpochs(QSqlDatabase &db, int first, int step, bool provenance, bool recording) override
     {
         QStringList tables{QStringLiteral("Sur1"), QStringLiteral("Sur2")};
         if (provenance)
             tables << QStringLiteral("Origins") << QStringLiteral("History");
-        return tables;
+        // The numbers are unique, and SQLite checks that row by row in no
+        // given order: the epochs go to negative numbers first, then to
+        // their new ones.
+        const QStringList steps =
+            step > 0 ? QStringList{QStringLiteral("SET CjNo = -CjNo - 1 WHERE CjNo >= %1"),
+                                   QStringLiteral("SET CjNo = -CjNo WHERE CjNo < 0")}
+                     : QStringList{QStringLiteral("SET CjNo = -CjNo WHERE CjNo > %1"),
+                                   QStringLiteral("SET CjNo = -CjNo - 1 WHERE CjNo < 0")};
+        for (const QString &table : tables)
+            for (const QString &move : steps)
+                if (auto moved = exec(db, QStringLiteral("UPDATE %1 ").arg(table) + move.arg(first)); !moved)
+                    return moved;
+        if (!provenance || !recording)
+            return success();
+        const int before = step > 0 ? first : first + 1, after = step > 0 ? first + 1 : first;
+        return exec(db, QStringLiteral("INSERT INTO History (EntryId, WrittenAt, Kind, OldValue, NewValue) "
+                                       "VALUES ((SELECT EntryId FROM temp.SdWriting), "
+                                       "CAST(strftime('%s', 'now') AS INTEGER), 'R', '%1', '%2')")
+                            .arg(before)
+                            .arg(after));
     }
+    // BEGIN IMMEDIATE took the file's write lock.
+    Result<void> lockEpochs(QSqlDatabase &) override { return success(); }
     Result<void> checkKeys(QSqlDatabase &db) const override
     {
         // Epoch and point numbers are 32-bit: one beyond would be read as

@@ -201,6 +201,7 @@ void ProjectDatabase::rollbackTransaction()
     // Tables, triggers and the entry made in the transaction went with it.
     m_provenanceReady = false;
     m_hasProvenance.reset();
+    m_entriesCarried.reset();
     m_entry.reset();
 }
 
@@ -298,44 +299,66 @@ Result<void> ProjectDatabase::deleteEpoch(int cjNo)
             return ran;
         if (removeEpoch.numRowsAffected() < 1)
             return fail(QStringLiteral("找不到第 %1 次观测").arg(cjNo));
-        // The numbers are unique, and SQLite checks that row by row in no
-        // given order: the later epochs go to negative numbers first, then
-        // to their new ones.
-        return renumberEpochs({"SET CjNo = -CjNo WHERE CjNo > ?",
-                               "SET CjNo = -CjNo - 1 WHERE CjNo < 0 AND -CjNo > ?"},
-                              cjNo);
+        return renumberEpochs(cjNo, -1);
     });
 }
 
-Result<void> ProjectDatabase::renumberEpochs(std::initializer_list<const char *> steps, int cjNo)
+Result<void> ProjectDatabase::renumberEpochs(int first, int step)
 {
     const auto provenance = hasProvenance();
     if (!provenance)
         return provenance.failure();
-    for (const QString &table : m_dialect->epochNumberedTables(*provenance)) {
-        for (const char *step : steps) {
-            QSqlQuery move(m_db);
-            if (!move.prepare(QStringLiteral("UPDATE %1 %2").arg(table, QLatin1String(step))))
-                return fail(move.lastError().text());
-            if (QLatin1String(step).contains(QLatin1Char('?')))
-                move.bindValue(0, cjNo);
-            if (auto ran = run(move); !ran)
-                return ran;
-        }
-    }
-    return success();
+    return m_dialect->renumberEpochs(m_db, first, step, *provenance, m_recording);
 }
 
 Result<void> ProjectDatabase::insertEpoch(const Epoch &epoch)
 {
     return recorded([&]() -> Result<void> {
         // Up by one through negative numbers, as deleteEpoch moves them down.
-        if (auto moved = renumberEpochs({"SET CjNo = -CjNo - 1 WHERE CjNo >= ?", "SET CjNo = -CjNo WHERE CjNo < 0"},
-                                        epoch.cjNo);
-            !moved)
+        if (auto moved = renumberEpochs(epoch.cjNo, 1); !moved)
             return moved;
         return addEpoch(epoch);
     });
+}
+
+Result<std::pair<Epoch, bool>> ProjectDatabase::addEpochByDate(const QString &date, const QString &name,
+                                                               const QString &layers)
+{
+    Epoch epoch{0, date, name, layers};
+    bool inserted = false;
+    const auto added = recorded([&]() -> Result<void> {
+        if (auto held = m_dialect->lockEpochs(m_db); !held)
+            return held;
+        QSqlQuery query(m_db);
+        query.setForwardOnly(true);
+        if (!query.prepare(QStringLiteral("SELECT CjNo, MyDate, Name, Layers FROM Sur1 ORDER BY CjNo")))
+            return fail(m_dialect->failure(query.lastError()));
+        const auto epochs = allRows(query, epochFrom);
+        if (!epochs)
+            return epochs.failure();
+        epoch.cjNo = epochs->empty() ? 0 : epochs->back().cjNo + 1;
+        inserted = false;
+        for (const Epoch &e : *epochs) {
+            if (e.date == date)
+                return fail(QStringLiteral("“%1”日期已存在，请修改！").arg(date));
+            if (e.name.compare(name, Qt::CaseInsensitive) == 0)
+                return fail(QStringLiteral("“%1”名称已存在，请修改！").arg(name));
+        }
+        // Dates are yyyy-mm-dd: in that form text order is date order.
+        for (const Epoch &e : *epochs)
+            if (e.date > date) {
+                epoch.cjNo = e.cjNo;
+                inserted = true;
+                break;
+            }
+        if (inserted)
+            if (auto moved = renumberEpochs(epoch.cjNo, 1); !moved)
+                return moved;
+        return addEpoch(epoch);
+    });
+    if (!added)
+        return added.failure();
+    return std::pair(epoch, inserted);
 }
 
 Result<std::optional<double>> ProjectDatabase::elevation(int cjNo, int cjdNo)

@@ -151,6 +151,13 @@ public:
     // the number and every later one move up by one, with their elevations
     // (the reverse of deleteEpoch).
     Result<void> insertEpoch(const Epoch &epoch);
+    // Adds an epoch in date order, in one transaction that first holds the
+    // project against anyone else adding or moving epochs (a file's write
+    // lock, a server project's lock), then reads the epochs and chooses the
+    // place: after the last, or before the first one dated later (those move
+    // up one number). A date or name (without regard to case) another epoch
+    // has is refused. Gives the epoch as stored, and whether it was inserted.
+    Result<std::pair<Epoch, bool>> addEpochByDate(const QString &date, const QString &name, const QString &layers);
 
     // Elevations (Sur2), in metres.
     Result<std::optional<double>> elevation(int cjNo, int cjdNo);
@@ -311,14 +318,17 @@ private:
     // the entry the writes of this transaction are recorded under.
     Result<void> recordWrites();
     Result<bool> hasProvenance();
+    // The columns an entry is read from (as entryFrom takes them).
+    QString entryColumns();
+    std::optional<bool> m_entriesCarried;
     // Out of the transaction: an entry of a file's typing serves the next
     // ones too (each change keeps its own time); any other entry belongs to
     // its transaction.
     void transactionEnded();
     // PointH of (cjNo, cjdNo), the record added when absent.
     Result<void> writeElevation(int cjNo, int cjdNo, double metres);
-    // Moves the epochs' numbers (and what follows them) by `steps`.
-    Result<void> renumberEpochs(std::initializer_list<const char *> steps, int cjNo);
+    // Moves the epochs from `first` on (and what follows them) by `step`, 1 or -1.
+    Result<void> renumberEpochs(int first, int step);
     // Writes in one transaction, recorded: the body of every public write.
     template <typename Work> Result<void> recorded(Work work)
     {

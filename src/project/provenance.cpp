@@ -24,7 +24,7 @@ const std::pair<WriteHow, const char *> howKeys[] = {
 const std::pair<HistoryRow::Kind, const char *> kindKeys[] = {
     {HistoryRow::Elevation, "H"},     {HistoryRow::EpochDate, "D"},     {HistoryRow::EpochName, "N"},
     {HistoryRow::EpochLayers, "L"},   {HistoryRow::EpochDeleted, "E"},  {HistoryRow::PointName, "P"},
-    {HistoryRow::PointPosition, "XY"}, {HistoryRow::PointDeleted, "T"}};
+    {HistoryRow::PointPosition, "XY"}, {HistoryRow::PointDeleted, "T"}, {HistoryRow::EpochsRenumbered, "R"}};
 
 // A time as stored: text from a file, a timestamp from a server; both as
 // UTC text.
@@ -57,8 +57,8 @@ QVariant nullOr(const std::optional<double> &value)
     return value ? QVariant(*value) : QVariant(QMetaType(QMetaType::Double));
 }
 
-// The entry's columns, from `first` on: Id, WrittenAt, Who, How, SourceId, Sheet.
-const char *const entryColumns = "e.Id, e.WrittenAt, e.Who, e.How, e.SourceId, e.Sheet";
+// The entry's columns, from `first` on: Id, WrittenAt, Who, How, SourceId,
+// Sheet, CarriedBy (ProjectDatabase::entryColumns).
 WriteEntry entryFrom(const QSqlQuery &query, int first)
 {
     WriteEntry entry;
@@ -69,6 +69,7 @@ WriteEntry entryFrom(const QSqlQuery &query, int first)
     if (!query.value(first + 4).isNull())
         entry.sourceId = query.value(first + 4).toLongLong();
     entry.sheet = query.value(first + 5).toString();
+    entry.carriedBy = query.value(first + 6).toString();
     return entry;
 }
 
@@ -182,6 +183,7 @@ QString kindWords(HistoryRow::Kind kind)
     case HistoryRow::PointName: return QStringLiteral("点名");
     case HistoryRow::PointPosition: return QStringLiteral("点位");
     case HistoryRow::PointDeleted: return QStringLiteral("删除测点");
+    case HistoryRow::EpochsRenumbered: return QStringLiteral("观测编号");
     }
     return QString();
 }
@@ -228,6 +230,16 @@ Result<bool> ProjectDatabase::hasProvenance()
     return *m_hasProvenance;
 }
 
+QString ProjectDatabase::entryColumns()
+{
+    if (!m_entriesCarried) {
+        const auto carried = m_dialect->entriesCarried(m_db);
+        m_entriesCarried = carried && *carried;
+    }
+    return *m_entriesCarried ? QStringLiteral("e.Id, e.WrittenAt, e.Who, e.How, e.SourceId, e.Sheet, e.CarriedBy")
+                             : QStringLiteral("e.Id, e.WrittenAt, e.Who, e.How, e.SourceId, e.Sheet, NULL");
+}
+
 Result<void> ProjectDatabase::makeProvenance()
 {
     if (m_provenanceReady)
@@ -236,6 +248,7 @@ Result<void> ProjectDatabase::makeProvenance()
         return made;
     m_provenanceReady = true;
     m_hasProvenance = true;
+    m_entriesCarried.reset();
     return success();
 }
 
@@ -354,7 +367,7 @@ Result<std::optional<ElevationOrigin>> ProjectDatabase::origin(int cjNo, int cjd
     QSqlQuery &query = statement(
         "origin", QStringLiteral("SELECT o.Line, o.Station, o.Adjusted, o.Sigma, %1 FROM Origins o "
                                  "LEFT JOIN Entries e ON e.Id = o.EntryId WHERE o.CjNo = ? AND o.CjdNo = ?")
-                      .arg(QLatin1String(entryColumns)));
+                      .arg(entryColumns()));
     query.bindValue(0, cjNo);
     query.bindValue(1, cjdNo);
     const auto read = firstRow(query, [](const QSqlQuery &row) { return originFrom(row, 0); });
@@ -364,7 +377,7 @@ Result<std::optional<ElevationOrigin>> ProjectDatabase::origin(int cjNo, int cjd
         "lastChange", QStringLiteral("SELECT h.WrittenAt, h.NewValue IS NULL, %1 FROM History h LEFT JOIN Entries e "
                                      "ON e.Id = h.EntryId WHERE h.CjNo = ? AND h.CjdNo = ? AND h.Kind = 'H' "
                                      "ORDER BY h.Id DESC LIMIT 1")
-                          .arg(QLatin1String(entryColumns)));
+                          .arg(entryColumns()));
     last.bindValue(0, cjNo);
     last.bindValue(1, cjdNo);
     const auto change = firstRow(last, [](const QSqlQuery &row) {
@@ -415,7 +428,7 @@ Result<std::vector<HistoryRow>> ProjectDatabase::history(std::optional<int> cjNo
     query.setForwardOnly(true);
     if (!query.prepare(QStringLiteral("SELECT h.Id, h.Kind, h.CjNo, h.CjdNo, h.OldValue, h.NewValue, h.Label, h.WrittenAt, %1 "
                                       "FROM History h LEFT JOIN Entries e ON e.Id = h.EntryId %2 ORDER BY h.Id")
-                           .arg(QLatin1String(entryColumns),
+                           .arg(entryColumns(),
                                 conditions.isEmpty() ? QString()
                                                      : QStringLiteral("WHERE ") + conditions.join(QStringLiteral(" AND ")))))
         return fail(m_dialect->failure(query.lastError()));
@@ -483,14 +496,14 @@ Result<ProvenanceRecords> ProjectDatabase::provenanceRecords()
                          });
         !done)
         return done.failure();
-    if (auto done = read(QStringLiteral("SELECT %1 FROM Entries e ORDER BY e.Id").arg(QLatin1String(entryColumns)),
+    if (auto done = read(QStringLiteral("SELECT %1 FROM Entries e ORDER BY e.Id").arg(entryColumns()),
                          [&](const QSqlQuery &row) { records.entries.push_back(entryFrom(row, 0)); });
         !done)
         return done.failure();
     if (auto done = read(QStringLiteral("SELECT o.CjNo, o.CjdNo, o.Line, o.Station, o.Adjusted, o.Sigma, %1 "
                                         "FROM Origins o LEFT JOIN Entries e ON e.Id = o.EntryId "
                                         "ORDER BY o.CjNo, o.CjdNo")
-                             .arg(QLatin1String(entryColumns)),
+                             .arg(entryColumns()),
                          [&](const QSqlQuery &row) {
                              records.origins.push_back({row.value(0).toInt(), row.value(1).toInt(), originFrom(row, 2)});
                          });
@@ -533,9 +546,10 @@ Result<void> ProjectDatabase::writeProvenanceRecords(const ProvenanceRecords &re
                 !done)
                 return done;
         for (const WriteEntry &e : records.entries)
-            if (auto done = insert(QStringLiteral("INSERT INTO Entries (Id, WrittenAt, Who, How, SourceId, Sheet) "
-                                                  "VALUES (?, ?, ?, ?, ?, ?)"),
-                                   {e.id, e.at, e.who, e.how, idOrNull(e.sourceId), orNull(e.sheet)});
+            if (auto done = insert(QStringLiteral("INSERT INTO Entries (Id, WrittenAt, Who, How, SourceId, Sheet, "
+                                                  "CarriedBy) VALUES (?, ?, ?, ?, ?, ?, ?)"),
+                                   {e.id, e.at, e.who, e.how, idOrNull(e.sourceId), orNull(e.sheet),
+                                    orNull(e.carriedBy)});
                 !done)
                 return done;
         for (const ProvenanceRecords::Cell &c : records.origins) {

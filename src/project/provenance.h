@@ -63,6 +63,9 @@ struct WriteEntry
     QString how; // a howKey, or "sql"
     std::optional<qint64> sourceId;
     QString sheet;
+    // Carried from a file by a push, by this login: what the file says, not
+    // what the server saw. Empty for an entry the store made itself.
+    QString carriedBy;
 };
 
 // Where in its source an elevation was read: a workbook's row, or a level
@@ -87,8 +90,10 @@ struct ElevationOrigin
 // One row of the history: a change of one value, or a deletion.
 struct HistoryRow
 {
+    // EpochsRenumbered: the epochs from oldValue on took numbers from
+    // newValue on (one inserted before them, or one deleted).
     enum Kind { Elevation, EpochDate, EpochName, EpochLayers, EpochDeleted, PointName,
-                PointPosition, PointDeleted };
+                PointPosition, PointDeleted, EpochsRenumbered };
     qint64 id = 0;
     Kind kind = Elevation;
     QString at; // when the change was made: UTC, yyyy-mm-ddThh:mm:ssZ

@@ -23,7 +23,12 @@ Result<ServerAddress> parseServerUrl(const QString &text)
     address.host = url.host(QUrl::FullyDecoded);
     address.port = url.port(5432);
     address.database = url.path(QUrl::FullyDecoded).mid(1);
-    address.project = QUrlQuery(url).queryItemValue(QStringLiteral("project"), QUrl::FullyDecoded);
+    // A project is named as names are compared: NFKC, blanks trimmed ("A "
+    // and the full-width "Ａ" name project A).
+    address.project = QUrlQuery(url)
+                          .queryItemValue(QStringLiteral("project"), QUrl::FullyDecoded)
+                          .normalized(QString::NormalizationForm_KC)
+                          .trimmed();
     if (address.database.isEmpty() || address.database.contains(QLatin1Char('/')))
         return fail(QStringLiteral("服务器工程的地址缺少数据库名：应为 %1").arg(form));
     return address;

@@ -12,6 +12,9 @@
 
 namespace {
 
+// The first key of the advisory lock on a project's epochs ("SdEp").
+constexpr int epochLockClass = 0x53644570;
+
 class ServerDialect : public StoreDialect
 {
 public:
@@ -94,6 +97,8 @@ public:
         if (code == QLatin1String("55P03"))
             return QStringLiteral("等待另一位用户释放工程超过 %1 秒（服务器的 lock_timeout），请稍后再试")
                 .arg(serverLockWait());
+        if (code == QLatin1String("23505"))
+            return QStringLiteral("另一位用户同时写入了同一条记录，本次修改未保存，请重新读取后再试");
         if (code == QLatin1String("57014"))
             return QStringLiteral("服务器上的一条语句执行超过 %1 秒（statement_timeout），已中止")
                 .arg(serverStatementWait());
@@ -146,6 +151,7 @@ public:
     // The schema holds the tables and writes the history itself.
     Result<bool> hasProvenance(QSqlDatabase &) const override { return true; }
     Result<void> makeProvenance(QSqlDatabase &, bool) override { return success(); }
+    Result<bool> entriesCarried(QSqlDatabase &) const override { return true; }
     // The server stamps the entry with the login and its own time; the
     // triggers find it through the transaction's setting sedimetra.entry.
     Result<qint64> beginEntry(QSqlDatabase &db, const QString &how, std::optional<qint64> source,
@@ -177,9 +183,30 @@ public:
                               "station = EXCLUDED.station, adjusted = EXCLUDED.adjusted, "
                               "sigma = EXCLUDED.sigma");
     }
-    QStringList epochNumberedTables(bool) const override
+    // The server's own function: nobody else may change a record's key.
+    Result<void> renumberEpochs(QSqlDatabase &db, int first, int step, bool, bool) override
     {
-        return {QStringLiteral("Sur1"), QStringLiteral("Sur2")};
+        QSqlQuery query(db);
+        if (!query.prepare(QStringLiteral("SELECT sedimetra.renumber_epochs(?, ?, ?)")))
+            return fail(failure(query.lastError()));
+        query.addBindValue(m_projectId);
+        query.addBindValue(first);
+        query.addBindValue(step);
+        if (!query.exec())
+            return fail(failure(query.lastError()));
+        return success();
+    }
+    // A lock of the project's epochs that any member may take, waited for
+    // within the session's lock timeout; gone with the transaction.
+    Result<void> lockEpochs(QSqlDatabase &db) override
+    {
+        QSqlQuery query(db);
+        if (!query.prepare(QStringLiteral("SELECT pg_catalog.pg_advisory_xact_lock(%1, ?)").arg(epochLockClass)))
+            return fail(failure(query.lastError()));
+        query.addBindValue(m_projectId);
+        if (!query.exec())
+            return fail(failure(query.lastError()));
+        return success();
     }
     // The server's columns are 32-bit integers.
     Result<void> checkKeys(QSqlDatabase &) const override { return success(); }

@@ -175,10 +175,48 @@ QStringList rightsStatements()
                        "THEN CREATE ROLE sedimetra_write NOLOGIN; END IF;\n"
                        "  IF NOT EXISTS (SELECT FROM pg_roles WHERE rolname = 'sedimetra_admin') "
                        "THEN CREATE ROLE sedimetra_admin NOLOGIN; END IF;\n"
+                       "  IF NOT EXISTS (SELECT FROM pg_roles WHERE rolname = 'sedimetra_member') "
+                       "THEN CREATE ROLE sedimetra_member NOLOGIN; END IF;\n"
                        "END $$"),
+        // The owner of the schema's objects, whose rights the functions
+        // below run with: a role nobody logs in as, that can neither change
+        // roles nor bypass the row rules, so that a function that is ever
+        // led astray can do no more than the schema itself. Whoever runs
+        // `server init` becomes its member (to renew the schema later); it
+        // gives a project's readers and writers the member role.
+        QStringLiteral(
+            "DO $$ BEGIN\n"
+            "  IF NOT EXISTS (SELECT FROM pg_catalog.pg_roles WHERE rolname = 'sedimetra_owner') THEN\n"
+            "    CREATE ROLE sedimetra_owner NOLOGIN NOSUPERUSER NOCREATEDB NOCREATEROLE NOREPLICATION "
+            "NOBYPASSRLS;\n"
+            "  END IF;\n"
+            "  IF EXISTS (SELECT FROM pg_catalog.pg_roles WHERE rolname = 'sedimetra_owner' AND (rolsuper\n"
+            "             OR rolcreaterole OR rolbypassrls OR rolcanlogin OR rolreplication OR rolcreatedb)) THEN\n"
+            "    RAISE EXCEPTION 'the role sedimetra_owner may not log in, be a superuser, create roles or "
+            "bypass row security' USING ERRCODE = '42501';\n"
+            "  END IF;\n"
+            "  IF NOT pg_catalog.pg_has_role(current_user, 'sedimetra_owner', 'MEMBER') THEN\n"
+            "    EXECUTE pg_catalog.format('GRANT sedimetra_owner TO %I', current_user);\n"
+            "  END IF;\n"
+            "  IF NOT EXISTS (SELECT FROM pg_catalog.pg_auth_members WHERE roleid = 'sedimetra_member'::regrole\n"
+            "                 AND member = 'sedimetra_owner'::regrole AND admin_option) THEN\n"
+            "    GRANT sedimetra_member TO sedimetra_owner WITH ADMIN OPTION;\n"
+            "  END IF;\n"
+            "END $$"),
         QStringLiteral("CREATE TABLE IF NOT EXISTS sedimetra.members (project_id integer NOT NULL "
                        "REFERENCES sedimetra.projects ON DELETE CASCADE, member name NOT NULL, "
                        "can_write boolean NOT NULL, PRIMARY KEY (project_id, member))"),
+        // Those who were given rights before the member role existed.
+        QStringLiteral("DO $$ DECLARE\n"
+                       "  m name;\n"
+                       "BEGIN\n"
+                       "  FOR m IN SELECT DISTINCT s.member FROM sedimetra.members s\n"
+                       "           JOIN pg_catalog.pg_roles r ON r.rolname = s.member\n"
+                       "           WHERE s.member NOT IN ('sedimetra_owner', 'sedimetra_member')\n"
+                       "           AND NOT pg_catalog.pg_has_role(s.member, 'sedimetra_member', 'MEMBER') LOOP\n"
+                       "    EXECUTE pg_catalog.format('GRANT sedimetra_member TO %I', m);\n"
+                       "  END LOOP;\n"
+                       "END $$"),
         // Whether the current role is (through any group) a member of the
         // project, as a reader or as a writer.
         QStringLiteral(
@@ -212,6 +250,15 @@ QStringList rightsStatements()
             "JOIN pg_catalog.pg_roles r ON r.rolname = m.member "
             "WHERE m.can_write AND pg_catalog.pg_has_role(session_user, r.oid, 'MEMBER')\n"
             "$$"),
+        // A project's name as names are compared: NFKC, blanks trimmed, in
+        // capitals, and the Greek and Cyrillic capitals that look like
+        // Latin ones read as those, so that "Α" (alpha) is not another "A".
+        QStringLiteral(
+            "CREATE OR REPLACE FUNCTION sedimetra.name_key(project_name text) RETURNS text "
+            "LANGUAGE sql IMMUTABLE SET search_path = pg_catalog, pg_temp AS $$\n"
+            "  SELECT pg_catalog.translate(pg_catalog.upper(normalize(pg_catalog.btrim(project_name), NFKC)),\n"
+            "    'ΑΒΕΖΗΙΚΜΝΟΡΤΥΧАВЕЅІЈКМНОРСТХУ', 'ABEZHIKMNOPTYXABESIJKMHOPCTXY')\n"
+            "$$"),
         // A new project, its creator (the login) its first writer. A name
         // that is taken by a project the login may not see is refused as
         // any name it may not use is: nobody learns of a project this way.
@@ -224,7 +271,10 @@ QStringList rightsStatements()
             "BEGIN\n"
             "  IF project_name IS NULL OR btrim(project_name) = '' OR length(project_name) > 200\n"
             "     OR project_name ~ '[[:cntrl:]]'\n"
-            "     OR EXISTS (SELECT FROM sedimetra.projects WHERE name = project_name) THEN\n"
+            "     OR project_name ~ '[\\u00AD\\u200B-\\u200F\\u202A-\\u202E\\u2060-\\u2064\\uFEFF]'\n"
+            "     OR project_name <> normalize(pg_catalog.btrim(project_name), NFKC)\n"
+            "     OR EXISTS (SELECT FROM sedimetra.projects\n"
+            "                WHERE sedimetra.name_key(name) = sedimetra.name_key(project_name)) THEN\n"
             "    RAISE EXCEPTION 'this project name cannot be used' USING ERRCODE = 'SD001';\n"
             "  END IF;\n"
             "  INSERT INTO sedimetra.projects (name) VALUES (project_name) RETURNING id INTO made;\n"
@@ -250,6 +300,11 @@ QStringList rightsStatements()
             "  IF rights = 'none' THEN\n"
             "    DELETE FROM sedimetra.members WHERE project_id = project AND member = member_name;\n"
             "    IF FOUND THEN\n"
+            "      -- Member of no project any more: no longer a member of the schema.\n"
+            "      IF NOT EXISTS (SELECT FROM sedimetra.members WHERE member = member_name)\n"
+            "         AND pg_catalog.pg_has_role(member_name, 'sedimetra_member', 'MEMBER') THEN\n"
+            "        EXECUTE pg_catalog.format('REVOKE sedimetra_member FROM %I', member_name);\n"
+            "      END IF;\n"
             "      RETURN;\n"
             "    END IF;\n"
             "  END IF;\n"
@@ -259,8 +314,16 @@ QStringList rightsStatements()
             "  IF rights = 'none' THEN\n"
             "    RETURN;\n"
             "  END IF;\n"
+            "  IF member_name IN ('sedimetra_owner', 'sedimetra_member') THEN\n"
+            "    RAISE EXCEPTION 'the role % holds the schema and is no member of a project', member_name\n"
+            "      USING ERRCODE = '22023';\n"
+            "  END IF;\n"
             "  INSERT INTO sedimetra.members VALUES (project, member_name, rights = 'write')\n"
             "    ON CONFLICT (project_id, member) DO UPDATE SET can_write = EXCLUDED.can_write;\n"
+            "  -- A member may use the schema; the row rules show it its projects alone.\n"
+            "  IF NOT pg_catalog.pg_has_role(member_name, 'sedimetra_member', 'MEMBER') THEN\n"
+            "    EXECUTE pg_catalog.format('GRANT sedimetra_member TO %I', member_name);\n"
+            "  END IF;\n"
             "END $$"),
         // The grants from scratch: a writer no longer reads every project,
         // nor adds, removes or counts projects itself.
@@ -273,19 +336,24 @@ QStringList rightsStatements()
                        "    REVOKE sedimetra_read FROM sedimetra_write;\n"
                        "  END IF;\n"
                        "END $$"),
+        // A member of a project (sedimetra_member, given by grant_project)
+        // holds the same table rights as a writer: the row rules alone say
+        // which project it reads and which it writes.
         QStringLiteral("GRANT USAGE ON SCHEMA sedimetra "
-                       "TO sedimetra_read, sedimetra_write, sedimetra_admin"),
+                       "TO sedimetra_read, sedimetra_write, sedimetra_admin, sedimetra_member"),
         QStringLiteral("GRANT SELECT ON ALL TABLES IN SCHEMA sedimetra "
-                       "TO sedimetra_read, sedimetra_write, sedimetra_admin"),
+                       "TO sedimetra_read, sedimetra_write, sedimetra_admin, sedimetra_member"),
         QStringLiteral("GRANT INSERT, UPDATE, DELETE ON sedimetra.sur1, sedimetra.sur2, "
                        "sedimetra.sur3, sedimetra.header_fields, sedimetra.plan_drawings "
-                       "TO sedimetra_write, sedimetra_admin"),
+                       "TO sedimetra_write, sedimetra_admin, sedimetra_member"),
         // The files kept and the entries are added, never changed; the
         // history is written by the server alone.
-        QStringLiteral("GRANT INSERT ON sedimetra.sources, sedimetra.entries TO sedimetra_write, sedimetra_admin"),
+        QStringLiteral("GRANT INSERT ON sedimetra.sources, sedimetra.entries "
+                       "TO sedimetra_write, sedimetra_admin, sedimetra_member"),
         QStringLiteral("GRANT USAGE ON SEQUENCE sedimetra.sources_id_seq, sedimetra.entries_id_seq "
-                       "TO sedimetra_write, sedimetra_admin"),
-        QStringLiteral("GRANT INSERT, UPDATE, DELETE ON sedimetra.origins TO sedimetra_write, sedimetra_admin"),
+                       "TO sedimetra_write, sedimetra_admin, sedimetra_member"),
+        QStringLiteral("GRANT INSERT, UPDATE, DELETE ON sedimetra.origins "
+                       "TO sedimetra_write, sedimetra_admin, sedimetra_member"),
         QStringLiteral("GRANT DELETE ON sedimetra.projects TO sedimetra_admin"),
         QStringLiteral("GRANT INSERT, UPDATE, DELETE ON sedimetra.members TO sedimetra_admin"),
         // A project is seen by those who may read it.
@@ -382,11 +450,11 @@ QStringList sessionViews()
                           .arg(view, project);
     }
     statements << QStringLiteral("GRANT USAGE ON SCHEMA sedimetra_project "
-                                 "TO sedimetra_read, sedimetra_write, sedimetra_admin")
+                                 "TO sedimetra_read, sedimetra_write, sedimetra_admin, sedimetra_member")
                << QStringLiteral("GRANT SELECT ON ALL TABLES IN SCHEMA sedimetra_project "
-                                 "TO sedimetra_read, sedimetra_write, sedimetra_admin")
+                                 "TO sedimetra_read, sedimetra_write, sedimetra_admin, sedimetra_member")
                << QStringLiteral("GRANT INSERT, UPDATE, DELETE ON ALL TABLES IN SCHEMA "
-                                 "sedimetra_project TO sedimetra_write, sedimetra_admin");
+                                 "sedimetra_project TO sedimetra_write, sedimetra_admin, sedimetra_member");
     return statements;
 }
 
@@ -463,6 +531,11 @@ QStringList historyRecording()
             "  ELSE\n"
             "    NEW.readat := now();\n"
             "    NEW.readby := session_user;\n"
+            "    -- A kept file is what its bytes are, whatever the insert says.\n"
+            "    IF NEW.data IS NOT NULL THEN\n"
+            "      NEW.sha256 := pg_catalog.encode(pg_catalog.sha256(NEW.data), 'hex');\n"
+            "      NEW.size := pg_catalog.length(NEW.data);\n"
+            "    END IF;\n"
             "  END IF;\n"
             "  RETURN NEW;\n"
             "END $$"),
@@ -473,7 +546,9 @@ QStringList historyRecording()
         QStringLiteral("CREATE TRIGGER sources_stamped BEFORE INSERT ON sedimetra.sources FOR EACH ROW "
                        "EXECUTE FUNCTION sedimetra.stamp_row()"),
         // The entry a change of `project` is recorded under: the one this
-        // transaction made for it, else one of its own ("sql").
+        // transaction made for it, by this login, and not carried from a
+        // file; else one of its own ("sql"). A session names its entry in
+        // the setting sedimetra.entry, which it could set to any number.
         QStringLiteral(
             "CREATE OR REPLACE FUNCTION sedimetra.entry_for(project integer) RETURNS bigint LANGUAGE plpgsql "
             "SECURITY DEFINER SET search_path = pg_catalog, pg_temp AS $$\n"
@@ -482,7 +557,8 @@ QStringList historyRecording()
             "BEGIN\n"
             "  entry := nullif(current_setting('sedimetra.entry', true), '')::bigint;\n"
             "  IF entry IS NULL OR NOT EXISTS (SELECT FROM sedimetra.entries WHERE project_id = project\n"
-            "                                   AND id = entry AND txid = txid_current()) THEN\n"
+            "                                   AND id = entry AND txid = pg_catalog.txid_current()\n"
+            "                                   AND who = session_user AND carriedby IS NULL) THEN\n"
             "    INSERT INTO sedimetra.entries (project_id, how) VALUES (project, 'sql') RETURNING id INTO entry;\n"
             "    PERFORM set_config('sedimetra.entry', entry::text, true);\n"
             "  END IF;\n"
@@ -599,49 +675,75 @@ QStringList historyRecording()
     // origins and history, with their ids made the server's. Only a writer
     // of the project may carry into it; the server's own history of the
     // push stands beside it.
+    // Nothing here names an object a caller could make first (no
+    // temporary table, every name schema-qualified): the ids old and new are
+    // matched in jsonb values, never in a table.
     statements << QStringLiteral(
         "CREATE OR REPLACE FUNCTION sedimetra.carry_provenance(project integer, carried jsonb) "
         "RETURNS void LANGUAGE plpgsql SECURITY DEFINER SET search_path = pg_catalog, pg_temp AS $$\n"
+        "DECLARE\n"
+        "  source_ids jsonb;\n"
+        "  entry_ids jsonb;\n"
+        "  unnamed bigint;\n"
         "BEGIN\n"
         "  IF NOT (project = ANY (sedimetra.login_writes())\n"
         "          OR pg_catalog.pg_has_role(session_user, 'sedimetra_admin', 'MEMBER')) THEN\n"
         "    RAISE EXCEPTION 'no right to write project %', project USING ERRCODE = '42501';\n"
         "  END IF;\n"
-        "  CREATE TEMP TABLE IF NOT EXISTS carried_sources (old bigint PRIMARY KEY, new bigint) ON COMMIT DROP;\n"
-        "  CREATE TEMP TABLE IF NOT EXISTS carried_entries (old bigint PRIMARY KEY, new bigint) ON COMMIT DROP;\n"
-        "  DELETE FROM pg_temp.carried_sources;\n"
-        "  DELETE FROM pg_temp.carried_entries;\n"
+        "  -- A kept file's SHA-256 and size are those of its bytes, computed here.\n"
         "  INSERT INTO sedimetra.sources (project_id, name, sha256, size, readat, readby, instrument, closure,\n"
         "                                 tolerance, data)\n"
-        "    SELECT project, x.name, x.sha256, x.size, x.readat::timestamptz, x.readby, x.instrument, x.closure,\n"
-        "           x.tolerance, decode(x.data, 'base64')\n"
-        "    FROM jsonb_to_recordset(carried->'sources') AS x(id bigint, name text, sha256 text, size bigint,\n"
-        "         readat text, readby text, instrument text, closure float8, tolerance float8, data text)\n"
+        "    SELECT project, x.name, CASE WHEN b.bytes IS NULL THEN pg_catalog.lower(x.sha256)\n"
+        "             ELSE pg_catalog.encode(pg_catalog.sha256(b.bytes), 'hex') END,\n"
+        "           coalesce(pg_catalog.length(b.bytes)::bigint, x.size), x.readat::timestamptz, x.readby,\n"
+        "           x.instrument, x.closure, x.tolerance, b.bytes\n"
+        "    FROM pg_catalog.jsonb_to_recordset(carried->'sources') AS x(id bigint, name text, sha256 text,\n"
+        "         size bigint, readat text, readby text, instrument text, closure float8, tolerance float8,\n"
+        "         data text)\n"
+        "    CROSS JOIN LATERAL (SELECT pg_catalog.decode(x.data, 'base64') AS bytes) b\n"
         "    ON CONFLICT (project_id, sha256) DO NOTHING;\n"
-        "  INSERT INTO pg_temp.carried_sources SELECT x.id, s.id\n"
-        "    FROM jsonb_to_recordset(carried->'sources') AS x(id bigint, sha256 text)\n"
-        "    JOIN sedimetra.sources s ON s.project_id = project AND s.sha256 = x.sha256;\n"
-        "  INSERT INTO pg_temp.carried_entries SELECT x.id, nextval('sedimetra.entries_id_seq')\n"
-        "    FROM jsonb_to_recordset(carried->'entries') AS x(id bigint) ORDER BY x.id;\n"
-        "  INSERT INTO sedimetra.entries (project_id, id, writtenat, who, how, sourceid, sheet, carriedby)\n"
-        "    SELECT project, m.new, x.writtenat::timestamptz, x.who, x.how, s.new, x.sheet, session_user\n"
-        "    FROM jsonb_to_recordset(carried->'entries') AS x(id bigint, writtenat text, who text, how text,\n"
-        "         sourceid bigint, sheet text)\n"
-        "    JOIN pg_temp.carried_entries m ON m.old = x.id LEFT JOIN pg_temp.carried_sources s ON s.old = x.sourceid;\n"
+        "  SELECT coalesce(pg_catalog.jsonb_object_agg(x.id::text, s.id), '{}') INTO source_ids\n"
+        "    FROM pg_catalog.jsonb_to_recordset(carried->'sources') AS x(id bigint, sha256 text, data text)\n"
+        "    JOIN sedimetra.sources s ON s.project_id = project AND s.sha256 = CASE WHEN x.data IS NULL\n"
+        "      THEN pg_catalog.lower(x.sha256)\n"
+        "      ELSE pg_catalog.encode(pg_catalog.sha256(pg_catalog.decode(x.data, 'base64')), 'hex') END;\n"
+        "  SELECT coalesce(pg_catalog.jsonb_object_agg(x.id::text,\n"
+        "           pg_catalog.nextval('sedimetra.entries_id_seq'::pg_catalog.regclass)), '{}') INTO entry_ids\n"
+        "    FROM pg_catalog.jsonb_to_recordset(carried->'entries') AS x(id bigint);\n"
+        "  -- Carried entries are what the file says, marked with who carried\n"
+        "  -- them; they belong to no transaction, so no write can be made\n"
+        "  -- under one of them.\n"
+        "  INSERT INTO sedimetra.entries (project_id, id, writtenat, who, how, sourceid, sheet, txid, carriedby)\n"
+        "    SELECT project, (entry_ids->>x.id::text)::bigint, coalesce(x.writtenat::timestamptz, now()),\n"
+        "           coalesce(x.who, ''),\n"
+        "           coalesce(x.how, ''), (source_ids->>x.sourceid::text)::bigint, x.sheet, NULL, session_user\n"
+        "    FROM pg_catalog.jsonb_to_recordset(carried->'entries') AS x(id bigint, writtenat text, who text,\n"
+        "         how text, sourceid bigint, sheet text);\n"
+        "  -- A carried row that names no carried entry is carried all the same,\n"
+        "  -- under an entry that says so.\n"
+        "  IF EXISTS (SELECT FROM pg_catalog.jsonb_to_recordset(carried->'history') AS x(entryid bigint)\n"
+        "             WHERE (entry_ids->>coalesce(x.entryid::text, '')) IS NULL)\n"
+        "     OR EXISTS (SELECT FROM pg_catalog.jsonb_to_recordset(carried->'origins') AS x(entryid bigint)\n"
+        "                WHERE (entry_ids->>coalesce(x.entryid::text, '')) IS NULL) THEN\n"
+        "    INSERT INTO sedimetra.entries (project_id, writtenat, who, how, txid, carriedby)\n"
+        "      VALUES (project, now(), '', '', NULL, session_user) RETURNING id INTO unnamed;\n"
+        "  END IF;\n"
         "  INSERT INTO sedimetra.origins (project_id, cjno, cjdno, entryid, line, station, adjusted, sigma)\n"
-        "    SELECT project, x.cjno, x.cjdno, m.new, x.line, x.station, x.adjusted, x.sigma\n"
-        "    FROM jsonb_to_recordset(carried->'origins') AS x(cjno integer, cjdno integer, entryid bigint,\n"
-        "         line integer, station text, adjusted float8, sigma float8)\n"
-        "    LEFT JOIN pg_temp.carried_entries m ON m.old = x.entryid\n"
+        "    SELECT project, x.cjno, x.cjdno, coalesce((entry_ids->>x.entryid::text)::bigint, unnamed), x.line,\n"
+        "           x.station, x.adjusted, x.sigma\n"
+        "    FROM pg_catalog.jsonb_to_recordset(carried->'origins') AS x(cjno integer, cjdno integer,\n"
+        "         entryid bigint, line integer, station text, adjusted float8, sigma float8)\n"
         "    ON CONFLICT (project_id, cjno, cjdno) DO UPDATE SET entryid = EXCLUDED.entryid, line = EXCLUDED.line,\n"
         "      station = EXCLUDED.station, adjusted = EXCLUDED.adjusted, sigma = EXCLUDED.sigma;\n"
         "  INSERT INTO sedimetra.history (project_id, entryid, writtenat, kind, cjno, cjdno, oldvalue, newvalue,\n"
         "                                 label)\n"
-        "    SELECT project, m.new, coalesce(x.writtenat::timestamptz, now()), x.kind, x.cjno, x.cjdno, x.oldvalue,\n"
-        "           x.newvalue, x.label\n"
-        "    FROM jsonb_to_recordset(carried->'history') AS x(id bigint, entryid bigint, writtenat text, kind text,\n"
-        "         cjno integer, cjdno integer, oldvalue text, newvalue text, label text)\n"
-        "    LEFT JOIN pg_temp.carried_entries m ON m.old = x.entryid ORDER BY x.id;\n"
+        "    SELECT project, coalesce((entry_ids->>x.entryid::text)::bigint, unnamed),\n"
+        "           coalesce(x.writtenat::timestamptz, now()), x.kind, x.cjno, x.cjdno, x.oldvalue, x.newvalue,\n"
+        "           x.label\n"
+        "    FROM pg_catalog.jsonb_to_recordset(carried->'history') AS x(id bigint, entryid bigint,\n"
+        "         writtenat text, kind text, cjno integer, cjdno integer, oldvalue text, newvalue text,\n"
+        "         label text)\n"
+        "    ORDER BY x.id;\n"
         "END $$");
     const std::pair<const char *, const char *> recorded[] = {{"sur1", "UPDATE OR DELETE"},
                                                               {"sur3", "UPDATE OR DELETE"}};
@@ -652,6 +754,83 @@ QStringList historyRecording()
                                      "EXECUTE FUNCTION sedimetra.record_history()")
                           .arg(name, QLatin1String(events));
     }
+    // A record's key (its project, epoch and point numbers) is changed by
+    // the schema's own functions alone: moved by plain SQL, an elevation
+    // would change epoch or point without a trace. An origin names an entry
+    // this login made in this transaction, so that it always says truly who
+    // wrote it and when. With the caller's rights: it refuses, it writes
+    // nothing.
+    statements << QStringLiteral(
+        "CREATE OR REPLACE FUNCTION sedimetra.guard_keys() RETURNS trigger LANGUAGE plpgsql "
+        "SET search_path = pg_catalog, pg_temp AS $$\n"
+        "BEGIN\n"
+        "  IF current_user = (SELECT r.rolname FROM pg_catalog.pg_class c JOIN pg_catalog.pg_roles r\n"
+        "                     ON r.oid = c.relowner WHERE c.oid = TG_RELID) THEN\n"
+        "    RETURN NEW;\n"
+        "  END IF;\n"
+        "  IF TG_OP = 'UPDATE' AND (OLD.project_id IS DISTINCT FROM NEW.project_id\n"
+        "      OR pg_catalog.to_jsonb(OLD)->'cjno' IS DISTINCT FROM pg_catalog.to_jsonb(NEW)->'cjno'\n"
+        "      OR pg_catalog.to_jsonb(OLD)->'cjdno' IS DISTINCT FROM pg_catalog.to_jsonb(NEW)->'cjdno') THEN\n"
+        "    RAISE EXCEPTION 'epoch and point numbers are changed by sedimetra.renumber_epochs() only'\n"
+        "      USING ERRCODE = 'SD002';\n"
+        "  END IF;\n"
+        "  IF TG_TABLE_NAME = 'origins' THEN\n"
+        "    IF NOT EXISTS (SELECT FROM sedimetra.entries e WHERE e.project_id = NEW.project_id\n"
+        "        AND e.id = NEW.entryid AND e.txid = pg_catalog.txid_current() AND e.who = session_user\n"
+        "        AND e.carriedby IS NULL) THEN\n"
+        "      RAISE EXCEPTION 'an origin names the entry its own transaction made' USING ERRCODE = 'SD003';\n"
+        "    END IF;\n"
+        "  END IF;\n"
+        "  RETURN NEW;\n"
+        "END $$");
+    for (const char *table : {"sur1", "sur2", "sur3", "origins"}) {
+        const QString name = QLatin1String(table);
+        statements << QStringLiteral("DROP TRIGGER IF EXISTS %1_keys ON sedimetra.%1").arg(name)
+                   << QStringLiteral("CREATE TRIGGER %1_keys BEFORE %2 ON sedimetra.%1 FOR EACH ROW "
+                                     "EXECUTE FUNCTION sedimetra.guard_keys()")
+                          .arg(name, name == QLatin1String("origins") ? QStringLiteral("INSERT OR UPDATE")
+                                                                       : QStringLiteral("UPDATE"));
+    }
+    // The epochs from `first` on move up one number (step 1, an epoch
+    // inserted before them) or down one (step -1, epoch `first` deleted);
+    // their elevations move with them, their history and origins by the
+    // epochs' trigger, and the move itself is a history row ('R': the first
+    // number before and after).
+    statements << QStringLiteral(
+        "CREATE OR REPLACE FUNCTION sedimetra.renumber_epochs(project integer, first integer, step integer) "
+        "RETURNS void LANGUAGE plpgsql SECURITY DEFINER SET search_path = pg_catalog, pg_temp AS $$\n"
+        "BEGIN\n"
+        "  IF NOT (project = ANY (sedimetra.login_writes())\n"
+        "          OR pg_catalog.pg_has_role(session_user, 'sedimetra_admin', 'MEMBER')) THEN\n"
+        "    RAISE EXCEPTION 'no right to write project %', project USING ERRCODE = '42501';\n"
+        "  END IF;\n"
+        "  IF first IS NULL OR first < 0 OR step IS NULL OR step NOT IN (1, -1) THEN\n"
+        "    RAISE EXCEPTION 'epochs move up or down one number from a number of 0 or more'\n"
+        "      USING ERRCODE = '22023';\n"
+        "  END IF;\n"
+        "  IF step = -1 AND EXISTS (SELECT FROM sedimetra.sur1 WHERE project_id = project AND cjno = first) THEN\n"
+        "    RAISE EXCEPTION 'epoch % is still there', first USING ERRCODE = '22023';\n"
+        "  END IF;\n"
+        "  IF NOT EXISTS (SELECT FROM sedimetra.sur1 WHERE project_id = project AND cjno >= first) THEN\n"
+        "    RETURN;\n"
+        "  END IF;\n"
+        "  -- Numbers are unique: through negative ones, then to their places.\n"
+        "  IF step = 1 THEN\n"
+        "    UPDATE sedimetra.sur1 SET cjno = -cjno - 1 WHERE project_id = project AND cjno >= first;\n"
+        "    UPDATE sedimetra.sur2 SET cjno = -cjno - 1 WHERE project_id = project AND cjno >= first;\n"
+        "    UPDATE sedimetra.sur1 SET cjno = -cjno WHERE project_id = project AND cjno < 0;\n"
+        "    UPDATE sedimetra.sur2 SET cjno = -cjno WHERE project_id = project AND cjno < 0;\n"
+        "  ELSE\n"
+        "    UPDATE sedimetra.sur1 SET cjno = -cjno WHERE project_id = project AND cjno > first;\n"
+        "    UPDATE sedimetra.sur2 SET cjno = -cjno WHERE project_id = project AND cjno > first;\n"
+        "    UPDATE sedimetra.sur1 SET cjno = -cjno - 1 WHERE project_id = project AND cjno < 0;\n"
+        "    UPDATE sedimetra.sur2 SET cjno = -cjno - 1 WHERE project_id = project AND cjno < 0;\n"
+        "  END IF;\n"
+        "  INSERT INTO sedimetra.history (project_id, entryid, kind, oldvalue, newvalue)\n"
+        "    VALUES (project, sedimetra.entry_for(project), 'R',\n"
+        "            CASE WHEN step = 1 THEN first ELSE first + 1 END::text,\n"
+        "            CASE WHEN step = 1 THEN first + 1 ELSE first END::text);\n"
+        "END $$");
     statements << QStringLiteral("DROP TRIGGER IF EXISTS sur2_history ON sedimetra.sur2");
     const std::pair<const char *, const char *> elevationEvents[] = {
         {"inserted", "INSERT ON sedimetra.sur2 REFERENCING NEW TABLE AS new_rows"},
@@ -673,21 +852,60 @@ QStringList historyRecording()
 QStringList functionRights()
 {
     return {QStringLiteral("REVOKE ALL ON ALL FUNCTIONS IN SCHEMA sedimetra "
-                           "FROM PUBLIC, sedimetra_read, sedimetra_write, sedimetra_admin"),
+                           "FROM PUBLIC, sedimetra_read, sedimetra_write, sedimetra_admin, sedimetra_member"),
             QStringLiteral("GRANT EXECUTE ON FUNCTION sedimetra.is_member(integer, boolean), "
                            "sedimetra.may_read(integer), sedimetra.may_write(integer), "
                            "sedimetra.login_writes() TO sedimetra_read, sedimetra_write, sedimetra_admin"),
-            QStringLiteral("GRANT EXECUTE ON FUNCTION sedimetra.create_project(text), "
-                           "sedimetra.carry_provenance(integer, jsonb) TO sedimetra_write, sedimetra_admin"),
+            QStringLiteral("GRANT EXECUTE ON FUNCTION sedimetra.is_member(integer, boolean), "
+                           "sedimetra.may_read(integer), sedimetra.may_write(integer), "
+                           "sedimetra.login_writes() TO sedimetra_member"),
+            QStringLiteral("GRANT EXECUTE ON FUNCTION sedimetra.create_project(text) TO sedimetra_write, sedimetra_admin"),
+            // Each checks first that the login writes the project.
+            QStringLiteral("GRANT EXECUTE ON FUNCTION sedimetra.carry_provenance(integer, jsonb), "
+                           "sedimetra.renumber_epochs(integer, integer, integer) "
+                           "TO sedimetra_write, sedimetra_admin, sedimetra_member"),
             QStringLiteral("GRANT EXECUTE ON FUNCTION sedimetra.grant_project(text, text, text) "
                            "TO sedimetra_admin")};
+}
+
+// Every object of the schema owned by sedimetra_owner, whoever made it:
+// the functions that run with their owner's rights then have no more than
+// the schema's own (never those of the superuser who ran `server init`).
+QStringList ownership()
+{
+    return {QStringLiteral(
+        "DO $$ DECLARE\n"
+        "  o record;\n"
+        "BEGIN\n"
+        "  FOR o IN SELECT c.oid::pg_catalog.regclass AS name, c.relkind FROM pg_catalog.pg_class c\n"
+        "           JOIN pg_catalog.pg_namespace n ON n.oid = c.relnamespace\n"
+        "           WHERE n.nspname IN ('sedimetra', 'sedimetra_project') AND c.relkind IN ('r', 'v', 'p')\n"
+        "           AND c.relowner <> 'sedimetra_owner'::pg_catalog.regrole LOOP\n"
+        "    EXECUTE pg_catalog.format('ALTER %s %s OWNER TO sedimetra_owner',\n"
+        "                              CASE o.relkind WHEN 'v' THEN 'VIEW' ELSE 'TABLE' END, o.name);\n"
+        "  END LOOP;\n"
+        "  FOR o IN SELECT p.oid::pg_catalog.regprocedure AS name FROM pg_catalog.pg_proc p\n"
+        "           JOIN pg_catalog.pg_namespace n ON n.oid = p.pronamespace\n"
+        "           WHERE n.nspname = 'sedimetra' AND p.proowner <> 'sedimetra_owner'::pg_catalog.regrole LOOP\n"
+        "    EXECUTE pg_catalog.format('ALTER FUNCTION %s OWNER TO sedimetra_owner', o.name);\n"
+        "  END LOOP;\n"
+        "  IF (SELECT nspowner FROM pg_catalog.pg_namespace WHERE nspname = 'sedimetra')\n"
+        "     <> 'sedimetra_owner'::pg_catalog.regrole THEN\n"
+        "    ALTER SCHEMA sedimetra OWNER TO sedimetra_owner;\n"
+        "  END IF;\n"
+        "  IF (SELECT nspowner FROM pg_catalog.pg_namespace WHERE nspname = 'sedimetra_project')\n"
+        "     <> 'sedimetra_owner'::pg_catalog.regrole THEN\n"
+        "    ALTER SCHEMA sedimetra_project OWNER TO sedimetra_owner;\n"
+        "  END IF;\n"
+        "END $$")};
 }
 
 // The rules of the schema, made anew by every `server init`: the rights,
 // the change counter, the session views and who may call what.
 QStringList rules()
 {
-    return rightsStatements() + changeCounting() + historyRecording() + sessionViews() + functionRights();
+    return rightsStatements() + changeCounting() + historyRecording() + sessionViews() + functionRights()
+           + ownership();
 }
 
 // Runs `statements` in one transaction on `db`.

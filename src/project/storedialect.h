@@ -63,6 +63,9 @@ public:
     // write the history (on a server they are part of the schema).
     virtual Result<bool> hasProvenance(QSqlDatabase &db) const = 0;
     virtual Result<void> makeProvenance(QSqlDatabase &db, bool recording) = 0;
+    // Whether the entries have the mark of those carried from elsewhere
+    // (CarriedBy: who carried them).
+    virtual Result<bool> entriesCarried(QSqlDatabase &db) const = 0;
     // Starts the entry the writes of the transaction under way are recorded
     // under, and gives its id.
     virtual Result<qint64> beginEntry(QSqlDatabase &db, const QString &how,
@@ -70,9 +73,15 @@ public:
     // One statement writing an elevation's origin (CjNo, CjdNo, EntryId,
     // Line, Station, Adjusted, Sigma) whether or not it has one.
     virtual QString upsertOrigin() const = 0;
-    // The tables the program renumbers with the epochs; on a server, the
-    // origins and the history follow the epochs by trigger.
-    virtual QStringList epochNumberedTables(bool provenance) const = 0;
+    // Moves the epochs from `first` on up one number (`step` 1) or down one
+    // (-1, epoch `first` deleted), with their elevations, origins and
+    // history, and records the move (a history row 'R') when `recording`.
+    virtual Result<void> renumberEpochs(QSqlDatabase &db, int first, int step, bool provenance,
+                                        bool recording) = 0;
+    // Inside a transaction: holds the project against anyone else adding or
+    // moving epochs until the transaction ends (a file's transaction holds
+    // its write lock from its start).
+    virtual Result<void> lockEpochs(QSqlDatabase &db) = 0;
     // Epoch and point numbers within 32 bits.
     virtual Result<void> checkKeys(QSqlDatabase &db) const = 0;
 };

@@ -48,5 +48,5 @@ bool isTypeableElevation(const QString &text);
 std::optional<QChar> pointNameKey(QChar c);
 
 // True when no character of the name is one the name box refuses (nor a
-// control character such as a pasted tab).
+// control character such as a pasted tab), and it has at most 40.
 bool isAcceptablePointName(const QString &name);

@@ -20,6 +20,8 @@ QString valueText(HistoryRow::Kind kind, const QVariant &value)
         if (ok)
             return QString::number(metres, 'f', 5) + QStringLiteral(" m");
     }
+    if (kind == HistoryRow::EpochsRenumbered)
+        return QStringLiteral("第 %1 次起").arg(value.toString());
     if (kind == HistoryRow::PointPosition) {
         const QStringList parts = value.toString().split(QLatin1Char(','));
         if (parts.size() == 2)
@@ -66,6 +68,7 @@ HistoryLine lineOf(const HistoryRow &row, const Names &names)
     line.how = howWords(row.entry.how);
     if (deletion)
         line.how += QStringLiteral("（删除）");
+    line.how += carriedWords(row.entry);
     line.what = kindWords(row.kind);
     if (row.cjNo) {
         const auto e = names.epochs.find(*row.cjNo);
@@ -92,6 +95,13 @@ HistoryLine lineOf(const HistoryRow &row, const Names &names)
 }
 
 } // namespace
+
+QString carriedWords(const WriteEntry &entry)
+{
+    if (entry.carriedBy.isEmpty())
+        return QString();
+    return QStringLiteral("（由文件带入，推送者 %1）").arg(entry.carriedBy);
+}
 
 QString localTime(const QString &utc)
 {
@@ -147,6 +157,7 @@ Result<std::optional<QString>> originText(ProjectDatabase &project, int cjNo, in
         text += QStringLiteral("，中误差 %1 mm").arg(*o.detail.sigmaMm, 0, 'f', 2);
     text += QStringLiteral("；%1，%2").arg(o.entry.who.isEmpty() ? QStringLiteral("未记录") : o.entry.who,
                                           localTime(o.entry.at));
+    text += carriedWords(o.entry);
     return std::optional<QString>(text);
 }
 

@@ -29,6 +29,10 @@ struct HistoryLine
     QString source; // the file it came from, if any
 };
 
+// An entry carried from a file, in words ("（由文件带入，推送者 wa）"): what
+// the file says, not what the server saw; empty for any other.
+QString carriedWords(const WriteEntry &entry);
+
 // A stored time (UTC) as local time.
 QString localTime(const QString &utc);
 
