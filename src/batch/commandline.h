@@ -95,6 +95,7 @@ int newCommand(const QStringList &args);
 int epochCommand(const QStringList &args);
 int pointsCommand(const QStringList &args);
 int headerCommand(const QStringList &args);
+int verifyCommand(const QStringList &args);
 // Where the elevations came from and every change since.
 int historyCommand(const QStringList &args);
 // curves --kind plan: the plan sheet of one epoch into the project's drawing.

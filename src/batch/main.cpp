@@ -71,6 +71,7 @@ const char *usage =
     "       sedimetra-batch points PROJECT.mdb add NAME... | list [--format text|json]\n"
     "       sedimetra-batch header PROJECT.mdb [KEY=VALUE ...] [--format text|json]\n"
     "       sedimetra-batch history PROJECT.mdb [--epoch N] [--point NAME] [--format text|json]\n"
+    "       sedimetra-batch verify PROJECT.mdb   (exit 1: changes made outside the program)\n"
     "       sedimetra-batch plan PROJECT.mdb [--epoch N] [--step MM] --format json\n"
     "       sedimetra-batch report PROJECT.mdb [--out FILE.pdf] [--epoch N] [--date YYYY-MM-DD]\n"
     "       sedimetra-batch analyse PROJECT.mdb [--window D] [--limit R] [--step D]\n"
@@ -153,7 +154,7 @@ int main(int argc, char *argv[])
         {"analyse", analyseCommand}, {"level", levelCommand}, {"server", serverCommand},
         {"coords", coordsCommand}, {"plan", planCommand}, {"report", reportCommand},
         {"new", newCommand}, {"epoch", epochCommand}, {"points", pointsCommand}, {"header", headerCommand},
-        {"history", historyCommand}};
+        {"history", historyCommand}, {"verify", verifyCommand}};
     for (const auto &[name, run] : commands)
         if (command == QLatin1String(name))
             return run(args.mid(1));

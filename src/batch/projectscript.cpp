@@ -453,3 +453,32 @@ int historyCommand(const QStringList &args)
                          l.source.isEmpty() ? QString() : QStringLiteral("\t") + l.source);
     return writeOut(text.toUtf8()) ? 0 : failure(QStringLiteral("cannot write the output"));
 }
+
+int verifyCommand(const QStringList &args)
+{
+    CommandLine line(QStringLiteral("verify PROJECT.mdb"));
+    if (const auto done = line.parse(args, 1, 1))
+        return *done;
+    ProjectDatabase project;
+    if (auto opened = openProject(project, line.positional().front()); !opened)
+        return failure(opened.error());
+    const auto check = project.checkRecord();
+    if (!check)
+        return failure(check.error());
+    QString text;
+    if (!check->kept) {
+        text = QStringLiteral("工程在记录修改之前存入，没有修改记录可核对\n");
+    } else if (check->breaks.empty()) {
+        text = QStringLiteral("记录完整：%1 条修改记录，记录链完整，每个值都与最后记录的一致\n记录链末值 %2\n")
+                   .arg(check->rows)
+                   .arg(check->lastHash.isEmpty() ? QStringLiteral("—") : check->lastHash);
+    } else {
+        text = QStringLiteral("发现 %1 处未经记录的修改：\n").arg(check->breaks.size());
+        for (const QString &found : check->breaks)
+            text += found + QLatin1Char('\n');
+        text += QStringLiteral("记录链末值 %1\n").arg(check->lastHash.isEmpty() ? QStringLiteral("—") : check->lastHash);
+    }
+    if (!writeOut(text.toUtf8()))
+        return failure(QStringLiteral("cannot write the output"));
+    return check->breaks.empty() ? 0 : 1;
+}

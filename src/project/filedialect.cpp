@@ -39,7 +39,7 @@ const char *const provenanceTables[] = {
     "EntryId INTEGER, Line INTEGER, Station TEXT, Adjusted REAL, Sigma REAL, "
     "PRIMARY KEY (CjNo, CjdNo)) WITHOUT ROWID",
     "CREATE TABLE IF NOT EXISTS History (Id INTEGER PRIMARY KEY, EntryId INTEGER, WrittenAt INTEGER, "
-    "Kind TEXT NOT NULL, CjNo INTEGER, CjdNo INTEGER, OldValue, NewValue, Label TEXT)",
+    "Kind TEXT NOT NULL, CjNo INTEGER, CjdNo INTEGER, OldValue, NewValue, Label TEXT, Hash TEXT)",
     // The entry the writes go under, and whether each change keeps its own
     // time (typing, whose entry serves many commits) or the entry's.
     "CREATE TEMP TABLE IF NOT EXISTS SdWriting (EntryId INTEGER, Stamped INTEGER)",
@@ -62,6 +62,15 @@ const char *const historyTriggers[] = {
     "CREATE TEMP TRIGGER IF NOT EXISTS SdElevationDeleted AFTER DELETE ON main.Sur2 BEGIN "
     SD_HISTORY "(" SD_ENTRY ", 'H', old.CjNo, old.CjdNo, old.PointH, NULL); "
     "DELETE FROM Origins WHERE CjNo = old.CjNo AND CjdNo = old.CjdNo; END",
+    // A new epoch's date, name and load floors, and a new point's name: what
+    // later changes are compared with.
+    "CREATE TEMP TRIGGER IF NOT EXISTS SdEpochAdded AFTER INSERT ON main.Sur1 BEGIN "
+    SD_CHANGE "SELECT " SD_ENTRY ", 'D', new.CjNo, NULL, NULL, new.MyDate WHERE new.MyDate IS NOT NULL; "
+    SD_CHANGE "SELECT " SD_ENTRY ", 'N', new.CjNo, NULL, NULL, new.Name WHERE new.Name IS NOT NULL; "
+    SD_CHANGE "SELECT " SD_ENTRY ", 'L', new.CjNo, NULL, NULL, new.Layers WHERE new.Layers IS NOT NULL; "
+    "END",
+    "CREATE TEMP TRIGGER IF NOT EXISTS SdPointAdded AFTER INSERT ON main.Sur3 BEGIN "
+    SD_HISTORY "(" SD_ENTRY ", 'P', NULL, new.CjdNo, NULL, new.PointName); END",
     "CREATE TEMP TRIGGER IF NOT EXISTS SdEpochChanged AFTER UPDATE ON main.Sur1 BEGIN "
     SD_CHANGE "SELECT " SD_ENTRY ", 'D', new.CjNo, NULL, old.MyDate, new.MyDate WHERE old.MyDate IS NOT new.MyDate; "
     SD_CHANGE "SELECT " SD_ENTRY ", 'N', new.CjNo, NULL, old.Name, new.Name WHERE old.Name IS NOT new.Name; "
@@ -288,12 +297,61 @@ public:
             return fail(query.lastError().text());
         return query.next() && query.value(0).toInt() == 4;
     }
-    Result<bool> entriesCarried(QSqlDatabase &db) const override
+    Result<bool> entriesCarried(QSqlDatabase &db) const override { return hasColumn(db, "Entries", "CarriedBy"); }
+    static Result<bool> hasColumn(QSqlDatabase &db, const char *table, const char *column)
     {
         QSqlQuery query(db);
-        if (!query.exec(QStringLiteral("SELECT count(*) FROM pragma_table_info('Entries') WHERE name = 'CarriedBy'")))
+        if (!query.exec(QStringLiteral("SELECT count(*) FROM pragma_table_info('%1') WHERE name = '%2'")
+                            .arg(QLatin1String(table), QLatin1String(column))))
             return fail(query.lastError().text());
         return query.next() && query.value(0).toInt() == 1;
+    }
+    QString chainRows() const override
+    {
+        return QStringLiteral("SELECT Id, EntryId, WrittenAt, Kind, OldValue, NewValue, Hash, CjNo, CjdNo "
+                              "FROM History ORDER BY Id");
+    }
+    // The rows written since the last one chained, chained in Id order.
+    Result<void> sealHistory(QSqlDatabase &db) override
+    {
+        QSqlQuery query(db);
+        query.setForwardOnly(true);
+        if (!query.exec(QStringLiteral("SELECT Id, Hash FROM History WHERE Hash IS NOT NULL ORDER BY Id DESC LIMIT 1")))
+            return fail(query.lastError().text());
+        qint64 last = -1;
+        QString previous;
+        if (query.next()) {
+            last = query.value(0).toLongLong();
+            previous = query.value(1).toString();
+        }
+        query.finish();
+        if (!query.prepare(QStringLiteral("SELECT Id, EntryId, WrittenAt, Kind, OldValue, NewValue FROM History "
+                                          "WHERE Id > ? ORDER BY Id")))
+            return fail(query.lastError().text());
+        query.addBindValue(last);
+        if (!query.exec())
+            return fail(query.lastError().text());
+        std::vector<std::pair<qint64, QString>> sealed;
+        while (query.next()) {
+            previous = historyHash(previous, query.value(0), query.value(1), query.value(2), query.value(3),
+                                   query.value(4), query.value(5));
+            sealed.emplace_back(query.value(0).toLongLong(), previous);
+        }
+        if (query.lastError().isValid())
+            return fail(query.lastError().text());
+        query.finish();
+        if (sealed.empty())
+            return success();
+        QSqlQuery update(db);
+        if (!update.prepare(QStringLiteral("UPDATE History SET Hash = ? WHERE Id = ?")))
+            return fail(update.lastError().text());
+        for (const auto &[id, hash] : sealed) {
+            update.bindValue(0, hash);
+            update.bindValue(1, id);
+            if (!update.exec())
+                return fail(update.lastError().text());
+        }
+        return success();
     }
     Result<void> makeProvenance(QSqlDatabase &db, bool recording) override
     {
@@ -307,6 +365,13 @@ public:
             return carried.failure();
         if (!*carried)
             if (auto added = exec(db, QStringLiteral("ALTER TABLE Entries ADD COLUMN CarriedBy TEXT")); !added)
+                return added;
+        // The history's chain (a file of an earlier version is chained from
+        // its first row at this write).
+        if (auto chained = hasColumn(db, "History", "Hash"); !chained)
+            return chained.failure();
+        else if (!*chained)
+            if (auto added = exec(db, QStringLiteral("ALTER TABLE History ADD COLUMN Hash TEXT")); !added)
                 return added;
         if (m_triggersMade || !recording)
             return success();

@@ -187,6 +187,11 @@ Result<void> ProjectDatabase::beginTransaction()
 
 Result<void> ProjectDatabase::commitTransaction()
 {
+    if (m_provenanceReady)
+        if (auto sealed = m_dialect->sealHistory(m_db); !sealed) {
+            rollbackTransaction();
+            return fail(QStringLiteral("无法为修改记录加上校验值，未作任何修改：%1").arg(sealed.error()));
+        }
     Result<void> committed = m_dialect->commit(m_db);
     if (!committed) {
         noteFailure(m_db.lastError());
@@ -252,16 +257,18 @@ Result<int> ProjectDatabase::nextEpochNumber()
 
 Result<void> ProjectDatabase::addEpoch(const Epoch &epoch)
 {
-    if (auto writable = checkWritable(); !writable)
-        return writable;
-    QSqlQuery &query = statement(
-        "addEpoch",
-        QStringLiteral("INSERT INTO Sur1 (CjNo, MyDate, Name, Layers) VALUES (?, ?, ?, ?)"));
-    query.bindValue(0, epoch.cjNo);
-    query.bindValue(1, epoch.date);
-    query.bindValue(2, epoch.name);
-    query.bindValue(3, epoch.layers);
-    return run(query);
+    // Recorded: its date, name and floors are what later changes are
+    // compared with.
+    return recorded([&]() -> Result<void> {
+        QSqlQuery &query = statement(
+            "addEpoch",
+            QStringLiteral("INSERT INTO Sur1 (CjNo, MyDate, Name, Layers) VALUES (?, ?, ?, ?)"));
+        query.bindValue(0, epoch.cjNo);
+        query.bindValue(1, epoch.date);
+        query.bindValue(2, epoch.name);
+        query.bindValue(3, epoch.layers);
+        return run(query);
+    });
 }
 
 Result<void> ProjectDatabase::updateEpoch(const Epoch &epoch)
@@ -644,13 +651,14 @@ Result<void> ProjectDatabase::addPoint(const Point &point)
     query.bindValue(1, point.name);
     query.bindValue(2, point.aci);
     query.bindValue(3, point.mark);
-    if (!point.position)
-        return run(query);
-    // A point placed as it is added (a copy of a project): its position in
-    // the same transaction.
-    return inTransaction([&]() -> Result<void> {
+    // Recorded (its name is what later changes are compared with); a point
+    // placed as it is added (a copy of a project) gets its position in the
+    // same transaction.
+    return recorded([&]() -> Result<void> {
         if (auto ran = run(query); !ran)
             return ran;
+        if (!point.position)
+            return success();
         return setPositions({{point.cjdNo, point.position}});
     });
 }

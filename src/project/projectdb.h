@@ -264,6 +264,10 @@ public:
     // everything written as it was (ids kept). While a copy is made its
     // records are written unrecorded (setRecording(false)): they come with
     // their history.
+    // Checks the record: the history's chain, row by row, and that every
+    // elevation, epoch field and point name equals the value its history
+    // last recorded. Reads only.
+    Result<RecordCheck> checkRecord();
     Result<ProvenanceRecords> provenanceRecords();
     Result<void> writeProvenanceRecords(const ProvenanceRecords &records);
     void setRecording(bool recording) { m_recording = recording; }

@@ -107,6 +107,31 @@ std::optional<HistoryRow::Kind> kindOfKey(const QString &key);
 // What changed, in words: "高程", "观测日期" …
 QString kindWords(HistoryRow::Kind kind);
 
+// The history is a chain: each row carries the SHA-256 (hex) of its own
+// fields and of the row before it, so that a row changed, removed or put in
+// between outside the program breaks the chain from there on. The fields
+// are those no later write of the program changes: id, entry, time as
+// stored, kind, old and new value (the epoch and point a row belongs to
+// move when epochs are renumbered or deleted, and are checked against the
+// values instead). Each field enters as "<bytes>:<UTF-8 text>", a missing
+// one as "-", so that no two rows read alike; a number stored as a number
+// is written shortest-exact ("10.2501"). The first row's previous hash is
+// empty.
+QString historyHash(const QString &previous, const QVariant &id, const QVariant &entry, const QVariant &written,
+                    const QVariant &kind, const QVariant &oldValue, const QVariant &newValue);
+
+// What `verify` found: every place where the project differs from its own
+// record, in words ("J3 第 2 次：库中 10.12000，记录为 10.15000，程序之外修改"),
+// the number of history rows and the chain's last hash (empty without
+// history).
+struct RecordCheck
+{
+    std::vector<QString> breaks;
+    qint64 rows = 0;
+    QString lastHash;
+    bool kept = true; // false: a project kept before history was recorded
+};
+
 // The whole record of where a project's values came from, as stored: what
 // a push or a pull carries to the other store.
 struct ProvenanceRecords

@@ -3,6 +3,7 @@
 // holds it to its rights.
 #include "project/storedialect.h"
 
+#include "project/serverparts.h"
 #include "project/serverstore.h"
 
 #include <QSqlError>
@@ -11,9 +12,6 @@
 #include <optional>
 
 namespace {
-
-// The first key of the advisory lock on a project's epochs ("SdEp").
-constexpr int epochLockClass = 0x53644570;
 
 class ServerDialect : public StoreDialect
 {
@@ -152,6 +150,13 @@ public:
     Result<bool> hasProvenance(QSqlDatabase &) const override { return true; }
     Result<void> makeProvenance(QSqlDatabase &, bool) override { return success(); }
     Result<bool> entriesCarried(QSqlDatabase &) const override { return true; }
+    // The server chains each row as it is written.
+    Result<void> sealHistory(QSqlDatabase &) override { return success(); }
+    QString chainRows() const override
+    {
+        return QStringLiteral("SELECT id, entryid, floor(date_part('epoch', writtenat))::bigint, kind, oldvalue, "
+                              "newvalue, hash, cjno, cjdno FROM History ORDER BY id");
+    }
     // The server stamps the entry with the login and its own time; the
     // triggers find it through the transaction's setting sedimetra.entry.
     Result<qint64> beginEntry(QSqlDatabase &db, const QString &how, std::optional<qint64> source,
@@ -201,7 +206,7 @@ public:
     Result<void> lockEpochs(QSqlDatabase &db) override
     {
         QSqlQuery query(db);
-        if (!query.prepare(QStringLiteral("SELECT pg_catalog.pg_advisory_xact_lock(%1, ?)").arg(epochLockClass)))
+        if (!query.prepare(QStringLiteral("SELECT pg_catalog.pg_advisory_xact_lock(%1, ?)").arg(serverparts::projectWriteLock)))
             return fail(failure(query.lastError()));
         query.addBindValue(m_projectId);
         if (!query.exec())

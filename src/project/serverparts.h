@@ -52,6 +52,11 @@ Result<void> prepared(QSqlQuery &query, const QString &sql);
 // The SQLSTATE of the query's last error.
 QString sqlState(const QSqlQuery &query);
 
+// The first key of a project's write lock (an advisory lock keyed by the
+// project's id, "SdEp"): held from a transaction's first entry or history
+// row, and by whoever adds or moves epochs, until the transaction ends.
+constexpr int projectWriteLock = 0x53644570;
+
 // The record tables a project owns, in the order every writer touches them.
 inline const char *const recordTables[] = {"sur1", "sur2", "sur3", "header_fields", "plan_drawings"};
 // Where a project's values came from: the files kept, the entries, the

@@ -438,7 +438,7 @@ QStringList sessionViews()
         {"entries", "SELECT project_id, id, writtenat, who, how, sourceid, sheet, carriedby FROM sedimetra.entries"},
         {"origins", "SELECT project_id, cjno, cjdno, entryid, line, station, adjusted, sigma "
                     "FROM sedimetra.origins"},
-        {"history", "SELECT project_id, id, entryid, writtenat, kind, cjno, cjdno, oldvalue, newvalue, label "
+        {"history", "SELECT project_id, id, entryid, writtenat, kind, cjno, cjdno, oldvalue, newvalue, label, hash "
                     "FROM sedimetra.history"},
     };
     for (const auto &[name, select] : views) {
@@ -494,7 +494,9 @@ QStringList provenanceStatements()
                            "writtenat timestamptz NOT NULL DEFAULT now(), kind text NOT NULL, cjno integer, cjdno integer, oldvalue text, newvalue text, "
                            "label text, PRIMARY KEY (project_id, id))")
                 .arg(project),
-            QStringLiteral("CREATE INDEX IF NOT EXISTS history_cell ON sedimetra.history (project_id, cjno, cjdno)")};
+            QStringLiteral("CREATE INDEX IF NOT EXISTS history_cell ON sedimetra.history (project_id, cjno, cjdno)"),
+            // Version 6: each history row chained to the one before it.
+            QStringLiteral("ALTER TABLE sedimetra.history ADD COLUMN IF NOT EXISTS hash text")};
 }
 
 // The history, written by the server as the records change, whoever
@@ -528,6 +530,9 @@ QStringList historyRecording()
             "    NEW.writtenat := now();\n"
             "    NEW.who := session_user;\n"
             "    NEW.txid := txid_current();\n"
+            "    -- The project's write lock from the transaction's first entry on:\n"
+            "    -- its history rows follow the others' whole, in the order they commit.\n"
+            "    PERFORM pg_catalog.pg_advisory_xact_lock(%1, NEW.project_id);\n"
             "  ELSE\n"
             "    NEW.readat := now();\n"
             "    NEW.readby := session_user;\n"
@@ -538,7 +543,7 @@ QStringList historyRecording()
             "    END IF;\n"
             "  END IF;\n"
             "  RETURN NEW;\n"
-            "END $$"),
+            "END $$").arg(projectWriteLock),
         QStringLiteral("DROP TRIGGER IF EXISTS entries_stamped ON sedimetra.entries"),
         QStringLiteral("CREATE TRIGGER entries_stamped BEFORE INSERT ON sedimetra.entries FOR EACH ROW "
                        "EXECUTE FUNCTION sedimetra.stamp_row()"),
@@ -555,6 +560,7 @@ QStringList historyRecording()
             "DECLARE\n"
             "  entry bigint;\n"
             "BEGIN\n"
+            "  PERFORM pg_catalog.pg_advisory_xact_lock(%1, project);\n"
             "  entry := nullif(current_setting('sedimetra.entry', true), '')::bigint;\n"
             "  IF entry IS NULL OR NOT EXISTS (SELECT FROM sedimetra.entries WHERE project_id = project\n"
             "                                   AND id = entry AND txid = pg_catalog.txid_current()\n"
@@ -563,7 +569,41 @@ QStringList historyRecording()
             "    PERFORM set_config('sedimetra.entry', entry::text, true);\n"
             "  END IF;\n"
             "  RETURN entry;\n"
-            "END $$"),
+            "END $$").arg(projectWriteLock),
+        // The history's chain (see historyHash in provenance.h): each row's
+        // hash over its fields and the project's previous row's hash, set as
+        // the row is written. Rows are written under the project's write
+        // lock, so that their ids follow one another in commit order.
+        QStringLiteral(
+            "CREATE OR REPLACE FUNCTION sedimetra.history_hash(previous text, id bigint, entryid bigint, "
+            "writtenat timestamptz, kind text, oldvalue text, newvalue text) RETURNS text LANGUAGE sql IMMUTABLE "
+            "SET search_path = pg_catalog, pg_temp AS $$\n"
+            "  SELECT pg_catalog.encode(pg_catalog.sha256(pg_catalog.convert_to(\n"
+            "    (SELECT pg_catalog.string_agg(CASE WHEN f IS NULL THEN '-|'\n"
+            "            ELSE pg_catalog.octet_length(f)::text || ':' || f || '|' END, '' ORDER BY n)\n"
+            "     FROM (VALUES (1, id::text), (2, entryid::text),\n"
+            "                  (3, pg_catalog.floor(pg_catalog.date_part('epoch', writtenat))::bigint::text),\n"
+            "                  (4, kind), (5, oldvalue), (6, newvalue)) AS v(n, f))\n"
+            "    || coalesce(previous, ''), 'UTF8')), 'hex')\n"
+            "$$"),
+        QStringLiteral(
+            "CREATE OR REPLACE FUNCTION sedimetra.chain_history() RETURNS trigger LANGUAGE plpgsql "
+            "SET search_path = pg_catalog, pg_temp AS $$\n"
+            "BEGIN\n"
+            "  IF TG_TABLE_SCHEMA <> 'sedimetra' OR TG_TABLE_NAME <> 'history' OR TG_LEVEL <> 'ROW'\n"
+            "     OR TG_WHEN <> 'BEFORE' OR TG_OP <> 'INSERT' THEN\n"
+            "    RAISE EXCEPTION 'sedimetra.chain_history() chains the rows of sedimetra.history only' "
+            "USING ERRCODE = '42501';\n"
+            "  END IF;\n"
+            "  PERFORM pg_catalog.pg_advisory_xact_lock(%1, NEW.project_id);\n"
+            "  NEW.hash := sedimetra.history_hash((SELECT h.hash FROM sedimetra.history h\n"
+            "      WHERE h.project_id = NEW.project_id AND h.id < NEW.id ORDER BY h.id DESC LIMIT 1),\n"
+            "    NEW.id, NEW.entryid, NEW.writtenat, NEW.kind, NEW.oldvalue, NEW.newvalue);\n"
+            "  RETURN NEW;\n"
+            "END $$").arg(projectWriteLock),
+        QStringLiteral("DROP TRIGGER IF EXISTS history_chained ON sedimetra.history"),
+        QStringLiteral("CREATE TRIGGER history_chained BEFORE INSERT ON sedimetra.history FOR EACH ROW "
+                       "EXECUTE FUNCTION sedimetra.chain_history()"),
         // The elevations' history, a statement at a time: a push of tens of
         // thousands of heights is one insert into the history, not one each.
         QStringLiteral(
@@ -635,7 +675,11 @@ QStringList historyRecording()
             "  END IF;\n"
             "  entry := sedimetra.entry_for(project);\n"
             "  IF TG_TABLE_NAME = 'sur1' THEN\n"
-            "    IF TG_OP = 'UPDATE' THEN\n"
+            "    IF TG_OP = 'INSERT' THEN\n"
+            "      INSERT INTO sedimetra.history (project_id, entryid, kind, cjno, oldvalue, newvalue)\n"
+            "        SELECT project, entry, k, NEW.cjno, NULL, n FROM (VALUES (1, 'D', NEW.mydate),\n"
+            "          (2, 'N', NEW.name), (3, 'L', NEW.layers)) c(o, k, n) WHERE n IS NOT NULL ORDER BY o;\n"
+            "    ELSIF TG_OP = 'UPDATE' THEN\n"
             "      INSERT INTO sedimetra.history (project_id, entryid, kind, cjno, oldvalue, newvalue)\n"
             "        SELECT project, entry, k, NEW.cjno, o, n FROM (VALUES ('D', OLD.mydate, NEW.mydate),\n"
             "          ('N', OLD.name, NEW.name), ('L', OLD.layers, NEW.layers)) c(k, o, n)\n"
@@ -650,7 +694,10 @@ QStringList historyRecording()
             "      DELETE FROM sedimetra.origins WHERE project_id = project AND cjno = OLD.cjno;\n"
             "    END IF;\n"
             "  ELSE\n"
-            "    IF TG_OP = 'UPDATE' THEN\n"
+            "    IF TG_OP = 'INSERT' THEN\n"
+            "      INSERT INTO sedimetra.history (project_id, entryid, kind, cjdno, oldvalue, newvalue)\n"
+            "        VALUES (project, entry, 'P', NEW.cjdno, NULL, NEW.pointname);\n"
+            "    ELSIF TG_OP = 'UPDATE' THEN\n"
             "      IF OLD.pointname IS DISTINCT FROM NEW.pointname THEN\n"
             "        INSERT INTO sedimetra.history (project_id, entryid, kind, cjdno, oldvalue, newvalue)\n"
             "          VALUES (project, entry, 'P', NEW.cjdno, OLD.pointname, NEW.pointname);\n"
@@ -690,6 +737,7 @@ QStringList historyRecording()
         "          OR pg_catalog.pg_has_role(session_user, 'sedimetra_admin', 'MEMBER')) THEN\n"
         "    RAISE EXCEPTION 'no right to write project %', project USING ERRCODE = '42501';\n"
         "  END IF;\n"
+        "  PERFORM pg_catalog.pg_advisory_xact_lock(%1, project);\n"
         "  -- A kept file's SHA-256 and size are those of its bytes, computed here.\n"
         "  INSERT INTO sedimetra.sources (project_id, name, sha256, size, readat, readby, instrument, closure,\n"
         "                                 tolerance, data)\n"
@@ -744,9 +792,9 @@ QStringList historyRecording()
         "         writtenat text, kind text, cjno integer, cjdno integer, oldvalue text, newvalue text,\n"
         "         label text)\n"
         "    ORDER BY x.id;\n"
-        "END $$");
-    const std::pair<const char *, const char *> recorded[] = {{"sur1", "UPDATE OR DELETE"},
-                                                              {"sur3", "UPDATE OR DELETE"}};
+        "END $$").arg(projectWriteLock);
+    const std::pair<const char *, const char *> recorded[] = {{"sur1", "INSERT OR UPDATE OR DELETE"},
+                                                              {"sur3", "INSERT OR UPDATE OR DELETE"}};
     for (const auto &[table, events] : recorded) {
         const QString name = QLatin1String(table);
         statements << QStringLiteral("DROP TRIGGER IF EXISTS %1_history ON sedimetra.%1").arg(name)
@@ -1053,14 +1101,37 @@ Result<QString> initialiseServer(const ServerAddress &address, const QString &te
         upgrade << positionStatements() << provenanceStatements()
                 << QStringLiteral("UPDATE sedimetra.schema_version SET version = %1").arg(serverSchemaVersion);
         upgrade += rules();
+        // The history there is chained as it stands, project by project.
+        upgrade << QStringLiteral(
+            "DO $$ DECLARE\n"
+            "  r record;\n"
+            "  previous text;\n"
+            "  current_project integer;\n"
+            "BEGIN\n"
+            "  FOR r IN SELECT project_id, id, entryid, writtenat, kind, oldvalue, newvalue FROM sedimetra.history\n"
+            "           ORDER BY project_id, id LOOP\n"
+            "    IF current_project IS DISTINCT FROM r.project_id THEN\n"
+            "      current_project := r.project_id;\n"
+            "      previous := NULL;\n"
+            "    END IF;\n"
+            "    previous := sedimetra.history_hash(previous, r.id, r.entryid, r.writtenat, r.kind, r.oldvalue,\n"
+            "                                       r.newvalue);\n"
+            "    UPDATE sedimetra.history SET hash = previous WHERE project_id = r.project_id AND id = r.id;\n"
+            "  END LOOP;\n"
+            "END $$");
         if (auto done = runTransaction(server.db, upgrade); !done)
             return failed(done.error());
         const QString upgraded = QStringLiteral("已把服务器 %1 的沉降工程库从第 %2 版升级到第 %3 版")
                                      .arg(displayUrl(address))
                                      .arg(*version)
                                      .arg(serverSchemaVersion);
+        const QString chain = QStringLiteral("历史记录逐条链式校验（SHA-256），可用 sedimetra-batch verify 核对；"
+                                             "库中对象归 sedimetra_owner（不能登录、不能改角色）所有。");
+        if (*version == 5)
+            return upgraded + QStringLiteral("：") + chain;
         const QString provenance = QStringLiteral("每个高程记下来历，每次修改由服务器记入历史（写入者不能改写历史），"
-                                                  "调入的原始文件存入工程。");
+                                                  "调入的原始文件存入工程；")
+                                   + chain;
         if (*version == 4)
             return upgraded + QStringLiteral("：") + provenance;
         const QString rights = QStringLiteral("库中函数只由需要的角色调用，成员表只对管理员、本人和该工程的写入者可见；")

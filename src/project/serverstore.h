@@ -59,7 +59,7 @@ Result<QStringList> listServerProjects(const ServerAddress &address);
 // The schema this program version writes: 5. Version 1 had no rights per
 // project, 2 no positions; 3 let every login call the schema's functions;
 // 4 kept no history.
-constexpr int serverSchemaVersion = 5;
+constexpr int serverSchemaVersion = 6;
 // The version of the schema on the server `db` is connected to; 0 when it
 // has none.
 Result<int> serverSchemaOf(QSqlDatabase &db);

@@ -66,6 +66,13 @@ public:
     // Whether the entries have the mark of those carried from elsewhere
     // (CarriedBy: who carried them).
     virtual Result<bool> entriesCarried(QSqlDatabase &db) const = 0;
+    // Inside a transaction that wrote the history, before it commits: the
+    // history rows written are chained (historyHash).
+    virtual Result<void> sealHistory(QSqlDatabase &db) = 0;
+    // The history in chain order, each row's fields as historyHash takes
+    // them: Id, EntryId, the time as hashed, Kind, OldValue, NewValue, then
+    // Hash, CjNo, CjdNo.
+    virtual QString chainRows() const = 0;
     // Starts the entry the writes of the transaction under way are recorded
     // under, and gives its id.
     virtual Result<qint64> beginEntry(QSqlDatabase &db, const QString &how,
