@@ -698,7 +698,9 @@ void ProjectDatabaseTest::historyFollowsEpochsAndOutlivesDeletions()
     }
     const auto epoch3 = project.history(3);
     QVERIFY(epoch3);
-    QCOMPARE(epoch3->size(), size_t(4)); // two elevations, the date and the load floors
+    // Its date, name and floors as first recorded, two elevations, the
+    // changed date and floors.
+    QCOMPARE(epoch3->size(), size_t(7));
     // An epoch removed: its elevations' deletions are kept, named, never
     // taken over by the epoch that moves into its number.
     QVERIFY(project.deleteEpoch(1));
@@ -708,7 +710,7 @@ void ProjectDatabaseTest::historyFollowsEpochsAndOutlivesDeletions()
     int named = 0;
     for (const HistoryRow &row : *project.history())
         named += !row.cjNo && row.label.contains(QStringLiteral("E0")) ? 1 : 0;
-    QCOMPARE(named, 5); // two entries, two deletions, the epoch
+    QCOMPARE(named, 8); // its date, name and floors, two entries, two deletions, the epoch
     // A point removed: its rows stay with its name.
     QVERIFY(project.deletePoint(2));
     QVERIFY(project.history({}, 2)->empty());

@@ -567,7 +567,7 @@ class ServerProjects(unittest.TestCase):
         upgrade = batch("server", "init", url().replace("/firm", "/oldfirm"))
         self.assertEqual(upgrade.returncode, 0, upgrade.stderr)
         self.assertIn("从第 1 版升级到第 6 版", upgrade.stdout)
-        self.assertEqual(CLUSTER.sql("SELECT version FROM sedimetra.schema_version", database="oldfirm"), "5")
+        self.assertEqual(CLUSTER.sql("SELECT version FROM sedimetra.schema_version", database="oldfirm"), "6")
         book = self.root / "旧楼.xlsx"
         workbook(book, [("J1", 9.99)])
         run = batch("import", old, "--epoch", "0", book, password=PASSWORDS["dave"])

@@ -49,6 +49,10 @@ int reportCommand(const QStringList &args)
         if (!records)
             return failure(records.error());
         request.records = std::move(*records);
+        auto check = project.checkRecord();
+        if (!check)
+            return failure(check.error());
+        request.check = std::move(*check);
     }
     request.settings = &settings;
     request.programDir = programDir();

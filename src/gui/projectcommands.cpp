@@ -90,6 +90,18 @@ bool ProjectCommands::makeCurrent(const QString &path, const QString &titlePrefi
             shown << QStringLiteral("……共 %1 处").arg(warnings.size());
         showMessage(m_window, QStringLiteral("沉降工程中有无效的高程：\n%1").arg(shown.join(u'\n')));
     }
+    // Changes made outside the program: the record no longer vouches for
+    // the figures, and the surveyor is told which.
+    if (const auto check = m_session.project()->checkRecord(); !check) {
+        showMessage(m_window, QStringLiteral("无法核对沉降工程的修改记录：%1").arg(check.error()));
+    } else if (!check->breaks.empty()) {
+        QStringList listed(check->breaks.begin(), check->breaks.begin() + std::min<size_t>(check->breaks.size(), 10));
+        if (check->breaks.size() > size_t(listed.size()))
+            listed << QStringLiteral("……共 %1 处").arg(check->breaks.size());
+        showMessage(m_window, QStringLiteral("发现 %1 处未经记录的修改（在本程序之外作出，修改记录中没有）：\n%2")
+                                  .arg(check->breaks.size())
+                                  .arg(listed.join(u'\n')));
+    }
     // The alarms the grid and the plan show are judged with the limits table.
     if (m_session.deformation().limitsUnusable)
         showMessage(m_window, m_session.deformation().problem);

@@ -110,6 +110,12 @@ void ResultsCommand::writeReport()
         showMessage(m_w.window, QStringLiteral("报告未能生成：%1").arg(records.error()), reportTitle);
         return;
     }
+    if (auto check = m_session.project()->checkRecord(); check)
+        request.check = std::move(*check);
+    else {
+        showMessage(m_w.window, QStringLiteral("报告未能生成：%1").arg(check.error()), reportTitle);
+        return;
+    }
     // A report that takes longer than half a second shows its progress.
     QProgressDialog progress(QStringLiteral("正在生成报告…"), QString(), 0, 1, m_w.window);
     progress.setWindowTitle(reportTitle);

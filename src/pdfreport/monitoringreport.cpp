@@ -474,8 +474,20 @@ Result<ReportOutcome> writeMonitoringReport(const ProjectSnapshot &whole, const 
                              t.recordHeadings[4]},
                             sources, {3, 3, 5, 1.5, 2}, true),
                  true);
+        const bool outside = request.check && !request.check->breaks.empty();
+        QStringList changesIntro{changes.empty() ? (outside ? t.changesNoneRecorded : t.changesNone) : t.changesIntro};
+        if (request.check && !request.check->lastHash.isEmpty())
+            changesIntro << t.chainEnd.arg(request.check->rows).arg(request.check->lastHash);
+        if (outside) {
+            std::vector<QStringList> found;
+            for (size_t i = 0; i < request.check->breaks.size(); ++i)
+                found.push_back({QString::number(i + 1), request.check->breaks[i]});
+            addTable(tablePages(t.changesOutside.arg(request.check->breaks.size()), {t.changesOutsideIntro},
+                                {t.alarmHeadings[0], QStringLiteral("未经记录的修改")}, found, {1, 12}, true),
+                     true);
+        }
         if (request.records)
-            addTable(tablePages(t.changes, {changes.empty() ? t.changesNone : t.changesIntro},
+            addTable(tablePages(t.changes, changesIntro,
                                 {t.changeHeadings[0], t.changeHeadings[1], t.changeHeadings[2], t.changeHeadings[3],
                                  t.changeHeadings[4], t.changeHeadings[5], t.changeHeadings[6]},
                                 changes, {3, 1.2, 1.6, 1.6, 2, 1, 1.6}, true),

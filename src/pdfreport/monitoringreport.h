@@ -37,6 +37,11 @@ struct ReportRequest
     // Where the figures came from (epochRecords): the report's 原始记录;
     // none for a project that kept none.
     std::optional<std::vector<EpochRecords>> records;
+    // The record checked (ProjectDatabase::checkRecord): what was changed
+    // outside the program, listed in place of "no changes", and the chain's
+    // last hash, printed so that a file can later be checked against the
+    // report.
+    std::optional<RecordCheck> check;
     // Told as each page is painted (page, pages), so a window can show it.
     std::function<void(int, int)> progress;
 };

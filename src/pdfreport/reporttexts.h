@@ -71,6 +71,12 @@ struct ReportTexts
     QString changes = QStringLiteral("附录　高程修改记录");
     QString changesIntro = QStringLiteral("首次录入后被修改或删除的高程，按时间先后。");
     QString changesNone = QStringLiteral("首次录入后没有高程被修改或删除。");
+    QString changesNoneRecorded = QStringLiteral("修改记录中没有首次录入后的高程修改；另有未经记录的修改，见上表。");
+    QString changesOutside = QStringLiteral("发现 %1 处未经记录的修改");
+    QString changesOutsideIntro = QStringLiteral("以下修改在本程序之外作出，修改记录中没有（或与记录不符）；"
+                                                 "所列高程和修改记录不能作为依据。");
+    QString chainEnd = QStringLiteral("修改记录共 %1 条，记录链末值（SHA-256）：%2。用 sedimetra-batch verify "
+                                      "核对工程文件时，其记录链应含此值。");
     QString changeHeadings[7] = {QStringLiteral("观测"), QStringLiteral("点名"), QStringLiteral("原值"),
                                  QStringLiteral("新值"), QStringLiteral("时间"), QStringLiteral("用户"),
                                  QStringLiteral("方式")};
