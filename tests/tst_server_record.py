@@ -148,9 +148,9 @@ class Record(unittest.TestCase):
             "sources": [{"id": 1, "name": "x.gsi", "sha256": "0" * 64, "size": 3, "readat": "2024-01-01T00:00:00Z",
                          "readby": "x", "data": base64.b64encode(b"abc").decode()}],
             "entries": [{"id": 1, "writtenat": "2024-01-01T00:00:00Z", "who": "x", "how": "level", "sourceid": 1}],
-            "origins": [{"cjno": 0, "cjdno": 2, "entryid": 1, "line": 3}],
-            "history": [{"id": 1, "entryid": 1, "writtenat": "2024-01-01T00:00:00Z", "kind": "H", "cjno": 0,
-                         "cjdno": 2, "newvalue": "10.25"}]})
+            "origins": [{"cjno": 99, "cjdno": 2, "entryid": 1, "line": 3}],
+            "history": [{"id": 1, "entryid": 1, "writtenat": "2024-01-01T00:00:00Z", "kind": "N", "cjno": 99,
+                         "newvalue": "外"}]})
         calls = (f"SELECT sedimetra.carry_provenance({self.a}, '{carried}'::pg_catalog.jsonb);\n"
                  f"SELECT sedimetra.renumber_epochs({self.a}, 0, 1);\n"
                  f"SELECT sedimetra.renumber_epochs({self.a}, 0, -1);\n"
@@ -288,6 +288,30 @@ class Record(unittest.TestCase):
                 self.assertEqual(pushed.returncode, 1, pushed.stdout)
                 self.assertIn("这个名称不能使用", pushed.stderr)
         self.assertEqual(sql("SELECT count(*) FROM sedimetra.projects WHERE name LIKE '%lpha%'"), "1")
+
+    def test_a_replace_keeps_one_history(self):
+        """Pushed again over itself, a project gains no history; pushed
+        with one more epoch, it gains that epoch's rows and nothing is
+        recorded as deleted."""
+        project = self.levelled("替换")
+        self.assertEqual(as_batch("wa", "server", "push", project, url("替换", user="wa")).returncode, 0)
+        pid = sql("SELECT id FROM sedimetra.projects WHERE name = '替换'")
+        rows = f"SELECT count(*) FROM sedimetra.history WHERE project_id = {pid}"
+        deletions = rows + " AND newvalue IS NULL AND oldvalue IS NOT NULL"
+        first = int(sql(rows))
+        again = as_batch("wa", "server", "push", project, url("替换", user="wa"), "--replace")
+        self.assertEqual(again.returncode, 0, again.stderr)
+        self.assertEqual(int(sql(rows)), first)
+        self.assertEqual(sql(deletions), "0")
+        self.assertEqual(batch("epoch", project, "add", "--date", "2024-09-01", "--name", "九月",
+                               "--layers", "7").returncode, 0)
+        again = as_batch("wa", "server", "push", project, url("替换", user="wa"), "--replace")
+        self.assertEqual(again.returncode, 0, again.stderr)
+        # The epoch's date, name and floors: as the file recorded them, and as the server saw them arrive.
+        self.assertEqual(int(sql(rows)), first + 6)
+        self.assertEqual(sql(deletions), "0")
+        check = as_batch("wa", "verify", url("替换", user="wa"))
+        self.assertEqual(check.returncode, 0, check.stdout + check.stderr)
 
     def test_two_writers_choose_epoch_places_in_turn(self):
         """Two programs add an epoch dated before the last at once: both

@@ -41,9 +41,10 @@ struct Connection
     }
 };
 
-// Inserts rows of `columns` values into `table`, many rows a statement.
+// Inserts rows of `columns` values into `table`, many rows a statement;
+// `conflict` ("ON CONFLICT …") is added to each statement.
 Result<void> insertRows(QSqlDatabase &db, const QString &table, int columns,
-                        const std::vector<QVariantList> &rows);
+                        const std::vector<QVariantList> &rows, const QString &conflict = QString());
 
 // A prepared statement on the server, or the reason it could not be
 // prepared (never an "EXECUTE" error later).

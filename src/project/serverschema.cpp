@@ -34,7 +34,7 @@ Result<void> Connection::open(const ServerAddress &address)
 }
 
 Result<void> serverparts::insertRows(QSqlDatabase &db, const QString &table, int columns,
-                                     const std::vector<QVariantList> &rows)
+                                     const std::vector<QVariantList> &rows, const QString &conflict)
 {
     constexpr int rowsPerStatement = 500;
     for (size_t first = 0; first < rows.size(); first += rowsPerStatement) {
@@ -46,8 +46,8 @@ Result<void> serverparts::insertRows(QSqlDatabase &db, const QString &table, int
         for (size_t i = 0; i < count; ++i)
             placeholders << row;
         QSqlQuery query(db);
-        if (!query.prepare(QStringLiteral("INSERT INTO %1 VALUES %2")
-                               .arg(table, placeholders.join(QLatin1Char(',')))))
+        if (!query.prepare(QStringLiteral("INSERT INTO %1 VALUES %2 %3")
+                               .arg(table, placeholders.join(QLatin1Char(',')), conflict)))
             return fail(query.lastError().text());
         for (size_t i = 0; i < count; ++i)
             for (const QVariant &value : rows[first + i])
@@ -791,6 +791,13 @@ QStringList historyRecording()
         "    FROM pg_catalog.jsonb_to_recordset(carried->'history') AS x(id bigint, entryid bigint,\n"
         "         writtenat text, kind text, cjno integer, cjdno integer, oldvalue text, newvalue text,\n"
         "         label text)\n"
+        "    -- A row the project has already (carried before, or pulled from here\n"
+        "    -- and pushed back) is kept once.\n"
+        "    WHERE NOT EXISTS (SELECT FROM sedimetra.history h WHERE h.project_id = project\n"
+        "                      AND h.cjno IS NOT DISTINCT FROM x.cjno AND h.cjdno IS NOT DISTINCT FROM x.cjdno\n"
+        "                      AND h.kind = x.kind AND h.oldvalue IS NOT DISTINCT FROM x.oldvalue\n"
+        "                      AND h.newvalue IS NOT DISTINCT FROM x.newvalue\n"
+        "                      AND h.writtenat = x.writtenat::timestamptz)\n"
         "    ORDER BY x.id;\n"
         "END $$").arg(projectWriteLock);
     const std::pair<const char *, const char *> recorded[] = {{"sur1", "INSERT OR UPDATE OR DELETE"},

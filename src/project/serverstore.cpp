@@ -8,6 +8,7 @@
 
 #include <QCryptographicHash>
 #include <QJsonArray>
+#include <QLocale>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QDir>
@@ -177,7 +178,7 @@ Result<void> carryProvenance(QSqlDatabase &db, int project, const ProvenanceReco
         // Elevations as the shortest text that reads back as the same number.
         const auto value = [&](const QVariant &v) {
             if (h.kind == HistoryRow::Elevation && !v.isNull())
-                return QJsonValue(QString::number(v.toDouble(), 'g', 17));
+                return QJsonValue(QString::number(v.toDouble(), 'g', QLocale::FloatingPointShortest));
             return text(v);
         };
         history.append(QJsonObject{{QStringLiteral("id"), h.id}, {QStringLiteral("entryid"), h.entry.id},
@@ -240,6 +241,7 @@ Result<PushReport> pushProject(const QString &file, const ServerAddress &address
     if (!query.exec())
         return failed(query.lastError().text());
     int id = 0;
+    bool replacing = false;
     if (query.next()) {
         if (!replace)
             return failed(QStringLiteral("服务器上已有工程“%1”（要替换它，请加 --replace）")
@@ -252,19 +254,41 @@ Result<PushReport> pushProject(const QString &file, const ServerAddress &address
         query.finish();
         if (auto begun = beginPushEntry(server.db, id); !begun)
             return failed(begun.error());
-        // Its records go, the project with its members and counter stays:
-        // a window open on it sees the change at its next look.
-        for (const char *table : recordTables) {
-            QSqlQuery remove(server.db);
-            if (auto ready = prepared(remove, QStringLiteral("DELETE FROM sedimetra.%1 WHERE "
-                                                             "project_id = ?")
-                                                  .arg(QLatin1String(table)));
-                !ready)
+        // Its records become the file's, the project with its members,
+        // counter and history stays: what the file has is written over
+        // what is there (only values that differ change, and only they are
+        // recorded), and what the file no longer has is removed. A window
+        // open on it sees the change at its next look.
+        if (auto made = runAll(server.db, {QStringLiteral(
+                "CREATE TEMP TABLE pushed_keys (cjno integer, cjdno integer) ON COMMIT DROP")});
+            !made)
+            return failed(made.error());
+        std::vector<QVariantList> keys;
+        for (const Epoch &e : records->epochs)
+            keys.push_back({e.cjNo, -1});
+        for (const Point &p : records->points)
+            keys.push_back({-1, p.cjdNo});
+        for (const Elevation &e : records->elevations)
+            keys.push_back({e.cjNo, e.cjdNo});
+        if (auto done = insertRows(server.db, QStringLiteral("pg_temp.pushed_keys"), 2, keys); !done)
+            return failed(done.error());
+        for (const QString &remove :
+             {QStringLiteral("DELETE FROM sedimetra.sur2 s WHERE s.project_id = ? AND NOT EXISTS (SELECT FROM "
+                             "pg_temp.pushed_keys k WHERE k.cjno = s.cjno AND k.cjdno = s.cjdno)"),
+              QStringLiteral("DELETE FROM sedimetra.sur1 s WHERE s.project_id = ? AND NOT EXISTS (SELECT FROM "
+                             "pg_temp.pushed_keys k WHERE k.cjno = s.cjno AND k.cjdno = -1)"),
+              QStringLiteral("DELETE FROM sedimetra.sur3 s WHERE s.project_id = ? AND NOT EXISTS (SELECT FROM "
+                             "pg_temp.pushed_keys k WHERE k.cjdno = s.cjdno AND k.cjno = -1)"),
+              QStringLiteral("DELETE FROM sedimetra.header_fields WHERE project_id = ?"),
+              QStringLiteral("DELETE FROM sedimetra.plan_drawings WHERE project_id = ?")}) {
+            QSqlQuery query(server.db);
+            if (auto ready = prepared(query, remove); !ready)
                 return failed(ready.error());
-            remove.addBindValue(id);
-            if (!remove.exec())
-                return failed(remove.lastError().text());
+            query.addBindValue(id);
+            if (!query.exec())
+                return failed(query.lastError().text());
         }
+        replacing = true;
     } else {
         query.finish();
         QSqlQuery add(server.db);
@@ -295,14 +319,29 @@ Result<PushReport> pushProject(const QString &file, const ServerAddress &address
     std::vector<QVariantList> rows;
     for (const Epoch &e : records->epochs)
         rows.push_back({id, e.cjNo, e.date, e.name, e.layers});
-    if (auto done = insertRows(server.db, QStringLiteral("sedimetra.sur1"), 5, rows); !done)
+    if (auto done = insertRows(server.db, QStringLiteral("sedimetra.sur1"), 5, rows,
+                               replacing ? QStringLiteral("ON CONFLICT (project_id, cjno) DO UPDATE SET "
+                                                          "mydate = EXCLUDED.mydate, name = EXCLUDED.name, "
+                                                          "layers = EXCLUDED.layers WHERE (sur1.mydate, sur1.name, "
+                                                          "sur1.layers) IS DISTINCT FROM (EXCLUDED.mydate, "
+                                                          "EXCLUDED.name, EXCLUDED.layers)")
+                                         : QString());
+        !done)
         return failed(done.error());
     rows.clear();
     for (const Point &p : records->points)
         rows.push_back({id, p.cjdNo, p.name, p.aci, p.mark,
                         p.position ? QVariant(p.position->x) : QVariant(),
                         p.position ? QVariant(p.position->y) : QVariant()});
-    if (auto done = insertRows(server.db, QStringLiteral("sedimetra.sur3"), 7, rows); !done)
+    if (auto done = insertRows(server.db, QStringLiteral("sedimetra.sur3"), 7, rows,
+                               replacing ? QStringLiteral("ON CONFLICT (project_id, cjdno) DO UPDATE SET "
+                                                          "pointname = EXCLUDED.pointname, aci = EXCLUDED.aci, "
+                                                          "mark = EXCLUDED.mark, x = EXCLUDED.x, y = EXCLUDED.y "
+                                                          "WHERE (sur3.pointname, sur3.aci, sur3.mark, sur3.x, sur3.y) "
+                                                          "IS DISTINCT FROM (EXCLUDED.pointname, EXCLUDED.aci, "
+                                                          "EXCLUDED.mark, EXCLUDED.x, EXCLUDED.y)")
+                                         : QString());
+        !done)
         return failed(done.error());
     rows.clear();
     if (records->plan)
@@ -313,7 +352,12 @@ Result<PushReport> pushProject(const QString &file, const ServerAddress &address
     for (const Elevation &e : records->elevations)
         rows.push_back({id, e.cjNo, e.cjdNo,
                         std::isnan(e.pointH) ? QVariant() : QVariant(e.pointH)});
-    if (auto done = insertRows(server.db, QStringLiteral("sedimetra.sur2"), 4, rows); !done)
+    if (auto done = insertRows(server.db, QStringLiteral("sedimetra.sur2"), 4, rows,
+                               replacing ? QStringLiteral("ON CONFLICT (project_id, cjno, cjdno) DO UPDATE SET "
+                                                          "pointh = EXCLUDED.pointh WHERE sur2.pointh IS DISTINCT "
+                                                          "FROM EXCLUDED.pointh")
+                                         : QString());
+        !done)
         return failed(done.error());
     rows.clear();
     for (const auto &[name, value] : records->fields)
