@@ -272,6 +272,9 @@ Result<PushReport> pushProject(const QString &file, const ServerAddress &address
             keys.push_back({e.cjNo, e.cjdNo});
         if (auto done = insertRows(server.db, QStringLiteral("pg_temp.pushed_keys"), 2, keys); !done)
             return failed(done.error());
+        // Counted, so that the server compares the two sets whole, not row by row.
+        if (auto counted = runAll(server.db, {QStringLiteral("ANALYZE pg_temp.pushed_keys")}); !counted)
+            return failed(counted.error());
         for (const QString &remove :
              {QStringLiteral("DELETE FROM sedimetra.sur2 s WHERE s.project_id = ? AND NOT EXISTS (SELECT FROM "
                              "pg_temp.pushed_keys k WHERE k.cjno = s.cjno AND k.cjdno = s.cjdno)"),
