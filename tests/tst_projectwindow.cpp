@@ -70,6 +70,7 @@ private slots:
     void badFilesAreRefused();
     void cancelKeepsTheProject();
     void readOnlyProjectOpensWithWarning();
+    void changeOutsideTheProgramIsTold();
 };
 
 void ProjectWindowTest::newThenReopen()
@@ -354,6 +355,41 @@ void ProjectWindowTest::readOnlyProjectOpensWithWarning()
     QVERIFY(watcher.seen()[0].text.contains(QStringLiteral("只读")));
     QCOMPARE(window->session().projectPath(), path);
     QVERIFY(window->session().project()->isReadOnly());
+}
+
+void ProjectWindowTest::changeOutsideTheProgramIsTold()
+{
+    TestProgram fixture;
+    QVERIFY(fixture.make());
+    const QString path = fixture.projects() + QStringLiteral("edited.mdb");
+    QVERIFY(makeProject(path));
+    {
+        ProjectDatabase project;
+        QVERIFY(project.open(path));
+        QVERIFY(project.addEpoch({0, QStringLiteral("2024-01-01"), QStringLiteral("E0"), QStringLiteral("1")}));
+        QVERIFY(project.addPoint({1, QStringLiteral("J1"), 7, QStringLiteral("圆形")}));
+        QVERIFY(project.setElevation(0, 1, 10.25));
+    }
+    {
+        // Another SQLite program moves the height by 30 mm.
+        auto outside = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("outside"));
+        outside.setDatabaseName(path);
+        QVERIFY(outside.open());
+        QSqlQuery edit(outside);
+        QVERIFY(edit.exec(QStringLiteral("UPDATE Sur2 SET PointH = 10.22 WHERE CjNo = 0 AND CjdNo = 1")));
+        edit.finish();
+        outside.close();
+    }
+    QSqlDatabase::removeDatabase(QStringLiteral("outside"));
+    const auto window = startup(fixture.programDir());
+    QVERIFY(window);
+    DialogWatcher watcher(window.get());
+    watcher.queueFile(path);
+    click(window.get(), "Command7");
+    QCOMPARE(watcher.seen().size(), 1);
+    QVERIFY(watcher.seen()[0].text.contains(QStringLiteral("发现 1 处未经记录的修改")));
+    QVERIFY(watcher.seen()[0].text.contains(QStringLiteral("J1 第 0 次：库中 10.22000，记录为 10.25000，程序之外修改")));
+    QCOMPARE(window->session().projectPath(), path);
 }
 
 void ProjectWindowTest::projectFolderAndChineseTexts()

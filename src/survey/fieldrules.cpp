@@ -124,7 +124,13 @@ Result<void> headerFieldRule(const QString &key, const QString &value)
     for (const NumberField &field : numberFields) {
         if (field.key != key)
             continue;
-        const auto number = plainNumber(text);
+        QString written = text;
+        // A height as the results table shows it may carry its unit ("12.5 m").
+        if (key == SettingKey::BenchmarkElevation)
+            for (const QString unit : {QStringLiteral("m"), QStringLiteral("米")})
+                if (written.endsWith(unit))
+                    written = written.chopped(unit.size()).trimmed();
+        const auto number = plainNumber(written);
         const bool inside = number && (field.leastIncluded ? *number >= field.least : *number > field.least)
                             && *number <= field.most && (!field.whole || std::floor(*number) == *number);
         if (inside)
