@@ -386,7 +386,8 @@ void ProjectWindowTest::changeOutsideTheProgramIsTold()
     DialogWatcher watcher(window.get());
     watcher.queueFile(path);
     click(window.get(), "Command7");
-    QCOMPARE(watcher.seen().size(), 1);
+    // Told once the grid is shown.
+    QTRY_COMPARE(watcher.seen().size(), 1);
     QVERIFY(watcher.seen()[0].text.contains(QStringLiteral("发现 1 处未经记录的修改")));
     QVERIFY(watcher.seen()[0].text.contains(QStringLiteral("J1 第 0 次：库中 10.22000，记录为 10.25000，程序之外修改")));
     QCOMPARE(window->session().projectPath(), path);

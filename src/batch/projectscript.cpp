@@ -468,6 +468,10 @@ int verifyCommand(const QStringList &args)
     QString text;
     if (!check->kept) {
         text = QStringLiteral("工程在记录修改之前存入，没有修改记录可核对\n");
+    } else if (check->breaks.empty() && !check->chained) {
+        text = QStringLiteral("%1 条修改记录由早先的版本写入，尚未加校验链（本程序下次写入时加上）；"
+                              "每个值都与最后记录的一致\n")
+                   .arg(check->rows);
     } else if (check->breaks.empty()) {
         text = QStringLiteral("记录完整：%1 条修改记录，记录链完整，每个值都与最后记录的一致\n记录链末值 %2\n")
                    .arg(check->rows)

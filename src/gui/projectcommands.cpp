@@ -11,6 +11,7 @@
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QTimer>
 
 namespace {
 const QString projectFilter = QStringLiteral("沉降工程 (*.mdb)");
@@ -91,21 +92,33 @@ bool ProjectCommands::makeCurrent(const QString &path, const QString &titlePrefi
         showMessage(m_window, QStringLiteral("沉降工程中有无效的高程：\n%1").arg(shown.join(u'\n')));
     }
     // Changes made outside the program: the record no longer vouches for
-    // the figures, and the surveyor is told which.
-    if (const auto check = m_session.project()->checkRecord(); !check) {
-        showMessage(m_window, QStringLiteral("无法核对沉降工程的修改记录：%1").arg(check.error()));
-    } else if (!check->breaks.empty()) {
-        QStringList listed(check->breaks.begin(), check->breaks.begin() + std::min<size_t>(check->breaks.size(), 10));
-        if (check->breaks.size() > size_t(listed.size()))
-            listed << QStringLiteral("……共 %1 处").arg(check->breaks.size());
-        showMessage(m_window, QStringLiteral("发现 %1 处未经记录的修改（在本程序之外作出，修改记录中没有）：\n%2")
-                                  .arg(check->breaks.size())
-                                  .arg(listed.join(u'\n')));
-    }
+    // the figures, and the surveyor is told which. Checked once the grid
+    // is shown (it reads the whole history), for the project still open.
+    QTimer::singleShot(0, m_window, [this, opened = m_session.projectPath()] {
+        if (m_session.project() && m_session.projectPath() == opened)
+            tellChangesOutside();
+    });
     // The alarms the grid and the plan show are judged with the limits table.
     if (m_session.deformation().limitsUnusable)
         showMessage(m_window, m_session.deformation().problem);
     return true;
+}
+
+void ProjectCommands::tellChangesOutside()
+{
+    const auto check = m_session.project()->checkRecord();
+    if (!check) {
+        showMessage(m_window, QStringLiteral("无法核对沉降工程的修改记录：%1").arg(check.error()));
+        return;
+    }
+    if (check->breaks.empty())
+        return;
+    QStringList listed(check->breaks.begin(), check->breaks.begin() + std::min<size_t>(check->breaks.size(), 10));
+    if (check->breaks.size() > size_t(listed.size()))
+        listed << QStringLiteral("……共 %1 处").arg(check->breaks.size());
+    showMessage(m_window, QStringLiteral("发现 %1 处未经记录的修改（在本程序之外作出，修改记录中没有）：\n%2")
+                              .arg(check->breaks.size())
+                              .arg(listed.join(u'\n')));
 }
 
 void ProjectCommands::newProject()

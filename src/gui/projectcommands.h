@@ -29,6 +29,9 @@ private:
     // Shows the project file dialog; an empty text when the user cancelled.
     QString askProjectFile(bool forNew);
     bool refuseProgramFile(const QString &path);
+    // Tells of changes made to the open project outside the program (its
+    // record checked), if there are any.
+    void tellChangesOutside();
     // Opens and reads the project, makes it current and titles the window;
     // false (the user told why) when the file is refused.
     bool makeCurrent(const QString &path, const QString &titlePrefix,

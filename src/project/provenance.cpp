@@ -523,6 +523,13 @@ Result<RecordCheck> ProjectDatabase::checkRecord()
     std::set<int> epochsRecordedWhole; // made while the history was kept
     QSqlQuery query(m_db);
     query.setForwardOnly(true);
+    // A history written before rows were chained (by an earlier version,
+    // until this one's first write) has no chain yet to check.
+    if (!query.exec(QStringLiteral("SELECT count(Hash) FROM History")) || !query.next())
+        return fail(m_dialect->failure(query.lastError()));
+    const bool chained = query.value(0).toLongLong() > 0;
+    check.chained = chained;
+    query.finish();
     if (!query.exec(m_dialect->chainRows()))
         return fail(m_dialect->failure(query.lastError()));
     QString previous;
@@ -532,7 +539,9 @@ Result<RecordCheck> ProjectDatabase::checkRecord()
         const QString expected = historyHash(previous, query.value(0), query.value(1), query.value(2),
                                              query.value(3), query.value(4), query.value(5));
         const QString kind = query.value(3).toString();
-        if (stored.isEmpty())
+        if (!chained) {
+            // Nothing to compare with.
+        } else if (stored.isEmpty())
             check.breaks.push_back(QStringLiteral("修改记录第 %1 条没有校验值：在程序之外写入")
                                        .arg(query.value(0).toLongLong()));
         else if (stored != expected)
@@ -552,7 +561,8 @@ Result<RecordCheck> ProjectDatabase::checkRecord()
     }
     if (query.lastError().isValid())
         return fail(m_dialect->failure(query.lastError()));
-    check.lastHash = previous;
+    if (chained)
+        check.lastHash = previous;
     query.finish();
 
     // Every value against the last one recorded.

@@ -129,7 +129,8 @@ struct RecordCheck
     std::vector<QString> breaks;
     qint64 rows = 0;
     QString lastHash;
-    bool kept = true; // false: a project kept before history was recorded
+    bool kept = true;    // false: a project kept before history was recorded
+    bool chained = true; // false: a history not chained yet (an earlier version's)
 };
 
 // The whole record of where a project's values came from, as stored: what
