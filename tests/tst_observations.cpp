@@ -138,6 +138,8 @@ struct TestSession : WindowSession
         DialogWatcher watcher(window.get());
         watcher.queueFile(project);
         click(window.get(), "Command6");
+        // What the window does once the project is shown (its record checked).
+        QCoreApplication::processEvents();
         return window->session().projectPath() == project;
     }
 

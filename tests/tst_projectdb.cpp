@@ -1,3 +1,4 @@
+#include "base/programfiles.h"
 #include "project/projectdb.h"
 #include "survey/observationimport.h"
 #include "testsupport.h"
@@ -508,18 +509,25 @@ void ProjectDatabaseTest::twoProgramsWriteAtOnce()
 void ProjectDatabaseTest::programFilesAreRecognised()
 {
     QTemporaryDir dir;
-    const QString sdmx = dir.filePath(QStringLiteral("Sdmx.mdb"));
+    const QString programDir = dir.path() + QLatin1Char('/');
+    const QString sdmx = programDir + QStringLiteral("Sdmx.mdb");
     QVERIFY(writeFile(sdmx, "x"));
+    QVERIFY(QDir(dir.path()).mkpath(QStringLiteral("Support/Db")));
+    const QString projectTemplate = projectTemplatePath(programDir);
+    QVERIFY(writeFile(projectTemplate, "x"));
     const QString link = dir.filePath(QStringLiteral("link.mdb"));
     QVERIFY(QFile::link(sdmx, link));
     const QString other = dir.filePath(QStringLiteral("other.mdb"));
     QVERIFY(writeFile(other, "x"));
 
-    QVERIFY(isSameFileIgnoringCase(sdmx, {sdmx}));
-    QVERIFY(isSameFileIgnoringCase(link, {other, sdmx}));
-    QVERIFY(isSameFileIgnoringCase(dir.filePath(QStringLiteral("SDMX.MDB")), {sdmx}));
-    QVERIFY(isSameFileIgnoringCase(dir.path() + QStringLiteral("/./sub/../Sdmx.mdb"), {sdmx}));
-    QVERIFY(!isSameFileIgnoringCase(other, {sdmx}));
+    QVERIFY(isProgramFile(programDir, sdmx));
+    QVERIFY(isProgramFile(programDir, link));
+    QVERIFY(isProgramFile(programDir, dir.filePath(QStringLiteral("SDMX.MDB"))));
+    QVERIFY(isProgramFile(programDir, dir.path() + QStringLiteral("/./sub/../Sdmx.mdb")));
+    QVERIFY(isProgramFile(programDir, projectTemplate));
+    QVERIFY(isProgramFile(programDir, dir.filePath(QStringLiteral("support/tk/A3/新.mdb"))));
+    QVERIFY(!isProgramFile(programDir, other));
+    QVERIFY(!isProgramFile(programDir, dir.filePath(QStringLiteral("Supported.mdb"))));
 }
 
 void ProjectDatabaseTest::removingAnEpochOrAPoint_data()

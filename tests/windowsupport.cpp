@@ -63,8 +63,12 @@ bool WindowSession::makeProjectFile(const QString &name,
 bool WindowSession::openWindow()
 {
     window = startup(program.programDir());
-    return window && QTest::qWaitForWindowExposed(window.get())
-           && window->projectCommands().openProjectFile(project);
+    if (!window || !QTest::qWaitForWindowExposed(window.get())
+        || !window->projectCommands().openProjectFile(project))
+        return false;
+    // What the window does once the project is shown (its record checked).
+    QCoreApplication::processEvents();
+    return true;
 }
 
 QString WindowSession::besideProject(const QString &extension) const

@@ -45,7 +45,9 @@ const char *const provenanceTables[] = {
     "CREATE TEMP TABLE IF NOT EXISTS SdWriting (EntryId INTEGER, Stamped INTEGER)",
 };
 
-// The history, written as the records change. An epoch's renumbering (its
+// The history, written as the records change; names and dates compared
+// letter by letter (the columns compare without case: "C.3" becoming "c.3"
+// is a change). An epoch's renumbering (its
 // CjNo alone) is no change; the program moves its history with it. A
 // deleted epoch or point leaves its rows, named in Label.
 // The entry of the writing under way, and the time (seconds since 1970, UTC).
@@ -72,8 +74,8 @@ const char *const historyTriggers[] = {
     "CREATE TEMP TRIGGER IF NOT EXISTS SdPointAdded AFTER INSERT ON main.Sur3 BEGIN "
     SD_HISTORY "(" SD_ENTRY ", 'P', NULL, new.CjdNo, NULL, new.PointName); END",
     "CREATE TEMP TRIGGER IF NOT EXISTS SdEpochChanged AFTER UPDATE ON main.Sur1 BEGIN "
-    SD_CHANGE "SELECT " SD_ENTRY ", 'D', new.CjNo, NULL, old.MyDate, new.MyDate WHERE old.MyDate IS NOT new.MyDate; "
-    SD_CHANGE "SELECT " SD_ENTRY ", 'N', new.CjNo, NULL, old.Name, new.Name WHERE old.Name IS NOT new.Name; "
+    SD_CHANGE "SELECT " SD_ENTRY ", 'D', new.CjNo, NULL, old.MyDate, new.MyDate WHERE old.MyDate IS NOT new.MyDate COLLATE BINARY; "
+    SD_CHANGE "SELECT " SD_ENTRY ", 'N', new.CjNo, NULL, old.Name, new.Name WHERE old.Name IS NOT new.Name COLLATE BINARY; "
     SD_CHANGE "SELECT " SD_ENTRY ", 'L', new.CjNo, NULL, old.Layers, new.Layers WHERE old.Layers IS NOT new.Layers; "
     "END",
     "CREATE TEMP TRIGGER IF NOT EXISTS SdEpochDeleted AFTER DELETE ON main.Sur1 BEGIN "
@@ -83,7 +85,7 @@ const char *const historyTriggers[] = {
     "  || ' ' || coalesce(old.Name, '')) WHERE CjNo = old.CjNo; "
     "DELETE FROM Origins WHERE CjNo = old.CjNo; END",
     "CREATE TEMP TRIGGER IF NOT EXISTS SdPointRenamed AFTER UPDATE OF PointName ON main.Sur3 "
-    "WHEN old.PointName IS NOT new.PointName BEGIN "
+    "WHEN old.PointName IS NOT new.PointName COLLATE BINARY BEGIN "
     SD_HISTORY "(" SD_ENTRY ", 'P', NULL, new.CjdNo, old.PointName, new.PointName); END",
     "CREATE TEMP TRIGGER IF NOT EXISTS SdPointDeleted AFTER DELETE ON main.Sur3 BEGIN "
     SD_HISTORY "(" SD_ENTRY ", 'T', NULL, old.CjdNo, old.PointName, NULL); "

@@ -729,20 +729,6 @@ Result<std::vector<std::pair<int, Rgb>>> ProjectDatabase::colours()
     return allRows(query, colourFrom);
 }
 
-bool isSameFileIgnoringCase(const QString &path, const QStringList &programFiles)
-{
-    const auto resolved = [](const QString &file) {
-        const QFileInfo info(file);
-        const QString canonical = info.canonicalFilePath();
-        return QDir::cleanPath(canonical.isEmpty() ? info.absoluteFilePath() : canonical);
-    };
-    const QString chosen = resolved(path);
-    for (const QString &file : programFiles)
-        if (chosen.compare(resolved(file), Qt::CaseInsensitive) == 0)
-            return true;
-    return false;
-}
-
 std::map<QString, QString> effectiveHeaderFields(const SettingsStore &settings,
                                                  ProjectDatabase *project)
 {

@@ -371,10 +371,6 @@ private:
     std::map<const QSqlQuery *, QString> m_unprepared;
 };
 
-// True when `path` names the same file as one of `programFiles` (the system
-// database, the project template): compared as full paths after resolving
-// links, without regard to letter case.
-bool isSameFileIgnoringCase(const QString &path, const QStringList &programFiles);
 
 class SettingsStore;
 // The header fields a project's outputs carry, by name: the project's own,
