@@ -313,6 +313,26 @@ class Record(unittest.TestCase):
         check = as_batch("wa", "verify", url("替换", user="wa"))
         self.assertEqual(check.returncode, 0, check.stdout + check.stderr)
 
+    def test_an_administrator_who_is_no_superuser_makes_the_schema(self):
+        """A firm's database administrator (CREATEROLE, owner of the
+        database, no superuser) makes and renews the schema; its objects
+        are the owner role's, never the administrator's."""
+        login("dba", None)
+        sql("ALTER ROLE dba CREATEROLE")
+        sql("DROP DATABASE IF EXISTS firm_dba", database="postgres")
+        sql("CREATE DATABASE firm_dba OWNER dba", database="postgres")
+        address = url(user="dba").replace("/firm", "/firm_dba")
+        for _ in range(2):
+            made = as_batch("dba", "server", "init", address)
+            self.assertEqual(made.returncode, 0, made.stderr)
+        owners = sql("SELECT string_agg(DISTINCT pg_get_userbyid(relowner), ',') FROM pg_class "
+                     "WHERE relnamespace IN ('sedimetra'::regnamespace, 'sedimetra_project'::regnamespace)",
+                     database="firm_dba")
+        self.assertEqual(owners, "sedimetra_owner")
+        pushed = as_batch("wa", "server", "push", self.levelled("管理"), url("管理", user="wa").replace(
+            "/firm", "/firm_dba"))
+        self.assertEqual(pushed.returncode, 0, pushed.stderr)
+
     def test_two_writers_choose_epoch_places_in_turn(self):
         """Two programs add an epoch dated before the last at once: both
         land, in date order, and the history stays one chain."""

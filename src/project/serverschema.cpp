@@ -1001,6 +1001,15 @@ QStringList ownership()
         "DO $$ DECLARE\n"
         "  o record;\n"
         "BEGIN\n"
+        "  -- The schemas first: an object's new owner must be able to create in its schema.\n"
+        "  IF (SELECT nspowner FROM pg_catalog.pg_namespace WHERE nspname = 'sedimetra')\n"
+        "     <> 'sedimetra_owner'::pg_catalog.regrole THEN\n"
+        "    ALTER SCHEMA sedimetra OWNER TO sedimetra_owner;\n"
+        "  END IF;\n"
+        "  IF (SELECT nspowner FROM pg_catalog.pg_namespace WHERE nspname = 'sedimetra_project')\n"
+        "     <> 'sedimetra_owner'::pg_catalog.regrole THEN\n"
+        "    ALTER SCHEMA sedimetra_project OWNER TO sedimetra_owner;\n"
+        "  END IF;\n"
         "  FOR o IN SELECT c.oid::pg_catalog.regclass AS name, c.relkind FROM pg_catalog.pg_class c\n"
         "           JOIN pg_catalog.pg_namespace n ON n.oid = c.relnamespace\n"
         "           WHERE n.nspname IN ('sedimetra', 'sedimetra_project') AND c.relkind IN ('r', 'v', 'p')\n"
@@ -1013,14 +1022,7 @@ QStringList ownership()
         "           WHERE n.nspname = 'sedimetra' AND p.proowner <> 'sedimetra_owner'::pg_catalog.regrole LOOP\n"
         "    EXECUTE pg_catalog.format('ALTER FUNCTION %s OWNER TO sedimetra_owner', o.name);\n"
         "  END LOOP;\n"
-        "  IF (SELECT nspowner FROM pg_catalog.pg_namespace WHERE nspname = 'sedimetra')\n"
-        "     <> 'sedimetra_owner'::pg_catalog.regrole THEN\n"
-        "    ALTER SCHEMA sedimetra OWNER TO sedimetra_owner;\n"
-        "  END IF;\n"
-        "  IF (SELECT nspowner FROM pg_catalog.pg_namespace WHERE nspname = 'sedimetra_project')\n"
-        "     <> 'sedimetra_owner'::pg_catalog.regrole THEN\n"
-        "    ALTER SCHEMA sedimetra_project OWNER TO sedimetra_owner;\n"
-        "  END IF;\n"
+
         "END $$")};
 }
 
