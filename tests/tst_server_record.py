@@ -14,6 +14,7 @@ import json
 import os
 import pathlib
 import re
+import sqlite3
 import subprocess
 import sys
 import tempfile
@@ -152,6 +153,8 @@ class Record(unittest.TestCase):
             "history": [{"id": 1, "entryid": 1, "writtenat": "2024-01-01T00:00:00Z", "kind": "N", "cjno": 99,
                          "newvalue": "外"}]})
         calls = (f"SELECT sedimetra.carry_provenance({self.a}, '{carried}'::pg_catalog.jsonb);\n"
+                 f"SELECT sedimetra.carry_source({self.a}, '{{\"name\": \"y.gsi\"}}'::pg_catalog.jsonb, "
+                 "'\\x616263'::pg_catalog.bytea);\n"
                  f"SELECT sedimetra.renumber_epochs({self.a}, 0, 1);\n"
                  f"SELECT sedimetra.renumber_epochs({self.a}, 0, -1);\n"
                  "SELECT sedimetra.create_project('攻' || session_user);\n"
@@ -332,6 +335,33 @@ class Record(unittest.TestCase):
         pushed = as_batch("wa", "server", "push", self.levelled("管理"), url("管理", user="wa").replace(
             "/firm", "/firm_dba"))
         self.assertEqual(pushed.returncode, 0, pushed.stderr)
+
+    def test_kept_files_at_their_limit_are_pushed_in_bounded_memory(self):
+        """Four kept files of 50 MB (the most a project keeps of one file)
+        reach the server whole, each with its own SHA-256, while the push
+        holds far less than their sum."""
+        project = self.root / "大文件.mdb"
+        for step in (("new", project), ("points", project, "add", "J1"),
+                     ("epoch", project, "add", "--date", "2024-01-01", "--name", "A", "--layers", "1")):
+            self.assertEqual(batch(*step).returncode, 0)
+        digests = {}
+        with sqlite3.connect(project) as db:
+            for i in range(4):
+                data = os.urandom(50 * 1024 * 1024)
+                digests[f"水准{i}.gsi"] = hashlib.sha256(data).hexdigest()
+                db.execute("INSERT INTO Sources (Name, Sha256, Size, ReadAt, ReadBy, Data) VALUES (?, ?, ?, ?, ?, ?)",
+                           (f"水准{i}.gsi", digests[f"水准{i}.gsi"], len(data), "2024-01-01T00:00:00Z", "wa", data))
+                del data
+        env = {**os.environ, "PGPASSWORD": PASSWORDS["wa"]}
+        push = subprocess.Popen([str(server.BIN / "sedimetra-batch"), "server", "push", str(project),
+                                 url("大文件", user="wa")], stdout=subprocess.PIPE, stderr=subprocess.PIPE, env=env)
+        _, status, usage = os.wait4(push.pid, 0)
+        self.assertEqual(os.waitstatus_to_exitcode(status), 0, push.stderr.read().decode())
+        self.assertLess(usage.ru_maxrss, 400 * 1024)  # KiB: well under the 200 MB of files
+        kept = sql("SELECT string_agg(s.name || '=' || s.sha256 || ':' || (s.sha256 = encode(sha256(s.data), 'hex')), "
+                   "',' ORDER BY s.name) FROM sedimetra.sources s JOIN sedimetra.projects p ON p.id = s.project_id "
+                   "WHERE p.name = '大文件'")
+        self.assertEqual(kept, ",".join(f"{name}={digest}:true" for name, digest in sorted(digests.items())))
 
     def test_two_writers_choose_epoch_places_in_turn(self):
         """Two programs add an epoch dated before the last at once: both

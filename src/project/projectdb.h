@@ -268,7 +268,9 @@ public:
     // elevation, epoch field and point name equals the value its history
     // last recorded. Reads only.
     Result<RecordCheck> checkRecord();
-    Result<ProvenanceRecords> provenanceRecords();
+    // Without `withBytes`, the kept files' bytes are left out (read them
+    // one at a time with sourceData): a copy then holds one file at a time.
+    Result<ProvenanceRecords> provenanceRecords(bool withBytes = true);
     Result<void> writeProvenanceRecords(const ProvenanceRecords &records);
     void setRecording(bool recording) { m_recording = recording; }
     // The name the program records as the writer of a project file: the

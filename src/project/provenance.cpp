@@ -616,7 +616,7 @@ Result<RecordCheck> ProjectDatabase::checkRecord()
     return check;
 }
 
-Result<ProvenanceRecords> ProjectDatabase::provenanceRecords()
+Result<ProvenanceRecords> ProjectDatabase::provenanceRecords(bool withBytes)
 {
     ProvenanceRecords records;
     const auto present = hasProvenance();
@@ -636,7 +636,8 @@ Result<ProvenanceRecords> ProjectDatabase::provenanceRecords()
         return rows ? success() : Result<void>(rows.failure());
     };
     if (auto done = read(QStringLiteral("SELECT Id, Name, Sha256, Size, ReadAt, ReadBy, Instrument, Closure, "
-                                        "Tolerance, Data FROM Sources ORDER BY Id"),
+                                        "Tolerance, %1, Data IS NOT NULL FROM Sources ORDER BY Id")
+                             .arg(withBytes ? QStringLiteral("Data") : QStringLiteral("NULL")),
                          [&](const QSqlQuery &row) {
                              const QVariant data = row.value(9);
                              records.sources.emplace_back(
@@ -644,7 +645,7 @@ Result<ProvenanceRecords> ProjectDatabase::provenanceRecords()
                                               row.value(2).toString(), row.value(3).toLongLong(),
                                               timeText(row.value(4)), row.value(5).toString(),
                                               row.value(6).toString(), optionalNumber(row.value(7)),
-                                              optionalNumber(row.value(8)), !data.isNull()},
+                                              optionalNumber(row.value(8)), row.value(10).toBool()},
                                  data.toByteArray());
                          });
         !done)

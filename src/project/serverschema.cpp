@@ -791,6 +791,30 @@ QStringList historyRecording()
     // origins and history, with their ids made the server's. Only a writer
     // of the project may carry into it; the server's own history of the
     // push stands beside it.
+    // One kept file of a push, with its bytes: one file a call, so that no
+    // document holds them all. Its SHA-256 and size are computed here; the
+    // rest is what the file says. A file the project keeps already is kept
+    // once.
+    statements << QStringLiteral(
+        "CREATE OR REPLACE FUNCTION sedimetra.carry_source(project integer, described jsonb, bytes bytea) "
+        "RETURNS void LANGUAGE plpgsql SECURITY DEFINER SET search_path = pg_catalog, pg_temp AS $$\n"
+        "BEGIN\n"
+        "  IF NOT (project = ANY (sedimetra.login_writes())\n"
+        "          OR pg_catalog.pg_has_role(session_user, 'sedimetra_admin', 'MEMBER')) THEN\n"
+        "    RAISE EXCEPTION 'no right to write project %', project USING ERRCODE = '42501';\n"
+        "  END IF;\n"
+        "  IF bytes IS NULL THEN\n"
+        "    RETURN;\n"
+        "  END IF;\n"
+        "  INSERT INTO sedimetra.sources (project_id, name, sha256, size, readat, readby, instrument, closure,\n"
+        "                                 tolerance, data)\n"
+        "    SELECT project, coalesce(x.name, ''), pg_catalog.encode(pg_catalog.sha256(bytes), 'hex'),\n"
+        "           pg_catalog.length(bytes), x.readat::timestamptz, x.readby, x.instrument, x.closure, x.tolerance,\n"
+        "           bytes\n"
+        "    FROM pg_catalog.jsonb_to_record(described) AS x(name text, readat text, readby text, instrument text,\n"
+        "         closure float8, tolerance float8)\n"
+        "    ON CONFLICT (project_id, sha256) DO NOTHING;\n"
+        "END $$");
     // Nothing here names an object a caller could make first (no
     // temporary table, every name schema-qualified): the ids old and new are
     // matched in jsonb values, never in a table.
@@ -986,6 +1010,7 @@ QStringList functionRights()
             QStringLiteral("GRANT EXECUTE ON FUNCTION sedimetra.create_project(text) TO sedimetra_write, sedimetra_admin"),
             // Each checks first that the login writes the project.
             QStringLiteral("GRANT EXECUTE ON FUNCTION sedimetra.carry_provenance(integer, jsonb), "
+                           "sedimetra.carry_source(integer, jsonb, bytea), "
                            "sedimetra.renumber_epochs(integer, integer, integer) "
                            "TO sedimetra_write, sedimetra_admin, sedimetra_member"),
             QStringLiteral("GRANT EXECUTE ON FUNCTION sedimetra.grant_project(text, text, text) "

@@ -144,21 +144,66 @@ Result<void> beginPushEntry(QSqlDatabase &db, int project)
 }
 
 // A file's record of where its values came from, into the server project.
-Result<void> carryProvenance(QSqlDatabase &db, int project, const ProvenanceRecords &records)
+Result<void> carryProvenance(QSqlDatabase &db, int project, const ProvenanceRecords &records,
+                             ProjectDatabase &file)
 {
+    // The kept files' bytes first, one file at a time and each in parts
+    // (never all in one document): the client holds one file and one part
+    // in hand, the server joins the parts in this session's own table and
+    // computes the file's SHA-256.
+    constexpr qsizetype partBytes = 4 << 20;
+    if (auto made = runAll(db, {QStringLiteral("CREATE TEMP TABLE IF NOT EXISTS pushed_bytes (n integer, part bytea) "
+                                               "ON COMMIT DROP")});
+        !made)
+        return made;
+    for (const auto &[s, unread] : records.sources) {
+        if (!s.bytesKept)
+            continue;
+        const auto data = file.sourceData(s.id);
+        if (!data)
+            return data.failure();
+        if (!*data)
+            continue;
+        if (auto cleared = runAll(db, {QStringLiteral("DELETE FROM pg_temp.pushed_bytes")}); !cleared)
+            return cleared;
+        for (qsizetype at = 0, n = 0; at < (*data)->size(); at += partBytes, ++n) {
+            QSqlQuery part(db);
+            if (auto ready = prepared(part, QStringLiteral("INSERT INTO pg_temp.pushed_bytes VALUES (?, ?)")); !ready)
+                return ready;
+            part.addBindValue(int(n));
+            part.addBindValue(QByteArray::fromRawData((*data)->constData() + at,
+                                                      std::min(partBytes, (*data)->size() - at)));
+            if (!part.exec())
+                return fail(part.lastError().text());
+        }
+        QSqlQuery keep(db);
+        if (auto ready = prepared(keep, QStringLiteral(
+                                            "SELECT sedimetra.carry_source(?, ?::jsonb, (SELECT coalesce(string_agg("
+                                            "part, ''::bytea ORDER BY n), ''::bytea) FROM pg_temp.pushed_bytes))"));
+            !ready)
+            return ready;
+        keep.addBindValue(project);
+        keep.addBindValue(QString::fromUtf8(
+            QJsonDocument(QJsonObject{{QStringLiteral("name"), s.name}, {QStringLiteral("readat"), s.readAt},
+                                      {QStringLiteral("readby"), s.readBy}, {QStringLiteral("instrument"), s.instrument},
+                                      {QStringLiteral("closure"), s.closureMm ? QJsonValue(*s.closureMm) : QJsonValue()},
+                                      {QStringLiteral("tolerance"), s.toleranceMm ? QJsonValue(*s.toleranceMm) : QJsonValue()}})
+                .toJson(QJsonDocument::Compact)));
+        if (!keep.exec())
+            return fail(keep.lastError().text());
+    }
     const auto number = [](const std::optional<double> &v) { return v ? QJsonValue(*v) : QJsonValue(); };
     const auto key = [](const std::optional<int> &v) { return v ? QJsonValue(*v) : QJsonValue(); };
     const auto text = [](const QVariant &v) { return v.isNull() ? QJsonValue() : QJsonValue(v.toString()); };
     QJsonArray sources, entries, origins, history;
-    for (const auto &[s, data] : records.sources)
+    for (const auto &[s, unread] : records.sources)
         sources.append(QJsonObject{{QStringLiteral("id"), s.id}, {QStringLiteral("name"), s.name},
                                    {QStringLiteral("sha256"), s.sha256}, {QStringLiteral("size"), s.size},
                                    {QStringLiteral("readat"), s.readAt}, {QStringLiteral("readby"), s.readBy},
                                    {QStringLiteral("instrument"), s.instrument},
                                    {QStringLiteral("closure"), number(s.closureMm)},
                                    {QStringLiteral("tolerance"), number(s.toleranceMm)},
-                                   {QStringLiteral("data"), s.bytesKept ? QJsonValue(QString::fromLatin1(data.toBase64()))
-                                                                        : QJsonValue()}});
+                                   {QStringLiteral("data"), QJsonValue()}});
     for (const WriteEntry &e : records.entries)
         entries.append(QJsonObject{{QStringLiteral("id"), e.id}, {QStringLiteral("writtenat"), e.at},
                                    {QStringLiteral("who"), e.who}, {QStringLiteral("how"), e.how},
@@ -217,7 +262,7 @@ Result<PushReport> pushProject(const QString &file, const ServerAddress &address
         return fail(QStringLiteral("无法读取工程 %1：%2")
                         .arg(QDir::toNativeSeparators(file), records.error()));
     const RecordDigest sourceDigest = digestOf(*records);
-    const auto provenance = source.provenanceRecords();
+    const auto provenance = source.provenanceRecords(false);
     if (!provenance)
         return fail(QStringLiteral("无法读取工程 %1 的来历记录：%2")
                         .arg(QDir::toNativeSeparators(file), provenance.error()));
@@ -316,7 +361,7 @@ Result<PushReport> pushProject(const QString &file, const ServerAddress &address
             return failed(begun.error());
     }
     // Where the file's values came from goes with them.
-    if (auto carried = carryProvenance(server.db, id, *provenance); !carried)
+    if (auto carried = carryProvenance(server.db, id, *provenance, source); !carried)
         return failed(carried.error());
 
     std::vector<QVariantList> rows;
