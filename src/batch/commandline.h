@@ -77,8 +77,9 @@ int coordsCommand(const QStringList &args);
 int planCommand(const QStringList &args);
 int reportCommand(const QStringList &args);
 // A new epoch as the window makes one: checked (`malformed` set when the
-// fields are not of their form, as against a name already used) and placed
-// in date order; written, it is inserted there or added at the end.
+// fields are not of their form, as against a name or date already used);
+// writeNewEpoch places it in date order in the transaction that writes it,
+// and gives its number and whether later ones moved up.
 class ProjectDatabase;
 struct NewEpoch
 {

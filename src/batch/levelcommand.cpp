@@ -115,7 +115,6 @@ int levelCommand(const QStringList &args)
         if (!planned)
             return malformed ? line.wrong(planned.error()) : failure(planned.error());
         made = *planned;
-        epoch = made->epoch.cjNo;
     }
     std::vector<LevelFile> files;
     for (const QString &path : paths) {

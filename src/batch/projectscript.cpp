@@ -69,17 +69,8 @@ Result<NewEpoch> newEpochOf(const std::vector<Epoch> &epochs, const QString &dat
         if (e.date == *date)
             return fail(QStringLiteral("“%1”日期已存在，请修改！").arg(*date));
     }
-    // In date order: before the first epoch dated later, as the window
-    // inserts a campaign entered late (later ones move up by one number).
-    const QDate day = *calendarDate(*date);
-    NewEpoch planned{{epochs.empty() ? 0 : epochs.back().cjNo + 1, *date, name, layers}, false};
-    for (const Epoch &e : epochs)
-        if (const auto other = calendarDate(e.date); other && *other > day) {
-            planned.epoch.cjNo = e.cjNo;
-            planned.inserted = true;
-            break;
-        }
-    return planned;
+    // Its place is chosen where it is written (writeNewEpoch).
+    return NewEpoch{{-1, *date, name, layers}, false};
 }
 
 QString newEpochText(const NewEpoch &planned)
@@ -92,8 +83,8 @@ QString newEpochText(const NewEpoch &planned)
 
 Result<void> writeNewEpoch(ProjectDatabase &project, NewEpoch &planned)
 {
-    // Its place is chosen again where it is written: another program may
-    // have added an epoch since the plan was made.
+    // The place in date order is chosen in the transaction that writes it:
+    // another program may add an epoch meanwhile.
     const auto added = project.addEpochByDate(planned.epoch.date, planned.epoch.name, planned.epoch.layers);
     if (!added)
         return added.failure();

@@ -568,11 +568,11 @@ Result<RecordCheck> ProjectDatabase::checkRecord()
     // Every value against the last one recorded.
     if (!query.exec(QStringLiteral("SELECT CjNo, CjdNo, PointH FROM Sur2 WHERE PointH IS NOT NULL ORDER BY CjNo, CjdNo")))
         return fail(m_dialect->failure(query.lastError()));
-    std::set<std::pair<int, int>> present_cells;
+    std::set<std::pair<int, int>> presentCells;
     while (query.next()) {
         const std::pair<int, int> key{query.value(0).toInt(), query.value(1).toInt()};
         const double value = query.value(2).toDouble();
-        present_cells.insert(key);
+        presentCells.insert(key);
         const auto recorded = elevations.find(key);
         if (recorded == elevations.end()) {
             if (epochsRecordedWhole.count(key.first))
@@ -590,7 +590,7 @@ Result<RecordCheck> ProjectDatabase::checkRecord()
         return fail(m_dialect->failure(query.lastError()));
     query.finish();
     for (const auto &[key, last] : elevations)
-        if (!last.isNull() && !present_cells.count(key))
+        if (!last.isNull() && !presentCells.count(key))
             check.breaks.push_back(QStringLiteral("%1：库中没有，记录为 %2，程序之外删除")
                                        .arg(cell(key.first, key.second), metres(last)));
     const auto epochs = this->epochs();

@@ -14,6 +14,15 @@
 
 using namespace serverparts;
 
+// The first lines of a function that runs with the owner's rights on behalf
+// of a project's writer: the login (never a role it set) must write
+// `project`, or be an administrator.
+#define SD_WRITER_CHECK                                                                               \
+    "  IF NOT (project = ANY (sedimetra.login_writes())\n"                                           \
+    "          OR pg_catalog.pg_has_role(session_user, 'sedimetra_admin', 'MEMBER')) THEN\n"        \
+    "    RAISE EXCEPTION 'no right to write project %', project USING ERRCODE = '42501';\n"         \
+    "  END IF;\n"
+
 Result<void> serverparts::runAll(QSqlDatabase &db, const QStringList &statements)
 {
     for (const QString &sql : statements) {
@@ -583,14 +592,19 @@ QStringList historyRecording()
             "    OPERATOR(pg_catalog.||) f OPERATOR(pg_catalog.||) '|' END\n"
             "$$"),
         QStringLiteral(
+            "CREATE OR REPLACE FUNCTION sedimetra.chain_text(id bigint, entryid bigint, writtenat timestamptz, "
+            "kind text, oldvalue text, newvalue text) RETURNS text LANGUAGE sql IMMUTABLE AS $$\n"
+            "  SELECT sedimetra.chain_field(id::text) || sedimetra.chain_field(entryid::text)\n"
+            "    || sedimetra.chain_field(pg_catalog.floor(pg_catalog.date_part('epoch', writtenat))::bigint::text)\n"
+            "    || sedimetra.chain_field(kind) || sedimetra.chain_field(oldvalue) || sedimetra.chain_field(newvalue)\n"
+            "$$"),
+        QStringLiteral(
             "CREATE OR REPLACE FUNCTION sedimetra.history_hash(previous text, id bigint, entryid bigint, "
             "writtenat timestamptz, kind text, oldvalue text, newvalue text) RETURNS text LANGUAGE sql IMMUTABLE "
             "AS $$\n"
             "  SELECT pg_catalog.encode(pg_catalog.sha256(pg_catalog.convert_to(\n"
-            "    sedimetra.chain_field(id::text) || sedimetra.chain_field(entryid::text)\n"
-            "    || sedimetra.chain_field(pg_catalog.floor(pg_catalog.date_part('epoch', writtenat))::bigint::text)\n"
-            "    || sedimetra.chain_field(kind) || sedimetra.chain_field(oldvalue) || sedimetra.chain_field(newvalue)\n"
-            "    || coalesce(previous, ''), 'UTF8')), 'hex')\n"
+            "    sedimetra.chain_text(id, entryid, writtenat, kind, oldvalue, newvalue) || coalesce(previous, ''),\n"
+            "    'UTF8')), 'hex')\n"
             "$$"),
         // A row written one at a time: chained to the project's last row.
         // A row the schema's own functions chained already (insert_history)
@@ -641,10 +655,7 @@ QStringList historyRecording()
             "  SELECT h.hash INTO previous FROM sedimetra.history h WHERE h.project_id = project\n"
             "    ORDER BY h.id DESC LIMIT 1;\n"
             "  SELECT pg_catalog.array_agg(m.id ORDER BY m.o), pg_catalog.array_agg(\n"
-            "           sedimetra.chain_field(m.id::text) || sedimetra.chain_field(m.entryid::text)\n"
-            "           || sedimetra.chain_field(pg_catalog.floor(pg_catalog.date_part('epoch', m.t))::bigint::text)\n"
-            "           || sedimetra.chain_field(m.kind) || sedimetra.chain_field(m.oldvalue)\n"
-            "           || sedimetra.chain_field(m.newvalue) ORDER BY m.o)\n"
+            "           sedimetra.chain_text(m.id, m.entryid, m.t, m.kind, m.oldvalue, m.newvalue) ORDER BY m.o)\n"
             "    INTO ids, texts\n"
             "    FROM (SELECT x.o, pg_catalog.nextval('sedimetra.history_id_seq'::pg_catalog.regclass) AS id,\n"
             "                 x.entryid, coalesce(x.writtenat::timestamptz, now()) AS t, x.kind, x.oldvalue, x.newvalue\n"
@@ -799,10 +810,7 @@ QStringList historyRecording()
         "CREATE OR REPLACE FUNCTION sedimetra.carry_source(project integer, described jsonb, bytes bytea) "
         "RETURNS void LANGUAGE plpgsql SECURITY DEFINER SET search_path = pg_catalog, pg_temp AS $$\n"
         "BEGIN\n"
-        "  IF NOT (project = ANY (sedimetra.login_writes())\n"
-        "          OR pg_catalog.pg_has_role(session_user, 'sedimetra_admin', 'MEMBER')) THEN\n"
-        "    RAISE EXCEPTION 'no right to write project %', project USING ERRCODE = '42501';\n"
-        "  END IF;\n"
+        SD_WRITER_CHECK
         "  IF bytes IS NULL THEN\n"
         "    RETURN;\n"
         "  END IF;\n"
@@ -826,10 +834,7 @@ QStringList historyRecording()
         "  entry_ids jsonb;\n"
         "  unnamed bigint;\n"
         "BEGIN\n"
-        "  IF NOT (project = ANY (sedimetra.login_writes())\n"
-        "          OR pg_catalog.pg_has_role(session_user, 'sedimetra_admin', 'MEMBER')) THEN\n"
-        "    RAISE EXCEPTION 'no right to write project %', project USING ERRCODE = '42501';\n"
-        "  END IF;\n"
+        SD_WRITER_CHECK
         "  PERFORM pg_catalog.pg_advisory_xact_lock(%1, project);\n"
         "  -- A kept file's SHA-256 and size are those of its bytes, computed here.\n"
         "  INSERT INTO sedimetra.sources (project_id, name, sha256, size, readat, readby, instrument, closure,\n"
@@ -948,10 +953,7 @@ QStringList historyRecording()
         "CREATE OR REPLACE FUNCTION sedimetra.renumber_epochs(project integer, first integer, step integer) "
         "RETURNS void LANGUAGE plpgsql SECURITY DEFINER SET search_path = pg_catalog, pg_temp AS $$\n"
         "BEGIN\n"
-        "  IF NOT (project = ANY (sedimetra.login_writes())\n"
-        "          OR pg_catalog.pg_has_role(session_user, 'sedimetra_admin', 'MEMBER')) THEN\n"
-        "    RAISE EXCEPTION 'no right to write project %', project USING ERRCODE = '42501';\n"
-        "  END IF;\n"
+        SD_WRITER_CHECK
         "  IF first IS NULL OR first < 0 OR step IS NULL OR step NOT IN (1, -1) THEN\n"
         "    RAISE EXCEPTION 'epochs move up or down one number from a number of 0 or more'\n"
         "      USING ERRCODE = '22023';\n"

@@ -31,7 +31,6 @@ Result<int> loadFloorsRule(const QString &text);
 
 // A point's name: normalised, in capitals, the characters the name box
 // takes (isAcceptablePointName), at most maxPointNameLength of them.
-constexpr int maxPointNameLength = 40;
 Result<QString> pointNameRule(const QString &text);
 
 // A header field's value as stored (an empty value clears the field): a

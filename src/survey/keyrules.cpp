@@ -145,8 +145,7 @@ std::optional<QChar> pointNameKey(QChar c)
 
 bool isAcceptablePointName(const QString &name)
 {
-    // A name longer than the sheets' and the drawing's layers can hold.
-    if (name.size() > 40)
+    if (name.size() > maxPointNameLength)
         return false;
     for (const QChar c : name)
         if (c.unicode() < 32 || !pointNameKey(c))

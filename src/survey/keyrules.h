@@ -47,6 +47,10 @@ bool isTypeableElevation(const QString &text);
 // letter becomes its capital; everything else, Chinese included, is taken.
 std::optional<QChar> pointNameKey(QChar c);
 
+// The longest point name (the sheets' and the drawing's layers hold it).
+constexpr int maxPointNameLength = 40;
+
 // True when no character of the name is one the name box refuses (nor a
-// control character such as a pasted tab), and it has at most 40.
+// control character such as a pasted tab), and it has at most
+// maxPointNameLength.
 bool isAcceptablePointName(const QString &name);
