@@ -220,6 +220,16 @@ class Record(unittest.TestCase):
                         f"INSERT INTO sedimetra.origins VALUES ({self.a}, 1, 3, NULL, 7)"):
             with self.subTest(refused=refused), self.assertRaises(RuntimeError):
                 as_user("wa", refused)
+        # An origin rewritten under the writer's own entry goes through, and
+        # what it said before is kept in the history.
+        j1 = f"project_id = {self.a} AND cjno = 0 AND cjdno = 2"
+        as_user("wa", f"BEGIN; INSERT INTO sedimetra.entries (project_id, how) VALUES ({self.a}, 'level'); "
+                      f"UPDATE sedimetra.origins SET line = 99, entryid = (SELECT max(id) FROM sedimetra.entries "
+                      f"WHERE project_id = {self.a} AND who = 'wa') WHERE {j1}; COMMIT;")
+        kept = sql(f"SELECT oldvalue || ' > ' || newvalue FROM sedimetra.history WHERE {j1} AND kind = 'O' "
+                   "ORDER BY id DESC LIMIT 1")
+        self.assertIn("line 8", kept.split(" > ")[0])
+        self.assertIn("line 99", kept.split(" > ")[1])
         # The program's own renumbering: an epoch dated between the two.
         added = as_batch("wa", "epoch", url("甲", user="wa"), "add", "--date", "2024-03-01", "--name", "三月",
                          "--layers", "3")

@@ -29,7 +29,8 @@ const std::pair<WriteHow, const char *> howKeys[] = {
 const std::pair<HistoryRow::Kind, const char *> kindKeys[] = {
     {HistoryRow::Elevation, "H"},     {HistoryRow::EpochDate, "D"},     {HistoryRow::EpochName, "N"},
     {HistoryRow::EpochLayers, "L"},   {HistoryRow::EpochDeleted, "E"},  {HistoryRow::PointName, "P"},
-    {HistoryRow::PointPosition, "XY"}, {HistoryRow::PointDeleted, "T"}, {HistoryRow::EpochsRenumbered, "R"}};
+    {HistoryRow::PointPosition, "XY"}, {HistoryRow::PointDeleted, "T"}, {HistoryRow::EpochsRenumbered, "R"},
+    {HistoryRow::OriginChanged, "O"}};
 
 // A time as stored: text from a file, a timestamp from a server; both as
 // UTC text.
@@ -211,6 +212,7 @@ QString kindWords(HistoryRow::Kind kind)
     case HistoryRow::PointPosition: return QStringLiteral("点位");
     case HistoryRow::PointDeleted: return QStringLiteral("删除测点");
     case HistoryRow::EpochsRenumbered: return QStringLiteral("观测编号");
+    case HistoryRow::OriginChanged: return QStringLiteral("高程来历");
     }
     return QString();
 }

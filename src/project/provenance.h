@@ -92,8 +92,10 @@ struct HistoryRow
 {
     // EpochsRenumbered: the epochs from oldValue on took numbers from
     // newValue on (one inserted before them, or one deleted).
+    // OriginChanged: an elevation's origin a server login replaced or
+    // removed, old and new in words.
     enum Kind { Elevation, EpochDate, EpochName, EpochLayers, EpochDeleted, PointName,
-                PointPosition, PointDeleted, EpochsRenumbered };
+                PointPosition, PointDeleted, EpochsRenumbered, OriginChanged };
     qint64 id = 0;
     Kind kind = Elevation;
     QString at; // when the change was made: UTC, yyyy-mm-ddThh:mm:ssZ

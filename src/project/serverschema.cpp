@@ -737,7 +737,7 @@ QStringList historyRecording()
             "  project integer;\n"
             "  entry bigint;\n"
             "BEGIN\n"
-            "  IF TG_TABLE_SCHEMA <> 'sedimetra' OR TG_TABLE_NAME NOT IN ('sur1', 'sur3')\n"
+            "  IF TG_TABLE_SCHEMA <> 'sedimetra' OR TG_TABLE_NAME NOT IN ('sur1', 'sur3', 'origins')\n"
             "     OR TG_LEVEL <> 'ROW' OR TG_WHEN <> 'AFTER' THEN\n"
             "    RAISE EXCEPTION 'sedimetra.record_history() records the changes of the sedimetra record "
             "tables only' USING ERRCODE = '42501';\n"
@@ -745,6 +745,17 @@ QStringList historyRecording()
             "  IF TG_OP = 'DELETE' THEN project := OLD.project_id; ELSE project := NEW.project_id; END IF;\n"
             "  -- A project being removed takes its history with it.\n"
             "  IF NOT EXISTS (SELECT FROM sedimetra.projects WHERE id = project) THEN\n"
+            "    RETURN NULL;\n"
+            "  END IF;\n"
+            "  -- An origin replaced or removed by a login: what it said is kept\n"
+            "  -- (the schema's own moves and deletions are not run through here).\n"
+            "  IF TG_TABLE_NAME = 'origins' THEN\n"
+            "    entry := sedimetra.entry_for(project);\n"
+            "    INSERT INTO sedimetra.history (project_id, entryid, kind, cjno, cjdno, oldvalue, newvalue)\n"
+            "      VALUES (project, entry, 'O', OLD.cjno, OLD.cjdno, sedimetra.origin_text(OLD.entryid, OLD.line,\n"
+            "              OLD.station, OLD.adjusted, OLD.sigma),\n"
+            "              CASE WHEN TG_OP = 'UPDATE' THEN sedimetra.origin_text(NEW.entryid, NEW.line, NEW.station,\n"
+            "                   NEW.adjusted, NEW.sigma) END);\n"
             "    RETURN NULL;\n"
             "  END IF;\n"
             "  IF TG_TABLE_NAME = 'sur1' AND TG_OP = 'UPDATE' THEN\n"
@@ -907,6 +918,22 @@ QStringList historyRecording()
                                      "EXECUTE FUNCTION sedimetra.record_history()")
                           .arg(name, QLatin1String(events));
     }
+    // An origin as words the history keeps: "entry 12, line 8, station 2,
+    // adjusted 10.2501, sigma 0.3" (what is not there is left out).
+    statements << QStringLiteral(
+        "CREATE OR REPLACE FUNCTION sedimetra.origin_text(entryid bigint, line integer, station text, "
+        "adjusted double precision, sigma double precision) RETURNS text LANGUAGE sql IMMUTABLE "
+        "SET search_path = pg_catalog, pg_temp AS $$\n"
+        "  SELECT pg_catalog.concat_ws(', ', 'entry ' || entryid, 'line ' || line, 'station ' || station,\n"
+        "                              'adjusted ' || adjusted, 'sigma ' || sigma)\n"
+        "$$");
+    // Origins a login replaces or removes; the schema's own functions (a
+    // carried file, renumbering, deletions that follow an epoch or point)
+    // write them as the owner and are recorded where they are made.
+    statements << QStringLiteral("DROP TRIGGER IF EXISTS origins_history ON sedimetra.origins")
+               << QStringLiteral("CREATE TRIGGER origins_history AFTER UPDATE OR DELETE ON sedimetra.origins "
+                                 "FOR EACH ROW WHEN (current_user <> 'sedimetra_owner') "
+                                 "EXECUTE FUNCTION sedimetra.record_history()");
     // A record's key (its project, epoch and point numbers) is changed by
     // the schema's own functions alone: moved by plain SQL, an elevation
     // would change epoch or point without a trace. An origin names an entry
