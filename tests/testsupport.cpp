@@ -18,6 +18,7 @@
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QTest>
+#include <QTableWidget>
 #include <QTimer>
 #include <QUuid>
 
@@ -225,6 +226,32 @@ void DialogWatcher::poll()
             ok->click();
         else
             box->reject();
+        return;
+    }
+    if (modal->objectName() == QLatin1String("QuestionableDialog")) {
+        // Seen as its points and reasons, one per line.
+        QStringList lines;
+        if (auto *table = modal->findChild<QTableWidget *>(QStringLiteral("QuestionableTable")))
+            for (int row = 0; row < table->rowCount(); ++row)
+                lines << table->item(row, 0)->text() + QLatin1Char(' ') + table->item(row, 2)->text();
+        m_seen << SeenMessage{modal->windowTitle(), lines.join(QLatin1Char('\n')), QMessageBox::NoIcon,
+                              m_window ? m_window->pos() : QPoint()};
+        QPointer<QWidget> dialog = modal;
+        if (!m_typed.isEmpty())
+            QTest::keyClicks(modal, m_typed);
+        if (m_key && dialog)
+            QTest::keyClick(modal, *m_key);
+        if (!dialog || !dialog->isVisible())
+            return;
+        for (QPushButton *button : modal->findChildren<QPushButton *>())
+            if (button->text() == m_questionableButton) {
+                button->click();
+                break;
+            }
+        // Answered in full: a confirmation that leaves points open is
+        // answered again with the button that closes.
+        if (dialog && dialog->isVisible())
+            qobject_cast<QDialog *>(modal)->reject();
         return;
     }
     if (modal->objectName() == QLatin1String("PointPickDialog")) {

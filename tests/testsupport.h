@@ -140,6 +140,9 @@ public:
     // Keys typed into a message box before its answer key: what a fast
     // typist sends on without looking at the screen.
     void typeIntoMessages(const QString &keys) { m_typed = keys; }
+    // The button the list of questionable elevations is answered with,
+    // after any keys: "稍后核对" unless told.
+    void answerQuestionableWith(const QString &button) { m_questionableButton = button; }
 
     QList<SeenMessage> seen() const { return m_seen; }
     QStringList fileDialogTitles() const { return m_fileTitles; }
@@ -159,6 +162,7 @@ private:
     QMessageBox::StandardButton m_answer = QMessageBox::Ok;
     std::optional<Qt::Key> m_key;
     QString m_typed;
+    QString m_questionableButton = QStringLiteral("稍后核对");
     QWidget *m_answering = nullptr;
     class QTimer *m_timer;
 };

@@ -155,6 +155,11 @@ void ImportTest::importsIntoTheCurrentEpoch()
     QCOMPARE(session.cell(1, 2), "101.50000");
     QCOMPARE(session.cell(1, 4), "1500.00");
     QCOMPARE(session.cell(3, 2), "50.25000");
+    // "仍然写入" confirmed J1's rise: recorded, and not marked as questionable.
+    const auto confirmed = session.window->session().project()->confirmedElevations(1);
+    QVERIFY(confirmed);
+    QCOMPARE(*confirmed, (std::map<int, double>{{1, 101.5}}));
+    QVERIFY(session.window->session().questionable(1).empty());
 }
 
 void ImportTest::millimetres_data()

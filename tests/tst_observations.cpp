@@ -16,6 +16,7 @@
 #include <QScrollBar>
 #include <QTableWidget>
 #include <QContextMenuEvent>
+#include <QRegularExpression>
 #include <QTest>
 #include <QTimer>
 
@@ -124,6 +125,27 @@ QString fixed(double value, int decimals)
     return text;
 }
 
+// Whether the elevation cell of data row `row` is marked as questionable.
+bool markedQuestionable(QWidget *window, int row, int column)
+{
+    const QTableWidgetItem *item = grid(window)->item(row - 1, column);
+    return item && item->toolTip().contains(QStringLiteral("可疑，未核对"))
+           && item->data(Qt::BackgroundRole).isValid();
+}
+
+// The history rows of one epoch, "kind point value", read by Python.
+QStringList historyOfEpoch(const QString &project, int cjNo)
+{
+    return QString::fromUtf8(runPython(QStringLiteral("import sqlite3, sys\n"
+                                                      "for k, n, v in sqlite3.connect(sys.argv[1]).execute("
+                                                      "'SELECT Kind, CjdNo, NewValue FROM History WHERE CjNo=? "
+                                                      "ORDER BY Id', (int(sys.argv[2]),)):\n"
+                                                      "    print(k, n, repr(v))"),
+                                       {project, QString::number(cjNo)}))
+        .split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+}
+
+
 struct TestSession : WindowSession
 {
     // Starts the program and makes a new project through the window.
@@ -192,7 +214,9 @@ private slots:
     void impossibleAndOutOfOrderDates();
     void wideFiguresElidedWithTheirTooltip();
     void aSecondPointOfOneNameIsAsked();
-    void oddChangeIsAsked();
+    void oddValuesAreMarkedNotAsked();
+    void aBurstWithASlipLandsOnItsPoints_data();
+    void aBurstWithASlipLandsOnItsPoints();
     void removingAnEpochAndAPoint();
 };
 
@@ -561,16 +585,21 @@ void ObservationsTest::clearingACellDeletesTheRecord()
     clickCell(window, 1, 2);
     typeText(box, "0");
     {
-        // 100 m to 0 is asked about first, and saved at 是.
+        // 100 m to 0 is stored and marked, not asked about.
         DialogWatcher watcher(window);
-        watcher.setMessageAnswer(QMessageBox::Yes);
         enter(box);
-        QCOMPARE(watcher.seen().size(), 1);
+        QCOMPARE(watcher.seen().size(), 0);
     }
     QCOMPARE(storedElevation(session.project, 1, 1), "0.0");
+    QVERIFY(markedQuestionable(window, 1, 2));
     QCOMPARE(cell(window, 1, 2), "0.00000");
     QCOMPARE(cell(window, 1, 4), QString());
-    control<QListWidget>(window, "List1")->setCurrentRow(0);
+    {
+        // Leaving the epoch lists it; left for later.
+        DialogWatcher watcher(window);
+        control<QListWidget>(window, "List1")->setCurrentRow(0);
+        QCOMPARE(watcher.seen().size(), 1);
+    }
     control<QListWidget>(window, "List1")->setCurrentRow(1);
     QCOMPARE(cell(window, 1, 2), "0.00000");
     QCOMPARE(cell(window, 1, 4), QString());
@@ -1065,7 +1094,8 @@ void ObservationsTest::aSecondPointOfOneNameIsAsked()
     }
 }
 
-void ObservationsTest::oddChangeIsAsked()
+
+void ObservationsTest::oddValuesAreMarkedNotAsked()
 {
     // The limits are the settings 高程突变限值 (60 mm here) and
     // 首次高程偏差限值 (5 m, its default).
@@ -1078,73 +1108,159 @@ void ObservationsTest::oddChangeIsAsked()
     clickCell(window, 1, 1);
     {
         // The first epoch of a building whose points differ by decimetres,
-        // typed value, Enter, value, Enter: no question, each on its point.
+        // typed value, Enter, value, Enter: nothing asked or marked, each
+        // on its point.
         DialogWatcher watcher(window);
         for (int point = 1; point <= 14; ++point) {
             typeText(box, QString::number(10 + ((point - 1) * 7 % 15) * 0.02, 'f', 2));
             enter(box);
         }
         QVERIFY(watcher.seen().isEmpty());
-        for (int point = 1; point <= 14; ++point)
+        for (int point = 1; point <= 14; ++point) {
             QCOMPARE(storedElevation(session.project, 0, point).toDouble(), 10 + ((point - 1) * 7 % 15) * 0.02);
+            QVERIFY(!markedQuestionable(window, point, 1));
+        }
     }
     {
-        // Millimetres typed into the metre grid are asked about, against the
-        // median of the others. The next value, typed on without looking,
-        // goes into the question (its Enter answers 否) and into no cell;
-        // typing goes on in the cell the answer leaves active.
+        // Millimetres typed into the metre grid, on the column's last point:
+        // stored on it as typed and marked against the median of the others,
+        // never asked about; nothing lands elsewhere.
         DialogWatcher watcher(window);
-        watcher.typeIntoMessages(QStringLiteral("10.170"));
-        watcher.answerWithKey(Qt::Key_Return);
         typeText(box, "10010");
         enter(box);
-        QCOMPARE(watcher.seen().size(), 1);
-        QVERIFY2(watcher.seen()[0].text.contains(QStringLiteral("本次其他测点高程的中数为 10.13000")),
-                 qPrintable(watcher.seen()[0].text));
-        QCOMPARE(storedElevation(session.project, 0, 15), "none");
+        QVERIFY(watcher.seen().isEmpty());
+        QCOMPARE(storedElevation(session.project, 0, 15), "10010.0");
+        QVERIFY(markedQuestionable(window, 15, 1));
+        const QString tip = grid(window)->item(14, 1)->toolTip();
+        QVERIFY2(tip.contains(QStringLiteral("本次其他测点高程的中数为 10.13000")), qPrintable(tip));
         QCOMPARE(window->focusWidget(), box);
-        QCOMPARE(box->text(), "10010");
+        QCOMPARE(box->text(), cell(window, 1, 1)); // on to the first point, whose value is selected
         for (int point = 1; point <= 14; ++point)
-            QVERIFY(storedElevation(session.project, 0, point) != "10.17");
+            QVERIFY(storedElevation(session.project, 0, point) != "10010.0");
+        // Corrected, the mark goes.
+        clickCell(window, 15, 1);
         replaceText(box, "10.05");
         enter(box);
-        QCOMPARE(watcher.seen().size(), 1);
         QCOMPARE(storedElevation(session.project, 0, 15), "10.05");
+        QVERIFY(!markedQuestionable(window, 15, 1));
     }
     session.addEpoch("2018-07-20", "B", "2");
     clickCell(window, 1, 2);
     {
-        // 55 mm: within the limit, no question.
+        // 55 mm: within the limit, nothing marked; 10010 marked.
         DialogWatcher watcher(window);
         typeText(box, "10.055");
         enter(box);
+        typeText(box, "10010");
+        enter(box);
         QVERIFY(watcher.seen().isEmpty());
         QCOMPARE(storedElevation(session.project, 1, 1), "10.055");
+        QVERIFY(!markedQuestionable(window, 1, 2));
+        QCOMPARE(storedElevation(session.project, 1, 2), "10010.0");
+        QVERIFY(markedQuestionable(window, 2, 2));
     }
-    clickCell(window, 1, 2);
-    // Millimetres typed into a metre grid: Esc and the Enter of a fast
-    // typist go back to the box; only 是 saves.
-    for (const auto answer : {Qt::Key_Escape, Qt::Key_Return, Qt::Key_Y}) {
+    auto *list = control<QListWidget>(window, "List1");
+    {
+        // Leaving the epoch lists it. Enter typed on, and Esc, answer
+        // nothing: still questioned.
         DialogWatcher watcher(window);
-        if (answer == Qt::Key_Y)
-            watcher.setMessageAnswer(QMessageBox::Yes);
-        else
-            watcher.answerWithKey(answer);
-        replaceText(box, "10010");
-        enter(box);
+        watcher.typeIntoMessages(QStringLiteral("10.1"));
+        watcher.answerWithKey(Qt::Key_Return);
+        list->setCurrentRow(0);
         QCOMPARE(watcher.seen().size(), 1);
-        QVERIFY2(watcher.seen()[0].text.startsWith(QStringLiteral("高程变化异常")),
-                 qPrintable(watcher.seen()[0].text));
-        QVERIFY(watcher.seen()[0].text.endsWith(QStringLiteral("是否保存？")));
-        if (answer != Qt::Key_Y) {
-            QCOMPARE(storedElevation(session.project, 1, 1), "10.055");
-            QCOMPARE(window->focusWidget(), box);
-            QCOMPARE(box->text(), "10010");
-        } else {
-            QCOMPARE(storedElevation(session.project, 1, 1), "10010.0");
-            QCOMPARE(cell(window, 1, 2), "10010.00000");
-        }
+        QCOMPARE(watcher.seen()[0].title, QStringLiteral("核对可疑高程"));
+        QVERIFY2(watcher.seen()[0].text.contains(QStringLiteral("上次为 10.14000")), qPrintable(watcher.seen()[0].text));
+        QCOMPARE(session.window->session().currentEpoch(), 0);
+        QVERIFY(!historyOfEpoch(session.project, 1).join(QLatin1Char('\n')).contains(QStringLiteral("C ")));
     }
+    list->setCurrentRow(1);
+    QVERIFY(markedQuestionable(window, 2, 2));
+    {
+        // Confirmed: a history row with the value, the mark gone, and
+        // leaving the epoch asks nothing more.
+        DialogWatcher watcher(window);
+        watcher.answerQuestionableWith(QStringLiteral("确认无误"));
+        list->setCurrentRow(0);
+        QCOMPARE(watcher.seen().size(), 1);
+        QVERIFY(historyOfEpoch(session.project, 1).contains(QStringLiteral("C 2 10010.0")));
+        list->setCurrentRow(1);
+        QVERIFY(!markedQuestionable(window, 2, 2));
+        list->setCurrentRow(0);
+        QCOMPARE(watcher.seen().size(), 1);
+    }
+    list->setCurrentRow(1);
+    {
+        // "返回修改" keeps the epoch, with the value's box open.
+        clickCell(window, 3, 2);
+        replaceText(box, "10.5");
+        enter(box);
+        QVERIFY(markedQuestionable(window, 3, 2));
+        DialogWatcher watcher(window);
+        watcher.answerQuestionableWith(QStringLiteral("返回修改"));
+        list->setCurrentRow(0);
+        QCOMPARE(watcher.seen().size(), 1);
+        QCOMPARE(session.window->session().currentEpoch(), 1);
+        QCOMPARE(list->currentRow(), 1);
+        QCOMPARE(window->focusWidget(), box);
+        QCOMPARE(box->text(), QStringLiteral("10.50000"));
+    }
+}
+
+void ObservationsTest::aBurstWithASlipLandsOnItsPoints_data()
+{
+    QTest::addColumn<int>("slip");
+    QTest::newRow("slip second") << 2;
+    QTest::newRow("slip on the column's last point") << 15;
+}
+
+void ObservationsTest::aBurstWithASlipLandsOnItsPoints()
+{
+    // Fifteen points (the grid's column) within 25 mm of each other; the
+    // second epoch typed from the field book, value, Enter, value, Enter,
+    // without looking at the screen. A question that came up would get the
+    // next value's keys and its Enter.
+    QFETCH(int, slip);
+    TestSession session;
+    QVERIFY(session.start({{QStringLiteral("高程突变限值"), QStringLiteral("50")}}));
+    MainWindow *window = session.window.get();
+    auto *box = control<QLineEdit>(window, "Text4");
+    constexpr int points = 15;
+    QStringList first, second;
+    for (int point = 1; point <= points; ++point) {
+        first << QString::number(10 + (point * 7 % 26) * 0.001, 'f', 3);
+        second << QString::number(first.last().toDouble() - 0.0005 * (point % 4), 'f', 4);
+    }
+    second[slip - 1] = QStringLiteral("100.0150");
+    session.addEpoch("2018-07-10", "A", "1");
+    clickCell(window, 1, 1);
+    for (const QString &h : first) {
+        typeText(box, h);
+        enter(box);
+    }
+    session.addEpoch("2018-07-20", "B", "2");
+    clickCell(window, 1, 2);
+    DialogWatcher watcher(window);
+    watcher.answerWithKey(Qt::Key_Return);
+    for (int point = 1; point <= points; ++point) {
+        watcher.typeIntoMessages(point < points ? second[point] : QString());
+        typeText(box, second[point - 1]);
+        enter(box);
+    }
+    QVERIFY(watcher.seen().isEmpty());
+    for (int point = 1; point <= points; ++point) {
+        QCOMPARE(storedElevation(session.project, 1, point).toDouble(), second[point - 1].toDouble());
+        QVERIFY2(markedQuestionable(window, point, 2) == (point == slip),
+                 qPrintable(QStringLiteral("%1: %2").arg(point).arg(grid(window)->item(point - 1, 2)->toolTip())));
+    }
+    // One value each, nothing written twice or elsewhere.
+    QStringList expected;
+    for (int point = 1; point <= points; ++point)
+        expected << QStringLiteral("H %1 %2").arg(point).arg(second[point - 1].toDouble());
+    QStringList written = historyOfEpoch(session.project, 1).filter(QRegularExpression(QStringLiteral("^H ")));
+    for (QString &row : written)
+        row = row.section(QLatin1Char(' '), 0, 1) + QLatin1Char(' ')
+              + QString::number(row.section(QLatin1Char(' '), 2).toDouble());
+    QCOMPARE(written, expected);
 }
 
 void ObservationsTest::removingAnEpochAndAPoint()

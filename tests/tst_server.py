@@ -129,7 +129,7 @@ class ServerProjects(unittest.TestCase):
         cls.tmp.cleanup()
 
     def test_init_is_versioned_and_idempotent(self):
-        self.assertEqual(CLUSTER.sql("SELECT version FROM sedimetra.schema_version"), "6")
+        self.assertEqual(CLUSTER.sql("SELECT version FROM sedimetra.schema_version"), "7")
         again = batch("server", "init", url())
         self.assertEqual(again.returncode, 0, again.stderr)
         self.assertIn("表未作修改", again.stdout)
@@ -517,7 +517,7 @@ class ServerProjects(unittest.TestCase):
         self.assertNotEqual(CLUSTER.sql(executable, database="v3firm"), "0")
         upgrade = batch("server", "init", v3)
         self.assertEqual(upgrade.returncode, 0, upgrade.stderr)
-        self.assertIn("从第 3 版升级到第 6 版", upgrade.stdout)
+        self.assertIn("从第 3 版升级到第 7 版", upgrade.stdout)
         self.assertEqual(upgrade.stderr, "")
         self.assertEqual(CLUSTER.sql(executable, database="v3firm"), "0")
         self.assertEqual(CLUSTER.sql("SELECT relrowsecurity FROM pg_class WHERE oid = 'sedimetra.members'::regclass",
@@ -566,8 +566,8 @@ class ServerProjects(unittest.TestCase):
         self.assertIn("server init 升级", refused.stderr)
         upgrade = batch("server", "init", url().replace("/firm", "/oldfirm"))
         self.assertEqual(upgrade.returncode, 0, upgrade.stderr)
-        self.assertIn("从第 1 版升级到第 6 版", upgrade.stdout)
-        self.assertEqual(CLUSTER.sql("SELECT version FROM sedimetra.schema_version", database="oldfirm"), "6")
+        self.assertIn("从第 1 版升级到第 7 版", upgrade.stdout)
+        self.assertEqual(CLUSTER.sql("SELECT version FROM sedimetra.schema_version", database="oldfirm"), "7")
         book = self.root / "旧楼.xlsx"
         workbook(book, [("J1", 9.99)])
         run = batch("import", old, "--epoch", "0", book, password=PASSWORDS["dave"])

@@ -157,6 +157,7 @@ class Record(unittest.TestCase):
                  "'\\x616263'::pg_catalog.bytea);\n"
                  f"SELECT sedimetra.renumber_epochs({self.a}, 0, 1);\n"
                  f"SELECT sedimetra.renumber_epochs({self.a}, 0, -1);\n"
+                 f"SELECT sedimetra.confirm_elevation({self.b}, 0, 2);\n"
                  "SELECT sedimetra.create_project('攻' || session_user);\n"
                  "SELECT sedimetra.grant_project('乙', session_user, 'write');\n"
                  "SELECT sedimetra.login_writes();\n"
@@ -210,6 +211,62 @@ class Record(unittest.TestCase):
                 pass
             self.assertEqual(sql(f"SELECT sum(pointh), count(*) FROM sedimetra.sur2 WHERE project_id = {self.a}"),
                              before, refused)
+
+    def test_a_confirmation_is_recorded_by_a_writer_of_the_project_alone(self):
+        """An elevation confirmed as observed is a history row of the value
+        stored, under the confirming login's own entry; a reader of the
+        project, a writer of another, and plain SQL into the history are
+        refused."""
+        cell = f"project_id = {self.a} AND cjno = 0 AND cjdno = 3"
+        def confirm(entry_in, project, point):
+            entry = (f"INSERT INTO sedimetra.entries (project_id, how) VALUES ({entry_in}, 'typed'); "
+                     if entry_in else "")
+            return f"BEGIN; {entry}SELECT sedimetra.confirm_elevation({project}, 0, {point}); COMMIT;"
+
+        history_a, history_b = (sql(f"SELECT count(*) FROM sedimetra.history WHERE project_id = {p}")
+                                for p in (self.a, self.b))
+        # A reader of A; writers of one project, each with an entry of its
+        # own open, at the other; a cell with no elevation.
+        for who, entry_in, project, point in (("ra", None, self.a, 3), ("wb", self.b, self.a, 3),
+                                              ("wa", self.a, self.b, 2), ("wa", self.a, self.a, 77)):
+            with self.subTest(who=who, project=project, point=point), self.assertRaises(RuntimeError):
+                as_user(who, confirm(entry_in, project, point))
+        with self.assertRaises(RuntimeError):
+            as_user("wa", f"BEGIN; INSERT INTO sedimetra.entries (project_id, how) VALUES ({self.a}, 'typed'); "
+                          f"INSERT INTO sedimetra.history (project_id, entryid, kind, cjno, cjdno, oldvalue, newvalue) "
+                          f"VALUES ({self.a}, (SELECT max(id) FROM sedimetra.entries WHERE who = 'wa'), 'C', 0, 3, "
+                          f"'1', '1'); COMMIT;")
+        self.assertEqual(sql(f"SELECT count(*) FROM sedimetra.history WHERE project_id = {self.a}"), history_a)
+        self.assertEqual(sql(f"SELECT count(*) FROM sedimetra.history WHERE project_id = {self.b}"), history_b)
+        as_user("wa", confirm(self.a, self.a, 3))
+        row = sql(f"SELECT h.oldvalue || '|' || h.newvalue || '|' || e.who "
+                  f"FROM sedimetra.history h JOIN sedimetra.entries e ON e.id = h.entryid "
+                  f"WHERE h.{cell.replace(' AND ', ' AND h.')} AND h.kind = 'C'")
+        stored = sql(f"SELECT pointh::text FROM sedimetra.sur2 WHERE {cell}")
+        self.assertEqual(row, f"{stored}|{stored}|wa")
+        shown = json.loads(as_batch("wa", "history", url("甲", user="wa"), "--format", "json").stdout)
+        self.assertIn("C", [r["kind"] for r in shown["history"]])
+        check = as_batch("wa", "verify", url("甲", user="wa"))
+        self.assertEqual(check.returncode, 0, check.stdout + check.stderr)
+
+    def test_an_upgrade_never_chains_a_changed_history_anew(self):
+        """A history row changed outside the program stays a break through
+        a schema upgrade: only a history never chained is chained then."""
+        row = sql(f"SELECT min(id) FROM sedimetra.history WHERE project_id = {self.b} AND kind = 'H' "
+                  "AND oldvalue IS NULL")
+        # What was there before the first value: only the chain tells.
+        sql(f"UPDATE sedimetra.history SET oldvalue = '1.5' WHERE id = {row}")
+        try:
+            self.assertEqual(as_batch("wb", "verify", url("乙", user="wb")).returncode, 1)
+            sql("UPDATE sedimetra.schema_version SET version = 6")
+            upgraded = batch("server", "init", url())
+            self.assertEqual(upgraded.returncode, 0, upgraded.stderr)
+            self.assertIn("从第 6 版升级到第 7 版", upgraded.stdout)
+            check = as_batch("wb", "verify", url("乙", user="wb"))
+            self.assertEqual(check.returncode, 1, check.stdout)
+            self.assertIn(f"修改记录第 {row} 条与记录链不符", check.stdout)
+        finally:
+            sql(f"UPDATE sedimetra.history SET oldvalue = NULL WHERE id = {row}")
 
     def test_keys_move_only_with_their_history(self):
         key = f"project_id = {self.a}"

@@ -13,6 +13,9 @@ using namespace testsupport;
 using OptionalValue = std::optional<double>;
 Q_DECLARE_METATYPE(OptionalValue)
 
+// Points confirmed at a value.
+using Confirmed = std::map<int, double>;
+
 class SettlementTest : public QObject
 {
     Q_OBJECT
@@ -41,6 +44,8 @@ private slots:
     void elevationKeys();
     void pointNameKeys_data();
     void pointNameKeys();
+    void questionableElevations_data();
+    void questionableElevations();
     void plausibility_data();
     void plausibility();
     void firstEpochPlausibility_data();
@@ -519,6 +524,41 @@ void SettlementTest::firstEpochPlausibility()
     const auto previous = ReferenceElevation(snapshot, 1, 3);
     QVERIFY(previous && !previous->median);
     QVERIFY(ImplausibleElevation(*previous, 50.1, PlausibilityLimits{}));
+}
+
+void SettlementTest::questionableElevations_data()
+{
+    // Epoch 1 of four points: point 2 a slip of a digit, point 3 a record
+    // of 0, point 4 beyond the points shown; point 1 settles 2 mm.
+    QTest::addColumn<Confirmed>("confirmed");
+    QTest::addColumn<int>("lastPoint");
+    QTest::addColumn<QList<int>>("questioned");
+    QTest::addRow("none confirmed") << Confirmed{} << 3 << QList<int>{2, 3};
+    QTest::addRow("the slip confirmed at its value") << Confirmed{{2, 15.1}} << 3 << QList<int>{3};
+    QTest::addRow("confirmed at another value, since changed") << Confirmed{{2, 15.2}} << 3
+                                                                << QList<int>{2, 3};
+    QTest::addRow("every point shown") << Confirmed{} << 4 << QList<int>{2, 3, 4};
+}
+
+void SettlementTest::questionableElevations()
+{
+    QFETCH(Confirmed, confirmed);
+    QFETCH(int, lastPoint);
+    QFETCH(QList<int>, questioned);
+    const ProjectSnapshot snapshot = snapshotOf(
+        {{{0, "2018-01-01", "A", "1"}, {1, "2018-01-11", "B", "1"}},
+         {{0, 1, 10.0}, {0, 2, 10.1}, {0, 3, 10.2}, {0, 4, 10.3}, {1, 1, 9.998}, {1, 2, 15.1}, {1, 3, 0.0},
+          {1, 4, 103.0}},
+         {},
+         {}});
+    QList<int> found;
+    for (const QuestionableElevation &q : QuestionableElevations(snapshot, 1, lastPoint, PlausibilityLimits{}, confirmed))
+        found << q.cjdNo;
+    QCOMPARE(found, questioned);
+    const auto slip = QuestionableElevations(snapshot, 1, 2, PlausibilityLimits{}, {});
+    QCOMPARE(int(slip.size()), 1);
+    QCOMPARE(QuestionableReason(slip[0], QStringLiteral("m")),
+             QStringLiteral("高程变化异常：本次 15.10000 m，上次为 10.10000 m，相差 5000.00 mm"));
 }
 
 QTEST_GUILESS_MAIN(SettlementTest)

@@ -191,7 +191,11 @@ void EpochCommands::selectEpoch()
         return;
     // An open box is left first: what it holds belongs to the epoch shown so
     // far. Back to the box, the epoch shown so far stays selected.
-    if (!m_session.leaveBoxes()) {
+    // Leaving an epoch for another, its questionable elevations are listed;
+    // the surveyor may go back to one.
+    QListWidgetItem *chosen = m_w.list->currentItem();
+    const bool leaving = chosen && m_session.currentEpoch() >= 0 && epochOfEntry(chosen) != m_session.currentEpoch();
+    if (!m_session.leaveBoxes() || (leaving && !m_session.reviewLeavingEpoch())) {
         const QSignalBlocker blocker(m_w.list);
         for (int row = 0; row < m_w.list->count(); ++row)
             if (epochOfEntry(m_w.list->item(row)) == m_session.currentEpoch())

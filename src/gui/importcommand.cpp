@@ -48,6 +48,7 @@ bool implausibleAnswered(QWidget *window, ImportPlan &plan, const QString &title
         window, text, {QStringLiteral("仍然写入"), QStringLiteral("跳过这些行"), QStringLiteral("取消")}, 2, title);
     if (answer == 1)
         skipImplausible(plan);
+    plan.implausibleConfirmed = answer == 0;
     return answer < 2;
 }
 

@@ -156,6 +156,7 @@ void MainWindow::connectControls()
     // The areas of the window, through the session.
     Session *session = m_session.get();
     session->setBoxLeaver([this] { return m_grid->leaveBoxes(); });
+    session->setLeavingReview([this] { return m_grid->reviewQuestionable(true); });
     connect(session, &Session::projectChanged, this, [this] {
         ui->Pic1->clearPicture();
         m_grid->clear();

@@ -4,6 +4,7 @@
 #include "gui/keys.h"
 #include "gui/messages.h"
 #include "gui/provenancedialog.h"
+#include "gui/questionabledialog.h"
 #include "gui/session.h"
 #include "gui/twips.h"
 #include "survey/buildingdeformation.h"
@@ -27,6 +28,10 @@ namespace {
 constexpr int rowsInView = 15;
 
 constexpr int rowHeight = 300;
+
+// The background of an elevation that looks like a slip, until it is
+// confirmed or corrected.
+const QColor questionableColour(255, 214, 153);
 
 } // namespace
 
@@ -107,10 +112,16 @@ void ObservationGrid::showElevationMenu(int cjNo, int row, const QPoint &positio
                                 m_w.window);
         dialog.exec();
     });
+    connect(menu.addAction(QStringLiteral("核对可疑高程…")), &QAction::triggered, this,
+            [this] { reviewQuestionable(false); });
     QAction *undo = menu.addAction(QStringLiteral("撤销修改"));
+    // The last change of the value (a confirmation changes nothing).
     const auto history = m_session.project()->history(cjNo, row);
-    const std::optional<HistoryRow> last =
-        history && !history->empty() ? std::optional(history->back()) : std::nullopt;
+    std::optional<HistoryRow> last;
+    if (history)
+        for (auto change = history->rbegin(); change != history->rend() && !last; ++change)
+            if (change->kind == HistoryRow::Elevation)
+                last = *change;
     undo->setEnabled(last && !m_session.project()->isReadOnly());
     connect(undo, &QAction::triggered, this, [this, last] {
         if (last)
@@ -234,6 +245,7 @@ void ObservationGrid::fill()
     const int points = std::min(m_session.pointCount(), m_w.grid->rowCount());
     m_w.grid->setUpdatesEnabled(false);
     refreshAlarms();
+    refreshQuestionable();
     for (int n = 1; n <= points; ++n)
         fillRow(n);
     m_w.grid->setUpdatesEnabled(true);
@@ -273,17 +285,28 @@ void ObservationGrid::refreshAlarms()
 void ObservationGrid::colourRow(int n)
 {
     const auto reason = m_alarmReasons.find(n);
+    const auto questioned = m_questionable.find(n);
+    // The value in question is the one typed in this epoch.
+    const int typedColumn = m_session.currentEpoch() == 0 ? 1 : 2;
     for (int column = 1; column <= 5; ++column) {
         QTableWidgetItem *item = m_w.grid->item(n - 1, column);
         if (!item)
             continue;
+        QString tip = item->text();
         if (reason == m_alarmReasons.end()) {
             item->setData(Qt::ForegroundRole, QVariant());
-            item->setToolTip(item->text());
         } else {
             item->setForeground(QColor(Qt::red));
-            item->setToolTip(item->text() + QStringLiteral("\n预警：") + reason->second);
+            tip += QStringLiteral("\n预警：") + reason->second;
         }
+        if (column == typedColumn && questioned != m_questionable.end()) {
+            item->setBackground(questionableColour);
+            tip += QStringLiteral("\n可疑，未核对：") + questioned->second
+                   + QStringLiteral("\n（右键「核对可疑高程…」确认或修改）");
+        } else {
+            item->setData(Qt::BackgroundRole, QVariant());
+        }
+        item->setToolTip(tip);
     }
 }
 
@@ -344,6 +367,7 @@ void ObservationGrid::clear()
     m_w.name->setGeometry(grid->x(), m_w.name->y(), twips(850), twips(rowHeight));
     m_w.name->hide();
     closeBoxes();
+    m_typedHere.clear();
 }
 
 void ObservationGrid::closeElevationBox()
@@ -377,16 +401,18 @@ bool ObservationGrid::leaveBoxes()
                 const auto metres = typed.isEmpty()
                                         ? std::nullopt
                                         : std::optional(ParseElevation(typed, m_session.unit()));
-                if (metres && !plausibleOrConfirmed(m_editEpoch, m_editRow, *metres)) {
-                    // Not saved: the box closes with the view it belonged to.
-                } else if (auto stored = m_session.storeElevation(m_editEpoch, m_editRow, metres); !stored) {
+                // A questionable value is stored and marked, never asked
+                // about here (see commitElevation).
+                if (auto stored = m_session.storeElevation(m_editEpoch, m_editRow, metres); !stored) {
                     reportWriteFailure(m_w.window, m_session.projectPath(), stored.error());
                     return goBack(m_w.elevation);
-                } else {
-                    if (m_editEpoch == m_session.currentEpoch())
-                        fillRow(m_editRow);
-                    m_session.announceElevationStored(m_editEpoch, m_editRow);
                 }
+                m_typedHere.insert({m_editEpoch, m_editRow});
+                if (m_editEpoch == m_session.currentEpoch()) {
+                    refreshQuestionable();
+                    fillRow(m_editRow);
+                }
+                m_session.announceElevationStored(m_editEpoch, m_editRow);
             }
         }
     }
@@ -546,12 +572,12 @@ void ObservationGrid::commitElevation()
         m_w.elevation->selectAll();
         return;
     }
+    // A value that looks like a slip is stored on its own point all the
+    // same and marked: a question here would take the keys typed on from
+    // the field book, before the surveyor has seen it, and put the next
+    // values on the wrong points. It is confirmed or corrected when the
+    // surveyor looks (reviewQuestionable).
     const double hc = ParseElevation(typed, unit);
-    if (!typed.isEmpty() && !plausibleOrConfirmed(k, row, hc)) {
-        m_w.elevation->setFocus();
-        m_w.elevation->selectAll();
-        return;
-    }
     const auto stored =
         m_session.storeElevation(k, row, typed.isEmpty() ? std::nullopt : std::optional(hc));
     if (!stored) {
@@ -562,10 +588,12 @@ void ObservationGrid::commitElevation()
         return;
     }
 
+    m_typedHere.insert({k, row});
     // The row as a fresh fill of the epoch shows it (the box's epoch is the
     // one shown: another selection would have closed it).
     if (k == m_session.currentEpoch()) {
         refreshAlarms();
+        refreshQuestionable();
         fillRow(row);
     }
 
@@ -584,22 +612,61 @@ void ObservationGrid::commitElevation()
     m_w.elevation->selectAll();
 }
 
-bool ObservationGrid::plausibleOrConfirmed(int epoch, int row, double metres)
+bool ObservationGrid::reviewQuestionable(bool leaving)
 {
-    const auto reference = ReferenceElevation(m_session.snapshot(), epoch, row);
-    if (!reference || !ImplausibleElevation(*reference, metres, m_session.plausibility()))
+    const int k = m_session.currentEpoch();
+    if (!m_session.project() || k < 0)
         return true;
-    const QString unit = m_session.unit();
-    const Point *point = m_session.snapshot().point(row);
-    // 否 is the answer an Enter gives: a slip is not saved by a fast typist.
-    return askYesNo(
-        m_w.window,
-        QStringLiteral("高程变化异常：测点“%1”在%2的高程 %3，%4 %5，相差 %6 mm。\n"
-                       "是否保存？")
-            .arg(point ? point->name : QString::number(row), m_session.epochLabel(epoch),
-                 FormatElevation(metres, unit),
-                 reference->median ? QStringLiteral("本次其他测点高程的中数为") : QStringLiteral("上次为"),
-                 FormatElevation(reference->elevation, unit), FormatSettlement(metres - reference->elevation)));
+    std::vector<QuestionableElevation> questionable = m_session.questionable(k);
+    // Leaving, only those typed here are listed: values brought in by an
+    // import were asked about then, and an epoch only looked at asks nothing.
+    if (leaving)
+        std::erase_if(questionable, [&](const QuestionableElevation &q) { return !m_typedHere.count({k, q.cjdNo}); });
+    if (questionable.empty()) {
+        if (!leaving)
+            showMessage(m_w.window, QStringLiteral("%1没有待核对的可疑高程。").arg(m_session.epochLabel(k)));
+        return true;
+    }
+    QuestionableDialog dialog(
+        m_session.epochLabel(k), std::move(questionable), m_session.unit(),
+        [this](int cjdNo) {
+            const Point *point = m_session.snapshot().point(cjdNo);
+            return point ? point->name : QStringLiteral("%1 号点").arg(cjdNo);
+        },
+        [this, k](int cjdNo) { return m_session.confirmElevation(k, cjdNo); }, m_w.window);
+    dialog.exec();
+    // Confirmed ones lose their mark.
+    refreshQuestionable();
+    const auto correct = dialog.pointToCorrect();
+    if (!correct)
+        return true;
+    // Back to the value in question: its box open, its text selected.
+    const int column = k == 0 ? 1 : 2;
+    if (*correct >= 1 && *correct <= m_w.grid->rowCount()) {
+        m_w.grid->scrollToItem(m_w.grid->item(*correct - 1, column));
+        cellClicked(*correct - 1, column);
+    }
+    return false;
+}
+
+void ObservationGrid::refreshQuestionable()
+{
+    std::map<int, QString> before = std::move(m_questionable);
+    m_questionable.clear();
+    const int k = m_session.currentEpoch();
+    if (m_session.project() && k >= 0)
+        for (const QuestionableElevation &q : m_session.questionable(k))
+            m_questionable[q.cjdNo] = QuestionableReason(q, m_session.unit());
+    std::set<int> changed;
+    for (const auto &[number, reason] : before)
+        if (const auto now = m_questionable.find(number); now == m_questionable.end() || now->second != reason)
+            changed.insert(number);
+    for (const auto &[number, reason] : m_questionable)
+        if (!before.count(number))
+            changed.insert(number);
+    for (const int number : changed)
+        if (number >= 1 && number <= m_w.grid->rowCount())
+            colourRow(number);
 }
 
 bool ObservationGrid::nameTakenAnswered(int row, const QString &name)

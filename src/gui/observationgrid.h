@@ -6,6 +6,7 @@
 
 #include <functional>
 #include <map>
+#include <set>
 #include <QString>
 
 class QLineEdit;
@@ -62,9 +63,14 @@ public:
     void removePoint(int row);
     // A point's colour and mark, from the name cell's context menu.
     void restylePoint(int row, int aci, const QString &mark);
-    // True when the elevation is a plausible change from the point's
-    // previous one, or the user says to save it all the same.
-    bool plausibleOrConfirmed(int epoch, int row, double metres);
+    // The shown epoch's elevations that look like slips, marked in the
+    // grid: listed to be confirmed or corrected ("核对可疑高程…", or on
+    // leaving the epoch with `leaving`, when there are any). False when the
+    // surveyor chose to correct one: its box is then open.
+    bool reviewQuestionable(bool leaving);
+    // Which elevations of the shown epoch are questionable, worked out
+    // again; rows whose mark came or went are coloured again.
+    void refreshQuestionable();
     // True when no other point has the name, or the user agrees to a second.
     bool nameTakenAnswered(int row, const QString &name);
 
@@ -81,6 +87,8 @@ protected:
 private:
     std::function<void()> m_openPositions;
     std::map<int, QString> m_alarmReasons; // by point number
+    std::map<int, QString> m_questionable; // why, by point number
+    std::set<std::pair<int, int>> m_typedHere; // (epoch, point) typed since the project was shown
     void colourRow(int row);
     void cellClicked(int tableRow, int column);
     void showCellMenu(const QPoint &position);

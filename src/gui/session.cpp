@@ -63,6 +63,7 @@ Result<void> Session::readSnapshot()
         return snapshot.failure();
     m_snapshot = std::move(*snapshot);
     m_stability.reset();
+    m_confirmed.clear();
     m_dataVersion = *version;
     // The plan drawing is read again only when it changed.
     const auto drawing = m_project->planDrawing();
@@ -195,6 +196,7 @@ void Session::closeProject()
     m_dataVersion = 0;
     m_typed.clear();
     m_overwritten.clear();
+    m_confirmed.clear();
 }
 
 Result<bool> Session::reloadIfChanged()
@@ -250,6 +252,30 @@ Result<void> Session::storeElevation(int cjNo, int cjdNo, std::optional<double> 
         m_typed[{cjNo, cjdNo}] = metres;
     }
     return stored;
+}
+
+std::vector<QuestionableElevation> Session::questionable(int cjNo) const
+{
+    if (!m_project || cjNo < 0)
+        return {};
+    auto confirmed = m_confirmed.find(cjNo);
+    if (confirmed == m_confirmed.end()) {
+        // A confirmation that cannot be read leaves the value questioned.
+        auto read = m_project->confirmedElevations(cjNo);
+        confirmed = m_confirmed.emplace(cjNo, read ? std::move(*read) : std::map<int, double>()).first;
+    }
+    return QuestionableElevations(m_snapshot, cjNo, m_pointCount, m_limits, confirmed->second);
+}
+
+Result<void> Session::confirmElevation(int cjNo, int cjdNo)
+{
+    const auto metres = m_snapshot.elevation(cjNo, cjdNo);
+    if (!metres)
+        return fail(QStringLiteral("该测点在%1没有高程，无从核对").arg(epochLabel(cjNo)));
+    if (auto confirmed = m_project->confirmElevation(cjNo, cjdNo); !confirmed)
+        return confirmed;
+    m_confirmed[cjNo][cjdNo] = *metres;
+    return success();
 }
 
 Result<void> Session::stylePoint(int cjdNo, int aci, const QString &mark)

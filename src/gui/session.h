@@ -86,6 +86,12 @@ public:
     Result<void> namePoint(int cjdNo, const QString &name);
     // Adds an epoch with the next number, which is returned.
     Result<int> addEpoch(const QString &date, const QString &name, const QString &layers);
+    // The elevations of epoch `cjNo` that look like slips and were not
+    // confirmed as observed (QuestionableElevations), points 1 to the point
+    // count.
+    std::vector<QuestionableElevation> questionable(int cjNo) const;
+    // Records that the stored elevation was confirmed as observed.
+    Result<void> confirmElevation(int cjNo, int cjdNo);
     // A point's colour and mark, in the project and the snapshot.
     Result<void> stylePoint(int cjdNo, int aci, const QString &mark);
     // What an elevation may differ from its reference without a question,
@@ -151,6 +157,11 @@ public:
     // changes nothing.
     bool leaveBoxes() { return !m_boxLeaver || m_boxLeaver(); }
     void setBoxLeaver(std::function<bool()> leaver) { m_boxLeaver = std::move(leaver); }
+    // On leaving the shown epoch for another: its questionable elevations,
+    // if any, listed to be confirmed or corrected. False when the surveyor
+    // went back to correct one: the caller then changes nothing.
+    bool reviewLeavingEpoch() { return !m_leavingReview || m_leavingReview(); }
+    void setLeavingReview(std::function<bool()> review) { m_leavingReview = std::move(review); }
     void requestRefresh() { emit refreshRequested(); }
     void announceEpochShown() { emit epochShown(); }
     void announcePointCount() { emit pointCountChanged(); }
@@ -173,6 +184,7 @@ signals:
 
 private:
     std::function<bool()> m_boxLeaver;
+    std::function<bool()> m_leavingReview;
     PlausibilityLimits m_limits;
     Result<void> readSnapshot();
 
@@ -203,5 +215,7 @@ private:
     // Elevations written here since the last read (none: deleted), by
     // epoch and point; and what a read found changed since.
     std::map<std::pair<int, int>, std::optional<double>> m_typed;
+    // The confirmed elevations of each epoch asked about, read once.
+    mutable std::map<int, std::map<int, double>> m_confirmed;
     QStringList m_overwritten;
 };

@@ -444,6 +444,22 @@ public:
                             .arg(before)
                             .arg(after));
     }
+    Result<void> confirmElevation(QSqlDatabase &db, int cjNo, int cjdNo) override
+    {
+        QSqlQuery query(db);
+        if (!query.prepare(QStringLiteral(
+                "INSERT INTO History (EntryId, WrittenAt, Kind, CjNo, CjdNo, OldValue, NewValue) "
+                "SELECT (SELECT EntryId FROM temp.SdWriting), CAST(strftime('%s', 'now') AS INTEGER), 'C', "
+                "CjNo, CjdNo, PointH, PointH FROM Sur2 WHERE CjNo = ? AND CjdNo = ? AND PointH IS NOT NULL")))
+            return fail(query.lastError().text());
+        query.addBindValue(cjNo);
+        query.addBindValue(cjdNo);
+        if (!query.exec())
+            return fail(query.lastError().text());
+        if (query.numRowsAffected() != 1)
+            return fail(QStringLiteral("第 %1 次观测中第 %2 号测点没有高程，无从核对").arg(cjNo).arg(cjdNo));
+        return success();
+    }
     // BEGIN IMMEDIATE took the file's write lock.
     Result<void> lockEpochs(QSqlDatabase &) override { return success(); }
     Result<void> checkKeys(QSqlDatabase &db) const override

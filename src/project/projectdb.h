@@ -260,6 +260,13 @@ public:
     // Puts back the value an elevation had before the change `row` records
     // (none: the elevation is deleted), recorded as an undo.
     Result<void> restore(const HistoryRow &row);
+    // Records that the elevation stored for epoch `cjNo` and point `cjdNo`,
+    // which looked like a slip, was confirmed as observed (a history row,
+    // under the writing in effect: typed, or the import that asked).
+    Result<void> confirmElevation(int cjNo, int cjdNo);
+    // The elevations of epoch `cjNo` confirmed so, by point, as confirmed:
+    // those changed since are not.
+    Result<std::map<int, double>> confirmedElevations(int cjNo);
     // Everything, for a copy of the project; and, into a file just made,
     // everything written as it was (ids kept). While a copy is made its
     // records are written unrecorded (setRecording(false)): they come with

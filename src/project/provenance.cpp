@@ -30,7 +30,7 @@ const std::pair<HistoryRow::Kind, const char *> kindKeys[] = {
     {HistoryRow::Elevation, "H"},     {HistoryRow::EpochDate, "D"},     {HistoryRow::EpochName, "N"},
     {HistoryRow::EpochLayers, "L"},   {HistoryRow::EpochDeleted, "E"},  {HistoryRow::PointName, "P"},
     {HistoryRow::PointPosition, "XY"}, {HistoryRow::PointDeleted, "T"}, {HistoryRow::EpochsRenumbered, "R"},
-    {HistoryRow::OriginChanged, "O"}};
+    {HistoryRow::OriginChanged, "O"}, {HistoryRow::ElevationConfirmed, "C"}};
 
 // A time as stored: text from a file, a timestamp from a server; both as
 // UTC text.
@@ -213,6 +213,7 @@ QString kindWords(HistoryRow::Kind kind)
     case HistoryRow::PointDeleted: return QStringLiteral("删除测点");
     case HistoryRow::EpochsRenumbered: return QStringLiteral("观测编号");
     case HistoryRow::OriginChanged: return QStringLiteral("高程来历");
+    case HistoryRow::ElevationConfirmed: return QStringLiteral("高程核对");
     }
     return QString();
 }
@@ -490,6 +491,45 @@ Result<void> ProjectDatabase::restore(const HistoryRow &row)
     if (!ok)
         return fail(QStringLiteral("历史记录中的原值 %1 不是高程").arg(row.oldValue.toString().left(40)));
     return setElevation(*row.cjNo, *row.cjdNo, metres);
+}
+
+Result<void> ProjectDatabase::confirmElevation(int cjNo, int cjdNo)
+{
+    return recorded([&]() -> Result<void> {
+        if (!m_recording)
+            return success();
+        return m_dialect->confirmElevation(m_db, cjNo, cjdNo);
+    });
+}
+
+Result<std::map<int, double>> ProjectDatabase::confirmedElevations(int cjNo)
+{
+    const auto present = hasProvenance();
+    if (!present)
+        return present.failure();
+    std::map<int, double> confirmed;
+    if (!*present)
+        return confirmed;
+    // A confirmation holds until the elevation changes again.
+    QSqlQuery query(m_db);
+    query.setForwardOnly(true);
+    if (!query.prepare(QStringLiteral(
+            "SELECT h.CjdNo, h.NewValue FROM History h WHERE h.CjNo = ? AND h.Kind = 'C' AND h.Id > "
+            "coalesce((SELECT max(g.Id) FROM History g WHERE g.CjNo = h.CjNo AND g.CjdNo = h.CjdNo "
+            "AND g.Kind = 'H'), 0) ORDER BY h.Id")))
+        return fail(m_dialect->failure(query.lastError()));
+    query.addBindValue(cjNo);
+    if (!query.exec())
+        return fail(m_dialect->failure(query.lastError()));
+    while (query.next()) {
+        bool ok = false;
+        const double metres = query.value(1).toDouble(&ok);
+        if (ok && !query.value(0).isNull())
+            confirmed[query.value(0).toInt()] = metres;
+    }
+    if (query.lastError().isValid())
+        return fail(m_dialect->failure(query.lastError()));
+    return confirmed;
 }
 
 Result<RecordCheck> ProjectDatabase::checkRecord()

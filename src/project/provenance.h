@@ -94,8 +94,10 @@ struct HistoryRow
     // newValue on (one inserted before them, or one deleted).
     // OriginChanged: an elevation's origin a server login replaced or
     // removed, old and new in words.
+    // ElevationConfirmed: an elevation that looked like a slip, confirmed
+    // as observed by the surveyor (old and new: the value confirmed).
     enum Kind { Elevation, EpochDate, EpochName, EpochLayers, EpochDeleted, PointName,
-                PointPosition, PointDeleted, EpochsRenumbered, OriginChanged };
+                PointPosition, PointDeleted, EpochsRenumbered, OriginChanged, ElevationConfirmed };
     qint64 id = 0;
     Kind kind = Elevation;
     QString at; // when the change was made: UTC, yyyy-mm-ddThh:mm:ssZ

@@ -201,6 +201,19 @@ public:
             return fail(failure(query.lastError()));
         return success();
     }
+    // The server's own function: only it writes the history.
+    Result<void> confirmElevation(QSqlDatabase &db, int cjNo, int cjdNo) override
+    {
+        QSqlQuery query(db);
+        if (!query.prepare(QStringLiteral("SELECT sedimetra.confirm_elevation(?, ?, ?)")))
+            return fail(failure(query.lastError()));
+        query.addBindValue(m_projectId);
+        query.addBindValue(cjNo);
+        query.addBindValue(cjdNo);
+        if (!query.exec())
+            return fail(failure(query.lastError()));
+        return success();
+    }
     // A lock of the project's epochs that any member may take, waited for
     // within the session's lock timeout; gone with the transaction.
     Result<void> lockEpochs(QSqlDatabase &db) override

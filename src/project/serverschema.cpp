@@ -1008,6 +1008,26 @@ QStringList historyRecording()
         "            CASE WHEN step = 1 THEN first ELSE first + 1 END::text,\n"
         "            CASE WHEN step = 1 THEN first + 1 ELSE first END::text);\n"
         "END $$");
+    // An elevation that looked like a slip, confirmed by a writer as
+    // observed: a history row 'C' holding the value stored now, under the
+    // login's own entry. The history is the server's alone to write.
+    statements << QStringLiteral(
+        "CREATE OR REPLACE FUNCTION sedimetra.confirm_elevation(project integer, target_epoch integer, "
+        "target_point integer) RETURNS void LANGUAGE plpgsql SECURITY DEFINER "
+        "SET search_path = pg_catalog, pg_temp AS $$\n"
+        "DECLARE\n"
+        "  stored text;\n"
+        "BEGIN\n"
+        SD_WRITER_CHECK
+        "  SELECT s.pointh::text INTO stored FROM sedimetra.sur2 s\n"
+        "    WHERE s.project_id = project AND s.cjno = target_epoch AND s.cjdno = target_point;\n"
+        "  IF stored IS NULL THEN\n"
+        "    RAISE EXCEPTION 'point % has no elevation in epoch %', target_point, target_epoch\n"
+        "      USING ERRCODE = '22023';\n"
+        "  END IF;\n"
+        "  INSERT INTO sedimetra.history (project_id, entryid, kind, cjno, cjdno, oldvalue, newvalue)\n"
+        "    VALUES (project, sedimetra.entry_for(project), 'C', target_epoch, target_point, stored, stored);\n"
+        "END $$");
     statements << QStringLiteral("DROP TRIGGER IF EXISTS sur2_history ON sedimetra.sur2");
     const std::pair<const char *, const char *> elevationEvents[] = {
         {"inserted", "INSERT ON sedimetra.sur2 REFERENCING NEW TABLE AS new_rows"},
@@ -1040,7 +1060,8 @@ QStringList functionRights()
             // Each checks first that the login writes the project.
             QStringLiteral("GRANT EXECUTE ON FUNCTION sedimetra.carry_provenance(integer, jsonb), "
                            "sedimetra.carry_source(integer, jsonb, bytea), "
-                           "sedimetra.renumber_epochs(integer, integer, integer) "
+                           "sedimetra.renumber_epochs(integer, integer, integer), "
+                           "sedimetra.confirm_elevation(integer, integer, integer) "
                            "TO sedimetra_write, sedimetra_admin, sedimetra_member"),
             QStringLiteral("GRANT EXECUTE ON FUNCTION sedimetra.grant_project(text, text, text) "
                            "TO sedimetra_admin")};
@@ -1233,8 +1254,11 @@ Result<QString> initialiseServer(const ServerAddress &address, const QString &te
         upgrade << positionStatements() << provenanceStatements()
                 << QStringLiteral("UPDATE sedimetra.schema_version SET version = %1").arg(serverSchemaVersion);
         upgrade += rules();
-        // The history there is chained as it stands, project by project.
-        upgrade << QStringLiteral(
+        // The history there is chained as it stands, project by project,
+        // once: a chain made since is checked, never made again (that would
+        // hide a change made outside the program).
+        if (*version < 6)
+            upgrade << QStringLiteral(
             "DO $$ DECLARE\n"
             "  r record;\n"
             "  previous text;\n"
@@ -1257,8 +1281,12 @@ Result<QString> initialiseServer(const ServerAddress &address, const QString &te
                                      .arg(displayUrl(address))
                                      .arg(*version)
                                      .arg(serverSchemaVersion);
+        const QString confirmed = QStringLiteral("可疑高程经核对确认的，确认也记入历史。");
+        if (*version == 6)
+            return upgraded + QStringLiteral("：") + confirmed;
         const QString chain = QStringLiteral("历史记录逐条链式校验（SHA-256），可用 sedimetra-batch verify 核对；"
-                                             "库中对象归 sedimetra_owner（不能登录、不能改角色）所有。");
+                                             "库中对象归 sedimetra_owner（不能登录、不能改角色）所有；")
+                              + confirmed;
         if (*version == 5)
             return upgraded + QStringLiteral("：") + chain;
         const QString provenance = QStringLiteral("每个高程记下来历，每次修改由服务器记入历史（写入者不能改写历史），"

@@ -56,10 +56,10 @@ Result<QSqlDatabase> connectToServer(const ServerAddress &address, const QString
 // The names of the projects on the server, in order.
 Result<QStringList> listServerProjects(const ServerAddress &address);
 
-// The schema this program version writes: 5. Version 1 had no rights per
+// The schema this program version writes: 7. Version 1 had no rights per
 // project, 2 no positions; 3 let every login call the schema's functions;
-// 4 kept no history.
-constexpr int serverSchemaVersion = 6;
+// 4 kept no history; 5 no chain; 6 could not record a confirmed elevation.
+constexpr int serverSchemaVersion = 7;
 // The version of the schema on the server `db` is connected to; 0 when it
 // has none.
 Result<int> serverSchemaOf(QSqlDatabase &db);

@@ -85,6 +85,10 @@ public:
     // history, and records the move (a history row 'R') when `recording`.
     virtual Result<void> renumberEpochs(QSqlDatabase &db, int first, int step, bool provenance,
                                         bool recording) = 0;
+    // Records, under the entry of the writing under way, that the surveyor
+    // confirmed the elevation stored for epoch `cjNo` and point `cjdNo` as
+    // observed: a history row 'C' with that value. Fails without one.
+    virtual Result<void> confirmElevation(QSqlDatabase &db, int cjNo, int cjdNo) = 0;
     // Inside a transaction: holds the project against anyone else adding or
     // moving epochs until the transaction ends (a file's transaction holds
     // its write lock from its start).

@@ -341,6 +341,11 @@ Result<ImportResult> writeImport(ProjectDatabase &project, const ImportPlan &pla
             if (auto stored = project.setElevation(plan.epoch, cjdNo, metres, detail); !stored)
                 return stored;
         }
+        if (plan.implausibleConfirmed)
+            for (size_t i = 0; i < plan.writes.size() && i < plan.implausible.size(); ++i)
+                if (plan.implausible[i])
+                    if (auto confirmed = project.confirmElevation(plan.epoch, plan.writes[i].first); !confirmed)
+                        return confirmed;
         return success();
     });
     if (!written)

@@ -81,6 +81,8 @@ struct ImportPlan
     std::vector<ElevationDetail> details;       // for each write
     ImportProvenance provenance;
     std::vector<bool> implausible;              // for each write
+    // The user, asked, said to write them: each is recorded as confirmed.
+    bool implausibleConfirmed = false;
     ImportResult result;
     int held = 0;
     std::set<int> heldPoints;

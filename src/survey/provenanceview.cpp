@@ -14,7 +14,7 @@ QString valueText(HistoryRow::Kind kind, const QVariant &value)
 {
     if (value.isNull())
         return QStringLiteral("—");
-    if (kind == HistoryRow::Elevation) {
+    if (kind == HistoryRow::Elevation || kind == HistoryRow::ElevationConfirmed) {
         bool ok = false;
         const double metres = value.toDouble(&ok);
         if (ok)

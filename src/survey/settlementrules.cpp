@@ -164,3 +164,38 @@ std::optional<PlausibilityReference> ReferenceElevation(const ProjectSnapshot &s
         return std::nullopt;
     return PlausibilityReference{*MedianOfOthers(others, std::nan("")), true};
 }
+
+std::vector<QuestionableElevation> QuestionableElevations(const ProjectSnapshot &snapshot, int cjNo, int lastPoint,
+                                                          const PlausibilityLimits &limits,
+                                                          const std::map<int, double> &confirmed)
+{
+    std::vector<QuestionableElevation> questionable;
+    const int index = snapshot.epochIndex(cjNo);
+    if (index < 0)
+        return questionable;
+    for (const int cjdNo : snapshot.pointNumbers()) {
+        if (cjdNo < 1 || cjdNo > lastPoint)
+            continue;
+        const double metres = snapshot.at(index, snapshot.columnOf(cjdNo));
+        // A record of 0 counts as none in the figures, but was typed: a
+        // slip like any other.
+        if (std::isnan(metres))
+            continue;
+        if (const auto same = confirmed.find(cjdNo); same != confirmed.end() && same->second == metres)
+            continue;
+        const auto reference = ReferenceElevation(snapshot, cjNo, cjdNo);
+        if (reference && ImplausibleElevation(*reference, metres, limits))
+            questionable.push_back({cjdNo, metres, *reference});
+    }
+    return questionable;
+}
+
+QString QuestionableReason(const QuestionableElevation &questionable, const QString &unit)
+{
+    const QString unitText = unit == QLatin1String("mm") ? QStringLiteral(" mm") : QStringLiteral(" m");
+    return QStringLiteral("高程变化异常：本次 %1%2，%3 %4%2，相差 %5 mm")
+        .arg(FormatElevation(questionable.metres, unit), unitText,
+             questionable.reference.median ? QStringLiteral("本次其他测点高程的中数为") : QStringLiteral("上次为"),
+             FormatElevation(questionable.reference.elevation, unit),
+             FormatSettlement(questionable.metres - questionable.reference.elevation));
+}

@@ -4,6 +4,7 @@
 #include "survey/projectsnapshot.h"
 #include "survey/settlement.h"
 
+#include <map>
 #include <optional>
 #include <vector>
 
@@ -89,6 +90,25 @@ struct PlausibilityReference
 std::optional<PlausibilityReference> ReferenceElevation(const ProjectSnapshot &snapshot, int cjNo, int cjdNo);
 // ImplausibleElevation against that reference with the limit that fits it.
 bool ImplausibleElevation(const PlausibilityReference &reference, double metres, const PlausibilityLimits &limits);
+// An elevation of an epoch that looks like a slip rather than a settlement
+// (ImplausibleElevation against its reference). It is stored as typed and
+// marked until the surveyor confirms or corrects it: typing never waits on
+// a question.
+struct QuestionableElevation
+{
+    int cjdNo = 0;
+    double metres = 0;
+    PlausibilityReference reference;
+};
+// Those of epoch `cjNo` among points 1 to `lastPoint`, in point order, but
+// for the ones the surveyor confirmed at the value they hold (`confirmed`:
+// point number → value confirmed).
+std::vector<QuestionableElevation> QuestionableElevations(const ProjectSnapshot &snapshot, int cjNo, int lastPoint,
+                                                          const PlausibilityLimits &limits,
+                                                          const std::map<int, double> &confirmed);
+// Why it is questioned, in words, with elevations in `unit`:
+// "本次 10010.000 mm，上次为 10.05500 m，相差 …".
+QString QuestionableReason(const QuestionableElevation &questionable, const QString &unit);
 // The median of `values` without one element equal to `except`, or none
 // when nothing is left.
 std::optional<double> MedianOfOthers(std::vector<double> values, double except);
