@@ -61,6 +61,8 @@ private slots:
     void thresholdsFromTheLimits_data();
     void thresholdsFromTheLimits();
     void alarmsPassTheirThresholds();
+    void aLimitNeverMissingInSilence_data();
+    void aLimitNeverMissingInSilence();
     void perMilleAlarmTyped_data();
     void perMilleAlarmTyped();
     void mtextLosesItsFormatting_data();
@@ -278,6 +280,61 @@ void DeformationTest::thresholdsFromTheLimits_data()
     QTest::newRow("a plain 3 is no ratio") << "30" << "" << "" << "3" << 0.003 << 0.0;
     QTest::newRow("60 per mille is beyond any building") << "30" << "" << "" << "60‰" << 0.003 << 0.0;
     QTest::newRow("no number is no height") << "三十" << "" << "" << "" << 0.0 << 0.0;
+    // As people type them: a height with its unit, the soil's other words,
+    // the structure's short names.
+    QTest::newRow("30米") << "30米" << "" << "" << "" << 0.003 << 0.0;
+    QTest::newRow("24m") << "24m" << "" << "" << "" << 0.004 << 0.0;
+    QTest::newRow("24 m") << "24 m" << "" << "" << "" << 0.004 << 0.0;
+    QTest::newRow("full-width 24ｍ") << "２４ｍ" << "" << "" << "" << 0.004 << 0.0;
+    for (const char *soil : {"中压缩性土", "低压缩性土", "中等压缩性土", "中、低压缩性", "中低压缩性土"})
+        QTest::addRow("frame on %s", soil) << "30" << "框架结构" << QString::fromUtf8(soil) << "" << 0.003 << 0.002;
+    QTest::newRow("frame on 高压缩性") << "30" << "框架结构" << "高压缩性" << "" << 0.003 << 0.003;
+    QTest::newRow("框剪 is a frame with shear walls") << "30" << "框剪结构" << "中压缩性土" << "" << 0.003 << 0.002;
+    QTest::newRow("砖混 is masonry") << "" << "砖混结构" << "低压缩性土" << "" << 0.0 << 0.002;
+    QTest::newRow("中高 names both classes") << "" << "框架结构" << "中高压缩性土" << "" << 0.0 << 0.0;
+    for (const char *structure : {"剪力墙结构", "排架结构", "钢结构"})
+        QTest::addRow("%s has no row", structure) << "30" << QString::fromUtf8(structure) << "中压缩性土" << "" << 0.003
+                                                  << 0.0;
+}
+
+void DeformationTest::aLimitNeverMissingInSilence_data()
+{
+    QTest::addColumn<QString>("height");
+    QTest::addColumn<QString>("structure");
+    QTest::addColumn<QString>("soil");
+    QTest::addColumn<QString>("tiltReason");
+    QTest::addColumn<QString>("differentialReason");
+    QTest::newRow("nothing filled") << "" << "" << "" << "未填建筑高度，变形限值表中无可选用的倾斜限值，未判倾斜"
+                                    << "未填结构形式，未判差异沉降";
+    QTest::newRow("a steel frame") << "30" << "钢结构" << "中压缩性土" << ""
+                                   << "结构形式「钢结构」在变形限值表中无差异沉降限值，未判差异沉降";
+    QTest::newRow("soil of both classes") << "abc" << "框架结构" << "中高压缩性土"
+                                          << "建筑高度「abc」不是以米计的高度，未判倾斜"
+                                          << "地基土「中高压缩性土」不能归入中、低压缩性土或高压缩性土，未判差异沉降";
+    QTest::newRow("soil left empty") << "30" << "框架结构" << "" << "" << "未填地基土，未判差异沉降";
+}
+
+void DeformationTest::aLimitNeverMissingInSilence()
+{
+    QFETCH(QString, height);
+    QFETCH(QString, structure);
+    QFETCH(QString, soil);
+    QFETCH(QString, tiltReason);
+    QFETCH(QString, differentialReason);
+    const std::map<QString, QString> fields{{DeformationKey::BuildingHeight, height},
+                                            {DeformationKey::Structure, structure},
+                                            {DeformationKey::Soil, soil}};
+    const AlarmThresholds t = alarmThresholds(fields, defaultDeformationLimits());
+    QCOMPARE(t.tiltReason, tiltReason);
+    QCOMPARE(t.differentialReason, differentialReason);
+    // Said where the limit would be.
+    const QString line = thresholdsLine(t);
+    QVERIFY2(differentialReason.isEmpty() || line.contains(QStringLiteral("差异沉降 无（") + differentialReason),
+             qPrintable(line));
+    QVERIFY2(tiltReason.isEmpty() || line.contains(QStringLiteral("倾斜 无（") + tiltReason), qPrintable(line));
+    // A field filled in that chooses nothing is told with the problems.
+    const QString problem = deformationSettings(QStringLiteral("/nonexistent/limits.json"), fields, ProjectSnapshot()).problem;
+    QCOMPARE(problem.contains(QStringLiteral("未判差异沉降")), !structure.isEmpty() && !differentialReason.isEmpty());
 }
 
 void DeformationTest::thresholdsFromTheLimits()

@@ -246,6 +246,35 @@ class Plan(unittest.TestCase):
                     on_edge += 1
         self.assertGreater(on_edge, 10)
 
+    def test_header_fields_as_typed_choose_their_limits_or_say_why_not(self):
+        project = self.placed_project("丁楼")
+        cases = (({"建筑高度": "30米", "结构形式": "框剪结构", "地基土": "中等压缩性土"},
+                  {"tilt_permille": 3.0, "differential_permille": 2.0, "tilt_reason": None,
+                   "differential_reason": None}),
+                 ({"建筑高度": "24 m", "结构形式": "钢结构", "地基土": "低压缩性土"},
+                  {"tilt_permille": 4.0, "differential_permille": None, "tilt_reason": None,
+                   "differential_reason": "结构形式「钢结构」在变形限值表中无差异沉降限值，未判差异沉降"}))
+        for fields, limits in cases:
+            with self.subTest(fields=fields):
+                for key, value in fields.items():
+                    run = self.batch("header", project, f"{key}={value}")
+                    self.assertEqual(run.returncode, 0, run.stderr)
+                run = self.batch("plan", project, "--format", "json")
+                self.assertEqual(run.returncode, 0, run.stderr)
+                got = json.loads(run.stdout)["limits"]
+                self.assertEqual(set(got), set(limits))
+                for key, value in limits.items():
+                    if isinstance(value, float):
+                        self.assertAlmostEqual(got[key], value, places=9)
+                    else:
+                        self.assertEqual(got[key], value)
+                # Said on stderr of plan, table and report alike.
+                reason = limits["differential_reason"]
+                out = self.root / "丁楼.xlsx"
+                for command in (["plan", project, "--format", "json"], ["table", project, "--out", out]):
+                    told = self.batch(*command).stderr
+                    self.assertEqual(reason in told if reason else "未判" in told, bool(reason), (command, told))
+
     def test_alarms_and_the_predicted_date(self):
         project = self.placed_project("乙楼")
         with sqlite3.connect(project) as db:

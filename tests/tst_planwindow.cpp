@@ -14,6 +14,8 @@
 #include <QClipboard>
 #include <QDialog>
 #include <QFile>
+#include <QComboBox>
+#include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMenu>
@@ -33,6 +35,7 @@ private slots:
     void anIncompletePositionIsRefused();
     void theGridShowsTheAlarmsThePlanGives();
     void ratioAlarmsAreTypedInPerMille();
+    void theChosenLimitsFollowTheFieldsAsTyped();
     void aFileReadJoinsWhatWasPasted();
 };
 
@@ -278,6 +281,39 @@ void PlanWindowTest::ratioAlarmsAreTypedInPerMille()
     QCOMPARE(watcher.seen().size(), 1);
     QVERIFY2(watcher.seen()[0].text.contains(QStringLiteral("0.1‰ 到 50‰")), qPrintable(watcher.seen()[0].text));
     QCOMPARE(stored()[DeformationKey::DifferentialAlarm], QStringLiteral("2‰"));
+}
+
+void PlanWindowTest::theChosenLimitsFollowTheFieldsAsTyped()
+{
+    // "24m" and "中压缩性土" as people type them choose their rows, said as
+    // they are typed; a structure the table has no row for says why; the
+    // height is stored as typed, as `header` stores it.
+    WindowSession session;
+    QVERIFY(session.makeProgram());
+    QVERIFY(makeFourPoints(session, false));
+    QVERIFY(session.openWindow());
+    PlanSettingsDialog dialog(session.window->session(), session.window.get());
+    auto *limits = dialog.findChild<QLabel *>(QStringLiteral("ChosenLimits"));
+    QVERIFY(limits);
+    typeText(dialog.findChild<QLineEdit *>(DeformationKey::BuildingHeight), QStringLiteral("24m"));
+    typeText(dialog.findChild<QLineEdit *>(DeformationKey::Structure), QStringLiteral("框架结构"));
+    dialog.findChild<QComboBox *>(DeformationKey::Soil)->setCurrentText(QStringLiteral("中压缩性土"));
+    QVERIFY2(limits->text().contains(QStringLiteral("倾斜 多层和高层建筑 整体倾斜 4.00‰；差异沉降 框架结构 相邻柱基沉降差 2.00‰")), qPrintable(limits->text()));
+    auto *structure = dialog.findChild<QLineEdit *>(DeformationKey::Structure);
+    structure->clear();
+    typeText(structure, QStringLiteral("钢结构"));
+    QVERIFY2(limits->text().contains(QStringLiteral("差异沉降 无（结构形式「钢结构」在变形限值表中无差异沉降限值，未判差异沉降）")),
+             qPrintable(limits->text()));
+    DialogWatcher watcher(session.window.get());
+    QVERIFY(dialog.save());
+    QVERIFY(watcher.seen().isEmpty());
+    ProjectDatabase project;
+    QVERIFY(project.open(session.project));
+    const auto fields = project.headerFields();
+    QVERIFY(fields);
+    QCOMPARE(fields->at(DeformationKey::BuildingHeight), QStringLiteral("24m"));
+    QCOMPARE(fields->at(DeformationKey::Soil), QStringLiteral("中压缩性土"));
+    QCOMPARE(session.window->session().deformation().thresholds.tilt, std::optional<double>(0.004));
 }
 
 void PlanWindowTest::aFileReadJoinsWhatWasPasted()

@@ -233,8 +233,9 @@ int planCommand(const QStringList &args)
         return exitCode;
     if (placedPointCount(*snapshot) < 3)
         return failure(tooFewPlaced);
-    const PlanFigures figures = figuresOf(*snapshot, epochIndex, settings, fields, deformationOf(*snapshot, fields), step);
+    const DeformationSettings deformation = deformationOf(*snapshot, fields);
+    const PlanFigures figures = figuresOf(*snapshot, epochIndex, settings, fields, deformation, step);
     if (!figures.contourNote.isEmpty())
         std::fprintf(stderr, "%s\n", qPrintable(figures.contourNote));
-    return writeOut(planJson(figures, *snapshot)) ? 0 : failure(QStringLiteral("cannot write the output"));
+    return writeOut(planJson(figures, *snapshot, deformation.thresholds)) ? 0 : failure(QStringLiteral("cannot write the output"));
 }

@@ -1,4 +1,5 @@
 #include "gui/plandialogs.h"
+#include "survey/headerfields.h"
 
 #include "survey/fieldrules.h"
 
@@ -321,9 +322,12 @@ PlanSettingsDialog::PlanSettingsDialog(Session &session, QWidget *parent)
     };
     line(DeformationKey::BuildingHeight, QStringLiteral("建筑高度 (m)："), QStringLiteral("选择倾斜限值"));
     line(DeformationKey::Structure, QStringLiteral("结构形式："), QStringLiteral("如：框架结构、砌体承重结构"));
+    // The table's two classes to choose from; other words for them (as a
+    // script or an older project stores them) shown as stored.
     auto *soil = new QComboBox(this);
     soil->setObjectName(DeformationKey::Soil);
-    soil->addItems({QString(), QStringLiteral("中、低压缩性土"), QStringLiteral("高压缩性土")});
+    soil->setEditable(true);
+    soil->addItems({QString(), LowSoil, HighSoil});
     soil->setCurrentText(value(DeformationKey::Soil));
     form->addRow(QStringLiteral("地基土："), soil);
     m_fields.emplace_back(DeformationKey::Soil, soil);
@@ -340,16 +344,18 @@ PlanSettingsDialog::PlanSettingsDialog(Session &session, QWidget *parent)
     line(DeformationKey::NotNeighbours, QStringLiteral("非相邻测点对："), QStringLiteral("如：J3-J4; J7-J8（沉降缝两侧）"));
     line(DeformationKey::ContourStep, QStringLiteral("等值线间距 (mm)："), QStringLiteral("空：自动"));
     line(DeformationKey::PlanScale, QStringLiteral("平面图比例 1:"), QStringLiteral("空：取能放下的 1:100、1:200、1:500…"));
-    const AlarmThresholds &t = session.deformation().thresholds;
-    const auto chosen = [](const std::optional<DeformationLimit> &row) {
-        return row ? QStringLiteral("%1 %2 %3").arg(row->structure, quantityText(row->quantity),
-                                                   formatFixed(row->value * 1000, 2) + QStringLiteral("‰"))
-                   : QStringLiteral("无");
-    };
-    auto *limits = new QLabel(QStringLiteral("按限值表选用：倾斜 %1；差异沉降 %2。\n%3")
-                                  .arg(chosen(t.tiltLimit), chosen(t.differentialLimit), deformationLimitsNote()),
-                              this);
-    limits->setWordWrap(true);
+    m_limits = new QLabel(this);
+    m_limits->setObjectName(QStringLiteral("ChosenLimits"));
+    m_limits->setWordWrap(true);
+    auto *limits = m_limits;
+    showChosenLimits();
+    // The line follows the fields as they are typed.
+    for (const auto &[key, editor] : m_fields) {
+        if (auto *edit = qobject_cast<QLineEdit *>(editor))
+            connect(edit, &QLineEdit::textChanged, this, &PlanSettingsDialog::showChosenLimits);
+        else if (auto *combo = qobject_cast<QComboBox *>(editor))
+            connect(combo, &QComboBox::currentTextChanged, this, &PlanSettingsDialog::showChosenLimits);
+    }
     auto *table = new QPushButton(QStringLiteral("变形限值表…"), this);
     connect(table, &QPushButton::clicked, this, [this] {
         LimitsDialog dialog(m_session, this);
@@ -368,6 +374,36 @@ PlanSettingsDialog::PlanSettingsDialog(Session &session, QWidget *parent)
     layout->addWidget(limits);
     layout->addWidget(table, 0, Qt::AlignLeft);
     layout->addWidget(buttons);
+}
+
+std::map<QString, QString> PlanSettingsDialog::typedFields() const
+{
+    std::map<QString, QString> fields;
+    for (const auto &[key, editor] : m_fields) {
+        QString text = qobject_cast<QLineEdit *>(editor) ? qobject_cast<QLineEdit *>(editor)->text().trimmed()
+                                                         : qobject_cast<QComboBox *>(editor)->currentText().trimmed();
+        // The ratios are typed in ‰ and read as stored.
+        if (key == DeformationKey::DifferentialAlarm || key == DeformationKey::TiltAlarm)
+            if (auto stored = perMilleAlarmText(text))
+                text = *stored;
+        fields[key] = text;
+    }
+    return fields;
+}
+
+void PlanSettingsDialog::showChosenLimits()
+{
+    auto limits = readDeformationLimits(deformationLimitsPath(m_session.programDir()));
+    const AlarmThresholds t =
+        alarmThresholds(typedFields(), limits ? *limits : std::vector<DeformationLimit>());
+    const auto chosen = [](const std::optional<DeformationLimit> &row, const QString &reason) {
+        return row ? QStringLiteral("%1 %2 %3").arg(row->structure, quantityText(row->quantity),
+                                                   formatFixed(row->value * 1000, 2) + QStringLiteral("‰"))
+                   : QStringLiteral("无（%1）").arg(reason.isEmpty() ? QStringLiteral("按本工程的预警值") : reason);
+    };
+    m_limits->setText(QStringLiteral("按限值表选用：倾斜 %1；差异沉降 %2。\n%3")
+                          .arg(chosen(t.tiltLimit, t.tiltReason), chosen(t.differentialLimit, t.differentialReason),
+                               limits ? deformationLimitsNote() : limits.error()));
 }
 
 bool PlanSettingsDialog::save()
@@ -410,6 +446,16 @@ bool PlanSettingsDialog::save()
                 return false;
             }
             fields[key] = *stored;
+            continue;
+        }
+        if (key == DeformationKey::BuildingHeight) {
+            // "24m" as well as "24": one rule with `header`.
+            if (auto allowed = headerFieldRule(key, text); !allowed) {
+                editor->setFocus();
+                showMessage(this, allowed.error());
+                return false;
+            }
+            fields[key] = text;
             continue;
         }
         bool ok = true;

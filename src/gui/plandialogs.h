@@ -14,6 +14,7 @@
 #include <QDialog>
 
 #include <optional>
+#include <map>
 #include <vector>
 
 class QTableWidget;
@@ -58,8 +59,13 @@ public:
     bool save();
 
 private:
+    // The fields as typed so far.
+    std::map<QString, QString> typedFields() const;
+    // "按限值表选用": the limits the fields as typed choose, or why none.
+    void showChosenLimits();
     Session &m_session;
     std::vector<std::pair<QString, QWidget *>> m_fields; // header field, its editor
+    class QLabel *m_limits = nullptr;
 };
 
 class LimitsDialog : public QDialog

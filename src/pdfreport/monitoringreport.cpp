@@ -418,7 +418,9 @@ Result<ReportOutcome> writeMonitoringReport(const ProjectSnapshot &whole, const 
                                                                                 - *limit) <= 1e-12
                                                                 ? deformation.thresholds.tiltLimit->source
                                                                 : t.tiltAlarmValue)
-                                          : t.tiltNoLimit)
+                                          : (deformation.thresholds.tiltReason.isEmpty()
+                                                 ? t.tiltNoLimit
+                                                 : deformation.thresholds.tiltReason + QStringLiteral("。")))
                              .arg(figures.deformation.points.size());
         }
         // The alarms the plan shows: the one computation of them.

@@ -1,8 +1,11 @@
 #include "survey/buildingdeformation.h"
 
+#include "survey/headerfields.h"
+
 #include "base/inputfile.h"
 #include "base/savefile.h"
 #include "base/textnumber.h"
+#include "survey/headerfields.h"
 #include "survey/keyrules.h"
 #include "survey/projectsnapshot.h"
 #include "survey/settlement.h"
@@ -234,9 +237,13 @@ AlarmThresholds alarmThresholds(const std::map<QString, QString> &fields,
     AlarmThresholds thresholds;
     thresholds.cumulativeMm = numberField(fields, DeformationKey::CumulativeAlarm);
     thresholds.rateMmPerDay = numberField(fields, DeformationKey::RateAlarm);
-    const QString structure = field(fields, DeformationKey::Structure);
-    const QString soil = field(fields, DeformationKey::Soil);
-    const auto height = numberField(fields, DeformationKey::BuildingHeight);
+    // The fields as people type them ("24m", "中压缩性土", "框剪结构").
+    const QString structureTyped = field(fields, DeformationKey::Structure);
+    const QString soilTyped = field(fields, DeformationKey::Soil);
+    const QString heightTyped = field(fields, DeformationKey::BuildingHeight);
+    const QString structure = structureOf(structureTyped);
+    const QString soil = soilClassOf(soilTyped);
+    const auto height = buildingHeightOf(heightTyped);
     thresholds.tiltLimit = chosenLimit(limits, DeformationLimit::Tilt, structure, soil, height);
     // Neighbours' Δs / L: the frame's column foundations, else the local
     // tilt of a masonry wall.
@@ -251,6 +258,41 @@ AlarmThresholds alarmThresholds(const std::map<QString, QString> &fields,
     thresholds.tilt = ratioField(fields, DeformationKey::TiltAlarm, problems);
     if (!thresholds.tilt && thresholds.tiltLimit)
         thresholds.tilt = thresholds.tiltLimit->value;
+    // Where no limit applies, why, in words: a limit is never missing in
+    // silence.
+    if (!thresholds.tilt) {
+        if (heightTyped.isEmpty())
+            thresholds.tiltReason = QStringLiteral("未填建筑高度，变形限值表中无可选用的倾斜限值，未判倾斜");
+        else if (!height)
+            thresholds.tiltReason =
+                QStringLiteral("建筑高度「%1」不是以米计的高度，未判倾斜").arg(heightTyped.left(24));
+        else
+            thresholds.tiltReason = QStringLiteral("建筑高度 %1 m 在变形限值表中无倾斜限值，未判倾斜")
+                                        .arg(QString::number(*height, 'g', 6));
+    }
+    if (!thresholds.differential) {
+        const bool anyRowForStructure = [&] {
+            for (const DeformationLimit &limit : limits)
+                if ((limit.quantity == DeformationLimit::Differential || limit.quantity == DeformationLimit::LocalTilt)
+                    && (limit.match.isEmpty() || structure.contains(limit.match)))
+                    return true;
+            return false;
+        }();
+        if (structureTyped.isEmpty())
+            thresholds.differentialReason = QStringLiteral("未填结构形式，未判差异沉降");
+        else if (!anyRowForStructure)
+            thresholds.differentialReason =
+                QStringLiteral("结构形式「%1」在变形限值表中无差异沉降限值，未判差异沉降").arg(structureTyped.left(24));
+        else if (soilTyped.isEmpty())
+            thresholds.differentialReason = QStringLiteral("未填地基土，未判差异沉降");
+        else if (soil.isEmpty())
+            thresholds.differentialReason =
+                QStringLiteral("地基土「%1」不能归入%2或%3，未判差异沉降").arg(soilTyped.left(24), LowSoil, HighSoil);
+        else
+            thresholds.differentialReason =
+                QStringLiteral("结构形式「%1」、地基土「%2」在变形限值表中无差异沉降限值，未判差异沉降")
+                    .arg(structureTyped.left(24), soilTyped.left(24));
+    }
     return thresholds;
 }
 
@@ -304,6 +346,13 @@ DeformationSettings deformationSettings(const QString &limitsPath,
         settings.limitsUnusable = true;
     }
     settings.thresholds = alarmThresholds(fields, limits ? *limits : std::vector<DeformationLimit>(), &problems);
+    // A field filled in that chooses no limit is told wherever the problems
+    // are; one left empty only where the limit would be.
+    if (!settings.thresholds.tiltReason.isEmpty() && !field(fields, DeformationKey::BuildingHeight).isEmpty())
+        problems << settings.thresholds.tiltReason;
+    if (!settings.thresholds.differentialReason.isEmpty()
+        && (!field(fields, DeformationKey::Structure).isEmpty() || !field(fields, DeformationKey::Soil).isEmpty()))
+        problems << settings.thresholds.differentialReason;
     settings.notNeighbours = notNeighbours(fields, snapshot, &problems);
     settings.problem = problems.join(QLatin1Char('\n'));
     settings.contourStep = numberField(fields, DeformationKey::ContourStep);
@@ -478,10 +527,15 @@ QString thresholdsLine(const AlarmThresholds &t)
     const auto value = [](std::optional<double> v, double scale, int decimals, const QString &unit) {
         return v ? formatFixed(*v * scale, decimals) + unit : QStringLiteral("无");
     };
+    // A ratio without a threshold says why.
+    const auto why = [](std::optional<double> v, const QString &reason) {
+        return v || reason.isEmpty() ? QString() : QStringLiteral("（%1）").arg(reason);
+    };
     return QStringLiteral("预警值：累计沉降 %1，沉降速率 %2，差异沉降 %3%4，倾斜 %5%6")
         .arg(value(t.cumulativeMm, 1, 2, QStringLiteral(" mm")), value(t.rateMmPerDay, 1, 3, QStringLiteral(" mm/d")),
-             value(t.differential, 1000, 3, QStringLiteral("‰")), limit(t.differentialLimit, t.differential),
-             value(t.tilt, 1000, 3, QStringLiteral("‰")), limit(t.tiltLimit, t.tilt));
+             value(t.differential, 1000, 3, QStringLiteral("‰")),
+             limit(t.differentialLimit, t.differential) + why(t.differential, t.differentialReason),
+             value(t.tilt, 1000, 3, QStringLiteral("‰")), limit(t.tiltLimit, t.tilt) + why(t.tilt, t.tiltReason));
 }
 
 DeformationReport analyseDeformation(const ProjectSnapshot &snapshot, const AlarmThresholds &thresholds,
@@ -649,8 +703,20 @@ QJsonArray alarmsJson(const std::vector<Alarm> &alarms, const ProjectSnapshot &s
     return out;
 }
 
-QByteArray planJson(const PlanFigures &figures, const ProjectSnapshot &snapshot)
+QByteArray planJson(const PlanFigures &figures, const ProjectSnapshot &snapshot, const AlarmThresholds &thresholds)
 {
+    // The ratios' thresholds in ‰, or why there is none.
+    const auto perMille = [](std::optional<double> ratio) {
+        return ratio ? QJsonValue(*ratio * 1000) : QJsonValue();
+    };
+    const auto reason = [](std::optional<double> ratio, const QString &why) {
+        return ratio || why.isEmpty() ? QJsonValue() : QJsonValue(why);
+    };
+    const QJsonObject limits{{QStringLiteral("tilt_permille"), perMille(thresholds.tilt)},
+                             {QStringLiteral("differential_permille"), perMille(thresholds.differential)},
+                             {QStringLiteral("tilt_reason"), reason(thresholds.tilt, thresholds.tiltReason)},
+                             {QStringLiteral("differential_reason"),
+                              reason(thresholds.differential, thresholds.differentialReason)}};
     const EpochDeformation &d = figures.deformation;
     QJsonArray points, pairs, contours;
     for (const PlanPoint &p : d.points)
@@ -677,7 +743,8 @@ QByteArray planJson(const PlanFigures &figures, const ProjectSnapshot &snapshot)
                            {QStringLiteral("tilt"), tiltJson(d.tilt)},
                            {QStringLiteral("pairs"), pairs},
                            {QStringLiteral("contours"), contours},
-                           {QStringLiteral("alarms"), alarmsJson(figures.alarms, snapshot)}};
+                           {QStringLiteral("alarms"), alarmsJson(figures.alarms, snapshot)},
+                           {QStringLiteral("limits"), limits}};
     return QJsonDocument(root).toJson(QJsonDocument::Indented);
 }
 

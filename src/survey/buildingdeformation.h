@@ -71,6 +71,9 @@ struct AlarmThresholds
     std::optional<double> cumulativeMm, rateMmPerDay, differential, tilt;
     // The limit rows chosen (shown beside the figures), if any.
     std::optional<DeformationLimit> differentialLimit, tiltLimit;
+    // Where a ratio has no threshold: why, in words ("结构形式「钢结构」在变形限值表中
+    // 无差异沉降限值，未判差异沉降"); empty when it has one.
+    QString tiltReason, differentialReason;
 };
 // The alarm values of a ratio (差异沉降预警值 Δs/L, 倾斜预警值) are typed and
 // stored in ‰, as "2‰"; a plain number, as older projects hold, is taken as
@@ -203,7 +206,7 @@ PlanFigures planFigures(const ProjectSnapshot &snapshot, int epochIndex,
                         const AlarmThresholds &thresholds,
                         const std::set<std::pair<int, int>> &notNeighbours,
                         std::optional<double> contourStep, const StabilityAnalysis *stability);
-QByteArray planJson(const PlanFigures &figures, const ProjectSnapshot &snapshot);
+QByteArray planJson(const PlanFigures &figures, const ProjectSnapshot &snapshot, const AlarmThresholds &thresholds);
 // Alarms as JSON objects {"epoch", "kind", "point", "pair", "value", "threshold"}.
 QJsonArray alarmsJson(const std::vector<Alarm> &alarms, const ProjectSnapshot &snapshot);
 // The deformation of every epoch as JSON, numbers unrounded.

@@ -2,6 +2,7 @@
 
 #include "base/settings.h"
 #include "survey/buildingdeformation.h"
+#include "survey/headerfields.h"
 #include "survey/keyrules.h"
 
 #include <cmath>
@@ -26,7 +27,6 @@ const NumberField numberFields[] = {
     {SettingKey::PredictionStep, 1, 3650, true, true, " 天"},
     {SettingKey::MinFitR2, 0, 1, true, false, ""},
     {SettingKey::BenchmarkElevation, -500, 9000, true, false, " m"},
-    {DeformationKey::BuildingHeight, 0, 1000, false, false, " m"},
     {DeformationKey::CumulativeAlarm, 0, 1000, false, false, " mm"},
     {DeformationKey::RateAlarm, 0, 100, false, false, " mm/d"},
     {DeformationKey::ContourStep, 0, 1000, false, false, " mm"},
@@ -141,6 +141,12 @@ Result<void> headerFieldRule(const QString &key, const QString &value)
                                   : QStringLiteral("大于 %1%3、不超过 %2%3").arg(numberText(field.least), numberText(field.most), unit);
         return fail(QStringLiteral("%1“%2”应为%3的%4")
                         .arg(key, text.left(24), range, field.whole ? QStringLiteral("整数") : QStringLiteral("数")));
+    }
+    if (key == DeformationKey::BuildingHeight) {
+        // With its unit or without, as the limits read it.
+        if (const auto metres = buildingHeightOf(text); metres && *metres <= 1000)
+            return success();
+        return fail(QStringLiteral("%1“%2”应为大于 0 m、不超过 1000 m 的高度（如 24 或 24m）").arg(key, text.left(24)));
     }
     if (key == DeformationKey::DifferentialAlarm || key == DeformationKey::TiltAlarm) {
         // Typed in ‰; an older project keeps a plain ratio (0.002).
