@@ -138,7 +138,13 @@ class CurveSheets(unittest.TestCase):
                                 "--base", "100,200", *options)
         self.assertEqual(result.returncode, 0, result.stderr)
         self.stderr = result.stderr
-        return read_as_cad_programs_do(self, self.project.with_suffix(".dxf"))
+        self.assertIn(f"已写入 {self.drawing_of(kind)}", result.stdout)
+        return read_as_cad_programs_do(self, self.drawing_of(kind))
+
+    def drawing_of(self, kind):
+        """Where a kind's sheets go by default: beside the project, named by it and the kind."""
+        words = {"settlement": "沉降曲线", "rate": "速率曲线", "load": "荷载曲线", "plan": "平面图"}[kind]
+        return self.project.with_name(f"{self.project.stem}_{words}.dxf")
 
     def test_settlement_sheets(self):
         doc = self.draw("settlement", "--lines", "2", "--per-row", "2", "--time", "100", "--curve", "5")
@@ -236,10 +242,13 @@ class CurveSheets(unittest.TestCase):
                          [(ox, oy + 2 * kc), (ox + 10 * kt, oy + 4 * kc), (ox + 40 * kt, oy + 6 * kc)])
 
     def test_existing_drawing_is_kept(self):
-        drawing = self.project.with_suffix(".dxf")
+        drawing = self.drawing_of("load")
         drawing.write_text("not ours", encoding="utf-8")
         self.draw("load")
-        self.assertEqual(self.project.with_name("楼.bak.dxf").read_text(encoding="utf-8"), "not ours")
+        self.assertEqual(self.project.with_name("楼_荷载曲线.bak.dxf").read_text(encoding="utf-8"), "not ours")
+        # A drawing of another kind is never replaced by a run's default.
+        self.draw("rate")
+        self.assertTrue(self.drawing_of("load").exists() and self.drawing_of("rate").exists())
 
     def replace_project(self, epochs, elevations, points):
         """The project emptied and filled anew: epochs (k, date, name,
@@ -349,7 +358,7 @@ class CurveSheets(unittest.TestCase):
         from ezdxf.addons.drawing import matplotlib as rendering
         self.draw("rate")
         picture = self.project.with_suffix(".png")
-        rendering.qsave(ezdxf.readfile(str(self.project.with_suffix(".dxf"))).modelspace(),
+        rendering.qsave(ezdxf.readfile(str(self.drawing_of("rate"))).modelspace(),
                         str(picture), dpi=100, bg="#FFFFFF")
         self.assertGreater(picture.stat().st_size, 5000)
         if os.environ.get("SEDIMETRA_KEEP_PICTURES"):
@@ -367,7 +376,7 @@ class CurveSheets(unittest.TestCase):
             db.execute("DELETE FROM Sur2")
         empty = self.run_batch("curves", str(self.project), "--kind", "rate")
         self.assertEqual(empty.returncode, 1)
-        self.assertFalse(self.project.with_suffix(".dxf").exists())
+        self.assertFalse(self.drawing_of("rate").exists())
 
 
 if __name__ == "__main__":

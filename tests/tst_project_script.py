@@ -91,6 +91,47 @@ class ProjectScript(unittest.TestCase):
             self.assertEqual(db.execute("SELECT PointH FROM Sur2 WHERE CjNo = 1 AND CjdNo = 3").fetchone()[0],
                              20 + 3 - 0.001 * 2 * 3)
 
+    def test_the_script_keeps_the_windows_rules(self):
+        project = self.root / "规矩楼.mdb"
+        self.batch("new", project)
+        self.batch("points", project, "add", *[f"J{n}" for n in range(1, 8)])
+        # Each point the colour and mark the window gives a new point of its
+        # number: 1 blue diamond, 2 magenta square, 3 green cross, 4 cyan
+        # circle, 5 red triangle, 6 colour 11 rectangle, then round again.
+        with sqlite3.connect(project) as db:
+            styles = db.execute("SELECT CjdNo, Aci, Mark FROM Sur3 ORDER BY CjdNo").fetchall()
+        self.assertEqual(styles, [(1, 5, "菱形"), (2, 6, "正方形"), (3, 3, "叉叉"), (4, 4, "圆形"),
+                                  (5, 1, "三角形"), (6, 11, "长方形"), (7, 5, "菱形")])
+        self.batch("epoch", project, "add", "--date", "2024-03-01", "--name", "首次", "--layers", 1)
+
+        def workbook(name, rows):
+            book = self.root / name
+            subprocess.run(["/usr/bin/python3", "-c",
+                            "import json, openpyxl, sys\n"
+                            "b = openpyxl.Workbook(); s = b.active; s.title = 'Sheet1'\n"
+                            "for r in json.loads(sys.argv[2]): s.append(r)\n"
+                            "b.save(sys.argv[1])", book, json.dumps(rows)], check=True)
+            return book
+
+        # A workbook with a 序号 column: nothing imported is a failure, with why.
+        numbered = workbook("序号.xlsx", [["序号", "点名", "高程"]] + [[n, f"J{n}", 10 + n / 100] for n in range(1, 8)])
+        refused = self.batch("import", project, "--epoch", 0, numbered, code=1)
+        self.assertIn("没有调入任何高程", refused.stderr)
+        self.assertIn("序号", refused.stderr)
+        # Names matched as the project writes them are said.
+        lower = workbook("小写.xlsx", [["点名", "高程"], ["j1", 10.01], ["J02", 10.02]])
+        told = self.batch("import", project, "--epoch", 0, lower).stdout
+        self.assertIn("j1 → J1", told)
+        self.assertIn("J02 → J2", told)
+        # curves and table say where they wrote; drawings of two kinds never
+        # share a name.
+        for kind, words in (("settlement", "沉降曲线"), ("rate", "速率曲线")):
+            drawing = self.root / f"规矩楼_{words}.dxf"
+            self.assertIn(f"已写入 {drawing}", self.batch("curves", project, "--kind", kind).stdout)
+            self.assertTrue(drawing.exists())
+        book = self.root / "规矩楼.xlsx"
+        self.assertIn(f"已写入 {book}", self.batch("table", project).stdout)
+
     def test_a_levels_raw_files_to_the_clients_pdf(self):
         # The README's script on a GSI file of a levelling loop from BM1:
         # the second campaign with BM1 2 mm lower, so every point has sunk

@@ -135,5 +135,6 @@ int curvesCommand(const QStringList &args)
         return failure(saved.error());
     if (const QString unread = drawing.unreadBlocksText(); !unread.isEmpty())
         std::fprintf(stderr, "%s\n", qPrintable(unread));
+    std::printf("%s\n", qPrintable(QStringLiteral("%1已写入 %2").arg(layoutSection(kind), QDir::toNativeSeparators(out))));
     return 0;
 }

@@ -64,5 +64,8 @@ int importCommand(const QStringList &args)
         return failure(QStringLiteral("调入失败，工程未作任何修改：%1 %2")
                            .arg(QDir::toNativeSeparators(shownProjectPath(projectPath)), result.error()));
     std::printf("%s\n", qPrintable(importSummary(QFileInfo(workbook).fileName(), *result)));
+    // Nothing imported is no success: a script must not go on as if it were.
+    if (const QString why = nothingImportedReason(*result); !why.isEmpty())
+        return failure(QStringLiteral("没有调入任何高程：%1").arg(why));
     return 0;
 }

@@ -165,7 +165,8 @@ int planSheetCommand(const CommandLine &line, const QString &projectPath, CadPoi
     request.headerFields = fields;
     request.programDir = programDir();
     request.projectPath = projectPath;
-    request.output = line.value(QStringLiteral("out"));
+    request.output = line.isSet(QStringLiteral("out")) ? line.value(QStringLiteral("out"))
+                                                        : drawingPathOf(projectPath, planDrawingKind);
     if (line.isSet(QStringLiteral("frame")))
         request.frameName = line.value(QStringLiteral("frame"));
     const auto run = prepareCurveRun(request, *snapshot);

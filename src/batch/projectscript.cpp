@@ -11,6 +11,7 @@
 #include "survey/buildingdeformation.h"
 #include "survey/fieldrules.h"
 #include "survey/keyrules.h"
+#include "survey/pointstyle.h"
 #include "survey/provenanceview.h"
 #include "survey/settlement.h"
 #include "survey/stability.h"
@@ -225,8 +226,8 @@ int pointsCommand(const QStringList &args)
     if (action != QLatin1String("add") || positional.size() < 3)
         return line.wrong(QStringLiteral("the action is add NAME... or list"));
     // Names as the window's name box takes them, unique as every import
-    // matches names (J02 is J2); numbered after the last point, the
-    // window's default mark and colour.
+    // matches names (J02 is J2); numbered after the last point, each with
+    // the mark and colour the window gives a new point of its number.
     std::set<QString> taken;
     for (const Point &p : *points)
         taken.insert(pointNameKey(p.name.trimmed()));
@@ -239,7 +240,8 @@ int pointsCommand(const QStringList &args)
         const QString name = *named;
         if (!taken.insert(pointNameKey(name)).second)
             return failure(QStringLiteral("点名“%1”已存在或重复").arg(name));
-        added.push_back({number++, name, 7, QStringLiteral("圆形")});
+        const PointStyle style = defaultPointStyle(number);
+        added.push_back({number++, name, style.aci, style.mark});
     }
     const auto written = project.inTransaction([&]() -> Result<void> {
         for (const Point &p : added)

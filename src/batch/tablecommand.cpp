@@ -42,6 +42,7 @@ int tableCommand(const QStringList &args)
         std::fprintf(stderr, "%s\n", qPrintable(line));
     switch (*status) {
     case ResultsRunStatus::Written:
+        std::printf("%s\n", qPrintable(QStringLiteral("沉降观测成果表已写入 %1").arg(QDir::toNativeSeparators(run->output))));
         return 0;
     case ResultsRunStatus::NothingToWrite:
         return failure(QStringLiteral("the project %1 has no epochs or no elevations")

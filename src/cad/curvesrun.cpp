@@ -288,9 +288,9 @@ ProtectedFiles curveRunProtectedFiles(const QString &programDir, const QString &
     return keep;
 }
 
-QString drawingPathOf(const QString &projectPath)
+QString drawingPathOf(const QString &projectPath, const QString &kind)
 {
-    return outputPathOf(projectPath, QStringLiteral(".dxf"));
+    return outputPathOf(projectPath, QLatin1Char('_') + kind + QStringLiteral(".dxf"));
 }
 
 Result<CurveRun> prepareCurveRun(const CurveRequest &request, const ProjectSnapshot &sheets)
@@ -330,7 +330,8 @@ Result<CurveRun> prepareCurveRun(const CurveRequest &request, const ProjectSnaps
     in.font = request.font.value_or(settings.readSettingOr(SettingKey::Font1)).trimmed();
     in.bigFont = request.bigFont.value_or(settings.readSettingOr(SettingKey::Font2)).trimmed();
     in.titleValues = titleBlockValues(request.headerFields, sheets);
-    run.output = request.output.isEmpty() ? drawingPathOf(request.projectPath) : request.output;
+    run.output = request.output.isEmpty() ? drawingPathOf(request.projectPath, layoutSection(request.kind))
+                                          : request.output;
     const ProtectedFiles keep = curveRunProtectedFiles(programDir, request.projectPath, in, sheets);
     if (auto allowed = keep.checkOutput(run.output); !allowed)
         return allowed.failure();

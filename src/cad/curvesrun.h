@@ -126,9 +126,11 @@ ProtectedFiles curveRunProtectedFiles(const QString &programDir, const QString &
                                       const CurveRunSettings &settings,
                                       const ProjectSnapshot &snapshot);
 
-// Where a project's curve sheets are written: the project's path with the
-// extension .dxf instead of .mdb.
-QString drawingPathOf(const QString &projectPath);
+// Where a project's drawing of one kind is written by default: beside the
+// project, named by it and by the kind ("楼_沉降曲线.dxf", "楼_平面图.dxf"),
+// so that a drawing of one kind never replaces one of another.
+QString drawingPathOf(const QString &projectPath, const QString &kind);
+inline const QString planDrawingKind = QStringLiteral("平面图");
 
 class SettingsStore;
 

@@ -100,7 +100,9 @@ std::optional<QString> CurveOutput::begin()
             return point;
         });
     }
-    const QString output = m_session.outputPath(drawingPathOf(m_session.projectPath()));
+    // The window's runs of every kind go into one drawing, beside the
+    // project and named by it (a script's run names its kind).
+    const QString output = m_session.outputPath(outputPathOf(m_session.projectPath(), QStringLiteral(".dxf")));
     m_drawing->setOutputPath(output);
     return output;
 }

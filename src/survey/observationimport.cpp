@@ -225,7 +225,8 @@ Result<ImportPlan> planImport(ProjectDatabase &project, int epoch,
     for (const auto &[cjdNo, replaced] : held)
         plan.heldPoints.insert(cjdNo);
     std::vector<const ImportRow *> rowOf;
-    std::unordered_set<QString> listedUnmatched, listedAmbiguous;
+    std::unordered_set<QString> listedUnmatched, listedAmbiguous, listedMatchedAs;
+    result.rows = int(rows.size());
 
     for (const ImportRow &row : rows) {
         if (row.name.isEmpty() || row.elevation.isEmpty() || !row.numeric) {
@@ -243,6 +244,9 @@ Result<ImportPlan> planImport(ProjectDatabase &project, int epoch,
         }
         if (pointsNamed[key] > 1 && listedAmbiguous.insert(row.name).second)
             result.ambiguous << row.name;
+        if (const QString stored = found->second->name.trimmed();
+            stored != row.name && listedMatchedAs.insert(row.name).second)
+            result.matchedAs << QStringLiteral("%1 → %2").arg(row.name, stored);
         // "1e999" and the like are no elevation: counted, never stored.
         const double metres = ParseElevation(row.elevation, unit);
         if (!row.finite || !usableElevation(metres)) {
@@ -364,10 +368,39 @@ Result<ImportResult> importObservations(ProjectDatabase &project, int epoch,
     return writeImport(project, *plan);
 }
 
+QString nothingImportedReason(const ImportResult &result)
+{
+    if (result.imported > 0)
+        return QString();
+    if (result.rows == 0)
+        return QStringLiteral("工作簿中没有数据行");
+    if (result.implausibleSkipped > 0 && result.implausibleSkipped + result.skipped + result.invalid
+                                             + int(result.unmatched.size()) >= result.rows)
+        return QStringLiteral("%1 行的高程变化异常，均已跳过").arg(result.implausibleSkipped);
+    if (result.skipped + result.invalid >= result.rows) {
+        QStringList why;
+        if (result.skipped > 0)
+            why << QStringLiteral("%1 行没有点名或 B 列的高程不是数字（A 列应为点名、B 列为高程，"
+                                  "有“序号”等列时请先删去）")
+                       .arg(result.skipped);
+        if (result.invalid > 0)
+            why << QStringLiteral("%1 行的高程不是有限的数").arg(result.invalid);
+        return why.join(QStringLiteral("，"));
+    }
+    if (!result.unmatched.isEmpty())
+        return QStringLiteral("%1 行的点名在工程中都找不到（如 %2）：A 列应为点名、B 列为高程，"
+                              "有“序号”等列时请先删去")
+            .arg(result.rows - result.skipped - result.invalid)
+            .arg(result.unmatched.mid(0, 5).join(QStringLiteral("、")));
+    return QStringLiteral("%1 行中没有可调入的高程").arg(result.rows);
+}
+
 QString importSummary(const QString &file, const ImportResult &result)
 {
     constexpr int listedNames = 20;
     QString summary = QStringLiteral("已从 %1 调入 %2 个高程。").arg(file).arg(result.imported);
+    if (const QString why = nothingImportedReason(result); !why.isEmpty())
+        summary += QStringLiteral("\n没有调入任何高程：%1。").arg(why);
     if (result.skipped > 0)
         summary += QStringLiteral("\n%1 行没有点名或高程不是数字，已跳过。").arg(result.skipped);
     if (result.invalid > 0)
@@ -377,6 +410,12 @@ QString importSummary(const QString &file, const ImportResult &result)
                        .arg(result.ambiguous.mid(0, listedNames).join(QStringLiteral("、")));
     if (result.overwritten > 0)
         summary += QStringLiteral("\n其中 %1 个替换了本次观测原有的高程。").arg(result.overwritten);
+    if (!result.matchedAs.isEmpty()) {
+        summary += QStringLiteral("\n以下点名按工程中的写法对上（不分大小写、不计前导零）：%1")
+                       .arg(result.matchedAs.mid(0, listedNames).join(QStringLiteral("、")));
+        if (result.matchedAs.size() > listedNames)
+            summary += QStringLiteral(" 等，共 %1 个").arg(result.matchedAs.size());
+    }
     if (!result.implausible.isEmpty()) {
         summary += (result.implausibleSkipped > 0
                         ? QStringLiteral("\n以下行的高程变化异常（超过限值或相差百倍），已跳过：\n%1")

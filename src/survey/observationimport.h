@@ -68,6 +68,10 @@ struct ImportResult
     QStringList implausible;
     int implausibleSkipped = 0; // those rows left out at the user's word
     int overwritten = 0; // elevations the epoch held that the rows replace
+    // Names found as the project writes them otherwise ("j1 → J1", "J01 → J1"),
+    // each once: said, so that a surprise match is seen.
+    QStringList matchedAs;
+    int rows = 0; // data rows read
 };
 
 // What importing the rows into epoch `epoch` would do, worked out without
@@ -105,6 +109,9 @@ Result<ImportResult> importObservations(ProjectDatabase &project, int epoch,
                                         const QString &unit, const PlausibilityLimits &limits = {},
                                         const ImportProvenance &from = {});
 
+// Why an import that wrote nothing wrote nothing, in words; empty when it
+// wrote something.
+QString nothingImportedReason(const ImportResult &result);
 // What an import did, for the user: how many elevations came from `file`,
 // the rows skipped and why, and the names of no point (the first twenty).
 QString importSummary(const QString &file, const ImportResult &result);
