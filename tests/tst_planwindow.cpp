@@ -2,6 +2,7 @@
 // the grid's menu, the option 沉降平面图 coming alive, the plan view and
 // the grid showing the alarm; an incomplete position refused.
 #include "gui/mainwindow.h"
+#include "preview/planpicture.h"
 #include "gui/plandialogs.h"
 #include "gui/previewwidget.h"
 #include "gui/session.h"
@@ -134,6 +135,20 @@ void PlanWindowTest::positionsBringThePlanAndItsAlarms()
     QVERIFY(!preview->plan()->points[0].alarm);
     QVERIFY(preview->plan()->tilt);
     QVERIFY(!preview->plan()->contours.empty());
+    // Every placed point is inside the view as it opens, whatever the
+    // curves' zoom (2 here), and the zoom buttons act on the plan alone.
+    const auto everyPointInside = [&] {
+        const PlanMapping map = planMapping(preview->drawingArea(), *preview->plan(), preview->planZoom());
+        for (const PlanPicture::Mark &mark : preview->plan()->points)
+            if (!preview->drawingArea().contains(map(mark.at)))
+                return false;
+        return true;
+    };
+    QCOMPARE(session.window->session().zoomLevel(), 2);
+    QVERIFY(everyPointInside());
+    QTest::mouseClick(control<QPushButton>(session.window.get(), "Command8"), Qt::LeftButton);
+    QCOMPARE(preview->planZoom(), 2);
+    QCOMPARE(session.window->session().zoomLevel(), 2);
     // The grid shows J4's figures in red, with the reason.
     auto *grid = control<QTableWidget>(session.window.get(), "Flex1");
     QCOMPARE(grid->item(3, 4)->foreground().color(), QColor(Qt::red));

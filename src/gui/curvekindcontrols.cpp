@@ -183,6 +183,12 @@ void CurveKindControls::draw(CurveKind kind)
 void CurveKindControls::zoomIn()
 {
     int level = m_session.zoomLevel();
+    if (planSelected()) {
+        if (m_planZoom < 4)
+            ++m_planZoom;
+        showPlan();
+        return;
+    }
     if (level < 4)
         m_session.setZoomLevel(++level);
     if (level > 1)
@@ -218,20 +224,25 @@ void CurveKindControls::showPlan()
     for (QWidget *box : {static_cast<QWidget *>(m_w.time), static_cast<QWidget *>(m_w.curve)})
         box->setEnabled(false);
     m_w.output->setText(QStringLiteral("输出平面图"));
-    m_w.zoomIn->setEnabled(m_session.zoomLevel() < 4);
-    m_w.zoomOut->setEnabled(m_session.zoomLevel() > 1);
+    m_w.zoomIn->setEnabled(m_planZoom < 4);
+    m_w.zoomOut->setEnabled(m_planZoom > 1);
     const auto figures = m_session.planFiguresAtCurrentEpoch();
     if (!figures) {
         m_w.preview->clearPicture();
         return;
     }
-    m_w.preview->setPlan(planPicture(m_session.snapshot(), *figures, m_session.planBackground()),
-                         m_session.zoomLevel());
+    m_w.preview->setPlan(planPicture(m_session.snapshot(), *figures, m_session.planBackground()), m_planZoom);
 }
 
 void CurveKindControls::zoomOut()
 {
     int level = m_session.zoomLevel();
+    if (planSelected()) {
+        if (m_planZoom > 1)
+            --m_planZoom;
+        showPlan();
+        return;
+    }
     if (level > 1)
         m_session.setZoomLevel(--level);
     if (level == 1)

@@ -71,6 +71,9 @@ private:
     void draw(CurveKind kind);
 
     Session &m_session;
+    // The plan's own zoom: it opens with every placed point inside (1),
+    // whatever the curves' zoom is.
+    int m_planZoom = 1;
     Widgets m_w;
     // The session's layout was read from the chosen template for its kind.
     bool m_layoutRead = false;

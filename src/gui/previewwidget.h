@@ -21,6 +21,7 @@ public:
     // The plan view instead of curves, at a zoom level (1 to 4).
     void setPlan(PlanPicture plan, int zoomLevel);
     const std::optional<PlanPicture> &plan() const { return m_plan; }
+    int planZoom() const { return m_planZoom; }
     // The drawing area inside the border, in widget coordinates.
     QRectF drawingArea() const;
 
