@@ -275,6 +275,95 @@ class Plan(unittest.TestCase):
                     told = self.batch(*command).stderr
                     self.assertEqual(reason in told if reason else "未判" in told, bool(reason), (command, told))
 
+    def numbered_project(self, name):
+        """Four points named 1 to 4, as a CASS survey names them, two epochs."""
+        project = self.root / f"{name}.mdb"
+        shutil.copy(BIN / "Support/Db/数据库模板.mdb", project)
+        with sqlite3.connect(project) as db:
+            for k in range(2):
+                db.execute("INSERT INTO Sur1 VALUES (?, ?, ?, ?)", (k, f"2024-0{k + 1}-01", f"第{k + 1}次", "3"))
+            for j in range(1, 5):
+                db.execute("INSERT INTO Sur3 VALUES (?, ?, ?, ?)", (j, str(j), 1, "圆形"))
+                for k in range(2):
+                    db.execute("INSERT INTO Sur2 VALUES (?, ?, ?)", (k, j, 136 - 0.001 * k * j))
+        return project
+
+    def positions(self, project):
+        with sqlite3.connect(project) as db:
+            if "X" not in [r[1] for r in db.execute("PRAGMA table_info(Sur3)")]:
+                return {}  # never placed
+            return {n: (x, y) for n, x, y in db.execute("SELECT PointName, X, Y FROM Sur3")}
+
+    def test_columns_are_decided_by_their_numbers_on_a_national_grid(self):
+        # The survey as CASS exports it without headings (点号,E,N,H), and
+        # the same under headings X, Y that say the opposite: east is the
+        # 6-digit column either way, said and followed.
+        fixtures = SOURCE / "tests/fixtures/positions"
+        expected = {"1": (472023.502, 3831702.467), "2": (472074.116, 3831708.915),
+                    "3": (472071.208, 3831731.087), "4": (472020.594, 3831724.640)}
+        for fixture, contradicted in (("cass_headerless.csv", False), ("xy_contradicting.csv", True)):
+            with self.subTest(fixture):
+                project = self.numbered_project(fixture.split(".")[0])
+                run = self.batch("coords", project, fixtures / fixture)
+                self.assertEqual(run.returncode, 0, run.stderr)
+                self.assertIn("第 2 列为东坐标、第 3 列为北坐标", run.stdout)
+                self.assertIn("第 2 列为6 位数，第 3 列为7 位数", run.stdout.replace(" 6 位数", "6 位数")
+                              .replace(" 7 位数", "7 位数"))
+                self.assertEqual("与数字不符" in run.stderr, contradicted, run.stderr)
+                for name, (east, north) in self.positions(project).items():
+                    self.assertAlmostEqual(east, expected[name][0], places=6)
+                    self.assertAlmostEqual(north, expected[name][1], places=6)
+                # The building lies 51 m east-west: the tilt points as the
+                # settlement does, not mirrored.
+                plan = self.plan(project)
+                xs = [p["x"] for p in plan["points"]]
+                self.assertGreater(max(xs) - min(xs), 50)
+        # A local site grid: neither headings nor numbers decide it; read in
+        # survey order and said on stderr, with the way to swap.
+        project = self.numbered_project("施工坐标")
+        run = self.batch("coords", project, fixtures / "local_grid.csv")
+        self.assertEqual(run.returncode, 0, run.stderr)
+        self.assertIn("不能判定东、北", run.stderr)
+        self.assertIn("--axes en", run.stderr)
+        self.assertEqual(self.positions(project)["2"], (2051.0, 1000.0))
+        run = self.batch("coords", project, fixtures / "local_grid.csv", "--axes", "en")
+        self.assertEqual(run.returncode, 0, run.stderr)
+        self.assertEqual(self.positions(project)["2"], (1000.0, 2051.0))
+        self.assertIn("ne|en", self.batch("coords", "--help").stdout + self.batch("coords", "--help").stderr)
+
+    def test_a_point_in_another_coordinate_system_is_named_and_left_out(self):
+        # J3's position from another file, in another system 4,900 km away.
+        project = self.placed_project("混楼")
+        with sqlite3.connect(project) as db:
+            db.execute("UPDATE Sur3 SET X = X + 3400000, Y = Y + 3400000 WHERE PointName = 'J3'")
+        csv = self.root / "混楼二.csv"
+        csv.write_text("点名,东坐标,北坐标\nJ1,0,0\n", encoding="utf-8")
+        run = self.batch("coords", project, csv)
+        self.assertEqual(run.returncode, 0, run.stderr)
+        self.assertIn("J3 与其他测点相距 4808 km，坐标系可能不同", run.stderr)
+        run = self.batch("plan", project, "--format", "json")
+        self.assertEqual(run.returncode, 0, run.stderr)
+        self.assertIn("J3 与其他测点相距", run.stderr)
+        plan = json.loads(run.stdout)
+        self.assertNotIn("J3", [p["name"] for p in plan["points"]])
+        self.assertFalse([p for p in plan["pairs"] if "J3" in (p["from"], p["to"])])
+
+    def test_a_drawing_whose_unit_makes_no_building_is_refused(self):
+        # A plan drawn in metres (51 x 22) whose header says inches: 1.3 m
+        # wide as its header reads; refused with the figure, read with --unit.
+        project = self.numbered_project("英寸图")
+        drawing = SOURCE / "tests/fixtures/positions/plan_metres_insunits_inch.dxf"
+        before = self.positions(project)
+        run = self.batch("coords", project, drawing)
+        self.assertEqual(run.returncode, 1, run.stdout)
+        self.assertIn("宽 1.30 m", run.stderr)
+        self.assertIn("--unit", run.stderr)
+        self.assertEqual(self.positions(project), before)
+        run = self.batch("coords", project, drawing, "--unit", "m")
+        self.assertEqual(run.returncode, 0, run.stderr)
+        got = self.positions(project)
+        self.assertAlmostEqual(got["2"][0] - got["1"][0], 49.8, places=6)
+
     def test_alarms_and_the_predicted_date(self):
         project = self.placed_project("乙楼")
         with sqlite3.connect(project) as db:

@@ -26,23 +26,26 @@
 
 int coordsCommand(const QStringList &args)
 {
-    CommandLine line(QStringLiteral("coords PROJECT.mdb FILE.csv|FILE.xlsx|FILE.dat|FILE.dxf [--axes xy|en] [--unit mm|cm|m]"));
-    line.option(QStringLiteral("axes"), QStringLiteral("xy|en"),
-                QStringLiteral("a table's two columns: xy survey X (north), Y (east), the default unless the "
-                               "headings name east and north; en east, north"));
+    CommandLine line(QStringLiteral("coords PROJECT.mdb FILE.csv|FILE.xlsx|FILE.dat|FILE.dxf [--axes ne|en] [--unit mm|cm|m]"));
+    line.option(QStringLiteral("axes"), QStringLiteral("ne|en"),
+                QStringLiteral("a table's two columns: ne north then east (survey X, Y; also xy), en east then "
+                               "north. Without it: as the numbers show on a national grid (7-digit northing, "
+                               "6- or 8-digit easting), else as the headings name them, else north then east, "
+                               "said on stderr"));
     line.option(QStringLiteral("unit"), QStringLiteral("mm|cm|m"),
-                QStringLiteral("a drawing's unit where its header gives none (else judged, and said)"));
+                QStringLiteral("a drawing's unit, over its header's $INSUNITS too (without it: the header's, "
+                               "else judged; a building narrower than 3 m or wider than 3 km is refused)"));
     if (const auto done = line.parse(args, 2, 2))
         return *done;
     std::optional<PositionAxes> axes;
     if (line.isSet(QStringLiteral("axes"))) {
         const QString given = line.value(QStringLiteral("axes"));
-        if (given == QLatin1String("xy"))
+        if (given == QLatin1String("ne") || given == QLatin1String("xy"))
             axes = PositionAxes::NorthEast;
         else if (given == QLatin1String("en"))
             axes = PositionAxes::EastNorth;
         else
-            return line.wrong(QStringLiteral("--axes must be xy or en"));
+            return line.wrong(QStringLiteral("--axes must be ne or en"));
     }
     std::optional<PlanUnit> unit;
     if (line.isSet(QStringLiteral("unit"))) {
@@ -63,6 +66,11 @@ int coordsCommand(const QStringList &args)
         const auto reading = readPlanPositions(source, *points, unit);
         if (!reading)
             return failure(reading.error());
+        // A width no building has: refused, with the figure, until a unit is given.
+        if (!unit)
+            if (const QString doubt = planUnitDoubt(*reading); !doubt.isEmpty())
+                return failure(QStringLiteral("%1：%2。坐标未写入；请用 --unit mm|cm|m 指定单位")
+                                   .arg(QFileInfo(source).fileName(), doubt));
         if (!reading->unitStated)
             std::fprintf(stderr, "%s\n",
                          qPrintable(QStringLiteral("%1没有注明单位，按%2读取；不对时用 --unit mm|cm|m 指定")
@@ -72,6 +80,8 @@ int coordsCommand(const QStringList &args)
         const auto table = readPositionTable(source, axes);
         if (!table)
             return failure(table.error());
+        if (table->axesDoubtful)
+            std::fprintf(stderr, "%s\n", qPrintable(table->axesNote));
         PositionSummary summary;
         summary.rejected = table->rejected;
         summary.axes = table->axesNote;
@@ -80,6 +90,8 @@ int coordsCommand(const QStringList &args)
     if (!placed)
         return failure(QStringLiteral("坐标未能写入，工程未作任何修改：%1").arg(placed.error()));
     std::printf("%s\n", qPrintable(positionSummaryText(QFileInfo(source).fileName(), *placed)));
+    if (!placed->far.isEmpty())
+        std::fprintf(stderr, "%s\n", qPrintable(placed->far));
     return 0;
 }
 

@@ -1,5 +1,7 @@
 #include "cad/planpositions.h"
 
+#include "base/textnumber.h"
+
 #include "base/inputfile.h"
 
 #include <QDir>
@@ -90,6 +92,38 @@ PlanReading inPlanUnit(PlanReading reading, const PlanUnit &unit, bool stated)
     reading.summary.unit = stated ? QStringLiteral("图形单位：%1").arg(unit.name)
                                   : QStringLiteral("图形未注明单位，按%1读取").arg(unit.name);
     return reading;
+}
+
+QString planUnitDoubt(const PlanReading &reading)
+{
+    // The drawing's lines, else the points it places.
+    double left = 0, right = 0, bottom = 0, top = 0;
+    bool any = false;
+    const auto take = [&](double x, double y) {
+        if (!std::isfinite(x) || !std::isfinite(y))
+            return;
+        if (!any) {
+            left = right = x, bottom = top = y, any = true;
+            return;
+        }
+        left = std::min(left, x), right = std::max(right, x), bottom = std::min(bottom, y), top = std::max(top, y);
+    };
+    for (const auto &line : reading.background.lines)
+        for (const auto &[x, y] : line)
+            take(x, y);
+    if (!any || reading.drawn.size() >= 2)
+        for (const PositionRow &row : reading.drawn)
+            take(row.at.x, row.at.y);
+    if (!any)
+        return QString();
+    const double width = std::max(right - left, top - bottom) * reading.unit.metres;
+    if (width >= narrowestBuilding && width <= widestBuilding)
+        return QString();
+    const QString how = reading.unitStated ? QStringLiteral("按图形注明的单位（%1）").arg(reading.unit.name)
+                                           : QStringLiteral("按%1").arg(reading.unit.name);
+    return QStringLiteral("%1读取时，平面图宽 %2 m，%3；图形单位可能不对")
+        .arg(how, width < 10 ? formatFixed(width, 2) : formatFixed(width, 0),
+             width < narrowestBuilding ? QStringLiteral("不足 3 m") : QStringLiteral("超过 3 km"));
 }
 
 PlanReading planPositions(const DxfContents &contents, const std::vector<Point> &points,

@@ -57,6 +57,12 @@ PlanReading planPositions(const DxfContents &contents, const std::vector<Point> 
                           std::optional<PlanUnit> asked = std::nullopt);
 // The same reading in another unit.
 PlanReading inPlanUnit(PlanReading reading, const PlanUnit &unit, bool stated);
+// A building is between 3 m and 3 km wide: a drawing whose unit makes it
+// narrower or wider was drawn in another unit than its header says (a plan
+// in metres whose $INSUNITS says inches) or than was judged. Why, in words,
+// with the width; empty when the width is a building's.
+constexpr double narrowestBuilding = 3, widestBuilding = 3000; // m
+QString planUnitDoubt(const PlanReading &reading);
 
 // At most `maxSegments` segments of the lines: vertices snapped to a grid
 // of a tolerance, lines within one cell left out and lines that snap onto

@@ -223,19 +223,24 @@ bool PositionsDialog::save()
     return true;
 }
 
-std::optional<PlanUnit> PositionsDialog::askPlanUnit(const PlanUnit &likely)
+std::optional<PlanUnit> PositionsDialog::askPlanUnit(const PlanUnit &likely, const QString &doubt)
 {
     QMessageBox box(QMessageBox::Question, QStringLiteral("测点坐标"),
-                    QStringLiteral("平面图没有注明图形单位。按点位的范围看，像是以%1绘制。图中的一个单位是：").arg(likely.name),
+                    doubt.isEmpty()
+                        ? QStringLiteral("平面图没有注明图形单位。按点位的范围看，像是以%1绘制。图中的一个单位是：").arg(likely.name)
+                        : doubt + QStringLiteral("。图中的一个单位是："),
                     QMessageBox::NoButton, this);
     std::vector<std::pair<QAbstractButton *, PlanUnit>> choices;
     for (const char *word : {"mm", "cm", "m"}) {
         const PlanUnit unit = *planUnitNamed(QString::fromLatin1(word));
         QPushButton *button = box.addButton(unit.name, QMessageBox::AcceptRole);
         choices.emplace_back(button, unit);
-        if (unit == likely)
+        if (doubt.isEmpty() && unit == likely)
             box.setDefaultButton(button);
     }
+    // The unit it was read in, kept as the user's choice.
+    if (!doubt.isEmpty())
+        choices.emplace_back(box.addButton(QStringLiteral("按图形单位"), QMessageBox::RejectRole), likely);
     box.exec();
     for (const auto &[button, unit] : choices)
         if (box.clickedButton() == button)
@@ -257,6 +262,10 @@ void PositionsDialog::readFile(const QString &path)
         // A drawing that does not say its unit: asked, the likely one first.
         if (!reading->unitStated)
             if (const auto chosen = askPlanUnit(reading->unit))
+                reading = inPlanUnit(std::move(*reading), *chosen, true);
+        // One whose unit makes no building: said, and asked again.
+        if (const QString doubt = planUnitDoubt(*reading); !doubt.isEmpty())
+            if (const auto chosen = askPlanUnit(reading->unit, doubt))
                 reading = inPlanUnit(std::move(*reading), *chosen, true);
         rows = std::move(reading->rows);
         summary = reading->summary;

@@ -43,7 +43,7 @@ protected:
 private:
     void fillRows();
     void swapAxes();
-    std::optional<PlanUnit> askPlanUnit(const PlanUnit &likely);
+    std::optional<PlanUnit> askPlanUnit(const PlanUnit &likely, const QString &doubt = QString());
     // X and Y of the table's rows of that name; false when none has it.
     bool showPosition(const PositionRow &row);
 

@@ -354,6 +354,8 @@ DeformationSettings deformationSettings(const QString &limitsPath,
         && (!field(fields, DeformationKey::Structure).isEmpty() || !field(fields, DeformationKey::Soil).isEmpty()))
         problems << settings.thresholds.differentialReason;
     settings.notNeighbours = notNeighbours(fields, snapshot, &problems);
+    if (const QString far = farPointsText(farPlacedPoints(snapshot.points())); !far.isEmpty())
+        problems << far;
     settings.problem = problems.join(QLatin1Char('\n'));
     settings.contourStep = numberField(fields, DeformationKey::ContourStep);
     QString scale = field(fields, DeformationKey::PlanScale);
@@ -374,9 +376,51 @@ int placedPointCount(const ProjectSnapshot &snapshot)
     return placed;
 }
 
+std::vector<FarPoint> farPlacedPoints(const std::vector<Point> &points)
+{
+    std::vector<double> xs, ys;
+    for (const Point &p : points)
+        if (p.position) {
+            xs.push_back(p.position->x);
+            ys.push_back(p.position->y);
+        }
+    std::vector<FarPoint> far;
+    if (xs.size() < 3)
+        return far;
+    const auto median = [](std::vector<double> v) {
+        const size_t half = v.size() / 2;
+        std::nth_element(v.begin(), v.begin() + qsizetype(half), v.end());
+        if (v.size() % 2 == 1)
+            return v[half];
+        return (*std::max_element(v.begin(), v.begin() + qsizetype(half)) + v[half]) / 2;
+    };
+    const double mx = median(xs), my = median(ys);
+    for (const Point &p : points)
+        if (p.position)
+            if (const double d = std::hypot(p.position->x - mx, p.position->y - my); d > farFromOthers)
+                far.push_back({p.cjdNo, p.name, d});
+    if (far.size() * 2 >= xs.size())
+        far.clear();
+    return far;
+}
+
+QString farPointsText(const std::vector<FarPoint> &far)
+{
+    if (far.empty())
+        return QString();
+    QStringList named;
+    for (const FarPoint &f : far)
+        named << QStringLiteral("%1 与其他测点相距 %2 km").arg(f.name, formatFixed(f.distance / 1000, 0));
+    return named.join(QStringLiteral("；"))
+           + QStringLiteral("，坐标系可能不同。这些测点未用于倾斜和差异沉降，改正其坐标后自动计入。");
+}
+
 EpochDeformation deformationAt(const ProjectSnapshot &snapshot, int epochIndex,
                                const std::set<std::pair<int, int>> &notNeighbours)
 {
+    std::set<int> far;
+    for (const FarPoint &f : farPlacedPoints(snapshot.points()))
+        far.insert(f.cjdNo);
     EpochDeformation d;
     d.epochIndex = epochIndex;
     d.cjNo = snapshot.epochs()[size_t(epochIndex)].cjNo;
@@ -406,7 +450,7 @@ EpochDeformation deformationAt(const ProjectSnapshot &snapshot, int epochIndex,
         settledSum += *cumulative * 1000;
         if (d.settledLargest < 0 || d.settled.back().sMm < d.settled[size_t(d.settledLargest)].sMm)
             d.settledLargest = int(d.settled.size()) - 1;
-        if (!p.position)
+        if (!p.position || far.count(p.cjdNo))
             continue;
         d.points.push_back({p.cjdNo, p.name, p.position->x, p.position->y, *cumulative * 1000});
         sum += *cumulative * 1000;

@@ -19,6 +19,7 @@
 #include <vector>
 
 class ProjectSnapshot;
+struct Point;
 struct StabilityAnalysis;
 
 // The project's header fields this uses.
@@ -111,8 +112,24 @@ DeformationSettings deformationSettings(const QString &limitsPath,
                                         const std::map<QString, QString> &fields,
                                         const ProjectSnapshot &snapshot);
 
+// Placed points far from the others (more than `farFromOthers` from the
+// median of all positions, east and north apart): a second file in another
+// coordinate system, positions in millimetres among ones in metres. Named
+// by users, left out of the tilt and the pairs until mended; none when they
+// are not a minority (no side can be told the right one then).
+constexpr double farFromOthers = 10'000; // m
+struct FarPoint
+{
+    int cjdNo = 0;
+    QString name;
+    double distance = 0; // m, from the median
+};
+std::vector<FarPoint> farPlacedPoints(const std::vector<Point> &points);
+// "J3 与其他测点相距 4900 km，坐标系可能不同" for each, and what is left out.
+QString farPointsText(const std::vector<FarPoint> &far);
+
 // The deformation at one epoch, over the points with a position and a
-// cumulative settlement there.
+// cumulative settlement there (those far from the others left out).
 struct EpochDeformation
 {
     int epochIndex = 0, cjNo = 0;

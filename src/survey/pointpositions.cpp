@@ -1,6 +1,7 @@
 #include "survey/pointpositions.h"
 
 #include "base/inputfile.h"
+#include "survey/buildingdeformation.h"
 #include "survey/keyrules.h"
 #include "xlsx/workbook.h"
 
@@ -9,6 +10,7 @@
 #include <QRegularExpression>
 #include <QStringDecoder>
 
+#include <algorithm>
 #include <cmath>
 #include <set>
 
@@ -39,14 +41,58 @@ char axisOf(const QString &heading)
     return 0;
 }
 
+// What a column's numbers say of their axis on China's national grids
+// (Gauss-Krüger, CGCS2000, Xi'an 80, Beijing 54): a northing has 7 digits
+// (about 1,900,000 to 6,000,000 m), an easting 6 (about 100,000 to
+// 900,000 m, 500,000 at the central meridian), or 8 with the zone number in
+// front (13 to 45 for 3° and 6° zones). 'N', 'E', or 0 when the numbers do
+// not decide it (a local site grid).
+char gridAxisOf(const std::vector<double> &values)
+{
+    if (values.empty())
+        return 0;
+    const auto all = [&](auto test) { return std::all_of(values.begin(), values.end(), test); };
+    const auto northing = [](double v) { return v >= 1'900'000 && v <= 6'000'000; };
+    const auto easting = [](double v) {
+        if (v >= 100'000 && v <= 900'000)
+            return true;
+        const double zone = std::floor(v / 1'000'000), within = v - zone * 1'000'000;
+        return zone >= 13 && zone <= 45 && within >= 100'000 && within <= 900'000;
+    };
+    if (all(northing))
+        return 'N';
+    if (all(easting))
+        return 'E';
+    return 0;
+}
+
+QString digitsWords(const std::vector<double> &values)
+{
+    const int digits = int(QString::number(std::floor(std::fabs(values.front())), 'f', 0).size());
+    return QStringLiteral("%1 位数").arg(digits);
+}
+
 // Rows of cells into positions; a first row that is not numbers is
-// headings. `x` and `y` are the columns of the two coordinates.
+// headings. `x` and `y` are the columns of the two coordinates. Which is
+// east is what the user asked; else what the numbers show on a national
+// grid (said, and followed over headings that say otherwise); else what the
+// headings name; else `fallback`, said with `fallbackNote`.
 PositionTable positionsFrom(const std::vector<std::pair<int, QStringList>> &lines,
-                            std::optional<PositionAxes> asked, int xColumn = 1, int yColumn = 2)
+                            std::optional<PositionAxes> asked, int xColumn = 1, int yColumn = 2,
+                            PositionAxes fallback = PositionAxes::NorthEast, const QString &fallbackNote = QString())
 {
     PositionTable table;
-    table.axes = asked.value_or(PositionAxes::NorthEast);
     bool first = true;
+    std::optional<PositionAxes> named;
+    QString headings;
+    struct Raw
+    {
+        int line;
+        QString name;
+        double a, b;
+    };
+    std::vector<Raw> raw;
+    std::vector<double> as, bs;
     for (const auto &[line, cells] : lines) {
         const bool blank = std::all_of(cells.begin(), cells.end(),
                                        [](const QString &c) { return c.trimmed().isEmpty(); });
@@ -59,8 +105,12 @@ PositionTable positionsFrom(const std::vector<std::pair<int, QStringList>> &line
             first = false;
             // Headings: they may name the axes.
             const char a = axisOf(cells.value(xColumn)), b = axisOf(cells.value(yColumn));
-            if (!asked && a == 'E' && b == 'N')
-                table.axes = PositionAxes::EastNorth;
+            if (a == 'E' && b == 'N')
+                named = PositionAxes::EastNorth;
+            else if (a == 'N' && b == 'E')
+                named = PositionAxes::NorthEast;
+            headings = QStringLiteral("“%1”“%2”").arg(cells.value(xColumn).trimmed().left(12),
+                                                     cells.value(yColumn).trimmed().left(12));
             continue;
         }
         first = false;
@@ -68,11 +118,64 @@ PositionTable positionsFrom(const std::vector<std::pair<int, QStringList>> &line
             table.rejected << QStringLiteral("第 %1 行").arg(line);
             continue;
         }
-        table.rows.push_back({line, name,
-                              table.axes == PositionAxes::NorthEast ? Position{*y, *x} : Position{*x, *y}});
+        raw.push_back({line, name, *x, *y});
+        as.push_back(*x);
+        bs.push_back(*y);
     }
-    table.axesNote = table.axes == PositionAxes::NorthEast ? QStringLiteral("按测量坐标读入：X 为北坐标，Y 为东坐标")
-                                                           : QStringLiteral("按东、北坐标读入");
+    const int aColumn = xColumn + 1, bColumn = yColumn + 1; // as a spreadsheet counts them
+    const char aAxis = gridAxisOf(as), bAxis = gridAxisOf(bs);
+    std::optional<PositionAxes> byNumbers;
+    if (aAxis == 'E' && bAxis == 'N')
+        byNumbers = PositionAxes::EastNorth;
+    else if (aAxis == 'N' && bAxis == 'E')
+        byNumbers = PositionAxes::NorthEast;
+    const auto orderWords = [&](PositionAxes axes) {
+        return axes == PositionAxes::EastNorth
+                   ? QStringLiteral("第 %1 列为东坐标、第 %2 列为北坐标").arg(aColumn).arg(bColumn)
+                   : QStringLiteral("第 %1 列为北坐标、第 %2 列为东坐标").arg(aColumn).arg(bColumn);
+    };
+    const auto readAs = [](PositionAxes axes) {
+        return axes == PositionAxes::EastNorth ? QStringLiteral("按东、北坐标读入")
+                                               : QStringLiteral("按测量坐标读入：X 为北坐标，Y 为东坐标");
+    };
+    if (asked) {
+        table.axes = *asked;
+        table.axesNote = QStringLiteral("%1（%2）").arg(readAs(*asked), orderWords(*asked));
+        if (byNumbers && *byNumbers != *asked)
+            table.axesNote += QStringLiteral("（注意：数字看来相反，第 %1 列为%2，第 %3 列为%4）")
+                                  .arg(aColumn)
+                                  .arg(digitsWords(as))
+                                  .arg(bColumn)
+                                  .arg(digitsWords(bs));
+    } else if (byNumbers) {
+        table.axes = *byNumbers;
+        table.axesNote = readAs(*byNumbers) + QStringLiteral("，按数字判定：%1（国家坐标系中北坐标为 7 位数，东坐标为 6 位数或带带号的 8 "
+                                        "位数；第 %2 列为%3，第 %4 列为%5）")
+                             .arg(orderWords(*byNumbers))
+                             .arg(aColumn)
+                             .arg(digitsWords(as))
+                             .arg(bColumn)
+                             .arg(digitsWords(bs));
+        const PositionAxes headed = named.value_or(fallback);
+        if (!headings.isEmpty() && headed != *byNumbers) {
+            table.axesNote += QStringLiteral("；表头%1所示与数字不符，已按数字读入").arg(headings);
+            table.axesDoubtful = true;
+        }
+    } else if (named) {
+        table.axes = *named;
+        table.axesNote = QStringLiteral("%1（表头%2：%3）").arg(readAs(*named), headings, orderWords(*named));
+    } else {
+        table.axes = fallback;
+        table.axesDoubtful = !raw.empty();
+        table.axesNote = (fallbackNote.isEmpty()
+                              ? QStringLiteral("按测量坐标读入：X 为北坐标，Y 为东坐标")
+                              : fallbackNote)
+                         + QStringLiteral("（表头和数字都不能判定东、北，如为施工坐标系请核对；读反时用“交换东、北”"
+                                          "或 coords --axes en）");
+    }
+    for (const Raw &r : raw)
+        table.rows.push_back({r.line, r.name,
+                              table.axes == PositionAxes::NorthEast ? Position{r.b, r.a} : Position{r.a, r.b}});
     return table;
 }
 
@@ -172,11 +275,8 @@ Result<PositionTable> readPositionTable(const QString &path, std::optional<Posit
         text.remove(0, 1);
     if (path.endsWith(QLatin1String(".dat"), Qt::CaseInsensitive)) {
         // CASS: name, code, east, north, height; the east before the north.
-        PositionTable table =
-            positionsFrom(csvLines(text, QLatin1Char(',')), asked.value_or(PositionAxes::EastNorth), 2, 3);
-        if (!asked)
-            table.axesNote = QStringLiteral("按 CASS 坐标文件读入：点名、编码、东坐标、北坐标、高程");
-        return table;
+        return positionsFrom(csvLines(text, QLatin1Char(',')), asked, 2, 3, PositionAxes::EastNorth,
+                             QStringLiteral("按 CASS 坐标文件读入：点名、编码、东坐标、北坐标、高程"));
     }
     return parsePositionText(text, asked);
 }
@@ -235,6 +335,9 @@ Result<PositionSummary> placePoints(ProjectDatabase &project, const std::vector<
     summary.set = int(writes.size());
     if (kept)
         summary.plan = kept->name;
+    // Positions from two coordinate systems: said after every change.
+    if (const auto now = project.points())
+        summary.far = farPointsText(farPlacedPoints(*now));
     return summary;
 }
 
@@ -292,5 +395,7 @@ QString positionSummaryText(const QString &file, const PositionSummary &s)
         lines << QStringLiteral("平面图 %1 已存入工程。").arg(s.plan);
     if (!s.planRefused.isEmpty())
         lines << s.planRefused;
+    if (!s.far.isEmpty())
+        lines << s.far;
     return lines.join(QLatin1Char('\n'));
 }

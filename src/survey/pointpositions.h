@@ -36,6 +36,7 @@ struct PositionSummary
     QString axes;          // (a table) how its columns were read, in words
     QString plan;          // the plan drawing kept with the project, if any
     QString planRefused;   // why the drawing was not kept
+    QString far;           // placed points far from the others, after the change (farPointsText)
 };
 
 // Matches the rows to the points by name (blanks around and letter case
@@ -46,10 +47,11 @@ Result<PositionSummary> placePoints(ProjectDatabase &project, const std::vector<
                                     PositionSummary summary = {});
 
 // A position is kept as east and north (Position::x east, y north, in
-// metres), whatever came in. A file's two columns are read as a surveyor
-// gives them, X north and Y east ("点号,X,Y" of a total station), unless
-// its headings name their axes (E/N, 东/北, Easting/Northing) or the user
-// says otherwise.
+// metres), whatever came in. A file's two columns are read as the user
+// says; else as the numbers show on a national grid (a 7-digit northing,
+// a 6- or 8-digit easting), over any headings; else as the headings name
+// them (E/N, 东/北, Easting/Northing); else as a surveyor gives them, X
+// north and Y east ("点号,X,Y" of a total station), said as doubtful.
 enum class PositionAxes {
     NorthEast, // the columns are X (north), Y (east): survey coordinates
     EastNorth  // the columns are east, north: a plan's x and y
@@ -65,6 +67,10 @@ struct PositionTable
     QStringList rejected;
     PositionAxes axes = PositionAxes::NorthEast;
     QString axesNote; // how the columns were read, in words
+    // The order could not be decided (a local grid, neither headings nor
+    // numbers say), or the headings contradict the numbers: to be told
+    // where it cannot be missed.
+    bool axesDoubtful = false;
 };
 Result<PositionTable> readPositionTable(const QString &path, std::optional<PositionAxes> asked = std::nullopt);
 // Rows pasted from a spreadsheet: "name<TAB>X<TAB>Y" a line.
