@@ -46,6 +46,8 @@ private slots:
     void hyperbolicGivesBackItsCurve();
     void asaokaGivesBackTheExponentialsEnd_data();
     void asaokaGivesBackTheExponentialsEnd();
+    void intervalsOfKnownAnswers_data();
+    void intervalsOfKnownAnswers();
     void tooLittleToPredict_data();
     void tooLittleToPredict();
     void forecastRule_data();
@@ -191,8 +193,10 @@ void StabilityTest::forecastRule_data()
         << QStringLiteral("预测值小于已发生沉降");
     QTest::addRow("4 epochs") << seriesOf({{0, 0}, {30, -5.4545}, {60, -8.5714}, {90, -10.5882}})
                               << QStringLiteral("拟合点数不足（4 次观测，至少 5 次）");
-    QTest::addRow("R² 0.07") << seriesOf({{0, 0}, {30, -5}, {60, -20}, {90, -12}, {120, -30}, {150, -18}, {180, -33}})
-                             << QStringLiteral("拟合优度 R² = 0.07 低于 0.90");
+    // Scattered: a final settlement of −107 mm, ±559 mm at 95 %.
+    QTest::addRow("an uncertain end")
+        << seriesOf({{0, 0}, {30, -5}, {60, -20}, {90, -12}, {120, -30}, {150, -18}, {180, -33}})
+        << QStringLiteral("预测终值不确定：±520 %（上限 20 %）");
 }
 
 void StabilityTest::forecastRule()
@@ -200,11 +204,65 @@ void StabilityTest::forecastRule()
     QFETCH(Series, period);
     QFETCH(QString, reason);
     const auto fitted = fitHyperbolic(period);
-    const QString said = hyperbolicRejection(fitted, period, 0.90);
+    const QString said = hyperbolicRejection(fitted, period, 20);
     QCOMPARE(said, reason);
     if (reason.isEmpty()) {
         QVERIFY(fitted);
         QVERIFY(near(fitted->sInf, -20, 1e-3)); // s = x ÷ (0.05·x + 4) ends at −20 mm
+    }
+}
+
+void StabilityTest::intervalsOfKnownAnswers_data()
+{
+    // Series with a known end, and whether each method trusts it. Noise of
+    // ±0.3 mm, alternating, as levelling leaves it.
+    QTest::addColumn<Series>("period");
+    QTest::addColumn<double>("end");
+    // 1: trusted, its interval holding the end; 0: refused; −1: either (the
+    // method is not made for that curve).
+    QTest::addColumn<int>("hyperbolic");
+    QTest::addColumn<int>("asaoka");
+    const auto made = [](auto curve, double noise) {
+        Series series;
+        for (int k = 0; k <= 12; ++k)
+            series.push_back({30.0 * k, k == 0 ? 0 : curve(30.0 * k) + (k % 2 ? noise : -noise), k});
+        return series;
+    };
+    // s = x ÷ (0.05·x + 4) − … ends at −20 mm.
+    QTest::addRow("a hyperbola with noise") << made([](double t) { return -t / (0.05 * t + 4); }, 0.3) << -20.0
+                                            << 1 << -1;
+    // s = −30·(1 − e^(−t/60)): Asaoka's β1 = e^(−1/2), the end −30 mm.
+    QTest::addRow("an exponential") << made([](double t) { return -30 * (1 - std::exp(-t / 60)); }, 0.0) << -30.0
+                                    << -1 << 1;
+    // 0.05 mm/d and slowing hardly at all: β1 near 1, an end nobody knows.
+    QTest::addRow("a slow creep") << made([](double t) { return -0.05 * t - 1e-5 * t * t; }, 0.3) << 0.0 << 0
+                                  << 0;
+}
+
+void StabilityTest::intervalsOfKnownAnswers()
+{
+    QFETCH(Series, period);
+    QFETCH(double, end);
+    QFETCH(int, hyperbolic);
+    QFETCH(int, asaoka);
+    const auto h = fitHyperbolic(period);
+    const QString hReason = hyperbolicRejection(h, period, 20);
+    if (hyperbolic >= 0)
+        QVERIFY2(hReason.isEmpty() == (hyperbolic == 1), qPrintable(hReason));
+    if (hyperbolic == 1) {
+        // The interval holds the true end and is narrow.
+        QVERIFY2(h->sInfLow() <= end && end <= h->sInfHigh(),
+                 qPrintable(QStringLiteral("%1 .. %2").arg(h->sInfLow()).arg(h->sInfHigh())));
+        QVERIFY(h->sInfHalfWidth < 0.2 * std::fabs(h->sInf));
+    }
+    const QString aReason = asaokaRejection(period, 30, 20);
+    if (asaoka >= 0)
+        QVERIFY2(aReason.isEmpty() == (asaoka == 1), qPrintable(aReason));
+    if (asaoka == 1) {
+        const auto a = fitAsaoka(period, 30);
+        QVERIFY(a);
+        QVERIFY2(a->sInfLow() - 1e-6 <= end && end <= a->sInfHigh() + 1e-6,
+                 qPrintable(QStringLiteral("%1 .. %2").arg(a->sInfLow()).arg(a->sInfHigh())));
     }
 }
 
@@ -283,23 +341,23 @@ void StabilityTest::overTheSnapshot()
 
 void StabilityTest::buildingSettingsOverTheProgram_data()
 {
-    // The program-wide settings say 0.03 mm/d, 0.85 and 120 d; the project may hold its own.
+    // The program-wide settings say 0.03 mm/d, 30 % and 120 d; the project may hold its own.
     QTest::addColumn<QString>("key");
     QTest::addColumn<QString>("own");
     QTest::addColumn<double>("limit");
-    QTest::addColumn<double>("minR2");
+    QTest::addColumn<double>("maxInterval");
     QTest::addColumn<int>("window");
-    QTest::newRow("none of its own") << QString() << QString() << 0.03 << 0.85 << 120;
-    QTest::newRow("its own rate") << QStringLiteral("稳定速率") << QStringLiteral("0.02") << 0.02 << 0.85 << 120;
-    QTest::newRow("its own R²") << QStringLiteral("拟合优度下限") << QStringLiteral("0.95") << 0.03 << 0.95 << 120;
-    QTest::newRow("its own days") << QStringLiteral("稳定天数") << QStringLiteral("60") << 0.03 << 0.85 << 60;
-    QTest::newRow("a word: the program's") << QStringLiteral("稳定速率") << QStringLiteral("快") << 0.03 << 0.85 << 120;
-    QTest::newRow("negative: the program's") << QStringLiteral("稳定速率") << QStringLiteral("-0.02") << 0.03 << 0.85
+    QTest::newRow("none of its own") << QString() << QString() << 0.03 << 30.0 << 120;
+    QTest::newRow("its own rate") << QStringLiteral("稳定速率") << QStringLiteral("0.02") << 0.02 << 30.0 << 120;
+    QTest::newRow("its own interval") << QStringLiteral("预测区间上限") << QStringLiteral("15") << 0.03 << 15.0 << 120;
+    QTest::newRow("its own days") << QStringLiteral("稳定天数") << QStringLiteral("60") << 0.03 << 30.0 << 60;
+    QTest::newRow("a word: the program's") << QStringLiteral("稳定速率") << QStringLiteral("快") << 0.03 << 30.0 << 120;
+    QTest::newRow("negative: the program's") << QStringLiteral("稳定速率") << QStringLiteral("-0.02") << 0.03 << 30.0
                                              << 120;
-    QTest::newRow("an R² above 1: the default") << QStringLiteral("拟合优度下限") << QStringLiteral("1.5") << 0.03
-                                                << 0.90 << 120;
+    QTest::newRow("an interval above 1000 %: the default") << QStringLiteral("预测区间上限") << QStringLiteral("1500")
+                                                           << 0.03 << 20.0 << 120;
     QTest::newRow("days beyond any count: bounded") << QStringLiteral("稳定天数") << QStringLiteral("1e300") << 0.03
-                                                    << 0.85 << 1000000;
+                                                    << 30.0 << 1000000;
 }
 
 void StabilityTest::buildingSettingsOverTheProgram()
@@ -307,21 +365,21 @@ void StabilityTest::buildingSettingsOverTheProgram()
     QFETCH(QString, key);
     QFETCH(QString, own);
     QFETCH(double, limit);
-    QFETCH(double, minR2);
+    QFETCH(double, maxInterval);
     QFETCH(int, window);
     QTemporaryDir dir;
     QVERIFY(makeSystemDatabase(dir.path()));
     SettingsStore program;
     QVERIFY(program.open(dir.filePath(QStringLiteral("Sdmx.mdb"))));
     QVERIFY(program.writeSetting(QStringLiteral("稳定速率"), QStringLiteral("0.03")));
-    QVERIFY(program.writeSetting(QStringLiteral("拟合优度下限"), QStringLiteral("0.85")));
+    QVERIFY(program.writeSetting(QStringLiteral("预测区间上限"), QStringLiteral("30")));
     QVERIFY(program.writeSetting(QStringLiteral("稳定天数"), QStringLiteral("120")));
     std::map<QString, QString> fields{{QStringLiteral("工程名称"), QStringLiteral("甲楼")}};
     if (!key.isEmpty())
         fields[key] = own;
     const StabilitySettings settings = stabilitySettingsFrom(program, fields);
     QCOMPARE(settings.limit, limit);
-    QCOMPARE(settings.minR2, minR2);
+    QCOMPARE(settings.maxIntervalPercent, maxInterval);
     QCOMPARE(settings.window, window);
     QCOMPARE(settings.step, 30);
 }

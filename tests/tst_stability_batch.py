@@ -19,7 +19,9 @@ import sys
 import tempfile
 import unittest
 
+import numpy as np
 import openpyxl
+from scipy import stats
 
 BIN = pathlib.Path(sys.argv[1])
 SOURCE = pathlib.Path(sys.argv[2])
@@ -96,6 +98,16 @@ def line_fit(xs, ys):
     return a, b, (1 - ss_res / ss_tot) if ss_tot else 1.0
 
 
+def covariance(xs, ys):
+    """The covariance of (slope, intercept) of the least-squares line, by
+    numpy, and Student's t at 97.5 % for its n − 2 degrees of freedom."""
+    A = np.column_stack([np.asarray(xs, float), np.ones(len(xs))])
+    coef, *_ = np.linalg.lstsq(A, np.asarray(ys, float), rcond=None)
+    dof = len(xs) - 2
+    residual = np.sum((A @ coef - np.asarray(ys, float)) ** 2)
+    return residual / dof * np.linalg.inv(A.T @ A), stats.t.ppf(0.975, dof)
+
+
 def expected(point, window, limit, step):
     """The definitions, computed from the elevations as generated."""
     h0 = elevation(point, 0)
@@ -122,9 +134,10 @@ def expected(point, window, limit, step):
     s_end = period[-1][2]
     enough = 1 + sum(1 for _, t, _ in period if t > t0) >= 5
 
-    def trusted(s_inf, r2):
-        """Beyond what the point has done, in the way it moves, and a close fit."""
-        return (s_inf - s_end) * math.copysign(1, s_end - s0) >= -0.01 and r2 >= 0.9
+    def trusted(s_inf, half):
+        """Beyond what the point has done, in the way it moves, and its 95 %
+        interval within 20 % of the settlement it forecasts."""
+        return (s_inf - s_end) * math.copysign(1, s_end - s0) >= -0.01 and half <= 0.2 * abs(s_inf - s0)
 
     hyperbolic = None
     if len(pts) >= 3 and enough:
@@ -133,8 +146,12 @@ def expected(point, window, limit, step):
         # one sign, or the curve has a pole.
         if fit and abs(fit[0]) * max(p[0] for p in pts) > 1e-9 * abs(fit[1]) and fit[0] * fit[1] > 0:
             a, b, r2 = fit
-            if trusted(s0 + 1 / a, r2):
-                hyperbolic = {"a": a, "b": b, "s_inf": s0 + 1 / a, "r2": r2}
+            # σ(s∞) = σ(a) / a², by the delta method.
+            cov, t975 = covariance([p[0] for p in pts], [p[1] for p in pts])
+            half = t975 * math.sqrt(cov[0][0]) / a ** 2
+            if trusted(s0 + 1 / a, half):
+                hyperbolic = {"a": a, "b": b, "s_inf": s0 + 1 / a, "r2": r2,
+                              "s_inf_low": s0 + 1 / a - half, "s_inf_high": s0 + 1 / a + half}
             # A sinking point whose fit slowed below the limit before the
             # last epoch, while the observed rate says it has not: not trusted.
             if hyperbolic and verdict == "未稳定" and a < 0:
@@ -154,8 +171,16 @@ def expected(point, window, limit, step):
     asaoka = None
     if len(samples) >= 4 and enough:
         fit = line_fit(samples[:-1], samples[1:])
-        if fit and 0 < fit[0] < 1 - 1e-9 and trusted(fit[1] / (1 - fit[0]), fit[2]):
-            asaoka = {"beta0": fit[1], "beta1": fit[0], "s_inf": fit[1] / (1 - fit[0]), "r2": fit[2]}
+        if fit and 0 < fit[0] < 1 - 1e-9:
+            b1, b0 = fit[0], fit[1]
+            s_inf = b0 / (1 - b1)
+            # s∞ = β0 / (1 − β1): its gradient against the covariance.
+            cov, t975 = covariance(samples[:-1], samples[1:])
+            g = np.array([b0 / (1 - b1) ** 2, 1 / (1 - b1)])  # ∂/∂β1, ∂/∂β0
+            half = t975 * math.sqrt(max(g @ cov @ g, 0))
+            if trusted(s_inf, half):
+                asaoka = {"beta0": b0, "beta1": b1, "s_inf": s_inf, "r2": fit[2],
+                          "s_inf_low": s_inf - half, "s_inf_high": s_inf + half}
     return {"number": point, "name": f"沉{point}", "t_last": t_last, "s_last": s_last,
             "max_rate": max_rate, "mean_rate": mean_rate, "verdict": verdict,
             "hyperbolic": hyperbolic, "asaoka": asaoka}
@@ -191,7 +216,7 @@ class StabilityAnalysis(unittest.TestCase):
                 self.assertEqual(run.returncode, 0, run.stderr.decode())
                 got = json.loads(run.stdout)
                 self.assertEqual(got["settings"], {"window": window, "limit": limit, "step": step,
-                                                   "min_r2": 0.9})
+                                                   "max_interval_percent": 20})
                 self.assertEqual([p["number"] for p in got["points"]], [1, 2, 3, 4, 5])
                 verdicts = []
                 for point in got["points"]:
@@ -201,8 +226,8 @@ class StabilityAnalysis(unittest.TestCase):
                         self.assertEqual(point[key], want[key], (point["number"], key))
                     for key in ("s_last", "max_rate", "mean_rate"):
                         self.assertClose(point[key], want[key], (point["number"], key))
-                    for method, keys in (("hyperbolic", ("a", "b", "s_inf", "r2")),
-                                         ("asaoka", ("beta0", "beta1", "s_inf"))):
+                    for method, keys in (("hyperbolic", ("a", "b", "s_inf", "r2", "s_inf_low", "s_inf_high")),
+                                         ("asaoka", ("beta0", "beta1", "s_inf", "s_inf_low", "s_inf_high"))):
                         if want[method] is None:
                             self.assertIsNone(point[method], (point["number"], method))
                             self.assertTrue(point[method + "_reason"], (point["number"], method))
@@ -299,7 +324,7 @@ class StabilityAnalysis(unittest.TestCase):
         sheet = openpyxl.load_workbook(self.root / "楼.xlsx")["稳定性分析"]
         row = next(r for r in sheet.iter_rows(min_row=6, values_only=True) if r[1] == "沉7")
         self.assertEqual(row[7], "—")
-        self.assertIn("双曲线法：" + reason, row[11])
+        self.assertIn("双曲线法：" + reason, row[13])
 
         pdf = self.root / "报告.pdf"
         run = self.batch("report", self.project, "--out", pdf, "--date", "2020-07-01")

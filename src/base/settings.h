@@ -38,7 +38,8 @@ inline const QString StableRate = QStringLiteral("稳定速率");
 inline const QString StableDays = QStringLiteral("稳定天数");
 inline const QString PredictionStep = QStringLiteral("预测步长");
 // The least R² of a settlement forecast that is trusted (0.90 unless set).
-inline const QString MinFitR2 = QStringLiteral("拟合优度下限");
+// The widest 95 % interval of a trusted final settlement, % of it.
+inline const QString MaxIntervalPercent = QStringLiteral("预测区间上限");
 inline const QString ChangeLimit = QStringLiteral("高程突变限值");
 // How far (m) a point's first elevation may lie from the median of the other
 // points of its epoch without a question.

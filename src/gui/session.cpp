@@ -116,7 +116,7 @@ const StabilityAnalysis &Session::stability() const
     const StabilitySettings settings = stabilitySettings();
     const auto same = [&](const StabilitySettings &a) {
         return a.window == settings.window && a.limit == settings.limit && a.step == settings.step
-               && a.minR2 == settings.minR2;
+               && a.maxIntervalPercent == settings.maxIntervalPercent;
     };
     if (!m_stability || !same(m_stability->first))
         m_stability.emplace(settings, analyseStability(m_snapshot, settings, m_pointCount));

@@ -101,18 +101,20 @@ StabilityDialog::StabilityDialog(Session &session, QWidget *parent)
     m_step->setRange(1, 3650);
     m_step->setValue(stored.step);
     m_step->setSuffix(QStringLiteral(" d"));
-    m_minR2 = new QDoubleSpinBox;
-    m_minR2->setObjectName(QStringLiteral("MinR2"));
-    m_minR2->setDecimals(2);
-    m_minR2->setRange(0.50, 1.00);
-    m_minR2->setSingleStep(0.01);
-    m_minR2->setValue(stored.minR2);
+    m_maxInterval = new QDoubleSpinBox;
+    m_maxInterval->setObjectName(QStringLiteral("MaxInterval"));
+    m_maxInterval->setDecimals(0);
+    m_maxInterval->setRange(1, 1000);
+    m_maxInterval->setSingleStep(5);
+    m_maxInterval->setValue(stored.maxIntervalPercent);
+    m_maxInterval->setSuffix(QStringLiteral(" %"));
+    m_maxInterval->setToolTip(QStringLiteral("预测终值 95 % 区间的半宽，不超过预测沉降量的这一比例时才采用预测"));
     auto *settingsRow = new QHBoxLayout;
     for (const auto &[label, box] : std::initializer_list<std::pair<QString, QWidget *>>{
              {QStringLiteral("稳定天数："), m_window},
              {QStringLiteral("稳定速率："), m_limit},
              {QStringLiteral("预测步长："), m_step},
-             {QStringLiteral("拟合优度下限："), m_minR2}}) {
+             {QStringLiteral("预测区间上限："), m_maxInterval}}) {
         settingsRow->addWidget(new QLabel(label));
         settingsRow->addWidget(box);
         settingsRow->addSpacing(12);
@@ -174,7 +176,7 @@ StabilityDialog::StabilityDialog(Session &session, QWidget *parent)
     connect(m_window, &QSpinBox::valueChanged, this, &StabilityDialog::settingChanged);
     connect(m_step, &QSpinBox::valueChanged, this, &StabilityDialog::settingChanged);
     connect(m_limit, &QDoubleSpinBox::valueChanged, this, &StabilityDialog::settingChanged);
-    connect(m_minR2, &QDoubleSpinBox::valueChanged, this, &StabilityDialog::settingChanged);
+    connect(m_maxInterval, &QDoubleSpinBox::valueChanged, this, &StabilityDialog::settingChanged);
     connect(asDefault, &QPushButton::clicked, this, &StabilityDialog::storeAsDefault);
     connect(m_table, &QTableWidget::currentCellChanged, this,
             [this](int row) { showPoint(row); });
@@ -188,7 +190,7 @@ std::map<QString, QString> StabilityDialog::shownSettings() const
     return {{SettingKey::StableDays, QString::number(m_window->value())},
             {SettingKey::StableRate, limitText(m_limit->value())},
             {SettingKey::PredictionStep, QString::number(m_step->value())},
-            {SettingKey::MinFitR2, limitText(m_minR2->value())}};
+            {SettingKey::MaxIntervalPercent, limitText(m_maxInterval->value())}};
 }
 
 void StabilityDialog::settingChanged()
@@ -218,7 +220,7 @@ void StabilityDialog::storeAsDefault()
 
 void StabilityDialog::analyse()
 {
-    const StabilitySettings settings{m_window->value(), m_limit->value(), m_step->value(), m_minR2->value()};
+    const StabilitySettings settings{m_window->value(), m_limit->value(), m_step->value(), m_maxInterval->value()};
     m_analysis = analyseStability(m_session.snapshot(), settings, m_session.pointCount());
     m_building->setText(QStringLiteral("建筑物稳定性：%1").arg(verdictText(m_analysis.building)));
     m_building->setStyleSheet(

@@ -43,7 +43,7 @@ private:
     QSpinBox *m_window;
     QDoubleSpinBox *m_limit;
     QSpinBox *m_step;
-    QDoubleSpinBox *m_minR2;
+    QDoubleSpinBox *m_maxInterval;
     bool m_toldUnstored = false;
     QTableWidget *m_table;
     QChart *m_chart;

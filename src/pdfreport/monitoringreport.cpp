@@ -344,7 +344,7 @@ Result<ReportOutcome> writeMonitoringReport(const ProjectSnapshot &whole, const 
         addTable(tablePages(t.stability,
                             {t.buildingVerdict.arg(verdictText(analysis.building)),
                              stabilitySettingsLine(analysis.settings)},
-                            stabilityHeadings(), rows, {0.7, 1, 1, 1.1, 1.2, 1.2, 0.9, 1.3, 0.7, 1.3, 1.2, 3.2}, true,
+                            stabilityHeadings(), rows, {0.7, 1, 1, 1.1, 1.2, 1.2, 0.9, 1.3, 0.7, 1.3, 1.2, 1.7, 1.7, 3.2}, true,
                             8),
                  true);
     }

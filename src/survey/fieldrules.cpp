@@ -25,7 +25,7 @@ const NumberField numberFields[] = {
     {SettingKey::StableRate, 0, 10, false, false, " mm/d"},
     {SettingKey::StableDays, 1, 3650, true, true, " 天"},
     {SettingKey::PredictionStep, 1, 3650, true, true, " 天"},
-    {SettingKey::MinFitR2, 0, 1, true, false, ""},
+    {SettingKey::MaxIntervalPercent, 0, 1000, false, false, " %"},
     {SettingKey::BenchmarkElevation, -500, 9000, true, false, " m"},
     {DeformationKey::CumulativeAlarm, 0, 1000, false, false, " mm"},
     {DeformationKey::RateAlarm, 0, 100, false, false, " mm/d"},

@@ -12,6 +12,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 
 // The day the hyperbolic fit slows to the stable rate.
 static std::optional<QDate> stableDate(const PointStability &point, const ProjectSnapshot &snapshot,
@@ -37,6 +38,10 @@ bool sameFloors(const QString &a, const QString &b)
 struct LineFit
 {
     double slope = 0, intercept = 0, r2 = 0;
+    // The covariance of slope and intercept from the residuals (n − 2
+    // degrees of freedom); none with two points.
+    double varSlope = 0, varIntercept = 0, covariance = 0;
+    int dof = 0;
 };
 std::optional<LineFit> fitLine(const std::vector<double> &x, const std::vector<double> &y)
 {
@@ -68,10 +73,37 @@ std::optional<LineFit> fitLine(const std::vector<double> &x, const std::vector<d
         residual += e * e;
     }
     fit.r2 = syy > 0 ? 1 - residual / syy : 1;
+    fit.dof = int(x.size()) - 2;
+    if (fit.dof > 0) {
+        const double variance = residual / fit.dof;
+        fit.varSlope = variance / sxx;
+        fit.varIntercept = variance * (1 / n + mx * mx / sxx);
+        fit.covariance = -mx * variance / sxx;
+    }
     return fit;
 }
 
 } // namespace
+
+double studentT975(int dof)
+{
+    // Student's t at 97.5 % (two-sided 95 %): the table to 30 degrees of
+    // freedom, Cornish-Fisher's expansion beyond (within 1e-7 there).
+    static const double table[] = {12.706205, 4.302653, 3.182446, 2.776445, 2.570582, 2.446912, 2.364624,
+                                   2.306004,  2.262157, 2.228139, 2.200985, 2.178813, 2.160369, 2.144787,
+                                   2.131450,  2.119905, 2.109816, 2.100922, 2.093024, 2.085963, 2.079614,
+                                   2.073873,  2.068658, 2.063899, 2.059539, 2.055529, 2.051831, 2.048407,
+                                   2.045230,  2.042272};
+    if (dof < 1)
+        return std::numeric_limits<double>::infinity();
+    if (dof <= 30)
+        return table[dof - 1];
+    const double z = 1.959963984540054, v = dof;
+    const double z2 = z * z, z3 = z2 * z, z5 = z3 * z2, z7 = z5 * z2, z9 = z7 * z2;
+    return z + (z3 + z) / 4 / v + (5 * z5 + 16 * z3 + 3 * z) / 96 / (v * v)
+           + (3 * z7 + 19 * z5 + 17 * z3 - 15 * z) / 384 / (v * v * v)
+           + (79 * z9 + 776 * z7 + 1482 * z5 - 1920 * z3 - 945 * z) / 92160 / (v * v * v * v);
+}
 
 StabilitySettings stabilitySettingsFrom(const SettingsStore &settings)
 {
@@ -80,7 +112,7 @@ StabilitySettings stabilitySettingsFrom(const SettingsStore &settings)
 
 QStringList stabilitySettingKeys()
 {
-    return {SettingKey::StableDays, SettingKey::StableRate, SettingKey::PredictionStep, SettingKey::MinFitR2};
+    return {SettingKey::StableDays, SettingKey::StableRate, SettingKey::PredictionStep, SettingKey::MaxIntervalPercent};
 }
 
 StabilitySettings stabilitySettingsFrom(const SettingsStore &settings,
@@ -99,8 +131,8 @@ StabilitySettings stabilitySettingsFrom(const SettingsStore &settings,
     result.window = int(std::lround(std::min(value(SettingKey::StableDays, result.window), 1e6)));
     result.limit = value(SettingKey::StableRate, result.limit);
     result.step = int(std::lround(std::min(value(SettingKey::PredictionStep, result.step), 1e6)));
-    if (const double r2 = value(SettingKey::MinFitR2, result.minR2); r2 <= 1)
-        result.minR2 = r2;
+    if (const double percent = value(SettingKey::MaxIntervalPercent, result.maxIntervalPercent); percent <= 1000)
+        result.maxIntervalPercent = percent;
     // A count of days rounds to at least one.
     result.window = std::max(result.window, 1);
     result.step = std::max(result.step, 1);
@@ -191,6 +223,9 @@ std::optional<HyperbolicFit> fitHyperbolic(const std::vector<SeriesPoint> &perio
     fit.b = line->intercept;
     fit.sInf = start.s + 1 / fit.a;
     fit.r2 = line->r2;
+    // s∞ = s0 + 1/a: σ(s∞) = σ(a) / a² (the delta method).
+    fit.s0 = start.s;
+    fit.sInfHalfWidth = studentT975(line->dof) * std::sqrt(line->varSlope) / (fit.a * fit.a);
     return fit;
 }
 
@@ -259,6 +294,12 @@ std::optional<AsaokaFit> fitAsaoka(const std::vector<SeriesPoint> &period, int s
     fit.beta0 = line->intercept;
     fit.sInf = fit.beta0 / (1 - fit.beta1);
     fit.r2 = line->r2;
+    // s∞ = β0 / (1 − β1): its gradient against the covariance of β0, β1.
+    fit.s0 = period.front().s;
+    const double g0 = 1 / (1 - fit.beta1), g1 = fit.beta0 / ((1 - fit.beta1) * (1 - fit.beta1));
+    const double variance =
+        g0 * g0 * line->varIntercept + g1 * g1 * line->varSlope + 2 * g0 * g1 * line->covariance;
+    fit.sInfHalfWidth = studentT975(line->dof) * std::sqrt(std::max(variance, 0.0));
     return fit;
 }
 
@@ -293,15 +334,22 @@ bool shortOfObserved(double sInf, const std::vector<SeriesPoint> &period)
     return (sInf - last) * (moved > 0 ? 1 : -1) < -settlementResolution;
 }
 
-QString lowR2(double r2, double minR2)
+// A final settlement whose 95 % interval is wider than the setting allows,
+// as a share of the settlement it forecasts from the period's start.
+QString uncertain(double sInf, double s0, double halfWidth, double maxPercent)
 {
-    return QStringLiteral("拟合优度 R² = %1 低于 %2").arg(formatFixed(r2, 2), formatFixed(minR2, 2));
+    const double share = std::fabs(sInf - s0) > 0 ? halfWidth / std::fabs(sInf - s0) * 100
+                                                  : std::numeric_limits<double>::infinity();
+    if (std::isfinite(halfWidth) && share <= maxPercent)
+        return {};
+    return std::isfinite(share) ? QStringLiteral("预测终值不确定：±%1 %（上限 %2 %）").arg(formatFixed(share, 0), formatFixed(maxPercent, 0))
+                                : QStringLiteral("预测终值不确定：区间无法估计");
 }
 
 } // namespace
 
 QString hyperbolicRejection(const std::optional<HyperbolicFit> &fitted, const std::vector<SeriesPoint> &period,
-                            double minR2)
+                            double maxIntervalPercent)
 {
     if (fitEpochs(period) < minimumFitEpochs)
         return tooFewEpochs(period);
@@ -313,12 +361,10 @@ QString hyperbolicRejection(const std::optional<HyperbolicFit> &fitted, const st
         return QStringLiteral("曲线有奇点");
     if (shortOfObserved(fitted->sInf, period))
         return QStringLiteral("预测值小于已发生沉降");
-    if (!(fitted->r2 >= minR2))
-        return lowR2(fitted->r2, minR2);
-    return {};
+    return uncertain(fitted->sInf, fitted->s0, fitted->sInfHalfWidth, maxIntervalPercent);
 }
 
-QString asaokaRejection(const std::vector<SeriesPoint> &period, int step, double minR2)
+QString asaokaRejection(const std::vector<SeriesPoint> &period, int step, double maxIntervalPercent)
 {
     if (fitEpochs(period) < minimumFitEpochs)
         return tooFewEpochs(period);
@@ -332,9 +378,10 @@ QString asaokaRejection(const std::vector<SeriesPoint> &period, int step, double
     const double sInf = line->intercept / (1 - line->slope);
     if (!std::isfinite(sInf) || shortOfObserved(sInf, period))
         return QStringLiteral("预测值小于已发生沉降");
-    if (!(line->r2 >= minR2))
-        return lowR2(line->r2, minR2);
-    return {};
+    const auto fit = fitAsaoka(period, step);
+    if (!fit)
+        return QStringLiteral("β₁ 不在 0 与 1 之间，曲线无终值");
+    return uncertain(fit->sInf, fit->s0, fit->sInfHalfWidth, maxIntervalPercent);
 }
 
 double hyperbolicAt(const HyperbolicFit &fit, SeriesPoint start, double t)
@@ -427,18 +474,23 @@ StabilityAnalysis analyseStability(const ProjectSnapshot &snapshot,
         } else {
             point.loadStart = period.front();
             point.hyperbolic = fitHyperbolic(period);
-            point.hyperbolicReason = hyperbolicRejection(point.hyperbolic, period, settings.minR2);
-            if (!point.hyperbolicReason.isEmpty())
+            point.hyperbolicReason = hyperbolicRejection(point.hyperbolic, period, settings.maxIntervalPercent);
+            if (!point.hyperbolicReason.isEmpty()) {
+                point.hyperbolicRefused = point.hyperbolic;
                 point.hyperbolic.reset();
-            point.asaokaReason = asaokaRejection(period, settings.step, settings.minR2);
+            }
+            point.asaokaReason = asaokaRejection(period, settings.step, settings.maxIntervalPercent);
             if (point.asaokaReason.isEmpty())
                 point.asaoka = fitAsaoka(period, settings.step);
+            else if (fitEpochs(period) >= minimumFitEpochs && !tooManySamples(period, settings.step))
+                point.asaokaRefused = fitAsaoka(period, settings.step);
             if (point.hyperbolic && point.verdict == Verdict::Unstable && point.hyperbolic->a < 0) {
                 // A sinking point's fit that says its rate fell below the
                 // limit before the last epoch, which the observed rate
                 // denies, is not trusted.
                 const auto days = daysToStability(-point.hyperbolic->a, -point.hyperbolic->b, settings.limit);
                 if (!days || point.loadStart->t + *days < point.tLast) {
+                    point.hyperbolicRefused = point.hyperbolic;
                     point.hyperbolic.reset();
                     point.hyperbolicReason = QStringLiteral("拟合所示稳定日期早于末次观测，与实测速率不符");
                 }
@@ -505,6 +557,8 @@ QStringList stabilityHeadings()
             QStringLiteral("R²"),
             QStringLiteral("Asaoka法预测(mm)"),
             QStringLiteral("预计稳定日期"),
+            QStringLiteral("双曲线法95%区间(mm)"),
+            QStringLiteral("Asaoka法95%区间(mm)"),
             QStringLiteral("预测说明")};
 }
 
@@ -516,6 +570,11 @@ QString forecastNote(const PointStability &point)
     if (!point.asaokaReason.isEmpty())
         reasons << QStringLiteral("Asaoka法：") + point.asaokaReason;
     return reasons.join(QStringLiteral("；"));
+}
+
+QString intervalText(double low, double high)
+{
+    return formatFixed(low, 2) + QStringLiteral("～") + formatFixed(high, 2);
 }
 
 std::vector<QStringList> stabilityRows(const StabilityAnalysis &analysis)
@@ -530,6 +589,8 @@ std::vector<QStringList> stabilityRows(const StabilityAnalysis &analysis)
                         fixedOrNone(p.hyperbolic ? std::optional(p.hyperbolic->r2) : std::nullopt, 4),
                         fixedOrNone(p.asaoka ? std::optional(p.asaoka->sInf) : std::nullopt, 2),
                         p.stableDate ? p.stableDate->toString(Qt::ISODate) : none,
+                        p.hyperbolic ? intervalText(p.hyperbolic->sInfLow(), p.hyperbolic->sInfHigh()) : none,
+                        p.asaoka ? intervalText(p.asaoka->sInfLow(), p.asaoka->sInfHigh()) : none,
                         forecastNote(p)});
     }
     return rows;
@@ -537,11 +598,11 @@ std::vector<QStringList> stabilityRows(const StabilityAnalysis &analysis)
 
 QString stabilitySettingsLine(const StabilitySettings &settings)
 {
-    return QStringLiteral("稳定天数 %1 d，稳定速率 %2 mm/d，预测步长 %3 d，拟合优度下限 %4")
+    return QStringLiteral("稳定天数 %1 d，稳定速率 %2 mm/d，预测步长 %3 d，预测区间上限 %4 %")
         .arg(settings.window)
         .arg(limitText(settings.limit))
         .arg(settings.step)
-        .arg(formatFixed(settings.minR2, 2));
+        .arg(limitText(settings.maxIntervalPercent));
 }
 
 QByteArray stabilityJson(const StabilityAnalysis &analysis)
@@ -559,6 +620,8 @@ QByteArray stabilityJson(const StabilityAnalysis &analysis)
                      p.hyperbolic ? QJsonValue(QJsonObject{{QStringLiteral("a"), p.hyperbolic->a},
                                                            {QStringLiteral("b"), p.hyperbolic->b},
                                                            {QStringLiteral("s_inf"), p.hyperbolic->sInf},
+                                                           {QStringLiteral("s_inf_low"), p.hyperbolic->sInfLow()},
+                                                           {QStringLiteral("s_inf_high"), p.hyperbolic->sInfHigh()},
                                                            {QStringLiteral("r2"), p.hyperbolic->r2},
                                                            {QStringLiteral("stable_date"),
                                                             p.stableDate ? QJsonValue(p.stableDate->toString(Qt::ISODate))
@@ -568,8 +631,30 @@ QByteArray stabilityJson(const StabilityAnalysis &analysis)
                      p.asaoka ? QJsonValue(QJsonObject{{QStringLiteral("beta0"), p.asaoka->beta0},
                                                        {QStringLiteral("beta1"), p.asaoka->beta1},
                                                        {QStringLiteral("s_inf"), p.asaoka->sInf},
+                                                       {QStringLiteral("s_inf_low"), p.asaoka->sInfLow()},
+                                                       {QStringLiteral("s_inf_high"), p.asaoka->sInfHigh()},
                                                        {QStringLiteral("r2"), p.asaoka->r2}})
                               : QJsonValue());
+        // A refused fit's figures, so that a reader sees what was refused.
+        const auto finite = [](double v) { return std::isfinite(v) ? QJsonValue(v) : QJsonValue(); };
+        point.insert(QStringLiteral("hyperbolic_refused"),
+                     p.hyperbolicRefused
+                         ? QJsonValue(QJsonObject{{QStringLiteral("a"), p.hyperbolicRefused->a},
+                                                  {QStringLiteral("b"), p.hyperbolicRefused->b},
+                                                  {QStringLiteral("s_inf"), finite(p.hyperbolicRefused->sInf)},
+                                                  {QStringLiteral("s_inf_low"), finite(p.hyperbolicRefused->sInfLow())},
+                                                  {QStringLiteral("s_inf_high"), finite(p.hyperbolicRefused->sInfHigh())},
+                                                  {QStringLiteral("r2"), p.hyperbolicRefused->r2}})
+                         : QJsonValue());
+        point.insert(QStringLiteral("asaoka_refused"),
+                     p.asaokaRefused
+                         ? QJsonValue(QJsonObject{{QStringLiteral("beta0"), p.asaokaRefused->beta0},
+                                                  {QStringLiteral("beta1"), p.asaokaRefused->beta1},
+                                                  {QStringLiteral("s_inf"), finite(p.asaokaRefused->sInf)},
+                                                  {QStringLiteral("s_inf_low"), finite(p.asaokaRefused->sInfLow())},
+                                                  {QStringLiteral("s_inf_high"), finite(p.asaokaRefused->sInfHigh())},
+                                                  {QStringLiteral("r2"), p.asaokaRefused->r2}})
+                         : QJsonValue());
         // Why a forecast is not given: null when it is.
         const auto reason = [](const QString &text) { return text.isEmpty() ? QJsonValue() : QJsonValue(text); };
         point.insert(QStringLiteral("hyperbolic_reason"), reason(p.hyperbolicReason));
@@ -583,7 +668,7 @@ QByteArray stabilityJson(const StabilityAnalysis &analysis)
          QJsonObject{{QStringLiteral("window"), analysis.settings.window},
                      {QStringLiteral("limit"), analysis.settings.limit},
                      {QStringLiteral("step"), analysis.settings.step},
-                     {QStringLiteral("min_r2"), analysis.settings.minR2}}},
+                     {QStringLiteral("max_interval_percent"), analysis.settings.maxIntervalPercent}}},
         {QStringLiteral("points"), points},
         {QStringLiteral("notes"), QJsonArray::fromStringList(analysis.notes)}};
     return QJsonDocument(root).toJson(QJsonDocument::Indented);

@@ -29,12 +29,14 @@ struct StabilitySettings
     int window = 100;    // W, days: the stretch the largest rate is taken over
     double limit = 0.04; // L, mm/d: below it a point is stable
     int step = 30;       // Δ, days: the resampling step of Asaoka's method
-    double minR2 = 0.90; // the least R² of a forecast that is trusted
+    // The widest 95 % interval of a final settlement that is trusted, as a
+    // share (%) of the settlement it forecasts from the load period's start.
+    double maxIntervalPercent = 20;
 };
 
-// The settings "稳定天数", "稳定速率", "预测步长" and "拟合优度下限"; a value that
-// is absent or no positive number (for the last, none of at most 1) takes
-// its default.
+// The settings "稳定天数", "稳定速率", "预测步长" and "预测区间上限"; a value that
+// is absent or no positive number (for the last, none of at most 1000 %)
+// takes its default.
 StabilitySettings stabilitySettingsFrom(const SettingsStore &settings);
 // A building's own: the project's header fields of the same names, where
 // they hold a usable value, over the program-wide settings (a building on
@@ -51,22 +53,37 @@ enum class Verdict { Insufficient, Stable, Unstable };
 QString verdictText(Verdict verdict);
 
 // y = a·x + b fitted to x = t − t0, y = (t − t0) ÷ (s − s0); s_inf = s0 + 1 ÷ a.
+// Its 95 % interval from the fit's own covariance by the delta method:
+// σ(s_inf) = σ(a) ÷ a², times Student's t of n − 2 degrees of freedom.
 struct HyperbolicFit
 {
     double a = 0, b = 0, sInf = 0, r2 = 0;
+    double s0 = 0;             // the load period's start
+    double sInfHalfWidth = 0;  // mm, of the 95 % interval (infinite without one)
+    double sInfLow() const { return sInf - sInfHalfWidth; }
+    double sInfHigh() const { return sInf + sInfHalfWidth; }
 };
 // s_n = β0 + β1·s_(n−1) fitted to the series resampled every Δ days from t0;
-// s_inf = β0 ÷ (1 − β1).
+// s_inf = β0 ÷ (1 − β1), its interval from the covariance of β0 and β1.
 struct AsaokaFit
 {
     double beta0 = 0, beta1 = 0, sInf = 0, r2 = 0;
+    double s0 = 0;
+    double sInfHalfWidth = 0;
+    double sInfLow() const { return sInf - sInfHalfWidth; }
+    double sInfHigh() const { return sInf + sInfHalfWidth; }
 };
+// Student's t at 97.5 % for `dof` degrees of freedom (infinite for none).
+double studentT975(int dof);
 
 // A forecast is trusted (accepted) only when its curve has no pole over the
 // fit period and the future, its final settlement lies beyond the last
 // observed one in the direction the point moves, it is fitted to at least
-// minimumFitEpochs epochs of the constant-load period, and its R² reaches
-// the setting. Otherwise no figure of it is shown, only the reason.
+// minimumFitEpochs epochs of the constant-load period, and the half-width
+// of its final settlement's 95 % interval is within the setting's share of
+// the settlement it forecasts. Otherwise its figures are kept apart as
+// refused, with the reason. R² is shown, as information: the R² of the
+// transformed line is not the quality of the forecast.
 constexpr int minimumFitEpochs = 5;
 
 struct SeriesPoint
@@ -92,6 +109,9 @@ struct PointStability
     std::optional<HyperbolicFit> hyperbolic;
     std::optional<AsaokaFit> asaoka;
     QString hyperbolicReason, asaokaReason;
+    // A fit made but not trusted, for a reader to see what was refused.
+    std::optional<HyperbolicFit> hyperbolicRefused;
+    std::optional<AsaokaFit> asaokaRefused;
     // When the accepted hyperbolic fit says the rate falls to the stable
     // limit, never before the last epoch; none without an accepted fit, or
     // for a point already stable.
@@ -133,8 +153,8 @@ std::optional<AsaokaFit> fitAsaoka(const std::vector<SeriesPoint> &period, int s
 // forecast is not trusted, or empty when it is. `fitted` is the fit as
 // made (none when none could be made).
 QString hyperbolicRejection(const std::optional<HyperbolicFit> &fitted, const std::vector<SeriesPoint> &period,
-                            double minR2);
-QString asaokaRejection(const std::vector<SeriesPoint> &period, int step, double minR2);
+                            double maxIntervalPercent);
+QString asaokaRejection(const std::vector<SeriesPoint> &period, int step, double maxIntervalPercent);
 
 // The fitted curves as the chart draws them, s at day t.
 double hyperbolicAt(const HyperbolicFit &fit, SeriesPoint start, double t);
@@ -144,6 +164,8 @@ double asaokaAt(const AsaokaFit &fit, SeriesPoint start, int step, double t);
 // its figures rounded for reading ("—" where a value is absent). The window,
 // the workbook and the batch's text and CSV show this one table.
 QStringList stabilityHeadings();
+// A final settlement's 95 % interval as the table shows it: "-41.20～-38.80".
+QString intervalText(double low, double high);
 std::vector<QStringList> stabilityRows(const StabilityAnalysis &analysis);
 // Why a point's forecasts are not given, in words; empty when both are.
 QString forecastNote(const PointStability &point);
