@@ -7,6 +7,7 @@ usage: tst_project_script.py BIN_DIR SOURCE_DIR
 import hashlib
 import json
 import pathlib
+import re
 import shutil
 import sqlite3
 import subprocess
@@ -180,10 +181,10 @@ $B report 示例楼.mdb --out 示例楼.pdf --date 2024-04-02
         self.batch("report", self.root / "示例楼.mdb", "--out", self.root / "改正.pdf")
         text = subprocess.run(["pdftotext", "-layout", self.root / "改正.pdf", "-"], capture_output=True,
                               text=True, check=True).stdout
-        records = text[text.index("附录 原始记录"):]
+        records = text[re.search(r"附录一\s+原始记录", text).start():]
         self.assertIn("loop_bm1.gsi", records)
         self.assertIn("改正.xlsx", records)
-        changes = records[records.index("附录 高程修改记录"):]
+        changes = records[re.search(r"附录二\s+高程修改记录", records).start():]
         line = next(l for l in changes.splitlines() if " J2 " in l)
         self.assertEqual(line.split()[5:10], ["J2", "9.79750", "m", "9.79710", "m"])
         self.assertIn("工作簿调入", line)

@@ -120,7 +120,10 @@ class Report(unittest.TestCase):
         # Nothing is cut short: names, units and dates wrap in their cells.
         self.assertNotIn("…", text)
         # The conclusion: the largest settlement, its point and the average.
-        conclusion = re.sub(r"\s+", "", text[text.index("七、结论"):])
+        # No positions: no deformation section, and no gap in the numbers.
+        conclusion = re.sub(r"\s+", "", text[text.index("六、结论"):])
+        self.assertIn("五、稳定性分析与预测", text)
+        self.assertRegex(text, r"附录一\s+原始记录")
         worst = min(cumulative, key=cumulative.get)
         average = sum(cumulative.values()) / POINTS
         self.assertIn(f"本期有累计沉降的{POINTS}个测点中，累计沉降最大的为S{worst}，"
@@ -203,6 +206,25 @@ class Report(unittest.TestCase):
         self.assertEqual(row.split()[2:6], ["6", f"{sum(placed.values()) / 6:.2f}", f"{placed[worst_placed]:.2f}",
                                             f"S{worst_placed}"])
 
+    def test_every_point_is_in_the_report_whatever_the_point_count(self):
+        # Twenty points, the point count 15 (the window's and the workbook's):
+        # the PDF's results pages, stability table and conclusion all list
+        # all twenty.
+        project = self.root / "二十点.mdb"
+        make_project(project, placed=False)
+        with sqlite3.connect(project) as db:
+            for j in range(POINTS + 1, 21):
+                db.execute("INSERT INTO Sur3 VALUES (?, ?, ?, ?)", (j, f"S{j}", 1, "圆形"))
+                for k in range(EPOCHS):
+                    db.execute("INSERT INTO Sur2 VALUES (?, ?, ?)", (k, j, round(elevation(1, k) - 0.0001 * j, 5)))
+        _, text = self.report(project)
+        results = text[text.index("三、观测成果表"):text.index("四、沉降曲线")]
+        stability = text[text.index("五、稳定性分析与预测"):text.index("六、结论")]
+        for j in range(1, 21):
+            self.assertRegex(results, rf"\bS{j}\b")
+            self.assertRegex(stability, rf"\bS{j}\b")
+        self.assertIn("本期有累计沉降的20个测点中", re.sub(r"\s+", "", text[text.index("六、结论"):]))
+
     def test_many_alarms_are_all_listed_on_pages_of_their_own(self):
         # An alarm value every point exceeds: twelve alarms, more than a
         # sentence names; the conclusion names ten and the table all twelve.
@@ -212,7 +234,7 @@ class Report(unittest.TestCase):
             db.execute("INSERT OR REPLACE INTO HeaderFields VALUES ('累计沉降预警值', '0.5')")
         _, text = self.report(project)
         self.assertNoBlankPage(text)
-        conclusion = re.sub(r"\s+", "", text[text.index("七、结论"):text.index("附表", text.index("七、结论"))])
+        conclusion = re.sub(r"\s+", "", text[text.index("六、结论"):text.index("附表", text.index("六、结论"))])
         self.assertIn(f"本期出现预警{POINTS}项，前10项为：", conclusion)
         self.assertIn("全部列于“附表预警一览”", conclusion + re.sub(r"\s+", "", text[text.index("附表"):]))
         table = text[text.index("预警一览", text.index("附表") + 2):]

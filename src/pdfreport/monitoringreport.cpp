@@ -154,11 +154,27 @@ Result<ReportOutcome> writeMonitoringReport(const ProjectSnapshot &whole, const 
     };
     const QString reportDate =
         request.reportDate.isEmpty() ? QDate::currentDate().toString(Qt::ISODate) : request.reportDate;
-    const int pointCount =
+    // The PDF lists every point, whatever the point count the window shows
+    // and the workbook keeps (its results pages, stability table and
+    // conclusion count the same points).
+    int pointCount =
         request.pointCount.value_or(pointCountFromSetting(settings.readSetting(SettingKey::PointCount)));
+    for (const int number : snapshot.pointNumbers())
+        if (snapshot.isObserved(number))
+            pointCount = std::max(pointCount, number);
     const auto colour = [&](int aci) { return paperColour(snapshot, aci); };
 
     std::vector<Page> pages;
+    // Section and appendix numbers, given as the sections come.
+    int sections = 0, appendices = 0;
+    const auto numeral = [](int n) {
+        static const QString digits = QStringLiteral("一二三四五六七八九十");
+        return n <= 10 ? QString(digits[n - 1]) : n < 20 ? QStringLiteral("十") + digits[n - 11] : QString::number(n);
+    };
+    const auto section = [&](const QString &title) { return numeral(++sections) + QStringLiteral("、") + title; };
+    const auto appendix = [&](const QString &title) {
+        return QStringLiteral("附录") + numeral(++appendices) + QStringLiteral("　") + title;
+    };
     // Each page is painted by its function from what it shows.
     const auto addTable = [&](const std::vector<TablePage> &table, bool landscape) {
         for (const TablePage &page : table)
@@ -196,7 +212,7 @@ Result<ReportOutcome> writeMonitoringReport(const ProjectSnapshot &whole, const 
             if (!every.hasUsableDate(k))
                 intro << t.epochLeftOut.arg(e.name, e.date).arg(firstUsableYear).arg(lastUsableYear);
         }
-        addTable(tablePages(t.overview, intro,
+        addTable(tablePages(section(t.overview), intro,
                             {t.epochHeadings[0], t.epochHeadings[1], t.epochHeadings[2], t.epochHeadings[3]}, rows,
                             {1, 2, 2, 1}, false),
                  false);
@@ -217,16 +233,17 @@ Result<ReportOutcome> writeMonitoringReport(const ProjectSnapshot &whole, const 
     const StabilityAnalysis &analysis = model.stability;
     const bool placed = model.placed;
     const PlanFigures &figures = model.figures;
+    const QString layoutTitle = section(t.layout);
     if (placed) {
         const PlanPicture picture = planPicture(snapshot, figures, request.planBackground);
-        pages.push_back({true, [=, &t](QPainter &p, const QRectF &body) {
-                             paintPlanPage(p, body, t.layout, picture, figures);
+        pages.push_back({true, [=](QPainter &p, const QRectF &body) {
+                             paintPlanPage(p, body, layoutTitle, picture, figures);
                          }});
     } else {
         std::vector<QStringList> rows;
         for (const Point &point : snapshot.points())
             rows.push_back({QString::number(point.cjdNo), point.name, point.mark});
-        addTable(tablePages(t.layout, {}, {t.pointHeadings[0], t.pointHeadings[1], t.pointHeadings[2]}, rows,
+        addTable(tablePages(layoutTitle, {}, {t.pointHeadings[0], t.pointHeadings[1], t.pointHeadings[2]}, rows,
                             {1, 2, 2}, false),
                  false);
     }
@@ -238,7 +255,7 @@ Result<ReportOutcome> writeMonitoringReport(const ProjectSnapshot &whole, const 
         asked.headerFields = request.headerFields;
         asked.programDir = request.programDir;
         asked.projectPath = request.projectPath;
-        asked.pointCount = request.pointCount;
+        asked.pointCount = pointCount;
         asked.unit = request.unit;
         asked.templateName = request.templateName;
         asked.output = outcome.output + QStringLiteral(".xlsx"); // never written
@@ -261,6 +278,7 @@ Result<ReportOutcome> writeMonitoringReport(const ProjectSnapshot &whole, const 
                 if (!recorder->text(r, c).isEmpty())
                     columns = std::max(columns, c);
         const int lastRow = recorder->lastRow();
+        const QString resultsTitle = section(t.results);
         const std::vector<double> widths = (*sheet)->columnWidths(columns);
         const std::vector<XlsxSheet::Range> mergedRanges = (*sheet)->mergedRanges();
         for (int first = resultsFirstPageRow; first <= lastRow; first += resultsPageRows) {
@@ -268,7 +286,7 @@ Result<ReportOutcome> writeMonitoringReport(const ProjectSnapshot &whole, const 
             // as the template lays them out.
             ResultsPage page;
             if (first == resultsFirstPageRow)
-                page.title = t.results;
+                page.title = resultsTitle;
             for (int r = 1; r <= resultsHeaderRows; ++r)
                 page.rows.push_back(r);
             for (int r = first; r < first + resultsPageRows && r <= lastRow; ++r)
@@ -286,14 +304,17 @@ Result<ReportOutcome> writeMonitoringReport(const ProjectSnapshot &whole, const 
     // 5. The curve sheets and the plan, rendered from the drawings that
     // become the DXF.
     std::vector<std::shared_ptr<Drawing>> drawings;
+    QString curvesTitle; // numbered at its first page
     const auto sheetPages = [&](std::shared_ptr<Drawing> drawing, double width, double height, int perRow,
                                 const QString &caption) {
+        if (curvesTitle.isEmpty())
+            curvesTitle = section(t.curves);
         // A sheet wider than an A4 page holds (an A3 frame) goes on A3.
         const bool a3 = width > 297 - 27 || height > 210 - 43;
         for (const QRectF &cell : sheetsOf(*drawing, width, height, perRow))
             pages.push_back({true,
-                             [=, &t](QPainter &p, const QRectF &body) {
-                                 paintSheetPage(p, body, t.curves + QStringLiteral("：") + caption, *drawing, cell,
+                             [=, title = curvesTitle](QPainter &p, const QRectF &body) {
+                                 paintSheetPage(p, body, title + QStringLiteral("：") + caption, *drawing, cell,
                                                 colour);
                              },
                              a3});
@@ -308,7 +329,7 @@ Result<ReportOutcome> writeMonitoringReport(const ProjectSnapshot &whole, const 
         asked.projectPath = request.projectPath;
         asked.output = outcome.output + QStringLiteral(".dxf"); // never written
         asked.kind = kind;
-        asked.pointCount = request.pointCount;
+        asked.pointCount = pointCount;
         const auto run = prepareCurveRun(asked, snapshot);
         if (!run)
             return run.failure();
@@ -339,9 +360,11 @@ Result<ReportOutcome> writeMonitoringReport(const ProjectSnapshot &whole, const 
     }
 
     // 6. Stability and prediction.
+    QString stabilityTitle;
     {
         std::vector<QStringList> rows = stabilityRows(analysis);
-        addTable(tablePages(t.stability,
+        stabilityTitle = section(t.stability);
+        addTable(tablePages(stabilityTitle,
                             {t.buildingVerdict.arg(verdictText(analysis.building)),
                              stabilitySettingsLine(analysis.settings)},
                             stabilityHeadings(), rows, {0.7, 1, 1, 1.1, 1.2, 1.2, 0.9, 1.3, 0.7, 1.3, 1.2, 1.7, 1.7, 3.2}, true,
@@ -363,8 +386,8 @@ Result<ReportOutcome> writeMonitoringReport(const ProjectSnapshot &whole, const 
         for (size_t first = 0; first < unstable.size(); first += 6) {
             std::vector<const PointStability *> six(unstable.begin() + long(first),
                                                     unstable.begin() + long(std::min(unstable.size(), first + 6)));
-            pages.push_back({true, [six, step, &t](QPainter &p, const QRectF &body) {
-                                 paintStabilityCharts(p, body, t.stability + t.charts, t.chartsKey, six, step);
+            pages.push_back({true, [six, step, &t, stabilityTitle](QPainter &p, const QRectF &body) {
+                                 paintStabilityCharts(p, body, stabilityTitle + t.charts, t.chartsKey, six, step);
                              }});
         }
     }
@@ -374,7 +397,7 @@ Result<ReportOutcome> writeMonitoringReport(const ProjectSnapshot &whole, const 
         QStringList intro{thresholdsLine(deformation.thresholds)};
         if (deformation.limitsUnusable)
             intro << deformation.problem;
-        addTable(tablePages(t.deformation, intro, deformationHeadings(),
+        addTable(tablePages(section(t.deformation), intro, deformationHeadings(),
                             deformationRows(*model.history, snapshot),
                             {1, 1.2, 0.6, 1, 1, 0.9, 0.8, 0.9, 1.1, 1.2, 1.2, 0.9, 1, 3}, true, 7),
                  true);
@@ -439,8 +462,8 @@ Result<ReportOutcome> writeMonitoringReport(const ProjectSnapshot &whole, const 
             sentences << t.manyAlarms.arg(alarms.size())
                              .arg(namedInSentence)
                              .arg(named.mid(0, namedInSentence).join(QStringLiteral("；")), t.alarmList);
-        pages.push_back({false, [sentences, &t](QPainter &p, const QRectF &body) {
-                             paintConclusion(p, body, t.conclusion, sentences);
+        pages.push_back({false, [sentences, title = section(t.conclusion)](QPainter &p, const QRectF &body) {
+                             paintConclusion(p, body, title, sentences);
                          }});
         if (named.size() > namedInSentence) {
             std::vector<QStringList> rows;
@@ -471,7 +494,7 @@ Result<ReportOutcome> writeMonitoringReport(const ProjectSnapshot &whole, const 
                 for (const HistoryLine &l : epoch.changed)
                     changes.push_back({epoch.epoch, l.point, l.oldText, l.newText, l.at, l.who, l.how});
             }
-        addTable(tablePages(t.records, {request.records ? t.recordsIntro : t.recordsUnkept},
+        addTable(tablePages(appendix(t.records), {request.records ? t.recordsIntro : t.recordsUnkept},
                             {t.recordHeadings[0], t.recordHeadings[1], t.recordHeadings[2], t.recordHeadings[3],
                              t.recordHeadings[4]},
                             sources, {3, 3, 5, 1.5, 2}, true),
@@ -489,7 +512,7 @@ Result<ReportOutcome> writeMonitoringReport(const ProjectSnapshot &whole, const 
                      true);
         }
         if (request.records)
-            addTable(tablePages(t.changes, changesIntro,
+            addTable(tablePages(appendix(t.changes), changesIntro,
                                 {t.changeHeadings[0], t.changeHeadings[1], t.changeHeadings[2], t.changeHeadings[3],
                                  t.changeHeadings[4], t.changeHeadings[5], t.changeHeadings[6]},
                                 changes, {3, 1.2, 1.6, 1.6, 2, 1, 1.6}, true),

@@ -16,23 +16,25 @@ struct ReportTexts
     QString coverClient = QStringLiteral("委托单位：%1");
     QString coverSurveyor = QStringLiteral("测量单位：%1");
     QString coverSignatures[3] = {QStringLiteral("编制："), QStringLiteral("审核："), QStringLiteral("批准：")};
-    QString overview = QStringLiteral("一、工程概况");
+    // Sections are numbered as they come (一、二、…), without a gap where one
+    // is left out; appendices likewise (附录一、附录二).
+    QString overview = QStringLiteral("工程概况");
     QString pointCount = QStringLiteral("沉降观测点 %1 个，观测 %2 次。");
     QString epochLeftOut = QStringLiteral("观测“%1”的日期“%2”不是 %3–%4 年间的年-月-日，列入成果表，不列入分析和曲线图。");
     QString epochHeadings[4] = {QStringLiteral("观测次序"), QStringLiteral("观测日期"), QStringLiteral("观测名称"),
                                 QStringLiteral("荷载层数")};
-    QString layout = QStringLiteral("二、测点布置");
+    QString layout = QStringLiteral("测点布置");
     QString pointHeadings[3] = {QStringLiteral("点号"), QStringLiteral("点名"), QStringLiteral("标志")};
-    QString results = QStringLiteral("三、观测成果表");
-    QString curves = QStringLiteral("四、沉降曲线");
+    QString results = QStringLiteral("观测成果表");
+    QString curves = QStringLiteral("沉降曲线");
     QString curveKinds[4] = {QStringLiteral("沉降曲线"), QStringLiteral("沉降速率曲线"), QStringLiteral("荷载曲线"),
                              QStringLiteral("沉降平面图")};
-    QString stability = QStringLiteral("五、稳定性分析与预测");
+    QString stability = QStringLiteral("稳定性分析与预测");
     QString buildingVerdict = QStringLiteral("建筑物稳定性：%1");
     QString charts = QStringLiteral("：未稳定测点的沉降曲线与预测");
     QString chartsKey = QStringLiteral("红：实测；蓝：双曲线法；绿：Asaoka 法；虚线：预测最终沉降");
-    QString deformation = QStringLiteral("六、差异沉降与倾斜");
-    QString conclusion = QStringLiteral("七、结论");
+    QString deformation = QStringLiteral("差异沉降与倾斜");
+    QString conclusion = QStringLiteral("结论");
     // Beside the plan.
     QString north = QStringLiteral("北");
     QString scaleBar = QStringLiteral("%1 m（约 1:%2）");
@@ -62,13 +64,13 @@ struct ReportTexts
     QString noAlarms = QStringLiteral("本期未出现预警。");
     // The original records: the files each epoch rests on, and every
     // elevation changed after its first entry.
-    QString records = QStringLiteral("附录　原始记录");
+    QString records = QStringLiteral("原始记录");
     QString recordsIntro = QStringLiteral("各次观测所据的原始文件（存于工程中，SHA-256 可核对），及其水准闭合差与限差。");
     QString recordsNone = QStringLiteral("键入，无原始文件");
     QString recordsUnkept = QStringLiteral("本工程未记录高程来历（在记录来历的版本之前建立）。");
     QString recordHeadings[5] = {QStringLiteral("观测"), QStringLiteral("原始文件"), QStringLiteral("SHA-256"),
                                  QStringLiteral("仪器"), QStringLiteral("闭合差 / 限差（mm）")};
-    QString changes = QStringLiteral("附录　高程修改记录");
+    QString changes = QStringLiteral("高程修改记录");
     QString changesIntro = QStringLiteral("首次录入后被修改或删除的高程，按时间先后。");
     QString changesNone = QStringLiteral("首次录入后没有高程被修改或删除。");
     QString changesNoneRecorded = QStringLiteral("修改记录中没有首次录入后的高程修改；另有未经记录的修改，见上表。");

@@ -163,9 +163,13 @@ Result<std::optional<QString>> originText(ProjectDatabase &project, int cjNo, in
 
 Result<std::vector<EpochRecords>> epochRecords(ProjectDatabase &project)
 {
-    const auto names = namesOf(project);
+    auto names = namesOf(project);
     if (!names)
         return names.failure();
+    // The report counts its epochs from 1, as its overview does.
+    const auto reportWords = [](const Epoch &e) {
+        return QStringLiteral("第 %1 次 %2 %3").arg(e.cjNo + 1).arg(e.date, e.name).trimmed();
+    };
     const auto epochs = project.epochs();
     if (!epochs)
         return epochs.failure();
@@ -179,7 +183,8 @@ Result<std::vector<EpochRecords>> epochRecords(ProjectDatabase &project)
     std::map<int, size_t> indexOf;
     for (const Epoch &e : *epochs) {
         indexOf[e.cjNo] = records.size();
-        records.push_back({e.cjNo, epochWords(e), {}, {}});
+        names->epochs[e.cjNo] = reportWords(e);
+        records.push_back({e.cjNo, reportWords(e), {}, {}});
     }
     for (const auto &[cjNo, id] : *used)
         if (const auto epoch = indexOf.find(cjNo); epoch != indexOf.end())

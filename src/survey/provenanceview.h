@@ -45,7 +45,8 @@ Result<std::vector<HistoryLine>> historyLines(ProjectDatabase &project, std::opt
 // elevation stored before origins were kept.
 Result<std::optional<QString>> originText(ProjectDatabase &project, int cjNo, int cjdNo);
 
-// Per epoch, what the report's 原始记录 lists.
+// Per epoch, what the report's 原始记录 lists; epochs counted from 1, as
+// the report counts them ("第 1 次 2024-01-01 首次").
 struct EpochRecords
 {
     int cjNo = 0;
