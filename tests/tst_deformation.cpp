@@ -60,6 +60,7 @@ private slots:
     void daysToStability();
     void thresholdsFromTheLimits_data();
     void thresholdsFromTheLimits();
+    void farPointsAndTheFirstEpochsRow();
     void alarmsPassTheirThresholds();
     void aLimitNeverMissingInSilence_data();
     void aLimitNeverMissingInSilence();
@@ -390,6 +391,34 @@ void DeformationTest::perMilleAlarmTyped()
     QCOMPARE(perMilleAlarmShown(*text), shown);
     // An older project's ratio is shown in ‰ as well.
     QCOMPARE(perMilleAlarmShown(QStringLiteral("0.002")), QStringLiteral("2"));
+}
+
+void DeformationTest::farPointsAndTheFirstEpochsRow()
+{
+    // Four points of one building and J5 in another coordinate system, 4,900 km
+    // off: named, and left out of the figures. At the first epoch nothing
+    // has sunk: no largest sinking and no largest pair to name.
+    const ProjectSnapshot snapshot = testsupport::snapshotOf(
+        {{{0, "2018-01-01", "A", "1"}, {1, "2018-02-01", "B", "2"}},
+         {{0, 1, 10}, {0, 2, 10}, {0, 3, 10}, {0, 4, 10}, {0, 5, 10},
+          {1, 1, 9.99}, {1, 2, 9.995}, {1, 3, 9.998}, {1, 4, 9.997}, {1, 5, 9.9}},
+         {{1, "J1", 1, "圆形", Position{0, 0}}, {2, "J2", 1, "圆形", Position{30, 0}},
+          {3, "J3", 1, "圆形", Position{30, 12}}, {4, "J4", 1, "圆形", Position{0, 12}},
+          {5, "J5", 1, "圆形", Position{3'465'000, 3'465'000}}},
+         {}});
+    const auto far = farPlacedPoints(snapshot.points());
+    QCOMPARE(far.size(), size_t(1));
+    QCOMPARE(far[0].name, QStringLiteral("J5"));
+    QVERIFY2(farPointsText(far).startsWith(QStringLiteral("J5 与其他测点相距 4900 km，坐标系可能不同")),
+             qPrintable(farPointsText(far)));
+    const DeformationReport report = analyseDeformation(snapshot, AlarmThresholds{}, {}, nullptr);
+    QCOMPARE(report.epochs[1].points.size(), size_t(4));
+    const auto rows = deformationRows(report, snapshot);
+    QCOMPARE(rows[0][4], QStringLiteral("—"));
+    QCOMPARE(rows[0][5], QStringLiteral("—"));
+    QCOMPARE(rows[0][9], QStringLiteral("—"));
+    QCOMPARE(rows[0][10], QStringLiteral("—"));
+    QCOMPARE(rows[1][5], QStringLiteral("J1"));
 }
 
 void DeformationTest::alarmsPassTheirThresholds()

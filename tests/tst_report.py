@@ -124,6 +124,11 @@ class Report(unittest.TestCase):
         conclusion = re.sub(r"\s+", "", text[text.index("六、结论"):])
         self.assertIn("五、稳定性分析与预测", text)
         self.assertRegex(text, r"附录一\s+原始记录")
+        # The load grew at every epoch: one forecast note for every point,
+        # said once above the table, not on each of its rows.
+        stability = re.sub(r"\s+", "", text[text.index("五、稳定性分析与预测"):text.index("六、结论")])
+        self.assertIn("各测点的预测说明相同：", stability)
+        self.assertEqual(stability.count("拟合点数不足"), 2, stability)  # once for each method
         worst = min(cumulative, key=cumulative.get)
         average = sum(cumulative.values()) / POINTS
         self.assertIn(f"本期有累计沉降的{POINTS}个测点中，累计沉降最大的为S{worst}，"

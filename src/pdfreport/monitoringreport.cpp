@@ -363,13 +363,24 @@ Result<ReportOutcome> writeMonitoringReport(const ProjectSnapshot &whole, const 
     QString stabilityTitle;
     {
         std::vector<QStringList> rows = stabilityRows(analysis);
+        QStringList headings = stabilityHeadings();
+        std::vector<double> widths{0.7, 1, 1, 1.1, 1.2, 1.2, 0.9, 1.3, 0.7, 1.3, 1.2, 1.7, 1.7, 3.2};
+        QStringList intro{t.buildingVerdict.arg(verdictText(analysis.building)), stabilitySettingsLine(analysis.settings)};
+        // One forecast note on every row is said once, above the table,
+        // and its column left out.
+        const QString firstNote = rows.empty() ? QString() : rows.front().back();
+        const bool oneNote = rows.size() > 1 && !firstNote.isEmpty() && std::all_of(rows.begin(), rows.end(), [&](const QStringList &r) {
+                                 return r.back() == firstNote;
+                             });
+        if (oneNote) {
+            intro << t.oneForecastNote.arg(firstNote);
+            headings.removeLast();
+            widths.pop_back();
+            for (QStringList &row : rows)
+                row.removeLast();
+        }
         stabilityTitle = section(t.stability);
-        addTable(tablePages(stabilityTitle,
-                            {t.buildingVerdict.arg(verdictText(analysis.building)),
-                             stabilitySettingsLine(analysis.settings)},
-                            stabilityHeadings(), rows, {0.7, 1, 1, 1.1, 1.2, 1.2, 0.9, 1.3, 0.7, 1.3, 1.2, 1.7, 1.7, 3.2}, true,
-                            8),
-                 true);
+        addTable(tablePages(stabilityTitle, intro, headings, rows, widths, true, 8), true);
     }
 
     // The charts of the points not stable, the largest sinking first, at most 12.

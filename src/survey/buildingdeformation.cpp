@@ -624,12 +624,16 @@ std::vector<QStringList> deformationRows(const DeformationReport &report, const 
         for (const Alarm &alarm : report.alarms)
             if (alarm.epochIndex == d.epochIndex)
                 alarms << alarmText(alarm, snapshot);
-        const NeighbourPair *pair = d.largestPair >= 0 ? &d.pairs[size_t(d.largestPair)] : nullptr;
+        // Nothing sunk (the first epoch): no largest sinking and no largest
+        // pair to name.
+        const NeighbourPair *pair =
+            d.largestPair >= 0 && d.pairs[size_t(d.largestPair)].ratio > 0 ? &d.pairs[size_t(d.largestPair)] : nullptr;
+        const bool sunk = d.largest >= 0 && d.points[size_t(d.largest)].sMm < 0;
         rows.push_back(
             {epoch.name, epoch.date, QString::number(d.points.size()),
              d.averageMm ? formatFixed(*d.averageMm, 2) : none,
-             d.largest >= 0 ? formatFixed(d.points[size_t(d.largest)].sMm, 2) : none,
-             d.largest >= 0 ? d.points[size_t(d.largest)].name : none,
+             sunk ? formatFixed(d.points[size_t(d.largest)].sMm, 2) : none,
+             sunk ? d.points[size_t(d.largest)].name : none,
              d.tilt ? perMille(d.tilt->value) : none,
              d.tilt && d.tilt->value > 0 ? azimuthText(d.tilt->azimuthDeg) : none,
              d.tilt ? formatFixed(d.tilt->rmsMm, 2) : none,
