@@ -129,6 +129,10 @@ class Report(unittest.TestCase):
         stability = re.sub(r"\s+", "", text[text.index("五、稳定性分析与预测"):text.index("六、结论")])
         self.assertIn("各测点的预测说明相同：", stability)
         self.assertEqual(stability.count("拟合点数不足"), 2, stability)  # once for each method
+        # Units and words are never broken across lines in a cell.
+        page = text[text.index("五、稳定性分析与预测"):text.index("六、结论")]
+        for unbroken in ("(mm/d)", "(mm)", "(d)", "Asaoka"):
+            self.assertIn(unbroken, page)
         worst = min(cumulative, key=cumulative.get)
         average = sum(cumulative.values()) / POINTS
         self.assertIn(f"本期有累计沉降的{POINTS}个测点中，累计沉降最大的为S{worst}，"

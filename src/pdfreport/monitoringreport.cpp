@@ -364,7 +364,7 @@ Result<ReportOutcome> writeMonitoringReport(const ProjectSnapshot &whole, const 
     {
         std::vector<QStringList> rows = stabilityRows(analysis);
         QStringList headings = stabilityHeadings();
-        std::vector<double> widths{0.7, 1, 1, 1.1, 1.2, 1.2, 0.9, 1.3, 0.7, 1.3, 1.2, 1.7, 1.7, 3.2};
+        std::vector<double> widths{0.7, 1, 1, 1.1, 1.2, 1.2, 0.9, 1.3, 0.9, 1.3, 1.2, 1.7, 1.7, 3.2};
         QStringList intro{t.buildingVerdict.arg(verdictText(analysis.building)), stabilitySettingsLine(analysis.settings)};
         // One forecast note on every row is said once, above the table,
         // and its column left out.

@@ -123,18 +123,83 @@ private:
     QList<QPointF> m_positions;
 };
 
-// The lines a text takes in a column `width` wide at `points`, wrapped
-// anywhere: from a width that a Chinese character takes in full and any
-// other in a little over half, so that the pages are laid out before they
-// are painted and a cell is never too low for its text (at most 24).
+// A cell's text in lines `room` wide at a font of `em`: broken between
+// Chinese characters and at blanks, never inside a number, a unit or a
+// Latin word ("-0.0313", "(mm/d)", "Asaoka"), unless that alone is wider
+// than the cell (a SHA-256). Widths are estimated from the em (a Chinese
+// character in full, any other in a little over half), so that the pages
+// are laid out before they are painted and a cell is never too low for its
+// text.
+QStringList wrappedLines(const QString &text, double room, double em)
+{
+    const auto wide = [](QChar ch) { return ch.unicode() >= 0x2e80; };
+    const auto widthOf = [&](const QString &s) {
+        double w = 0;
+        for (const QChar ch : s)
+            w += wide(ch) ? em : 0.6 * em;
+        return w;
+    };
+    // Tokens: a Chinese character, a blank, a line break, or a run of the rest.
+    QStringList tokens;
+    QString word;
+    const auto flush = [&] {
+        if (!word.isEmpty())
+            tokens << word;
+        word.clear();
+    };
+    for (const QChar ch : text) {
+        if (ch == QLatin1Char('\n') || ch.isSpace() || wide(ch)) {
+            flush();
+            tokens << QString(ch);
+        } else {
+            word += ch;
+        }
+    }
+    flush();
+    QStringList lines;
+    QString line;
+    const auto newLine = [&] {
+        lines << line.trimmed();
+        line.clear();
+    };
+    for (const QString &token : tokens) {
+        if (token == QLatin1String("\n")) {
+            newLine();
+            continue;
+        }
+        if (widthOf(line + token) <= room || line.trimmed().isEmpty()) {
+            if (!(line.isEmpty() && token.at(0).isSpace()))
+                line += token;
+        } else {
+            newLine();
+            if (!token.at(0).isSpace())
+                line = token;
+        }
+        // A token wider than the cell by itself: broken anywhere.
+        while (widthOf(line) > room && line.size() > 1) {
+            int fit = 1;
+            while (fit < line.size() && widthOf(line.left(fit + 1)) <= room)
+                ++fit;
+            lines << line.left(fit);
+            line = line.mid(fit);
+        }
+    }
+    if (!line.trimmed().isEmpty() || lines.isEmpty())
+        newLine();
+    return lines;
+}
+
+double emOf(double points)
+{
+    return mm(points * 25.4 / 72);
+}
+
+// The lines a text takes in a column `width` wide at `points` (at most 24).
 int linesOf(const QString &text, double width, double points)
 {
-    const double em = mm(points * 25.4 / 72);
-    double needed = 0;
-    for (const QChar ch : text)
-        needed += ch.unicode() >= 0x2e80 ? em : 0.6 * em;
+    const double em = emOf(points);
     const double room = std::max(width - mm(1.6), em);
-    return std::clamp(int(std::ceil(needed / room - 1e-9)), 1, 24);
+    return std::clamp(int(wrappedLines(text, room, em).size()), 1, 24);
 }
 
 // The columns' left edges and the right edge of the last, over `width`.
@@ -194,8 +259,11 @@ double drawTable(QPainter &p, const QRectF &body, double top, const QStringList 
             const double width = widthOf(text, metrics, heading);
             if (width <= room && height == rowHeight)
                 p.drawText(QPointF(cell.center().x() - width / 2, y + baseline), text);
+            else if (width <= room && !text.contains(QLatin1Char('\n')))
+                p.drawText(QPointF(cell.center().x() - width / 2, y + (height - rowHeight) / 2 + baseline), text);
             else
-                p.drawText(cell.adjusted(mm(0.8), 0, -mm(0.8), 0), Qt::AlignCenter | Qt::TextWrapAnywhere, text);
+                p.drawText(cell.adjusted(mm(0.8), 0, -mm(0.8), 0), Qt::AlignCenter,
+                           wrappedLines(text, std::max(room, emOf(points)), emOf(points)).join(QLatin1Char('\n')));
         }
     };
     // The grid: one line a row and a column, not a rectangle a cell.
