@@ -181,6 +181,10 @@ $B report 示例楼.mdb --out 示例楼.pdf --date 2024-04-02
         self.batch("report", self.root / "示例楼.mdb", "--out", self.root / "改正.pdf")
         text = subprocess.run(["pdftotext", "-layout", self.root / "改正.pdf", "-"], capture_output=True,
                               text=True, check=True).stdout
+        # How it was measured: the levelling's closure against its tolerance.
+        method = text[text.index("二、监测方法与精度"):text.index("三、测点布置")]
+        self.assertIn("loop_bm1.gsi", method)
+        self.assertRegex(method, r"闭合差均在限差以内|超过限差")
         records = text[re.search(r"附录一\s+原始记录", text).start():]
         self.assertIn("loop_bm1.gsi", records)
         self.assertIn("改正.xlsx", records)

@@ -192,6 +192,50 @@ Result<ReportOutcome> writeMonitoringReport(const ProjectSnapshot &whole, const 
         cover.signatures << sign;
     pages.push_back({false, [cover](QPainter &p, const QRectF &body) { paintCover(p, body, cover); }});
 
+    // How the elevations were measured: the instrument, the benchmark and
+    // each levelling's closure against its tolerance, from the kept files.
+    QStringList methodIntro;
+    std::vector<QStringList> methodRows;
+    {
+        QStringList &intro = methodIntro;
+        std::vector<QStringList> &rows = methodRows;
+        QStringList instruments;
+        if (!field(SettingKey::Instrument).isEmpty())
+            instruments << field(SettingKey::Instrument);
+        int closures = 0, over = 0;
+        if (request.records)
+            for (const EpochRecords &epoch : *request.records) {
+                if (epoch.cjNo > lastEpoch.cjNo)
+                    continue;
+                for (const StoredSource &s : epoch.sources) {
+                    if (!s.instrument.isEmpty() && !instruments.contains(s.instrument))
+                        instruments << s.instrument;
+                    if (!s.closureMm || !s.toleranceMm)
+                        continue;
+                    ++closures;
+                    const bool within = std::fabs(*s.closureMm) <= *s.toleranceMm;
+                    over += within ? 0 : 1;
+                    rows.push_back({epoch.epoch, s.name, formatFixed(*s.closureMm, 2), QStringLiteral("±") + formatFixed(*s.toleranceMm, 2),
+                                    within ? t.withinLimit : t.overLimit});
+                }
+            }
+        if (!instruments.isEmpty())
+            intro << t.methodInstrument.arg(instruments.join(QStringLiteral("、")));
+        if (!field(SettingKey::Benchmark).isEmpty())
+            intro << t.methodBenchmark.arg(field(SettingKey::Benchmark),
+                                           field(SettingKey::BenchmarkElevation).isEmpty()
+                                               ? QString()
+                                               : QStringLiteral("，起算高程 %1").arg(field(SettingKey::BenchmarkElevation)));
+        if (!request.records)
+            intro << t.methodUnkept;
+        else if (closures == 0)
+            intro << t.methodNoLevel;
+        else if (over == 0)
+            intro << t.methodClosures.arg(closures);
+        else
+            intro << t.methodOverLimit.arg(over);
+    }
+
     // 2. Overview: the header fields, the points, the epochs.
     {
         QStringList intro;
@@ -212,11 +256,22 @@ Result<ReportOutcome> writeMonitoringReport(const ProjectSnapshot &whole, const 
             if (!every.hasUsableDate(k))
                 intro << t.epochLeftOut.arg(e.name, e.date).arg(firstUsableYear).arg(lastUsableYear);
         }
+        // Without levellings to list, the method in a few lines here.
+        if (methodRows.empty()) {
+            intro << t.method + QStringLiteral("：");
+            intro += methodIntro;
+        }
         addTable(tablePages(section(t.overview), intro,
                             {t.epochHeadings[0], t.epochHeadings[1], t.epochHeadings[2], t.epochHeadings[3]}, rows,
                             {1, 2, 2, 1}, false),
                  false);
     }
+    if (!methodRows.empty())
+        addTable(tablePages(section(t.method), methodIntro,
+                            {t.methodHeadings[0], t.methodHeadings[1], t.methodHeadings[2], t.methodHeadings[3],
+                             t.methodHeadings[4]},
+                            methodRows, {3, 3, 1.5, 1.5, 1}, false),
+                 false);
 
     // 3. The points' layout: the plan at the last epoch, or the list.
     // Every figure of the report from the one model of the project.

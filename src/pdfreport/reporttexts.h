@@ -24,6 +24,19 @@ struct ReportTexts
     QString epochHeadings[4] = {QStringLiteral("观测次序"), QStringLiteral("观测日期"), QStringLiteral("观测名称"),
                                 QStringLiteral("荷载层数")};
     QString layout = QStringLiteral("测点布置");
+    // How the elevations were measured, and how well: the instrument, the
+    // benchmark, each levelling's closure against its tolerance.
+    QString method = QStringLiteral("监测方法与精度");
+    QString methodInstrument = QStringLiteral("水准仪：%1。");
+    QString methodBenchmark = QStringLiteral("起算点：%1%2。");
+    QString methodClosures = QStringLiteral("水准路线闭合差均在限差以内（%1 条，限差按读入水准原始数据时所取的等级计算）。");
+    QString methodOverLimit = QStringLiteral("有 %1 条水准路线的闭合差超过限差，见下表。");
+    QString methodNoLevel = QStringLiteral("各次观测的高程为键入或由工作簿调入，工程中没有水准闭合差记录。");
+    QString methodUnkept = QStringLiteral("本工程未记录高程来历，无从列出各次水准测量的闭合差。");
+    QString methodHeadings[5] = {QStringLiteral("观测"), QStringLiteral("原始文件"), QStringLiteral("闭合差（mm）"),
+                                 QStringLiteral("限差（mm）"), QStringLiteral("结论")};
+    QString withinLimit = QStringLiteral("合格");
+    QString overLimit = QStringLiteral("超限");
     QString pointHeadings[3] = {QStringLiteral("点号"), QStringLiteral("点名"), QStringLiteral("标志")};
     QString results = QStringLiteral("观测成果表");
     QString curves = QStringLiteral("沉降曲线");
