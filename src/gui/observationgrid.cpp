@@ -270,11 +270,16 @@ void ObservationGrid::refreshAlarms()
         }
     }
     // Rows whose alarm came or went, or changed, are coloured again.
+    recolourChanged(before, m_alarmReasons);
+}
+
+void ObservationGrid::recolourChanged(const std::map<int, QString> &before, const std::map<int, QString> &now)
+{
     std::set<int> changed;
     for (const auto &[number, reason] : before)
-        if (const auto now = m_alarmReasons.find(number); now == m_alarmReasons.end() || now->second != reason)
+        if (const auto found = now.find(number); found == now.end() || found->second != reason)
             changed.insert(number);
-    for (const auto &[number, reason] : m_alarmReasons)
+    for (const auto &[number, reason] : now)
         if (!before.count(number))
             changed.insert(number);
     for (const int number : changed)
@@ -657,16 +662,7 @@ void ObservationGrid::refreshQuestionable()
     if (m_session.project() && k >= 0)
         for (const QuestionableElevation &q : m_session.questionable(k))
             m_questionable[q.cjdNo] = QuestionableReason(q, m_session.unit());
-    std::set<int> changed;
-    for (const auto &[number, reason] : before)
-        if (const auto now = m_questionable.find(number); now == m_questionable.end() || now->second != reason)
-            changed.insert(number);
-    for (const auto &[number, reason] : m_questionable)
-        if (!before.count(number))
-            changed.insert(number);
-    for (const int number : changed)
-        if (number >= 1 && number <= m_w.grid->rowCount())
-            colourRow(number);
+    recolourChanged(before, m_questionable);
 }
 
 bool ObservationGrid::nameTakenAnswered(int row, const QString &name)

@@ -90,6 +90,8 @@ private:
     std::map<int, QString> m_questionable; // why, by point number
     std::set<std::pair<int, int>> m_typedHere; // (epoch, point) typed since the project was shown
     void colourRow(int row);
+    // Colours again the rows whose entry in a reasons map came, went or changed.
+    void recolourChanged(const std::map<int, QString> &before, const std::map<int, QString> &now);
     void cellClicked(int tableRow, int column);
     void showCellMenu(const QPoint &position);
     // "高程来历…" and "撤销修改" for the elevation of epoch `cjNo` in `row`.
