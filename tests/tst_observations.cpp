@@ -1158,6 +1158,9 @@ void ObservationsTest::oddValuesAreMarkedNotAsked()
         QVERIFY(!markedQuestionable(window, 1, 2));
         QCOMPARE(storedElevation(session.project, 1, 2), "10010.0");
         QVERIFY(markedQuestionable(window, 2, 2));
+        // The window as it looks, for a person to see.
+        if (const QByteArray keep = qgetenv("SEDIMETRA_KEEP_PICTURES"); !keep.isEmpty())
+            window->grab().save(QString::fromLocal8Bit(keep) + QStringLiteral("/questionable.png"));
     }
     auto *list = control<QListWidget>(window, "List1");
     {
