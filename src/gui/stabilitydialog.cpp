@@ -281,7 +281,7 @@ void StabilityDialog::showPoint(int row)
     const double observedLow = low, observedHigh = high;
     std::vector<QAbstractSeries *> all{observed};
 
-    const auto curve = [&](const QString &name, const QColor &colour, double sInf,
+    const auto curve = [&](const QString &name, const QColor &colour, double sInf, double low, double high,
                            const std::function<double(double)> &at) {
         auto *series = new QLineSeries;
         series->setName(name);
@@ -295,12 +295,20 @@ void StabilityDialog::showPoint(int row)
             series->append(t, s);
         }
         all.push_back(series);
-        all.push_back(
-            dashedLevel(QStringLiteral("s∞ %1 mm").arg(formatFixed(sInf, 2)), sInf, until, colour));
-        cover(sInf);
+        all.push_back(dashedLevel(QStringLiteral("s∞ %1 mm（95%：%2）").arg(formatFixed(sInf, 2), intervalText(low, high)),
+                                  sInf, until, colour));
+        // The interval's ends, dotted.
+        for (const double end : {low, high}) {
+            auto *bound = dashedLevel(QString(), end, until, colour);
+            bound->setPen(QPen(colour, 1, Qt::DotLine));
+            all.push_back(bound);
+        }
+        cover(low);
+        cover(high);
     };
     if (p.hyperbolic)
-        curve(QStringLiteral("双曲线法"), hyperbolicColour, p.hyperbolic->sInf, [&](double t) {
+        curve(QStringLiteral("双曲线法"), hyperbolicColour, p.hyperbolic->sInf, p.hyperbolic->sInfLow(),
+              p.hyperbolic->sInfHigh(), [&](double t) {
             const double s = hyperbolicAt(*p.hyperbolic, *p.loadStart, t);
             // The hyperbola turns at its pole; beyond it it means nothing.
             return p.hyperbolic->a * (t - p.loadStart->t) + p.hyperbolic->b == 0
@@ -309,7 +317,7 @@ void StabilityDialog::showPoint(int row)
                        : s;
         });
     if (p.asaoka)
-        curve(QStringLiteral("Asaoka法"), asaokaColour, p.asaoka->sInf,
+        curve(QStringLiteral("Asaoka法"), asaokaColour, p.asaoka->sInf, p.asaoka->sInfLow(), p.asaoka->sInfHigh(),
               [&](double t) { return asaokaAt(*p.asaoka, *p.loadStart, m_analysis.settings.step, t); });
 
     auto *days = new QValueAxis;
@@ -334,6 +342,10 @@ void StabilityDialog::showPoint(int row)
         m_chart->addSeries(series);
         series->attachAxis(days);
         series->attachAxis(settlement);
+        // An interval's dotted ends are named by their s∞'s entry.
+        if (series->name().isEmpty())
+            for (QLegendMarker *marker : m_chart->legend()->markers(series))
+                marker->setVisible(false);
     }
 }
 

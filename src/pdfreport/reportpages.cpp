@@ -465,17 +465,24 @@ void drawPlanLegend(QPainter &p, const QRectF &box, const PlanPicture &picture, 
 }
 
 // The chart of one point's settlement: observed with its marks, the
-// hyperbolic and Asaoka curves a year past the last epoch, their s∞ dashed.
+// hyperbolic and Asaoka curves to the forecast stable date (or the last
+// epoch without one), their s∞ dashed within the band of its 95 % interval;
+// a forecast's note above the plot, clear of the curves.
 void drawStabilityChart(QPainter &p, const QRectF &box, const PointStability &point, int step)
 {
-    const double tEnd = point.tLast + 365;
+    const double tEnd = std::max({point.tLast, point.stableDay.value_or(0.0), 1.0});
     double sMin = 0, sMax = 0;
     for (const SeriesPoint &q : point.series) {
         sMin = std::min(sMin, q.s);
         sMax = std::max(sMax, q.s);
     }
     std::vector<std::pair<QColor, std::vector<QPointF>>> fits;
-    std::vector<std::pair<QColor, double>> limits;
+    struct Limit
+    {
+        QColor colour;
+        double value, low, high;
+    };
+    std::vector<Limit> limits;
     if (point.loadStart) {
         const auto trace = [&](const QColor &colour, const std::function<double(double)> &at) {
             std::vector<QPointF> line;
@@ -489,21 +496,32 @@ void drawStabilityChart(QPainter &p, const QRectF &box, const PointStability &po
         };
         if (point.hyperbolic) {
             trace(QColor(0, 90, 200), [&](double t) { return hyperbolicAt(*point.hyperbolic, *point.loadStart, t); });
-            limits.emplace_back(QColor(0, 90, 200), point.hyperbolic->sInf);
+            limits.push_back({QColor(0, 90, 200), point.hyperbolic->sInf, point.hyperbolic->sInfLow(),
+                              point.hyperbolic->sInfHigh()});
         }
         if (point.asaoka) {
             trace(QColor(0, 150, 60), [&](double t) { return asaokaAt(*point.asaoka, *point.loadStart, step, t); });
-            limits.emplace_back(QColor(0, 150, 60), point.asaoka->sInf);
+            limits.push_back({QColor(0, 150, 60), point.asaoka->sInf, point.asaoka->sInfLow(), point.asaoka->sInfHigh()});
         }
     }
-    for (const auto &[colour, value] : limits)
-        if (std::isfinite(value) && std::abs(value) < 10 * std::max(1.0, std::abs(sMin) + std::abs(sMax))) {
-            sMin = std::min(sMin, value);
-            sMax = std::max(sMax, value);
-        }
+    for (const Limit &limit : limits)
+        for (const double value : {limit.low, limit.high})
+            if (std::isfinite(value) && std::abs(value) < 10 * std::max(1.0, std::abs(sMin) + std::abs(sMax))) {
+                sMin = std::min(sMin, value);
+                sMax = std::max(sMax, value);
+            }
     if (sMax - sMin < 1)
         sMin = sMax - 1;
-    const QRectF plot = box.adjusted(mm(12), mm(7), -mm(3), -mm(8));
+    // A note (a forecast not trusted) takes a strip above the plot.
+    const QString note = forecastNote(point);
+    double noteHeight = 0;
+    if (!note.isEmpty()) {
+        p.save();
+        p.setFont(font(5.5));
+        noteHeight = p.boundingRect(QRectF(0, 0, box.width() - mm(15), mm(40)), Qt::TextWordWrap, note).height() + mm(0.5);
+        p.restore();
+    }
+    const QRectF plot = box.adjusted(mm(12), mm(7) + noteHeight, -mm(3), -mm(8));
     const auto at = [&](double t, double s) {
         return QPointF(plot.left() + t / tEnd * plot.width(),
                        plot.top() + (sMax - s) / (sMax - sMin) * plot.height());
@@ -524,11 +542,17 @@ void drawStabilityChart(QPainter &p, const QRectF &box, const PointStability &po
                formatFixed(sMin, 1));
     // The fitted curves stay inside the frame, whatever they reach.
     p.setClipRect(plot);
-    for (const auto &[colour, value] : limits) {
-        if (!std::isfinite(value) || value < sMin || value > sMax)
+    for (const Limit &limit : limits) {
+        if (!std::isfinite(limit.value) || limit.value < sMin || limit.value > sMax)
             continue;
-        p.setPen(QPen(colour, mm(0.2), Qt::DashLine));
-        p.drawLine(at(0, value), at(tEnd, value));
+        // The 95 % interval as a band over the whole time axis.
+        if (std::isfinite(limit.low) && std::isfinite(limit.high)) {
+            QColor band = limit.colour;
+            band.setAlpha(40);
+            p.fillRect(QRectF(at(0, limit.high), at(tEnd, limit.low)).normalized(), band);
+        }
+        p.setPen(QPen(limit.colour, mm(0.2), Qt::DashLine));
+        p.drawLine(at(0, limit.value), at(tEnd, limit.value));
     }
     for (const auto &[colour, line] : fits) {
         p.setPen(QPen(colour, mm(0.25)));
@@ -537,13 +561,15 @@ void drawStabilityChart(QPainter &p, const QRectF &box, const PointStability &po
             polygon << at(q.x(), q.y());
         p.drawPolyline(polygon);
     }
-    // A forecast not trusted is not drawn: its reason is written instead.
-    if (const QString note = forecastNote(point); !note.isEmpty()) {
+    p.setClipRect(box);
+    // A forecast not trusted is not drawn: its reason is written instead,
+    // above the plot.
+    if (!note.isEmpty()) {
         p.setPen(Qt::black);
         p.setFont(font(5.5));
-        p.drawText(plot.adjusted(mm(1), mm(0.5), -mm(1), 0), Qt::AlignLeft | Qt::AlignTop | Qt::TextWordWrap, note);
+        p.drawText(QRectF(plot.left(), plot.top() - noteHeight, plot.width(), noteHeight),
+                   Qt::AlignLeft | Qt::AlignTop | Qt::TextWordWrap, note);
     }
-    p.setClipRect(box);
     p.setPen(QPen(Qt::red, mm(0.3)));
     QPolygonF observed;
     for (const SeriesPoint &q : point.series)

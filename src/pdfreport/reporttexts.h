@@ -46,7 +46,7 @@ struct ReportTexts
     QString buildingVerdict = QStringLiteral("建筑物稳定性：%1");
     QString oneForecastNote = QStringLiteral("各测点的预测说明相同：%1。");
     QString charts = QStringLiteral("：未稳定测点的沉降曲线与预测");
-    QString chartsKey = QStringLiteral("红：实测；蓝：双曲线法；绿：Asaoka 法；虚线：预测最终沉降");
+    QString chartsKey = QStringLiteral("红：实测；蓝：双曲线法；绿：Asaoka 法；虚线：预测最终沉降，色带：其 95 % 区间");
     QString deformation = QStringLiteral("差异沉降与倾斜");
     QString conclusion = QStringLiteral("结论");
     // Beside the plan.

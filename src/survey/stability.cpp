@@ -496,6 +496,9 @@ StabilityAnalysis analyseStability(const ProjectSnapshot &snapshot,
                 }
             }
             point.stableDate = stableDate(point, snapshot, settings);
+            if (point.stableDate)
+                if (const auto first = calendarDate(snapshot.epochs().front().date))
+                    point.stableDay = double(first->daysTo(*point.stableDate));
             if (!point.asaoka && tooManySamples(period, settings.step))
                 analysis.notes << QStringLiteral("测点 %1：阿萨奥卡法需取样超过 %2 个（预测步长 %3 d），未计算")
                                       .arg(point.name)

@@ -116,6 +116,7 @@ struct PointStability
     // limit, never before the last epoch; none without an accepted fit, or
     // for a point already stable.
     std::optional<QDate> stableDate;
+    std::optional<double> stableDay; // the same, in days after the first epoch
 };
 
 struct StabilityAnalysis
