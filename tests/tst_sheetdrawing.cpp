@@ -1,4 +1,5 @@
 #include "cad/curvesrun.h"
+#include "cad/plansheet.h"
 #include "cad/sheetdrawing.h"
 #include "testsupport.h"
 #include "recordingcad.h"
@@ -80,6 +81,8 @@ private slots:
     void scales();
     void connect_data();
     void connect();
+    void planScaleFillsTheSheet_data();
+    void planScaleFillsTheSheet();
     void tiling();
     void tilingEdges_data();
     void tilingEdges();
@@ -161,6 +164,28 @@ void SheetDrawingTest::connect()
     QVERIFY(!failed);
     QCOMPARE(closed.calls, QStringList{"attach"});
     QVERIFY(!failed.error().isEmpty());
+}
+
+void SheetDrawingTest::planScaleFillsTheSheet_data()
+{
+    // An A3 plan's room for the building (mm) and the building (m): the
+    // largest scale of the drawing standard that holds it.
+    QTest::addColumn<double>("width");
+    QTest::addColumn<double>("height");
+    QTest::addColumn<int>("scale");
+    QTest::newRow("51 × 22 m") << 51.0 << 22.0 << 200;
+    QTest::newRow("90 × 40 m: 1:300, not 1:500") << 90.0 << 40.0 << 300;
+    QTest::newRow("70 × 30 m: 1:250") << 70.0 << 30.0 << 250;
+    QTest::newRow("150 × 60 m") << 150.0 << 60.0 << 500;
+    QTest::newRow("a house, 12 × 9 m") << 12.0 << 9.0 << 100;
+}
+
+void SheetDrawingTest::planScaleFillsTheSheet()
+{
+    QFETCH(double, width);
+    QFETCH(double, height);
+    QFETCH(int, scale);
+    QCOMPARE(fittingScale(width, height, 306, 200), scale);
 }
 
 void SheetDrawingTest::tiling()

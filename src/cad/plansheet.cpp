@@ -66,10 +66,13 @@ PlanSheetSettings planSheetSettings(const CurveRunSettings &run)
 
 std::vector<int> planScales()
 {
+    // The drawing standard's ratios (GB/T 50001: 1:100, 1:150, 1:200, 1:250,
+    // 1:300, 1:400, 1:500, 1:600 …), so that a building fills its sheet: a
+    // 1-2-5 series leaves most of an A3 empty between 1:200 and 1:500.
     std::vector<int> scales;
     for (int power = 100; power <= 100000; power *= 10)
-        for (const int f : {1, 2, 5})
-            scales.push_back(f * power);
+        for (const int tenths : {10, 15, 20, 25, 30, 40, 50, 60})
+            scales.push_back(tenths * power / 10);
     return scales;
 }
 

@@ -26,7 +26,7 @@ struct PlanSheetSettings
     std::optional<int> scale; // 1:scale; nothing: the largest standard one that fits
 };
 
-// The standard scales, 1:100, 1:200, 1:500, 1:1000, … .
+// The standard scales, 1:100, 1:150, 1:200, 1:250, 1:300, 1:400, 1:500, 1:600, 1:1000, … .
 std::vector<int> planScales();
 // The largest standard scale at which `widthM` × `heightM` metres fit in
 // `widthMm` × `heightMm` of paper (the smallest scale number).

@@ -352,7 +352,7 @@ PlanSettingsDialog::PlanSettingsDialog(Session &session, QWidget *parent)
                 qobject_cast<QLineEdit *>(editor)->setText(perMilleAlarmShown(value(key)));
     line(DeformationKey::NotNeighbours, QStringLiteral("非相邻测点对："), QStringLiteral("如：J3-J4; J7-J8（沉降缝两侧）"));
     line(DeformationKey::ContourStep, QStringLiteral("等值线间距 (mm)："), QStringLiteral("空：自动"));
-    line(DeformationKey::PlanScale, QStringLiteral("平面图比例 1:"), QStringLiteral("空：取能放下的 1:100、1:200、1:500…"));
+    line(DeformationKey::PlanScale, QStringLiteral("平面图比例 1:"), QStringLiteral("空：取能放下的最大标准比例（1:100、1:150、1:200、1:250、1:300…）"));
     m_limits = new QLabel(this);
     m_limits->setObjectName(QStringLiteral("ChosenLimits"));
     m_limits->setWordWrap(true);
