@@ -300,6 +300,10 @@ class StabilityAnalysis(unittest.TestCase):
         self.assertEqual(self.batch("table", self.project).returncode, 0)
         sheet = openpyxl.load_workbook(self.root / "楼.xlsx")["稳定性分析"]
         self.assertIn("稳定速率 0.02 mm/d", sheet["A3"].value)
+        # A table a client prints: every cell of it bordered, the headings wrapped.
+        for cell in ("A5", "N5", "B6", "N6"):
+            self.assertEqual((sheet[cell].border.left.style, sheet[cell].border.bottom.style), ("thin", "thin"), cell)
+        self.assertTrue(sheet["N5"].alignment.wrap_text)
         # An option still rules a run.
         got = json.loads(self.batch("analyse", self.project, "--limit", "0.05", "--format", "json").stdout)
         self.assertEqual(got["settings"]["limit"], 0.05)

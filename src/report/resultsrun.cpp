@@ -43,6 +43,20 @@ std::vector<std::optional<QString>> resultsHeader(const std::map<QString, QStrin
 
 namespace {
 
+// The lines a text takes in a column `width` characters wide: a Chinese
+// character is two wide.
+int wrappedLines(const QString &text, double width)
+{
+    double needed = 0;
+    for (const QChar ch : text)
+        needed += ch.unicode() >= 0x2e80 ? 2 : 1;
+    return std::max(1, int(std::ceil(needed / std::max(width - 1, 1.0))));
+}
+
+// The columns of the sheet "稳定性分析", in characters: the sheet prints on
+// A4 landscape one page wide, the note wrapped in its cell.
+const std::vector<double> stabilityColumns{5, 7, 8, 9, 9, 9, 7, 10, 7, 10, 11, 14, 14, 36};
+
 // The sheet "稳定性分析": the building's verdict, the settings used, then the
 // table as the window shows it, its figures as numbers.
 void writeStabilitySheet(XlsxSheet &sheet, const StabilityAnalysis &analysis)
@@ -52,8 +66,13 @@ void writeStabilitySheet(XlsxSheet &sheet, const StabilityAnalysis &analysis)
                   QStringLiteral("建筑物稳定性：%1").arg(verdictText(analysis.building)));
     sheet.setText(QStringLiteral("A3"), stabilitySettingsLine(analysis.settings));
     const QStringList headings = stabilityHeadings();
-    for (qsizetype c = 0; c < headings.size(); ++c)
-        sheet.setText(columnLetters(int(c) + 1) + QStringLiteral("5"), headings[c]);
+    for (qsizetype c = 0; c < headings.size(); ++c) {
+        const QString cell = columnLetters(int(c) + 1) + QStringLiteral("5");
+        sheet.setText(cell, headings[c]);
+        sheet.setWrapped(cell);
+        sheet.setBordered(cell);
+    }
+    sheet.setRowHeight(5, 30);
     // The number format of each column that holds figures.
     const std::map<int, QString> formats{{0, QStringLiteral("0")},      {2, QStringLiteral("0")},
                                          {3, QStringLiteral("0.00")},   {4, QStringLiteral("0.0000")},
@@ -67,7 +86,12 @@ void writeStabilitySheet(XlsxSheet &sheet, const StabilityAnalysis &analysis)
                 sheet.setShownNumber(cell, fields[c], format->second);
             else
                 sheet.setText(cell, fields[c]);
+            sheet.setBordered(cell);
         }
+        // The forecast note wrapped in its cell, the row as high as it needs.
+        const QString note = columnLetters(int(fields.size())) + QString::number(row);
+        sheet.setWrapped(note);
+        sheet.setRowHeight(row, 15 * wrappedLines(fields.back(), stabilityColumns.back()));
         ++row;
     }
     // The points the analysis left out, each with the reason, and its notes.
@@ -88,16 +112,6 @@ void writeStabilitySheet(XlsxSheet &sheet, const StabilityAnalysis &analysis)
 // alarms wrapped in their cells.
 const std::vector<double> deformationColumns{8, 11, 6, 9, 9, 8, 7, 12, 9, 10, 11, 8, 8, 22};
 
-// The lines a text takes in a column `width` characters wide: a Chinese
-// character is two wide.
-int wrappedLines(const QString &text, double width)
-{
-    double needed = 0;
-    for (const QChar ch : text)
-        needed += ch.unicode() >= 0x2e80 ? 2 : 1;
-    return std::max(1, int(std::ceil(needed / std::max(width - 1, 1.0))));
-}
-
 void writeDeformationSheet(XlsxSheet &sheet, const DeformationReport &report,
                            const ProjectSnapshot &snapshot)
 {
@@ -109,6 +123,7 @@ void writeDeformationSheet(XlsxSheet &sheet, const DeformationReport &report,
         const QString cell = columnLetters(int(c) + 1) + QStringLiteral("5");
         sheet.setText(cell, headings[c]);
         sheet.setWrapped(cell);
+        sheet.setBordered(cell);
         headingLines = std::max(headingLines, wrappedLines(headings[c], deformationColumns[size_t(c)]));
     }
     sheet.setRowHeight(5, 15 * headingLines);
@@ -125,6 +140,7 @@ void writeDeformationSheet(XlsxSheet &sheet, const DeformationReport &report,
                 sheet.setShownNumber(cell, fields[c], format->second);
             else
                 sheet.setText(cell, fields[c]);
+            sheet.setBordered(cell);
         }
         // Every alarm of the epoch, wrapped in its cell, the row as high
         // as they need.
@@ -187,7 +203,7 @@ Result<ResultsRunStatus> runResultsTable(const ProjectSnapshot &snapshot,
     const auto found = workbook.sheetNames().contains(stabilityName)
                            ? workbook.sheet(stabilityName)
                            : workbook.addSheet(stabilityName, QStringLiteral("沉降观测成果表"),
-                                               {6, 10, 11, 12, 14, 14, 10, 16, 8, 16, 13});
+                                               stabilityColumns);
     if (!found)
         return inTemplate(found.error());
     XlsxSheet *stability = *found;

@@ -241,6 +241,44 @@ public:
         return m_wrapped[style] = index;
     }
 
+    // The style that is `style` (-1: the default) with a thin border all
+    // round, as a printed table's cells have.
+    int bordered(int style)
+    {
+        if (const auto made = m_bordered.find(style); made != m_bordered.end())
+            return made->second;
+        pugi::xml_node sheet = m_doc.child("styleSheet");
+        pugi::xml_node xfs = sheet.child("cellXfs");
+        pugi::xml_node borders = sheet.child("borders");
+        if (!xfs || !borders)
+            return style;
+        if (m_thinBorder < 0) {
+            pugi::xml_node border = borders.append_child("border");
+            for (const char *side : {"left", "right", "top", "bottom"}) {
+                pugi::xml_node edge = border.append_child(side);
+                edge.append_attribute("style").set_value("thin");
+                edge.append_child("color").append_attribute("auto").set_value("1");
+            }
+            border.append_child("diagonal");
+            int count = 0;
+            for (pugi::xml_node b : borders.children("border"))
+                (void)b, ++count;
+            m_thinBorder = count - 1;
+            setAttribute(borders, "count", std::to_string(count));
+        }
+        std::vector<pugi::xml_node> all;
+        for (pugi::xml_node xf : xfs.children("xf"))
+            all.push_back(xf);
+        const size_t base = style >= 0 && size_t(style) < all.size() ? size_t(style) : 0;
+        pugi::xml_node xf = all.empty() ? xfs.append_child("xf") : xfs.append_copy(all[base]);
+        setAttribute(xf, "borderId", std::to_string(m_thinBorder));
+        setAttribute(xf, "applyBorder", "1");
+        const int index = int(all.size());
+        setAttribute(xfs, "count", std::to_string(index + 1));
+        m_changed = true;
+        return m_bordered[style] = index;
+    }
+
 private:
     static void setAttribute(pugi::xml_node node, const char *name, const std::string &value)
     {
@@ -275,6 +313,8 @@ private:
     pugi::xml_document m_doc;
     std::map<std::pair<int, QString>, int> m_made;
     std::map<int, int> m_wrapped;
+    std::map<int, int> m_bordered;
+    int m_thinBorder = -1;
     bool m_changed = false;
 };
 
@@ -475,6 +515,24 @@ void XlsxSheet::setWrapped(const QString &address)
         return;
     }
     c.style = m_styles->wrapped(c.style);
+}
+
+void XlsxSheet::setBordered(const QString &address)
+{
+    Cell &c = cell(address);
+    if (!m_styles)
+        return;
+    if (c.kind == Cell::Raw) {
+        std::string attributes(view(c.attributes));
+        const int style = m_styles->bordered(styleNumber(attributes));
+        const auto at = attributes.find(" s=\"");
+        if (at != std::string::npos)
+            attributes.erase(at, attributes.find('"', at + 4) - at + 1);
+        attributes += " s=\"" + std::to_string(style) + "\"";
+        c.attributes = keep(attributes);
+        return;
+    }
+    c.style = m_styles->bordered(c.style);
 }
 
 void XlsxSheet::setRowHeight(int number, double points)

@@ -89,6 +89,8 @@ public:
     void setPrintSetup(bool landscape, const QString &header);
     // The cell's text wrapped within its width and centred.
     void setWrapped(const QString &cell);
+    // A thin border all round the cell, as a printed table's cells have.
+    void setBordered(const QString &cell);
     // A row's height in points, as the sheet keeps it.
     void setRowHeight(int row, double points);
 
