@@ -146,6 +146,15 @@ void PlanWindowTest::positionsBringThePlanAndItsAlarms()
     };
     QCOMPARE(session.window->session().zoomLevel(), 2);
     QVERIFY(everyPointInside());
+    // Contour labels are placed, and none covers a point's mark, name or value.
+    QFont small;
+    small.setPixelSize(9);
+    const QFontMetricsF metrics(small, preview);
+    const auto labels = contourLabels(preview->drawingArea(), *preview->plan(), preview->planZoom(), metrics);
+    QVERIFY(!labels.empty());
+    for (const ContourLabel &label : labels)
+        for (const QRectF &point : pointLabelRects(preview->drawingArea(), *preview->plan(), preview->planZoom(), metrics))
+            QVERIFY2(!label.rect.intersects(point), qPrintable(label.text));
     QTest::mouseClick(control<QPushButton>(session.window.get(), "Command8"), Qt::LeftButton);
     QCOMPARE(preview->planZoom(), 2);
     QCOMPARE(session.window->session().zoomLevel(), 2);

@@ -6,6 +6,7 @@
 #include <QPainter>
 #include <QPainterPath>
 
+#include <algorithm>
 #include <cmath>
 #include <map>
 
@@ -118,6 +119,57 @@ PlanMapping planMapping(const QRectF &area, const PlanPicture &picture, int zoom
     return {inner.center(), e.center(), scale};
 }
 
+std::vector<QRectF> pointLabelRects(const QRectF &area, const PlanPicture &picture, int zoomLevel,
+                                    const QFontMetricsF &metrics)
+{
+    const PlanMapping map = planMapping(area, picture, zoomLevel);
+    std::vector<QRectF> taken;
+    for (const PlanPicture::Mark &mark : picture.points) {
+        const QPointF at = map(mark.at);
+        taken.push_back(QRectF(at - QPointF(4, 4), QSizeF(8, 8)));
+        taken.push_back(metrics.boundingRect(mark.name).translated(at + QPointF(4, -3)));
+        taken.push_back(metrics.boundingRect(mark.value).translated(at + QPointF(4, 9)));
+    }
+    return taken;
+}
+
+std::vector<ContourLabel> contourLabels(const QRectF &area, const PlanPicture &picture, int zoomLevel,
+                                        const QFontMetricsF &metrics)
+{
+    const PlanMapping map = planMapping(area, picture, zoomLevel);
+    std::vector<QRectF> taken = pointLabelRects(area, picture, zoomLevel, metrics);
+    std::vector<ContourLabel> labels;
+    for (const PlanPicture::Contour &contour : picture.contours) {
+        const std::vector<QPointF> *longest = nullptr;
+        for (const auto &line : contour.lines)
+            if (!longest || line.size() > longest->size())
+                longest = &line;
+        if (!longest || longest->empty())
+            continue;
+        // The vertex nearest the middle of the longest line whose label is
+        // clear of every point and of the labels placed so far.
+        const QPointF middle = map((*longest)[longest->size() / 2]);
+        std::vector<QPointF> candidates;
+        for (const auto &line : contour.lines)
+            for (size_t i = 0; i < line.size(); i += std::max<size_t>(1, line.size() / 100))
+                candidates.push_back(map(line[i]));
+        std::sort(candidates.begin(), candidates.end(), [&](const QPointF &a, const QPointF &b) {
+            return QLineF(a, middle).length() < QLineF(b, middle).length();
+        });
+        const QRectF size = metrics.boundingRect(contour.label);
+        for (const QPointF &at : candidates) {
+            const QRectF place = size.translated(at + QPointF(2, -2));
+            if (!area.contains(place)
+                || std::any_of(taken.begin(), taken.end(), [&](const QRectF &r) { return r.intersects(place); }))
+                continue;
+            labels.push_back({contour.label, at + QPointF(2, -2), place});
+            taken.push_back(place);
+            break;
+        }
+    }
+    return labels;
+}
+
 void drawPlan(QPainter &painter, const QRectF &area, const PlanPicture &picture, int zoomLevel)
 {
     if (picture.points.empty())
@@ -144,15 +196,12 @@ void drawPlan(QPainter &painter, const QRectF &area, const PlanPicture &picture,
     const QColor contourColour(0, 150, 60);
     for (const PlanPicture::Contour &contour : picture.contours) {
         painter.setPen(QPen(contourColour, 0));
-        const std::vector<QPointF> *longest = nullptr;
-        for (const auto &line : contour.lines) {
+        for (const auto &line : contour.lines)
             polyline(line, [](const QPointF &p) { return p; });
-            if (!longest || line.size() > longest->size())
-                longest = &line;
-        }
-        if (longest && !longest->empty())
-            painter.drawText(map((*longest)[longest->size() / 2]) + QPointF(2, -2), contour.label);
     }
+    painter.setPen(QPen(contourColour, 0));
+    for (const ContourLabel &label : contourLabels(area, picture, zoomLevel, QFontMetricsF(small, painter.device())))
+        painter.drawText(label.at, label.text);
 
     for (const PlanPicture::Mark &mark : picture.points) {
         const QPointF at = map(mark.at);

@@ -12,6 +12,7 @@
 #include <QColor>
 #include <QPointF>
 #include <QRectF>
+#include <QFontMetricsF>
 #include <QString>
 
 #include <optional>
@@ -61,6 +62,20 @@ struct PlanMapping
     }
 };
 PlanMapping planMapping(const QRectF &area, const PlanPicture &picture, int zoomLevel);
+// Where the points' marks, names and values are drawn, at a font of `metrics`.
+std::vector<QRectF> pointLabelRects(const QRectF &area, const PlanPicture &picture, int zoomLevel,
+                                    const QFontMetricsF &metrics);
+// Each contour's label (its level): at the vertex nearest the middle of its
+// longest line where it covers no point's mark, name or value and no other
+// label; none where no place is clear (the legend gives the interval).
+struct ContourLabel
+{
+    QString text;
+    QPointF at;  // the baseline's start
+    QRectF rect; // what it covers
+};
+std::vector<ContourLabel> contourLabels(const QRectF &area, const PlanPicture &picture, int zoomLevel,
+                                        const QFontMetricsF &metrics);
 
 // Paints the plan into `area`, fitted whole at zoom level 1 and enlarged
 // 1.5 times a level about its middle up to level 4, Y up.
