@@ -220,25 +220,15 @@ public:
     {
         if (const auto made = m_wrapped.find(style); made != m_wrapped.end())
             return made->second;
-        pugi::xml_node xfs = m_doc.child("styleSheet").child("cellXfs");
-        if (!xfs)
-            return style;
-        std::vector<pugi::xml_node> all;
-        for (pugi::xml_node xf : xfs.children("xf"))
-            all.push_back(xf);
-        const size_t base = style >= 0 && size_t(style) < all.size() ? size_t(style) : 0;
-        pugi::xml_node xf = all.empty() ? xfs.append_child("xf") : xfs.append_copy(all[base]);
-        setAttribute(xf, "applyAlignment", "1");
-        pugi::xml_node alignment = xf.child("alignment");
-        if (!alignment)
-            alignment = xf.prepend_child("alignment"); // before protection, as the schema orders
-        setAttribute(alignment, "wrapText", "1");
-        setAttribute(alignment, "horizontal", "center");
-        setAttribute(alignment, "vertical", "center");
-        const int index = int(all.size());
-        setAttribute(xfs, "count", std::to_string(index + 1));
-        m_changed = true;
-        return m_wrapped[style] = index;
+        return m_wrapped[style] = derived(style, [](pugi::xml_node xf) {
+                   setAttribute(xf, "applyAlignment", "1");
+                   pugi::xml_node alignment = xf.child("alignment");
+                   if (!alignment)
+                       alignment = xf.prepend_child("alignment"); // before protection, as the schema orders
+                   setAttribute(alignment, "wrapText", "1");
+                   setAttribute(alignment, "horizontal", "center");
+                   setAttribute(alignment, "vertical", "center");
+               });
     }
 
     // The style that is `style` (-1: the default) with a thin border all
@@ -266,17 +256,30 @@ public:
             m_thinBorder = count - 1;
             setAttribute(borders, "count", std::to_string(count));
         }
+        const int border = m_thinBorder;
+        return m_bordered[style] = derived(style, [border](pugi::xml_node xf) {
+                   setAttribute(xf, "borderId", std::to_string(border));
+                   setAttribute(xf, "applyBorder", "1");
+               });
+    }
+
+    // A new style, a copy of `style` (-1: the default) changed by `edit`;
+    // `style` itself where the workbook has no cell styles.
+    template <typename Edit> int derived(int style, Edit edit)
+    {
+        pugi::xml_node xfs = m_doc.child("styleSheet").child("cellXfs");
+        if (!xfs)
+            return style;
         std::vector<pugi::xml_node> all;
         for (pugi::xml_node xf : xfs.children("xf"))
             all.push_back(xf);
         const size_t base = style >= 0 && size_t(style) < all.size() ? size_t(style) : 0;
         pugi::xml_node xf = all.empty() ? xfs.append_child("xf") : xfs.append_copy(all[base]);
-        setAttribute(xf, "borderId", std::to_string(m_thinBorder));
-        setAttribute(xf, "applyBorder", "1");
+        edit(xf);
         const int index = int(all.size());
         setAttribute(xfs, "count", std::to_string(index + 1));
         m_changed = true;
-        return m_bordered[style] = index;
+        return index;
     }
 
 private:
@@ -498,7 +501,7 @@ void XlsxSheet::writeText(Cell &c, const QString &text)
     c.value = keep(escaped);
 }
 
-void XlsxSheet::setWrapped(const QString &address)
+void XlsxSheet::restyle(const QString &address, int (XlsxStyles::*change)(int))
 {
     Cell &c = cell(address);
     if (!m_styles)
@@ -506,7 +509,7 @@ void XlsxSheet::setWrapped(const QString &address)
     if (c.kind == Cell::Raw) {
         // A cell as read keeps its value; its style goes in its attributes.
         std::string attributes(view(c.attributes));
-        const int style = m_styles->wrapped(styleNumber(attributes));
+        const int style = (m_styles->*change)(styleNumber(attributes));
         const auto at = attributes.find(" s=\"");
         if (at != std::string::npos)
             attributes.erase(at, attributes.find('"', at + 4) - at + 1);
@@ -514,25 +517,17 @@ void XlsxSheet::setWrapped(const QString &address)
         c.attributes = keep(attributes);
         return;
     }
-    c.style = m_styles->wrapped(c.style);
+    c.style = (m_styles->*change)(c.style);
+}
+
+void XlsxSheet::setWrapped(const QString &address)
+{
+    restyle(address, &XlsxStyles::wrapped);
 }
 
 void XlsxSheet::setBordered(const QString &address)
 {
-    Cell &c = cell(address);
-    if (!m_styles)
-        return;
-    if (c.kind == Cell::Raw) {
-        std::string attributes(view(c.attributes));
-        const int style = m_styles->bordered(styleNumber(attributes));
-        const auto at = attributes.find(" s=\"");
-        if (at != std::string::npos)
-            attributes.erase(at, attributes.find('"', at + 4) - at + 1);
-        attributes += " s=\"" + std::to_string(style) + "\"";
-        c.attributes = keep(attributes);
-        return;
-    }
-    c.style = m_styles->bordered(c.style);
+    restyle(address, &XlsxStyles::bordered);
 }
 
 void XlsxSheet::setRowHeight(int number, double points)

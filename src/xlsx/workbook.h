@@ -158,6 +158,8 @@ private:
     const std::vector<QString> *m_sharedStrings = nullptr;
     const std::vector<bool> *m_dateStyles = nullptr;
     XlsxStyles *m_styles = nullptr;
+    // The cell's style made anew by one of the styles' changes.
+    void restyle(const QString &address, int (XlsxStyles::*change)(int));
 };
 
 // An .xlsx workbook read whole into memory and written back as a whole.
