@@ -83,7 +83,9 @@ class Record(unittest.TestCase):
         text = subprocess.run(["pdftotext", "-layout", str(report), "-"], capture_output=True, text=True).stdout
         flat = re.sub(r"\s+", "", text)
         self.assertIn("发现6处未经记录的修改", flat)
-        self.assertIn("J1第0次：库中10.22010，记录为10.25010，程序之外修改", flat)
+        # The report counts epochs from 1, as its overview does.
+        self.assertIn("J1第1次：库中10.22010，记录为10.25010，程序之外修改", flat)
+        self.assertIn("第2次观测的观测日期：库中2024-02-02", flat)
         self.assertNotIn("首次录入后没有高程被修改或删除", flat)
         self.assertIn(last_hash, flat)
 

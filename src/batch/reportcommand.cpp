@@ -49,7 +49,7 @@ int reportCommand(const QStringList &args)
         if (!records)
             return failure(records.error());
         request.records = std::move(*records);
-        auto check = project.checkRecord();
+        auto check = project.checkRecord(1); // the report counts epochs from 1
         if (!check)
             return failure(check.error());
         request.check = std::move(*check);

@@ -110,7 +110,7 @@ void ResultsCommand::writeReport()
         showMessage(m_w.window, QStringLiteral("报告未能生成：%1").arg(records.error()), reportTitle);
         return;
     }
-    if (auto check = m_session.project()->checkRecord(); check)
+    if (auto check = m_session.project()->checkRecord(1); check) // the report counts epochs from 1
         request.check = std::move(*check);
     else {
         showMessage(m_w.window, QStringLiteral("报告未能生成：%1").arg(check.error()), reportTitle);

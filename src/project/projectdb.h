@@ -274,7 +274,9 @@ public:
     // Checks the record: the history's chain, row by row, and that every
     // elevation, epoch field and point name equals the value its history
     // last recorded. Reads only.
-    Result<RecordCheck> checkRecord();
+    // Epochs are named from `firstEpochNumber` ("第 0 次" as `verify` and
+    // the window number them; the report counts from 1).
+    Result<RecordCheck> checkRecord(int firstEpochNumber = 0);
     // Without `withBytes`, the kept files' bytes are left out (read them
     // one at a time with sourceData): a copy then holds one file at a time.
     Result<ProvenanceRecords> provenanceRecords(bool withBytes = true);

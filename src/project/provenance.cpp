@@ -532,7 +532,7 @@ Result<std::map<int, double>> ProjectDatabase::confirmedElevations(int cjNo)
     return confirmed;
 }
 
-Result<RecordCheck> ProjectDatabase::checkRecord()
+Result<RecordCheck> ProjectDatabase::checkRecord(int firstEpochNumber)
 {
     RecordCheck check;
     const auto present = hasProvenance();
@@ -552,7 +552,7 @@ Result<RecordCheck> ProjectDatabase::checkRecord()
         const auto name = pointNames.find(cjdNo);
         return QStringLiteral("%1 第 %2 次")
             .arg(name != pointNames.end() ? name->second : QStringLiteral("%1 号点").arg(cjdNo))
-            .arg(cjNo);
+            .arg(cjNo + firstEpochNumber);
     };
     const auto metres = [](const QVariant &value) {
         return value.isNull() ? QStringLiteral("没有") : QString::number(value.toDouble(), 'f', 5);
@@ -647,7 +647,7 @@ Result<RecordCheck> ProjectDatabase::checkRecord()
             const QString now = *kind == 'D' ? e.date : *kind == 'N' ? e.name : e.layers;
             if (recorded->second.toString() != now)
                 check.breaks.push_back(QStringLiteral("第 %1 次观测的%2：库中 %3，记录为 %4，程序之外修改")
-                                           .arg(e.cjNo)
+                                           .arg(e.cjNo + firstEpochNumber)
                                            .arg(QString::fromUtf8(words), now, recorded->second.toString()));
         }
     for (const Point &p : *points)
