@@ -114,11 +114,7 @@ StabilitySettings Session::stabilitySettings() const
 const StabilityAnalysis &Session::stability() const
 {
     const StabilitySettings settings = stabilitySettings();
-    const auto same = [&](const StabilitySettings &a) {
-        return a.window == settings.window && a.limit == settings.limit && a.step == settings.step
-               && a.maxIntervalPercent == settings.maxIntervalPercent;
-    };
-    if (!m_stability || !same(m_stability->first))
+    if (!m_stability || !(m_stability->first == settings))
         m_stability.emplace(settings, analyseStability(m_snapshot, settings, m_pointCount));
     return m_stability->second;
 }

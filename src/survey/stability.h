@@ -32,6 +32,7 @@ struct StabilitySettings
     // The widest 95 % interval of a final settlement that is trusted, as a
     // share (%) of the settlement it forecasts from the load period's start.
     double maxIntervalPercent = 20;
+    bool operator==(const StabilitySettings &) const = default;
 };
 
 // The settings "稳定天数", "稳定速率", "预测步长" and "预测区间上限"; a value that
