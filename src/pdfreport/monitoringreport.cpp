@@ -1,6 +1,5 @@
 #include "pdfreport/monitoringreport.h"
 
-#include "pdfreport/pdfdeflate.h"
 #include "pdfreport/reportpages.h"
 
 #include "base/outputguard.h"
@@ -589,7 +588,6 @@ Result<ReportOutcome> writeMonitoringReport(const ProjectSnapshot &whole, const 
     QBuffer buffer;
     buffer.open(QIODevice::WriteOnly);
     {
-        const FastPdfDeflate fast;
         QPdfWriter writer(&buffer);
         writer.setResolution(int(reportDpi));
         writer.setCreator(QStringLiteral("Sedimetra"));

@@ -10,6 +10,7 @@
 #include <QGlyphRun>
 #include <QPainter>
 #include <QRawFont>
+#include <QTextLayout>
 
 #include <algorithm>
 #include <array>
@@ -17,6 +18,7 @@
 #include <map>
 #include <optional>
 #include <set>
+#include <unordered_map>
 
 const QString reportFontFamily = QStringLiteral("WenQuanYi Micro Hei");
 
@@ -65,6 +67,9 @@ private:
 // Plain texts drawn from their glyphs, placed by the same advances as
 // PlainWidths measures, without laying each out, and all of a page's as one
 // run of glyphs: a thousand pages of a results table are mostly figures.
+// Each glyph starts on a whole device unit across (1/300 in, invisible on
+// paper), so that the PDF writes its step in a few digits: the page's
+// content is mostly these steps, and every byte of it is compressed.
 class PlainGlyphs
 {
 public:
@@ -121,6 +126,68 @@ private:
     bool m_usable = false;
     QList<quint32> m_indexes;
     QList<QPointF> m_positions;
+};
+
+// Texts that are not plain figures (headings, labels, dates in merged
+// cells) laid out once and drawn again from their glyphs: a thousand pages
+// of a results table repeat the same few dozen headings. A text is centred
+// in its box both ways and wrapped anywhere, as QPainter::drawText with
+// Qt::AlignCenter | Qt::TextWrapAnywhere does.
+class LaidOutTexts
+{
+public:
+    LaidOutTexts(const QFont &font, QPaintDevice *device)
+        : m_font(font, device)
+        , m_dpi(device->logicalDpiX())
+    {
+    }
+    // Whether the texts laid out so far are laid out as `font` on `device` would lay them out.
+    bool fits(const QFont &font, QPaintDevice *device) const
+    {
+        return QFont(font, device) == m_font && device->logicalDpiX() == m_dpi && m_laid.size() < 4096;
+    }
+    void draw(QPainter &p, const QRectF &box, const QString &text)
+    {
+        const QString key = text + QLatin1Char('\x1f') + QString::number(qRound(box.width() * 8)) + QLatin1Char('x')
+                            + QString::number(qRound(box.height() * 8));
+        auto at = m_laid.find(key);
+        if (at == m_laid.end())
+            at = m_laid.emplace(key, layOut(box.size(), text, p.device())).first;
+        for (const QGlyphRun &run : at->second)
+            p.drawGlyphRun(box.topLeft(), run);
+    }
+
+private:
+    QList<QGlyphRun> layOut(const QSizeF &size, QString text, QPaintDevice *device) const
+    {
+        text.remove(QLatin1Char('\r'));
+        text.replace(QLatin1Char('\n'), QChar::LineSeparator);
+        QTextLayout layout(text, m_font, device);
+        QTextOption option(Qt::AlignHCenter);
+        option.setWrapMode(QTextOption::WrapAnywhere);
+        layout.setTextOption(option);
+        layout.beginLayout();
+        double height = 0;
+        for (QTextLine line = layout.createLine(); line.isValid(); line = layout.createLine()) {
+            line.setLineWidth(size.width());
+            line.setPosition(QPointF(0, height));
+            height += line.height();
+        }
+        layout.endLayout();
+        QList<QGlyphRun> runs = layout.glyphRuns();
+        const QPointF shift(0, (size.height() - height) / 2);
+        for (QGlyphRun &run : runs) {
+            QList<QPointF> positions = run.positions();
+            for (QPointF &at : positions)
+                at += shift;
+            run.setPositions(positions);
+        }
+        return runs;
+    }
+
+    QFont m_font;
+    int m_dpi;
+    std::unordered_map<QString, QList<QGlyphRun>> m_laid;
 };
 
 // A cell's text in lines `room` wide at a font of `em`: broken between
@@ -299,7 +366,9 @@ double drawSheetRows(QPainter &p, const QRectF &body, double top, const std::vec
                      const std::vector<double> &widths, double points)
 {
     const int columns = int(widths.size());
-    const std::vector<double> x = columnEdges(body.left(), body.width(), widths);
+    // Rules on whole device units, as the glyphs (see PlainGlyphs).
+    std::vector<double> x = columnEdges(body.left(), body.width(), widths);
+
     std::map<int, size_t> place; // sheet row → place in `rows`
     for (size_t i = 0; i < rows.size(); ++i)
         place.emplace(rows[i], i);
@@ -358,17 +427,51 @@ double drawSheetRows(QPainter &p, const QRectF &body, double top, const std::vec
     const QFontMetricsF metrics(plain, p.device());
     const PlainWidths plainWidth(metrics);
     PlainGlyphs glyphs(plain, p.device(), plainWidth);
+    // Kept from page to page: the next page of the table has the same headings.
+    thread_local std::optional<LaidOutTexts> kept;
+    if (!kept || !kept->fits(plain, p.device()))
+        kept.emplace(plain, p.device());
+    LaidOutTexts &laid = *kept;
     const double baseline = (line + metrics.ascent() - metrics.descent()) / 2;
     const auto cellOf = [&](const Block &b) {
         return QRectF(QPointF(x[size_t(b.column - 1)], y[b.firstPlace]),
                       QPointF(x[size_t(b.lastColumn)], y[b.lastPlace + 1]));
     };
-    // The rules in one go, then the texts.
-    std::vector<QRectF> cells;
-    cells.reserve(blocks.size());
-    for (const Block &b : blocks)
-        cells.push_back(cellOf(b));
-    p.drawRects(cells.data(), int(cells.size()));
+    // The rules in one go, then the texts. Every block's edges, joined
+    // into the longest lines they make: a rectangle a cell would write
+    // every inner rule twice, and the page's content is compressed.
+    const size_t across = size_t(columns), down = rows.size();
+    std::vector<char> level((down + 1) * across, 0), upright((across + 1) * down, 0);
+    for (const Block &b : blocks) {
+        for (int c = b.column - 1; c < b.lastColumn; ++c) {
+            level[b.firstPlace * across + size_t(c)] = 1;
+            level[(b.lastPlace + 1) * across + size_t(c)] = 1;
+        }
+        for (size_t r = b.firstPlace; r <= b.lastPlace; ++r) {
+            upright[size_t(b.column - 1) * down + r] = 1;
+            upright[size_t(b.lastColumn) * down + r] = 1;
+        }
+    }
+    std::vector<QLineF> rules;
+    for (size_t r = 0; r <= down; ++r)
+        for (size_t c = 0; c < across; ++c)
+            if (level[r * across + c]) {
+                size_t end = c;
+                while (end + 1 < across && level[r * across + end + 1])
+                    ++end;
+                rules.emplace_back(x[c], y[r], x[end + 1], y[r]);
+                c = end;
+            }
+    for (size_t c = 0; c <= across; ++c)
+        for (size_t r = 0; r < down; ++r)
+            if (upright[c * down + r]) {
+                size_t end = r;
+                while (end + 1 < down && upright[c * down + end + 1])
+                    ++end;
+                rules.emplace_back(x[c], y[r], x[c], y[end + 1]);
+                r = end;
+            }
+    p.drawLines(rules.data(), int(rules.size()));
     for (const Block &b : blocks) {
         const QRectF cell = cellOf(b);
         const QString t = text(b.row, b.column);
@@ -379,8 +482,7 @@ double drawSheetRows(QPainter &p, const QRectF &body, double top, const std::vec
             if (!glyphs.add(origin, t))
                 p.drawText(origin, t);
         } else
-            p.drawText(cell.adjusted(mm(0.6), 0, -mm(0.6), 0), Qt::AlignCenter | Qt::TextWrapAnywhere,
-                       QString(t).remove(QLatin1Char('\r')));
+            laid.draw(p, cell.adjusted(mm(0.6), 0, -mm(0.6), 0), t);
     }
     glyphs.draw(p);
     return y.back();
