@@ -6,7 +6,7 @@
 
 #include "base/settings.h"
 #include "project/projectdb.h"
-#include "survey/pointstyle.h"
+#include "domain/pointstyle.h"
 
 #include <QDate>
 #include <QDir>

@@ -7,7 +7,7 @@
 #include <QStringList>
 #include <QTemporaryDir>
 
-#include "survey/projectsnapshot.h"
+#include "domain/projectsnapshot.h"
 
 #include <QByteArray>
 #include <QJsonArray>

@@ -1,10 +1,11 @@
 // The building's deformation at one epoch, at the core seam: positions and
 // settlements in, tilt, neighbour differences and contours out.
 #include "cad/dxffile.h"
-#include "survey/buildingdeformation.h"
-#include "survey/deformation.h"
+#include "domain/buildingdeformation.h"
+#include "domain/deformation.h"
 #include "survey/pointpositions.h"
 #include "testsupport.h"
+#include "survey/domaininputs.h"
 
 #include <QFile>
 #include <QTemporaryDir>

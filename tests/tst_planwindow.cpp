@@ -6,10 +6,11 @@
 #include "gui/plandialogs.h"
 #include "gui/previewwidget.h"
 #include "gui/session.h"
-#include "survey/buildingdeformation.h"
-#include "survey/stability.h"
+#include "domain/buildingdeformation.h"
+#include "domain/stability.h"
 #include "project/projectdb.h"
 #include "windowsupport.h"
+#include "survey/domaininputs.h"
 
 #include <QApplication>
 #include <QClipboard>

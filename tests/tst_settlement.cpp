@@ -1,7 +1,7 @@
-#include "survey/keyrules.h"
-#include "survey/settlement.h"
+#include "domain/keyrules.h"
+#include "domain/settlement.h"
 
-#include "survey/settlementrules.h"
+#include "domain/settlementrules.h"
 #include "testsupport.h"
 
 #include <QTest>

@@ -1,8 +1,9 @@
-#include "survey/stability.h"
+#include "domain/stability.h"
 
 #include "base/settings.h"
 
 #include "testsupport.h"
+#include "survey/domaininputs.h"
 
 #include <QTemporaryDir>
 #include <QTest>

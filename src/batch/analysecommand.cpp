@@ -4,9 +4,10 @@
 
 #include "base/programfiles.h"
 #include "base/settings.h"
-#include "survey/buildingdeformation.h"
-#include "survey/monitoringmodel.h"
-#include "survey/stability.h"
+#include "domain/buildingdeformation.h"
+#include "domain/monitoringmodel.h"
+#include "domain/stability.h"
+#include "survey/domaininputs.h"
 
 #include <QJsonDocument>
 #include <QJsonObject>

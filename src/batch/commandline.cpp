@@ -4,6 +4,7 @@
 #include "base/settings.h"
 #include "project/projectdb.h"
 #include "project/serverstore.h"
+#include "survey/domaininputs.h"
 
 #include <QCoreApplication>
 #include <QDir>

@@ -5,7 +5,7 @@
 // a run on a project.
 
 #include "base/result.h"
-#include "survey/projectsnapshot.h"
+#include "domain/projectsnapshot.h"
 
 #include <QCommandLineParser>
 #include <QString>

@@ -7,7 +7,8 @@
 #include "project/projectdb.h"
 #include "project/serverstore.h"
 #include "survey/observationimport.h"
-#include "survey/settlementrules.h"
+#include "domain/settlementrules.h"
+#include "survey/domaininputs.h"
 
 #include <QDir>
 #include <QFileInfo>

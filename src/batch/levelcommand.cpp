@@ -12,7 +12,8 @@
 #include "report/levelreport.h"
 #include "survey/levelling.h"
 #include "survey/observationimport.h"
-#include "survey/settlementrules.h"
+#include "domain/settlementrules.h"
+#include "survey/domaininputs.h"
 
 #include <QDir>
 #include <QFileInfo>

@@ -12,10 +12,11 @@
 #include "cad/plansheet.h"
 #include "project/projectdb.h"
 #include "project/serverstore.h"
-#include "survey/buildingdeformation.h"
-#include "survey/monitoringmodel.h"
+#include "domain/buildingdeformation.h"
+#include "domain/monitoringmodel.h"
 #include "survey/pointpositions.h"
-#include "survey/stability.h"
+#include "domain/stability.h"
+#include "survey/domaininputs.h"
 
 #include <QDir>
 #include <QFileInfo>

@@ -8,13 +8,14 @@
 #include "base/textnumber.h"
 #include "project/projectdb.h"
 #include "project/serverstore.h"
-#include "survey/buildingdeformation.h"
+#include "domain/buildingdeformation.h"
 #include "survey/fieldrules.h"
-#include "survey/keyrules.h"
-#include "survey/pointstyle.h"
+#include "domain/keyrules.h"
+#include "domain/pointstyle.h"
 #include "survey/provenanceview.h"
-#include "survey/settlement.h"
-#include "survey/stability.h"
+#include "domain/settlement.h"
+#include "domain/stability.h"
+#include "survey/domaininputs.h"
 
 #include <QDir>
 #include <QFileInfo>

@@ -5,7 +5,7 @@
 #include "base/settings.h"
 #include "base/textnumber.h"
 
-#include "survey/settlementrules.h"
+#include "domain/settlementrules.h"
 
 #include <QDir>
 #include <QFileInfo>

@@ -5,7 +5,7 @@
 #include "cad/cadinterface.h"
 #include "cad/sheetdrawing.h"
 #include "layout/curvelayout.h"
-#include "survey/projectsnapshot.h"
+#include "domain/projectsnapshot.h"
 
 #include <QString>
 

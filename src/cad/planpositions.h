@@ -6,7 +6,7 @@
 #include "base/result.h"
 #include "cad/dxffile.h"
 #include "project/projectdb.h"
-#include "survey/deformation.h"
+#include "domain/deformation.h"
 #include "survey/pointpositions.h"
 
 // For each point, a TEXT or MTEXT whose text is the point's name (letter

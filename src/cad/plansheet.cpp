@@ -3,7 +3,7 @@
 #include "base/textnumber.h"
 #include "cad/curvesrun.h"
 #include "cad/drawing.h"
-#include "survey/projectsnapshot.h"
+#include "domain/projectsnapshot.h"
 
 #include <QDir>
 #include <QFileInfo>

@@ -8,7 +8,7 @@
 #include "base/result.h"
 #include "cad/cadinterface.h"
 #include "cad/sheetdrawing.h"
-#include "survey/buildingdeformation.h"
+#include "domain/buildingdeformation.h"
 
 #include <QString>
 

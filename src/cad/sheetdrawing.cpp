@@ -2,7 +2,7 @@
 
 #include "base/textnumber.h"
 #include "cad/dxffile.h"
-#include "survey/settlementrules.h"
+#include "domain/settlementrules.h"
 
 #include <QRegularExpression>
 

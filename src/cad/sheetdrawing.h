@@ -2,7 +2,7 @@
 
 #include "cad/cadinterface.h"
 #include "layout/curvelayout.h"
-#include "survey/projectsnapshot.h"
+#include "domain/projectsnapshot.h"
 
 #include <QString>
 

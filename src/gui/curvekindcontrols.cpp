@@ -11,7 +11,7 @@
 #include "gui/session.h"
 #include "preview/planpicture.h"
 #include "preview/previewcurves.h"
-#include "survey/buildingdeformation.h"
+#include "domain/buildingdeformation.h"
 
 #include <QComboBox>
 #include <QLabel>

@@ -6,8 +6,8 @@
 #include "gui/keys.h"
 #include "gui/messages.h"
 #include "gui/session.h"
-#include "survey/keyrules.h"
-#include "survey/settlement.h"
+#include "domain/keyrules.h"
+#include "domain/settlement.h"
 
 #include <QDate>
 #include <QKeyEvent>

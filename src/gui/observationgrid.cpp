@@ -7,11 +7,11 @@
 #include "gui/questionabledialog.h"
 #include "gui/session.h"
 #include "gui/twips.h"
-#include "survey/buildingdeformation.h"
-#include "survey/keyrules.h"
-#include "survey/pointstyle.h"
-#include "survey/settlement.h"
-#include "survey/settlementrules.h"
+#include "domain/buildingdeformation.h"
+#include "domain/keyrules.h"
+#include "domain/pointstyle.h"
+#include "domain/settlement.h"
+#include "domain/settlementrules.h"
 
 #include <QKeyEvent>
 #include <QLineEdit>

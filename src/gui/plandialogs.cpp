@@ -1,5 +1,5 @@
 #include "gui/plandialogs.h"
-#include "survey/headerfields.h"
+#include "domain/headerfields.h"
 
 #include "survey/fieldrules.h"
 
@@ -8,8 +8,9 @@
 #include "cad/planpositions.h"
 #include "gui/messages.h"
 #include "gui/session.h"
-#include "survey/buildingdeformation.h"
+#include "domain/buildingdeformation.h"
 #include "survey/pointpositions.h"
+#include "survey/domaininputs.h"
 
 #include <QApplication>
 #include <QClipboard>

@@ -8,7 +8,7 @@
 
 #include "cad/planpositions.h"
 #include "project/projectdb.h"
-#include "survey/buildingdeformation.h"
+#include "domain/buildingdeformation.h"
 #include "survey/pointpositions.h"
 
 #include <QDialog>

@@ -6,7 +6,7 @@
 // key typed on from the field book never confirms a value.
 
 #include "base/result.h"
-#include "survey/settlementrules.h"
+#include "domain/settlementrules.h"
 
 #include <QDialog>
 

@@ -2,9 +2,10 @@
 
 #include "base/programfiles.h"
 #include "cad/planpositions.h"
-#include "survey/pointstyle.h"
-#include "survey/settlement.h"
-#include "survey/settlementrules.h"
+#include "domain/pointstyle.h"
+#include "domain/settlement.h"
+#include "domain/settlementrules.h"
+#include "survey/domaininputs.h"
 
 #include <QCryptographicHash>
 #include <QDir>

@@ -4,11 +4,11 @@
 #include "base/settings.h"
 #include "layout/curvelayout.h"
 #include "project/projectdb.h"
-#include "survey/buildingdeformation.h"
+#include "domain/buildingdeformation.h"
 #include "survey/pointpositions.h"
-#include "survey/projectsnapshot.h"
-#include "survey/settlementrules.h"
-#include "survey/stability.h"
+#include "domain/projectsnapshot.h"
+#include "domain/settlementrules.h"
+#include "domain/stability.h"
 
 #include <QObject>
 #include <QByteArray>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "survey/stability.h"
+#include "domain/stability.h"
 
 #include <QDialog>
 

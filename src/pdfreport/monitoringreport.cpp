@@ -16,10 +16,11 @@
 #include "preview/planpicture.h"
 #include "report/resultsrun.h"
 #include "report/resultstable.h"
-#include "survey/buildingdeformation.h"
-#include "survey/monitoringmodel.h"
-#include "survey/stability.h"
+#include "domain/buildingdeformation.h"
+#include "domain/monitoringmodel.h"
+#include "domain/stability.h"
 #include "xlsx/workbook.h"
+#include "survey/domaininputs.h"
 
 #include <QBuffer>
 #include <QDate>

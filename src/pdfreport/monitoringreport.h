@@ -8,8 +8,8 @@
 // here again.
 
 #include "base/result.h"
-#include "survey/deformation.h"
-#include "survey/projectsnapshot.h"
+#include "domain/deformation.h"
+#include "domain/projectsnapshot.h"
 
 #include <QString>
 #include <QStringList>

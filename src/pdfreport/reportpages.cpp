@@ -4,7 +4,7 @@
 #include "cad/drawing.h"
 #include "cad/drawingpainter.h"
 #include "preview/planpicture.h"
-#include "survey/projectsnapshot.h"
+#include "domain/projectsnapshot.h"
 
 #include <QFontMetricsF>
 #include <QGlyphRun>

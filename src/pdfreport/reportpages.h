@@ -7,8 +7,8 @@
 // project's one model) and only lay them out.
 
 #include "pdfreport/reporttexts.h"
-#include "survey/buildingdeformation.h"
-#include "survey/stability.h"
+#include "domain/buildingdeformation.h"
+#include "domain/stability.h"
 #include "xlsx/workbook.h"
 
 #include <QColor>

@@ -6,8 +6,8 @@
 // points in alarm in red. Built from the figures once an epoch; painted on
 // any painter.
 
-#include "survey/buildingdeformation.h"
-#include "survey/projectsnapshot.h"
+#include "domain/buildingdeformation.h"
+#include "domain/projectsnapshot.h"
 
 #include <QColor>
 #include <QPointF>

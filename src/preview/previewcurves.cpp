@@ -1,7 +1,7 @@
 #include "preview/previewcurves.h"
 
 #include "base/textnumber.h"
-#include "survey/settlementrules.h"
+#include "domain/settlementrules.h"
 
 #include <QPainter>
 #include <QPen>

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "layout/curvelayout.h"
-#include "survey/projectsnapshot.h"
+#include "domain/projectsnapshot.h"
 
 #include <QColor>
 #include <QPointF>

@@ -742,8 +742,3 @@ std::map<QString, QString> effectiveHeaderFields(const SettingsStore &settings,
                 fields[key] = *stored;
     return fields;
 }
-
-bool usableElevation(double metres)
-{
-    return std::isfinite(metres) && std::fabs(metres) < maxElevation;
-}

@@ -4,6 +4,7 @@
 // typed calls over SQLite (Qt SQL). Uses base/.
 
 #include "base/result.h"
+#include "domain/projectvalues.h"
 #include "project/provenance.h"
 
 #include <QByteArray>
@@ -17,50 +18,6 @@
 #include <optional>
 #include <vector>
 
-// One observation epoch, a row of Sur1.
-// Elevations beyond a billion metres are no measurement (and would overflow
-// the settlements worked out from them).
-constexpr double maxElevation = 1e9;
-// A finite elevation within that bound: what may be stored, shown and
-// drawn; the one bound of every writer and of the loader.
-bool usableElevation(double metres);
-
-struct Epoch
-{
-    int cjNo = 0;
-    QString date;   // MyDate, yyyy-mm-dd as typed
-    QString name;   // Name
-    QString layers; // Layers: the load floors as typed (a number as written)
-};
-
-// One elevation, a row of Sur2; PointH in metres.
-struct Elevation
-{
-    int cjNo = 0;
-    int cjdNo = 0;
-    double pointH = 0;
-};
-
-// Where a point stands in the building's own grid: metres, X to the right,
-// Y up (any local system).
-struct Position
-{
-    double x = 0;
-    double y = 0;
-    bool operator==(const Position &) const = default;
-};
-
-// One settlement point, a row of Sur3; its position from the nullable X and
-// Y (none in a project file written before positions were kept).
-struct Point
-{
-    int cjdNo = 0;
-    QString name;
-    int aci = 0;
-    QString mark;
-    std::optional<Position> position = std::nullopt;
-};
-
 // The building's plan drawing as it came (a DXF file's bytes), shown behind
 // the points on the plan.
 struct PlanDrawingFile
@@ -71,13 +28,6 @@ struct PlanDrawingFile
 // A plan drawing larger than this is not kept.
 constexpr qint64 maxPlanDrawingBytes = 20 * 1024 * 1024;
 
-struct Rgb
-{
-    int r = 0;
-    int g = 0;
-    int b = 0;
-    bool operator==(const Rgb &) const = default;
-};
 
 // A project file: the four tables of one building's settlement monitoring.
 //

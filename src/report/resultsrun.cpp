@@ -3,12 +3,13 @@
 #include "base/outputguard.h"
 #include "base/programfiles.h"
 #include "base/textnumber.h"
-#include "survey/buildingdeformation.h"
-#include "survey/monitoringmodel.h"
-#include "survey/projectsnapshot.h"
-#include "survey/stability.h"
+#include "domain/buildingdeformation.h"
+#include "domain/monitoringmodel.h"
+#include "domain/projectsnapshot.h"
+#include "domain/stability.h"
 #include "base/settings.h"
 #include "xlsx/workbook.h"
+#include "survey/domaininputs.h"
 
 #include <QDir>
 

@@ -5,7 +5,7 @@
 
 #include "base/result.h"
 #include "report/resultstable.h"
-#include "survey/projectsnapshot.h"
+#include "domain/projectsnapshot.h"
 
 #include <QString>
 #include <QStringList>

@@ -1,7 +1,7 @@
 #include "report/resultstable.h"
 
 #include "base/settings.h"
-#include "survey/settlementrules.h"
+#include "domain/settlementrules.h"
 #include "base/textnumber.h"
 
 

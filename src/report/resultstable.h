@@ -1,7 +1,7 @@
 #pragma once
 
-#include "survey/projectsnapshot.h"
-#include "survey/stability.h"
+#include "domain/projectsnapshot.h"
+#include "domain/stability.h"
 #include "xlsx/workbook.h"
 
 #include <QString>

@@ -1,9 +1,9 @@
 #include "survey/fieldrules.h"
 
 #include "base/settings.h"
-#include "survey/buildingdeformation.h"
-#include "survey/headerfields.h"
-#include "survey/keyrules.h"
+#include "domain/buildingdeformation.h"
+#include "domain/headerfields.h"
+#include "domain/keyrules.h"
 
 #include <cmath>
 #include <optional>

@@ -3,7 +3,7 @@
 #include "survey/levelling.h"
 
 #include "survey/levellingparts.h"
-#include "survey/projectsnapshot.h"
+#include "domain/projectsnapshot.h"
 
 #include <Eigen/SparseCholesky>
 #include <Eigen/SparseCore>

@@ -6,7 +6,7 @@
 
 #include "base/inputfile.h"
 #include "base/textnumber.h"
-#include "survey/keyrules.h"
+#include "domain/keyrules.h"
 
 #include <QBuffer>
 #include <QDir>

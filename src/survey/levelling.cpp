@@ -6,8 +6,8 @@
 
 #include "base/settings.h"
 #include "base/textnumber.h"
-#include "survey/keyrules.h"
-#include "survey/projectsnapshot.h"
+#include "domain/keyrules.h"
+#include "domain/projectsnapshot.h"
 
 #include <QDir>
 #include <QJsonArray>

@@ -4,7 +4,7 @@
 #include "survey/levelling.h"
 
 #include "survey/levellingparts.h"
-#include "survey/projectsnapshot.h"
+#include "domain/projectsnapshot.h"
 
 #include <algorithm>
 #include <cmath>

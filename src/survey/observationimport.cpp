@@ -1,11 +1,11 @@
 #include "survey/observationimport.h"
 
 #include "project/projectdb.h"
-#include "survey/keyrules.h"
-#include "survey/projectsnapshot.h"
+#include "domain/keyrules.h"
+#include "domain/projectsnapshot.h"
 #include "xlsx/workbook.h"
-#include "survey/settlement.h"
-#include "survey/settlementrules.h"
+#include "domain/settlement.h"
+#include "domain/settlementrules.h"
 #include "base/inputfile.h"
 #include "base/textnumber.h"
 

@@ -2,7 +2,7 @@
 
 #include "base/result.h"
 #include "project/provenance.h"
-#include "survey/settlementrules.h"
+#include "domain/settlementrules.h"
 
 #include <QString>
 #include <QStringList>

@@ -1,8 +1,8 @@
 #include "survey/pointpositions.h"
 
 #include "base/inputfile.h"
-#include "survey/buildingdeformation.h"
-#include "survey/keyrules.h"
+#include "domain/buildingdeformation.h"
+#include "domain/keyrules.h"
 #include "xlsx/workbook.h"
 
 #include <QDir>

@@ -1,4 +1,4 @@
-#include "survey/deformation.h"
+#include "domain/deformation.h"
 
 #include "base/textnumber.h"
 

@@ -1,4 +1,4 @@
-#include "survey/settlementrules.h"
+#include "domain/settlementrules.h"
 
 #include <algorithm>
 #include <cmath>
@@ -106,12 +106,6 @@ std::vector<CurvePoint> SettlementCurve(const ProjectSnapshot &snapshot, int col
         curve.push_back({e, snapshot.daysSinceFirst(e), (h - *first) * 1000});
     }
     return curve;
-}
-
-PlausibilityLimits plausibilityLimits(const SettingsStore &settings)
-{
-    return {positiveSetting(settings, SettingKey::ChangeLimit, plausibleChange * 1000) / 1000,
-            positiveSetting(settings, SettingKey::FirstDeviation, plausibleFirstDeviation)};
 }
 
 bool ImplausibleElevation(const PlausibilityReference &reference, double metres, const PlausibilityLimits &limits)

@@ -1,4 +1,4 @@
-#include "survey/pointstyle.h"
+#include "domain/pointstyle.h"
 
 PointStyle defaultPointStyle(int pointNumber)
 {

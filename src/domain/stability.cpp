@@ -1,10 +1,9 @@
-#include "survey/stability.h"
+#include "domain/stability.h"
 
-#include "base/settings.h"
 #include "base/textnumber.h"
-#include "survey/deformation.h"
-#include "survey/projectsnapshot.h"
-#include "survey/settlement.h"
+#include "domain/deformation.h"
+#include "domain/projectsnapshot.h"
+#include "domain/settlement.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -103,40 +102,6 @@ double studentT975(int dof)
     return z + (z3 + z) / 4 / v + (5 * z5 + 16 * z3 + 3 * z) / 96 / (v * v)
            + (3 * z7 + 19 * z5 + 17 * z3 - 15 * z) / 384 / (v * v * v)
            + (79 * z9 + 776 * z7 + 1482 * z5 - 1920 * z3 - 945 * z) / 92160 / (v * v * v * v);
-}
-
-StabilitySettings stabilitySettingsFrom(const SettingsStore &settings)
-{
-    return stabilitySettingsFrom(settings, {});
-}
-
-QStringList stabilitySettingKeys()
-{
-    return {SettingKey::StableDays, SettingKey::StableRate, SettingKey::PredictionStep, SettingKey::MaxIntervalPercent};
-}
-
-StabilitySettings stabilitySettingsFrom(const SettingsStore &settings,
-                                        const std::map<QString, QString> &projectFields)
-{
-    // The project's value where it is a positive number, else the program's.
-    const auto value = [&](const QString &key, double fallback) {
-        const double programWide = positiveSetting(settings, key, fallback);
-        const auto own = projectFields.find(key);
-        if (own == projectFields.end() || !isNumeric(own->second.trimmed()))
-            return programWide;
-        const double number = leadingNumber(own->second);
-        return std::isfinite(number) && number > 0 ? number : programWide;
-    };
-    StabilitySettings result;
-    result.window = int(std::lround(std::min(value(SettingKey::StableDays, result.window), 1e6)));
-    result.limit = value(SettingKey::StableRate, result.limit);
-    result.step = int(std::lround(std::min(value(SettingKey::PredictionStep, result.step), 1e6)));
-    if (const double percent = value(SettingKey::MaxIntervalPercent, result.maxIntervalPercent); percent <= 1000)
-        result.maxIntervalPercent = percent;
-    // A count of days rounds to at least one.
-    result.window = std::max(result.window, 1);
-    result.step = std::max(result.step, 1);
-    return result;
 }
 
 QString limitText(double limit)

@@ -1,4 +1,4 @@
-#include "survey/monitoringmodel.h"
+#include "domain/monitoringmodel.h"
 
 MonitoringModel monitoringModel(const ProjectSnapshot &snapshot, const DeformationSettings &deformation,
                                 const MonitoringRequest &request)

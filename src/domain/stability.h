@@ -1,6 +1,6 @@
 #pragma once
 
-#include "survey/projectsnapshot.h"
+#include "domain/projectsnapshot.h"
 
 #include <QDate>
 #include <QString>
@@ -12,7 +12,6 @@
 #include <optional>
 #include <vector>
 
-class SettingsStore;
 
 // Is the building settling down, and where will it stop: the stability
 // verdict from the settlement–time curve (the largest rate of the last W
@@ -35,17 +34,6 @@ struct StabilitySettings
     bool operator==(const StabilitySettings &) const = default;
 };
 
-// The settings "稳定天数", "稳定速率", "预测步长" and "预测区间上限"; a value that
-// is absent or no positive number (for the last, none of at most 1000 %)
-// takes its default.
-StabilitySettings stabilitySettingsFrom(const SettingsStore &settings);
-// A building's own: the project's header fields of the same names, where
-// they hold a usable value, over the program-wide settings (a building on
-// soft clay is judged apart from the one next door).
-StabilitySettings stabilitySettingsFrom(const SettingsStore &settings,
-                                        const std::map<QString, QString> &projectFields);
-// The four keys, in the order the dialog shows them.
-QStringList stabilitySettingKeys();
 // A setting's text as it is stored and shown.
 QString limitText(double limit);
 

@@ -1,4 +1,4 @@
-#include "survey/keyrules.h"
+#include "domain/keyrules.h"
 
 #include <QRegularExpression>
 

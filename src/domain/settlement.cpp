@@ -1,4 +1,4 @@
-#include "survey/settlement.h"
+#include "domain/settlement.h"
 
 #include "base/textnumber.h"
 

@@ -1,8 +1,7 @@
 #pragma once
 
-#include "base/settings.h"
-#include "survey/projectsnapshot.h"
-#include "survey/settlement.h"
+#include "domain/projectsnapshot.h"
+#include "domain/settlement.h"
 
 #include <map>
 #include <optional>
@@ -59,7 +58,6 @@ struct PlausibilityLimits
     double change = plausibleChange;
     double firstDeviation = plausibleFirstDeviation;
 };
-PlausibilityLimits plausibilityLimits(const SettingsStore &settings);
 // An elevation that is likely a slip rather than a settlement: it differs
 // from `reference` by more than `limit` (m), or is more than 100 times or
 // less than a hundredth of it (millimetres typed for metres, or the

@@ -6,7 +6,7 @@
 // limits of the foundation code and the project's alarm values (预警).
 
 #include "base/result.h"
-#include "survey/deformation.h"
+#include "domain/deformation.h"
 
 #include <QJsonArray>
 #include <QString>
@@ -57,9 +57,6 @@ QString quantityText(DeformationLimit::Quantity quantity);
 
 // The rows shipped: GB 50007-2011 Table 5.3.4 as secondary sources quote it.
 std::vector<DeformationLimit> defaultDeformationLimits();
-// The program-wide table (a JSON file); the shipped rows when there is no file.
-Result<std::vector<DeformationLimit>> readDeformationLimits(const QString &path);
-Result<void> writeDeformationLimits(const QString &path, const std::vector<DeformationLimit> &limits);
 // What the limits dialog says of the table's origin (for the firm that
 // checks its table; a client's report states the limits applied instead).
 QString deformationLimitsNote();
@@ -108,7 +105,10 @@ struct DeformationSettings
     QString problem;
     bool limitsUnusable = false; // the table at limitsPath could not be read: no limit applies
 };
-DeformationSettings deformationSettings(const QString &limitsPath,
+
+// The settings of a project's deformation from its header fields and the
+// limit table (or why the table could not be read: then no limit applies).
+DeformationSettings deformationSettings(const Result<std::vector<DeformationLimit>> &limits,
                                         const std::map<QString, QString> &fields,
                                         const ProjectSnapshot &snapshot);
 

@@ -1,13 +1,11 @@
 #pragma once
 
-// survey/: the domain of settlement monitoring: day counts, settlement
-// quantities and the rules of each output, key rules, point styles, the
-// observation import and the project snapshot. Uses base/, project/ and,
-// for the import, xlsx/.
+// The project as one value, read once (loadSnapshot, in survey/, reads it
+// from a store).
 
 #include "base/result.h"
-#include "project/projectdb.h"
-#include "survey/settlement.h"
+#include "domain/projectvalues.h"
+#include "domain/settlement.h"
 
 #include <QString>
 #include <QtGlobal>
@@ -124,7 +122,3 @@ private:
     QStringList m_warnings;
 };
 
-// Reads the whole project. A record that cannot be read (a damaged page, a
-// lock held past the wait) fails the whole snapshot with the reason and the
-// file: nothing is ever made from half a project.
-Result<ProjectSnapshot> loadSnapshot(ProjectDatabase &project);

@@ -1,4 +1,4 @@
-#include "survey/headerfields.h"
+#include "domain/headerfields.h"
 
 #include <cmath>
 

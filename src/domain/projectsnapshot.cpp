@@ -1,6 +1,5 @@
-#include "survey/projectsnapshot.h"
+#include "domain/projectsnapshot.h"
 
-#include <QDir>
 
 #include <algorithm>
 #include <limits>
@@ -210,33 +209,6 @@ Result<ProjectSnapshot> ProjectSnapshot::fromRecords(std::vector<Epoch> epochs, 
         ++s.m_elevationCount;
     }
     return s;
-}
-
-Result<ProjectSnapshot> loadSnapshot(ProjectDatabase &project)
-{
-    const auto failed = [&](const QString &reason) {
-        return fail(QStringLiteral("无法读取沉降工程 %1：%2")
-                        .arg(QDir::toNativeSeparators(project.path()), reason));
-    };
-    if (auto keys = project.checkKeys(); !keys)
-        return failed(keys.error());
-    auto epochs = project.epochs();
-    if (!epochs)
-        return failed(epochs.error());
-    auto points = project.points();
-    if (!points)
-        return failed(points.error());
-    auto elevations = project.allElevations();
-    if (!elevations)
-        return failed(elevations.error());
-    auto colours = project.colours();
-    if (!colours)
-        return failed(colours.error());
-    auto snapshot = ProjectSnapshot::fromRecords(std::move(*epochs), std::move(*points),
-                                                 *elevations, std::move(*colours));
-    if (!snapshot)
-        return failed(snapshot.error());
-    return snapshot;
 }
 
 ProjectSnapshot ProjectSnapshot::withUsableDates() const

@@ -1,18 +1,14 @@
-#include "survey/buildingdeformation.h"
+#include "domain/buildingdeformation.h"
 
-#include "survey/headerfields.h"
+#include "domain/headerfields.h"
 
-#include "base/inputfile.h"
-#include "base/savefile.h"
 #include "base/textnumber.h"
-#include "survey/headerfields.h"
-#include "survey/keyrules.h"
-#include "survey/projectsnapshot.h"
-#include "survey/settlement.h"
-#include "survey/stability.h"
+#include "domain/headerfields.h"
+#include "domain/keyrules.h"
+#include "domain/projectsnapshot.h"
+#include "domain/settlement.h"
+#include "domain/stability.h"
 
-#include <QDir>
-#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -39,7 +35,6 @@ namespace {
 
 const QString codeSource = QStringLiteral("GB 50007-2011 表 5.3.4（据二手资料）");
 
-const char *const quantityKeys[] = {"tilt", "differential", "local_tilt", "average"};
 
 std::optional<double> numberField(const std::map<QString, QString> &fields, const QString &key)
 {
@@ -115,70 +110,6 @@ QString deformationLimitsNote()
 {
     return QStringLiteral("表中限值摘自二手资料所引 GB 50007-2011 表 5.3.4，仅供参考；"
                           "使用前须与规范原文及设计文件核对。");
-}
-
-Result<std::vector<DeformationLimit>> readDeformationLimits(const QString &path)
-{
-    if (!QFileInfo::exists(path))
-        return defaultDeformationLimits();
-    auto file = openInputFile(path, 4 << 20);
-    if (!file)
-        return file.failure();
-    QJsonParseError error;
-    const QJsonDocument document = QJsonDocument::fromJson((*file)->readAll(), &error);
-    const auto broken = [&](const QString &why) {
-        return fail(QStringLiteral("变形限值表 %1 有误：%2").arg(QDir::toNativeSeparators(path), why));
-    };
-    if (error.error != QJsonParseError::NoError)
-        return broken(error.errorString());
-    if (!document.isArray())
-        return broken(QStringLiteral("应是一个数组"));
-    std::vector<DeformationLimit> limits;
-    for (const QJsonValue &value : document.array()) {
-        const QJsonObject row = value.toObject();
-        DeformationLimit limit;
-        const QString quantity = row.value(QLatin1String("quantity")).toString();
-        int index = -1;
-        for (int i = 0; i < 4; ++i)
-            if (quantity == QLatin1String(quantityKeys[i]))
-                index = i;
-        if (index < 0)
-            return broken(QStringLiteral("未知的限值种类“%1”").arg(quantity));
-        limit.quantity = DeformationLimit::Quantity(index);
-        limit.structure = row.value(QLatin1String("structure")).toString();
-        limit.match = row.value(QLatin1String("match")).toString();
-        limit.soil = row.value(QLatin1String("soil")).toString();
-        if (row.value(QLatin1String("height_min_m")).isDouble())
-            limit.heightMin = row.value(QLatin1String("height_min_m")).toDouble();
-        if (row.value(QLatin1String("height_max_m")).isDouble())
-            limit.heightMax = row.value(QLatin1String("height_max_m")).toDouble();
-        const QJsonValue allowed = row.value(QLatin1String("value"));
-        if (!allowed.isDouble() || !(allowed.toDouble() > 0))
-            return broken(QStringLiteral("限值应为正数"));
-        limit.value = allowed.toDouble();
-        limit.source = row.value(QLatin1String("source")).toString();
-        limits.push_back(limit);
-    }
-    return limits;
-}
-
-Result<void> writeDeformationLimits(const QString &path, const std::vector<DeformationLimit> &limits)
-{
-    QJsonArray rows;
-    for (const DeformationLimit &limit : limits) {
-        QJsonObject row{{QStringLiteral("quantity"), QLatin1String(quantityKeys[limit.quantity])},
-                        {QStringLiteral("structure"), limit.structure},
-                        {QStringLiteral("match"), limit.match},
-                        {QStringLiteral("soil"), limit.soil},
-                        {QStringLiteral("value"), limit.value},
-                        {QStringLiteral("source"), limit.source}};
-        if (limit.heightMin)
-            row.insert(QStringLiteral("height_min_m"), *limit.heightMin);
-        if (limit.heightMax)
-            row.insert(QStringLiteral("height_max_m"), *limit.heightMax);
-        rows.append(row);
-    }
-    return saveFileContents(path, QJsonDocument(rows).toJson(QJsonDocument::Indented));
 }
 
 Result<QString> perMilleAlarmText(const QString &typed)
@@ -331,12 +262,11 @@ std::set<std::pair<int, int>> notNeighbours(const std::map<QString, QString> &fi
     return pairs;
 }
 
-DeformationSettings deformationSettings(const QString &limitsPath,
+DeformationSettings deformationSettings(const Result<std::vector<DeformationLimit>> &limits,
                                         const std::map<QString, QString> &fields,
                                         const ProjectSnapshot &snapshot)
 {
     DeformationSettings settings;
-    auto limits = readDeformationLimits(limitsPath);
     QStringList problems;
     // A table the firm meant to use but that cannot be read is not replaced
     // by the shipped rows: no tilt or differential settlement is judged

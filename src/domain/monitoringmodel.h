@@ -9,9 +9,9 @@
 // workbook, the JSON, the plan sheet and the report format it; none of them
 // computes a figure again, so they can never disagree.
 
-#include "survey/buildingdeformation.h"
-#include "survey/projectsnapshot.h"
-#include "survey/stability.h"
+#include "domain/buildingdeformation.h"
+#include "domain/projectsnapshot.h"
+#include "domain/stability.h"
 
 #include <QStringList>
 
