@@ -318,7 +318,7 @@ void ImportTest::askedBeforeReplacing()
 {
     TestSession session;
     QVERIFY(session.start());
-    QVERIFY(session.window->session().storeElevation(1, 1, 100.001));
+    QVERIFY(session.window->session().storeElevation(1, 1, 100.001, WriteHow::Typed));
     for (const auto answer : {QMessageBox::No, QMessageBox::Yes}) {
         DialogWatcher watcher(session.window.get());
         watcher.setMessageAnswer(answer);

@@ -37,12 +37,13 @@ BELOW = {
     "xlsx": {"base"},
     "layout": {"project"},
     "survey": {"project", "xlsx"},  # the import reads workbooks
+    "session": {"survey"},
     "preview": {"survey", "layout"},
     "report": {"survey", "layout", "xlsx"},
     "cad": {"survey", "layout"},
     "pdfreport": {"preview", "report", "cad"},
-    "gui": {"pdfreport"},
-    "batch": {"pdfreport"},
+    "gui": {"pdfreport", "session"},
+    "batch": {"pdfreport", "session"},
 }
 
 

@@ -520,12 +520,8 @@ DeformationReport analyseDeformation(const ProjectSnapshot &snapshot, const Alar
     report.thresholds = thresholds;
     for (int k = 0; k < snapshot.epochCount(); ++k) {
         report.epochs.push_back(deformationAt(snapshot, k, excluded));
-        const auto alarms = alarmsAt(report.epochs.back(), thresholds);
+        const auto alarms = epochAlarms(snapshot, k, report.epochs.back(), thresholds, stability);
         report.alarms.insert(report.alarms.end(), alarms.begin(), alarms.end());
-    }
-    if (stability) {
-        const auto predicted = predictedAlarms(snapshot, *stability, thresholds);
-        report.alarms.insert(report.alarms.end(), predicted.begin(), predicted.end());
     }
     return report;
 }
@@ -614,6 +610,8 @@ std::vector<Alarm> epochAlarms(const ProjectSnapshot &snapshot, int epochIndex, 
                                const AlarmThresholds &thresholds, const StabilityAnalysis *stability)
 {
     std::vector<Alarm> alarms = alarmsAt(d, thresholds);
+    // The forecasts count only at the last epoch: this is the one place
+    // that says so, for every view and output.
     if (stability && epochIndex == snapshot.epochCount() - 1) {
         const auto predicted = predictedAlarms(snapshot, *stability, thresholds);
         alarms.insert(alarms.end(), predicted.begin(), predicted.end());

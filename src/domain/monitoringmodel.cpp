@@ -3,9 +3,16 @@
 MonitoringModel monitoringModel(const ProjectSnapshot &snapshot, const DeformationSettings &deformation,
                                 const MonitoringRequest &request)
 {
+    return monitoringModel(snapshot, deformation, request,
+                           analyseStability(snapshot, request.stability, request.lastPoint));
+}
+
+MonitoringModel monitoringModel(const ProjectSnapshot &snapshot, const DeformationSettings &deformation,
+                                const MonitoringRequest &request, StabilityAnalysis stability)
+{
     MonitoringModel model;
     model.deformation = deformation;
-    model.stability = analyseStability(snapshot, request.stability, request.lastPoint);
+    model.stability = std::move(stability);
     model.placed = placedPointCount(snapshot) >= 3;
     if (!deformation.problem.isEmpty())
         model.warnings << deformation.problem;

@@ -39,3 +39,8 @@ struct MonitoringModel
 
 MonitoringModel monitoringModel(const ProjectSnapshot &snapshot, const DeformationSettings &deformation,
                                 const MonitoringRequest &request);
+// The same over an analysis already made (request.stability is then not
+// used): the window, while elevations are being typed, keeps the analysis
+// it made before the last commit until typing pauses.
+MonitoringModel monitoringModel(const ProjectSnapshot &snapshot, const DeformationSettings &deformation,
+                                const MonitoringRequest &request, StabilityAnalysis stability);

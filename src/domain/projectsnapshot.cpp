@@ -88,6 +88,35 @@ void ProjectSnapshot::addColumn(int cjdNo)
     m_heights = std::move(heights);
 }
 
+ProjectSnapshot ProjectSnapshot::withElevation(int cjNo, int cjdNo, std::optional<double> metres) const
+{
+    ProjectSnapshot next = *this;
+    next.setElevation(cjNo, cjdNo, metres);
+    return next;
+}
+
+ProjectSnapshot ProjectSnapshot::withPoint(const Point &point) const
+{
+    ProjectSnapshot next = *this;
+    next.setPoint(point);
+    return next;
+}
+
+ProjectSnapshot ProjectSnapshot::withPoints(const std::vector<Point> &points) const
+{
+    ProjectSnapshot next = *this;
+    for (const Point &point : points)
+        next.setPoint(point);
+    return next;
+}
+
+ProjectSnapshot ProjectSnapshot::withEpoch(const Epoch &epoch) const
+{
+    ProjectSnapshot next = *this;
+    next.setEpoch(epoch);
+    return next;
+}
+
 void ProjectSnapshot::setElevation(int cjNo, int cjdNo, std::optional<double> metres)
 {
     const int e = epochIndex(cjNo);

@@ -84,13 +84,17 @@ public:
     // The colour of a colour index, from AciRgb; nothing when it has none.
     std::optional<Rgb> colour(int aci) const;
 
-    // Changes that follow a committed write. An elevation of an epoch the
-    // snapshot does not hold is ignored, as on loading.
-    void setElevation(int cjNo, int cjdNo, std::optional<double> metres);
-    // Adds the point record, or replaces the one of its number.
-    void setPoint(const Point &point);
-    // Adds the epoch, or replaces the one of its number.
-    void setEpoch(const Epoch &epoch);
+    // The snapshot after a committed write, as a new value: a snapshot is
+    // never changed in place, so that whoever holds one reads it whole. An
+    // elevation of an epoch the snapshot does not hold is ignored, as on
+    // loading.
+    [[nodiscard]] ProjectSnapshot withElevation(int cjNo, int cjdNo, std::optional<double> metres) const;
+    // With the point record added, or replacing the one of its number.
+    [[nodiscard]] ProjectSnapshot withPoint(const Point &point) const;
+    // With each point record added, or replacing the one of its number.
+    [[nodiscard]] ProjectSnapshot withPoints(const std::vector<Point> &points) const;
+    // With the epoch added, or replacing the one of its number.
+    [[nodiscard]] ProjectSnapshot withEpoch(const Epoch &epoch) const;
 
     // Whether the epoch at `index` has a bounded day count.
     bool hasUsableDate(int index) const { return m_dayNumbers[size_t(index)].bounded; }
@@ -108,6 +112,9 @@ public:
                                        std::vector<std::pair<int, Rgb>> colours);
 
 private:
+    void setElevation(int cjNo, int cjdNo, std::optional<double> metres);
+    void setPoint(const Point &point);
+    void setEpoch(const Epoch &epoch);
     void addColumn(int cjdNo);
     ProjectSnapshot keepingEpochs(const std::function<bool(int)> &keep) const;
 

@@ -135,26 +135,49 @@ bool ObservationGrid::undoChange(const HistoryRow &change)
     if (change.kind != HistoryRow::Elevation || !change.cjNo || !change.cjdNo)
         return false;
     const Point *point = m_session.snapshot().point(*change.cjdNo);
-    std::optional<double> metres;
-    if (!change.oldValue.isNull())
-        metres = change.oldValue.toDouble();
     const QString unit = m_session.unit();
+    // A value in the history that is no number is shown as it is recorded;
+    // the session refuses to put it back.
     const auto shown = [&](const QVariant &v) {
-        return v.isNull() ? QStringLiteral("（无）") : FormatElevation(v.toDouble(), unit);
+        bool number = false;
+        const double metres = v.toDouble(&number);
+        return v.isNull() ? QStringLiteral("（无）") : number ? FormatElevation(metres, unit) : v.toString().left(40);
     };
     if (!askYesNo(m_w.window, QStringLiteral("把 %1 在%2的高程从 %3 恢复为 %4？\n（这次撤销也记入历史）")
                                   .arg(point ? point->name : QString::number(*change.cjdNo),
                                        m_session.epochLabel(*change.cjNo), shown(change.newValue),
                                        shown(change.oldValue))))
         return false;
-    const auto asUndo = m_session.project()->writingAs(WriteHow::Undo);
-    if (auto stored = m_session.storeElevation(*change.cjNo, *change.cjdNo, metres); !stored) {
-        reportWriteFailure(m_w.window, m_session.projectPath(), stored.error());
+    if (auto restored = m_session.undo(change); !restored) {
+        reportWriteFailure(m_w.window, m_session.projectPath(), restored.error());
         return false;
     }
     if (*change.cjNo == m_session.currentEpoch() || *change.cjNo == 0)
         fillRow(*change.cjdNo);
     m_session.announceElevationStored(*change.cjNo, *change.cjdNo);
+    return true;
+}
+
+bool ObservationGrid::storeTyped(int cjNo, int row, const QString &typed)
+{
+    // A questionable value is stored on its own point all the same and
+    // marked: a question here would take the keys typed on from the field
+    // book, before the surveyor has seen it, and put the next values on the
+    // wrong points. It is confirmed or corrected when the surveyor looks
+    // (reviewQuestionable).
+    const auto metres = typed.isEmpty() ? std::nullopt : std::optional(ParseElevation(typed, m_session.unit()));
+    if (auto stored = m_session.storeElevation(cjNo, row, metres, WriteHow::Typed); !stored) {
+        reportWriteFailure(m_w.window, m_session.projectPath(), stored.error());
+        return false;
+    }
+    m_typedHere.insert({cjNo, row});
+    // The row as a fresh fill of the epoch shows it (a box's epoch is the
+    // one shown: another selection would have closed it).
+    if (cjNo == m_session.currentEpoch()) {
+        refreshAlarms();
+        refreshQuestionable();
+        fillRow(row);
+    }
     return true;
 }
 
@@ -403,20 +426,8 @@ bool ObservationGrid::leaveBoxes()
                                               .arg(typed)))
                     return goBack(m_w.elevation);
             } else {
-                const auto metres = typed.isEmpty()
-                                        ? std::nullopt
-                                        : std::optional(ParseElevation(typed, m_session.unit()));
-                // A questionable value is stored and marked, never asked
-                // about here (see commitElevation).
-                if (auto stored = m_session.storeElevation(m_editEpoch, m_editRow, metres); !stored) {
-                    reportWriteFailure(m_w.window, m_session.projectPath(), stored.error());
+                if (!storeTyped(m_editEpoch, m_editRow, typed))
                     return goBack(m_w.elevation);
-                }
-                m_typedHere.insert({m_editEpoch, m_editRow});
-                if (m_editEpoch == m_session.currentEpoch()) {
-                    refreshQuestionable();
-                    fillRow(m_editRow);
-                }
                 m_session.announceElevationStored(m_editEpoch, m_editRow);
             }
         }
@@ -577,29 +588,11 @@ void ObservationGrid::commitElevation()
         m_w.elevation->selectAll();
         return;
     }
-    // A value that looks like a slip is stored on its own point all the
-    // same and marked: a question here would take the keys typed on from
-    // the field book, before the surveyor has seen it, and put the next
-    // values on the wrong points. It is confirmed or corrected when the
-    // surveyor looks (reviewQuestionable).
-    const double hc = ParseElevation(typed, unit);
-    const auto stored =
-        m_session.storeElevation(k, row, typed.isEmpty() ? std::nullopt : std::optional(hc));
-    if (!stored) {
+    if (!storeTyped(k, row, typed)) {
         // The row keeps showing what the project holds; the typed text stays
         // in the box so that nothing typed is lost.
-        reportWriteFailure(m_w.window, m_session.projectPath(), stored.error());
         m_w.elevation->setFocus();
         return;
-    }
-
-    m_typedHere.insert({k, row});
-    // The row as a fresh fill of the epoch shows it (the box's epoch is the
-    // one shown: another selection would have closed it).
-    if (k == m_session.currentEpoch()) {
-        refreshAlarms();
-        refreshQuestionable();
-        fillRow(row);
     }
 
     const int next = row >= m_session.pointCount() ? 1 : row + 1;

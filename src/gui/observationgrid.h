@@ -55,6 +55,10 @@ public:
     // The alarms of the shown epoch, worked out again: a point in alarm has
     // its figures in red and the reason as their tooltip.
     void refreshAlarms();
+    // The one way a typed elevation is committed (Enter, or leaving the
+    // box): to epoch `cjNo` and point `row`, marked as typed here, the row
+    // and its alarms shown anew; false after telling why it failed.
+    bool storeTyped(int cjNo, int row, const QString &typed);
     // What "测点坐标…" of a name cell's menu opens.
     void setPositionsOpener(std::function<void()> open) { m_openPositions = std::move(open); }
     // "删除测点" from a point-name cell's context menu: after the user

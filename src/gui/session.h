@@ -5,10 +5,12 @@
 #include "layout/curvelayout.h"
 #include "project/projectdb.h"
 #include "domain/buildingdeformation.h"
+#include "domain/monitoringmodel.h"
 #include "survey/pointpositions.h"
 #include "domain/projectsnapshot.h"
 #include "domain/settlementrules.h"
 #include "domain/stability.h"
+#include "session/projectsession.h"
 
 #include <QObject>
 #include <QByteArray>
@@ -21,15 +23,16 @@
 #include <optional>
 
 // The window's run-time state: the program directory, the settings, the open
-// project with its snapshot, the elevation unit, the point count, the
-// selected epoch, the preview zoom and the chosen curve kind with its layout.
-// The controllers of the window's areas share it and talk through its
-// signals; none of them knows another.
+// project (a ProjectSession: its store, snapshot and model), the elevation
+// unit, the point count, the selected epoch, the preview zoom and the chosen
+// curve kind with its layout. The controllers of the window's areas share it
+// and talk through its signals; none of them knows another.
 //
-// Writes to the project go through the session, which commits them and
-// brings the snapshot up to date, so that the grid and the preview never
-// read the project again for the window's own changes. A change another
-// program committed is picked up by reloadIfChanged().
+// Writes to the project go through the project session, the one door for
+// the window, the batch and the web view; the window's own calls below only
+// pass them on and keep what the window shows (the plan's background, the
+// pause after typing) in step. A change another program committed is picked
+// up by reloadIfChanged().
 class Session : public QObject
 {
     Q_OBJECT
@@ -46,7 +49,7 @@ public:
     void setPointCount(int count)
     {
         m_pointCount = count;
-        m_stability.reset();
+        m_project.setLastPoint(count);
     }
     int currentEpoch() const { return m_currentEpoch; }
     void setCurrentEpoch(int number) { m_currentEpoch = number; }
@@ -61,13 +64,14 @@ public:
     void setCurve(CurveKind kind, const CurveLayout &layout);
 
     // The open project, or null; its snapshot (empty without a project).
-    ProjectDatabase *project() const { return m_project.get(); }
-    QString projectPath() const { return m_project ? m_project->path() : QString(); }
+    ProjectDatabase *project() const { return m_project.store(); }
+    QString projectPath() const { return m_project.path(); }
+    ProjectSession &projectSession() { return m_project; }
     // Where an output of the open project goes, given the path a run would
     // choose (beside a project file): for a project on a server, the same
     // name in the last project folder, or the home folder without one.
     QString outputPath(const QString &runPath) const;
-    const ProjectSnapshot &snapshot() const { return m_snapshot; }
+    const ProjectSnapshot &snapshot() const { return m_project.snapshot(); }
     // Makes the project current after reading it whole; the project stays
     // closed when it cannot be read.
     Result<void> openProject(std::unique_ptr<ProjectDatabase> project);
@@ -80,8 +84,13 @@ public:
     QStringList takeOverwritten();
 
     // Writes, each committed at once, the snapshot updated after it.
-    // An elevation in metres, or none to delete the record.
-    Result<void> storeElevation(int cjNo, int cjdNo, std::optional<double> metres);
+    // An elevation in metres, or none to delete the record, recorded as
+    // written `how` (typed in the grid, or from the server).
+    Result<void> storeElevation(int cjNo, int cjdNo, std::optional<double> metres, WriteHow how);
+    // Puts back the value an elevation had before the change `row` records,
+    // recorded as an undo; a value in the history that is no elevation is
+    // refused with its reason, never put back as another.
+    Result<void> undo(const HistoryRow &row);
     // Names point `cjdNo`: a new point gets the colour and mark of its number.
     Result<void> namePoint(int cjdNo, const QString &name);
     // Adds an epoch with the next number, which is returned.
@@ -120,23 +129,26 @@ public:
     // the alarm values, limits and pairs that are no neighbours, read with
     // the project and after its header fields change.
     const PlanBackground &planBackground() const { return m_planBackground; }
-    const DeformationSettings &deformation() const { return m_deformation; }
+    const DeformationSettings &deformation() const { return m_project.deformation(); }
     void refreshDeformationSettings();
-    // The deformation of the building at the shown epoch: what the plan view
-    // draws and the grid colours by; none without three placed points.
-    std::optional<PlanFigures> planFiguresAtCurrentEpoch(std::optional<double> contourStep = {}) const;
+    // The monitoring figures of the project at the shown epoch, as the
+    // report, the workbook, `plan` and `analyse` make them (monitoringModel):
+    // the deformation, its alarms (the forecasts' at the last epoch) and the
+    // stability analysis. Made when first asked for after a change. While
+    // elevations are being typed its forecasts are those of the analysis
+    // before the last commit; the analysis is made again once typing pauses
+    // (forecastsChanged), never on an Enter.
+    const MonitoringModel &model() const;
+    // The model's deformation at the shown epoch, for the plan view and the
+    // plan sheet; none without three placed points.
+    std::optional<PlanFigures> planFiguresAtCurrentEpoch() const;
     // The stability analysis of the project as it stands (points 1 to the
     // point count, the settings as stored): made when first asked for after
     // a change, as the report and the batch make it.
     const StabilityAnalysis &stability() const;
     // The settings it is made with: the project's own, else the program's.
     StabilitySettings stabilitySettings() const;
-    // The alarms of the shown epoch, measured and, at the last epoch,
-    // predicted: what the grid colours, as the plan view, the plan sheet,
-    // the report and `plan` show. While elevations are being typed the
-    // predicted ones are those of the analysis before the last commit; the
-    // analysis is made again once typing pauses (forecastsChanged), never on
-    // an Enter.
+    // The model's alarms at the shown epoch: what the grid colours.
     std::vector<Alarm> alarmsAtCurrentEpoch() const;
     // Sets or clears points' positions, the snapshot kept up to date.
     Result<void> setPositions(const std::vector<std::pair<int, std::optional<Position>>> &positions);
@@ -186,36 +198,23 @@ private:
     std::function<bool()> m_boxLeaver;
     std::function<bool()> m_leavingReview;
     PlausibilityLimits m_limits;
-    Result<void> readSnapshot();
+    // After the project was read again: its plan drawing, when it changed.
+    void readPlanBackground();
+    // After an elevation was written: the pause before the forecasts are
+    // made again.
+    void typed();
 
     QString m_programDir;
     std::unique_ptr<SettingsStore> m_settings;
     QString m_unit = QStringLiteral("m");
     int m_pointCount = 15;
-    // The analysis made for the snapshot as it is, with its settings; reset
-    // by every change of the snapshot or the point count.
-    mutable std::optional<std::pair<StabilitySettings, StabilityAnalysis>> m_stability;
-    // The predicted alarms as last worked out, and the pause after a commit
-    // before they are worked out again.
-    std::vector<Alarm> forecastAlarms() const;
-    mutable std::vector<Alarm> m_lastPredicted;
     class QTimer *m_forecastPause = nullptr;
     int m_currentEpoch = -1;
     int m_zoomLevel = 2;
     CurveKind m_curveKind = CurveKind::Settlement;
     CurveLayout m_curveLayout;
-    std::unique_ptr<ProjectDatabase> m_project;
-    ProjectSnapshot m_snapshot;
+    ProjectSession m_project;
     PlanBackground m_planBackground;
     QByteArray m_planDigest; // of the drawing the background was read from
-    DeformationSettings m_deformation;
-    std::map<QString, QString> m_fields; // the header fields in effect, the project's own first
-    qint64 m_dataVersion = 0;
     QString m_lastProjectDir;
-    // Elevations written here since the last read (none: deleted), by
-    // epoch and point; and what a read found changed since.
-    std::map<std::pair<int, int>, std::optional<double>> m_typed;
-    // The confirmed elevations of each epoch asked about, read once.
-    mutable std::map<int, std::map<int, double>> m_confirmed;
-    QStringList m_overwritten;
 };

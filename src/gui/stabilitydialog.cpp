@@ -220,8 +220,13 @@ void StabilityDialog::storeAsDefault()
 
 void StabilityDialog::analyse()
 {
+    // The session's analysis, the one the grid, the plan and the outputs
+    // read, while the settings shown are those in effect; settings changed
+    // here and not yet stored are tried on the same snapshot.
     const StabilitySettings settings{m_window->value(), m_limit->value(), m_step->value(), m_maxInterval->value()};
-    m_analysis = analyseStability(m_session.snapshot(), settings, m_session.pointCount());
+    m_analysis = settings == m_session.stabilitySettings()
+                     ? m_session.stability()
+                     : analyseStability(m_session.snapshot(), settings, m_session.pointCount());
     m_building->setText(QStringLiteral("建筑物稳定性：%1").arg(verdictText(m_analysis.building)));
     m_building->setStyleSheet(
         QStringLiteral("color: %1;").arg(verdictColour(m_analysis.building).name()));

@@ -155,16 +155,6 @@ Result<SourceFile> readSourceFile(const QString &path)
     return source;
 }
 
-SourceFile sourceFileOf(const QString &name, const QByteArray &data)
-{
-    SourceFile source;
-    source.name = name;
-    source.data = data;
-    source.size = data.size();
-    source.sha256 = QString::fromLatin1(QCryptographicHash::hash(data, QCryptographicHash::Sha256).toHex());
-    return source;
-}
-
 QString howKey(WriteHow how)
 {
     for (const auto &[value, key] : howKeys)
@@ -306,11 +296,12 @@ Result<void> ProjectDatabase::recordWrites()
 
 Result<qint64> ProjectDatabase::keepSource(const SourceFile &file)
 {
-    const QString sha256 =
-        file.sha256.isEmpty()
-            ? QString::fromLatin1(QCryptographicHash::hash(file.data, QCryptographicHash::Sha256).toHex())
-            : file.sha256;
-    const qint64 size = file.sha256.isEmpty() ? file.data.size() : file.size;
+    // Kept as readSourceFile read it: its SHA-256 and size are of the whole
+    // file, its bytes only up to maxSourceBytes.
+    const QString &sha256 = file.sha256;
+    const qint64 size = file.size;
+    if (sha256.isEmpty())
+        return fail(QStringLiteral("原始文件 %1 没有读出校验值，未存入工程").arg(file.name));
     qint64 id = 0;
     const Result<void> kept = inTransaction([&]() -> Result<void> {
         if (auto made = makeProvenance(); !made)

@@ -37,8 +37,6 @@ struct SourceFile
 constexpr qint64 maxSourceBytes = 50 * 1024 * 1024;
 // The file at `path` as it is now, to be kept: read through once.
 Result<SourceFile> readSourceFile(const QString &path);
-// Bytes from elsewhere (a test, a server) as a file to be kept.
-SourceFile sourceFileOf(const QString &name, const QByteArray &data);
 
 // A kept file, without its bytes.
 struct StoredSource
