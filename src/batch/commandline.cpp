@@ -89,6 +89,17 @@ Result<void> openProject(ProjectDatabase &project, const QString &path)
     return success();
 }
 
+Result<std::unique_ptr<ProjectSession>> openSession(const QString &path, const SettingsStore *settings)
+{
+    auto project = std::make_unique<ProjectDatabase>();
+    if (auto opened = openProject(*project, path); !opened)
+        return opened.failure();
+    auto session = std::make_unique<ProjectSession>(programDir(), settings);
+    if (auto read = session->open(std::move(project)); !read)
+        return read.failure();
+    return session;
+}
+
 Result<ProjectSnapshot> openInputs(const QString &projectPath, SettingsStore *settings,
                                    std::map<QString, QString> *headerFields)
 {
@@ -96,14 +107,13 @@ Result<ProjectSnapshot> openInputs(const QString &projectPath, SettingsStore *se
     if (auto opened = settings->open(systemDatabasePath(dir)); !opened)
         return fail(QStringLiteral("cannot open the system database %1: %2")
                         .arg(QDir::toNativeSeparators(systemDatabasePath(dir)), opened.error()));
-    ProjectDatabase project;
-    if (auto opened = openProject(project, projectPath); !opened)
-        return opened.failure();
-    auto snapshot = loadSnapshot(project);
-    *headerFields = effectiveHeaderFields(*settings, &project);
-    if (snapshot)
-        for (const QString &warning : snapshot->warnings())
-            std::fprintf(stderr, "sedimetra-batch: warning: %s\n", qPrintable(warning));
+    auto session = openSession(projectPath, settings);
+    if (!session)
+        return session.failure();
+    *headerFields = (*session)->fields();
+    const ProjectSnapshot &snapshot = (*session)->snapshot();
+    for (const QString &warning : snapshot.warnings())
+        std::fprintf(stderr, "sedimetra-batch: warning: %s\n", qPrintable(warning));
     return snapshot;
 }
 

@@ -5,6 +5,7 @@
 // a run on a project.
 
 #include "base/result.h"
+#include "session/projectsession.h"
 #include "domain/projectsnapshot.h"
 
 #include <QCommandLineParser>
@@ -61,6 +62,10 @@ Result<ProjectSnapshot> openInputs(const QString &projectPath, SettingsStore *se
 // Opens the project at `path` (a file or a server address); the failure
 // names it.
 class ProjectDatabase;
+// The project at `path` opened through the one door: store, snapshot and
+// model; refused like openProject. `settings` (may be null) gives the
+// program-wide header fields and the analysis's settings.
+Result<std::unique_ptr<ProjectSession>> openSession(const QString &path, const SettingsStore *settings = nullptr);
 Result<void> openProject(ProjectDatabase &project, const QString &path);
 
 // Writes `bytes` to standard output; false when it cannot.

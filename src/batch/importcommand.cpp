@@ -37,9 +37,10 @@ int importCommand(const QStringList &args)
                            .arg(QDir::toNativeSeparators(systemDatabasePath(programDir)),
                                 opened.error()));
     ProjectDatabase project;
-    if (auto opened = openProject(project, projectPath); !opened)
-        return failure(opened.error());
-    const auto known = project.epochByNumber(epoch);
+    auto session = openSession(projectPath, &settings);
+    if (!session)
+        return failure(session.error());
+    const auto known = (*session)->store()->epochByNumber(epoch);
     if (!known)
         return failure(known.error());
     if (!*known)
@@ -58,8 +59,8 @@ int importCommand(const QStringList &args)
     case ImportSource::Read:
         break;
     }
-    const auto result = importObservations(
-        project, epoch, read->rows, unitFromSetting(settings.readSetting(SettingKey::ElevationUnit)),
+    const auto result = (*session)->importObservations(
+        epoch, read->rows, unitFromSetting(settings.readSetting(SettingKey::ElevationUnit)),
         plausibilityLimits(settings), read->provenance);
     if (!result)
         return failure(QStringLiteral("调入失败，工程未作任何修改：%1 %2")

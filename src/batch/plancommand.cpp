@@ -56,15 +56,12 @@ int coordsCommand(const QStringList &args)
     }
     const QString projectPath = line.positional()[0];
     const QString source = line.positional()[1];
-    ProjectDatabase project;
-    if (auto opened = openProject(project, projectPath); !opened)
-        return failure(opened.error());
+    auto session = openSession(projectPath);
+    if (!session)
+        return failure(session.error());
     Result<PositionSummary> placed = fail(QString());
     if (source.endsWith(QLatin1String(".dxf"), Qt::CaseInsensitive)) {
-        const auto points = project.points();
-        if (!points)
-            return failure(points.error());
-        const auto reading = readPlanPositions(source, *points, unit);
+        const auto reading = readPlanPositions(source, (*session)->snapshot().points(), unit);
         if (!reading)
             return failure(reading.error());
         // A width no building has: refused, with the figure, until a unit is given.
@@ -76,7 +73,7 @@ int coordsCommand(const QStringList &args)
             std::fprintf(stderr, "%s\n",
                          qPrintable(QStringLiteral("%1没有注明单位，按%2读取；不对时用 --unit mm|cm|m 指定")
                                         .arg(QFileInfo(source).fileName(), reading->unit.name)));
-        placed = placePoints(project, reading->rows, reading->file, reading->summary);
+        placed = (*session)->placePoints(reading->rows, reading->file, reading->summary);
     } else {
         const auto table = readPositionTable(source, axes);
         if (!table)
@@ -86,7 +83,7 @@ int coordsCommand(const QStringList &args)
         PositionSummary summary;
         summary.rejected = table->rejected;
         summary.axes = table->axesNote;
-        placed = placePoints(project, table->rows, std::nullopt, summary);
+        placed = (*session)->placePoints(table->rows, std::nullopt, summary);
     }
     if (!placed)
         return failure(QStringLiteral("坐标未能写入，工程未作任何修改：%1").arg(placed.error()));

@@ -133,9 +133,10 @@ int epochCommand(const QStringList &args)
         return *done;
     const QStringList positional = line.positional();
     const QString action = positional[1];
-    ProjectDatabase project;
-    if (auto opened = openProject(project, positional[0]); !opened)
-        return failure(opened.error());
+    auto session = openSession(positional[0]);
+    if (!session)
+        return failure(session.error());
+    ProjectDatabase &project = *(*session)->store();
     const auto epochs = project.epochs();
     if (!epochs)
         return failure(epochs.error());
@@ -164,7 +165,7 @@ int epochCommand(const QStringList &args)
             return line.wrong(QStringLiteral("remove takes the epoch's number"));
         if (!std::any_of(epochs->begin(), epochs->end(), [&](const Epoch &e) { return e.cjNo == cjNo; }))
             return failure(QStringLiteral("工程中没有第 %1 次观测").arg(cjNo));
-        if (auto removed = project.deleteEpoch(cjNo); !removed)
+        if (auto removed = (*session)->removeEpoch(cjNo); !removed)
             return failure(QStringLiteral("观测未能删除，工程未作任何修改：%1").arg(removed.error()));
         std::printf("%s\n", qPrintable(QStringLiteral("已删除第 %1 次观测及其高程，以后各次的次序号依次减一").arg(cjNo)));
         return 0;
@@ -180,10 +181,13 @@ int epochCommand(const QStringList &args)
                                     line.value(QStringLiteral("layers")), &malformed);
     if (!planned)
         return malformed ? line.wrong(planned.error()) : failure(planned.error());
-    NewEpoch written = *planned;
-    if (auto added = writeNewEpoch(project, written); !added)
+    // Its place in date order is chosen in the transaction that writes it:
+    // another program may add an epoch meanwhile.
+    const auto added =
+        (*session)->addEpochByDate(planned->epoch.date, planned->epoch.name, planned->epoch.layers);
+    if (!added)
         return failure(QStringLiteral("观测未能写入，工程未作任何修改：%1").arg(added.error()));
-    std::printf("%s\n", qPrintable(newEpochText(written)));
+    std::printf("%s\n", qPrintable(newEpochText(NewEpoch{added->first, added->second})));
     return 0;
 }
 
@@ -194,9 +198,10 @@ int pointsCommand(const QStringList &args)
     if (const auto done = line.parse(args, 2, -1))
         return *done;
     const QStringList positional = line.positional();
-    ProjectDatabase project;
-    if (auto opened = openProject(project, positional[0]); !opened)
-        return failure(opened.error());
+    auto session = openSession(positional[0]);
+    if (!session)
+        return failure(session.error());
+    ProjectDatabase &project = *(*session)->store();
     const auto points = project.points();
     if (!points)
         return failure(points.error());
@@ -244,12 +249,7 @@ int pointsCommand(const QStringList &args)
         const PointStyle style = defaultPointStyle(number);
         added.push_back({number++, name, style.aci, style.mark});
     }
-    const auto written = project.inTransaction([&]() -> Result<void> {
-        for (const Point &p : added)
-            if (auto one = project.addPoint(p); !one)
-                return one;
-        return success();
-    });
+    const auto written = (*session)->addPoints(added);
     if (!written)
         return failure(QStringLiteral("测点未能写入，工程未作任何修改：%1").arg(written.error()));
     std::printf("%s\n", qPrintable(QStringLiteral("已加入 %1 个测点").arg(added.size())));
@@ -263,9 +263,10 @@ int headerCommand(const QStringList &args)
     if (const auto done = line.parse(args, 1, -1))
         return *done;
     const QStringList positional = line.positional();
-    ProjectDatabase project;
-    if (auto opened = openProject(project, positional[0]); !opened)
-        return failure(opened.error());
+    auto session = openSession(positional[0]);
+    if (!session)
+        return failure(session.error());
+    ProjectDatabase &project = *(*session)->store();
     // The keys a project's header holds: the results table's, the
     // deformation settings and the building's stability settings.
     QStringList keys;
@@ -296,7 +297,7 @@ int headerCommand(const QStringList &args)
         }
         if (auto allowed = headerFieldsRule(fields); !allowed)
             return failure(allowed.error());
-        if (auto saved = project.setHeaderFields(fields); !saved)
+        if (auto saved = (*session)->setHeaderFields(fields); !saved)
             return failure(QStringLiteral("表头未能写入，工程未作任何修改：%1").arg(saved.error()));
     }
     const auto stored = project.headerFields();

@@ -122,7 +122,8 @@ void ImportCommand::importObservations()
     }
     const std::vector<ImportRow> &rows = read->rows;
     const int epoch = m_session.currentEpoch();
-    auto plan = planImport(*project, epoch, rows, m_session.unit(), m_session.plausibility(), read->provenance);
+    ProjectSession &session = m_session.projectSession();
+    auto plan = session.planImport(epoch, rows, m_session.unit(), m_session.plausibility(), read->provenance);
     if (!plan) {
         showMessage(m_window,
                     QStringLiteral("调入失败，工程未作任何修改：%1\n%2")
@@ -133,7 +134,7 @@ void ImportCommand::importObservations()
     if (!implausibleAnswered(m_window, *plan, title)
         || !replacingAnswered(m_window, *plan, m_session.epochLabel(epoch), QStringLiteral("调入"), title))
         return;
-    const auto result = writeImport(*project, *plan);
+    const auto result = session.writeImport(*plan);
     if (!result) {
         showMessage(m_window,
                     QStringLiteral("调入失败，工程未作任何修改：%1\n%2")
@@ -141,10 +142,8 @@ void ImportCommand::importObservations()
                     title);
         return;
     }
-    // The project read again, and the epoch shown again: its boxes, the grid
-    // and the preview.
-    if (auto reloaded = m_session.reload(); !reloaded)
-        showMessage(m_window, reloaded.error(), title);
+    // The session read the project again: the epoch shown again, its boxes,
+    // the grid and the preview.
     m_session.requestRefresh();
 
     showMessage(m_window, importSummary(QFileInfo(path).fileName(), *result), title,

@@ -377,6 +377,76 @@ Result<PositionSummary> ProjectSession::placePoints(const std::vector<PositionRo
     return placed;
 }
 
+Result<std::pair<Epoch, bool>> ProjectSession::addEpochByDate(const QString &date, const QString &name,
+                                                              const QString &layers)
+{
+    if (!m_project)
+        return noProject().failure();
+    auto added = m_project->addEpochByDate(date, name, layers);
+    if (!added)
+        return added;
+    if (auto read = reload(); !read)
+        return read.failure();
+    return added;
+}
+
+Result<void> ProjectSession::addPoints(const std::vector<Point> &points)
+{
+    if (!m_project)
+        return noProject();
+    const auto written = m_project->inTransaction([&]() -> Result<void> {
+        for (const Point &point : points)
+            if (auto one = m_project->addPoint(point); !one)
+                return one;
+        return success();
+    });
+    if (written)
+        replace(m_snapshot.withPoints(points));
+    return written;
+}
+
+Result<void> ProjectSession::setHeaderFields(const std::map<QString, QString> &fields)
+{
+    if (!m_project)
+        return noProject();
+    auto saved = m_project->setHeaderFields(fields);
+    if (saved)
+        refreshDeformationSettings();
+    return saved;
+}
+
+Result<ImportPlan> ProjectSession::planImport(int epoch, const std::vector<ImportRow> &rows, const QString &unit,
+                                              const PlausibilityLimits &limits, const ImportProvenance &from)
+{
+    if (!m_project)
+        return noProject().failure();
+    return ::planImport(*m_project, epoch, rows, unit, limits, from);
+}
+
+Result<ImportResult> ProjectSession::writeImport(const ImportPlan &plan)
+{
+    if (!m_project)
+        return noProject().failure();
+    auto written = ::writeImport(*m_project, plan);
+    if (written)
+        if (auto read = reload(); !read)
+            return fail(QStringLiteral("观测已写入，但工程未能重新读取：%1").arg(read.error()));
+    return written;
+}
+
+Result<ImportResult> ProjectSession::importObservations(int epoch, const std::vector<ImportRow> &rows,
+                                                        const QString &unit, const PlausibilityLimits &limits,
+                                                        const ImportProvenance &from)
+{
+    if (!m_project)
+        return noProject().failure();
+    auto imported = ::importObservations(*m_project, epoch, rows, unit, limits, from);
+    if (imported)
+        if (auto read = reload(); !read)
+            return fail(QStringLiteral("观测已写入，但工程未能重新读取：%1").arg(read.error()));
+    return imported;
+}
+
 QString ProjectSession::epochLabel(int cjNo) const
 {
     if (const Epoch *epoch = m_snapshot.epochByNumber(cjNo))

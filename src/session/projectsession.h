@@ -11,6 +11,7 @@
 #include "domain/settlementrules.h"
 #include "domain/stability.h"
 #include "project/projectdb.h"
+#include "survey/observationimport.h"
 #include "survey/pointpositions.h"
 
 #include <QString>
@@ -105,6 +106,23 @@ public:
     // Positions (and a plan drawing) from a file; the project is read again.
     Result<PositionSummary> placePoints(const std::vector<PositionRow> &rows,
                                         const std::optional<PlanDrawingFile> &plan, PositionSummary summary);
+    // Adds an epoch in its place in date order, chosen in the transaction
+    // that writes it; the epoch, and whether later ones moved up.
+    Result<std::pair<Epoch, bool>> addEpochByDate(const QString &date, const QString &name, const QString &layers);
+    // Adds the points in one transaction.
+    Result<void> addPoints(const std::vector<Point> &points);
+    // The project's own header fields; the settings they give are read again.
+    Result<void> setHeaderFields(const std::map<QString, QString> &fields);
+    // Observations from a workbook or a level file: planned against the
+    // project as it is (what is new, what replaces, what looks like a
+    // slip), then written as planned, recorded as the plan's provenance
+    // says (import, level); the project is read again after the write.
+    Result<ImportPlan> planImport(int epoch, const std::vector<ImportRow> &rows, const QString &unit,
+                                  const PlausibilityLimits &limits, const ImportProvenance &from);
+    Result<ImportResult> writeImport(const ImportPlan &plan);
+    // Both at once, as a script imports.
+    Result<ImportResult> importObservations(int epoch, const std::vector<ImportRow> &rows, const QString &unit,
+                                            const PlausibilityLimits &limits, const ImportProvenance &from);
     // Records that the stored elevation was confirmed as observed.
     Result<void> confirmElevation(int cjNo, int cjdNo);
     // The elevations of epoch `cjNo` that look like slips and were not
