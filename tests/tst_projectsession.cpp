@@ -58,7 +58,7 @@ namespace {
 // are differences of metres, not exact in binary).
 double lastCumulative(const MonitoringModel &model, int point)
 {
-    for (const PointStability &p : model.stability.points)
+    for (const PointStability &p : model.stability->points)
         if (p.number == point)
             return std::round(p.sLast * 1000) / 1000;
     return qQNaN();

@@ -118,7 +118,7 @@ int analyseCommand(const QStringList &args)
     if (asked.history && !deformation.problem.isEmpty())
         std::fprintf(stderr, "%s\n", qPrintable(deformation.problem));
     const MonitoringModel model = monitoringModel(*snapshot, deformation, asked);
-    const StabilityAnalysis &analysis = model.stability;
+    const StabilityAnalysis &analysis = *model.stability;
 
     QByteArray out;
     if (format == QLatin1String("json") && model.history) {

@@ -15,6 +15,7 @@
 
 #include <QStringList>
 
+#include <memory>
 #include <optional>
 
 struct MonitoringRequest
@@ -29,7 +30,9 @@ struct MonitoringRequest
 struct MonitoringModel
 {
     int epochIndex = -1;
-    StabilityAnalysis stability;
+    // Shared, never null: the window's model keeps the analysis of the
+    // snapshot before the last commit while typing, without a copy.
+    std::shared_ptr<const StabilityAnalysis> stability;
     DeformationSettings deformation;
     bool placed = false; // three points or more have a position: a plan
     PlanFigures figures; // at the epoch
@@ -43,4 +46,5 @@ MonitoringModel monitoringModel(const ProjectSnapshot &snapshot, const Deformati
 // used): the window, while elevations are being typed, keeps the analysis
 // it made before the last commit until typing pauses.
 MonitoringModel monitoringModel(const ProjectSnapshot &snapshot, const DeformationSettings &deformation,
-                                const MonitoringRequest &request, StabilityAnalysis stability);
+                                const MonitoringRequest &request,
+                                std::shared_ptr<const StabilityAnalysis> stability);

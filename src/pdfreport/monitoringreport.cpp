@@ -285,7 +285,7 @@ Result<ReportOutcome> writeMonitoringReport(const ProjectSnapshot &whole, const 
     const DeformationSettings &deformation = model.deformation;
     if (!deformation.problem.isEmpty())
         outcome.told << deformation.problem;
-    const StabilityAnalysis &analysis = model.stability;
+    const StabilityAnalysis &analysis = *model.stability;
     const bool placed = model.placed;
     const PlanFigures &figures = model.figures;
     const QString layoutTitle = section(t.layout);

@@ -215,7 +215,7 @@ Result<ResultsRunStatus> runResultsTable(const ProjectSnapshot &snapshot,
     asked.history = placedPointCount(snapshot) >= 3;
     const MonitoringModel model =
         monitoringModel(snapshot, deformationSettings(settings.limitsPath, settings.fields, snapshot), asked);
-    writeStabilitySheet(*stability, model.stability);
+    writeStabilitySheet(*stability, *model.stability);
     if (told && !model.deformation.problem.isEmpty())
         *told << model.deformation.problem;
     // Printed landscape, one page wide, its headings on every page, the

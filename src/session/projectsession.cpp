@@ -111,10 +111,11 @@ const StabilityAnalysis &ProjectSession::stability() const
 {
     const StabilitySettings settings = stabilitySettings();
     if (!m_stability || !(m_stability->first == settings)) {
-        m_stability.emplace(settings, analyseStability(m_snapshot, settings, m_lastPoint));
+        m_stability.emplace(settings, std::make_shared<const StabilityAnalysis>(
+                                          analyseStability(m_snapshot, settings, m_lastPoint)));
         m_model.reset();
     }
-    return m_stability->second;
+    return *m_stability->second;
 }
 
 const MonitoringModel &ProjectSession::model(std::optional<int> epochIndex, bool history) const
@@ -128,8 +129,12 @@ const MonitoringModel &ProjectSession::model(std::optional<int> epochIndex, bool
     request.epochIndex = epochIndex;
     request.history = history;
     const bool typing = m_typing && !m_stability;
+    if (!typing)
+        (void)stability();
     m_model = monitoringModel(m_snapshot, m_deformation, request,
-                              typing ? m_typingAnalysis.value_or(StabilityAnalysis()) : stability());
+                              !typing              ? m_stability->second
+                              : m_typingAnalysis ? m_typingAnalysis
+                                                 : std::make_shared<const StabilityAnalysis>());
     m_modelFor = asked;
     return *m_model;
 }

@@ -153,9 +153,9 @@ private:
     int m_lastPoint = 15;
     bool m_typing = false;
     // The analysis made for the snapshot as it is, with its settings.
-    mutable std::optional<std::pair<StabilitySettings, StabilityAnalysis>> m_stability;
+    mutable std::optional<std::pair<StabilitySettings, std::shared_ptr<const StabilityAnalysis>>> m_stability;
     // The analysis before the last commit, kept while typing.
-    std::optional<StabilityAnalysis> m_typingAnalysis;
+    std::shared_ptr<const StabilityAnalysis> m_typingAnalysis;
     // The model last made, and what it was made for (epoch index, history).
     mutable std::optional<MonitoringModel> m_model;
     mutable std::pair<std::optional<int>, bool> m_modelFor;
