@@ -64,7 +64,7 @@ const char *usage =
     "       [--frame NAME] [--out FILE.dxf]\n"
     "       sedimetra-batch table PROJECT.mdb [--template NAME] [--out FILE.xlsx]\n"
     "       sedimetra-batch import PROJECT.mdb --epoch N FILE.xls|FILE.xlsx\n"
-    "       sedimetra-batch coords PROJECT.mdb FILE.csv|FILE.xlsx|FILE.dat|FILE.dxf [--axes xy|en] [--unit mm|cm|m]\n"
+    "       sedimetra-batch coords PROJECT.mdb FILE.csv|FILE.xlsx|FILE.dat|FILE.dxf [--axes ne|en] [--unit mm|cm|m]\n"
     "       sedimetra-batch new PROJECT.mdb [--template FILE.mdb]\n"
     "       sedimetra-batch epoch PROJECT.mdb add --date YYYY-MM-DD --name NAME --layers N\n"
     "       sedimetra-batch epoch PROJECT.mdb list [--format text|json] | remove N\n"
