@@ -59,7 +59,7 @@ Result<void> ProjectSession::readSnapshot()
     m_confirmed.clear();
     m_dataVersion = *version;
     m_snapshot = std::move(*snapshot);
-    refreshDeformationSettings();
+    refreshDeformationSettings(); // and the analysis and the model made again
     return success();
 }
 
@@ -150,7 +150,6 @@ Result<bool> ProjectSession::reloadIfChanged()
         return false;
     if (auto read = readSnapshot(); !read)
         return read.failure();
-    changed();
     // Another program committed: an elevation written here since the last
     // read that now holds another value was written again after ours.
     for (const auto &[key, typed] : m_typed)
@@ -180,9 +179,7 @@ Result<void> ProjectSession::reload()
     if (!m_project)
         return success();
     m_typed.clear(); // the session's own change (an import) is no one else's
-    auto read = readSnapshot();
-    changed();
-    return read;
+    return readSnapshot();
 }
 
 Result<void> ProjectSession::storeElevation(int cjNo, int cjdNo, std::optional<double> metres, WriteHow how)
@@ -289,9 +286,7 @@ Result<void> ProjectSession::removePoint(int cjdNo)
     if (auto removed = m_project->deletePoint(cjdNo); !removed)
         return removed;
     std::erase_if(m_typed, [cjdNo](const auto &entry) { return entry.first.second == cjdNo; });
-    auto read = readSnapshot();
-    changed();
-    return read;
+    return readSnapshot();
 }
 
 Result<int> ProjectSession::addEpoch(const QString &date, const QString &name, const QString &layers)
@@ -319,9 +314,7 @@ Result<void> ProjectSession::insertEpoch(int cjNo, const QString &date, const QS
     for (const auto &[key, typed] : m_typed)
         moved[{key.first >= cjNo ? key.first + 1 : key.first, key.second}] = typed;
     m_typed = std::move(moved);
-    auto read = readSnapshot();
-    changed();
-    return read;
+    return readSnapshot();
 }
 
 Result<void> ProjectSession::updateEpoch(const Epoch &epoch)
@@ -347,9 +340,7 @@ Result<void> ProjectSession::removeEpoch(int cjNo)
         if (key.first != cjNo)
             kept[{key.first > cjNo ? key.first - 1 : key.first, key.second}] = typed;
     m_typed = std::move(kept);
-    auto read = readSnapshot();
-    changed();
-    return read;
+    return readSnapshot();
 }
 
 Result<void> ProjectSession::setPositions(const std::vector<std::pair<int, std::optional<Position>>> &positions)
