@@ -365,7 +365,7 @@ Result<ReportOutcome> writeMonitoringReport(const ProjectSnapshot &whole, const 
         if (curvesTitle.isEmpty())
             curvesTitle = section(t.curves);
         // A sheet wider than an A4 page holds (an A3 frame) goes on A3.
-        const bool a3 = width > 297 - 27 || height > 210 - 43;
+        const bool a3 = width > bodyWidthMm(true) || height > bodyHeightMm(true);
         for (const QRectF &cell : sheetsOf(*drawing, width, height, perRow))
             pages.push_back({true,
                              [=, title = curvesTitle](QPainter &p, const QRectF &body) {

@@ -241,13 +241,13 @@ std::vector<TablePage> tablePages(const QString &title, const QStringList &intro
                                   bool landscape, double points)
 {
     // Rows per page from an A4 body (the page minus header, footer and margins).
-    const double bodyHeight = landscape ? mm(210 - 2 * 12 - 20) : mm(297 - 2 * 12 - 20);
+    const double bodyHeight = mm(bodyHeightMm(landscape));
     // A line of the intro wraps: a long one takes two lines' room.
     double introHeight = title.isEmpty() ? 0 : mm(10);
     for (const QString &line : intro)
         introHeight += line.size() > 60 ? mm(11) : mm(6);
     // Rows of the heights drawTable gives them, as many as the page holds.
-    const double bodyWidth = landscape ? mm(297 - 2 * 12) : mm(210 - 2 * 12);
+    const double bodyWidth = mm(bodyWidthMm(landscape));
     const std::vector<double> x = columnEdges(0, bodyWidth, weights);
     const double headingHeight = rowHeightOf(headings, x, points);
     std::vector<TablePage> pages;
@@ -454,7 +454,8 @@ void paintConclusion(QPainter &p, const QRectF &body, const QString &title, cons
 
 QRectF paintPageFrame(QPainter &p, const QRectF &page, const PageFrame &frame)
 {
-    const QRectF inner = page.adjusted(mm(15), mm(12), -mm(12), -mm(12));
+    const QRectF inner = page.adjusted(mm(PageFrameSize::left), mm(PageFrameSize::top), -mm(PageFrameSize::right),
+                                       -mm(PageFrameSize::bottom));
     p.setPen(Qt::black);
     if (frame.page > 1) {
         // The title and date at the right; the project's name in the room
@@ -483,5 +484,5 @@ QRectF paintPageFrame(QPainter &p, const QRectF &page, const PageFrame &frame)
     p.setFont(font(8));
     p.drawText(QRectF(inner.left(), inner.bottom() - mm(6), inner.width(), mm(6)), Qt::AlignCenter,
                frame.footer.arg(frame.page).arg(frame.pages));
-    return inner.adjusted(0, mm(10), 0, -mm(10));
+    return inner.adjusted(0, mm(PageFrameSize::header), 0, -mm(PageFrameSize::footer));
 }

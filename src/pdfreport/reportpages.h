@@ -30,6 +30,24 @@ inline double mm(double millimetres)
 {
     return millimetres * reportDpi / 25.4;
 }
+// The page's frame, in mm, the one place it is given: the margins, and
+// within them the room of the header (a page's title, date and project)
+// and of the footer (its number). A page's body is what is left.
+struct PageFrameSize
+{
+    static constexpr double left = 15, right = 12, top = 12, bottom = 12, header = 10, footer = 10;
+};
+// The body of an A4 (or A3) page, in mm.
+constexpr double bodyWidthMm(bool landscape, bool a3 = false)
+{
+    const double across = a3 ? (landscape ? 420 : 297) : (landscape ? 297 : 210);
+    return across - PageFrameSize::left - PageFrameSize::right;
+}
+constexpr double bodyHeightMm(bool landscape, bool a3 = false)
+{
+    const double down = a3 ? (landscape ? 297 : 420) : (landscape ? 210 : 297);
+    return down - PageFrameSize::top - PageFrameSize::bottom - PageFrameSize::header - PageFrameSize::footer;
+}
 QFont reportFont(double points, bool bold = false);
 extern const QString reportFontFamily;
 
