@@ -56,6 +56,7 @@ private slots:
     void overTheSnapshot();
     void buildingSettingsOverTheProgram_data();
     void buildingSettingsOverTheProgram();
+    void pointsTheReportNames();
 };
 
 void StabilityTest::rates_data()
@@ -383,6 +384,33 @@ void StabilityTest::buildingSettingsOverTheProgram()
     QCOMPARE(settings.maxIntervalPercent, maxInterval);
     QCOMPARE(settings.window, window);
     QCOMPARE(settings.step, 30);
+}
+
+void StabilityTest::pointsTheReportNames()
+{
+    // The fastest point either way, and the unstable ones most settled
+    // first (ties in point order), at most as many as asked.
+    StabilityAnalysis analysis;
+    const auto point = [](int number, Verdict verdict, double sLast, std::optional<double> rate) {
+        PointStability p;
+        p.number = number;
+        p.verdict = verdict;
+        p.sLast = sLast;
+        p.maxRate = rate;
+        return p;
+    };
+    analysis.points = {point(1, Verdict::Unstable, -12, -0.05), point(2, Verdict::Stable, -30, 0.02),
+                       point(3, Verdict::Unstable, -20, std::nullopt), point(4, Verdict::Unstable, -12, 0.08),
+                       point(5, Verdict::Insufficient, -40, -0.07)};
+    QCOMPARE(fastestPoint(analysis)->number, 4);
+    analysis.points[3].maxRate = 0.04;
+    QCOMPARE(fastestPoint(analysis)->number, 5);
+    std::vector<int> numbers;
+    for (const PointStability *p : mostSettledUnstable(analysis, 2))
+        numbers.push_back(p->number);
+    QCOMPARE(numbers, std::vector<int>({3, 1}));
+    QCOMPARE(mostSettledUnstable(analysis, 12).size(), size_t(3));
+    QVERIFY(!fastestPoint(StabilityAnalysis()));
 }
 
 QTEST_GUILESS_MAIN(StabilityTest)

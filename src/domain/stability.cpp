@@ -641,3 +641,25 @@ QByteArray stabilityJson(const StabilityAnalysis &analysis)
         {QStringLiteral("notes"), QJsonArray::fromStringList(analysis.notes)}};
     return QJsonDocument(root).toJson(QJsonDocument::Indented);
 }
+
+const PointStability *fastestPoint(const StabilityAnalysis &analysis)
+{
+    const PointStability *fastest = nullptr;
+    for (const PointStability &p : analysis.points)
+        if (p.maxRate && (!fastest || std::abs(*p.maxRate) > std::abs(*fastest->maxRate)))
+            fastest = &p;
+    return fastest;
+}
+
+std::vector<const PointStability *> mostSettledUnstable(const StabilityAnalysis &analysis, size_t atMost)
+{
+    std::vector<const PointStability *> unstable;
+    for (const PointStability &point : analysis.points)
+        if (point.verdict == Verdict::Unstable)
+            unstable.push_back(&point);
+    std::stable_sort(unstable.begin(), unstable.end(),
+                     [](const PointStability *a, const PointStability *b) { return a->sLast < b->sLast; });
+    if (unstable.size() > atMost)
+        unstable.resize(atMost);
+    return unstable;
+}

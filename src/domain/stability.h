@@ -161,5 +161,10 @@ std::vector<QStringList> stabilityRows(const StabilityAnalysis &analysis);
 QString forecastNote(const PointStability &point);
 // The settings as one line: "稳定天数 100 d，稳定速率 0.04 mm/d，预测步长 30 d".
 QString stabilitySettingsLine(const StabilitySettings &settings);
+// The point whose largest rate over the window is the fastest (either way), or none.
+const PointStability *fastestPoint(const StabilityAnalysis &analysis);
+// The points judged not stable, the most settled first, at most `atMost`:
+// those whose charts a report shows.
+std::vector<const PointStability *> mostSettledUnstable(const StabilityAnalysis &analysis, size_t atMost);
 // The analysis as JSON, every number unrounded, null for an absent value.
 QByteArray stabilityJson(const StabilityAnalysis &analysis);

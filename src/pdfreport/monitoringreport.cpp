@@ -122,6 +122,111 @@ private:
     std::map<std::pair<int, int>, QString> m_texts;
 };
 
+// A sentence names this many alarms at most; more fill a table of their own.
+constexpr int alarmsNamedInSentence = 10;
+
+// The conclusion's sentences from the model's figures at the last epoch,
+// each naming the points it is over; `named` gets every alarm in words.
+QStringList conclusionSentences(const MonitoringModel &model, const ProjectSnapshot &snapshot, const Epoch &lastEpoch,
+                                const ReportTexts &t, QStringList *named)
+{
+    const StabilityAnalysis &analysis = *model.stability;
+    const DeformationSettings &deformation = model.deformation;
+    const PlanFigures &figures = model.figures;
+    const bool placed = model.placed;
+    // The last epoch's figures as the plan and the deformation section
+    // have them, each sentence naming the points it is over.
+    QStringList sentences;
+    const EpochDeformation &at = figures.deformation;
+    if (at.settledLargest >= 0 && at.settledAverageMm) {
+        const auto &largest = at.settled[size_t(at.settledLargest)];
+        const Point *point = snapshot.point(largest.number);
+        sentences << t.largest.arg(lastEpoch.name, lastEpoch.date,
+                                   point ? point->name : QString::number(largest.number),
+                                   formatFixed(largest.sMm, 2))
+                         .arg(at.settled.size())
+                         .arg(formatFixed(*at.settledAverageMm, 2));
+    }
+    if (placed && at.largest >= 0 && at.averageMm && at.points.size() < at.settled.size())
+        sentences << t.largestPlaced.arg(at.points.size())
+                         .arg(at.points[size_t(at.largest)].name, formatFixed(at.points[size_t(at.largest)].sMm, 2),
+                              formatFixed(*at.averageMm, 2));
+    if (const PointStability *fastest = fastestPoint(analysis))
+        sentences << t.largestRate.arg(analysis.settings.window).arg(fastest->name, formatFixed(*fastest->maxRate, 4));
+    sentences << t.verdict.arg(limitText(analysis.settings.limit), verdictText(analysis.building));
+    if (placed && figures.deformation.tilt && !(figures.deformation.tilt->value > 0)) {
+        sentences << t.noTilt.arg(figures.deformation.points.size());
+    } else if (placed && figures.deformation.tilt) {
+        const auto &limit = deformation.thresholds.tilt;
+        sentences << t.tilt.arg(formatFixed(figures.deformation.tilt->value * 1000, 3),
+                                azimuthText(figures.deformation.tilt->azimuthDeg),
+                                limit ? t.tiltLimit.arg(formatFixed(*limit * 1000, 3),
+                                                        deformation.thresholds.tiltLimit
+                                                                && std::abs(deformation.thresholds.tiltLimit->value
+                                                                            - *limit) <= 1e-12
+                                                            ? deformation.thresholds.tiltLimit->source
+                                                            : t.tiltAlarmValue)
+                                      : (deformation.thresholds.tiltReason.isEmpty()
+                                             ? t.tiltNoLimit
+                                             : deformation.thresholds.tiltReason + QStringLiteral("。")))
+                         .arg(figures.deformation.points.size());
+    }
+    // The alarms the plan shows: the one computation of them.
+    const std::vector<Alarm> &alarms = figures.alarms;
+    for (const Alarm &alarm : alarms)
+        *named << alarmText(alarm, snapshot);
+    // A sentence names a few; a large project's alarms fill a table
+    // that runs over as many pages as they need.
+    if (alarms.empty())
+        sentences << t.noAlarms;
+    else if (named->size() <= alarmsNamedInSentence)
+        sentences << t.alarms.arg(alarms.size()).arg(named->join(QStringLiteral("；")));
+    else
+        sentences << t.manyAlarms.arg(alarms.size())
+                         .arg(alarmsNamedInSentence)
+                         .arg(named->mid(0, alarmsNamedInSentence).join(QStringLiteral("；")), t.alarmList);
+    return sentences;
+}
+
+// Every page painted with its header and footer (`frame`, numbered here)
+// into a PDF; its bytes.
+Result<QByteArray> paintPages(const std::vector<Page> &pages, PageFrame frame,
+                              const std::function<void(int, int)> &progress)
+{
+    QBuffer buffer;
+    buffer.open(QIODevice::WriteOnly);
+    QPdfWriter writer(&buffer);
+    writer.setResolution(int(reportDpi));
+    writer.setCreator(QStringLiteral("Sedimetra"));
+    writer.setTitle(frame.title + QStringLiteral(" ") + frame.projectName);
+    writer.setPageSize(QPageSize(QPageSize::A4));
+    writer.setPageMargins(QMarginsF(0, 0, 0, 0));
+    writer.setPageOrientation(pages.front().landscape ? QPageLayout::Landscape : QPageLayout::Portrait);
+    QPainter painter;
+    if (!painter.begin(&writer))
+        return fail(QStringLiteral("无法生成 PDF"));
+    frame.pages = int(pages.size());
+    for (int i = 0; i < frame.pages; ++i) {
+        const Page &page = pages[size_t(i)];
+        if (progress)
+            progress(i, frame.pages);
+        if (i > 0) {
+            writer.setPageSize(QPageSize(page.a3 ? QPageSize::A3 : QPageSize::A4));
+            writer.setPageOrientation(page.landscape ? QPageLayout::Landscape : QPageLayout::Portrait);
+            writer.newPage();
+        }
+        const double shortSide = page.a3 ? 297 : 210, longSide = page.a3 ? 420 : 297;
+        const QRectF paper(0, 0, mm(page.landscape ? longSide : shortSide), mm(page.landscape ? shortSide : longSide));
+        frame.page = i + 1;
+        const QRectF body = paintPageFrame(painter, paper, frame);
+        painter.save();
+        page.draw(painter, body);
+        painter.restore();
+    }
+    painter.end();
+    return buffer.data();
+}
+
 } // namespace
 
 Result<ReportOutcome> writeMonitoringReport(const ProjectSnapshot &whole, const ReportRequest &request)
@@ -440,14 +545,7 @@ Result<ReportOutcome> writeMonitoringReport(const ProjectSnapshot &whole, const 
 
     // The charts of the points not stable, the largest sinking first, at most 12.
     {
-        std::vector<const PointStability *> unstable;
-        for (const PointStability &point : analysis.points)
-            if (point.verdict == Verdict::Unstable)
-                unstable.push_back(&point);
-        std::sort(unstable.begin(), unstable.end(),
-                  [](const PointStability *a, const PointStability *b) { return a->sLast < b->sLast; });
-        if (unstable.size() > 12)
-            unstable.resize(12);
+        const std::vector<const PointStability *> unstable = mostSettledUnstable(analysis, 12);
         const int step = analysis.settings.step;
         for (size_t first = 0; first < unstable.size(); first += 6) {
             std::vector<const PointStability *> six(unstable.begin() + long(first),
@@ -471,67 +569,12 @@ Result<ReportOutcome> writeMonitoringReport(const ProjectSnapshot &whole, const 
 
     // 8. The conclusion: sentences from the numbers above.
     {
-        // The last epoch's figures as the plan and the deformation section
-        // have them, each sentence naming the points it is over.
-        QStringList sentences;
-        const EpochDeformation &at = figures.deformation;
-        if (at.settledLargest >= 0 && at.settledAverageMm) {
-            const auto &largest = at.settled[size_t(at.settledLargest)];
-            const Point *point = snapshot.point(largest.number);
-            sentences << t.largest.arg(lastEpoch.name, lastEpoch.date,
-                                       point ? point->name : QString::number(largest.number),
-                                       formatFixed(largest.sMm, 2))
-                             .arg(at.settled.size())
-                             .arg(formatFixed(*at.settledAverageMm, 2));
-        }
-        if (placed && at.largest >= 0 && at.averageMm && at.points.size() < at.settled.size())
-            sentences << t.largestPlaced.arg(at.points.size())
-                             .arg(at.points[size_t(at.largest)].name, formatFixed(at.points[size_t(at.largest)].sMm, 2),
-                                  formatFixed(*at.averageMm, 2));
-        const PointStability *fastest = nullptr;
-        for (const PointStability &p : analysis.points)
-            if (p.maxRate && (!fastest || std::abs(*p.maxRate) > std::abs(*fastest->maxRate)))
-                fastest = &p;
-        if (fastest)
-            sentences << t.largestRate.arg(analysis.settings.window).arg(fastest->name, formatFixed(*fastest->maxRate, 4));
-        sentences << t.verdict.arg(limitText(analysis.settings.limit), verdictText(analysis.building));
-        if (placed && figures.deformation.tilt && !(figures.deformation.tilt->value > 0)) {
-            sentences << t.noTilt.arg(figures.deformation.points.size());
-        } else if (placed && figures.deformation.tilt) {
-            const auto &limit = deformation.thresholds.tilt;
-            sentences << t.tilt.arg(formatFixed(figures.deformation.tilt->value * 1000, 3),
-                                    azimuthText(figures.deformation.tilt->azimuthDeg),
-                                    limit ? t.tiltLimit.arg(formatFixed(*limit * 1000, 3),
-                                                            deformation.thresholds.tiltLimit
-                                                                    && std::abs(deformation.thresholds.tiltLimit->value
-                                                                                - *limit) <= 1e-12
-                                                                ? deformation.thresholds.tiltLimit->source
-                                                                : t.tiltAlarmValue)
-                                          : (deformation.thresholds.tiltReason.isEmpty()
-                                                 ? t.tiltNoLimit
-                                                 : deformation.thresholds.tiltReason + QStringLiteral("。")))
-                             .arg(figures.deformation.points.size());
-        }
-        // The alarms the plan shows: the one computation of them.
-        const std::vector<Alarm> &alarms = figures.alarms;
         QStringList named;
-        for (const Alarm &alarm : alarms)
-            named << alarmText(alarm, snapshot);
-        // A sentence names a few; a large project's alarms fill a table
-        // that runs over as many pages as they need.
-        constexpr int namedInSentence = 10;
-        if (alarms.empty())
-            sentences << t.noAlarms;
-        else if (named.size() <= namedInSentence)
-            sentences << t.alarms.arg(alarms.size()).arg(named.join(QStringLiteral("；")));
-        else
-            sentences << t.manyAlarms.arg(alarms.size())
-                             .arg(namedInSentence)
-                             .arg(named.mid(0, namedInSentence).join(QStringLiteral("；")), t.alarmList);
+        const QStringList sentences = conclusionSentences(model, snapshot, lastEpoch, t, &named);
         pages.push_back({false, [sentences, title = section(t.conclusion)](QPainter &p, const QRectF &body) {
                              paintConclusion(p, body, title, sentences);
                          }});
-        if (named.size() > namedInSentence) {
+        if (named.size() > alarmsNamedInSentence) {
             std::vector<QStringList> rows;
             for (int i = 0; i < named.size(); ++i)
                 rows.push_back({QString::number(i + 1), named[i]});
@@ -586,41 +629,12 @@ Result<ReportOutcome> writeMonitoringReport(const ProjectSnapshot &whole, const 
     }
 
     // Every page with its header and footer, through SaveFile.
-    QBuffer buffer;
-    buffer.open(QIODevice::WriteOnly);
-    {
-        QPdfWriter writer(&buffer);
-        writer.setResolution(int(reportDpi));
-        writer.setCreator(QStringLiteral("Sedimetra"));
-        writer.setTitle(t.title + QStringLiteral(" ") + field(SettingKey::ProjectName));
-        writer.setPageSize(QPageSize(QPageSize::A4));
-        writer.setPageMargins(QMarginsF(0, 0, 0, 0));
-        writer.setPageOrientation(pages.front().landscape ? QPageLayout::Landscape : QPageLayout::Portrait);
-        QPainter painter;
-        if (!painter.begin(&writer))
-            return fail(QStringLiteral("无法生成 PDF"));
-        const int total = int(pages.size());
-        for (int i = 0; i < total; ++i) {
-            if (request.progress)
-                request.progress(i, total);
-            if (i > 0) {
-                writer.setPageSize(QPageSize(pages[size_t(i)].a3 ? QPageSize::A3 : QPageSize::A4));
-                writer.setPageOrientation(pages[size_t(i)].landscape ? QPageLayout::Landscape : QPageLayout::Portrait);
-                writer.newPage();
-            }
-            const bool landscape = pages[size_t(i)].landscape;
-            const double shortSide = pages[size_t(i)].a3 ? 297 : 210, longSide = pages[size_t(i)].a3 ? 420 : 297;
-            const QRectF page(0, 0, mm(landscape ? longSide : shortSide), mm(landscape ? shortSide : longSide));
-            const QRectF body = paintPageFrame(
-                painter, page, {t.title, field(SettingKey::ProjectName), reportDate, t.pageFooter, i + 1, total});
-            painter.save();
-            pages[size_t(i)].draw(painter, body);
-            painter.restore();
-        }
-        painter.end();
-        outcome.pages = total;
-    }
-    if (auto saved = saveFileContents(outcome.output, buffer.data()); !saved)
+    const auto painted = paintPages(pages, {t.title, field(SettingKey::ProjectName), reportDate, t.pageFooter, 0, 0},
+                                    request.progress);
+    if (!painted)
+        return painted.failure();
+    outcome.pages = int(pages.size());
+    if (auto saved = saveFileContents(outcome.output, *painted); !saved)
         return saved.failure();
     return outcome;
 }
