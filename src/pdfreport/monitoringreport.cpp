@@ -227,64 +227,112 @@ Result<QByteArray> paintPages(const std::vector<Page> &pages, PageFrame frame,
     return buffer.data();
 }
 
-} // namespace
-
-Result<ReportOutcome> writeMonitoringReport(const ProjectSnapshot &whole, const ReportRequest &request)
+// The report as it is assembled: what every section reads (the project up
+// to the reported epoch, the one model of it, the header fields) and the
+// pages made so far, each a description of what it shows and the function
+// that paints it, numbered as the sections come.
+struct ReportAssembly
 {
+    ReportAssembly(const ReportRequest &request, ReportOutcome &outcome, const ProjectSnapshot &whole, int last);
+
     const ReportTexts &t = reportTexts();
-    const SettingsStore &settings = *request.settings;
-    ReportOutcome outcome;
-    outcome.output = request.output.isEmpty() ? reportPathOf(request.projectPath) : request.output;
-    if (auto allowed = programFiles(request.programDir, request.projectPath).checkOutput(outcome.output); !allowed)
-        return allowed.failure();
-    if (whole.epochCount() == 0 || !whole.hasElevations())
-        return fail(QStringLiteral("工程中没有观测数据，无法生成报告"));
-    int last = whole.epochCount() - 1;
-    if (request.upToEpoch) {
-        last = whole.epochIndex(*request.upToEpoch);
-        if (last < 0)
-            return fail(QStringLiteral("工程中没有第 %1 次观测").arg(*request.upToEpoch));
-    }
+    const ReportRequest &request;
+    const SettingsStore &settings;
+    ReportOutcome &outcome;
     // The results table and the list of epochs hold every epoch; the
     // analysis, the sheets and the plan only those of a bounded day count.
-    const ProjectSnapshot every = whole.upToEpoch(last);
-    const ProjectSnapshot snapshot = every.withUsableDates();
-    if (snapshot.epochCount() == 0)
-        return fail(QStringLiteral("报告所含观测的日期都不可用"));
-    const int lastIndex = snapshot.epochCount() - 1;
-    const Epoch &lastEpoch = snapshot.epochs().back();
-    const auto field = [&](const QString &key) {
-        const auto found = request.headerFields.find(key);
-        return found == request.headerFields.end() ? QString() : found->second;
-    };
-    const QString reportDate =
-        request.reportDate.isEmpty() ? QDate::currentDate().toString(Qt::ISODate) : request.reportDate;
+    const ProjectSnapshot every;
+    const ProjectSnapshot snapshot;
+    const int lastIndex;
+    const Epoch lastEpoch;
+    const QString reportDate;
     // The PDF lists every point, whatever the point count the window shows
     // and the workbook keeps (its results pages, stability table and
     // conclusion count the same points).
-    int pointCount =
-        request.pointCount.value_or(pointCountFromSetting(settings.readSetting(SettingKey::PointCount)));
-    for (const int number : snapshot.pointNumbers())
-        if (snapshot.isObserved(number))
-            pointCount = std::max(pointCount, number);
-    const auto colour = [&](int aci) { return paperColour(snapshot, aci); };
-
+    const int pointCount;
+    // Every figure of the report from the one model of the project.
+    const MonitoringModel model;
     std::vector<Page> pages;
-    // Section and appendix numbers, given as the sections come.
     int sections = 0, appendices = 0;
-    const auto numeral = [](int n) {
+    QStringList methodIntro;
+    std::vector<QStringList> methodRows;
+    QString stabilityTitle;
+
+    // The sections, in the report's order.
+    void addCover();
+    void addOverview();
+    void addLayout();
+    Result<void> addResults();
+    Result<void> addSheets();
+    void addStability();
+    void addDeformation();
+    void addConclusion();
+    void addRecords();
+
+    QString field(const QString &key) const
+    {
+        const auto found = request.headerFields.find(key);
+        return found == request.headerFields.end() ? QString() : found->second;
+    }
+    // Section and appendix titles, numbered as they come.
+    static QString numeral(int n)
+    {
         static const QString digits = QStringLiteral("一二三四五六七八九十");
         return n <= 10 ? QString(digits[n - 1]) : n < 20 ? QStringLiteral("十") + digits[n - 11] : QString::number(n);
-    };
-    const auto section = [&](const QString &title) { return numeral(++sections) + QStringLiteral("、") + title; };
-    const auto appendix = [&](const QString &title) {
+    }
+    QString section(const QString &title) { return numeral(++sections) + QStringLiteral("、") + title; }
+    QString appendix(const QString &title)
+    {
         return QStringLiteral("附录") + numeral(++appendices) + QStringLiteral("　") + title;
-    };
+    }
     // Each page is painted by its function from what it shows.
-    const auto addTable = [&](const std::vector<TablePage> &table, bool landscape) {
+    void addTable(const std::vector<TablePage> &table, bool landscape)
+    {
         for (const TablePage &page : table)
             pages.push_back({landscape, [page](QPainter &p, const QRectF &body) { paintTablePage(p, body, page); }});
-    };
+    }
+};
+
+int reportPointCount(const ReportRequest &request, const ProjectSnapshot &snapshot)
+{
+    int count = request.pointCount.value_or(
+        pointCountFromSetting(request.settings->readSetting(SettingKey::PointCount)));
+    for (const int number : snapshot.pointNumbers())
+        if (snapshot.isObserved(number))
+            count = std::max(count, number);
+    return count;
+}
+
+MonitoringModel reportModel(const ReportRequest &request, const ProjectSnapshot &snapshot, int pointCount)
+{
+    MonitoringRequest asked;
+    asked.stability = stabilitySettingsFrom(*request.settings, request.headerFields);
+    asked.lastPoint = pointCount;
+    asked.epochIndex = snapshot.epochCount() - 1;
+    return monitoringModel(
+        snapshot, deformationSettings(deformationLimitsPath(request.programDir), request.headerFields, snapshot),
+        asked);
+}
+
+ReportAssembly::ReportAssembly(const ReportRequest &request, ReportOutcome &outcome, const ProjectSnapshot &whole,
+                               int last)
+    : request(request)
+    , settings(*request.settings)
+    , outcome(outcome)
+    , every(whole.upToEpoch(last))
+    , snapshot(every.withUsableDates())
+    , lastIndex(snapshot.epochCount() - 1)
+    , lastEpoch(snapshot.epochCount() > 0 ? snapshot.epochs().back() : Epoch())
+    , reportDate(request.reportDate.isEmpty() ? QDate::currentDate().toString(Qt::ISODate) : request.reportDate)
+    , pointCount(reportPointCount(request, snapshot))
+    , model(snapshot.epochCount() > 0 ? reportModel(request, snapshot, pointCount) : MonitoringModel())
+{
+    if (!model.deformation.problem.isEmpty())
+        outcome.told << model.deformation.problem;
+}
+
+void ReportAssembly::addCover()
+{
     // 1. Cover.
     CoverPage cover;
     cover.title = t.title;
@@ -299,8 +347,6 @@ Result<ReportOutcome> writeMonitoringReport(const ProjectSnapshot &whole, const 
 
     // How the elevations were measured: the instrument, the benchmark and
     // each levelling's closure against its tolerance, from the kept files.
-    QStringList methodIntro;
-    std::vector<QStringList> methodRows;
     {
         QStringList &intro = methodIntro;
         std::vector<QStringList> &rows = methodRows;
@@ -340,7 +386,10 @@ Result<ReportOutcome> writeMonitoringReport(const ProjectSnapshot &whole, const 
         else
             intro << t.methodOverLimit.arg(over);
     }
+}
 
+void ReportAssembly::addOverview()
+{
     // 2. Overview: the header fields, the points, the epochs.
     {
         QStringList intro;
@@ -377,20 +426,11 @@ Result<ReportOutcome> writeMonitoringReport(const ProjectSnapshot &whole, const 
                              t.methodHeadings[4]},
                             methodRows, {3, 3, 1.5, 1.5, 1}, false),
                  false);
+}
 
+void ReportAssembly::addLayout()
+{
     // 3. The points' layout: the plan at the last epoch, or the list.
-    // Every figure of the report from the one model of the project.
-    MonitoringRequest asked;
-    asked.stability = stabilitySettingsFrom(settings, request.headerFields);
-    asked.lastPoint = pointCount;
-    asked.epochIndex = lastIndex;
-    const MonitoringModel model = monitoringModel(
-        snapshot, deformationSettings(deformationLimitsPath(request.programDir), request.headerFields, snapshot),
-        asked);
-    const DeformationSettings &deformation = model.deformation;
-    if (!deformation.problem.isEmpty())
-        outcome.told << deformation.problem;
-    const StabilityAnalysis &analysis = *model.stability;
     const bool placed = model.placed;
     const PlanFigures &figures = model.figures;
     const QString layoutTitle = section(t.layout);
@@ -407,7 +447,10 @@ Result<ReportOutcome> writeMonitoringReport(const ProjectSnapshot &whole, const 
                             {1, 2, 2}, false),
                  false);
     }
+}
 
+Result<void> ReportAssembly::addResults()
+{
     // 4. The results table, cell for cell as the workbook's writer fills it.
     {
         ResultsRequest asked;
@@ -460,10 +503,17 @@ Result<ReportOutcome> writeMonitoringReport(const ProjectSnapshot &whole, const 
             pages.push_back({true, [page](QPainter &p, const QRectF &body) { paintResultsPage(p, body, page); }});
         }
     }
+    return success();
+}
 
+Result<void> ReportAssembly::addSheets()
+{
+    const bool placed = model.placed;
+    const DeformationSettings &deformation = model.deformation;
+    const PlanFigures &figures = model.figures;
+    const auto colour = [this](int aci) { return paperColour(snapshot, aci); };
     // 5. The curve sheets and the plan, rendered from the drawings that
     // become the DXF.
-    std::vector<std::shared_ptr<Drawing>> drawings;
     QString curvesTitle; // numbered at its first page
     const auto sheetPages = [&](std::shared_ptr<Drawing> drawing, double width, double height, int perRow,
                                 const QString &caption) {
@@ -518,9 +568,13 @@ Result<ReportOutcome> writeMonitoringReport(const ProjectSnapshot &whole, const 
                 sheetPages(plan, sheet.sheetWidth, sheet.sheetHeight, 1, t.curveKinds[3]);
         }
     }
+    return success();
+}
 
+void ReportAssembly::addStability()
+{
+    const StabilityAnalysis &analysis = *model.stability;
     // 6. Stability and prediction.
-    QString stabilityTitle;
     {
         std::vector<QStringList> rows = stabilityRows(analysis);
         QStringList headings = stabilityHeadings();
@@ -550,12 +604,17 @@ Result<ReportOutcome> writeMonitoringReport(const ProjectSnapshot &whole, const 
         for (size_t first = 0; first < unstable.size(); first += 6) {
             std::vector<const PointStability *> six(unstable.begin() + long(first),
                                                     unstable.begin() + long(std::min(unstable.size(), first + 6)));
-            pages.push_back({true, [six, step, &t, stabilityTitle](QPainter &p, const QRectF &body) {
+            pages.push_back({true, [six, step, this](QPainter &p, const QRectF &body) {
                                  paintStabilityCharts(p, body, stabilityTitle + t.charts, t.chartsKey, six, step);
                              }});
         }
     }
+}
 
+void ReportAssembly::addDeformation()
+{
+    const bool placed = model.placed;
+    const DeformationSettings &deformation = model.deformation;
     // 7. Deformation, when the points are placed.
     if (placed && model.history) {
         QStringList intro{thresholdsLine(deformation.thresholds)};
@@ -566,7 +625,10 @@ Result<ReportOutcome> writeMonitoringReport(const ProjectSnapshot &whole, const 
                             {1, 1.2, 0.6, 1, 1, 0.9, 0.8, 0.9, 1.1, 1.2, 1.2, 0.9, 1, 3}, true, 7),
                  true);
     }
+}
 
+void ReportAssembly::addConclusion()
+{
     // 8. The conclusion: sentences from the numbers above.
     {
         QStringList named;
@@ -582,7 +644,10 @@ Result<ReportOutcome> writeMonitoringReport(const ProjectSnapshot &whole, const 
                      false);
         }
     }
+}
 
+void ReportAssembly::addRecords()
+{
     // The original records the figures rest on, and the changes since.
     {
         const int lastNumber = lastEpoch.cjNo;
@@ -627,13 +692,46 @@ Result<ReportOutcome> writeMonitoringReport(const ProjectSnapshot &whole, const 
                                 changes, {3, 1.2, 1.6, 1.6, 2, 1, 1.6}, true),
                      true);
     }
+}
 
+} // namespace
+
+Result<ReportOutcome> writeMonitoringReport(const ProjectSnapshot &whole, const ReportRequest &request)
+{
+    ReportOutcome outcome;
+    outcome.output = request.output.isEmpty() ? reportPathOf(request.projectPath) : request.output;
+    if (auto allowed = programFiles(request.programDir, request.projectPath).checkOutput(outcome.output); !allowed)
+        return allowed.failure();
+    if (whole.epochCount() == 0 || !whole.hasElevations())
+        return fail(QStringLiteral("工程中没有观测数据，无法生成报告"));
+    int last = whole.epochCount() - 1;
+    if (request.upToEpoch) {
+        last = whole.epochIndex(*request.upToEpoch);
+        if (last < 0)
+            return fail(QStringLiteral("工程中没有第 %1 次观测").arg(*request.upToEpoch));
+    }
+    if (whole.upToEpoch(last).withUsableDates().epochCount() == 0)
+        return fail(QStringLiteral("报告所含观测的日期都不可用"));
+    ReportAssembly report(request, outcome, whole, last);
+    report.addCover();
+    report.addOverview();
+    report.addLayout();
+    if (auto added = report.addResults(); !added)
+        return added.failure();
+    if (auto added = report.addSheets(); !added)
+        return added.failure();
+    report.addStability();
+    report.addDeformation();
+    report.addConclusion();
+    report.addRecords();
     // Every page with its header and footer, through SaveFile.
-    const auto painted = paintPages(pages, {t.title, field(SettingKey::ProjectName), reportDate, t.pageFooter, 0, 0},
-                                    request.progress);
+    const auto painted =
+        paintPages(report.pages,
+                   {report.t.title, report.field(SettingKey::ProjectName), report.reportDate, report.t.pageFooter, 0, 0},
+                   request.progress);
     if (!painted)
         return painted.failure();
-    outcome.pages = int(pages.size());
+    outcome.pages = int(report.pages.size());
     if (auto saved = saveFileContents(outcome.output, *painted); !saved)
         return saved.failure();
     return outcome;
