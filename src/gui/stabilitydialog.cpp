@@ -224,9 +224,7 @@ void StabilityDialog::analyse()
     // read, while the settings shown are those in effect; settings changed
     // here and not yet stored are tried on the same snapshot.
     const StabilitySettings settings{m_window->value(), m_limit->value(), m_step->value(), m_maxInterval->value()};
-    m_analysis = settings == m_session.stabilitySettings()
-                     ? m_session.stability()
-                     : analyseStability(m_session.snapshot(), settings, m_session.pointCount());
+    m_analysis = m_session.projectSession().stabilityWith(settings);
     m_building->setText(QStringLiteral("建筑物稳定性：%1").arg(verdictText(m_analysis.building)));
     m_building->setStyleSheet(
         QStringLiteral("color: %1;").arg(verdictColour(m_analysis.building).name()));

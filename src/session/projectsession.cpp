@@ -118,6 +118,11 @@ const StabilityAnalysis &ProjectSession::stability() const
     return *m_stability->second;
 }
 
+StabilityAnalysis ProjectSession::stabilityWith(const StabilitySettings &settings) const
+{
+    return settings == stabilitySettings() ? stability() : analyseStability(m_snapshot, settings, m_lastPoint);
+}
+
 const MonitoringModel &ProjectSession::model(std::optional<int> epochIndex, bool history) const
 {
     const std::pair<std::optional<int>, bool> asked{epochIndex, history};

@@ -69,6 +69,9 @@ public:
     // The stability analysis of the snapshot, with the settings in effect.
     const StabilityAnalysis &stability() const;
     StabilitySettings stabilitySettings() const;
+    // The analysis with other settings (tried before they are stored): the
+    // session's analysis when they are those in effect.
+    StabilityAnalysis stabilityWith(const StabilitySettings &settings) const;
     // The monitoring model at the epoch at `epochIndex` (the last without
     // one): what the report, the workbook, `plan`, `analyse` and the window
     // read. Without every epoch's history unless asked.
