@@ -83,11 +83,11 @@ const MonitoringModel &Session::model() const
     return m_project.model(index >= 0 ? std::optional(index) : std::nullopt);
 }
 
-std::optional<PlanFigures> Session::planFiguresAtCurrentEpoch() const
+const PlanFigures *Session::planFiguresAtCurrentEpoch() const
 {
     if (!project() || snapshot().epochIndex(m_currentEpoch) < 0 || !model().placed)
-        return std::nullopt;
-    return model().figures;
+        return nullptr;
+    return &model().figures;
 }
 
 StabilitySettings Session::stabilitySettings() const

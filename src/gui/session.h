@@ -141,7 +141,8 @@ public:
     const MonitoringModel &model() const;
     // The model's deformation at the shown epoch, for the plan view and the
     // plan sheet; none without three placed points.
-    std::optional<PlanFigures> planFiguresAtCurrentEpoch() const;
+    // (Valid until the next change of the project or the shown epoch.)
+    const PlanFigures *planFiguresAtCurrentEpoch() const;
     // The stability analysis of the project as it stands (points 1 to the
     // point count, the settings as stored): made when first asked for after
     // a change, as the report and the batch make it.
