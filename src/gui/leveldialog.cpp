@@ -463,15 +463,15 @@ bool LevelDialog::writeIntoEpoch()
         && !askYesNo(this, QStringLiteral("平差报告无法保存：%1\n是否仍写入高程（不保存报告）？").arg(reportReady.error()),
                      title))
         return false;
-    const auto written = commitLevelWrite(*project, write);
+    const auto written = commitLevelWrite(
+        write, [this](const ImportPlan &plan) { return m_session.projectSession().writeImport(plan); });
     m_points.clear(); // they point into the snapshot the reload replaces
     if (!written) {
         showMessage(this, written.error(), title);
         recompute();
         return false;
     }
-    if (auto reloaded = m_session.reload(); !reloaded)
-        showMessage(this, reloaded.error(), title);
+    // The session read the project again after the write.
     m_session.requestRefresh();
     QStringList names;
     for (const LevelFile &file : m_files)

@@ -217,7 +217,13 @@ Result<void> prepareLevelReport(LevelWrite &write, const LevelResult &result, co
 
 Result<ImportResult> commitLevelWrite(ProjectDatabase &project, LevelWrite &write)
 {
-    const auto written = writeImport(project, write.plan);
+    return commitLevelWrite(write, [&](const ImportPlan &plan) { return writeImport(project, plan); });
+}
+
+Result<ImportResult> commitLevelWrite(LevelWrite &write,
+                                      const std::function<Result<ImportResult>(const ImportPlan &)> &writeHeights)
+{
+    const auto written = writeHeights(write.plan);
     if (!written) {
         write.report.reset();
         return fail(QStringLiteral("写入失败，工程未作任何修改：%1").arg(written.error()));

@@ -10,6 +10,7 @@
 
 #include <QString>
 
+#include <functional>
 #include <memory>
 
 class SaveFile;
@@ -53,3 +54,7 @@ Result<LevelWrite> prepareLevelWrite(ProjectDatabase &project, int epoch, const 
 Result<void> prepareLevelReport(LevelWrite &write, const LevelResult &result, const LevelGrade &grade,
                                 const QString &project, const QString &path, const ProtectedFiles &keep);
 Result<ImportResult> commitLevelWrite(ProjectDatabase &project, LevelWrite &write);
+// The same with the heights written by `writeHeights` (the window's: its
+// project session, which reads the project again after the write).
+Result<ImportResult> commitLevelWrite(LevelWrite &write,
+                                      const std::function<Result<ImportResult>(const ImportPlan &)> &writeHeights);
