@@ -141,3 +141,55 @@ QString dxfDecoded(std::string_view bytes, bool gbk)
     }
     return out;
 }
+
+QString plainMtext(const QString &raw)
+{
+    QString out;
+    out.reserve(raw.size());
+    for (qsizetype i = 0; i < raw.size(); ++i) {
+        const QChar ch = raw[i];
+        if (ch == QLatin1Char('{') || ch == QLatin1Char('}'))
+            continue;
+        if (ch != QLatin1Char('\\') || i + 1 >= raw.size()) {
+            out += ch;
+            continue;
+        }
+        const QChar code = raw[++i];
+        switch (code.unicode()) {
+        case 'P':
+        case 'X':
+            out += QLatin1Char('\n');
+            break;
+        case '~':
+            out += QLatin1Char(' ');
+            break;
+        case '\\':
+        case '{':
+        case '}':
+            out += code;
+            break;
+        case 'L': case 'l': case 'O': case 'o': case 'K': case 'k': case 'N':
+            break; // underline, overline, strike-through and column switches
+        case 'S': {
+            // Stacked text "\Sa^b;" as "a/b".
+            const qsizetype end = raw.indexOf(QLatin1Char(';'), i + 1);
+            QString stacked = raw.mid(i + 1, end < 0 ? -1 : end - i - 1);
+            stacked.replace(QLatin1Char('^'), QLatin1Char('/')).replace(QLatin1Char('#'), QLatin1Char('/'));
+            out += stacked;
+            i = end < 0 ? raw.size() : end;
+            break;
+        }
+        case 'U':
+        case 'M':
+            out += QLatin1Char('\\');
+            out += code;
+            break;
+        default: {
+            // A code with a value up to ";" (\A1; \H2.5x; \fArial|b0; \C1; …).
+            const qsizetype end = raw.indexOf(QLatin1Char(';'), i + 1);
+            i = end < 0 ? raw.size() : end;
+        }
+        }
+    }
+    return out;
+}
