@@ -128,8 +128,9 @@ const MonitoringModel &ProjectSession::model(std::optional<int> epochIndex, bool
     const std::pair<std::optional<int>, bool> asked{epochIndex, history};
     if (m_model && m_modelFor == asked)
         return *m_model;
+    // The analysis is given (the settings' own, or the one kept while
+    // typing): no settings are read on a commit.
     MonitoringRequest request;
-    request.stability = stabilitySettings();
     request.lastPoint = m_lastPoint;
     request.epochIndex = epochIndex;
     request.history = history;
@@ -209,6 +210,20 @@ Result<void> ProjectSession::undo(const HistoryRow &row)
     elevationWritten(*row.cjNo, *row.cjdNo,
                      row.oldValue.isNull() ? std::nullopt : std::optional(row.oldValue.toDouble()));
     return success();
+}
+
+void ProjectSession::renumberWritten(int cjNo, int by)
+{
+    // What was written here follows its epoch to its new number; what was
+    // written for a removed epoch goes with it.
+    std::map<std::pair<int, int>, std::optional<double>> moved;
+    for (const auto &[key, typed] : m_typed) {
+        if (by < 0 && key.first == cjNo)
+            continue;
+        const bool later = by > 0 ? key.first >= cjNo : key.first > cjNo;
+        moved[{later ? key.first + by : key.first, key.second}] = typed;
+    }
+    m_typed = std::move(moved);
 }
 
 void ProjectSession::elevationWritten(int cjNo, int cjdNo, std::optional<double> metres)
@@ -314,11 +329,7 @@ Result<void> ProjectSession::insertEpoch(int cjNo, const QString &date, const QS
         return noProject();
     if (auto inserted = m_project->insertEpoch({cjNo, date, name, layers}); !inserted)
         return inserted;
-    // What was written here follows its epoch to its new number.
-    std::map<std::pair<int, int>, std::optional<double>> moved;
-    for (const auto &[key, typed] : m_typed)
-        moved[{key.first >= cjNo ? key.first + 1 : key.first, key.second}] = typed;
-    m_typed = std::move(moved);
+    renumberWritten(cjNo, +1);
     return readSnapshot();
 }
 
@@ -338,13 +349,7 @@ Result<void> ProjectSession::removeEpoch(int cjNo)
         return noProject();
     if (auto removed = m_project->deleteEpoch(cjNo); !removed)
         return removed;
-    // What was written for the removed epoch goes with it; for the later
-    // ones it follows them to their new numbers.
-    std::map<std::pair<int, int>, std::optional<double>> kept;
-    for (const auto &[key, typed] : m_typed)
-        if (key.first != cjNo)
-            kept[{key.first > cjNo ? key.first - 1 : key.first, key.second}] = typed;
-    m_typed = std::move(kept);
+    renumberWritten(cjNo, -1);
     return readSnapshot();
 }
 

@@ -145,6 +145,9 @@ private:
     void replace(ProjectSnapshot next);
     void changed();
     void elevationWritten(int cjNo, int cjdNo, std::optional<double> metres);
+    // Epoch `cjNo` inserted (by +1) or removed (by -1): the elevations
+    // written here follow their epochs.
+    void renumberWritten(int cjNo, int by);
 
     QString m_programDir;
     const SettingsStore *m_settings;
