@@ -10,7 +10,7 @@ SEDIMETRA_PACKAGES=(
   libquazip1-qt6-dev libpugixml-dev zlib1g-dev libfreexl-dev
   fonts-wqy-microhei
   python3 python3-ezdxf python3-openpyxl python3-matplotlib python3-scipy
-  librecad libreoffice-calc-nogui poppler-utils
+  librecad libreoffice-calc-nogui poppler-utils qpdf
   dpkg-dev desktop-file-utils appstream
   xvfb xauth
 )

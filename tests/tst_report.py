@@ -49,14 +49,14 @@ def make_program(root):
     return program
 
 
-def make_project(path, placed):
+def make_project(path, placed, points=POINTS, epochs=EPOCHS):
     shutil.copy(BIN / "Support/Db/数据库模板.mdb", path)
     with sqlite3.connect(path) as db:
-        for k in range(EPOCHS):
+        for k in range(epochs):
             db.execute("INSERT INTO Sur1 VALUES (?, ?, ?, ?)", (k, date(k).isoformat(), f"第{k + 1}次", str(2 + k)))
-        for j in range(1, POINTS + 1):
+        for j in range(1, points + 1):
             db.execute("INSERT INTO Sur3 VALUES (?, ?, ?, ?)", (j, f"S{j}", j % 7 + 1, "圆形"))
-            for k in range(EPOCHS):
+            for k in range(epochs):
                 db.execute("INSERT INTO Sur2 VALUES (?, ?, ?)", (k, j, elevation(j, k)))
         db.execute("CREATE TABLE HeaderFields (Name TEXT NOT NULL PRIMARY KEY, Value TEXT)")
         db.executemany("INSERT INTO HeaderFields VALUES (?, ?)", FIELDS.items())
@@ -155,6 +155,31 @@ class Report(unittest.TestCase):
         # No positions: no plan, no deformation pages.
         self.assertNotIn("六、差异沉降与倾斜", text)
         self.assertNoBlankPage(text)
+
+    def test_a_long_report_reads_as_one_document(self):
+        # Long enough to be painted in two parts and joined: every page in
+        # its place, numbered in order, its fonts embedded, the file whole.
+        project = self.root / "长报告.mdb"
+        make_project(project, placed=False, points=45, epochs=70)
+        pdf, text = self.report(project)
+        pages = [page for page in text.split("\f") if page.strip()]
+        self.assertGreater(len(pages), 80)
+        for number, page in enumerate(pages, start=1):
+            self.assertIn(f"第 {number} 页 共 {len(pages)} 页", page)
+        info = subprocess.run(["pdfinfo", pdf], capture_output=True, text=True, check=True).stdout
+        self.assertEqual(int(re.search(r"Pages:\s+(\d+)", info).group(1)), len(pages))
+        # Every point of the last epoch group on a results page.
+        flat = re.sub(r"\s+", " ", text)
+        for j in range(1, 46):
+            self.assertRegex(flat, rf"\bS{j}\b")
+        fonts = subprocess.run(["pdffonts", pdf], capture_output=True, text=True, check=True).stdout
+        for row in fonts.splitlines()[2:]:
+            self.assertEqual(row.split()[-5], "yes", row)
+        self.assertNoBlankPage(text)
+        if not shutil.which("qpdf"):
+            self.skipTest("qpdf is not installed: the file's structure was not checked")
+        check = subprocess.run(["qpdf", "--check", pdf], capture_output=True, text=True)
+        self.assertEqual(check.returncode, 0, check.stdout + check.stderr)
 
     def test_a_report_up_to_an_earlier_epoch_and_with_the_plan(self):
         project = self.root / "江畔.mdb"

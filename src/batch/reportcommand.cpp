@@ -34,39 +34,31 @@ int reportCommand(const QStringList &args)
         if (!QDate::fromString(request.reportDate, Qt::ISODate).isValid())
             return line.wrong(QStringLiteral("--date takes a date YYYY-MM-DD"));
     }
-    // The record (its epochs' sources and the check of its chain) is read on
-    // its own connection while the project's values are read: on a large
-    // project each takes a fifth of a second.
-    struct Record
-    {
-        std::vector<EpochRecords> records;
-        RecordCheck check;
-    };
-    auto record = std::async(std::launch::async, [projectPath]() -> Result<Record> {
+    // The record's chain is checked on its own connection while the
+    // project is read and the report assembled: on a large project that
+    // takes a quarter of a second, and only the report's last pages need it.
+    auto checked = std::async(std::launch::async, [projectPath]() -> Result<RecordCheck> {
         ProjectDatabase project;
         if (auto opened = openProject(project, projectPath); !opened)
             return opened.failure();
-        auto records = epochRecords(project);
-        if (!records)
-            return records.failure();
-        auto check = project.checkRecord(1); // the report counts epochs from 1
-        if (!check)
-            return check.failure();
-        return Record{std::move(*records), std::move(*check)};
+        return project.checkRecord(1); // the report counts epochs from 1
     });
+    request.checkWhenNeeded = [&checked] { return checked.get(); };
     SettingsStore settings;
     const auto snapshot = openInputs(projectPath, &settings, &request.headerFields);
-    const auto background = snapshot ? storedPlanBackground(projectPath) : Result<PlanBackground>(PlanBackground());
-    auto recorded = record.get();
     if (!snapshot)
         return failure(snapshot.error());
+    const auto background = storedPlanBackground(projectPath);
     if (!background)
         return failure(background.error());
     request.planBackground = *background;
-    if (!recorded)
-        return failure(recorded.error());
-    request.records = std::move(recorded->records);
-    request.check = std::move(recorded->check);
+    ProjectDatabase project;
+    if (auto opened = openProject(project, projectPath); !opened)
+        return failure(opened.error());
+    auto records = epochRecords(project);
+    if (!records)
+        return failure(records.error());
+    request.records = std::move(*records);
     request.settings = &settings;
     request.programDir = programDir();
     request.projectPath = projectPath;

@@ -8,6 +8,7 @@
 // here again.
 
 #include "base/result.h"
+#include "pdfreport/reportpages.h"
 #include "domain/deformation.h"
 #include "domain/projectsnapshot.h"
 
@@ -42,6 +43,11 @@ struct ReportRequest
     // last hash, printed so that a file can later be checked against the
     // report.
     std::optional<RecordCheck> check;
+    // Or the check as it comes when the report reaches its record (the
+    // chain of a large project takes a while to check, and can be read on
+    // another connection while the rest is assembled); a failure fails the
+    // report.
+    std::function<Result<RecordCheck>()> checkWhenNeeded;
     // Told as each page is painted (page, pages), so a window can show it.
     std::function<void(int, int)> progress;
 };
@@ -55,6 +61,16 @@ struct ReportOutcome
 
 // Where a project's report goes by default.
 QString reportPathOf(const QString &projectPath);
+
+// What the report of `snapshot` holds, page by page, before it is painted:
+// refused as writeMonitoringReport refuses.
+struct ReportDescription
+{
+    std::vector<ReportPage> pages;
+    PageFrame frame; // the header and footer every page carries
+    ReportOutcome outcome;
+};
+Result<ReportDescription> describeMonitoringReport(const ProjectSnapshot &snapshot, const ReportRequest &request);
 
 // Writes the report of `snapshot` (the whole project) as the request asks,
 // through SaveFile; refused, with the reason, for an output that would

@@ -306,6 +306,14 @@ QColor paperColour(const ProjectSnapshot &snapshot, int aci)
     return onPaper(QColor(rgb->r, rgb->g, rgb->b));
 }
 
+PaperPalette paperPalette(const ProjectSnapshot &snapshot)
+{
+    PaperPalette palette;
+    for (int aci = 0; aci <= 256; ++aci)
+        palette.push_back(paperColour(snapshot, aci));
+    return palette;
+}
+
 QColor onPaper(const QColor &c)
 {
     // Bright colours vanish on white paper (yellow, cyan): by how bright
@@ -411,7 +419,9 @@ void paintResultsPage(QPainter &p, const QRectF &body, const ResultsPage &page)
         p.drawText(QRectF(body.left(), y, body.width(), mm(9)), Qt::AlignLeft | Qt::AlignVCenter, page.title);
         y += mm(10);
     }
-    drawSheetRows(p, body, y, page.rows, page.text, page.merges, page.widths, 7.5);
+    const ResultsCells &cells = *page.cells;
+    drawSheetRows(
+        p, body, y, page.rows, [&cells](int r, int c) { return cells.text(r, c); }, page.merges, page.widths, 7.5);
 }
 
 void paintSheetPage(QPainter &p, const QRectF &body, const QString &caption, const Drawing &drawing,
@@ -485,4 +495,36 @@ QRectF paintPageFrame(QPainter &p, const QRectF &page, const PageFrame &frame)
     p.drawText(QRectF(inner.left(), inner.bottom() - mm(6), inner.width(), mm(6)), Qt::AlignCenter,
                frame.footer.arg(frame.page).arg(frame.pages));
     return inner.adjusted(0, mm(PageFrameSize::header), 0, -mm(PageFrameSize::footer));
+}
+
+void paintReportPage(QPainter &p, const QRectF &body, const ReportPage &page)
+{
+    struct Painter
+    {
+        QPainter &p;
+        const QRectF &body;
+        void operator()(const CoverPage &cover) const { paintCover(p, body, cover); }
+        void operator()(const TablePage &table) const { paintTablePage(p, body, table); }
+        void operator()(const PlanPage &plan) const { paintPlanPage(p, body, plan.title, plan.picture, plan.figures); }
+        void operator()(const ResultsPage &results) const { paintResultsPage(p, body, results); }
+        void operator()(const SheetPage &sheet) const
+        {
+            const PaperPalette &palette = *sheet.palette;
+            paintSheetPage(p, body, sheet.caption, *sheet.drawing, sheet.cell, [&palette](int aci) {
+                return aci >= 0 && size_t(aci) < palette.size() ? palette[size_t(aci)] : QColor(Qt::black);
+            });
+        }
+        void operator()(const StabilityChartsPage &charts) const
+        {
+            std::vector<const PointStability *> points;
+            for (const PointStability &point : charts.points)
+                points.push_back(&point);
+            paintStabilityCharts(p, body, charts.title, charts.key, points, charts.step);
+        }
+        void operator()(const ConclusionPage &conclusion) const
+        {
+            paintConclusion(p, body, conclusion.title, conclusion.sentences);
+        }
+    };
+    std::visit(Painter{p, body}, page.content);
 }

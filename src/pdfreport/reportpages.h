@@ -10,6 +10,7 @@
 #include "domain/buildingdeformation.h"
 #include "domain/stability.h"
 #include "xlsx/workbook.h"
+#include "preview/planpicture.h"
 
 #include <QColor>
 #include <QFont>
@@ -17,12 +18,13 @@
 #include <QStringList>
 
 #include <functional>
+#include <memory>
+#include <variant>
 #include <vector>
 
 class Drawing;
 class ProjectSnapshot;
 class QPainter;
-struct PlanPicture;
 
 constexpr double reportDpi = 300;
 // Millimetres on paper in device units.
@@ -85,13 +87,20 @@ void paintPlanPage(QPainter &p, const QRectF &body, const QString &title, const 
 
 // A page of the results table as the template lays it out: the header
 // rows then the page's rows, merged cells drawn as one.
+// The results sheet's cells as the workbook shows them (numbers as shown).
+class ResultsCells
+{
+public:
+    virtual ~ResultsCells() = default;
+    virtual QString text(int row, int column) const = 0;
+};
 struct ResultsPage
 {
     QString title; // on the first page only
     std::vector<int> rows;
     std::vector<XlsxSheet::Range> merges;
     std::vector<double> widths;
-    std::function<QString(int, int)> text; // a cell's text as the workbook shows it
+    std::shared_ptr<const ResultsCells> cells; // shared by every page of the table
 };
 void paintResultsPage(QPainter &p, const QRectF &body, const ResultsPage &page);
 
@@ -123,3 +132,47 @@ struct PageFrame
     int page = 1, pages = 1;
 };
 QRectF paintPageFrame(QPainter &p, const QRectF &page, const PageFrame &frame);
+
+// The other kinds of page, each what it shows.
+struct PlanPage
+{
+    QString title;
+    PlanPicture picture;
+    PlanFigures figures;
+};
+// A drawing's colours as they print on white paper, by colour number.
+using PaperPalette = std::vector<QColor>;
+PaperPalette paperPalette(const ProjectSnapshot &snapshot);
+struct SheetPage
+{
+    QString caption;
+    std::shared_ptr<const Drawing> drawing; // shared by the drawing's sheets
+    QRectF cell;                            // the sheet, in drawing units
+    std::shared_ptr<const PaperPalette> palette;
+};
+struct StabilityChartsPage
+{
+    QString title, key;
+    std::vector<PointStability> points; // up to six
+    int step = 1;
+};
+struct ConclusionPage
+{
+    QString title;
+    QStringList sentences;
+};
+
+// One page of the report: its paper and what it shows. A report is a list
+// of these before anything is painted, so what it holds can be read.
+struct ReportPage
+{
+    using Content =
+        std::variant<CoverPage, TablePage, PlanPage, ResultsPage, SheetPage, StabilityChartsPage, ConclusionPage>;
+    bool landscape = false;
+    // An A3 page, for a sheet drawn for A3: its text keeps the height it
+    // was drawn at, as a client reads it on paper.
+    bool a3 = false;
+    Content content;
+};
+// Paints the page's body by what it shows.
+void paintReportPage(QPainter &p, const QRectF &body, const ReportPage &page);
