@@ -138,6 +138,37 @@ class ServerProjects(unittest.TestCase):
         self.assertEqual(len(again.stdout.strip().splitlines()), 1)
         self.assertEqual(CLUSTER.sql("SELECT count(*) FROM sedimetra.acirgb"), "256")
 
+    def test_the_schema_scripts_run_with_psql(self):
+        # The schema as kept in the program's SQL files, run by psql on an
+        # empty database: the same functions, triggers, policies and rights
+        # as `server init` made.
+        scripts = pathlib.Path(__file__).resolve().parents[1] / "src/project/sql/server"
+        CLUSTER.sql("DROP DATABASE IF EXISTS scripted", database="postgres")
+        CLUSTER.sql("CREATE DATABASE scripted", database="postgres")
+        files = [scripts / name for name in ("1-tables.sql", "3-positions.sql", "5-provenance.sql")]
+        files += sorted((scripts / "rules").glob("*.sql"))
+        run = subprocess.run(["psql", "-h", "127.0.0.1", "-p", str(CLUSTER.port), "-U", "admin", "-d", "scripted",
+                              "-q", "-v", "ON_ERROR_STOP=1", "--single-transaction",
+                              *[arg for f in files for arg in ("-f", str(f))]],
+                             capture_output=True, text=True, timeout=120,
+                             env={**os.environ, "PGPASSWORD": ADMIN_PASSWORD, "PGOPTIONS": "-c client_min_messages=warning"})
+        self.assertEqual(run.returncode, 0, run.stderr)
+        catalog = [
+            "SELECT p.oid::regprocedure, md5(prosrc), prosecdef, proconfig, proowner::regrole, "
+            "(SELECT array_agg(a::text ORDER BY a::text) FROM unnest(proacl) a) "
+            "FROM pg_proc p WHERE pronamespace = 'sedimetra'::regnamespace ORDER BY p.oid::regprocedure::text",
+            "SELECT tgrelid::regclass, tgname, tgfoid::regproc FROM pg_trigger WHERE NOT tgisinternal "
+            "ORDER BY tgrelid::regclass::text, tgname",
+            "SELECT tablename, policyname, cmd, roles, qual, with_check FROM pg_policies ORDER BY 1, 2",
+            "SELECT c.oid::regclass, relowner::regrole, relrowsecurity, "
+            "(SELECT array_agg(a::text ORDER BY a::text) FROM unnest(relacl) a) FROM pg_class c "
+            "WHERE relnamespace IN ('sedimetra'::regnamespace, 'sedimetra_project'::regnamespace) "
+            "ORDER BY c.oid::regclass::text",
+        ]
+        for query in catalog:
+            self.assertEqual(CLUSTER.sql(query, database="scripted"), CLUSTER.sql(query), query)
+        self.assertIn("confirm_elevation", CLUSTER.sql(catalog[0], database="scripted"))
+
     def test_every_change_is_counted_whoever_makes_it(self):
         for name in ("计数楼一", "计数楼二"):
             self.assertEqual(batch("server", "push", self.small(name), url(name)).returncode, 0)

@@ -3,6 +3,7 @@
 #include "project/storedialect.h"
 
 #include "project/projectdb.h"
+#include "project/sqlscript.h"
 
 #include <QDateTime>
 #include <QFile>
@@ -25,84 +26,16 @@ const std::pair<const char *, std::vector<const char *>> requiredTables[] = {
     {"AciRgb", {"Aci_Color", "Rgb_R", "Rgb_G", "Rgb_B"}},
 };
 
-// Where the values came from, added to a project on its first write: the
-// files kept, the acts of writing, the origin of each elevation and the
-// history of every change. The history's values keep their own type
-// (elevations as numbers, dates and names as text).
-const char *const provenanceTables[] = {
-    "CREATE TABLE IF NOT EXISTS Sources (Id INTEGER PRIMARY KEY, Name TEXT NOT NULL, "
-    "Sha256 TEXT NOT NULL UNIQUE, Size INTEGER NOT NULL, ReadAt TEXT, ReadBy TEXT, "
-    "Instrument TEXT, Closure REAL, Tolerance REAL, Data BLOB)",
-    "CREATE TABLE IF NOT EXISTS Entries (Id INTEGER PRIMARY KEY, WrittenAt TEXT NOT NULL, "
-    "Who TEXT, How TEXT NOT NULL, SourceId INTEGER, Sheet TEXT, CarriedBy TEXT)",
-    "CREATE TABLE IF NOT EXISTS Origins (CjNo INTEGER NOT NULL, CjdNo INTEGER NOT NULL, "
-    "EntryId INTEGER, Line INTEGER, Station TEXT, Adjusted REAL, Sigma REAL, "
-    "PRIMARY KEY (CjNo, CjdNo)) WITHOUT ROWID",
-    "CREATE TABLE IF NOT EXISTS History (Id INTEGER PRIMARY KEY, EntryId INTEGER, WrittenAt INTEGER, "
-    "Kind TEXT NOT NULL, CjNo INTEGER, CjdNo INTEGER, OldValue, NewValue, Label TEXT, Hash TEXT)",
-    // The entry the writes go under, and whether each change keeps its own
-    // time (typing, whose entry serves many commits) or the entry's.
-    "CREATE TEMP TABLE IF NOT EXISTS SdWriting (EntryId INTEGER, Stamped INTEGER)",
-};
-
-// The history, written as the records change; names and dates compared
-// letter by letter (the columns compare without case: "C.3" becoming "c.3"
-// is a change). An epoch's renumbering (its
-// CjNo alone) is no change; the program moves its history with it. A
-// deleted epoch or point leaves its rows, named in Label.
-// The entry of the writing under way, and the time (seconds since 1970, UTC).
-#define SD_ENTRY "(SELECT EntryId FROM temp.SdWriting), " \
-                 "(SELECT CASE WHEN Stamped THEN CAST(strftime('%s', 'now') AS INTEGER) END FROM temp.SdWriting)"
-#define SD_CHANGE "INSERT INTO History (EntryId, WrittenAt, Kind, CjNo, CjdNo, OldValue, NewValue) "
-#define SD_HISTORY SD_CHANGE "VALUES "
-const char *const historyTriggers[] = {
-    "CREATE TEMP TRIGGER IF NOT EXISTS SdElevationAdded AFTER INSERT ON main.Sur2 BEGIN "
-    SD_HISTORY "(" SD_ENTRY ", 'H', new.CjNo, new.CjdNo, NULL, new.PointH); END",
-    "CREATE TEMP TRIGGER IF NOT EXISTS SdElevationChanged AFTER UPDATE OF PointH ON main.Sur2 "
-    "WHEN old.PointH IS NOT new.PointH BEGIN "
-    SD_HISTORY "(" SD_ENTRY ", 'H', new.CjNo, new.CjdNo, old.PointH, new.PointH); END",
-    "CREATE TEMP TRIGGER IF NOT EXISTS SdElevationDeleted AFTER DELETE ON main.Sur2 BEGIN "
-    SD_HISTORY "(" SD_ENTRY ", 'H', old.CjNo, old.CjdNo, old.PointH, NULL); "
-    "DELETE FROM Origins WHERE CjNo = old.CjNo AND CjdNo = old.CjdNo; END",
-    // A new epoch's date, name and load floors, and a new point's name: what
-    // later changes are compared with.
-    "CREATE TEMP TRIGGER IF NOT EXISTS SdEpochAdded AFTER INSERT ON main.Sur1 BEGIN "
-    SD_CHANGE "SELECT " SD_ENTRY ", 'D', new.CjNo, NULL, NULL, new.MyDate WHERE new.MyDate IS NOT NULL; "
-    SD_CHANGE "SELECT " SD_ENTRY ", 'N', new.CjNo, NULL, NULL, new.Name WHERE new.Name IS NOT NULL; "
-    SD_CHANGE "SELECT " SD_ENTRY ", 'L', new.CjNo, NULL, NULL, new.Layers WHERE new.Layers IS NOT NULL; "
-    "END",
-    "CREATE TEMP TRIGGER IF NOT EXISTS SdPointAdded AFTER INSERT ON main.Sur3 BEGIN "
-    SD_HISTORY "(" SD_ENTRY ", 'P', NULL, new.CjdNo, NULL, new.PointName); END",
-    "CREATE TEMP TRIGGER IF NOT EXISTS SdEpochChanged AFTER UPDATE ON main.Sur1 BEGIN "
-    SD_CHANGE "SELECT " SD_ENTRY ", 'D', new.CjNo, NULL, old.MyDate, new.MyDate WHERE old.MyDate IS NOT new.MyDate COLLATE BINARY; "
-    SD_CHANGE "SELECT " SD_ENTRY ", 'N', new.CjNo, NULL, old.Name, new.Name WHERE old.Name IS NOT new.Name COLLATE BINARY; "
-    SD_CHANGE "SELECT " SD_ENTRY ", 'L', new.CjNo, NULL, old.Layers, new.Layers WHERE old.Layers IS NOT new.Layers; "
-    "END",
-    "CREATE TEMP TRIGGER IF NOT EXISTS SdEpochDeleted AFTER DELETE ON main.Sur1 BEGIN "
-    SD_HISTORY "(" SD_ENTRY ", 'E', old.CjNo, NULL, "
-    "  trim(coalesce(old.MyDate, '') || ' ' || coalesce(old.Name, '') || ' ' || coalesce(old.Layers, '')), NULL); "
-    "UPDATE History SET CjNo = NULL, Label = trim(coalesce(Label || ' ', '') || coalesce(old.MyDate, '') "
-    "  || ' ' || coalesce(old.Name, '')) WHERE CjNo = old.CjNo; "
-    "DELETE FROM Origins WHERE CjNo = old.CjNo; END",
-    "CREATE TEMP TRIGGER IF NOT EXISTS SdPointRenamed AFTER UPDATE OF PointName ON main.Sur3 "
-    "WHEN old.PointName IS NOT new.PointName COLLATE BINARY BEGIN "
-    SD_HISTORY "(" SD_ENTRY ", 'P', NULL, new.CjdNo, old.PointName, new.PointName); END",
-    "CREATE TEMP TRIGGER IF NOT EXISTS SdPointDeleted AFTER DELETE ON main.Sur3 BEGIN "
-    SD_HISTORY "(" SD_ENTRY ", 'T', NULL, old.CjdNo, old.PointName, NULL); "
-    "UPDATE History SET CjdNo = NULL, Label = trim(coalesce(Label || ' ', '') || coalesce(old.PointName, '')) "
-    "  WHERE CjdNo = old.CjdNo; "
-    "DELETE FROM Origins WHERE CjdNo = old.CjdNo; END",
-};
-// A point's position, once Sur3 has X and Y: east and north as text.
-const char *const positionTrigger =
-    "CREATE TEMP TRIGGER IF NOT EXISTS SdPointMoved AFTER UPDATE OF X, Y ON main.Sur3 "
-    "WHEN old.X IS NOT new.X OR old.Y IS NOT new.Y BEGIN "
-    SD_HISTORY "(" SD_ENTRY ", 'XY', NULL, new.CjdNo, "
-    "  CASE WHEN old.X IS NULL OR old.Y IS NULL THEN NULL ELSE printf('%!.15g,%!.15g', old.X, old.Y) END, "
-    "  CASE WHEN new.X IS NULL OR new.Y IS NULL THEN NULL ELSE printf('%!.15g,%!.15g', new.X, new.Y) END); END";
-#undef SD_HISTORY
-#undef SD_CHANGE
-#undef SD_ENTRY
+// Where the values came from, added to a project on its first write, and
+// the history's triggers (src/project/sql/file/): read once.
+const Result<QStringList> &fileScript(int which)
+{
+    static const Result<QStringList> scripts[] = {sqlScript(QStringLiteral("file/1-provenance.sql")),
+                                                  sqlScript(QStringLiteral("file/2-history.sql")),
+                                                  sqlScript(QStringLiteral("file/3-position.sql"))};
+    return scripts[which];
+}
+enum FileScript { ProvenanceTables = 0, HistoryTriggers = 1, PositionTrigger = 2 };
 
 // Device and inode of the open file: a project deleted or replaced behind the
 // program's back must not take its writes into a file nobody will see again.
@@ -126,6 +59,17 @@ Result<void> exec(QSqlDatabase &db, const QString &sql)
     QSqlQuery query(db);
     if (!query.exec(sql))
         return fail(query.lastError().text());
+    return success();
+}
+
+Result<void> runScript(QSqlDatabase &db, FileScript which)
+{
+    const Result<QStringList> &script = fileScript(which);
+    if (!script)
+        return script.failure();
+    for (const QString &statement : *script)
+        if (auto ran = exec(db, statement); !ran)
+            return ran;
     return success();
 }
 
@@ -289,7 +233,7 @@ public:
         if (auto made = exec(db, QStringLiteral("CREATE TABLE IF NOT EXISTS PlanDrawing (Name TEXT, Data BLOB)"));
             !made)
             return made;
-        return m_triggersMade ? exec(db, QString::fromUtf8(positionTrigger)) : success();
+        return m_triggersMade ? runScript(db, PositionTrigger) : success();
     }
     Result<bool> hasProvenance(QSqlDatabase &db) const override
     {
@@ -357,9 +301,8 @@ public:
     }
     Result<void> makeProvenance(QSqlDatabase &db, bool recording) override
     {
-        for (const char *sql : provenanceTables)
-            if (auto made = exec(db, QString::fromUtf8(sql)); !made)
-                return made;
+        if (auto made = runScript(db, ProvenanceTables); !made)
+            return made;
         // Entries carried from elsewhere are marked (a file of an earlier
         // version has no mark yet).
         const auto carried = entriesCarried(db);
@@ -380,14 +323,13 @@ public:
         // The history is written by triggers of this connection (temporary:
         // the file stays readable by any SQLite program and by older
         // versions of this one), under the entry SdWriting names.
-        for (const char *sql : historyTriggers)
-            if (auto made = exec(db, QString::fromUtf8(sql)); !made)
-                return made;
+        if (auto made = runScript(db, HistoryTriggers); !made)
+            return made;
         m_triggersMade = true;
         const auto positions = hasPositions(db);
         if (!positions)
             return positions.failure();
-        return *positions ? exec(db, QString::fromUtf8(positionTrigger)) : success();
+        return *positions ? runScript(db, PositionTrigger) : success();
     }
     Result<qint64> beginEntry(QSqlDatabase &db, const QString &how, std::optional<qint64> source,
                               const QString &sheet) override

@@ -58,8 +58,6 @@ QString sqlState(const QSqlQuery &query);
 // row, and by whoever adds or moves epochs, until the transaction ends.
 constexpr int projectWriteLock = 0x53644570;
 
-// The record tables a project owns, in the order every writer touches them.
-inline const char *const recordTables[] = {"sur1", "sur2", "sur3", "header_fields", "plan_drawings"};
 // Where a project's values came from: the files kept, the entries, the
 // origins and the history.
 inline const char *const provenanceTables[] = {"sources", "entries", "origins", "history"};
