@@ -21,18 +21,24 @@
 #include <algorithm>
 #include <cstdio>
 
-int levelCommand(const QStringList &args)
+namespace {
+
+// What the command line asks.
+struct LevelRequest
 {
     LevelSettings settings;
-    const QString programDir = ::programDir();
-    const auto grades = readGrades(levelGradesPath(programDir));
-    if (!grades)
-        return failure(grades.error());
-    settings.grade = grades->front();
-    CommandLine line(QStringLiteral(
-        "level FILE... [--fixed ID=H ...] [--grade NAME] [--distribute stations|distance]\n"
-        "       [--format text|json] [--into PROJECT.mdb --epoch N | --into PROJECT.mdb --new-epoch\n"
-        "       --date YYYY-MM-DD --name NAME --layers N] [--report FILE.xlsx]"));
+    QStringList paths;
+    QString format, into, report;
+    std::optional<int> epoch;
+    bool newEpoch = false;
+};
+
+// The command line read into `asked`; an exit code when it is wrong or
+// asked for help.
+std::optional<int> readLevelLine(CommandLine &line, const QStringList &args, const std::vector<LevelGrade> &grades,
+                                 LevelRequest &asked)
+{
+    LevelSettings &settings = asked.settings;
     line.option(QStringLiteral("fixed"), QStringLiteral("ID=H"), QStringLiteral("a fixed point and its height, m (again for more)"));
     line.option(QStringLiteral("grade"), QStringLiteral("NAME"), QStringLiteral("the levelling grade (its name or the start of it)"));
     line.option(QStringLiteral("distribute"), QStringLiteral("stations|distance"), QStringLiteral("how corrections are shared"));
@@ -45,8 +51,8 @@ int levelCommand(const QStringList &args)
     line.option(QStringLiteral("name"), QStringLiteral("NAME"), QStringLiteral("the new epoch's name"));
     line.option(QStringLiteral("layers"), QStringLiteral("N"), QStringLiteral("the new epoch's load floors"));
     if (const auto done = line.parse(args, 0, -1))
-        return *done;
-    const QStringList paths = line.positional();
+        return done;
+    asked.paths = line.positional();
     for (const QString &value : line.values(QStringLiteral("fixed"))) {
         const qsizetype equals = value.lastIndexOf(QLatin1Char('='));
         bool ok = false;
@@ -57,10 +63,10 @@ int levelCommand(const QStringList &args)
     }
     if (line.isSet(QStringLiteral("grade"))) {
         const QString value = line.value(QStringLiteral("grade"));
-        const auto chosen = std::find_if(grades->begin(), grades->end(), [&](const LevelGrade &grade) {
+        const auto chosen = std::find_if(grades.begin(), grades.end(), [&](const LevelGrade &grade) {
             return grade.name == value || grade.name.startsWith(value);
         });
-        if (chosen == grades->end())
+        if (chosen == grades.end())
             return line.wrong(QStringLiteral("no grade %1").arg(value));
         settings.grade = *chosen;
     }
@@ -68,43 +74,107 @@ int levelCommand(const QStringList &args)
     if (distribute != QLatin1String("stations") && distribute != QLatin1String("distance"))
         return line.wrong(QStringLiteral("--distribute takes stations or distance"));
     settings.byDistance = distribute == QLatin1String("distance");
-    const QString format = line.value(QStringLiteral("format"), QStringLiteral("text"));
-    if (format != QLatin1String("text") && format != QLatin1String("json"))
+    asked.format = line.value(QStringLiteral("format"), QStringLiteral("text"));
+    if (asked.format != QLatin1String("text") && asked.format != QLatin1String("json"))
         return line.wrong(QStringLiteral("--format must be text or json"));
-    const QString into = line.value(QStringLiteral("into"));
-    QString report = line.value(QStringLiteral("report"));
-    std::optional<int> epoch;
+    asked.into = line.value(QStringLiteral("into"));
+    asked.report = line.value(QStringLiteral("report"));
+    std::optional<int> &epoch = asked.epoch;
+    const QString &into = asked.into;
     if (line.isSet(QStringLiteral("epoch"))) {
         bool ok = false;
         epoch = line.value(QStringLiteral("epoch")).toInt(&ok);
         if (!ok)
             return line.wrong(QStringLiteral("--epoch takes an epoch number"));
     }
-    if (paths.isEmpty())
+    if (asked.paths.isEmpty())
         return line.wrong(QStringLiteral("no level file given"));
-    const bool newEpoch = line.isSet(QStringLiteral("new-epoch"));
+    const bool newEpoch = asked.newEpoch = line.isSet(QStringLiteral("new-epoch"));
     if (newEpoch && (into.isEmpty() || epoch || !line.isSet(QStringLiteral("date")) || !line.isSet(QStringLiteral("name"))
                      || !line.isSet(QStringLiteral("layers"))))
         return line.wrong(QStringLiteral("--new-epoch goes with --into, --date, --name and --layers, not --epoch"));
     if (!newEpoch && into.isEmpty() != !epoch.has_value())
         return line.wrong(QStringLiteral("--into and --epoch go together"));
+    return std::nullopt;
+}
 
+
+// The project the heights go into, opened: its points are those the
+// adjustment knows, and its reference point the fixed one unless others
+// are given.
+Result<void> openTarget(ProjectDatabase &project, SettingsStore &programSettings, const QString &programDir,
+                        LevelRequest &asked)
+{
+    if (auto opened = programSettings.open(systemDatabasePath(programDir)); !opened)
+        return opened;
+    if (auto opened = openProject(project, asked.into); !opened)
+        return opened;
+    const auto points = project.points();
+    if (!points)
+        return points.failure();
+    for (const Point &point : *points)
+        asked.settings.knownPoints.insert(point.name);
+    if (asked.settings.fixed.empty())
+        asked.settings.fixed = projectBenchmark(effectiveHeaderFields(programSettings, &project));
+    return success();
+}
+
+// The report put in place (after the transaction, with a new epoch), and
+// what was done told on standard output.
+int finishLevel(const LevelRequest &asked, const std::optional<NewEpoch> &made, LevelWrite &write,
+                const std::optional<Result<ImportResult>> &written, QByteArray out)
+{
+    if (made && write.report) {
+        if (auto placed = write.report->commit(); !placed)
+            write.reportError = placed.error();
+        write.report.reset();
+    }
+    if (!asked.into.isEmpty()) {
+        if (made)
+            out += (newEpochText(*made) + QLatin1Char('\n')).toUtf8();
+        out += (importSummary(asked.paths.join(QStringLiteral("、")), **written) + QLatin1Char('\n')).toUtf8();
+        if (!write.reportError.isEmpty()) {
+            std::fwrite(out.constData(), 1, size_t(out.size()), stdout);
+            return failure(QStringLiteral("高程已写入，但平差报告未能保存：%1").arg(write.reportError));
+        }
+    } else if (write.report) {
+        if (auto placed = write.report->commit(); !placed)
+            return failure(placed.error());
+    }
+    if (!asked.report.isEmpty() && asked.format != QLatin1String("json"))
+        out += QStringLiteral("平差报告：%1\n").arg(QDir::toNativeSeparators(asked.report)).toUtf8();
+    if (std::fwrite(out.constData(), 1, size_t(out.size()), stdout) != size_t(out.size()))
+        return failure(QStringLiteral("cannot write to standard output"));
+    return 0;
+}
+
+} // namespace
+
+int levelCommand(const QStringList &args)
+{
+    const QString programDir = ::programDir();
+    const auto grades = readGrades(levelGradesPath(programDir));
+    if (!grades)
+        return failure(grades.error());
+    CommandLine line(QStringLiteral(
+        "level FILE... [--fixed ID=H ...] [--grade NAME] [--distribute stations|distance]\n"
+        "       [--format text|json] [--into PROJECT.mdb --epoch N | --into PROJECT.mdb --new-epoch\n"
+        "       --date YYYY-MM-DD --name NAME --layers N] [--report FILE.xlsx]"));
+    LevelRequest asked;
+    asked.settings.grade = grades->front();
+    if (const auto done = readLevelLine(line, args, *grades, asked))
+        return *done;
+    LevelSettings &settings = asked.settings;
+    const QStringList &paths = asked.paths;
+    const QString &format = asked.format, &into = asked.into;
+    QString &report = asked.report;
+    std::optional<int> &epoch = asked.epoch;
+    const bool newEpoch = asked.newEpoch;
     ProjectDatabase project;
     SettingsStore programSettings;
-    if (!into.isEmpty()) {
-        if (auto opened = programSettings.open(systemDatabasePath(programDir)); !opened)
+    if (!into.isEmpty())
+        if (auto opened = openTarget(project, programSettings, programDir, asked); !opened)
             return failure(opened.error());
-        if (auto opened = openProject(project, into); !opened)
-            return failure(opened.error());
-        const auto points = project.points();
-        if (!points)
-            return failure(points.error());
-        for (const Point &point : *points)
-            settings.knownPoints.insert(point.name);
-        // The project's reference point is the fixed one unless others are given.
-        if (settings.fixed.empty())
-            settings.fixed = projectBenchmark(effectiveHeaderFields(programSettings, &project));
-    }
     std::optional<NewEpoch> made;
     if (newEpoch) {
         const auto epochs = project.epochs();
@@ -177,26 +247,5 @@ int levelCommand(const QStringList &args)
         write.report.reset();
         return failure(done.error());
     }
-    if (made && write.report) {
-        if (auto placed = write.report->commit(); !placed)
-            write.reportError = placed.error();
-        write.report.reset();
-    }
-    if (!into.isEmpty()) {
-        if (made)
-            out += (newEpochText(*made) + QLatin1Char('\n')).toUtf8();
-        out += (importSummary(paths.join(QStringLiteral("、")), **written) + QLatin1Char('\n')).toUtf8();
-        if (!write.reportError.isEmpty()) {
-            std::fwrite(out.constData(), 1, size_t(out.size()), stdout);
-            return failure(QStringLiteral("高程已写入，但平差报告未能保存：%1").arg(write.reportError));
-        }
-    } else if (write.report) {
-        if (auto placed = write.report->commit(); !placed)
-            return failure(placed.error());
-    }
-    if (!report.isEmpty() && format != QLatin1String("json"))
-        out += QStringLiteral("平差报告：%1\n").arg(QDir::toNativeSeparators(report)).toUtf8();
-    if (std::fwrite(out.constData(), 1, size_t(out.size()), stdout) != size_t(out.size()))
-        return failure(QStringLiteral("cannot write to standard output"));
-    return 0;
+    return finishLevel(asked, made, write, written, std::move(out));
 }

@@ -1,7 +1,8 @@
 #include "pdfreport/monitoringreport.h"
 
-#include "pdfreport/pdfjoin.h"
+#include "pdfreport/reportconclusion.h"
 #include "pdfreport/reportpages.h"
+#include "pdfreport/reportpainting.h"
 
 #include "base/outputguard.h"
 #include "base/programfiles.h"
@@ -23,7 +24,6 @@
 #include "xlsx/workbook.h"
 #include "survey/domaininputs.h"
 
-#include <QBuffer>
 #include <QDate>
 #include <QDir>
 #include <QFileInfo>
@@ -31,14 +31,9 @@
 #include <QFontMetricsF>
 #include <QGlyphRun>
 #include <QPainter>
-#include <QPdfWriter>
 #include <QRawFont>
 
 #include <algorithm>
-#include <atomic>
-#include <chrono>
-#include <future>
-#include <thread>
 #include <array>
 #include <cmath>
 #include <functional>
@@ -120,160 +115,6 @@ private:
     XlsxSheet &m_inner;
     std::map<std::pair<int, int>, QString> m_texts;
 };
-
-// A sentence names this many alarms at most; more fill a table of their own.
-constexpr int alarmsNamedInSentence = 10;
-
-// The conclusion's sentences from the model's figures at the last epoch,
-// each naming the points it is over; `named` gets every alarm in words.
-QStringList conclusionSentences(const MonitoringModel &model, const ProjectSnapshot &snapshot, const Epoch &lastEpoch,
-                                const ReportTexts &t, QStringList *named)
-{
-    const StabilityAnalysis &analysis = *model.stability;
-    const DeformationSettings &deformation = model.deformation;
-    const PlanFigures &figures = model.figures;
-    const bool placed = model.placed;
-    // The last epoch's figures as the plan and the deformation section
-    // have them, each sentence naming the points it is over.
-    QStringList sentences;
-    const EpochDeformation &at = figures.deformation;
-    if (at.settledLargest >= 0 && at.settledAverageMm) {
-        const auto &largest = at.settled[size_t(at.settledLargest)];
-        const Point *point = snapshot.point(largest.number);
-        sentences << t.largest.arg(lastEpoch.name, lastEpoch.date,
-                                   point ? point->name : QString::number(largest.number),
-                                   formatFixed(largest.sMm, 2))
-                         .arg(at.settled.size())
-                         .arg(formatFixed(*at.settledAverageMm, 2));
-    }
-    if (placed && at.largest >= 0 && at.averageMm && at.points.size() < at.settled.size())
-        sentences << t.largestPlaced.arg(at.points.size())
-                         .arg(at.points[size_t(at.largest)].name, formatFixed(at.points[size_t(at.largest)].sMm, 2),
-                              formatFixed(*at.averageMm, 2));
-    if (const PointStability *fastest = fastestPoint(analysis))
-        sentences << t.largestRate.arg(analysis.settings.window).arg(fastest->name, formatFixed(*fastest->maxRate, 4));
-    sentences << t.verdict.arg(limitText(analysis.settings.limit), verdictText(analysis.building));
-    if (placed && figures.deformation.tilt && !(figures.deformation.tilt->value > 0)) {
-        sentences << t.noTilt.arg(figures.deformation.points.size());
-    } else if (placed && figures.deformation.tilt) {
-        const auto &limit = deformation.thresholds.tilt;
-        sentences << t.tilt.arg(formatFixed(figures.deformation.tilt->value * 1000, 3),
-                                azimuthText(figures.deformation.tilt->azimuthDeg),
-                                limit ? t.tiltLimit.arg(formatFixed(*limit * 1000, 3),
-                                                        deformation.thresholds.tiltLimit
-                                                                && std::abs(deformation.thresholds.tiltLimit->value
-                                                                            - *limit) <= 1e-12
-                                                            ? deformation.thresholds.tiltLimit->source
-                                                            : t.tiltAlarmValue)
-                                      : (deformation.thresholds.tiltReason.isEmpty()
-                                             ? t.tiltNoLimit
-                                             : deformation.thresholds.tiltReason + QStringLiteral("。")))
-                         .arg(figures.deformation.points.size());
-    }
-    // The alarms the plan shows: the one computation of them.
-    const std::vector<Alarm> &alarms = figures.alarms;
-    for (const Alarm &alarm : alarms)
-        *named << alarmText(alarm, snapshot);
-    // A sentence names a few; a large project's alarms fill a table
-    // that runs over as many pages as they need.
-    if (alarms.empty())
-        sentences << t.noAlarms;
-    else if (named->size() <= alarmsNamedInSentence)
-        sentences << t.alarms.arg(alarms.size()).arg(named->join(QStringLiteral("；")));
-    else
-        sentences << t.manyAlarms.arg(alarms.size())
-                         .arg(alarmsNamedInSentence)
-                         .arg(named->mid(0, alarmsNamedInSentence).join(QStringLiteral("；")), t.alarmList);
-    return sentences;
-}
-
-// Pages [first, last) painted with their header and footer (`frame`,
-// numbered here as pages of the whole report) into a PDF of their own;
-// `painted` is told after each page.
-Result<QByteArray> paintPageRange(const std::vector<ReportPage> &pages, PageFrame frame, size_t first, size_t last,
-                                  const std::function<void()> &painted)
-{
-    QBuffer buffer;
-    buffer.open(QIODevice::WriteOnly);
-    QPdfWriter writer(&buffer);
-    writer.setResolution(int(reportDpi));
-    writer.setCreator(QStringLiteral("Sedimetra"));
-    writer.setTitle(frame.title + QStringLiteral(" ") + frame.projectName);
-    writer.setPageMargins(QMarginsF(0, 0, 0, 0));
-    QPainter painter;
-    for (size_t i = first; i < last; ++i) {
-        const ReportPage &page = pages[i];
-        writer.setPageSize(QPageSize(page.a3 ? QPageSize::A3 : QPageSize::A4));
-        writer.setPageOrientation(page.landscape ? QPageLayout::Landscape : QPageLayout::Portrait);
-        if (i == first) {
-            if (!painter.begin(&writer))
-                return fail(QStringLiteral("无法生成 PDF"));
-        } else {
-            writer.newPage();
-        }
-        const double shortSide = page.a3 ? 297 : 210, longSide = page.a3 ? 420 : 297;
-        const QRectF paper(0, 0, mm(page.landscape ? longSide : shortSide), mm(page.landscape ? shortSide : longSide));
-        frame.page = int(i) + 1;
-        const QRectF body = paintPageFrame(painter, paper, frame);
-        painter.save();
-        paintReportPage(painter, body, page);
-        painter.restore();
-        if (painted)
-            painted();
-    }
-    painter.end();
-    return buffer.data();
-}
-
-// Every page painted into one PDF; its bytes. A long report is painted in
-// two halves at once, the second on a thread of its own, and the halves
-// joined: its pages are all text and lines, painted and compressed by the
-// PDF writer one at a time, and a second processor halves the wait.
-Result<QByteArray> paintPages(const std::vector<ReportPage> &pages, const PageFrame &frame,
-                              const std::function<void(int, int)> &progress)
-{
-    constexpr size_t paintedAlone = 60; // fewer pages are not worth a thread
-    const size_t count = pages.size();
-    std::atomic<int> done{0};
-    if (count < paintedAlone || std::thread::hardware_concurrency() < 2) {
-        return paintPageRange(pages, frame, 0, count, [&] {
-            if (progress)
-                progress(done++, int(count));
-        });
-    }
-    // The halves split where the work does, by what a page of each kind
-    // takes to paint and compress, as measured: a page of results 1 ms, of
-    // a table 2.5 ms, of a drawing's sheet or charts 16 ms.
-    const auto weight = [](const ReportPage &page) {
-        if (std::holds_alternative<ResultsPage>(page.content))
-            return 2;
-        if (std::holds_alternative<TablePage>(page.content))
-            return 5;
-        return 32;
-    };
-    long total = 0;
-    for (const ReportPage &page : pages)
-        total += weight(page);
-    size_t half = 0;
-    for (long sum = 0; half < count && 2 * sum < total; ++half)
-        sum += weight(pages[half]);
-    auto second = std::async(std::launch::async, [&] { return paintPageRange(pages, frame, half, count, [&] { ++done; }); });
-    auto firstHalf = paintPageRange(pages, frame, 0, half, [&] {
-        const int now = ++done;
-        if (progress)
-            progress(now - 1, int(count));
-    });
-    // The window's progress is told on its own thread only.
-    while (second.wait_for(std::chrono::milliseconds(50)) != std::future_status::ready)
-        if (progress)
-            progress(std::min(done.load(), int(count) - 1), int(count));
-    auto secondHalf = second.get();
-    if (!firstHalf)
-        return firstHalf.failure();
-    if (!secondHalf)
-        return secondHalf.failure();
-    return joinWrittenPdfs({*firstHalf, *secondHalf});
-}
 
 // The report as it is assembled: what every section reads (the project up
 // to the reported epoch, the one model of it, the header fields) and the
