@@ -17,6 +17,50 @@
 #include <cstdio>
 #include <set>
 
+namespace {
+
+// A range given too small is drawn as asked, with a word on stderr.
+void warnShortAxes(const CurveRunSettings &in, const DataFit &fit, CurveKind kind)
+{
+    const int curveDecimals = curveAxisDecimals(kind);
+    for (const AxisShortfall &s : axisShortfalls(in, fit)) {
+        const char *option = s.axis == AxisShortfall::Time    ? "--time"
+                             : s.axis == AxisShortfall::Curve ? "--curve"
+                                                              : "--aux";
+        const int decimals = s.axis == AxisShortfall::Curve ? curveDecimals : 0;
+        std::fprintf(stderr,
+                     "sedimetra-batch: warning: the data reach %s on the axis of %s, "
+                     "beyond its range %s; %s %s would hold them\n",
+                     qPrintable(formatFixed(s.extent, decimals ? decimals + 1 : 0)), option,
+                     qPrintable(formatFixed(s.range, decimals)), option,
+                     qPrintable(formatFixed(s.fitted, decimals)));
+    }
+}
+
+// The base point of the first sheet (--base X,Y), if given; an exit code
+// when it is no point on a sheet.
+std::optional<int> readBase(const CommandLine &line, CadPoint *at)
+{
+    CadPoint &base = *at;
+    if (line.isSet(QStringLiteral("base"))) {
+        const QStringList xy = line.value(QStringLiteral("base")).split(QLatin1Char(','));
+        bool okX = false, okY = false;
+        if (xy.size() == 2) {
+            base = {xy[0].trimmed().toDouble(&okX), xy[1].trimmed().toDouble(&okY)};
+        }
+        if (!okX || !okY)
+            return line.wrong(QStringLiteral("--base takes X,Y"));
+        if (!std::isfinite(base.x) || !std::isfinite(base.y)
+            || std::fabs(base.x) > maxBaseCoordinate || std::fabs(base.y) > maxBaseCoordinate)
+            return failure(QStringLiteral("the base point %1 is not a point on a sheet "
+                                          "(finite, within ±1e9)")
+                               .arg(line.value(QStringLiteral("base"))));
+    }
+    return std::nullopt;
+}
+
+} // namespace
+
 int curvesCommand(const QStringList &args)
 {
     CommandLine line(QStringLiteral(
@@ -50,20 +94,8 @@ int curvesCommand(const QStringList &args)
     else if (kindName != QLatin1String("plan"))
         return line.wrong(QStringLiteral("--kind must be settlement, rate, load or plan"));
     CadPoint base;
-    if (line.isSet(QStringLiteral("base"))) {
-        const QStringList xy = line.value(QStringLiteral("base")).split(QLatin1Char(','));
-        bool okX = false, okY = false;
-        if (xy.size() == 2) {
-            base = {xy[0].trimmed().toDouble(&okX), xy[1].trimmed().toDouble(&okY)};
-        }
-        if (!okX || !okY)
-            return line.wrong(QStringLiteral("--base takes X,Y"));
-        if (!std::isfinite(base.x) || !std::isfinite(base.y)
-            || std::fabs(base.x) > maxBaseCoordinate || std::fabs(base.y) > maxBaseCoordinate)
-            return failure(QStringLiteral("the base point %1 is not a point on a sheet "
-                                          "(finite, within ±1e9)")
-                               .arg(line.value(QStringLiteral("base"))));
-    }
+    if (const auto wrong = readBase(line, &base))
+        return *wrong;
 
     if (kindName == QLatin1String("plan"))
         return planSheetCommand(line, projectPath, base);
@@ -98,22 +130,8 @@ int curvesCommand(const QStringList &args)
     if (!run)
         return failure(run.error());
     const CurveRunSettings &in = run->settings;
-    if (sheets.hasElevations()) {
-        // A range given too small is drawn as asked, with a word.
-        const int curveDecimals = curveAxisDecimals(kind);
-        for (const AxisShortfall &s : axisShortfalls(in, run->fit)) {
-            const char *option = s.axis == AxisShortfall::Time    ? "--time"
-                                 : s.axis == AxisShortfall::Curve ? "--curve"
-                                                                  : "--aux";
-            const int decimals = s.axis == AxisShortfall::Curve ? curveDecimals : 0;
-            std::fprintf(stderr,
-                         "sedimetra-batch: warning: the data reach %s on the axis of %s, "
-                         "beyond its range %s; %s %s would hold them\n",
-                         qPrintable(formatFixed(s.extent, decimals ? decimals + 1 : 0)), option,
-                         qPrintable(formatFixed(s.range, decimals)), option,
-                         qPrintable(formatFixed(s.fitted, decimals)));
-        }
-    }
+    if (sheets.hasElevations())
+        warnShortAxes(run->settings, run->fit, kind);
     const QString &out = run->output;
     Drawing drawing(readDxfFile, [base](const QString &, CadPoint) { return std::optional<CadPoint>(base); });
     drawing.setOutputPath(out);

@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <functional>
 #include <set>
 
 namespace {
@@ -84,6 +85,139 @@ int fittingScale(double widthM, double heightM, double widthMm, double heightMm)
     return planScales().back();
 }
 
+namespace {
+
+using Paper = std::function<CadPoint(double, double)>;
+
+// The contour lines, each with its level at the middle of its longest line.
+void drawContours(CadInterface &cad, const PlanFigures &figures, const Paper &paper)
+{
+    UseLayer(cad, QStringLiteral("等值线"), green);
+    for (const ContourLine &contour : figures.contours) {
+        const std::vector<std::pair<double, double>> *longest = nullptr;
+        for (const auto &line : contour.polylines) {
+            std::vector<CadPoint> vertices;
+            for (const auto &[x, y] : line)
+                vertices.push_back(paper(x, y));
+            polyline(cad, vertices);
+            if (!longest || line.size() > longest->size())
+                longest = &line;
+        }
+        if (longest && !longest->empty()) {
+            const auto &[x, y] = (*longest)[longest->size() / 2];
+            text(cad, formatFixed(contour.levelMm, 1), paper(x, y), 1.8, CadAlign::Bottom, CadAlign::Centre);
+        }
+    }
+}
+
+// The points with their marks, names and settlement; a ring round a point in alarm.
+void drawPoints(CadInterface &cad, const ProjectSnapshot &snapshot, const PlanFigures &figures,
+                const PlanSheetSettings &in, const Paper &paper)
+{
+    const EpochDeformation &d = figures.deformation;
+    std::set<int> inAlarm;
+    for (const Alarm &alarm : figures.alarms) {
+        if (alarm.point)
+            inAlarm.insert(*alarm.point);
+        if (alarm.pair) {
+            inAlarm.insert(alarm.pair->first);
+            inAlarm.insert(alarm.pair->second);
+        }
+    }
+    for (const PlanPoint &p : d.points) {
+        const Point *record = snapshot.point(p.number);
+        const int aci = record ? record->aci : white;
+        UseLayer(cad, validSymbolName(QStringLiteral("沉_") + p.name), aci);
+        const CadPoint at = paper(p.x, p.y);
+        cad.insertBlock(at, in.marks.file(record ? record->mark : QStringLiteral("圆形")));
+        text(cad, p.name, {at.x + 2, at.y + 1}, 2, CadAlign::Bottom, CadAlign::Left);
+        text(cad, formatFixed(p.sMm, 2), {at.x + 2, at.y - 1}, 2, CadAlign::Top, CadAlign::Left);
+        if (inAlarm.count(p.number)) {
+            UseLayer(cad, QStringLiteral("预警"), red);
+            std::vector<CadPoint> ring;
+            for (int i = 0; i <= 72; ++i)
+                ring.push_back({at.x + 3 * std::cos(i * M_PI / 36), at.y + 3 * std::sin(i * M_PI / 36)});
+            polyline(cad, ring);
+        }
+    }
+}
+
+// Where the frame puts the sheet's parts (mm on paper from its base point).
+struct SheetFrame
+{
+    CadPoint o;
+    double binding, margin, titleHeight, titleWidth;
+};
+
+void drawLegend(CadInterface &cad, const ProjectSnapshot &snapshot, const PlanFigures &figures,
+                const PlanSheetSettings &in, const SheetFrame &frame, int scale)
+{
+    const EpochDeformation &d = figures.deformation;
+    const CadPoint o = frame.o;
+    const double binding = frame.binding, margin = frame.margin, titleHeight = frame.titleHeight,
+                 titleWidth = frame.titleWidth;
+    const double k = 1000.0 / scale; // paper mm per metre
+    // The legend: what is shown, the scale with its bar, the tilt.
+    UseLayer(cad, QStringLiteral("图例"), white);
+    const Epoch &epoch = snapshot.epochs()[size_t(d.epochIndex)];
+    const double lx = o.x + binding + 8;
+    double ly = o.y + margin + titleHeight - 3;
+    const double legendRight = o.x + in.sheetWidth - margin - titleWidth - 8;
+    text(cad, QStringLiteral("沉降平面图  %1（%2）累计沉降 (mm)").arg(epoch.name, epoch.date), {lx, ly}, 3,
+         CadAlign::Top, CadAlign::Left);
+    // North: the plan's +y, an arrow with its word right of the title.
+    {
+        const CadPoint foot{legendRight - 4, ly - 10}, tip{legendRight - 4, ly};
+        polyline(cad, {foot, tip});
+        polyline(cad, {{tip.x - 1.5, tip.y - 4}, tip, {tip.x + 1.5, tip.y - 4}});
+        text(cad, QStringLiteral("北"), {tip.x + 2, tip.y}, 3, CadAlign::Top, CadAlign::Left);
+    }
+    ly -= 6;
+    text(cad, QStringLiteral("比例 1:%1").arg(scale), {lx, ly}, 2.5, CadAlign::Top, CadAlign::Left);
+    const double bar = barLength((legendRight - lx - 60) / k);
+    const CadPoint b0{lx + 30, ly - 1.5};
+    polyline(cad, {{b0.x, b0.y + 1}, b0, {b0.x + bar * k, b0.y}, {b0.x + bar * k, b0.y + 1}});
+    text(cad, QStringLiteral("0"), {b0.x, b0.y - 1}, 2, CadAlign::Top, CadAlign::Centre);
+    text(cad, formatFixed(bar, bar < 1 ? 1 : 0) + QStringLiteral(" m"), {b0.x + bar * k, b0.y - 1}, 2,
+         CadAlign::Top, CadAlign::Centre);
+    ly -= 8;
+    if (figures.levels.size() >= 2)
+        text(cad, QStringLiteral("等值线间距 %1 mm").arg(formatFixed(figures.levels[1] - figures.levels[0], 1)),
+             {lx, ly}, 2.5, CadAlign::Top, CadAlign::Left);
+    if (d.tilt) {
+        const QString tilt = d.tilt->value > 0
+                                 ? QStringLiteral("倾斜 %1‰  倾向方位角 %2  平面拟合中误差 %3 mm")
+                                       .arg(formatFixed(d.tilt->value * 1000, 3), azimuthText(d.tilt->azimuthDeg),
+                                            formatFixed(d.tilt->rmsMm, 2))
+                                 : QStringLiteral("无倾斜（各点沉降一致）  平面拟合中误差 %1 mm")
+                                       .arg(formatFixed(d.tilt->rmsMm, 2));
+        text(cad, tilt, {lx + 60, ly}, 2.5, CadAlign::Top, CadAlign::Left);
+        // The arrow toward which the building sinks most.
+        if (d.tilt->value > 0) {
+            const double a = (90 - d.tilt->azimuthDeg) * M_PI / 180; // from the +x axis
+            const CadPoint from{legendRight - 12, ly - 1}, to{from.x + 10 * std::cos(a), from.y + 10 * std::sin(a)};
+            polyline(cad, {from, to});
+            for (const double side : {2.6, -2.6}) {
+                const double h = a + M_PI + side * 0.2;
+                polyline(cad, {to, {to.x + 2.5 * std::cos(h), to.y + 2.5 * std::sin(h)}});
+            }
+        }
+    }
+    ly -= 6;
+    if (!figures.alarms.empty()) {
+        UseLayer(cad, QStringLiteral("预警"), red);
+        QStringList lines;
+        for (const Alarm &alarm : figures.alarms)
+            lines << alarmText(alarm, snapshot);
+        const QString shown = lines.size() > 3
+                                  ? lines.mid(0, 3).join(QStringLiteral("；")) + QStringLiteral(" 等 %1 项").arg(lines.size())
+                                  : lines.join(QStringLiteral("；"));
+        text(cad, QStringLiteral("预警：") + shown, {lx, ly}, 2, CadAlign::Top, CadAlign::Left);
+    }
+}
+
+} // namespace
+
 Result<PlanSheetStatus> runPlanSheet(CadInterface &cad, const ProjectSnapshot &snapshot,
                                      const PlanFigures &figures, const PlanBackground &background,
                                      const PlanSheetSettings &in, int *usedScale)
@@ -154,105 +288,8 @@ Result<PlanSheetStatus> runPlanSheet(CadInterface &cad, const ProjectSnapshot &s
         }
     }
 
-    UseLayer(cad, QStringLiteral("等值线"), green);
-    for (const ContourLine &contour : figures.contours) {
-        const std::vector<std::pair<double, double>> *longest = nullptr;
-        for (const auto &line : contour.polylines) {
-            std::vector<CadPoint> vertices;
-            for (const auto &[x, y] : line)
-                vertices.push_back(paper(x, y));
-            polyline(cad, vertices);
-            if (!longest || line.size() > longest->size())
-                longest = &line;
-        }
-        if (longest && !longest->empty()) {
-            const auto &[x, y] = (*longest)[longest->size() / 2];
-            text(cad, formatFixed(contour.levelMm, 1), paper(x, y), 1.8, CadAlign::Bottom, CadAlign::Centre);
-        }
-    }
-
-    std::set<int> inAlarm;
-    for (const Alarm &alarm : figures.alarms) {
-        if (alarm.point)
-            inAlarm.insert(*alarm.point);
-        if (alarm.pair) {
-            inAlarm.insert(alarm.pair->first);
-            inAlarm.insert(alarm.pair->second);
-        }
-    }
-    for (const PlanPoint &p : d.points) {
-        const Point *record = snapshot.point(p.number);
-        const int aci = record ? record->aci : white;
-        UseLayer(cad, validSymbolName(QStringLiteral("沉_") + p.name), aci);
-        const CadPoint at = paper(p.x, p.y);
-        cad.insertBlock(at, in.marks.file(record ? record->mark : QStringLiteral("圆形")));
-        text(cad, p.name, {at.x + 2, at.y + 1}, 2, CadAlign::Bottom, CadAlign::Left);
-        text(cad, formatFixed(p.sMm, 2), {at.x + 2, at.y - 1}, 2, CadAlign::Top, CadAlign::Left);
-        if (inAlarm.count(p.number)) {
-            UseLayer(cad, QStringLiteral("预警"), red);
-            std::vector<CadPoint> ring;
-            for (int i = 0; i <= 72; ++i)
-                ring.push_back({at.x + 3 * std::cos(i * M_PI / 36), at.y + 3 * std::sin(i * M_PI / 36)});
-            polyline(cad, ring);
-        }
-    }
-
-    // The legend: what is shown, the scale with its bar, the tilt.
-    UseLayer(cad, QStringLiteral("图例"), white);
-    const Epoch &epoch = snapshot.epochs()[size_t(d.epochIndex)];
-    const double lx = o.x + binding + 8;
-    double ly = o.y + margin + titleHeight - 3;
-    const double legendRight = o.x + in.sheetWidth - margin - titleWidth - 8;
-    text(cad, QStringLiteral("沉降平面图  %1（%2）累计沉降 (mm)").arg(epoch.name, epoch.date), {lx, ly}, 3,
-         CadAlign::Top, CadAlign::Left);
-    // North: the plan's +y, an arrow with its word right of the title.
-    {
-        const CadPoint foot{legendRight - 4, ly - 10}, tip{legendRight - 4, ly};
-        polyline(cad, {foot, tip});
-        polyline(cad, {{tip.x - 1.5, tip.y - 4}, tip, {tip.x + 1.5, tip.y - 4}});
-        text(cad, QStringLiteral("北"), {tip.x + 2, tip.y}, 3, CadAlign::Top, CadAlign::Left);
-    }
-    ly -= 6;
-    text(cad, QStringLiteral("比例 1:%1").arg(scale), {lx, ly}, 2.5, CadAlign::Top, CadAlign::Left);
-    const double bar = barLength((legendRight - lx - 60) / k);
-    const CadPoint b0{lx + 30, ly - 1.5};
-    polyline(cad, {{b0.x, b0.y + 1}, b0, {b0.x + bar * k, b0.y}, {b0.x + bar * k, b0.y + 1}});
-    text(cad, QStringLiteral("0"), {b0.x, b0.y - 1}, 2, CadAlign::Top, CadAlign::Centre);
-    text(cad, formatFixed(bar, bar < 1 ? 1 : 0) + QStringLiteral(" m"), {b0.x + bar * k, b0.y - 1}, 2,
-         CadAlign::Top, CadAlign::Centre);
-    ly -= 8;
-    if (figures.levels.size() >= 2)
-        text(cad, QStringLiteral("等值线间距 %1 mm").arg(formatFixed(figures.levels[1] - figures.levels[0], 1)),
-             {lx, ly}, 2.5, CadAlign::Top, CadAlign::Left);
-    if (d.tilt) {
-        const QString tilt = d.tilt->value > 0
-                                 ? QStringLiteral("倾斜 %1‰  倾向方位角 %2  平面拟合中误差 %3 mm")
-                                       .arg(formatFixed(d.tilt->value * 1000, 3), azimuthText(d.tilt->azimuthDeg),
-                                            formatFixed(d.tilt->rmsMm, 2))
-                                 : QStringLiteral("无倾斜（各点沉降一致）  平面拟合中误差 %1 mm")
-                                       .arg(formatFixed(d.tilt->rmsMm, 2));
-        text(cad, tilt, {lx + 60, ly}, 2.5, CadAlign::Top, CadAlign::Left);
-        // The arrow toward which the building sinks most.
-        if (d.tilt->value > 0) {
-            const double a = (90 - d.tilt->azimuthDeg) * M_PI / 180; // from the +x axis
-            const CadPoint from{legendRight - 12, ly - 1}, to{from.x + 10 * std::cos(a), from.y + 10 * std::sin(a)};
-            polyline(cad, {from, to});
-            for (const double side : {2.6, -2.6}) {
-                const double h = a + M_PI + side * 0.2;
-                polyline(cad, {to, {to.x + 2.5 * std::cos(h), to.y + 2.5 * std::sin(h)}});
-            }
-        }
-    }
-    ly -= 6;
-    if (!figures.alarms.empty()) {
-        UseLayer(cad, QStringLiteral("预警"), red);
-        QStringList lines;
-        for (const Alarm &alarm : figures.alarms)
-            lines << alarmText(alarm, snapshot);
-        const QString shown = lines.size() > 3
-                                  ? lines.mid(0, 3).join(QStringLiteral("；")) + QStringLiteral(" 等 %1 项").arg(lines.size())
-                                  : lines.join(QStringLiteral("；"));
-        text(cad, QStringLiteral("预警：") + shown, {lx, ly}, 2, CadAlign::Top, CadAlign::Left);
-    }
+    drawContours(cad, figures, paper);
+    drawPoints(cad, snapshot, figures, in, paper);
+    drawLegend(cad, snapshot, figures, in, {o, binding, margin, titleHeight, titleWidth}, scale);
     return PlanSheetStatus::Drawn;
 }

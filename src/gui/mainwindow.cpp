@@ -213,6 +213,14 @@ void MainWindow::connectControls()
     });
     connect(ui->Command13, &QPushButton::clicked, this, &MainWindow::restoreWindow);
 
+    connectSettings();
+    connectOutputs();
+    connectMenus();
+}
+
+// The elevation unit, the point count, the templates and the sheet layout.
+void MainWindow::connectSettings()
+{
     connect(ui->Option5, &QRadioButton::toggled, this, [this](bool on) {
         if (on)
             changeElevationUnit(QStringLiteral("m"));
@@ -238,7 +246,11 @@ void MainWindow::connectControls()
     connect(ui->Text11, &QLineEdit::textChanged, this,
             [this](const QString &text) { storeNumericBox(SettingKey::SheetsPerRow, text); });
     connect(ui->Check1, &QCheckBox::toggled, this, &MainWindow::setTilingEnabled);
+}
 
+// The curve kinds and what the window writes or shows.
+void MainWindow::connectOutputs()
+{
     connect(ui->Option1, &QRadioButton::toggled, this, [this](bool on) {
         if (on)
             m_curveKinds->selectCurveKind(CurveKind::Settlement);
@@ -269,6 +281,11 @@ void MainWindow::connectControls()
     connect(ui->Label19, &ClickableLabel::clicked, this, &MainWindow::openHeaderEditor);
     connect(ui->Command14, &QPushButton::clicked, this, &MainWindow::openStabilityDialog);
     m_grid->setPositionsOpener([this] { openPositionsDialog(); });
+}
+
+// The menus of the date label and of the plan view.
+void MainWindow::connectMenus()
+{
     // The program's version: the date label's menu.
     ui->Label15->setContextMenuPolicy(Qt::CustomContextMenu);
     connect(ui->Label15, &QWidget::customContextMenuRequested, this, [this](const QPoint &at) {

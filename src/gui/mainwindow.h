@@ -68,6 +68,9 @@ protected:
 private:
     void setUpGrid();
     void connectControls();
+    void connectSettings();
+    void connectOutputs();
+    void connectMenus();
     void placeWindow();
     void storeExitSettings();
     bool storeSetting(const QString &key, const QString &value);

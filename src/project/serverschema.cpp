@@ -11,6 +11,7 @@
 #include <QSqlError>
 
 #include <algorithm>
+#include <functional>
 #include <cstring>
 
 using namespace serverparts;
@@ -208,6 +209,74 @@ Result<void> mayInitialise(QSqlDatabase &db, const ServerAddress &address, int v
 
 } // namespace
 
+namespace {
+
+// Upgrades the schema at `version` in place, in one transaction; what was
+// done, in words.
+Result<QString> upgradeServer(QSqlDatabase &db, const ServerAddress &address, int from,
+                              const std::function<Failure(const QString &)> &failed)
+{
+    // In place. From version 1, whoever could write before (every
+    // member of sedimetra_write) becomes a writer of every project there
+    // is; projects made from now on follow the new rule. Version 3 adds
+    // the points' positions and the plan drawing; version 4 takes the
+    // schema's functions from those who need not call them, and shows
+    // the members table only as far as each role may see it.
+    QStringList steps;
+    if (from == 1)
+        steps << QStringLiteral("2-members.sql");
+    steps << QStringLiteral("3-positions.sql") << QStringLiteral("5-provenance.sql");
+    auto upgrade = scripts(steps);
+    const auto renewed = rules();
+    if (!upgrade || !renewed)
+        return failed(upgrade ? renewed.error() : upgrade.error());
+    *upgrade << QStringLiteral("UPDATE sedimetra.schema_version SET version = %1").arg(serverSchemaVersion);
+    *upgrade += *renewed;
+    // The history there is chained as it stands, once (6-chain.sql).
+    if (from < 6) {
+        const auto chain = scripts({QStringLiteral("6-chain.sql")});
+        if (!chain)
+            return failed(chain.error());
+        *upgrade += *chain;
+    }
+    if (auto done = runTransaction(db, *upgrade); !done)
+        return failed(done.error());
+    const QString upgraded = QStringLiteral("已把服务器 %1 的沉降工程库从第 %2 版升级到第 %3 版")
+                                 .arg(displayUrl(address))
+                                 .arg(from)
+                                 .arg(serverSchemaVersion);
+    const QString confirmed = QStringLiteral("可疑高程经核对确认的，确认也记入历史。");
+    if (from == 6)
+        return upgraded + QStringLiteral("：") + confirmed;
+    const QString chain = QStringLiteral("历史记录逐条链式校验（SHA-256），可用 sedimetra-batch verify 核对；"
+                                         "库中对象归 sedimetra_owner（不能登录、不能改角色）所有；")
+                          + confirmed;
+    if (from == 5)
+        return upgraded + QStringLiteral("：") + chain;
+    const QString provenance = QStringLiteral("每个高程记下来历，每次修改由服务器记入历史（写入者不能改写历史），"
+                                              "调入的原始文件存入工程；")
+                               + chain;
+    if (from == 4)
+        return upgraded + QStringLiteral("：") + provenance;
+    const QString rights = QStringLiteral("库中函数只由需要的角色调用，成员表只对管理员、本人和该工程的写入者可见；")
+                           + provenance;
+    if (from == 3)
+        return upgraded + QStringLiteral("：") + rights;
+    if (from == 2)
+        return upgraded + QStringLiteral("：测点可存坐标，工程可存平面图；") + rights;
+    QSqlQuery counts(db);
+    QString members = QStringLiteral("?");
+    if (counts.exec(QStringLiteral("SELECT count(DISTINCT member) FROM sedimetra.members"))
+        && counts.next())
+        members = counts.value(0).toString();
+    return upgraded
+           + QStringLiteral("：原有的 %1 个写入角色成员成为每个已有工程的写入者；新建的工程只由建立者写入，"
+                            "其他人需由 sedimetra_admin 授权；测点可存坐标，工程可存平面图；%2")
+                 .arg(members, rights);
+}
+
+} // namespace
+
 Result<QString> initialiseServer(const ServerAddress &address, const QString &templatePath)
 {
     Connection server;
@@ -239,65 +308,8 @@ Result<QString> initialiseServer(const ServerAddress &address, const QString &te
             .arg(displayUrl(address))
             .arg(serverSchemaVersion);
     }
-    if (*version >= 1 && *version < serverSchemaVersion) {
-        // In place. From version 1, whoever could write before (every
-        // member of sedimetra_write) becomes a writer of every project there
-        // is; projects made from now on follow the new rule. Version 3 adds
-        // the points' positions and the plan drawing; version 4 takes the
-        // schema's functions from those who need not call them, and shows
-        // the members table only as far as each role may see it.
-        QStringList steps;
-        if (*version == 1)
-            steps << QStringLiteral("2-members.sql");
-        steps << QStringLiteral("3-positions.sql") << QStringLiteral("5-provenance.sql");
-        auto upgrade = scripts(steps);
-        const auto renewed = rules();
-        if (!upgrade || !renewed)
-            return failed(upgrade ? renewed.error() : upgrade.error());
-        *upgrade << QStringLiteral("UPDATE sedimetra.schema_version SET version = %1").arg(serverSchemaVersion);
-        *upgrade += *renewed;
-        // The history there is chained as it stands, once (6-chain.sql).
-        if (*version < 6) {
-            const auto chain = scripts({QStringLiteral("6-chain.sql")});
-            if (!chain)
-                return failed(chain.error());
-            *upgrade += *chain;
-        }
-        if (auto done = runTransaction(server.db, *upgrade); !done)
-            return failed(done.error());
-        const QString upgraded = QStringLiteral("已把服务器 %1 的沉降工程库从第 %2 版升级到第 %3 版")
-                                     .arg(displayUrl(address))
-                                     .arg(*version)
-                                     .arg(serverSchemaVersion);
-        const QString confirmed = QStringLiteral("可疑高程经核对确认的，确认也记入历史。");
-        if (*version == 6)
-            return upgraded + QStringLiteral("：") + confirmed;
-        const QString chain = QStringLiteral("历史记录逐条链式校验（SHA-256），可用 sedimetra-batch verify 核对；"
-                                             "库中对象归 sedimetra_owner（不能登录、不能改角色）所有；")
-                              + confirmed;
-        if (*version == 5)
-            return upgraded + QStringLiteral("：") + chain;
-        const QString provenance = QStringLiteral("每个高程记下来历，每次修改由服务器记入历史（写入者不能改写历史），"
-                                                  "调入的原始文件存入工程；")
-                                   + chain;
-        if (*version == 4)
-            return upgraded + QStringLiteral("：") + provenance;
-        const QString rights = QStringLiteral("库中函数只由需要的角色调用，成员表只对管理员、本人和该工程的写入者可见；")
-                               + provenance;
-        if (*version == 3)
-            return upgraded + QStringLiteral("：") + rights;
-        if (*version == 2)
-            return upgraded + QStringLiteral("：测点可存坐标，工程可存平面图；") + rights;
-        QSqlQuery counts(server.db);
-        QString members = QStringLiteral("?");
-        if (counts.exec(QStringLiteral("SELECT count(DISTINCT member) FROM sedimetra.members"))
-            && counts.next())
-            members = counts.value(0).toString();
-        return upgraded
-               + QStringLiteral("：原有的 %1 个写入角色成员成为每个已有工程的写入者；新建的工程只由建立者写入，"
-                                "其他人需由 sedimetra_admin 授权；测点可存坐标，工程可存平面图；%2")
-                     .arg(members, rights);
-    }
+    if (*version >= 1 && *version < serverSchemaVersion)
+        return upgradeServer(server.db, address, *version, failed);
     if (*version != 0)
         return fail(QStringLiteral("服务器 %1 的沉降工程库是第 %2 版，本程序只认第 %3 版")
                         .arg(displayUrl(address))

@@ -249,6 +249,132 @@ Result<void> carryProvenance(QSqlDatabase &db, int project, const ProvenanceReco
 
 } // namespace
 
+namespace {
+
+// The project's records made ready to become the file's: the project with
+// its members, counter and history stays; what the file has is written over
+// what is there (only values that differ change, and only they are
+// recorded), and what the file no longer has is removed here. A window open
+// on it sees the change at its next look.
+Result<void> clearForReplace(QSqlDatabase &db, int id, const ProjectRecords &records)
+{
+    if (auto made = runAll(db, {QStringLiteral(
+            "CREATE TEMP TABLE pushed_keys (cjno integer, cjdno integer) ON COMMIT DROP")});
+        !made)
+        return fail(made.error());
+    std::vector<QVariantList> keys;
+    for (const Epoch &e : records.epochs)
+        keys.push_back({e.cjNo, -1});
+    for (const Point &p : records.points)
+        keys.push_back({-1, p.cjdNo});
+    for (const Elevation &e : records.elevations)
+        keys.push_back({e.cjNo, e.cjdNo});
+    if (auto done = insertRows(db, QStringLiteral("pg_temp.pushed_keys"), 2, keys); !done)
+        return fail(done.error());
+    // Counted, so that the server compares the two sets whole, not row by row.
+    if (auto counted = runAll(db, {QStringLiteral("ANALYZE pg_temp.pushed_keys")}); !counted)
+        return fail(counted.error());
+    for (const QString &remove :
+         {QStringLiteral("DELETE FROM sedimetra.sur2 s WHERE s.project_id = ? AND NOT EXISTS (SELECT FROM "
+                         "pg_temp.pushed_keys k WHERE k.cjno = s.cjno AND k.cjdno = s.cjdno)"),
+          QStringLiteral("DELETE FROM sedimetra.sur1 s WHERE s.project_id = ? AND NOT EXISTS (SELECT FROM "
+                         "pg_temp.pushed_keys k WHERE k.cjno = s.cjno AND k.cjdno = -1)"),
+          QStringLiteral("DELETE FROM sedimetra.sur3 s WHERE s.project_id = ? AND NOT EXISTS (SELECT FROM "
+                         "pg_temp.pushed_keys k WHERE k.cjdno = s.cjdno AND k.cjno = -1)"),
+          QStringLiteral("DELETE FROM sedimetra.header_fields WHERE project_id = ?"),
+          QStringLiteral("DELETE FROM sedimetra.plan_drawings WHERE project_id = ?")}) {
+        QSqlQuery query(db);
+        if (auto ready = prepared(query, remove); !ready)
+            return fail(ready.error());
+        query.addBindValue(id);
+        if (!query.exec())
+            return fail(query.lastError().text());
+    }
+    return success();
+}
+
+// The file's records written into project `id`: over what is there when
+// replacing, only what differs.
+Result<void> writeRecords(QSqlDatabase &db, int id, const ProjectRecords &records, bool replacing)
+{
+    std::vector<QVariantList> rows;
+    for (const Epoch &e : records.epochs)
+        rows.push_back({id, e.cjNo, e.date, e.name, e.layers});
+    if (auto done = insertRows(db, QStringLiteral("sedimetra.sur1"), 5, rows,
+                               replacing ? QStringLiteral("ON CONFLICT (project_id, cjno) DO UPDATE SET "
+                                                          "mydate = EXCLUDED.mydate, name = EXCLUDED.name, "
+                                                          "layers = EXCLUDED.layers WHERE (sur1.mydate, sur1.name, "
+                                                          "sur1.layers) IS DISTINCT FROM (EXCLUDED.mydate, "
+                                                          "EXCLUDED.name, EXCLUDED.layers)")
+                                         : QString());
+        !done)
+        return fail(done.error());
+    rows.clear();
+    for (const Point &p : records.points)
+        rows.push_back({id, p.cjdNo, p.name, p.aci, p.mark,
+                        p.position ? QVariant(p.position->x) : QVariant(),
+                        p.position ? QVariant(p.position->y) : QVariant()});
+    if (auto done = insertRows(db, QStringLiteral("sedimetra.sur3"), 7, rows,
+                               replacing ? QStringLiteral("ON CONFLICT (project_id, cjdno) DO UPDATE SET "
+                                                          "pointname = EXCLUDED.pointname, aci = EXCLUDED.aci, "
+                                                          "mark = EXCLUDED.mark, x = EXCLUDED.x, y = EXCLUDED.y "
+                                                          "WHERE (sur3.pointname, sur3.aci, sur3.mark, sur3.x, sur3.y) "
+                                                          "IS DISTINCT FROM (EXCLUDED.pointname, EXCLUDED.aci, "
+                                                          "EXCLUDED.mark, EXCLUDED.x, EXCLUDED.y)")
+                                         : QString());
+        !done)
+        return fail(done.error());
+    rows.clear();
+    if (records.plan)
+        rows.push_back({id, records.plan->name, records.plan->data});
+    if (auto done = insertRows(db, QStringLiteral("sedimetra.plan_drawings"), 3, rows); !done)
+        return fail(done.error());
+    rows.clear();
+    for (const Elevation &e : records.elevations)
+        rows.push_back({id, e.cjNo, e.cjdNo,
+                        std::isnan(e.pointH) ? QVariant() : QVariant(e.pointH)});
+    if (auto done = insertRows(db, QStringLiteral("sedimetra.sur2"), 4, rows,
+                               replacing ? QStringLiteral("ON CONFLICT (project_id, cjno, cjdno) DO UPDATE SET "
+                                                          "pointh = EXCLUDED.pointh WHERE sur2.pointh IS DISTINCT "
+                                                          "FROM EXCLUDED.pointh")
+                                         : QString());
+        !done)
+        return fail(done.error());
+    rows.clear();
+    for (const auto &[name, value] : records.fields)
+        rows.push_back({id, name, value});
+    if (auto done = insertRows(db, QStringLiteral("sedimetra.header_fields"), 3, rows);
+        !done)
+        return fail(done.error());
+    return success();
+}
+
+// A new project on the server, named `name`, its creator its first writer;
+// its id.
+Result<int> createServerProject(QSqlDatabase &db, const QString &name)
+{
+    QSqlQuery add(db);
+    if (auto ready = prepared(add, QStringLiteral("SELECT sedimetra.create_project(?)"));
+        !ready)
+        return fail(ready.error());
+    add.addBindValue(name);
+    if (!add.exec() || !add.next()) {
+        const QString state = sqlState(add);
+        // A name taken by a project this login may not see is told as
+        // any name it may not use: nobody learns of a project so.
+        if (state == QLatin1String("SD001") || state == QLatin1String("23505"))
+            return fail(QStringLiteral("不能在服务器上建立名为“%1”的工程：这个名称不能使用（请换一个工程名，"
+                                         "或请 sedimetra_admin 授权）")
+                              .arg(name));
+        if (state == QLatin1String("42501"))
+            return fail(QStringLiteral("你没有在服务器上建立工程的权限（需要角色 sedimetra_write）"));
+        return fail(add.lastError().text());
+    }
+    return add.value(0).toInt();
+}
+
+} // namespace
+
 Result<PushReport> pushProject(const QString &file, const ServerAddress &address, bool replace)
 {
     if (address.project.isEmpty())
@@ -299,64 +425,15 @@ Result<PushReport> pushProject(const QString &file, const ServerAddress &address
         query.finish();
         if (auto begun = beginPushEntry(server.db, id); !begun)
             return failed(begun.error());
-        // Its records become the file's, the project with its members,
-        // counter and history stays: what the file has is written over
-        // what is there (only values that differ change, and only they are
-        // recorded), and what the file no longer has is removed. A window
-        // open on it sees the change at its next look.
-        if (auto made = runAll(server.db, {QStringLiteral(
-                "CREATE TEMP TABLE pushed_keys (cjno integer, cjdno integer) ON COMMIT DROP")});
-            !made)
-            return failed(made.error());
-        std::vector<QVariantList> keys;
-        for (const Epoch &e : records->epochs)
-            keys.push_back({e.cjNo, -1});
-        for (const Point &p : records->points)
-            keys.push_back({-1, p.cjdNo});
-        for (const Elevation &e : records->elevations)
-            keys.push_back({e.cjNo, e.cjdNo});
-        if (auto done = insertRows(server.db, QStringLiteral("pg_temp.pushed_keys"), 2, keys); !done)
-            return failed(done.error());
-        // Counted, so that the server compares the two sets whole, not row by row.
-        if (auto counted = runAll(server.db, {QStringLiteral("ANALYZE pg_temp.pushed_keys")}); !counted)
-            return failed(counted.error());
-        for (const QString &remove :
-             {QStringLiteral("DELETE FROM sedimetra.sur2 s WHERE s.project_id = ? AND NOT EXISTS (SELECT FROM "
-                             "pg_temp.pushed_keys k WHERE k.cjno = s.cjno AND k.cjdno = s.cjdno)"),
-              QStringLiteral("DELETE FROM sedimetra.sur1 s WHERE s.project_id = ? AND NOT EXISTS (SELECT FROM "
-                             "pg_temp.pushed_keys k WHERE k.cjno = s.cjno AND k.cjdno = -1)"),
-              QStringLiteral("DELETE FROM sedimetra.sur3 s WHERE s.project_id = ? AND NOT EXISTS (SELECT FROM "
-                             "pg_temp.pushed_keys k WHERE k.cjdno = s.cjdno AND k.cjno = -1)"),
-              QStringLiteral("DELETE FROM sedimetra.header_fields WHERE project_id = ?"),
-              QStringLiteral("DELETE FROM sedimetra.plan_drawings WHERE project_id = ?")}) {
-            QSqlQuery query(server.db);
-            if (auto ready = prepared(query, remove); !ready)
-                return failed(ready.error());
-            query.addBindValue(id);
-            if (!query.exec())
-                return failed(query.lastError().text());
-        }
+        if (auto cleared = clearForReplace(server.db, id, *records); !cleared)
+            return failed(cleared.error());
         replacing = true;
     } else {
         query.finish();
-        QSqlQuery add(server.db);
-        if (auto ready = prepared(add, QStringLiteral("SELECT sedimetra.create_project(?)"));
-            !ready)
-            return failed(ready.error());
-        add.addBindValue(address.project);
-        if (!add.exec() || !add.next()) {
-            const QString state = sqlState(add);
-            // A name taken by a project this login may not see is told as
-            // any name it may not use: nobody learns of a project so.
-            if (state == QLatin1String("SD001") || state == QLatin1String("23505"))
-                return failed(QStringLiteral("不能在服务器上建立名为“%1”的工程：这个名称不能使用（请换一个工程名，"
-                                             "或请 sedimetra_admin 授权）")
-                                  .arg(address.project));
-            if (state == QLatin1String("42501"))
-                return failed(QStringLiteral("你没有在服务器上建立工程的权限（需要角色 sedimetra_write）"));
-            return failed(add.lastError().text());
-        }
-        id = add.value(0).toInt();
+        const auto made = createServerProject(server.db, address.project);
+        if (!made)
+            return failed(made.error());
+        id = *made;
         if (auto begun = beginPushEntry(server.db, id); !begun)
             return failed(begun.error());
     }
@@ -364,55 +441,8 @@ Result<PushReport> pushProject(const QString &file, const ServerAddress &address
     if (auto carried = carryProvenance(server.db, id, *provenance, source); !carried)
         return failed(carried.error());
 
-    std::vector<QVariantList> rows;
-    for (const Epoch &e : records->epochs)
-        rows.push_back({id, e.cjNo, e.date, e.name, e.layers});
-    if (auto done = insertRows(server.db, QStringLiteral("sedimetra.sur1"), 5, rows,
-                               replacing ? QStringLiteral("ON CONFLICT (project_id, cjno) DO UPDATE SET "
-                                                          "mydate = EXCLUDED.mydate, name = EXCLUDED.name, "
-                                                          "layers = EXCLUDED.layers WHERE (sur1.mydate, sur1.name, "
-                                                          "sur1.layers) IS DISTINCT FROM (EXCLUDED.mydate, "
-                                                          "EXCLUDED.name, EXCLUDED.layers)")
-                                         : QString());
-        !done)
-        return failed(done.error());
-    rows.clear();
-    for (const Point &p : records->points)
-        rows.push_back({id, p.cjdNo, p.name, p.aci, p.mark,
-                        p.position ? QVariant(p.position->x) : QVariant(),
-                        p.position ? QVariant(p.position->y) : QVariant()});
-    if (auto done = insertRows(server.db, QStringLiteral("sedimetra.sur3"), 7, rows,
-                               replacing ? QStringLiteral("ON CONFLICT (project_id, cjdno) DO UPDATE SET "
-                                                          "pointname = EXCLUDED.pointname, aci = EXCLUDED.aci, "
-                                                          "mark = EXCLUDED.mark, x = EXCLUDED.x, y = EXCLUDED.y "
-                                                          "WHERE (sur3.pointname, sur3.aci, sur3.mark, sur3.x, sur3.y) "
-                                                          "IS DISTINCT FROM (EXCLUDED.pointname, EXCLUDED.aci, "
-                                                          "EXCLUDED.mark, EXCLUDED.x, EXCLUDED.y)")
-                                         : QString());
-        !done)
-        return failed(done.error());
-    rows.clear();
-    if (records->plan)
-        rows.push_back({id, records->plan->name, records->plan->data});
-    if (auto done = insertRows(server.db, QStringLiteral("sedimetra.plan_drawings"), 3, rows); !done)
-        return failed(done.error());
-    rows.clear();
-    for (const Elevation &e : records->elevations)
-        rows.push_back({id, e.cjNo, e.cjdNo,
-                        std::isnan(e.pointH) ? QVariant() : QVariant(e.pointH)});
-    if (auto done = insertRows(server.db, QStringLiteral("sedimetra.sur2"), 4, rows,
-                               replacing ? QStringLiteral("ON CONFLICT (project_id, cjno, cjdno) DO UPDATE SET "
-                                                          "pointh = EXCLUDED.pointh WHERE sur2.pointh IS DISTINCT "
-                                                          "FROM EXCLUDED.pointh")
-                                         : QString());
-        !done)
-        return failed(done.error());
-    rows.clear();
-    for (const auto &[name, value] : records->fields)
-        rows.push_back({id, name, value});
-    if (auto done = insertRows(server.db, QStringLiteral("sedimetra.header_fields"), 3, rows);
-        !done)
-        return failed(done.error());
+    if (auto written = writeRecords(server.db, id, *records, replacing); !written)
+        return failed(written.error());
     if (!server.db.commit())
         return fail(server.db.lastError().text());
 

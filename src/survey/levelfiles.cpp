@@ -289,16 +289,98 @@ void dropLatest(RecordedLine &line, DiniLineState &state, bool back)
     recount(line, state);
 }
 
-Result<LevelFile> readDini(LineReader &reader, const QString &path)
+// A record's values in metres, by type; the types read here must have a
+// value and a unit the program knows.
+Result<std::map<QByteArray, double>> diniValues(const QByteArray &text, const QString &path, int lineNo)
 {
     using C = DiniColumns;
-    LevelFile file;
-    file.path = path;
+    std::map<QByteArray, double> values;
+    for (int b = 0; b < 3; ++b) {
+        const int at = C::block + b * C::blockStep;
+        const QByteArray type = text.mid(at + C::type, 2).trimmed();
+        if (type.isEmpty())
+            continue;
+        static const std::set<QByteArray> read{"Rb", "Rf", "Rz", "HD", "Z", "Sh"};
+        if (!read.count(type))
+            continue;
+        if (text[at - 1] != '|')
+            return fail(QStringLiteral("%1 的栏目位置与 DiNi M5 格式不符").arg(where(path, lineNo)));
+        const QByteArray number = text.mid(at + C::value, C::valueLength).trimmed();
+        const QByteArray unit = text.mid(at + C::unit, C::unitLength).trimmed();
+        bool ok = false;
+        double v = number.toDouble(&ok);
+        if (!ok || !std::isfinite(v))
+            return fail(QStringLiteral("%1 的 %2 值“%3”无效")
+                            .arg(where(path, lineNo), QString::fromLatin1(type), QString::fromLatin1(number)));
+        if (unit == "mm")
+            v /= 1000;
+        else if (unit == "ft")
+            v *= footInMetres;
+        else if (unit != "m")
+            return fail(QStringLiteral("%1 的 %2 值的单位“%3”无法识别")
+                            .arg(where(path, lineNo), QString::fromLatin1(type), QString::fromLatin1(unit)));
+        QString why;
+        if (type == "HD" || type.startsWith('R'))
+            why = outOfRange(type == "HD", v);
+        else if (!usableElevation(v))
+            why = QStringLiteral("高程 %1 不在有效范围内").arg(v, 0, 'g', 6);
+        if (!why.isEmpty())
+            return fail(QStringLiteral("%1 的 %2 值：%3").arg(where(path, lineNo), QString::fromLatin1(type), why));
+        values[type] = v;
+    }
+    return values;
+}
+
+// A record without a reading: the level's own results, kept to compare.
+void keepLevelResults(LevelFile &file, std::optional<size_t> current, const QByteArray &info, const QString &point,
+                      const std::map<QByteArray, double> &values, int lineNo)
+{
+    // A height entered at the start of a line, the line's sum of height
+    // differences and station count.
+    if (values.count("Z") && !point.isEmpty() && (!current || file.lines[*current].readings.empty()))
+        file.enteredHeights.push_back({point, values.at("Z"), lineNo});
+    if (current && values.count("Sh"))
+        file.lines[*current].levelSumDh = values.at("Sh");
+    if (current && info.startsWith("KD2")) {
+        // The level's station count, right-aligned in columns 30–38.
+        bool ok = false;
+        const int stations = info.mid(12, 9).trimmed().toInt(&ok);
+        if (ok && stations >= 0)
+            file.lines[*current].levelStations = stations;
+    }
+}
+
+// A back or fore sight added to its station: read more often than the
+// method has, the later reading counts.
+void addSighting(RecordedLine &line, DiniLineState &state, bool back, const QString &point, double metres,
+                 std::optional<double> distance, int lineNo)
+{
+    const int perSight = line.perSight > 0 ? line.perSight : 2;
+    if ((back ? state.backs : state.fores) >= perSight)
+        dropLatest(line, state, back); // read once more than the method has: the later counts
+    int &sights = back ? state.backs : state.fores;
+    const LevelReading::Kind kind = back ? (sights == 0 ? LevelReading::Back1 : LevelReading::Back2)
+                                         : (sights == 0 ? LevelReading::Fore1 : LevelReading::Fore2);
+    ++sights;
+    line.readings.push_back({kind, point, metres, distance, lineNo});
+    if (state.backs == perSight && state.fores == perSight) {
+        state.stationStart = line.readings.size();
+        state.backs = state.fores = 0;
+    }
+}
+
+// The lines of a DiNi file as they are read: each line's state, the lines
+// by number, and the one the readings go to.
+struct DiniLines
+{
+    LevelFile &file;
+    const QString &path;
     std::vector<DiniLineState> states;
     std::map<int, size_t> byNumber;
     std::optional<size_t> current;
-    size_t count = 0;
-    const auto startLine = [&](int number, const QString &method, int fileLine) {
+
+    void start(int number, const QString &method, int fileLine)
+    {
         RecordedLine line;
         line.number = number;
         line.method = method;
@@ -315,7 +397,54 @@ Result<LevelFile> readDini(LineReader &reader, const QString &path)
                                  .arg(where(path, fileLine))
                                  .arg(number)
                                  .arg(method);
-    };
+    }
+    // A TO record: a line started or continued, or a station measured again.
+    void control(const QByteArray &info, int lineNo);
+};
+
+void DiniLines::control(const QByteArray &info, int lineNo)
+{
+    const QList<QByteArray> words = info.mid(2).simplified().split(' ');
+    const QByteArray first = words.value(0).toLower();
+    // The line number closes the field (column 48).
+    std::optional<int> number;
+    if (words.size() > 1 && info.back() != ' ') {
+        bool ok = false;
+        const int n = words.back().toInt(&ok);
+        if (ok)
+            number = n;
+    }
+    const QString method = words.size() > (number ? 2 : 1) ? QString::fromLatin1(words[1])
+                                                            : QString();
+    if (first == "start-line") {
+        start(number.value_or(int(file.lines.size()) + 1), method, lineNo);
+    } else if (first == "cont-line") {
+        if (number && byNumber.count(*number)) {
+            current = byNumber[*number];
+        } else {
+            start(number.value_or(int(file.lines.size()) + 1), method, lineNo);
+            file.warnings << QStringLiteral("%1：续测的水准路线 %2 的开始不在本文件中")
+                                 .arg(where(path, lineNo))
+                                 .arg(number.value_or(0));
+        }
+    } else if (first == "station" && words.value(1).toLower() == "repeated" && current) {
+        // The station is measured again: its valid readings so far
+        // (back sights without their fore sights) go.
+        RecordedLine &line = file.lines[*current];
+        DiniLineState &state = states[*current];
+        line.readings.resize(state.stationStart);
+        state.backs = state.fores = 0;
+    }
+}
+
+Result<LevelFile> readDini(LineReader &reader, const QString &path)
+{
+    using C = DiniColumns;
+    LevelFile file;
+    file.path = path;
+    DiniLines lines{file, path, {}, {}, std::nullopt};
+    std::optional<size_t> &current = lines.current;
+    size_t count = 0;
     QByteArray raw;
     for (;;) {
         const LineReader::Status status = reader.next(&raw);
@@ -336,37 +465,7 @@ Result<LevelFile> readDini(LineReader &reader, const QString &path)
         const QByteArray info = text.mid(C::info, C::infoLength);
 
         if (info.startsWith("TO")) {
-            const QList<QByteArray> words = info.mid(2).simplified().split(' ');
-            const QByteArray first = words.value(0).toLower();
-            // The line number closes the field (column 48).
-            std::optional<int> number;
-            if (words.size() > 1 && info.back() != ' ') {
-                bool ok = false;
-                const int n = words.back().toInt(&ok);
-                if (ok)
-                    number = n;
-            }
-            const QString method = words.size() > (number ? 2 : 1) ? QString::fromLatin1(words[1])
-                                                                    : QString();
-            if (first == "start-line") {
-                startLine(number.value_or(int(file.lines.size()) + 1), method, lineNo);
-            } else if (first == "cont-line") {
-                if (number && byNumber.count(*number)) {
-                    current = byNumber[*number];
-                } else {
-                    startLine(number.value_or(int(file.lines.size()) + 1), method, lineNo);
-                    file.warnings << QStringLiteral("%1：续测的水准路线 %2 的开始不在本文件中")
-                                         .arg(where(path, lineNo))
-                                         .arg(number.value_or(0));
-                }
-            } else if (first == "station" && words.value(1).toLower() == "repeated" && current) {
-                // The station is measured again: its valid readings so far
-                // (back sights without their fore sights) go.
-                RecordedLine &line = file.lines[*current];
-                DiniLineState &state = states[*current];
-                line.readings.resize(state.stationStart);
-                state.backs = state.fores = 0;
-            }
+            lines.control(info, lineNo);
             continue;
         }
         if (!info.startsWith("KD"))
@@ -374,42 +473,10 @@ Result<LevelFile> readDini(LineReader &reader, const QString &path)
         const QString point = withoutPadding(QString::fromLatin1(info.mid(4, 8)));
         const QByteArray code = info.mid(12, 5);
 
-        // The record's values in metres, by type; the types read here must
-        // have a value and a unit the program knows.
-        std::map<QByteArray, double> values;
-        for (int b = 0; b < 3; ++b) {
-            const int at = C::block + b * C::blockStep;
-            const QByteArray type = text.mid(at + C::type, 2).trimmed();
-            if (type.isEmpty())
-                continue;
-            static const std::set<QByteArray> read{"Rb", "Rf", "Rz", "HD", "Z", "Sh"};
-            if (!read.count(type))
-                continue;
-            if (text[at - 1] != '|')
-                return fail(QStringLiteral("%1 的栏目位置与 DiNi M5 格式不符").arg(where(path, lineNo)));
-            const QByteArray number = text.mid(at + C::value, C::valueLength).trimmed();
-            const QByteArray unit = text.mid(at + C::unit, C::unitLength).trimmed();
-            bool ok = false;
-            double v = number.toDouble(&ok);
-            if (!ok || !std::isfinite(v))
-                return fail(QStringLiteral("%1 的 %2 值“%3”无效")
-                                .arg(where(path, lineNo), QString::fromLatin1(type), QString::fromLatin1(number)));
-            if (unit == "mm")
-                v /= 1000;
-            else if (unit == "ft")
-                v *= footInMetres;
-            else if (unit != "m")
-                return fail(QStringLiteral("%1 的 %2 值的单位“%3”无法识别")
-                                .arg(where(path, lineNo), QString::fromLatin1(type), QString::fromLatin1(unit)));
-            QString why;
-            if (type == "HD" || type.startsWith('R'))
-                why = outOfRange(type == "HD", v);
-            else if (!usableElevation(v))
-                why = QStringLiteral("高程 %1 不在有效范围内").arg(v, 0, 'g', 6);
-            if (!why.isEmpty())
-                return fail(QStringLiteral("%1 的 %2 值：%3").arg(where(path, lineNo), QString::fromLatin1(type), why));
-            values[type] = v;
-        }
+        const auto read = diniValues(text, path, lineNo);
+        if (!read)
+            return read.failure();
+        const std::map<QByteArray, double> &values = *read;
         QByteArray readingType;
         for (const char *type : {"Rb", "Rf", "Rz"})
             if (values.count(type))
@@ -417,19 +484,7 @@ Result<LevelFile> readDini(LineReader &reader, const QString &path)
         if (code.trimmed() == "#####")
             continue; // invalidated by the level; the reading is taken again
         if (readingType.isEmpty()) {
-            // The level's own results: a height entered at the start of a
-            // line, the line's sum of height differences and station count.
-            if (values.count("Z") && !point.isEmpty() && (!current || file.lines[*current].readings.empty()))
-                file.enteredHeights.push_back({point, values["Z"], lineNo});
-            if (current && values.count("Sh"))
-                file.lines[*current].levelSumDh = values["Sh"];
-            if (current && info.startsWith("KD2")) {
-                // The level's station count, right-aligned in columns 30–38.
-                bool ok = false;
-                const int stations = info.mid(12, 9).trimmed().toInt(&ok);
-                if (ok && stations >= 0)
-                    file.lines[*current].levelStations = stations;
-            }
+            keepLevelResults(file, current, info, point, values, lineNo);
             continue;
         }
         if (point.isEmpty())
@@ -437,28 +492,16 @@ Result<LevelFile> readDini(LineReader &reader, const QString &path)
         if (++count > maxReadings)
             return tooManyReadings(path, lineNo);
         if (!current)
-            startLine(int(file.lines.size()) + 1, QString(), lineNo);
+            lines.start(int(file.lines.size()) + 1, QString(), lineNo);
         RecordedLine &line = file.lines[*current];
-        DiniLineState &state = states[*current];
+        DiniLineState &state = lines.states[*current];
         const std::optional<double> distance =
-            values.count("HD") ? std::optional(values["HD"]) : std::nullopt;
+            values.count("HD") ? std::optional(values.at("HD")) : std::nullopt;
         if (readingType == "Rz") {
-            line.readings.push_back({LevelReading::Intermediate, point, values["Rz"], distance, lineNo});
+            line.readings.push_back({LevelReading::Intermediate, point, values.at("Rz"), distance, lineNo});
             continue;
         }
-        const bool back = readingType == "Rb";
-        const int perSight = line.perSight > 0 ? line.perSight : 2;
-        if ((back ? state.backs : state.fores) >= perSight)
-            dropLatest(line, state, back); // read once more than the method has: the later counts
-        int &sights = back ? state.backs : state.fores;
-        const LevelReading::Kind kind = back ? (sights == 0 ? LevelReading::Back1 : LevelReading::Back2)
-                                             : (sights == 0 ? LevelReading::Fore1 : LevelReading::Fore2);
-        ++sights;
-        line.readings.push_back({kind, point, values[readingType], distance, lineNo});
-        if (state.backs == perSight && state.fores == perSight) {
-            state.stationStart = line.readings.size();
-            state.backs = state.fores = 0;
-        }
+        addSighting(line, state, readingType == "Rb", point, values.at(readingType), distance, lineNo);
     }
     if (count == 0)
         return fail(QStringLiteral("%1 中没有水准读数").arg(QDir::toNativeSeparators(path)));
