@@ -344,30 +344,26 @@ double drawTable(QPainter &p, const QRectF &body, double top, const QStringList 
     return y;
 }
 
-// Rows of a sheet drawn as the sheet lays them out: columns as wide as the
-// sheet's own share of `body`, merged cells drawn as one with their text
-// centred in the whole block and wrapped where it does not fit, each row as
-// high as its tallest text. `rows` are the sheet's row numbers in the order
-// drawn; a merged block is drawn where its first row is among them.
-double drawSheetRows(QPainter &p, const QRectF &body, double top, const std::vector<int> &rows,
-                     const std::function<QString(int, int)> &text, const std::vector<XlsxSheet::Range> &merges,
-                     const std::vector<double> &widths, double points)
-{
-    const int columns = int(widths.size());
-    const std::vector<double> x = columnEdges(body.left(), body.width(), widths);
+namespace {
 
+// The block each drawn cell belongs to: its first cell and its extent in
+// drawn rows and columns.
+struct SheetBlock
+{
+    int row, column; // the sheet's
+    size_t firstPlace, lastPlace;
+    int lastColumn;
+};
+
+// Every drawn cell's block: the merged ranges whose first row is drawn, and
+// each other cell a block of its own.
+std::vector<SheetBlock> sheetBlocks(const std::vector<int> &rows, const std::vector<XlsxSheet::Range> &merges,
+                                    int columns)
+{
     std::map<int, size_t> place; // sheet row → place in `rows`
     for (size_t i = 0; i < rows.size(); ++i)
         place.emplace(rows[i], i);
-    // The block each drawn cell belongs to: its first cell and its extent
-    // in drawn rows and columns.
-    struct Block
-    {
-        int row, column; // the sheet's
-        size_t firstPlace, lastPlace;
-        int lastColumn;
-    };
-    std::vector<Block> blocks;
+    std::vector<SheetBlock> blocks;
     std::set<std::pair<size_t, int>> covered;
     for (const XlsxSheet::Range &m : merges) {
         const auto first = place.find(m.firstRow);
@@ -386,50 +382,17 @@ double drawSheetRows(QPainter &p, const QRectF &body, double top, const std::vec
         for (int c = 1; c <= columns; ++c)
             if (!covered.count({r, c}))
                 blocks.push_back({rows[r], c, r, r, c});
-    // Row heights from the texts of the blocks that lie in one row, in
-    // lines of the block's width; a text's own line breaks count.
-    const double line = mm(points * 0.62);
-    std::vector<double> heights(rows.size(), line);
-    const auto linesIn = [&](const QString &t, double width) {
-        int lines = 0;
-        for (const QString &part : t.split(QLatin1Char('\n')))
-            lines += linesOf(QString(part).remove(QLatin1Char('\r')), width, points);
-        return lines;
-    };
-    for (const Block &b : blocks) {
-        const QString t = text(b.row, b.column);
-        if (t.isEmpty() || b.firstPlace != b.lastPlace)
-            continue;
-        heights[b.firstPlace] =
-            std::max(heights[b.firstPlace], linesIn(t, x[size_t(b.lastColumn)] - x[size_t(b.column - 1)]) * line);
-    }
-    std::vector<double> y{top};
-    for (const double h : heights)
-        y.push_back(y.back() + h);
-    const QFont plain = font(points);
-    p.setFont(plain);
-    p.setPen(QPen(Qt::black, mm(0.15)));
-    // A text of plain characters that fits its cell is placed without
-    // laying it out as a paragraph.
-    const QFontMetricsF metrics(plain, p.device());
-    const PlainWidths plainWidth(metrics);
-    PlainGlyphs glyphs(plain, p.device(), plainWidth);
-    // Kept from page to page: the next page of the table has the same headings.
-    thread_local std::optional<LaidOutTexts> kept;
-    if (!kept || !kept->fits(plain, p.device()))
-        kept.emplace(plain, p.device());
-    LaidOutTexts &laid = *kept;
-    const double baseline = (line + metrics.ascent() - metrics.descent()) / 2;
-    const auto cellOf = [&](const Block &b) {
-        return QRectF(QPointF(x[size_t(b.column - 1)], y[b.firstPlace]),
-                      QPointF(x[size_t(b.lastColumn)], y[b.lastPlace + 1]));
-    };
-    // The rules in one go, then the texts. Every block's edges, joined
-    // into the longest lines they make: a rectangle a cell would write
-    // every inner rule twice, and the page's content is compressed.
-    const size_t across = size_t(columns), down = rows.size();
+    return blocks;
+}
+
+// Every block's edges, joined into the longest lines they make: a rectangle
+// a cell would write every inner rule twice, and the page's content is
+// compressed.
+std::vector<QLineF> joinedRules(const std::vector<SheetBlock> &blocks, const std::vector<double> &x,
+                                const std::vector<double> &y, size_t across, size_t down)
+{
     std::vector<char> level((down + 1) * across, 0), upright((across + 1) * down, 0);
-    for (const Block &b : blocks) {
+    for (const SheetBlock &b : blocks) {
         for (int c = b.column - 1; c < b.lastColumn; ++c) {
             level[b.firstPlace * across + size_t(c)] = 1;
             level[(b.lastPlace + 1) * across + size_t(c)] = 1;
@@ -458,8 +421,66 @@ double drawSheetRows(QPainter &p, const QRectF &body, double top, const std::vec
                 rules.emplace_back(x[c], y[r], x[c], y[end + 1]);
                 r = end;
             }
+    return rules;
+}
+
+} // namespace
+
+// Rows of a sheet drawn as the sheet lays them out: columns as wide as the
+// sheet's own share of `body`, merged cells drawn as one with their text
+// centred in the whole block and wrapped where it does not fit, each row as
+// high as its tallest text. `rows` are the sheet's row numbers in the order
+// drawn; a merged block is drawn where its first row is among them.
+double drawSheetRows(QPainter &p, const QRectF &body, double top, const std::vector<int> &rows,
+                     const std::function<QString(int, int)> &text, const std::vector<XlsxSheet::Range> &merges,
+                     const std::vector<double> &widths, double points)
+{
+    const int columns = int(widths.size());
+    const std::vector<double> x = columnEdges(body.left(), body.width(), widths);
+
+    const std::vector<SheetBlock> blocks = sheetBlocks(rows, merges, columns);
+    // Row heights from the texts of the blocks that lie in one row, in
+    // lines of the block's width; a text's own line breaks count.
+    const double line = mm(points * 0.62);
+    std::vector<double> heights(rows.size(), line);
+    const auto linesIn = [&](const QString &t, double width) {
+        int lines = 0;
+        for (const QString &part : t.split(QLatin1Char('\n')))
+            lines += linesOf(QString(part).remove(QLatin1Char('\r')), width, points);
+        return lines;
+    };
+    for (const SheetBlock &b : blocks) {
+        const QString t = text(b.row, b.column);
+        if (t.isEmpty() || b.firstPlace != b.lastPlace)
+            continue;
+        heights[b.firstPlace] =
+            std::max(heights[b.firstPlace], linesIn(t, x[size_t(b.lastColumn)] - x[size_t(b.column - 1)]) * line);
+    }
+    std::vector<double> y{top};
+    for (const double h : heights)
+        y.push_back(y.back() + h);
+    const QFont plain = font(points);
+    p.setFont(plain);
+    p.setPen(QPen(Qt::black, mm(0.15)));
+    // A text of plain characters that fits its cell is placed without
+    // laying it out as a paragraph.
+    const QFontMetricsF metrics(plain, p.device());
+    const PlainWidths plainWidth(metrics);
+    PlainGlyphs glyphs(plain, p.device(), plainWidth);
+    // Kept from page to page: the next page of the table has the same headings.
+    thread_local std::optional<LaidOutTexts> kept;
+    if (!kept || !kept->fits(plain, p.device()))
+        kept.emplace(plain, p.device());
+    LaidOutTexts &laid = *kept;
+    const double baseline = (line + metrics.ascent() - metrics.descent()) / 2;
+    const auto cellOf = [&](const SheetBlock &b) {
+        return QRectF(QPointF(x[size_t(b.column - 1)], y[b.firstPlace]),
+                      QPointF(x[size_t(b.lastColumn)], y[b.lastPlace + 1]));
+    };
+    // The rules in one go, then the texts.
+    const std::vector<QLineF> rules = joinedRules(blocks, x, y, size_t(columns), rows.size());
     p.drawLines(rules.data(), int(rules.size()));
-    for (const Block &b : blocks) {
+    for (const SheetBlock &b : blocks) {
         const QRectF cell = cellOf(b);
         const QString t = text(b.row, b.column);
         if (t.isEmpty())

@@ -11,7 +11,76 @@
 #include <QSqlQuery>
 
 #include <map>
+#include <functional>
 #include <set>
+
+namespace {
+
+// Each epoch's date, name and load floors and each point's name against the
+// last recorded.
+void compareFieldsAndNames(RecordCheck &check, const std::vector<Epoch> &epochs, const std::vector<Point> &points,
+                           const std::map<std::pair<int, QString>, QVariant> &epochFields,
+                           const std::map<int, QVariant> &names, int firstEpochNumber)
+{
+    const std::pair<const char *, const char *> fields[] = {{"D", "观测日期"}, {"N", "观测名称"}, {"L", "荷载层数"}};
+    for (const Epoch &e : epochs)
+        for (const auto &[kind, words] : fields) {
+            const auto recorded = epochFields.find({e.cjNo, QLatin1String(kind)});
+            if (recorded == epochFields.end())
+                continue;
+            const QString now = *kind == 'D' ? e.date : *kind == 'N' ? e.name : e.layers;
+            if (recorded->second.toString() != now)
+                check.breaks.push_back(QStringLiteral("第 %1 次观测的%2：库中 %3，记录为 %4，程序之外修改")
+                                           .arg(e.cjNo + firstEpochNumber)
+                                           .arg(QString::fromUtf8(words), now, recorded->second.toString()));
+        }
+    for (const Point &p : points)
+        if (const auto recorded = names.find(p.cjdNo); recorded != names.end() && recorded->second.toString() != p.name)
+            check.breaks.push_back(QStringLiteral("第 %1 号点的点名：库中 %2，记录为 %3，程序之外修改")
+                                       .arg(p.cjdNo)
+                                       .arg(p.name, recorded->second.toString()));
+}
+
+// Every stored elevation against the last value recorded, and every
+// recorded one still there.
+Result<void> compareElevations(QSqlQuery &query, RecordCheck &check,
+                               const std::map<std::pair<int, int>, QVariant> &elevations,
+                               const std::set<int> &epochsRecordedWhole,
+                               const std::function<QString(int, int)> &cell,
+                               const std::function<QString(const QVariant &)> &metres,
+                               const std::function<QString(const QSqlError &)> &failure)
+{
+    if (!query.exec(QStringLiteral("SELECT CjNo, CjdNo, PointH FROM Sur2 WHERE PointH IS NOT NULL ORDER BY CjNo, CjdNo")))
+        return fail(failure(query.lastError()));
+    std::set<std::pair<int, int>> presentCells;
+    while (query.next()) {
+        const std::pair<int, int> key{query.value(0).toInt(), query.value(1).toInt()};
+        const double value = query.value(2).toDouble();
+        presentCells.insert(key);
+        const auto recorded = elevations.find(key);
+        if (recorded == elevations.end()) {
+            if (epochsRecordedWhole.count(key.first))
+                check.breaks.push_back(QStringLiteral("%1：库中 %2，没有记录，程序之外写入")
+                                           .arg(cell(key.first, key.second), metres(value)));
+            continue;
+        }
+        bool ok = false;
+        const double last = recorded->second.toDouble(&ok);
+        if (recorded->second.isNull() || !ok || std::abs(last - value) > 1e-9)
+            check.breaks.push_back(QStringLiteral("%1：库中 %2，记录为 %3，程序之外修改")
+                                       .arg(cell(key.first, key.second), metres(value), metres(recorded->second)));
+    }
+    if (query.lastError().isValid())
+        return fail(failure(query.lastError()));
+    query.finish();
+    for (const auto &[key, last] : elevations)
+        if (!last.isNull() && !presentCells.count(key))
+            check.breaks.push_back(QStringLiteral("%1：库中没有，记录为 %2，程序之外删除")
+                                       .arg(cell(key.first, key.second), metres(last)));
+    return success();
+}
+
+} // namespace
 
 Result<RecordCheck> ProjectDatabase::checkRecord(int firstEpochNumber)
 {
@@ -89,52 +158,13 @@ Result<RecordCheck> ProjectDatabase::checkRecord(int firstEpochNumber)
     query.finish();
 
     // Every value against the last one recorded.
-    if (!query.exec(QStringLiteral("SELECT CjNo, CjdNo, PointH FROM Sur2 WHERE PointH IS NOT NULL ORDER BY CjNo, CjdNo")))
-        return fail(m_dialect->failure(query.lastError()));
-    std::set<std::pair<int, int>> presentCells;
-    while (query.next()) {
-        const std::pair<int, int> key{query.value(0).toInt(), query.value(1).toInt()};
-        const double value = query.value(2).toDouble();
-        presentCells.insert(key);
-        const auto recorded = elevations.find(key);
-        if (recorded == elevations.end()) {
-            if (epochsRecordedWhole.count(key.first))
-                check.breaks.push_back(QStringLiteral("%1：库中 %2，没有记录，程序之外写入")
-                                           .arg(cell(key.first, key.second), metres(value)));
-            continue;
-        }
-        bool ok = false;
-        const double last = recorded->second.toDouble(&ok);
-        if (recorded->second.isNull() || !ok || std::abs(last - value) > 1e-9)
-            check.breaks.push_back(QStringLiteral("%1：库中 %2，记录为 %3，程序之外修改")
-                                       .arg(cell(key.first, key.second), metres(value), metres(recorded->second)));
-    }
-    if (query.lastError().isValid())
-        return fail(m_dialect->failure(query.lastError()));
-    query.finish();
-    for (const auto &[key, last] : elevations)
-        if (!last.isNull() && !presentCells.count(key))
-            check.breaks.push_back(QStringLiteral("%1：库中没有，记录为 %2，程序之外删除")
-                                       .arg(cell(key.first, key.second), metres(last)));
+    if (auto compared = compareElevations(query, check, elevations, epochsRecordedWhole, cell, metres,
+                                          [this](const QSqlError &e) { return m_dialect->failure(e); });
+        !compared)
+        return compared.failure();
     const auto epochs = this->epochs();
     if (!epochs)
         return epochs.failure();
-    const std::pair<const char *, const char *> fields[] = {{"D", "观测日期"}, {"N", "观测名称"}, {"L", "荷载层数"}};
-    for (const Epoch &e : *epochs)
-        for (const auto &[kind, words] : fields) {
-            const auto recorded = epochFields.find({e.cjNo, QLatin1String(kind)});
-            if (recorded == epochFields.end())
-                continue;
-            const QString now = *kind == 'D' ? e.date : *kind == 'N' ? e.name : e.layers;
-            if (recorded->second.toString() != now)
-                check.breaks.push_back(QStringLiteral("第 %1 次观测的%2：库中 %3，记录为 %4，程序之外修改")
-                                           .arg(e.cjNo + firstEpochNumber)
-                                           .arg(QString::fromUtf8(words), now, recorded->second.toString()));
-        }
-    for (const Point &p : *points)
-        if (const auto recorded = names.find(p.cjdNo); recorded != names.end() && recorded->second.toString() != p.name)
-            check.breaks.push_back(QStringLiteral("第 %1 号点的点名：库中 %2，记录为 %3，程序之外修改")
-                                       .arg(p.cjdNo)
-                                       .arg(p.name, recorded->second.toString()));
+    compareFieldsAndNames(check, *epochs, *points, epochFields, names, firstEpochNumber);
     return check;
 }
