@@ -6,6 +6,7 @@
 #include <QPainterPath>
 
 #include <cmath>
+#include <functional>
 
 namespace {
 
@@ -27,6 +28,46 @@ const Drawing::Block *blockNamed(const Drawing &drawing, const QString &name)
         if (block->name.compare(name, Qt::CaseInsensitive) == 0)
             return block.get();
     return nullptr;
+}
+
+// A text as CAD places it: its cap height the text's height, aligned at its
+// alignment point, turned and stretched as it is.
+void paintText(QPainter &painter, const Drawing::Entity &e, const std::function<QPointF(CadPoint)> &at,
+               const Mapping &map, const QString &fontFamily)
+{
+    if (e.text.isEmpty() || e.height <= 0)
+        return;
+    QFont font(fontFamily);
+    font.setPixelSize(std::max(1, int(std::lround(e.height * map.scale * 1.4))));
+    const QFontMetricsF metrics(font);
+    // Cap height of a CAD text is its height: scale the face so.
+    const double pixels = e.height * map.scale;
+    const double capHeight = metrics.capHeight() > 0 ? metrics.capHeight() : metrics.ascent() * 0.7;
+    font.setPixelSize(std::max(1, int(std::lround(font.pixelSize() * pixels / capHeight))));
+    const QFontMetricsF fitted(font);
+    const double width = fitted.horizontalAdvance(e.text) * e.scale;
+    const bool aligned = e.horizontal != 0 || e.vertical != 0;
+    const QPointF anchor = at(aligned ? e.alignment : e.points.front());
+    // Offsets from the anchor along the text's own direction.
+    double x = 0, y = 0;
+    if (e.horizontal == 1 || e.horizontal == 4)
+        x -= width / 2;
+    else if (e.horizontal == 2)
+        x -= width;
+    if (e.vertical == 1)
+        y -= fitted.descent();
+    else if (e.vertical == 2)
+        y += pixels / 2;
+    else if (e.vertical == 3)
+        y += pixels;
+    painter.save();
+    painter.setFont(font);
+    painter.translate(anchor);
+    painter.rotate(-e.rotation); // the page's y runs down
+    painter.translate(x, y);
+    painter.scale(e.scale, 1);
+    painter.drawText(QPointF(0, 0), e.text);
+    painter.restore();
 }
 
 void paintEntity(QPainter &painter, const Drawing &drawing, const Drawing::Entity &e, CadPoint offset,
@@ -89,42 +130,9 @@ void paintEntity(QPainter &painter, const Drawing &drawing, const Drawing::Entit
         painter.drawPolygon(corners, 4);
         break;
     }
-    case Entity::Text: {
-        if (e.text.isEmpty() || e.height <= 0)
-            break;
-        QFont font(fontFamily);
-        font.setPixelSize(std::max(1, int(std::lround(e.height * map.scale * 1.4))));
-        const QFontMetricsF metrics(font);
-        // Cap height of a CAD text is its height: scale the face so.
-        const double pixels = e.height * map.scale;
-        const double capHeight = metrics.capHeight() > 0 ? metrics.capHeight() : metrics.ascent() * 0.7;
-        font.setPixelSize(std::max(1, int(std::lround(font.pixelSize() * pixels / capHeight))));
-        const QFontMetricsF fitted(font);
-        const double width = fitted.horizontalAdvance(e.text) * e.scale;
-        const bool aligned = e.horizontal != 0 || e.vertical != 0;
-        const QPointF anchor = at(aligned ? e.alignment : e.points.front());
-        // Offsets from the anchor along the text's own direction.
-        double x = 0, y = 0;
-        if (e.horizontal == 1 || e.horizontal == 4)
-            x -= width / 2;
-        else if (e.horizontal == 2)
-            x -= width;
-        if (e.vertical == 1)
-            y -= fitted.descent();
-        else if (e.vertical == 2)
-            y += pixels / 2;
-        else if (e.vertical == 3)
-            y += pixels;
-        painter.save();
-        painter.setFont(font);
-        painter.translate(anchor);
-        painter.rotate(-e.rotation); // the page's y runs down
-        painter.translate(x, y);
-        painter.scale(e.scale, 1);
-        painter.drawText(QPointF(0, 0), e.text);
-        painter.restore();
+    case Entity::Text:
+        paintText(painter, e, at, map, fontFamily);
         break;
-    }
     case Entity::Insert: {
         const Drawing::Block *block = blockNamed(drawing, e.block);
         if (!block || depth > 8)

@@ -360,6 +360,54 @@ double asaokaAt(const AsaokaFit &fit, SeriesPoint start, int step, double t)
     return fit.sInf - (fit.sInf - start.s) * std::pow(fit.beta1, (t - start.t) / step);
 }
 
+namespace {
+
+// The point's forecasts from its epochs of the constant-load period, each
+// kept only where it can be trusted, with the reason where not; and the
+// date it becomes stable.
+void forecast(PointStability &point, const std::vector<SeriesPoint> &period, const ProjectSnapshot &snapshot,
+              const StabilitySettings &settings, QStringList *notes)
+{
+    if (period.empty()) {
+        point.hyperbolicReason = point.asaokaReason = tooFewEpochs(period);
+    } else {
+        point.loadStart = period.front();
+        point.hyperbolic = fitHyperbolic(period);
+        point.hyperbolicReason = hyperbolicRejection(point.hyperbolic, period, settings.maxIntervalPercent);
+        if (!point.hyperbolicReason.isEmpty()) {
+            point.hyperbolicRefused = point.hyperbolic;
+            point.hyperbolic.reset();
+        }
+        point.asaokaReason = asaokaRejection(period, settings.step, settings.maxIntervalPercent);
+        if (point.asaokaReason.isEmpty())
+            point.asaoka = fitAsaoka(period, settings.step);
+        else if (fitEpochs(period) >= minimumFitEpochs && !tooManySamples(period, settings.step))
+            point.asaokaRefused = fitAsaoka(period, settings.step);
+        if (point.hyperbolic && point.verdict == Verdict::Unstable && point.hyperbolic->a < 0) {
+            // A sinking point's fit that says its rate fell below the
+            // limit before the last epoch, which the observed rate
+            // denies, is not trusted.
+            const auto days = daysToStability(-point.hyperbolic->a, -point.hyperbolic->b, settings.limit);
+            if (!days || point.loadStart->t + *days < point.tLast) {
+                point.hyperbolicRefused = point.hyperbolic;
+                point.hyperbolic.reset();
+                point.hyperbolicReason = QStringLiteral("拟合所示稳定日期早于末次观测，与实测速率不符");
+            }
+        }
+        point.stableDate = stableDate(point, snapshot, settings);
+        if (point.stableDate)
+            if (const auto first = calendarDate(snapshot.epochs().front().date))
+                point.stableDay = double(first->daysTo(*point.stableDate));
+        if (!point.asaoka && tooManySamples(period, settings.step))
+            *notes << QStringLiteral("测点 %1：阿萨奥卡法需取样超过 %2 个（预测步长 %3 d），未计算")
+                                  .arg(point.name)
+                                  .arg(maxAsaokaSamples)
+                                  .arg(settings.step);
+    }
+}
+
+} // namespace
+
 StabilityAnalysis analyseStability(const ProjectSnapshot &snapshot,
                                    const StabilitySettings &settings, int lastPoint)
 {
@@ -434,42 +482,7 @@ StabilityAnalysis analyseStability(const ProjectSnapshot &snapshot,
         for (const SeriesPoint &p : point.series)
             if (p.epoch >= periodStart)
                 period.push_back(p);
-        if (period.empty()) {
-            point.hyperbolicReason = point.asaokaReason = tooFewEpochs(period);
-        } else {
-            point.loadStart = period.front();
-            point.hyperbolic = fitHyperbolic(period);
-            point.hyperbolicReason = hyperbolicRejection(point.hyperbolic, period, settings.maxIntervalPercent);
-            if (!point.hyperbolicReason.isEmpty()) {
-                point.hyperbolicRefused = point.hyperbolic;
-                point.hyperbolic.reset();
-            }
-            point.asaokaReason = asaokaRejection(period, settings.step, settings.maxIntervalPercent);
-            if (point.asaokaReason.isEmpty())
-                point.asaoka = fitAsaoka(period, settings.step);
-            else if (fitEpochs(period) >= minimumFitEpochs && !tooManySamples(period, settings.step))
-                point.asaokaRefused = fitAsaoka(period, settings.step);
-            if (point.hyperbolic && point.verdict == Verdict::Unstable && point.hyperbolic->a < 0) {
-                // A sinking point's fit that says its rate fell below the
-                // limit before the last epoch, which the observed rate
-                // denies, is not trusted.
-                const auto days = daysToStability(-point.hyperbolic->a, -point.hyperbolic->b, settings.limit);
-                if (!days || point.loadStart->t + *days < point.tLast) {
-                    point.hyperbolicRefused = point.hyperbolic;
-                    point.hyperbolic.reset();
-                    point.hyperbolicReason = QStringLiteral("拟合所示稳定日期早于末次观测，与实测速率不符");
-                }
-            }
-            point.stableDate = stableDate(point, snapshot, settings);
-            if (point.stableDate)
-                if (const auto first = calendarDate(snapshot.epochs().front().date))
-                    point.stableDay = double(first->daysTo(*point.stableDate));
-            if (!point.asaoka && tooManySamples(period, settings.step))
-                analysis.notes << QStringLiteral("测点 %1：阿萨奥卡法需取样超过 %2 个（预测步长 %3 d），未计算")
-                                      .arg(point.name)
-                                      .arg(maxAsaokaSamples)
-                                      .arg(settings.step);
-        }
+        forecast(point, period, snapshot, settings, &analysis.notes);
         analysis.points.push_back(std::move(point));
     }
     analysis.building =

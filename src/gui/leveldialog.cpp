@@ -174,6 +174,48 @@ LevelGrade LevelDialog::currentGrade() const
                                                       : defaultGrades().front();
 }
 
+namespace {
+
+// The grades as the table holds them, each row a grade (a row without a
+// name left out); refused, with the reason, where a cell is no limit.
+Result<std::vector<LevelGrade>> gradesIn(const QTableWidget &grid, const QStringList &headings)
+{
+    std::vector<LevelGrade> edited;
+    const auto text = [&grid](int r, int c) {
+        const QTableWidgetItem *item = grid.item(r, c);
+        return item ? item->text().trimmed() : QString();
+    };
+    for (int r = 0; r < grid.rowCount(); ++r) {
+        LevelGrade g;
+        g.name = text(r, 0);
+        if (g.name.isEmpty())
+            continue;
+        std::optional<double> *fields[] = {&g.sightMin,       &g.sightMax,       &g.sightDiffMax,
+                                           &g.cumDiffMax,     &g.lineOfSightMin, &g.lineOfSightMax,
+                                           &g.stationDiffMax};
+        for (int c = 1; c <= 7; ++c) {
+            if (text(r, c).isEmpty())
+                continue;
+            bool ok = false;
+            const double v = text(r, c).toDouble(&ok);
+            if (!ok || !std::isfinite(v) || v < 0)
+                return fail(QStringLiteral("“%1”第 %2 列“%3”不是数！").arg(g.name, headings[c], text(r, c)));
+            *fields[c - 1] = v;
+        }
+        bool ok = false;
+        g.closureK = text(r, 8).toDouble(&ok);
+        if (!ok || !(g.closureK > 0))
+            return fail(QStringLiteral("“%1”的闭合差系数不正确！").arg(g.name));
+        g.closureByStations = text(r, 9) == QStringLiteral("是");
+        edited.push_back(g);
+    }
+    if (edited.empty())
+        return fail(QStringLiteral("等级表至少要有一行！"));
+    return edited;
+}
+
+} // namespace
+
 bool LevelDialog::editGrades()
 {
     // Each row a grade; an empty cell is a limit not checked.
@@ -235,46 +277,12 @@ bool LevelDialog::editGrades()
     std::vector<LevelGrade> edited;
     connect(buttons, &QDialogButtonBox::rejected, &editor, &QDialog::reject);
     connect(buttons, &QDialogButtonBox::accepted, &editor, [&] {
-        edited.clear();
-        const auto text = [grid](int r, int c) {
-            const QTableWidgetItem *item = grid->item(r, c);
-            return item ? item->text().trimmed() : QString();
-        };
-        for (int r = 0; r < grid->rowCount(); ++r) {
-            LevelGrade g;
-            g.name = text(r, 0);
-            if (g.name.isEmpty())
-                continue;
-            std::optional<double> *fields[] = {&g.sightMin,       &g.sightMax,       &g.sightDiffMax,
-                                               &g.cumDiffMax,     &g.lineOfSightMin, &g.lineOfSightMax,
-                                               &g.stationDiffMax};
-            for (int c = 1; c <= 7; ++c) {
-                if (text(r, c).isEmpty())
-                    continue;
-                bool ok = false;
-                const double v = text(r, c).toDouble(&ok);
-                if (!ok || !std::isfinite(v) || v < 0) {
-                    showMessage(&editor, QStringLiteral("“%1”第 %2 列“%3”不是数！")
-                                             .arg(g.name, headings[c], text(r, c)),
-                                windowTitle());
-                    return;
-                }
-                *fields[c - 1] = v;
-            }
-            bool ok = false;
-            g.closureK = text(r, 8).toDouble(&ok);
-            if (!ok || !(g.closureK > 0)) {
-                showMessage(&editor, QStringLiteral("“%1”的闭合差系数不正确！").arg(g.name),
-                            windowTitle());
-                return;
-            }
-            g.closureByStations = text(r, 9) == QStringLiteral("是");
-            edited.push_back(g);
-        }
-        if (edited.empty()) {
-            showMessage(&editor, QStringLiteral("等级表至少要有一行！"), windowTitle());
+        auto read = gradesIn(*grid, headings);
+        if (!read) {
+            showMessage(&editor, read.error(), windowTitle());
             return;
         }
+        edited = std::move(*read);
         if (auto saved = writeGrades(levelGradesPath(m_session.programDir()), edited); !saved) {
             showMessage(&editor, QStringLiteral("等级表未能保存：%1").arg(saved.error()), windowTitle());
             return;
@@ -296,6 +304,43 @@ std::map<int, double> LevelDialog::matched() const
             heights[point->cjdNo] = m_result->heights.at(id);
     return heights;
 }
+
+namespace {
+
+// What the adjustment found, in words under the tables.
+QString levelStatusText(const LevelResult &r, int failingStations, int linesShown, int failingLines, size_t points,
+                        const QStringList &unmatched)
+{
+    QString status = QStringLiteral("%1 个测站，%2 个不合格；%3 条水准路线和闭合环，%4 条闭合差超限；"
+                                    "%5 个高程可写入工程测点。")
+                         .arg(r.stations.size())
+                         .arg(failingStations)
+                         .arg(linesShown)
+                         .arg(failingLines)
+                         .arg(points);
+    if (r.sigma0Mm)
+        status += QStringLiteral(" 单位权中误差 %1 mm（多余观测 %2）。")
+                      .arg(formatFixed(*r.sigma0Mm, 3))
+                      .arg(r.dof);
+    if (!unmatched.isEmpty())
+        status += QStringLiteral("\n工程中找不到的点号：%1").arg(unmatched.join(QStringLiteral("、")));
+    for (const LevelPart &part : r.parts)
+        if (part.datum == LevelPart::Entered)
+            status += QStringLiteral("\n含 %1 的部分以水准仪上输入的 %2 高程 %3 m 起算。")
+                          .arg(part.points.front(), part.datumPoints.front(),
+                               formatFixed(r.heights.at(part.datumPoints.front()), 5));
+        else if (part.datum == LevelPart::Relative)
+            status += QStringLiteral("\n含 %1 的部分没有已知高程：高程相对于 %1（0），不能写入观测。")
+                          .arg(part.points.front());
+    constexpr int listedWarnings = 8;
+    for (const QString &warning : r.warnings.mid(0, listedWarnings))
+        status += QStringLiteral("\n注意：%1").arg(warning);
+    if (r.warnings.size() > listedWarnings)
+        status += QStringLiteral("\n等，共 %1 条注意事项").arg(r.warnings.size());
+    return status;
+}
+
+} // namespace
 
 void LevelDialog::recompute()
 {
@@ -384,32 +429,7 @@ void LevelDialog::recompute()
                                                         : QStringLiteral("（起算点，水准仪上输入的高程）"))},
                relative);
     }
-    QString status = QStringLiteral("%1 个测站，%2 个不合格；%3 条水准路线和闭合环，%4 条闭合差超限；"
-                                    "%5 个高程可写入工程测点。")
-                         .arg(r.stations.size())
-                         .arg(failingStations)
-                         .arg(m_lines->rowCount())
-                         .arg(failingLines)
-                         .arg(m_points.size());
-    if (r.sigma0Mm)
-        status += QStringLiteral(" 单位权中误差 %1 mm（多余观测 %2）。")
-                      .arg(formatFixed(*r.sigma0Mm, 3))
-                      .arg(r.dof);
-    if (!unmatched.isEmpty())
-        status += QStringLiteral("\n工程中找不到的点号：%1").arg(unmatched.join(QStringLiteral("、")));
-    for (const LevelPart &part : r.parts)
-        if (part.datum == LevelPart::Entered)
-            status += QStringLiteral("\n含 %1 的部分以水准仪上输入的 %2 高程 %3 m 起算。")
-                          .arg(part.points.front(), part.datumPoints.front(),
-                               formatFixed(r.heights.at(part.datumPoints.front()), 5));
-        else if (part.datum == LevelPart::Relative)
-            status += QStringLiteral("\n含 %1 的部分没有已知高程：高程相对于 %1（0），不能写入观测。")
-                          .arg(part.points.front());
-    constexpr int listedWarnings = 8;
-    for (const QString &warning : r.warnings.mid(0, listedWarnings))
-        status += QStringLiteral("\n注意：%1").arg(warning);
-    if (r.warnings.size() > listedWarnings)
-        status += QStringLiteral("\n等，共 %1 条注意事项").arg(r.warnings.size());
+    const QString status = levelStatusText(r, failingStations, m_lines->rowCount(), failingLines, m_points.size(), unmatched);
     m_status->setText(status);
     m_status->setStyleSheet(failingStations + failingLines > 0 || !r.warnings.isEmpty()
                                 ? QStringLiteral("color: #c80000;")

@@ -84,49 +84,7 @@ StabilityDialog::StabilityDialog(Session &session, QWidget *parent)
     big.setBold(true);
     m_building->setFont(big);
 
-    m_window = new QSpinBox;
-    m_window->setObjectName(QStringLiteral("Window"));
-    m_window->setRange(1, 36500);
-    m_window->setValue(stored.window);
-    m_window->setSuffix(QStringLiteral(" d"));
-    m_limit = new QDoubleSpinBox;
-    m_limit->setObjectName(QStringLiteral("Limit"));
-    m_limit->setDecimals(3);
-    m_limit->setRange(0.001, 10);
-    m_limit->setSingleStep(0.005);
-    m_limit->setValue(stored.limit);
-    m_limit->setSuffix(QStringLiteral(" mm/d"));
-    m_step = new QSpinBox;
-    m_step->setObjectName(QStringLiteral("Step"));
-    m_step->setRange(1, 3650);
-    m_step->setValue(stored.step);
-    m_step->setSuffix(QStringLiteral(" d"));
-    m_maxInterval = new QDoubleSpinBox;
-    m_maxInterval->setObjectName(QStringLiteral("MaxInterval"));
-    m_maxInterval->setDecimals(0);
-    m_maxInterval->setRange(1, 1000);
-    m_maxInterval->setSingleStep(5);
-    m_maxInterval->setValue(stored.maxIntervalPercent);
-    m_maxInterval->setSuffix(QStringLiteral(" %"));
-    m_maxInterval->setToolTip(QStringLiteral("预测终值 95 % 区间的半宽，不超过预测沉降量的这一比例时才采用预测"));
-    auto *settingsRow = new QHBoxLayout;
-    for (const auto &[label, box] : std::initializer_list<std::pair<QString, QWidget *>>{
-             {QStringLiteral("稳定天数："), m_window},
-             {QStringLiteral("稳定速率："), m_limit},
-             {QStringLiteral("预测步长："), m_step},
-             {QStringLiteral("预测区间上限："), m_maxInterval}}) {
-        settingsRow->addWidget(new QLabel(label));
-        settingsRow->addWidget(box);
-        settingsRow->addSpacing(12);
-    }
-    settingsRow->addStretch();
-    // The settings are this building's; the button makes them what a
-    // building without its own starts from.
-    auto *asDefault = new QPushButton(QStringLiteral("设为默认值"));
-    asDefault->setObjectName(QStringLiteral("AsDefault"));
-    asDefault->setAutoDefault(false);
-    asDefault->setToolTip(QStringLiteral("没有自己设置的工程按这些值分析"));
-    settingsRow->addWidget(asDefault);
+    QHBoxLayout *settingsRow = makeSettingsRow(stored);
 
     m_table = new QTableWidget;
     m_table->setObjectName(QStringLiteral("Points"));
@@ -177,13 +135,63 @@ StabilityDialog::StabilityDialog(Session &session, QWidget *parent)
     connect(m_step, &QSpinBox::valueChanged, this, &StabilityDialog::settingChanged);
     connect(m_limit, &QDoubleSpinBox::valueChanged, this, &StabilityDialog::settingChanged);
     connect(m_maxInterval, &QDoubleSpinBox::valueChanged, this, &StabilityDialog::settingChanged);
-    connect(asDefault, &QPushButton::clicked, this, &StabilityDialog::storeAsDefault);
     connect(m_table, &QTableWidget::currentCellChanged, this,
             [this](int row) { showPoint(row); });
     connect(exportButton, &QPushButton::clicked, this, &StabilityDialog::exportChartAsked);
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
     analyse();
 }
+
+// The settings' boxes in a row, with the button that makes them the default.
+QHBoxLayout *StabilityDialog::makeSettingsRow(const StabilitySettings &stored)
+{
+    m_window = new QSpinBox;
+    m_window->setObjectName(QStringLiteral("Window"));
+    m_window->setRange(1, 36500);
+    m_window->setValue(stored.window);
+    m_window->setSuffix(QStringLiteral(" d"));
+    m_limit = new QDoubleSpinBox;
+    m_limit->setObjectName(QStringLiteral("Limit"));
+    m_limit->setDecimals(3);
+    m_limit->setRange(0.001, 10);
+    m_limit->setSingleStep(0.005);
+    m_limit->setValue(stored.limit);
+    m_limit->setSuffix(QStringLiteral(" mm/d"));
+    m_step = new QSpinBox;
+    m_step->setObjectName(QStringLiteral("Step"));
+    m_step->setRange(1, 3650);
+    m_step->setValue(stored.step);
+    m_step->setSuffix(QStringLiteral(" d"));
+    m_maxInterval = new QDoubleSpinBox;
+    m_maxInterval->setObjectName(QStringLiteral("MaxInterval"));
+    m_maxInterval->setDecimals(0);
+    m_maxInterval->setRange(1, 1000);
+    m_maxInterval->setSingleStep(5);
+    m_maxInterval->setValue(stored.maxIntervalPercent);
+    m_maxInterval->setSuffix(QStringLiteral(" %"));
+    m_maxInterval->setToolTip(QStringLiteral("预测终值 95 % 区间的半宽，不超过预测沉降量的这一比例时才采用预测"));
+    auto *settingsRow = new QHBoxLayout;
+    for (const auto &[label, box] : std::initializer_list<std::pair<QString, QWidget *>>{
+             {QStringLiteral("稳定天数："), m_window},
+             {QStringLiteral("稳定速率："), m_limit},
+             {QStringLiteral("预测步长："), m_step},
+             {QStringLiteral("预测区间上限："), m_maxInterval}}) {
+        settingsRow->addWidget(new QLabel(label));
+        settingsRow->addWidget(box);
+        settingsRow->addSpacing(12);
+    }
+    settingsRow->addStretch();
+    // The settings are this building's; the button makes them what a
+    // building without its own starts from.
+    auto *asDefault = new QPushButton(QStringLiteral("设为默认值"));
+    asDefault->setObjectName(QStringLiteral("AsDefault"));
+    asDefault->setAutoDefault(false);
+    asDefault->setToolTip(QStringLiteral("没有自己设置的工程按这些值分析"));
+    settingsRow->addWidget(asDefault);
+    connect(asDefault, &QPushButton::clicked, this, &StabilityDialog::storeAsDefault);
+    return settingsRow;
+}
+
 
 std::map<QString, QString> StabilityDialog::shownSettings() const
 {

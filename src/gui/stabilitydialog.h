@@ -9,6 +9,7 @@
 class QChart;
 class QChartView;
 class QDoubleSpinBox;
+class QHBoxLayout;
 class QLabel;
 class QSpinBox;
 class QTableWidget;
@@ -30,6 +31,7 @@ public:
     const StabilityAnalysis &analysis() const { return m_analysis; }
 
 private:
+    QHBoxLayout *makeSettingsRow(const StabilitySettings &stored);
     void analyse();
     void settingChanged();
     void storeAsDefault();

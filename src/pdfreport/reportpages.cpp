@@ -120,21 +120,31 @@ void drawPlanLegend(QPainter &p, const QRectF &box, const PlanPicture &picture, 
 // hyperbolic and Asaoka curves to the forecast stable date (or the last
 // epoch without one), their s∞ dashed within the band of its 95 % interval;
 // a forecast's note above the plot, clear of the curves.
-void drawStabilityChart(QPainter &p, const QRectF &box, const PointStability &point, int step)
+// A chart's curves in days and millimetres: the fitted forecasts from the
+// start of the load and their final values with the 95 % interval; the
+// settlement range they and the observations span.
+struct ChartCurves
 {
-    const double tEnd = std::max({point.tLast, point.stableDay.value_or(0.0), 1.0});
-    double sMin = 0, sMax = 0;
-    for (const SeriesPoint &q : point.series) {
-        sMin = std::min(sMin, q.s);
-        sMax = std::max(sMax, q.s);
-    }
-    std::vector<std::pair<QColor, std::vector<QPointF>>> fits;
     struct Limit
     {
         QColor colour;
         double value, low, high;
     };
+    std::vector<std::pair<QColor, std::vector<QPointF>>> fits;
     std::vector<Limit> limits;
+    double sMin = 0, sMax = 0;
+};
+
+ChartCurves chartCurves(const PointStability &point, int step, double tEnd)
+{
+    ChartCurves curves;
+    double &sMin = curves.sMin, &sMax = curves.sMax;
+    for (const SeriesPoint &q : point.series) {
+        sMin = std::min(sMin, q.s);
+        sMax = std::max(sMax, q.s);
+    }
+    std::vector<std::pair<QColor, std::vector<QPointF>>> &fits = curves.fits;
+    std::vector<ChartCurves::Limit> &limits = curves.limits;
     if (point.loadStart) {
         const auto trace = [&](const QColor &colour, const std::function<double(double)> &at) {
             std::vector<QPointF> line;
@@ -156,7 +166,7 @@ void drawStabilityChart(QPainter &p, const QRectF &box, const PointStability &po
             limits.push_back({QColor(0, 150, 60), point.asaoka->sInf, point.asaoka->sInfLow(), point.asaoka->sInfHigh()});
         }
     }
-    for (const Limit &limit : limits)
+    for (const ChartCurves::Limit &limit : limits)
         for (const double value : {limit.low, limit.high})
             if (std::isfinite(value) && std::abs(value) < 10 * std::max(1.0, std::abs(sMin) + std::abs(sMax))) {
                 sMin = std::min(sMin, value);
@@ -164,6 +174,16 @@ void drawStabilityChart(QPainter &p, const QRectF &box, const PointStability &po
             }
     if (sMax - sMin < 1)
         sMin = sMax - 1;
+    return curves;
+}
+
+void drawStabilityChart(QPainter &p, const QRectF &box, const PointStability &point, int step)
+{
+    const double tEnd = std::max({point.tLast, point.stableDay.value_or(0.0), 1.0});
+    const ChartCurves curves = chartCurves(point, step, tEnd);
+    const auto &fits = curves.fits;
+    const auto &limits = curves.limits;
+    const double sMin = curves.sMin, sMax = curves.sMax;
     // A note (a forecast not trusted) takes a strip above the plot.
     const QString note = forecastNote(point);
     double noteHeight = 0;
@@ -194,7 +214,7 @@ void drawStabilityChart(QPainter &p, const QRectF &box, const PointStability &po
                formatFixed(sMin, 1));
     // The fitted curves stay inside the frame, whatever they reach.
     p.setClipRect(plot);
-    for (const Limit &limit : limits) {
+    for (const ChartCurves::Limit &limit : limits) {
         if (!std::isfinite(limit.value) || limit.value < sMin || limit.value > sMax)
             continue;
         // The 95 % interval as a band over the whole time axis.

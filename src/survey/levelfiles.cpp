@@ -16,6 +16,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <functional>
 
 using levelparts::where;
 
@@ -114,6 +115,28 @@ QString outOfRange(bool sight, double metres)
     return QString();
 }
 
+// A GSI word's value in its own unit, to metres: digits only, the sign in
+// its own place; `invalid` says what is wrong.
+Result<double> gsiValue(const QByteArray &header, char sign, const QByteArray &data,
+                        const std::function<Failure(const QString &)> &invalid)
+{
+        double scale = 0;
+        switch (header[5]) {
+        case '0': scale = 1e-3; break;
+        case '1': scale = 1e-3 * footInMetres; break;
+        case '6': scale = 1e-4; break;
+        case '7': scale = 1e-4 * footInMetres; break;
+        case '8': scale = 1e-5; break;
+        default: return invalid(QStringLiteral("的单位无效"));
+        }
+        if (sign != '+' && sign != '-')
+            return invalid(QStringLiteral("的符号无效"));
+        for (const char c : data)
+            if (c < '0' || c > '9')
+                return invalid(QStringLiteral("的数值无效"));
+        return (sign == '-' ? -1.0 : 1.0) * double(data.toLongLong()) * scale;
+}
+
 Result<LevelFile> readGsi(LineReader &reader, const QString &path)
 {
     LevelFile file;
@@ -159,25 +182,7 @@ Result<LevelFile> readGsi(LineReader &reader, const QString &path)
                                 .arg(wordNo)
                                 .arg(QString::fromLatin1(header), why));
             };
-            // A value in its word's own unit, to metres: digits only, the
-            // sign in its own place.
-            const auto value = [&]() -> Result<double> {
-                double scale = 0;
-                switch (header[5]) {
-                case '0': scale = 1e-3; break;
-                case '1': scale = 1e-3 * footInMetres; break;
-                case '6': scale = 1e-4; break;
-                case '7': scale = 1e-4 * footInMetres; break;
-                case '8': scale = 1e-5; break;
-                default: return invalid(QStringLiteral("的单位无效"));
-                }
-                if (sign != '+' && sign != '-')
-                    return invalid(QStringLiteral("的符号无效"));
-                for (const char c : data)
-                    if (c < '0' || c > '9')
-                        return invalid(QStringLiteral("的数值无效"));
-                return (sign == '-' ? -1.0 : 1.0) * double(data.toLongLong()) * scale;
-            };
+            const auto value = [&] { return gsiValue(header, sign, data, invalid); };
             if (index == "41") {
                 newLine = true;
             } else if (index == "11") {

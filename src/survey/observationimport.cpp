@@ -182,6 +182,37 @@ Result<ObservationRows> readObservationRows(const QString &path)
                            QStringLiteral("%1 不是 Excel 工作簿").arg(QDir::toNativeSeparators(path))};
 }
 
+namespace {
+
+// Each row against the point's previous elevation, or, for a point with
+// none, against the median of the others in the epoch: a slip is marked
+// and listed, never left out.
+void markImplausible(ImportPlan &plan, const ProjectSnapshot &snapshot,
+                     const std::unordered_map<int, double> &inEpoch, const std::vector<const ImportRow *> &rowOf,
+                     const QString &unit, const PlausibilityLimits &limits)
+{
+    std::vector<double> epochValues;
+    for (const auto &[cjdNo, h] : inEpoch)
+        epochValues.push_back(h);
+    plan.implausible.assign(plan.writes.size(), false);
+    for (size_t i = 0; i < plan.writes.size(); ++i) {
+        const auto [cjdNo, metres] = plan.writes[i];
+        const std::optional<double> before = PreviousElevation(snapshot, plan.epoch, cjdNo);
+        const std::optional<double> reference =
+            before ? before : MedianOfOthers(epochValues, inEpoch.at(cjdNo));
+        if (!ImplausibleElevation(reference, metres, before ? limits.change : limits.firstDeviation))
+            continue;
+        plan.implausible[i] = true;
+        plan.result.implausible << QStringLiteral("第 %1 行 %2：%3%4 → %5")
+                                  .arg(rowOf[i]->row)
+                                  .arg(rowOf[i]->name,
+                                       before ? QString() : QStringLiteral("本次中数 "),
+                                       FormatElevation(*reference, unit), FormatElevation(metres, unit));
+    }
+}
+
+} // namespace
+
 Result<ImportPlan> planImport(ProjectDatabase &project, int epoch,
                               const std::vector<ImportRow> &rows, const QString &unit,
                               const PlausibilityLimits &limits, const ImportProvenance &from)
@@ -266,26 +297,7 @@ Result<ImportPlan> planImport(ProjectDatabase &project, int epoch,
         rowOf.push_back(&row);
         inEpoch[cjdNo] = metres;
     }
-    // Each row against the point's previous elevation, or, for a point
-    // with none, against the median of the others in this epoch.
-    std::vector<double> epochValues;
-    for (const auto &[cjdNo, h] : inEpoch)
-        epochValues.push_back(h);
-    plan.implausible.assign(plan.writes.size(), false);
-    for (size_t i = 0; i < plan.writes.size(); ++i) {
-        const auto [cjdNo, metres] = plan.writes[i];
-        const std::optional<double> before = PreviousElevation(*snapshot, epoch, cjdNo);
-        const std::optional<double> reference =
-            before ? before : MedianOfOthers(epochValues, inEpoch[cjdNo]);
-        if (!ImplausibleElevation(reference, metres, before ? limits.change : limits.firstDeviation))
-            continue;
-        plan.implausible[i] = true;
-        result.implausible << QStringLiteral("第 %1 行 %2：%3%4 → %5")
-                                  .arg(rowOf[i]->row)
-                                  .arg(rowOf[i]->name,
-                                       before ? QString() : QStringLiteral("本次中数 "),
-                                       FormatElevation(*reference, unit), FormatElevation(metres, unit));
-    }
+    markImplausible(plan, *snapshot, inEpoch, rowOf, unit, limits);
     return plan;
 }
 

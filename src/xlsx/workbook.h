@@ -105,6 +105,7 @@ public:
     std::vector<double> columnWidths(int count) const;
 
 private:
+    std::string closingXml(size_t from) const;
     friend class XlsxWorkbook;
     // A piece of text kept in the sheet's store of texts (m_texts): a cell
     // holds two, and a cell copied shares its texts, so that a sheet of

@@ -136,6 +136,33 @@ void XlsxSheet::setPrintSetup(bool landscape, const QString &header)
     m_xml = out.str();
 }
 
+// The sheet's XML after its rows (from `from`), with its merged cells and
+// page breaks in their places.
+std::string XlsxSheet::closingXml(size_t from) const
+{
+    std::string merges;
+    if (!m_merges.empty()) {
+        merges = "<mergeCells count=\"" + std::to_string(m_merges.size()) + "\">";
+        for (const Range &m : m_merges)
+            merges += "<mergeCell ref=\"" + columnLetters(m.firstColumn).toStdString()
+                      + std::to_string(m.firstRow) + ':' + columnLetters(m.lastColumn).toStdString()
+                      + std::to_string(m.lastRow) + "\"/>";
+        merges += "</mergeCells>";
+    }
+    std::string breaks;
+    if (!m_rowBreaks.empty()) {
+        const std::string count = std::to_string(m_rowBreaks.size());
+        breaks = "<rowBreaks count=\"" + count + "\" manualBreakCount=\"" + count + "\">";
+        for (const int b : m_rowBreaks)
+            breaks += "<brk id=\"" + std::to_string(b) + "\" max=\"16383\" man=\"1\"/>";
+        breaks += "</rowBreaks>";
+    }
+    std::string tail = m_xml.substr(from);
+    replacePlaceholder(tail, mergesPlaceholder, merges);
+    replacePlaceholder(tail, breaksPlaceholder, breaks);
+    return tail;
+}
+
 bool XlsxSheet::writeTo(const std::function<bool(std::string_view)> &sink) const
 {
     // Written out as it is made, a block at a time: the sheet's XML is never
@@ -219,27 +246,7 @@ bool XlsxSheet::writeTo(const std::function<bool(std::string_view)> &sink) const
             return false;
     }
     data += "</sheetData>";
-    std::string merges;
-    if (!m_merges.empty()) {
-        merges = "<mergeCells count=\"" + std::to_string(m_merges.size()) + "\">";
-        for (const Range &m : m_merges)
-            merges += "<mergeCell ref=\"" + columnLetters(m.firstColumn).toStdString()
-                      + std::to_string(m.firstRow) + ':' + columnLetters(m.lastColumn).toStdString()
-                      + std::to_string(m.lastRow) + "\"/>";
-        merges += "</mergeCells>";
-    }
-    std::string breaks;
-    if (!m_rowBreaks.empty()) {
-        const std::string count = std::to_string(m_rowBreaks.size());
-        breaks = "<rowBreaks count=\"" + count + "\" manualBreakCount=\"" + count + "\">";
-        for (const int b : m_rowBreaks)
-            breaks += "<brk id=\"" + std::to_string(b) + "\" max=\"16383\" man=\"1\"/>";
-        breaks += "</rowBreaks>";
-    }
-    std::string tail = m_xml.substr(split + sheetData.size());
-    replacePlaceholder(tail, mergesPlaceholder, merges);
-    replacePlaceholder(tail, breaksPlaceholder, breaks);
-    data += tail;
+    data += closingXml(split + sheetData.size());
     return flush(true);
 }
 
