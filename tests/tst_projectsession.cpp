@@ -84,6 +84,24 @@ void ProjectSessionTest::writesReachTheModel()
     QCOMPARE(m_session->snapshot().point(1)->name, QStringLiteral("东北角"));
     QVERIFY(m_session->addEpoch(QStringLiteral("2024-03-01"), QStringLiteral("第6次"), QStringLiteral("6")));
     QCOMPARE(m_session->model().epochIndex, 5);
+    // Writes that belong together stay together, or none of them does.
+    const auto together = [this](bool failing) {
+        return m_session->writeTogether([failing](ProjectDatabase &project) -> Result<void> {
+            if (auto added = project.addEpoch({6, QStringLiteral("2024-03-11"), QStringLiteral("第7次"), QStringLiteral("7")});
+                !added)
+                return added;
+            if (auto set = project.setElevation(6, 1, 99.980); !set)
+                return set;
+            return failing ? fail(QStringLiteral("报告未能写入")) : success();
+        });
+    };
+    QVERIFY(!together(true));
+    QCOMPARE(m_session->snapshot().epochCount(), 6);
+    QCOMPARE(must(m_session->store()->epochs()).size(), size_t(6));
+    QVERIFY(together(false));
+    QCOMPARE(m_session->snapshot().epochCount(), 7);
+    QCOMPARE(m_session->snapshot().elevation(6, 1), std::optional(99.980));
+    QCOMPARE(lastCumulative(m_session->model(), 1), -20.0);
 }
 
 void ProjectSessionTest::undoPutsBackOnlyElevations_data()

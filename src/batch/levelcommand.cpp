@@ -99,24 +99,22 @@ std::optional<int> readLevelLine(CommandLine &line, const QStringList &args, con
 }
 
 
-// The project the heights go into, opened: its points are those the
-// adjustment knows, and its reference point the fixed one unless others
-// are given.
-Result<void> openTarget(ProjectDatabase &project, SettingsStore &programSettings, const QString &programDir,
-                        LevelRequest &asked)
+// The project the heights go into, opened through its session: its points
+// are those the adjustment knows, and its reference point the fixed one
+// unless others are given.
+Result<std::unique_ptr<ProjectSession>> openTarget(SettingsStore &programSettings, const QString &programDir,
+                                                   LevelRequest &asked)
 {
     if (auto opened = programSettings.open(systemDatabasePath(programDir)); !opened)
-        return opened;
-    if (auto opened = openProject(project, asked.into); !opened)
-        return opened;
-    const auto points = project.points();
-    if (!points)
-        return points.failure();
-    for (const Point &point : *points)
+        return opened.failure();
+    auto session = openSession(asked.into, &programSettings);
+    if (!session)
+        return session.failure();
+    for (const Point &point : (*session)->snapshot().points())
         asked.settings.knownPoints.insert(point.name);
     if (asked.settings.fixed.empty())
-        asked.settings.fixed = projectBenchmark(effectiveHeaderFields(programSettings, &project));
-    return success();
+        asked.settings.fixed = projectBenchmark((*session)->fields());
+    return session;
 }
 
 // The report put in place (after the transaction, with a new epoch), and
@@ -170,18 +168,21 @@ int levelCommand(const QStringList &args)
     QString &report = asked.report;
     std::optional<int> &epoch = asked.epoch;
     const bool newEpoch = asked.newEpoch;
-    ProjectDatabase project;
+    // Every write goes through the project's session; the adjustment reads
+    // the project through its store.
     SettingsStore programSettings;
-    if (!into.isEmpty())
-        if (auto opened = openTarget(project, programSettings, programDir, asked); !opened)
+    std::unique_ptr<ProjectSession> session;
+    if (!into.isEmpty()) {
+        auto opened = openTarget(programSettings, programDir, asked);
+        if (!opened)
             return failure(opened.error());
+        session = std::move(*opened);
+    }
     std::optional<NewEpoch> made;
     if (newEpoch) {
-        const auto epochs = project.epochs();
-        if (!epochs)
-            return failure(epochs.error());
         bool malformed = false;
-        auto planned = newEpochOf(*epochs, line.value(QStringLiteral("date")), line.value(QStringLiteral("name")),
+        auto planned = newEpochOf(session->snapshot().epochs(), line.value(QStringLiteral("date")),
+                                  line.value(QStringLiteral("name")),
                                   line.value(QStringLiteral("layers")), &malformed);
         if (!planned)
             return malformed ? line.wrong(planned.error()) : failure(planned.error());
@@ -209,21 +210,21 @@ int levelCommand(const QStringList &args)
     // epoch is made in the transaction that writes the heights, and nothing
     // stays of it when any part fails.
     std::optional<Result<ImportResult>> written;
-    const auto prepareAndWrite = [&]() -> Result<void> {
+    const auto prepareAndWrite = [&](ProjectDatabase *project) -> Result<void> {
         if (made) {
-            if (auto added = writeNewEpoch(project, *made); !added)
+            if (auto added = writeNewEpoch(*project, *made); !added)
                 return fail(QStringLiteral("调入失败，工程未作任何修改：%1").arg(added.error()));
             epoch = made->epoch.cjNo;
         }
         if (!into.isEmpty()) {
-            auto prepared = prepareLevelWrite(project, *epoch, *result, files, plausibilityLimits(programSettings));
+            auto prepared = prepareLevelWrite(*project, *epoch, *result, files, plausibilityLimits(programSettings));
             if (!prepared)
                 return fail(QStringLiteral("调入失败，工程未作任何修改：%1 %2")
                                 .arg(shownProjectPath(into), prepared.error()));
             write = std::move(*prepared);
             // The adjustment report goes beside the project, named after the epoch.
             if (report.isEmpty())
-                if (const auto known = project.epochByNumber(*epoch); known && *known)
+                if (const auto known = project->epochByNumber(*epoch); known && *known)
                     report = levelReportPath(outputPathOf(into, QString()), (*known)->name);
         }
         if (!report.isEmpty())
@@ -238,12 +239,15 @@ int levelCommand(const QStringList &args)
             return success();
         // With a new epoch the heights join its transaction, and the report
         // is put in place once that is committed.
-        written = made ? writeImport(project, write.plan) : commitLevelWrite(project, write);
+        written = made ? writeImport(*project, write.plan)
+                       : commitLevelWrite(write, [&](const ImportPlan &plan) { return session->writeImport(plan); });
         if (!*written)
             return fail(QStringLiteral("%1 %2").arg(shownProjectPath(into), written->error()));
         return success();
     };
-    if (auto done = made ? project.inTransaction(prepareAndWrite) : prepareAndWrite(); !done) {
+    if (auto done = made ? session->writeTogether([&](ProjectDatabase &project) { return prepareAndWrite(&project); })
+                         : prepareAndWrite(session ? session->store() : nullptr);
+        !done) {
         write.report.reset();
         return failure(done.error());
     }

@@ -1,5 +1,7 @@
 #include "report/levelreport.h"
 
+#include "project/projectdb.h"
+
 #include "base/programfiles.h"
 #include "base/savefile.h"
 #include "base/textnumber.h"

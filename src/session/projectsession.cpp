@@ -440,6 +440,17 @@ Result<ImportResult> ProjectSession::writeImport(const ImportPlan &plan)
     return written;
 }
 
+Result<void> ProjectSession::writeTogether(const std::function<Result<void>(ProjectDatabase &)> &work)
+{
+    if (!m_project)
+        return noProject();
+    auto done = m_project->inTransaction([&] { return work(*m_project); });
+    if (done)
+        if (auto read = reload(); !read)
+            return fail(QStringLiteral("已写入，但工程未能重新读取：%1").arg(read.error()));
+    return done;
+}
+
 Result<ImportResult> ProjectSession::importObservations(int epoch, const std::vector<ImportRow> &rows,
                                                         const QString &unit, const PlausibilityLimits &limits,
                                                         const ImportProvenance &from)

@@ -18,6 +18,7 @@
 #include <QStringList>
 
 #include <map>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <utility>
@@ -123,6 +124,11 @@ public:
     Result<ImportPlan> planImport(int epoch, const std::vector<ImportRow> &rows, const QString &unit,
                                   const PlausibilityLimits &limits, const ImportProvenance &from);
     Result<ImportResult> writeImport(const ImportPlan &plan);
+    // Writes that belong together (a new epoch and the heights read into
+    // it, planned against the project with the epoch in place) in one
+    // transaction: all of them stay or none; the project is read again
+    // after.
+    Result<void> writeTogether(const std::function<Result<void>(ProjectDatabase &)> &work);
     // Both at once, as a script imports.
     Result<ImportResult> importObservations(int epoch, const std::vector<ImportRow> &rows, const QString &unit,
                                             const PlausibilityLimits &limits, const ImportProvenance &from);

@@ -5,7 +5,7 @@
 // misclosure, and the adjustment of the heights. Uses base/.
 
 #include "base/result.h"
-#include "project/projectdb.h"
+#include "domain/projectvalues.h"
 #include "survey/observationimport.h"
 
 #include <QString>
