@@ -4,7 +4,7 @@
 #include <QProcess>
 #include <algorithm>
 
-#include "base/settings.h"
+#include "project/settingsstore.h"
 #include "project/projectdb.h"
 #include "domain/pointstyle.h"
 

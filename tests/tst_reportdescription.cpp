@@ -4,7 +4,7 @@
 #include "pdfreport/monitoringreport.h"
 #include "pdfreport/pdfjoin.h"
 
-#include "base/settings.h"
+#include "project/settingsstore.h"
 #include "testsupport.h"
 
 #include <QBuffer>

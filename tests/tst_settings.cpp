@@ -1,4 +1,4 @@
-#include "base/settings.h"
+#include "project/settingsstore.h"
 #include "testsupport.h"
 
 #include <QFile>

@@ -1,6 +1,6 @@
 #include "domain/stability.h"
 
-#include "base/settings.h"
+#include "project/settingsstore.h"
 
 #include "testsupport.h"
 #include "survey/domaininputs.h"

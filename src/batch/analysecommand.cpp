@@ -3,7 +3,7 @@
 #include "batch/commandline.h"
 
 #include "base/programfiles.h"
-#include "base/settings.h"
+#include "project/settingsstore.h"
 #include "domain/buildingdeformation.h"
 #include "domain/monitoringmodel.h"
 #include "domain/stability.h"

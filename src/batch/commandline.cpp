@@ -1,7 +1,7 @@
 #include "batch/commandline.h"
 
 #include "base/programfiles.h"
-#include "base/settings.h"
+#include "project/settingsstore.h"
 #include "project/projectdb.h"
 #include "project/serverstore.h"
 #include "survey/domaininputs.h"

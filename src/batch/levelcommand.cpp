@@ -6,7 +6,7 @@
 #include "base/outputguard.h"
 #include "base/programfiles.h"
 #include "base/savefile.h"
-#include "base/settings.h"
+#include "project/settingsstore.h"
 #include "project/projectdb.h"
 #include "project/serverstore.h"
 #include "report/levelreport.h"

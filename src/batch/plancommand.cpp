@@ -4,7 +4,7 @@
 #include "batch/commandline.h"
 
 #include "base/programfiles.h"
-#include "base/settings.h"
+#include "project/settingsstore.h"
 #include "cad/curvesrun.h"
 #include "cad/drawing.h"
 #include "cad/dxffile.h"

@@ -1,7 +1,7 @@
 // sedimetra-batch report: the monitoring report of a project as one PDF.
 #include "batch/commandline.h"
 
-#include "base/settings.h"
+#include "project/settingsstore.h"
 #include "cad/planpositions.h"
 #include "pdfreport/monitoringreport.h"
 #include "project/projectdb.h"

@@ -2,7 +2,7 @@
 
 #include "base/programfiles.h"
 
-#include "base/settings.h"
+#include "project/settingsstore.h"
 #include "base/textnumber.h"
 
 #include "domain/settlementrules.h"

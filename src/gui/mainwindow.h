@@ -1,6 +1,6 @@
 #pragma once
 
-#include "base/settings.h"
+#include "project/settingsstore.h"
 
 #include <QWidget>
 

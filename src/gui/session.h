@@ -1,7 +1,7 @@
 #pragma once
 
 #include "base/result.h"
-#include "base/settings.h"
+#include "project/settingsstore.h"
 #include "layout/curvelayout.h"
 #include "project/projectdb.h"
 #include "domain/buildingdeformation.h"

@@ -4,7 +4,7 @@
 #include "gui/session.h"
 #include "gui/messages.h"
 #include "base/programfiles.h"
-#include "base/settings.h"
+#include "project/settingsstore.h"
 #include "project/serverstore.h"
 
 #include <QApplication>

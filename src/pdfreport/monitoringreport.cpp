@@ -7,7 +7,7 @@
 #include "base/outputguard.h"
 #include "base/programfiles.h"
 #include "base/savefile.h"
-#include "base/settings.h"
+#include "project/settingsstore.h"
 #include "base/textnumber.h"
 #include "cad/curvesrun.h"
 #include "cad/drawing.h"

@@ -2,7 +2,7 @@
 
 #include "base/programfiles.h"
 #include "base/savefile.h"
-#include "base/settings.h"
+#include "project/settingsstore.h"
 #include "project/storedialect.h"
 #include "project/queryrows.h"
 

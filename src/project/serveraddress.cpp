@@ -2,7 +2,7 @@
 #include "project/serverstore.h"
 
 #include "project/serverparts.h"
-#include "base/settings.h"
+#include "project/settingsstore.h"
 
 #include <QSqlError>
 #include <QUrl>

@@ -7,7 +7,7 @@
 #include "domain/monitoringmodel.h"
 #include "domain/projectsnapshot.h"
 #include "domain/stability.h"
-#include "base/settings.h"
+#include "project/settingsstore.h"
 #include "xlsx/workbook.h"
 #include "survey/domaininputs.h"
 

@@ -1,7 +1,7 @@
 #include "session/projectsession.h"
 
 #include "base/programfiles.h"
-#include "base/settings.h"
+#include "project/settingsstore.h"
 #include "domain/pointstyle.h"
 #include "domain/settlement.h"
 #include "survey/domaininputs.h"

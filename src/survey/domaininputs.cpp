@@ -2,7 +2,7 @@
 
 #include "base/inputfile.h"
 #include "base/savefile.h"
-#include "base/settings.h"
+#include "project/settingsstore.h"
 #include "base/textnumber.h"
 #include "project/projectdb.h"
 
