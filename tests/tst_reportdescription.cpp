@@ -16,7 +16,9 @@
 #include <QPdfWriter>
 #include <QProcess>
 #include <QStandardPaths>
+#include <QTemporaryDir>
 #include <QTest>
+#include <QThread>
 
 #include <cmath>
 
@@ -27,6 +29,7 @@ class ReportDescriptionTest : public QObject
     Q_OBJECT
 private slots:
     void describesEveryPageInOrder();
+    void aLongReportTellsItsProgressOnTheCallingThread();
     void joinedPdfsKeepEveryPage();
     void joiningRefusesWhatItCannotRead_data();
     void joiningRefusesWhatItCannotRead();
@@ -34,17 +37,17 @@ private slots:
 
 namespace {
 
-// Twelve points over 40 epochs a week apart, each sinking at its own pace;
-// J7 the most.
-ProjectSnapshot buildingSnapshot()
+// Twelve points (or `points`) over 40 epochs (or `epochs`) a week apart,
+// each sinking at its own pace; J7 the most.
+ProjectSnapshot buildingSnapshot(int points = 12, int epochs = 40)
 {
     Records records;
-    for (int p = 1; p <= 12; ++p)
+    for (int p = 1; p <= points; ++p)
         records.points.push_back({p, QStringLiteral("J%1").arg(p), 1, QStringLiteral("圆形")});
-    for (int k = 0; k < 40; ++k) {
+    for (int k = 0; k < epochs; ++k) {
         records.epochs.push_back({k, QDate(2024, 1, 1).addDays(7 * k).toString(Qt::ISODate),
                                   QStringLiteral("第%1次").arg(k + 1), QString::number(1 + k / 4)});
-        for (int p = 1; p <= 12; ++p) {
+        for (int p = 1; p <= points; ++p) {
             const double pace = p == 7 ? 0.9 : 0.1 + 0.03 * p; // mm a week, slowing
             records.elevations.push_back({k, p, 100 + p * 0.1 - pace * 8 * (1 - std::exp(-k / 8.0)) / 1000});
         }
@@ -186,6 +189,52 @@ void ReportDescriptionTest::describesEveryPageInOrder()
     const auto refused = describeMonitoringReport(snapshot, request);
     QVERIFY(!refused);
     QCOMPARE(refused.error(), QStringLiteral("记录无法读取"));
+}
+
+void ReportDescriptionTest::aLongReportTellsItsProgressOnTheCallingThread()
+{
+    // Long enough to be painted in two parts at once: the window's progress
+    // is told on its own thread only, never going back, up to the last page.
+    TestProgram program;
+    QVERIFY(program.make());
+    QVERIFY(copySupport(program.programDir()));
+    SettingsStore settings;
+    QVERIFY(settings.open(program.sdmx()));
+    QTemporaryDir dir;
+    ReportRequest request;
+    request.settings = &settings;
+    request.programDir = program.programDir();
+    request.projectPath = program.projects() + QStringLiteral("长.mdb");
+    request.output = dir.filePath(QStringLiteral("长.pdf"));
+    request.reportDate = QStringLiteral("2024-10-10");
+    std::vector<std::pair<int, int>> told;
+    bool elsewhere = false;
+    const Qt::HANDLE caller = QThread::currentThreadId();
+    request.progress = [&](int page, int pages) {
+        elsewhere = elsewhere || QThread::currentThreadId() != caller;
+        told.emplace_back(page, pages);
+    };
+    const auto written = writeMonitoringReport(buildingSnapshot(20, 150), request);
+    QVERIFY2(written, qPrintable(written ? QString() : written.error()));
+    QVERIFY2(written->pages >= 60, qPrintable(QString::number(written->pages)));
+    QVERIFY(!elsewhere);
+    QVERIFY(!told.empty());
+    for (size_t i = 0; i < told.size(); ++i) {
+        QCOMPARE(told[i].second, written->pages);
+        QVERIFY(told[i].first >= 0 && told[i].first < written->pages);
+        if (i > 0)
+            QVERIFY2(told[i].first >= told[i - 1].first, qPrintable(QStringLiteral("%1 after %2")
+                                                                        .arg(told[i].first)
+                                                                        .arg(told[i - 1].first)));
+    }
+    // Every page is there, numbered in order.
+    const QString pdftotext = QStandardPaths::findExecutable(QStringLiteral("pdftotext"));
+    if (pdftotext.isEmpty())
+        QSKIP("poppler's pdftotext is not installed: the pages were not read back");
+    const QStringList pages = run(pdftotext, {request.output, QStringLiteral("-")}).split(u'\f', Qt::SkipEmptyParts);
+    QCOMPARE(int(pages.size()), written->pages);
+    for (int i = 0; i < pages.size(); ++i)
+        QVERIFY(pages[i].contains(QStringLiteral("第 %1 页 共 %2 页").arg(i + 1).arg(written->pages)));
 }
 
 void ReportDescriptionTest::joinedPdfsKeepEveryPage()
