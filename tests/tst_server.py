@@ -398,12 +398,14 @@ class ServerProjects(unittest.TestCase):
         self.assertEqual(batch("server", "push", self.large, url("窗口楼")).returncode, 0)
         login("gina", "sedimetra_write")
         env = {**os.environ, "PGPASSWORD": ADMIN_PASSWORD, "SEDIMETRA_TEST_SERVER": url("窗口楼"),
+               "SEDIMETRA_KEEP_PICTURES": os.environ.get("SEDIMETRA_KEEP_PICTURES", ""),
                "SEDIMETRA_TEST_MEMBER": "gina", "QT_QPA_PLATFORM": "offscreen"}
         run = subprocess.run([str(WINDOW_TEST)], capture_output=True, text=True, timeout=300,
                              env=env)
         self.assertEqual(run.returncode, 0, run.stdout + run.stderr)
         self.assertIn("PASS   : ServerWindowTest::laterCommitWinsAndTheTypistIsTold()", run.stdout)
         self.assertIn("PASS   : ServerWindowTest::anAdministratorGivesRights()", run.stdout)
+        self.assertIn("PASS   : ServerWindowTest::theFirmsBuildingsAtAGlance()", run.stdout)
         self.assertEqual(CLUSTER.sql("SELECT m.can_write FROM sedimetra.members m JOIN sedimetra.projects p "
                                      "ON p.id = m.project_id WHERE p.name = '窗口楼' AND m.member = 'gina'"), "f")
 

@@ -7,6 +7,7 @@
 #include "gui/session.h"
 #include "gui/startup.h"
 #include "project/projectdb.h"
+#include "project/settingsstore.h"
 #include "windowsupport.h"
 
 #include <QApplication>
@@ -14,9 +15,11 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QListWidget>
+#include <QTreeWidget>
 #include <QTableWidget>
 #include <QTest>
 
+#include <cmath>
 #include <cstdio>
 
 using namespace testsupport;
@@ -27,6 +30,7 @@ class ServerWindowTest : public QObject
 private slots:
     void laterCommitWinsAndTheTypistIsTold();
     void anAdministratorGivesRights();
+    void theFirmsBuildingsAtAGlance();
 };
 
 void ServerWindowTest::laterCommitWinsAndTheTypistIsTold()
@@ -106,6 +110,52 @@ void ServerWindowTest::anAdministratorGivesRights()
     const auto found = members->findItems(member, Qt::MatchExactly);
     QCOMPARE(found.size(), 1);
     QCOMPARE(members->item(found[0]->row(), 1)->text(), QStringLiteral("只读"));
+}
+
+void ServerWindowTest::theFirmsBuildingsAtAGlance()
+{
+    const QString url = qEnvironmentVariable("SEDIMETRA_TEST_SERVER");
+    if (url.isEmpty())
+        QSKIP("no server project named in SEDIMETRA_TEST_SERVER");
+    const ServerAddress project = *parseServerUrl(url);
+    TestProgram program;
+    QVERIFY(program.make());
+    SettingsStore settings;
+    QVERIFY(settings.open(program.sdmx()));
+    ServerProjectDialog dialog(url, program.programDir(), &settings, nullptr);
+    dialog.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+    DialogWatcher watcher(&dialog);
+    QTest::mouseClick(dialog.findChild<QPushButton *>(QStringLiteral("List")), Qt::LeftButton);
+    QCOMPARE(watcher.seen().size(), 0);
+    auto *projects = dialog.findChild<QTreeWidget *>(QStringLiteral("Projects"));
+    QVERIFY(projects->topLevelItemCount() >= 1);
+
+    // The project's row says its last epoch and how many points it observed then.
+    ProjectDatabase store;
+    QVERIFY(store.open(url));
+    const auto epochs = must(store.epochs());
+    const Epoch last = epochs.back();
+    int observed = 0;
+    for (const Elevation &e : must(store.allElevations()))
+        observed += e.cjNo == last.cjNo && std::isfinite(e.pointH) ? 1 : 0;
+    const auto rows = projects->findItems(project.project, Qt::MatchExactly, 0);
+    QCOMPARE(rows.size(), 1);
+    QVERIFY2(rows[0]->text(1).contains(last.date), qPrintable(rows[0]->text(1)));
+    QCOMPARE(rows[0]->text(2), QString::number(QDate::fromString(last.date, Qt::ISODate).daysTo(QDate::currentDate())));
+    QCOMPARE(rows[0]->text(3), QString::number(observed));
+    // Buildings in alarm come first.
+    bool quiet = false;
+    for (int i = 0; i < projects->topLevelItemCount(); ++i) {
+        const bool alarmed = projects->topLevelItem(i)->text(4).contains(QStringLiteral("个测点"));
+        QVERIFY2(!(alarmed && quiet), qPrintable(projects->topLevelItem(i)->text(0)));
+        quiet = quiet || !alarmed;
+    }
+    if (const QByteArray keep = qgetenv("SEDIMETRA_KEEP_PICTURES"); !keep.isEmpty())
+        dialog.grab().save(QString::fromLocal8Bit(keep) + QStringLiteral("/firm.png"));
+    // The chosen one opens.
+    projects->setCurrentItem(rows[0]);
+    QCOMPARE(dialog.chosen().project, project.project);
 }
 
 // Run by the server tests against their own server; alone, a skip that

@@ -175,7 +175,8 @@ void ProjectCommands::openServerProject()
 {
     if (!m_session.leaveBoxes())
         return;
-    ServerProjectDialog dialog(m_session.settings().readSettingOr(SettingKey::Server), m_window);
+    ServerProjectDialog dialog(m_session.settings().readSettingOr(SettingKey::Server), m_session.programDir(),
+                               &m_session.settings(), m_window);
     if (dialog.exec() != QDialog::Accepted || dialog.chosen().project.isEmpty())
         return; // the open project stays open
     storeSettingOrTell(m_window, m_session, SettingKey::Server, dialog.serverUrl());

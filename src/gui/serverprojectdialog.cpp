@@ -1,7 +1,9 @@
 #include "gui/serverprojectdialog.h"
 
 #include "gui/messages.h"
+#include "session/firmoverview.h"
 
+#include <QApplication>
 #include <QComboBox>
 #include <QDialogButtonBox>
 #include <QHBoxLayout>
@@ -10,13 +12,16 @@
 #include <QFormLayout>
 #include <QLabel>
 #include <QLineEdit>
-#include <QListWidget>
+#include <QTreeWidget>
 #include <QPushButton>
 #include <QSpinBox>
 #include <QVBoxLayout>
 
-ServerProjectDialog::ServerProjectDialog(const QString &remembered, QWidget *parent)
+ServerProjectDialog::ServerProjectDialog(const QString &remembered, const QString &programDir,
+                                         const SettingsStore *settings, QWidget *parent)
     : QDialog(parent)
+    , m_programDir(programDir)
+    , m_settings(settings)
 {
     setWindowTitle(QStringLiteral("打开服务器工程"));
     setObjectName(QStringLiteral("ServerProjectDialog"));
@@ -35,8 +40,11 @@ ServerProjectDialog::ServerProjectDialog(const QString &remembered, QWidget *par
     m_password->setObjectName(QStringLiteral("Password"));
     m_password->setEchoMode(QLineEdit::Password);
     m_password->setPlaceholderText(QStringLiteral("空：用 PGPASSWORD 或 ~/.pgpass；不保存"));
-    m_projects = new QListWidget;
+    m_projects = new QTreeWidget;
     m_projects->setObjectName(QStringLiteral("Projects"));
+    m_projects->setRootIsDecorated(false);
+    m_projects->setHeaderLabels({QStringLiteral("工程"), QStringLiteral("末次观测"), QStringLiteral("距今（天）"),
+                                 QStringLiteral("测点"), QStringLiteral("预警"), QStringLiteral("稳定性")});
 
     auto *form = new QFormLayout;
     form->addRow(QStringLiteral("主机："), m_host);
@@ -61,18 +69,18 @@ ServerProjectDialog::ServerProjectDialog(const QString &remembered, QWidget *par
     layout->addWidget(new QLabel(QStringLiteral("服务器上的工程：")));
     layout->addWidget(m_projects, 1);
     layout->addWidget(buttons);
-    resize(420, 460);
+    resize(760, 460);
 
     connect(list, &QPushButton::clicked, this, &ServerProjectDialog::listProjects);
-    connect(m_projects, &QListWidget::currentRowChanged, this, [buttons, rights](int row) {
-        buttons->button(QDialogButtonBox::Ok)->setEnabled(row >= 0);
-        rights->setEnabled(row >= 0);
+    connect(m_projects, &QTreeWidget::currentItemChanged, this, [buttons, rights](QTreeWidgetItem *item) {
+        buttons->button(QDialogButtonBox::Ok)->setEnabled(item != nullptr);
+        rights->setEnabled(item != nullptr);
     });
     connect(rights, &QPushButton::clicked, this, [this] {
         ProjectRightsDialog dialog(chosen(), this);
         dialog.exec();
     });
-    connect(m_projects, &QListWidget::itemDoubleClicked, this, &QDialog::accept);
+    connect(m_projects, &QTreeWidget::itemDoubleClicked, this, &QDialog::accept);
     connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
 }
@@ -96,24 +104,44 @@ void ServerProjectDialog::listProjects()
         showMessage(this, QStringLiteral("请填写主机和数据库！"), windowTitle());
         return;
     }
-    const auto names = listServerProjects(server);
-    if (!names) {
-        showMessage(this, names.error(), windowTitle());
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    const auto buildings = firmOverview(server, m_programDir, m_settings, QDate::currentDate());
+    QApplication::restoreOverrideCursor();
+    if (!buildings) {
+        showMessage(this, buildings.error(), windowTitle());
         return;
     }
-    if (names->isEmpty())
+    if (buildings->empty())
         showMessage(this, QStringLiteral("服务器上还没有工程（用 sedimetra-batch server push 推送）。"),
                     windowTitle(), QMessageBox::Information);
-    m_projects->addItems(*names);
-    if (m_projects->count() > 0)
-        m_projects->setCurrentRow(0);
+    // The firm's overview, alarms first: the figures each building's report gives.
+    for (const FirmBuilding &building : *buildings) {
+        const BuildingOverview &o = building.overview;
+        QStringList row{o.name};
+        if (!building.problem.isEmpty()) {
+            row << QString() << QString() << QString() << QStringLiteral("无法读取：%1").arg(building.problem);
+        } else {
+            row << (o.last ? QStringLiteral("%1（%2）").arg(o.last->name, o.last->date) : QStringLiteral("—"))
+                << (o.daysSince ? QString::number(*o.daysSince) : QStringLiteral("—")) << QString::number(o.observed)
+                << (o.worst ? QStringLiteral("%1 个测点：%2").arg(o.pointsInAlarm).arg(o.worstText) : QStringLiteral("无"))
+                << verdictText(o.verdict);
+        }
+        auto *item = new QTreeWidgetItem(m_projects, row);
+        item->setToolTip(4, row.value(4));
+        if (o.worst)
+            item->setForeground(4, QColor(200, 0, 0));
+    }
+    for (int c = 0; c < m_projects->columnCount() - 1; ++c)
+        m_projects->resizeColumnToContents(c);
+    if (m_projects->topLevelItemCount() > 0)
+        m_projects->setCurrentItem(m_projects->topLevelItem(0));
 }
 
 ServerAddress ServerProjectDialog::chosen() const
 {
     ServerAddress chosen = address();
-    if (const QListWidgetItem *item = m_projects->currentItem())
-        chosen.project = item->text();
+    if (const QTreeWidgetItem *item = m_projects->currentItem())
+        chosen.project = item->text(0);
     return chosen;
 }
 

@@ -6,19 +6,23 @@
 
 class QComboBox;
 class QLineEdit;
-class QListWidget;
+class QTreeWidget;
+class SettingsStore;
 class QSpinBox;
 class QTableWidget;
 
 // "打开服务器工程": the server's address (host, port, database, user, and a
-// password kept only while the program runs), the list of its projects, and
-// the one chosen. The address without the password is remembered as the
+// password kept only while the program runs), its projects with each one's
+// last epoch, how long ago, its worst alarm and whether it has settled (the
+// firm's overview, alarms first), and the one chosen. The address without the password is remembered as the
 // setting "服务器".
 class ServerProjectDialog : public QDialog
 {
 public:
     // `remembered`: the last server, postgresql://user@host:port/database.
-    ServerProjectDialog(const QString &remembered, QWidget *parent);
+    // `programDir` and `settings` give each building's analysis and limits.
+    ServerProjectDialog(const QString &remembered, const QString &programDir, const SettingsStore *settings,
+                        QWidget *parent);
 
     // The chosen project's address (no password in it) and the password typed.
     ServerAddress chosen() const;
@@ -34,7 +38,9 @@ private:
     QLineEdit *m_database;
     QLineEdit *m_user;
     QLineEdit *m_password;
-    QListWidget *m_projects;
+    QTreeWidget *m_projects;
+    QString m_programDir;
+    const SettingsStore *m_settings;
 };
 
 // "工程权限": who reads and who writes one server project, and, for a
