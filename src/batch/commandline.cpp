@@ -100,8 +100,7 @@ Result<std::unique_ptr<ProjectSession>> openSession(const QString &path, const S
     return session;
 }
 
-Result<ProjectSnapshot> openInputs(const QString &projectPath, SettingsStore *settings,
-                                   std::map<QString, QString> *headerFields)
+Result<std::unique_ptr<ProjectSession>> openInputSession(const QString &projectPath, SettingsStore *settings)
 {
     const QString dir = programDir();
     if (auto opened = settings->open(systemDatabasePath(dir)); !opened)
@@ -110,11 +109,19 @@ Result<ProjectSnapshot> openInputs(const QString &projectPath, SettingsStore *se
     auto session = openSession(projectPath, settings);
     if (!session)
         return session.failure();
-    *headerFields = (*session)->fields();
-    const ProjectSnapshot &snapshot = (*session)->snapshot();
-    for (const QString &warning : snapshot.warnings())
+    for (const QString &warning : (*session)->snapshot().warnings())
         std::fprintf(stderr, "sedimetra-batch: warning: %s\n", qPrintable(warning));
-    return snapshot;
+    return session;
+}
+
+Result<ProjectSnapshot> openInputs(const QString &projectPath, SettingsStore *settings,
+                                   std::map<QString, QString> *headerFields)
+{
+    const auto session = openInputSession(projectPath, settings);
+    if (!session)
+        return session.failure();
+    *headerFields = (*session)->fields();
+    return (*session)->snapshot();
 }
 
 bool writeOut(const QByteArray &bytes)

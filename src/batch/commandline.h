@@ -58,6 +58,9 @@ QString programDir();
 // failure, never a run on half of it. The loader's warnings go to stderr.
 Result<ProjectSnapshot> openInputs(const QString &projectPath, SettingsStore *settings,
                                    std::map<QString, QString> *headerFields);
+// The same, keeping the session open: a run that reads more of the project
+// (its record, its plan drawing) reads it through the session's store.
+Result<std::unique_ptr<ProjectSession>> openInputSession(const QString &projectPath, SettingsStore *settings);
 
 // Opens the project at `path` (a file or a server address); the failure
 // names it.

@@ -45,16 +45,15 @@ int reportCommand(const QStringList &args)
     });
     request.checkWhenNeeded = [&checked] { return checked.get(); };
     SettingsStore settings;
-    const auto snapshot = openInputs(projectPath, &settings, &request.headerFields);
-    if (!snapshot)
-        return failure(snapshot.error());
-    const auto background = storedPlanBackground(projectPath);
+    const auto session = openInputSession(projectPath, &settings);
+    if (!session)
+        return failure(session.error());
+    request.headerFields = (*session)->fields();
+    ProjectDatabase &project = *(*session)->store();
+    const auto background = storedPlanBackground(project);
     if (!background)
-        return failure(background.error());
+        return failure(QStringLiteral("工程中的平面图无法读取：%1").arg(background.error()));
     request.planBackground = *background;
-    ProjectDatabase project;
-    if (auto opened = openProject(project, projectPath); !opened)
-        return failure(opened.error());
     auto records = epochRecords(project);
     if (!records)
         return failure(records.error());
@@ -63,7 +62,7 @@ int reportCommand(const QStringList &args)
     request.programDir = programDir();
     request.projectPath = projectPath;
     request.output = line.value(QStringLiteral("out"));
-    const auto written = writeMonitoringReport(*snapshot, request);
+    const auto written = writeMonitoringReport((*session)->snapshot(), request);
     if (!written)
         return failure(QStringLiteral("报告未能生成：%1").arg(written.error()));
     for (const QString &line : written->told)
