@@ -8,9 +8,11 @@ SEDIMETRA_PACKAGES=(
   qt6-base-dev qt6-base-dev-tools libqt6sql6-sqlite libgl-dev qt6-translations-l10n
   qt6-charts-dev libqt6sql6-psql postgresql libeigen3-dev libcgal-dev
   libquazip1-qt6-dev libpugixml-dev zlib1g-dev libfreexl-dev
+  qt6-svg-dev libcpp-httplib-dev
   fonts-wqy-microhei
   python3 python3-ezdxf python3-openpyxl python3-matplotlib python3-scipy
   librecad libreoffice-calc-nogui poppler-utils qpdf
+  chromium nginx-light openssl
   dpkg-dev desktop-file-utils appstream
   xvfb xauth
 )

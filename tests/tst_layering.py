@@ -43,7 +43,8 @@ BELOW = {
     "cad": {"survey", "layout"},
     "pdfreport": {"preview", "report", "cad"},
     "gui": {"pdfreport", "session"},
-    "batch": {"pdfreport", "session"},
+    "web": {"pdfreport", "session"},
+    "batch": {"pdfreport", "session", "web"},
 }
 
 

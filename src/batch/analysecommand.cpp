@@ -123,10 +123,7 @@ int analyseCommand(const QStringList &args)
     QByteArray out;
     if (format == QLatin1String("json") && model.history) {
         // The building's deformation and the alarms beside the stability.
-        QJsonObject root = QJsonDocument::fromJson(stabilityJson(analysis)).object();
-        root.insert(QStringLiteral("deformation"), deformationJson(*model.history, *snapshot));
-        root.insert(QStringLiteral("alarms"), alarmsJson(model.history->alarms, *snapshot));
-        out = QJsonDocument(root).toJson(QJsonDocument::Indented);
+        out = QJsonDocument(analysisJson(model, *snapshot)).toJson(QJsonDocument::Indented);
     } else if (format == QLatin1String("csv")) {
         // With a byte-order mark, so that spreadsheet programs read it as UTF-8.
         out = "\xEF\xBB\xBF";

@@ -84,6 +84,8 @@ int serverCommand(const QStringList &args);
 int coordsCommand(const QStringList &args);
 int planCommand(const QStringList &args);
 int reportCommand(const QStringList &args);
+// The read-only web view of the server's projects.
+int serveCommand(const QStringList &args);
 // A new epoch as the window makes one: checked (`malformed` set when the
 // fields are not of their form, as against a name or date already used);
 // writeNewEpoch places it in date order in the transaction that writes it,

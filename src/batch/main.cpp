@@ -84,6 +84,7 @@ const char *usage =
     "       sedimetra-batch server pull URL FILE.mdb\n"
     "       sedimetra-batch server grant URL USER read|write|none\n"
     "       sedimetra-batch server members URL\n"
+    "       sedimetra-batch serve postgresql://HOST:PORT/DATABASE [--listen 127.0.0.1:8470]\n"
     "       (PROJECT.mdb may be postgresql://[user@]host[:port]/database?project=NAME;\n"
     "       give the password in PGPASSWORD or ~/.pgpass, not in the URL, where\n"
     "       other users of the computer could see it)\n"
@@ -116,7 +117,7 @@ int main(int argc, char *argv[])
                                                "或 ~/.pgpass")));
     // The report paints its pages with fonts: that takes a GUI application,
     // on the offscreen platform where there is no display.
-    const bool paints = argc > 1 && std::strcmp(argv[1], "report") == 0;
+    const bool paints = argc > 1 && (std::strcmp(argv[1], "report") == 0 || std::strcmp(argv[1], "serve") == 0);
     if (paints && !qEnvironmentVariableIsSet("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     // The runtime folder Qt wants, made private as it expects, so that a
@@ -152,7 +153,7 @@ int main(int argc, char *argv[])
     const std::pair<const char *, int (*)(const QStringList &)> commands[] = {
         {"curves", curvesCommand}, {"table", tableCommand},   {"import", importCommand},
         {"analyse", analyseCommand}, {"level", levelCommand}, {"server", serverCommand},
-        {"coords", coordsCommand}, {"plan", planCommand}, {"report", reportCommand},
+        {"coords", coordsCommand}, {"plan", planCommand}, {"report", reportCommand}, {"serve", serveCommand},
         {"new", newCommand}, {"epoch", epochCommand}, {"points", pointsCommand}, {"header", headerCommand},
         {"history", historyCommand}, {"verify", verifyCommand}};
     for (const auto &[name, run] : commands)

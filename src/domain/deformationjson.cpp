@@ -1,4 +1,5 @@
 #include "domain/buildingdeformation.h"
+#include "domain/monitoringmodel.h"
 
 #include "domain/projectsnapshot.h"
 
@@ -136,4 +137,14 @@ QJsonArray deformationJson(const DeformationReport &report, const ProjectSnapsho
              d.largestPair >= 0 ? QJsonValue(pairJson(d, d.pairs[size_t(d.largestPair)])) : QJsonValue()}});
     }
     return epochs;
+}
+
+QJsonObject analysisJson(const MonitoringModel &model, const ProjectSnapshot &snapshot)
+{
+    QJsonObject root = QJsonDocument::fromJson(stabilityJson(*model.stability)).object();
+    if (model.history) {
+        root.insert(QStringLiteral("deformation"), deformationJson(*model.history, snapshot));
+        root.insert(QStringLiteral("alarms"), alarmsJson(model.history->alarms, snapshot));
+    }
+    return root;
 }

@@ -13,6 +13,7 @@
 #include "domain/projectsnapshot.h"
 #include "domain/stability.h"
 
+#include <QJsonObject>
 #include <QStringList>
 
 #include <memory>
@@ -48,3 +49,7 @@ MonitoringModel monitoringModel(const ProjectSnapshot &snapshot, const Deformati
 MonitoringModel monitoringModel(const ProjectSnapshot &snapshot, const DeformationSettings &deformation,
                                 const MonitoringRequest &request,
                                 std::shared_ptr<const StabilityAnalysis> stability);
+
+// The model as `analyse --format json` gives it: the stability analysis,
+// every epoch's deformation and the alarms (the model made with history).
+QJsonObject analysisJson(const MonitoringModel &model, const ProjectSnapshot &snapshot);

@@ -676,3 +676,19 @@ std::vector<const PointStability *> mostSettledUnstable(const StabilityAnalysis 
         unstable.resize(atMost);
     return unstable;
 }
+
+QString sayForecastNoteOnce(QStringList &headings, std::vector<QStringList> &rows)
+{
+    if (rows.size() < 2 || rows.front().isEmpty())
+        return {};
+    const QString note = rows.front().back();
+    if (note.isEmpty())
+        return {};
+    for (const QStringList &row : rows)
+        if (row.isEmpty() || row.back() != note)
+            return {};
+    headings.removeLast();
+    for (QStringList &row : rows)
+        row.removeLast();
+    return note;
+}

@@ -157,6 +157,11 @@ QStringList stabilityHeadings();
 // A final settlement's 95 % interval as the table shows it: "-41.20～-38.80".
 QString intervalText(double low, double high);
 std::vector<QStringList> stabilityRows(const StabilityAnalysis &analysis);
+// A forecast note the same on every row (of more than one) is said once,
+// above the table: its column (the last) leaves the headings and the rows,
+// and the note is returned; nothing changes, and nothing is returned, when
+// the rows' notes differ.
+QString sayForecastNoteOnce(QStringList &headings, std::vector<QStringList> &rows);
 // Why a point's forecasts are not given, in words; empty when both are.
 QString forecastNote(const PointStability &point);
 // The settings as one line: "稳定天数 100 d，稳定速率 0.04 mm/d，预测步长 30 d".

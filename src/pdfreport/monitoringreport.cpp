@@ -464,16 +464,9 @@ void ReportAssembly::addStability()
         QStringList intro{t.buildingVerdict.arg(verdictText(analysis.building)), stabilitySettingsLine(analysis.settings)};
         // One forecast note on every row is said once, above the table,
         // and its column left out.
-        const QString firstNote = rows.empty() ? QString() : rows.front().back();
-        const bool oneNote = rows.size() > 1 && !firstNote.isEmpty() && std::all_of(rows.begin(), rows.end(), [&](const QStringList &r) {
-                                 return r.back() == firstNote;
-                             });
-        if (oneNote) {
-            intro << t.oneForecastNote.arg(firstNote);
-            headings.removeLast();
+        if (const QString note = sayForecastNoteOnce(headings, rows); !note.isEmpty()) {
+            intro << t.oneForecastNote.arg(note);
             widths.pop_back();
-            for (QStringList &row : rows)
-                row.removeLast();
         }
         stabilityTitle = section(t.stability);
         addTable(tablePages(stabilityTitle, intro, headings, rows, widths, true, 8), true);

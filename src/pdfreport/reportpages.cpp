@@ -177,6 +177,8 @@ ChartCurves chartCurves(const PointStability &point, int step, double tEnd)
     return curves;
 }
 
+} // namespace
+
 void drawStabilityChart(QPainter &p, const QRectF &box, const PointStability &point, int step)
 {
     const double tEnd = std::max({point.tLast, point.stableDay.value_or(0.0), 1.0});
@@ -252,9 +254,6 @@ void drawStabilityChart(QPainter &p, const QRectF &box, const PointStability &po
         p.drawEllipse(q, mm(0.5), mm(0.5));
     p.restore();
 }
-
-
-} // namespace
 
 std::vector<TablePage> tablePages(const QString &title, const QStringList &intro, const QStringList &headings,
                                   const std::vector<QStringList> &rows, const std::vector<double> &weights,

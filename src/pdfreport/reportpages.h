@@ -115,6 +115,10 @@ QColor paperColour(const ProjectSnapshot &snapshot, int aci);
 // A colour as it reads on white paper: a bright one (yellow, cyan) darker.
 QColor onPaper(const QColor &colour);
 
+// One point's chart of cumulative settlement against days: observed, and
+// the accepted forecast with its band, clipped to `box`. The report's charts
+// and the web view's curves.
+void drawStabilityChart(QPainter &p, const QRectF &box, const PointStability &point, int step);
 // Up to six points' settlement charts, three to a row: observed, and the
 // accepted forecasts only, each clipped to its frame.
 void paintStabilityCharts(QPainter &p, const QRectF &body, const QString &title, const QString &key,

@@ -26,7 +26,7 @@ ProjectDatabase::~ProjectDatabase()
 {
     m_statements.clear();
     m_dialect.reset(); // its statements go before the connection
-    if (!m_connection.isEmpty()) {
+    if (!m_connection.isEmpty() && !m_borrowed) {
         m_db.close();
         m_db = QSqlDatabase();
         QSqlDatabase::removeDatabase(m_connection);
@@ -60,6 +60,20 @@ Result<void> ProjectDatabase::open(const QString &path, const QString &password)
         return db.failure();
     }
     m_db = *db;
+    return success();
+}
+
+Result<void> ProjectDatabase::openOnServerConnection(const QString &connection, const QString &project)
+{
+    m_dialect = serverDialect();
+    QSqlDatabase db = QSqlDatabase::database(connection, false);
+    if (!db.isOpen())
+        return fail(QStringLiteral("与服务器的连接已断开"));
+    if (auto opened = m_dialect->openOn(db, project); !opened)
+        return opened;
+    m_connection = connection;
+    m_borrowed = true;
+    m_db = db;
     return success();
 }
 

@@ -66,6 +66,12 @@ public:
     // `password`, when given, is used for the server instead of PGPASSWORD
     // or ~/.pgpass; it is never kept in path().
     Result<void> open(const QString &path, const QString &password = QString());
+    // Opens server project `project` on the connection named `connection`,
+    // already open under the user's own login and checked for this
+    // program's schema: many projects read one after another over one
+    // connection (the web view's overview). The connection is the caller's
+    // and stays open after this store is gone; one store at a time uses it.
+    Result<void> openOnServerConnection(const QString &connection, const QString &project);
     // The file's full path, or the server project's address without any password.
     QString path() const;
     bool isServer() const;
@@ -323,6 +329,7 @@ private:
     auto firstRow(QSqlQuery &query, Make make) -> Result<std::optional<decltype(make(query))>>;
 
     QString m_connection;
+    bool m_borrowed = false; // the connection is the caller's
     QSqlDatabase m_db;
     // What a file and a server project do differently.
     std::unique_ptr<StoreDialect> m_dialect;

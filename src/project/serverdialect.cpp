@@ -31,16 +31,37 @@ public:
             return db.failure();
         if (auto schema = checkServerSchema(*db, *address); !schema)
             return schema.failure();
-        QSqlQuery query(*db);
+        if (auto chosen = select(*db, address->project); !chosen)
+            return chosen.failure();
+        m_path = displayUrl(*address);
+        return *db;
+    }
+    Result<void> openOn(QSqlDatabase &db, const QString &project) override
+    {
+        if (auto chosen = select(db, project); !chosen)
+            return chosen;
+        ServerAddress address;
+        address.user = db.userName();
+        address.host = db.hostName();
+        address.port = db.port();
+        address.database = db.databaseName();
+        address.project = project;
+        m_path = displayUrl(address);
+        return success();
+    }
+    // Makes `project` the connection's project, when this login may read it.
+    Result<void> select(QSqlDatabase &db, const QString &project)
+    {
+        QSqlQuery query(db);
         // A project this role may not read is not seen at all.
         if (!query.prepare(QStringLiteral("SELECT id, sedimetra.may_write(id) FROM "
                                           "sedimetra.projects WHERE name = ?")))
             return fail(query.lastError().text());
-        query.addBindValue(address->project);
+        query.addBindValue(project);
         if (!query.exec())
             return fail(query.lastError().text());
         if (!query.next())
-            return fail(QStringLiteral("服务器上没有工程“%1”，或你没有读它的权限").arg(address->project));
+            return fail(QStringLiteral("服务器上没有工程“%1”，或你没有读它的权限").arg(project));
         m_projectId = query.value(0).toInt();
         m_readOnly = !query.value(1).toBool();
         query.finish();
@@ -55,8 +76,7 @@ public:
         query.addBindValue(QString::number(m_projectId));
         if (!query.exec())
             return fail(query.lastError().text());
-        m_path = displayUrl(*address);
-        return *db;
+        return success();
     }
     bool isServer() const override { return true; }
     bool readOnly() const override { return m_readOnly; }

@@ -77,7 +77,12 @@ Result<QStringList> listServerProjects(const ServerAddress &address)
     Connection server;
     if (auto opened = server.open(address); !opened)
         return opened.failure();
-    QSqlQuery query(server.db);
+    return listServerProjects(server.db);
+}
+
+Result<QStringList> listServerProjects(QSqlDatabase &db)
+{
+    QSqlQuery query(db);
     if (!query.exec(QStringLiteral("SELECT name FROM sedimetra.projects ORDER BY name")))
         return fail(query.lastError().text());
     QStringList names;

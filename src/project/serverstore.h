@@ -53,8 +53,10 @@ int serverStatementWait();
 // holds the password.
 Result<QSqlDatabase> connectToServer(const ServerAddress &address, const QString &connection);
 
-// The names of the projects on the server, in order.
+// The names of the projects on the server, in order: those the login may read.
 Result<QStringList> listServerProjects(const ServerAddress &address);
+// The same over a connection open already.
+Result<QStringList> listServerProjects(QSqlDatabase &db);
 
 // The schema this program version writes: 7. Version 1 had no rights per
 // project, 2 no positions; 3 let every login call the schema's functions;

@@ -25,6 +25,13 @@ public:
     // schema, the project and this role's rights on a server.
     virtual Result<QSqlDatabase> open(const QString &path, const QString &password,
                                       const QString &connection) = 0;
+    // Selects the server project `project` on a connection open already.
+    virtual Result<void> openOn(QSqlDatabase &db, const QString &project)
+    {
+        (void)db;
+        (void)project;
+        return fail(QStringLiteral("project files have no shared connection"));
+    }
     virtual bool isServer() const = 0;
     virtual bool readOnly() const = 0;
     // The file's full path, or the server project's address without password.

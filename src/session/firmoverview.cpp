@@ -3,22 +3,24 @@
 #include "project/projectdb.h"
 #include "session/projectsession.h"
 
-#include <algorithm>
+#include <QSqlDatabase>
 
-Result<std::vector<FirmBuilding>> firmOverview(const ServerAddress &server, const QString &programDir,
-                                               const SettingsStore *settings, const QDate &today)
+#include <algorithm>
+#include <functional>
+
+namespace {
+
+using OpenProject = std::function<Result<void>(ProjectDatabase &, const QString &name)>;
+
+std::vector<FirmBuilding> overviewOf(const QStringList &names, const OpenProject &openProject,
+                                     const QString &programDir, const SettingsStore *settings, const QDate &today)
 {
-    const auto names = listServerProjects(server);
-    if (!names)
-        return names.failure();
     std::vector<BuildingOverview> read;
     std::vector<FirmBuilding> unread;
-    for (const QString &name : *names) {
-        ServerAddress address = server;
-        address.project = name;
+    for (const QString &name : names) {
         auto store = std::make_unique<ProjectDatabase>();
         ProjectSession session(programDir, settings);
-        Result<void> opened = store->open(displayUrl(address), server.password);
+        Result<void> opened = openProject(*store, name);
         if (opened)
             opened = session.open(std::move(store));
         if (!opened) {
@@ -39,4 +41,35 @@ Result<std::vector<FirmBuilding>> firmOverview(const ServerAddress &server, cons
         buildings.push_back({std::move(overview), QString()});
     buildings.insert(buildings.end(), unread.begin(), unread.end());
     return buildings;
+}
+
+} // namespace
+
+Result<std::vector<FirmBuilding>> firmOverview(const ServerAddress &server, const QString &programDir,
+                                               const SettingsStore *settings, const QDate &today)
+{
+    const auto names = listServerProjects(server);
+    if (!names)
+        return names.failure();
+    return overviewOf(
+        *names,
+        [&](ProjectDatabase &store, const QString &name) {
+            ServerAddress address = server;
+            address.project = name;
+            return store.open(displayUrl(address), server.password);
+        },
+        programDir, settings, today);
+}
+
+Result<std::vector<FirmBuilding>> firmOverviewOn(const QString &connection, const QString &programDir,
+                                                 const SettingsStore *settings, const QDate &today)
+{
+    QSqlDatabase db = QSqlDatabase::database(connection, false);
+    const auto names = listServerProjects(db);
+    if (!names)
+        return names.failure();
+    return overviewOf(
+        *names,
+        [&](ProjectDatabase &store, const QString &name) { return store.openOnServerConnection(connection, name); },
+        programDir, settings, today);
 }

@@ -26,3 +26,7 @@ struct FirmBuilding
 // read last); refused, with the reason, when the server cannot be reached.
 Result<std::vector<FirmBuilding>> firmOverview(const ServerAddress &server, const QString &programDir,
                                                const SettingsStore *settings, const QDate &today);
+// The same over the connection named `connection`, open already under the
+// login's own name (the web view's): one connection for every project.
+Result<std::vector<FirmBuilding>> firmOverviewOn(const QString &connection, const QString &programDir,
+                                                 const SettingsStore *settings, const QDate &today);

@@ -1,0 +1,195 @@
+#include "web/webrequests.h"
+
+#include "base/settings.h"
+#include "cad/planpositions.h"
+#include "pdfreport/monitoringreport.h"
+#include "project/projectdb.h"
+#include "project/settingsstore.h"
+#include "report/resultsrun.h"
+#include "session/firmoverview.h"
+#include "session/projectsession.h"
+#include "survey/provenanceview.h"
+#include "web/serverworker.h"
+#include "web/webpages.h"
+
+#include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QSqlDatabase>
+#include <QTemporaryDir>
+
+#include <algorithm>
+
+namespace {
+
+WebAnswer failed(const QString &what)
+{
+    WebAnswer answer;
+    answer.status = 503;
+    answer.body = messagePage(QStringLiteral("暂时无法读取"), what, true);
+    return answer;
+}
+
+// A download made in a folder of its own, read back, and the folder gone.
+Result<QByteArray> madeIn(const QTemporaryDir &folder, const QString &file)
+{
+    QFile made(folder.filePath(file));
+    if (!made.open(QIODevice::ReadOnly))
+        return fail(made.errorString());
+    return made.readAll();
+}
+
+QString downloadName(const QString &name, const QString &what, const QDate &today, const QString &suffix)
+{
+    // The building's name as the user knows it, without what a file name
+    // cannot hold.
+    QString safe = name;
+    for (QChar &c : safe)
+        if (c.unicode() < 32 || QStringLiteral("/\\:*?\"<>|").contains(c))
+            c = QLatin1Char('_');
+    return QStringLiteral("%1-%2-%3.%4").arg(safe, what, today.toString(Qt::ISODate), suffix);
+}
+
+// The points the report analyses: as many as the setting says, and every
+// point observed beyond it.
+int pointsAnalysed(const ProjectSnapshot &snapshot, const SettingsStore *settings)
+{
+    const int setting = pointCountFromSetting(settings ? settings->readSetting(SettingKey::PointCount) : std::nullopt);
+    return std::max(setting, snapshot.highestObservedPoint());
+}
+
+WebAnswer reportAnswer(const WebContext &context, ProjectSession &session, const QString &name,
+                       const PlanBackground &background)
+{
+    QTemporaryDir folder;
+    if (!folder.isValid())
+        return failed(QStringLiteral("无法建立临时文件夹"));
+    ProjectDatabase &store = *session.store();
+    ReportRequest request;
+    request.settings = context.settings;
+    request.headerFields = session.fields();
+    request.programDir = context.programDir;
+    request.projectPath = session.path();
+    request.output = folder.filePath(QStringLiteral("report.pdf"));
+    request.reportDate = context.today.toString(Qt::ISODate);
+    request.planBackground = background;
+    request.pointCount = pointsAnalysed(session.snapshot(), context.settings);
+    auto records = epochRecords(store);
+    if (!records)
+        return failed(records.error());
+    request.records = std::move(*records);
+    auto check = store.checkRecord(1);
+    if (!check)
+        return failed(check.error());
+    request.check = std::move(*check);
+    const auto written = writeMonitoringReport(session.snapshot(), request);
+    if (!written)
+        return failed(QStringLiteral("报告未能生成：%1").arg(written.error()));
+    const auto bytes = madeIn(folder, QStringLiteral("report.pdf"));
+    if (!bytes)
+        return failed(bytes.error());
+    return {200, "application/pdf", *bytes, downloadName(name, QStringLiteral("沉降观测报告"), context.today, QStringLiteral("pdf"))};
+}
+
+WebAnswer resultsAnswer(const WebContext &context, ProjectSession &session, const QString &name)
+{
+    QTemporaryDir folder;
+    if (!folder.isValid())
+        return failed(QStringLiteral("无法建立临时文件夹"));
+    ResultsRequest request;
+    request.settings = context.settings;
+    request.headerFields = session.fields();
+    request.programDir = context.programDir;
+    request.projectPath = session.path();
+    request.output = folder.filePath(QStringLiteral("results.xlsx"));
+    request.pointCount = pointsAnalysed(session.snapshot(), context.settings);
+    const auto run = prepareResultsRun(request);
+    if (!run)
+        return failed(run.error());
+    const auto status = runResultsTable(session.snapshot(), run->settings, run->templatePath, run->output);
+    if (!status)
+        return failed(status.error());
+    if (*status == ResultsRunStatus::NothingToWrite)
+        return failed(QStringLiteral("工程中还没有观测数据"));
+    if (*status == ResultsRunStatus::TemplateMissing)
+        return failed(QStringLiteral("找不到成果表模板“%1”").arg(run->templateName));
+    const auto bytes = madeIn(folder, QStringLiteral("results.xlsx"));
+    if (!bytes)
+        return failed(bytes.error());
+    return {200, "application/vnd.openxmlformats-officedocument.spreadsheetml.sheet", *bytes,
+            downloadName(name, QStringLiteral("沉降观测成果表"), context.today, QStringLiteral("xlsx"))};
+}
+
+WebAnswer dataAnswer(const ProjectSession &session, const MonitoringModel &model, const QString &name)
+{
+    QJsonObject root;
+    root.insert(QStringLiteral("project"), name);
+    root.insert(QStringLiteral("analyse"), analysisJson(model, session.snapshot()));
+    if (model.placed)
+        root.insert(QStringLiteral("plan"),
+                    QJsonDocument::fromJson(planJson(model.figures, session.snapshot(), model.deformation.thresholds))
+                        .object());
+    else
+        root.insert(QStringLiteral("plan"), QJsonValue::Null);
+    return {200, "application/json", QJsonDocument(root).toJson(QJsonDocument::Indented), QString()};
+}
+
+} // namespace
+
+WebAnswer noSuchBuilding()
+{
+    WebAnswer answer;
+    answer.status = 404;
+    answer.body = messagePage(QStringLiteral("没有这个工程"), QStringLiteral("没有这个工程，或你的账号不能查看它。"), true);
+    return answer;
+}
+
+WebAnswer overviewAnswer(const WebContext &context)
+{
+    const auto buildings = firmOverviewOn(context.connection, context.programDir, context.settings, context.today);
+    if (!buildings) {
+        QSqlDatabase db = QSqlDatabase::database(context.connection, false);
+        if (db.isOpen() && !mayUseSchema(db))
+            return {200, "text/html; charset=utf-8", overviewPage(context.user, {}, context.today), QString()};
+        return failed(QStringLiteral("无法读取工程列表"));
+    }
+    return {200, "text/html; charset=utf-8", overviewPage(context.user, *buildings, context.today), QString()};
+}
+
+WebAnswer buildingAnswer(const WebContext &context, const QString &name, BuildingPart part)
+{
+    auto store = std::make_unique<ProjectDatabase>();
+    if (!store->openOnServerConnection(context.connection, name))
+        return noSuchBuilding();
+    const auto background = storedPlanBackground(*store);
+    if (!background)
+        return failed(QStringLiteral("工程中的平面图无法读取"));
+    ProjectSession session(context.programDir, context.settings);
+    if (auto opened = session.open(std::move(store)); !opened)
+        return failed(QStringLiteral("工程无法读取"));
+    if (session.snapshot().epochCount() == 0 || !session.snapshot().hasElevations()) {
+        WebAnswer empty;
+        empty.body = messagePage(name, QStringLiteral("这个工程还没有观测数据。"), true);
+        return empty;
+    }
+    switch (part) {
+    case BuildingPart::Report:
+        return reportAnswer(context, session, name, *background);
+    case BuildingPart::Results:
+        return resultsAnswer(context, session, name);
+    case BuildingPart::Page:
+    case BuildingPart::Data:
+        break;
+    }
+    session.setLastPoint(pointsAnalysed(session.snapshot(), context.settings));
+    const MonitoringModel &model = session.model(std::nullopt, true);
+    if (part == BuildingPart::Data)
+        return dataAnswer(session, model, name);
+    BuildingPage page;
+    page.user = context.user;
+    page.name = name;
+    page.snapshot = &session.snapshot();
+    page.model = &model;
+    page.background = *background;
+    return {200, "text/html; charset=utf-8", buildingPage(page), QString()};
+}
