@@ -6,6 +6,7 @@
 #include "project/serverparts.h"
 #include "project/serverstore.h"
 
+#include <QSqlDriver>
 #include <QSqlError>
 #include <QSqlQuery>
 
@@ -31,14 +32,25 @@ public:
             return db.failure();
         if (auto schema = checkServerSchema(*db, *address); !schema)
             return schema.failure();
-        if (auto chosen = select(*db, address->project); !chosen)
+        QSqlQuery path(*db);
+        if (!path.exec(QStringLiteral("SET search_path TO sedimetra_project, sedimetra")))
+            return fail(path.lastError().text());
+        if (auto chosen = select(*db, address->project, true); !chosen)
             return chosen.failure();
         m_path = displayUrl(*address);
         return *db;
     }
     Result<void> openOn(QSqlDatabase &db, const QString &project) override
     {
-        if (auto chosen = select(db, project); !chosen)
+        // A connection shared by many projects, read one after another: the
+        // search path as every project's, set once; the project read-only.
+        if (!db.driver()->property("sedimetra.searchPath").toBool()) {
+            QSqlQuery path(db);
+            if (!path.exec(QStringLiteral("SET search_path TO sedimetra_project, sedimetra")))
+                return fail(path.lastError().text());
+            db.driver()->setProperty("sedimetra.searchPath", true);
+        }
+        if (auto chosen = select(db, project, false); !chosen)
             return chosen;
         ServerAddress address;
         address.user = db.userName();
@@ -49,13 +61,22 @@ public:
         m_path = displayUrl(address);
         return success();
     }
-    // Makes `project` the connection's project, when this login may read it.
-    Result<void> select(QSqlDatabase &db, const QString &project)
+    // Makes `project` the connection's project, when this login may read
+    // it, in one statement; whether the login may write it is asked only
+    // when it matters.
+    //
+    // The session sees its project's records under the file's table names:
+    // the server's permanent views over the project the session names,
+    // found (by the search path) before the shared tables. Nothing is
+    // written to open a project, so a server whose disk is full still lets
+    // everyone read.
+    Result<void> select(QSqlDatabase &db, const QString &project, bool askWriting)
     {
         QSqlQuery query(db);
         // A project this role may not read is not seen at all.
-        if (!query.prepare(QStringLiteral("SELECT id, sedimetra.may_write(id) FROM "
-                                          "sedimetra.projects WHERE name = ?")))
+        if (!query.prepare(QStringLiteral("SELECT id, %1, set_config('sedimetra.project', id::text, false) "
+                                          "FROM sedimetra.projects WHERE name = ?")
+                               .arg(askWriting ? QStringLiteral("sedimetra.may_write(id)") : QStringLiteral("false"))))
             return fail(query.lastError().text());
         query.addBindValue(project);
         if (!query.exec())
@@ -64,18 +85,6 @@ public:
             return fail(QStringLiteral("服务器上没有工程“%1”，或你没有读它的权限").arg(project));
         m_projectId = query.value(0).toInt();
         m_readOnly = !query.value(1).toBool();
-        query.finish();
-        // The session sees its project's records under the file's table
-        // names: the server's permanent views over the project the session
-        // names, found before the shared tables. Nothing is written to open
-        // a project, so a server whose disk is full still lets everyone read.
-        if (!query.exec(QStringLiteral("SET search_path TO sedimetra_project, sedimetra")))
-            return fail(query.lastError().text());
-        if (!query.prepare(QStringLiteral("SELECT set_config('sedimetra.project', ?, false)")))
-            return fail(query.lastError().text());
-        query.addBindValue(QString::number(m_projectId));
-        if (!query.exec())
-            return fail(query.lastError().text());
         return success();
     }
     bool isServer() const override { return true; }

@@ -26,7 +26,12 @@ struct FirmBuilding
 // read last); refused, with the reason, when the server cannot be reached.
 Result<std::vector<FirmBuilding>> firmOverview(const ServerAddress &server, const QString &programDir,
                                                const SettingsStore *settings, const QDate &today);
-// The same over the connection named `connection`, open already under the
-// login's own name (the web view's): one connection for every project.
-Result<std::vector<FirmBuilding>> firmOverviewOn(const QString &connection, const QString &programDir,
-                                                 const SettingsStore *settings, const QDate &today);
+// The projects named, each read over the connection named `connection`
+// (open already under the login's own name, the web view's), one after
+// another, in the order given: unsorted, so that a list read in parts over
+// several connections at once is sorted whole.
+std::vector<FirmBuilding> readFirmBuildings(const QStringList &names, const QString &connection,
+                                            const QString &programDir, const SettingsStore *settings,
+                                            const QDate &today);
+// The order of the overview: as sortOverview, those not read last.
+void sortFirm(std::vector<FirmBuilding> &buildings);

@@ -8,58 +8,93 @@
 #include <QSqlQuery>
 #include <QUuid>
 
-ServerWorker::ServerWorker(const QString &programDir)
-    : m_connection(QStringLiteral("web-") + QUuid::createUuid().toString(QUuid::Id128))
-    , m_thread([this, programDir] { loop(programDir); })
+// One connection and its thread, running the jobs given to it in order.
+class ServerWorker::Lane
 {
-}
-
-ServerWorker::~ServerWorker()
-{
-    run([](const QString &connection, const SettingsStore *) {
-        if (QSqlDatabase::contains(connection)) {
-            QSqlDatabase::database(connection, false).close();
-            QSqlDatabase::removeDatabase(connection);
-        }
-    });
+public:
+    explicit Lane(const QString &programDir)
+        : m_connection(QStringLiteral("web-") + QUuid::createUuid().toString(QUuid::Id128))
+        , m_thread([this, programDir] { loop(programDir); })
     {
-        std::lock_guard lock(m_mutex);
-        m_stopping = true;
     }
-    m_wake.notify_one();
-    m_thread.join();
-}
-
-void ServerWorker::loop(const QString &programDir)
-{
-    m_settings = std::make_unique<SettingsStore>();
-    // Without the settings file the defaults apply, as in the window.
-    (void)m_settings->open(systemDatabasePath(programDir));
-    for (;;) {
-        std::packaged_task<void()> job;
+    ~Lane()
+    {
+        start([](const QString &connection, const SettingsStore *) {
+            if (QSqlDatabase::contains(connection)) {
+                QSqlDatabase::database(connection, false).close();
+                QSqlDatabase::removeDatabase(connection);
+            }
+        }).get();
         {
-            std::unique_lock lock(m_mutex);
-            m_wake.wait(lock, [this] { return m_stopping || !m_jobs.empty(); });
-            if (m_jobs.empty())
-                break;
-            job = std::move(m_jobs.front());
-            m_jobs.pop_front();
+            std::lock_guard lock(m_mutex);
+            m_stopping = true;
         }
-        job();
+        m_wake.notify_one();
+        m_thread.join();
     }
-    m_settings.reset();
+    // Queues `job`; the future is ready once it has run.
+    std::future<void> start(const Job &job)
+    {
+        std::packaged_task<void()> task([this, job] { job(m_connection, m_settings.get()); });
+        std::future<void> done = task.get_future();
+        {
+            std::lock_guard lock(m_mutex);
+            m_jobs.push_back(std::move(task));
+        }
+        m_wake.notify_one();
+        return done;
+    }
+
+private:
+    void loop(const QString &programDir)
+    {
+        m_settings = std::make_unique<SettingsStore>();
+        // Without the settings file the defaults apply, as in the window.
+        (void)m_settings->open(systemDatabasePath(programDir));
+        for (;;) {
+            std::packaged_task<void()> job;
+            {
+                std::unique_lock lock(m_mutex);
+                m_wake.wait(lock, [this] { return m_stopping || !m_jobs.empty(); });
+                if (m_jobs.empty())
+                    break;
+                job = std::move(m_jobs.front());
+                m_jobs.pop_front();
+            }
+            job();
+        }
+        m_settings.reset();
+    }
+
+    std::mutex m_mutex;
+    std::condition_variable m_wake;
+    std::deque<std::packaged_task<void()>> m_jobs;
+    bool m_stopping = false;
+    const QString m_connection;
+    std::unique_ptr<SettingsStore> m_settings;
+    std::thread m_thread;
+};
+
+ServerWorker::ServerWorker(const QString &programDir, int lanes)
+{
+    for (int i = 0; i < std::max(1, lanes); ++i)
+        m_lanes.push_back(std::make_unique<Lane>(programDir));
 }
 
-void ServerWorker::run(const std::function<void(const QString &, const SettingsStore *)> &job)
+ServerWorker::~ServerWorker() = default;
+
+void ServerWorker::run(const Job &job)
 {
-    std::packaged_task<void()> task([&] { job(m_connection, m_settings.get()); });
-    std::future<void> done = task.get_future();
-    {
-        std::lock_guard lock(m_mutex);
-        m_jobs.push_back(std::move(task));
-    }
-    m_wake.notify_one();
-    done.get();
+    m_lanes.front()->start(job).get();
+}
+
+void ServerWorker::runTogether(const std::vector<Job> &jobs)
+{
+    std::vector<std::future<void>> running;
+    for (size_t i = 0; i < jobs.size() && i < m_lanes.size(); ++i)
+        running.push_back(m_lanes[i]->start(jobs[i]));
+    for (std::future<void> &done : running)
+        done.get();
 }
 
 bool mayUseSchema(QSqlDatabase &db)
@@ -95,5 +130,26 @@ Result<void> ServerWorker::connect(const ServerAddress &address, bool *refused)
         if (!query.exec(QStringLiteral("SET default_transaction_read_only = on")))
             outcome = fail(query.lastError().text());
     });
-    return outcome;
+    if (!outcome)
+        return outcome;
+    // The other lanes log in the same way, once the first has.
+    std::vector<Job> others(m_lanes.size());
+    std::vector<Result<void>> connected(m_lanes.size(), success());
+    for (size_t i = 1; i < m_lanes.size(); ++i)
+        others[i] = [&, i](const QString &connection, const SettingsStore *) {
+            auto db = connectToServer(address, connection);
+            if (!db) {
+                connected[i] = db.failure();
+                return;
+            }
+            QSqlQuery query(*db);
+            if (!query.exec(QStringLiteral("SET default_transaction_read_only = on")))
+                connected[i] = fail(query.lastError().text());
+        };
+    others[0] = [](const QString &, const SettingsStore *) {};
+    runTogether(others);
+    for (const Result<void> &lane : connected)
+        if (!lane)
+            return lane;
+    return success();
 }

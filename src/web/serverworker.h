@@ -1,9 +1,11 @@
 #pragma once
 
-// A logged-in user's own connection to the server, with the thread it
-// lives on: a database connection belongs to the thread that opened it, so
-// every query of the session runs there, one request after another, under
-// the user's own login and rights.
+// A logged-in user's own connections to the server, each with the thread
+// it lives on: a database connection belongs to the thread that opened it,
+// so every query of the session runs there, under the user's own login and
+// rights. A session has a few such lanes: one answers its requests one
+// after another; the overview of many buildings reads on all of them at
+// once.
 
 #include "base/result.h"
 #include "project/serverstore.h"
@@ -17,6 +19,7 @@
 #include <memory>
 #include <mutex>
 #include <thread>
+#include <vector>
 
 class QSqlDatabase;
 class SettingsStore;
@@ -28,30 +31,32 @@ bool mayUseSchema(QSqlDatabase &db);
 class ServerWorker
 {
 public:
-    // Starts the thread; the program's settings (beside the program, for
-    // the analysis and the header fields) are read on it.
-    explicit ServerWorker(const QString &programDir);
-    // Closes the connection on its thread and ends it, after the jobs queued.
+    using Job = std::function<void(const QString &connection, const SettingsStore *settings)>;
+
+    // Starts the lanes' threads; the program's settings (beside the
+    // program, for the analysis and the header fields) are read on each.
+    ServerWorker(const QString &programDir, int lanes);
+    // Closes the connections on their threads and ends them, after the
+    // jobs queued.
     ~ServerWorker();
     ServerWorker(const ServerWorker &) = delete;
     ServerWorker &operator=(const ServerWorker &) = delete;
 
-    // Connects as `address` says (its user and password), read-only: the
-    // view never writes, whatever the login may. Refused when the login
-    // fails, with `refused` telling whether it was the name or password.
+    // Connects every lane as `address` says (its user and password),
+    // read-only: the view never writes, whatever the login may. Refused
+    // when the login fails, with `refused` telling whether it was the name
+    // or password.
     Result<void> connect(const ServerAddress &address, bool *refused);
 
-    // Runs `job` on the thread with the connection's name and the
+    // Runs `job` on the first lane with its connection's name and the
     // settings, and waits for it to end.
-    void run(const std::function<void(const QString &connection, const SettingsStore *settings)> &job);
+    void run(const Job &job);
+    // Runs each job on a lane of its own at once (at most lanes() of
+    // them), and waits for all.
+    void runTogether(const std::vector<Job> &jobs);
+    int lanes() const { return int(m_lanes.size()); }
 
 private:
-    void loop(const QString &programDir);
-    std::mutex m_mutex;
-    std::condition_variable m_wake;
-    std::deque<std::packaged_task<void()>> m_jobs;
-    bool m_stopping = false;
-    QString m_connection;
-    std::unique_ptr<SettingsStore> m_settings;
-    std::thread m_thread;
+    class Lane;
+    std::vector<std::unique_ptr<Lane>> m_lanes;
 };

@@ -144,16 +144,38 @@ WebAnswer noSuchBuilding()
     return answer;
 }
 
-WebAnswer overviewAnswer(const WebContext &context)
+WebAnswer overviewAnswer(ServerWorker &worker, const WebContext &context)
 {
-    const auto buildings = firmOverviewOn(context.connection, context.programDir, context.settings, context.today);
-    if (!buildings) {
-        QSqlDatabase db = QSqlDatabase::database(context.connection, false);
-        if (db.isOpen() && !mayUseSchema(db))
-            return {200, "text/html; charset=utf-8", overviewPage(context.user, {}, context.today), QString()};
+    Result<QStringList> names = fail(QString());
+    bool noRights = false;
+    worker.run([&](const QString &connection, const SettingsStore *) {
+        QSqlDatabase db = QSqlDatabase::database(connection, false);
+        noRights = db.isOpen() && !mayUseSchema(db);
+        if (!noRights)
+            names = listServerProjects(db);
+    });
+    if (noRights)
+        return {200, "text/html; charset=utf-8", overviewPage(context.user, {}, context.today), QString()};
+    if (!names)
         return failed(QStringLiteral("无法读取工程列表"));
-    }
-    return {200, "text/html; charset=utf-8", overviewPage(context.user, *buildings, context.today), QString()};
+    // The buildings in as many parts as there are lanes, read at once.
+    const int lanes = worker.lanes();
+    std::vector<std::vector<FirmBuilding>> parts(static_cast<size_t>(lanes));
+    std::vector<ServerWorker::Job> jobs;
+    for (int lane = 0; lane < lanes; ++lane)
+        jobs.push_back([&, lane](const QString &connection, const SettingsStore *settings) {
+            QStringList mine;
+            for (int i = lane; i < names->size(); i += lanes)
+                mine << names->at(i);
+            parts[size_t(lane)] = readFirmBuildings(mine, connection, context.programDir, settings, context.today);
+        });
+    worker.runTogether(jobs);
+    std::vector<FirmBuilding> buildings;
+    for (std::vector<FirmBuilding> &part : parts)
+        for (FirmBuilding &building : part)
+            buildings.push_back(std::move(building));
+    sortFirm(buildings);
+    return {200, "text/html; charset=utf-8", overviewPage(context.user, buildings, context.today), QString()};
 }
 
 WebAnswer buildingAnswer(const WebContext &context, const QString &name, BuildingPart part)

@@ -19,8 +19,8 @@ struct WebAnswer
     QString fileName; // a download's name (the building's and the date)
 };
 
-// Where the requests are read: the connection of the user's session, the
-// program's settings and folder, the user and the day.
+// Where the requests are read: the connection of the user's session (on
+// its thread), the program's settings and folder, the user and the day.
 struct WebContext
 {
     QString connection;
@@ -30,7 +30,9 @@ struct WebContext
     QDate today;
 };
 
-WebAnswer overviewAnswer(const WebContext &context);
+class ServerWorker;
+// 概览: the buildings read on every lane of the session's at once.
+WebAnswer overviewAnswer(ServerWorker &worker, const WebContext &context);
 
 enum class BuildingPart { Page, Report, Results, Data };
 WebAnswer buildingAnswer(const WebContext &context, const QString &name, BuildingPart part);

@@ -113,8 +113,11 @@ public:
 private:
     void login(const httplib::Request &req, httplib::Response &res);
     void logout(const httplib::Request &req, httplib::Response &res);
-    // Runs `work` for the request's session on its connection; the login
-    // page for a request without a live session.
+    // Runs `work` with the request's session; the login page for a
+    // request without a live session.
+    void withWorker(const httplib::Request &req, httplib::Response &res,
+                    const std::function<WebAnswer(ServerWorker &, const WebContext &)> &work);
+    // The same on the session's first connection.
     void withSession(const httplib::Request &req, httplib::Response &res,
                      const std::function<WebAnswer(const WebContext &)> &work);
 
@@ -136,7 +139,9 @@ void WebView::routes(httplib::Server &server)
     server.Post("/login", [this](const httplib::Request &req, httplib::Response &res) { login(req, res); });
     server.Post("/logout", [this](const httplib::Request &req, httplib::Response &res) { logout(req, res); });
     server.Get("/", [this](const httplib::Request &req, httplib::Response &res) {
-        withSession(req, res, [](const WebContext &context) { return overviewAnswer(context); });
+        withWorker(req, res, [&](ServerWorker &worker, const WebContext &context) {
+            return overviewAnswer(worker, context);
+        });
     });
     server.Get(R"(/projects/([^/]+)(/report\.pdf|/results\.xlsx|/data\.json)?)",
                [this](const httplib::Request &req, httplib::Response &res) {
@@ -150,8 +155,8 @@ void WebView::routes(httplib::Server &server)
                });
 }
 
-void WebView::withSession(const httplib::Request &req, httplib::Response &res,
-                          const std::function<WebAnswer(const WebContext &)> &work)
+void WebView::withWorker(const httplib::Request &req, httplib::Response &res,
+                         const std::function<WebAnswer(ServerWorker &, const WebContext &)> &work)
 {
     std::string user;
     const std::shared_ptr<ServerWorker> worker = m_sessions.find(cookieOf(req), WebClock::now(), &user);
@@ -159,13 +164,24 @@ void WebView::withSession(const httplib::Request &req, httplib::Response &res,
         redirect(res, "/login");
         return;
     }
-    WebAnswer result;
-    worker->run([&](const QString &connection, const SettingsStore *settings) {
-        const WebContext context{connection, settings, m_options.programDir, QString::fromStdString(user),
-                                 QDate::currentDate()};
-        result = work(context);
+    const WebContext context{QString(), nullptr, m_options.programDir, QString::fromStdString(user),
+                             QDate::currentDate()};
+    answer(res, work(*worker, context));
+}
+
+void WebView::withSession(const httplib::Request &req, httplib::Response &res,
+                          const std::function<WebAnswer(const WebContext &)> &work)
+{
+    withWorker(req, res, [&](ServerWorker &worker, const WebContext &base) {
+        WebAnswer result;
+        worker.run([&](const QString &connection, const SettingsStore *settings) {
+            WebContext context = base;
+            context.connection = connection;
+            context.settings = settings;
+            result = work(context);
+        });
+        return result;
     });
-    answer(res, result);
 }
 
 void WebView::login(const httplib::Request &req, httplib::Response &res)
@@ -192,7 +208,7 @@ void WebView::login(const httplib::Request &req, httplib::Response &res)
     ServerAddress server = m_options.server;
     server.user = QString::fromStdString(user);
     server.password = QString::fromStdString(password);
-    auto worker = std::make_shared<ServerWorker>(m_options.programDir);
+    auto worker = std::make_shared<ServerWorker>(m_options.programDir, m_options.lanes);
     bool refused = false;
     if (auto connected = worker->connect(server, &refused); !connected) {
         if (refused) {
@@ -235,7 +251,12 @@ Result<void> runWebServer(const WebServerOptions &options, const std::function<v
     server.set_write_timeout(60, 0);
     server.set_keep_alive_max_count(100);
     server.set_keep_alive_timeout(5);
-    server.set_pre_routing_handler([](const httplib::Request &, httplib::Response &res) {
+    server.set_pre_routing_handler([](const httplib::Request &req, httplib::Response &res) {
+        // No compression here: the library would choose Brotli at its
+        // slowest setting (a second and more for a large building's page),
+        // and on loopback it gains nothing. nginx in front compresses what
+        // leaves the machine. The request is the server's own, not const.
+        const_cast<httplib::Request &>(req).headers.erase("Accept-Encoding");
         secureHeaders(res);
         return httplib::Server::HandlerResponse::Unhandled;
     });

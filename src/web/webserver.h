@@ -19,6 +19,9 @@ struct WebServerOptions
     int listenPort = 8470;
     WebLimits limits;
     int threads = 8; // requests served at once
+    // Connections of a session (each with its thread): the overview of
+    // many buildings reads on all of them at once, one to a core.
+    int lanes = 2;
 };
 
 // Serves until stopped (SIGTERM, SIGINT); `ready` is told the port once it
