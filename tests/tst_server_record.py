@@ -459,7 +459,7 @@ class Record(unittest.TestCase):
 
 def main():
     try:
-        server.CLUSTER = server.Cluster()
+        server.CLUSTER = server.Cluster(server.ADMIN_PASSWORD)
     except (RuntimeError, OSError, subprocess.SubprocessError) as error:
         print(f"SKIP: the server tests need a PostgreSQL server, and none could start: {error}")
         return SKIP
