@@ -16,6 +16,7 @@
 
 #include <QApplication>
 #include <QComboBox>
+#include <QDateTime>
 #include <QElapsedTimer>
 #include <QLineEdit>
 #include <QProcess>
@@ -42,23 +43,38 @@ int main(int argc, char *argv[])
         std::fprintf(stderr, "cannot prepare the benchmark: %s\n", qPrintable(error));
         return 1;
     }
-    std::vector<double> push;
-    for (int i = 0; i < 3; ++i) {
+    // Fresh pushes (a new project each, the file's 46,050 history rows
+    // carried and its 45,000 heights recorded as the push's own), then
+    // replaces of the same file (nothing differs, nothing recorded).
+    const auto pushed = [&](const QString &to, bool replace) -> double {
         QProcess batch;
         QElapsedTimer timer;
         timer.start();
-        batch.start(program + QStringLiteral("/sedimetra-batch"),
-                    {QStringLiteral("server"), QStringLiteral("push"), project, url,
-                     QStringLiteral("--replace")});
+        QStringList arguments{QStringLiteral("server"), QStringLiteral("push"), project, to};
+        if (replace)
+            arguments << QStringLiteral("--replace");
+        batch.start(program + QStringLiteral("/sedimetra-batch"), arguments);
         if (!batch.waitForFinished(120000) || batch.exitCode() != 0) {
             std::fprintf(stderr, "push failed: %s\n", batch.readAllStandardError().constData());
-            return 1;
+            return -1;
         }
-        push.push_back(double(timer.nsecsElapsed()) / 1e6);
+        return double(timer.nsecsElapsed()) / 1e6;
+    };
+    const QString stamp = QString::number(QDateTime::currentMSecsSinceEpoch());
+    std::vector<double> fresh, replaced;
+    for (int i = 0; i < 3; ++i) {
+        fresh.push_back(pushed(url + QStringLiteral("-%1-%2").arg(stamp).arg(i), false));
+        replaced.push_back(pushed(url, true));
+        if (fresh.back() < 0 || replaced.back() < 0)
+            return 1;
     }
-    std::sort(push.begin(), push.end());
-    std::printf("push of 150 x 300 (45,000 elevations, checked)   median %8.1f ms  budget 2000 ms: %s\n",
-                push[1], push[1] <= 2000 ? "within" : "OVER");
+    std::sort(fresh.begin(), fresh.end());
+    std::sort(replaced.begin(), replaced.end());
+    std::printf("push of 150 x 300, a new project (45,000 heights and 46,050 history rows)   median %8.1f ms  "
+                "budget 2000 ms: %s\n",
+                fresh[1], fresh[1] <= 2000 ? "within" : "OVER");
+    std::printf("push --replace of the same file (nothing differs)   median %8.1f ms  budget 2000 ms: %s\n",
+                replaced[1], replaced[1] <= 2000 ? "within" : "OVER");
     const std::vector<double> table =
         timeBatchRuns(program, {QStringLiteral("table"), url, QStringLiteral("--out"),
                                 dir.filePath(QStringLiteral("server.xlsx"))},

@@ -6,7 +6,7 @@ set -euo pipefail
 SEDIMETRA_PACKAGES=(
   g++ cmake make
   qt6-base-dev qt6-base-dev-tools libqt6sql6-sqlite libgl-dev qt6-translations-l10n
-  qt6-charts-dev libqt6sql6-psql postgresql libeigen3-dev libcgal-dev
+  qt6-charts-dev libqt6sql6-psql libpq-dev postgresql libeigen3-dev libcgal-dev
   libquazip1-qt6-dev libpugixml-dev zlib1g-dev libfreexl-dev
   qt6-svg-dev libcpp-httplib-dev
   fonts-wqy-microhei

@@ -176,7 +176,9 @@ void WebPagesTest::overviewAlarmsFirst()
     std::vector<FirmBuilding> firm;
     for (const BuildingOverview &b : read)
         firm.push_back({b, QString()});
-    firm.push_back({BuildingOverview{QStringLiteral("丙")}, QStringLiteral("工程无法读取")});
+    BuildingOverview unread;
+    unread.name = QStringLiteral("丙");
+    firm.push_back({unread, QStringLiteral("工程无法读取")});
     const QString html = QString::fromUtf8(overviewPage(QStringLiteral("client"), firm, QDate(2026, 12, 9)));
     const int alarmed = html.indexOf(QStringLiteral(">乙</a>")), calm = html.indexOf(QStringLiteral(">甲</a>"));
     QVERIFY2(alarmed > 0 && calm > alarmed, qPrintable(html.mid(html.indexOf(QLatin1String("<table")))));

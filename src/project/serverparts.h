@@ -46,6 +46,13 @@ struct Connection
 Result<void> insertRows(QSqlDatabase &db, const QString &table, int columns,
                         const std::vector<QVariantList> &rows, const QString &conflict = QString());
 
+// Rows of values copied into `table` (a temporary table of the session's:
+// COPY does not pass row-level security) in one COPY, tens of thousands at
+// once; a null value is NULL, a number is written so that it reads back as
+// the same number. On the connection's open transaction.
+Result<void> copyRows(QSqlDatabase &db, const QString &table, const QStringList &columns,
+                      const std::vector<QVariantList> &rows);
+
 // A prepared statement on the server, or the reason it could not be
 // prepared (never an "EXECUTE" error later).
 Result<void> prepared(QSqlQuery &query, const QString &sql);

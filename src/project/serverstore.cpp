@@ -269,7 +269,9 @@ Result<void> clearForReplace(QSqlDatabase &db, int id, const ProjectRecords &rec
         keys.push_back({-1, p.cjdNo});
     for (const Elevation &e : records.elevations)
         keys.push_back({e.cjNo, e.cjdNo});
-    if (auto done = insertRows(db, QStringLiteral("pg_temp.pushed_keys"), 2, keys); !done)
+    if (auto done = copyRows(db, QStringLiteral("pg_temp.pushed_keys"), {QStringLiteral("cjno"), QStringLiteral("cjdno")},
+                             keys);
+        !done)
         return fail(done.error());
     // Counted, so that the server compares the two sets whole, not row by row.
     if (auto counted = runAll(db, {QStringLiteral("ANALYZE pg_temp.pushed_keys")}); !counted)
@@ -329,17 +331,34 @@ Result<void> writeRecords(QSqlDatabase &db, int id, const ProjectRecords &record
         rows.push_back({id, records.plan->name, records.plan->data});
     if (auto done = insertRows(db, QStringLiteral("sedimetra.plan_drawings"), 3, rows); !done)
         return fail(done.error());
+    // The heights, tens of thousands: copied into a table of the
+    // session's own, then written in one statement, whose history the
+    // server records in one go.
     rows.clear();
     for (const Elevation &e : records.elevations)
-        rows.push_back({id, e.cjNo, e.cjdNo,
-                        std::isnan(e.pointH) ? QVariant() : QVariant(e.pointH)});
-    if (auto done = insertRows(db, QStringLiteral("sedimetra.sur2"), 4, rows,
-                               replacing ? QStringLiteral("ON CONFLICT (project_id, cjno, cjdno) DO UPDATE SET "
-                                                          "pointh = EXCLUDED.pointh WHERE sur2.pointh IS DISTINCT "
-                                                          "FROM EXCLUDED.pointh")
-                                         : QString());
+        rows.push_back({e.cjNo, e.cjdNo, std::isnan(e.pointH) ? QVariant() : QVariant(e.pointH)});
+    if (auto made = runAll(db, {QStringLiteral("CREATE TEMP TABLE pushed_elevations (cjno integer, cjdno integer, "
+                                               "pointh double precision) ON COMMIT DROP")});
+        !made)
+        return fail(made.error());
+    if (auto done = copyRows(db, QStringLiteral("pg_temp.pushed_elevations"),
+                             {QStringLiteral("cjno"), QStringLiteral("cjdno"), QStringLiteral("pointh")}, rows);
         !done)
         return fail(done.error());
+    QSqlQuery heights(db);
+    if (auto ready = prepared(heights, QStringLiteral("INSERT INTO sedimetra.sur2 (project_id, cjno, cjdno, pointh) "
+                                                      "SELECT ?, cjno, cjdno, pointh FROM pg_temp.pushed_elevations "
+                                                      "ORDER BY cjno, cjdno %1")
+                                           .arg(replacing ? QStringLiteral(
+                                                                "ON CONFLICT (project_id, cjno, cjdno) DO UPDATE SET "
+                                                                "pointh = EXCLUDED.pointh WHERE sur2.pointh IS DISTINCT "
+                                                                "FROM EXCLUDED.pointh")
+                                                          : QString()));
+        !ready)
+        return fail(ready.error());
+    heights.addBindValue(id);
+    if (!heights.exec())
+        return fail(heights.lastError().text());
     rows.clear();
     for (const auto &[name, value] : records.fields)
         rows.push_back({id, name, value});

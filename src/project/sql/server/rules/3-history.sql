@@ -92,7 +92,7 @@ CREATE OR REPLACE FUNCTION sedimetra.history_hash(previous text, id bigint, entr
 $$;
 
 -- A row written one at a time: chained to the project's last row.
--- A row the schema's own functions chained already (insert_history,
+-- A row the schema's own functions chained already (chain_rows,
 -- running with the rights of the schema's owner role, which owns the
 -- history table) keeps its hash; the owner is named, not looked up in
 -- the catalog for each of tens of thousands of rows. Without a pinned
@@ -116,55 +116,63 @@ BEGIN
   RETURN NEW;
 END $$;
 
--- Many rows at once, chained as they are made: `rows` (a jsonb array
--- of entryid, writtenat, kind, cjno, cjdno, oldvalue, newvalue,
--- label, in order) are given ids after the project's write lock is
--- held, their hashes are computed in one pass, and they are inserted
--- in one statement. Called by the schema's functions alone.
-CREATE OR REPLACE FUNCTION sedimetra.insert_history(project integer, rows_given jsonb) RETURNS void LANGUAGE plpgsql SET search_path = pg_catalog, pg_temp AS $$
+-- Many rows at once, chained as they are made, given as arrays of one
+-- length, a row at each place in order: its entry, its time (NULL: now),
+-- kind, epoch, point, old and new value and label. The rows are given
+-- ids after the project's write lock is held, their hashes are computed
+-- in one pass, and they are inserted in one statement. Called by the
+-- schema's functions alone; arrays, not a document, so that a push of
+-- tens of thousands of heights is not written out and parsed again.
+CREATE OR REPLACE FUNCTION sedimetra.chain_rows(project integer, entryids bigint[], writtenats timestamptz[], kinds text[], cjnos integer[], cjdnos integer[], oldvalues text[], newvalues text[], labels text[]) RETURNS void LANGUAGE plpgsql SET search_path = pg_catalog, pg_temp AS $$
 DECLARE
+  n integer := coalesce(pg_catalog.cardinality(kinds), 0);
   ids bigint[];
-  texts text[];
+  times timestamptz[];
   hashes text[];
   previous text;
+  id bigint;
+  t timestamptz;
   i integer;
 BEGIN
-  IF rows_given IS NULL OR pg_catalog.jsonb_array_length(rows_given) = 0 THEN
+  IF n = 0 THEN
     RETURN;
   END IF;
   PERFORM pg_catalog.pg_advisory_xact_lock(1399080304, project);
   SELECT h.hash INTO previous FROM sedimetra.history h WHERE h.project_id = project
     ORDER BY h.id DESC LIMIT 1;
-  SELECT pg_catalog.array_agg(m.id ORDER BY m.o), pg_catalog.array_agg(
-           sedimetra.chain_text(m.id, m.entryid, m.t, m.kind, m.oldvalue, m.newvalue) ORDER BY m.o)
-    INTO ids, texts
-    FROM (SELECT x.o, pg_catalog.nextval('sedimetra.history_id_seq'::pg_catalog.regclass) AS id,
-                 x.entryid, coalesce(x.writtenat::timestamptz, now()) AS t, x.kind, x.oldvalue, x.newvalue
-          FROM (SELECT * FROM ROWS FROM (pg_catalog.jsonb_to_recordset(rows_given) AS (
-                entryid bigint, writtenat text, kind text, cjno integer, cjdno integer, oldvalue text,
-                newvalue text, label text)) WITH ORDINALITY AS x(entryid, writtenat, kind, cjno, cjdno,
-                oldvalue, newvalue, label, o) ORDER BY x.o) x) m;
-  hashes := pg_catalog.array_fill(NULL::text, ARRAY[pg_catalog.cardinality(texts)]);
-  FOR i IN 1 .. pg_catalog.cardinality(texts) LOOP
-    previous := pg_catalog.encode(pg_catalog.sha256(pg_catalog.convert_to(texts[i] || coalesce(previous, ''),
-                                                                          'UTF8')), 'hex');
+  -- One pass in order: each row's id, then its hash over the previous.
+  ids := pg_catalog.array_fill(NULL::bigint, ARRAY[n]);
+  times := pg_catalog.array_fill(NULL::timestamptz, ARRAY[n]);
+  hashes := pg_catalog.array_fill(NULL::text, ARRAY[n]);
+  FOR i IN 1 .. n LOOP
+    id := pg_catalog.nextval('sedimetra.history_id_seq'::pg_catalog.regclass);
+    t := coalesce(writtenats[i], now());
+    previous := pg_catalog.encode(pg_catalog.sha256(pg_catalog.convert_to(
+      sedimetra.chain_text(id, entryids[i], t, kinds[i], oldvalues[i], newvalues[i]) || coalesce(previous, ''),
+      'UTF8')), 'hex');
+    ids[i] := id;
+    times[i] := t;
     hashes[i] := previous;
   END LOOP;
   INSERT INTO sedimetra.history (project_id, id, entryid, writtenat, kind, cjno, cjdno, oldvalue, newvalue,
                                  label, hash)
-    SELECT project, u.id, x.entryid, coalesce(x.writtenat::timestamptz, now()), x.kind, x.cjno, x.cjdno,
-           x.oldvalue, x.newvalue, x.label, u.hash
-    FROM ROWS FROM (pg_catalog.jsonb_to_recordset(rows_given) AS (entryid bigint, writtenat text,
-         kind text, cjno integer, cjdno integer, oldvalue text, newvalue text, label text))
-         WITH ORDINALITY AS x(entryid, writtenat, kind, cjno, cjdno, oldvalue, newvalue, label, o)
-    JOIN ROWS FROM (pg_catalog.unnest(ids), pg_catalog.unnest(hashes)) WITH ORDINALITY AS u(id, hash, o)
-      ON u.o = x.o
-    ORDER BY x.o;
+    SELECT project, u.id, u.entryid, u.t, u.kind, u.cjno, u.cjdno, u.oldvalue, u.newvalue, u.label, u.hash
+    FROM ROWS FROM (pg_catalog.unnest(ids), pg_catalog.unnest(entryids), pg_catalog.unnest(times),
+                    pg_catalog.unnest(kinds), pg_catalog.unnest(cjnos), pg_catalog.unnest(cjdnos),
+                    pg_catalog.unnest(oldvalues), pg_catalog.unnest(newvalues), pg_catalog.unnest(labels),
+                    pg_catalog.unnest(hashes))
+         AS u(id, entryid, t, kind, cjno, cjdno, oldvalue, newvalue, label, hash);
 END $$;
+
+-- What chained many rows from a document before chain_rows did.
+DROP FUNCTION IF EXISTS sedimetra.insert_history(integer, jsonb);
 
 DROP TRIGGER IF EXISTS history_chained ON sedimetra.history;
 
-CREATE TRIGGER history_chained BEFORE INSERT ON sedimetra.history FOR EACH ROW EXECUTE FUNCTION sedimetra.chain_history();
+-- Not even called for a row the schema's functions chained already (as
+-- the function itself would return at once): a push chains tens of
+-- thousands of rows.
+CREATE TRIGGER history_chained BEFORE INSERT ON sedimetra.history FOR EACH ROW WHEN (NEW.hash IS NULL OR current_user OPERATOR(pg_catalog.<>) 'sedimetra_owner'::pg_catalog.name) EXECUTE FUNCTION sedimetra.chain_history();
 
 -- The elevations' history, a statement at a time: a push of tens of
 -- thousands of heights is one insert into the history, not one each.
@@ -181,9 +189,16 @@ BEGIN
     FOR project IN SELECT DISTINCT n.project_id FROM new_rows n
                    JOIN sedimetra.projects p ON p.id = n.project_id LOOP
       entry := sedimetra.entry_for(project);
-      PERFORM sedimetra.insert_history(project, (SELECT pg_catalog.jsonb_agg(pg_catalog.jsonb_build_object(
-        'entryid', entry, 'kind', 'H', 'cjno', n.cjno, 'cjdno', n.cjdno, 'newvalue', n.pointh::text)
-        ORDER BY n.cjno, n.cjdno) FROM new_rows n WHERE n.project_id = project));
+      PERFORM sedimetra.chain_rows(project, a.entryids, a.times, a.kinds, a.cjnos, a.cjdnos, a.olds, a.news, a.labels)
+        FROM (SELECT pg_catalog.array_agg(entry ORDER BY n.cjno, n.cjdno) AS entryids,
+                     pg_catalog.array_agg(NULL::timestamptz ORDER BY n.cjno, n.cjdno) AS times,
+                     pg_catalog.array_agg('H'::text ORDER BY n.cjno, n.cjdno) AS kinds,
+                     pg_catalog.array_agg(n.cjno ORDER BY n.cjno, n.cjdno) AS cjnos,
+                     pg_catalog.array_agg(n.cjdno ORDER BY n.cjno, n.cjdno) AS cjdnos,
+                     pg_catalog.array_agg(NULL::text ORDER BY n.cjno, n.cjdno) AS olds,
+                     pg_catalog.array_agg(n.pointh::text ORDER BY n.cjno, n.cjdno) AS news,
+                     pg_catalog.array_agg(NULL::text ORDER BY n.cjno, n.cjdno) AS labels
+              FROM new_rows n WHERE n.project_id = project) a;
     END LOOP;
   ELSIF TG_OP = 'UPDATE' THEN
     FOR project IN SELECT DISTINCT n.project_id FROM new_rows n
@@ -191,19 +206,33 @@ BEGIN
                    AND o.cjdno = n.cjdno AND o.pointh IS DISTINCT FROM n.pointh
                    JOIN sedimetra.projects p ON p.id = n.project_id LOOP
       entry := sedimetra.entry_for(project);
-      PERFORM sedimetra.insert_history(project, (SELECT pg_catalog.jsonb_agg(pg_catalog.jsonb_build_object(
-        'entryid', entry, 'kind', 'H', 'cjno', n.cjno, 'cjdno', n.cjdno, 'oldvalue', o.pointh::text,
-        'newvalue', n.pointh::text) ORDER BY n.cjno, n.cjdno) FROM new_rows n
-        JOIN old_rows o ON o.project_id = n.project_id AND o.cjno = n.cjno AND o.cjdno = n.cjdno
-        WHERE n.project_id = project AND o.pointh IS DISTINCT FROM n.pointh));
+      PERFORM sedimetra.chain_rows(project, a.entryids, a.times, a.kinds, a.cjnos, a.cjdnos, a.olds, a.news, a.labels)
+        FROM (SELECT pg_catalog.array_agg(entry ORDER BY n.cjno, n.cjdno) AS entryids,
+                     pg_catalog.array_agg(NULL::timestamptz ORDER BY n.cjno, n.cjdno) AS times,
+                     pg_catalog.array_agg('H'::text ORDER BY n.cjno, n.cjdno) AS kinds,
+                     pg_catalog.array_agg(n.cjno ORDER BY n.cjno, n.cjdno) AS cjnos,
+                     pg_catalog.array_agg(n.cjdno ORDER BY n.cjno, n.cjdno) AS cjdnos,
+                     pg_catalog.array_agg(o.pointh::text ORDER BY n.cjno, n.cjdno) AS olds,
+                     pg_catalog.array_agg(n.pointh::text ORDER BY n.cjno, n.cjdno) AS news,
+                     pg_catalog.array_agg(NULL::text ORDER BY n.cjno, n.cjdno) AS labels
+              FROM new_rows n
+              JOIN old_rows o ON o.project_id = n.project_id AND o.cjno = n.cjno AND o.cjdno = n.cjdno
+              WHERE n.project_id = project AND o.pointh IS DISTINCT FROM n.pointh) a;
     END LOOP;
   ELSE
     FOR project IN SELECT DISTINCT o.project_id FROM old_rows o
                    JOIN sedimetra.projects p ON p.id = o.project_id LOOP
       entry := sedimetra.entry_for(project);
-      PERFORM sedimetra.insert_history(project, (SELECT pg_catalog.jsonb_agg(pg_catalog.jsonb_build_object(
-        'entryid', entry, 'kind', 'H', 'cjno', o.cjno, 'cjdno', o.cjdno, 'oldvalue', o.pointh::text)
-        ORDER BY o.cjno, o.cjdno) FROM old_rows o WHERE o.project_id = project));
+      PERFORM sedimetra.chain_rows(project, a.entryids, a.times, a.kinds, a.cjnos, a.cjdnos, a.olds, a.news, a.labels)
+        FROM (SELECT pg_catalog.array_agg(entry ORDER BY o.cjno, o.cjdno) AS entryids,
+                     pg_catalog.array_agg(NULL::timestamptz ORDER BY o.cjno, o.cjdno) AS times,
+                     pg_catalog.array_agg('H'::text ORDER BY o.cjno, o.cjdno) AS kinds,
+                     pg_catalog.array_agg(o.cjno ORDER BY o.cjno, o.cjdno) AS cjnos,
+                     pg_catalog.array_agg(o.cjdno ORDER BY o.cjno, o.cjdno) AS cjdnos,
+                     pg_catalog.array_agg(o.pointh::text ORDER BY o.cjno, o.cjdno) AS olds,
+                     pg_catalog.array_agg(NULL::text ORDER BY o.cjno, o.cjdno) AS news,
+                     pg_catalog.array_agg(NULL::text ORDER BY o.cjno, o.cjdno) AS labels
+              FROM old_rows o WHERE o.project_id = project) a;
       DELETE FROM sedimetra.origins g USING old_rows o WHERE o.project_id = project
         AND g.project_id = project AND g.cjno = o.cjno AND g.cjdno = o.cjdno;
     END LOOP;
@@ -374,13 +403,19 @@ BEGIN
          entryid bigint, line integer, station text, adjusted float8, sigma float8)
     ON CONFLICT (project_id, cjno, cjdno) DO UPDATE SET entryid = EXCLUDED.entryid, line = EXCLUDED.line,
       station = EXCLUDED.station, adjusted = EXCLUDED.adjusted, sigma = EXCLUDED.sigma;
-  PERFORM sedimetra.insert_history(project, (SELECT pg_catalog.jsonb_agg(pg_catalog.jsonb_build_object(
-      'entryid', coalesce((entry_ids->>x.entryid::text)::bigint, unnamed),
-      'writtenat', coalesce(x.writtenat::timestamptz, now()), 'kind', x.kind, 'cjno', x.cjno,
-      'cjdno', x.cjdno, 'oldvalue', x.oldvalue, 'newvalue', x.newvalue, 'label', x.label) ORDER BY x.id)
-    FROM pg_catalog.jsonb_to_recordset(carried->'history') AS x(id bigint, entryid bigint,
+  PERFORM sedimetra.chain_rows(project, a.entryids, a.times, a.kinds, a.cjnos, a.cjdnos, a.olds, a.news, a.labels)
+    FROM (SELECT pg_catalog.array_agg(coalesce((entry_ids->>x.entryid::text)::bigint, unnamed) ORDER BY x.id, x.o)
+                   AS entryids,
+                 pg_catalog.array_agg(coalesce(x.writtenat::timestamptz, now()) ORDER BY x.id, x.o) AS times,
+                 pg_catalog.array_agg(x.kind ORDER BY x.id, x.o) AS kinds, pg_catalog.array_agg(x.cjno ORDER BY x.id, x.o) AS cjnos,
+                 pg_catalog.array_agg(x.cjdno ORDER BY x.id, x.o) AS cjdnos,
+                 pg_catalog.array_agg(x.oldvalue ORDER BY x.id, x.o) AS olds,
+                 pg_catalog.array_agg(x.newvalue ORDER BY x.id, x.o) AS news,
+                 pg_catalog.array_agg(x.label ORDER BY x.id, x.o) AS labels
+    -- Every array in the same order, ties (rows without an id) too.
+    FROM ROWS FROM (pg_catalog.jsonb_to_recordset(carried->'history') AS (id bigint, entryid bigint,
          writtenat text, kind text, cjno integer, cjdno integer, oldvalue text, newvalue text,
-         label text)
+         label text)) WITH ORDINALITY AS x(id, entryid, writtenat, kind, cjno, cjdno, oldvalue, newvalue, label, o)
     -- A row the project has already (carried before, or pulled from here
     -- and pushed back) is kept once.
     WHERE NOT EXISTS (SELECT FROM sedimetra.history h WHERE h.project_id = project
@@ -389,7 +424,7 @@ BEGIN
             pg_catalog.floor(pg_catalog.date_part('epoch', h.writtenat))::bigint::text)
         = pg_catalog.concat_ws(E'\x1f', x.kind, coalesce(x.cjno::text, E'\x01'),
             coalesce(x.cjdno::text, E'\x01'), coalesce(x.oldvalue, E'\x01'), coalesce(x.newvalue, E'\x01'),
-            pg_catalog.floor(pg_catalog.date_part('epoch', coalesce(x.writtenat::timestamptz, now())))::bigint::text))));
+            pg_catalog.floor(pg_catalog.date_part('epoch', coalesce(x.writtenat::timestamptz, now())))::bigint::text))) a;
 END $$;
 
 DROP TRIGGER IF EXISTS sur1_history ON sedimetra.sur1;
