@@ -11,7 +11,6 @@ server bounded and answering; and nginx in front gives TLS and the headers.
 usage: tst_web.py BIN_DIR SOURCE_DIR
 """
 import base64
-import datetime
 import http.client
 import io
 import json
@@ -32,13 +31,13 @@ import zipfile
 
 import openpyxl
 
+import tst_report as report
 from pgcluster import Cluster
 
 BIN = pathlib.Path(sys.argv[1])
 SOURCE = pathlib.Path(sys.argv[2])
 ADMIN_PASSWORD = "Adm1n-Pw-7q"
 SKIP = 77
-START = datetime.date(2022, 3, 1)
 A, B = "滨江花园A座", "江畔<B>&座"
 A_POINTS, B_POINTS, EPOCHS = 12, 6, 20
 FIELDS = {"工程名称": "滨江花园 A 座", "结构形式": "框架结构", "建筑高度": "45", "累计沉降预警值": "7"}
@@ -47,24 +46,8 @@ PASSWORDS = {"admin": ADMIN_PASSWORD}
 HEADERS = {"content-security-policy", "x-content-type-options", "referrer-policy"}
 
 
-def elevation(j, k):
-    sinking = round((0.35 + 0.04 * j) * k * (1 - k / 50) * 100) / 100  # mm
-    return round(30 + j * 0.1 - sinking / 1000, 5)
-
-
-def date(k):
-    return START + datetime.timedelta(days=15 * k)
-
-
-def make_program(root):
-    program = root / "program"
-    program.mkdir()
-    shutil.copy(BIN / "sedimetra-batch", program)
-    shutil.copytree(BIN / "Support", program / "Support")
-    with sqlite3.connect(program / "Sdmx.mdb") as db:
-        db.executescript((SOURCE / "Support/Db/sdmx.sql").read_text(encoding="utf-8"))
-        db.execute("UPDATE Para1 SET Value = '15' WHERE Name = '支持点数'")
-    return program
+# The report's test project, its program directory and its days.
+elevation, date, make_program = report.elevation, report.date, report.make_program
 
 
 def make_project(path, prefix, points, fields):

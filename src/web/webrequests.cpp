@@ -13,12 +13,14 @@
 #include "web/webpages.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QSqlDatabase>
 #include <QTemporaryDir>
 
 #include <algorithm>
+#include <functional>
 
 namespace {
 
@@ -30,13 +32,21 @@ WebAnswer failed(const QString &what)
     return answer;
 }
 
-// A download made in a folder of its own, read back, and the folder gone.
-Result<QByteArray> madeIn(const QTemporaryDir &folder, const QString &file)
+// A download made by `make` into a folder of its own (given the file's
+// path), read back, and the folder gone with it.
+WebAnswer download(const QByteArray &type, const QString &fileName,
+                   const std::function<Result<void>(const QString &path)> &make)
 {
-    QFile made(folder.filePath(file));
-    if (!made.open(QIODevice::ReadOnly))
-        return fail(made.errorString());
-    return made.readAll();
+    QTemporaryDir folder;
+    if (!folder.isValid())
+        return failed(QStringLiteral("无法建立临时文件夹"));
+    const QString path = folder.filePath(QStringLiteral("download.") + QFileInfo(fileName).suffix());
+    if (auto made = make(path); !made)
+        return failed(made.error());
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return failed(file.errorString());
+    return {200, type, file.readAll(), fileName};
 }
 
 QString downloadName(const QString &name, const QString &what, const QDate &today, const QString &suffix)
@@ -61,63 +71,57 @@ int pointsAnalysed(const ProjectSnapshot &snapshot, const SettingsStore *setting
 WebAnswer reportAnswer(const WebContext &context, ProjectSession &session, const QString &name,
                        const PlanBackground &background)
 {
-    QTemporaryDir folder;
-    if (!folder.isValid())
-        return failed(QStringLiteral("无法建立临时文件夹"));
-    ProjectDatabase &store = *session.store();
-    ReportRequest request;
-    request.settings = context.settings;
-    request.headerFields = session.fields();
-    request.programDir = context.programDir;
-    request.projectPath = session.path();
-    request.output = folder.filePath(QStringLiteral("report.pdf"));
-    request.reportDate = context.today.toString(Qt::ISODate);
-    request.planBackground = background;
-    request.pointCount = pointsAnalysed(session.snapshot(), context.settings);
-    auto records = epochRecords(store);
-    if (!records)
-        return failed(records.error());
-    request.records = std::move(*records);
-    auto check = store.checkRecord(1);
-    if (!check)
-        return failed(check.error());
-    request.check = std::move(*check);
-    const auto written = writeMonitoringReport(session.snapshot(), request);
-    if (!written)
-        return failed(QStringLiteral("报告未能生成：%1").arg(written.error()));
-    const auto bytes = madeIn(folder, QStringLiteral("report.pdf"));
-    if (!bytes)
-        return failed(bytes.error());
-    return {200, "application/pdf", *bytes, downloadName(name, QStringLiteral("沉降观测报告"), context.today, QStringLiteral("pdf"))};
+    const QString fileName = downloadName(name, QStringLiteral("沉降观测报告"), context.today, QStringLiteral("pdf"));
+    return download("application/pdf", fileName, [&](const QString &path) -> Result<void> {
+        ProjectDatabase &store = *session.store();
+        ReportRequest request;
+        request.settings = context.settings;
+        request.headerFields = session.fields();
+        request.programDir = context.programDir;
+        request.projectPath = session.path();
+        request.output = path;
+        request.reportDate = context.today.toString(Qt::ISODate);
+        request.planBackground = background;
+        request.pointCount = pointsAnalysed(session.snapshot(), context.settings);
+        auto records = epochRecords(store);
+        if (!records)
+            return records.failure();
+        request.records = std::move(*records);
+        auto check = store.checkRecord(1);
+        if (!check)
+            return check.failure();
+        request.check = std::move(*check);
+        if (const auto written = writeMonitoringReport(session.snapshot(), request); !written)
+            return fail(QStringLiteral("报告未能生成：%1").arg(written.error()));
+        return success();
+    });
 }
 
 WebAnswer resultsAnswer(const WebContext &context, ProjectSession &session, const QString &name)
 {
-    QTemporaryDir folder;
-    if (!folder.isValid())
-        return failed(QStringLiteral("无法建立临时文件夹"));
-    ResultsRequest request;
-    request.settings = context.settings;
-    request.headerFields = session.fields();
-    request.programDir = context.programDir;
-    request.projectPath = session.path();
-    request.output = folder.filePath(QStringLiteral("results.xlsx"));
-    request.pointCount = pointsAnalysed(session.snapshot(), context.settings);
-    const auto run = prepareResultsRun(request);
-    if (!run)
-        return failed(run.error());
-    const auto status = runResultsTable(session.snapshot(), run->settings, run->templatePath, run->output);
-    if (!status)
-        return failed(status.error());
-    if (*status == ResultsRunStatus::NothingToWrite)
-        return failed(QStringLiteral("工程中还没有观测数据"));
-    if (*status == ResultsRunStatus::TemplateMissing)
-        return failed(QStringLiteral("找不到成果表模板“%1”").arg(run->templateName));
-    const auto bytes = madeIn(folder, QStringLiteral("results.xlsx"));
-    if (!bytes)
-        return failed(bytes.error());
-    return {200, "application/vnd.openxmlformats-officedocument.spreadsheetml.sheet", *bytes,
-            downloadName(name, QStringLiteral("沉降观测成果表"), context.today, QStringLiteral("xlsx"))};
+    const QString fileName = downloadName(name, QStringLiteral("沉降观测成果表"), context.today, QStringLiteral("xlsx"));
+    return download("application/vnd.openxmlformats-officedocument.spreadsheetml.sheet", fileName,
+                    [&](const QString &path) -> Result<void> {
+                        ResultsRequest request;
+                        request.settings = context.settings;
+                        request.headerFields = session.fields();
+                        request.programDir = context.programDir;
+                        request.projectPath = session.path();
+                        request.output = path;
+                        request.pointCount = pointsAnalysed(session.snapshot(), context.settings);
+                        const auto run = prepareResultsRun(request);
+                        if (!run)
+                            return run.failure();
+                        const auto status =
+                            runResultsTable(session.snapshot(), run->settings, run->templatePath, run->output);
+                        if (!status)
+                            return status.failure();
+                        if (*status == ResultsRunStatus::NothingToWrite)
+                            return fail(QStringLiteral("工程中还没有观测数据"));
+                        if (*status == ResultsRunStatus::TemplateMissing)
+                            return fail(QStringLiteral("找不到成果表模板“%1”").arg(run->templateName));
+                        return success();
+                    });
 }
 
 WebAnswer dataAnswer(const ProjectSession &session, const MonitoringModel &model, const QString &name)

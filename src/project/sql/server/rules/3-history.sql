@@ -130,8 +130,12 @@ DECLARE
   times timestamptz[];
   hashes text[];
   previous text;
-  id bigint;
+  id text;
   t timestamptz;
+  last_t timestamptz;
+  entry_field text;
+  time_field text;
+  seconds text;
   i integer;
 BEGIN
   IF n = 0 THEN
@@ -141,17 +145,34 @@ BEGIN
   SELECT h.hash INTO previous FROM sedimetra.history h WHERE h.project_id = project
     ORDER BY h.id DESC LIMIT 1;
   -- One pass in order: each row's id, then its hash over the previous.
+  -- The row's text is chain_text's, written out here: called for each
+  -- of tens of thousands of rows that function costs more than all the
+  -- rest, and a push's rows share their entry and time, whose parts are
+  -- made once.
   ids := pg_catalog.array_fill(NULL::bigint, ARRAY[n]);
   times := pg_catalog.array_fill(NULL::timestamptz, ARRAY[n]);
   hashes := pg_catalog.array_fill(NULL::text, ARRAY[n]);
   FOR i IN 1 .. n LOOP
-    id := pg_catalog.nextval('sedimetra.history_id_seq'::pg_catalog.regclass);
+    ids[i] := pg_catalog.nextval('sedimetra.history_id_seq'::pg_catalog.regclass);
+    id := ids[i]::text;
     t := coalesce(writtenats[i], now());
-    previous := pg_catalog.encode(pg_catalog.sha256(pg_catalog.convert_to(
-      sedimetra.chain_text(id, entryids[i], t, kinds[i], oldvalues[i], newvalues[i]) || coalesce(previous, ''),
-      'UTF8')), 'hex');
-    ids[i] := id;
     times[i] := t;
+    IF i = 1 OR entryids[i] IS DISTINCT FROM entryids[i - 1] THEN
+      entry_field := sedimetra.chain_field(entryids[i]::text);
+    END IF;
+    IF i = 1 OR t IS DISTINCT FROM last_t THEN
+      seconds := pg_catalog.floor(pg_catalog.date_part('epoch', t))::bigint::text;
+      time_field := pg_catalog.octet_length(seconds)::text || ':' || seconds || '|';
+      last_t := t;
+    END IF;
+    previous := pg_catalog.encode(pg_catalog.sha256(pg_catalog.convert_to(
+      pg_catalog.octet_length(id)::text || ':' || id || '|' || entry_field || time_field
+      || CASE WHEN kinds[i] IS NULL THEN '-|' ELSE pg_catalog.octet_length(kinds[i])::text || ':' || kinds[i] || '|' END
+      || CASE WHEN oldvalues[i] IS NULL THEN '-|'
+              ELSE pg_catalog.octet_length(oldvalues[i])::text || ':' || oldvalues[i] || '|' END
+      || CASE WHEN newvalues[i] IS NULL THEN '-|'
+              ELSE pg_catalog.octet_length(newvalues[i])::text || ':' || newvalues[i] || '|' END
+      || coalesce(previous, ''), 'UTF8')), 'hex');
     hashes[i] := previous;
   END LOOP;
   INSERT INTO sedimetra.history (project_id, id, entryid, writtenat, kind, cjno, cjdno, oldvalue, newvalue,
