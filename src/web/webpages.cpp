@@ -36,6 +36,18 @@ QString cell(const QString &text, const QString &cls = QString())
     return QStringLiteral("<td class=\"%1\">%2</td>").arg(cls, htmlEscaped(text));
 }
 
+// The overview's headings: on a phone each building is a card of these
+// lines, the heading before each value.
+const QStringList overviewHeadings{QStringLiteral("工程"),   QStringLiteral("末次观测"), QStringLiteral("观测日期"),
+                                   QStringLiteral("距今（天）"), QStringLiteral("测点"), QStringLiteral("预警"),
+                                   QStringLiteral("稳定性")};
+
+QString labelled(const QString &cell, int column)
+{
+    QString labelledCell = cell;
+    return labelledCell.replace(0, 3, QStringLiteral("<td data-label=\"%1\"").arg(overviewHeadings[column]));
+}
+
 QString headings(const QStringList &names)
 {
     QString row = QStringLiteral("<tr>");
@@ -63,15 +75,16 @@ QString overviewRow(const FirmBuilding &building)
     if (!building.problem.isEmpty())
         return row + link + QStringLiteral("<td colspan=\"6\">无法读取：%1</td></tr>").arg(htmlEscaped(building.problem));
     row += link;
-    row += cell(b.last ? b.last->name : QStringLiteral("—"));
-    row += cell(b.last ? b.last->date : QStringLiteral("—"));
-    row += cell(b.daysSince ? QString::number(*b.daysSince) : QStringLiteral("—"), QStringLiteral("number"));
-    row += cell(QString::number(b.observed), QStringLiteral("number"));
+    row += labelled(cell(b.last ? b.last->name : QStringLiteral("—")), 1);
+    row += labelled(cell(b.last ? b.last->date : QStringLiteral("—")), 2);
+    row += labelled(cell(b.daysSince ? QString::number(*b.daysSince) : QStringLiteral("—"), QStringLiteral("number")), 3);
+    row += labelled(cell(QString::number(b.observed), QStringLiteral("number")), 4);
     if (b.worst)
-        row += cell(QStringLiteral("%1（%2 个测点预警）").arg(b.worstText).arg(b.pointsInAlarm), QStringLiteral("warn"));
+        row += labelled(cell(QStringLiteral("%1（%2 个测点预警）").arg(b.worstText).arg(b.pointsInAlarm), QStringLiteral("warn")),
+                        5);
     else
-        row += cell(QStringLiteral("无"));
-    row += cell(verdictText(b.verdict), verdictClass(b.verdict));
+        row += labelled(cell(QStringLiteral("无")), 5);
+    row += labelled(cell(verdictText(b.verdict), verdictClass(b.verdict)), 6);
     return row + QStringLiteral("</tr>\n");
 }
 
@@ -225,9 +238,7 @@ QByteArray overviewPage(const QString &user, const std::vector<FirmBuilding> &bu
     if (buildings.empty())
         return frame(QStringLiteral("概览"), user, body + QStringLiteral("<p>你的账号还不能查看任何工程。</p>")).toUtf8();
     body += QStringLiteral("<div class=\"scroll\"><table class=\"overview\">");
-    body += headings({QStringLiteral("工程"), QStringLiteral("末次观测"), QStringLiteral("观测日期"),
-                      QStringLiteral("距今（天）"), QStringLiteral("测点"), QStringLiteral("预警"),
-                      QStringLiteral("稳定性")});
+    body += headings(overviewHeadings);
     for (const FirmBuilding &building : buildings)
         body += overviewRow(building);
     body += QStringLiteral("</table></div>");
@@ -295,5 +306,12 @@ QByteArray webStyle()
         "button{padding:.45em 1.2em;font-size:1em;cursor:pointer}\n"
         ".message{color:#a30000}\n"
         "@media (max-width:600px){main{padding:.4em}section{padding:.1em .5em .6em}"
-        "table{font-size:.8em}th,td{padding:.2em .3em}header{flex-wrap:wrap}}\n");
+        "table{font-size:.8em}th,td{padding:.2em .3em}header{flex-wrap:wrap}"
+        // 概览 on a phone: a card for each building, a line for each figure.
+        "table.overview,table.overview tbody,table.overview tr,table.overview td{display:block;width:100%}"
+        "table.overview tr:first-child{display:none}"
+        "table.overview tr{margin-bottom:.6em;border:1px solid #c8ccd0;font-size:1.1em}"
+        "table.overview td{border:none;text-align:left}"
+        "table.overview td.name{font-weight:bold}"
+        "table.overview td[data-label]::before{content:attr(data-label) \"：\";color:#555}}\n");
 }
