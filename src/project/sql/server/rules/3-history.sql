@@ -185,6 +185,19 @@ BEGIN
          AS u(id, entryid, t, kind, cjno, cjdno, oldvalue, newvalue, label, hash);
 END $$;
 
+-- Heights changed in one statement, chained under one entry at one time:
+-- the epochs, points, old and new values (NULL: none) of each, in order.
+CREATE OR REPLACE FUNCTION sedimetra.chain_heights(project integer, entry bigint, cjnos integer[], cjdnos integer[], oldvalues text[], newvalues text[]) RETURNS void LANGUAGE plpgsql SET search_path = pg_catalog, pg_temp AS $$
+DECLARE
+  n integer := coalesce(pg_catalog.cardinality(cjnos), 0);
+BEGIN
+  IF n > 0 THEN
+    PERFORM sedimetra.chain_rows(project, pg_catalog.array_fill(entry, ARRAY[n]), NULL::timestamptz[],
+                                 pg_catalog.array_fill('H'::text, ARRAY[n]), cjnos, cjdnos, oldvalues, newvalues,
+                                 NULL::text[]);
+  END IF;
+END $$;
+
 -- What chained many rows from a document before chain_rows did.
 DROP FUNCTION IF EXISTS sedimetra.insert_history(integer, jsonb);
 
@@ -210,16 +223,10 @@ BEGIN
     FOR project IN SELECT DISTINCT n.project_id FROM new_rows n
                    JOIN sedimetra.projects p ON p.id = n.project_id LOOP
       entry := sedimetra.entry_for(project);
-      PERFORM sedimetra.chain_rows(project, a.entryids, a.times, a.kinds, a.cjnos, a.cjdnos, a.olds, a.news, a.labels)
-        FROM (SELECT pg_catalog.array_agg(entry ORDER BY n.cjno, n.cjdno) AS entryids,
-                     pg_catalog.array_agg(NULL::timestamptz ORDER BY n.cjno, n.cjdno) AS times,
-                     pg_catalog.array_agg('H'::text ORDER BY n.cjno, n.cjdno) AS kinds,
-                     pg_catalog.array_agg(n.cjno ORDER BY n.cjno, n.cjdno) AS cjnos,
-                     pg_catalog.array_agg(n.cjdno ORDER BY n.cjno, n.cjdno) AS cjdnos,
-                     pg_catalog.array_agg(NULL::text ORDER BY n.cjno, n.cjdno) AS olds,
-                     pg_catalog.array_agg(n.pointh::text ORDER BY n.cjno, n.cjdno) AS news,
-                     pg_catalog.array_agg(NULL::text ORDER BY n.cjno, n.cjdno) AS labels
-              FROM new_rows n WHERE n.project_id = project) a;
+      PERFORM sedimetra.chain_heights(project, entry, pg_catalog.array_agg(n.cjno ORDER BY n.cjno, n.cjdno),
+        pg_catalog.array_agg(n.cjdno ORDER BY n.cjno, n.cjdno), NULL::text[],
+        pg_catalog.array_agg(n.pointh::text ORDER BY n.cjno, n.cjdno))
+        FROM new_rows n WHERE n.project_id = project;
     END LOOP;
   ELSIF TG_OP = 'UPDATE' THEN
     FOR project IN SELECT DISTINCT n.project_id FROM new_rows n
@@ -227,33 +234,21 @@ BEGIN
                    AND o.cjdno = n.cjdno AND o.pointh IS DISTINCT FROM n.pointh
                    JOIN sedimetra.projects p ON p.id = n.project_id LOOP
       entry := sedimetra.entry_for(project);
-      PERFORM sedimetra.chain_rows(project, a.entryids, a.times, a.kinds, a.cjnos, a.cjdnos, a.olds, a.news, a.labels)
-        FROM (SELECT pg_catalog.array_agg(entry ORDER BY n.cjno, n.cjdno) AS entryids,
-                     pg_catalog.array_agg(NULL::timestamptz ORDER BY n.cjno, n.cjdno) AS times,
-                     pg_catalog.array_agg('H'::text ORDER BY n.cjno, n.cjdno) AS kinds,
-                     pg_catalog.array_agg(n.cjno ORDER BY n.cjno, n.cjdno) AS cjnos,
-                     pg_catalog.array_agg(n.cjdno ORDER BY n.cjno, n.cjdno) AS cjdnos,
-                     pg_catalog.array_agg(o.pointh::text ORDER BY n.cjno, n.cjdno) AS olds,
-                     pg_catalog.array_agg(n.pointh::text ORDER BY n.cjno, n.cjdno) AS news,
-                     pg_catalog.array_agg(NULL::text ORDER BY n.cjno, n.cjdno) AS labels
-              FROM new_rows n
-              JOIN old_rows o ON o.project_id = n.project_id AND o.cjno = n.cjno AND o.cjdno = n.cjdno
-              WHERE n.project_id = project AND o.pointh IS DISTINCT FROM n.pointh) a;
+      PERFORM sedimetra.chain_heights(project, entry, pg_catalog.array_agg(n.cjno ORDER BY n.cjno, n.cjdno),
+        pg_catalog.array_agg(n.cjdno ORDER BY n.cjno, n.cjdno), pg_catalog.array_agg(o.pointh::text ORDER BY n.cjno, n.cjdno),
+        pg_catalog.array_agg(n.pointh::text ORDER BY n.cjno, n.cjdno))
+        FROM new_rows n
+        JOIN old_rows o ON o.project_id = n.project_id AND o.cjno = n.cjno AND o.cjdno = n.cjdno
+        WHERE n.project_id = project AND o.pointh IS DISTINCT FROM n.pointh;
     END LOOP;
   ELSE
     FOR project IN SELECT DISTINCT o.project_id FROM old_rows o
                    JOIN sedimetra.projects p ON p.id = o.project_id LOOP
       entry := sedimetra.entry_for(project);
-      PERFORM sedimetra.chain_rows(project, a.entryids, a.times, a.kinds, a.cjnos, a.cjdnos, a.olds, a.news, a.labels)
-        FROM (SELECT pg_catalog.array_agg(entry ORDER BY o.cjno, o.cjdno) AS entryids,
-                     pg_catalog.array_agg(NULL::timestamptz ORDER BY o.cjno, o.cjdno) AS times,
-                     pg_catalog.array_agg('H'::text ORDER BY o.cjno, o.cjdno) AS kinds,
-                     pg_catalog.array_agg(o.cjno ORDER BY o.cjno, o.cjdno) AS cjnos,
-                     pg_catalog.array_agg(o.cjdno ORDER BY o.cjno, o.cjdno) AS cjdnos,
-                     pg_catalog.array_agg(o.pointh::text ORDER BY o.cjno, o.cjdno) AS olds,
-                     pg_catalog.array_agg(NULL::text ORDER BY o.cjno, o.cjdno) AS news,
-                     pg_catalog.array_agg(NULL::text ORDER BY o.cjno, o.cjdno) AS labels
-              FROM old_rows o WHERE o.project_id = project) a;
+      PERFORM sedimetra.chain_heights(project, entry, pg_catalog.array_agg(o.cjno ORDER BY o.cjno, o.cjdno),
+        pg_catalog.array_agg(o.cjdno ORDER BY o.cjno, o.cjdno), pg_catalog.array_agg(o.pointh::text ORDER BY o.cjno, o.cjdno),
+        NULL::text[])
+        FROM old_rows o WHERE o.project_id = project;
       DELETE FROM sedimetra.origins g USING old_rows o WHERE o.project_id = project
         AND g.project_id = project AND g.cjno = o.cjno AND g.cjdno = o.cjdno;
     END LOOP;
