@@ -646,8 +646,11 @@ class ServerProjects(unittest.TestCase):
         login("iris", "sedimetra_write")
         project = self.root / "来历.mdb"
         gsi = pathlib.Path(__file__).parent / "fixtures" / "loop_bm1.gsi"
+        # An epoch's name with a quote and a backslash: carried through the
+        # push's JSON and back unchanged.
+        odd = '首"次\\'
         for step in (("new", project), ("points", project, "add", "BM1", "J1", "J2", "J3"),
-                     ("level", gsi, "--into", project, "--new-epoch", "--date", "2024-01-01", "--name", "首次",
+                     ("level", gsi, "--into", project, "--new-epoch", "--date", "2024-01-01", "--name", odd,
                       "--layers", "1", "--fixed", "BM1=10")):
             run = batch(*step)
             self.assertEqual(run.returncode, 0, run.stderr)
@@ -689,6 +692,8 @@ class ServerProjects(unittest.TestCase):
                          [("level", None, 10.2501), ("server", None, 10.2501), ("sql", 10.2501, 10.2601)])
         self.assertEqual((record["origin"]["file"], record["origin"]["line"], record["origin"]["station"]),
                          ("loop_bm1.gsi", 8, "2"))
+        named = json.loads(batch("history", back, "--epoch", "0", "--format", "json").stdout)
+        self.assertIn(odd, [r["new"] for r in named["history"]])
         with sqlite3.connect(back) as db:
             kept = db.execute("SELECT Data FROM Sources WHERE Name = 'loop_bm1.gsi'").fetchone()[0]
         self.assertEqual(hashlib.sha256(kept).hexdigest(), hashlib.sha256(gsi.read_bytes()).hexdigest())
