@@ -513,6 +513,23 @@ class WebView(unittest.TestCase):
         finally:
             served.stop()
 
+    def test_a_session_the_server_cut_off_ends(self):
+        served = Served(self.program)
+        try:
+            for path in ("/", page_path(B)):
+                _, _, cookie = served.login("readerb")
+                self.assertEqual(served.request("GET", path, cookie=cookie)[0], 200)
+                CLUSTER.sql("SELECT pg_terminate_backend(pid) FROM pg_stat_activity WHERE usename = 'readerb'")
+                # Neither an empty list nor "no such building": the login
+                # page, saying why, and the cookie no longer opens anything.
+                status, headers, _ = served.request("GET", path, cookie=cookie)
+                self.assertEqual((status, headers.get("location")), (303, "/login?ended"), path)
+                self.assertIn("与数据库的连接已断开".encode(), served.request("GET", "/login?ended")[2])
+                status, headers, _ = served.request("GET", path, cookie=cookie)
+                self.assertEqual((status, headers.get("location")), (303, "/login"), path)
+        finally:
+            served.stop()
+
     def test_wrong_passwords_are_refused_for_a_while(self):
         served = Served(self.program)
         try:

@@ -8,6 +8,8 @@
 #include <QSqlQuery>
 #include <QUuid>
 
+#include <algorithm>
+
 // One connection and its thread, running the jobs given to it in order.
 class ServerWorker::Lane
 {
@@ -97,12 +99,33 @@ void ServerWorker::runTogether(const std::vector<Job> &jobs)
         done.get();
 }
 
-bool mayUseSchema(QSqlDatabase &db)
+bool ServerWorker::connected()
+{
+    std::vector<char> answers(m_lanes.size(), 0);
+    std::vector<Job> asks;
+    for (size_t i = 0; i < m_lanes.size(); ++i)
+        asks.push_back([&answers, i](const QString &connection, const SettingsStore *) {
+            answers[i] = ::answers(connection);
+        });
+    runTogether(asks);
+    return std::all_of(answers.begin(), answers.end(), [](char answered) { return answered != 0; });
+}
+
+bool answers(const QString &connection)
+{
+    QSqlDatabase db = QSqlDatabase::database(connection, false);
+    QSqlQuery query(db);
+    return db.isOpen() && query.exec(QStringLiteral("SELECT 1")) && query.next();
+}
+
+Result<bool> mayUseSchema(QSqlDatabase &db)
 {
     QSqlQuery query(db);
-    return query.exec(QStringLiteral("SELECT coalesce((SELECT pg_catalog.has_schema_privilege(n.oid, 'USAGE') "
-                                     "FROM pg_catalog.pg_namespace n WHERE n.nspname = 'sedimetra'), false)"))
-           && query.next() && query.value(0).toBool();
+    if (!query.exec(QStringLiteral("SELECT coalesce((SELECT pg_catalog.has_schema_privilege(n.oid, 'USAGE') "
+                                   "FROM pg_catalog.pg_namespace n WHERE n.nspname = 'sedimetra'), false)"))
+        || !query.next())
+        return fail(query.lastError().text());
+    return query.value(0).toBool();
 }
 
 Result<void> ServerWorker::connect(const ServerAddress &address, bool *refused)
@@ -121,7 +144,12 @@ Result<void> ServerWorker::connect(const ServerAddress &address, bool *refused)
             outcome = db.failure();
             return;
         }
-        if (mayUseSchema(*db))
+        const auto usable = mayUseSchema(*db);
+        if (!usable) {
+            outcome = usable.failure();
+            return;
+        }
+        if (*usable)
             if (auto schema = checkServerSchema(*db, address); !schema) {
                 outcome = schema;
                 return;

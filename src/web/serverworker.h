@@ -25,8 +25,10 @@ class QSqlDatabase;
 class SettingsStore;
 
 // Whether the login may use the schema at all: a login given no rights is
-// let in, and sees no building.
-bool mayUseSchema(QSqlDatabase &db);
+// let in, and sees no building. A failure when the server cannot be asked.
+Result<bool> mayUseSchema(QSqlDatabase &db);
+// Whether the connection named still answers.
+bool answers(const QString &connection);
 
 class ServerWorker
 {
@@ -55,6 +57,8 @@ public:
     // them), and waits for all.
     void runTogether(const std::vector<Job> &jobs);
     int lanes() const { return int(m_lanes.size()); }
+    // Whether every lane's connection still answers.
+    bool connected();
 
 private:
     class Lane;

@@ -154,7 +154,12 @@ WebAnswer overviewAnswer(ServerWorker &worker, const WebContext &context)
     bool noRights = false;
     worker.run([&](const QString &connection, const SettingsStore *) {
         QSqlDatabase db = QSqlDatabase::database(connection, false);
-        noRights = db.isOpen() && !mayUseSchema(db);
+        const auto usable = mayUseSchema(db);
+        if (!usable) {
+            names = usable.failure();
+            return;
+        }
+        noRights = !*usable;
         if (!noRights)
             names = listServerProjects(db);
     });
@@ -186,7 +191,8 @@ WebAnswer buildingAnswer(const WebContext &context, const QString &name, Buildin
 {
     auto store = std::make_unique<ProjectDatabase>();
     if (!store->openOnServerConnection(context.connection, name))
-        return noSuchBuilding();
+        // Not there, or not this login's; unless the server no longer answers.
+        return answers(context.connection) ? noSuchBuilding() : failed(QStringLiteral("与数据库的连接已断开"));
     const auto background = storedPlanBackground(*store);
     if (!background)
         return failed(QStringLiteral("工程中的平面图无法读取"));

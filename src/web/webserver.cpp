@@ -135,7 +135,11 @@ void WebView::routes(httplib::Server &server)
         const QByteArray style = webStyle();
         res.set_content(style.constData(), std::size_t(style.size()), "text/css; charset=utf-8");
     });
-    server.Get("/login", [](const httplib::Request &, httplib::Response &res) { answer(res, {200, "text/html; charset=utf-8", loginPage(), {}}); });
+    server.Get("/login", [](const httplib::Request &req, httplib::Response &res) {
+        const QString message =
+            req.has_param("ended") ? QStringLiteral("与数据库的连接已断开，请重新登录。") : QString();
+        answer(res, {200, "text/html; charset=utf-8", loginPage(message), {}});
+    });
     server.Post("/login", [this](const httplib::Request &req, httplib::Response &res) { login(req, res); });
     server.Post("/logout", [this](const httplib::Request &req, httplib::Response &res) { logout(req, res); });
     server.Get("/", [this](const httplib::Request &req, httplib::Response &res) {
@@ -166,7 +170,16 @@ void WebView::withWorker(const httplib::Request &req, httplib::Response &res,
     }
     const WebContext context{QString(), nullptr, m_options.programDir, QString::fromStdString(user),
                              QDate::currentDate()};
-    answer(res, work(*worker, context));
+    const WebAnswer result = work(*worker, context);
+    // A session whose connection the server has closed (restarted, or the
+    // login's sessions ended) cannot be mended without the password,
+    // which is not kept: it ends, and the user is asked to log in again.
+    if (result.status == 503 && !worker->connected()) {
+        m_sessions.remove(cookieOf(req));
+        redirect(res, "/login?ended");
+        return;
+    }
+    answer(res, result);
 }
 
 void WebView::withSession(const httplib::Request &req, httplib::Response &res,
