@@ -29,24 +29,21 @@ QString frame(const QString &title, const QString &user, const QString &body)
     return page;
 }
 
-QString cell(const QString &text, const QString &cls = QString())
+// A table cell; `label`, when given, names it on a phone, where each
+// building of 概览 is a card of labelled lines.
+QString cell(const QString &text, const QString &cls = QString(), const QString &label = QString())
 {
-    if (cls.isEmpty())
-        return QStringLiteral("<td>%1</td>").arg(htmlEscaped(text));
-    return QStringLiteral("<td class=\"%1\">%2</td>").arg(cls, htmlEscaped(text));
+    QString attributes;
+    if (!cls.isEmpty())
+        attributes += QStringLiteral(" class=\"%1\"").arg(cls);
+    if (!label.isEmpty())
+        attributes += QStringLiteral(" data-label=\"%1\"").arg(label);
+    return QStringLiteral("<td%1>%2</td>").arg(attributes, htmlEscaped(text));
 }
 
-// The overview's headings: on a phone each building is a card of these
-// lines, the heading before each value.
 const QStringList overviewHeadings{QStringLiteral("工程"),   QStringLiteral("末次观测"), QStringLiteral("观测日期"),
                                    QStringLiteral("距今（天）"), QStringLiteral("测点"), QStringLiteral("预警"),
                                    QStringLiteral("稳定性")};
-
-QString labelled(const QString &cell, int column)
-{
-    QString labelledCell = cell;
-    return labelledCell.replace(0, 3, QStringLiteral("<td data-label=\"%1\"").arg(overviewHeadings[column]));
-}
 
 QString headings(const QStringList &names)
 {
@@ -75,16 +72,16 @@ QString overviewRow(const FirmBuilding &building)
     if (!building.problem.isEmpty())
         return row + link + QStringLiteral("<td colspan=\"6\">无法读取：%1</td></tr>").arg(htmlEscaped(building.problem));
     row += link;
-    row += labelled(cell(b.last ? b.last->name : QStringLiteral("—")), 1);
-    row += labelled(cell(b.last ? b.last->date : QStringLiteral("—")), 2);
-    row += labelled(cell(b.daysSince ? QString::number(*b.daysSince) : QStringLiteral("—"), QStringLiteral("number")), 3);
-    row += labelled(cell(QString::number(b.observed), QStringLiteral("number")), 4);
+    const QStringList &h = overviewHeadings;
+    row += cell(b.last ? b.last->name : QStringLiteral("—"), QString(), h[1]);
+    row += cell(b.last ? b.last->date : QStringLiteral("—"), QString(), h[2]);
+    row += cell(b.daysSince ? QString::number(*b.daysSince) : QStringLiteral("—"), QStringLiteral("number"), h[3]);
+    row += cell(QString::number(b.observed), QStringLiteral("number"), h[4]);
     if (b.worst)
-        row += labelled(cell(QStringLiteral("%1（%2 个测点预警）").arg(b.worstText).arg(b.pointsInAlarm), QStringLiteral("warn")),
-                        5);
+        row += cell(QStringLiteral("%1（%2 个测点预警）").arg(b.worstText).arg(b.pointsInAlarm), QStringLiteral("warn"), h[5]);
     else
-        row += labelled(cell(QStringLiteral("无")), 5);
-    row += labelled(cell(verdictText(b.verdict), verdictClass(b.verdict)), 6);
+        row += cell(QStringLiteral("无"), QString(), h[5]);
+    row += cell(verdictText(b.verdict), verdictClass(b.verdict), h[6]);
     return row + QStringLiteral("</tr>\n");
 }
 
