@@ -165,7 +165,17 @@ class Record(unittest.TestCase):
                  f"UPDATE sedimetra.sur2 SET pointh = pointh WHERE project_id = {self.a};\n"
                  f"UPDATE sedimetra.sur1 SET name = name WHERE project_id = {self.a};\n"
                  f"INSERT INTO sedimetra.sur3 (project_id, cjdno, pointname) VALUES ({self.a}, 90, 'X9');\n"
-                 f"DELETE FROM sedimetra.sur3 WHERE project_id = {self.a} AND cjdno = 90;\n")
+                 f"DELETE FROM sedimetra.sur3 WHERE project_id = {self.a} AND cjdno = 90;\n"
+                 f"INSERT INTO sedimetra.sur1 (project_id, cjno, mydate, name) VALUES ({self.a}, 98, '2024-07-01', 'X');\n"
+                 f"DELETE FROM sedimetra.sur1 WHERE project_id = {self.a} AND cjno = 98;\n"
+                 f"DELETE FROM sedimetra.projects WHERE id = {self.b};\n"
+                 "SELECT sedimetra.remove_history();\n"
+                 "SELECT sedimetra.record_additions();\n"
+                 "CREATE TEMP TABLE projects_copy (id integer);\n"
+                 "CREATE TRIGGER t AFTER DELETE ON pg_temp.projects_copy FOR EACH ROW "
+                 "EXECUTE FUNCTION sedimetra.remove_history();\n"
+                 "CREATE TRIGGER u AFTER INSERT ON pg_temp.projects_copy REFERENCING NEW TABLE AS new_rows "
+                 "FOR EACH STATEMENT EXECUTE FUNCTION sedimetra.record_additions();\n")
         for who in ("wa", "ra"):
             with self.subTest(who=who):
                 out = psql_script(who, evil + calls)
@@ -343,6 +353,17 @@ class Record(unittest.TestCase):
         check = as_batch("fr", "verify", url("乙", user="fr"))
         self.assertEqual(check.returncode, 1, check.stdout + check.stderr)
         self.assertIn(f"修改记录第 {victim} 条与记录链不符", check.stdout)
+
+    def test_a_removed_project_takes_its_history_and_no_other(self):
+        project = self.levelled("拆除")
+        self.assertEqual(as_batch("wa", "server", "push", project, url("拆除", user="wa")).returncode, 0)
+        pid = sql("SELECT id FROM sedimetra.projects WHERE name = '拆除'")
+        self.assertGreater(int(sql(f"SELECT count(*) FROM sedimetra.history WHERE project_id = {pid}")), 0)
+        before_b = self.project_b()
+        server.as_user("ad", f"DELETE FROM sedimetra.projects WHERE id = {pid}")
+        self.assertEqual(sql(f"SELECT count(*) FROM sedimetra.history WHERE project_id = {pid}"), "0")
+        self.assertEqual(sql(f"SELECT count(*) FROM sedimetra.entries WHERE project_id = {pid}"), "0")
+        self.assertEqual(self.project_b(), before_b)
 
     def test_project_names_are_compared_as_they_read(self):
         base = self.levelled("名")

@@ -40,8 +40,13 @@ CREATE TABLE IF NOT EXISTS sedimetra.origins (
   sigma double precision,
   PRIMARY KEY (project_id, cjno, cjdno));
 
+-- A history row belongs to a project without a foreign key (checked for
+-- each of a push's tens of thousands of rows, the key cost as much as the
+-- row): only the schema's own functions write it, always beside an entry
+-- of the project made in the same transaction, whose key holds the
+-- project; a removed project takes its history with it (rules).
 CREATE TABLE IF NOT EXISTS sedimetra.history (
-  project_id integer NOT NULL REFERENCES sedimetra.projects ON DELETE CASCADE,
+  project_id integer NOT NULL,
   id bigserial,
   entryid bigint,
   writtenat timestamptz NOT NULL DEFAULT now(),

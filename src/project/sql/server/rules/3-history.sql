@@ -289,11 +289,7 @@ BEGIN
   END IF;
   entry := sedimetra.entry_for(project);
   IF TG_TABLE_NAME = 'sur1' THEN
-    IF TG_OP = 'INSERT' THEN
-      INSERT INTO sedimetra.history (project_id, entryid, kind, cjno, oldvalue, newvalue)
-        SELECT project, entry, k, NEW.cjno, NULL, n FROM (VALUES (1, 'D', NEW.mydate),
-          (2, 'N', NEW.name), (3, 'L', NEW.layers)) c(o, k, n) WHERE n IS NOT NULL ORDER BY o;
-    ELSIF TG_OP = 'UPDATE' THEN
+    IF TG_OP = 'UPDATE' THEN
       INSERT INTO sedimetra.history (project_id, entryid, kind, cjno, oldvalue, newvalue)
         SELECT project, entry, k, NEW.cjno, o, n FROM (VALUES ('D', OLD.mydate, NEW.mydate),
           ('N', OLD.name, NEW.name), ('L', OLD.layers, NEW.layers)) c(k, o, n)
@@ -308,10 +304,7 @@ BEGIN
       DELETE FROM sedimetra.origins WHERE project_id = project AND cjno = OLD.cjno;
     END IF;
   ELSE
-    IF TG_OP = 'INSERT' THEN
-      INSERT INTO sedimetra.history (project_id, entryid, kind, cjdno, oldvalue, newvalue)
-        VALUES (project, entry, 'P', NEW.cjdno, NULL, NEW.pointname);
-    ELSIF TG_OP = 'UPDATE' THEN
+    IF TG_OP = 'UPDATE' THEN
       IF OLD.pointname IS DISTINCT FROM NEW.pointname THEN
         INSERT INTO sedimetra.history (project_id, entryid, kind, cjdno, oldvalue, newvalue)
           VALUES (project, entry, 'P', NEW.cjdno, OLD.pointname, NEW.pointname);
@@ -368,6 +361,14 @@ DECLARE
   source_ids jsonb;
   entry_ids jsonb;
   unnamed bigint;
+  entryids bigint[];
+  times timestamptz[];
+  kinds text[];
+  cjnos integer[];
+  cjdnos integer[];
+  olds text[];
+  news text[];
+  labels text[];
 BEGIN
   IF NOT (project = ANY (sedimetra.login_writes())
           OR pg_catalog.pg_has_role(session_user, 'sedimetra_admin', 'MEMBER')) THEN
@@ -403,14 +404,33 @@ BEGIN
            coalesce(x.how, ''), (source_ids->>x.sourceid::text)::bigint, x.sheet, NULL, session_user
     FROM pg_catalog.jsonb_to_recordset(carried->'entries') AS x(id bigint, writtenat text, who text,
          how text, sourceid bigint, sheet text);
+  -- The history's rows in order (ties, rows without an id, too), each
+  -- entry the server's; a row the project has already (carried before,
+  -- or pulled from here and pushed back) is kept once.
+  SELECT pg_catalog.array_agg((entry_ids->>x.entryid::text)::bigint ORDER BY x.id, x.o),
+         pg_catalog.array_agg(coalesce(x.writtenat::timestamptz, now()) ORDER BY x.id, x.o),
+         pg_catalog.array_agg(x.kind ORDER BY x.id, x.o), pg_catalog.array_agg(x.cjno ORDER BY x.id, x.o),
+         pg_catalog.array_agg(x.cjdno ORDER BY x.id, x.o), pg_catalog.array_agg(x.oldvalue ORDER BY x.id, x.o),
+         pg_catalog.array_agg(x.newvalue ORDER BY x.id, x.o), pg_catalog.array_agg(x.label ORDER BY x.id, x.o)
+    INTO entryids, times, kinds, cjnos, cjdnos, olds, news, labels
+    FROM ROWS FROM (pg_catalog.jsonb_to_recordset(carried->'history') AS (id bigint, entryid bigint,
+         writtenat text, kind text, cjno integer, cjdno integer, oldvalue text, newvalue text,
+         label text)) WITH ORDINALITY AS x(id, entryid, writtenat, kind, cjno, cjdno, oldvalue, newvalue, label, o)
+    WHERE NOT EXISTS (SELECT FROM sedimetra.history h WHERE h.project_id = project
+      AND pg_catalog.concat_ws(E'\x1f', h.kind, coalesce(h.cjno::text, E'\x01'),
+            coalesce(h.cjdno::text, E'\x01'), coalesce(h.oldvalue, E'\x01'), coalesce(h.newvalue, E'\x01'),
+            pg_catalog.floor(pg_catalog.date_part('epoch', h.writtenat))::bigint::text)
+        = pg_catalog.concat_ws(E'\x1f', x.kind, coalesce(x.cjno::text, E'\x01'),
+            coalesce(x.cjdno::text, E'\x01'), coalesce(x.oldvalue, E'\x01'), coalesce(x.newvalue, E'\x01'),
+            pg_catalog.floor(pg_catalog.date_part('epoch', coalesce(x.writtenat::timestamptz, now())))::bigint::text));
   -- A carried row that names no carried entry is carried all the same,
   -- under an entry that says so.
-  IF EXISTS (SELECT FROM pg_catalog.jsonb_to_recordset(carried->'history') AS x(entryid bigint)
-             WHERE (entry_ids->>coalesce(x.entryid::text, '')) IS NULL)
+  IF pg_catalog.array_position(entryids, NULL) IS NOT NULL
      OR EXISTS (SELECT FROM pg_catalog.jsonb_to_recordset(carried->'origins') AS x(entryid bigint)
                 WHERE (entry_ids->>coalesce(x.entryid::text, '')) IS NULL) THEN
     INSERT INTO sedimetra.entries (project_id, writtenat, who, how, txid, carriedby)
       VALUES (project, now(), '', '', NULL, session_user) RETURNING id INTO unnamed;
+    entryids := pg_catalog.array_replace(entryids, NULL, unnamed);
   END IF;
   INSERT INTO sedimetra.origins (project_id, cjno, cjdno, entryid, line, station, adjusted, sigma)
     SELECT project, x.cjno, x.cjdno, coalesce((entry_ids->>x.entryid::text)::bigint, unnamed), x.line,
@@ -419,37 +439,78 @@ BEGIN
          entryid bigint, line integer, station text, adjusted float8, sigma float8)
     ON CONFLICT (project_id, cjno, cjdno) DO UPDATE SET entryid = EXCLUDED.entryid, line = EXCLUDED.line,
       station = EXCLUDED.station, adjusted = EXCLUDED.adjusted, sigma = EXCLUDED.sigma;
-  PERFORM sedimetra.chain_rows(project, a.entryids, a.times, a.kinds, a.cjnos, a.cjdnos, a.olds, a.news, a.labels)
-    FROM (SELECT pg_catalog.array_agg(coalesce((entry_ids->>x.entryid::text)::bigint, unnamed) ORDER BY x.id, x.o)
-                   AS entryids,
-                 pg_catalog.array_agg(coalesce(x.writtenat::timestamptz, now()) ORDER BY x.id, x.o) AS times,
-                 pg_catalog.array_agg(x.kind ORDER BY x.id, x.o) AS kinds, pg_catalog.array_agg(x.cjno ORDER BY x.id, x.o) AS cjnos,
-                 pg_catalog.array_agg(x.cjdno ORDER BY x.id, x.o) AS cjdnos,
-                 pg_catalog.array_agg(x.oldvalue ORDER BY x.id, x.o) AS olds,
-                 pg_catalog.array_agg(x.newvalue ORDER BY x.id, x.o) AS news,
-                 pg_catalog.array_agg(x.label ORDER BY x.id, x.o) AS labels
-    -- Every array in the same order, ties (rows without an id) too.
-    FROM ROWS FROM (pg_catalog.jsonb_to_recordset(carried->'history') AS (id bigint, entryid bigint,
-         writtenat text, kind text, cjno integer, cjdno integer, oldvalue text, newvalue text,
-         label text)) WITH ORDINALITY AS x(id, entryid, writtenat, kind, cjno, cjdno, oldvalue, newvalue, label, o)
-    -- A row the project has already (carried before, or pulled from here
-    -- and pushed back) is kept once.
-    WHERE NOT EXISTS (SELECT FROM sedimetra.history h WHERE h.project_id = project
-      AND pg_catalog.concat_ws(E'\x1f', h.kind, coalesce(h.cjno::text, E'\x01'),
-            coalesce(h.cjdno::text, E'\x01'), coalesce(h.oldvalue, E'\x01'), coalesce(h.newvalue, E'\x01'),
-            pg_catalog.floor(pg_catalog.date_part('epoch', h.writtenat))::bigint::text)
-        = pg_catalog.concat_ws(E'\x1f', x.kind, coalesce(x.cjno::text, E'\x01'),
-            coalesce(x.cjdno::text, E'\x01'), coalesce(x.oldvalue, E'\x01'), coalesce(x.newvalue, E'\x01'),
-            pg_catalog.floor(pg_catalog.date_part('epoch', coalesce(x.writtenat::timestamptz, now())))::bigint::text))) a;
+  PERFORM sedimetra.chain_rows(project, entryids, times, kinds, cjnos, cjdnos, olds, news, labels);
 END $$;
 
 DROP TRIGGER IF EXISTS sur1_history ON sedimetra.sur1;
 
-CREATE TRIGGER sur1_history AFTER INSERT OR UPDATE OR DELETE ON sedimetra.sur1 FOR EACH ROW EXECUTE FUNCTION sedimetra.record_history();
+CREATE TRIGGER sur1_history AFTER UPDATE OR DELETE ON sedimetra.sur1 FOR EACH ROW EXECUTE FUNCTION sedimetra.record_history();
 
 DROP TRIGGER IF EXISTS sur3_history ON sedimetra.sur3;
 
-CREATE TRIGGER sur3_history AFTER INSERT OR UPDATE OR DELETE ON sedimetra.sur3 FOR EACH ROW EXECUTE FUNCTION sedimetra.record_history();
+CREATE TRIGGER sur3_history AFTER UPDATE OR DELETE ON sedimetra.sur3 FOR EACH ROW EXECUTE FUNCTION sedimetra.record_history();
+
+-- Epochs and points added, a statement at a time: a push adds hundreds
+-- of each in one statement, and their history is one insert. An epoch
+-- is recorded as its date, name and load floors (those it has), a point
+-- as its name, in the order of their numbers.
+CREATE OR REPLACE FUNCTION sedimetra.record_additions() RETURNS trigger LANGUAGE plpgsql SECURITY DEFINER SET search_path = pg_catalog, pg_temp AS $$
+DECLARE
+  project integer;
+  entry bigint;
+BEGIN
+  IF TG_TABLE_SCHEMA <> 'sedimetra' OR TG_TABLE_NAME NOT IN ('sur1', 'sur3') OR TG_LEVEL <> 'STATEMENT'
+     OR TG_WHEN <> 'AFTER' OR TG_OP <> 'INSERT' THEN
+    RAISE EXCEPTION 'sedimetra.record_additions() records the epochs and points added only' USING ERRCODE = '42501';
+  END IF;
+  FOR project IN SELECT DISTINCT n.project_id FROM new_rows n
+                 JOIN sedimetra.projects p ON p.id = n.project_id LOOP
+    entry := sedimetra.entry_for(project);
+    IF TG_TABLE_NAME = 'sur1' THEN
+      PERFORM sedimetra.chain_rows(project, pg_catalog.array_fill(entry, ARRAY[count(*)::integer]),
+        NULL::timestamptz[], pg_catalog.array_agg(c.k ORDER BY n.cjno, c.o),
+        pg_catalog.array_agg(n.cjno ORDER BY n.cjno, c.o), NULL::integer[], NULL::text[],
+        pg_catalog.array_agg(c.v ORDER BY n.cjno, c.o), NULL::text[])
+        FROM new_rows n CROSS JOIN LATERAL (VALUES (1, 'D', n.mydate), (2, 'N', n.name), (3, 'L', n.layers))
+             AS c(o, k, v)
+        WHERE n.project_id = project AND c.v IS NOT NULL;
+    ELSE
+      PERFORM sedimetra.chain_rows(project, pg_catalog.array_fill(entry, ARRAY[count(*)::integer]),
+        NULL::timestamptz[], pg_catalog.array_fill('P'::text, ARRAY[count(*)::integer]), NULL::integer[],
+        pg_catalog.array_agg(n.cjdno ORDER BY n.cjdno), NULL::text[],
+        pg_catalog.array_agg(n.pointname ORDER BY n.cjdno), NULL::text[])
+        FROM new_rows n WHERE n.project_id = project;
+    END IF;
+  END LOOP;
+  RETURN NULL;
+END $$;
+
+DROP TRIGGER IF EXISTS sur1_history_inserted ON sedimetra.sur1;
+
+CREATE TRIGGER sur1_history_inserted AFTER INSERT ON sedimetra.sur1 REFERENCING NEW TABLE AS new_rows FOR EACH STATEMENT EXECUTE FUNCTION sedimetra.record_additions();
+
+DROP TRIGGER IF EXISTS sur3_history_inserted ON sedimetra.sur3;
+
+CREATE TRIGGER sur3_history_inserted AFTER INSERT ON sedimetra.sur3 REFERENCING NEW TABLE AS new_rows FOR EACH STATEMENT EXECUTE FUNCTION sedimetra.record_additions();
+
+-- A removed project takes its history with it (the history has no
+-- foreign key: see the tables). A project is removed by an
+-- administrator, who may not touch the history otherwise.
+CREATE OR REPLACE FUNCTION sedimetra.remove_history() RETURNS trigger LANGUAGE plpgsql SECURITY DEFINER SET search_path = pg_catalog, pg_temp AS $$
+BEGIN
+  IF TG_TABLE_SCHEMA <> 'sedimetra' OR TG_TABLE_NAME <> 'projects' OR TG_LEVEL <> 'ROW' OR TG_WHEN <> 'AFTER'
+     OR TG_OP <> 'DELETE' THEN
+    RAISE EXCEPTION 'sedimetra.remove_history() follows the removal of a project only' USING ERRCODE = '42501';
+  END IF;
+  DELETE FROM sedimetra.history WHERE project_id = OLD.id;
+  RETURN NULL;
+END $$;
+
+DROP TRIGGER IF EXISTS projects_history_removed ON sedimetra.projects;
+
+CREATE TRIGGER projects_history_removed AFTER DELETE ON sedimetra.projects FOR EACH ROW EXECUTE FUNCTION sedimetra.remove_history();
+
+ALTER TABLE sedimetra.history DROP CONSTRAINT IF EXISTS history_project_id_fkey;
 
 -- An origin as words the history keeps: "entry 12, line 8, station 2,
 -- adjusted 10.2501, sigma 0.3" (what is not there is left out).
@@ -493,17 +554,19 @@ BEGIN
   RETURN NEW;
 END $$;
 
+-- The records' triggers run only for a row whose key changes: a push
+-- changes tens of thousands of heights, none of their keys.
 DROP TRIGGER IF EXISTS sur1_keys ON sedimetra.sur1;
 
-CREATE TRIGGER sur1_keys BEFORE UPDATE ON sedimetra.sur1 FOR EACH ROW EXECUTE FUNCTION sedimetra.guard_keys();
+CREATE TRIGGER sur1_keys BEFORE UPDATE ON sedimetra.sur1 FOR EACH ROW WHEN (OLD.project_id IS DISTINCT FROM NEW.project_id OR OLD.cjno IS DISTINCT FROM NEW.cjno) EXECUTE FUNCTION sedimetra.guard_keys();
 
 DROP TRIGGER IF EXISTS sur2_keys ON sedimetra.sur2;
 
-CREATE TRIGGER sur2_keys BEFORE UPDATE ON sedimetra.sur2 FOR EACH ROW EXECUTE FUNCTION sedimetra.guard_keys();
+CREATE TRIGGER sur2_keys BEFORE UPDATE ON sedimetra.sur2 FOR EACH ROW WHEN (OLD.project_id IS DISTINCT FROM NEW.project_id OR OLD.cjno IS DISTINCT FROM NEW.cjno OR OLD.cjdno IS DISTINCT FROM NEW.cjdno) EXECUTE FUNCTION sedimetra.guard_keys();
 
 DROP TRIGGER IF EXISTS sur3_keys ON sedimetra.sur3;
 
-CREATE TRIGGER sur3_keys BEFORE UPDATE ON sedimetra.sur3 FOR EACH ROW EXECUTE FUNCTION sedimetra.guard_keys();
+CREATE TRIGGER sur3_keys BEFORE UPDATE ON sedimetra.sur3 FOR EACH ROW WHEN (OLD.project_id IS DISTINCT FROM NEW.project_id OR OLD.cjdno IS DISTINCT FROM NEW.cjdno) EXECUTE FUNCTION sedimetra.guard_keys();
 
 DROP TRIGGER IF EXISTS origins_keys ON sedimetra.origins;
 
