@@ -120,6 +120,11 @@ void CurveKindsTest::kindChoice()
         Qt::LeftButton);
     QTest::mouseClick(control<QRadioButton>(window.get(), option.toLatin1().constData()),
                       Qt::LeftButton);
+    // Clicked again, the chosen kind stays chosen, and it alone (the unit
+    // options elsewhere in the window are no part of it).
+    QTest::mouseClick(control<QRadioButton>(window.get(), option.toLatin1().constData()), Qt::LeftButton);
+    for (const char *kind : {"Option1", "Option2", "Option3"})
+        QVERIFY2(control<QRadioButton>(window.get(), kind)->isChecked() == (option == QLatin1String(kind)), kind);
     QCOMPARE(text(window.get(), "Label5"), QStringLiteral("时间轴："));
     QCOMPARE(text(window.get(), "Label12"), "d");
     QCOMPARE(text(window.get(), "Label6"), texts[0]);

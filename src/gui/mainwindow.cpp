@@ -19,6 +19,7 @@
 #include "gui/twips.h"
 #include "ui_mainwindow.h"
 
+#include <QButtonGroup>
 #include <QCloseEvent>
 #include <QDate>
 #include <QDir>
@@ -251,6 +252,12 @@ void MainWindow::connectSettings()
 // The curve kinds and what the window writes or shows.
 void MainWindow::connectOutputs()
 {
+    // The four kinds are one choice of their own. Left to the options'
+    // automatic exclusiveness, which counts every option below the window,
+    // the chosen kind could be clicked off while the unit's option is on.
+    auto *kinds = new QButtonGroup(this);
+    for (QRadioButton *kind : {ui->Option1, ui->Option2, ui->Option3, ui->Option4})
+        kinds->addButton(kind);
     connect(ui->Option1, &QRadioButton::toggled, this, [this](bool on) {
         if (on)
             m_curveKinds->selectCurveKind(CurveKind::Settlement);
