@@ -21,7 +21,7 @@ export USER=测量员 LOGNAME=测量员
 "$B" points "$project" add J1 J2 J3 J4 J5 J6 J7 J8 >/dev/null
 "$B" header "$project" 工程名称=示例住宅楼1号楼 委托单位=示例置业有限公司 测量单位=示例测绘院 \
     结构形式=框架剪力墙 建筑层次=18层 仪器型号=DiNi03 起算点号=BM1 起算高程=10.000 \
-    建筑高度=54m 地基土=中压缩性土 累计沉降预警值=30 沉降速率预警值=0.2 >/dev/null
+    建筑高度=54m 地基土=中压缩性土 累计沉降预警值=50 沉降速率预警值=0.2 >/dev/null
 n=0
 while read -r date name floors book; do
   "$B" epoch "$project" add --date "$date" --name "$name" --layers "$floors" >/dev/null
