@@ -4,8 +4,11 @@
 // typing and choosing from the context menus. Each window or dialog is
 // pictured as it shows, then closed unchanged (the sample is a copy).
 //
-// usage: sedimetra-screenshots SAMPLE.mdb LEVEL.gsi OUT_DIR
-// Run on the offscreen platform (scripts/screenshots.sh does).
+// usage: sedimetra-screenshots SAMPLE.mdb LEVEL.gsi OUT_DIR [TEXTS.txt]
+// Run on the offscreen platform (scripts/screenshots.sh does). With
+// TEXTS.txt it also writes every caption it saw shown (buttons, labels,
+// frames, tabs, headings, menu entries, titles), a line each, for the
+// documentation's test to hold the guide's quotations against.
 
 #include "gui/mainwindow.h"
 #include "gui/projectcommands.h"
@@ -14,6 +17,11 @@
 #include "windowsupport.h"
 
 #include <QAbstractButton>
+#include <QComboBox>
+#include <QGroupBox>
+#include <QLabel>
+#include <QSet>
+#include <QTabWidget>
 #include <QApplication>
 #include <QDialog>
 #include <QDir>
@@ -41,6 +49,37 @@ namespace {
 
 QString outDir;
 int failures = 0;
+QSet<QString> shown;
+
+// The captions `widget` and everything in it show.
+void collectTexts(QWidget *widget)
+{
+    QList<QWidget *> all = widget->findChildren<QWidget *>();
+    all.prepend(widget);
+    for (QWidget *w : all) {
+        if (!w->isVisibleTo(widget) && w != widget)
+            continue;
+        shown << w->windowTitle();
+        if (auto *b = qobject_cast<QAbstractButton *>(w))
+            shown << b->text();
+        if (auto *l = qobject_cast<QLabel *>(w))
+            shown << l->text();
+        if (auto *g = qobject_cast<QGroupBox *>(w))
+            shown << g->title();
+        if (auto *e = qobject_cast<QLineEdit *>(w))
+            shown << e->placeholderText();
+        if (auto *t = qobject_cast<QTabWidget *>(w))
+            for (int i = 0; i < t->count(); ++i)
+                shown << t->tabText(i);
+        if (auto *c = qobject_cast<QComboBox *>(w))
+            for (int i = 0; i < c->count(); ++i)
+                shown << c->itemText(i);
+        if (auto *t = qobject_cast<QTableWidget *>(w))
+            for (int i = 0; i < t->columnCount(); ++i)
+                if (t->horizontalHeaderItem(i))
+                    shown << t->horizontalHeaderItem(i)->text();
+    }
+}
 
 void complain(const QString &why)
 {
@@ -54,6 +93,7 @@ void picture(QWidget *widget, const QString &name)
 {
     QTest::qWait(400);
     QCoreApplication::processEvents();
+    collectTexts(widget);
     const QString path = outDir + QLatin1Char('/') + name + QStringLiteral(".png");
     if (!widget->grab().save(path))
         complain(QStringLiteral("could not save %1").arg(path));
@@ -63,9 +103,10 @@ void picture(QWidget *widget, const QString &name)
 
 // Runs `open`, which brings up a dialog of the program (not a file dialog
 // or a message box); once it shows, `inside` works in it, and the dialog is
-// pictured as `name` (unless empty) and closed with Esc's answer.
+// pictured as `name` (unless empty) and closed with Esc's answer (or
+// accepted, when `accept`).
 void pictureDialog(const QString &name, const std::function<void()> &open,
-                   const std::function<void(QDialog *)> &inside = {})
+                   const std::function<void(QDialog *)> &inside = {}, bool accept = false)
 {
     // A dialog already up (the one a nested dialog is opened from) is not it.
     QWidget *before = QApplication::activeModalWidget();
@@ -80,9 +121,13 @@ void pictureDialog(const QString &name, const std::function<void()> &open,
         seen = true;
         if (inside)
             inside(dialog);
+        collectTexts(dialog);
         if (!name.isEmpty())
             picture(dialog, name);
-        dialog->reject();
+        if (accept)
+            dialog->accept();
+        else
+            dialog->reject();
     });
     poll.start();
     open();
@@ -99,6 +144,12 @@ void chooseFromMenu(QWidget *widget, QPoint at, const QString &text)
         auto *menu = qobject_cast<QMenu *>(QApplication::activePopupWidget());
         if (!menu)
             return;
+        for (QAction *action : menu->actions()) {
+            shown << action->text();
+            if (action->menu())
+                for (QAction *inner : action->menu()->actions())
+                    shown << inner->text();
+        }
         for (QAction *action : menu->actions())
             if (action->text() == text) {
                 found = true;
@@ -160,8 +211,8 @@ bool copyTree(const QString &from, const QString &to)
 int main(int argc, char **argv)
 {
     QApplication app(argc, argv);
-    if (argc != 4) {
-        std::fprintf(stderr, "usage: sedimetra-screenshots SAMPLE.mdb LEVEL.gsi OUT_DIR\n");
+    if (argc != 4 && argc != 5) {
+        std::fprintf(stderr, "usage: sedimetra-screenshots SAMPLE.mdb LEVEL.gsi OUT_DIR [TEXTS.txt]\n");
         return 2;
     }
     const QString sample = QString::fromLocal8Bit(argv[1]);
@@ -241,9 +292,24 @@ int main(int argc, char **argv)
         pictureDialog(QStringLiteral("limits-table"), [&] { table->click(); });
     });
 
-    // 输出曲线图: the base point asked for.
+    // 输出曲线图: the base point asked for, the sheets written beside the
+    // project, the window left as its restore button.
     control<QRadioButton>(w, "Option1")->click();
-    pictureDialog(QStringLiteral("curve-output"), [&] { click(w, "Command3"); });
+    {
+        // The message that says where the drawing went is answered with OK.
+        QTimer answer;
+        answer.setInterval(50);
+        QObject::connect(&answer, &QTimer::timeout, [] {
+            if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget())) {
+                shown << box->text();
+                box->accept();
+            }
+        });
+        answer.start();
+        pictureDialog(QStringLiteral("curve-output"), [&] { click(w, "Command3"); }, {}, true);
+    }
+    picture(w, QStringLiteral("compact"));
+    click(w, "Command13");
 
     // 成果表表头.
     QTest::mouseClick(w->findChild<QWidget *>(QStringLiteral("Label19")), Qt::LeftButton);
@@ -273,5 +339,13 @@ int main(int argc, char **argv)
     pictureDialog(QStringLiteral("questionable-list"), [&] { epochs->setCurrentRow(lastEpoch - 1); });
     epochs->setCurrentRow(lastEpoch);
 
+    if (argc == 5) {
+        QFile texts(QString::fromLocal8Bit(argv[4]));
+        if (!texts.open(QIODevice::WriteOnly | QIODevice::Truncate))
+            complain(QStringLiteral("could not write %1").arg(texts.fileName()));
+        for (QString text : std::as_const(shown))
+            if (!text.isEmpty())
+                texts.write(text.replace(QLatin1Char('\n'), QStringLiteral("\\n")).toUtf8() + '\n');
+    }
     return failures == 0 ? 0 : 1;
 }
