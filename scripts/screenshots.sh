@@ -4,8 +4,10 @@
 # docs/示例工程.mdb anew with sedimetra-batch, drives the window through the
 # guide's tasks on a copy of it (the offscreen platform: no picture needs a
 # window manager), and renders four pages of the sample's report.
-# Run it again whenever the window or the report changes, and commit the
-# pictures with the change.
+# The web view's pictures come from the sample pushed to a throwaway
+# PostgreSQL cluster, served, and seen by a client in headless Chromium.
+# Run it again whenever the window, the report or the web view changes, and
+# commit the pictures with the change.
 set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 source "$root/scripts/deps.sh"
@@ -30,3 +32,5 @@ for page in "1 report-cover" "4 report-results" "10 report-curves" "15 report-st
   pdftoppm -png -r 80 -f "$1" -l "$1" -singlefile "$work/report.pdf" "$images/$2"
   echo "$images/$2.png"
 done
+
+/usr/bin/python3 "$root/tests/web_pictures.py" "$root/build/bin" "$root/docs/示例工程.mdb" "$images"
