@@ -452,6 +452,17 @@ void DeformationTest::alarmsPassTheirThresholds()
         QCOMPARE(std::get<1>(got[i]), std::get<1>(expected[i]));
         QVERIFY(std::fabs(std::get<2>(got[i]) - std::get<2>(expected[i])) < 1e-12);
     }
+    // As the grid, the plan, the report and the web page say them: the
+    // point's name set apart from the words on both sides.
+    const ProjectSnapshot snapshot;
+    QStringList texts;
+    for (const Alarm &a : alarmsAt(d, t))
+        texts << alarmText(a, snapshot);
+    QCOMPARE(texts, QStringList({QStringLiteral("测点 1 沉降速率 -0.500 mm/d 超过预警值 0.400 mm/d"),
+                                 QStringLiteral("测点 2 累计沉降 -12.00 mm 超过预警值 10.00 mm"),
+                                 QStringLiteral("测点 4 累计沉降 -15.00 mm 超过预警值 10.00 mm"),
+                                 QStringLiteral("测点 1–3 差异沉降 2.000‰ 超过预警值 1.500‰"),
+                                 QStringLiteral("测点 2–3 差异沉降 1.556‰ 超过预警值 1.500‰")}));
 }
 
 void DeformationTest::mtextLosesItsFormatting_data()

@@ -367,7 +367,7 @@ class WebView(unittest.TestCase):
         cumulative = {f"S{j}": f"{(elevation(j, last) - elevation(j, 0)) * 1000:.2f}" for j in range(1, A_POINTS + 1)}
         in_alarm = sorted(name for name, s in cumulative.items() if float(s) < -7)
         self.assertTrue(in_alarm)
-        measured = sorted(re.search(r"测点 (S\d+)累计沉降", a).group(1) for a in shown["alarms"] if "累计沉降 " in a)
+        measured = sorted(re.search(r"测点 (S\d+) 累计沉降", a).group(1) for a in shown["alarms"] if "累计沉降 " in a)
         self.assertEqual(measured, in_alarm)
         # With the forecasts' alarms (the final settlement past the alarm
         # value): the points the overview counts.

@@ -458,11 +458,13 @@ QString alarmText(const Alarm &alarm, const ProjectSnapshot &snapshot)
         const Point *p = snapshot.point(number);
         return p && !p->name.isEmpty() ? p->name : QString::number(number);
     };
+    // A point's name is set apart from the words on both sides:
+    // "测点 J3 累计沉降 …", not "测点 J3累计沉降".
     QString where;
     if (alarm.point)
-        where = QStringLiteral("测点 %1").arg(name(*alarm.point));
+        where = QStringLiteral("测点 %1 ").arg(name(*alarm.point));
     else if (alarm.pair)
-        where = QStringLiteral("测点 %1–%2").arg(name(alarm.pair->first), name(alarm.pair->second));
+        where = QStringLiteral("测点 %1–%2 ").arg(name(alarm.pair->first), name(alarm.pair->second));
     else
         where = QStringLiteral("建筑");
     QString value, threshold;
