@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
 # The user guide's pictures, docs/images/*.png, taken of the program itself:
-# builds (installing what is missing), makes the sample project
-# docs/示例工程.mdb anew with sedimetra-batch, drives the window through the
-# guide's tasks on a copy of it (the offscreen platform: no picture needs a
-# window manager), and renders four pages of the sample's report.
+# builds (installing what is missing), drives the window through the
+# guide's tasks on a copy of the sample project docs/示例工程.mdb, on the
+# offscreen platform (no picture needs a window manager), and renders four
+# pages of the sample's report. The sample is made with sedimetra-batch by
+# scripts/make-sample.sh when it is missing, or with --new-sample.
+# usage: scripts/screenshots.sh [--new-sample]
 # The web view's pictures come from the sample pushed to a throwaway
 # PostgreSQL cluster, served, and seen by a client in headless Chromium.
 # Run it again whenever the window, the report or the web view changes, and
@@ -16,7 +18,11 @@ sedimetra_build
 
 images="$root/docs/images"
 mkdir -p "$images"
-"$root/scripts/make-sample.sh" "$root/build/bin" "$root/docs/示例工程.mdb" >/dev/null
+# The committed sample, so that the pictures show the file a reader has;
+# made anew when it is missing or asked for (after its data or script change).
+if [ ! -f "$root/docs/示例工程.mdb" ] || [ "${1:-}" = "--new-sample" ]; then
+  "$root/scripts/make-sample.sh" "$root/build/bin" "$root/docs/示例工程.mdb" >/dev/null
+fi
 QT_QPA_PLATFORM="offscreen:configfile=$root/tests/offscreen-screen.json" \
   "$root/build/tests/sedimetra-screenshots" "$root/docs/示例工程.mdb" "$root/docs/示例数据/水准示例.gsi" "$images" \
   2> >(grep -v "This plugin does not support\|XDG_RUNTIME_DIR" >&2)
