@@ -68,21 +68,30 @@ int pointsAnalysed(const ProjectSnapshot &snapshot, const SettingsStore *setting
     return std::max(setting, snapshot.highestObservedPoint());
 }
 
+// What a report and a results table are both made from: the building as
+// the session holds it, written to `path`.
+template <typename Request>
+Request downloadRequest(const WebContext &context, const ProjectSession &session, const QString &path)
+{
+    Request request;
+    request.settings = context.settings;
+    request.headerFields = session.fields();
+    request.programDir = context.programDir;
+    request.projectPath = session.path();
+    request.output = path;
+    request.pointCount = pointsAnalysed(session.snapshot(), context.settings);
+    return request;
+}
+
 WebAnswer reportAnswer(const WebContext &context, ProjectSession &session, const QString &name,
                        const PlanBackground &background)
 {
     const QString fileName = downloadName(name, QStringLiteral("沉降观测报告"), context.today, QStringLiteral("pdf"));
     return download("application/pdf", fileName, [&](const QString &path) -> Result<void> {
         ProjectDatabase &store = *session.store();
-        ReportRequest request;
-        request.settings = context.settings;
-        request.headerFields = session.fields();
-        request.programDir = context.programDir;
-        request.projectPath = session.path();
-        request.output = path;
+        auto request = downloadRequest<ReportRequest>(context, session, path);
         request.reportDate = context.today.toString(Qt::ISODate);
         request.planBackground = background;
-        request.pointCount = pointsAnalysed(session.snapshot(), context.settings);
         auto records = epochRecords(store);
         if (!records)
             return records.failure();
@@ -102,14 +111,8 @@ WebAnswer resultsAnswer(const WebContext &context, ProjectSession &session, cons
     const QString fileName = downloadName(name, QStringLiteral("沉降观测成果表"), context.today, QStringLiteral("xlsx"));
     return download("application/vnd.openxmlformats-officedocument.spreadsheetml.sheet", fileName,
                     [&](const QString &path) -> Result<void> {
-                        ResultsRequest request;
-                        request.settings = context.settings;
-                        request.headerFields = session.fields();
-                        request.programDir = context.programDir;
-                        request.projectPath = session.path();
-                        request.output = path;
-                        request.pointCount = pointsAnalysed(session.snapshot(), context.settings);
-                        const auto run = prepareResultsRun(request);
+                        const auto run =
+                            prepareResultsRun(downloadRequest<ResultsRequest>(context, session, path));
                         if (!run)
                             return run.failure();
                         const auto status =
