@@ -8,7 +8,12 @@ import pwd
 import shutil
 import socket
 import subprocess
+import sys
 import tempfile
+import unittest
+
+# CTest's code for a test that skipped.
+SKIP = 77
 
 
 class Cluster:
@@ -60,3 +65,21 @@ class Cluster:
         subprocess.run([*self.prefix, str(self.bin / "pg_ctl"), "-D", str(self.dir / "data"),
                         "-m", "immediate", "stop"], capture_output=True, timeout=60)
         shutil.rmtree(self.dir, ignore_errors=True)
+
+
+def run_tests(admin_password, whose, started, chosen=()):
+    """Runs this module's unittest cases against a cluster of their own:
+    `started(cluster)` first; the tests `chosen` alone when any are named.
+    A skip, said with the reason, when no server can start."""
+    try:
+        cluster = Cluster(admin_password)
+    except (RuntimeError, OSError, subprocess.SubprocessError) as error:
+        print(f"SKIP: {whose} need a PostgreSQL server, and none could start: {error}")
+        return SKIP
+    try:
+        cluster.sql("SELECT 1", database="postgres")
+        started(cluster)
+        result = unittest.main(argv=sys.argv[:1] + [c for c in chosen if c], exit=False).result
+        return 0 if result.wasSuccessful() else 1
+    finally:
+        cluster.stop()

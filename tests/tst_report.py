@@ -49,21 +49,25 @@ def make_program(root):
     return program
 
 
-def make_project(path, placed, points=POINTS, epochs=EPOCHS):
+def make_project(path, placed, points=POINTS, epochs=EPOCHS, prefix="S", fields=FIELDS, floors=lambda k: 2 + k,
+                 heading=""):
+    """A project of `points` points named prefix1, prefix2 … over `epochs`
+    epochs, loaded `floors(k)` floors at epoch k; with `placed`, their
+    positions as a CSV beside it (after `heading`), returned."""
     shutil.copy(BIN / "Support/Db/数据库模板.mdb", path)
     with sqlite3.connect(path) as db:
         for k in range(epochs):
-            db.execute("INSERT INTO Sur1 VALUES (?, ?, ?, ?)", (k, date(k).isoformat(), f"第{k + 1}次", str(2 + k)))
+            db.execute("INSERT INTO Sur1 VALUES (?, ?, ?, ?)", (k, date(k).isoformat(), f"第{k + 1}次", str(floors(k))))
         for j in range(1, points + 1):
-            db.execute("INSERT INTO Sur3 VALUES (?, ?, ?, ?)", (j, f"S{j}", j % 7 + 1, "圆形"))
+            db.execute("INSERT INTO Sur3 VALUES (?, ?, ?, ?)", (j, f"{prefix}{j}", j % 7 + 1, "圆形"))
             for k in range(epochs):
                 db.execute("INSERT INTO Sur2 VALUES (?, ?, ?)", (k, j, elevation(j, k)))
-        db.execute("CREATE TABLE HeaderFields (Name TEXT NOT NULL PRIMARY KEY, Value TEXT)")
-        db.executemany("INSERT INTO HeaderFields VALUES (?, ?)", FIELDS.items())
+        db.execute("CREATE TABLE IF NOT EXISTS HeaderFields (Name TEXT NOT NULL PRIMARY KEY, Value TEXT)")
+        db.executemany("INSERT OR REPLACE INTO HeaderFields VALUES (?, ?)", fields.items())
     if placed:
         csv = path.with_suffix(".csv")
-        csv.write_text("".join(f"S{j},{(j - 1) % 4 * 8 + j * 0.13},{(j - 1) // 4 * 6 - j * 0.07}\n"
-                               for j in range(1, POINTS + 1)), encoding="utf-8")
+        csv.write_text(heading + "".join(f"{prefix}{j},{(j - 1) % 4 * 8 + j * 0.13},{(j - 1) // 4 * 6 - j * 0.07}\n"
+                                         for j in range(1, points + 1)), encoding="utf-8")
         return csv
 
 

@@ -26,13 +26,12 @@ import zipfile
 
 import openpyxl
 
-from pgcluster import Cluster
+from pgcluster import run_tests
 
 BIN = pathlib.Path(sys.argv[1])
 BENCH = pathlib.Path(sys.argv[2])
 WINDOW_TEST = pathlib.Path(sys.argv[3])
 ADMIN_PASSWORD = "Adm1n-Pw-7q"
-SKIP = 77
 
 
 CLUSTER = None
@@ -810,20 +809,12 @@ def project_row_held(name, seconds):
 
 
 def main():
-    global CLUSTER
-    try:
-        CLUSTER = Cluster(ADMIN_PASSWORD)
-    except (RuntimeError, OSError, subprocess.SubprocessError) as error:
-        print(f"SKIP: the server tests need a PostgreSQL server, and none could start: {error}")
-        return SKIP
-    try:
-        CLUSTER.sql("SELECT 1", database="postgres")
-        # SEDIMETRA_SERVER_TESTS names tests to run alone (a loop over one).
-        chosen = os.environ.get("SEDIMETRA_SERVER_TESTS", "").split()
-        result = unittest.main(argv=sys.argv[:1] + chosen, exit=False).result
-        return 0 if result.wasSuccessful() else 1
-    finally:
-        CLUSTER.stop()
+    def started(cluster):
+        global CLUSTER
+        CLUSTER = cluster
+    # SEDIMETRA_SERVER_TESTS names tests to run alone (a loop over one).
+    return run_tests(ADMIN_PASSWORD, "the server tests", started,
+                     os.environ.get("SEDIMETRA_SERVER_TESTS", "").split())
 
 
 if __name__ == "__main__":

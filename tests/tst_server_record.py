@@ -25,7 +25,7 @@ import unittest
 # window test) that these tests do not use.
 sys.argv += [""] * (4 - len(sys.argv))
 import tst_server as server  # noqa: E402
-from tst_server import ADMIN_PASSWORD, PASSWORDS, SKIP, as_user, batch, url  # noqa: E402
+from tst_server import ADMIN_PASSWORD, PASSWORDS, as_user, batch, url  # noqa: E402
 
 FIXTURES = pathlib.Path(__file__).parent / "fixtures"
 
@@ -479,17 +479,9 @@ class Record(unittest.TestCase):
 
 
 def main():
-    try:
-        server.CLUSTER = server.Cluster(server.ADMIN_PASSWORD)
-    except (RuntimeError, OSError, subprocess.SubprocessError) as error:
-        print(f"SKIP: the server tests need a PostgreSQL server, and none could start: {error}")
-        return SKIP
-    try:
-        server.CLUSTER.sql("SELECT 1", database="postgres")
-        result = unittest.main(argv=sys.argv[:1] + [a for a in sys.argv[3:] if a], exit=False).result
-        return 0 if result.wasSuccessful() else 1
-    finally:
-        server.CLUSTER.stop()
+    def started(cluster):
+        server.CLUSTER = cluster
+    return server.run_tests(server.ADMIN_PASSWORD, "the server tests", started, sys.argv[3:])
 
 
 if __name__ == "__main__":

@@ -19,7 +19,6 @@ import pathlib
 import re
 import shutil
 import socket
-import sqlite3
 import ssl
 import subprocess
 import sys
@@ -32,12 +31,11 @@ import zipfile
 import openpyxl
 
 import tst_report as report
-from pgcluster import Cluster
+from pgcluster import run_tests
 
 BIN = pathlib.Path(sys.argv[1])
 SOURCE = pathlib.Path(sys.argv[2])
 ADMIN_PASSWORD = "Adm1n-Pw-7q"
-SKIP = 77
 A, B = "滨江花园A座", "江畔<B>&座"
 A_POINTS, B_POINTS, EPOCHS = 12, 6, 20
 FIELDS = {"工程名称": "滨江花园 A 座", "结构形式": "框架结构", "建筑高度": "45", "累计沉降预警值": "7"}
@@ -51,27 +49,10 @@ elevation, date, make_program = report.elevation, report.date, report.make_progr
 
 
 def make_project(path, prefix, points, fields):
-    shutil.copy(BIN / "Support/Db/数据库模板.mdb", path)
-    with sqlite3.connect(path) as db:
-        db.execute("DELETE FROM Sur1")
-        db.execute("DELETE FROM Sur2")
-        db.execute("DELETE FROM Sur3")
-        for k in range(EPOCHS):
-            # Built up to ten floors by the ninth epoch, then under constant
-            # load: the forecasts are made from there.
-            db.execute("INSERT INTO Sur1 VALUES (?, ?, ?, ?)",
-                       (k, date(k).isoformat(), f"第{k + 1}次", str(min(2 + k, 10))))
-        for j in range(1, points + 1):
-            db.execute("INSERT INTO Sur3 VALUES (?, ?, ?, ?)", (j, f"{prefix}{j}", j % 7 + 1, "圆形"))
-            for k in range(EPOCHS):
-                db.execute("INSERT INTO Sur2 VALUES (?, ?, ?)", (k, j, elevation(j, k)))
-        db.execute("CREATE TABLE IF NOT EXISTS HeaderFields (Name TEXT NOT NULL PRIMARY KEY, Value TEXT)")
-        db.executemany("INSERT OR REPLACE INTO HeaderFields VALUES (?, ?)", fields.items())
-    csv = path.with_suffix(".csv")
-    csv.write_text("点名,东坐标,北坐标\n" + "".join(
-        f"{prefix}{j},{(j - 1) % 4 * 8 + j * 0.13},{(j - 1) // 4 * 6 - j * 0.07}\n" for j in range(1, points + 1)),
-        encoding="utf-8")
-    return csv
+    # Built up to ten floors by the ninth epoch, then under constant load:
+    # the forecasts are made from there.
+    return report.make_project(path, True, points, EPOCHS, prefix=prefix, fields=fields,
+                               floors=lambda k: min(2 + k, 10), heading="点名,东坐标,北坐标\n")
 
 
 def url(project=None):
@@ -698,18 +679,11 @@ class WebView(unittest.TestCase):
 
 
 def main():
-    global CLUSTER
-    try:
-        CLUSTER = Cluster(ADMIN_PASSWORD)
-    except (RuntimeError, OSError, subprocess.SubprocessError) as error:
-        print(f"SKIP: the web view's tests need a PostgreSQL server, and none could start: {error}")
-        return SKIP
-    try:
-        chosen = os.environ.get("SEDIMETRA_WEB_TESTS", "").split()
-        result = unittest.main(argv=sys.argv[:1] + chosen, exit=False).result
-        return 0 if result.wasSuccessful() else 1
-    finally:
-        CLUSTER.stop()
+    def started(cluster):
+        global CLUSTER
+        CLUSTER = cluster
+    return run_tests(ADMIN_PASSWORD, "the web view's tests", started,
+                     os.environ.get("SEDIMETRA_WEB_TESTS", "").split())
 
 
 if __name__ == "__main__":
