@@ -115,6 +115,10 @@ class Record(unittest.TestCase):
                              "WHERE p.pronamespace = 'sedimetra'::regnamespace"), "sedimetra_owner:falsefalsefalsefalse")
         self.assertEqual(sql("SELECT count(*) FROM pg_proc WHERE pronamespace = 'sedimetra'::regnamespace "
                              "AND prosecdef AND has_function_privilege('nr', oid, 'EXECUTE')"), "0")
+        # Each pins its search_path: no name it uses can be one a caller made.
+        self.assertEqual(sql("SELECT string_agg(oid::regprocedure::text, ', ') FROM pg_proc "
+                             "WHERE pronamespace = 'sedimetra'::regnamespace AND prosecdef AND NOT "
+                             "coalesce(proconfig @> ARRAY['search_path=pg_catalog, pg_temp'], false)"), "")
         # Every name a definer function's body mentions, planted as a
         # temporary table whose statement trigger tries to become superuser
         # and to change project B; a temporary type with casts both ways.
